@@ -1,0 +1,61 @@
+// Reads either GPB variant back (header, every epoch, every satellite record) and verifies
+// the new file's checksum and lengths. Not exported by the module: the command-line host's
+// `dump` and the tests use it to check what the writer produced.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "base/gnss_constants.h"
+#include "output/gpb_types.h"
+
+namespace talverin {
+
+struct GpbHeaderInfo {
+  int32_t variant;         // 1 new "$NEWGPB" file, 0 version 1.02 file
+  uint32_t headerLength;   // 512 or 202
+  uint32_t dataType;       // 2 from this system
+  uint16_t stamp[6];       // month, day, years since 1900, hour, minute, second
+  char description[32];    // new file only
+  float version;           // 1.02 file only
+  uint32_t count;          // 1.02 file only (24)
+  float value;             // 1.02 file only (1.0)
+};
+
+// One epoch as read from the file, with the file-level fields that gpb_epoch_type lacks.
+struct GpbReadEpoch {
+  gpb_epoch_type epoch;        // sflags rebuilt from the file's flag bytes
+  uint16_t storedLength;       // new file: length word; 1.02 file: 68
+  uint16_t storedChecksum;     // new file only
+  uint16_t computedChecksum;   // new file only
+  uint16_t bytesPerSat;        // new file: 28 or 56; 1.02 file: 44
+  int32_t milliseconds;        // new file: offset 64
+  uint8_t satFlags[kGpbMaxSats];   // new file: primary record flag byte
+  uint8_t extFlags[kGpbMaxSats];   // new file: extended record flag byte (0 when absent)
+  uint8_t glonass[kGpbMaxSats];    // new file: primary record byte 1
+  uint8_t lockByte[kGpbMaxSats];   // 1.02 file: lock byte (whole seconds or 255)
+};
+
+class GpbReader {
+ public:
+  GpbReader();
+  ~GpbReader();
+  GpbReader(const GpbReader&) = delete;
+  GpbReader& operator=(const GpbReader&) = delete;
+
+  // 0 success (header read), 1 failure (error text set).
+  [[nodiscard]] int32_t Open(const char* path);
+  // 1 an epoch was read, 0 clean end of file, -1 damaged or cut record (error text set).
+  [[nodiscard]] int32_t ReadEpoch(GpbReadEpoch* out);
+  void Close();
+
+  const GpbHeaderInfo& header() const { return header_; }
+  const char* errorText() const { return errorText_; }
+
+ private:
+  FILE* file_ = nullptr;
+  GpbHeaderInfo header_{};
+  char errorText_[kTextSize] = "";
+};
+
+}  // namespace talverin

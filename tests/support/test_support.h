@@ -1,0 +1,54 @@
+// Test helpers: a scratch directory removed after the test, and a conversion run through
+// the exported functions that records every message and progress call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plugin/talverin.h"
+
+namespace talverin {
+namespace testing_support {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct Message {
+  double time;
+  std::string text;
+};
+
+struct ConversionRun {
+  int32_t result = 0;
+  ConvertRequest request{};
+  std::vector<Message> messages;
+  std::vector<std::pair<int32_t, int32_t>> progress;
+  std::string errorText;  // GetErrString after the call
+
+  bool HasMessage(const std::string& text) const;
+  int CountMessages(const std::string& text) const;
+  int CountMessagesStartingWith(const std::string& prefix) const;
+};
+
+// Options start from SetFactoryDefaults; adjust them in setOptions. With withCallbacks
+// false both callback pointers are null. onMessage, if given, runs inside the callback.
+ConversionRun RunConversion(const std::string& input, const std::string& output,
+                            const std::function<void(ConvertOptions&)>& setOptions = {},
+                            bool withCallbacks = true,
+                            const std::function<void(const Message&)>& onMessage = {});
+
+}  // namespace testing_support
+}  // namespace talverin
