@@ -408,6 +408,27 @@ TEST(EphemerisFile, SameHealthyRecordTwiceIsWrittenTwiceAndCountedTwice) {
   EXPECT_EQ(2, twice.read);
   EXPECT_EQ(once.epp + once.epp, twice.epp);
   EXPECT_EQ(2u, twice.messages.size());
+  EXPECT_EQ(1, twice.stored);  // the store drops the duplicate
+}
+
+TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
+  std::vector<uint8_t> otherToe = HandBuiltGpsRecord();
+  Put(otherToe, 63, kI32, 363600);
+  std::vector<uint8_t> week2049 = HandBuiltGpsRecord();
+  Put(week2049, 1, kI16, 2049);
+  const std::vector<uint8_t> file =
+      Concat({HandBuiltGpsRecord(), otherToe, week2049, HandBuiltGpsRecord(0x0001),
+              HandBuiltGlonassRecord()});
+  const EphemerisRun on = ReadEphemerisBytes(file, 4, 1);
+  const EphemerisRun off = ReadEphemerisBytes(file, 4, 0);
+  EXPECT_EQ(3, on.stored);
+  EXPECT_EQ(0, off.stored);
+  EXPECT_EQ(5, on.read);
+  EXPECT_EQ(on.epp, off.epp);
+  EXPECT_EQ(3u, Count(on.epp, "GpsEph {"));
+  // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
+  EXPECT_EQ(356400.0, on.lastEphTime);
+  EXPECT_EQ(1234, on.lastEphWeek);
 }
 
 TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
