@@ -136,6 +136,7 @@ int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
 }
 
 void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
+  if (record == nullptr) return;
   job.ephemeridesRead += 1;
   GpsEph eph;
   int16_t health = 0;
@@ -174,6 +175,7 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
 }
 
 void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
+  if (record == nullptr) return;
   job.ephemeridesRead += 1;
   const GlonassFields f = DecodeGlonassRecord(record);
 

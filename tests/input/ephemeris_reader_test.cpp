@@ -476,6 +476,54 @@ TEST(EphemerisFile, ArbitraryBytesNeverCrashAndEveryPositivePrnIsCounted) {
   EXPECT_GE(run.messages.size(), static_cast<size_t>(positive));
 }
 
+TEST(EphemerisFile, PublishedBroadcastRecordSurvivesTheFileAndTheEppText) {
+  // PRN 5, toe 2004-06-10 02:00 GPS (week 1274 = ten-bit 250, day 4: 352800 s), from the
+  // RINEX 2.10 navigation file of IGS station BAHR for that day; angles in radians.
+  const GpsEph rinex{5, 250, 345606, -4.19095158577e-09, 346, 352800,
+                     0.0, 1.81898940355e-12, 3.41222621500e-05,
+                     90, 5.01449458811e-09, 2.37108733125, 5.26548980270e-03, 5153.76806831,
+                     352800, -5.40167093277e-08, 151.375, -9.12696123123e-08, -38.625,
+                     -2.17743217945e-06, 1.09504908323e-05,
+                     -1.52094815689, 0.833656182315, 0.935617824444, -8.15033949435e-09,
+                     -1.24290891500e-10};
+  const EphemerisRun run = ReadEphemerisBytes(GpsEphemerisRecord(rinex), 2);
+  ASSERT_EQ(1u, run.messages.size());
+  EXPECT_EQ("GPS Ephemeris loaded for PRN 5, Health OK", run.messages[0]);
+  EXPECT_EQ(1, run.stored);  // a real record passes the store's checks
+
+  int prn = 0, week = 0;
+  long tow = 0, iodc = 0, toc = 0, iode = 0, toe = 0;
+  double v[19];  // in the order the .epp lines print them
+  ASSERT_EQ(26, std::sscanf(run.epp.c_str(),
+                            "GpsEph { Prn: %d El1: %d %ld %le %ld %ld El2: %le %le %le "
+                            "El3: %ld %le %le %le El4: %le %le %le %le El5: %ld %le %le %le "
+                            "El6: %le %le %le %le %le",
+                            &prn, &week, &tow, &v[0], &iodc, &toc, &v[1], &v[2], &v[3], &iode,
+                            &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &toe, &v[11],
+                            &v[12], &v[13], &v[14], &v[15], &v[16], &v[17], &v[18]));
+  EXPECT_EQ(5, prn);
+  EXPECT_EQ(250, week);
+  EXPECT_EQ(345606, tow);
+  EXPECT_EQ(346, iodc);
+  EXPECT_EQ(352800, toc);
+  EXPECT_EQ(90, iode);
+  EXPECT_EQ(352800, toe);
+  // Float fields of the file hold 24 bits (relative 6e-8); doubles only lose ulps to x pi / pi.
+  constexpr double kFloat = 1.2e-7, kDouble = 1e-13;
+  const struct {
+    double want, tolerance;
+  } fields[] = {{rinex.tgd, kFloat},    {rinex.af2, kFloat},    {rinex.af1, kFloat},
+                {rinex.af0, kFloat},    {rinex.crs, kFloat},    {rinex.deltaN, kFloat},
+                {rinex.m0, kDouble},    {rinex.cuc, kFloat},    {rinex.e, kDouble},
+                {rinex.cus, kFloat},    {rinex.rootA, kDouble}, {rinex.cic, kFloat},
+                {rinex.omega0, kDouble}, {rinex.cis, kFloat},   {rinex.i0, kDouble},
+                {rinex.crc, kFloat},    {rinex.omega, kDouble}, {rinex.omegaDot, kFloat},
+                {rinex.iDot, kFloat}};
+  for (int i = 0; i < 19; ++i) {
+    EXPECT_NEAR(fields[i].want, v[i], std::fabs(fields[i].want) * fields[i].tolerance) << i;
+  }
+}
+
 TEST(EphemerisFileWriter, GpsRecordMatchesTheHandBuiltBytes) {
   const std::vector<uint8_t> want = HandBuiltGpsRecord(0x0201);
   const std::vector<uint8_t> got = GpsEphemerisRecord(HandBuiltGpsEph(), 0x0201);
