@@ -85,6 +85,7 @@ bool TruncateToInt32(double value, int32_t* out) {
 
 void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health) {
   namespace r = gps_record;
+  if (record == nullptr || eph == nullptr || health == nullptr) return;
   ByteCursor in(record, kEphemerisRecordSize);
   GpsEph& x = *eph;
   x.prn = in.I8(r::kPrn);

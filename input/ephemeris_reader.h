@@ -128,6 +128,7 @@ void ReadEphemerisFile(ConversionJob& job);
 void LoadGpsRecord(ConversionJob& job, const uint8_t* record);
 void LoadGlonassRecord(ConversionJob& job, const uint8_t* record);
 // Builds the GpsEph of one GPS record (angles to radians) and gives its health word.
+// Null arguments leave the outputs untouched.
 void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health);
 // Writes the seven-line "GpsEph {" record. 0 success, 1 when a write failed.
 [[nodiscard]] int32_t WriteGpsEph(FILE* file, const GpsEph& eph);
