@@ -72,16 +72,16 @@ bool ValidPrnSlot(int32_t slot) { return slot >= 0 && slot < kGpbMaxSats; }
 // to the name's first letter is still found. On a match the file is moved back to the
 // header. true when found, false at the end of the file.
 bool ResyncToSite(FILE* file, const char* site) {
-  uint8_t window[kEpochSiteLength] = {};
+  uint8_t window[kEpochHeaderSiteLength] = {};
   int filled = 0;
   for (;;) {
     const int c = std::fgetc(file);
     if (c == EOF) return false;
-    std::memmove(window, window + 1, kEpochSiteLength - 1);
-    window[kEpochSiteLength - 1] = static_cast<uint8_t>(c);
-    if (filled < kEpochSiteLength) ++filled;
-    if (filled == kEpochSiteLength && std::memcmp(window, site, kEpochSiteLength) == 0) {
-      return std::fseek(file, -kEpochSiteLength, SEEK_CUR) == 0;
+    std::memmove(window, window + 1, kEpochHeaderSiteLength - 1);
+    window[kEpochHeaderSiteLength - 1] = static_cast<uint8_t>(c);
+    if (filled < kEpochHeaderSiteLength) ++filled;
+    if (filled == kEpochHeaderSiteLength && std::memcmp(window, site, kEpochHeaderSiteLength) == 0) {
+      return std::fseek(file, -kEpochHeaderSiteLength, SEEK_CUR) == 0;
     }
   }
 }
@@ -94,7 +94,7 @@ int32_t RecoverFromTooManyChannels(ConversionJob& job, gpb_epoch_type& epoch,
   if (!(t >= 0.0 && t <= kSecondsPerWeek)) epoch.gpsTime = 0.0;
   job.Report(epoch.gpsTime, "Error: Too many channels: \nWill Try to Recover Data");
   // Without a site name from an earlier header there is nothing to scan for.
-  const bool haveSite = std::strlen(job.currentSite) == static_cast<size_t>(kEpochSiteLength);
+  const bool haveSite = std::strlen(job.currentSite) == static_cast<size_t>(kEpochHeaderSiteLength);
   if (haveSite && ResyncToSite(job.observationFile, job.currentSite)) return 0;
   job.Report(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));
   CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
@@ -305,7 +305,7 @@ int32_t ReadEpochs(ConversionJob& job) {
 
   while (std::fread(header, 1, kEpochHeaderSize, file) == static_cast<size_t>(kEpochHeaderSize)) {
     ByteCursor in(header, kEpochHeaderSize);
-    const double time_s = in.F64(kEpochTimeOffset);
+    const double time_s = in.F64(kEpochHeaderTimeOffset);
     const double x_m = in.F64(kEpochXOffset);
     const double y_m = in.F64(kEpochYOffset);
     const double z_m = in.F64(kEpochZOffset);

@@ -8,13 +8,14 @@
 
 #include <cstdint>
 
+#include "input/event_marks.h"
 #include "output/gpb_types.h"
 
 namespace talverin {
 
 class ConversionJob;
 
-// Epoch header, 67 bytes (kEpochHeaderSize in event_marks.h), little-endian, packed:
+// Epoch header, kEpochHeaderSize (67) bytes, little-endian, packed:
 //   offset size type     field
 //   0      4    char[4]  site name
 //   4      8    f64      receiver time, s of GPS week
@@ -25,9 +26,8 @@ class ConversionJob;
 //   48     8    f64      receiver clock offset, m
 //   56     10   -        not read
 //   66     1    i8       channel records that follow
-constexpr int kEpochSiteOffset = 0;
-constexpr int kEpochSiteLength = 4;
-constexpr int kEpochTimeOffset = 4;
+// Site name and time: kEpochHeaderSiteOffset, kEpochHeaderSiteLength and
+// kEpochHeaderTimeOffset of event_marks.h, which reads the same header.
 constexpr int kEpochXOffset = 12;
 constexpr int kEpochYOffset = 20;
 constexpr int kEpochZOffset = 28;

@@ -39,8 +39,8 @@ std::vector<uint8_t> ObservationHeaderBytes(const ObsFile& file) {
 
 std::vector<uint8_t> EpochHeaderBytes(const ObsEpoch& epoch) {
   std::vector<uint8_t> bytes(kEpochHeaderSize, 0);
-  PutText(bytes, kEpochSiteOffset, epoch.site, kEpochSiteLength);
-  PutF64(bytes, kEpochTimeOffset, epoch.time_s);
+  PutText(bytes, kEpochHeaderSiteOffset, epoch.site, kEpochHeaderSiteLength);
+  PutF64(bytes, kEpochHeaderTimeOffset, epoch.time_s);
   PutF64(bytes, kEpochXOffset, epoch.x_m);
   PutF64(bytes, kEpochYOffset, epoch.y_m);
   PutF64(bytes, kEpochZOffset, epoch.z_m);
