@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/gnss_constants.h"
 #include "position/single_point.h"
 #include "time/gps_time.h"
 
@@ -86,14 +87,15 @@ double TropoDelay(double time_s, const SatelliteState& satellite, const Geodetic
           b_mbar * tanZenith * tanZenith);
 }
 
-void SinglePoint::ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns,
-                                  double* ranges_m) {
+void ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns, double* ranges_m,
+                     int32_t troposphereModel, const GeodeticPos& station,
+                     SatelliteState* satellites) {
   for (int32_t i = 0; i < n && i < kMaxUsedSatellites; ++i) {
-    if (prns[i] < 1 || prns[i] > kMaxGpsPrn) continue;  // never listed by GatherSatellites
-    SatelliteState& s = satellites_[prns[i]];
+    if (prns[i] < 1 || prns[i] > kMaxGpsPrn) continue;  // never listed by the selection
+    SatelliteState& s = satellites[prns[i]];
     double delay_m = 0.0;
-    if (settings_.troposphereModel == 1) {
-      delay_m = TropoDelay(time_s, s, geodetic_);
+    if (troposphereModel == 1) {
+      delay_m = TropoDelay(time_s, s, station);
       // Very low elevations give absurd delays: those are dropped, not clipped.
       if (!(delay_m >= -kTropoLimit_m && delay_m <= kTropoLimit_m)) delay_m = 0.0;
     }
@@ -102,6 +104,12 @@ void SinglePoint::ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns,
     s.ionosphereSource = 0;
     s.ionosphere[0] = 0.0;
   }
+}
+
+void SinglePoint::ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns,
+                                  double* ranges_m) {
+  talverin::ApplyAtmosphere(time_s, n, prns, ranges_m, settings_.troposphereModel, geodetic_,
+                            satellites_);
 }
 
 }  // namespace talverin

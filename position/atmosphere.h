@@ -25,4 +25,11 @@ constexpr double kTropoMaxHeight_m = 35000.0;
 [[nodiscard]] double TropoDelay(double time_s, const SatelliteState& satellite,
                                 const GeodeticPos& station);
 
+// Removes the delay from each of the n ranges (m) of the listed PRNs (1..32) and records it
+// in their satellite states (indexed by PRN), clearing their ionosphere fields. A delay
+// outside +-25 m is dropped. troposphereModel: 0 none, 1 the model above.
+void ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns, double* ranges_m,
+                     int32_t troposphereModel, const GeodeticPos& station,
+                     SatelliteState* satellites);
+
 }  // namespace talverin
