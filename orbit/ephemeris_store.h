@@ -2,7 +2,8 @@
 // (s) and Earth-fixed position (m) and velocity (m/s) at transmission computed from
 // them after IS-GPS-200 20.3.3.4.3. Selection: the record whose instant one hour before
 // toe is nearest the requested time, within 4 hours, with a per-PRN cache.
-// GLONASS ephemerides are not stored.
+// GLONASS ephemerides are not stored. Keys are 64-bit, so no week or toe overflows them;
+// records with non-finite fields or an impossible orbit are refused.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +15,14 @@ namespace talverin {
 
 struct EphNode {
   int32_t prn;
-  int32_t sowKey;     // toe - 3600, s of week (negative when toe < 3600)
-  int32_t fullKey;    // full GPS seconds of toe - 3600, week by the half-week rule
+  int64_t sowKey;     // s of week, toe - 3600 (negative when toe < 3600)
+  int64_t fullKey;    // full GPS seconds of toe - 3600, week by the half-week rule
   EphNode* next;
   GpsEph record;
 };
 
 // Euclidean distance of two 3-vectors (m).
-double VectorDistance(const double a[3], const double b[3]);
+[[nodiscard]] double VectorDistance(const double a[3], const double b[3]);
 
 class EphemerisStore {
  public:
@@ -30,24 +31,35 @@ class EphemerisStore {
   EphemerisStore(const EphemerisStore&) = delete;
   EphemerisStore& operator=(const EphemerisStore&) = delete;
 
-  // 0 added, 1 rejected, -1 duplicate of a stored record.
+  // 0 added, 1 rejected (PRN outside 1..32, rootA outside [4500, 6000] m^1/2, e outside
+  // [0, 1), a non-finite field, no memory), -1 duplicate (same PRN and full key).
   int32_t AddGpsEph(const GpsEph& record);
-  // week: -1 when unknown (every caller in this system). Null when none applies.
-  const GpsEph* FindGpsEph(int32_t prn, double t, int32_t week = -1);
+  // t: s of week; week: -1 when unknown (every caller in this system). Null when none
+  // applies or t is not finite. The pointer stays valid until the store is cleared.
+  [[nodiscard]] const GpsEph* FindGpsEph(int32_t prn, double t, int32_t week = -1);
   void ClearEphemerides();
 
-  // 0 success, 1 failure. clock: s, subtracted from satellite time to give GPS time.
-  int32_t GpsSatClock(int32_t prn, double t, int32_t week, double* clock);
-  // 0 success, 1 failure. t: reception time (s of week); range: m, first light-time guess.
-  int32_t GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
-                         double range, const double receiver[3], double position[3],
-                         double velocity[3]);
-  int32_t SatClock(int32_t prn, double t, int32_t week, double* clock);
-  int32_t SatClock(int32_t prn, double t, double* clock) { return SatClock(prn, t, -1, clock); }
-  int32_t SatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied, double range,
-                      const double receiver[3], double position[3], double velocity[3]);
-  int32_t SatPosition(int32_t prn, double t, int32_t clockApplied, double range,
-                      const double receiver[3], double position[3], double velocity[3]) {
+  // 0 success, 1 failure (no ephemeris, or a result that is not finite: nothing written).
+  // clock: s, subtracted from satellite time to give GPS time; relativity in, tgd not.
+  [[nodiscard]] int32_t GpsSatClock(int32_t prn, double t, int32_t week, double* clock);
+  // 0 success, 1 failure as above. t: reception time (s of week); range: m, first
+  // light-time guess; receiver, position: ECEF m; velocity: ECEF m/s. At most 4 passes.
+  [[nodiscard]] int32_t GpsSatPosition(int32_t prn, double t, int32_t week,
+                                       int32_t clockApplied, double range,
+                                       const double receiver[3], double position[3],
+                                       double velocity[3]);
+  // GpsSatClock; success also sets clockState to 0.
+  [[nodiscard]] int32_t SatClock(int32_t prn, double t, int32_t week, double* clock);
+  [[nodiscard]] int32_t SatClock(int32_t prn, double t, double* clock) {
+    return SatClock(prn, t, -1, clock);
+  }
+  // GpsSatPosition; success also sets lastSystem to 1.
+  [[nodiscard]] int32_t SatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
+                                    double range, const double receiver[3],
+                                    double position[3], double velocity[3]);
+  [[nodiscard]] int32_t SatPosition(int32_t prn, double t, int32_t clockApplied, double range,
+                                    const double receiver[3], double position[3],
+                                    double velocity[3]) {
     return SatPosition(prn, t, -1, clockApplied, range, receiver, position, velocity);
   }
 
@@ -56,6 +68,7 @@ class EphemerisStore {
   EphNode* gpsCache[kMaxPrn] = {};   // per PRN, the node last selected
   int32_t lastSystem = 0;            // 1 after every successful SatPosition
   int32_t clockState = 0;            // 0 after every successful SatClock
+  int32_t lightTimePasses = 0;       // orbit passes of the last GpsSatPosition (1..4)
 
  private:
   EphNode* gpsLast_ = nullptr;       // tail of gpsList, for appending
