@@ -1,7 +1,8 @@
 // The event file (D) and the station marks: operator-marked occupations and GIS features
-// loaded into the job's event table, the per-epoch station-mark step that follows the site
-// name of the epoch headers (station blocks, moving flag), and the feature blocks written
-// after the epoch loop.
+// loaded into the job's event table, the per-epoch station-mark step that follows the
+// 4-character site name of the epoch headers (station blocks, moving flag 2 in the job's
+// epoch flag bits), and the feature blocks written after the epoch loop. Times are
+// seconds of the GPS week; heights metres. Every block goes through WriteStationRecord.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +13,19 @@ namespace talverin {
 
 class ConversionJob;
 
-constexpr int kEpochHeaderSize = 67;  // bytes of one observation epoch header
+constexpr int kEpochHeaderSize = 67;       // bytes of one observation epoch header
+constexpr int kEpochHeaderSiteOffset = 0;  // 4 characters, site name ("????": none)
+constexpr int kEpochHeaderSiteLength = 4;
+constexpr int kEpochHeaderTimeOffset = 4;  // f64, receiver time, s of GPS week
 
 // 0 loaded (or no event file), -1 when the records cannot be allocated.
-int32_t LoadEventFile(ConversionJob& job, EventTable& table);
-// 0, or -1 for a site name byte outside 1..122 (the header's first byte is then set to 0).
+[[nodiscard]] int32_t LoadEventFile(ConversionJob& job, EventTable& table);
+// Per epoch, on the header's first 12 bytes. 0, or -1 for a site name byte outside
+// 1..122 (the header's first byte is then set to 0 and nothing else changes) or for a
+// time that is not a finite number (the name is kept, nothing is written).
 int32_t StationMarkStep(ConversionJob& job, uint8_t* epochHeader, EventTable& table);
+// After the epoch loop: one block per record, at the time the observation file showed
+// its name, else at its event-file time with "-TimeErr" appended to the name.
 void WriteEventStations(ConversionJob& job, EventTable& table);
 void FreeEventTable(EventTable& table);
 

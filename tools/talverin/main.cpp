@@ -1,0 +1,72 @@
+// talverin: the command-line host of the conversion module.
+//   talverin convert [options] B-FILE [OUTPUT.gpb]
+//   talverin detect FILE...
+//   talverin dump FILE.gpb [--csv]
+#include <CLI/CLI.hpp>
+
+#include "tools/talverin/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"talverin - convert Ashtech receiver download sets (B, E, S, D files) into GPB\n"
+               "observation files with .sta station and .epp ephemeris files, recomputing each\n"
+               "epoch's position and clock by single-point positioning."};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+
+  talverin_cli::ConvertArgs convert;
+  CLI::App* convertCmd = app.add_subcommand("convert", "Convert one download set");
+  convertCmd->add_option("B-FILE", convert.input, "Observation file (first letter B); the E, S "
+                         "and D files beside it are found by name")->required();
+  convertCmd->add_option("OUTPUT", convert.output,
+                         "GPB file to write (default: the input's name with .gpb); the .sta "
+                         "and .epp files are written beside it");
+  convertCmd->add_option("-r,--receiver", convert.receiver,
+                         "Receiver type: auto (from the file header), ca (C/A code), dual "
+                         "(dual frequency), l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  convertCmd->add_flag("--no-recompute", convert.noRecompute,
+                       "Keep the receiver's positions and clocks (no single-point solution)");
+  convertCmd->add_option("--gpb-version", convert.gpbVersion,
+                         "GPB file variant: new ($NEWGPB) or 1.02")
+      ->check(CLI::IsMember({"new", "1.02"}))->capture_default_str();
+  convertCmd->add_flag("--no-events", convert.noEvents, "Ignore the event file (D)");
+  convertCmd->add_flag("--station-marks", convert.stationMarks,
+                       "Station-mark mode: \"????\" epochs are moving, sites get BEGIN/END "
+                       "blocks");
+  convertCmd->add_flag("--force-moving", convert.forceMoving,
+                       "Mark every epoch as logged while moving");
+  convertCmd->add_flag("--alt-channel-layout", convert.altLayout,
+                       "Decode channel records in the alternative layout");
+  convertCmd->add_flag("--drop-l2-phase-without-range", convert.dropL2Phase,
+                       "Dual frequency: zero the L2 phase when the L2 range is 0");
+  convertCmd->add_flag("--quality-warnings", convert.qualityWarnings,
+                       "Report duplicate PRNs and phase/code quality warnings");
+  convertCmd->add_option("--leap-seconds", convert.leapSeconds,
+                         "GPS-UTC seconds written to the .epp file for GLONASS receivers");
+  convertCmd->add_option("--station-time-limit", convert.stationTimeLimit,
+                         "Station time limit word passed to the module (s)");
+  convertCmd->add_flag("-q,--quiet", convert.quiet, "Print only the summary and errors");
+  convertCmd->add_option("--plugin", convert.plugin,
+                         "Conversion module to load (default: the one beside this program)");
+
+  std::string detectPlugin;
+  std::vector<std::string> detectFiles;
+  CLI::App* detectCmd = app.add_subcommand("detect", "Tell whether files are observation files "
+                                           "the module converts (AutoDetect)");
+  detectCmd->add_option("FILE", detectFiles, "Files to test")->required();
+  detectCmd->add_option("--plugin", detectPlugin, "Conversion module to load");
+
+  std::string dumpPath;
+  bool dumpCsv = false;
+  CLI::App* dumpCmd = app.add_subcommand("dump", "Print a GPB file (either variant): header, "
+                                         "epochs and satellites, checksums verified");
+  dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
+  dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
+
+  CLI11_PARSE(app, argc, argv);
+
+  if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
+  if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
+  if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
+  return 2;
+}
