@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "input/receiver_detect.h"
 #include "plugin/abort_counter.h"
 #include "plugin/conversion_job.h"
+#include "position/single_point.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/observation_file_writer.h"
@@ -628,6 +630,13 @@ TEST(ReadEpochs, WarnsAtEveryEpochWithFewerThanFourEphemerides) {
   EXPECT_EQ(2, h.Count(kLessThanFour));
   EXPECT_STREQ(kLessThanFour, h.job.messageBuffer);
 
+  // The store needs more than three GPS ephemerides.
+  ReaderHarness three;
+  three.job.engine->store().gpsCount = 3;
+  three.Open(f, 1);
+  EXPECT_EQ(0, ReadEpochs(three.job));
+  EXPECT_EQ(2, three.Count(kLessThanFour));
+
   ReaderHarness off;
   off.job.options.RecomputePosition = 0;
   off.Open(f, 1);
@@ -712,6 +721,34 @@ TEST(ReadEpochs, CorruptEpochValuesStayFinishable) {
   h.Open(f, 1);
   EXPECT_EQ(0, ReadEpochs(h.job));
   EXPECT_EQ(12u, h.ProcessedTimes().size());
+}
+
+TEST(ReadEpochs, SurvivesRandomlyDamagedFiles) {
+  // Random bytes overwritten and random cuts in valid files of every record size; the
+  // loop must end with 0 or 3 each time (the sanitizer build also checks memory and UB).
+  std::mt19937 random(20261206u);
+  const int32_t types[] = {1, 2, 3, 4};
+  for (int round = 0; round < 200; ++round) {
+    const int32_t type = types[round % 4];
+    ObsFile f = TypeOneFile();
+    f.recordSize = ChannelRecordSize(type);
+    for (int i = 0; i < 6; ++i) f.epochs.push_back(Epoch(500.0 + i, 1 + i % 5));
+    std::vector<uint8_t> bytes = ObservationFileBytes(f);
+    const int damage = 1 + static_cast<int>(random() % 24);
+    for (int d = 0; d < damage; ++d) {
+      bytes[90 + random() % (bytes.size() - 90)] = static_cast<uint8_t>(random());
+    }
+    if (round % 3 == 0) bytes.resize(90 + random() % (bytes.size() - 90));
+    ReaderHarness h;
+    h.job.options.ReportQualityWarnings = 1;
+    h.job.options.AltChannelLayout = round % 5 == 0 ? 1 : 0;
+    ObsFile raw;
+    raw.rawAfter.assign(bytes.begin() + 90, bytes.end());
+    h.Open(raw, type);
+    const int32_t result = ReadEpochs(h.job);
+    EXPECT_TRUE(result == 0 || result == 3) << "round " << round << " result " << result;
+    EXPECT_LE(h.ProcessedTimes().size(), (bytes.size() - 90) / 67) << "round " << round;
+  }
 }
 
 }  // namespace
