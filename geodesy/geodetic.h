@@ -1,7 +1,8 @@
-// Ellipse and datum records and the conversions between geodetic coordinates (latitude,
-// longitude in degrees or radians, ellipsoidal height in m) and Earth-centred Earth-fixed
-// Cartesian coordinates (m). The working datum of every conversion is WGS84
-// (a = 6378137.0 m, b = 6356752.3141 m). No datum shifts are applied.
+// Ellipse and datum records and the conversions between geodetic coordinates (latitude and
+// longitude in radians, or degrees in GeodeticPos; ellipsoidal height in m) and Earth-centred
+// Earth-fixed Cartesian coordinates (m). The working datum is the built-in WGS84 datum
+// (a = 6378137.0 m, b = 6356752.3141 m). e^2 = (a^2 - b^2) / a^2 is derived from a and b at
+// every use. No datum shifts, no geoid: heights are above the ellipse.
 #pragma once
 
 namespace talverin {
@@ -23,19 +24,31 @@ struct GeodeticPos {
   float height;  // m above the ellipse
 };
 
-// The built-in WGS84 datum and its ellipse, owned together.
+// The built-in WGS84 datum and its ellipse, owned together. datum.ellipse points into the
+// same object, so the pair is not copied.
 struct Wgs84Datum {
+  Wgs84Datum() = default;
+  Wgs84Datum(const Wgs84Datum&) = delete;
+  Wgs84Datum& operator=(const Wgs84Datum&) = delete;
+
   Ellipse ellipse;
   Datum datum;
 };
+// Fills the ellipse "WGS84" (a = 6378137.0 m, b = 6356752.3141 m) and the datum "WGS84" on it.
 void BuildWgs84Datum(Wgs84Datum* out);
 
-// lat, lon in radians; h and xyz in m.
+// Geodetic (lat, lon in radians, h in m) to ECEF xyz (m) on the ellipse (a, b) in m.
 void GeodeticToCartesian(double a, double b, double lat_rad, double lon_rad, double h_m,
                          double xyz_m[3]);
+// ECEF xyz (m) to geodetic: latitude by fixed-point iteration (tolerance 1e-10 rad, at most
+// kMaxLatitudePasses passes), longitude in (-pi, pi], height in m. On the polar axis the
+// latitude is +-pi/2 and the height |Z| - b. Non-finite input gives non-finite output.
 void CartesianToGeodetic(const double xyz_m[3], double a, double b, double* lat_rad,
                          double* lon_rad, double* h_m);
+// GeodeticPos (degrees, m) to ECEF xyz (m) on datum's ellipse; nothing written without one.
 void DatumGeodeticToCartesian(const GeodeticPos& pos, const Datum& datum, double xyz_m[3]);
+// ECEF xyz (m) to GeodeticPos (degrees, height narrowed to float); nothing written without
+// an ellipse.
 void DatumCartesianToGeodetic(const double xyz_m[3], const Datum& datum, GeodeticPos* pos);
 
 }  // namespace talverin

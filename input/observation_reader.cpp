@@ -1,29 +1,396 @@
 #include "input/observation_reader.h"
 
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "base/gnss_constants.h"
+#include "base/text_buffer.h"
+#include "input/event_marks.h"
+#include "output/gpb_file.h"
+#include "plugin/abort_counter.h"
 #include "plugin/conversion_job.h"
+#include "plugin/host_records.h"
+#include "position/single_point.h"
+#include "time/gps_time.h"
 
 namespace talverin {
+namespace {
 
-int32_t ReadEpochs(ConversionJob& /*job*/) { return 0; }
+// WGS84 as the receiver positions use it.
+constexpr double kWgs84A_m = 6378137.0;
+constexpr double kWgs84E2 = 0.006694380066;           // first eccentricity squared
+constexpr double kWgs84OneMinusE2 = 0.993305619934;   // 1 - e^2
+constexpr double kLatitudeTolerance_rad = 1e-10;
+// The latitude iteration converges in a handful of passes anywhere near the Earth; the cap
+// only stops it on positions deep inside the Earth, where it would oscillate.
+constexpr int kLatitudeMaxPasses = 20;
 
-int32_t DecodeChannel(ConversionJob& /*job*/, gpb_epoch_type& /*epoch*/,
-                      const uint8_t* /*record*/, double /*dt*/, int32_t /*slot*/,
-                      int32_t* /*leapSecondsWritten*/) {
-  return 1;
+constexpr double kTimeFold_s = 304800.0;  // a step beyond this crossed a week boundary
+constexpr int kMaxChannelsGps = 12;       // channel limit of receiver types 1 to 3
+constexpr int kMaxChannelsGlonass = 24;   // and of type 4
+constexpr int kProgressInterval = 50;     // epochs written between progress reports
+constexpr double kDopplerUnit = 0.0001;   // file Doppler units
+constexpr double kDopplerSmall = 5.0;     // all below this: the file held kHz-like units
+constexpr double kDopplerRescale = 10000.0;
+constexpr double kAltLockUnit_s = 0.001;  // ms to s
+constexpr double kGlonassOffsetMin_s = 10.0;  // a range this long carries GPS-UTC seconds
+constexpr double kGlonassOffsetRound_s = 0.25;
+constexpr double kInt32Limit = 2147483647.0;
+constexpr int kMinPositionChannels = 4;
+
+constexpr char kPrematureEnd[] = "Warning: Pre-mature end of file at %ld epochs";
+constexpr char kGpsIonRecord[] = "GpsIon { Utc: %d\n}\n";
+
+int32_t ClampToInt32(long value) {
+  if (value < 0) return 0;
+  if (value > 2147483647L) return 2147483647;
+  return static_cast<int32_t>(value);
 }
 
-int32_t DecodeChannelAlt(ConversionJob& /*job*/, gpb_epoch_type& /*epoch*/,
-                         const uint8_t* /*record*/, int32_t /*slot*/) {
-  return 1;
+int32_t FileOffset(FILE* file) { return ClampToInt32(std::ftell(file)); }
+
+// Length of the whole file; the read position is restored.
+int32_t FileLength(FILE* file) {
+  const long here = std::ftell(file);
+  if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return 0;
+  const long end = std::ftell(file);
+  std::fseek(file, here, SEEK_SET);
+  return ClampToInt32(end);
 }
 
-double TimeStep(double /*t*/, double /*previous*/) { return 0.0; }
+void WriteGpsIon(ConversionJob& job, int32_t seconds) {
+  if (job.eppFile != nullptr) std::fprintf(job.eppFile, kGpsIonRecord, static_cast<int>(seconds));
+}
 
-void EcefToGeodetic(double /*x*/, double /*y*/, double /*z*/, double* lat_rad, double* lon_rad,
+bool ValidPrnSlot(int32_t slot) { return slot >= 0 && slot < kGpbMaxSats; }
+
+// Scans for the next epoch header of the current site: a window of the last four bytes
+// read is compared with the name after every byte, so a header right after a byte equal
+// to the name's first letter is still found. On a match the file is moved back to the
+// header. true when found, false at the end of the file.
+bool ResyncToSite(FILE* file, const char* site) {
+  uint8_t window[kEpochHeaderSiteLength] = {};
+  int filled = 0;
+  for (;;) {
+    const int c = std::fgetc(file);
+    if (c == EOF) return false;
+    std::memmove(window, window + 1, kEpochHeaderSiteLength - 1);
+    window[kEpochHeaderSiteLength - 1] = static_cast<uint8_t>(c);
+    if (filled < kEpochHeaderSiteLength) ++filled;
+    if (filled == kEpochHeaderSiteLength && std::memcmp(window, site, kEpochHeaderSiteLength) == 0) {
+      return std::fseek(file, -kEpochHeaderSiteLength, SEEK_CUR) == 0;
+    }
+  }
+}
+
+// The epoch announced more channels than the receiver has: drop it and resume at the
+// next header of the current site. 0 resumed, 3 the file ended first.
+int32_t RecoverFromTooManyChannels(ConversionJob& job, gpb_epoch_type& epoch,
+                                   int32_t headersRead) {
+  const double t = epoch.gpsTime;
+  if (!(t >= 0.0 && t <= kSecondsPerWeek)) epoch.gpsTime = 0.0;
+  job.Report(epoch.gpsTime, "Error: Too many channels: \nWill Try to Recover Data");
+  // Without a site name from an earlier header there is nothing to scan for.
+  const bool haveSite = std::strlen(job.currentSite) == static_cast<size_t>(kEpochHeaderSiteLength);
+  if (haveSite && ResyncToSite(job.observationFile, job.currentSite)) return 0;
+  job.Report(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));
+  CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
+  return 3;
+}
+
+void ReportDuplicatePrns(ConversionJob& job, const gpb_epoch_type& epoch) {
+  for (int i = 0; i < epoch.nsat; ++i) {
+    for (int j = i + 1; j < epoch.nsat; ++j) {
+      if (epoch.sat[i].prn != epoch.sat[j].prn) continue;
+      job.Report(epoch.gpsTime,
+                 "Warning: Multiple occurances of PRN %d at %.1lf. Possible invalid data type",
+                 static_cast<int>(epoch.sat[i].prn), epoch.gpsTime);
+    }
+  }
+}
+
+// Some receivers store Doppler in units 10000 times larger: when every value is small,
+// bring them all to Hz.
+void RescaleSmallDopplers(gpb_epoch_type& epoch) {
+  for (int i = 0; i < epoch.nsat; ++i) {
+    if (!(std::fabs(epoch.sat[i].doppler1) < kDopplerSmall)) return;
+  }
+  for (int i = 0; i < epoch.nsat; ++i) epoch.sat[i].doppler1 *= kDopplerRescale;
+}
+
+void EndOfFile(ConversionJob& job, int32_t leapSecondsWritten, int32_t total) {
+  if (job.receiverType == kReceiverGlonass) {
+    if (job.options.GpsUtcLeapSeconds > 1) WriteGpsIon(job, job.options.GpsUtcLeapSeconds);
+    if (leapSecondsWritten == 0 && job.lastEphWeek >= 0) {
+      const int32_t n = GpsUtcOffset(0.0, job.lastEphWeek, job.lastEphTime);
+      if (n > 1) WriteGpsIon(job, n);
+    }
+  }
+  job.SendProgress(total, total);
+}
+
+}  // namespace
+
+double TimeStep(double t, double previous) {
+  if (!std::isfinite(t) || !std::isfinite(previous)) return 0.0;
+  if (previous < 0.0 || previous == 0.0) return 0.0;
+  double d = t - previous;
+  // A step of more than half a week crossed a week boundary, forwards or backwards.
+  if (d > kTimeFold_s) {
+    d -= kSecondsPerWeek;
+  } else if (d < -kTimeFold_s) {
+    d += kSecondsPerWeek;
+  }
+  return d;
+}
+
+void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad,
                     double* h_m) {
   *lat_rad = 0.0;
   *lon_rad = 0.0;
   *h_m = 0.0;
+  // On the polar axis the longitude is undefined; a non-finite position from a corrupt
+  // file is treated the same way rather than iterated on.
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return;
+  if (x == 0.0 && y == 0.0) return;
+  const double p = std::hypot(x, y);
+  *lon_rad = std::atan2(y, x);
+  double phi = std::atan2(z, p * kWgs84OneMinusE2);
+  for (int pass = 0; pass < kLatitudeMaxPasses; ++pass) {
+    const double s = std::sin(phi);
+    const double n = kWgs84A_m / std::sqrt(1.0 - kWgs84E2 * s * s);
+    const double h = p / std::cos(phi) - n;
+    const double next = std::atan2(z, p * (1.0 - kWgs84E2 * n / (n + h)));
+    const bool done = std::fabs(phi - next) < kLatitudeTolerance_rad;
+    phi = next;
+    if (done) break;
+  }
+  // Height from the final latitude by the form that stays exact near the poles: p / cos(phi)
+  // turns the 1e-10 rad tolerance into decimetres of height above 89 degrees.
+  const double s = std::sin(phi);
+  *lat_rad = phi;
+  *h_m = p * std::cos(phi) + z * s - kWgs84A_m * std::sqrt(1.0 - kWgs84E2 * s * s);
+}
+
+int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* record,
+                      double dt, int32_t slot, int32_t* leapSecondsWritten) {
+  if (!ValidPrnSlot(slot)) return 1;
+  ByteCursor in(record, kChannelBufferSize);
+  gpb_sat_type& sat = epoch.sat[slot];
+  const uint8_t p = in.U8(kChanPrnOffset);
+  sat.prn = p;
+  // PRN 72 and above cannot index the tracking-time tables.
+  if (p == 0 || p >= kMaxPrn) return 1;
+  if (p > kMaxGpsPrn && job.receiverType != kReceiverGlonass) return 1;
+
+  const bool quality = job.options.ReportQualityWarnings != 0;
+  const uint8_t l1Warning = in.U8(kChanL1WarningOffset);
+  job.l1Time[p] = dt > 0.0 ? job.l1Time[p] + dt : 0.0;
+  if (l1Warning & kWarnRestart) job.l1Time[p] = 0.0;
+  if (l1Warning & kWarnL1Phase) {
+    job.l1Time[p] = 0.0;
+    if (quality) job.ReportError(epoch.gpsTime, "L1 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+  } else if (l1Warning & kWarnCodePhase) {
+    if (quality) job.ReportError(epoch.gpsTime, "Code phase questionable on prn %d", p);
+  } else if (l1Warning & kWarnIntegration) {
+    if (quality) job.ReportError(epoch.gpsTime, "Code phase integration unstable on prn %d", p);
+  }
+
+  double range_m = in.F64(kChanRangeOffset) * kSpeedOfLight_mps;
+  sat.sflags = kSatRange1;
+  // GLONASS ranges carry the whole GPS-UTC seconds: the first one found names them for the
+  // .epp file. A corrupt range too long for an integer second count is left as it is.
+  const double rangeTime_s = range_m * kInvSpeedOfLight_spm;
+  if (job.receiverType == kReceiverGlonass && p > kMaxGpsPrn && rangeTime_s > kGlonassOffsetMin_s &&
+      rangeTime_s + kGlonassOffsetRound_s < kInt32Limit) {
+    const int32_t n = static_cast<int32_t>(rangeTime_s + kGlonassOffsetRound_s);
+    if (leapSecondsWritten != nullptr && *leapSecondsWritten == 0) {
+      *leapSecondsWritten = 1;
+      WriteGpsIon(job, n);
+    }
+    range_m -= n * kSpeedOfLight_mps;
+  }
+  sat.range1 = range_m;
+
+  sat.phase1 = -in.F64(kChanL1PhaseOffset);
+  if (sat.phase1 != 0.0) sat.sflags |= kSatPhase1;
+  sat.doppler1 = -(in.I32(kChanDopplerOffset) * kDopplerUnit);
+  sat.sflags |= kSatDoppler1;
+  sat.snr1 = in.U8(kChanL1SnrOffset);
+  sat.sflags |= kSatSnr1;
+  sat.lock1 = job.l1Time[p];
+  sat.sflags |= kSatLock1;
+
+  if (job.receiverType == kReceiverDual) {
+    sat.range2 = in.F64(kChanDualL2RangeOffset) * kSpeedOfLight_mps;
+    sat.sflags |= kSatRange2;
+    sat.snr2 = in.U8(kChanDualL2SnrOffset);
+    sat.sflags |= kSatSnr2;
+    // L2 keeps growing across a step back in time; a non-finite step restarts it instead
+    // of leaving NaN in the table for the rest of the file.
+    job.l2Time[p] = std::isfinite(dt) ? job.l2Time[p] + dt : 0.0;
+    if (in.U8(kChanDualL2WarningOffset) & kWarnRestart) {
+      job.l2Time[p] = 0.0;
+      if (quality) {
+        job.ReportError(epoch.gpsTime, "L2 Phase questionable on prn %d at %.1lf", p, epoch.gpsTime);
+      }
+    }
+    if (l1Warning & kWarnL1Phase) {
+      job.l2Time[p] = 0.0;
+      if (quality) job.ReportError(epoch.gpsTime, "L2 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+    }
+    sat.phase2 = -in.F64(kChanDualL2PhaseOffset);
+    if (sat.phase2 != 0.0) sat.sflags |= kSatPhase2;
+    sat.lock2 = job.l2Time[p];
+    sat.sflags |= kSatLock2;
+    if (job.options.DropL2PhaseWithoutRange != 0 && sat.range2 == 0.0) sat.phase2 = 0.0;
+  } else if (job.receiverType == kReceiverL2Codeless) {
+    sat.range2 = in.F64(kChanCodelessL2RangeOffset) * kSpeedOfLight_mps;
+    sat.sflags |= kSatRange2;
+    sat.phase2 = -in.F64(kChanCodelessL2PhaseOffset);
+    sat.sflags |= kSatPhase2;
+  } else {
+    sat.range2 = 0.0;
+    sat.phase2 = 0.0;
+    sat.lock2 = 0.0;
+    sat.snr2 = 0.0;
+    sat.sflags &= ~(kSatRange2 | kSatPhase2 | kSatLock2 | kSatSnr2);
+  }
+  return 0;
+}
+
+int32_t DecodeChannelAlt(ConversionJob& /*job*/, gpb_epoch_type& epoch, const uint8_t* record,
+                         int32_t slot) {
+  if (!ValidPrnSlot(slot)) return 1;
+  ByteCursor in(record, kChannelBufferSize);
+  if (in.U8(kAltStatusOffset) & kAltStatusRejectMask) return 1;
+  gpb_sat_type& sat = epoch.sat[slot];
+  sat.prn = in.U8(kAltPrnOffset);
+  sat.lock1 = in.U32(kAltLockOffset) * kAltLockUnit_s;
+  sat.sflags = kSatLock1;
+  sat.range1 = (epoch.gpsTime - in.F64(kAltTransmitOffset)) * kSpeedOfLight_mps;
+  sat.sflags |= kSatRange1;
+  sat.doppler1 = in.I32(kAltDopplerOffset) * kDopplerUnit * -1.0;
+  sat.sflags |= kSatDoppler1;
+  sat.phase1 = -in.F64(kAltPhaseOffset);
+  if (sat.phase1 != 0.0) sat.sflags |= kSatPhase1;
+  return 0;
+}
+
+int32_t ReadEpochs(ConversionJob& job) {
+  FILE* file = job.observationFile;
+  if (file == nullptr) {
+    FormatText(ModuleErrorText(), "Error: observation file %s is not open", job.inputPath);
+    job.SendMessage(-1.0, ModuleErrorText());
+    return 3;
+  }
+  const int32_t recordSize = job.channelRecordSize;
+  if (recordSize <= 0 || recordSize > kChannelBufferSize) {
+    job.ReportError(-1.0, "Error: channel record size %ld of receiver type %ld is not 35, 66 or 97",
+                    static_cast<long>(recordSize), static_cast<long>(job.receiverType));
+    return 3;
+  }
+  const int32_t total = FileLength(file);
+  const int32_t channelLimit =
+      job.receiverType == kReceiverGlonass ? kMaxChannelsGlonass : kMaxChannelsGps;
+
+  gpb_epoch_type epoch;
+  uint8_t header[kEpochHeaderSize];
+  uint8_t buffer[kReadBufferSize];
+  int32_t headersRead = 0;
+  int32_t leapSecondsWritten = 0;
+
+  while (std::fread(header, 1, kEpochHeaderSize, file) == static_cast<size_t>(kEpochHeaderSize)) {
+    ByteCursor in(header, kEpochHeaderSize);
+    const double time_s = in.F64(kEpochHeaderTimeOffset);
+    const double x_m = in.F64(kEpochXOffset);
+    const double y_m = in.F64(kEpochYOffset);
+    const double z_m = in.F64(kEpochZOffset);
+    const double clock_m = in.F64(kEpochClockOffset);
+    const int32_t count = in.I8(kEpochCountOffset);
+
+    ++headersRead;
+    std::memset(&epoch, 0, sizeof epoch);
+    epoch.valid = 1;
+    epoch.rcvTime = time_s;
+    epoch.gpsTime = time_s;
+    epoch.nsat = static_cast<int16_t>(count);
+
+    if (job.epochsWritten % kProgressInterval == 0) job.SendProgress(FileOffset(file), total);
+
+    if (count > channelLimit) {
+      if (RecoverFromTooManyChannels(job, epoch, headersRead) != 0) return 3;
+      continue;
+    }
+
+    epoch.flags = count >= kMinPositionChannels ? kEpochPositionValid : 0;
+    if (job.options.ForceMoving != 0) epoch.flags |= kEpochMoving;
+    epoch.clock = clock_m;
+    epoch.corrTime = time_s - clock_m * kInvSpeedOfLight_spm;
+
+    const double dt = job.previousEpochTime < 0.0 ? -1.0 : TimeStep(time_s, job.previousEpochTime);
+
+    if (epoch.flags & kEpochPositionValid) {
+      double lat_rad = 0.0;
+      double lon_rad = 0.0;
+      double h_m = 0.0;
+      EcefToGeodetic(x_m, y_m, z_m, &lat_rad, &lon_rad, &h_m);
+      epoch.lat = lat_rad * kDegPerRad;
+      epoch.lon = lon_rad * kDegPerRad;
+      // A corrupt position beyond float range stays visible as an infinite height.
+      if (h_m > FLT_MAX) {
+        epoch.height = HUGE_VALF;
+      } else if (h_m < -FLT_MAX) {
+        epoch.height = -HUGE_VALF;
+      } else {
+        epoch.height = static_cast<float>(h_m);
+      }
+    }
+
+    (void)StationMarkStep(job, header, job.events);
+    epoch.flags |= job.epochFlagBits;
+
+    int32_t accepted = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      std::memset(buffer, 0, sizeof buffer);
+      if (std::fread(buffer, 1, static_cast<size_t>(recordSize), file) !=
+          static_cast<size_t>(recordSize)) {
+        job.ReportError(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));
+        return 3;
+      }
+      const int32_t rejected =
+          job.options.AltChannelLayout != 0
+              ? DecodeChannelAlt(job, epoch, buffer, accepted)
+              : DecodeChannel(job, epoch, buffer, dt, accepted, &leapSecondsWritten);
+      if (rejected == 0) ++accepted;
+    }
+    epoch.nsat = static_cast<int16_t>(accepted);
+
+    if (job.options.ReportQualityWarnings != 0) ReportDuplicatePrns(job, epoch);
+    RescaleSmallDopplers(epoch);
+
+    if (job.options.RecomputePosition != 0) {
+      if (job.engine->store().gpsCount > 3) {
+        (void)job.engine->ProcessEpoch(&epoch, 3);
+      } else {
+        job.Report(epoch.gpsTime, "Warning, less then 4 ephemerides unable to recompute position");
+      }
+    }
+    job.previousEpochTime = epoch.gpsTime;
+
+    if (job.gpb->WriteEpoch(epoch) != 0) {
+      job.SendMessage(epoch.gpsTime, job.gpb->errorText());
+    } else {
+      ++job.epochsWritten;
+    }
+    if (AbortCounter() != 0) break;
+  }
+
+  EndOfFile(job, leapSecondsWritten, total);
+  return 0;
 }
 
 }  // namespace talverin

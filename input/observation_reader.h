@@ -1,28 +1,106 @@
 // The epoch loop over the observation file (B): epoch headers and channel records (both
-// layouts), per-satellite continuous tracking times, recovery from epochs announcing too
-// many channels, progress and abort, and the GPS-UTC records of the .epp file for GLONASS
-// receivers. Each epoch becomes one gpb_epoch_type handed to the GPB writer.
+// layouts), per-satellite continuous tracking times (s), recovery from epochs announcing
+// too many channels, progress and abort, and the GPS-UTC records of the .epp file for
+// GLONASS receivers. Each epoch becomes one gpb_epoch_type handed to the GPB writer.
+// Ranges leave here in metres (file seconds x c), phases in cycles with the file's sign
+// inverted, positions as WGS84 geodetic degrees. Station marks live in event_marks.h.
 #pragma once
 
 #include <cstdint>
 
+#include "input/event_marks.h"
 #include "output/gpb_types.h"
 
 namespace talverin {
 
 class ConversionJob;
 
+// Epoch header, kEpochHeaderSize (67) bytes, little-endian, packed:
+//   offset size type     field
+//   0      4    char[4]  site name
+//   4      8    f64      receiver time, s of GPS week
+//   12     8    f64      position X, m, ECEF
+//   20     8    f64      position Y, m, ECEF
+//   28     8    f64      position Z, m, ECEF
+//   36     12   -        not read
+//   48     8    f64      receiver clock offset, m
+//   56     10   -        not read
+//   66     1    i8       channel records that follow
+// Site name and time: kEpochHeaderSiteOffset, kEpochHeaderSiteLength and
+// kEpochHeaderTimeOffset of event_marks.h, which reads the same header.
+constexpr int kEpochXOffset = 12;
+constexpr int kEpochYOffset = 20;
+constexpr int kEpochZOffset = 28;
+constexpr int kEpochClockOffset = 48;
+constexpr int kEpochCountOffset = 66;
+
+// Standard channel record; 35 bytes for receiver types 1 and 4, 66 for type 3, 97 for type 2:
+//   offset size type  field
+//   0      1    u8    PRN
+//   4      8    f64   C/A code range, s
+//   19     1    u8    L1 warning bits (128 restart, 4 phase, 8 code, 16 integration)
+//   21     1    u8    L1 signal-to-noise
+//   23     4    i32   Doppler, units of 0.0001
+//   27     8    f64   L1 carrier phase, cycles
+//   type 3: 35 f64 L2 range (s); 58 f64 L2 phase (cycles)
+//   type 2: 66 f64 L2 range (s); 81 u8 L2 warning bits (128 restart); 83 u8 L2
+//           signal-to-noise; 89 f64 L2 phase (cycles)
+constexpr int kChanPrnOffset = 0;
+constexpr int kChanRangeOffset = 4;
+constexpr int kChanL1WarningOffset = 19;
+constexpr int kChanL1SnrOffset = 21;
+constexpr int kChanDopplerOffset = 23;
+constexpr int kChanL1PhaseOffset = 27;
+constexpr int kChanCodelessL2RangeOffset = 35;
+constexpr int kChanCodelessL2PhaseOffset = 58;
+constexpr int kChanDualL2RangeOffset = 66;
+constexpr int kChanDualL2WarningOffset = 81;
+constexpr int kChanDualL2SnrOffset = 83;
+constexpr int kChanDualL2PhaseOffset = 89;
+
+// Alternative channel record, read with the same record size (the read buffer is cleared
+// first, so fields beyond a short record read 0):
+//   offset size type  field
+//   0      4    u32   L1 tracking time, ms
+//   4      1    u8    PRN
+//   8      8    f64   time of signal transmission, s of week
+//   16     4    i32   Doppler, units of 0.0001
+//   23     8    f64   L1 carrier phase, cycles
+//   49     1    u8    status bits (1 or 4 reject the record)
+constexpr int kAltLockOffset = 0;
+constexpr int kAltPrnOffset = 4;
+constexpr int kAltTransmitOffset = 8;
+constexpr int kAltDopplerOffset = 16;
+constexpr int kAltPhaseOffset = 23;
+constexpr int kAltStatusOffset = 49;
+
+// Bit values of the warning and status bytes.
+constexpr uint8_t kWarnRestart = 128;
+constexpr uint8_t kWarnL1Phase = 4;
+constexpr uint8_t kWarnCodePhase = 8;
+constexpr uint8_t kWarnIntegration = 16;
+constexpr uint8_t kAltStatusRejectMask = 1 | 4;
+
+// The buffer handed to DecodeChannel / DecodeChannelAlt holds at least this many bytes
+// (the widest record), zero beyond the record read.
+constexpr int kChannelBufferSize = 97;
+constexpr int kReadBufferSize = 1024;
+
 // 0 when the file was read to its end or the host aborted; 3 when it ended inside an epoch.
-int32_t ReadEpochs(ConversionJob& job);
-// Standard layout: 0 accepted, 1 rejected.
-int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* record,
-                      double dt, int32_t slot, int32_t* leapSecondsWritten);
-// Alternative layout: 0 accepted, 1 rejected.
-int32_t DecodeChannelAlt(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* record,
-                         int32_t slot);
-// Interval between two receiver times (s), folded across a week boundary.
-double TimeStep(double t, double previous);
-// WGS84 geodetic latitude, longitude (rad) and height (m) of an ECEF position (m).
+[[nodiscard]] int32_t ReadEpochs(ConversionJob& job);
+// Standard layout: 0 accepted, 1 rejected (PRN 0, PRN 72 or more, PRN above 32 without a
+// GLONASS receiver, or a slot outside the epoch). record: kChannelBufferSize bytes.
+[[nodiscard]] int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch,
+                                    const uint8_t* record, double dt, int32_t slot,
+                                    int32_t* leapSecondsWritten);
+// Alternative layout: 0 accepted, 1 rejected. record: kChannelBufferSize bytes.
+[[nodiscard]] int32_t DecodeChannelAlt(ConversionJob& job, gpb_epoch_type& epoch,
+                                       const uint8_t* record, int32_t slot);
+// Interval between two receiver times (s), folded across a week boundary in either
+// direction; 0 when previous is 0, negative or either time is not finite.
+[[nodiscard]] double TimeStep(double t, double previous);
+// WGS84 geodetic latitude, longitude (rad) and height (m) of an ECEF position (m). The
+// polar axis and non-finite input give all zeros.
 void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad,
                     double* h_m);
 

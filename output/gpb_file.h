@@ -1,14 +1,16 @@
 // GPB observation file writer, both variants: the "$NEWGPB" file (512-byte header,
 // 84-byte epoch records, 28-byte primary and extended satellite records) and the
 // version 1.02 file (202-byte header, 68-byte epoch and 44-byte satellite records).
-// Little-endian, packed; every file byte is built from named offsets (tables below).
-// It writes; gpb_reader.h reads the same files back.
+// Little-endian, packed; every file byte is built from the named offsets of gpb_format.h.
+// Values that become integers (milliseconds, lock times, signal-to-noise) are clamped,
+// and non-finite ones zeroed, before conversion. It writes; gpb_reader.h reads back.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "base/gnss_constants.h"
+#include "output/gpb_format.h"
 #include "output/gpb_types.h"
 
 namespace talverin {
@@ -20,7 +22,7 @@ class GpbFile {
   GpbFile(const GpbFile&) = delete;
   GpbFile& operator=(const GpbFile&) = delete;
 
-  // 0 success, 1 failure (error text set).
+  // 0 success, 1 failure (error text set). A file that is still open is never replaced.
   [[nodiscard]] int32_t Create(int32_t newVariant, const char* fileName, int32_t dataType,
                                double value, int32_t count, int32_t bufferSize);
   // Number of items changed (0..3), or -1 on error. Each argument may be null / 0.
@@ -28,19 +30,48 @@ class GpbFile {
                            int32_t updateStamp, const double* value);
   // 0 success, 1 failure (error text set).
   [[nodiscard]] int32_t WriteEpoch(const gpb_epoch_type& epoch);
-  // Flushes and closes; 0 success, 1 when the final flush or close failed (error text set).
+  // Flushes and closes; 0 success, 1 when any write, the final flush or the close failed
+  // (error text set). Returns the object to state 0 either way.
   int32_t Close();
 
   const char* errorText() const { return errorText_; }
   int32_t state() const { return state_; }
   int32_t epochsWritten() const { return epochCount_; }
+  int32_t lastRecordLength() const { return lastRecordLength_; }
+  int32_t variant() const { return variant_; }
+  const uint16_t* stamp() const { return stamp_; }
 
  private:
-  // Implementation fields are owned by gpb_file.cpp.
-  int32_t state_ = 0;
-  char errorText_[kTextSize] = "";
-  int32_t epochCount_ = 0;
+  void TakeStamp();
+  void FillNewHeader();
+  void FillHeader102(double value, int32_t count);
+  [[nodiscard]] int32_t WriteNewEpoch(const gpb_epoch_type& epoch);
+  [[nodiscard]] int32_t Write102Epoch(const gpb_epoch_type& epoch);
+  [[nodiscard]] bool WriteBytes(const uint8_t* bytes, size_t size);
+  void ReleaseStream();
+
+  static constexpr int32_t kModeWrite = 2;
+  static constexpr int32_t kModeReadWrite = 3;
+
+  int32_t state_ = 0;                // -1 failed, 0 no file, 1 open
+  char errorText_[kTextSize] = "";   // empty after a success
+  uint16_t stamp_[kGpbStampWords] = {};
+  int32_t variant_ = 0;              // 0 version 1.02, 1 new
+  uint8_t header102_[gpb102::kHeaderSize] = {};
+  uint8_t headerNew_[newgpb::kHeaderSize] = {};
+  int32_t dataType_ = 0;
+  char description_[newgpb::kDescriptionSize] = "";
+  char fileName_[kPathSize] = "";
+  int32_t openMode_ = 0;
   FILE* file_ = nullptr;
+  int32_t epochCount_ = 0;
+  int32_t lastRecordLength_ = 0;     // bytes of the last header or epoch written
+  bool writeFailed_ = false;         // a write of this file failed; Close reports it
+  char* streamBuffer_ = nullptr;     // owned; lives until the stream is closed
+  // Per-epoch scratch for the satellite records, fixed instead of allocated per epoch.
+  uint8_t primary_[kGpbMaxSats * newgpb::kSatSize] = {};
+  uint8_t extended_[kGpbMaxSats * newgpb::kSatSize] = {};
+  uint8_t sats102_[kGpbMaxSats * gpb102::kSatSize] = {};
 };
 
 }  // namespace talverin

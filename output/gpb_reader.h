@@ -1,6 +1,8 @@
 // Reads either GPB variant back (header, every epoch, every satellite record) and verifies
-// the new file's checksum and lengths. Not exported by the module: the command-line host's
-// `dump` and the tests use it to check what the writer produced.
+// the new file's length word, bytes per satellite and checksum, and the record lengths of
+// the version 1.02 file. A damaged or cut file ends reading with a text naming the epoch
+// index and byte offset; nothing in the file can make it read out of bounds or loop.
+// Not exported by the module: the command-line host's `dump` and the tests use it.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,7 @@ struct GpbReadEpoch {
   uint16_t storedChecksum;     // new file only
   uint16_t computedChecksum;   // new file only
   uint16_t bytesPerSat;        // new file: 28 or 56; 1.02 file: 44
+  int64_t fileOffset;          // byte offset of the epoch record in the file
   int32_t milliseconds;        // new file: offset 64
   uint8_t satFlags[kGpbMaxSats];   // new file: primary record flag byte
   uint8_t extFlags[kGpbMaxSats];   // new file: extended record flag byte (0 when absent)
@@ -51,11 +54,24 @@ class GpbReader {
 
   const GpbHeaderInfo& header() const { return header_; }
   const char* errorText() const { return errorText_; }
+  int32_t epochsRead() const { return epochIndex_; }
 
  private:
+  [[nodiscard]] int32_t ReadNewEpoch(GpbReadEpoch* out);
+  [[nodiscard]] int32_t Read102Epoch(GpbReadEpoch* out);
+  // Reads exactly size bytes: 1 read; 0 when the file ends before the first byte and
+  // endAllowed; else -1 with the text naming what was cut.
+  [[nodiscard]] int32_t ReadRecord(uint8_t* bytes, size_t size, const char* what,
+                                   bool endAllowed);
+  int32_t Fail();  // marks the reader failed; returns -1
+
   FILE* file_ = nullptr;
   GpbHeaderInfo header_{};
   char errorText_[kTextSize] = "";
+  char path_[kPathSize] = "";
+  int32_t epochIndex_ = 0;   // epochs read so far: the index of the next one
+  int64_t offset_ = 0;       // file offset of the next record
+  bool failed_ = false;      // sticky: a damaged record ends reading
 };
 
 }  // namespace talverin

@@ -1,10 +1,202 @@
 #include "position/single_point.h"
 
-namespace talverin {
+#include <cmath>
+#include <cstring>
 
-SinglePoint::SinglePoint() { Reset(); }
-SinglePoint::~SinglePoint() {}
-void SinglePoint::Reset() { errorText_[0] = '\0'; }
-int32_t SinglePoint::ProcessEpoch(gpb_epoch_type*, int32_t) { return 1; }
+#include "base/text_buffer.h"
+
+namespace talverin {
+namespace {
+
+constexpr int32_t kDesignRows = kMaxUsedSatellites;  // design matrix rows sized at construction
+constexpr double kDefaultElevationMask_deg = 10.0;
+constexpr double kDefaultRangeSigma_m = 7.0;
+constexpr double kDefaultResidualLimit_m = 100.0;
+constexpr int32_t kDefaultTroposphereModel = 1;
+constexpr char kOrbitDebugName[] = "c:\\temp\\orbit.dat";
+// A receiver-reported clock beyond this (about 3.3 s) is corrupt, not an a-priori value:
+// it would move the reception time outside any ephemeris.
+constexpr double kMaxAprioriClock_m = 1.0e9;
+
+// A receiver-reported position and clock are used as a-priori values only when they are
+// numbers a receiver can report.
+bool UsableApriori(const gpb_epoch_type& epoch) {
+  return std::isfinite(epoch.lat) && std::isfinite(epoch.lon) && std::isfinite(epoch.height) &&
+         std::isfinite(epoch.clock) && std::fabs(epoch.lat) <= 90.0 &&
+         std::fabs(epoch.lon) <= 360.0 && std::fabs(epoch.clock) <= kMaxAprioriClock_m;
+}
+
+bool UsableTime(double time_s) { return std::isfinite(time_s) && std::fabs(time_s) < kMaxEpochTime_s; }
+
+}  // namespace
+
+double WeekDifference(double a_s, double b_s) {
+  double d_s = a_s - b_s;
+  if (d_s < -kWeekWrapLimit_s) d_s += kSecondsPerWeek;
+  if (d_s > kWeekWrapLimit_s) d_s -= kSecondsPerWeek;
+  return d_s;
+}
+
+SinglePoint::SinglePoint() {
+  Reset();
+  const bool sized = design_.Resize(kDesignRows, kUnknowns) == 0 &&
+                     covariance_.Resize(kUnknowns, kUnknowns) == 0 &&
+                     cofactor_.Resize(kUnknowns, kUnknowns) == 0 &&
+                     spare_.Resize(kUnknowns, kUnknowns) == 0 &&
+                     normal_.Resize(kUnknowns, kUnknowns) == 0 &&
+                     misclosure_.Resize(kMaxUsedSatellites) == 0 &&
+                     normalRhs_.Resize(kUnknowns) == 0 && update_.Resize(kUnknowns) == 0;
+  if (!sized) FormatText(errorText_, "Not enough memory for SinglePoint class");
+}
+
+SinglePoint::~SinglePoint() { Release(); }
+
+void SinglePoint::Reset() {
+  errorText_[0] = '\0';
+  settings_.elevationMask_deg = kDefaultElevationMask_deg;
+  settings_.rangeSigma_m = kDefaultRangeSigma_m;
+  settings_.residualLimit_m = kDefaultResidualLimit_m;
+  settings_.troposphereModel = kDefaultTroposphereModel;
+  settings_.orbitDebugFile = 0;
+  CopyText(settings_.orbitDebugName, sizeof settings_.orbitDebugName, kOrbitDebugName);
+  epochCount_ = 0;
+  clockShiftMessages_ = 0;
+  datumReady_ = 0;
+  std::memset(satellites_, 0, sizeof satellites_);
+  clockOffset_ = 0.0;
+  lastAttemptClock_ = 0.0;
+  positionKnown_ = 0;
+  solutionTime_ = 0.0;
+  std::memset(receiver_, 0, sizeof receiver_);
+  std::memset(receiverVelocity_, 0, sizeof receiverVelocity_);
+  geodetic_ = GeodeticPos{};
+  snapshot_ = SolutionSnapshot{};
+  usedCount_ = 0;
+  std::memset(usedPrns_, 0, sizeof usedPrns_);
+  solutionCount_ = 0;
+  epochTime_ = 0.0;
+  latestClock_ = ClockSample{};
+  previousClock_ = ClockSample{};
+  clockPrediction_ = 1;
+  status_ = kStatusRunning;
+  residualRms_ = 0.0;
+}
+
+void SinglePoint::Release() {
+  design_.Free();
+  covariance_.Free();
+  cofactor_.Free();
+  spare_.Free();
+  normal_.Free();
+  misclosure_.Free();
+  normalRhs_.Free();
+  update_.Free();
+  store_.ClearEphemerides();
+  Reset();
+}
+
+void SinglePoint::RecordClock(double time_s, double clock_m) {
+  if (latestClock_.valid != 0 && std::fabs(time_s - latestClock_.time_s) < kClockReplaceWindow_s) {
+    latestClock_.time_s = time_s;
+    latestClock_.clock_m = clock_m;
+    return;
+  }
+  previousClock_ = latestClock_;
+  latestClock_.valid = 1;
+  latestClock_.time_s = time_s;
+  latestClock_.clock_m = clock_m;
+}
+
+bool SinglePoint::PredictClock(double time_s, double* clock_m, double* drift_mps) const {
+  const double dt_s = WeekDifference(time_s, latestClock_.time_s);
+  if (latestClock_.valid == 0 || !(std::fabs(dt_s) <= kClockPredictWindow_s)) return false;
+  double drift = 0.0;
+  if (previousClock_.valid != 0) {
+    const double d_s = WeekDifference(latestClock_.time_s, previousClock_.time_s);
+    if (std::fabs(d_s) > kClockReplaceWindow_s && std::fabs(d_s) <= kClockPredictWindow_s) {
+      drift = (latestClock_.clock_m - previousClock_.clock_m) / d_s;
+      // A jump (receiver clock reset) is not a drift.
+      if (!(std::fabs(drift) <= kMaxClockDrift_mps)) drift = 0.0;
+    }
+  }
+  *clock_m = latestClock_.clock_m + drift * dt_s;
+  if (drift_mps != nullptr) *drift_mps = drift;
+  return true;
+}
+
+int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
+  if (epoch == nullptr) return 1;
+  // A corrupt time would reach the troposphere calendar and the clock model: no solution.
+  if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
+
+  if ((epoch->flags & kEpochPositionValid) != 0 && UsableApriori(*epoch)) {
+    clockOffset_ = epoch->clock;
+    geodetic_.lat = epoch->lat;
+    geodetic_.lon = epoch->lon;
+    geodetic_.height = epoch->height;
+  } else if (solutionCount_ == 0) {
+    clockOffset_ = 0.0;
+    geodetic_ = GeodeticPos{};
+  }
+  epochTime_ = epoch->gpsTime;
+  EnsureDatum();
+  DatumGeodeticToCartesian(geodetic_, datum_.datum, receiver_);
+
+  double predicted_m = 0.0;
+  if (clockPrediction_ != 0 && PredictClock(epoch->gpsTime, &predicted_m)) {
+    clockOffset_ = predicted_m;
+    if ((flags & kWriteClock) != 0) {
+      epoch->corrTime = epoch->rcvTime - predicted_m * kInvSpeedOfLight_spm;
+      epoch->clock = predicted_m;
+    }
+  }
+  if ((flags & kWritePosition) != 0) {
+    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
+  }
+
+  const double prior_m = clockOffset_;
+  int32_t r = SolveEpoch(epoch, 1, -1);
+  if (r < 0) return 1;
+  bool solveAgain = false;
+  if (r == 0 && epochCount_ == 0) {
+    FormatText(errorText_, "Refining solution on first epoch");
+    Send(epochTime_);
+    solveAgain = true;
+  } else if (r == 0 && std::fabs(prior_m - clockOffset_) > kClockShiftLimit_m) {
+    if (clockShiftMessages_ < kClockShiftMessages) {
+      FormatText(errorText_, "Large clock shift changed detected-refining solution");
+      Send(epochTime_);
+    } else if (clockShiftMessages_ == kClockShiftMessages) {
+      FormatText(errorText_,
+                 "Large clock shift changed detected-no more messages will be printed");
+      Send(epochTime_);
+    }
+    if (clockShiftMessages_ < INT32_MAX) ++clockShiftMessages_;
+    solveAgain = true;
+  } else if (r > 0) {
+    clockOffset_ = lastAttemptClock_;
+    FormatText(errorText_, "Solution failed--trying again with new clockshift");
+    Send(epochTime_);
+    solveAgain = true;
+  }
+  if (solveAgain) {
+    r = SolveEpoch(epoch, 1, -1);
+    if (r != 0) return 1;
+  }
+
+  if (epochCount_ < INT32_MAX) ++epochCount_;
+  if ((flags & kWritePosition) != 0) {
+    epoch->flags = static_cast<uint16_t>(epoch->flags | kEpochPositionValid);
+    epoch->lat = geodetic_.lat;
+    epoch->lon = geodetic_.lon;
+    epoch->height = geodetic_.height;
+  }
+  if ((flags & kWriteClock) != 0) {
+    epoch->corrTime = epoch->rcvTime - clockOffset_ * kInvSpeedOfLight_spm;
+    epoch->clock = clockOffset_;
+  }
+  RecordClock(epoch->rcvTime, clockOffset_);
+  return 0;
+}
 
 }  // namespace talverin

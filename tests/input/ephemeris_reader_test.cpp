@@ -1,0 +1,573 @@
+#include "input/ephemeris_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "base/text_buffer.h"
+#include "orbit/ephemeris_store.h"
+#include "plugin/conversion_job.h"
+#include "position/single_point.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+#include "tools/download_set/ephemeris_file_writer.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+constexpr double kPiRef = 3.141592653589793;  // semicircles to radians
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+enum Width { kI8 = 1, kI16 = 2, kI32 = 4, kF32 = -4, kF64 = -8 };
+
+// Writes one field little-endian by shifts at its offset in the record layout table, so
+// that the fixtures do not lean on the module's own byte helpers or offset constants.
+void Put(std::vector<uint8_t>& r, size_t offset, Width width, double value) {
+  uint64_t bits = 0;
+  if (width == kF32) {
+    const float f = static_cast<float>(value);
+    uint32_t b32;
+    std::memcpy(&b32, &f, 4);
+    bits = b32;
+  } else if (width == kF64) {
+    std::memcpy(&bits, &value, 8);
+  } else {
+    bits = static_cast<uint64_t>(static_cast<int64_t>(value));
+  }
+  const int bytes = width < 0 ? -width : width;
+  for (int i = 0; i < bytes; ++i) r.at(offset + i) = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+// One GPS field: its place in the file, a distinct file value, and the GpsEph member it
+// must land in (semicircle fields times pi, floats widened).
+struct GpsRow {
+  size_t offset;
+  Width width;
+  double fileValue;
+  bool semicircles;
+  int32_t GpsEph::*integer;
+  double GpsEph::*real;
+};
+const GpsRow kGpsRows[] = {
+    {0, kI8, 7, false, &GpsEph::prn, nullptr},
+    {1, kI16, 1234, false, &GpsEph::week, nullptr},
+    {3, kI32, 345600, false, &GpsEph::tow, nullptr},
+    {7, kF32, -4.5e-9, false, nullptr, &GpsEph::tgd},
+    {11, kI32, 101, false, &GpsEph::iodc, nullptr},
+    {15, kI32, 352800, false, &GpsEph::toc, nullptr},
+    {19, kF32, 1.5e-19, false, nullptr, &GpsEph::af2},
+    {23, kF32, -2.5e-12, false, nullptr, &GpsEph::af1},
+    {27, kF32, 3.75e-5, false, nullptr, &GpsEph::af0},
+    {31, kI32, 77, false, &GpsEph::iode, nullptr},
+    {35, kF32, 1.5e-9, true, nullptr, &GpsEph::deltaN},
+    {39, kF64, 0.25, true, nullptr, &GpsEph::m0},
+    {47, kF64, 0.0125, false, nullptr, &GpsEph::e},
+    {55, kF64, 5153.75, false, nullptr, &GpsEph::rootA},
+    {63, kI32, 356400, false, &GpsEph::toe, nullptr},
+    {67, kF32, 1.1e-7, false, nullptr, &GpsEph::cic},
+    {71, kF32, 250.5, false, nullptr, &GpsEph::crc},
+    {75, kF32, -2.2e-7, false, nullptr, &GpsEph::cis},
+    {79, kF32, -44.25, false, nullptr, &GpsEph::crs},
+    {83, kF32, 3.3e-6, false, nullptr, &GpsEph::cuc},
+    {87, kF32, 4.4e-6, false, nullptr, &GpsEph::cus},
+    {91, kF64, -0.75, true, nullptr, &GpsEph::omega0},
+    {99, kF64, 0.375, true, nullptr, &GpsEph::omega},
+    {107, kF64, 0.3125, true, nullptr, &GpsEph::i0},
+    {115, kF32, -2.5e-9, true, nullptr, &GpsEph::omegaDot},
+    {119, kF32, 1.25e-10, true, nullptr, &GpsEph::iDot},
+};
+
+double ExpectedValue(const GpsRow& row) {
+  const double widened =
+      row.width == kF32 ? static_cast<double>(static_cast<float>(row.fileValue)) : row.fileValue;
+  return row.semicircles ? widened * kPiRef : widened;
+}
+
+// A GPS record with a distinct value in every field; the unread bytes hold 0xEE.
+std::vector<uint8_t> HandBuiltGpsRecord(uint16_t healthWord = 0) {
+  std::vector<uint8_t> r(129, 0xEE);
+  for (const GpsRow& row : kGpsRows) Put(r, row.offset, row.width, row.fileValue);
+  Put(r, 125, kI16, healthWord);
+  return r;
+}
+
+GpsEph HandBuiltGpsEph() {
+  GpsEph x{};
+  for (const GpsRow& row : kGpsRows) {
+    if (row.integer != nullptr) x.*row.integer = static_cast<int32_t>(row.fileValue);
+    if (row.real != nullptr) x.*row.real = ExpectedValue(row);
+  }
+  return x;
+}
+
+// A GLONASS record (PRN 40) with a distinct value in every field; unread bytes 0xEE.
+std::vector<uint8_t> HandBuiltGlonassRecord(double tkbSecond = 45000.9) {
+  std::vector<uint8_t> r(129, 0xEE);
+  const struct {
+    size_t offset;
+    Width width;
+    double value;
+  } rows[] = {{0, kI8, 40},         {7, kI32, 123456},      {11, kI32, 654321},
+              {15, kF64, tkbSecond}, {23, kF32, -0.25},      {27, kF32, 1.5},
+              {31, kF64, 0.125},    {39, kF64, 1000.0},     {47, kF64, -2000.5},
+              {55, kF64, 12345678.9}, {63, kF64, 2500.0},   {71, kF64, -1250.0},
+              {79, kF64, 3.0},      {87, kF64, 0.000125},   {95, kF64, -0.0005},
+              {103, kF64, 0.0},     {119, kI8, -2},         {120, kI8, 200},
+              {121, kI16, 0x1234},  {123, kI16, 0xABCD},    {126, kI8, 0x01},
+              {127, kI8, 0x80},     {128, kI8, 0xFF}};
+  for (const auto& row : rows) Put(r, row.offset, row.width, row.value);
+  return r;
+}
+
+GlonassEphFields HandBuiltGlonassFields() {
+  GlonassEphFields f;
+  f.prn = 40;
+  f.ashFirst = 123456;
+  f.tkbFirst = 654321;
+  f.tkbSecond = 45000.9;
+  f.lteFirst = 1.5f;
+  f.lteSecond = -0.25f;
+  f.lteThird = 200;
+  f.ashSecond = 0.125;
+  const double pos[3] = {1000.0, -2000.5, 12345678.9};
+  const double vel[3] = {2500.0, -1250.0, 3.0};
+  const double acc[3] = {0.000125, -0.0005, 0.0};
+  for (int i = 0; i < 3; ++i) {
+    f.pos_m[i] = pos[i];
+    f.vel_mps[i] = vel[i];
+    f.acc_mps2[i] = acc[i];
+  }
+  f.ashThird = -2;
+  f.flgFirst = 0xABCD;
+  f.flgSecond = 0x1234;
+  f.res[0] = 1;
+  f.res[1] = static_cast<int8_t>(-128);
+  f.res[2] = -1;
+  return f;
+}
+
+std::string GlonassText(const std::string& tkbSecondText) {
+  return "GlnEph { Prn: 40 0\n\tTkb: 654321 " + tkbSecondText +
+         "\n\tLte: 1.500000000e+00 -2.500000000e-01 200\n"
+         "\tPos: 1.0000 -2.0005 12345.6789\n"
+         "\tVel: 2.50000000e+00 -1.25000000e+00 3.00000000e-03\n"
+         "\tAcc: 1.25000000e-07 -5.00000000e-07 0.00000000e+00\n"
+         "\tFlg: 43981 4660\n"
+         "\tAsh: 123456 1.250000000000000e-01 -2 0\n"
+         "\tRes: 1 ffffff80 ffffffff\n}\n";
+}
+
+std::vector<std::string>* gMessages = nullptr;
+void TALVERIN_CALL Collect(double time, const char* text) {
+  EXPECT_EQ(-1.0, time) << text;
+  if (gMessages != nullptr) gMessages->push_back(text);
+}
+
+struct EphemerisRun {
+  std::vector<std::string> messages;
+  std::string epp;
+  int32_t read = -1;
+  double lastEphTime = 0.0;
+  int32_t lastEphWeek = 0;
+  int32_t stored = -1;
+  std::string ephemerisPath;
+};
+
+// Reads an ephemeris file of these bytes into a job whose .epp file is opened here.
+EphemerisRun ReadEphemerisBytes(const std::vector<uint8_t>& bytes, int32_t receiverType,
+                                int32_t recompute = 1) {
+  EphemerisRun run;
+  TempDir dir;
+  run.ephemerisPath = dir.File("EAAAAA03.123");
+  const std::string eppPath = dir.File("out.epp");
+  EXPECT_TRUE(WriteFileBytes(run.ephemerisPath, bytes));
+
+  ConversionJob job;
+  EXPECT_TRUE(job.constructed());
+  job.receiverType = receiverType;
+  job.options.RecomputePosition = recompute;
+  CopyText(job.ephemerisPath, kPathSize, run.ephemerisPath.c_str());
+  job.ephemerisFile = std::fopen(run.ephemerisPath.c_str(), "rb");
+  job.eppFile = std::fopen(eppPath.c_str(), "w");
+  EXPECT_NE(nullptr, job.ephemerisFile);
+  EXPECT_NE(nullptr, job.eppFile);
+  job.messageCallback = Collect;
+  gMessages = &run.messages;
+  ReadEphemerisFile(job);
+  gMessages = nullptr;
+  std::fclose(job.eppFile);
+  job.eppFile = nullptr;
+
+  run.epp = ReadFileText(eppPath);
+  run.read = job.ephemeridesRead;
+  run.lastEphTime = job.lastEphTime;
+  run.lastEphWeek = job.lastEphWeek;
+  run.stored = job.engine->store().gpsCount;
+  return run;
+}
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+size_t Count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+  return n;
+}
+
+TEST(EphemerisGpsRecord, EveryFieldComesFromItsOwnOffset) {
+  GpsEph got{};
+  int16_t health = -1;
+  DecodeGpsRecord(HandBuiltGpsRecord().data(), &got, &health);
+  EXPECT_EQ(0, health);
+  for (const GpsRow& row : kGpsRows) {
+    if (row.integer != nullptr) {
+      EXPECT_EQ(row.fileValue, got.*row.integer) << row.offset;
+    } else {
+      EXPECT_EQ(ExpectedValue(row), got.*row.real) << row.offset;
+    }
+  }
+  // The health word is both bytes at 125, signed.
+  const struct {
+    uint16_t word;
+    int16_t health;
+  } words[] = {{0x0001, 1}, {0x0100, 256}, {0xFFFF, -1}};
+  for (const auto& w : words) {
+    DecodeGpsRecord(HandBuiltGpsRecord(w.word).data(), &got, &health);
+    EXPECT_EQ(w.health, health) << w.word;
+  }
+}
+
+TEST(EphemerisEppText, GpsRecordPrintsTheSevenLineFormat) {
+  // prn week tow tgd iodc toc / af2 af1 af0 / iode deltaN m0 e rootA toe /
+  // cic crc cis crs cuc cus / omega0 omega i0 omegaDot iDot
+  const GpsEph x{12, 1987, 432000, -1.0e-8, 43, 439200,
+                 0.0, -5.6843418860808e-14 /* rounds up */, 1.2345678912e-4 /* rounds down */,
+                 44, 4.5e-9, -2.5, 0.005, 5153.625, 439201,
+                 1.5e-7, 200.5, -3.0e-8, -97.125, -5.0e-6, 8.25e-6,
+                 3.0, -1.75, 0.96, -8.0e-9, 2.0e-10};
+  const std::string want =
+      "GpsEph { Prn: 12\n"
+      "\tEl1: 1987 432000 -1.00000000e-08 43 439200\n"
+      "\tEl2: 0.00000000e+00 -5.68434189e-14 1.23456789e-04\n"
+      "\tEl3: 44 -9.71250000e+01 4.50000000e-09 -2.50000000000000e+00\n"
+      "\tEl4: -5.00000000e-06 5.00000000000000e-03 8.25000000e-06 5.15362500000000e+03\n"
+      "\tEl5: 439201 1.50000000e-07 3.00000000000000e+00 -3.00000000e-08\n"
+      "\tEl6: 9.60000000000000e-01 2.00500000e+02 -1.75000000000000e+00 -8.00000000e-09 "
+      "2.00000000e-10\n}\n";
+
+  TempDir dir;
+  const std::string path = dir.File("one.epp");
+  FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(0, WriteGpsEph(file, x));
+  std::fclose(file);
+  EXPECT_EQ(want, ReadFileText(path));
+  EXPECT_EQ(1, WriteGpsEph(nullptr, x));
+}
+
+TEST(EphemerisEppText, GlonassRecordPrintsEveryFieldInItsPlace) {
+  // Tkb second value cut toward zero; Res bytes 0x01 0x80 0xFF widened with their sign.
+  const EphemerisRun run = ReadEphemerisBytes(HandBuiltGlonassRecord(), 4);
+  EXPECT_EQ(GlonassText("45000"), run.epp);
+  EXPECT_EQ(1, run.read);
+  EXPECT_EQ(0, run.stored);
+  ASSERT_EQ(1u, run.messages.size());
+  EXPECT_EQ("GLONASS Ephemeris loaded for PRN 40", run.messages[0]);
+}
+
+TEST(EphemerisEppText, GlonassTkbSecondValueIsCutTowardZeroOrRefused) {
+  const struct {
+    double tkb;
+    const char* printed;  // null: the record is refused
+    const char* shown;    // the value as the refusal message gives it
+  } cases[] = {
+      {45000.9, "45000", nullptr},
+      {-7.9, "-7", nullptr},
+      {0.99, "0", nullptr},
+      {2147483647.0, "2147483647", nullptr},
+      {-2147483648.9, "-2147483648", nullptr},
+      {2147483648.0, nullptr, "2.14748e+09"},
+      {-2147483649.0, nullptr, "-2.14748e+09"},
+      {1e300, nullptr, "1e+300"},
+      {kNaN, nullptr, "nan"},
+      {std::numeric_limits<double>::infinity(), nullptr, "inf"},
+  };
+  for (const auto& c : cases) {
+    const EphemerisRun run = ReadEphemerisBytes(HandBuiltGlonassRecord(c.tkb), 4);
+    EXPECT_EQ(1, run.read) << c.tkb;
+    if (c.printed != nullptr) {
+      EXPECT_EQ(GlonassText(c.printed), run.epp) << c.tkb;
+      EXPECT_EQ(1u, run.messages.size()) << c.tkb;
+    } else {
+      EXPECT_EQ("", run.epp) << c.tkb;
+      ASSERT_EQ(2u, run.messages.size()) << c.tkb;
+      EXPECT_EQ("ERROR - GLONASS Eph PRN 40 in " + run.ephemerisPath + ": Tkb is " + c.shown +
+                    ", record not written",
+                run.messages[0]);
+      EXPECT_EQ("GLONASS Ephemeris loaded for PRN 40", run.messages[1]);
+    }
+  }
+}
+
+TEST(EphemerisFile, GpsRecordIsReportedWrittenAndRemembered) {
+  const EphemerisRun run = ReadEphemerisBytes(HandBuiltGpsRecord(), 2);
+  ASSERT_EQ(1u, run.messages.size());
+  EXPECT_EQ("GPS Ephemeris loaded for PRN 7, Health OK", run.messages[0]);
+  EXPECT_EQ(1, run.read);
+  EXPECT_EQ(356400.0, run.lastEphTime);
+  EXPECT_EQ(1234, run.lastEphWeek);
+  // The .epp record is the one WriteGpsEph gives for the decoded values (format pinned above).
+  EXPECT_EQ(0u, run.epp.find("GpsEph { Prn: 7\n\tEl1: 1234 345600 "));
+  EXPECT_NE(std::string::npos, run.epp.find("\tEl5: 356400 "));
+  EXPECT_EQ("}\n", run.epp.substr(run.epp.size() - 2));
+}
+
+TEST(EphemerisFile, UnhealthyRecordIsReportedAndRememberedButNotWritten) {
+  const EphemerisRun run = ReadEphemerisBytes(HandBuiltGpsRecord(0x0100), 2);
+  ASSERT_EQ(1u, run.messages.size());
+  EXPECT_EQ("GPS Ephemeris loaded for PRN 7, Health BAD!!!", run.messages[0]);
+  EXPECT_EQ("", run.epp);
+  EXPECT_EQ(1, run.read);
+  EXPECT_EQ(0, run.stored);
+  EXPECT_EQ(356400.0, run.lastEphTime);
+  EXPECT_EQ(1234, run.lastEphWeek);
+}
+
+TEST(EphemerisFile, WeekOutsideZeroTo2048IsReportedAndTheRecordStillWritten) {
+  const struct {
+    int32_t week;
+    bool reported;
+  } cases[] = {{0, false}, {2048, false}, {2049, true}, {-1, true}, {-32768, true}};
+  for (const auto& c : cases) {
+    std::vector<uint8_t> record = HandBuiltGpsRecord();
+    Put(record, 1, kI16, c.week);
+    const EphemerisRun run = ReadEphemerisBytes(record, 2);
+    EXPECT_EQ(c.week, run.lastEphWeek);
+    ASSERT_EQ(c.reported ? 2u : 1u, run.messages.size()) << c.week;
+    if (c.reported) {
+      EXPECT_EQ("ERROR - Eph Week Number : " + std::to_string(c.week), run.messages[1]);
+    }
+    EXPECT_EQ(0u, run.epp.find("GpsEph { Prn: 7\n\tEl1: " + std::to_string(c.week) + " "))
+        << c.week;
+  }
+}
+
+TEST(EphemerisFile, RecordsAreDispatchedOnTheSignedPrnByte) {
+  const std::vector<uint8_t> gps = HandBuiltGpsRecord();
+  const std::vector<uint8_t> glonass = HandBuiltGlonassRecord();
+  std::vector<uint8_t> prn32 = gps;
+  prn32[0] = 32;
+  std::vector<uint8_t> prn33 = glonass;
+  prn33[0] = 33;
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int32_t receiverType;
+    int32_t read;
+    size_t gpsRecords;
+    size_t glonassRecords;
+  } cases[] = {
+      {"empty file", {}, 2, 0, 0, 0},
+      {"PRN 0x85 is negative", FilledEphemerisRecord(0x85, 0x11), 4, 0, 0, 0},
+      {"PRN 0", FilledEphemerisRecord(0x00, 0x22), 4, 0, 0, 0},
+      {"PRN 40 in a type 2 file", glonass, 2, 0, 0, 0},
+      {"PRN 40 in a type 1 file", glonass, 1, 0, 0, 0},
+      {"PRN 40 in a type 4 file", glonass, 4, 1, 0, 1},
+      {"PRN 33 in a type 4 file", prn33, 4, 1, 0, 1},
+      {"PRN 32 is GPS in a type 4 file", prn32, 4, 1, 1, 0},
+      {"mixed", Concat({gps, FilledEphemerisRecord(0x85), glonass, gps}), 4, 3, 2, 1},
+      {"cut last record", Concat({gps, std::vector<uint8_t>(gps.begin(), gps.begin() + 128)}),
+       2, 1, 1, 0},
+      {"shorter than one record", std::vector<uint8_t>(gps.begin(), gps.begin() + 100), 2, 0,
+       0, 0},
+  };
+  for (const auto& c : cases) {
+    const EphemerisRun run = ReadEphemerisBytes(c.bytes, c.receiverType);
+    EXPECT_EQ(c.read, run.read) << c.name;
+    EXPECT_EQ(static_cast<size_t>(c.read), run.messages.size()) << c.name;
+    EXPECT_EQ(c.gpsRecords, Count(run.epp, "GpsEph {")) << c.name;
+    EXPECT_EQ(c.glonassRecords, Count(run.epp, "GlnEph {")) << c.name;
+  }
+}
+
+TEST(EphemerisFile, SameHealthyRecordTwiceIsWrittenTwiceAndCountedTwice) {
+  const std::vector<uint8_t> gps = HandBuiltGpsRecord();
+  const EphemerisRun once = ReadEphemerisBytes(gps, 2);
+  const EphemerisRun twice = ReadEphemerisBytes(Concat({gps, gps}), 2);
+  EXPECT_EQ(2, twice.read);
+  EXPECT_EQ(once.epp + once.epp, twice.epp);
+  EXPECT_EQ(2u, twice.messages.size());
+  EXPECT_EQ(1, twice.stored);  // the store drops the duplicate
+}
+
+TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
+  std::vector<uint8_t> otherToe = HandBuiltGpsRecord();
+  Put(otherToe, 63, kI32, 363600);
+  std::vector<uint8_t> week2049 = HandBuiltGpsRecord();
+  Put(week2049, 1, kI16, 2049);
+  const std::vector<uint8_t> file =
+      Concat({HandBuiltGpsRecord(), otherToe, week2049, HandBuiltGpsRecord(0x0001),
+              HandBuiltGlonassRecord()});
+  const EphemerisRun on = ReadEphemerisBytes(file, 4, 1);
+  const EphemerisRun off = ReadEphemerisBytes(file, 4, 0);
+  EXPECT_EQ(3, on.stored);
+  EXPECT_EQ(0, off.stored);
+  EXPECT_EQ(5, on.read);
+  EXPECT_EQ(on.epp, off.epp);
+  EXPECT_EQ(3u, Count(on.epp, "GpsEph {"));
+  // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
+  EXPECT_EQ(356400.0, on.lastEphTime);
+  EXPECT_EQ(1234, on.lastEphWeek);
+}
+
+TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    size_t offset;
+    Width width;
+    double value;
+    const char* message;  // after the file name
+  } cases[] = {
+      {55, kF64, kNaN, "rootA is nan"},
+      {39, kF64, 1e308, "m0 is inf"},  // finite in the file, beyond range after x pi
+      {7, kF32, kNaN, "tgd is nan"},
+      {119, kF32, inf, "iDot is inf"},
+      {91, kF64, -1e308, "omega0 is -inf"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> record = HandBuiltGpsRecord();
+    Put(record, c.offset, c.width, c.value);
+    const EphemerisRun run = ReadEphemerisBytes(record, 2);
+    EXPECT_EQ("", run.epp) << c.message;
+    EXPECT_EQ(1, run.read);
+    EXPECT_EQ(0, run.stored);
+    EXPECT_EQ(356400.0, run.lastEphTime);
+    ASSERT_EQ(2u, run.messages.size()) << c.message;
+    EXPECT_EQ("GPS Ephemeris loaded for PRN 7, Health OK", run.messages[0]);
+    EXPECT_EQ("ERROR - Eph PRN 7 toe 356400 in " + run.ephemerisPath + ": " + c.message +
+                  ", record not used",
+              run.messages[1]);
+  }
+}
+
+TEST(EphemerisFile, ArbitraryBytesNeverCrashAndEveryPositivePrnIsCounted) {
+  // A deterministic stream of arbitrary records (NaNs, huge values, any PRN byte).
+  uint64_t state = 0x9E3779B97F4A7C15ull;
+  std::vector<uint8_t> bytes(129 * 200 + 57);
+  int32_t positive = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    bytes[i] = static_cast<uint8_t>(state >> 56);
+    if (i % 129 == 0 && i + 129 <= bytes.size() && static_cast<int8_t>(bytes[i]) > 0) ++positive;
+  }
+  const EphemerisRun run = ReadEphemerisBytes(bytes, 4);
+  EXPECT_EQ(positive, run.read);
+  EXPECT_GE(run.messages.size(), static_cast<size_t>(positive));
+}
+
+TEST(EphemerisFile, PublishedBroadcastRecordSurvivesTheFileAndTheEppText) {
+  // PRN 5, toe 2004-06-10 02:00 GPS (week 1274 = ten-bit 250, day 4: 352800 s), from the
+  // RINEX 2.10 navigation file of IGS station BAHR for that day; angles in radians.
+  const GpsEph rinex{5, 250, 345606, -4.19095158577e-09, 346, 352800,
+                     0.0, 1.81898940355e-12, 3.41222621500e-05,
+                     90, 5.01449458811e-09, 2.37108733125, 5.26548980270e-03, 5153.76806831,
+                     352800, -5.40167093277e-08, 151.375, -9.12696123123e-08, -38.625,
+                     -2.17743217945e-06, 1.09504908323e-05,
+                     -1.52094815689, 0.833656182315, 0.935617824444, -8.15033949435e-09,
+                     -1.24290891500e-10};
+  const EphemerisRun run = ReadEphemerisBytes(GpsEphemerisRecord(rinex), 2);
+  ASSERT_EQ(1u, run.messages.size());
+  EXPECT_EQ("GPS Ephemeris loaded for PRN 5, Health OK", run.messages[0]);
+  EXPECT_EQ(1, run.stored);  // a real record passes the store's checks
+
+  int prn = 0, week = 0;
+  long tow = 0, iodc = 0, toc = 0, iode = 0, toe = 0;
+  double v[19];  // in the order the .epp lines print them
+  ASSERT_EQ(26, std::sscanf(run.epp.c_str(),
+                            "GpsEph { Prn: %d El1: %d %ld %le %ld %ld El2: %le %le %le "
+                            "El3: %ld %le %le %le El4: %le %le %le %le El5: %ld %le %le %le "
+                            "El6: %le %le %le %le %le",
+                            &prn, &week, &tow, &v[0], &iodc, &toc, &v[1], &v[2], &v[3], &iode,
+                            &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &toe, &v[11],
+                            &v[12], &v[13], &v[14], &v[15], &v[16], &v[17], &v[18]));
+  EXPECT_EQ(5, prn);
+  EXPECT_EQ(250, week);
+  EXPECT_EQ(345606, tow);
+  EXPECT_EQ(346, iodc);
+  EXPECT_EQ(352800, toc);
+  EXPECT_EQ(90, iode);
+  EXPECT_EQ(352800, toe);
+  // Float fields of the file hold 24 bits (relative 6e-8); doubles only lose ulps to x pi / pi.
+  constexpr double kFloat = 1.2e-7, kDouble = 1e-13;
+  const struct {
+    double want, tolerance;
+  } fields[] = {{rinex.tgd, kFloat},    {rinex.af2, kFloat},    {rinex.af1, kFloat},
+                {rinex.af0, kFloat},    {rinex.crs, kFloat},    {rinex.deltaN, kFloat},
+                {rinex.m0, kDouble},    {rinex.cuc, kFloat},    {rinex.e, kDouble},
+                {rinex.cus, kFloat},    {rinex.rootA, kDouble}, {rinex.cic, kFloat},
+                {rinex.omega0, kDouble}, {rinex.cis, kFloat},   {rinex.i0, kDouble},
+                {rinex.crc, kFloat},    {rinex.omega, kDouble}, {rinex.omegaDot, kFloat},
+                {rinex.iDot, kFloat}};
+  for (int i = 0; i < 19; ++i) {
+    EXPECT_NEAR(fields[i].want, v[i], std::fabs(fields[i].want) * fields[i].tolerance) << i;
+  }
+}
+
+TEST(EphemerisFileWriter, GpsRecordMatchesTheHandBuiltBytes) {
+  const std::vector<uint8_t> want = HandBuiltGpsRecord(0x0201);
+  const std::vector<uint8_t> got = GpsEphemerisRecord(HandBuiltGpsEph(), 0x0201);
+  ASSERT_EQ(129u, got.size());
+  for (size_t i = 0; i < 129; ++i) {
+    const bool unread = (i >= 123 && i < 125) || i >= 127;
+    // Angles in double come back from x pi / pi to within an ulp: compared below.
+    const bool doubleAngle = (i >= 39 && i < 47) || (i >= 91 && i < 115);
+    if (!doubleAngle) {
+      EXPECT_EQ(unread ? 0 : want[i], got[i]) << "byte " << i;
+    }
+  }
+  for (const GpsRow& row : kGpsRows) {
+    if (row.width != kF64 || !row.semicircles) continue;
+    double v;
+    std::memcpy(&v, &got[row.offset], 8);  // little-endian host
+    EXPECT_DOUBLE_EQ(row.fileValue, v) << row.offset;
+  }
+}
+
+TEST(EphemerisFileWriter, GlonassRecordMatchesTheHandBuiltBytes) {
+  std::vector<uint8_t> want = HandBuiltGlonassRecord();
+  for (size_t i : {1, 2, 3, 4, 5, 6, 111, 112, 113, 114, 115, 116, 117, 118, 125}) want[i] = 0;
+  EXPECT_EQ(want, GlonassEphemerisRecord(HandBuiltGlonassFields()));
+}
+
+TEST(EphemerisFileWriter, RawAndCutRecordsAreAppendedAsGiven) {
+  EphemerisFileWriter writer;
+  writer.AddRaw(FilledEphemerisRecord(0x85, 0x33));
+  writer.AddGps(HandBuiltGpsEph());
+  const std::vector<uint8_t> glonass = HandBuiltGlonassRecord();
+  writer.AddCut(glonass, 60);
+  const std::vector<uint8_t>& b = writer.bytes();
+  ASSERT_EQ(129u + 129u + 60u, b.size());
+  EXPECT_EQ(0x85, b[0]);
+  EXPECT_EQ(0x33, b[128]);
+  EXPECT_EQ(7, b[129]);
+  EXPECT_EQ(std::vector<uint8_t>(glonass.begin(), glonass.begin() + 60),
+            std::vector<uint8_t>(b.begin() + 258, b.end()));
+
+  TempDir dir;
+  ASSERT_TRUE(writer.WriteTo(dir.File("E.bin")));
+  EXPECT_EQ(b, ReadFileBytes(dir.File("E.bin")));
+}
+
+}  // namespace
+}  // namespace talverin

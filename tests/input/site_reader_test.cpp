@@ -1,0 +1,158 @@
+#include "input/site_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "plugin/conversion_job.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+#include "tools/download_set/site_event_writers.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
+constexpr char kAbcdBlock[] =
+    "Sta {\n\tID: \"ABCD\"\n\tDesc: \"Site file\"\n\tRem: \"Before\"\n"
+    "\tGTim: 345600.000000 0\n\tHi: 1.5430 VERT\n}\n";
+
+struct SiteRun {
+  std::string staText;  // after the header line
+  double antennaHeight_m;
+  int32_t stationsWritten;
+};
+
+// Runs the reader on the given site file text (none when siteText is null).
+SiteRun ReadSite(const TempDir& dir, const std::string* siteText) {
+  ConversionJob job;
+  const std::string site = dir.File("SAAAAA03.123");
+  std::remove(site.c_str());
+  if (siteText != nullptr) {
+    EXPECT_TRUE(WriteFileText(site, *siteText));
+  }
+  std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
+  const std::string sta = dir.File("out.sta");
+  job.staFile = std::fopen(sta.c_str(), "w");
+  EXPECT_NE(nullptr, job.staFile);
+  std::fputs(kStaHeader, job.staFile);
+  ReadSiteFile(job);
+  std::fflush(job.staFile);
+  const std::string text = ReadFileText(sta);
+  EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
+  return {text.substr(sizeof kStaHeader - 1), job.antennaHeight, job.stationsWritten};
+}
+
+std::string WithLines(int lineCount, const std::string& banner, const std::string& line3,
+                      const std::string& line6) {
+  SiteFileLines lines;
+  if (!banner.empty()) lines.banner = banner;
+  lines.line3 = line3;
+  lines.line6 = line6;
+  return SiteFileText(lines, lineCount);
+}
+
+TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
+  const std::string banner = kSiteFileBanner;
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* block;
+    double height_m;
+  };
+  const Case cases[] = {
+      {"the ABCD example", WithLines(6, "", SiteStationLine("ABCD", 1, 2, 345600), "BEFORE 1.5430"),
+       kAbcdBlock, 1.543},
+      {"trailing text after the banner",
+       WithLines(6, banner + "**** extra", "ABCD 1 2 345600", "BEFORE 1.5430"), kAbcdBlock, 1.543},
+      {"blanks and tabs between the words", WithLines(6, "", "  ABCD\t1   2 345600 x", "BEFORE\t1.543 m"),
+       kAbcdBlock, 1.543},
+      {"a 63-character name",
+       WithLines(6, "", std::string(63, 'S') + " 0 0 7", "BEFORE -0.25"),
+       nullptr, -0.25},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    const SiteRun run = ReadSite(dir, &c.text);
+    if (c.block != nullptr) {
+      EXPECT_EQ(c.block, run.staText) << c.what;
+    } else {
+      EXPECT_EQ("Sta {\n\tID: \"" + std::string(63, 'S') +
+                    "\"\n\tDesc: \"Site file\"\n\tRem: \"Before\"\n\tGTim: 7.000000 0\n"
+                    "\tHi: -0.2500 VERT\n}\n",
+                run.staText)
+          << c.what;
+    }
+    EXPECT_DOUBLE_EQ(c.height_m, run.antennaHeight_m) << c.what;
+    EXPECT_EQ(1, run.stationsWritten) << c.what;
+  }
+}
+
+TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
+  const std::string banner = kSiteFileBanner;
+  const std::string good3 = "ABCD 1 2 345600";
+  const std::string good6 = "BEFORE 1.5430";
+  struct Case {
+    const char* what;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"one asterisk fewer at the start", WithLines(6, banner.substr(1), good3, good6)},
+      {"one asterisk fewer at the end", WithLines(6, banner.substr(0, 62), good3, good6)},
+      {"lower-case before", WithLines(6, "", good3, "before 1.5430")},
+      {"five lines", WithLines(5, "", good3, good6)},
+      {"only the banner", WithLines(1, "", good3, good6)},
+      {"empty file", ""},
+      {"two integers on line 3", WithLines(6, "", "ABCD 1 2", good6)},
+      {"a word where the time should be", WithLines(6, "", "ABCD 1 2 noon", good6)},
+      {"no height after BEFORE", WithLines(6, "", good3, "BEFORE")},
+      {"a height that is not a number", WithLines(6, "", good3, "BEFORE nan")},
+      {"an empty line 3", WithLines(6, "", " ", good6)},
+      {"a 64-character name", WithLines(6, "", std::string(64, 'S') + " 1 2 345600", good6)},
+      {"a 64-character word on line 6", WithLines(6, "", good3, std::string(64, 'B') + " 1.5")},
+      {"a 200-character name", WithLines(6, "", std::string(200, 'S') + " 1 2 3", good6)},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    const SiteRun run = ReadSite(dir, &c.text);
+    EXPECT_EQ("", run.staText) << c.what;
+    EXPECT_EQ(0.0, run.antennaHeight_m) << c.what;
+    EXPECT_EQ(0, run.stationsWritten) << c.what;
+  }
+}
+
+// Lines are read 249 characters at a time: the rest of a longer banner line is line 2,
+// so the file's own second line is then read as line 3.
+TEST(SiteReader, AnOverlongLineIsReadInPiecesThatCountAsLines) {
+  const std::string longBanner = std::string(kSiteFileBanner) + std::string(200, '*');
+  const std::string shifted = longBanner + "\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
+  TempDir dir;
+  SiteRun run = ReadSite(dir, &shifted);
+  EXPECT_EQ(kAbcdBlock, run.staText);
+
+  const std::string unshifted =
+      longBanner + "\nline2\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
+  run = ReadSite(dir, &unshifted);
+  EXPECT_EQ("", run.staText);
+}
+
+TEST(SiteReader, MissingSiteFileOrStationFileIsSilent) {
+  TempDir dir;
+  const SiteRun run = ReadSite(dir, nullptr);
+  EXPECT_EQ("", run.staText);
+  EXPECT_EQ(0, run.stationsWritten);
+
+  ConversionJob job;
+  const std::string site = dir.File("SSITE.123");
+  ASSERT_TRUE(WriteFileText(site, WithLines(6, "", "ABCD 1 2 345600", "BEFORE 1.5")));
+  std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
+  ReadSiteFile(job);  // no station file open
+  EXPECT_EQ(0.0, job.antennaHeight);
+  EXPECT_EQ(0, job.stationsWritten);
+}
+
+}  // namespace
+}  // namespace talverin

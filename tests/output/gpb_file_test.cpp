@@ -1,0 +1,477 @@
+// GPB writer: epochs and headers of both variants against bytes assembled by hand,
+// the integer limits of lock, signal-to-noise and milliseconds, header updates,
+// refused calls and write failures on a full device.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "output/gpb_file.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+constexpr size_t kNewHeader = 512;
+constexpr size_t kOldHeader = 202;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+gpb_epoch_type ValidEpoch() {
+  gpb_epoch_type epoch{};
+  epoch.valid = 1;
+  return epoch;
+}
+
+// Writes the epochs to a new file of the variant and returns the bytes after the header.
+std::vector<uint8_t> WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs) {
+  TempDir dir;
+  const std::string path = dir.File("out.gpb");
+  GpbFile gpb;
+  EXPECT_EQ(0, gpb.Create(newVariant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
+  for (const gpb_epoch_type& epoch : epochs) EXPECT_EQ(0, gpb.WriteEpoch(epoch)) << gpb.errorText();
+  EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  const size_t header = newVariant != 0 ? kNewHeader : kOldHeader;
+  if (bytes.size() < header) return {};
+  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(header), bytes.end());
+}
+
+// Epoch record of the new file, assembled in file order; checksum left 0.
+void AppendNewEpochRecord(ByteBuilder& b, uint16_t length, uint16_t bytesPerSat, uint16_t flags,
+                          uint16_t nsat, const gpb_epoch_type& e, int32_t ms, uint16_t aux) {
+  b.U16(0xC33C); b.U16(1); b.U16(length); b.U16(0); b.U16(68); b.U16(bytesPerSat); b.Zeros(4);
+  b.U16(flags); b.U16(nsat); b.F64(e.lat); b.F64(e.lon); b.F32(e.height); b.F64(e.rcvTime);
+  b.F64(e.gpsTime); b.F64(e.corrTime); b.I32(ms); b.F64(e.clock); b.F32(e.extra); b.Zeros(2);
+  b.U16(aux);
+}
+
+// The checksum is the byte sum of everything from epoch offset 8 to the end of the epoch.
+void PatchChecksum(std::vector<uint8_t>& epochBytes) {
+  uint32_t sum = 0;
+  for (size_t i = 8; i < epochBytes.size(); ++i) sum += epochBytes[i];
+  epochBytes[6] = static_cast<uint8_t>(sum & 0xFF);
+  epochBytes[7] = static_cast<uint8_t>((sum >> 8) & 0xFF);
+}
+
+TEST(GpbFileNewEpoch, EmptyEpochMatchesHandAssembledBytes) {
+  gpb_epoch_type e = ValidEpoch();
+  e.flags = 0x0103;  // bit 8 must not reach the file, bit 9 clear: aux not written
+  e.lat = 1.0;       // 3FF0000000000000
+  e.lon = 2.0;       // 4000000000000000
+  e.height = 0.5f;   // 3F000000
+  e.rcvTime = 4.0;   // 4010000000000000
+  e.gpsTime = 8.0;   // 4020000000000000, 8000 ms = 0x1F40
+  e.corrTime = 16.0; // 4030000000000000
+  e.clock = -2.0;    // C000000000000000
+  e.extra = 0.25f;   // 3E800000
+  e.aux = 0x1234;
+  // Checksum over bytes 8..83: 68 + 28 + 3 + 0x12F (lat) + 0x40 + 0x3F + 0x50 + 0x60 + 0x70
+  // + 0x5F (ms) + 0xC0 + 0xBE (extra) + 0x1FE (aux FFFF) = 1804 = 0x070C.
+  const std::vector<uint8_t> expected = {
+      0x3C, 0xC3, 0x01, 0x00, 0x54, 0x00, 0x0C, 0x07, 0x44, 0x00, 0x1C, 0x00, 0, 0, 0, 0,
+      0x03, 0x00, 0x00, 0x00,
+      0, 0, 0, 0, 0, 0, 0xF0, 0x3F,  0, 0, 0, 0, 0, 0, 0x00, 0x40,  0, 0, 0x00, 0x3F,
+      0, 0, 0, 0, 0, 0, 0x10, 0x40,  0, 0, 0, 0, 0, 0, 0x20, 0x40,
+      0, 0, 0, 0, 0, 0, 0x30, 0x40,  0x40, 0x1F, 0x00, 0x00,
+      0, 0, 0, 0, 0, 0, 0x00, 0xC0,  0x00, 0x00, 0x80, 0x3E,  0, 0,  0xFF, 0xFF};
+  ASSERT_EQ(84u, expected.size());
+  EXPECT_EQ(expected, WriteEpochs(1, {e}));
+}
+
+struct PrimaryCase {
+  const char* name;
+  uint32_t prn, sflags;
+  double range1, phase1, doppler1, lock1, snr1;
+  // Expected record fields.
+  uint8_t prnByte, glonass, flags, snrByte;
+  uint16_t lockUnits;
+  double range, phase;
+  float doppler;
+};
+
+TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
+  const double kRange = 20000000.25, kPhase = -1234567.5;
+  const PrimaryCase cases[] = {
+      {"all L1, marked, lock and snr limited", 5, 0x1001F, kRange, kPhase, -1500.25, 1500, 70,
+       5, 0, 0x9F, 255, 24000, kRange, kPhase, -1500.25f},
+      {"range 5 m dropped, lock -3, snr 12.6, PRN 38", 38, 0x1F, 5.0, kPhase, 0.5, -3, 12.6,
+       38, 1, 0x1E, 50, 0, 0.0, kPhase, 0.5f},
+      {"negative range above 10 m in size, marked", 12, 0x10001, -10.5, 0, 0, 0, 0,
+       12, 0, 0x81, 0, 0, -10.5, 0, 0},
+      {"range of exactly 10 m dropped, NaN snr", 7, 0x11, 10.0, 0, 0, 0, kNaN,
+       7, 0, 0x10, 0, 0, 0, 0, 0},
+      {"marked bit without a written range", 8, 0x10001, 3.0, 0, 0, 0, 0,
+       8, 0, 0x00, 0, 0, 0, 0, 0},
+      {"infinite lock and snr, PRN 33", 33, 0x18, 0, 0, 0, kInf, kInf,
+       33, 1, 0x18, 255, 24000, 0, 0, 0},
+      {"NaN lock, negative snr, PRN 32", 32, 0x18, 0, 0, 0, kNaN, -5.0,
+       32, 0, 0x18, 0, 0, 0, 0, 0},
+      {"lock 12.34 s, -inf snr", 9, 0x18, 0, 0, 0, 12.34, -kInf, 9, 0, 0x18, 0, 246, 0, 0, 0},
+      {"doppler beyond float range", 10, 0x04, 0, 0, 1e300, 0, 0,
+       10, 0, 0x04, 0, 0, 0, 0, std::numeric_limits<float>::infinity()},
+      {"PRN low byte only, clear bits ignored", 0x126, 0x0, kRange, kPhase, 7.0, 100, 40,
+       0x26, 1, 0x00, 0, 0, 0, 0, 0},
+  };
+  for (const PrimaryCase& c : cases) {
+    gpb_epoch_type e = ValidEpoch();
+    e.nsat = 1;
+    e.sat[0] = gpb_sat_type{};
+    e.sat[0].prn = c.prn;
+    e.sat[0].sflags = c.sflags;
+    e.sat[0].range1 = c.range1;
+    e.sat[0].phase1 = c.phase1;
+    e.sat[0].doppler1 = c.doppler1;
+    e.sat[0].lock1 = c.lock1;
+    e.sat[0].snr1 = c.snr1;
+    ByteBuilder sat;
+    sat.U8(c.prnByte); sat.U8(c.glonass); sat.Zeros(2); sat.U8(c.flags); sat.U8(c.snrByte);
+    sat.U16(c.lockUnits); sat.F64(c.range); sat.F64(c.phase); sat.F32(c.doppler);
+    ByteBuilder whole;
+    AppendNewEpochRecord(whole, 84 + 28, 28, 0, 1, e, 0, 0xFFFF);
+    whole.Append(sat.bytes());
+    PatchChecksum(whole.bytes());
+    EXPECT_EQ(whole.bytes(), WriteEpochs(1, {e})) << c.name;
+  }
+}
+
+TEST(GpbFileNewEpoch, OneSatelliteWithL2GivesEverySatelliteAnExtendedRecord) {
+  gpb_epoch_type e = ValidEpoch();
+  e.flags = 0x0201;  // aux written
+  e.aux = 0xBEEF;
+  e.nsat = 2;
+  e.lat = 47.123456789;
+  e.lon = -122.5;
+  e.height = 123.25f;
+  e.rcvTime = 345600.5;
+  e.gpsTime = 1.2346;
+  e.corrTime = 345600.4999;
+  e.clock = 29.979;
+  e.extra = 0.0f;
+  e.sat[0].prn = 3;
+  e.sat[0].sflags = 0x03;
+  e.sat[0].range1 = 21000000.5;
+  e.sat[0].phase1 = 1.5e6;
+  e.sat[1].prn = 17;
+  e.sat[1].sflags = 0x3E1;
+  e.sat[1].range1 = 22000000.75;
+  e.sat[1].rangeP1 = 22000001.25;
+  e.sat[1].range2 = 22000002.5;
+  e.sat[1].phase2 = -987654.25;
+  e.sat[1].lock2 = 600.5;  // 12010 units
+  e.sat[1].snr2 = 45.3;    // 181.2 -> 181
+
+  ByteBuilder b;
+  AppendNewEpochRecord(b, 84 + 4 * 28, 56, 0x01, 2, e, 1235, 0xBEEF);
+  // Satellite 3: primary, then an all-zero extended record.
+  b.U8(3); b.U8(0); b.Zeros(2); b.U8(0x03); b.U8(0); b.U16(0);
+  b.F64(21000000.5); b.F64(1.5e6); b.F32(0.0f);
+  b.Zeros(28);
+  // Satellite 17: primary with the range only, extended with P1, L2 range, phase, lock, snr.
+  b.U8(17); b.U8(0); b.Zeros(2); b.U8(0x01); b.U8(0); b.U16(0);
+  b.F64(22000000.75); b.F64(0.0); b.F32(0.0f);
+  b.U8(0x3B); b.U8(181); b.U16(12010); b.F64(22000001.25); b.F64(22000002.5); b.F64(-987654.25);
+  PatchChecksum(b.bytes());
+  EXPECT_EQ(b.bytes(), WriteEpochs(1, {e}));
+}
+
+TEST(GpbFileNewEpoch, MillisecondFieldRoundsToNearestAndGuardsNonFiniteTimes) {
+  const struct { double gpsTime_s; int32_t ms; } cases[] = {
+      {1.2346, 1235}, {1.2344, 1234}, {604799.9996, 604800000}, {-1.0, -999},
+      {kNaN, 0}, {kInf, 0}, {-kInf, 0}, {1e10, INT32_MAX}, {-1e10, INT32_MIN},
+  };
+  for (const auto& c : cases) {
+    gpb_epoch_type e = ValidEpoch();
+    e.gpsTime = c.gpsTime_s;
+    const std::vector<uint8_t> bytes = WriteEpochs(1, {e});
+    ASSERT_EQ(84u, bytes.size());
+    const int32_t ms = static_cast<int32_t>(static_cast<uint32_t>(bytes[64]) | (bytes[65] << 8) |
+                                            (bytes[66] << 16) |
+                                            (static_cast<uint32_t>(bytes[67]) << 24));
+    EXPECT_EQ(c.ms, ms) << "gpsTime " << c.gpsTime_s;
+  }
+}
+
+TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
+  gpb_epoch_type e = ValidEpoch();
+  e.flags = 0x0203;
+  e.aux = 0x5A5A;
+  e.nsat = 4;
+  e.lat = -33.5;
+  e.lon = 151.25;
+  e.height = 58.5f;
+  e.rcvTime = 99.0;  // not carried by this variant
+  e.gpsTime = 86400.5;
+  e.corrTime = 86400.4999;
+  e.clock = -150.125;
+  e.extra = 0.75f;
+  gpb_sat_type& a = e.sat[0];  // every field; no 10 m rule in this variant
+  a.prn = 38; a.sflags = 0x3FF; a.range1 = 5.0; a.phase1 = 123456.5; a.doppler1 = -1234.125;
+  a.lock1 = 254.9; a.range2 = 20000003.5; a.phase2 = 98765.25; a.rangeP1 = 1.0; a.snr1 = 9;
+  gpb_sat_type& b = e.sat[1];  // lock absent
+  b.prn = 4; b.sflags = 0x01; b.range1 = 21000000.5; b.lock1 = 10;
+  gpb_sat_type& c = e.sat[2];  // lock of 300 s
+  c.prn = 6; c.sflags = 0x08; c.lock1 = 300;
+  gpb_sat_type& d = e.sat[3];  // negative lock, values with clear bits ignored
+  d.prn = 7; d.sflags = 0x08; d.lock1 = -3; d.phase1 = 5.5; d.range2 = 6.5;
+
+  ByteBuilder x;
+  x.U16(68); x.U8(4); x.U8(0x03); x.Zeros(4); x.F64(-33.5); x.F64(151.25); x.F32(58.5f);
+  x.F64(86400.5); x.F64(86400.4999); x.F64(-150.125); x.F64(0.75); x.U16(0x5A5A); x.Zeros(6);
+  x.U16(44); x.U8(38); x.U8(254); x.F64(5.0); x.F64(123456.5); x.F64(-1234.125);
+  x.F64(20000003.5); x.F64(98765.25);
+  x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
+  x.U16(44); x.U8(6); x.U8(255); x.Zeros(40);
+  x.U16(44); x.U8(7); x.U8(0); x.Zeros(40);
+  // A second epoch without flag bit 9 and without satellites.
+  gpb_epoch_type empty = ValidEpoch();
+  empty.aux = 0x1111;
+  x.U16(68); x.U8(0); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
+  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, empty}));
+}
+
+// The stamp is local time at creation; a second may tick during the test.
+bool StampIsNow(const std::vector<uint8_t>& bytes, size_t offset, const std::tm& before,
+                const std::tm& after) {
+  for (const std::tm* t : {&before, &after}) {
+    const int words[6] = {t->tm_mon + 1, t->tm_mday, t->tm_year, t->tm_hour, t->tm_min, t->tm_sec};
+    bool same = true;
+    for (int i = 0; i < 6; ++i)
+      same = same && bytes[offset + 2 * i] == (words[i] & 0xFF) && bytes[offset + 2 * i + 1] == 0;
+    if (same) return true;
+  }
+  return false;
+}
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
+  TempDir dir;
+  for (int32_t variant : {1, 0}) {
+    const std::string path = dir.File(variant ? "new.gpb" : "old.gpb");
+    GpbFile gpb;
+    const std::tm before = LocalNow();
+    ASSERT_EQ(0, gpb.Create(variant, path.c_str(), variant ? 2 : 0x102, 1.0, 24, 2048));
+    EXPECT_EQ(variant, gpb.UpdateHeaderInfo("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789wxyz",
+                                            nullptr, 0, nullptr));
+    ASSERT_EQ(0, gpb.Close());
+    const std::tm after = LocalNow();
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    if (variant) {
+      ASSERT_EQ(512u, bytes.size());
+      EXPECT_TRUE(StampIsNow(bytes, 24, before, after));
+      ByteBuilder h;
+      h.Text("$NEWGPB", 8); h.Zeros(8); h.U32(512); h.U32(2);
+      h.Append(std::vector<uint8_t>(bytes.begin() + 24, bytes.begin() + 36));  // stamp, checked
+      h.Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", 32); h.Zeros(444);
+      EXPECT_EQ(h.bytes(), bytes);
+    } else {
+      ASSERT_EQ(202u, bytes.size());
+      EXPECT_TRUE(StampIsNow(bytes, 8, before, after));
+      const std::vector<uint8_t> start = {0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x02, 0x18};
+      EXPECT_EQ(start, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8));
+      const std::vector<uint8_t> value = {0x00, 0x00, 0x80, 0x3F};  // 1.0f
+      EXPECT_EQ(value, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
+      EXPECT_EQ(std::vector<uint8_t>(178, 0), std::vector<uint8_t>(bytes.begin() + 24, bytes.end()));
+    }
+  }
+}
+
+TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
+  const uint32_t dataType = 0x01020304;
+  const double value = 2.5;
+  const struct {
+    int32_t variant;
+    const char* description;
+    const uint32_t* dataType;
+    int32_t stamp;
+    const double* value;
+    int32_t count;
+  } cases[] = {
+      {1, "desc", &dataType, 1, &value, 3}, {1, nullptr, nullptr, 0, &value, 0},
+      {1, "desc", nullptr, 0, nullptr, 1},  {0, "desc", nullptr, 0, nullptr, 0},
+      {0, "desc", &dataType, 1, &value, 3}, {0, nullptr, &dataType, 0, nullptr, 1},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    GpbFile gpb;
+    const std::string path = dir.File("u.gpb");
+    ASSERT_EQ(0, gpb.Create(c.variant, path.c_str(), 2, 1.0, 24, 2048));
+    EXPECT_EQ(c.count, gpb.UpdateHeaderInfo(c.description, c.dataType, c.stamp, c.value));
+    ASSERT_EQ(0, gpb.Close());
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    if (c.variant == 1 && c.dataType != nullptr) {
+      EXPECT_EQ((std::vector<uint8_t>{4, 3, 2, 1}),
+                std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
+    }
+    if (c.variant == 0 && c.dataType != nullptr) {
+      EXPECT_EQ(0x04, bytes[6]);
+    }
+    const std::vector<uint8_t> value102 = {0x00, 0x00, static_cast<uint8_t>(c.value ? 0x20 : 0x80),
+                                           static_cast<uint8_t>(c.value ? 0x40 : 0x3F)};
+    if (c.variant == 0) {
+      EXPECT_EQ(value102, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
+    }
+  }
+}
+
+TEST(GpbFileHeader, UpdateWithNothingLeavesTheStreamAloneAndEpochsFollowTheHeader) {
+  TempDir dir;
+  const std::string path = dir.File("h.gpb");
+  GpbFile gpb;
+  EXPECT_EQ(-1, gpb.UpdateHeaderInfo("x", nullptr, 0, nullptr));
+  EXPECT_STREQ("GPB File not Opened", gpb.errorText());
+  ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048));
+  // The header still sits in the 2048-byte buffer: nothing may reach the disk yet.
+  EXPECT_EQ(0, gpb.UpdateHeaderInfo(nullptr, nullptr, 0, nullptr));
+  EXPECT_EQ(0u, ReadFileBytes(path).size());
+  // A real update seeks, which flushes the header to the disk.
+  EXPECT_EQ(1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
+  EXPECT_EQ(512u, ReadFileBytes(path).size());
+  ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
+  ASSERT_EQ(0, gpb.Close());
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  ASSERT_EQ(512u + 84u, bytes.size());
+  EXPECT_EQ('M', bytes[36]);
+  EXPECT_EQ(0x3C, bytes[512]);
+  EXPECT_EQ(0xC3, bytes[513]);
+}
+
+TEST(GpbFileCreate, SecondCreateIsRefusedAndTheOpenFileSurvives) {
+  TempDir dir;
+  const std::string first = dir.File("a.gpb"), second = dir.File("b.gpb");
+  GpbFile gpb;
+  ASSERT_EQ(0, gpb.Create(1, first.c_str(), 2, 1.0, 24, 2048));
+  ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
+  for (int attempt = 0; attempt < 2; ++attempt) {  // also from the failed state -1
+    EXPECT_EQ(1, gpb.Create(0, second.c_str(), 2, 1.0, 24, 2048));
+    EXPECT_EQ("Cannot create file--class already using a file " + second, gpb.errorText());
+    EXPECT_EQ(-1, gpb.state());
+  }
+  EXPECT_EQ(1, gpb.WriteEpoch(ValidEpoch()));
+  EXPECT_STREQ("Invalid GPB class setup", gpb.errorText());
+  EXPECT_EQ(0, gpb.Close());
+  EXPECT_EQ(512u + 84u, ReadFileBytes(first).size());
+  EXPECT_TRUE(ReadFileBytes(second).empty());
+  EXPECT_EQ(0, gpb.Create(0, second.c_str(), 2, 1.0, 24, 2048));
+  EXPECT_EQ(0, gpb.Close());
+  EXPECT_EQ(202u, ReadFileBytes(second).size());
+}
+
+TEST(GpbFileCreate, FailuresCarryTheirTexts) {
+  TempDir dir;
+  const std::string missing = dir.File("no/such/dir.gpb");
+  const std::string good = dir.File("ok.gpb");
+  const std::string longName = dir.File(std::string(300, 'n'));
+  const struct {
+    int32_t variant;
+    std::string path;
+    int32_t buffer;
+    std::string text;
+  } cases[] = {
+      {1, missing, 2048, "Unable to create GPB file " + missing + "--access denied"},
+      {0, missing, 2048, "Unable to create GPB file '" + missing + "'--access denied"},
+      {1, good, 0, "Unable to create file buffer for '" + good + "'"},
+      {0, good, -5, "Unable to create file buffer for '" + good + "'"},
+      {1, longName, 2048,
+       "Unable to create GPB file " + longName.substr(0, 255) + "--name longer than 255 characters"},
+  };
+  for (const auto& c : cases) {
+    GpbFile gpb;
+    EXPECT_EQ(1, gpb.Create(c.variant, c.path.c_str(), 2, 1.0, 24, c.buffer)) << c.text;
+    EXPECT_EQ(c.text, gpb.errorText());
+    EXPECT_EQ(-1, gpb.state());
+    EXPECT_EQ(1, gpb.WriteEpoch(ValidEpoch()));
+    EXPECT_STREQ("Invalid GPB class setup", gpb.errorText());
+  }
+}
+
+TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
+  TempDir dir;
+  const std::string path = dir.File("r.gpb");
+  GpbFile gpb;
+  EXPECT_EQ(1, gpb.WriteEpoch(ValidEpoch()));
+  EXPECT_STREQ("Invalid GPB class setup", gpb.errorText());
+  ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048));
+  gpb_epoch_type e{};
+  EXPECT_EQ(1, gpb.WriteEpoch(e));
+  EXPECT_STREQ("Valid variable not set in gpb_epoch_type structure", gpb.errorText());
+  e.valid = 1;
+  e.gpsTime = 12.5;
+  for (int16_t nsat : {25, -1}) {
+    e.nsat = nsat;
+    EXPECT_EQ(1, gpb.WriteEpoch(e));
+    EXPECT_EQ("Unable to write epoch at 12.500 s to '" + path + "': " + std::to_string(nsat) +
+                  " satellite records, 0 to 24 allowed",
+              gpb.errorText());
+  }
+  EXPECT_EQ(0, gpb.epochsWritten());
+  EXPECT_EQ(0, gpb.Close());
+  EXPECT_EQ(512u, ReadFileBytes(path).size());
+}
+
+bool HaveFullDevice() {
+  FILE* device = std::fopen("/dev/full", "wb");
+  if (device == nullptr) return false;
+  std::fclose(device);
+  return true;
+}
+
+TEST(GpbFileWriteFailure, FullDeviceFailureIsNeverSilent) {
+  if (!HaveFullDevice()) GTEST_SKIP() << "no /dev/full";
+  const std::string full = "Unable to write to '/dev/full' (disk full)";
+  {  // Header and one epoch fit the buffer: the failure shows at Close.
+    GpbFile gpb;
+    ASSERT_EQ(0, gpb.Create(1, "/dev/full", 2, 1.0, 24, 2048)) << gpb.errorText();
+    EXPECT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
+    EXPECT_EQ(1, gpb.Close());
+    EXPECT_EQ(full, gpb.errorText());
+    EXPECT_EQ(0, gpb.state());
+  }
+  {  // Epochs larger than the buffer fail at WriteEpoch, and Close still reports it.
+    GpbFile gpb;
+    ASSERT_EQ(0, gpb.Create(0, "/dev/full", 2, 1.0, 24, 2048));
+    gpb_epoch_type e = ValidEpoch();
+    e.nsat = 24;
+    for (int i = 0; i < 24; ++i) {
+      e.sat[i].prn = static_cast<uint32_t>(i + 1);
+      e.sat[i].sflags = kSatRange1;
+      e.sat[i].range1 = 2e7;
+    }
+    int failures = 0;
+    for (int i = 0; i < 4; ++i) failures += gpb.WriteEpoch(e);
+    EXPECT_GE(failures, 1);
+    EXPECT_EQ(full, gpb.errorText());
+    EXPECT_EQ(1, gpb.Close());
+    EXPECT_EQ(full, gpb.errorText());
+  }
+  {  // A header update must flush the header first, and that fails.
+    GpbFile gpb;
+    ASSERT_EQ(0, gpb.Create(1, "/dev/full", 2, 1.0, 24, 2048));
+    EXPECT_EQ(-1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
+    EXPECT_STREQ("Failure updating new file header in /dev/full", gpb.errorText());
+    EXPECT_EQ(1, gpb.Close());
+  }
+  {  // A buffer smaller than the header sends the header straight to the device.
+    GpbFile gpb;
+    EXPECT_EQ(1, gpb.Create(1, "/dev/full", 2, 1.0, 24, 100));
+    EXPECT_STREQ("Failure to write to '/dev/full' (disk full)", gpb.errorText());
+    EXPECT_EQ(-1, gpb.state());
+  }
+}
+
+}  // namespace
+}  // namespace talverin

@@ -1,0 +1,331 @@
+// GPB reader: round trips of both variants through the writer, and damaged files
+// (flipped checksum or data byte, cut records, wrong lengths, garbage) that must end
+// reading with a text naming the epoch and its byte offset, never a crash.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output/gpb_file.h"
+#include "output/gpb_reader.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+// Three epochs: no satellites; two L1 satellites; three satellites with L2 on one.
+std::vector<gpb_epoch_type> SampleEpochs() {
+  std::vector<gpb_epoch_type> epochs(3);
+  for (size_t i = 0; i < epochs.size(); ++i) {
+    gpb_epoch_type& e = epochs[i];
+    e = gpb_epoch_type{};
+    e.valid = 1;
+    e.flags = static_cast<uint16_t>(0x01 | (i == 2 ? kEpochMoving : 0));
+    e.lat = 52.25 + static_cast<double>(i);
+    e.lon = 4.5 - static_cast<double>(i);
+    e.height = 10.75f;
+    e.rcvTime = 1000.0 + static_cast<double>(i);
+    e.gpsTime = 1000.0 + static_cast<double>(i);
+    e.corrTime = 999.9 + static_cast<double>(i);
+    e.clock = 3.5 * static_cast<double>(i);
+  }
+  epochs[1].nsat = 2;
+  epochs[1].sat[0] = {2, kSatRange1 | kSatPhase1 | kSatRange1Marked | kSatLock1 | kSatSnr1,
+                      21000000.5, 111.25, 0, 1500, 12.6, 0, 0, 0, 0, 0};
+  epochs[1].sat[1] = {40, kSatRange1 | kSatDoppler1, 19000000.25, 0, -2500.5, 0, 0, 0, 0, 0, 0, 0};
+  epochs[2].nsat = 3;
+  epochs[2].sat[0] = {5, kSatRange1, 20000000.5, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  epochs[2].sat[1] = {6, kSatRange1 | kSatRangeP1 | kSatRange2 | kSatPhase2 | kSatLock2 | kSatSnr2,
+                      20000001.5, 0, 0, 0, 0, 20000002.5, 20000003.5, -4444.75, 30.07, 44.0};
+  epochs[2].sat[2] = {7, kSatPhase1, 0, 77.5, 0, 0, 0, 0, 0, 0, 0, 0};
+  return epochs;
+}
+
+void WriteFile(const std::string& path, int32_t variant, const std::vector<gpb_epoch_type>& epochs) {
+  GpbFile gpb;
+  ASSERT_EQ(0, gpb.Create(variant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
+  gpb.UpdateHeaderInfo("RX MODEL 7", nullptr, 0, nullptr);
+  for (const gpb_epoch_type& e : epochs) ASSERT_EQ(0, gpb.WriteEpoch(e)) << gpb.errorText();
+  ASSERT_EQ(0, gpb.Close()) << gpb.errorText();
+}
+
+TEST(GpbReaderRoundTrip, NewFileGivesBackEveryFieldAndRebuildsSflags) {
+  TempDir dir;
+  const std::string path = dir.File("n.gpb");
+  const std::vector<gpb_epoch_type> epochs = SampleEpochs();
+  WriteFile(path, 1, epochs);
+
+  GpbReader reader;
+  ASSERT_EQ(0, reader.Open(path.c_str())) << reader.errorText();
+  EXPECT_EQ(1, reader.header().variant);
+  EXPECT_EQ(512u, reader.header().headerLength);
+  EXPECT_EQ(2u, reader.header().dataType);
+  EXPECT_STREQ("RX MODEL 7", reader.header().description);
+
+  // Epoch offsets: 512; + 84; + 84 + 2 * 28; the last has 3 primary and 3 extended records.
+  const int64_t offsets[3] = {512, 596, 736};
+  const uint16_t lengths[3] = {84, 140, 252};
+  for (size_t i = 0; i < epochs.size(); ++i) {
+    GpbReadEpoch got;
+    ASSERT_EQ(1, reader.ReadEpoch(&got)) << reader.errorText();
+    const gpb_epoch_type& want = epochs[i];
+    EXPECT_EQ(offsets[i], got.fileOffset);
+    EXPECT_EQ(lengths[i], got.storedLength);
+    EXPECT_EQ(i == 2 ? 56 : 28, got.bytesPerSat);
+    EXPECT_EQ(want.flags, got.epoch.flags);
+    EXPECT_EQ(want.nsat, got.epoch.nsat);
+    EXPECT_EQ(want.lat, got.epoch.lat);
+    EXPECT_EQ(want.lon, got.epoch.lon);
+    EXPECT_EQ(want.height, got.epoch.height);
+    EXPECT_EQ(want.rcvTime, got.epoch.rcvTime);
+    EXPECT_EQ(want.gpsTime, got.epoch.gpsTime);
+    EXPECT_EQ(want.corrTime, got.epoch.corrTime);
+    EXPECT_EQ(want.clock, got.epoch.clock);
+    EXPECT_EQ(0xFFFF, got.epoch.aux);
+    EXPECT_EQ(static_cast<int32_t>(1000 + i) * 1000, got.milliseconds);
+  }
+  GpbReadEpoch last;
+  EXPECT_EQ(0, reader.ReadEpoch(&last)) << reader.errorText();
+
+  // Satellite details of epochs 1 and 2, read again from the start.
+  ASSERT_EQ(0, reader.Open(path.c_str()));
+  GpbReadEpoch e0, e1, e2;
+  ASSERT_EQ(1, reader.ReadEpoch(&e0));
+  ASSERT_EQ(1, reader.ReadEpoch(&e1));
+  ASSERT_EQ(1, reader.ReadEpoch(&e2));
+  const gpb_sat_type& a = e1.epoch.sat[0];
+  EXPECT_EQ(kSatRange1 | kSatPhase1 | kSatRange1Marked | kSatLock1 | kSatSnr1, a.sflags);
+  EXPECT_EQ(0x9B, e1.satFlags[0]);
+  EXPECT_EQ(1200.0, a.lock1);  // limited to 1200 s in the file
+  EXPECT_EQ(12.5, a.snr1);     // 50 quarter units
+  EXPECT_EQ(21000000.5, a.range1);
+  EXPECT_EQ(111.25, a.phase1);
+  EXPECT_EQ(40u, e1.epoch.sat[1].prn);
+  EXPECT_EQ(1, e1.glonass[1]);
+  EXPECT_EQ(-2500.5, e1.epoch.sat[1].doppler1);
+  const gpb_sat_type& l2 = e2.epoch.sat[1];
+  EXPECT_EQ(kSatRange1 | kSatRangeP1 | kSatRange2 | kSatPhase2 | kSatLock2 | kSatSnr2, l2.sflags);
+  EXPECT_EQ(20000002.5, l2.rangeP1);
+  EXPECT_EQ(20000003.5, l2.range2);
+  EXPECT_EQ(-4444.75, l2.phase2);
+  EXPECT_DOUBLE_EQ(30.05, l2.lock2);  // 30.07 s * 20 = 601.4, stored as 601 units
+  EXPECT_EQ(44.0, l2.snr2);
+  EXPECT_EQ(0, e2.extFlags[0]);
+  EXPECT_EQ(kSatPhase1, e2.epoch.sat[2].sflags);
+}
+
+TEST(GpbReaderRoundTrip, Version102FileGivesBackItsFields) {
+  TempDir dir;
+  const std::string path = dir.File("o.gpb");
+  const std::vector<gpb_epoch_type> epochs = SampleEpochs();
+  WriteFile(path, 0, epochs);
+
+  GpbReader reader;
+  ASSERT_EQ(0, reader.Open(path.c_str())) << reader.errorText();
+  EXPECT_EQ(0, reader.header().variant);
+  EXPECT_EQ(202u, reader.header().headerLength);
+  EXPECT_FLOAT_EQ(1.02f, reader.header().version);
+  EXPECT_EQ(24u, reader.header().count);
+  EXPECT_EQ(1.0f, reader.header().value);
+  const int64_t offsets[3] = {202, 270, 426};  // 202; + 68; + 68 + 2 * 44
+  GpbReadEpoch got[3];
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(1, reader.ReadEpoch(&got[i])) << reader.errorText();
+    EXPECT_EQ(offsets[i], got[i].fileOffset);
+    EXPECT_EQ(epochs[i].gpsTime, got[i].epoch.gpsTime);
+    EXPECT_EQ(epochs[i].clock, got[i].epoch.clock);
+    EXPECT_EQ(epochs[i].nsat, got[i].epoch.nsat);
+  }
+  GpbReadEpoch end;
+  EXPECT_EQ(0, reader.ReadEpoch(&end));
+  EXPECT_EQ(3, reader.epochsRead());
+  const gpb_sat_type& a = got[1].epoch.sat[0];
+  EXPECT_EQ(255, got[1].lockByte[0]);  // 1500 s does not fit a byte
+  EXPECT_EQ(kSatRange1 | kSatPhase1, a.sflags);
+  EXPECT_EQ(-2500.5, got[1].epoch.sat[1].doppler1);
+  EXPECT_EQ(20000003.5, got[2].epoch.sat[1].range2);
+  EXPECT_EQ(-4444.75, got[2].epoch.sat[1].phase2);
+}
+
+// Writes the sample new file and returns its bytes.
+std::vector<uint8_t> SampleNewFile(const TempDir& dir) {
+  const std::string path = dir.File("s.gpb");
+  WriteFile(path, 1, SampleEpochs());
+  return ReadFileBytes(path);
+}
+
+// Reads until the reader stops; returns the last result and the epochs read.
+int32_t ReadAll(const std::string& path, std::string* text, int32_t* epochs) {
+  GpbReader reader;
+  if (reader.Open(path.c_str()) != 0) {
+    *text = reader.errorText();
+    *epochs = -1;
+    return -2;
+  }
+  GpbReadEpoch epoch;
+  int32_t result = 1;
+  for (int guard = 0; guard < 100000 && result == 1; ++guard) result = reader.ReadEpoch(&epoch);
+  *text = reader.errorText();
+  *epochs = reader.epochsRead();
+  return result;
+}
+
+TEST(GpbReaderDamage, DamagedEpochsStopReadingWithEpochAndOffset) {
+  TempDir dir;
+  const std::vector<uint8_t> good = SampleNewFile(dir);
+  ASSERT_EQ(512u + 84 + 140 + 252, good.size());
+  const std::string name = dir.File("d.gpb");
+  const std::string at1 = "GPB file '" + name + "': epoch 1 at byte 596";
+  struct Case {
+    const char* what;
+    size_t offset;    // byte changed (ignored when cutTo is set)
+    uint8_t xorMask;
+    size_t cutTo;     // 0: keep the length
+    int32_t result, epochsRead;
+    std::string text;
+  };
+  // Epoch 1 checksum: stored at 596 + 6; flipping its low byte by 0x01 changes it by 1.
+  GpbReader probe;
+  ASSERT_EQ(0, probe.Open(dir.File("s.gpb").c_str()));
+  GpbReadEpoch e0, e1;
+  ASSERT_EQ(1, probe.ReadEpoch(&e0));
+  ASSERT_EQ(1, probe.ReadEpoch(&e1));
+  char hex[64];
+  std::snprintf(hex, sizeof hex, ": checksum 0x%04x stored, 0x%04x computed",
+                (e1.storedChecksum ^ 0x01) & 0xFFFF, e1.storedChecksum);
+  char hexData[64];
+  std::snprintf(hexData, sizeof hexData, ": checksum 0x%04x stored, 0x%04x computed",
+                e1.storedChecksum, (e1.storedChecksum + 0x10) & 0xFFFF);
+  const Case cases[] = {
+      {"flipped checksum byte", 596 + 6, 0x01, 0, -1, 1, at1 + hex},
+      // Byte 596 + 84 + 9 is byte 1 of the first satellite's range1 (21000000.5 needs only
+      // 26 mantissa bits, so that byte is 0): 0x00 -> 0x10 raises the sum by 0x10.
+      {"flipped satellite byte", 596 + 84 + 9, 0x10, 0, -1, 1, at1 + hexData},
+      {"cut inside satellite records", 0, 0, 596 + 84 + 30, -1, 1,
+       at1 + " cut: satellite records has 30 of 56 bytes"},
+      {"cut inside the epoch record", 0, 0, 596 + 40, -1, 1,
+       at1 + " cut: epoch record has 40 of 84 bytes"},
+      {"bad sync word", 596, 0xFF, 0, -1, 1,
+       at1 + ": sync 0xc3c3, kind 1, record length 68 (expected 0xC33C, 1, 68)"},
+      {"bytes per satellite 30", 596 + 10, 0x02, 0, -1, 1,
+       at1 + ": 30 bytes per satellite (expected 28 or 56)"},
+      {"nsat 34", 596 + 18, 0x20, 0, -1, 1, at1 + ": 34 satellites, more than 24"},
+      {"nsat 3 against length 140", 596 + 18, 0x01, 0, -1, 1,
+       at1 + ": length word 140, but 3 satellites of 28 bytes make 168"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = good;
+    if (c.cutTo != 0) {
+      bytes.resize(c.cutTo);
+    } else {
+      bytes[c.offset] ^= c.xorMask;
+    }
+    ASSERT_TRUE(WriteFileBytes(name, bytes));
+    std::string text;
+    int32_t epochs = 0;
+    EXPECT_EQ(c.result, ReadAll(name, &text, &epochs)) << c.what;
+    EXPECT_EQ(c.epochsRead, epochs) << c.what;
+    EXPECT_EQ(c.text, text) << c.what;
+  }
+}
+
+TEST(GpbReaderDamage, FilesThatAreNoGpbFileAreRefusedAtOpen) {
+  TempDir dir;
+  const std::string name = dir.File("x.gpb");
+  ByteBuilder old;  // a version 1.02 header with version 1.03
+  old.U16(202); old.F32(1.03f); old.Zeros(196);
+  ByteBuilder newShort;
+  newShort.Text("$NEWGPB", 8); newShort.Zeros(100);
+  ByteBuilder newBadLength;
+  newBadLength.Text("$NEWGPB", 8); newBadLength.Zeros(8); newBadLength.U32(513);
+  newBadLength.Zeros(512 - 20);
+  const struct {
+    std::vector<uint8_t> bytes;
+    std::string text;
+  } cases[] = {
+      {{}, "'" + name + "' is not a GPB file: no \"$NEWGPB\" header and no 202-byte version 1.02 "
+           "header (0 bytes read)"},
+      {old.bytes(), "'" + name + "' is not a GPB file: no \"$NEWGPB\" header and no 202-byte "
+                    "version 1.02 header (202 bytes read)"},
+      {newShort.bytes(), "GPB file '" + name + "' ends inside its 512-byte header after 108 bytes"},
+      {newBadLength.bytes(), "GPB file '" + name + "': header length 513 at byte 16, expected 512"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFileBytes(name, c.bytes));
+    GpbReader reader;
+    EXPECT_EQ(1, reader.Open(name.c_str()));
+    EXPECT_EQ(c.text, reader.errorText());
+    GpbReadEpoch epoch;
+    EXPECT_EQ(-1, reader.ReadEpoch(&epoch));
+  }
+  GpbReader reader;
+  EXPECT_EQ(1, reader.Open(dir.File("missing.gpb").c_str()));
+  EXPECT_EQ("Unable to open GPB file '" + dir.File("missing.gpb") + "'", reader.errorText());
+}
+
+TEST(GpbReaderDamage, Version102CutOrWrongSatelliteLengthStopsReading) {
+  TempDir dir;
+  const std::string path = dir.File("o.gpb");
+  WriteFile(path, 0, SampleEpochs());
+  const std::vector<uint8_t> good = ReadFileBytes(path);
+  ASSERT_EQ(202u + 68 + (68 + 88) + (68 + 132), good.size());
+  const std::string name = dir.File("d.gpb");
+  std::vector<uint8_t> wrongLength = good;
+  wrongLength[270 + 68 + 44] = 45;  // second satellite record of epoch 1
+  std::vector<uint8_t> cut = good;
+  cut.resize(426 + 68 + 10);
+  std::vector<uint8_t> badEpochLength = good;
+  badEpochLength[270] = 67;
+  const struct {
+    std::vector<uint8_t> bytes;
+    int32_t epochsRead;
+    std::string text;
+  } cases[] = {
+      {wrongLength, 1,
+       "GPB file '" + name + "': epoch 1, satellite record 1 at byte 382: length 45, expected 44"},
+      {cut, 2, "GPB file '" + name + "': epoch 2 at byte 426 cut: satellite records has 10 of 132 bytes"},
+      {badEpochLength, 1, "GPB file '" + name + "': epoch 1 at byte 270: record length 67, expected 68"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFileBytes(name, c.bytes));
+    std::string text;
+    int32_t epochs = 0;
+    EXPECT_EQ(-1, ReadAll(name, &text, &epochs));
+    EXPECT_EQ(c.epochsRead, epochs);
+    EXPECT_EQ(c.text, text);
+  }
+}
+
+TEST(GpbReaderDamage, PseudoRandomBytesAfterAHeaderNeverReadOutOfBounds) {
+  TempDir dir;
+  const std::string name = dir.File("r.gpb");
+  uint32_t seed = 12345;
+  for (int32_t variant : {1, 0}) {
+    for (int round = 0; round < 50; ++round) {
+      WriteFile(name, variant, SampleEpochs());
+      std::vector<uint8_t> bytes = ReadFileBytes(name);
+      const size_t header = variant ? 512 : 202;
+      for (size_t i = header; i < bytes.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        if ((seed >> 16) % 7 == 0) bytes[i] = static_cast<uint8_t>(seed >> 24);
+      }
+      bytes.resize(header + (seed >> 8) % (bytes.size() - header + 1));
+      ASSERT_TRUE(WriteFileBytes(name, bytes));
+      std::string text;
+      int32_t epochs = 0;
+      const int32_t result = ReadAll(name, &text, &epochs);
+      EXPECT_TRUE(result == 0 || result == -1) << result;
+      EXPECT_LE(epochs, 3);
+      if (result == -1) {
+        EXPECT_NE(std::string::npos, text.find("epoch")) << text;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace talverin

@@ -1,0 +1,145 @@
+// Receiver clock model (week folding, sample replacement, drift limits, gaps) and the
+// geometry helpers of an attempt (elevation and azimuth, first light-time guesses).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "base/gnss_constants.h"
+#include "position/epoch_solution.h"
+#include "position/single_point.h"
+
+namespace talverin {
+namespace {
+
+constexpr double kPiRef = 3.14159265358979323846;
+
+TEST(ClockModel, WeekDifferenceFoldsAcrossTheWeekBoundary) {
+  struct Case {
+    double a, b, difference;
+  };
+  const Case cases[] = {
+      {0.5, 604799.5, 1.0},       {604799.5, 0.5, -1.0}, {1000.0, 400.0, 600.0},
+      {500000.0, 0.0, 500000.0},  {500001.0, 0.0, -104799.0},
+      {0.0, 500001.0, 104799.0},
+  };
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(WeekDifference(c.a, c.b), c.difference);
+}
+
+TEST(ClockModel, PredictsFromTheLastTwoSamples) {
+  struct Sample {
+    double t_s, clock_m;
+  };
+  struct Case {
+    const char* what;
+    Sample first, second;
+    double at_s;
+    bool predicted;
+    double clock_m;
+  };
+  const Case cases[] = {
+      {"linear drift", {1000.0, 100.0}, {1001.0, 110.0}, 1002.0, true, 120.0},
+      {"across week end", {604799.5, 100.0}, {0.5, 110.0}, 1.5, true, 120.0},
+      // 1000.015625 is 2^-6 s after the first: closer than 0.02 s, so it replaces it and
+      // leaves no previous sample, hence no drift.
+      {"close samples replace", {1000.0, 100.0}, {1000.015625, 150.0}, 1001.0, true, 150.0},
+      // 0.03125 s apart: two samples, drift (101 - 100) / 0.03125 = 32 m/s.
+      {"just apart", {1000.0, 100.0}, {1000.03125, 101.0}, 1001.03125, true, 133.0},
+      {"60 s later still predicts", {1000.0, 100.0}, {1001.0, 100.0}, 1061.0, true, 100.0},
+      {"gap beyond 60 s", {1000.0, 100.0}, {1001.0, 110.0}, 1061.5, false, 0.0},
+      {"drift of 5000 m/s kept", {1000.0, 0.0}, {1001.0, 5000.0}, 1002.0, true, 10000.0},
+      {"drift above 5000 m/s dropped", {1000.0, 0.0}, {1001.0, 6000.0}, 1002.0, true, 6000.0},
+      {"samples 61 s apart give no drift", {1000.0, 0.0}, {1061.0, 61.0}, 1062.0, true, 61.0},
+  };
+  for (const Case& c : cases) {
+    SinglePoint engine;
+    engine.RecordClock(c.first.t_s, c.first.clock_m);
+    engine.RecordClock(c.second.t_s, c.second.clock_m);
+    double clock_m = -1.0;
+    ASSERT_EQ(engine.PredictClock(c.at_s, &clock_m), c.predicted) << c.what;
+    if (c.predicted) {
+      EXPECT_NEAR(clock_m, c.clock_m, 1e-9) << c.what;
+    }
+  }
+}
+
+TEST(ClockModel, NoPredictionBeforeASampleOrAfterReset) {
+  SinglePoint engine;
+  double clock_m = 0.0;
+  EXPECT_FALSE(engine.PredictClock(1000.0, &clock_m));
+  engine.RecordClock(1000.0, 42.0);
+  double drift = -1.0;
+  ASSERT_TRUE(engine.PredictClock(1000.5, &clock_m, &drift));
+  EXPECT_EQ(clock_m, 42.0);
+  EXPECT_EQ(drift, 0.0);
+  engine.Reset();
+  EXPECT_FALSE(engine.PredictClock(1000.5, &clock_m));
+  EXPECT_FALSE(engine.PredictClock(std::nan(""), &clock_m));
+}
+
+TEST(SinglePointSetup, ResetGivesTheDefaultSettings) {
+  SinglePoint engine;
+  EXPECT_STREQ(engine.errorText(), "");
+  EXPECT_EQ(engine.settings().elevationMask_deg, 10.0);
+  EXPECT_EQ(engine.settings().rangeSigma_m, 7.0);
+  EXPECT_EQ(engine.settings().residualLimit_m, 100.0);
+  EXPECT_EQ(engine.settings().troposphereModel, 1);
+  EXPECT_EQ(engine.settings().orbitDebugFile, 0);
+  EXPECT_STREQ(engine.settings().orbitDebugName, "c:\\temp\\orbit.dat");
+  EXPECT_EQ(engine.positionKnown(), 0);
+  EXPECT_EQ(engine.epochCount(), 0);
+}
+
+// Builds a satellite from a local direction at the receiver with the usual east/north/up
+// unit vectors, then reads the direction back.
+TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirection) {
+  struct Case {
+    double lat_deg, lon_deg, elevation_deg, azimuth_deg;
+  };
+  const Case cases[] = {
+      {0.0, 0.0, 90.0, 0.0},     {0.0, 0.0, 0.0, 0.0},       {0.0, 0.0, 0.0, 90.0},
+      {45.0, 90.0, 30.0, 135.0}, {-33.9, 18.4, 10.0, -60.0}, {26.2, 50.6, 75.0, -170.0},
+      {89.0, -120.0, 45.0, 20.0},
+  };
+  for (const Case& c : cases) {
+    const double phi = c.lat_deg * kPiRef / 180.0;
+    const double lambda = c.lon_deg * kPiRef / 180.0;
+    const double el = c.elevation_deg * kPiRef / 180.0;
+    const double az = c.azimuth_deg * kPiRef / 180.0;
+    const double up[3] = {std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda),
+                          std::sin(phi)};
+    const double north[3] = {-std::sin(phi) * std::cos(lambda),
+                             -std::sin(phi) * std::sin(lambda), std::cos(phi)};
+    const double east[3] = {-std::sin(lambda), std::cos(lambda), 0.0};
+    const double receiver[3] = {6378137.0 * up[0], 6378137.0 * up[1], 6378137.0 * up[2]};
+    double satellite[3];
+    for (int i = 0; i < 3; ++i) {
+      satellite[i] = receiver[i] + 2.0e7 * (std::sin(el) * up[i] +
+                                            std::cos(el) * (std::cos(az) * north[i] +
+                                                            std::sin(az) * east[i]));
+    }
+    double elevation = 0.0;
+    double azimuth = 0.0;
+    ElevationAzimuth(receiver, GeodeticPos{c.lat_deg, c.lon_deg, 0.0f}, satellite, &elevation,
+                     &azimuth);
+    EXPECT_NEAR(elevation, el, 1e-9) << c.lat_deg << " " << c.azimuth_deg;
+    if (c.elevation_deg < 90.0) {
+      EXPECT_NEAR(azimuth, az, 1e-9) << c.lat_deg << " " << c.azimuth_deg;
+    }
+  }
+}
+
+TEST(EpochGeometry, LightTimeGuesses) {
+  // range - receiver clock + satellite clock * c.
+  EXPECT_DOUBLE_EQ(ApproximateRange(2.0e7, 1.0e-3, 100.0), 2.0e7 - 100.0 + 299792.458);
+  const double receiver[3] = {0.0, 0.0, 0.0};
+  const double position[3] = {3.0, 4.0, 0.0};
+  const double velocity[3] = {0.0, 0.0, 0.2};
+  // Moved 60 s at 0.2 m/s along z: (3, 4, 12), 13 m away.
+  EXPECT_NEAR(ExtrapolatedRange(60.0, receiver, position, velocity), 13.0, 1e-12);
+  EXPECT_NEAR(ExtrapolatedRange(-60.0, receiver, position, velocity), 13.0, 1e-12);
+  EXPECT_EQ(ExtrapolatedRange(60.5, receiver, position, velocity), 0.0);
+  EXPECT_EQ(ExtrapolatedRange(-61.0, receiver, position, velocity), 0.0);
+}
+
+}  // namespace
+}  // namespace talverin

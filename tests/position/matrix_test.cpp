@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "position/matrix.h"
+
+namespace talverin {
+namespace {
+
+// Fills a matrix from rows of values; fails the test when Resize fails.
+void Fill(Matrix* m, const std::vector<std::vector<double>>& values) {
+  const int32_t rows = static_cast<int32_t>(values.size());
+  const int32_t columns = rows > 0 ? static_cast<int32_t>(values[0].size()) : 0;
+  ASSERT_EQ(0, m->Resize(rows, columns));
+  for (int32_t r = 0; r < rows; ++r)
+    for (int32_t c = 0; c < columns; ++c) m->at(r, c) = values[r][c];
+}
+
+TEST(MatrixResize, SmallerAndBackKeepsStorageAndValues) {
+  Matrix m;
+  ASSERT_EQ(0, m.Resize(24, 4));
+  for (int32_t r = 0; r < 24; ++r)
+    for (int32_t c = 0; c < 4; ++c) m.at(r, c) = r * 10 + c;
+  const double* row_seven = &m.at(7, 0);
+  ASSERT_EQ(0, m.Resize(5, 3));
+  EXPECT_EQ(3, m.columns());
+  EXPECT_EQ(24, m.capacityRows());
+  m.Zero();  // live part only
+  ASSERT_EQ(0, m.Resize(24, 4));
+  EXPECT_EQ(row_seven, &m.at(7, 0));
+  for (int32_t r = 0; r < 24; ++r) {
+    for (int32_t c = 0; c < 4; ++c) {
+      ASSERT_EQ((r < 5 && c < 3) ? 0.0 : r * 10 + c, m.at(r, c)) << r << "," << c;
+    }
+  }
+
+  Vector v;
+  ASSERT_EQ(0, v.Resize(5));
+  v[4] = 4.5;
+  ASSERT_EQ(0, v.Resize(2));
+  ASSERT_EQ(0, v.Resize(5));
+  EXPECT_EQ(4.5, v[4]);
+  ASSERT_EQ(0, v.Resize(2));
+  v.Zero();  // the whole capacity
+  ASSERT_EQ(0, v.Resize(5));
+  EXPECT_EQ(0.0, v[4]);
+}
+
+TEST(MatrixResize, WiderThanCapacityReallocatesCleared) {
+  Matrix m;
+  ASSERT_EQ(0, m.Resize(24, 4));
+  ASSERT_EQ(0, m.Resize(5, 6));  // fewer rows, but the columns exceed the capacity
+  EXPECT_EQ(5, m.capacityRows());
+  EXPECT_EQ(6, m.capacityColumns());
+  EXPECT_EQ(30, m.capacityElements());
+  EXPECT_EQ(0, m.state());
+  for (int32_t r = 0; r < 5; ++r)
+    for (int32_t c = 0; c < 6; ++c) EXPECT_EQ(0.0, m.at(r, c));
+}
+
+TEST(MatrixResize, ImpossibleSizesFailWithoutTouchingTheMatrix) {
+  Matrix m;
+  ASSERT_EQ(0, m.Resize(2, 2));
+  m.at(1, 1) = 7.0;
+  EXPECT_EQ(1, m.Resize(-1, 2));
+  EXPECT_EQ(1, m.Resize(2, -5));
+  EXPECT_EQ(1, m.Resize(65536, 65536));  // 2^32 elements do not fit the int32 capacity
+  EXPECT_EQ(2, m.rows());
+  EXPECT_EQ(7.0, m.at(1, 1));
+  Vector v;
+  ASSERT_EQ(0, v.Resize(3));
+  EXPECT_EQ(1, v.Resize(-1));
+  EXPECT_EQ(3, v.size());
+}
+
+TEST(MatrixBasics, AssignCopiesAndSetDiagonalNeedsSquare) {
+  Matrix m, copy, empty;
+  Fill(&m, {{1, 2, 3}, {4, 5, 6}});
+  EXPECT_EQ(1, m.SetDiagonal(1.0, 0.0));
+  EXPECT_EQ(5.0, m.at(1, 1));
+  copy.Assign(m);
+  EXPECT_EQ(3, copy.columns());
+  EXPECT_EQ(4.0, copy.at(1, 0));
+  copy.Assign(empty);  // no storage in the source: nothing changes
+  EXPECT_EQ(4.0, copy.at(1, 0));
+  ASSERT_EQ(0, m.Resize(2, 2));
+  EXPECT_EQ(0, m.SetDiagonal(4.0, -1.0));
+  EXPECT_EQ(4.0, m.at(1, 1));
+  EXPECT_EQ(-1.0, m.at(0, 1));
+}
+
+// Hand-computed: A^T B with A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]
+// gives [[1*7+3*8+5*9], [2*7+4*8+6*9]] = [[76], [100]].
+TEST(MatrixProducts, MultiplyTransposedByHand) {
+  Matrix a, b, c;
+  Fill(&a, {{1, 2}, {3, 4}, {5, 6}});
+  Fill(&b, {{7}, {8}, {9}});
+  ASSERT_EQ(0, c.Resize(2, 1));
+  c.at(0, 0) = 1e9;  // stale content must not leak into the sum
+  ASSERT_EQ(0, c.MultiplyTransposed(a, b));
+  EXPECT_EQ(2, c.rows());
+  EXPECT_EQ(1, c.columns());
+  EXPECT_EQ(76.0, c.at(0, 0));
+  EXPECT_EQ(100.0, c.at(1, 0));
+
+  // Normal matrix A^T A = [[35, 44], [44, 56]].
+  ASSERT_EQ(0, c.MultiplyTransposed(a, a));
+  EXPECT_EQ(35.0, c.at(0, 0));
+  EXPECT_EQ(44.0, c.at(0, 1));
+  EXPECT_EQ(44.0, c.at(1, 0));
+  EXPECT_EQ(56.0, c.at(1, 1));
+}
+
+TEST(MatrixProducts, MismatchedOrAliasedOperandsFail) {
+  Matrix a, b, c;
+  ASSERT_EQ(0, a.Resize(6, 4));
+  ASSERT_EQ(0, b.Resize(5, 4));
+  EXPECT_EQ(1, c.MultiplyTransposed(a, b));
+  ASSERT_EQ(0, b.Resize(6, 4));
+  EXPECT_EQ(1, a.MultiplyTransposed(a, b));
+
+  Vector x, y;
+  ASSERT_EQ(0, x.Resize(6));
+  EXPECT_EQ(1, y.MultiplyVector(a, x, 0));  // A x needs 4 elements
+  ASSERT_EQ(0, x.Resize(4));
+  EXPECT_EQ(1, y.MultiplyVector(a, x, 1));  // A^T x needs 6
+  EXPECT_EQ(1, x.MultiplyVector(a, x, 0));
+}
+
+// A = [[1,2,3],[4,5,6]]: A x with x = (1,-1,2) is (1-2+6, 4-5+12) = (5, 11);
+// A^T y with y = (2,-3) is (2-12, 4-15, 6-18) = (-10, -11, -12).
+TEST(MatrixProducts, MultiplyVectorBothWaysByHand) {
+  Matrix a;
+  Fill(&a, {{1, 2, 3}, {4, 5, 6}});
+  Vector x, y, r;
+  ASSERT_EQ(0, x.Resize(3));
+  x[0] = 1; x[1] = -1; x[2] = 2;
+  ASSERT_EQ(0, r.Resize(8));
+  for (int32_t i = 0; i < 8; ++i) r[i] = 99.0;
+  ASSERT_EQ(0, r.MultiplyVector(a, x, 0));
+  ASSERT_EQ(2, r.size());
+  EXPECT_EQ(8, r.capacity());
+  EXPECT_EQ(5.0, r[0]);
+  EXPECT_EQ(11.0, r[1]);
+
+  ASSERT_EQ(0, y.Resize(2));
+  y[0] = 2; y[1] = -3;
+  ASSERT_EQ(0, r.MultiplyVector(a, y, 1));
+  ASSERT_EQ(3, r.size());
+  EXPECT_EQ(-10.0, r[0]);
+  EXPECT_EQ(-11.0, r[1]);
+  EXPECT_EQ(-12.0, r[2]);
+}
+
+TEST(MatrixInvert, ResultCodes) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<double>> values;
+    int32_t n;
+    int32_t result;
+  } cases[] = {
+      {"n beyond rows", {{1, 0}, {0, 1}}, 3, 1},
+      {"not square", {{1, 0, 0}, {0, 1, 0}}, 0, 1},
+      {"negative diagonal", {{1, 0}, {0, -2}}, 0, 3},
+      {"negative before zero", {{0, 0}, {0, -2}}, 0, 4},
+      {"zero diagonal", {{1, 0}, {0, 0}}, 0, 4},
+      {"tiny diagonal", {{1e-41, 0}, {0, 1}}, 0, 4},
+      {"second pivot negative", {{1, 2}, {2, 1}}, 0, 5},
+      {"zero pivot above a row", {{1, 1, 0}, {1, 1, 0}, {0, 0, 1}}, 0, 6},
+  };
+  for (const Case& c : cases) {
+    Matrix m;
+    Fill(&m, c.values);
+    EXPECT_EQ(c.result, m.Invert(c.n)) << c.what;
+  }
+  Matrix empty;
+  EXPECT_EQ(2, empty.Invert(0));
+  EXPECT_EQ(1, empty.Invert(1));
+}
+
+TEST(MatrixInvert, HandComputedInverses) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<double>> values;
+    std::vector<std::vector<double>> inverse;
+    bool exact;
+  } cases[] = {
+      {"identity", {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, true},
+      {"diag(4, 9)", {{4, 0}, {0, 9}}, {{0.25, 0}, {0, 1.0 / 9.0}}, false},
+      {"1 x 1", {{8}}, {{0.125}}, false},
+      // A = L L^T with L = [[1,0,0],[2,1,0],[3,4,2]]; L^-1 = [[1,0,0],[-2,1,0],[2.5,-2,0.5]]
+      // and A^-1 = L^-T L^-1: every intermediate is a short binary fraction, so the
+      // result is exact.
+      {"3 x 3 dyadic",
+       {{1, 2, 3}, {2, 5, 10}, {3, 10, 29}},
+       {{11.25, -7, 1.25}, {-7, 5, -1}, {1.25, -1, 0.25}}, true},
+  };
+  for (const Case& c : cases) {
+    Matrix m;
+    Fill(&m, c.values);
+    ASSERT_EQ(0, m.Invert(0)) << c.what;
+    for (size_t r = 0; r < c.inverse.size(); ++r) {
+      for (size_t k = 0; k < c.inverse.size(); ++k) {
+        const double got = m.at(static_cast<int32_t>(r), static_cast<int32_t>(k));
+        if (c.exact) {
+          EXPECT_EQ(c.inverse[r][k], got) << c.what << " (" << r << "," << k << ")";
+        } else {
+          EXPECT_DOUBLE_EQ(c.inverse[r][k], got) << c.what << " (" << r << "," << k << ")";
+        }
+      }
+    }
+  }
+}
+
+TEST(MatrixInvert, ReadsOnlyTheLowerTriangleAndTheLeadingBlock) {
+  Matrix m;
+  // Upper triangle holds garbage; the third row and column lie outside the n = 2 block.
+  Fill(&m, {{1, 99, -7}, {2, 5, 13}, {17, 19, 23}});
+  ASSERT_EQ(0, m.Invert(2));
+  // [[1,2],[2,5]]^-1 = [[5,-2],[-2,1]] (determinant 1).
+  EXPECT_EQ(5.0, m.at(0, 0));
+  EXPECT_EQ(-2.0, m.at(0, 1));
+  EXPECT_EQ(-2.0, m.at(1, 0));
+  EXPECT_EQ(1.0, m.at(1, 1));
+  EXPECT_EQ(-7.0, m.at(0, 2));
+  EXPECT_EQ(13.0, m.at(1, 2));
+  EXPECT_EQ(17.0, m.at(2, 0));
+  EXPECT_EQ(23.0, m.at(2, 2));
+}
+
+// A normal matrix of the adjustment's shape: G^T G for six near-unit line-of-sight rows
+// plus the clock column, inverted and multiplied back.
+TEST(MatrixInvert, NormalMatrixTimesInverseIsIdentity) {
+  Matrix g, n, inverse;
+  Fill(&g, {{0.3, -0.5, 0.81, 1}, {-0.7, 0.1, 0.7, 1}, {0.2, 0.9, 0.38, 1},
+            {0.6, 0.6, 0.53, 1}, {-0.1, -0.9, 0.42, 1}, {-0.5, 0.4, 0.77, 1}});
+  ASSERT_EQ(0, n.MultiplyTransposed(g, g));
+  inverse.Assign(n);
+  ASSERT_EQ(0, inverse.Invert(0));
+  for (int32_t r = 0; r < 4; ++r) {
+    for (int32_t c = 0; c < 4; ++c) {
+      double sum = 0.0;
+      for (int32_t k = 0; k < 4; ++k) sum += n.at(r, k) * inverse.at(k, c);
+      EXPECT_NEAR(r == c ? 1.0 : 0.0, sum, 1e-12) << r << "," << c;
+      EXPECT_EQ(inverse.at(r, c), inverse.at(c, r));
+    }
+  }
+}
+
+// The last column has no row below it, so a zero last pivot is not caught: the result is 0
+// with infinite elements, which the adjustment must test for.
+TEST(MatrixInvert, ZeroLastPivotPassesWithInfiniteElements) {
+  Matrix m;
+  Fill(&m, {{1, 1}, {1, 1}});
+  EXPECT_EQ(0, m.Invert(0));
+  EXPECT_TRUE(std::isinf(m.at(1, 1)));
+}
+
+}  // namespace
+}  // namespace talverin

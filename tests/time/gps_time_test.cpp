@@ -1,0 +1,282 @@
+// GPS time conversions checked against the C library's own calendar arithmetic (timegm,
+// 64-bit time_t), against calendar facts (the 1999-08-22 week rollover, MJD 40587 for
+// 1970-01-01) and against hand arithmetic written in each case.
+#include "time/gps_time.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+namespace talverin {
+namespace {
+
+constexpr int64_t kWeekSeconds = 604800;
+constexpr int64_t kMjdOf1970 = 40587;  // 1970-01-01 is MJD 40587
+
+struct Date {
+  int year, month, day, hour, minute;  // four-digit year, month 1..12
+  double second;
+};
+
+// Seconds since 1970 from glibc, independent of the code under test.
+int64_t LibcSeconds(const Date& d) {
+  std::tm tm = {};
+  tm.tm_year = d.year - 1900;
+  tm.tm_mon = d.month - 1;
+  tm.tm_mday = d.day;
+  tm.tm_hour = d.hour;
+  tm.tm_min = d.minute;
+  tm.tm_sec = static_cast<int>(d.second);
+  static_assert(sizeof(time_t) == 8, "the reference needs a 64-bit time_t");
+  return static_cast<int64_t>(timegm(&tm));
+}
+
+// Whole seconds since 1980-01-06 00:00:00, by the C library.
+int64_t LibcGpsSeconds(const Date& d) {
+  return LibcSeconds(d) - LibcSeconds({1980, 1, 6, 0, 0, 0.0});
+}
+
+// The week as a receiver of the ten-bit era gives it: full weeks 1024..1523 as 0..499.
+int32_t TenBitWeek(int64_t fullWeek) {
+  return static_cast<int32_t>(fullWeek >= 1024 && fullWeek < 1524 ? fullWeek - 1024 : fullWeek);
+}
+
+TEST(GpsTime, GpsEpochIs315964800SecondsAfter1970) {
+  EXPECT_EQ(315964800, LibcSeconds({1980, 1, 6, 0, 0, 0.0}));
+  BrokenDownTime epoch = {0, 0, 0, 6, 0, 80, 0, 0, 0};
+  EXPECT_EQ(315964800, SecondsSince1970(epoch));
+}
+
+TEST(GpsTime, SecondsSince1970MatchesTheCLibraryFrom1970To2100) {
+  const Date dates[] = {
+      {1970, 1, 1, 0, 0, 0},      {1972, 2, 29, 12, 0, 0},   {1972, 3, 1, 0, 0, 0},
+      {1980, 1, 6, 0, 0, 0},      {1999, 8, 21, 23, 59, 59}, {2000, 2, 29, 1, 2, 3},
+      {2000, 12, 31, 23, 59, 59}, {2004, 6, 10, 0, 59, 30},  {2038, 1, 19, 3, 14, 7},
+      {2038, 1, 19, 3, 14, 8},    {2069, 12, 31, 23, 59, 59}, {2070, 1, 1, 0, 0, 0},
+      {2099, 7, 4, 6, 30, 15},    {2100, 2, 28, 23, 59, 59}};
+  for (const Date& d : dates) {
+    BrokenDownTime time = {static_cast<int>(d.second), d.minute, d.hour, d.day, d.month - 1,
+                           d.year - 1900, 0, 0, 0};
+    EXPECT_EQ(LibcSeconds(d), SecondsSince1970(time)) << d.year << "-" << d.month << "-" << d.day;
+    if (d.year >= 2000 && d.year < 2070) {
+      // Years since 1900 below 70 are the same years of 2000..2069.
+      time.year = d.year - 2000;
+      EXPECT_EQ(LibcSeconds(d), SecondsSince1970(time)) << "short year " << time.year;
+    }
+  }
+}
+
+TEST(GpsTime, SecondsSince1970CarriesMonthsOutsideTheYearLikeTheCLibrary) {
+  // timegm normalises months outside 0..11 into the year, as the code does.
+  const int months[] = {12, 13, 25, -1, -12, -13};
+  for (int mon : months) {
+    std::tm tm = {};
+    tm.tm_year = 103;
+    tm.tm_mon = mon;
+    tm.tm_mday = 15;
+    const int64_t expected = static_cast<int64_t>(timegm(&tm));
+    BrokenDownTime time = {0, 0, 0, 15, mon, 103, 0, 0, 0};
+    EXPECT_EQ(expected, SecondsSince1970(time)) << "month " << mon;
+  }
+}
+
+TEST(GpsTime, SecondsSince1970IsExactForExtremeFields) {
+  // Hours and days add linearly; INT_MAX fields must neither overflow nor wrap.
+  const BrokenDownTime base = {0, 0, 0, 1, 0, 104, 0, 0, 0};
+  BrokenDownTime hours = base;
+  hours.hour = INT_MAX;
+  EXPECT_EQ(SecondsSince1970(base) + int64_t{INT_MAX} * 3600, SecondsSince1970(hours));
+  BrokenDownTime days = base;
+  days.mday = INT_MAX;
+  EXPECT_EQ(SecondsSince1970(base) + (int64_t{INT_MAX} - 1) * 86400, SecondsSince1970(days));
+  BrokenDownTime years = {INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX, 0, 0, 0};
+  EXPECT_GT(SecondsSince1970(years), int64_t{INT_MAX} * 365 * 86400);
+}
+
+TEST(GpsTime, CalendarToGpsGivesTenBitWeekAndSecondsOfWeek) {
+  struct Case {
+    Date date;
+    int32_t yearArgument;  // as passed: four digits or years since 1900
+  };
+  const Case cases[] = {
+      {{1980, 1, 6, 0, 0, 0.0}, 1980},       {{1989, 8, 6, 0, 0, 0.0}, 89},
+      {{1999, 8, 21, 23, 59, 59.5}, 1999},   {{1999, 8, 22, 0, 0, 0.0}, 99},
+      {{2004, 6, 10, 0, 59, 30.25}, 2004},   {{2004, 6, 10, 0, 59, 30.25}, 104},
+      {{2005, 3, 1, 12, 0, 0.0}, 5},         {{2006, 11, 6, 0, 0, 0.0}, 2006},
+      {{2009, 3, 21, 23, 59, 59.0}, 2009},   {{2018, 12, 31, 0, 0, 1.0}, 2018}};
+  for (const Case& c : cases) {
+    const int64_t gps_s = LibcGpsSeconds(c.date);
+    int64_t expectedWeek = gps_s / kWeekSeconds;
+    if (expectedWeek >= 1024) expectedWeek -= 1024;
+    const double expectedSow =
+        static_cast<double>(gps_s % kWeekSeconds) + (c.date.second - std::trunc(c.date.second));
+    int32_t week = -99;
+    double sow = -99.0;
+    CalendarToGps(c.date.hour, c.date.minute, c.date.second, c.date.month, c.date.day,
+                  c.yearArgument, &week, &sow);
+    EXPECT_EQ(expectedWeek, week) << c.date.year << "-" << c.date.month << "-" << c.date.day;
+    EXPECT_DOUBLE_EQ(expectedSow, sow) << c.date.year << "-" << c.date.month;
+  }
+}
+
+TEST(GpsTime, CalendarToGpsKnownWeeks) {
+  struct Case {
+    Date date;
+    int32_t week;
+    double sow;
+  };
+  // The first rollover at 1999-08-22; week 1400 day 1 is 2006-11-06; BAHR day 162 of
+  // 2004 is week 1274 day 4.
+  const Case cases[] = {{{1999, 8, 22, 0, 0, 0.0}, 0, 0.0},
+                        {{1999, 8, 21, 23, 59, 59.5}, 1023, 604799.5},
+                        {{2006, 11, 6, 0, 0, 0.0}, 1400 - 1024, 86400.0},
+                        {{2004, 6, 10, 0, 0, 0.0}, 1274 - 1024, 4 * 86400.0}};
+  for (const Case& c : cases) {
+    int32_t week = -99;
+    double sow = -99.0;
+    CalendarToGps(c.date.hour, c.date.minute, c.date.second, c.date.month, c.date.day,
+                  c.date.year, &week, &sow);
+    EXPECT_EQ(c.week, week);
+    EXPECT_EQ(c.sow, sow);
+  }
+}
+
+TEST(GpsTime, CalendarToGpsRefusesSecondsThatAreNotANumberOrTooLarge) {
+  const double seconds[] = {std::nan(""), INFINITY, -INFINITY, 1e300, 3e9};
+  for (double second : seconds) {
+    int32_t week = -99;
+    double sow = -99.0;
+    CalendarToGps(0, 0, second, 6, 10, 2004, &week, &sow);
+    EXPECT_EQ(0, week) << second;
+    EXPECT_EQ(0.0, sow) << second;
+  }
+}
+
+TEST(GpsTime, FullSecondsFollowTheHalfWeekRule) {
+  struct Case {
+    double t, reference;
+    int32_t week;
+    int64_t expectedFullWeek;
+  };
+  const Case cases[] = {
+      {604000.0, 1000.0, 1274, 1273},     // t far after r: t is in the week before
+      {500.0, 604000.0, 1274, 1275},      // t far before r: the week after
+      {300500.0, 500.0, 1274, 1273},      // a difference of exactly 300000 already moves
+      {500.0, 300500.0, 1274, 1275},
+      {300499.5, 500.0, 1274, 1274},      // 299999.5 s does not
+      {345600.0, 349200.0, 1274, 1274},
+      {3600.0, 0.0, 1274, 1275},          // a reference of exactly 0 is the next week
+      {500000.0, 0.0, 1274, 1274},        //   ... and 500000 s after it, the week before that
+      {345600.0, 345600.0, 250, 1274},    // ten-bit weeks below 500 stand for week + 1024
+      {345600.0, 345600.0, 499, 1523},
+      {345600.0, 345600.0, 500, 500},
+      {345600.0, 345600.0, 1024, 1024}};
+  for (const Case& c : cases) {
+    const double expected = c.t + static_cast<double>(c.expectedFullWeek * kWeekSeconds);
+    EXPECT_EQ(expected, GpsFullSeconds(c.t, c.week, c.reference))
+        << "t " << c.t << " r " << c.reference << " week " << c.week;
+  }
+}
+
+TEST(GpsTime, FullSecondsOfExtremeOrNonFiniteInputs) {
+  // INT_MAX + 1 weeks must not overflow a 32-bit week.
+  EXPECT_EQ(3600.0 + 604800.0 * 2147483648.0, GpsFullSeconds(3600.0, INT_MAX, 0.0));
+  EXPECT_TRUE(std::isnan(GpsFullSeconds(std::nan(""), 250, 1000.0)));
+  EXPECT_TRUE(std::isnan(GpsFullSeconds(1000.0, 250, std::nan(""))));
+  EXPECT_TRUE(std::isnan(GpsFullSeconds(INFINITY, 250, 1000.0)));
+}
+
+TEST(GpsTime, ModifiedJulianDayMatchesTheCLibrary) {
+  const Date dates[] = {{1999, 8, 22, 0, 0, 0.0},  {2004, 6, 10, 0, 0, 0.0},
+                        {2004, 6, 10, 12, 0, 0.0}, {2004, 6, 12, 18, 0, 0.0},
+                        {2006, 11, 6, 6, 0, 0.0},  {2008, 12, 31, 23, 59, 59.0}};
+  for (const Date& d : dates) {
+    const int64_t gps_s = LibcGpsSeconds(d);
+    const int64_t fullWeek = gps_s / kWeekSeconds;
+    const double sow = static_cast<double>(gps_s % kWeekSeconds);
+    const int64_t since1970_s = LibcSeconds(d);
+    const int64_t expectedMjd = since1970_s / 86400 + kMjdOf1970;
+    const double expectedFraction = static_cast<double>(since1970_s % 86400) / 86400.0;
+    int32_t mjd = -1;
+    double fraction = -1.0;
+    GpsToMjd(TenBitWeek(fullWeek), sow, &mjd, &fraction);
+    EXPECT_EQ(expectedMjd, mjd) << d.year << "-" << d.month << "-" << d.day;
+    EXPECT_NEAR(expectedFraction, fraction, 1e-12);
+  }
+  int32_t mjd = -1;
+  double fraction = -1.0;
+  GpsToMjd(1274 - 1024, 345600.0, &mjd, &fraction);
+  EXPECT_EQ(53166, mjd);  // 2004-06-10 is MJD 53166 (JD 2453166.5)
+  EXPECT_EQ(0.0, fraction);
+}
+
+TEST(GpsTime, ModifiedJulianDayOfUnusableInputsIsZero) {
+  const double times[] = {std::nan(""), INFINITY, 1e300};
+  for (double t : times) {
+    int32_t mjd = -1;
+    double fraction = -1.0;
+    GpsToMjd(250, t, &mjd, &fraction);
+    EXPECT_EQ(0, mjd) << t;
+    EXPECT_EQ(0.0, fraction) << t;
+  }
+  int32_t mjd = -1;
+  double fraction = -1.0;
+  GpsToMjd(INT_MAX, 0.0, &mjd, &fraction);  // 7 * INT_MAX days do not fit 32 bits
+  EXPECT_EQ(0, mjd);
+}
+
+TEST(GpsTime, WeekAndSecondsOfFullSeconds) {
+  struct Case {
+    int64_t week;
+    double sow;
+  };
+  const Case cases[] = {{0, 0.0}, {0, 604799.5}, {1274, 345600.0}, {1400, 0.0},
+                        {1400, 86400.25}, {2047, 604799.0}, {3000, 0.0}};
+  for (const Case& c : cases) {
+    const double full = static_cast<double>(c.week * kWeekSeconds) + c.sow;
+    EXPECT_EQ(c.week, WeekOfFullSeconds(full)) << full;
+    EXPECT_EQ(c.sow, SecondsOfWeek(full)) << full;
+  }
+  EXPECT_EQ(0, WeekOfFullSeconds(std::nan("")));
+  EXPECT_EQ(0, WeekOfFullSeconds(INFINITY));
+  EXPECT_EQ(0, WeekOfFullSeconds(1e300));
+  EXPECT_TRUE(std::isnan(SecondsOfWeek(std::nan(""))));
+}
+
+TEST(GpsTime, GpsUtcOffsetFollowsItsTableRowOrderIncluded) {
+  struct Case {
+    Date date;
+    int32_t offset;
+  };
+  const Case cases[] = {
+      {{1990, 12, 31, 23, 59, 59.0}, -1},  // before the first listed offset
+      {{1991, 1, 1, 0, 0, 0.0}, 7},
+      {{1992, 6, 30, 23, 59, 59.0}, 7},
+      {{1992, 7, 1, 0, 0, 0.0}, 8},
+      {{1994, 3, 1, 0, 0, 0.0}, 9},
+      {{1996, 1, 1, 0, 0, 0.0}, 11},
+      {{1998, 6, 30, 0, 0, 0.0}, 12},
+      {{1999, 1, 1, 0, 0, 0.0}, 13},
+      {{2003, 5, 20, 8, 0, 0.0}, 13},
+      {{2004, 12, 31, 23, 59, 59.0}, 13},
+      // Row 11 (2001-07-01) stands after row 10 (2005-01-01): from 2005 on only the
+      // interval of row 11 matches, and it lists no offset.
+      {{2005, 1, 1, 0, 0, 0.0}, -1},
+      {{2006, 3, 1, 0, 0, 0.0}, -1},
+      {{2009, 12, 31, 23, 59, 59.0}, -1},
+      {{2012, 1, 1, 0, 0, 0.0}, -1}};
+  for (const Case& c : cases) {
+    const int64_t gps_s = LibcGpsSeconds(c.date);
+    const int32_t week = TenBitWeek(gps_s / kWeekSeconds);
+    const double sow = static_cast<double>(gps_s % kWeekSeconds);
+    EXPECT_EQ(c.offset, GpsUtcOffset(sow, week, sow))
+        << c.date.year << "-" << c.date.month << "-" << c.date.day;
+  }
+  EXPECT_EQ(-1, GpsUtcOffset(std::nan(""), 250, 1000.0));
+}
+
+}  // namespace
+}  // namespace talverin
