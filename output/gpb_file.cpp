@@ -1,6 +1,7 @@
 #include "output/gpb_file.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -231,6 +232,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
     return 1;
   }
 
+  delete[] streamBuffer_;  // none is held without a stream; kept safe all the same
+  streamBuffer_ = nullptr;
   if (bufferSize > 0) streamBuffer_ = new (std::nothrow) char[static_cast<size_t>(bufferSize)];
   if (streamBuffer_ == nullptr ||
       std::setvbuf(file_, streamBuffer_, _IOFBF, static_cast<size_t>(bufferSize)) != 0) {
@@ -305,7 +308,10 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
       ++changed;
     }
   }
-  if (changed == 0) return 0;
+  if (changed == 0) {
+    errorText_[0] = '\0';
+    return 0;
+  }
 
   const uint8_t* header = variant_ == 1 ? headerNew_ : header102_;
   const size_t headerSize = variant_ == 1 ? newgpb::kHeaderSize : gpb102::kHeaderSize;
@@ -323,7 +329,14 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
     FormatText(errorText_, "Failure updating new file header in %s", fileName_);
     return -1;
   }
+  errorText_[0] = '\0';
   return changed;
+}
+
+void GpbFile::CountEpoch(int32_t length) {
+  if (epochCount_ < INT32_MAX) ++epochCount_;
+  lastRecordLength_ = length;
+  errorText_[0] = '\0';
 }
 
 bool GpbFile::WriteBytes(const uint8_t* bytes, size_t size) {
@@ -397,8 +410,7 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
     if (!WriteBytes(primary_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
     if (extended && !WriteBytes(extended_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
   }
-  ++epochCount_;
-  lastRecordLength_ = length;
+  CountEpoch(length);
   return 0;
 }
 
@@ -423,8 +435,7 @@ int32_t GpbFile::Write102Epoch(const gpb_epoch_type& epoch) {
   for (int i = 0; i < nsat; ++i) Build102Sat(epoch.sat[i], sats102_ + i * gpb102::kSatSize);
   if (satBytes > 0 && !WriteBytes(sats102_, satBytes)) return 1;
 
-  ++epochCount_;
-  lastRecordLength_ = static_cast<int32_t>(gpb102::kEpochSize + satBytes);
+  CountEpoch(static_cast<int32_t>(gpb102::kEpochSize + satBytes));
   return 0;
 }
 

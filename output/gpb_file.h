@@ -2,8 +2,9 @@
 // 84-byte epoch records, 28-byte primary and extended satellite records) and the
 // version 1.02 file (202-byte header, 68-byte epoch and 44-byte satellite records).
 // Little-endian, packed; every file byte is built from the named offsets of gpb_format.h.
-// Values that become integers (milliseconds, lock times, signal-to-noise) are clamped,
-// and non-finite ones zeroed, before conversion. It writes; gpb_reader.h reads back.
+// Values that become integers (milliseconds, lock times, signal-to-noise) are limited to
+// their field's range before conversion; NaN, and a non-finite time, give 0.
+// It writes; gpb_reader.h reads the files back.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,7 @@ class GpbFile {
   [[nodiscard]] int32_t WriteNewEpoch(const gpb_epoch_type& epoch);
   [[nodiscard]] int32_t Write102Epoch(const gpb_epoch_type& epoch);
   [[nodiscard]] bool WriteBytes(const uint8_t* bytes, size_t size);
+  void CountEpoch(int32_t length);  // after a whole epoch was written
   void ReleaseStream();
 
   static constexpr int32_t kModeWrite = 2;

@@ -30,6 +30,16 @@ int RunConvert(const ConvertArgs& args);
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
 int RunDump(const std::string& path, bool csv);
 
+struct ImportRinexArgs {
+  std::string observation;  // RINEX 2 observation file
+  std::string navigation;   // RINEX 2 GPS navigation file
+  std::string outputDir;
+  std::string receiver;     // empty: from the RINEX header
+  std::string site;         // empty: the marker name
+};
+int RunImportRinex(const ImportRinexArgs& args);
+extern const char kImportRinexHelp[];
+
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
 // The default output path: the input's directory and name with the extension .gpb.
