@@ -384,14 +384,30 @@ TEST_F(SinglePointSim, NonFiniteOrAbsurdEpochTimeIsRefusedUntouched) {
 }
 
 TEST_F(SinglePointSim, CorruptReceiverPositionIsNotUsedAsAPriori) {
-  gpb_epoch_type epoch = Epoch(kT0, 100.0);
-  epoch.flags = kEpochPositionValid;
-  epoch.lat = std::numeric_limits<double>::quiet_NaN();
-  epoch.lon = 50.0;
-  epoch.clock = std::numeric_limits<double>::infinity();
-  ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-  EXPECT_LT(PositionError(), 0.01);
-  EXPECT_NEAR(epoch.clock, 100.0, 0.01);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double lat, lon;
+    float height;
+    double clock;
+  };
+  const Case cases[] = {
+      {nan, 50.0, 0.0f, 0.0}, {26.0, 50.0, 0.0f, inf}, {26.0, 50.0, 1e30f, 0.0},
+      {400.0, 50.0, 0.0f, 0.0}, {26.0, 50.0, 0.0f, 1e12},
+  };
+  for (const Case& c : cases) {
+    SinglePoint engine;
+    for (const GpsEph& eph : ephs_) ASSERT_EQ(engine.store().AddGpsEph(eph), 0);
+    gpb_epoch_type epoch = Epoch(kT0, 100.0);
+    epoch.flags = kEpochPositionValid;
+    epoch.lat = c.lat;
+    epoch.lon = c.lon;
+    epoch.height = c.height;
+    epoch.clock = c.clock;
+    ASSERT_EQ(engine.ProcessEpoch(&epoch, kWriteAll), 0) << c.lat << " " << c.clock;
+    EXPECT_LT(Distance(engine.receiverPosition(), sim_.receiver()), 0.01);
+    EXPECT_NEAR(epoch.clock, 100.0, 0.01);
+  }
 }
 
 TEST_F(SinglePointSim, ReleasedEngineFailsThroughItsMessagesWithoutCrashing) {
