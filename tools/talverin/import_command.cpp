@@ -1,6 +1,6 @@
 // `talverin import-rinex`: makes a download set from RINEX 2 files with the RINEX import
-// of tools/rinex and prints what it wrote. Exit status 0 on success, 1 on any failure
-// (the reason, with the file and line, on stderr).
+// of tools/rinex and prints what it wrote. Exit status 0 on success, 2 on any failure
+// (the reason, with the file and line, on stderr), as the other subcommands.
 #include <cstdio>
 
 #include "base/gnss_constants.h"
@@ -48,7 +48,7 @@ int RunImportRinex(const ImportRinexArgs& args) {
   char error[talverin::kTextSize] = "";
   if (talverin::ImportRinex(options, &summary, error) != 0) {
     std::fprintf(stderr, "talverin import-rinex: %s\n", error);
-    return 1;
+    return 2;
   }
   std::printf("receiver model: %s (type %ld, %ld-byte channel records)\n", summary.model,
               static_cast<long>(summary.receiverType), static_cast<long>(summary.recordSize));
