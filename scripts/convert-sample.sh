@@ -14,6 +14,8 @@ reference=3633910.5918,4425277.7039,2799862.8556
 input=$(ls "$out"/set/B*)
 "$build/talverin" convert --quiet "$input" "$out/bahr.gpb"
 echo "first epochs:"
-"$build/talverin" dump "$out/bahr.gpb" | sed -n '2,4p;/^epoch 1 /,$p' | grep '^epoch' | head -n 3
+"$build/talverin" dump "$out/bahr.gpb" > "$out/bahr.dump.txt"
+grep '^epoch' "$out/bahr.dump.txt" | sed -n '1,3p'
+
 echo "position errors against the known antenna position:"
 "$build/talverin" stats "$out/bahr.gpb" --reference "$reference"
