@@ -373,17 +373,20 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
     if ((epoch.sat[i].sflags & kSatSecondFrequencyMask) != 0) extended = true;
   }
   const int recordsPerSat = extended ? 2 : 1;
-
-  uint32_t sum = 0;
-  std::memset(primary_, 0, static_cast<size_t>(nsat) * newgpb::kSatSize);
-  std::memset(extended_, 0, static_cast<size_t>(nsat) * newgpb::kSatSize);
-  for (int i = 0; i < nsat; ++i) {
-    sum += BuildPrimary(epoch.sat[i], primary_ + i * newgpb::kSatSize);
-    if (extended) sum += BuildExtended(epoch.sat[i], extended_ + i * newgpb::kSatSize);
-  }
   const int32_t length = newgpb::kEpochSize + newgpb::kSatSize * nsat * recordsPerSat;
 
-  uint8_t record[newgpb::kEpochSize] = {};
+  // Each satellite's primary record, then its extended record when the epoch has them,
+  // follow the epoch record in the file.
+  std::memset(epochNew_, 0, static_cast<size_t>(length));
+  uint32_t sum = 0;
+  uint8_t* sats = epochNew_ + newgpb::kEpochSize;
+  for (int i = 0; i < nsat; ++i) {
+    uint8_t* primary = sats + i * recordsPerSat * newgpb::kSatSize;
+    sum += BuildPrimary(epoch.sat[i], primary);
+    if (extended) sum += BuildExtended(epoch.sat[i], primary + newgpb::kSatSize);
+  }
+
+  uint8_t* record = epochNew_;
   StoreU16(record + newgpb::kSyncOffset, newgpb::kSyncWord);
   StoreU16(record + newgpb::kKindOffset, newgpb::kEpochKind);
   StoreU16(record + newgpb::kBodyLengthOffset, newgpb::kBodyLength);
@@ -405,11 +408,7 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
   StoreU16(record + newgpb::kLengthOffset, static_cast<uint16_t>(length & 0xFFFF));
   StoreU16(record + newgpb::kChecksumOffset, static_cast<uint16_t>(sum & 0xFFFF));
 
-  if (!WriteBytes(record, sizeof record)) return 1;
-  for (int i = 0; i < nsat; ++i) {
-    if (!WriteBytes(primary_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
-    if (extended && !WriteBytes(extended_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
-  }
+  if (!WriteBytes(epochNew_, static_cast<size_t>(length))) return 1;
   CountEpoch(length);
   return 0;
 }

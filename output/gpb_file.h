@@ -70,9 +70,9 @@ class GpbFile {
   int32_t lastRecordLength_ = 0;     // bytes of the last header or epoch written
   bool writeFailed_ = false;         // a write of this file failed; Close reports it
   char* streamBuffer_ = nullptr;     // owned; lives until the stream is closed
-  // Per-epoch scratch for the satellite records, fixed instead of allocated per epoch.
-  uint8_t primary_[kGpbMaxSats * newgpb::kSatSize] = {};
-  uint8_t extended_[kGpbMaxSats * newgpb::kSatSize] = {};
+  // Per-epoch scratch, fixed instead of allocated per epoch: a whole new-variant epoch (its
+  // record, then each satellite's primary and extended records) goes out in one write.
+  uint8_t epochNew_[newgpb::kEpochSize + 2 * kGpbMaxSats * newgpb::kSatSize] = {};
   uint8_t sats102_[kGpbMaxSats * gpb102::kSatSize] = {};
 };
 

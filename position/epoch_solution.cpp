@@ -41,23 +41,28 @@ void Increment(int32_t* counter) {
 
 }  // namespace
 
-void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
+LocalFrame LocalFrameOf(const GeodeticPos& geodetic) {
+  const double phi = geodetic.lat * kRadPerDeg;
+  const double lambda = geodetic.lon * kRadPerDeg;
+  return LocalFrame{std::sin(phi), std::cos(phi), std::sin(lambda), std::cos(lambda)};
+}
+
+void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
                       const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
   const double dx = satellite_m[0] - receiver_m[0];
   const double dy = satellite_m[1] - receiver_m[1];
   const double dz = satellite_m[2] - receiver_m[2];
-  const double phi = geodetic.lat * kRadPerDeg;
-  const double lambda = geodetic.lon * kRadPerDeg;
-  const double sinPhi = std::sin(phi);
-  const double cosPhi = std::cos(phi);
-  const double sinLambda = std::sin(lambda);
-  const double cosLambda = std::cos(lambda);
-  const double horizontal = sinLambda * dy + cosLambda * dx;  // along the local meridian plane
-  const double north = cosPhi * dz - horizontal * sinPhi;
-  const double east = cosLambda * dy - sinLambda * dx;
-  const double up = horizontal * cosPhi + sinPhi * dz;
+  const double horizontal = frame.sinLon * dy + frame.cosLon * dx;  // along the local meridian plane
+  const double north = frame.cosLat * dz - horizontal * frame.sinLat;
+  const double east = frame.cosLon * dy - frame.sinLon * dx;
+  const double up = horizontal * frame.cosLat + frame.sinLat * dz;
   *elevation_rad = std::atan2(up, std::sqrt(north * north + east * east));
   *azimuth_rad = std::atan2(east, north);
+}
+
+void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
+                      const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
+  ElevationAzimuth(receiver_m, LocalFrameOf(geodetic), satellite_m, elevation_rad, azimuth_rad);
 }
 
 double ApproximateRange(double range_m, double satClock_s, double rxClock_m) {
@@ -155,6 +160,9 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
 int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t excluded,
                                       int32_t recompute, int32_t* prns, double* ranges_m) {
   int32_t count = 0;
+  // The receiver's geodetic position does not change during the selection: one local frame
+  // serves every satellite's elevation.
+  const LocalFrame frame = positionKnown_ != 0 ? LocalFrameOf(geodetic_) : LocalFrame{};
   int32_t records = epoch->nsat;
   if (records < 0) records = 0;
   if (records > kGpbMaxSats) records = kGpbMaxSats;
@@ -223,7 +231,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 
     // Until the first solution the receiver may be anywhere: no elevation mask then.
     if (positionKnown_ != 0) {
-      ElevationAzimuth(receiver_, geodetic_, s.position, &s.elevation, &s.azimuth);
+      ElevationAzimuth(receiver_, frame, s.position, &s.elevation, &s.azimuth);
       s.elevationValid = 1;
       if (settings_.elevationMask_deg * kRadPerDeg > s.elevation) continue;
     } else {
