@@ -143,11 +143,16 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
   // Leave-one-out needs at least two redundant ranges to tell the faulty one apart.
   if (quiet || n <= 5 || status_ != kStatusLargeResidual) return 0;
 
-  const int32_t reliability = TestReliability(time_s, epoch, n, prns);
+  // The leave-one-out attempts overwrite the snapshot slot; a failed test must still fall
+  // back to the state this attempt started from (the last good solution), not to the
+  // blunder-contaminated start of the last leave-one-out attempt.
+  const SolutionSnapshot attemptStart = snapshot_;
+  const int32_t reliability = TestReliability(time_s, epoch, n, prns, attemptStart);
   if (reliability == 0) return 0;
   if (reliability > 0) FormatText(errorText_, "Solution failed due to data errors");
   Send(time_s);  // on -1 the text of the failing leave-one-out attempt stands
   status_ = kStatusFailed;
+  snapshot_ = attemptStart;
   RestoreState();
   return 1;
 }
@@ -385,7 +390,7 @@ int32_t SinglePoint::CheckResiduals(double time_s, int32_t n, const int32_t* prn
 }
 
 int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch, int32_t n,
-                                     const int32_t* prns) {
+                                     const int32_t* prns, const SolutionSnapshot& attemptStart) {
   double rms_m[kMaxUsedSatellites];
   for (int32_t i = 0; i < n; ++i) {
     if (SolveEpoch(epoch, 0, prns[i]) != 0) return -1;
@@ -417,6 +422,11 @@ int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch,
   FormatText(errorText_, "  Rejected PRN %d with reliability of %.1lf--Solution OK",
              static_cast<int>(prns[bestIndex]), second_m / best_m);
   Send(time_s);
+  // The final solve starts where the primary attempt started: the leave-one-out attempts
+  // that kept the faulty range end far off (km), and the troposphere of the final solve is
+  // evaluated at its a-priori position.
+  snapshot_ = attemptStart;
+  RestoreState();
   return SolveEpoch(epoch, 0, prns[bestIndex]) == 0 ? 0 : -1;
 }
 

@@ -29,6 +29,17 @@ struct ConvertArgs {
 int RunConvert(const ConvertArgs& args);
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
 int RunDump(const std::string& path, bool csv);
+int RunStats(const std::string& path, const std::vector<double>& reference);
+
+struct ImportRinexArgs {
+  std::string observation;  // RINEX 2 observation file
+  std::string navigation;   // RINEX 2 GPS navigation file
+  std::string outputDir;
+  std::string receiver;     // empty: from the RINEX header
+  std::string site;         // empty: the marker name
+};
+int RunImportRinex(const ImportRinexArgs& args);
+extern const char kImportRinexHelp[];
 
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);

@@ -2,6 +2,8 @@
 //   talverin convert [options] B-FILE [OUTPUT.gpb]
 //   talverin detect FILE...
 //   talverin dump FILE.gpb [--csv]
+//   talverin stats FILE.gpb --reference X,Y,Z
+//   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
 #include <CLI/CLI.hpp>
 
 #include "tools/talverin/commands.h"
@@ -63,10 +65,32 @@ int main(int argc, char** argv) {
   dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
   dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
 
+  talverin_cli::ImportRinexArgs import;
+  CLI::App* importCmd = app.add_subcommand("import-rinex", "Make a download set (B, E, S files) "
+                                           "from RINEX 2 observation and navigation files");
+  importCmd->add_option("OBS", import.observation, "RINEX 2.00-2.11 observation file")->required();
+  importCmd->add_option("NAV", import.navigation, "RINEX 2 GPS navigation file")->required();
+  importCmd->add_option("OUTDIR", import.outputDir, "Directory for the download set")->required();
+  importCmd->add_option("--receiver", import.receiver, "Receiver: ca, dual, l2-codeless, glonass "
+                        "or a model text (default: from REC # / TYPE / VERS)");
+  importCmd->add_option("--site", import.site, "Site name, 1-4 characters (default: MARKER "
+                        "NAME cut to 4)");
+  importCmd->footer(talverin_cli::kImportRinexHelp);
+
+  std::string statsPath;
+  std::vector<double> statsReference;
+  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
+                                          "known antenna position (ENU, RMS, 95th percentile)");
+  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
+  statsCmd->add_option("--reference", statsReference, "Antenna position X,Y,Z (m, ECEF)")
+      ->delimiter(',')->expected(3)->required();
+
   CLI11_PARSE(app, argc, argv);
 
   if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
   if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
+  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
+  if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
   return 2;
 }
