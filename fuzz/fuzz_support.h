@@ -1,5 +1,8 @@
-// Shared pieces of the fuzz harnesses: a scratch directory per process and a whole
-// conversion of a download set written there, through the exported ConvertFile.
+// Shared pieces of the fuzz harnesses: a scratch directory per process, a whole conversion
+// of a download set written there through the exported ConvertFile, and the checks that
+// turn a broken promise into a finding (abort): a result other than 0, 1 or -1, a message
+// of 512 characters or more, a GPB file that does not read back to its end or whose epoch
+// count differs from EpochsWritten, a missing GPB file after a result of 0.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +33,12 @@ ConvertOptions OptionsFromByte(uint8_t selector);
 const std::vector<uint8_t>& ValidEphemerisFile();
 // A minimal valid observation file header for a receiver type 1..4.
 std::vector<uint8_t> ObservationHeader(int32_t receiverType);
+// A whole observation file (header included) of epochCount epochs one second apart from
+// 352800 s of week, with the C/A ranges (s) of the satellites of ValidEphemerisFile above
+// 5 degrees seen from 45 N 7 E, at most 8 per epoch, in the record size of the receiver
+// type and the standard or alternative layout. Positions can be recomputed from it.
+std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayout,
+                                              int epochCount);
 
 // Splits data at the separators "\n--8<--\n" into up to four parts.
 std::vector<std::vector<uint8_t>> SplitParts(const uint8_t* data, size_t size);

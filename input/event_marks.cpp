@@ -1,5 +1,6 @@
 #include "input/event_marks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -260,6 +261,42 @@ int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table,
   return duplicates;
 }
 
+// Orders the name index: by name, then by position in the file.
+bool BuildNameIndex(EventTable& table) {
+  table.byName = static_cast<int32_t*>(
+      std::calloc(static_cast<size_t>(table.count > 0 ? table.count : 1), sizeof(int32_t)));
+  if (table.byName == nullptr) return false;
+  for (int32_t i = 0; i < table.count; ++i) table.byName[i] = i;
+  const EventRecord* records = table.records;
+  std::sort(table.byName, table.byName + table.count, [records](int32_t a, int32_t b) {
+    const int order = std::strcmp(records[a].evName, records[b].evName);
+    return order != 0 ? order < 0 : a < b;
+  });
+  return true;
+}
+
+// The part of the name index whose records carry the name, in file order.
+struct NameRange {
+  const int32_t* first;
+  const int32_t* last;
+};
+
+NameRange RecordsNamed(const EventTable& table, const char* name) {
+  if (table.byName == nullptr || table.records == nullptr || table.count <= 0) {
+    return {nullptr, nullptr};
+  }
+  const EventRecord* records = table.records;
+  const int32_t* begin = table.byName;
+  const int32_t* end = table.byName + table.count;
+  const int32_t* first = std::lower_bound(begin, end, name, [records](int32_t i, const char* n) {
+    return std::strcmp(records[i].evName, n) < 0;
+  });
+  const int32_t* last = std::upper_bound(first, end, name, [records](const char* n, int32_t i) {
+    return std::strcmp(n, records[i].evName) < 0;
+  });
+  return {first, last};
+}
+
 // The antenna height of an event record: its text scanned as "%lf" does, 0 when none.
 double EventHeight_m(const EventRecord& record) {
   char text[kEventHeightSize];
@@ -299,9 +336,10 @@ bool TryMarkRecords(ConversionJob& job, EventTable& table, const char* name, dou
       table.lastMatch > 0.0) {
     table.lastMatch -= kSecondsPerWeek;
   }
-  for (int32_t i = 0; i < table.count; ++i) {
-    const EventRecord& record = table.records[i];
-    if (std::strcmp(record.evName, name) != 0 || !(record.evTime >= table.lastMatch)) continue;
+  const NameRange named = RecordsNamed(table, name);
+  for (const int32_t* index = named.first; index != named.last; ++index) {
+    const EventRecord& record = table.records[*index];
+    if (!(record.evTime >= table.lastMatch)) continue;
     table.lastMatch = record.evTime;
     WriteMarkBlock(job, name, time_s, EventHeight_m(record), record.evDesc, remark);
     return true;
@@ -319,9 +357,9 @@ void FollowFeatures(ConversionJob& job, EventTable& table, const char* name, boo
     return;
   }
   const EventRecord* firstBegin = nullptr;
-  for (int32_t i = 0; i < table.count && table.records != nullptr; ++i) {
-    EventRecord& record = table.records[i];
-    if (std::strcmp(record.evName, name) != 0) continue;
+  const NameRange named = RecordsNamed(table, name);
+  for (const int32_t* index = named.first; index != named.last; ++index) {
+    EventRecord& record = table.records[*index];
     // An end keeps the last epoch that showed the name, a begin the first.
     if (record.evEnd != 0 || record.evSeen < 0.0) record.evSeen = time_s;
     if (record.evEnd == 0 && firstBegin == nullptr) firstBegin = &record;
@@ -365,6 +403,10 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
       table.hasFeatures = 0;
       const int32_t duplicates = FillRecords(file, line, subtractLag, table, capacity, *entry);
       table.count = capacity - duplicates;
+      if (!BuildNameIndex(table)) {
+        FreeEventTable(table);
+        result = -1;
+      }
     }
   }
   std::free(line);
@@ -433,24 +475,29 @@ int32_t StationMarkStep(ConversionJob& job, uint8_t* epochHeader, EventTable& ta
 void WriteEventStations(ConversionJob& job, EventTable& table) {
   if (job.staFile == nullptr || table.records == nullptr) return;
   for (int32_t i = 0; i < table.count; ++i) {
-    EventRecord& record = table.records[i];
+    const EventRecord& record = table.records[i];
     double time_s = record.evSeen;
+    // The block's name, cut to the 32-byte name field like the record's own name.
+    char name[kEventTextSize];
+    CopyText(name, sizeof name, record.evName);
     if (!(record.evSeen >= 0.0)) {
       // Never shown by the observation file: kept at its event-file time, marked.
       char marked[kTextSize];
       FormatText(marked, "%s%s", record.evName, kTimeErrSuffix);
-      CopyText(record.evName, sizeof record.evName, marked);
+      CopyText(name, sizeof name, marked);
       time_s = record.evTime;
     }
     char remark[kTextSize];
     FormatText(remark, "%s%s", record.evEnd != 0 ? "END_" : "BEGIN_", record.evKind);
-    WriteMarkBlock(job, record.evName, time_s, EventHeight_m(record), record.evDesc, remark);
+    WriteMarkBlock(job, name, time_s, EventHeight_m(record), record.evDesc, remark);
   }
 }
 
 void FreeEventTable(EventTable& table) {
   std::free(table.records);
   table.records = nullptr;
+  std::free(table.byName);
+  table.byName = nullptr;
   table.count = 0;
   table.hasFeatures = 0;
   table.lastMatch = 0.0;

@@ -23,6 +23,9 @@ struct EventTable {
   double lastMatch;     // time of the last mark record matched, 0.0 at load
   int32_t hasFeatures;  // 1 when a "GFN" record was loaded
   EventRecord* records;
+  // Record indices ordered by evName, file order within one name: the per-epoch lookups
+  // stay logarithmic however long the event file. Built by LoadEventFile with records.
+  int32_t* byName;
 };
 
 }  // namespace talverin

@@ -21,8 +21,8 @@ namespace {
 
 // WGS84 as the receiver positions use it.
 constexpr double kWgs84A_m = 6378137.0;
-constexpr double kWgs84E2 = 0.006694380066;           // first eccentricity squared
-constexpr double kWgs84OneMinusE2 = 0.993305619934;   // 1 - e^2
+constexpr double kWgs84E2 = 0.006694380066;          // first eccentricity squared
+constexpr double kWgs84OneMinusE2 = 0.993305619934;  // 1 - e^2
 constexpr double kLatitudeTolerance_rad = 1e-10;
 // The latitude iteration converges in a handful of passes anywhere near the Earth; the cap
 // only stops it on positions deep inside the Earth, where it would oscillate.
@@ -35,7 +35,7 @@ constexpr int kProgressInterval = 50;     // epochs written between progress rep
 constexpr double kDopplerUnit = 0.0001;   // file Doppler units
 constexpr double kDopplerSmall = 5.0;     // all below this: the file held kHz-like units
 constexpr double kDopplerRescale = 10000.0;
-constexpr double kAltLockUnit_s = 0.001;  // ms to s
+constexpr double kAltLockUnit_s = 0.001;      // ms to s
 constexpr double kGlonassOffsetMin_s = 10.0;  // a range this long carries GPS-UTC seconds
 constexpr double kGlonassOffsetRound_s = 0.25;
 constexpr double kInt32Limit = 2147483647.0;
@@ -80,7 +80,8 @@ bool ResyncToSite(FILE* file, const char* site) {
     std::memmove(window, window + 1, kEpochHeaderSiteLength - 1);
     window[kEpochHeaderSiteLength - 1] = static_cast<uint8_t>(c);
     if (filled < kEpochHeaderSiteLength) ++filled;
-    if (filled == kEpochHeaderSiteLength && std::memcmp(window, site, kEpochHeaderSiteLength) == 0) {
+    if (filled == kEpochHeaderSiteLength &&
+        std::memcmp(window, site, kEpochHeaderSiteLength) == 0) {
       return std::fseek(file, -kEpochHeaderSiteLength, SEEK_CUR) == 0;
     }
   }
@@ -88,8 +89,7 @@ bool ResyncToSite(FILE* file, const char* site) {
 
 // The epoch announced more channels than the receiver has: drop it and resume at the
 // next header of the current site. 0 resumed, 3 the file ended first.
-int32_t RecoverFromTooManyChannels(ConversionJob& job, gpb_epoch_type& epoch,
-                                   int32_t headersRead) {
+int32_t RecoverFromTooManyChannels(ConversionJob& job, gpb_epoch_type& epoch, int32_t headersRead) {
   const double t = epoch.gpsTime;
   if (!(t >= 0.0 && t <= kSecondsPerWeek)) epoch.gpsTime = 0.0;
   job.Report(epoch.gpsTime, "Error: Too many channels: \nWill Try to Recover Data");
@@ -147,8 +147,7 @@ double TimeStep(double t, double previous) {
   return d;
 }
 
-void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad,
-                    double* h_m) {
+void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad, double* h_m) {
   *lat_rad = 0.0;
   *lon_rad = 0.0;
   *h_m = 0.0;
@@ -175,8 +174,8 @@ void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_r
   *h_m = p * std::cos(phi) + z * s - kWgs84A_m * std::sqrt(1.0 - kWgs84E2 * s * s);
 }
 
-int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* record,
-                      double dt, int32_t slot, int32_t* leapSecondsWritten) {
+int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* record, double dt,
+                      int32_t slot, int32_t* leapSecondsWritten) {
   if (!ValidPrnSlot(slot)) return 1;
   ByteCursor in(record, kChannelBufferSize);
   gpb_sat_type& sat = epoch.sat[slot];
@@ -192,7 +191,8 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
   if (l1Warning & kWarnRestart) job.l1Time[p] = 0.0;
   if (l1Warning & kWarnL1Phase) {
     job.l1Time[p] = 0.0;
-    if (quality) job.ReportError(epoch.gpsTime, "L1 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+    if (quality)
+      job.ReportError(epoch.gpsTime, "L1 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
   } else if (l1Warning & kWarnCodePhase) {
     if (quality) job.ReportError(epoch.gpsTime, "Code phase questionable on prn %d", p);
   } else if (l1Warning & kWarnIntegration) {
@@ -235,12 +235,14 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
     if (in.U8(kChanDualL2WarningOffset) & kWarnRestart) {
       job.l2Time[p] = 0.0;
       if (quality) {
-        job.ReportError(epoch.gpsTime, "L2 Phase questionable on prn %d at %.1lf", p, epoch.gpsTime);
+        job.ReportError(epoch.gpsTime, "L2 Phase questionable on prn %d at %.1lf", p,
+                        epoch.gpsTime);
       }
     }
     if (l1Warning & kWarnL1Phase) {
       job.l2Time[p] = 0.0;
-      if (quality) job.ReportError(epoch.gpsTime, "L2 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+      if (quality)
+        job.ReportError(epoch.gpsTime, "L2 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
     }
     sat.phase2 = -in.F64(kChanDualL2PhaseOffset);
     if (sat.phase2 != 0.0) sat.sflags |= kSatPhase2;

@@ -101,7 +101,6 @@ constexpr int kReadBufferSize = 1024;
 [[nodiscard]] double TimeStep(double t, double previous);
 // WGS84 geodetic latitude, longitude (rad) and height (m) of an ECEF position (m). The
 // polar axis and non-finite input give all zeros.
-void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad,
-                    double* h_m);
+void EcefToGeodetic(double x, double y, double z, double* lat_rad, double* lon_rad, double* h_m);
 
 }  // namespace talverin

@@ -16,21 +16,25 @@ struct ModelRow {
 // First match wins, so the order matters ("G-XII" must not shadow "G-XXIV": it does not,
 // because "G-XXIV" does not begin with "G-XII").
 constexpr ModelRow kModelTable[] = {
-    {"MS-XII", 1}, {"M-XII", 1},  {"RANGER", 1},  {"SCA-XII", 1}, {"G-XII", 1},
-    {"G-12", 1},   {"LOCUS", 1},  {"SUPER-CA", 1}, {"P-XII", 2},  {"Z-XII", 2},
-    {"UZ-12", 2},  {"Z-12", 2},   {"L-XII", 3},   {"LM-XII", 3},  {"G-XXIV", 4},
-    {"GG-XXIV", 4}, {"GG-24", 4}, {"G2-XII", 4},
+    {"MS-XII", 1}, {"M-XII", 1},    {"RANGER", 1}, {"SCA-XII", 1}, {"G-XII", 1}, {"G-12", 1},
+    {"LOCUS", 1},  {"SUPER-CA", 1}, {"P-XII", 2},  {"Z-XII", 2},   {"UZ-12", 2}, {"Z-12", 2},
+    {"L-XII", 3},  {"LM-XII", 3},   {"G-XXIV", 4}, {"GG-XXIV", 4}, {"GG-24", 4}, {"G2-XII", 4},
 };
 
 const char* const kVersionTags[] = {"version:", "Version:", "VERSION:"};
 
 const char* DetectionMessage(int32_t type) {
   switch (type) {
-    case 1: return "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)";
-    case 2: return "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)";
-    case 3: return "Detected L2-codeless Ashtech receiver (L12)";
-    case 4: return "Detected GLONASS Ashtech receiver (GG24)";
-    default: return nullptr;
+    case 1:
+      return "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)";
+    case 2:
+      return "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)";
+    case 3:
+      return "Detected L2-codeless Ashtech receiver (L12)";
+    case 4:
+      return "Detected GLONASS Ashtech receiver (GG24)";
+    default:
+      return nullptr;
   }
 }
 
@@ -38,11 +42,16 @@ const char* DetectionMessage(int32_t type) {
 
 int32_t ChannelRecordSize(int32_t receiverType) {
   switch (receiverType) {
-    case 1: return 35;
-    case 2: return 97;
-    case 3: return 66;
-    case 4: return 35;
-    default: return 0;
+    case 1:
+      return 35;
+    case 2:
+      return 97;
+    case 3:
+      return 66;
+    case 4:
+      return 35;
+    default:
+      return 0;
   }
 }
 

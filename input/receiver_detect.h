@@ -10,10 +10,10 @@ namespace talverin {
 
 class ConversionJob;
 
-constexpr int kObservationHeaderSize = 90;   // bytes of the observation file header
-constexpr int kVersionTagSize = 8;           // "version:" at byte 0 of that header
-constexpr int kModelTextOffset = 11;         // receiver model text in that header
-constexpr int kModelTextShown = 9;           // characters of it named in the failure message
+constexpr int kObservationHeaderSize = 90;  // bytes of the observation file header
+constexpr int kVersionTagSize = 8;          // "version:" at byte 0 of that header
+constexpr int kModelTextOffset = 11;        // receiver model text in that header
+constexpr int kModelTextShown = 9;          // characters of it named in the failure message
 
 // Channel record size of a receiver type 1..4; 0 for any other type.
 int32_t ChannelRecordSize(int32_t receiverType);

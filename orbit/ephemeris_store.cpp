@@ -12,9 +12,7 @@ namespace {
 constexpr double kMinRootA_sqrtm = 4500.0;      // m^1/2, bounds accepted
 constexpr double kMaxRootA_sqrtm = 6000.0;      // m^1/2
 constexpr int64_t kKeyBeforeToe_s = 3600;       // keys stand one hour before toe
-constexpr int64_t kWeek_s = 604800;
-constexpr int32_t kTenBitWeeks = 1024;
-constexpr int32_t kTenBitWindowStart = 500;     // weeks 0..499 stand for 1024..1523
+constexpr int64_t kWeek_s = static_cast<int64_t>(kSecondsPerWeek);
 constexpr int64_t kCacheReach_s = 4000;         // a cached node answers within this distance
 constexpr int64_t kSelectionReach_s = 14400;    // no node farther than 4 h is selected
 constexpr int64_t kWeekWrapAt_s = 450000;       // week unknown: beyond this, fold one week
@@ -98,8 +96,7 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
   const bool weekKnown = week >= 0;
   int64_t requestFull_s = 0;
   if (weekKnown) {
-    const int64_t fullWeek = week < kTenBitWindowStart ? int64_t{week} + kTenBitWeeks : week;
-    requestFull_s = static_cast<int64_t>(static_cast<double>(fullWeek * kWeek_s) + t);
+    requestFull_s = static_cast<int64_t>(static_cast<double>(FullGpsWeek(week) * kWeek_s) + t);
   }
   // Signed distance of the request from a node's key, s, truncated toward zero.
   auto distance = [&](const EphNode* node) -> int64_t {

@@ -1,5 +1,6 @@
 // GPS broadcast ephemeris record (one subframe 1-3 set), angles in radians, times in
-// seconds of the GPS week, week numbers ten-bit as the receiver gives them.
+// seconds of the GPS week, week numbers ten-bit as the receiver gives them. The ephemeris
+// reader fills it from one file record; health and accuracy are not part of it.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "output/gpb_file.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -231,6 +232,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
     return 1;
   }
 
+  delete[] streamBuffer_;  // none is held without a stream; kept safe all the same
+  streamBuffer_ = nullptr;
   if (bufferSize > 0) streamBuffer_ = new (std::nothrow) char[static_cast<size_t>(bufferSize)];
   if (streamBuffer_ == nullptr ||
       std::setvbuf(file_, streamBuffer_, _IOFBF, static_cast<size_t>(bufferSize)) != 0) {
@@ -305,7 +308,10 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
       ++changed;
     }
   }
-  if (changed == 0) return 0;
+  if (changed == 0) {
+    errorText_[0] = '\0';
+    return 0;
+  }
 
   const uint8_t* header = variant_ == 1 ? headerNew_ : header102_;
   const size_t headerSize = variant_ == 1 ? newgpb::kHeaderSize : gpb102::kHeaderSize;
@@ -323,7 +329,14 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
     FormatText(errorText_, "Failure updating new file header in %s", fileName_);
     return -1;
   }
+  errorText_[0] = '\0';
   return changed;
+}
+
+void GpbFile::CountEpoch(int32_t length) {
+  if (epochCount_ < INT32_MAX) ++epochCount_;
+  lastRecordLength_ = length;
+  errorText_[0] = '\0';
 }
 
 bool GpbFile::WriteBytes(const uint8_t* bytes, size_t size) {
@@ -360,17 +373,20 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
     if ((epoch.sat[i].sflags & kSatSecondFrequencyMask) != 0) extended = true;
   }
   const int recordsPerSat = extended ? 2 : 1;
-
-  uint32_t sum = 0;
-  std::memset(primary_, 0, static_cast<size_t>(nsat) * newgpb::kSatSize);
-  std::memset(extended_, 0, static_cast<size_t>(nsat) * newgpb::kSatSize);
-  for (int i = 0; i < nsat; ++i) {
-    sum += BuildPrimary(epoch.sat[i], primary_ + i * newgpb::kSatSize);
-    if (extended) sum += BuildExtended(epoch.sat[i], extended_ + i * newgpb::kSatSize);
-  }
   const int32_t length = newgpb::kEpochSize + newgpb::kSatSize * nsat * recordsPerSat;
 
-  uint8_t record[newgpb::kEpochSize] = {};
+  // Each satellite's primary record, then its extended record when the epoch has them,
+  // follow the epoch record in the file.
+  std::memset(epochNew_, 0, static_cast<size_t>(length));
+  uint32_t sum = 0;
+  uint8_t* sats = epochNew_ + newgpb::kEpochSize;
+  for (int i = 0; i < nsat; ++i) {
+    uint8_t* primary = sats + i * recordsPerSat * newgpb::kSatSize;
+    sum += BuildPrimary(epoch.sat[i], primary);
+    if (extended) sum += BuildExtended(epoch.sat[i], primary + newgpb::kSatSize);
+  }
+
+  uint8_t* record = epochNew_;
   StoreU16(record + newgpb::kSyncOffset, newgpb::kSyncWord);
   StoreU16(record + newgpb::kKindOffset, newgpb::kEpochKind);
   StoreU16(record + newgpb::kBodyLengthOffset, newgpb::kBodyLength);
@@ -392,13 +408,8 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
   StoreU16(record + newgpb::kLengthOffset, static_cast<uint16_t>(length & 0xFFFF));
   StoreU16(record + newgpb::kChecksumOffset, static_cast<uint16_t>(sum & 0xFFFF));
 
-  if (!WriteBytes(record, sizeof record)) return 1;
-  for (int i = 0; i < nsat; ++i) {
-    if (!WriteBytes(primary_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
-    if (extended && !WriteBytes(extended_ + i * newgpb::kSatSize, newgpb::kSatSize)) return 1;
-  }
-  ++epochCount_;
-  lastRecordLength_ = length;
+  if (!WriteBytes(epochNew_, static_cast<size_t>(length))) return 1;
+  CountEpoch(length);
   return 0;
 }
 
@@ -423,8 +434,7 @@ int32_t GpbFile::Write102Epoch(const gpb_epoch_type& epoch) {
   for (int i = 0; i < nsat; ++i) Build102Sat(epoch.sat[i], sats102_ + i * gpb102::kSatSize);
   if (satBytes > 0 && !WriteBytes(sats102_, satBytes)) return 1;
 
-  ++epochCount_;
-  lastRecordLength_ = static_cast<int32_t>(gpb102::kEpochSize + satBytes);
+  CountEpoch(static_cast<int32_t>(gpb102::kEpochSize + satBytes));
   return 0;
 }
 

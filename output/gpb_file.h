@@ -2,8 +2,9 @@
 // 84-byte epoch records, 28-byte primary and extended satellite records) and the
 // version 1.02 file (202-byte header, 68-byte epoch and 44-byte satellite records).
 // Little-endian, packed; every file byte is built from the named offsets of gpb_format.h.
-// Values that become integers (milliseconds, lock times, signal-to-noise) are clamped,
-// and non-finite ones zeroed, before conversion. It writes; gpb_reader.h reads back.
+// Values that become integers (milliseconds, lock times, signal-to-noise) are limited to
+// their field's range before conversion; NaN, and a non-finite time, give 0.
+// It writes; gpb_reader.h reads the files back.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,7 @@ class GpbFile {
   [[nodiscard]] int32_t WriteNewEpoch(const gpb_epoch_type& epoch);
   [[nodiscard]] int32_t Write102Epoch(const gpb_epoch_type& epoch);
   [[nodiscard]] bool WriteBytes(const uint8_t* bytes, size_t size);
+  void CountEpoch(int32_t length);  // after a whole epoch was written
   void ReleaseStream();
 
   static constexpr int32_t kModeWrite = 2;
@@ -68,9 +70,9 @@ class GpbFile {
   int32_t lastRecordLength_ = 0;     // bytes of the last header or epoch written
   bool writeFailed_ = false;         // a write of this file failed; Close reports it
   char* streamBuffer_ = nullptr;     // owned; lives until the stream is closed
-  // Per-epoch scratch for the satellite records, fixed instead of allocated per epoch.
-  uint8_t primary_[kGpbMaxSats * newgpb::kSatSize] = {};
-  uint8_t extended_[kGpbMaxSats * newgpb::kSatSize] = {};
+  // Per-epoch scratch, fixed instead of allocated per epoch: a whole new-variant epoch (its
+  // record, then each satellite's primary and extended records) goes out in one write.
+  uint8_t epochNew_[newgpb::kEpochSize + 2 * kGpbMaxSats * newgpb::kSatSize] = {};
   uint8_t sats102_[kGpbMaxSats * gpb102::kSatSize] = {};
 };
 

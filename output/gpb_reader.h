@@ -31,12 +31,12 @@ struct GpbReadEpoch {
   uint16_t storedChecksum;     // new file only
   uint16_t computedChecksum;   // new file only
   uint16_t bytesPerSat;        // new file: 28 or 56; 1.02 file: 44
-  int64_t fileOffset;          // byte offset of the epoch record in the file
   int32_t milliseconds;        // new file: offset 64
   uint8_t satFlags[kGpbMaxSats];   // new file: primary record flag byte
   uint8_t extFlags[kGpbMaxSats];   // new file: extended record flag byte (0 when absent)
   uint8_t glonass[kGpbMaxSats];    // new file: primary record byte 1
   uint8_t lockByte[kGpbMaxSats];   // 1.02 file: lock byte (whole seconds or 255)
+  int64_t fileOffset;              // byte offset of the epoch record in the file
 };
 
 class GpbReader {

@@ -33,25 +33,44 @@ double SaastamoinenTableB(double height_km) {
   return 0.0;
 }
 
-double TropoDelay(double time_s, const SatelliteState& satellite, const GeodeticPos& station) {
+namespace {
+
+// The part of the delay that depends only on the station and the date, the same for every
+// satellite of an epoch: computed once per epoch instead of once per satellite.
+struct StationAtmosphere {
+  double full_s = 0.0;         // GPS seconds it was computed for
+  double scale = 0.0;          // 0.002277 times the gravity factor
+  double pressureTerms_mbar = 0.0;  // pressure plus the water-vapour term
+  double b_mbar = 0.0;         // Saastamoinen's height correction
+  bool ready = false;
+};
+
+// The satellite's epoch time as full GPS seconds (week resolved against its ephemeris), or
+// false when the model does not apply to this satellite and station.
+bool DelayApplies(double time_s, const SatelliteState& satellite, const GeodeticPos& station,
+                  double* full_s) {
   if (satellite.valid == 0 || satellite.elevationValid == 0 || satellite.ephemeris == nullptr) {
-    return 0.0;
+    return false;
   }
   const double lat_deg = station.lat;
   const double lon_deg = station.lon;
   const double h_m = station.height;
   // A position record of exactly 0 latitude or longitude is the "no position yet" record.
-  if (lat_deg == 0.0 || lon_deg == 0.0) return 0.0;
-  if (!std::isfinite(lat_deg) || !std::isfinite(lon_deg) || !std::isfinite(h_m)) return 0.0;
-  if (h_m < kTropoMinHeight_m || h_m > kTropoMaxHeight_m) return 0.0;
-  if (!std::isfinite(satellite.elevation)) return 0.0;
+  if (lat_deg == 0.0 || lon_deg == 0.0) return false;
+  if (!std::isfinite(lat_deg) || !std::isfinite(lon_deg) || !std::isfinite(h_m)) return false;
+  if (h_m < kTropoMinHeight_m || h_m > kTropoMaxHeight_m) return false;
+  if (!std::isfinite(satellite.elevation)) return false;
   const GpsEph& eph = *satellite.ephemeris;
   if (!(std::fabs(time_s) < kMaxEpochTime_s) || eph.week < 0 || eph.week > kMaxEphemerisWeek) {
-    return 0.0;
+    return false;
   }
+  *full_s = GpsFullSeconds(time_s, eph.week, static_cast<double>(eph.toe));
+  return true;
+}
 
-  // Date of the epoch, week resolved against the ephemeris reference time.
-  const double full_s = GpsFullSeconds(time_s, eph.week, static_cast<double>(eph.toe));
+void ComputeStationAtmosphere(double full_s, const GeodeticPos& station, StationAtmosphere* out) {
+  const double lat_deg = station.lat;
+  const double h_m = station.height;
   const int32_t week = WeekOfFullSeconds(full_s);
   const double sow_s = SecondsOfWeek(full_s);
   int32_t mjd = 0;
@@ -74,28 +93,48 @@ double TropoDelay(double time_s, const SatelliteState& satellite, const Geodetic
       1013.25 * std::pow((temperature_c + 273.15) / (temperature_c + 273.15 + 6.5 * h_km), 5.26);
   const double temperature_k = temperature_c + 273.0;
   const double waterVapour_mbar = 0.6;
-  const double b_mbar = SaastamoinenTableB(h_km);
 
+  out->full_s = full_s;
   // Saastamoinen, with the gravity factor (1 + 0.0026 cos 2phi + 0.00028 H[km]) multiplied in.
-  const double zenith_rad = 1.5707963267948966 - satellite.elevation;
+  out->scale = 0.002277 * (1.0 + 0.0026 * std::cos(2.0 * lat_deg * 0.017453292519943295) +
+                           2.7999999999999997e-7 * h_m);
+  out->pressureTerms_mbar = pressure_mbar + (1255.0 / temperature_k + 0.05) * waterVapour_mbar;
+  out->b_mbar = SaastamoinenTableB(h_km);
+  out->ready = true;
+}
+
+double SlantDelay(const StationAtmosphere& a, double elevation_rad) {
+  const double zenith_rad = 1.5707963267948966 - elevation_rad;
   const double tanZenith = std::tan(zenith_rad);
-  return 0.002277 *
-         (1.0 + 0.0026 * std::cos(2.0 * lat_deg * 0.017453292519943295) +
-          2.7999999999999997e-7 * h_m) /
-         std::cos(zenith_rad) *
-         (pressure_mbar + (1255.0 / temperature_k + 0.05) * waterVapour_mbar -
-          b_mbar * tanZenith * tanZenith);
+  return a.scale / std::cos(zenith_rad) * (a.pressureTerms_mbar - a.b_mbar * tanZenith * tanZenith);
+}
+
+// TropoDelay with the station part kept in cache between the satellites of one epoch.
+double CachedTropoDelay(double time_s, const SatelliteState& satellite,
+                        const GeodeticPos& station, StationAtmosphere* cache) {
+  double full_s = 0.0;
+  if (!DelayApplies(time_s, satellite, station, &full_s)) return 0.0;
+  if (!cache->ready || cache->full_s != full_s) ComputeStationAtmosphere(full_s, station, cache);
+  return SlantDelay(*cache, satellite.elevation);
+}
+
+}  // namespace
+
+double TropoDelay(double time_s, const SatelliteState& satellite, const GeodeticPos& station) {
+  StationAtmosphere atmosphere;
+  return CachedTropoDelay(time_s, satellite, station, &atmosphere);
 }
 
 void ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns, double* ranges_m,
                      int32_t troposphereModel, const GeodeticPos& station,
                      SatelliteState* satellites) {
+  StationAtmosphere atmosphere;  // the station is the same for the whole list
   for (int32_t i = 0; i < n && i < kMaxUsedSatellites; ++i) {
     if (prns[i] < 1 || prns[i] > kMaxGpsPrn) continue;  // never listed by the selection
     SatelliteState& s = satellites[prns[i]];
     double delay_m = 0.0;
     if (troposphereModel == 1) {
-      delay_m = TropoDelay(time_s, s, station);
+      delay_m = CachedTropoDelay(time_s, s, station, &atmosphere);
       // Very low elevations give absurd delays: those are dropped, not clipped.
       if (!(delay_m >= -kTropoLimit_m && delay_m <= kTropoLimit_m)) delay_m = 0.0;
     }

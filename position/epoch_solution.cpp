@@ -41,23 +41,28 @@ void Increment(int32_t* counter) {
 
 }  // namespace
 
-void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
+LocalFrame LocalFrameOf(const GeodeticPos& geodetic) {
+  const double phi = geodetic.lat * kRadPerDeg;
+  const double lambda = geodetic.lon * kRadPerDeg;
+  return LocalFrame{std::sin(phi), std::cos(phi), std::sin(lambda), std::cos(lambda)};
+}
+
+void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
                       const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
   const double dx = satellite_m[0] - receiver_m[0];
   const double dy = satellite_m[1] - receiver_m[1];
   const double dz = satellite_m[2] - receiver_m[2];
-  const double phi = geodetic.lat * kRadPerDeg;
-  const double lambda = geodetic.lon * kRadPerDeg;
-  const double sinPhi = std::sin(phi);
-  const double cosPhi = std::cos(phi);
-  const double sinLambda = std::sin(lambda);
-  const double cosLambda = std::cos(lambda);
-  const double horizontal = sinLambda * dy + cosLambda * dx;  // along the local meridian plane
-  const double north = cosPhi * dz - horizontal * sinPhi;
-  const double east = cosLambda * dy - sinLambda * dx;
-  const double up = horizontal * cosPhi + sinPhi * dz;
+  const double horizontal = frame.sinLon * dy + frame.cosLon * dx;  // along the local meridian plane
+  const double north = frame.cosLat * dz - horizontal * frame.sinLat;
+  const double east = frame.cosLon * dy - frame.sinLon * dx;
+  const double up = horizontal * frame.cosLat + frame.sinLat * dz;
   *elevation_rad = std::atan2(up, std::sqrt(north * north + east * east));
   *azimuth_rad = std::atan2(east, north);
+}
+
+void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
+                      const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
+  ElevationAzimuth(receiver_m, LocalFrameOf(geodetic), satellite_m, elevation_rad, azimuth_rad);
 }
 
 double ApproximateRange(double range_m, double satClock_s, double rxClock_m) {
@@ -138,11 +143,16 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
   // Leave-one-out needs at least two redundant ranges to tell the faulty one apart.
   if (quiet || n <= 5 || status_ != kStatusLargeResidual) return 0;
 
-  const int32_t reliability = TestReliability(time_s, epoch, n, prns);
+  // The leave-one-out attempts overwrite the snapshot slot; a failed test must still fall
+  // back to the state this attempt started from (the last good solution), not to the
+  // blunder-contaminated start of the last leave-one-out attempt.
+  const SolutionSnapshot attemptStart = snapshot_;
+  const int32_t reliability = TestReliability(time_s, epoch, n, prns, attemptStart);
   if (reliability == 0) return 0;
   if (reliability > 0) FormatText(errorText_, "Solution failed due to data errors");
   Send(time_s);  // on -1 the text of the failing leave-one-out attempt stands
   status_ = kStatusFailed;
+  snapshot_ = attemptStart;
   RestoreState();
   return 1;
 }
@@ -150,6 +160,9 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
 int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t excluded,
                                       int32_t recompute, int32_t* prns, double* ranges_m) {
   int32_t count = 0;
+  // The receiver's geodetic position does not change during the selection: one local frame
+  // serves every satellite's elevation.
+  const LocalFrame frame = positionKnown_ != 0 ? LocalFrameOf(geodetic_) : LocalFrame{};
   int32_t records = epoch->nsat;
   if (records < 0) records = 0;
   if (records > kGpbMaxSats) records = kGpbMaxSats;
@@ -218,7 +231,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 
     // Until the first solution the receiver may be anywhere: no elevation mask then.
     if (positionKnown_ != 0) {
-      ElevationAzimuth(receiver_, geodetic_, s.position, &s.elevation, &s.azimuth);
+      ElevationAzimuth(receiver_, frame, s.position, &s.elevation, &s.azimuth);
       s.elevationValid = 1;
       if (settings_.elevationMask_deg * kRadPerDeg > s.elevation) continue;
     } else {
@@ -377,7 +390,7 @@ int32_t SinglePoint::CheckResiduals(double time_s, int32_t n, const int32_t* prn
 }
 
 int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch, int32_t n,
-                                     const int32_t* prns) {
+                                     const int32_t* prns, const SolutionSnapshot& attemptStart) {
   double rms_m[kMaxUsedSatellites];
   for (int32_t i = 0; i < n; ++i) {
     if (SolveEpoch(epoch, 0, prns[i]) != 0) return -1;
@@ -409,6 +422,11 @@ int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch,
   FormatText(errorText_, "  Rejected PRN %d with reliability of %.1lf--Solution OK",
              static_cast<int>(prns[bestIndex]), second_m / best_m);
   Send(time_s);
+  // The final solve starts where the primary attempt started: the leave-one-out attempts
+  // that kept the faulty range end far off (km), and the troposphere of the final solve is
+  // evaluated at its a-priori position.
+  snapshot_ = attemptStart;
+  RestoreState();
   return SolveEpoch(epoch, 0, prns[bestIndex]) == 0 ? 0 : -1;
 }
 

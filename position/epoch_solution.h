@@ -71,6 +71,19 @@ struct SolutionSnapshot {
 void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
                       const double satellite_m[3], double* elevation_rad, double* azimuth_rad);
 
+// The local frame of a geodetic position: sines and cosines of its latitude and longitude,
+// shared by every satellite seen from it in one epoch.
+struct LocalFrame {
+  double sinLat;
+  double cosLat;
+  double sinLon;
+  double cosLon;
+};
+[[nodiscard]] LocalFrame LocalFrameOf(const GeodeticPos& geodetic);
+// The same as above, in a frame computed once for all the satellites of an epoch.
+void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
+                      const double satellite_m[3], double* elevation_rad, double* azimuth_rad);
+
 // range - rxClock + satClock * c: the geometric range implied by a pseudorange (m).
 [[nodiscard]] double ApproximateRange(double range_m, double satClock_s, double rxClock_m);
 

@@ -109,8 +109,9 @@ class SinglePoint {
                                const double* ranges_m, bool quiet);
   [[nodiscard]] int32_t CheckResiduals(double time_s, int32_t n, const int32_t* prns,
                                        const double* ranges_m, bool quiet);
+  // attemptStart: the state the primary attempt started from.
   [[nodiscard]] int32_t TestReliability(double time_s, const gpb_epoch_type* epoch, int32_t n,
-                                        const int32_t* prns);
+                                        const int32_t* prns, const SolutionSnapshot& attemptStart);
 
   char errorText_[kTextSize] = "";
   EphemerisStore store_;

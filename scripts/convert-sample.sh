@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Converts the bundled sample download set with the built command-line host.
+# Converts the bundled real sample with the built command-line host: makes the download set
+# (B, E, S files) from the station's RINEX files, converts it, and prints the summary and
+# the position errors against the station's known antenna position.
 # Usage: convert-sample.sh BUILD_DIR
 set -euo pipefail
 build=$1
 out=$build/sample-out
-mkdir -p "$out"
-set_dir=samples/header-only
-"$build/talverin" convert "$set_dir/B0001A01.001" "$out/sample.gpb"
-"$build/talverin" dump "$out/sample.gpb" | head -n 20
+rm -rf "$out" && mkdir -p "$out/set"
+sample=samples/bahr-2004-162
+# BAHR antenna reference point, ITRF2014 propagated to 2004-06-10 (see samples/bahr-2004-162/README.txt).
+reference=3633910.5918,4425277.7039,2799862.8556
+"$build/talverin" import-rinex "$sample/bahr1620.04o" "$sample/bahr1620.04n" "$out/set"
+input=$(ls "$out"/set/B*)
+"$build/talverin" convert --quiet "$input" "$out/bahr.gpb"
+echo "first epochs:"
+"$build/talverin" dump "$out/bahr.gpb" > "$out/bahr.dump.txt"
+grep '^epoch' "$out/bahr.dump.txt" | sed -n '1,3p'
+
+echo "position errors against the known antenna position:"
+"$build/talverin" stats "$out/bahr.gpb" --reference "$reference"

@@ -9,7 +9,7 @@ namespace talverin {
 namespace {
 
 constexpr int64_t kGpsEpochSince1970_s = 315964800;  // 1980-01-06 00:00:00 after 1970-01-01
-constexpr int64_t kWeek_s = 604800;
+constexpr int64_t kWeek_s = static_cast<int64_t>(kSecondsPerWeek);
 constexpr int64_t kMinute_s = 60;
 constexpr int64_t kHoursPerDay = 24;
 constexpr int64_t kMinutesPerHour = 60;
@@ -40,10 +40,6 @@ bool FitsAfterTruncation(double value, double lo, double hi) {
 bool FitsInt32(double value) {
   return FitsAfterTruncation(value, std::numeric_limits<int32_t>::min(),
                              std::numeric_limits<int32_t>::max());
-}
-
-int64_t UnwrapTenBitWeek(int32_t week) {
-  return week < kTenBitWindowStart ? int64_t{week} + kTenBitWeeks : int64_t{week};
 }
 
 // Floor division and remainder, so that a month of -1 is December of the year before.
@@ -83,6 +79,10 @@ void FillLeapInstants() {
 }
 
 }  // namespace
+
+int64_t FullGpsWeek(int32_t week) {
+  return week < kTenBitWindowStart ? int64_t{week} + kTenBitWeeks : int64_t{week};
+}
 
 int64_t SecondsSince1970(const BrokenDownTime& time) {
   int64_t year = int64_t{time.year} + FloorDiv(time.mon, kMonthsPerYear);
@@ -126,7 +126,7 @@ double GpsFullSeconds(double t, int32_t week, double reference) {
   if (!std::isfinite(t) || !std::isfinite(reference)) {
     return std::numeric_limits<double>::quiet_NaN();
   }
-  int64_t fullWeek = UnwrapTenBitWeek(week);
+  int64_t fullWeek = FullGpsWeek(week);
   // A reference of exactly 0 is the first instant of the following week.
   if (reference == 0.0) fullWeek += 1;
   const double d_s = t - reference;
@@ -141,7 +141,7 @@ void GpsToMjd(int32_t week, double t, int32_t* mjd, double* fractionOfDay) {
   const double days = t * kDaysPerSecond;
   if (!FitsInt32(days)) return;
   const int32_t wholeDays = static_cast<int32_t>(days);
-  const int64_t day = kDaysPerWeek * UnwrapTenBitWeek(week) + kGpsEpochMjd + wholeDays;
+  const int64_t day = kDaysPerWeek * FullGpsWeek(week) + kGpsEpochMjd + wholeDays;
   if (day < std::numeric_limits<int32_t>::min() || day > std::numeric_limits<int32_t>::max()) {
     return;
   }

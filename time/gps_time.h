@@ -22,6 +22,9 @@ struct BrokenDownTime {
   int isdst;
 };
 
+// The full week of a week as receivers and ephemerides give it: below 500, week + 1024.
+[[nodiscard]] int64_t FullGpsWeek(int32_t week);
+
 // year: four digits, or years since 1900 when below 1901. Week is produced modulo 1024
 // (1024 subtracted once). A second that is not finite or beyond the int range gives
 // week 0 and 0.0 s, as does a date whose week does not fit 32 bits.

@@ -275,6 +275,26 @@ TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
   EXPECT_EQ(0, run.job.events.count);
 }
 
+TEST(StationMarks, FirstBeginRecordInFileOrderDecidesTheMovingState) {
+  MarkRun run(1);
+  run.Events(EventFileBuilder()
+                 .Time(1).Feature("GFN", {"BBBB", "a", "b", "c", "P", "0", "g", "pole"})
+                 .Time(2).Feature("GFN", {"AAAA", "a", "b", "c", "L", "0", "g", "line"})
+                 .Time(3).Feature("GFN", {"BBBB", "a", "b", "c", "A", "0", "g", "area"})
+                 .Time(4).Feature("GEF", {"BBBB"})
+                 .Text());
+  run.Epoch("AAAA", 10.0);
+  run.Epoch("BBBB", 11.0);
+  run.Epoch("BBBB", 12.0);
+  run.Epoch("AAAA", 13.0);
+  EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2}), run.flags);
+  const EventRecord* r = run.job.events.records;
+  EXPECT_EQ(11.0, r[0].evSeen);  // begin: the first epoch showing the name
+  EXPECT_EQ(10.0, r[1].evSeen);
+  EXPECT_EQ(11.0, r[2].evSeen);
+  EXPECT_EQ(12.0, r[3].evSeen);  // end: the last
+}
+
 TEST(StationMarks, TimeErrSuffixIsCutToTheNameField) {
   MarkRun run(1);
   const std::string name28(28, 'L');

@@ -1,19 +1,19 @@
+#include "tools/download_set/observation_file_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "tools/download_set/observation_file_writer.h"
-
 namespace talverin {
 namespace {
 
 // Little-endian bytes of the doubles used below (IEEE 754 binary64).
-const uint8_t kOne[8] = {0, 0, 0, 0, 0, 0, 0xF0, 0x3F};         // 1.0
-const uint8_t kMinusTwo[8] = {0, 0, 0, 0, 0, 0, 0x00, 0xC0};    // -2.0
-const uint8_t kHalf[8] = {0, 0, 0, 0, 0, 0, 0xE0, 0x3F};        // 0.5
-const uint8_t kThree[8] = {0, 0, 0, 0, 0, 0, 0x08, 0x40};       // 3.0
+const uint8_t kOne[8] = {0, 0, 0, 0, 0, 0, 0xF0, 0x3F};       // 1.0
+const uint8_t kMinusTwo[8] = {0, 0, 0, 0, 0, 0, 0x00, 0xC0};  // -2.0
+const uint8_t kHalf[8] = {0, 0, 0, 0, 0, 0, 0xE0, 0x3F};      // 0.5
+const uint8_t kThree[8] = {0, 0, 0, 0, 0, 0, 0x08, 0x40};     // 3.0
 
 void ExpectBytesAt(const std::vector<uint8_t>& bytes, size_t offset, const uint8_t* expected,
                    size_t count, const char* what) {

@@ -1,3 +1,5 @@
+#include "input/receiver_detect.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "base/text_buffer.h"
-#include "input/receiver_detect.h"
 #include "plugin/conversion_job.h"
 
 namespace talverin {
@@ -29,13 +30,12 @@ TEST(DetectReceiver, ModelTablePrefixesInOrder) {
     int32_t type;
   };
   const Case cases[] = {
-      {"MS-XII", 1},   {"M-XII", 1},     {"RANGER", 1},   {"SCA-XII", 1},   {"G-XII", 1},
-      {"G-12", 1},     {"LOCUS", 1},     {"SUPER-CA", 1}, {"P-XII", 2},     {"Z-XII3", 2},
-      {"UZ-12", 2},    {"Z-12 SURVEY", 2}, {"L-XII", 3},  {"LM-XII", 3},    {"G-XXIV", 4},
-      {"GG-XXIV", 4},  {"GG-24", 4},     {"G2-XII", 4},
-      {"GG24", -1},    // no hyphen: no row
-      {"z-12", -1},    // case-sensitive
-      {"Z-1", -1},     // shorter than every row it resembles
+      {"MS-XII", 1},  {"M-XII", 1},       {"RANGER", 1},   {"SCA-XII", 1}, {"G-XII", 1},
+      {"G-12", 1},    {"LOCUS", 1},       {"SUPER-CA", 1}, {"P-XII", 2},   {"Z-XII3", 2},
+      {"UZ-12", 2},   {"Z-12 SURVEY", 2}, {"L-XII", 3},    {"LM-XII", 3},  {"G-XXIV", 4},
+      {"GG-XXIV", 4}, {"GG-24", 4},       {"G2-XII", 4},   {"GG24", -1},  // no hyphen: no row
+      {"z-12", -1},                                                       // case-sensitive
+      {"Z-1", -1},  // shorter than every row it resembles
       {"", -1},
   };
   uint8_t header[kObservationHeaderSize];

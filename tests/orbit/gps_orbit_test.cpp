@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 namespace talverin {
 namespace {
@@ -178,7 +180,7 @@ TEST(GpsOrbit, VectorDistanceIsEuclidean) {
   EXPECT_EQ(0.0, VectorDistance(a, a));
 }
 
-TEST(GpsOrbit, PositionMatchesTheIndependentComputationWithEarthRotation) {
+TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
   EphemerisStore store;
   for (const GpsEph& r : kBahrEphemerides) ASSERT_EQ(0, store.AddGpsEph(r));
   for (const GpsEph& r : kBahrEphemerides) {
@@ -194,46 +196,26 @@ TEST(GpsOrbit, PositionMatchesTheIndependentComputationWithEarthRotation) {
       double unrotated[3];
       RefEcef(r, t - tau, unrotated);
       EXPECT_GT(Distance(pos, unrotated), 30.0) << "PRN " << r.prn;
+      // Velocity: central difference of the reference, error ~h^2 * jerk / 6 < 1e-5 m/s.
+      const double h = 0.5;
+      double before[3], after[3];
+      RefAtReception(r, t - tau - h, tau, before);
+      RefAtReception(r, t - tau + h, tau, after);
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR((after[k] - before[k]) / (2 * h), vel[k], 1e-3) << "PRN " << r.prn;
+      }
+      // Physical: radius near 26560 km; vis-viva on the inertial velocity (Earth-fixed
+      // velocity plus omega_e x r).
+      const double a = r.rootA * r.rootA;
+      const double radius = Norm(pos);
+      EXPECT_NEAR(26560e3, radius, a * r.e + 2e3) << r.prn;
+      const double inertial[3] = {vel[0] - kOmegaE * pos[1], vel[1] + kOmegaE * pos[0], vel[2]};
+      EXPECT_NEAR(std::sqrt(kMu * (2.0 / radius - 1.0 / a)), Norm(inertial), 1.0) << r.prn;
+      EXPECT_NEAR(3874.0, Norm(inertial), 80.0) << r.prn;
       // The week known gives the same.
       double posWeek[3], velWeek[3];
       ASSERT_EQ(0, store.SatPosition(r.prn, t, 250, 1, 2.2e7, kBahr, posWeek, velWeek));
       EXPECT_EQ(0.0, Distance(pos, posWeek));
-    }
-  }
-}
-
-TEST(GpsOrbit, RadiusAndSpeedArePhysical) {
-  EphemerisStore store;
-  for (const GpsEph& r : kBahrEphemerides) ASSERT_EQ(0, store.AddGpsEph(r));
-  for (const GpsEph& r : kBahrEphemerides) {
-    double pos[3], vel[3];
-    ASSERT_EQ(0, store.SatPosition(r.prn, r.toe + 1000.0, 1, 2.2e7, kBahr, pos, vel));
-    const double a = r.rootA * r.rootA;
-    const double radius = Norm(pos);
-    EXPECT_NEAR(26560e3, radius, a * r.e + 2e3) << r.prn;
-    // Vis-viva on the inertial velocity (Earth-fixed velocity plus omega_e x r).
-    const double inertial[3] = {vel[0] - kOmegaE * pos[1], vel[1] + kOmegaE * pos[0], vel[2]};
-    const double visViva = std::sqrt(kMu * (2.0 / radius - 1.0 / a));
-    EXPECT_NEAR(visViva, Norm(inertial), 1.0) << r.prn;
-    EXPECT_NEAR(3874.0, Norm(inertial), 80.0) << r.prn;
-  }
-}
-
-TEST(GpsOrbit, VelocityIsTheTimeDerivativeOfPosition) {
-  EphemerisStore store;
-  for (const GpsEph& r : kBahrEphemerides) ASSERT_EQ(0, store.AddGpsEph(r));
-  for (const GpsEph& r : kBahrEphemerides) {
-    const double t = r.toe - 3000.0;
-    double pos[3], vel[3];
-    ASSERT_EQ(0, store.SatPosition(r.prn, t, 1, 2.2e7, kBahr, pos, vel));
-    const double tau = RefTravelTime(r, t, kBahr);
-    const double h = 0.5;  // s; central difference, error ~h^2 * jerk / 6 < 1e-5 m/s
-    double before[3], after[3];
-    RefAtReception(r, t - tau - h, tau, before);
-    RefAtReception(r, t - tau + h, tau, after);
-    for (int k = 0; k < 3; ++k) {
-      EXPECT_NEAR((after[k] - before[k]) / (2 * h), vel[k], 1e-3)
-          << "PRN " << r.prn << " axis " << k;
     }
   }
 }
@@ -449,6 +431,56 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
   ASSERT_EQ(0, store.SatPosition(5, t, -1, 1, 2e7, kBahr, pos, vel));
   EXPECT_EQ(1, store.lastSystem);
   EXPECT_EQ(0, store.GpsSatClock(5, t, 250, &clock));
+}
+
+// Corrupt ephemeris files: any bit pattern in any field, at any requested time. Under the
+// sanitizer build this also shows that no value reaches an undefined conversion.
+TEST(GpsOrbit, CorruptRecordsGiveFiniteResultsOrFailure) {
+  std::mt19937_64 random(20040610);
+  auto anyDouble = [&]() {
+    const uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  };
+  double GpsEph::*const fields[] = {
+      &GpsEph::tgd, &GpsEph::af2, &GpsEph::af1, &GpsEph::af0,    &GpsEph::deltaN,
+      &GpsEph::m0,  &GpsEph::e,   &GpsEph::rootA, &GpsEph::cic,  &GpsEph::crc,
+      &GpsEph::cis, &GpsEph::crs, &GpsEph::cuc, &GpsEph::cus,    &GpsEph::omega0,
+      &GpsEph::omega, &GpsEph::i0, &GpsEph::omegaDot, &GpsEph::iDot};
+  const int fieldCount = static_cast<int>(sizeof fields / sizeof fields[0]);
+  int successes = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    GpsEph r = Bahr(5);
+    for (int k = 0; k < 3; ++k) r.*fields[random() % fieldCount] = anyDouble();
+    if (trial % 3 == 0) r.toe = static_cast<int32_t>(random());
+    if (trial % 5 == 0) r.toc = static_cast<int32_t>(random());
+    if (trial % 7 == 0) r.week = static_cast<int32_t>(random());
+    EphemerisStore store;
+    if (store.AddGpsEph(r) != 0) continue;
+    const double times[] = {r.toe + 100.0, anyDouble(), r.toe - 14000.5};
+    for (double t : times) {
+      double clock = -7.0;
+      const int32_t clockResult = store.SatClock(5, t, &clock);
+      if (clockResult == 0) {
+        EXPECT_TRUE(std::isfinite(clock));
+      } else {
+        EXPECT_EQ(-7.0, clock);
+      }
+      double pos[3] = {-1.0, -1.0, -1.0}, vel[3] = {-2.0, -2.0, -2.0};
+      const double range = trial % 11 == 0 ? anyDouble() : 2.2e7;
+      if (store.SatPosition(5, t, trial % 2, range, kBahr, pos, vel) == 0) {
+        ++successes;
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_TRUE(std::isfinite(pos[k]) && std::isfinite(vel[k])) << trial;
+        }
+      } else {
+        EXPECT_EQ(-1.0, pos[1]);
+        EXPECT_EQ(-2.0, vel[1]);
+      }
+    }
+  }
+  EXPECT_GT(successes, 100);  // the trials do reach the orbit computation
 }
 
 }  // namespace

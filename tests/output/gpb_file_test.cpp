@@ -292,38 +292,30 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
 
 TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
   const uint32_t dataType = 0x01020304;
-  const double value = 2.5;
+  const double value = 2.5;  // 40200000 as f32
   const struct {
     int32_t variant;
     const char* description;
     const uint32_t* dataType;
-    int32_t stamp;
     const double* value;
-    int32_t count;
+    int32_t count;                     // the stamp is always updated and counts 1
+    std::vector<uint8_t> bytes20to24;  // data type (new) or value (1.02)
   } cases[] = {
-      {1, "desc", &dataType, 1, &value, 3}, {1, nullptr, nullptr, 0, &value, 0},
-      {1, "desc", nullptr, 0, nullptr, 1},  {0, "desc", nullptr, 0, nullptr, 0},
-      {0, "desc", &dataType, 1, &value, 3}, {0, nullptr, &dataType, 0, nullptr, 1},
+      {1, "desc", &dataType, &value, 3, {4, 3, 2, 1}}, {1, nullptr, nullptr, &value, 1, {2, 0, 0, 0}},
+      {0, "desc", nullptr, nullptr, 1, {0, 0, 0x80, 0x3F}},
+      {0, "desc", &dataType, &value, 3, {0, 0, 0x20, 0x40}},
   };
   TempDir dir;
   for (const auto& c : cases) {
     GpbFile gpb;
     const std::string path = dir.File("u.gpb");
     ASSERT_EQ(0, gpb.Create(c.variant, path.c_str(), 2, 1.0, 24, 2048));
-    EXPECT_EQ(c.count, gpb.UpdateHeaderInfo(c.description, c.dataType, c.stamp, c.value));
+    EXPECT_EQ(c.count, gpb.UpdateHeaderInfo(c.description, c.dataType, 1, c.value));
     ASSERT_EQ(0, gpb.Close());
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    if (c.variant == 1 && c.dataType != nullptr) {
-      EXPECT_EQ((std::vector<uint8_t>{4, 3, 2, 1}),
-                std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
-    }
-    if (c.variant == 0 && c.dataType != nullptr) {
-      EXPECT_EQ(0x04, bytes[6]);
-    }
-    const std::vector<uint8_t> value102 = {0x00, 0x00, static_cast<uint8_t>(c.value ? 0x20 : 0x80),
-                                           static_cast<uint8_t>(c.value ? 0x40 : 0x3F)};
+    EXPECT_EQ(c.bytes20to24, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
     if (c.variant == 0) {
-      EXPECT_EQ(value102, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
+      EXPECT_EQ(c.dataType ? 0x04 : 0x02, bytes[6]);
     }
   }
 }
@@ -348,6 +340,12 @@ TEST(GpbFileHeader, UpdateWithNothingLeavesTheStreamAloneAndEpochsFollowTheHeade
   EXPECT_EQ('M', bytes[36]);
   EXPECT_EQ(0x3C, bytes[512]);
   EXPECT_EQ(0xC3, bytes[513]);
+  // The version 1.02 header has no description: a description alone changes nothing.
+  const std::string old = dir.File("old.gpb");
+  ASSERT_EQ(0, gpb.Create(0, old.c_str(), 2, 1.0, 24, 2048));
+  EXPECT_EQ(0, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
+  EXPECT_EQ(0u, ReadFileBytes(old).size());
+  EXPECT_EQ(0, gpb.Close());
 }
 
 TEST(GpbFileCreate, SecondCreateIsRefusedAndTheOpenFileSurvives) {

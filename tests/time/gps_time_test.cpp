@@ -8,7 +8,9 @@
 #include <climits>
 #include <cmath>
 #include <ctime>
+#include <cstring>
 #include <limits>
+#include <random>
 
 namespace talverin {
 namespace {
@@ -42,12 +44,6 @@ int64_t LibcGpsSeconds(const Date& d) {
 // The week as a receiver of the ten-bit era gives it: full weeks 1024..1523 as 0..499.
 int32_t TenBitWeek(int64_t fullWeek) {
   return static_cast<int32_t>(fullWeek >= 1024 && fullWeek < 1524 ? fullWeek - 1024 : fullWeek);
-}
-
-TEST(GpsTime, GpsEpochIs315964800SecondsAfter1970) {
-  EXPECT_EQ(315964800, LibcSeconds({1980, 1, 6, 0, 0, 0.0}));
-  BrokenDownTime epoch = {0, 0, 0, 6, 0, 80, 0, 0, 0};
-  EXPECT_EQ(315964800, SecondsSince1970(epoch));
 }
 
 TEST(GpsTime, SecondsSince1970MatchesTheCLibraryFrom1970To2100) {
@@ -276,6 +272,55 @@ TEST(GpsTime, GpsUtcOffsetFollowsItsTableRowOrderIncluded) {
         << c.date.year << "-" << c.date.month << "-" << c.date.day;
   }
   EXPECT_EQ(-1, GpsUtcOffset(std::nan(""), 250, 1000.0));
+}
+
+// Times from corrupt files: any bit pattern and any week. Under the sanitizer build this
+// also shows that no value reaches an undefined conversion or an overflowing addition.
+TEST(GpsTime, AnyInputGivesDefinedResults) {
+  std::mt19937_64 random(19990822);
+  auto anyDouble = [&]() {
+    const uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  };
+  auto anyInt = [&]() { return static_cast<int32_t>(random()); };
+  for (int trial = 0; trial < 20000; ++trial) {
+    // Half the trials use plausible magnitudes, half raw bit patterns.
+    const double t = trial % 2 ? anyDouble() : static_cast<double>(anyInt()) / 1000.0;
+    const double r = trial % 3 ? anyDouble() : 345600.0;
+    const int32_t week = anyInt();
+
+    int32_t calendarWeek = 0;
+    double sow = 0.0;
+    CalendarToGps(anyInt(), anyInt(), t, anyInt(), anyInt(), anyInt(), &calendarWeek, &sow);
+    EXPECT_LT(std::fabs(sow), 604801.0) << t;
+
+    const double full = GpsFullSeconds(t, week, r);
+    EXPECT_EQ(std::isfinite(t) && std::isfinite(r), std::isfinite(full)) << t << " " << r;
+
+    int32_t mjd = 0;
+    double fraction = 0.0;
+    GpsToMjd(week, t, &mjd, &fraction);
+    if (mjd == 0) {
+      EXPECT_EQ(0.0, fraction);
+    } else {
+      EXPECT_LE(std::fabs(fraction), 1.0 + 1e-9) << t;
+    }
+
+    const int32_t offset = GpsUtcOffset(t, week, r);
+    EXPECT_TRUE(offset == -1 || (offset >= 7 && offset <= 13)) << offset;
+
+    EXPECT_EQ(std::isfinite(full), std::isfinite(SecondsOfWeek(full)));
+    (void)WeekOfFullSeconds(full);
+
+    BrokenDownTime time = {anyInt(), anyInt(), anyInt(), anyInt(), anyInt(), anyInt(), 0, 0, 0};
+    if (time.sec < INT_MAX) {
+      BrokenDownTime next = time;
+      next.sec += 1;
+      EXPECT_EQ(SecondsSince1970(time) + 1, SecondsSince1970(next));
+    }
+  }
 }
 
 }  // namespace

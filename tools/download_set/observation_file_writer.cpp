@@ -45,9 +45,8 @@ std::vector<uint8_t> EpochHeaderBytes(const ObsEpoch& epoch) {
   PutF64(bytes, kEpochYOffset, epoch.y_m);
   PutF64(bytes, kEpochZOffset, epoch.z_m);
   PutF64(bytes, kEpochClockOffset, epoch.clock_m);
-  const uint8_t count = epoch.countByte.has_value()
-                            ? *epoch.countByte
-                            : static_cast<uint8_t>(epoch.channels.size());
+  const uint8_t count =
+      epoch.countByte.has_value() ? *epoch.countByte : static_cast<uint8_t>(epoch.channels.size());
   PutU8(bytes, kEpochCountOffset, count);
   return bytes;
 }

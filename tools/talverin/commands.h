@@ -29,6 +29,7 @@ struct ConvertArgs {
 int RunConvert(const ConvertArgs& args);
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
 int RunDump(const std::string& path, bool csv);
+int RunStats(const std::string& path, const std::vector<double>& reference);
 
 struct ImportRinexArgs {
   std::string observation;  // RINEX 2 observation file

@@ -2,6 +2,7 @@
 //   talverin convert [options] B-FILE [OUTPUT.gpb]
 //   talverin detect FILE...
 //   talverin dump FILE.gpb [--csv]
+//   talverin stats FILE.gpb --reference X,Y,Z
 //   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
 #include <CLI/CLI.hpp>
 
@@ -76,11 +77,20 @@ int main(int argc, char** argv) {
                         "NAME cut to 4)");
   importCmd->footer(talverin_cli::kImportRinexHelp);
 
+  std::string statsPath;
+  std::vector<double> statsReference;
+  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
+                                          "known antenna position (ENU, RMS, 95th percentile)");
+  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
+  statsCmd->add_option("--reference", statsReference, "Antenna position X,Y,Z (m, ECEF)")
+      ->delimiter(',')->expected(3)->required();
+
   CLI11_PARSE(app, argc, argv);
 
   if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
   if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
+  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
   return 2;
 }

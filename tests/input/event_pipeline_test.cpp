@@ -1,0 +1,192 @@
+// Station marks and site records through the exported ConvertFile, checked in the .sta
+// text and, for the moving flag, through the GPB reader.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output/gpb_reader.h"
+#include "output/gpb_types.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
+#include "tools/download_set/site_event_writers.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::ConversionRun;
+using testing_support::RunConversion;
+using testing_support::TempDir;
+
+constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
+
+struct EpochSpec {
+  const char* site;
+  double time_s;
+};
+
+// Observation file: the 90-byte header ("version:", model text at byte 11), then epochs of
+// a 67-byte header each (site, time f64, position, clock, channel count) without channels.
+std::vector<uint8_t> ObservationFile(const std::vector<EpochSpec>& epochs, int8_t lastCount = 0) {
+  ByteBuilder b;
+  b.Text("version:", 8);
+  b.Zeros(3);
+  b.Text("UZ-12    ", 9);
+  b.Zeros(70);
+  for (size_t i = 0; i < epochs.size(); ++i) {
+    b.Text(epochs[i].site, 4);
+    b.F64(epochs[i].time_s);
+    b.F64(1113194.0);   // X, m
+    b.F64(-4842853.0);  // Y, m
+    b.F64(3985496.0);   // Z, m
+    b.Zeros(12);
+    b.F64(0.0);         // clock, m
+    b.Zeros(10);
+    b.I8(i + 1 == epochs.size() ? lastCount : 0);
+  }
+  return b.bytes();
+}
+
+struct Conversion {
+  ConversionRun run;
+  std::string sta;  // after the header line
+  std::vector<uint16_t> flags;
+};
+
+Conversion Convert(const TempDir& dir, const std::vector<EpochSpec>& epochs,
+                   const std::string& site, const std::string& events, int32_t markOption,
+                   int32_t useEvents = 1, int8_t lastCount = 0) {
+  Conversion out;
+  EXPECT_TRUE(WriteFileBytes(dir.File("BAAAAA03.123"), ObservationFile(epochs, lastCount)));
+  EXPECT_TRUE(WriteFileBytes(dir.File("EAAAAA03.123"), {}));
+  if (!site.empty()) {
+    EXPECT_TRUE(WriteFileText(dir.File("SAAAAA03.123"), site));
+  }
+  if (!events.empty()) {
+    EXPECT_TRUE(WriteFileText(dir.File("DAAAAA03.123"), events));
+  }
+  out.run = RunConversion(dir.File("BAAAAA03.123"), dir.File("out.gpb"),
+                          [&](ConvertOptions& o) {
+                            o.ReceiverType = 1;
+                            o.RecomputePosition = 0;
+                            o.StationMarkOption = markOption;
+                            o.UseEventFile = useEvents;
+                          });
+  const std::string text = ReadFileText(dir.File("out.sta"));
+  EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
+  out.sta = text.size() >= sizeof kStaHeader - 1 ? text.substr(sizeof kStaHeader - 1) : text;
+  GpbReader reader;
+  if (reader.Open(dir.File("out.gpb").c_str()) == 0) {
+    GpbReadEpoch epoch{};
+    while (reader.ReadEpoch(&epoch) == 1) out.flags.push_back(epoch.epoch.flags);
+  }
+  return out;
+}
+
+std::string Block(const std::string& name, const std::string& desc, const std::string& remark,
+                  const std::string& time, const std::string& height) {
+  std::string text = "Sta {\n\tID: \"" + name + "\"\n";
+  if (!desc.empty()) text += "\tDesc: \"" + desc + "\"\n";
+  if (!remark.empty()) text += "\tRem: \"" + remark + "\"\n";
+  return text + "\tGTim: " + time + " 0\n\tHi: " + height + " VERT\n}\n";
+}
+
+const std::vector<EpochSpec> kOccupation = {
+    {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}};
+
+std::string SiteFile() { return SiteFileText(SiteFileLines{}); }  // ABCD, 345600 s, 1.543 m
+
+TEST(StationPipeline, OccupationWritesTheSiteRecordBeginAndEndAndMovingFlags) {
+  TempDir dir;
+  const Conversion c = Convert(dir, kOccupation, SiteFile(), "", 1);
+  EXPECT_EQ(0, c.run.result);
+  EXPECT_EQ(Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
+                Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
+                Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
+            c.sta);
+  EXPECT_EQ(3u, c.run.request.StationsWritten);
+  EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, 0, 0, kEpochMoving}), c.flags);
+}
+
+TEST(StationPipeline, WithoutStationMarksOnlySiteChangesAndNoMovingFlags) {
+  TempDir dir;
+  const Conversion c = Convert(dir, kOccupation, "", "", 0);
+  EXPECT_EQ(0, c.run.result);
+  EXPECT_EQ(Block("A101", "BFILE", "SITE CHANGE", "345601.000000", "0.0000"), c.sta);
+  EXPECT_EQ(1u, c.run.request.StationsWritten);
+  EXPECT_EQ((std::vector<uint16_t>{0, 0, 0, 0}), c.flags);
+}
+
+TEST(StationPipeline, FirstNamedSiteAndOneEpochOccupation) {
+  TempDir dir;
+  const Conversion c = Convert(dir, {{"A101", 10.0}, {"????", 11.0}, {"B202", 12.0}, {"????", 13.0}},
+                               "", "", 1);
+  EXPECT_EQ(Block("A101", "BFILE", "????_STATIC", "10.000000", "0.0000") +
+                Block("B202", "BFILE", "BEGIN_STATIC", "12.000000", "0.0000"),
+            c.sta);
+  EXPECT_EQ(2u, c.run.request.StationsWritten);
+  EXPECT_EQ((std::vector<uint16_t>{0, kEpochMoving, 0, kEpochMoving}), c.flags);
+}
+
+TEST(StationPipeline, MarkRecordsReplaceSiteFileBlocksAndDuplicatesLoadOnce) {
+  TempDir dir;
+  const std::string events = EventFileBuilder()
+                                 .Time(345500).Mark("A101", "TRIPOD", "1.6000")
+                                 .Time(345500).Mark("A101", "AGAIN", "9.9")
+                                 .Text();
+  const Conversion c = Convert(dir, kOccupation, SiteFile(), events, 1);
+  EXPECT_EQ(Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
+                Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
+                Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000"),
+            c.sta);
+  EXPECT_EQ(3u, c.run.request.StationsWritten);
+
+  // Without the event file option the marks are not read.
+  TempDir other;
+  const Conversion off = Convert(other, kOccupation, "", events, 1, 0);
+  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "0.0000") +
+                Block("A101", "BFILE", "END_STATIC", "345602.000000", "0.0000"),
+            off.sta);
+}
+
+TEST(StationPipeline, FeaturesAreWrittenAfterTheEpochsWithTheirSeenTimes) {
+  const std::string events =
+      EventFileBuilder()
+          .Time(50).Feature("GEF", {"Lost"})  // before any feature: a zeroed slot
+          .Time(345613).Feature("GFN", {"A101", "a", "b", "c", "L", "1.1", "g", "hedge"})
+          .Time(345700).Feature("GRP", {"NEXT", "A101"})
+          .Text();
+  struct Case {
+    int32_t markOption;
+    const char* beginTime;  // the GRP's begin record, 0.5 s after its time
+  };
+  // 13 s come off the event times unless marks are on.
+  const Case cases[] = {{0, "345687.500000"}, {1, "345700.500000"}};
+  for (const Case& k : cases) {
+    TempDir dir;
+    const Conversion c = Convert(dir, kOccupation, "", events, k.markOption);
+    EXPECT_EQ(Block("A101", "hedge", "BEGIN_LINE", "345601.000000", "1.1000") +
+                  Block("A101", "hedge", "END_LINE", "345602.000000", "1.1000") +
+                  Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", k.beginTime, "1.1000"),
+              c.sta)
+        << k.markOption;
+    EXPECT_EQ(3u, c.run.request.StationsWritten);  // the zeroed slot is refused
+    // "????" and an open line feature both mean moving.
+    EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, kEpochMoving, kEpochMoving, kEpochMoving}),
+              c.flags);
+  }
+}
+
+TEST(StationPipeline, PrematureEndStillWritesTheFeatureBlocks) {
+  TempDir dir;
+  const std::string events =
+      EventFileBuilder().Time(1000).Feature("GFN", {"A101", "a", "b", "c", "P", "2", "g", "pole"}).Text();
+  // The last epoch announces 5 channel records that the file does not hold.
+  const Conversion c = Convert(dir, {{"A101", 2000.0}, {"A101", 2001.0}}, "", events, 1, 1, 5);
+  EXPECT_EQ(-1, c.run.result);
+  EXPECT_EQ(Block("A101", "pole", "BEGIN_STATIC", "2000.000000", "2.0000"), c.sta);
+  EXPECT_EQ(1u, c.run.request.StationsWritten);
+}
+
+}  // namespace
+}  // namespace talverin
