@@ -11,6 +11,7 @@
 #include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
 #include "tools/download_set/range_simulator.h"
+#include "tools/rinex/rinex_import.h"
 
 namespace talverin {
 namespace bench {
@@ -44,6 +45,11 @@ constexpr double kDopplerFieldUnit = 0.0001;  // Hz per unit of the file's Doppl
 // Broadcast records are selected within 4 h of their key, one hour before toe.
 constexpr double kKeyBeforeToe_s = 3600.0;
 constexpr double kSelectionReach_s = 14400.0;
+
+// BAHR antenna reference point, ITRF2014 propagated to 2004-06-10 (samples/bahr-2004-162).
+constexpr double kBahrArp_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
+// A recomputed position farther than this from the known antenna is a fault, not noise.
+constexpr double kRealGrossError_m = 100.0;
 
 // WGS84 for the independent conversion of GPB positions back to ECEF.
 constexpr double kWgs84A_m = 6378137.0;
@@ -349,8 +355,84 @@ bool MakeDownloadSet(const std::string& dir, const SetShape& shape,
   return true;
 }
 
+bool ImportRealSet(const std::string& dir, const std::string& name, DownloadSet* out,
+                   std::string* why) {
+  const std::string sample = std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162";
+  RinexImportOptions options;
+  options.observationPath = sample + "/bahr1620.04o";
+  options.navigationPath = sample + "/bahr1620.04n";
+  options.outputDir = dir;
+  RinexImportSummary summary;
+  char errorText[kTextSize] = "";
+  if (ImportRinex(options, &summary, errorText) != 0) {
+    *why = errorText;
+    return false;
+  }
+  DownloadSet set;
+  set.simulated = false;
+  set.shape.name = name;
+  set.shape.epochs = summary.epochs;
+  set.shape.interval_s = 30.0;
+  set.observationPath = summary.observationFile;
+  std::error_code error;
+  set.observationBytes = static_cast<int64_t>(std::filesystem::file_size(set.observationPath, error));
+  for (int k = 0; k < 3; ++k) set.truth_m[k] = kBahrArp_m[k];
+  set.meanSatellites = summary.epochs > 0 ? static_cast<double>(summary.channels) / summary.epochs : 0.0;
+  *out = std::move(set);
+  return true;
+}
+
+namespace {
+
+bool CheckRealGpb(const std::string& gpbPath, const DownloadSet& set, bool recomputed,
+                  GpbCheck* out, std::string* why) {
+  GpbCheck check;
+  GpbReader reader;
+  if (reader.Open(gpbPath.c_str()) != 0) {
+    *why = reader.errorText();
+    return false;
+  }
+  GpbReadEpoch read;
+  int32_t status = 0;
+  double sum_m2 = 0.0;
+  while ((status = reader.ReadEpoch(&read)) == 1) {
+    ++check.epochs;
+    const gpb_epoch_type& e = read.epoch;
+    if (!recomputed || (e.flags & kEpochPositionValid) == 0) continue;
+    ++check.positioned;
+    double xyz_m[3];
+    GeodeticToEcef(e.lat, e.lon, e.height, xyz_m);
+    const double d_m = Distance(xyz_m, set.truth_m);
+    sum_m2 += d_m * d_m;
+    check.maxPositionError_m = std::max(check.maxPositionError_m, d_m);
+  }
+  if (check.positioned > 0) check.rmsPositionError_m = std::sqrt(sum_m2 / check.positioned);
+  *out = check;
+  if (status < 0) {
+    *why = reader.errorText();
+    return false;
+  }
+  char text[256];
+  if (check.epochs != set.shape.epochs) {
+    std::snprintf(text, sizeof text, "%d epochs in the GPB file, %d imported", check.epochs,
+                  set.shape.epochs);
+    *why = text;
+    return false;
+  }
+  if (check.maxPositionError_m > kRealGrossError_m) {
+    std::snprintf(text, sizeof text, "a recomputed position is %.1f m from the known antenna",
+                  check.maxPositionError_m);
+    *why = text;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CheckGpb(const std::string& gpbPath, const DownloadSet& set, bool recomputed,
               GpbCheck* out, std::string* why) {
+  if (!set.simulated) return CheckRealGpb(gpbPath, set, recomputed, out, why);
   GpbCheck check;
   std::error_code error;
   check.fileBytes = static_cast<int64_t>(std::filesystem::file_size(gpbPath, error));

@@ -30,6 +30,7 @@ struct SetShape {
 
 struct DownloadSet {
   SetShape shape;
+  bool simulated = true;        // false: imported from real RINEX files, truth = known ARP
   std::string observationPath;  // B file
   int64_t observationBytes = 0;
   int64_t expectedGpbBytes = 0;  // new GPB variant, every epoch written
@@ -62,16 +63,24 @@ std::vector<GpsEph> DayConstellation(const std::vector<GpsEph>& real, double day
                                    const std::vector<GpsEph>& ephemerides, DownloadSet* out,
                                    std::string* why);
 
+// The bundled real BAHR hour (samples/bahr-2004-162) imported into dir with the RINEX
+// import; its truth is the station's known antenna reference point.
+[[nodiscard]] bool ImportRealSet(const std::string& dir, const std::string& name,
+                                 DownloadSet* out, std::string* why);
+
 struct GpbCheck {
   int32_t epochs = 0;
   int32_t positioned = 0;       // epochs whose position-valid flag is set
   double maxPositionError_m = 0.0;  // against the truth (recomputed) or the header (copied)
   double maxClockError_m = 0.0;
+  double rmsPositionError_m = 0.0;
   int64_t fileBytes = 0;
 };
 
-// Reads the GPB file back and compares every epoch with the set. recomputed: positions and
-// clocks must be the simulated truth; otherwise the receiver's own header values.
+// Reads the GPB file back and compares every epoch with the set. Simulated set, recomputed:
+// positions and clocks must be the simulated truth; not recomputed: the receiver's own
+// header values. Real set: every epoch written; recomputed, no position more than 100 m
+// from the known antenna (the errors are reported, metres are expected).
 [[nodiscard]] bool CheckGpb(const std::string& gpbPath, const DownloadSet& set, bool recomputed,
                             GpbCheck* out, std::string* why);
 

@@ -304,6 +304,9 @@ int32_t ReadEpochs(ConversionJob& job) {
   uint8_t buffer[kReadBufferSize];
   int32_t headersRead = 0;
   int32_t leapSecondsWritten = 0;
+  // Every read fills the same first recordSize bytes, so the bytes beyond a short record
+  // (read as zero by the alternative layout) stay zero from this one clearing.
+  std::memset(buffer, 0, sizeof buffer);
 
   while (std::fread(header, 1, kEpochHeaderSize, file) == static_cast<size_t>(kEpochHeaderSize)) {
     ByteCursor in(header, kEpochHeaderSize);
@@ -357,7 +360,6 @@ int32_t ReadEpochs(ConversionJob& job) {
 
     int32_t accepted = 0;
     for (int32_t i = 0; i < count; ++i) {
-      std::memset(buffer, 0, sizeof buffer);
       if (std::fread(buffer, 1, static_cast<size_t>(recordSize), file) !=
           static_cast<size_t>(recordSize)) {
         job.ReportError(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));

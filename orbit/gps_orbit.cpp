@@ -45,10 +45,16 @@ bool AllFinite(const double* values, int count) {
   return true;
 }
 
-// One orbit pass: ECEF position (m) and velocity (m/s) of the satellite at transmission
-// time tTransmit_s = t - tau, expressed in the Earth-fixed frame of the reception instant.
+// What one orbit pass leaves for the velocity of that pass.
+struct OrbitPass {
+  double n_radps, a_m, oneMinusE2, sqrtOneMinusE2, v_rad, s2, c2, rho_m, yp_m;
+  double cosU, sinU, cosI, sinI, cosNode, sinNode;
+};
+
+// One orbit pass: ECEF position (m) of the satellite at transmission time
+// tTransmit_s = t - tau, expressed in the Earth-fixed frame of the reception instant.
 void OrbitAtTransmission(const GpsEph& r, double tReceive_s, double tau_s, double position[3],
-                         double velocity[3]) {
+                         OrbitPass* pass) {
   const double tk_s = WrapWeek(tReceive_s - tau_s - r.toe);
   const double a_m = r.rootA * r.rootA;
   const double n_radps = MeanMotion_radps(r);
@@ -75,23 +81,30 @@ void OrbitAtTransmission(const GpsEph& r, double tReceive_s, double tau_s, doubl
   position[0] = xp_m * cosNode - yp_m * cosI * sinNode;
   position[1] = xp_m * sinNode + yp_m * cosI * cosNode;
   position[2] = yp_m * sinI;
+  *pass = OrbitPass{n_radps, a_m,  oneMinusE2, sqrtOneMinusE2, v_rad, s2,      c2,     rho_m,
+                    yp_m,    cosU, sinU,       cosI,           sinI,  cosNode, sinNode};
+}
 
-  const double cosV = std::cos(v_rad);
+// ECEF velocity (m/s) of the pass that gave position: computed once, for the pass the
+// light-time iteration ends on, not for every pass.
+void OrbitVelocity(const GpsEph& r, const OrbitPass& p, const double position[3],
+                   double velocity[3]) {
+  const double cosV = std::cos(p.v_rad);
   const double onePlusECosV = 1.0 + r.e * cosV;
   const double vDot_radps =
-      n_radps * onePlusECosV * onePlusECosV / (oneMinusE2 * sqrtOneMinusE2);
-  const double iDot_radps = r.iDot + 2.0 * vDot_radps * (r.cis * c2 - r.cic * s2);
+      p.n_radps * onePlusECosV * onePlusECosV / (p.oneMinusE2 * p.sqrtOneMinusE2);
+  const double iDot_radps = r.iDot + 2.0 * vDot_radps * (r.cis * p.c2 - r.cic * p.s2);
   const double nodeDot_radps = r.omegaDot - kEarthRotation_radps;
-  const double rhoDot_mps = a_m * n_radps * r.e * std::sin(v_rad) / sqrtOneMinusE2 +
-                            2.0 * vDot_radps * (r.crs * c2 - r.crc * s2);
-  const double uDot_radps = vDot_radps * (1.0 + 2.0 * (r.cus * c2 - r.cuc * s2));
-  const double xpDot_mps = rhoDot_mps * cosU - rho_m * uDot_radps * sinU;
-  const double ypDot_mps = rhoDot_mps * sinU + rho_m * uDot_radps * cosU;
-  velocity[0] = xpDot_mps * cosNode - ypDot_mps * cosI * sinNode +
-                yp_m * iDot_radps * sinI * sinNode - nodeDot_radps * position[1];
-  velocity[1] = xpDot_mps * sinNode + ypDot_mps * cosI * cosNode -
-                yp_m * iDot_radps * sinI * cosNode + nodeDot_radps * position[0];
-  velocity[2] = ypDot_mps * sinI + yp_m * iDot_radps * cosI;
+  const double rhoDot_mps = p.a_m * p.n_radps * r.e * std::sin(p.v_rad) / p.sqrtOneMinusE2 +
+                            2.0 * vDot_radps * (r.crs * p.c2 - r.crc * p.s2);
+  const double uDot_radps = vDot_radps * (1.0 + 2.0 * (r.cus * p.c2 - r.cuc * p.s2));
+  const double xpDot_mps = rhoDot_mps * p.cosU - p.rho_m * uDot_radps * p.sinU;
+  const double ypDot_mps = rhoDot_mps * p.sinU + p.rho_m * uDot_radps * p.cosU;
+  velocity[0] = xpDot_mps * p.cosNode - ypDot_mps * p.cosI * p.sinNode +
+                p.yp_m * iDot_radps * p.sinI * p.sinNode - nodeDot_radps * position[1];
+  velocity[1] = xpDot_mps * p.sinNode + ypDot_mps * p.cosI * p.cosNode -
+                p.yp_m * iDot_radps * p.sinI * p.cosNode + nodeDot_radps * position[0];
+  velocity[2] = ypDot_mps * p.sinI + p.yp_m * iDot_radps * p.cosI;
 }
 
 }  // namespace
@@ -134,15 +147,17 @@ int32_t EphemerisStore::GpsSatPosition(int32_t prn, double t, int32_t week, int3
   double tau_s = range * kInvSpeedOfLight_spm;
   double pos_m[3] = {};
   double vel_mps[3] = {};
+  OrbitPass pass{};
   int passes = 0;
   while (true) {
-    OrbitAtTransmission(*r, tReceive_s, tau_s, pos_m, vel_mps);
+    OrbitAtTransmission(*r, tReceive_s, tau_s, pos_m, &pass);
     ++passes;
     const double next_s = VectorDistance(receiver, pos_m) * kInvSpeedOfLight_spm;
     if (std::fabs(tau_s - next_s) < kLightTimeTolerance_s) break;
     tau_s = next_s;
     if (passes >= kMaxLightTimePasses) break;
   }
+  OrbitVelocity(*r, pass, pos_m, vel_mps);
   lightTimePasses = passes;
   if (!AllFinite(pos_m, 3) || !AllFinite(vel_mps, 3)) return 1;
   for (int k = 0; k < 3; ++k) {
