@@ -45,6 +45,33 @@ std::vector<std::string> Gfn(const char* name, const char* kind, const char* hei
   return Fields({name, "f1", "f2", "f3", kind, height, "f6", desc});
 }
 
+// One loaded record as expected; records that are loaded are not yet seen (evSeen -1).
+struct Want {
+  double time_s;
+  const char* name;
+  const char* desc;
+  const char* height;
+  const char* kind;
+  int32_t end, moving;
+};
+
+void ExpectRecords(Loaded& loaded, const std::vector<Want>& wants) {
+  ASSERT_EQ(0, loaded.result);
+  ASSERT_EQ(static_cast<int32_t>(wants.size()), loaded.table().count);
+  for (size_t i = 0; i < wants.size(); ++i) {
+    const EventRecord& r = loaded.at(static_cast<int>(i));
+    const Want& w = wants[i];
+    EXPECT_EQ(w.time_s, r.evTime) << i;
+    EXPECT_STREQ(w.name, r.evName) << i;
+    EXPECT_STREQ(w.desc, r.evDesc) << i;
+    EXPECT_STREQ(w.height, r.evHeight) << i;
+    EXPECT_STREQ(w.kind, r.evKind) << i;
+    EXPECT_EQ(w.end, r.evEnd) << i;
+    EXPECT_EQ(w.moving, r.evMoving) << i;
+    EXPECT_EQ(-1.0, r.evSeen) << i;
+  }
+}
+
 TEST(EventLoad, MarkLinesAreCutAtTheirFixedColumns) {
   // Columns: 0-1 "MI", 2-5 site, 6-21 filler, 22-29 description, 30-35 height.
   const std::string text =
@@ -57,29 +84,10 @@ TEST(EventLoad, MarkLinesAreCutAtTheirFixedColumns) {
   TempDir dir;
   Loaded loaded;
   Load(loaded, dir, text);
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(3, loaded.table().count);
+  ExpectRecords(loaded, {{1000.5, "A101", "DESCRIPT", "1.2345", "", 0, 0},
+                         {1001.0, "B202", "DESCRIPT", "1.2\n", "", 0, 0},
+                         {1002.0, "C303", "DESCRIPT", "\n", "", 0, 0}});
   EXPECT_EQ(0, loaded.table().hasFeatures);
-  struct Expected {
-    double time_s;
-    const char* name;
-    const char* desc;
-    const char* height;
-  };
-  const Expected expected[] = {{1000.5, "A101", "DESCRIPT", "1.2345"},
-                               {1001.0, "B202", "DESCRIPT", "1.2\n"},
-                               {1002.0, "C303", "DESCRIPT", "\n"}};
-  for (int i = 0; i < 3; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_STREQ(expected[i].desc, r.evDesc) << i;
-    EXPECT_STREQ(expected[i].height, r.evHeight) << i;
-    EXPECT_STREQ("", r.evKind) << i;
-    EXPECT_EQ(0, r.evEnd) << i;
-    EXPECT_EQ(0, r.evMoving) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
 }
 
 TEST(EventLoad, SameTimeAndNameAsThePreviousRecordLoadsOnce) {
@@ -127,33 +135,12 @@ TEST(EventLoad, FeatureStartsTakeTheirFieldsAndKind) {
   TempDir dir;
   Loaded loaded;
   Load(loaded, dir, d.Text());
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(5, loaded.table().count);
+  ExpectRecords(loaded, {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0, 0},
+                         {20, "Fence", "wire", "2", "LINE", 0, 1},
+                         {30, "Field", "grass", "0", "AREA", 0, 1},
+                         {40, "Odd", "x", "0", "UNKNOWN", 0, 1},
+                         {50, "Blank", "y", "0", "UNKNOWN", 0, 1}});
   EXPECT_EQ(1, loaded.table().hasFeatures);
-  struct Expected {
-    double time_s;
-    const char* name;
-    const char* desc;
-    const char* height;
-    const char* kind;
-    int32_t moving;
-  };
-  const Expected expected[] = {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0},
-                               {20, "Fence", "wire", "2", "LINE", 1},
-                               {30, "Field", "grass", "0", "AREA", 1},
-                               {40, "Odd", "x", "0", "UNKNOWN", 1},
-                               {50, "Blank", "y", "0", "UNKNOWN", 1}};
-  for (int i = 0; i < 5; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_STREQ(expected[i].desc, r.evDesc) << i;
-    EXPECT_STREQ(expected[i].height, r.evHeight) << i;
-    EXPECT_STREQ(expected[i].kind, r.evKind) << i;
-    EXPECT_EQ(expected[i].moving, r.evMoving) << i;
-    EXPECT_EQ(0, r.evEnd) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
 }
 
 TEST(EventLoad, AttributesEndsAndRestartsBuildOnThePreviousRecord) {
@@ -166,26 +153,11 @@ TEST(EventLoad, AttributesEndsAndRestartsBuildOnThePreviousRecord) {
   TempDir dir;
   Loaded loaded;
   Load(loaded, dir, d.Text());
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(4, loaded.table().count);
-  struct Expected {
-    double time_s;
-    const char* name;
-    int32_t end;
-  };
-  const Expected expected[] = {{100, "Road", 0}, {103, "Road", 1}, {103.5, "Road2", 0},
-                               {104, "Road2", 1}};
-  for (int i = 0; i < 4; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_EQ(expected[i].end, r.evEnd) << i;
-    EXPECT_STREQ("surface=gravel", r.evDesc) << i;
-    EXPECT_STREQ("1.5", r.evHeight) << i;
-    EXPECT_STREQ("LINE", r.evKind) << i;
-    EXPECT_EQ(1, r.evMoving) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
+  // Every record carries the description the attributes built, the height and the kind.
+  ExpectRecords(loaded, {{100, "Road", "surface=gravel", "1.5", "LINE", 0, 1},
+                         {103, "Road", "surface=gravel", "1.5", "LINE", 1, 1},
+                         {103.5, "Road2", "surface=gravel", "1.5", "LINE", 0, 1},
+                         {104, "Road2", "surface=gravel", "1.5", "LINE", 1, 1}});
 }
 
 TEST(EventLoad, EndsWithoutAFeatureOrWithoutTheirNamesLeaveZeroedSlots) {

@@ -7,6 +7,7 @@
 
 #include "output/gpb_reader.h"
 #include "output/gpb_types.h"
+#include "tests/input/event_station_blocks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
@@ -17,8 +18,6 @@ namespace {
 using testing_support::ConversionRun;
 using testing_support::RunConversion;
 using testing_support::TempDir;
-
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
 
 struct EpochSpec {
   const char* site;
@@ -72,9 +71,7 @@ Conversion Convert(const TempDir& dir, const std::vector<EpochSpec>& epochs,
                             o.StationMarkOption = markOption;
                             o.UseEventFile = useEvents;
                           });
-  const std::string text = ReadFileText(dir.File("out.sta"));
-  EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
-  out.sta = text.size() >= sizeof kStaHeader - 1 ? text.substr(sizeof kStaHeader - 1) : text;
+  out.sta = StaBody(ReadFileText(dir.File("out.sta")));
   GpbReader reader;
   if (reader.Open(dir.File("out.gpb").c_str()) == 0) {
     GpbReadEpoch epoch{};
@@ -83,49 +80,41 @@ Conversion Convert(const TempDir& dir, const std::vector<EpochSpec>& epochs,
   return out;
 }
 
-std::string Block(const std::string& name, const std::string& desc, const std::string& remark,
-                  const std::string& time, const std::string& height) {
-  std::string text = "Sta {\n\tID: \"" + name + "\"\n";
-  if (!desc.empty()) text += "\tDesc: \"" + desc + "\"\n";
-  if (!remark.empty()) text += "\tRem: \"" + remark + "\"\n";
-  return text + "\tGTim: " + time + " 0\n\tHi: " + height + " VERT\n}\n";
-}
-
 const std::vector<EpochSpec> kOccupation = {
     {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}};
 
 std::string SiteFile() { return SiteFileText(SiteFileLines{}); }  // ABCD, 345600 s, 1.543 m
 
-TEST(StationPipeline, OccupationWritesTheSiteRecordBeginAndEndAndMovingFlags) {
-  TempDir dir;
-  const Conversion c = Convert(dir, kOccupation, SiteFile(), "", 1);
-  EXPECT_EQ(0, c.run.result);
-  EXPECT_EQ(Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
-                Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
-                Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
-            c.sta);
-  EXPECT_EQ(3u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, 0, 0, kEpochMoving}), c.flags);
-}
-
-TEST(StationPipeline, WithoutStationMarksOnlySiteChangesAndNoMovingFlags) {
-  TempDir dir;
-  const Conversion c = Convert(dir, kOccupation, "", "", 0);
-  EXPECT_EQ(0, c.run.result);
-  EXPECT_EQ(Block("A101", "BFILE", "SITE CHANGE", "345601.000000", "0.0000"), c.sta);
-  EXPECT_EQ(1u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{0, 0, 0, 0}), c.flags);
-}
-
-TEST(StationPipeline, FirstNamedSiteAndOneEpochOccupation) {
-  TempDir dir;
-  const Conversion c = Convert(dir, {{"A101", 10.0}, {"????", 11.0}, {"B202", 12.0}, {"????", 13.0}},
-                               "", "", 1);
-  EXPECT_EQ(Block("A101", "BFILE", "????_STATIC", "10.000000", "0.0000") +
-                Block("B202", "BFILE", "BEGIN_STATIC", "12.000000", "0.0000"),
-            c.sta);
-  EXPECT_EQ(2u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{0, kEpochMoving, 0, kEpochMoving}), c.flags);
+TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
+  const struct {
+    const char* what;
+    std::vector<EpochSpec> epochs;
+    std::string site;
+    int32_t markOption;
+    std::string sta;
+    std::vector<uint16_t> flags;
+  } cases[] = {
+      {"occupation with a site file, marks on", kOccupation, SiteFile(), 1,
+       Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
+           Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
+           Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
+       {kEpochMoving, 0, 0, kEpochMoving}},
+      {"marks off: only site changes, no moving flags", kOccupation, "", 0,
+       Block("A101", "BFILE", "SITE CHANGE", "345601.000000", "0.0000"), {0, 0, 0, 0}},
+      {"first named site and a one-epoch occupation",
+       {{"A101", 10.0}, {"????", 11.0}, {"B202", 12.0}, {"????", 13.0}}, "", 1,
+       Block("A101", "BFILE", "????_STATIC", "10.000000", "0.0000") +
+           Block("B202", "BFILE", "BEGIN_STATIC", "12.000000", "0.0000"),
+       {0, kEpochMoving, 0, kEpochMoving}},
+  };
+  for (const auto& k : cases) {
+    TempDir dir;
+    const Conversion c = Convert(dir, k.epochs, k.site, "", k.markOption);
+    EXPECT_EQ(0, c.run.result) << k.what;
+    EXPECT_EQ(k.sta, c.sta) << k.what;
+    EXPECT_EQ(k.flags, c.flags) << k.what;
+    EXPECT_EQ(static_cast<uint32_t>(CountBlocks(k.sta)), c.run.request.StationsWritten) << k.what;
+  }
 }
 
 TEST(StationPipeline, MarkRecordsReplaceSiteFileBlocksAndDuplicatesLoadOnce) {
