@@ -33,35 +33,28 @@ GpsEph MakeEph(int32_t prn, int32_t week, int32_t toe) {
   return r;
 }
 
-TEST(EphemerisStore, AcceptsRootAWithinItsBoundsOnly) {
-  struct Case {
-    double rootA;
-    int32_t result;
-  };
-  const Case cases[] = {{4500.0, 0}, {6000.0, 0}, {5153.7, 0},       {4499.9, 1},
-                        {6000.1, 1}, {0.0, 1},    {std::nan(""), 1}, {INFINITY, 1}};
-  for (const Case& c : cases) {
-    EphemerisStore store;
-    GpsEph r = MakeEph(5, 250, 352800);
-    r.rootA = c.rootA;
-    EXPECT_EQ(c.result, store.AddGpsEph(r)) << c.rootA;
-    EXPECT_EQ(c.result == 0 ? 1 : 0, store.gpsCount);
-  }
-}
-
-TEST(EphemerisStore, RefusesPrnsOutsideGpsAndImpossibleEccentricity) {
+// Root A within 4500..6000 m^1/2, GPS PRNs 1..32, eccentricity in [0, 1).
+TEST(EphemerisStore, AcceptsOnlyGpsPrnsAndPlausibleOrbits) {
   struct Case {
     int32_t prn;
-    double e;
+    double rootA, e;
     int32_t result;
   };
-  const Case cases[] = {{1, 0.0, 0},   {32, 0.999, 0}, {0, 0.01, 1},  {33, 0.01, 1},
-                        {-5, 0.01, 1}, {5, -1e-9, 1},  {5, 1.0, 1},   {5, 2.5, 1}};
+  const double rootA = 5153.7, e = 0.01;
+  const Case cases[] = {{5, 4500.0, e, 0},    {5, 6000.0, e, 0},     {5, rootA, e, 0},
+                        {5, 4499.9, e, 1},    {5, 6000.1, e, 1},     {5, 0.0, e, 1},
+                        {5, std::nan(""), e, 1}, {5, INFINITY, e, 1}, {1, rootA, 0.0, 0},
+                        {32, rootA, 0.999, 0}, {0, rootA, e, 1},     {33, rootA, e, 1},
+                        {-5, rootA, e, 1},    {5, rootA, -1e-9, 1},  {5, rootA, 1.0, 1},
+                        {5, rootA, 2.5, 1}};
   for (const Case& c : cases) {
     EphemerisStore store;
     GpsEph r = MakeEph(c.prn, 250, 352800);
+    r.rootA = c.rootA;
     r.e = c.e;
-    EXPECT_EQ(c.result, store.AddGpsEph(r)) << "prn " << c.prn << " e " << c.e;
+    EXPECT_EQ(c.result, store.AddGpsEph(r)) << "prn " << c.prn << " rootA " << c.rootA << " e "
+                                            << c.e;
+    EXPECT_EQ(c.result == 0 ? 1 : 0, store.gpsCount);
   }
 }
 

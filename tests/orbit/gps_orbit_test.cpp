@@ -211,7 +211,6 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
       EXPECT_NEAR(26560e3, radius, a * r.e + 2e3) << r.prn;
       const double inertial[3] = {vel[0] - kOmegaE * pos[1], vel[1] + kOmegaE * pos[0], vel[2]};
       EXPECT_NEAR(std::sqrt(kMu * (2.0 / radius - 1.0 / a)), Norm(inertial), 1.0) << r.prn;
-      EXPECT_NEAR(3874.0, Norm(inertial), 80.0) << r.prn;
       // The week known gives the same.
       double posWeek[3], velWeek[3];
       ASSERT_EQ(0, store.SatPosition(r.prn, t, 250, 1, 2.2e7, kBahr, posWeek, velWeek));
@@ -324,15 +323,13 @@ TEST(GpsOrbit, TimeDifferencesWrapBeyondHalfAWeek) {
     double t;
     double dt;  // t - toc - 0.075 after the wrap
   };
+  // Exactly 302400 s is not wrapped.
   const Case cases[] = {{345600.575, -302399.5}, {345600.075, 302400.0}, {345599.0, 302398.925}};
   for (const Case& c : cases) {
-    ASSERT_NEAR(c.dt, RefWrap(c.t - r.toc - 0.075), 1e-9);
     double clock = 0.0;
     ASSERT_EQ(0, store.SatClock(5, c.t, &clock));
     EXPECT_NEAR(1e-9 * c.dt, clock, 1e-16) << c.t;
   }
-  // Exactly 302400 s is not wrapped: the double difference is exact here.
-  EXPECT_EQ(302400.0, (345600.075 - r.toc) - 0.075);
 
   // Orbit: toe 7200 asked at 604000 s of the same (unknown) week is 8000 s before toe.
   GpsEph early = Bahr(5);
@@ -418,10 +415,8 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
       EXPECT_EQ(1, store.SatPosition(c.prn, c.t, applied, c.range, c.receiver, pos, vel))
           << c.prn << " " << c.t << " " << c.range;
       EXPECT_EQ(7, store.lastSystem);
-      EXPECT_EQ(-1.0, pos[0]);
-      EXPECT_EQ(-3.0, pos[2]);
-      EXPECT_EQ(-4.0, vel[0]);
-      EXPECT_EQ(-6.0, vel[2]);
+      EXPECT_TRUE(pos[0] == -1.0 && pos[1] == -2.0 && pos[2] == -3.0) << "position written";
+      EXPECT_TRUE(vel[0] == -4.0 && vel[1] == -5.0 && vel[2] == -6.0) << "velocity written";
     }
   }
   // Success sets them.
