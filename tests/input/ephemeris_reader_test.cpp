@@ -13,6 +13,7 @@
 #include "orbit/ephemeris_store.h"
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
@@ -468,13 +469,7 @@ TEST(EphemerisFile, ArbitraryBytesNeverCrashAndEveryPositivePrnIsCounted) {
 TEST(EphemerisFile, PublishedBroadcastRecordSurvivesTheFileAndTheEppText) {
   // PRN 5, toe 2004-06-10 02:00 GPS (week 1274 = ten-bit 250, day 4: 352800 s), from the
   // RINEX 2.10 navigation file of IGS station BAHR for that day; angles in radians.
-  const GpsEph rinex{5, 250, 345606, -4.19095158577e-09, 346, 352800,
-                     0.0, 1.81898940355e-12, 3.41222621500e-05,
-                     90, 5.01449458811e-09, 2.37108733125, 5.26548980270e-03, 5153.76806831,
-                     352800, -5.40167093277e-08, 151.375, -9.12696123123e-08, -38.625,
-                     -2.17743217945e-06, 1.09504908323e-05,
-                     -1.52094815689, 0.833656182315, 0.935617824444, -8.15033949435e-09,
-                     -1.24290891500e-10};
+  const GpsEph& rinex = test_data::kBahrEphemerides[0];
   const EphemerisRun run = ReadEphemerisBytes(GpsEphemerisRecord(rinex), 2);
   ASSERT_EQ(1u, run.messages.size());
   EXPECT_EQ("GPS Ephemeris loaded for PRN 5, Health OK", run.messages[0]);

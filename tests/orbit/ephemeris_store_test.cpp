@@ -7,29 +7,20 @@
 #include <climits>
 #include <cmath>
 
+#include "tests/orbit/bahr_ephemerides.h"
+
 namespace talverin {
 namespace {
 
 constexpr int64_t kWeek = 604800;
 
-// A plausible GPS record (values of PRN 5, BAHR 2004-06-10) with the given keys.
+// A real GPS record (PRN 5 of BAHR, 2004-06-10) with the given keys.
 GpsEph MakeEph(int32_t prn, int32_t week, int32_t toe) {
-  GpsEph r = {};
+  GpsEph r = test_data::kBahrEphemerides[0];
   r.prn = prn;
   r.week = week;
-  r.tow = 345606;
   r.toc = toe;
-  r.af0 = 3.41222621500e-05;
-  r.af1 = 1.81898940355e-12;
-  r.deltaN = 5.01449458811e-09;
-  r.m0 = 2.37108733125;
-  r.e = 5.26548980270e-03;
-  r.rootA = 5153.76806831;
   r.toe = toe;
-  r.omega0 = -1.52094815689;
-  r.omega = 0.833656182315;
-  r.i0 = 0.935617824444;
-  r.omegaDot = -8.15033949435e-09;
   return r;
 }
 
