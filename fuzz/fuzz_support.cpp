@@ -227,6 +227,9 @@ int32_t ConvertInScratch(const DownloadSetBytes& set, const ConvertOptions& opti
   callbacks.size = kHostCallbacksSize;
   callbacks.messageCallback = CheckMessage;
   callbacks.progressCallback = IgnoreProgress;
+  // The host asks AutoDetect before it converts: 1 or 0 for any bytes.
+  const int32_t detected = AutoDetect(request.inputPath);
+  if (detected != 0 && detected != 1) std::abort();
   const int32_t result = ConvertFile(&request, &callbacks, 0);
   if (result != 0 && result != 1 && result != -1) std::abort();
   char errorText[kTextSize + 64];

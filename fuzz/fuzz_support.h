@@ -1,8 +1,9 @@
 // Shared pieces of the fuzz harnesses: a scratch directory per process, a whole conversion
-// of a download set written there through the exported ConvertFile, and the checks that
-// turn a broken promise into a finding (abort): a result other than 0, 1 or -1, a message
-// of 512 characters or more, a GPB file that does not read back to its end or whose epoch
-// count differs from EpochsWritten, a missing GPB file after a result of 0.
+// of a download set written there through the exported AutoDetect and ConvertFile, and the
+// checks that turn a broken promise into a finding (abort): a result other than 0, 1 or -1
+// (0 or 1 from AutoDetect), a message or error text of 512 characters or more, a GPB file
+// that does not read back to a clean end or whose epoch count differs from EpochsWritten,
+// no GPB file after a result of 0.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
@@ -20,15 +21,12 @@ using testing_support::TempDir;
 constexpr char kEppHeader[] = "$EPHREC Ver7.0 TALVERIN Ashtech\n";
 constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to recompute position";
 
-// PRN 5 of the BAHR navigation file, 2004-06-10 02:00 GPS (ten-bit week 250), radians.
+// PRN 5 of the BAHR navigation file, 2004-06-10 02:00 GPS (ten-bit week 250), under the
+// given PRN.
 GpsEph BroadcastRecord(int32_t prn) {
-  return GpsEph{prn, 250, 345606, -4.19095158577e-09, 346, 352800,
-                0.0, 1.81898940355e-12, 3.41222621500e-05,
-                90, 5.01449458811e-09, 2.37108733125, 5.26548980270e-03, 5153.76806831,
-                352800, -5.40167093277e-08, 151.375, -9.12696123123e-08, -38.625,
-                -2.17743217945e-06, 1.09504908323e-05,
-                -1.52094815689, 0.833656182315, 0.935617824444, -8.15033949435e-09,
-                -1.24290891500e-10};
+  GpsEph r = test_data::kBahrEphemerides[0];
+  r.prn = prn;
+  return r;
 }
 
 // A dual frequency observation file of one one-channel epoch beside the given E file.

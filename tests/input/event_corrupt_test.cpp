@@ -8,6 +8,7 @@
 #include "input/event_marks.h"
 #include "input/site_reader.h"
 #include "plugin/conversion_job.h"
+#include "tests/input/event_station_blocks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 
@@ -54,14 +55,6 @@ std::string CorruptText(Lcg& rng) {
     if (rng.Below(8) != 0) text += rng.Below(5) == 0 ? "\r\n" : "\n";
   }
   return text;
-}
-
-size_t CountBlocks(const std::string& text) {
-  size_t count = 0;
-  for (size_t at = text.find("Sta {\n"); at != std::string::npos; at = text.find("Sta {\n", at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 // Every text field of a loaded record ends inside its field.

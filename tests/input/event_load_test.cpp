@@ -45,7 +45,41 @@ std::vector<std::string> Gfn(const char* name, const char* kind, const char* hei
   return Fields({name, "f1", "f2", "f3", kind, height, "f6", desc});
 }
 
-TEST(EventLoad, MarkLinesAreCutAtTheirFixedColumns) {
+// One loaded record as expected; records that are loaded are not yet seen (evSeen -1).
+struct Want {
+  double time_s;
+  const char* name;
+  const char* desc;
+  const char* height;
+  const char* kind;
+  int32_t end, moving;
+};
+
+void ExpectRecords(Loaded& loaded, const std::vector<Want>& wants) {
+  ASSERT_EQ(0, loaded.result);
+  ASSERT_EQ(static_cast<int32_t>(wants.size()), loaded.table().count);
+  for (size_t i = 0; i < wants.size(); ++i) {
+    const EventRecord& r = loaded.at(static_cast<int>(i));
+    const Want& w = wants[i];
+    EXPECT_EQ(w.time_s, r.evTime) << i;
+    EXPECT_STREQ(w.name, r.evName) << i;
+    EXPECT_STREQ(w.desc, r.evDesc) << i;
+    EXPECT_STREQ(w.height, r.evHeight) << i;
+    EXPECT_STREQ(w.kind, r.evKind) << i;
+    EXPECT_EQ(w.end, r.evEnd) << i;
+    EXPECT_EQ(w.moving, r.evMoving) << i;
+    EXPECT_EQ(-1.0, r.evSeen) << i;
+  }
+}
+
+class EventLoad : public testing::Test {
+ protected:
+  void LoadText(const std::string& text) { Load(loaded, dir, text); }
+  TempDir dir;
+  Loaded loaded;
+};
+
+TEST_F(EventLoad, MarkLinesAreCutAtTheirFixedColumns) {
   // Columns: 0-1 "MI", 2-5 site, 6-21 filler, 22-29 description, 30-35 height.
   const std::string text =
       "C1 1000.5\nMIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345tail\n"
@@ -54,51 +88,28 @@ TEST(EventLoad, MarkLinesAreCutAtTheirFixedColumns) {
       "C4 1003\nMID404xxxxxxxxxxxxxxxxDESC\n"            // height starts past the end
       "C5 1004\nMIE5\n"                                  // description starts past the end
       "C6 1005\nMIF606xxxxxxxxxxxxxxxxDESCRIPT";         // last line, no newline
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, text);
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(3, loaded.table().count);
+  LoadText(text);
+  ExpectRecords(loaded, {{1000.5, "A101", "DESCRIPT", "1.2345", "", 0, 0},
+                         {1001.0, "B202", "DESCRIPT", "1.2\n", "", 0, 0},
+                         {1002.0, "C303", "DESCRIPT", "\n", "", 0, 0}});
   EXPECT_EQ(0, loaded.table().hasFeatures);
-  struct Expected {
-    double time_s;
-    const char* name;
-    const char* desc;
-    const char* height;
-  };
-  const Expected expected[] = {{1000.5, "A101", "DESCRIPT", "1.2345"},
-                               {1001.0, "B202", "DESCRIPT", "1.2\n"},
-                               {1002.0, "C303", "DESCRIPT", "\n"}};
-  for (int i = 0; i < 3; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_STREQ(expected[i].desc, r.evDesc) << i;
-    EXPECT_STREQ(expected[i].height, r.evHeight) << i;
-    EXPECT_STREQ("", r.evKind) << i;
-    EXPECT_EQ(0, r.evEnd) << i;
-    EXPECT_EQ(0, r.evMoving) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
 }
 
-TEST(EventLoad, SameTimeAndNameAsThePreviousRecordLoadsOnce) {
+TEST_F(EventLoad, SameTimeAndNameAsThePreviousRecordLoadsOnce) {
   EventFileBuilder d;
   d.Time(500).Mark("A101", "ONE", "1.0")
       .Time(500).Mark("A101", "TWO", "2.0")    // duplicate of the previous: dropped
       .Time(501).Mark("A101", "THREE", "3.0")  // new time
       .Time(501).Mark("B202", "FOUR", "4.0")   // new name
       .Time(501).Mark("A101", "FIVE", "5.0");  // duplicate, but not of the previous record
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
+  LoadText(d.Text());
   ASSERT_EQ(0, loaded.result);
   ASSERT_EQ(4, loaded.table().count);
   const char* descs[] = {"ONE     ", "THREE   ", "FOUR    ", "FIVE    "};
   for (int i = 0; i < 4; ++i) EXPECT_STREQ(descs[i], loaded.at(i).evDesc) << i;
 }
 
-TEST(EventLoad, ThirteenSecondsComeOffUnlessMarksAreOnOrTheReceiverIsGlonass) {
+TEST_F(EventLoad, ThirteenSecondsComeOffUnlessMarksAreOnOrTheReceiverIsGlonass) {
   struct Case {
     int32_t markOption;
     int32_t receiverType;
@@ -106,7 +117,6 @@ TEST(EventLoad, ThirteenSecondsComeOffUnlessMarksAreOnOrTheReceiverIsGlonass) {
   };
   const Case cases[] = {{0, 1, 87.0}, {0, 2, 87.0}, {0, 3, 87.0}, {0, 4, 100.0},
                         {1, 1, 100.0}, {1, 4, 100.0}};
-  TempDir dir;
   for (const Case& c : cases) {
     Loaded loaded;
     Load(loaded, dir, EventFileBuilder().Time(100.0).Mark("A101", "D", "1").Text(), c.markOption,
@@ -116,7 +126,7 @@ TEST(EventLoad, ThirteenSecondsComeOffUnlessMarksAreOnOrTheReceiverIsGlonass) {
   }
 }
 
-TEST(EventLoad, FeatureStartsTakeTheirFieldsAndKind) {
+TEST_F(EventLoad, FeatureStartsTakeTheirFieldsAndKind) {
   EventFileBuilder d;
   d.Time(10).Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak*old"))
       .Time(20).Feature("GFN", Gfn("Fence", "L", "2", "wire"))
@@ -124,71 +134,31 @@ TEST(EventLoad, FeatureStartsTakeTheirFieldsAndKind) {
       .Time(40).Feature("GFN", Gfn("Odd", "Q", "0", "x"))
       .Time(50).Feature("GFN", Gfn("Blank", "", "0", "y"))
       .Time(60).Feature("GFN", Fields({"Short", "1", "2", "3", "P", "1.0", "6"}));  // 7 fields
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(5, loaded.table().count);
+  LoadText(d.Text());
+  ExpectRecords(loaded, {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0, 0},
+                         {20, "Fence", "wire", "2", "LINE", 0, 1},
+                         {30, "Field", "grass", "0", "AREA", 0, 1},
+                         {40, "Odd", "x", "0", "UNKNOWN", 0, 1},
+                         {50, "Blank", "y", "0", "UNKNOWN", 0, 1}});
   EXPECT_EQ(1, loaded.table().hasFeatures);
-  struct Expected {
-    double time_s;
-    const char* name;
-    const char* desc;
-    const char* height;
-    const char* kind;
-    int32_t moving;
-  };
-  const Expected expected[] = {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0},
-                               {20, "Fence", "wire", "2", "LINE", 1},
-                               {30, "Field", "grass", "0", "AREA", 1},
-                               {40, "Odd", "x", "0", "UNKNOWN", 1},
-                               {50, "Blank", "y", "0", "UNKNOWN", 1}};
-  for (int i = 0; i < 5; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_STREQ(expected[i].desc, r.evDesc) << i;
-    EXPECT_STREQ(expected[i].height, r.evHeight) << i;
-    EXPECT_STREQ(expected[i].kind, r.evKind) << i;
-    EXPECT_EQ(expected[i].moving, r.evMoving) << i;
-    EXPECT_EQ(0, r.evEnd) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
 }
 
-TEST(EventLoad, AttributesEndsAndRestartsBuildOnThePreviousRecord) {
+TEST_F(EventLoad, AttributesEndsAndRestartsBuildOnThePreviousRecord) {
   EventFileBuilder d;
   d.Time(100).Feature("GFN", Gfn("Road", "L", "1.5", "tar"))
       .Time(101).Feature("GAS", Fields({"a0", "surface", "a2", "gravel", "a4"}))
       .Time(102).Feature("GAS", Fields({"a0", "ignored", "a2", "four fields"}))
       .Time(103).Feature("GRP", Fields({"Road2", "Road"}))
       .Time(104).Feature("GEF", Fields({"Road2"}));
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
-  ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(4, loaded.table().count);
-  struct Expected {
-    double time_s;
-    const char* name;
-    int32_t end;
-  };
-  const Expected expected[] = {{100, "Road", 0}, {103, "Road", 1}, {103.5, "Road2", 0},
-                               {104, "Road2", 1}};
-  for (int i = 0; i < 4; ++i) {
-    const EventRecord& r = loaded.at(i);
-    EXPECT_EQ(expected[i].time_s, r.evTime) << i;
-    EXPECT_STREQ(expected[i].name, r.evName) << i;
-    EXPECT_EQ(expected[i].end, r.evEnd) << i;
-    EXPECT_STREQ("surface=gravel", r.evDesc) << i;
-    EXPECT_STREQ("1.5", r.evHeight) << i;
-    EXPECT_STREQ("LINE", r.evKind) << i;
-    EXPECT_EQ(1, r.evMoving) << i;
-    EXPECT_EQ(-1.0, r.evSeen) << i;
-  }
+  LoadText(d.Text());
+  // Every record carries the description the attributes built, the height and the kind.
+  ExpectRecords(loaded, {{100, "Road", "surface=gravel", "1.5", "LINE", 0, 1},
+                         {103, "Road", "surface=gravel", "1.5", "LINE", 1, 1},
+                         {103.5, "Road2", "surface=gravel", "1.5", "LINE", 0, 1},
+                         {104, "Road2", "surface=gravel", "1.5", "LINE", 1, 1}});
 }
 
-TEST(EventLoad, EndsWithoutAFeatureOrWithoutTheirNamesLeaveZeroedSlots) {
+TEST_F(EventLoad, EndsWithoutAFeatureOrWithoutTheirNamesLeaveZeroedSlots) {
   EventFileBuilder d;
   d.Time(1).Feature("GEF", Fields({"Orphan"}))   // before any record: slot stays zeroed
       .Time(2).Feature("GRP", Fields({"A", "B"}))  // before any record: two zeroed slots
@@ -196,9 +166,7 @@ TEST(EventLoad, EndsWithoutAFeatureOrWithoutTheirNamesLeaveZeroedSlots) {
       .Time(4).Line("GEF")                         // no field 0
       .Time(5).Feature("GRP", Fields({"OnlyOne"}))  // no field 1
       .Time(6).Feature("GEF", Fields({"Well"}));
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
+  LoadText(d.Text());
   ASSERT_EQ(0, loaded.result);
   // Counted: 1 + 2 + 1 + 1 + 2 + 1 = 8 slots; filled: the GFN and the last GEF.
   ASSERT_EQ(8, loaded.table().count);
@@ -215,7 +183,7 @@ TEST(EventLoad, EndsWithoutAFeatureOrWithoutTheirNamesLeaveZeroedSlots) {
   }
 }
 
-TEST(EventLoad, LongTextsAreCutToTheirFields) {
+TEST_F(EventLoad, LongTextsAreCutToTheirFields) {
   const std::string name40(40, 'N');
   const std::string desc70(70, 'D');
   EventFileBuilder d;
@@ -224,9 +192,7 @@ TEST(EventLoad, LongTextsAreCutToTheirFields) {
       .Time(2).Feature("GAS", Fields({"0", "attribute_name_of_twenty", "2",
                                       "a value that is longer than the field", "4"}))
       .Time(3).Feature("GFN", Fields({"cr", "1", "2", "3", "L", "1", "6", "last\r"}));
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
+  LoadText(d.Text());
   ASSERT_EQ(2, loaded.table().count);
   EXPECT_EQ(std::string(31, 'N'), loaded.at(0).evName);
   EXPECT_STREQ("123456789", loaded.at(0).evHeight);
@@ -234,7 +200,7 @@ TEST(EventLoad, LongTextsAreCutToTheirFields) {
   EXPECT_STREQ("last", loaded.at(1).evDesc);  // fields end at a carriage return
 }
 
-TEST(EventLoad, MalformedEntriesAreSkipped) {
+TEST_F(EventLoad, MalformedEntriesAreSkipped) {
   EventFileBuilder d;
   d.Line("MIA101xxxxxxxxxxxxxxxxNOTIME  1.0")  // mark without a time line
       .Time(5).Line("XYZ")                        // neither a mark nor a feature
@@ -243,17 +209,14 @@ TEST(EventLoad, MalformedEntriesAreSkipped) {
       .Time(8).Feature("GXX", Fields({"a", "b", "c", "d", "e", "f", "g", "h"}))
       .Time(9).Feature("GFN_", Gfn("Nope", "P", "1", "code must match"))
       .Time(10);  // time line at the end of the file
-  TempDir dir;
-  Loaded loaded;
-  Load(loaded, dir, d.Text());
+  LoadText(d.Text());
   ASSERT_EQ(0, loaded.result);
   ASSERT_EQ(1, loaded.table().count);
   EXPECT_STREQ("C303", loaded.at(0).evName);
   EXPECT_EQ(-1.0, loaded.at(0).evTime);  // an unscanned time line
 }
 
-TEST(EventLoad, NoFileOrNothingUsableLeavesTheTableEmpty) {
-  TempDir dir;
+TEST_F(EventLoad, NoFileOrNothingUsableLeavesTheTableEmpty) {
   Loaded missing;
   std::snprintf(missing.job.eventPath, sizeof missing.job.eventPath, "%s",
                 dir.File("DNONE.123").c_str());

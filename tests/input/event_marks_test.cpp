@@ -1,3 +1,6 @@
+// Station marks epoch by epoch: moving state, blocks of occupations and site changes, mark
+// records of the event file taking the place of site file blocks, and feature records
+// written after the epochs.
 #include "input/event_marks.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +12,7 @@
 
 #include "base/text_buffer.h"
 #include "plugin/conversion_job.h"
+#include "tests/input/event_station_blocks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
@@ -18,7 +22,10 @@ namespace {
 
 using testing_support::TempDir;
 
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
+struct EpochSpec {
+  const char* site;
+  double time_s;
+};
 
 // A job with its station file open, driven epoch by epoch like the observation reader.
 class MarkRun {
@@ -55,13 +62,14 @@ class MarkRun {
     flags.push_back(job.epochFlagBits);
     return result;
   }
+  void Epochs(const std::vector<EpochSpec>& epochs) {
+    for (const EpochSpec& e : epochs) Epoch(e.site, e.time_s);
+  }
 
   // The station file after its header line.
   std::string Blocks() {
     if (job.staFile != nullptr) std::fflush(job.staFile);
-    const std::string text = ReadFileText(staPath_);
-    EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
-    return text.size() >= sizeof kStaHeader - 1 ? text.substr(sizeof kStaHeader - 1) : text;
+    return StaBody(ReadFileText(staPath_));
   }
 
   ConversionJob job;
@@ -73,75 +81,120 @@ class MarkRun {
   std::string staPath_;
 };
 
-// A block as the station file holds it: vertical height, week 0.
-std::string Block(const std::string& name, const std::string& desc, const std::string& remark,
-                  const std::string& time, const std::string& height) {
-  std::string text = "Sta {\n\tID: \"" + name + "\"\n";
-  if (!desc.empty()) text += "\tDesc: \"" + desc + "\"\n";
-  if (!remark.empty()) text += "\tRem: \"" + remark + "\"\n";
-  return text + "\tGTim: " + time + " 0\n\tHi: " + height + " VERT\n}\n";
-}
+const std::vector<EpochSpec> kOccupation = {
+    {"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}};
 
-TEST(StationMarks, OccupationBetweenMovingEpochsWithMarksOn) {
-  MarkRun run(1);
-  run.Epoch("????", 100.0);
-  run.Epoch("A101", 101.0);
-  run.Epoch("A101", 102.0);
-  run.Epoch("????", 103.0);
-  EXPECT_EQ(
-      "Sta {\n\tID: \"A101\"\n\tDesc: \"BFILE\"\n\tRem: \"BEGIN_STATIC\"\n"
-      "\tGTim: 101.000000 0\n\tHi: 1.5000 VERT\n}\n"
-      "Sta {\n\tID: \"A101\"\n\tDesc: \"BFILE\"\n\tRem: \"END_STATIC\"\n"
-      "\tGTim: 102.000000 0\n\tHi: 1.5000 VERT\n}\n",
-      run.Blocks());
-  EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2}), run.flags);
-  EXPECT_EQ(2, run.job.stationsWritten);
-  EXPECT_STREQ("????", run.job.currentSite);
-}
-
-TEST(StationMarks, WithoutMarksEachNewNameIsASiteChangeAndLeavingWritesNothing) {
-  MarkRun run(0);
-  run.Epoch("????", 100.0);
-  run.Epoch("A101", 101.0);
-  run.Epoch("A101", 102.0);
-  run.Epoch("????", 103.0);
-  run.Epoch("B202", 104.0);
-  run.Epoch("A101", 105.0);
-  EXPECT_EQ(Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
-                Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
-                Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
-            run.Blocks());
-  EXPECT_EQ((std::vector<uint16_t>{0, 0, 0, 0, 0, 0}), run.flags);
-  EXPECT_EQ(3, run.job.stationsWritten);
-}
-
-TEST(StationMarks, FirstNamedSiteOfTheFile) {
+TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
   struct Case {
+    const char* what;
     int32_t markOption;
+    double height_m;
+    bool staFile;
+    std::string events;  // empty: no event file
+    std::vector<EpochSpec> epochs;
     std::string blocks;
+    std::vector<uint16_t> flags;  // empty: not checked
   };
+  // Mark records: with marks off the times lose 13 s; they only order the matches here.
+  const std::string occupy = EventFileBuilder()
+                                 .Time(90).Mark("A101", "OCCUPY", "1.2345")
+                                 .Time(95).Mark("B202", "OTHER", "9.0")
+                                 .Text();
   const Case cases[] = {
-      {1, Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
-              Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000")},
-      {0, Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000")},
+      {"occupation between moving epochs, marks on", 1, 1.5, true, "", kOccupation,
+       Block("A101", "BFILE", "BEGIN_STATIC", "101.000000", "1.5000") +
+           Block("A101", "BFILE", "END_STATIC", "102.000000", "1.5000"),
+       {2, 0, 0, 2}},
+      {"marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true, "",
+       {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}, {"B202", 104.0},
+        {"A101", 105.0}},
+       Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
+           Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
+           Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
+       {0, 0, 0, 0, 0, 0}},
+      {"first named site of the file, marks on", 1, 0.0, true, "",
+       {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
+       Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
+           Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000"),
+       {}},
+      {"first named site of the file, marks off", 0, 0.0, true, "",
+       {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
+       Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000"), {}},
+      {"one-epoch occupation gets no end block", 1, 1.5, true, "",
+       {{"????", 10.0}, {"A101", 11.0}, {"????", 12.0}},
+       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}},
+      {"without a station file only the moving state is kept", 1, 1.5, false, "",
+       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}},
+      {"mark records replace the site file blocks, marks on", 1, 1.5, true, occupy, kOccupation,
+       Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
+           Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
+       {}},
+      {"mark records replace the site file blocks, marks off", 0, 1.5, true, occupy, kOccupation,
+       Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
+           Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
+       {}},
   };
   for (const Case& c : cases) {
-    MarkRun run(c.markOption, 0.0);
-    run.Epoch("A101", 50.0);
-    run.Epoch("A101", 51.0);
-    run.Epoch("????", 52.0);
-    EXPECT_EQ(c.blocks, run.Blocks()) << c.markOption;
+    SCOPED_TRACE(c.what);
+    MarkRun run(c.markOption, c.height_m);
+    if (!c.staFile) {
+      std::fclose(run.job.staFile);
+      run.job.staFile = nullptr;
+    }
+    if (!c.events.empty()) run.Events(c.events);
+    run.Epochs(c.epochs);
+    EXPECT_EQ(c.blocks, run.Blocks());
+    if (!c.flags.empty()) {
+      EXPECT_EQ(c.flags, run.flags);
+    }
+    EXPECT_EQ(static_cast<int32_t>(CountBlocks(c.blocks)), run.job.stationsWritten);
+    EXPECT_STREQ(c.epochs.back().site, run.job.currentSite);
+    EXPECT_STREQ(c.epochs.back().site, run.job.previousSite);
   }
 }
 
-TEST(StationMarks, OneEpochOccupationGetsNoEndBlock) {
-  MarkRun run(1);
-  run.Epoch("????", 10.0);
-  run.Epoch("A101", 11.0);
-  run.Epoch("????", 12.0);
-  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), run.Blocks());
-  EXPECT_EQ((std::vector<uint16_t>{2, 0, 2}), run.flags);
-  EXPECT_EQ(1, run.job.stationsWritten);
+// Only records after the last match are searched; a last match more than half a week
+// from the first record's time lies in the other week, so the search starts one week
+// earlier and an earlier mark is used again.
+TEST(StationMarks, MarkRecordsAfterTheLastMatchAreSearchedAcrossTheWeekRollover) {
+  struct Case {
+    const char* what;
+    std::string events;
+    std::vector<EpochSpec> epochs;
+    std::string blocks;
+    double lastMatch_s;
+  };
+  const Case cases[] = {
+      // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
+      // before 200 and gives a site file block.
+      {"records before the last match are not used",
+       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
+           Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
+       200.0},
+      // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
+      // lastMatch to 200 - 604800, and Z at 100 qualifies.
+      {"week rollover opens the search again",
+       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
+           Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
+       100.0},
+  };
+  for (const Case& c : cases) {
+    MarkRun run(1);
+    run.Events(c.events);
+    run.Epochs(c.epochs);
+    EXPECT_EQ(c.blocks, run.Blocks()) << c.what;
+    EXPECT_EQ(c.lastMatch_s, run.job.events.lastMatch) << c.what;
+  }
 }
 
 TEST(StationMarks, NameBytesOutsideOneTo122SkipTheEpoch) {
@@ -173,75 +226,6 @@ TEST(StationMarks, TimeThatIsNotANumberKeepsTheNameAndWritesNothing) {
   EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), run.Blocks());
 }
 
-TEST(StationMarks, WithoutStationFileOnlyTheMovingStateIsKept) {
-  MarkRun run(1);
-  std::fclose(run.job.staFile);
-  run.job.staFile = nullptr;
-  run.Epoch("????", 1.0);
-  run.Epoch("A101", 2.0);
-  run.Epoch("????", 3.0);
-  EXPECT_EQ((std::vector<uint16_t>{2, 0, 2}), run.flags);
-  EXPECT_EQ(0, run.job.stationsWritten);
-  EXPECT_STREQ("????", run.job.previousSite);
-}
-
-TEST(StationMarks, MarkRecordsReplaceTheSiteFileBlocks) {
-  for (int32_t markOption : {1, 0}) {
-    MarkRun run(markOption);
-    // With marks off the times lose 13 s; they only order the matches here.
-    run.Events(EventFileBuilder()
-                   .Time(90).Mark("A101", "OCCUPY", "1.2345")
-                   .Time(95).Mark("B202", "OTHER", "9.0")
-                   .Text());
-    run.Epoch("????", 100.0);
-    run.Epoch("A101", 101.0);
-    run.Epoch("A101", 102.0);
-    run.Epoch("????", 103.0);
-    EXPECT_EQ(Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
-                  Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-              run.Blocks())
-        << markOption;
-    EXPECT_EQ(2, run.job.stationsWritten);
-  }
-}
-
-TEST(StationMarks, MarkRecordsBeforeTheLastMatchAreNotUsed) {
-  MarkRun run(1);
-  run.Events(EventFileBuilder()
-                 .Time(150).Mark("W303", "FIRST", "")
-                 .Time(200).Mark("Y101", "YREC", "2.0")
-                 .Time(100).Mark("Z202", "ZREC", "3.0")
-                 .Text());
-  run.Epoch("Y101", 1000.0);  // matches at 200
-  run.Epoch("????", 1001.0);  // the one-epoch rule does not hold for mark blocks
-  run.Epoch("Z202", 1002.0);  // 100 lies before 200: a site file block
-  EXPECT_EQ(Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
-                Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
-                Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
-            run.Blocks());
-  EXPECT_EQ(200.0, run.job.events.lastMatch);
-}
-
-// A last match more than half a week from the first record's time lies in the other
-// week: the search starts one week earlier, so the earlier mark is used again.
-TEST(StationMarks, WeekRolloverOpensTheSearchAgain) {
-  MarkRun run(1);
-  run.Events(EventFileBuilder()
-                 .Time(604000).Mark("X000", "LATE", "")
-                 .Time(200).Mark("Y101", "YREC", "2.0")
-                 .Time(100).Mark("Z202", "ZREC", "3.0")
-                 .Text());
-  run.Epoch("Y101", 300.0);   // lastMatch 0: no shift; Y at 200 is used
-  run.Epoch("Y101", 301.0);
-  run.Epoch("????", 302.0);   // |604000 - 200| > 302400: lastMatch 200 - 604800
-  run.Epoch("Z202", 303.0);   // shifted again: Z at 100 qualifies
-  EXPECT_EQ(Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
-                Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
-                Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
-            run.Blocks());
-  EXPECT_EQ(100.0, run.job.events.lastMatch);
-}
-
 TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
   MarkRun run(0);
   // Times lose 13 s (marks off, receiver type 1).
@@ -253,12 +237,8 @@ TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
                  .Time(1043).Feature("GFN", {"NEVER", "a", "b", "c", "A", "2", "g", "lot"})
                  .Text());
   ASSERT_EQ(5, run.job.events.count);
-  run.Epoch("????", 2000.0);
-  run.Epoch("TR01", 2001.0);
-  run.Epoch("TR01", 2002.0);
-  run.Epoch("RD02", 2003.0);
-  run.Epoch("RD02", 2004.0);
-  run.Epoch("????", 2005.0);
+  run.Epochs({{"????", 2000.0}, {"TR01", 2001.0}, {"TR01", 2002.0}, {"RD02", 2003.0},
+              {"RD02", 2004.0}, {"????", 2005.0}});
   EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2, 2, 2}), run.flags);
   EXPECT_EQ("", run.Blocks());  // no blocks during the epochs in feature mode
 
@@ -283,16 +263,12 @@ TEST(StationMarks, FirstBeginRecordInFileOrderDecidesTheMovingState) {
                  .Time(3).Feature("GFN", {"BBBB", "a", "b", "c", "A", "0", "g", "area"})
                  .Time(4).Feature("GEF", {"BBBB"})
                  .Text());
-  run.Epoch("AAAA", 10.0);
-  run.Epoch("BBBB", 11.0);
-  run.Epoch("BBBB", 12.0);
-  run.Epoch("AAAA", 13.0);
+  run.Epochs({{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}});
   EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2}), run.flags);
   const EventRecord* r = run.job.events.records;
-  EXPECT_EQ(11.0, r[0].evSeen);  // begin: the first epoch showing the name
-  EXPECT_EQ(10.0, r[1].evSeen);
-  EXPECT_EQ(11.0, r[2].evSeen);
-  EXPECT_EQ(12.0, r[3].evSeen);  // end: the last
+  // Begin records: the first epoch showing the name; the end record: the last.
+  const double seen_s[] = {11.0, 10.0, 11.0, 12.0};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(seen_s[i], r[i].evSeen) << i;
 }
 
 TEST(StationMarks, TimeErrSuffixIsCutToTheNameField) {

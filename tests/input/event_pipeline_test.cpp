@@ -7,6 +7,7 @@
 
 #include "output/gpb_reader.h"
 #include "output/gpb_types.h"
+#include "tests/input/event_station_blocks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
@@ -17,8 +18,6 @@ namespace {
 using testing_support::ConversionRun;
 using testing_support::RunConversion;
 using testing_support::TempDir;
-
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
 
 struct EpochSpec {
   const char* site;
@@ -72,9 +71,7 @@ Conversion Convert(const TempDir& dir, const std::vector<EpochSpec>& epochs,
                             o.StationMarkOption = markOption;
                             o.UseEventFile = useEvents;
                           });
-  const std::string text = ReadFileText(dir.File("out.sta"));
-  EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
-  out.sta = text.size() >= sizeof kStaHeader - 1 ? text.substr(sizeof kStaHeader - 1) : text;
+  out.sta = StaBody(ReadFileText(dir.File("out.sta")));
   GpbReader reader;
   if (reader.Open(dir.File("out.gpb").c_str()) == 0) {
     GpbReadEpoch epoch{};
@@ -83,109 +80,84 @@ Conversion Convert(const TempDir& dir, const std::vector<EpochSpec>& epochs,
   return out;
 }
 
-std::string Block(const std::string& name, const std::string& desc, const std::string& remark,
-                  const std::string& time, const std::string& height) {
-  std::string text = "Sta {\n\tID: \"" + name + "\"\n";
-  if (!desc.empty()) text += "\tDesc: \"" + desc + "\"\n";
-  if (!remark.empty()) text += "\tRem: \"" + remark + "\"\n";
-  return text + "\tGTim: " + time + " 0\n\tHi: " + height + " VERT\n}\n";
-}
-
 const std::vector<EpochSpec> kOccupation = {
     {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}};
 
 std::string SiteFile() { return SiteFileText(SiteFileLines{}); }  // ABCD, 345600 s, 1.543 m
 
-TEST(StationPipeline, OccupationWritesTheSiteRecordBeginAndEndAndMovingFlags) {
-  TempDir dir;
-  const Conversion c = Convert(dir, kOccupation, SiteFile(), "", 1);
-  EXPECT_EQ(0, c.run.result);
-  EXPECT_EQ(Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
-                Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
-                Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
-            c.sta);
-  EXPECT_EQ(3u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, 0, 0, kEpochMoving}), c.flags);
-}
-
-TEST(StationPipeline, WithoutStationMarksOnlySiteChangesAndNoMovingFlags) {
-  TempDir dir;
-  const Conversion c = Convert(dir, kOccupation, "", "", 0);
-  EXPECT_EQ(0, c.run.result);
-  EXPECT_EQ(Block("A101", "BFILE", "SITE CHANGE", "345601.000000", "0.0000"), c.sta);
-  EXPECT_EQ(1u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{0, 0, 0, 0}), c.flags);
-}
-
-TEST(StationPipeline, FirstNamedSiteAndOneEpochOccupation) {
-  TempDir dir;
-  const Conversion c = Convert(dir, {{"A101", 10.0}, {"????", 11.0}, {"B202", 12.0}, {"????", 13.0}},
-                               "", "", 1);
-  EXPECT_EQ(Block("A101", "BFILE", "????_STATIC", "10.000000", "0.0000") +
-                Block("B202", "BFILE", "BEGIN_STATIC", "12.000000", "0.0000"),
-            c.sta);
-  EXPECT_EQ(2u, c.run.request.StationsWritten);
-  EXPECT_EQ((std::vector<uint16_t>{0, kEpochMoving, 0, kEpochMoving}), c.flags);
-}
-
-TEST(StationPipeline, MarkRecordsReplaceSiteFileBlocksAndDuplicatesLoadOnce) {
-  TempDir dir;
-  const std::string events = EventFileBuilder()
-                                 .Time(345500).Mark("A101", "TRIPOD", "1.6000")
-                                 .Time(345500).Mark("A101", "AGAIN", "9.9")
-                                 .Text();
-  const Conversion c = Convert(dir, kOccupation, SiteFile(), events, 1);
-  EXPECT_EQ(Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
-                Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
-                Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000"),
-            c.sta);
-  EXPECT_EQ(3u, c.run.request.StationsWritten);
-
-  // Without the event file option the marks are not read.
-  TempDir other;
-  const Conversion off = Convert(other, kOccupation, "", events, 1, 0);
-  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "0.0000") +
-                Block("A101", "BFILE", "END_STATIC", "345602.000000", "0.0000"),
-            off.sta);
-}
-
-TEST(StationPipeline, FeaturesAreWrittenAfterTheEpochsWithTheirSeenTimes) {
-  const std::string events =
+TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
+  // Mark records at one time and name: the second loads not at all.
+  const std::string marks = EventFileBuilder()
+                                .Time(345500).Mark("A101", "TRIPOD", "1.6000")
+                                .Time(345500).Mark("A101", "AGAIN", "9.9")
+                                .Text();
+  const std::string features =
       EventFileBuilder()
-          .Time(50).Feature("GEF", {"Lost"})  // before any feature: a zeroed slot
+          .Time(50).Feature("GEF", {"Lost"})  // before any feature: a zeroed slot, refused
           .Time(345613).Feature("GFN", {"A101", "a", "b", "c", "L", "1.1", "g", "hedge"})
           .Time(345700).Feature("GRP", {"NEXT", "A101"})
           .Text();
-  struct Case {
-    int32_t markOption;
-    const char* beginTime;  // the GRP's begin record, 0.5 s after its time
+  const std::string lineBlocks = Block("A101", "hedge", "BEGIN_LINE", "345601.000000", "1.1000") +
+                                 Block("A101", "hedge", "END_LINE", "345602.000000", "1.1000");
+  const std::vector<uint16_t> allMoving(4, kEpochMoving);
+  const std::string siteBlock = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430");
+  const struct {
+    const char* what;
+    std::vector<EpochSpec> epochs;
+    std::string site, events;
+    int32_t markOption, useEvents;
+    int8_t lastCount;  // channel records the last epoch announces
+    int32_t result;
+    std::string sta;
+    std::vector<uint16_t> flags;  // empty: not checked
+  } cases[] = {
+      {"occupation with a site file, marks on", kOccupation, SiteFile(), "", 1, 1, 0, 0,
+       siteBlock + Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
+           Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
+       {kEpochMoving, 0, 0, kEpochMoving}},
+      {"marks off: only site changes, no moving flags", kOccupation, "", "", 0, 1, 0, 0,
+       Block("A101", "BFILE", "SITE CHANGE", "345601.000000", "0.0000"), {0, 0, 0, 0}},
+      {"first named site and a one-epoch occupation",
+       {{"A101", 10.0}, {"????", 11.0}, {"B202", 12.0}, {"????", 13.0}}, "", "", 1, 1, 0, 0,
+       Block("A101", "BFILE", "????_STATIC", "10.000000", "0.0000") +
+           Block("B202", "BFILE", "BEGIN_STATIC", "12.000000", "0.0000"),
+       {0, kEpochMoving, 0, kEpochMoving}},
+      {"mark records replace site file blocks", kOccupation, SiteFile(), marks, 1, 1, 0, 0,
+       siteBlock + Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
+           Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000"),
+       {}},
+      {"without the event file option the marks are not read", kOccupation, "", marks, 1, 0, 0,
+       0,
+       Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "0.0000") +
+           Block("A101", "BFILE", "END_STATIC", "345602.000000", "0.0000"),
+       {}},
+      // Features go out after the epochs; 13 s come off the event times unless marks are
+      // on, and the GRP's begin record lies 0.5 s after its time. "????" and an open line
+      // feature both mean moving.
+      {"features, marks off", kOccupation, "", features, 0, 1, 0, 0,
+       lineBlocks + Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", "345687.500000", "1.1000"),
+       allMoving},
+      {"features, marks on", kOccupation, "", features, 1, 1, 0, 0,
+       lineBlocks + Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", "345700.500000", "1.1000"),
+       allMoving},
+      {"a premature end still writes the feature blocks", {{"A101", 2000.0}, {"A101", 2001.0}},
+       "",
+       EventFileBuilder().Time(1000).Feature("GFN", {"A101", "a", "b", "c", "P", "2", "g", "pole"})
+           .Text(),
+       1, 1, 5, -1, Block("A101", "pole", "BEGIN_STATIC", "2000.000000", "2.0000"), {}},
   };
-  // 13 s come off the event times unless marks are on.
-  const Case cases[] = {{0, "345687.500000"}, {1, "345700.500000"}};
-  for (const Case& k : cases) {
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
     TempDir dir;
-    const Conversion c = Convert(dir, kOccupation, "", events, k.markOption);
-    EXPECT_EQ(Block("A101", "hedge", "BEGIN_LINE", "345601.000000", "1.1000") +
-                  Block("A101", "hedge", "END_LINE", "345602.000000", "1.1000") +
-                  Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", k.beginTime, "1.1000"),
-              c.sta)
-        << k.markOption;
-    EXPECT_EQ(3u, c.run.request.StationsWritten);  // the zeroed slot is refused
-    // "????" and an open line feature both mean moving.
-    EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, kEpochMoving, kEpochMoving, kEpochMoving}),
-              c.flags);
+    const Conversion c =
+        Convert(dir, k.epochs, k.site, k.events, k.markOption, k.useEvents, k.lastCount);
+    EXPECT_EQ(k.result, c.run.result);
+    EXPECT_EQ(k.sta, c.sta);
+    if (!k.flags.empty()) {
+      EXPECT_EQ(k.flags, c.flags);
+    }
+    EXPECT_EQ(static_cast<uint32_t>(CountBlocks(k.sta)), c.run.request.StationsWritten);
   }
-}
-
-TEST(StationPipeline, PrematureEndStillWritesTheFeatureBlocks) {
-  TempDir dir;
-  const std::string events =
-      EventFileBuilder().Time(1000).Feature("GFN", {"A101", "a", "b", "c", "P", "2", "g", "pole"}).Text();
-  // The last epoch announces 5 channel records that the file does not hold.
-  const Conversion c = Convert(dir, {{"A101", 2000.0}, {"A101", 2001.0}}, "", events, 1, 1, 5);
-  EXPECT_EQ(-1, c.run.result);
-  EXPECT_EQ(Block("A101", "pole", "BEGIN_STATIC", "2000.000000", "2.0000"), c.sta);
-  EXPECT_EQ(1u, c.run.request.StationsWritten);
 }
 
 }  // namespace

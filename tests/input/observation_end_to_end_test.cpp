@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/gpb_reader.h"
@@ -303,28 +305,6 @@ TEST(ObservationEndToEnd, WeekRolloverGivesTwentySecondsOfTracking) {
   EXPECT_EQ(40.0, out.epochs[2].epoch.sat[0].lock1);
   EXPECT_EQ(19.0, out.epochs[1].epoch.sat[0].lock2);  // L2 started at -1 s
   EXPECT_EQ(39.0, out.epochs[2].epoch.sat[0].lock2);
-}
-
-TEST(ObservationEndToEnd, PrnsOutsideTheReceiverRangeAreDropped) {
-  struct Case {
-    const char* model;
-    int recordSize;
-    std::vector<uint32_t> kept;
-  };
-  const Case cases[] = {{"Z-XII3", 97, {5}}, {"GG-24", 35, {40, 5}}};
-  for (const Case& c : cases) {
-    TempDir dir;
-    ObsFile f;
-    f.model = c.model;
-    f.recordSize = c.recordSize;
-    f.epochs = {EpochAt(100.0, {Channel(0, 0), Channel(40, 1), Channel(5, 2), Channel(72, 3)})};
-    const Converted out = Convert(dir, f);
-    ASSERT_EQ(1u, out.epochs.size()) << c.model;
-    const gpb_epoch_type& e = out.epochs[0].epoch;
-    ASSERT_EQ(static_cast<int>(c.kept.size()), e.nsat) << c.model;
-    for (size_t i = 0; i < c.kept.size(); ++i) EXPECT_EQ(c.kept[i], e.sat[i].prn);
-    EXPECT_EQ(1, e.flags);  // four channels were announced, whatever was kept
-  }
 }
 
 TEST(ObservationEndToEnd, NegativeHeaderCountWritesAnEmptyEpoch) {

@@ -473,15 +473,6 @@ TEST(EcefToGeodetic, EndsOnPointsWhereTheIterationCannotConverge) {
 
 // --- The epoch loop -------------------------------------------------------------------
 
-TEST(ReadEpochs, HeaderOnlyFileReportsProgressOnce) {
-  ReaderHarness h;
-  h.Open(TypeOneFile(), 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  ASSERT_EQ(1u, h.progress.size());
-  EXPECT_EQ(std::make_pair(90, 90), h.progress[0]);
-  EXPECT_TRUE(h.ProcessedTimes().empty());
-}
-
 TEST(ReadEpochs, ProgressAtEveryEpochWhileWritesFail) {
   // The written count stays 0, a multiple of 50, so every epoch reports its offset.
   ReaderHarness h;
@@ -564,20 +555,6 @@ TEST(ReadEpochs, RecoveryWithoutASiteOrAnotherHeaderEndsPrematurely) {
   }
 }
 
-TEST(ReadEpochs, FileCutInsideAChannelRecord) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 2), Epoch(101.0, 2)};
-  f.cutAt = 90 + (67 + 70) + 67 + 35 + 10;
-  h.Open(f, 1);
-  EXPECT_EQ(3, ReadEpochs(h.job));
-  EXPECT_EQ((std::vector<double>{100.0}), h.ProcessedTimes());
-  EXPECT_STREQ("Warning: Pre-mature end of file at 2 epochs", ModuleErrorText());
-  ASSERT_FALSE(h.messages.empty());
-  EXPECT_EQ("Warning: Pre-mature end of file at 2 epochs", h.messages.back().text);
-  EXPECT_EQ(101.0, h.messages.back().time);
-}
-
 TEST(ReadEpochs, ShortHeaderAtTheEndIsTheNormalEnd) {
   ReaderHarness h;
   ObsFile f = TypeOneFile();
@@ -586,31 +563,6 @@ TEST(ReadEpochs, ShortHeaderAtTheEndIsTheNormalEnd) {
   h.Open(f, 1);
   EXPECT_EQ(0, ReadEpochs(h.job));
   EXPECT_EQ((std::vector<double>{100.0}), h.ProcessedTimes());
-}
-
-TEST(ReadEpochs, NegativeHeaderCountReadsNoRecords) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 0), Epoch(101.0, 1)};
-  f.epochs[0].countByte = 200;  // -56 as int8
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ((std::vector<double>{100.0, 101.0}), h.ProcessedTimes());
-}
-
-TEST(ReadEpochs, AbortEndsAfterTheCurrentEpoch) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 1), Epoch(101.0, 1), Epoch(102.0, 1)};
-  h.Open(f, 1);
-  ResetAbortCounter();
-  AddAbort();
-  const int32_t result = ReadEpochs(h.job);
-  ResetAbortCounter();
-  EXPECT_EQ(0, result);
-  EXPECT_EQ((std::vector<double>{100.0}), h.ProcessedTimes());
-  ASSERT_EQ(2u, h.progress.size());
-  EXPECT_EQ(h.progress[1].second, h.progress[1].first);  // the end step still runs
 }
 
 TEST(ReadEpochs, DuplicatePrnWarningsPerPair) {
@@ -656,9 +608,11 @@ TEST(ReadEpochs, GlonassGpsUtcRecordsOfTheEppFile) {
     uint8_t prn;
     int32_t ephWeek;
     std::string epp;
+    int32_t type = 4;
   };
   const Case cases[] = {
       {0, 40, -1, "GpsIon { Utc: 13\n}\n"},   // once for the whole file
+      {14, 20, 1221, "", 1},                    // only GLONASS receivers write them
       {0, 40, 960, "GpsIon { Utc: 13\n}\n"},  // the ranges told already
       {0, 20, -1, ""},                        // GPS satellites carry no offset
       {14, 20, -1, "GpsIon { Utc: 14\n}\n"},
@@ -683,20 +637,10 @@ TEST(ReadEpochs, GlonassGpsUtcRecordsOfTheEppFile) {
       e.channels[1].caRange_s = 13.0702;
       f.epochs.push_back(e);
     }
-    h.Open(f, 4);
+    h.Open(f, c.type);
     EXPECT_EQ(0, ReadEpochs(h.job));
     EXPECT_EQ(c.epp, h.EppText()) << c.optionSeconds << " " << int(c.prn) << " " << c.ephWeek;
   }
-}
-
-TEST(ReadEpochs, GlonassRecordsNeedAGlonassReceiver) {
-  ReaderHarness h;
-  h.job.options.GpsUtcLeapSeconds = 14;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 1)};
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ("", h.EppText());
 }
 
 TEST(ReadEpochs, CorruptEpochValuesStayFinishable) {

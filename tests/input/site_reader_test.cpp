@@ -6,6 +6,7 @@
 #include <string>
 
 #include "plugin/conversion_job.h"
+#include "tests/input/event_station_blocks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
@@ -15,10 +16,7 @@ namespace {
 
 using testing_support::TempDir;
 
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
-constexpr char kAbcdBlock[] =
-    "Sta {\n\tID: \"ABCD\"\n\tDesc: \"Site file\"\n\tRem: \"Before\"\n"
-    "\tGTim: 345600.000000 0\n\tHi: 1.5430 VERT\n}\n";
+const std::string kAbcdBlock = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430");
 
 struct SiteRun {
   std::string staText;  // after the header line
@@ -41,9 +39,7 @@ SiteRun ReadSite(const TempDir& dir, const std::string* siteText) {
   std::fputs(kStaHeader, job.staFile);
   ReadSiteFile(job);
   std::fflush(job.staFile);
-  const std::string text = ReadFileText(sta);
-  EXPECT_EQ(0u, text.compare(0, sizeof kStaHeader - 1, kStaHeader));
-  return {text.substr(sizeof kStaHeader - 1), job.antennaHeight, job.stationsWritten};
+  return {StaBody(ReadFileText(sta)), job.antennaHeight, job.stationsWritten};
 }
 
 std::string WithLines(int lineCount, const std::string& banner, const std::string& line3,
@@ -60,7 +56,7 @@ TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
   struct Case {
     const char* what;
     std::string text;
-    const char* block;
+    std::string block;
     double height_m;
   };
   const Case cases[] = {
@@ -72,20 +68,12 @@ TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
        kAbcdBlock, 1.543},
       {"a 63-character name",
        WithLines(6, "", std::string(63, 'S') + " 0 0 7", "BEFORE -0.25"),
-       nullptr, -0.25},
+       Block(std::string(63, 'S'), "Site file", "Before", "7.000000", "-0.2500"), -0.25},
   };
   TempDir dir;
   for (const Case& c : cases) {
     const SiteRun run = ReadSite(dir, &c.text);
-    if (c.block != nullptr) {
-      EXPECT_EQ(c.block, run.staText) << c.what;
-    } else {
-      EXPECT_EQ("Sta {\n\tID: \"" + std::string(63, 'S') +
-                    "\"\n\tDesc: \"Site file\"\n\tRem: \"Before\"\n\tGTim: 7.000000 0\n"
-                    "\tHi: -0.2500 VERT\n}\n",
-                run.staText)
-          << c.what;
-    }
+    EXPECT_EQ(c.block, run.staText) << c.what;
     EXPECT_DOUBLE_EQ(c.height_m, run.antennaHeight_m) << c.what;
     EXPECT_EQ(1, run.stationsWritten) << c.what;
   }

@@ -7,61 +7,45 @@
 #include <climits>
 #include <cmath>
 
+#include "tests/orbit/bahr_ephemerides.h"
+
 namespace talverin {
 namespace {
 
 constexpr int64_t kWeek = 604800;
 
-// A plausible GPS record (values of PRN 5, BAHR 2004-06-10) with the given keys.
+// A real GPS record (PRN 5 of BAHR, 2004-06-10) with the given keys.
 GpsEph MakeEph(int32_t prn, int32_t week, int32_t toe) {
-  GpsEph r = {};
+  GpsEph r = test_data::kBahrEphemerides[0];
   r.prn = prn;
   r.week = week;
-  r.tow = 345606;
   r.toc = toe;
-  r.af0 = 3.41222621500e-05;
-  r.af1 = 1.81898940355e-12;
-  r.deltaN = 5.01449458811e-09;
-  r.m0 = 2.37108733125;
-  r.e = 5.26548980270e-03;
-  r.rootA = 5153.76806831;
   r.toe = toe;
-  r.omega0 = -1.52094815689;
-  r.omega = 0.833656182315;
-  r.i0 = 0.935617824444;
-  r.omegaDot = -8.15033949435e-09;
   return r;
 }
 
-TEST(EphemerisStore, AcceptsRootAWithinItsBoundsOnly) {
-  struct Case {
-    double rootA;
-    int32_t result;
-  };
-  const Case cases[] = {{4500.0, 0}, {6000.0, 0}, {5153.7, 0},       {4499.9, 1},
-                        {6000.1, 1}, {0.0, 1},    {std::nan(""), 1}, {INFINITY, 1}};
-  for (const Case& c : cases) {
-    EphemerisStore store;
-    GpsEph r = MakeEph(5, 250, 352800);
-    r.rootA = c.rootA;
-    EXPECT_EQ(c.result, store.AddGpsEph(r)) << c.rootA;
-    EXPECT_EQ(c.result == 0 ? 1 : 0, store.gpsCount);
-  }
-}
-
-TEST(EphemerisStore, RefusesPrnsOutsideGpsAndImpossibleEccentricity) {
+// Root A within 4500..6000 m^1/2, GPS PRNs 1..32, eccentricity in [0, 1).
+TEST(EphemerisStore, AcceptsOnlyGpsPrnsAndPlausibleOrbits) {
   struct Case {
     int32_t prn;
-    double e;
+    double rootA, e;
     int32_t result;
   };
-  const Case cases[] = {{1, 0.0, 0},   {32, 0.999, 0}, {0, 0.01, 1},  {33, 0.01, 1},
-                        {-5, 0.01, 1}, {5, -1e-9, 1},  {5, 1.0, 1},   {5, 2.5, 1}};
+  const double rootA = 5153.7, e = 0.01;
+  const Case cases[] = {{5, 4500.0, e, 0},    {5, 6000.0, e, 0},     {5, rootA, e, 0},
+                        {5, 4499.9, e, 1},    {5, 6000.1, e, 1},     {5, 0.0, e, 1},
+                        {5, std::nan(""), e, 1}, {5, INFINITY, e, 1}, {1, rootA, 0.0, 0},
+                        {32, rootA, 0.999, 0}, {0, rootA, e, 1},     {33, rootA, e, 1},
+                        {-5, rootA, e, 1},    {5, rootA, -1e-9, 1},  {5, rootA, 1.0, 1},
+                        {5, rootA, 2.5, 1}};
   for (const Case& c : cases) {
     EphemerisStore store;
     GpsEph r = MakeEph(c.prn, 250, 352800);
+    r.rootA = c.rootA;
     r.e = c.e;
-    EXPECT_EQ(c.result, store.AddGpsEph(r)) << "prn " << c.prn << " e " << c.e;
+    EXPECT_EQ(c.result, store.AddGpsEph(r)) << "prn " << c.prn << " rootA " << c.rootA << " e "
+                                            << c.e;
+    EXPECT_EQ(c.result == 0 ? 1 : 0, store.gpsCount);
   }
 }
 

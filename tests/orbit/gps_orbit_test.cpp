@@ -11,6 +11,8 @@
 #include <cstring>
 #include <random>
 
+#include "tests/orbit/bahr_ephemerides.h"
+
 namespace talverin {
 namespace {
 
@@ -19,63 +21,12 @@ constexpr double kOmegaE = 7.2921151467e-5;  // rad/s, IS-GPS-200
 constexpr double kC = 299792458.0;           // m/s
 constexpr double kF = -4.442809305e-10;      // s/m^1/2, IS-GPS-200 relativistic constant
 
-// Ephemerides toe 352800 s of week 1274 (ten-bit 250) of PRN 5, 9, 30, 6, 10, 17, 24,
-// copied from shared/data/bahr-2004-162/bahr1620.04n (RINEX 2.10, angles in radians).
-// Field order of GpsEph: prn week tow tgd iodc toc af2 af1 af0 iode deltaN m0 e rootA toe
-// cic crc cis crs cuc cus omega0 omega i0 omegaDot iDot.
-const GpsEph kBahrEphemerides[] = {
-    {5, 250, 345606, -0.419095158577e-08, 346, 352800, 0.0, 0.181898940355e-11,
-     0.341222621500e-04, 90, 0.501449458811e-08, 0.237108733125e+01, 0.526548980270e-02,
-     0.515376806831e+04, 352800, -0.540167093277e-07, 0.151375000000e+03,
-     -0.912696123123e-07, -0.386250000000e+02, -0.217743217945e-05, 0.109504908323e-04,
-     -0.152094815689e+01, 0.833656182315e+00, 0.935617824444e+00, -0.815033949435e-08,
-     -0.124290891500e-09},
-    {9, 250, 345606, -0.558793544769e-08, 472, 352800, 0.0, -0.181898940355e-11,
-     -0.485517084599e-04, 216, 0.502699510881e-08, -0.299872356341e+01, 0.156574887224e-01,
-     0.515370327950e+04, 352800, 0.184401869774e-06, 0.264937500000e+03,
-     -0.236555933952e-06, -0.687812500000e+02, -0.362657010555e-05, 0.553391873837e-05,
-     -0.252921697572e+01, 0.104784333493e+01, 0.952019175420e+00, -0.818676958324e-08,
-     -0.739316509786e-10},
-    {30, 250, 345606, -0.838190317154e-08, 309, 352800, 0.0, 0.466116034659e-11,
-     0.546381808817e-03, 53, 0.489341811622e-08, 0.134833572584e+01, 0.735930528026e-02,
-     0.515365774727e+04, 352800, -0.165775418282e-06, 0.165593750000e+03,
-     -0.596046447754e-07, -0.402500000000e+02, -0.215321779251e-05, 0.106804072857e-04,
-     -0.147951043029e+01, 0.126609082544e+01, 0.942506053217e+00, -0.822819988041e-08,
-     -0.109647424398e-09},
-    {6, 250, 345606, -0.465661287308e-08, 278, 352800, 0.0, 0.616182660451e-10,
-     0.948891974986e-04, 22, 0.508342603081e-08, -0.269257883594e+01, 0.661199598107e-02,
-     0.515380031395e+04, 352800, 0.745058059692e-07, 0.214468750000e+03,
-     -0.540167093277e-07, 0.493437500000e+02, 0.245124101639e-05, 0.774115324020e-05,
-     -0.422439076877e+00, -0.200835451427e+01, 0.935864754775e+00, -0.822819988041e-08,
-     0.149291932894e-09},
-    {10, 250, 345606, -0.232830643654e-08, 650, 352800, 0.0, 0.568434188608e-12,
-     0.453772954643e-04, 138, 0.384694595503e-08, 0.501461919216e+00, 0.608099380042e-02,
-     0.515373151970e+04, 352800, 0.689178705215e-07, 0.208343750000e+03,
-     0.102445483208e-06, 0.208750000000e+02, 0.113062560558e-05, 0.942870974541e-05,
-     0.170729495587e+01, 0.315768757882e+00, 0.979931953734e+00, -0.784104089654e-08,
-     0.571452374714e-11},
-    {17, 250, 345606, -0.139698386192e-08, 462, 352800, 0.0, -0.192130755750e-10,
-     -0.369045883417e-04, 206, 0.427017787005e-08, -0.201479578938e+01, 0.168322910322e-01,
-     0.515362426758e+04, 352800, 0.316649675369e-07, 0.253000000000e+03,
-     -0.219792127609e-06, -0.443750000000e+01, -0.365078449249e-06, 0.679865479469e-05,
-     0.763743451655e+00, -0.278154677971e+01, 0.968678959653e+00, -0.790104339589e-08,
-     -0.582167106740e-10},
-    {24, 250, 345606, -0.139698386192e-08, 279, 352800, 0.0, 0.295585778076e-11,
-     0.334703363478e-04, 23, 0.429482175371e-08, -0.285128883025e+01, 0.934673927259e-02,
-     0.515364943123e+04, 352800, 0.726431608200e-07, 0.261718750000e+03,
-     0.298023223877e-07, 0.421875000000e+01, 0.230967998505e-06, 0.634603202343e-05,
-     0.696339543577e+00, -0.139802388908e+01, 0.969969227066e+00, -0.784854120896e-08,
-     -0.239295681911e-09}};
+using test_data::kBahrEphemerides;
 
 // BAHR antenna reference point, ITRF2014 at 2004-06-10 (shared/data/bahr-2004-162/README.txt).
 const double kBahr[3] = {3633910.5918, 4425277.7039, 2799862.8556};
 
-const GpsEph& Bahr(int32_t prn) {
-  for (const GpsEph& r : kBahrEphemerides) {
-    if (r.prn == prn) return r;
-  }
-  return kBahrEphemerides[0];
-}
+const GpsEph& Bahr(int32_t prn) { return test_data::BahrEphemeris(prn); }
 
 // ---- Independent reference, IS-GPS-200 Table 20-IV ----
 
@@ -211,7 +162,6 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
       EXPECT_NEAR(26560e3, radius, a * r.e + 2e3) << r.prn;
       const double inertial[3] = {vel[0] - kOmegaE * pos[1], vel[1] + kOmegaE * pos[0], vel[2]};
       EXPECT_NEAR(std::sqrt(kMu * (2.0 / radius - 1.0 / a)), Norm(inertial), 1.0) << r.prn;
-      EXPECT_NEAR(3874.0, Norm(inertial), 80.0) << r.prn;
       // The week known gives the same.
       double posWeek[3], velWeek[3];
       ASSERT_EQ(0, store.SatPosition(r.prn, t, 250, 1, 2.2e7, kBahr, posWeek, velWeek));
@@ -324,15 +274,13 @@ TEST(GpsOrbit, TimeDifferencesWrapBeyondHalfAWeek) {
     double t;
     double dt;  // t - toc - 0.075 after the wrap
   };
+  // Exactly 302400 s is not wrapped.
   const Case cases[] = {{345600.575, -302399.5}, {345600.075, 302400.0}, {345599.0, 302398.925}};
   for (const Case& c : cases) {
-    ASSERT_NEAR(c.dt, RefWrap(c.t - r.toc - 0.075), 1e-9);
     double clock = 0.0;
     ASSERT_EQ(0, store.SatClock(5, c.t, &clock));
     EXPECT_NEAR(1e-9 * c.dt, clock, 1e-16) << c.t;
   }
-  // Exactly 302400 s is not wrapped: the double difference is exact here.
-  EXPECT_EQ(302400.0, (345600.075 - r.toc) - 0.075);
 
   // Orbit: toe 7200 asked at 604000 s of the same (unknown) week is 8000 s before toe.
   GpsEph early = Bahr(5);
@@ -418,10 +366,8 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
       EXPECT_EQ(1, store.SatPosition(c.prn, c.t, applied, c.range, c.receiver, pos, vel))
           << c.prn << " " << c.t << " " << c.range;
       EXPECT_EQ(7, store.lastSystem);
-      EXPECT_EQ(-1.0, pos[0]);
-      EXPECT_EQ(-3.0, pos[2]);
-      EXPECT_EQ(-4.0, vel[0]);
-      EXPECT_EQ(-6.0, vel[2]);
+      EXPECT_TRUE(pos[0] == -1.0 && pos[1] == -2.0 && pos[2] == -3.0) << "position written";
+      EXPECT_TRUE(vel[0] == -4.0 && vel[1] == -5.0 && vel[2] == -6.0) << "velocity written";
     }
   }
   // Success sets them.

@@ -31,6 +31,12 @@ gpb_epoch_type ValidEpoch() {
   return epoch;
 }
 
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  if (to > bytes.size() || from > to) return {};
+  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(from),
+                              bytes.begin() + static_cast<long>(to));
+}
+
 // Writes the epochs to a new file of the variant and returns the bytes after the header.
 std::vector<uint8_t> WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs) {
   TempDir dir;
@@ -41,8 +47,7 @@ std::vector<uint8_t> WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch
   EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
   std::vector<uint8_t> bytes = ReadFileBytes(path);
   const size_t header = newVariant != 0 ? kNewHeader : kOldHeader;
-  if (bytes.size() < header) return {};
-  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(header), bytes.end());
+  return Slice(bytes, header, bytes.size());
 }
 
 // Epoch record of the new file, assembled in file order; checksum left 0.
@@ -275,17 +280,16 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
       EXPECT_TRUE(StampIsNow(bytes, 24, before, after));
       ByteBuilder h;
       h.Text("$NEWGPB", 8); h.Zeros(8); h.U32(512); h.U32(2);
-      h.Append(std::vector<uint8_t>(bytes.begin() + 24, bytes.begin() + 36));  // stamp, checked
+      h.Append(Slice(bytes, 24, 36));  // the stamp, checked above
       h.Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", 32); h.Zeros(444);
       EXPECT_EQ(h.bytes(), bytes);
     } else {
       ASSERT_EQ(202u, bytes.size());
       EXPECT_TRUE(StampIsNow(bytes, 8, before, after));
-      const std::vector<uint8_t> start = {0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x02, 0x18};
-      EXPECT_EQ(start, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8));
-      const std::vector<uint8_t> value = {0x00, 0x00, 0x80, 0x3F};  // 1.0f
-      EXPECT_EQ(value, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
-      EXPECT_EQ(std::vector<uint8_t>(178, 0), std::vector<uint8_t>(bytes.begin() + 24, bytes.end()));
+      EXPECT_EQ((std::vector<uint8_t>{0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x02, 0x18}),
+                Slice(bytes, 0, 8));
+      EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x80, 0x3F}), Slice(bytes, 20, 24));  // 1.0f
+      EXPECT_EQ(std::vector<uint8_t>(178, 0), Slice(bytes, 24, 202));
     }
   }
 }
@@ -313,7 +317,7 @@ TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
     EXPECT_EQ(c.count, gpb.UpdateHeaderInfo(c.description, c.dataType, 1, c.value));
     ASSERT_EQ(0, gpb.Close());
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    EXPECT_EQ(c.bytes20to24, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 24));
+    EXPECT_EQ(c.bytes20to24, Slice(bytes, 20, 24));
     if (c.variant == 0) {
       EXPECT_EQ(c.dataType ? 0x04 : 0x02, bytes[6]);
     }
@@ -421,15 +425,12 @@ TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
   EXPECT_EQ(512u, ReadFileBytes(path).size());
 }
 
-bool HaveFullDevice() {
-  FILE* device = std::fopen("/dev/full", "wb");
-  if (device == nullptr) return false;
-  std::fclose(device);
-  return true;
-}
-
 TEST(GpbFileWriteFailure, FullDeviceFailureIsNeverSilent) {
-  if (!HaveFullDevice()) GTEST_SKIP() << "no /dev/full";
+  if (FILE* device = std::fopen("/dev/full", "wb")) {
+    std::fclose(device);
+  } else {
+    GTEST_SKIP() << "no /dev/full";
+  }
   const std::string full = "Unable to write to '/dev/full' (disk full)";
   {  // Header and one epoch fit the buffer: the failure shows at Close.
     GpbFile gpb;

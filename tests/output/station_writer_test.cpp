@@ -71,29 +71,28 @@ TEST(StationWriter, BlocksFollowTheGrammarByteForByte) {
       {Record("A\"1", "x\"y\"", "tab\there\r", 1.0, 0, 1, 0.0),
        "Sta {\n\tID: \"A'1\"\n\tDesc: \"x'y'\"\n\tRem: \"tab here \"\n\tGTim: 1.000000 0\n"
        "\tHi: 0.0000 VERT\n}\n"},
+      // A name filling all 64 bytes without a NUL is cut to 63.
+      {[] {
+         StationRecord r = Record("", "", "", 1.0, 0, 0, 0.0);
+         std::memset(r.name, 'N', sizeof r.name);
+         return r;
+       }(),
+       nullptr},
   };
   TempDir dir;
   for (const Case& c : cases) {
     int32_t result = -7;
     FormatText(ModuleErrorText(), "%s", "an earlier error");
-    EXPECT_EQ(c.text, WrittenText(dir, c.record, &result)) << c.record.name;
+    const std::string want =
+        c.text != nullptr ? c.text
+                          : "Sta {\n\tID: \"" + std::string(63, 'N') + "\"\n\tGTim: 1.000000 0\n}\n";
+    EXPECT_EQ(want, WrittenText(dir, c.record, &result)) << c.record.name;
     EXPECT_EQ(0, result) << c.record.name;
     EXPECT_EQ("Disk full", ErrString()) << "after a successful write";
   }
 }
 
-TEST(StationWriter, NameFillingAllSixtyFourBytesIsCutToSixtyThree) {
-  StationRecord record = Record("", "", "", 1.0, 0, 0, 0.0);
-  std::memset(record.name, 'N', sizeof record.name);  // no NUL in the field
-  TempDir dir;
-  int32_t result = -7;
-  const std::string expected =
-      "Sta {\n\tID: \"" + std::string(63, 'N') + "\"\n\tGTim: 1.000000 0\n}\n";
-  EXPECT_EQ(expected, WrittenText(dir, record, &result));
-  EXPECT_EQ(0, result);
-}
-
-TEST(StationWriter, MissingNameLeavesNoTraceInTheFile) {
+TEST(StationWriter, MissingNameIsReportedBeforeTheDeviceAndLeavesNoTrace) {
   TempDir dir;
   const std::string path = dir.File("out.sta");
   FILE* file = std::fopen(path.c_str(), "w");
@@ -103,6 +102,11 @@ TEST(StationWriter, MissingNameLeavesNoTraceInTheFile) {
   EXPECT_EQ("Missing station name", ErrString());
   std::fclose(file);
   EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", ReadFileText(path));
+  // The name is checked before the device.
+  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("", "", "", 0.0, 0, 1, 0.0)));
+  EXPECT_EQ("Missing station name", ErrString());
+  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("X", "", "", 0.0, 0, 1, 0.0)));
+  EXPECT_EQ("Disk full", ErrString());
 }
 
 TEST(StationWriter, FullDeviceUnbufferedFailsAtTheFirstBlock) {
@@ -130,13 +134,6 @@ TEST(StationWriter, FullDeviceBufferedFailsOnceTheBufferFlushesAndStaysFailed) {
   EXPECT_EQ("Disk full", ErrString());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(1, WriteStationRecord(file, record));
   std::fclose(file);
-}
-
-TEST(StationWriter, MissingStationNameIsReportedBeforeAnyDeviceCheck) {
-  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("", "", "", 0.0, 0, 1, 0.0)));
-  EXPECT_EQ("Missing station name", ErrString());
-  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("X", "", "", 0.0, 0, 1, 0.0)));
-  EXPECT_EQ("Disk full", ErrString());
 }
 
 }  // namespace

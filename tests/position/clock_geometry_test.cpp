@@ -76,19 +76,6 @@ TEST(ClockModel, NoPredictionBeforeASampleOrAfterReset) {
   EXPECT_FALSE(engine.PredictClock(std::nan(""), &clock_m));
 }
 
-TEST(SinglePointSetup, ResetGivesTheDefaultSettings) {
-  SinglePoint engine;
-  EXPECT_STREQ(engine.errorText(), "");
-  EXPECT_EQ(engine.settings().elevationMask_deg, 10.0);
-  EXPECT_EQ(engine.settings().rangeSigma_m, 7.0);
-  EXPECT_EQ(engine.settings().residualLimit_m, 100.0);
-  EXPECT_EQ(engine.settings().troposphereModel, 1);
-  EXPECT_EQ(engine.settings().orbitDebugFile, 0);
-  EXPECT_STREQ(engine.settings().orbitDebugName, "c:\\temp\\orbit.dat");
-  EXPECT_EQ(engine.positionKnown(), 0);
-  EXPECT_EQ(engine.epochCount(), 0);
-}
-
 // Builds a satellite from a local direction at the receiver with the usual east/north/up
 // unit vectors, then reads the direction back.
 TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirection) {

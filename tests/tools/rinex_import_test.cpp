@@ -285,6 +285,65 @@ TEST(RinexImport, FailuresNameTheFileAndLeaveNoSet) {
   }
 }
 
+// The bundled files cut at many byte counts and with bytes overwritten: every import either
+// succeeds or fails with a "file:line:" message and leaves no file; none may crash (the
+// sanitizer build runs this too).
+TEST(RinexImport, DamagedRealFilesFailCleanly) {
+  TempDir dir;
+  const std::vector<uint8_t> obs = ReadFileBytes(SampleFile("bahr1620.04o"));
+  const std::vector<uint8_t> nav = ReadFileBytes(SampleFile("bahr1620.04n"));
+  ASSERT_FALSE(obs.empty());
+  ASSERT_FALSE(nav.empty());
+  int failures = 0;
+  for (int variant = 0; variant < 120; ++variant) {
+    std::vector<uint8_t> o = obs, n = nav;
+    const size_t at = static_cast<size_t>(variant) * 1201 % obs.size();
+    if (variant % 3 == 0) {
+      o.resize(at);                                   // cut observation file
+    } else if (variant % 3 == 1) {
+      for (size_t i = at; i < at + 7 && i < o.size(); ++i) o[i] = static_cast<uint8_t>(0x80 + i);
+    } else {
+      n.resize(static_cast<size_t>(variant) * 977 % nav.size());  // cut navigation file
+    }
+    ASSERT_TRUE(WriteFileBytes(dir.File("d.04o"), o));
+    ASSERT_TRUE(WriteFileBytes(dir.File("d.04n"), n));
+    RinexImportOptions options;
+    options.observationPath = dir.File("d.04o");
+    options.navigationPath = dir.File("d.04n");
+    options.outputDir = dir.File("out");
+    RinexImportSummary summary;
+    char error[kTextSize] = "";
+    if (ImportRinex(options, &summary, error) == 0) {
+      std::filesystem::remove_all(dir.File("out"));
+      continue;
+    }
+    ++failures;
+    const std::string text = error;
+    EXPECT_TRUE(text.rfind(dir.File("d.04o"), 0) == 0 || text.rfind(dir.File("d.04n"), 0) == 0 ||
+                text.rfind("receiver", 0) == 0) << variant << ": " << text;
+    std::error_code ignored;
+    EXPECT_TRUE(!std::filesystem::exists(dir.File("out"), ignored) ||
+                std::filesystem::is_empty(dir.File("out"), ignored)) << variant;
+  }
+  EXPECT_GT(failures, 100);  // nearly every cut and overwrite falls inside a record
+
+  // Cut right before the epoch of 00:30:00: a whole file of the first 60 epochs.
+  const std::string text(obs.begin(), obs.end());
+  const size_t cut = text.find("\n 04  6 10  0 30  0.0000000");
+  ASSERT_NE(std::string::npos, cut);
+  ASSERT_TRUE(WriteFileBytes(dir.File("d.04o"), std::vector<uint8_t>(obs.begin(),
+                                                                     obs.begin() + cut + 1)));
+  ASSERT_TRUE(WriteFileBytes(dir.File("d.04n"), nav));
+  RinexImportOptions options;
+  options.observationPath = dir.File("d.04o");
+  options.navigationPath = dir.File("d.04n");
+  options.outputDir = dir.File("out");
+  RinexImportSummary summary;
+  char error[kTextSize] = "";
+  ASSERT_EQ(0, ImportRinex(options, &summary, error)) << error;
+  EXPECT_EQ(60, summary.epochs);
+}
+
 // Runs the round trip for one real set and compares every satellite of every GPB epoch
 // with the RINEX values, within the precision of each stored field.
 void RoundTrip(const std::string& obs, const std::string& nav, size_t expectedEpochs) {

@@ -358,6 +358,8 @@ TEST(RinexObsReader, BadFilesGiveTheFileAndLine) {
       {"cut record", header + epoch + sat, "9: file ends inside the epoch of line 8 (satellite G05)"},
       {"bad number", header + epoch + sat + "  2423669x.057\n",
        "10: C1 of G05, '2423669x.057', is not a number"},
+      {"cut inside a line", header + epoch + sat + "  2423669",
+       "10: last line has no line end: the file is cut"},
       {"bad flag", header + " 04  6 10  0  0  0.0000000  7  0\n", "8: epoch flag 7 is not 0 to 6"},
       {"cut event", header + std::string(28, ' ') + "4  3\n" + HeaderLine("x", "COMMENT"),
        "9: file ends inside the event record of line 8 (1 of 3 lines)"},

@@ -60,6 +60,9 @@ int32_t RinexLineReader::Next() {
     c = std::getc(file_);
   }
   if (c == EOF && std::ferror(file_)) return Fail("read error");
+  // Every line of a whole file ends in a line end: without one the last values may be cut
+  // in the middle of a number, which would read as a different number.
+  if (c == EOF && n > 0) return Fail("last line has no line end: the file is cut");
   while (n > 0 && (line_[n - 1] == '\r' || line_[n - 1] == ' ')) --n;
   line_[n] = '\0';
   length_ = n;

@@ -26,7 +26,8 @@ class RinexLineReader {
 
   // 0 opened, -1 not (error text set).
   [[nodiscard]] int32_t Open(const char* path);
-  // 1 a line is in line(), 0 end of file, -1 a line too long or a read error (error text set).
+  // 1 a line is in line(), 0 end of file, -1 a line too long, a last line without line
+  // end (a cut file) or a read error (error text set).
   [[nodiscard]] int32_t Next();
   void Close();
 

@@ -1,0 +1,38 @@
+// Station file text for the site, mark and event tests: the header line every .sta file
+// starts with, one block as the writer lays it out (vertical height, week 0), and the
+// body of a file after its header line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace talverin {
+
+constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
+
+inline std::string Block(const std::string& name, const std::string& desc,
+                         const std::string& remark, const std::string& time,
+                         const std::string& height) {
+  std::string text = "Sta {\n\tID: \"" + name + "\"\n";
+  if (!desc.empty()) text += "\tDesc: \"" + desc + "\"\n";
+  if (!remark.empty()) text += "\tRem: \"" + remark + "\"\n";
+  return text + "\tGTim: " + time + " 0\n\tHi: " + height + " VERT\n}\n";
+}
+
+// The text after the header line; "<no header>" when the file does not start with it.
+inline std::string StaBody(const std::string& text) {
+  const size_t header = sizeof kStaHeader - 1;
+  if (text.compare(0, header, kStaHeader) != 0) return "<no header>" + text;
+  return text.substr(header);
+}
+
+// Number of blocks in a station file text.
+inline size_t CountBlocks(const std::string& text) {
+  size_t n = 0;
+  for (size_t p = text.find("Sta {\n"); p != std::string::npos; p = text.find("Sta {\n", p + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace talverin

@@ -1,0 +1,126 @@
+// Accuracy of the recomputed positions on real receiver data: each real set present (the
+// bundled hour always, the public sets beside the source tree when present) goes RINEX ->
+// download set -> ConvertFile -> GPB, and every epoch's position is compared with the
+// station's published ITRF2014 coordinates (from the set's README.txt). Limits are the
+// figures measured with broadcast orbits, the built-in troposphere, no ionosphere and no
+// group delay, plus about 30 %; any epoch more than 100 m off is a fault, not a limit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <string>
+
+#include "base/gnss_constants.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/rinex_test_data.h"
+#include "tools/download_set/position_stats.h"
+#include "tools/rinex/rinex_import.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+constexpr double kMaxEpochError_m = 100.0;  // 3D; beyond this an epoch is a fault
+constexpr double kMinSolvedShare = 0.99;    // every epoch of both sets is solved
+
+struct RealSet {
+  const char* directory;    // under ../shared/data/ (and samples/ for the bundled one)
+  const char* observation;  // RINEX observation file
+  const char* navigation;   // RINEX navigation file
+  int epochs;               // epochs counted in the observation file
+  double reference_m[3];    // ECEF of the antenna reference point, README.txt
+  double maxRmsH_m, maxRmsV_m, maxP95H_m, maxP95V_m;
+};
+
+// Measured (m): BAHR RMS H 3.99 V 3.82, 95 % H 5.11 V 5.46;
+//               USNO RMS H 2.49 V 3.90, 95 % H 4.23 V 7.58; limits about 1.3 times these.
+const RealSet kSets[] = {
+    {"bahr-2004-162", "bahr1620.04o", "bahr1620.04n", 120,
+     {3633910.5918, 4425277.7039, 2799862.8556}, 5.2, 5.0, 6.6, 7.1},
+    {"usno-2005-020", "usno0200.05o", "brdc0200.05n", 2880,
+     {1112189.7701, -4842955.0295, 3985352.2630}, 3.2, 5.1, 5.5, 9.9},
+};
+
+std::string SharedDataDir() { return rinex_test::SourceDir() + "/../shared/data"; }
+
+// Imports, converts and measures one set; the figures go to the test log and the XML report.
+void CheckAccuracy(const RealSet& set, const std::string& observation,
+                   const std::string& navigation, const std::string& label) {
+  SCOPED_TRACE(label);
+  TempDir dir;
+  RinexImportOptions options;
+  options.observationPath = observation;
+  options.navigationPath = navigation;
+  options.outputDir = dir.File("set");
+  RinexImportSummary summary;
+  char errorText[kTextSize] = "";
+  ASSERT_EQ(ImportRinex(options, &summary, errorText), 0) << errorText;
+  ASSERT_EQ(summary.epochs, set.epochs);
+
+  const std::string gpb = dir.File("out.gpb");
+  const testing_support::ConversionRun run =
+      testing_support::RunConversion(summary.observationFile, gpb);
+  ASSERT_EQ(run.result, 0) << run.errorText;
+
+  PositionStats stats;
+  std::string error;
+  ASSERT_TRUE(ComputePositionStats(gpb, set.reference_m, &stats, &error)) << error;
+  std::cout << "[ accuracy ] " << label << ": " << FormatPositionStats(stats);
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "solved %d/%d RMS H %.2f V %.2f 95%% H %.2f V %.2f max 3D %.2f m", stats.solved,
+                stats.epochs, stats.rmsH_m, stats.rmsV_m, stats.p95H_m, stats.p95V_m,
+                stats.max3d_m);
+  ::testing::Test::RecordProperty(label, line);
+
+  EXPECT_EQ(stats.epochs, set.epochs) << "epochs lost between the RINEX file and the GPB file";
+  ASSERT_GT(stats.epochs, 0);
+  EXPECT_GE(static_cast<double>(stats.solved) / stats.epochs, kMinSolvedShare);
+  EXPECT_LT(stats.max3d_m, kMaxEpochError_m);
+  EXPECT_LE(stats.rmsH_m, set.maxRmsH_m);
+  EXPECT_LE(stats.rmsV_m, set.maxRmsV_m);
+  EXPECT_LE(stats.p95H_m, set.maxP95H_m);
+  EXPECT_LE(stats.p95V_m, set.maxP95V_m);
+}
+
+TEST(RealDataAccuracy, BundledHourIsWithinTheMeasuredLimits) {
+  const RealSet& bahr = kSets[0];
+  CheckAccuracy(bahr, rinex_test::SampleFile(bahr.observation),
+                rinex_test::SampleFile(bahr.navigation), "bundled_bahr");
+}
+
+TEST(RealDataAccuracy, SharedSetsAreWithinTheMeasuredLimits) {
+  int present = 0;
+  for (const RealSet& set : kSets) {
+    const std::string relative = std::string(set.directory) + "/";
+    const std::string observation = rinex_test::SharedDataFile(relative + set.observation);
+    const std::string navigation = rinex_test::SharedDataFile(relative + set.navigation);
+    if (observation.empty() || navigation.empty()) continue;
+    ++present;
+    CheckAccuracy(set, observation, navigation, std::string("shared_") + set.directory);
+  }
+  if (present == 0) GTEST_SKIP() << "no shared data sets beside the source tree";
+}
+
+// A set added beside the source tree without its reference and limits would go unmeasured.
+TEST(RealDataAccuracy, EverySharedSetHasItsReferenceAndLimits) {
+  std::error_code failed;
+  std::filesystem::directory_iterator it(SharedDataDir(), failed);
+  if (failed) GTEST_SKIP() << "no shared data directory";
+  std::set<std::string> known;
+  for (const RealSet& set : kSets) known.insert(set.directory);
+  int directories = 0;
+  for (const std::filesystem::directory_entry& entry : it) {
+    if (!entry.is_directory()) continue;
+    ++directories;
+    EXPECT_EQ(known.count(entry.path().filename().string()), 1u)
+        << entry.path() << " has no entry in kSets";
+  }
+  if (directories == 0) GTEST_SKIP() << "shared data directory is empty";
+}
+
+}  // namespace
+}  // namespace talverin
