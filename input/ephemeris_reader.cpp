@@ -5,6 +5,7 @@
 
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
+#include "base/message_texts.h"
 #include "orbit/ephemeris_store.h"
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
@@ -124,12 +125,12 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
   int16_t health = 0;
   DecodeGpsRecord(record, &eph, &health);
 
-  job.Report(-1.0, "GPS Ephemeris loaded for PRN %d, Health %s", static_cast<int>(eph.prn),
-             health != 0 ? "BAD!!!" : "OK");
+  job.Report(-1.0, health != 0 ? msg::kGpsEphemerisUnhealthy : msg::kGpsEphemerisHealthy,
+             static_cast<int>(eph.prn));
   job.lastEphTime = static_cast<double>(eph.toe);
   job.lastEphWeek = eph.week;
   if (eph.week < 0 || eph.week > kMaxEphWeek) {
-    job.Report(-1.0, "ERROR - Eph Week Number : %d", static_cast<int>(eph.week));
+    job.Report(-1.0, msg::kEphemerisWeek, static_cast<int>(eph.week));
   }
   if (health != 0) return;
 
@@ -144,8 +145,8 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
       {"iDot", eph.iDot}};
   const NamedValue* bad = FirstNonFinite(values, sizeof values / sizeof values[0]);
   if (bad != nullptr) {
-    job.Report(-1.0, "ERROR - Eph PRN %d toe %ld in %s: %s is %g, record not used",
-               static_cast<int>(eph.prn), static_cast<long>(eph.toe), job.ephemerisPath,
+    job.Report(-1.0, msg::kEphemerisNotFinite, static_cast<int>(eph.prn),
+               static_cast<long>(eph.toe), job.ephemerisPath,
                bad->name, bad->value);
     return;
   }
@@ -171,8 +172,8 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
   if (bad == nullptr && !TruncateToInt32(f.tkbSecond, &tkbSecond)) bad = &values[0];
 
   if (bad != nullptr) {
-    job.Report(-1.0, "ERROR - GLONASS Eph PRN %d in %s: %s is %g, record not written",
-               static_cast<int>(f.prn), job.ephemerisPath, bad->name, bad->value);
+    job.Report(-1.0, msg::kGlonassEphemerisNotFinite, static_cast<int>(f.prn), job.ephemerisPath,
+               bad->name, bad->value);
   } else if (job.eppFile != nullptr) {
     // A failed write leaves the stream's error flag set; closing the .epp file reports it.
     std::fprintf(job.eppFile,
@@ -192,7 +193,7 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
                  static_cast<unsigned>(f.res[0]), static_cast<unsigned>(f.res[1]),
                  static_cast<unsigned>(f.res[2]));
   }
-  job.Report(-1.0, "GLONASS Ephemeris loaded for PRN %d", static_cast<int>(f.prn));
+  job.Report(-1.0, msg::kGlonassEphemerisLoaded, static_cast<int>(f.prn));
 }
 
 void ReadEphemerisFile(ConversionJob& job) {

@@ -7,6 +7,7 @@
 
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/event_marks.h"
 #include "output/gpb_file.h"
@@ -34,7 +35,6 @@ constexpr double kAltLockUnit_s = 0.001;      // ms to s
 constexpr double kInt32Limit = 2147483647.0;
 constexpr int kMinPositionChannels = 4;
 
-constexpr char kPrematureEnd[] = "Warning: Pre-mature end of file at %ld epochs";
 constexpr char kGpsIonRecord[] = "GpsIon { Utc: %d\n}\n";
 
 int32_t ClampToInt32(long value) {
@@ -85,11 +85,12 @@ bool ResyncToSite(FILE* file, const char* site) {
 int32_t RecoverFromTooManyChannels(ConversionJob& job, gpb_epoch_type& epoch, int32_t headersRead) {
   const double t = epoch.gpsTime;
   if (!(t >= 0.0 && t <= kSecondsPerWeek)) epoch.gpsTime = 0.0;
-  job.Report(epoch.gpsTime, "Error: Too many channels: \nWill Try to Recover Data");
+  CopyText(job.messageBuffer, kTextSize, msg::kTooManyChannels);
+  job.SendMessage(epoch.gpsTime, job.messageBuffer);
   // Without a site name from an earlier header there is nothing to scan for.
   const bool haveSite = std::strlen(job.currentSite) == static_cast<size_t>(kEpochHeaderSiteLength);
   if (haveSite && ResyncToSite(job.observationFile, job.currentSite)) return 0;
-  job.Report(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));
+  job.Report(epoch.gpsTime, msg::kPrematureEnd, static_cast<long>(headersRead));
   CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
   return 3;
 }
@@ -98,9 +99,8 @@ void ReportDuplicatePrns(ConversionJob& job, const gpb_epoch_type& epoch) {
   for (int i = 0; i < epoch.nsat; ++i) {
     for (int j = i + 1; j < epoch.nsat; ++j) {
       if (epoch.sat[i].prn != epoch.sat[j].prn) continue;
-      job.Report(epoch.gpsTime,
-                 "Warning: Multiple occurances of PRN %d at %.1lf. Possible invalid data type",
-                 static_cast<int>(epoch.sat[i].prn), epoch.gpsTime);
+      job.Report(epoch.gpsTime, msg::kDuplicatePrn, static_cast<int>(epoch.sat[i].prn),
+                 epoch.gpsTime);
     }
   }
 }
@@ -185,11 +185,11 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
   if (l1Warning & kWarnL1Phase) {
     job.l1Time[p] = 0.0;
     if (quality)
-      job.ReportError(epoch.gpsTime, "L1 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+      job.ReportError(epoch.gpsTime, msg::kL1PhaseQuestion, p, epoch.gpsTime);
   } else if (l1Warning & kWarnCodePhase) {
-    if (quality) job.ReportError(epoch.gpsTime, "Code phase questionable on prn %d", p);
+    if (quality) job.ReportError(epoch.gpsTime, msg::kCodePhaseQuestionable, p);
   } else if (l1Warning & kWarnIntegration) {
-    if (quality) job.ReportError(epoch.gpsTime, "Code phase integration unstable on prn %d", p);
+    if (quality) job.ReportError(epoch.gpsTime, msg::kCodeIntegrationUnstable, p);
   }
 
   double range_m = in.F64(kChanRangeOffset) * kSpeedOfLight_mps;
@@ -228,14 +228,13 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
     if (in.U8(kChanDualL2WarningOffset) & kWarnRestart) {
       job.l2Time[p] = 0.0;
       if (quality) {
-        job.ReportError(epoch.gpsTime, "L2 Phase questionable on prn %d at %.1lf", p,
-                        epoch.gpsTime);
+        job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestionable, p, epoch.gpsTime);
       }
     }
     if (l1Warning & kWarnL1Phase) {
       job.l2Time[p] = 0.0;
       if (quality)
-        job.ReportError(epoch.gpsTime, "L2 phase question: prn %d @ %.1lf", p, epoch.gpsTime);
+        job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestion, p, epoch.gpsTime);
     }
     sat.phase2 = -in.F64(kChanDualL2PhaseOffset);
     if (sat.phase2 != 0.0) sat.sflags |= kSatPhase2;
@@ -278,13 +277,13 @@ int32_t DecodeChannelAlt(ConversionJob& /*job*/, gpb_epoch_type& epoch, const ui
 int32_t ReadEpochs(ConversionJob& job) {
   FILE* file = job.observationFile;
   if (file == nullptr) {
-    FormatText(ModuleErrorText(), "Error: observation file %s is not open", job.inputPath);
+    FormatText(ModuleErrorText(), msg::kObservationNotOpen, job.inputPath);
     job.SendMessage(-1.0, ModuleErrorText());
     return 3;
   }
   const int32_t recordSize = job.channelRecordSize;
   if (recordSize <= 0 || recordSize > kChannelBufferSize) {
-    job.ReportError(-1.0, "Error: channel record size %ld of receiver type %ld is not 35, 66 or 97",
+    job.ReportError(-1.0, msg::kBadChannelRecordSize,
                     static_cast<long>(recordSize), static_cast<long>(job.receiverType));
     return 3;
   }
@@ -355,7 +354,7 @@ int32_t ReadEpochs(ConversionJob& job) {
     for (int32_t i = 0; i < count; ++i) {
       if (std::fread(buffer, 1, static_cast<size_t>(recordSize), file) !=
           static_cast<size_t>(recordSize)) {
-        job.ReportError(epoch.gpsTime, kPrematureEnd, static_cast<long>(headersRead));
+        job.ReportError(epoch.gpsTime, msg::kPrematureEnd, static_cast<long>(headersRead));
         return 3;
       }
       const int32_t rejected =
@@ -373,7 +372,8 @@ int32_t ReadEpochs(ConversionJob& job) {
       if (job.engine->store().gpsCount > 3) {
         (void)job.engine->ProcessEpoch(&epoch, 3);
       } else {
-        job.Report(epoch.gpsTime, "Warning, less then 4 ephemerides unable to recompute position");
+        CopyText(job.messageBuffer, kTextSize, msg::kTooFewEphemerides);
+        job.SendMessage(epoch.gpsTime, job.messageBuffer);
       }
     }
     job.previousEpochTime = epoch.gpsTime;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "plugin/conversion_job.h"
 
@@ -26,13 +27,13 @@ const char* const kVersionTags[] = {"version:", "Version:", "VERSION:"};
 const char* DetectionMessage(int32_t type) {
   switch (type) {
     case 1:
-      return "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)";
+      return msg::kDetectedCa;
     case 2:
-      return "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)";
+      return msg::kDetectedDual;
     case 3:
-      return "Detected L2-codeless Ashtech receiver (L12)";
+      return msg::kDetectedL2Codeless;
     case 4:
-      return "Detected GLONASS Ashtech receiver (GG24)";
+      return msg::kDetectedGlonass;
     default:
       return nullptr;
   }
@@ -79,8 +80,7 @@ int32_t ReportReceiver(ConversionJob& job, int32_t type, uint8_t header[kObserva
     return 0;
   }
   header[kModelTextOffset + kModelTextShown] = '\0';
-  job.Report(-1.0, "Unable to detect Ashtech receiver type %s. Select manually in options",
-             reinterpret_cast<const char*>(header + kModelTextOffset));
+  job.Report(-1.0, msg::kUnableToDetect, reinterpret_cast<const char*>(header + kModelTextOffset));
   // The conversion ends with -1 here: GetErrString must give the same reason.
   CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
   return -1;

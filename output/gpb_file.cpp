@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/byte_order.h"
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 
 namespace talverin {
@@ -195,7 +196,7 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   const char* name = fileName != nullptr ? fileName : "";
   // An open stream may hold unflushed epochs: it is never replaced, only closed by Close.
   if (state_ > 0 || file_ != nullptr) {
-    FormatText(errorText_, "Cannot create file--class already using a file %s", name);
+    FormatText(errorText_, msg::kGpbAlreadyOpen, name);
     state_ = -1;
     return 1;
   }
@@ -215,8 +216,7 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
 
   // A cut name would create a different file than the one asked for.
   if (strnlen(name, kPathSize) >= static_cast<size_t>(kPathSize)) {
-    FormatText(errorText_, "Unable to create GPB file %.255s--name longer than 255 characters",
-               name);
+    FormatText(errorText_, msg::kGpbNameTooLong, name);
     state_ = -1;
     return 1;
   }
@@ -224,9 +224,9 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   file_ = std::fopen(name, "wb");
   if (file_ == nullptr) {
     if (variant_ == 1) {
-      FormatText(errorText_, "Unable to create GPB file %s--access denied", name);
+      FormatText(errorText_, msg::kGpbAccessDenied, name);
     } else {
-      FormatText(errorText_, "Unable to create GPB file '%s'--access denied", name);
+      FormatText(errorText_, msg::kGpb102AccessDenied, name);
     }
     state_ = -1;
     return 1;
@@ -238,7 +238,7 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   if (streamBuffer_ == nullptr ||
       std::setvbuf(file_, streamBuffer_, _IOFBF, static_cast<size_t>(bufferSize)) != 0) {
     ReleaseStream();
-    FormatText(errorText_, "Unable to create file buffer for '%s'", name);
+    FormatText(errorText_, msg::kGpbNoBuffer, name);
     state_ = -1;
     return 1;
   }
@@ -247,7 +247,7 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   const size_t headerSize = variant_ == 1 ? newgpb::kHeaderSize : gpb102::kHeaderSize;
   if (std::fwrite(header, 1, headerSize, file_) != headerSize) {
     ReleaseStream();
-    FormatText(errorText_, "Failure to write to '%s' (disk full)", name);
+    FormatText(errorText_, msg::kGpbHeaderNotWritten, name);
     state_ = -1;
     return 1;
   }
@@ -265,11 +265,11 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
 int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataType,
                                   int32_t updateStamp, const double* value) {
   if (file_ == nullptr || state_ < 1) {
-    FormatText(errorText_, "GPB File not Opened");
+    CopyText(errorText_, kTextSize, msg::kGpbNotOpened);
     return -1;
   }
   if (openMode_ != kModeWrite && openMode_ != kModeReadWrite) {
-    FormatText(errorText_, "UpdateHeaderInfo() only supports WRITE or READWRITE files");
+    CopyText(errorText_, kTextSize, msg::kGpbHeaderReadOnly);
     return -1;
   }
 
@@ -317,7 +317,7 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
   const size_t headerSize = variant_ == 1 ? newgpb::kHeaderSize : gpb102::kHeaderSize;
   const long position = std::ftell(file_);
   if (position < 0 || std::fseek(file_, 0, SEEK_SET) != 0) {
-    FormatText(errorText_, "Failure updating new file header in %s", fileName_);
+    FormatText(errorText_, msg::kGpbHeaderUpdateFailed, fileName_);
     return -1;
   }
   const bool written = std::fwrite(header, 1, headerSize, file_) == headerSize;
@@ -326,7 +326,7 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
   const bool restored = std::fseek(file_, position, SEEK_SET) == 0;
   if (!written || !restored) {
     writeFailed_ = true;
-    FormatText(errorText_, "Failure updating new file header in %s", fileName_);
+    FormatText(errorText_, msg::kGpbHeaderUpdateFailed, fileName_);
     return -1;
   }
   errorText_[0] = '\0';
@@ -342,24 +342,23 @@ void GpbFile::CountEpoch(int32_t length) {
 bool GpbFile::WriteBytes(const uint8_t* bytes, size_t size) {
   if (std::fwrite(bytes, 1, size, file_) == size) return true;
   writeFailed_ = true;
-  FormatText(errorText_, "Unable to write to '%s' (disk full)", fileName_);
+  FormatText(errorText_, msg::kUnableToWrite, fileName_);
   return false;
 }
 
 int32_t GpbFile::WriteEpoch(const gpb_epoch_type& epoch) {
   if (epoch.valid == 0) {
-    FormatText(errorText_, "Valid variable not set in gpb_epoch_type structure");
+    CopyText(errorText_, kTextSize, msg::kGpbEpochNotValid);
     return 1;
   }
   if (file_ == nullptr || state_ < 1) {
-    FormatText(errorText_, "Invalid GPB class setup");
+    CopyText(errorText_, kTextSize, msg::kGpbNotSetUp);
     return 1;
   }
   // The epoch record holds kGpbMaxSats satellites; any other count would read past it.
   if (epoch.nsat < 0 || epoch.nsat > kGpbMaxSats) {
-    FormatText(errorText_,
-               "Unable to write epoch at %.3f s to '%s': %ld satellite records, 0 to %ld allowed",
-               epoch.gpsTime, fileName_, static_cast<long>(epoch.nsat),
+    FormatText(errorText_, msg::kGpbTooManySatellites, epoch.gpsTime, fileName_,
+               static_cast<long>(epoch.nsat),
                static_cast<long>(kGpbMaxSats));
     return 1;
   }
@@ -447,7 +446,7 @@ int32_t GpbFile::Close() {
     if (std::fclose(file_) != 0) failed = true;
     file_ = nullptr;
     if (failed) {
-      FormatText(errorText_, "Unable to write to '%s' (disk full)", fileName_);
+      FormatText(errorText_, msg::kUnableToWrite, fileName_);
       result = 1;
     } else {
       errorText_[0] = '\0';

@@ -2,13 +2,11 @@
 
 #include <cstring>
 
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 
 namespace talverin {
 namespace {
-
-constexpr char kDiskFull[] = "Disk full";
-constexpr char kMissingName[] = "Missing station name";
 
 // Copies a record text for printing inside double quotes: a double quote becomes a single
 // quote and a control character a blank, so the field can neither end early nor break
@@ -25,9 +23,9 @@ void QuotableText(const char (&field)[kStationTextSize], char (&out)[kStationTex
 }  // namespace
 
 int32_t WriteStationRecord(FILE* file, const StationRecord& record) {
-  FormatText(ModuleErrorText(), "%s", kDiskFull);
+  CopyText(ModuleErrorText(), kTextSize, msg::kDiskFull);
   if (record.name[0] == '\0') {
-    FormatText(ModuleErrorText(), "%s", kMissingName);
+    CopyText(ModuleErrorText(), kTextSize, msg::kMissingStationName);
     return 1;
   }
   // A stream that already lost data (a failed flush) cannot take a complete block.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/ephemeris_reader.h"
 #include "input/event_marks.h"
@@ -102,15 +103,14 @@ int32_t ConversionJob::DeriveNames(const char* input, const char* output) {
   CopyText(staPath, kPathSize, output);
   if (ChangeExtension(eppPath, kPathSize, ".epp") != 0 ||
       ChangeExtension(staPath, kPathSize, ".sta") != 0) {
-    FormatText(ModuleErrorText(), "Error: output path too long for its companion files: %s",
-               output);
+    FormatText(ModuleErrorText(), msg::kOutputPathTooLong, output);
     return -1;
   }
   CopyText(inputPath, kPathSize, input);
   if (CompanionPath(inputPath, 'E', directory, ephemerisPath) != 0 ||
       CompanionPath(inputPath, 'S', directory, sitePath) != 0 ||
       CompanionPath(inputPath, 'D', directory, eventPath) != 0) {
-    FormatText(ModuleErrorText(), "Error: input path has no usable file name: %s", input);
+    FormatText(ModuleErrorText(), msg::kInputWithoutFileName, input);
     return -1;
   }
   return 0;
@@ -119,15 +119,14 @@ int32_t ConversionJob::DeriveNames(const char* input, const char* output) {
 int32_t ConversionJob::OpenFiles() {
   ephemerisFile = std::fopen(ephemerisPath, "rb");
   if (ephemerisFile == nullptr) {
-    Report(-1.0, "Error: Unable to open %s. Will Not be able to Re-Calc Position/Time",
-           ephemerisPath);
+    Report(-1.0, msg::kUnableToOpenEphemeris, ephemerisPath);
     // The host may ask GetErrString after -1: give it the same reason.
     CopyText(ModuleErrorText(), kTextSize, messageBuffer);
     return -1;
   }
   observationFile = std::fopen(inputPath, "rb");
   if (observationFile == nullptr) {
-    ReportError(-1.0, "Error: Unable to open %s", inputPath);
+    ReportError(-1.0, msg::kUnableToOpen, inputPath);
     return -1;
   }
   observationBuffer = static_cast<char*>(std::malloc(kObservationStreamBuffer));
@@ -136,13 +135,13 @@ int32_t ConversionJob::OpenFiles() {
   }
   eppFile = std::fopen(eppPath, "w");
   if (eppFile == nullptr) {
-    ReportError(-1.0, "Error: Unable to open %s", eppPath);
+    ReportError(-1.0, msg::kUnableToOpen, eppPath);
     return -1;
   }
   std::fputs(kEppHeader, eppFile);
   staFile = std::fopen(staPath, "w");
   if (staFile == nullptr) {
-    ReportError(-1.0, "Could not open STA FILE %s ", staPath);
+    ReportError(-1.0, msg::kUnableToOpenSta, staPath);
     return -1;
   }
   std::fputs(kStaHeader, staFile);
@@ -177,7 +176,8 @@ int32_t ConversionJob::Run() {
   ReadSiteFile(*this);
 
   if (options.UseEventFile != 0 && LoadEventFile(*this, events) == -1) {
-    Report(-1.0, "Could Not Allocate Dfile Records\nDfile must be \nCut Down in Size");
+    CopyText(messageBuffer, kTextSize, msg::kEventFileTooLarge);
+    SendMessage(-1.0, messageBuffer);
     FreeEventTable(events);
     return -1;
   }
@@ -202,11 +202,11 @@ int32_t ConversionJob::CloseOutputs() {
     result = -1;
   }
   if (!CloseChecked(eppFile)) {
-    ReportError(-1.0, "Unable to write to '%s' (disk full)", eppPath);
+    ReportError(-1.0, msg::kUnableToWrite, eppPath);
     result = -1;
   }
   if (!CloseChecked(staFile)) {
-    ReportError(-1.0, "Unable to write to '%s' (disk full)", staPath);
+    ReportError(-1.0, msg::kUnableToWrite, staPath);
     result = -1;
   }
   return result;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
 #include "plugin/abort_counter.h"
@@ -20,10 +21,6 @@ namespace {
 
 std::atomic<int32_t> gAbortCounter{0};
 static_assert(std::atomic<int32_t>::is_always_lock_free, "Abort must be lock-free");
-
-constexpr char kIncorrectVersion[] = "Incorrect version of Sample Conversion DLL";
-constexpr char kInvalidOptions[] = "Incorrect version of Sample Conversion DLL, Invalid options";
-constexpr char kUserQuit[] = "User Quit";
 
 constexpr ConvertOptions kFactoryDefaults = {0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 180, 1};
 
@@ -98,18 +95,18 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   ConversionJob* job = new (std::nothrow) ConversionJob();
   if (job == nullptr || !job->constructed()) {
     delete job;
-    FormatText(ModuleErrorText(), "Not enough memory to start the conversion");
+    CopyText(ModuleErrorText(), kTextSize, msg::kNotEnoughMemory);
     SendModuleError(callbacks);
     return -1;
   }
   if (request == nullptr || callbacks == nullptr || request->size != kConvertRequestSize ||
       callbacks->size != kHostCallbacksSize) {
-    CopyText(ModuleErrorText(), kTextSize, kIncorrectVersion);
+    CopyText(ModuleErrorText(), kTextSize, msg::kIncorrectVersion);
     delete job;
     return 1;
   }
   if (request->optionsSize != kConvertOptionsSize) {
-    CopyText(ModuleErrorText(), kTextSize, kInvalidOptions);
+    CopyText(ModuleErrorText(), kTextSize, msg::kInvalidOptions);
     delete job;
     return 1;
   }
@@ -120,9 +117,7 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   job->options = request->options;
   const int32_t type = job->options.ReceiverType;
   if (type < kReceiverDetect || type > kReceiverGlonass) {
-    FormatText(ModuleErrorText(),
-               "Invalid receiver type %ld in the options: 0 (detect) or 1 to 4 expected",
-               static_cast<long>(type));
+    FormatText(ModuleErrorText(), msg::kInvalidReceiverType, static_cast<long>(type));
     delete job;
     return 1;
   }
@@ -132,7 +127,7 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   ResetAbortCounter();
 
   if (!PathFits(request->inputPath) || !PathFits(request->outputPath)) {
-    FormatText(ModuleErrorText(), "Error: path of 256 characters or more: %.255s",
+    FormatText(ModuleErrorText(), msg::kPathTooLong,
                PathFits(request->inputPath) ? request->outputPath : request->inputPath);
     SendModuleError(callbacks);
     delete job;
@@ -161,7 +156,7 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   if (finished != 0) return -1;
 
   if (AbortCounter() != 0) {
-    CopyText(ModuleErrorText(), kTextSize, kUserQuit);
+    CopyText(ModuleErrorText(), kTextSize, msg::kUserQuit);
     SendModuleError(callbacks);
     return 1;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/gnss_constants.h"
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "orbit/ephemeris_store.h"
 #include "position/single_point.h"
@@ -120,9 +121,7 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
   double ranges_m[kMaxUsedSatellites];
   const int32_t n = GatherSatellites(epoch, excluded, recompute, prns, ranges_m);
   if (n < kUnknowns) {
-    FormatText(errorText_,
-               "Less than 4 satellites with ephemerides (only %d found)--Cannot compute epoch",
-               static_cast<int>(n));
+    FormatText(errorText_, msg::kTooFewSatellites, static_cast<int>(n));
     if (!quiet) Send(time_s);
     status_ = kStatusFailed;
     RestoreState();
@@ -149,7 +148,7 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
   const SolutionSnapshot attemptStart = snapshot_;
   const int32_t reliability = TestReliability(time_s, epoch, n, prns, attemptStart);
   if (reliability == 0) return 0;
-  if (reliability > 0) FormatText(errorText_, "Solution failed due to data errors");
+  if (reliability > 0) CopyText(errorText_, kTextSize, msg::kSolutionDataErrors);
   Send(time_s);  // on -1 the text of the failing leave-one-out attempt stands
   status_ = kStatusFailed;
   snapshot_ = attemptStart;
@@ -184,7 +183,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
       s.ephemeris = std::fabs(t_s) < kMaxEpochTime_s ? store_.FindGpsEph(prn, t_s) : nullptr;
       if (s.ephemeris == nullptr) {
         if (s.missingCount == 0) {
-          FormatText(errorText_, "Ephemeris missing for PRN %d", static_cast<int>(prn));
+          FormatText(errorText_, msg::kEphemerisMissing, static_cast<int>(prn));
           Send(t_s);
         }
         Increment(&s.missingCount);
@@ -193,8 +192,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 
       double satClock_s = 0.0;
       if (store_.SatClock(prn, t_s, &satClock_s) != 0 || !std::isfinite(satClock_s)) {
-        FormatText(errorText_, "Unable to compute satellite clock correction for PRN %d",
-                   static_cast<int>(prn));
+        FormatText(errorText_, msg::kSatelliteClockFailed, static_cast<int>(prn));
         Send(t_s);
         continue;
       }
@@ -216,8 +214,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
       double velocity_mps[3];
       if (store_.SatPosition(prn, t_s, 1, approximate_m, receiver_, position_m, velocity_mps) != 0 ||
           !AllFinite(position_m, 3) || !AllFinite(velocity_mps, 3)) {
-        FormatText(errorText_, "Unable to compute orbit position for PRN %d",
-                   static_cast<int>(prn));
+        FormatText(errorText_, msg::kSatelliteOrbitFailed, static_cast<int>(prn));
         Send(t_s);
         continue;
       }
@@ -248,17 +245,17 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 int32_t SinglePoint::FormDesignMatrix(const double receiver_m[3], int32_t n, const int32_t* prns,
                                       double* distances_m) {
   if (!design_.hasStorage()) {
-    FormatText(errorText_, "Failure to allocate a-matrix");
+    CopyText(errorText_, kTextSize, msg::kDesignMatrixFailed);
     return 1;
   }
   if (design_.Resize(n, kUnknowns) != 0) {
-    FormatText(errorText_, "Failure to allocate a-matrix");
+    CopyText(errorText_, kTextSize, msg::kDesignMatrixFailed);
     return 1;
   }
   for (int32_t i = 0; i < n; ++i) {
     const SatelliteState& s = satellites_[prns[i]];
     if (s.valid == 0) {
-      FormatText(errorText_, "Missing satellite position for PRN--Cannot form A matrix");
+      CopyText(errorText_, kTextSize, msg::kSatellitePositionMissing);
       return 1;
     }
     const double dx = s.position[0] - receiver_m[0];
@@ -282,7 +279,7 @@ int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
   double x_m[3] = {receiver_[0], receiver_[1], receiver_[2]};
 
   if (!covariance_.hasStorage()) {
-    FormatText(errorText_, "Normal matrix not allocated");
+    CopyText(errorText_, kTextSize, msg::kNormalNotAllocated);
     return 1;
   }
   (void)covariance_.Resize(kUnknowns, kUnknowns);
@@ -290,7 +287,7 @@ int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
   (void)cofactor_.Resize(kUnknowns, kUnknowns);
   (void)cofactor_.SetDiagonal(kCofactorDiagonal, 0.0);
   if (misclosure_.Resize(n) != 0) {
-    FormatText(errorText_, "Invalid array sizes forming u vector");
+    CopyText(errorText_, kTextSize, msg::kMisclosureSizes);
     return 1;
   }
 
@@ -300,26 +297,26 @@ int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
     if (FormDesignMatrix(x_m, n, prns, rho_m) != 0) return 1;
     for (int32_t i = 0; i < n; ++i) misclosure_[i] = clock_m + rho_m[i] - ranges_m[i];
     if (normal_.MultiplyTransposed(design_, design_) != 0) {
-      FormatText(errorText_, "Invalid array sizes forming normal");
+      CopyText(errorText_, kTextSize, msg::kNormalSizes);
       return 1;
     }
     // Invert does not test the last pivot: an infinite or NaN element is a singular normal.
     if (normal_.Invert(0) != 0 || !MatrixFinite(normal_)) {
-      FormatText(errorText_, "Failure to invert normal matrix--epoch failed");
+      CopyText(errorText_, kTextSize, msg::kNormalNotInverted);
       return 1;
     }
     if (normalRhs_.MultiplyVector(design_, misclosure_, 1) != 0) {
-      FormatText(errorText_, "Invalid array sizes forming u vector");
+      CopyText(errorText_, kTextSize, msg::kMisclosureSizes);
       return 1;
     }
     if (update_.MultiplyVector(normal_, normalRhs_, 0) != 0) {
-      FormatText(errorText_, "Invalid array sizes forming delta vector");
+      CopyText(errorText_, kTextSize, msg::kUpdateSizes);
       return 1;
     }
     // A non-finite update (an overflowing range) can never converge; NaN would otherwise
     // pass the convergence test below.
     if (!VectorFinite(update_)) {
-      FormatText(errorText_, "Adjustment did not converge");
+      CopyText(errorText_, kTextSize, msg::kNotConverged);
       return 1;
     }
     x_m[0] += update_[0];
@@ -327,7 +324,7 @@ int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
     x_m[2] += update_[2];
     clock_m -= update_[3];
     if (!AllFinite(x_m, 3) || !std::isfinite(clock_m)) {
-      FormatText(errorText_, "Adjustment did not converge");
+      CopyText(errorText_, kTextSize, msg::kNotConverged);
       return 1;
     }
     bool converged = true;
@@ -343,7 +340,7 @@ int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
   (void)covariance_.Scale(settings_.rangeSigma_m * settings_.rangeSigma_m);
   cofactor_.Assign(normal_);
   if (k == kMaxIterations) {
-    FormatText(errorText_, "Adjustment did not converge");
+    CopyText(errorText_, kTextSize, msg::kNotConverged);
     return 1;
   }
 
@@ -382,8 +379,7 @@ int32_t SinglePoint::CheckResiduals(double time_s, int32_t n, const int32_t* prn
     status_ = kStatusClean;
     return 0;
   }
-  FormatText(errorText_, "PRN %d had large C/A residual (%.1lf m)", static_cast<int>(worstPrn),
-             worst_m);
+  FormatText(errorText_, msg::kLargeResidual, static_cast<int>(worstPrn), worst_m);
   if (!quiet) Send(time_s);
   status_ = kStatusLargeResidual;
   return 0;
@@ -419,8 +415,7 @@ int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch,
     return 1;
   }
 
-  FormatText(errorText_, "  Rejected PRN %d with reliability of %.1lf--Solution OK",
-             static_cast<int>(prns[bestIndex]), second_m / best_m);
+  FormatText(errorText_, msg::kRejectedPrn, static_cast<int>(prns[bestIndex]), second_m / best_m);
   Send(time_s);
   // The final solve starts where the primary attempt started: the leave-one-out attempts
   // that kept the faulty range end far off (km), and the troposphere of the final solve is

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/message_texts.h"
 #include "base/text_buffer.h"
 
 namespace talverin {
@@ -49,7 +50,7 @@ SinglePoint::SinglePoint() {
                      normal_.Resize(kUnknowns, kUnknowns) == 0 &&
                      misclosure_.Resize(kMaxUsedSatellites) == 0 &&
                      normalRhs_.Resize(kUnknowns) == 0 && update_.Resize(kUnknowns) == 0;
-  if (!sized) FormatText(errorText_, "Not enough memory for SinglePoint class");
+  if (!sized) CopyText(errorText_, kTextSize, msg::kEngineNoMemory);
 }
 
 SinglePoint::~SinglePoint() { Release(); }
@@ -162,23 +163,22 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   if (r < 0) return 1;
   bool solveAgain = false;
   if (r == 0 && epochCount_ == 0) {
-    FormatText(errorText_, "Refining solution on first epoch");
+    CopyText(errorText_, kTextSize, msg::kRefiningFirstEpoch);
     Send(epochTime_);
     solveAgain = true;
   } else if (r == 0 && std::fabs(prior_m - clockOffset_) > kClockShiftLimit_m) {
     if (clockShiftMessages_ < kClockShiftMessages) {
-      FormatText(errorText_, "Large clock shift changed detected-refining solution");
+      CopyText(errorText_, kTextSize, msg::kClockShift);
       Send(epochTime_);
     } else if (clockShiftMessages_ == kClockShiftMessages) {
-      FormatText(errorText_,
-                 "Large clock shift changed detected-no more messages will be printed");
+      CopyText(errorText_, kTextSize, msg::kClockShiftLast);
       Send(epochTime_);
     }
     if (clockShiftMessages_ < INT32_MAX) ++clockShiftMessages_;
     solveAgain = true;
   } else if (r > 0) {
     clockOffset_ = lastAttemptClock_;
-    FormatText(errorText_, "Solution failed--trying again with new clockshift");
+    CopyText(errorText_, kTextSize, msg::kSolutionRetry);
     Send(epochTime_);
     solveAgain = true;
   }
