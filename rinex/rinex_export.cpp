@@ -18,9 +18,9 @@
 #include "position/single_point.h"
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
-#include "rinex/session_week_placeholder.h"
 #include "time/gps_time.h"
 #include "tools/download_set/download_set_reader.h"
+#include "tools/download_set/session_week.h"
 
 namespace talverin {
 namespace {
@@ -164,7 +164,7 @@ struct RinexExporter::State {
   std::vector<SetGlonassEphemeris> glonass;
   SetSiteInfo site;
   TypeList types;
-  int32_t firstWeek = 0;
+  SessionWeek session;
   double approx_m[3] = {0.0, 0.0, 0.0};
   double firstHeight_m = 0.0;
   std::string markerName;
@@ -181,10 +181,6 @@ struct RinexExporter::State {
   int32_t Fail(const std::string& text) {
     std::snprintf(errorText, sizeof errorText, "%s", text.c_str());
     return -1;
-  }
-  // Full instant of an epoch's receiver time, following the previous one across weeks.
-  GpsInstant Follow(double tow_s, const GpsInstant& previous) const {
-    return NearestInstant(tow_s, previous);
   }
   // GLONASS range: whole GPS-UTC seconds removed (the receiver adds them).
   double GlonassSeconds(double range_s) const {
@@ -223,12 +219,13 @@ int32_t RinexExporter::State::FirstPass() {
   std::vector<double> solved[3], header[3];
   std::map<int64_t, int32_t> steps;  // epoch step in ms -> count
   RawEpoch raw;
-  GpsInstant previous{firstWeek, 0.0};
+  WeekTracker weeks(session);
+  GpsInstant previous;
   double lastSample = -1e300;
   std::string previousSite;
   int64_t index = 0;
   for (; reader.NextEpoch(&raw) == 1; ++index) {
-    const GpsInstant t = index == 0 ? GpsInstant{firstWeek, raw.tow_s} : Follow(raw.tow_s, previous);
+    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     if (index == 0) summary.first = t;
     const double step = t.FullSeconds() - previous.FullSeconds();
     if (index > 0 && step > 0.0 && (steps.size() < kMaxIntervalKinds || steps.count(std::llround(step * 1000.0)))) {
@@ -373,13 +370,16 @@ void RinexExporter::State::PlanEvents() {
 }
 
 void RinexExporter::State::MakeNames() {
-  SetName name;
+  // A set's file name: "B" + 4-character site + session character(s) + "yy.ddd".
   std::string site = SiteText(markerName.c_str());
   char session = '0';
-  if (ParseSetName(options.bPath, &name)) {
-    site = name.site;
-    if (std::isalnum(static_cast<unsigned char>(name.session))) {
-      session = static_cast<char>(std::tolower(static_cast<unsigned char>(name.session)));
+  int32_t year = 0, dayOfYear = 0;
+  if (SessionDateFromName(options.bPath, &year, &dayOfYear)) {
+    const size_t slash = options.bPath.find_last_of("/\\");
+    const std::string file = options.bPath.substr(slash == std::string::npos ? 0 : slash + 1);
+    site = file.substr(1, 4);
+    if (std::isalnum(static_cast<unsigned char>(file[5]))) {
+      session = static_cast<char>(std::tolower(static_cast<unsigned char>(file[5])));
     }
   }
   for (char& c : site) {
@@ -438,17 +438,11 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
   if (s.reader.ReadEphemerides(&s.gps, &s.glonass) != 0) return s.Fail(s.reader.errorText());
   s.reader.ReadSite(&s.site);
 
-  RawEpoch first;
-  if (s.reader.NextEpoch(&first) != 1) return s.Fail(options.bPath + ": no epochs");
-  std::vector<int32_t> weeks;
-  for (const SetGpsEphemeris& e : s.gps) weeks.push_back(e.eph.week);
-  std::string weekMessage;
-  if (ResolveSessionWeek(options.bPath, weeks, first.tow_s, options.gpsWeek, &s.firstWeek,
-                         &weekMessage) != 0) {
-    return s.Fail(options.bPath + ": " + weekMessage);
+  s.session = ResolveSessionWeek(options.bPath, s.reader.CompanionPath('E'), options.gpsWeek);
+  if (s.session.week < 0) {
+    return s.Fail(options.bPath + ": " + s.session.note + "; give the GPS week (--gps-week)");
   }
-  if (!weekMessage.empty()) s.summary.messages.push_back(weekMessage);
-  if (s.reader.Rewind() != 0) return s.Fail(options.bPath + ": cannot be read again");
+  if (!s.session.note.empty()) s.summary.messages.push_back(s.session.note);
   if (s.FirstPass() != 0) return -1;
   for (const SetDamage& d : s.reader.damage()) {
     s.summary.messages.push_back(Format("%c file: ", d.file) + d.text);
@@ -512,12 +506,13 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   }
   std::vector<Track> tracks(256);
   RawEpoch raw;
+  WeekTracker weeks(s.session);
   GpsInstant previous = s.summary.first;
   int64_t index = 0;
   std::map<int32_t, int32_t> unknownPrns;
   bool writeFailed = false;
   for (; s.reader.NextEpoch(&raw) == 1; ++index) {
-    const GpsInstant t = index == 0 ? s.summary.first : s.Follow(raw.tow_s, previous);
+    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
     emitMarksUpTo(t.FullSeconds(), &text);
     if (index == 0 && s.hasStartEvent) {

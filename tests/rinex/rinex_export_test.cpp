@@ -130,8 +130,8 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   };
   // 2020-01-15 is GPS week 2088 (ten-bit 40), day 3; 2004-06-10 is week 1274 (ten-bit 250).
   const Case cases[] = {
-      {"BROLLA20.015", 40, -1, "  2020     1    15     1     0    0.0000000     GPS", "rollover"},
-      {"BROLLA20.015", 45, -1, "  2020     1    15     1     0    0.0000000     GPS", "does not match"},
+      {"BROLLA20.015", 40, -1, "  2020     1    15     1     0    0.0000000     GPS", "rollover 2019-04-07"},
+      {"BROLLA20.015", 45, -1, "  2020     1    15     1     0    0.0000000     GPS", "week 2088 from the file name"},
       {"BROLLA04.162", 250, -1, "  2004     6    10     1     0    0.0000000     GPS", ""},
       {"Bnoname", 40, 2088, "  2020     1    15     1     0    0.0000000     GPS", ""},
   };
