@@ -41,6 +41,16 @@ struct ImportRinexArgs {
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
+struct RinexArgs {
+  std::vector<std::string> inputs;  // B files
+  std::string outputDir;            // -d; empty: beside each input
+  int rinexVersion = 2;             // 2 (2.11) or 3 (3.04)
+  int gpsWeek = -1;                 // full GPS week of the first epoch; -1: resolve
+  std::string receiver = "auto";
+};
+int RunRinex(const RinexArgs& args);
+extern const char kRinexHelp[];
+
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
 // The default output path: the input's directory and name with the extension .gpb.
