@@ -5,6 +5,7 @@
 
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
+#include "orbit/broadcast_range.h"
 #include "orbit/ephemeris_store.h"
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
@@ -14,6 +15,12 @@ namespace {
 
 constexpr int kGlonassReceiverType = 4;
 constexpr double kGlonassPrintScale = 0.001;  // m to km (and per second, per second^2)
+
+// A healthy GPS record with a field the navigation message cannot hold: PRN, toe, file,
+// field, value and unit, the representable bounds and their unit.
+constexpr char kEphBeyondBroadcastRange[] =
+    "ERROR - Eph PRN %d toe %ld in %s: %s is %.8g%s, outside the broadcast range %.6g to "
+    "%.6g%s, record not used";
 
 // A field of a decoded record, named for the corruption message.
 struct NamedValue {
@@ -166,6 +173,16 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
     job.Report(-1.0, "ERROR - Eph PRN %d toe %ld in %s: %s is %g, record not used",
                static_cast<int>(eph.prn), static_cast<long>(eph.toe), job.ephemerisPath,
                bad->name, bad->value);
+    return;
+  }
+  // Finite but beyond what the satellite can send (an af0 of 10 ms, an m0 of 3
+  // semicircles): the record was damaged after decoding and would put the satellite
+  // hundreds of kilometres off.
+  BroadcastRangeFault fault{};
+  if (!WithinBroadcastRange(eph, &fault)) {
+    job.Report(-1.0, kEphBeyondBroadcastRange, static_cast<int>(eph.prn),
+               static_cast<long>(eph.toe), job.ephemerisPath, fault.field, fault.value, fault.unit,
+               fault.min, fault.max, fault.unit);
     return;
   }
   // A failed write leaves the stream's error flag set; closing the .epp file reports it.

@@ -422,7 +422,9 @@ TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
   EXPECT_EQ(1234, on.lastEphWeek);
 }
 
-TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
+// Non-finite values, and values the navigation message cannot hold (IS-GPS-200 bit width
+// times LSB, half an LSB of slack, angles in semicircles as the file stores them).
+TEST(EphemerisFile, NonFiniteOrUnbroadcastableGpsValueKeepsTheRecordOutOfTheEppFile) {
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
     size_t offset;
@@ -435,6 +437,30 @@ TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
       {7, kF32, kNaN, "tgd is nan"},
       {119, kF32, inf, "iDot is inf"},
       {91, kF64, -1e308, "omega0 is -inf"},
+      // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
+      {27, kF32, 0.01, "af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to "
+                       "0.000976562 s"},
+      {39, kF64, 1.0000001, "m0 is 1.0000001 sc, outside the broadcast range -1 to 1 sc"},
+      {47, kF64, 0.6, "e is 0.6, outside the broadcast range 0 to 0.5"},
+      {15, kI32, 604800, "toc is 604800 s, outside the broadcast range 0 to 604784 s"},
+      {63, kI32, -16, "toe is -16 s, outside the broadcast range 0 to 604784 s"},
+      // af1 16 bits of 2^-43 s/s, af2 8 bits of 2^-55 s/s^2; powers of two print exactly.
+      {23, kF32, 0x1p-27, "af1 is 7.4505806e-09 s/s, outside the broadcast range -3.72529e-09 "
+                          "to 3.72529e-09 s/s"},
+      {19, kF32, -0x1p-47, "af2 is -7.1054274e-15 s/s^2, outside the broadcast range "
+                           "-3.55271e-15 to 3.55271e-15 s/s^2"},
+      // Rates of 2^-43 sc/s: deltaN 16 bits, iDot 14 bits, omegaDot 24 bits.
+      {35, kF32, 0x1p-27, "deltaN is 7.4505806e-09 sc/s, outside the broadcast range "
+                          "-3.72529e-09 to 3.72529e-09 sc/s"},
+      {119, kF32, 0x1p-29, "iDot is 1.8626451e-09 sc/s, outside the broadcast range "
+                           "-9.31323e-10 to 9.31323e-10 sc/s"},
+      {115, kF32, -0x1p-19, "omegaDot is -1.9073486e-06 sc/s, outside the broadcast range "
+                            "-9.53674e-07 to 9.53674e-07 sc/s"},
+      // Harmonic terms: 16 bits of 2^-5 m (crs, crc) and of 2^-29 rad (cuc, cus, cic, cis).
+      {71, kF32, 1025.0, "crc is 1025 m, outside the broadcast range -1024 to 1024 m"},
+      {83, kF32, -0x1p-13, "cuc is -0.00012207031 rad, outside the broadcast range "
+                           "-6.10352e-05 to 6.10352e-05 rad"},
+      {55, kF64, 8200.0, "rootA is 8200 m^1/2, outside the broadcast range 0 to 8192 m^1/2"},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> record = HandBuiltGpsRecord();
@@ -443,9 +469,11 @@ TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
     EXPECT_EQ("", run.epp) << c.message;
     EXPECT_EQ(1, run.read);
     EXPECT_EQ(0, run.stored);
-    EXPECT_EQ(356400.0, run.lastEphTime);
+    const long toe = c.offset == 63 ? static_cast<long>(c.value) : 356400;
+    EXPECT_EQ(static_cast<double>(toe), run.lastEphTime);
     EXPECT_EQ((std::vector<std::string>{"GPS Ephemeris loaded for PRN 7, Health OK",
-                                        "ERROR - Eph PRN 7 toe 356400 in " + run.ephemerisPath +
+                                        "ERROR - Eph PRN 7 toe " + std::to_string(toe) + " in " +
+                                            run.ephemerisPath +
                                             ": " + c.message + ", record not used"}),
               run.messages);
   }
