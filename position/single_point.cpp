@@ -17,16 +17,12 @@ constexpr char kOrbitDebugName[] = "c:\\temp\\orbit.dat";
 // A receiver-reported clock beyond this (about 3.3 s) is corrupt, not an a-priori value:
 // it would move the reception time outside any ephemeris.
 constexpr double kMaxAprioriClock_m = 1.0e9;
-// A reported height beyond this (far outside any orbit) is corrupt as well.
-constexpr double kMaxAprioriHeight_m = 1.0e8;
-
 // A receiver-reported position and clock are used as a-priori values only when they are
-// numbers a receiver can report.
+// numbers a receiver can report, at a height a receiver near the Earth can hold.
 bool UsableApriori(const gpb_epoch_type& epoch) {
-  return std::isfinite(epoch.lat) && std::isfinite(epoch.lon) && std::isfinite(epoch.height) &&
-         std::isfinite(epoch.clock) && std::fabs(epoch.lat) <= 90.0 &&
-         std::fabs(epoch.lon) <= 360.0 && std::fabs(epoch.height) <= kMaxAprioriHeight_m &&
-         std::fabs(epoch.clock) <= kMaxAprioriClock_m;
+  return std::isfinite(epoch.lat) && std::isfinite(epoch.lon) && std::isfinite(epoch.clock) &&
+         std::fabs(epoch.lat) <= 90.0 && std::fabs(epoch.lon) <= 360.0 &&
+         PlausibleReceiverHeight(epoch.height) && std::fabs(epoch.clock) <= kMaxAprioriClock_m;
 }
 
 bool UsableTime(double time_s) { return std::isfinite(time_s) && std::fabs(time_s) < kMaxEpochTime_s; }
