@@ -125,10 +125,16 @@ bool SinglePoint::PredictClock(double time_s, double* clock_m, double* drift_mps
 
 int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   if (epoch == nullptr) return 1;
+  const bool reported = (epoch->flags & kEpochPositionValid) != 0;
+  // From here on a failure, the early one included, leaves the epoch without a valid
+  // position: the receiver's own is replaced by a solution or by none.
+  if ((flags & kWritePosition) != 0) {
+    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
+  }
   // A corrupt time would reach the troposphere calendar and the clock model: no solution.
   if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
 
-  if ((epoch->flags & kEpochPositionValid) != 0 && UsableApriori(*epoch)) {
+  if (reported && UsableApriori(*epoch)) {
     clockOffset_ = epoch->clock;
     geodetic_.lat = epoch->lat;
     geodetic_.lon = epoch->lon;
@@ -149,14 +155,14 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
       epoch->clock = predicted_m;
     }
   }
-  if ((flags & kWritePosition) != 0) {
-    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
-  }
 
   const double prior_m = clockOffset_;
+  double start_m[3];
+  std::memcpy(start_m, receiver_, sizeof start_m);
   int32_t r = SolveEpoch(epoch, 1, -1);
   if (r < 0) return 1;
   bool solveAgain = false;
+  bool startedFar = false;  // solved again because the solution lay far from its start
   if (r == 0 && epochCount_ == 0) {
     FormatText(errorText_, "Refining solution on first epoch");
     Send(epochTime_);
@@ -177,10 +183,24 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
     FormatText(errorText_, "Solution failed--trying again with new clockshift");
     Send(epochTime_);
     solveAgain = true;
+  } else if (status_ == kStatusClean && VectorDistance(start_m, receiver_) > kResolveDistance_m) {
+    // Started from a header position far off, or from the last solution of a receiver
+    // that moved: the troposphere, the light time and the elevation mask were evaluated at
+    // the wrong place. Solve once more from where the receiver is. (A solution with a large
+    // residual is no better a place to start from.)
+    solveAgain = true;
+    startedFar = true;
   }
   if (solveAgain) {
+    std::memcpy(start_m, receiver_, sizeof start_m);
     r = SolveEpoch(epoch, 1, -1);
     if (r != 0) return 1;
+    // A retry after a failure starts from the a-priori position again, maybe far off.
+    if (!startedFar && status_ == kStatusClean &&
+        VectorDistance(start_m, receiver_) > kResolveDistance_m) {
+      r = SolveEpoch(epoch, 1, -1);
+      if (r != 0) return 1;
+    }
   }
 
   if (epochCount_ < INT32_MAX) ++epochCount_;
