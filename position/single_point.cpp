@@ -69,6 +69,7 @@ void SinglePoint::Reset() {
   std::memset(receiver_, 0, sizeof receiver_);
   std::memset(receiverVelocity_, 0, sizeof receiverVelocity_);
   geodetic_ = GeodeticPos{};
+  lastSolved_ = GeodeticPos{};
   snapshot_ = SolutionSnapshot{};
   usedCount_ = 0;
   std::memset(usedPrns_, 0, sizeof usedPrns_);
@@ -134,11 +135,16 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   // A corrupt time would reach the troposphere calendar and the clock model: no solution.
   if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
 
-  if (reported && UsableApriori(*epoch)) {
+  const bool fromHeader = reported && UsableApriori(*epoch);
+  if (fromHeader) {
     clockOffset_ = epoch->clock;
     geodetic_.lat = epoch->lat;
     geodetic_.lon = epoch->lon;
     geodetic_.height = epoch->height;
+  } else if (epochCount_ > 0) {
+    // Without a receiver position, start from the last solution (not from the start that a
+    // failed epoch restored, which may have been a header position far off).
+    geodetic_ = lastSolved_;
   } else if (solutionCount_ == 0) {
     clockOffset_ = 0.0;
     geodetic_ = GeodeticPos{};
@@ -160,6 +166,19 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   double start_m[3];
   std::memcpy(start_m, receiver_, sizeof start_m);
   int32_t r = SolveEpoch(epoch, 1, -1);
+  if (r < 0 && fromHeader && epochCount_ > 0) {
+    // A header position far from the last solution takes its elevation mask where the
+    // receiver is not, and may drop the satellites in view: start from the last solution,
+    // as for an epoch without a header position.
+    double last_m[3];
+    DatumGeodeticToCartesian(lastSolved_, datum_.datum, last_m);
+    if (VectorDistance(start_m, last_m) > kResolveDistance_m) {
+      geodetic_ = lastSolved_;
+      std::memcpy(receiver_, last_m, sizeof receiver_);
+      std::memcpy(start_m, last_m, sizeof start_m);
+      r = SolveEpoch(epoch, 1, -1);
+    }
+  }
   if (r < 0) return 1;
   bool solveAgain = false;
   bool startedFar = false;  // solved again because the solution lay far from its start
@@ -204,6 +223,7 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   }
 
   if (epochCount_ < INT32_MAX) ++epochCount_;
+  lastSolved_ = geodetic_;
   if ((flags & kWritePosition) != 0) {
     epoch->flags = static_cast<uint16_t>(epoch->flags | kEpochPositionValid);
     epoch->lat = geodetic_.lat;

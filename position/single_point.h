@@ -147,6 +147,7 @@ class SinglePoint {
   int32_t usedCount_ = 0;
   int32_t usedPrns_[kMaxUsedSatellites] = {};
   int32_t solutionCount_ = 0;
+  GeodeticPos lastSolved_{};           // WGS84, of the last epoch ProcessEpoch solved
 
   double epochTime_ = 0.0;             // s of week, gpsTime of the epoch being processed
   ClockSample latestClock_{};
