@@ -148,8 +148,7 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
   // One grossly wrong range leaves a large residual, or keeps the adjustment from
   // converging at all: either way the leave-one-out test looks for it. Its attempts
   // overwrite the snapshot slot; a failed test must still fall back to the state this
-  // attempt started from (the last good solution), and the next attempt's clock retry
-  // starts from this attempt's clock.
+  // attempt started from, and a clock retry starts from this attempt's clock.
   const SolutionSnapshot attemptStart = snapshot_;
   const double attemptClock_m = lastAttemptClock_;
   const int32_t reliability = TestReliability(time_s, epoch, n, prns, attemptStart);
