@@ -98,9 +98,12 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
   // Rounding to the millisecond carries into the next week's first day.
   EXPECT_EQ("2019-04-14 00:00:00.000", FormatGpsTime(2048, 604799.9996));
   EXPECT_EQ("2019-04-13 23:59:59.999", FormatGpsTime(2048, 604799.9994));
-  EXPECT_EQ("2004-06-10T00:00:30.000Z", FormatIsoTime(1274, 345630.0));
+  // UTC: GPS-UTC was 13 s from 1999 to 2005, 18 s from 2017-01-01 00:00 UTC.
+  EXPECT_EQ("2004-06-10T00:00:17.000Z", FormatUtcIso(1274, 345630.0));
+  EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
+  EXPECT_EQ("2017-01-01T00:00:00.000Z", FormatUtcIso(1930, 18.0));
   EXPECT_EQ("-", FormatGpsTime(-1, 10.0));
-  EXPECT_EQ("", FormatIsoTime(1274, std::nan("")));
+  EXPECT_EQ("", FormatUtcIso(1274, std::nan("")));
 
   SessionWeek session;
   session.week = 1274;
