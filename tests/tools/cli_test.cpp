@@ -221,8 +221,9 @@ TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
   EXPECT_EQ(good, outputs("out/BBAHRA04"));
   EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
 
-  // Stopped by SIGTERM or SIGHUP: a long set (6000 epochs) whose every epoch gets a message,
-  // so that the conversion waits on its stderr until the test has sent the signal.
+  // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
+  // the conversion waits on its stderr until the test has sent the signal; the set after it
+  // in the batch is not started.
   ObsFile obs;
   obs.model = "G-XII";
   obs.recordSize = 35;
@@ -244,7 +245,7 @@ TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
   ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
   ASSERT_EQ(1, Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")}).status);
   const auto previous = outputs("out/BLONGA04");
-  for (const int signal : {SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     bool sent = false;
     ProgramHooks hooks;
     hooks.onErrorLine = [&](int pid, const std::string& line) {
@@ -252,11 +253,13 @@ TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
         sent = kill(pid, signal) == 0;
       }
     };
-    const ProgramRun run =
-        Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162")}, hooks);
+    const ProgramRun run = Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162"),
+                                t.File("set/BBAHRA04.162")},
+                               hooks);
     ASSERT_TRUE(sent);
     EXPECT_EQ(1, run.status) << strsignal(signal) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
     EXPECT_EQ(previous, outputs("out/BLONGA04"));
     const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
     EXPECT_GT(kept, 0) << strsignal(signal);

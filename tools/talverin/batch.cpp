@@ -221,6 +221,7 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     if (gStopSignal != 0 && forwarded == 0) {
       forwarded = gStopSignal;
       for (const Child& child : running) kill(child.pid, forwarded);
+      next = sets.size();  // the sets not started stay so, reported below
     }
     if (running.empty()) continue;
 
