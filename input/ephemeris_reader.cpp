@@ -30,24 +30,15 @@ const NamedValue* FirstNonFinite(const NamedValue* values, int count) {
   return nullptr;
 }
 
-// The fields of one GLONASS record as they stand in the file.
-struct GlonassFields {
-  int32_t prn;
-  int32_t ashFirst;
-  int32_t tkbFirst;
-  double tkbSecond;
-  double lteSecond;
-  double lteFirst;
-  double ashSecond;
-  double pos[3];
-  double vel[3];
-  double acc[3];
-  int32_t ashThird;
-  int32_t lteThird;
-  int32_t flgSecond;
-  int32_t flgFirst;
-  int32_t res[glonass_record::kResCount];
-};
+// The Tkb second value cut toward zero, when it is finite and fits an int32.
+bool TruncateToInt32(double value, int32_t* out) {
+  // The bounds are exact doubles; the comparison rejects NaN as well.
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
+  *out = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
 
 GlonassFields DecodeGlonassRecord(const uint8_t* record) {
   namespace g = glonass_record;
@@ -73,16 +64,6 @@ GlonassFields DecodeGlonassRecord(const uint8_t* record) {
   // Every offset lies inside the fixed-size record: the cursor cannot fail here.
   return f;
 }
-
-// The Tkb second value cut toward zero, when it is finite and fits an int32.
-bool TruncateToInt32(double value, int32_t* out) {
-  // The bounds are exact doubles; the comparison rejects NaN as well.
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return false;
-  *out = static_cast<int32_t>(value);
-  return true;
-}
-
-}  // namespace
 
 void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health) {
   namespace r = gps_record;

@@ -122,6 +122,25 @@ constexpr int kResCount = 3;
 static_assert(kRes + kResCount == kEphemerisRecordSize, "GLONASS record is 129 bytes");
 }  // namespace glonass_record
 
+// The fields of one GLONASS record as they stand in the file (widened, not interpreted).
+struct GlonassFields {
+  int32_t prn;
+  int32_t ashFirst;
+  int32_t tkbFirst;
+  double tkbSecond;
+  double lteSecond;
+  double lteFirst;
+  double ashSecond;
+  double pos[3];  // m
+  double vel[3];  // m/s
+  double acc[3];  // m/s^2
+  int32_t ashThird;
+  int32_t lteThird;
+  int32_t flgSecond;
+  int32_t flgFirst;
+  int32_t res[glonass_record::kResCount];
+};
+
 // Reads the job's ephemeris file to its end (a short last record ends it silently).
 void ReadEphemerisFile(ConversionJob& job);
 // record: kEphemerisRecordSize bytes.
@@ -130,6 +149,8 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record);
 // Builds the GpsEph of one GPS record (angles to radians) and gives its health word.
 // Null arguments leave the outputs untouched.
 void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health);
+// The fields of one GLONASS record. record: kEphemerisRecordSize bytes.
+GlonassFields DecodeGlonassRecord(const uint8_t* record);
 // Writes the seven-line "GpsEph {" record. 0 success, 1 when a write failed.
 [[nodiscard]] int32_t WriteGpsEph(FILE* file, const GpsEph& eph);
 

@@ -30,15 +30,8 @@ constexpr double kLatitudeTolerance_rad = 1e-10;
 constexpr int kLatitudeMaxPasses = 20;
 
 constexpr double kTimeFold_s = 304800.0;  // a step beyond this crossed a week boundary
-constexpr int kMaxChannelsGps = 12;       // channel limit of receiver types 1 to 3
-constexpr int kMaxChannelsGlonass = 24;   // and of type 4
 constexpr int kProgressInterval = 50;     // epochs written between progress reports
-constexpr double kDopplerUnit = 0.0001;   // file Doppler units
-constexpr double kDopplerSmall = 5.0;     // all below this: the file held kHz-like units
-constexpr double kDopplerRescale = 10000.0;
 constexpr double kAltLockUnit_s = 0.001;      // ms to s
-constexpr double kGlonassOffsetMin_s = 10.0;  // a range this long carries GPS-UTC seconds
-constexpr double kGlonassOffsetRound_s = 0.25;
 constexpr double kInt32Limit = 2147483647.0;
 constexpr int kMinPositionChannels = 4;
 

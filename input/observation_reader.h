@@ -37,26 +37,61 @@ constexpr int kEpochCountOffset = 66;
 // Standard channel record; 35 bytes for receiver types 1 and 4, 66 for type 3, 97 for type 2:
 //   offset size type  field
 //   0      1    u8    PRN
-//   4      8    f64   C/A code range, s
-//   19     1    u8    L1 warning bits (128 restart, 4 phase, 8 code, 16 integration)
-//   21     1    u8    L1 signal-to-noise
-//   23     4    i32   Doppler, units of 0.0001
-//   27     8    f64   L1 carrier phase, cycles
-//   type 3: 35 f64 L2 range (s); 58 f64 L2 phase (cycles)
-//   type 2: 66 f64 L2 range (s); 81 u8 L2 warning bits (128 restart); 83 u8 L2
-//           signal-to-noise; 89 f64 L2 phase (cycles)
+//   1      3    -     not read
+//   4      31   block C/A code block (below)
+//   type 3: 35 31 block L2 block
+//   type 2: 35 31 block P1 block (P code on L1); 66 31 block L2 block
+// Every signal block has one layout, offsets from the block's first byte:
+//   +0     8    f64   code range, s
+//   +8     7    -     not read
+//   +15    1    u8    warning bits (128 restart; C/A block also 4 phase, 8 code, 16 integration)
+//   +16    1    -     not read
+//   +17    1    u8    signal-to-noise
+//   +18    1    -     not read
+//   +19    4    i32   Doppler, units of 0.0001 Hz
+//   +23    8    f64   carrier phase, cycles
+// The conversion reads the C/A block whole, the L2 block's range and phase (type 3) or range,
+// warning bits, signal-to-noise and phase (type 2); the other fields serve the RINEX export.
+constexpr int kChanBlockSize = 31;
+constexpr int kBlockRangeOffset = 0;
+constexpr int kBlockWarningOffset = 15;
+constexpr int kBlockSnrOffset = 17;
+constexpr int kBlockDopplerOffset = 19;
+constexpr int kBlockPhaseOffset = 23;
+constexpr int kChanCaBlockOffset = 4;
+constexpr int kChanCodelessL2BlockOffset = 35;
+constexpr int kChanDualP1BlockOffset = 35;
+constexpr int kChanDualL2BlockOffset = 66;
+
 constexpr int kChanPrnOffset = 0;
-constexpr int kChanRangeOffset = 4;
-constexpr int kChanL1WarningOffset = 19;
-constexpr int kChanL1SnrOffset = 21;
-constexpr int kChanDopplerOffset = 23;
-constexpr int kChanL1PhaseOffset = 27;
-constexpr int kChanCodelessL2RangeOffset = 35;
-constexpr int kChanCodelessL2PhaseOffset = 58;
-constexpr int kChanDualL2RangeOffset = 66;
-constexpr int kChanDualL2WarningOffset = 81;
-constexpr int kChanDualL2SnrOffset = 83;
-constexpr int kChanDualL2PhaseOffset = 89;
+constexpr int kChanRangeOffset = kChanCaBlockOffset + kBlockRangeOffset;
+constexpr int kChanL1WarningOffset = kChanCaBlockOffset + kBlockWarningOffset;
+constexpr int kChanL1SnrOffset = kChanCaBlockOffset + kBlockSnrOffset;
+constexpr int kChanDopplerOffset = kChanCaBlockOffset + kBlockDopplerOffset;
+constexpr int kChanL1PhaseOffset = kChanCaBlockOffset + kBlockPhaseOffset;
+constexpr int kChanCodelessL2RangeOffset = kChanCodelessL2BlockOffset + kBlockRangeOffset;
+constexpr int kChanCodelessL2PhaseOffset = kChanCodelessL2BlockOffset + kBlockPhaseOffset;
+constexpr int kChanDualL2RangeOffset = kChanDualL2BlockOffset + kBlockRangeOffset;
+constexpr int kChanDualL2WarningOffset = kChanDualL2BlockOffset + kBlockWarningOffset;
+constexpr int kChanDualL2SnrOffset = kChanDualL2BlockOffset + kBlockSnrOffset;
+constexpr int kChanDualL2PhaseOffset = kChanDualL2BlockOffset + kBlockPhaseOffset;
+static_assert(kChanCaBlockOffset + kChanBlockSize == 35, "C/A record is 35 bytes");
+static_assert(kChanCodelessL2BlockOffset + kChanBlockSize == 66, "L2-codeless record is 66 bytes");
+static_assert(kChanDualL2BlockOffset + kChanBlockSize == 97, "dual-frequency record is 97 bytes");
+static_assert(kChanDualP1BlockOffset + kChanBlockSize == kChanDualL2BlockOffset, "P1 then L2");
+
+// Channel limits per epoch: 12 for receiver types 1 to 3, 24 for GLONASS receivers.
+constexpr int kMaxChannelsGps = 12;
+constexpr int kMaxChannelsGlonass = 24;
+// Doppler fields count 0.0001 Hz; some receivers store Hz instead, which shows as every
+// value of an epoch below 5.0 once scaled: those epochs are brought back by x 10000.
+constexpr double kDopplerUnit = 0.0001;
+constexpr double kDopplerSmall = 5.0;
+constexpr double kDopplerRescale = 10000.0;
+// GLONASS ranges of GLONASS receivers carry the whole GPS-UTC seconds: a range longer than
+// 10 s holds (int)(range + 0.25) s of them.
+constexpr double kGlonassOffsetMin_s = 10.0;
+constexpr double kGlonassOffsetRound_s = 0.25;
 
 // Alternative channel record, read with the same record size (the read buffer is cleared
 // first, so fields beyond a short record read 0):

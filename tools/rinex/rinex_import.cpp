@@ -23,20 +23,6 @@
 namespace talverin {
 namespace {
 
-constexpr double kDopplerUnit_hz = 0.0001;  // one count of the channel record's Doppler field
-
-// The P1 block of a 97-byte record (bytes 35-65) has the layout of the L2 block at 66:
-// range +0, warning bits +15, SNR +17, Doppler +19, phase +23. The module's reader takes
-// only the C/A and L2 blocks; the P1 block and the L2 Doppler are written for other readers.
-constexpr int kDualP1BlockOffset = 35;
-constexpr int kBlockWarningOffset = 15;
-constexpr int kBlockSnrOffset = 17;
-constexpr int kBlockDopplerOffset = 19;
-constexpr int kBlockPhaseOffset = 23;
-constexpr int kDualL2BlockOffset = kChanDualL2RangeOffset;
-
-constexpr int kChannelLimit = 12;         // channel records per epoch the reader takes
-constexpr int kGlonassChannelLimit = 24;  // for a GLONASS receiver
 constexpr char kSitePad = '_';            // pads site names shorter than 4 characters
 constexpr char kSessionLetter = 'A';
 
@@ -153,7 +139,7 @@ bool PhaseRateDoppler(const WindowEpoch* prev, const WindowEpoch& cur, const Win
 
 int32_t DopplerField(double doppler_hz, RinexImportSummary* summary) {
   int32_t field = 0;
-  if (!RoundToInt32(-doppler_hz / kDopplerUnit_hz, &field)) {
+  if (!RoundToInt32(-doppler_hz / kDopplerUnit, &field)) {
     ++summary->noDoppler;
     return 0;
   }
@@ -206,7 +192,7 @@ class Importer {
   char* errorText_;
   RinexObsReader reader_;
   FILE* bFile_ = nullptr;
-  int32_t limit_ = kChannelLimit;
+  int32_t limit_ = kMaxChannelsGps;
   int32_t written_ = 0;  // epochs written
   TrackState tracks_[kMaxGpsPrn + 1];
   std::vector<uint8_t> bytes_;  // one epoch's bytes, reused
@@ -335,7 +321,7 @@ int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
     if (recordSize == 97) {
       const RinexObsValue* p1 = cur.Value(*sat, kObsP1);
       if (Usable(p1)) {
-        uint8_t* block = record.data() + kDualP1BlockOffset;
+        uint8_t* block = record.data() + kChanDualP1BlockOffset;
         StoreF64(block, p1->value / kSpeedOfLight_mps);
         block[kBlockWarningOffset] = ch.l1Warning;
         block[kBlockSnrOffset] = ch.l1Snr;
@@ -345,8 +331,8 @@ int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
       const RinexObsValue* d2 = cur.Value(*sat, kObsD2);
       if (Usable(d2)) {
         int32_t field = 0;
-        if (RoundToInt32(-d2->value / kDopplerUnit_hz, &field)) {
-          StoreI32(record.data() + kDualL2BlockOffset + kBlockDopplerOffset, field);
+        if (RoundToInt32(-d2->value / kDopplerUnit, &field)) {
+          StoreI32(record.data() + kChanDualL2BlockOffset + kBlockDopplerOffset, field);
         }
       }
     }
@@ -393,7 +379,7 @@ int32_t Importer::Run() {
     return -1;
   }
   summary_->recordSize = RecordSizeOf(summary_->receiverType);
-  limit_ = summary_->receiverType == 4 ? kGlonassChannelLimit : kChannelLimit;
+  limit_ = summary_->receiverType == 4 ? kMaxChannelsGlonass : kMaxChannelsGps;
   if (header.typeIndex[kObsC1] < 0 && header.typeIndex[kObsP1] < 0) {
     return Fail("%s:%ld: # / TYPES OF OBSERV lists neither C1 nor P1", obsPath,
                 header.endOfHeaderLine);
