@@ -1,9 +1,9 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
 // every documented case, a batch over a folder with a damaged set (summary lines, JSON read
 // back), previous outputs kept through a failed and a stopped conversion, positions read
-// back as CSV, KML and GPX, and an installed tree. The sets are the bundled BAHR hour
+// back as CSV, KML and GPX, info on real and damaged sets, and an installed tree. The sets are the bundled BAHR hour
 // (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it with a
-// damaged header, and a long synthetic set.
+// damaged header or cut, and a long synthetic set.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -350,6 +350,44 @@ TEST_F(CommandLine, StatsTakeAGeodeticReferenceAndAnAntennaHeight) {
   ASSERT_EQ(0, marker.status) << marker.err;
   // Same figures; the first line names the reference.
   EXPECT_EQ(ecef.out.substr(ecef.out.find('\n')), marker.out.substr(marker.out.find('\n')));
+}
+
+TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
+  TempDir t;
+  CopySet(Set(), t.File("cut"), "BAHRA04.162");
+  std::vector<uint8_t> bytes = ReadFileBytes(t.File("cut/BBAHRA04.162"));
+  // Whole epochs before byte 50000: 90-byte file header, then 67-byte epoch headers with
+  // their channel count at byte 66, each followed by that many 97-byte records.
+  long whole = 0;
+  for (size_t at = 90; at + 67 <= 50000 && at + 67 + 97 * bytes[at + 66] <= 50000;
+       at += 67 + 97 * bytes[at + 66]) {
+    ++whole;
+  }
+  bytes.resize(50000);
+  ASSERT_TRUE(WriteFileBytes(t.File("cut/BBAHRA04.162"), bytes));
+  const ProgramRun real = Cli({"info", Set()});
+  EXPECT_EQ(0, real.status) << real.err;
+  // Facts of the station's RINEX header and epochs (samples/bahr-2004-162/README.txt).
+  for (const char* line :
+       {"receiver       Z-XII3: dual frequency (type 2), 97-byte channel records",
+        "site file      BAHR, antenna height 3.1220 m (vertical)",
+        "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 s",
+        "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none"}) {
+    EXPECT_NE(std::string::npos, real.out.find(line)) << line << "\n" << real.out;
+  }
+  const ProgramRun all = Cli({"info", "--json", t.File("info.json"), Set(), t.File("cut"),
+                              t.File("cut/BMISSA04.162")});
+  EXPECT_EQ(2, all.status);
+  EXPECT_NE(std::string::npos, all.out.find("the B file ends inside its last epoch")) << all.out;
+  const nlohmann::json json = nlohmann::json::parse(ReadFileText(t.File("info.json")));
+  ASSERT_EQ(3u, json["sets"].size());
+  EXPECT_EQ(120, json["sets"][0]["epochs"]);
+  EXPECT_EQ(30.0, json["sets"][0]["interval_s"]);
+  EXPECT_EQ(9u, json["sets"][0]["satellites"].size());
+  EXPECT_EQ(1, json["sets"][1]["status"]);
+  EXPECT_EQ(whole, json["sets"][1]["epochs"]);
+  EXPECT_EQ(true, json["sets"][1]["last_epoch_cut"]);
+  EXPECT_EQ("unreadable", json["sets"][2]["result"]);
 }
 
 TEST_F(CommandLine, InstalledTreeRunsVersionAndAConversion) {

@@ -52,6 +52,13 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
 int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
              const SetRunner& runner);
 
+// The summary file of a subcommand over sets: {"command", "status", "sets": [objects]},
+// setObjects being the sets' JSON objects joined with commas. Written to the first output of
+// a prepared SafeOutputs and committed; false with the reason when that fails.
+class SafeOutputs;
+bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
+                      const std::string& setObjects, std::string* error);
+
 // Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
 // nothing more and returns false.
 bool PrintLine(const std::string& line);

@@ -1,5 +1,6 @@
 // The subcommands of the command-line host. Each returns the process exit status: 0 done,
-// 1 incomplete (stopped by the user, refused, nothing to show), 2 failed or a usage error
+// 1 incomplete (stopped by the user, refused, nothing to show, damage found), 2 failed or a
+// usage error
 // (batch.h names them).
 #pragma once
 
@@ -33,6 +34,15 @@ struct ConvertArgs {
   std::string gpbVersion = "new";  // new or 1.02
 };
 int RunConvert(const ConvertArgs& args);
+
+struct InfoArgs {
+  std::vector<std::string> inputs;  // B files and folders
+  bool recursive = false;
+  std::string json;                 // --json FILE
+  int receiver = 0;                 // 0 detect, 1-4 fixed
+  int gpsWeek = -1;
+};
+int RunInfo(const InfoArgs& args);
 
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
 int RunDump(const std::string& path, bool csv);

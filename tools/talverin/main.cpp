@@ -1,5 +1,5 @@
-// talverin: the command-line host of the conversion module. Subcommands: convert, positions,
-// stats, detect, dump, import-rinex. Usage errors exit 2 with a message naming the problem.
+// talverin: the command-line host of the conversion module. Subcommands: convert, info,
+// positions, stats, detect, dump, import-rinex. Usage errors exit 2 with a message naming the problem.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +12,12 @@ namespace {
 constexpr char kExitStatusHelp[] =
     "Exit status:\n"
     "  0  done: every set converted (with recomputed positions unless --no-recompute),\n"
-    "     every file accepted (detect), the statistics or rows given\n"
+    "     every set read without damage (info), every file accepted (detect), the\n"
+    "     statistics or rows given\n"
     "  1  incomplete: stopped by Ctrl-C, SIGTERM or SIGHUP; refused by the module;\n"
     "     converted, but no position recomputed although recomputation was asked for;\n"
-    "     a file not accepted (detect); no epoch holding a position (stats, positions)\n"
+    "     damage found in a set (info); a file not accepted (detect); no epoch holding a\n"
+    "     position (stats, positions)\n"
     "  2  failed: usage error, missing or unreadable input, failed conversion, damaged\n"
     "     GPB file, output that would overwrite an input\n";
 
@@ -57,7 +59,17 @@ constexpr char kStatsHelp[] =
     "  talverin stats BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
     "  talverin stats BBAHRA04.gpb --reference-llh 26.209,50.608,-17.4 --antenna-height 0.1\n";
 
-const char* const kSubcommands[] = {"convert", "positions", "stats", "detect", "dump",
+constexpr char kInfoHelp[] =
+    "For each download set: receiver model and type, site names and antenna height, first\n"
+    "and last epoch (GPS time), interval and count, satellites seen, the ephemerides and\n"
+    "their health, the events, and every damaged stretch of the B and E files. Nothing is\n"
+    "converted or written (but the --json file).\n"
+    "\n"
+    "Examples:\n"
+    "  talverin info download/BBAHRA04.162\n"
+    "  talverin info --recursive --json sets.json download/\n";
+
+const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "detect", "dump",
                                      "import-rinex"};
 
 void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
@@ -82,16 +94,16 @@ int main(int argc, char** argv) {
              kExitStatusHelp);
 
   if (argc < 2) {
-    std::fprintf(stderr, "talverin: a subcommand is needed: convert, positions, stats, detect, "
-                 "dump or import-rinex (talverin --help)\n");
+    std::fprintf(stderr, "talverin: a subcommand is needed: convert, info, positions, stats, "
+                 "detect, dump or import-rinex (talverin --help)\n");
     return talverin_cli::kExitFailed;
   }
   if (argv[1][0] != '-') {
     bool known = false;
     for (const char* name : kSubcommands) known = known || std::strcmp(argv[1], name) == 0;
     if (!known) {
-      std::fprintf(stderr, "talverin: unknown subcommand '%s': convert, positions, stats, "
-                   "detect, dump or import-rinex (talverin --help)\n", argv[1]);
+      std::fprintf(stderr, "talverin: unknown subcommand '%s': convert, info, positions, "
+                   "stats, detect, dump or import-rinex (talverin --help)\n", argv[1]);
       return talverin_cli::kExitFailed;
     }
   }
@@ -148,6 +160,21 @@ int main(int argc, char** argv) {
   convertCmd->add_option("--plugin", convert.plugin,
                          "Conversion module to load (default: the one beside this program)");
   convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::InfoArgs info;
+  std::string infoReceiver = "auto";
+  CLI::App* infoCmd = app.add_subcommand("info", "What download sets hold, damage included");
+  infoCmd->add_option("B-FILE", info.inputs, "Observation files (first letter B) or folders "
+                      "of them")->required();
+  infoCmd->add_flag("--recursive", info.recursive, "Folders: also the B files of their "
+                    "subfolders");
+  infoCmd->add_option("--json", info.json, "Also write the information as JSON to this file");
+  infoCmd->add_option("-r,--receiver", infoReceiver, "Receiver type when the model text is not "
+                      "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  infoCmd->add_option("--gps-week", info.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::PositionsArgs positions;
   CLI::App* positionsCmd = app.add_subcommand(
@@ -215,6 +242,15 @@ int main(int argc, char** argv) {
   }
 
   if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
+  if (infoCmd->parsed()) {
+    info.receiver = talverin_cli::ReceiverTypeFromName(infoReceiver);
+    if (info.receiver < 0) {
+      std::fprintf(stderr, "talverin info: unknown receiver type '%s' (auto, ca, dual, "
+                   "l2-codeless, glonass or 0-4)\n", infoReceiver.c_str());
+      return talverin_cli::kExitFailed;
+    }
+    return talverin_cli::RunInfo(info);
+  }
   if (positionsCmd->parsed()) return talverin_cli::RunPositions(positions);
   if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
