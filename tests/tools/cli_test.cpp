@@ -1,9 +1,9 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
 // every documented case, a batch over a folder with a damaged set (summary lines, JSON read
 // back), previous outputs kept through a failed and a stopped conversion, positions read
-// back as CSV, KML and GPX, info on real and damaged sets, and an installed tree. The sets are the bundled BAHR hour
-// (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it with a
-// damaged header or cut, and a long synthetic set.
+// back as CSV, KML and GPX, info on real and damaged sets, and an installed tree. The sets are the
+// bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it
+// with a damaged header or cut, and a long synthetic set.
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -78,8 +78,10 @@ class CommandLine : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new TempDir();
     RinexImportOptions options;
-    options.observationPath = std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04o";
-    options.navigationPath = std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04n";
+    options.observationPath =
+        std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04o";
+    options.navigationPath =
+        std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04n";
     options.outputDir = dir_->File("bahr");
     RinexImportSummary summary;
     char error[kTextSize] = "";
@@ -106,7 +108,8 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   std::copy_n("version:", 8, tag.begin());
   ASSERT_TRUE(WriteFileBytes(t.File("B0001.123"), tag));
   ASSERT_TRUE(WriteFileBytes(t.File("X0001.123"), tag));
-  const std::string headerOnly = std::string(TALVERIN_SOURCE_DIR) + "/samples/header-only/B0001A01.001";
+  const std::string headerOnly =
+      std::string(TALVERIN_SOURCE_DIR) + "/samples/header-only/B0001A01.001";
   ASSERT_EQ(0, Cli({"convert", "-d", t.File("h"), headerOnly}).status);
   const std::string emptyGpb = t.File("h/B0001A01.gpb");
 
@@ -124,7 +127,8 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", "-o", t.File("x.gpb"), "-d", t.File("d"), Set()}, 2, "exclude each other"},
       {{"convert", t.File("empty")}, 2, "no B files"},
       {{"convert", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
-      {{"convert", "-o", t.File("bad/EBAHRA04.162"), t.File("bad/BBAHRA04.162")}, 2,
+      {{"convert", "-o", t.File("bad/EBAHRA04.162"), t.File("bad/BBAHRA04.162")},
+       2,
        "is the input"},
       {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
       {{"convert", t.File("bad/BBAHRA04.162")}, 2, "Unable to detect"},
@@ -153,7 +157,8 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
     std::string line;
     for (const std::string& a : c.args) line += a + " ";
     EXPECT_EQ(c.status, run.status) << line << "\n" << run.out << run.err;
-    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << line << "\n" << run.out << run.err;
+    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << line << "\n"
+                                                                   << run.out << run.err;
   }
   // The missing B file is named as such: the module was never asked (no E file message).
   const ProgramRun missing = Cli({"convert", t.File("bahr/BMISSA04.162")});
@@ -171,15 +176,16 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
                               t.File("out/summary.json"), t.File("in")},
                              ProgramHooks{nullptr, true});  // stdout closed: no effect
   EXPECT_EQ(2, run.status) << run.err;
-  const ProgramRun shown = Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out2"),
-                                t.File("in")});
+  const ProgramRun shown =
+      Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out2"), t.File("in")});
   std::vector<std::string> lines;
   std::istringstream out(shown.out);
   for (std::string l; std::getline(out, l);) lines.push_back(l);
   ASSERT_EQ(4u, lines.size()) << shown.out;
   EXPECT_EQ(0u, lines[0].find(t.File("in/BBADXA04.162") + ": failed: Unable to detect"));
   EXPECT_EQ(0u, lines[1].find(t.File("in/BBAHRA04.162") + ": completed, 120 epochs written, "
-                              "120 recomputed, 0 unsolved")) << lines[1];
+                                                          "120 recomputed, 0 unsolved"))
+      << lines[1];
   EXPECT_EQ(0u, lines[2].find(t.File("in/sub/BBAHRB04.162") + ": completed")) << lines[2];
   EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2", lines[3]);
 
@@ -206,7 +212,8 @@ TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
   TempDir t;
   const auto outputs = [&](const std::string& stem) {
     std::vector<std::vector<uint8_t>> bytes;
-    for (const char* ext : {".gpb", ".sta", ".epp"}) bytes.push_back(ReadFileBytes(t.File(stem + ext)));
+    for (const char* ext : {".gpb", ".sta", ".epp"})
+      bytes.push_back(ReadFileBytes(t.File(stem + ext)));
     return bytes;
   };
   // A failed conversion: the earlier outputs stay, what was written (a header) is kept apart.
@@ -286,8 +293,9 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
   ASSERT_EQ(0, csv.status) << csv.err;
   const auto rows = CsvRows(csv.out);
   ASSERT_EQ(121u, rows.size());
-  const std::vector<std::string> header = {"gps_week", "tow_s", "gps_time", "lat_deg",
-      "lon_deg", "height_m", "east_m", "north_m", "up_m", "satellites", "position_valid"};
+  const std::vector<std::string> header = {"gps_week", "tow_s",      "gps_time",      "lat_deg",
+                                           "lon_deg",  "height_m",   "east_m",        "north_m",
+                                           "up_m",     "satellites", "position_valid"};
   EXPECT_EQ(header, rows[0]);
   EXPECT_EQ("1274", rows[1][0]);
   EXPECT_EQ("2004-06-10 00:00:00.000", rows[1][2]);
@@ -298,7 +306,8 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
       if (c == 2) continue;
       char* end = nullptr;
       std::strtod(rows[r][c].c_str(), &end);
-      EXPECT_TRUE(!rows[r][c].empty() && *end == '\0') << r << " " << header[c] << " " << rows[r][c];
+      EXPECT_TRUE(!rows[r][c].empty() && *end == '\0')
+          << r << " " << header[c] << " " << rows[r][c];
     }
     EXPECT_EQ("1", rows[r][10]);
     for (size_t c = 6; c <= 8; ++c) EXPECT_LT(std::fabs(std::stod(rows[r][c])), 30.0) << r;
@@ -307,8 +316,11 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
   double x, y, z;
   GeographicLib::Geocentric::WGS84().Forward(std::stod(rows[1][3]), std::stod(rows[1][4]),
                                              std::stod(rows[1][5]), x, y, z);
-  const double offset_m = std::hypot(x - kBahrAntenna_m[0], y - kBahrAntenna_m[1], z - kBahrAntenna_m[2]);
-  EXPECT_NEAR(offset_m, std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])), 1e-3);
+  const double offset_m =
+      std::hypot(x - kBahrAntenna_m[0], y - kBahrAntenna_m[1], z - kBahrAntenna_m[2]);
+  EXPECT_NEAR(offset_m,
+              std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])),
+              1e-3);
 
   TempDir t;
   for (const char* format : {"kml", "gpx"}) {
@@ -322,15 +334,18 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
     ASSERT_STREQ(kml ? "kml" : "gpx", root->Name());
     const tinyxml2::XMLElement* first =
         kml ? root->FirstChildElement("Document")->FirstChildElement("Placemark")
-            : root->FirstChildElement("trk")->FirstChildElement("trkseg")->FirstChildElement("trkpt");
+            : root->FirstChildElement("trk")->FirstChildElement("trkseg")->FirstChildElement(
+                  "trkpt");
     int points = 0;
-    for (const tinyxml2::XMLElement* e = first; e != nullptr; e = e->NextSiblingElement(first->Name())) {
+    for (const tinyxml2::XMLElement* e = first; e != nullptr;
+         e = e->NextSiblingElement(first->Name())) {
       points += !kml || e->FirstChildElement("Point") != nullptr ? 1 : 0;
     }
     EXPECT_EQ(120, points) << format;
     // UTC: GPS-UTC was 13 s in 2004.
-    const char* when = kml ? first->FirstChildElement("TimeStamp")->FirstChildElement("when")->GetText()
-                           : first->FirstChildElement("time")->GetText();
+    const char* when =
+        kml ? first->FirstChildElement("TimeStamp")->FirstChildElement("when")->GetText()
+            : first->FirstChildElement("time")->GetText();
     EXPECT_STREQ("2004-06-09T23:59:47.000Z", when) << format;
     if (!kml) {
       EXPECT_NEAR(std::stod(rows[1][3]), first->DoubleAttribute("lat"), 1e-9);
@@ -345,7 +360,8 @@ TEST_F(CommandLine, StatsTakeAGeodeticReferenceAndAnAntennaHeight) {
   char llh[128];
   std::snprintf(llh, sizeof llh, "%.10f,%.10f,%.4f", lat, lon, h - 3.122);  // the marker
   const ProgramRun ecef = Cli({"stats", Gpb(), "--reference", kBahrAntenna});
-  const ProgramRun marker = Cli({"stats", Gpb(), "--reference-llh", llh, "--antenna-height", "3.122"});
+  const ProgramRun marker =
+      Cli({"stats", Gpb(), "--reference-llh", llh, "--antenna-height", "3.122"});
   ASSERT_EQ(0, ecef.status) << ecef.err;
   ASSERT_EQ(0, marker.status) << marker.err;
   // Same figures; the first line names the reference.
@@ -371,12 +387,13 @@ TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
   for (const char* line :
        {"receiver       Z-XII3: dual frequency (type 2), 97-byte channel records",
         "site file      BAHR, antenna height 3.1220 m (vertical)",
-        "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 s",
+        "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 "
+        "s",
         "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none"}) {
     EXPECT_NE(std::string::npos, real.out.find(line)) << line << "\n" << real.out;
   }
-  const ProgramRun all = Cli({"info", "--json", t.File("info.json"), Set(), t.File("cut"),
-                              t.File("cut/BMISSA04.162")});
+  const ProgramRun all = Cli(
+      {"info", "--json", t.File("info.json"), Set(), t.File("cut"), t.File("cut/BMISSA04.162")});
   EXPECT_EQ(2, all.status);
   EXPECT_NE(std::string::npos, all.out.find("the B file ends inside its last epoch")) << all.out;
   const nlohmann::json json = nlohmann::json::parse(ReadFileText(t.File("info.json")));
@@ -392,8 +409,8 @@ TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
 
 TEST_F(CommandLine, InstalledTreeRunsVersionAndAConversion) {
   TempDir t;
-  const ProgramRun install = RunProgram({"/usr/bin/env", "cmake", "--install", TALVERIN_BINARY_DIR,
-                                         "--prefix", t.File("usr")});
+  const ProgramRun install = RunProgram(
+      {"/usr/bin/env", "cmake", "--install", TALVERIN_BINARY_DIR, "--prefix", t.File("usr")});
   ASSERT_EQ(0, install.status) << install.out << install.err;
   EXPECT_TRUE(fs::exists(t.File("usr/include/talverin/plugin/talverin.h")));
   const std::string program = t.File("usr/bin/talverin");

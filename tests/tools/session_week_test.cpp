@@ -23,7 +23,7 @@ TEST(SessionWeek, DateInTheFileNameGivesTheWeek) {
   } cases[] = {
       {"/data/BBAHRA04.162", 2004, 162, 1274, 4 * 86400.0},  // Thursday 2004-06-10
       {"EUSNOA05.020", 2005, 20, 1306, 4 * 86400.0},         // Thursday 2005-01-20
-      {"BSITEAB19.097", 2019, 97, 2048, 0.0},                 // two session characters
+      {"BSITEAB19.097", 2019, 97, 2048, 0.0},                // two session characters
       {"B0001A99.001", 1999, 1, 990, 5 * 86400.0},           // 1999-01-01, a Friday
       {"B0001A04.366", 2004, 366, 1303, 5 * 86400.0},        // leap year's last day
       {"B0001A05.366", -1, 0, 0, 0.0},                       // 2005 has 365 days
@@ -60,8 +60,8 @@ TEST(SessionWeek, EphemerisWeeksAreCheckedAgainstTheName) {
     EXPECT_TRUE(writer.WriteTo(dir.File(name)));
     return dir.File(name);
   };
-  const std::string e2004 = writeE("E2004", {250, 250, 251});   // ten-bit 250: week 1274
-  const std::string e2019 = writeE("E2019", {0, 0});            // ten-bit 0 read as 1024
+  const std::string e2004 = writeE("E2004", {250, 250, 251});  // ten-bit 250: week 1274
+  const std::string e2019 = writeE("E2019", {0, 0});           // ten-bit 0 read as 1024
   const std::string eFar = writeE("EFAR", {260, 260});
   const struct {
     std::string name, ephemeris;
@@ -110,8 +110,8 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
   session.referenceTow_s = 6 * 86400.0;  // Saturday
   WeekTracker tracker(session);
   EXPECT_EQ(1274, tracker.WeekOf(604770.0));
-  EXPECT_EQ(1275, tracker.WeekOf(30.0));     // Sunday: the next week
-  EXPECT_EQ(-1, tracker.WeekOf(1.0e9));      // damaged time: no week, tracker unmoved
+  EXPECT_EQ(1275, tracker.WeekOf(30.0));  // Sunday: the next week
+  EXPECT_EQ(-1, tracker.WeekOf(1.0e9));   // damaged time: no week, tracker unmoved
   EXPECT_EQ(1275, tracker.WeekOf(3600.0));
   EXPECT_EQ(1274, tracker.WeekOf(604790.0));  // a late message of the Saturday
 }

@@ -46,13 +46,15 @@ void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
 
 const int64_t kGpsEpochDays = DaysFromCivil(1980, 1, 6);
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct EphemerisWeek {
-  int32_t week = -1;      // most frequent full week of the GPS records, -1 none
-  int32_t tenBit = -1;    // as stored
+  int32_t week = -1;    // most frequent full week of the GPS records, -1 none
+  int32_t tenBit = -1;  // as stored
   double medianToe_s = 0.0;
 };
 
@@ -65,9 +67,8 @@ EphemerisWeek ReadEphemerisWeek(const std::string& path) {
   if (file == nullptr) return result;
   std::map<int32_t, std::vector<double>> toesByWeek;
   uint8_t record[kEphemerisRecordSize];
-  for (int32_t n = 0; n < kMaxRecordsRead &&
-                      std::fread(record, 1, sizeof record, file) == sizeof record;
-       ++n) {
+  for (int32_t n = 0;
+       n < kMaxRecordsRead && std::fread(record, 1, sizeof record, file) == sizeof record; ++n) {
     ByteCursor in(record, sizeof record);
     const int32_t prn = in.I8(gps_record::kPrn);
     const int32_t week = in.I16(gps_record::kWeek);
@@ -87,7 +88,9 @@ EphemerisWeek ReadEphemerisWeek(const std::string& path) {
   return result;
 }
 
-std::string DateText(int32_t week, double tow_s) { return FormatGpsTime(week, tow_s).substr(0, 10); }
+std::string DateText(int32_t week, double tow_s) {
+  return FormatGpsTime(week, tow_s).substr(0, 10);
+}
 
 }  // namespace
 
@@ -159,10 +162,9 @@ SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string
     s.week = nameWeek;
     s.referenceTow_s = nameTow_s;
     s.source = WeekSource::kFileName;
-    std::snprintf(text, sizeof text,
-                  "no GPS ephemeris in %s: GPS week %d from the file name's date %s",
-                  ephemerisPath.c_str(), static_cast<int>(nameWeek),
-                  DateText(nameWeek, nameTow_s).c_str());
+    std::snprintf(
+        text, sizeof text, "no GPS ephemeris in %s: GPS week %d from the file name's date %s",
+        ephemerisPath.c_str(), static_cast<int>(nameWeek), DateText(nameWeek, nameTow_s).c_str());
     s.note = text;
     return s;
   }
@@ -177,8 +179,9 @@ SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string
     s.note = text;
     return s;
   }
-  s.note = "no GPS ephemeris and no date in the file name: times stay in seconds of week "
-           "(give --gps-week)";
+  s.note =
+      "no GPS ephemeris and no date in the file name: times stay in seconds of week "
+      "(give --gps-week)";
   return s;
 }
 
@@ -213,8 +216,8 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
     if (s.week >= 0) return s;
   }
 
-  FILE* file = std::filesystem::is_regular_file(eppPath, ec) ? std::fopen(eppPath.c_str(), "r")
-                                                               : nullptr;
+  FILE* file =
+      std::filesystem::is_regular_file(eppPath, ec) ? std::fopen(eppPath.c_str(), "r") : nullptr;
   std::map<int32_t, std::vector<double>> toesByWeek;
   if (file != nullptr) {
     char line[512];
@@ -286,7 +289,8 @@ namespace {
 // Calendar fields of a GPS time, milliseconds rounded; false when unknown or not finite.
 bool BreakDown(int32_t week, double tow_s, int64_t f[7]) {
   if (week < 0 || !std::isfinite(tow_s) || std::fabs(tow_s) > 1e12) return false;
-  const int64_t ms = static_cast<int64_t>(week) * kMillisecondsPerWeek + std::llround(tow_s * 1000.0);
+  const int64_t ms =
+      static_cast<int64_t>(week) * kMillisecondsPerWeek + std::llround(tow_s * 1000.0);
   const int64_t days = FloorDiv(ms, kMillisecondsPerDay);
   const int64_t msOfDay = ms - days * kMillisecondsPerDay;
   CivilFromDays(days + kGpsEpochDays, &f[0], &f[1], &f[2]);

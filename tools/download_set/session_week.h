@@ -14,11 +14,11 @@
 namespace talverin {
 
 enum class WeekSource {
-  kOverride,          // given by the user
-  kAgreed,            // ephemerides and file name agree
-  kFileName,          // the file name's date (no ephemerides, or they disagree)
-  kEphemeris,         // the ephemerides (no date in the file name)
-  kUnknown,           // neither: week -1
+  kOverride,   // given by the user
+  kAgreed,     // ephemerides and file name agree
+  kFileName,   // the file name's date (no ephemerides, or they disagree)
+  kEphemeris,  // the ephemerides (no date in the file name)
+  kUnknown,    // neither: week -1
 };
 
 struct SessionWeek {
@@ -26,7 +26,7 @@ struct SessionWeek {
   double referenceTow_s = 0.0;  // s of week of a moment inside the session (the file
                                 // name's day at 00:00, or the ephemerides' median toe)
   WeekSource source = WeekSource::kUnknown;
-  std::string note;             // why the week is what it is, when that needs saying
+  std::string note;  // why the week is what it is, when that needs saying
 };
 
 // The date in a download-set file name (directory ignored). False when the name does not

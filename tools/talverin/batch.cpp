@@ -263,12 +263,12 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     PrintLine(sets[i] + ": " + r.summary);
     JsonMembers set;
     set.Text("input", sets[i]).Integer("status", r.status);
-    json += (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json +
-            "}";
+    json +=
+        (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
   }
   if (sets.size() > 1) {
-    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) +
-              " ok, " + std::to_string(counts[kExitIncomplete]) + " incomplete, " +
+    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) + " ok, " +
+              std::to_string(counts[kExitIncomplete]) + " incomplete, " +
               std::to_string(counts[kExitFailed]) + " failed; exit status " +
               std::to_string(worst));
   }
@@ -283,7 +283,8 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
 
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
                       const std::string& setObjects, std::string* error) {
-  const std::string text = "{" + JsonMembers().Text("command", command).Integer("status", status).text() +
+  const std::string text = "{" +
+                           JsonMembers().Text("command", command).Integer("status", status).text() +
                            ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
   FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
   const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;

@@ -26,17 +26,17 @@ struct SetResult {
 };
 
 struct SetContext {
-  size_t index = 0;          // of the set in the batch
-  size_t count = 1;          // sets in the batch
-  std::string label;         // "NAME: " to put before the set's messages when count > 1
+  size_t index = 0;   // of the set in the batch
+  size_t count = 1;   // sets in the batch
+  std::string label;  // "NAME: " to put before the set's messages when count > 1
 };
 
 using SetRunner = std::function<SetResult(const std::string& set, const SetContext& context)>;
 
 struct BatchOptions {
-  int jobs = 1;              // children at once, at least 1
-  std::string jsonPath;      // empty: no JSON file
-  std::string command;       // the JSON's "command" member, e.g. "convert"
+  int jobs = 1;          // children at once, at least 1
+  std::string jsonPath;  // empty: no JSON file
+  std::string command;   // the JSON's "command" member, e.g. "convert"
 };
 
 // The B files that the arguments name: a file as it stands (also when missing, for its set

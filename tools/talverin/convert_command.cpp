@@ -111,8 +111,8 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
   return r;
 }
 
-SetResult ConvertSet(const std::string& input, const std::string& gpbPath,
-                     const ConvertArgs& args, const SetContext& context) {
+SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
+                     const SetContext& context) {
   const std::string ephemeris = CompanionPath(input, 'E');
   const talverin::SessionWeek week = talverin::ResolveSessionWeek(input, ephemeris, args.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
@@ -138,8 +138,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath,
   const std::vector<std::string> finals = {gpbPath, WithExtension(gpbPath, ".sta"),
                                            WithExtension(gpbPath, ".epp")};
   std::string error;
-  if (!outputs.Prepare(finals, {input, ephemeris, CompanionPath(input, 'S'),
-                                CompanionPath(input, 'D')},
+  if (!outputs.Prepare(finals,
+                       {input, ephemeris, CompanionPath(input, 'S'), CompanionPath(input, 'D')},
                        &error)) {
     return Refuse(error, "refused", printer);
   }
@@ -260,7 +260,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath,
   std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
                 request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
   r.summary += line;
-  r.summary += ", GPS week " + (week.week >= 0 ? std::to_string(week.week) : std::string("unknown"));
+  r.summary +=
+      ", GPS week " + (week.week >= 0 ? std::to_string(week.week) : std::string("unknown"));
   if (!partial.empty()) r.summary += "; partial output " + partial[0];
   if (r.status == kExitOk || (r.status == kExitIncomplete && written == finals[0])) {
     r.summary += " -> " + finals[0];
@@ -313,8 +314,10 @@ std::string DefaultOutputPath(const std::string& input) {
 
 int RunConvert(const ConvertArgs& args) {
   if (ReceiverTypeFromName(args.receiver) < 0) {
-    std::fprintf(stderr, "talverin convert: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n", args.receiver.c_str());
+    std::fprintf(stderr,
+                 "talverin convert: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n",
+                 args.receiver.c_str());
     return kExitFailed;
   }
   if (!args.output.empty() && !args.outputDir.empty()) {
@@ -328,8 +331,10 @@ int RunConvert(const ConvertArgs& args) {
     return kExitFailed;
   }
   if (!args.output.empty() && sets.size() != 1) {
-    std::fprintf(stderr, "talverin convert: -o names the output of one set, but %zu sets were "
-                 "given; use -d DIR for several\n", sets.size());
+    std::fprintf(stderr,
+                 "talverin convert: -o names the output of one set, but %zu sets were "
+                 "given; use -d DIR for several\n",
+                 sets.size());
     return kExitFailed;
   }
   if (!args.outputDir.empty()) {
@@ -352,10 +357,12 @@ int RunConvert(const ConvertArgs& args) {
   std::vector<std::string> gpbPaths;
   for (const std::string& set : sets) {
     std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
-    if (!args.outputDir.empty()) gpb = (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
+    if (!args.outputDir.empty())
+      gpb = (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
     for (size_t i = 0; i < gpbPaths.size(); ++i) {
       if (SameFile(gpbPaths[i], gpb)) {
-        std::fprintf(stderr, "talverin convert: %s and %s would both be converted to %s; "
+        std::fprintf(stderr,
+                     "talverin convert: %s and %s would both be converted to %s; "
                      "convert them into different folders (-d)\n",
                      sets[i].c_str(), set.c_str(), gpb.c_str());
         return kExitFailed;

@@ -26,8 +26,7 @@ namespace fs = std::filesystem;
 namespace talverin_cli {
 namespace {
 
-const char* const kTypeNames[] = {"", "C/A code", "dual frequency", "L2-codeless",
-                                  "GPS+GLONASS"};
+const char* const kTypeNames[] = {"", "C/A code", "dual frequency", "L2-codeless", "GPS+GLONASS"};
 // Text lines show this many site names and damaged stretches; the JSON holds them all.
 constexpr size_t kSitesShown = 6;
 constexpr size_t kDamageShown = 5;
@@ -80,9 +79,9 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
     return info;
   }
   const int32_t type = reader.receiverType();
-  Row(&info, "receiver", std::string(reader.model()) + ": " + kTypeNames[type] + " (type " +
-                             std::to_string(type) + "), " + std::to_string(reader.recordSize()) +
-                             "-byte channel records");
+  Row(&info, "receiver",
+      std::string(reader.model()) + ": " + kTypeNames[type] + " (type " + std::to_string(type) +
+          "), " + std::to_string(reader.recordSize()) + "-byte channel records");
   json.Text("result", "read")
       .Raw("receiver", JsonMembers()
                            .Text("model", reader.model())
@@ -94,8 +93,9 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   talverin::SetSiteInfo site;
   reader.ReadSite(&site);
   if (site.present) {
-    Row(&info, "site file", std::string(site.name) + ", antenna height " +
-                                Fixed(site.antennaHeight_m, 4) + " m (vertical)");
+    Row(&info, "site file",
+        std::string(site.name) + ", antenna height " + Fixed(site.antennaHeight_m, 4) +
+            " m (vertical)");
     json.Raw("site_file", JsonMembers()
                               .Text("name", site.name)
                               .Number("antenna_height_m", site.antennaHeight_m, 4)
@@ -167,16 +167,17 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
     }
   }
   if (epochs > 0) {
-    Row(&info, "epochs", std::to_string(epochs) + ": " + talverin::FormatGpsTime(firstWeek, first_s) +
-                             " to " + talverin::FormatGpsTime(lastWeek, last_s) + " GPS" +
-                             (interval_ms > 0 ? ", every " + Fixed(interval_ms / 1000.0, 3) + " s"
-                                              : std::string()));
+    Row(&info, "epochs",
+        std::to_string(epochs) + ": " + talverin::FormatGpsTime(firstWeek, first_s) + " to " +
+            talverin::FormatGpsTime(lastWeek, last_s) + " GPS" +
+            (interval_ms > 0 ? ", every " + Fixed(interval_ms / 1000.0, 3) + " s" : std::string()));
   } else {
     Row(&info, "epochs", "none");
   }
-  Row(&info, "GPS week", (week.week >= 0 ? std::to_string(week.week) : std::string("unknown")) +
-                             " (" + talverin::WeekSourceName(week.source) + ")" +
-                             (week.note.empty() ? "" : ": " + week.note));
+  Row(&info, "GPS week",
+      (week.week >= 0 ? std::to_string(week.week) : std::string("unknown")) + " (" +
+          talverin::WeekSourceName(week.source) + ")" +
+          (week.note.empty() ? "" : ": " + week.note));
   json.Raw("sites", JsonArray(sitesJson)).Integer("epochs", epochs);
   if (epochs > 0) {
     json.Text("first_epoch", talverin::FormatGpsTime(firstWeek, first_s))
@@ -195,7 +196,8 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
 
   std::vector<std::string> prnJson;
   for (const int prn : seen) prnJson.push_back(std::to_string(prn));
-  Row(&info, "satellites", std::to_string(seen.size()) + (seen.empty() ? "" : ": " + PrnList(seen)));
+  Row(&info, "satellites",
+      std::to_string(seen.size()) + (seen.empty() ? "" : ": " + PrnList(seen)));
   json.Raw("satellites", JsonArray(prnJson));
 
   std::vector<talverin::SetGpsEphemeris> gps;
@@ -209,7 +211,8 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   }
   std::set<int> healthy;
   std::set<int> unhealthy;
-  for (const talverin::SetGpsEphemeris& e : gps) (e.health == 0 ? healthy : unhealthy).insert(e.eph.prn);
+  for (const talverin::SetGpsEphemeris& e : gps)
+    (e.health == 0 ? healthy : unhealthy).insert(e.eph.prn);
   std::set<int> without;
   for (const int prn : seen) {
     if (prn <= talverin::kMaxGpsPrn && healthy.count(prn) == 0) without.insert(prn);
@@ -243,10 +246,10 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
     for (int32_t i = 0; i < events.count; ++i) {
       (events.records[i].evKind[0] == '\0' ? marks : features) += 1;
     }
-    Row(&info, "events", events.count == 0 ? "none"
-                                           : std::to_string(events.count) + " records: " +
-                                                 std::to_string(marks) + " site marks, " +
-                                                 std::to_string(features) + " feature events");
+    Row(&info, "events",
+        events.count == 0 ? "none"
+                          : std::to_string(events.count) + " records: " + std::to_string(marks) +
+                                " site marks, " + std::to_string(features) + " feature events");
     json.Raw("events", JsonMembers()
                            .Integer("records", events.count)
                            .Integer("site_marks", marks)
@@ -258,12 +261,14 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   std::vector<std::string> damageJson;
   for (const talverin::SetDamage& d : reader.damage()) {
     if (damageJson.size() < kDamageShown) {
-      Row(&info, "damage", std::string(1, d.file) + " file at byte " + std::to_string(d.offset) +
-                               ", " + std::to_string(d.skipped) + " bytes skipped: " + d.text);
+      Row(&info, "damage",
+          std::string(1, d.file) + " file at byte " + std::to_string(d.offset) + ", " +
+              std::to_string(d.skipped) + " bytes skipped: " + d.text);
     } else if (damageJson.size() == kDamageShown) {
-      Row(&info, "damage", "... " + std::to_string(reader.damage().size() - kDamageShown) +
-                               " more damaged stretches; " +
-                               std::to_string(reader.damagedBytes()) + " bytes skipped in all");
+      Row(&info, "damage",
+          "... " + std::to_string(reader.damage().size() - kDamageShown) +
+              " more damaged stretches; " + std::to_string(reader.damagedBytes()) +
+              " bytes skipped in all");
     }
     damageJson.push_back(JsonMembers()
                              .Text("file", std::string(1, d.file))

@@ -1,5 +1,6 @@
 // talverin: the command-line host of the conversion module. Subcommands: convert, info,
-// positions, stats, detect, dump, import-rinex. Usage errors exit 2 with a message naming the problem.
+// positions, stats, detect, dump, import-rinex. Usage errors exit 2 with a message naming
+// the problem.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
@@ -236,8 +237,9 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
-    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(),
-                 argc > 1 && argv[1][0] != '-' ? " " : "", argc > 1 && argv[1][0] != '-' ? argv[1] : "");
+    const bool named = argv[1][0] != '-';  // the subcommand the error belongs to
+    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(), named ? " " : "",
+                 named ? argv[1] : "");
     return talverin_cli::kExitFailed;
   }
 

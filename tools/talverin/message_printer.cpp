@@ -32,8 +32,7 @@ void ErrorLine(const std::string& line) {
   }
 }
 
-MessagePrinter::MessagePrinter(int verbosity, const talverin::SessionWeek& week,
-                               std::string label)
+MessagePrinter::MessagePrinter(int verbosity, const talverin::SessionWeek& week, std::string label)
     : verbosity_(verbosity), weeks_(week), label_(std::move(label)) {}
 
 int MessagePrinter::Count(const char* format) const {

@@ -4,8 +4,8 @@
 //   error: Error: Unable to open /data/EBAHRA04.162. Will Not be able to Re-Calc ...
 // Verbosity 0 shows errors, 1 (default) errors and warnings plus one line counting the
 // ephemerides loaded, 2 every message. Below 2, each catalog text is shown three times at
-// most, a text already shown is not shown again, and the rest is counted in closing lines. Each line is one write(2), so lines of
-// sets converted side by side never mix.
+// most, a text already shown is not shown again, and the rest is counted in closing lines.
+// Each line is one write(2), so lines of sets converted side by side never mix.
 #pragma once
 
 #include <map>

@@ -20,7 +20,8 @@ std::string DefaultPluginPath() {
   self[n] = '\0';
   std::string path(self);
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string beside = folder + kModuleName;
   return access(beside.c_str(), F_OK) == 0 ? beside : folder + kInstalledModule;
 }

@@ -23,12 +23,23 @@ std::string Xml(const std::string& text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -103,12 +114,14 @@ int RunPositions(const PositionsArgs& args) {
     sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
     sink.Line("<kml xmlns=\"http://www.opengis.net/kml/2.2\">");
     sink.Line("<Document><name>" + title + "</name>");
-    sink.Line("<description>Epoch positions, heights above the WGS84 ellipsoid, times UTC"
-              "</description>");
+    sink.Line(
+        "<description>Epoch positions, heights above the WGS84 ellipsoid, times UTC"
+        "</description>");
   } else {
     sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    sink.Line("<gpx version=\"1.1\" creator=\"talverin\" "
-              "xmlns=\"http://www.topografix.com/GPX/1/1\">");
+    sink.Line(
+        "<gpx version=\"1.1\" creator=\"talverin\" "
+        "xmlns=\"http://www.topografix.com/GPX/1/1\">");
     sink.Line("<trk><name>" + title + "</name><trkseg>");
   }
 
@@ -153,7 +166,8 @@ int RunPositions(const PositionsArgs& args) {
       std::snprintf(text, sizeof text, "%.9f,%.9f,%.4f", e.lon, e.lat,
                     static_cast<double>(e.height));
       track += std::string(track.empty() ? "" : " ") + text;
-      sink.Line("<Placemark>" + (when.empty() ? "" : "<TimeStamp><when>" + when + "</when></TimeStamp>") +
+      sink.Line("<Placemark>" +
+                (when.empty() ? "" : "<TimeStamp><when>" + when + "</when></TimeStamp>") +
                 "<Point><coordinates>" + text + "</coordinates></Point></Placemark>");
     } else {
       std::snprintf(text, sizeof text, "<trkpt lat=\"%.9f\" lon=\"%.9f\"><ele>%.4f</ele>", e.lat,
@@ -188,8 +202,7 @@ int RunPositions(const PositionsArgs& args) {
     }
     if (result == kExitFailed) {
       for (const std::string& kept : output.KeepPartial()) {
-        std::fprintf(stderr, "talverin positions: what was written is kept as %s\n",
-                     kept.c_str());
+        std::fprintf(stderr, "talverin positions: what was written is kept as %s\n", kept.c_str());
       }
     } else if (!output.Commit(&error)) {
       std::fprintf(stderr, "talverin positions: %s\n", error.c_str());

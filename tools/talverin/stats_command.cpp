@@ -66,8 +66,9 @@ int RunStats(const std::string& path, const ReferenceArgs& args) {
   std::string error;
   if (!ResolveReference(args, &reference, &given, &error) || !given) {
     std::fprintf(stderr, "talverin stats: %s\n",
-                 given ? error.c_str() : "a reference is needed: --reference X,Y,Z or "
-                                         "--reference-llh LAT,LON,H");
+                 given ? error.c_str()
+                       : "a reference is needed: --reference X,Y,Z or "
+                         "--reference-llh LAT,LON,H");
     return kExitFailed;
   }
   talverin::PositionStats stats;
