@@ -8,6 +8,7 @@
 #include <tinyxml2.h>
 
 #include <GeographicLib/Geocentric.hpp>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
+#include "tests/tools/rinex_test_data.h"
 #include "tools/rinex/rinex_import.h"
 
 #ifdef TALVERIN_CLI_PATH
@@ -366,6 +368,41 @@ TEST_F(CommandLine, StatsTakeAGeodeticReferenceAndAnAntennaHeight) {
   ASSERT_EQ(0, marker.status) << marker.err;
   // Same figures; the first line names the reference.
   EXPECT_EQ(ecef.out.substr(ecef.out.find('\n')), marker.out.substr(marker.out.find('\n')));
+}
+
+// A real day (USNO, 2005-01-20, 2880 epochs): the default shows every warning that matters in
+// a few lines; the navigation file flags PRN 13 and PRN 31 unhealthy.
+TEST_F(CommandLine, MessageLevelsOfARealDay) {
+  const std::string observation = rinex_test::SharedDataFile("usno-2005-020/usno0200.05o");
+  if (observation.empty()) GTEST_SKIP() << "no shared data set usno-2005-020";
+  TempDir t;
+  RinexImportOptions options;
+  options.observationPath = observation;
+  options.navigationPath = rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n");
+  options.outputDir = t.File("set");
+  RinexImportSummary summary;
+  char error[kTextSize] = "";
+  ASSERT_EQ(0, ImportRinex(options, &summary, error)) << error;
+  const auto lines = [](const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  };
+  const struct {
+    const char* flag;
+    int minLines, maxLines;  // on stderr
+  } cases[] = {{"-q", 0, 0}, {"--jobs=1", 3, 13}, {"-v", 400, 1000}};  // --jobs=1: default
+  for (const auto& c : cases) {
+    const ProgramRun run = Cli({"convert", c.flag, "-d", t.File("out"), summary.observationFile});
+    EXPECT_EQ(0, run.status) << c.flag << run.err;
+    EXPECT_EQ(1, lines(run.out)) << run.out;
+    EXPECT_GE(lines(run.err), c.minLines) << c.flag << "\n" << run.err;
+    EXPECT_LE(lines(run.err), c.maxLines) << c.flag << "\n" << run.err;
+    if (c.minLines == 0) continue;
+    for (const int prn : {13, 31}) {
+      const std::string text = "warning: GPS Ephemeris loaded for PRN " + std::to_string(prn) +
+                               ", Health BAD!!!";
+      EXPECT_NE(std::string::npos, run.err.find(text)) << c.flag << "\n" << run.err;
+    }
+  }
 }
 
 TEST_F(CommandLine, InfoOnRealAndDamagedSets) {

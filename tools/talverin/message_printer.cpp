@@ -73,15 +73,17 @@ void MessagePrinter::OnMessage(double time_s, const char* text) {
   const MessageLevel level = row != nullptr ? row->level : MessageLevel::kWarning;
   errors_ += level == MessageLevel::kError ? 1 : 0;
   warnings_ += level == MessageLevel::kWarning ? 1 : 0;
-  const int seen = ++received_[row];
+  ++received_[row];
   // The ephemerides are all read before the first epoch.
   if (time_s >= 0.0) PrintEphemerisCount();
   if (Rank(level) > verbosity_) return;
   // Below verbosity 2 a text already shown, or a catalog text shown often enough, is counted.
-  if (verbosity_ < 2 && (seen > kRepeatsShown || !shown_.insert(text).second)) {
+  if (verbosity_ < 2 && (shown_.count(text) > 0 || shownPerText_[row] >= kRepeatsShown)) {
     ++hidden_[row];
     return;
   }
+  shown_.insert(text);
+  ++shownPerText_[row];
   Print(level, time_s, text);
 }
 

@@ -3,8 +3,9 @@
 //   2004-06-10 00:00:30.000 warning: PRN 12 had large C/A residual (153.2 m)
 //   error: Error: Unable to open /data/EBAHRA04.162. Will Not be able to Re-Calc ...
 // Verbosity 0 shows errors, 1 (default) errors and warnings plus one line counting the
-// ephemerides loaded, 2 every message. Below 2, each catalog text is shown three times at
-// most, a text already shown is not shown again, and the rest is counted in closing lines.
+// ephemerides loaded, 2 every message. Below 2, three different messages of each catalog text
+// are shown at most, a message already shown is not shown again, and the rest is counted in
+// closing lines.
 // Each line is one write(2), so lines of sets converted side by side never mix.
 #pragma once
 
@@ -41,6 +42,7 @@ class MessagePrinter {
   std::string label_;
   std::map<const talverin::MessageText*, int> received_;
   std::map<const talverin::MessageText*, int> hidden_;
+  std::map<const talverin::MessageText*, int> shownPerText_;
   std::set<std::string> shown_;
   int errors_ = 0;
   int warnings_ = 0;
