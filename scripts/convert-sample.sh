@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Converts the bundled real sample with the built command-line host: makes the download set
-# (B, E, S files) from the station's RINEX files, converts it, and prints the summary and
-# the position errors against the station's known antenna position.
+# (B, E, S files) from the station's RINEX files, converts it, and prints the summary, the
+# first epoch positions and the position errors against the station's known antenna position.
 # Usage: convert-sample.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -12,10 +12,9 @@ sample=samples/bahr-2004-162
 reference=3633910.5918,4425277.7039,2799862.8556
 "$build/talverin" import-rinex "$sample/bahr1620.04o" "$sample/bahr1620.04n" "$out/set"
 input=$(ls "$out"/set/B*)
-"$build/talverin" convert --quiet "$input" "$out/bahr.gpb"
+# The outputs go beside the B file: BBAHRA04.gpb, .sta, .epp.
+"$build/talverin" convert "$input"
 echo "first epochs:"
-"$build/talverin" dump "$out/bahr.gpb" > "$out/bahr.dump.txt"
-grep '^epoch' "$out/bahr.dump.txt" | sed -n '1,3p'
-
+"$build/talverin" positions "${input%.*}.gpb" --reference "$reference" | head -4
 echo "position errors against the known antenna position:"
-"$build/talverin" stats "$out/bahr.gpb" --reference "$reference"
+"$build/talverin" stats "${input%.*}.gpb" --reference "$reference"

@@ -57,12 +57,13 @@ TEST(ModuleTexts, EveryTextTheModuleSendsComesFromTheCatalog) {
   // buffers that reach the host (module error text, message buffer, writer/engine texts).
   const std::regex call(
       R"(\b(Report|ReportError|SendMessage|SendModuleError|Send|FormatTextV?|CopyText)\s*\()");
-  const std::regex messageBuffer(R"(^\s*(ModuleErrorText\(\)|errorText_|(job\.)?messageBuffer)\s*,)");
+  const std::regex messageBuffer(
+      R"(^\s*(ModuleErrorText\(\)|errorText_|(job\.)?messageBuffer)\s*,)");
   int sinks = 0;
   std::string literals;
   const std::filesystem::path root(TALVERIN_SOURCE_DIR);
-  for (const char* folder : {"base", "plugin", "input", "output", "time", "orbit", "position",
-                             "geodesy"}) {
+  for (const char* folder :
+       {"base", "plugin", "input", "output", "time", "orbit", "position", "geodesy"}) {
     for (const auto& entry : std::filesystem::directory_iterator(root / folder)) {
       const std::string name = entry.path().filename().string();
       // The GPB reader serves the tools; its texts never reach a host.
@@ -73,8 +74,8 @@ TEST(ModuleTexts, EveryTextTheModuleSendsComesFromTheCatalog) {
         const std::string function = (*m)[1];
         const std::string args =
             CallArguments(code, static_cast<size_t>(m->position() + m->length() - 1));
-        const bool formatter = function == "FormatText" || function == "FormatTextV" ||
-                               function == "CopyText";
+        const bool formatter =
+            function == "FormatText" || function == "FormatTextV" || function == "CopyText";
         if (formatter && !std::regex_search(args, messageBuffer)) continue;
         ++sinks;
         if (args.find('"') != std::string::npos) {

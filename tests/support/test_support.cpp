@@ -1,7 +1,11 @@
 #include "tests/support/test_support.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +95,67 @@ ConversionRun RunConversion(const std::string& input, const std::string& output,
   char text[kTextSize];
   GetErrString(text);
   run.errorText = text;
+  return run;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& hooks) {
+  ProgramRun run;
+  int out[2];
+  int err[2];
+  if (argv.empty() || pipe(out) != 0) return run;
+  if (pipe(err) != 0) {
+    close(out[0]);
+    close(out[1]);
+    return run;
+  }
+  if (hooks.closedStdout) {
+    close(out[0]);
+    out[0] = -1;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(hooks.timeout_s);
+  std::string pending;
+  bool killed = false;
+  for (int open = out[0] >= 0 ? 2 : 1; open > 0;) {
+    pollfd fds[2] = {{err[0], POLLIN, 0}, {out[0], POLLIN, 0}};
+    if (poll(fds, out[0] >= 0 ? 2 : 1, 200) < 0) continue;
+    if (!killed && std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char chunk[4096];
+      const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+      if (n <= 0) {
+        close(fds[i].fd);
+        (i == 0 ? err[0] : out[0]) = -1;
+        --open;
+        continue;
+      }
+      (i == 0 ? run.err : run.out).append(chunk, static_cast<size_t>(n));
+      if (i != 0) continue;
+      pending.append(chunk, static_cast<size_t>(n));
+      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+        if (hooks.onErrorLine) hooks.onErrorLine(pid, pending.substr(0, end));
+      }
+    }
+  }
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
   return run;
 }
 

@@ -57,5 +57,20 @@ ConversionRun RunConversion(const std::string& input, const std::string& output,
                             bool withCallbacks = true,
                             const std::function<void(const Message&)>& onMessage = {});
 
+// A program run from outside, as a user's shell would: its exit status (the negated signal
+// number when a signal ended it), stdout and stderr.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+struct ProgramHooks {
+  // Called with the child's pid for each complete stderr line, while the child runs.
+  std::function<void(int pid, const std::string& line)> onErrorLine;
+  bool closedStdout = false;  // stdout is a pipe whose reading end is already closed
+  int timeout_s = 60;         // then the child is killed (status -9)
+};
+ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& hooks = {});
+
 }  // namespace testing_support
 }  // namespace talverin

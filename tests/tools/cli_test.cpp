@@ -1,90 +1,462 @@
-// The command-line host tested from outside: it loads the module, converts the bundled
-// sample, reads the GPB file back, and fails loudly on garbage.
+// The command-line host tested from outside, as a user's shell runs it: the exit status of
+// every documented case, a batch over a folder with a damaged set (summary lines, JSON read
+// back), previous outputs kept through a failed and a stopped conversion, positions read
+// back as CSV, KML and GPX, info on real and damaged sets, and an installed tree. The sets are the
+// bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it
+// with a damaged header or cut, and a long synthetic set.
 #include <gtest/gtest.h>
+#include <tinyxml2.h>
 
-#include <sys/wait.h>
-
+#include <GeographicLib/Geocentric.hpp>
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
+#include "tools/download_set/ephemeris_file_writer.h"
+#include "tools/download_set/observation_file_writer.h"
+#include "tests/tools/rinex_test_data.h"
+#include "tools/rinex/rinex_import.h"
 
 #ifdef TALVERIN_CLI_PATH
 
 namespace talverin {
 namespace {
 
+namespace fs = std::filesystem;
+using testing_support::ProgramHooks;
+using testing_support::ProgramRun;
+using testing_support::RunProgram;
 using testing_support::TempDir;
 
-struct Outcome {
-  int status;
-  std::string out;
+// BAHR antenna reference point, ECEF (m), from samples/bahr-2004-162/README.txt.
+constexpr char kBahrAntenna[] = "3633910.5918,4425277.7039,2799862.8556";
+constexpr double kBahrAntenna_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
+
+ProgramRun Cli(const std::vector<std::string>& args, const ProgramHooks& hooks = {}) {
+  std::vector<std::string> argv = {TALVERIN_CLI_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, hooks);
+}
+
+// Epochs of a GPB file read to a clean end; -1 when it does not read cleanly.
+long CleanEpochs(const std::string& path) {
+  GpbReader reader;
+  if (reader.Open(path.c_str()) != 0) return -1;
+  static GpbReadEpoch epoch;
+  long n = 0;
+  int32_t status;
+  while ((status = reader.ReadEpoch(&epoch)) == 1) ++n;
+  return status == 0 ? n : -1;
+}
+
+// Copies the B, E and S files of a set, renaming them to the letter + name given.
+void CopySet(const std::string& fromB, const std::string& toDir, const std::string& name) {
+  fs::create_directories(toDir);
+  const fs::path from(fromB);
+  for (const char letter : {'B', 'E', 'S'}) {
+    const fs::path source = from.parent_path() / (letter + from.filename().string().substr(1));
+    fs::copy_file(source, fs::path(toDir) / (letter + name), fs::copy_options::overwrite_existing);
+  }
+}
+
+// A receiver model text no receiver has: detection fails, the conversion ends with -1.
+void DamageModelText(const std::string& b) {
+  std::vector<uint8_t> bytes = ReadFileBytes(b);
+  ASSERT_GT(bytes.size(), 20u);
+  std::copy_n("QQ-9999", 7, bytes.begin() + 11);
+  ASSERT_TRUE(WriteFileBytes(b, bytes));
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    RinexImportOptions options;
+    options.observationPath =
+        std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04o";
+    options.navigationPath =
+        std::string(TALVERIN_SOURCE_DIR) + "/samples/bahr-2004-162/bahr1620.04n";
+    options.outputDir = dir_->File("bahr");
+    RinexImportSummary summary;
+    char error[kTextSize] = "";
+    ASSERT_EQ(0, ImportRinex(options, &summary, error)) << error;
+    const ProgramRun run = Cli({"convert", "-q", "-d", dir_->File("out"), Set()});
+    ASSERT_EQ(0, run.status) << run.err;
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static std::string Set() { return dir_->File("bahr/BBAHRA04.162"); }
+  static std::string Gpb() { return dir_->File("out/BBAHRA04.gpb"); }
+  static TempDir* dir_;
 };
+TempDir* CommandLine::dir_ = nullptr;
 
-// Runs the host with arguments; stdout and stderr together.
-Outcome RunCli(const std::string& arguments) {
-  const std::string command = std::string(TALVERIN_CLI_PATH) + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, ""};
-  if (pipe == nullptr) return outcome;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) outcome.out.append(chunk, n);
-  const int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return outcome;
+TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
+  TempDir t;
+  CopySet(Set(), t.File("noeph"), "BAHRA04.162");
+  ASSERT_TRUE(WriteFileBytes(t.File("noeph/EBAHRA04.162"), {}));
+  CopySet(Set(), t.File("bad"), "BAHRA04.162");
+  DamageModelText(t.File("bad/BBAHRA04.162"));
+  fs::create_directories(t.File("empty"));
+  const std::vector<uint8_t> ephemerisBefore = ReadFileBytes(t.File("bad/EBAHRA04.162"));
+  std::vector<uint8_t> tag(120, ' ');
+  std::copy_n("version:", 8, tag.begin());
+  ASSERT_TRUE(WriteFileBytes(t.File("B0001.123"), tag));
+  ASSERT_TRUE(WriteFileBytes(t.File("X0001.123"), tag));
+  const std::string headerOnly =
+      std::string(TALVERIN_SOURCE_DIR) + "/samples/header-only/B0001A01.001";
+  ASSERT_EQ(0, Cli({"convert", "-d", t.File("h"), headerOnly}).status);
+  const std::string emptyGpb = t.File("h/B0001A01.gpb");
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* text;  // in stdout or stderr
+  } cases[] = {
+      {{}, 2, "a subcommand is needed"},
+      {{"frobnicate"}, 2, "unknown subcommand 'frobnicate'"},
+      {{"convert"}, 2, "B-FILE is required"},
+      {{"convert", "--jobs", "0", Set()}, 2, "--jobs"},
+      {{"convert", "--receiver", "z12", Set()}, 2, "unknown receiver type 'z12'"},
+      {{"convert", "-o", t.File("x.gpb"), Set(), headerOnly}, 2, "-o names the output of one set"},
+      {{"convert", "-o", t.File("x.gpb"), "-d", t.File("d"), Set()}, 2, "exclude each other"},
+      {{"convert", t.File("empty")}, 2, "no B files"},
+      {{"convert", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
+      {{"convert", "-o", t.File("bad/EBAHRA04.162"), t.File("bad/BBAHRA04.162")},
+       2,
+       "is the input"},
+      {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
+      {{"convert", t.File("bad/BBAHRA04.162")}, 2, "Unable to detect"},
+      {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
+      {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
+      {{"convert", "-d", t.File("h2"), headerOnly}, 0, "0 epochs written"},
+      {{"convert", "--help"}, 0, "Exit status"},
+      {{"--version"}, 0, "talverin "},
+      {{"detect", t.File("B0001.123"), t.File("X0001.123")}, 1, "X0001.123: 0"},
+      {{"detect", t.File("B0001.123")}, 0, "B0001.123: 1"},
+      {{"dump", t.File("B0001.123")}, 2, "not a GPB file"},
+      {{"stats", Gpb()}, 2, "a reference is needed"},
+      {{"stats", Gpb(), "--reference", "nan,nan,nan"}, 2, "is not finite"},
+      {{"stats", Gpb(), "--reference", "26.2,50.6,-17"}, 2, "not within 100 km"},
+      {{"stats", Gpb(), "--reference-llh", "26.2,50.6"}, 2, "is not three numbers"},
+      {{"stats", Gpb(), "--reference-llh", "95,50.6,0"}, 2, "latitude must lie"},
+      {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
+      {{"stats", emptyGpb, "--reference", kBahrAntenna}, 1, "no epoch"},
+      {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
+      {{"positions", emptyGpb}, 1, "no epoch"},
+      {{"positions", t.File("B0001.123")}, 2, "not a GPB file"},
+      {{"positions", Gpb(), "--format", "shp"}, 2, "--format"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun run = Cli(c.args);
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    EXPECT_EQ(c.status, run.status) << line << "\n" << run.out << run.err;
+    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << line << "\n"
+                                                                   << run.out << run.err;
+  }
+  // The missing B file is named as such: the module was never asked (no E file message).
+  const ProgramRun missing = Cli({"convert", t.File("bahr/BMISSA04.162")});
+  EXPECT_EQ(std::string::npos, missing.err.find("EMISSA04")) << missing.err;
+  EXPECT_EQ(ephemerisBefore, ReadFileBytes(t.File("bad/EBAHRA04.162")));
 }
 
-TEST(CommandLine, ConvertsTheHeaderOnlySampleAndDumpsIt) {
-  TempDir dir;
-  const std::string sample = std::string(TALVERIN_SOURCE_DIR) + "/samples/header-only/B0001A01.001";
-  const Outcome convert = RunCli("convert " + sample + " " + dir.File("s.gpb"));
-  EXPECT_EQ(0, convert.status) << convert.out;
-  EXPECT_NE(std::string::npos, convert.out.find("epochs written: 0")) << convert.out;
-  EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", ReadFileText(dir.File("s.sta")));
-  EXPECT_EQ("$EPHREC Ver7.0 TALVERIN Ashtech\n", ReadFileText(dir.File("s.epp")));
-  EXPECT_EQ(512u, ReadFileBytes(dir.File("s.gpb")).size());
+TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
+  TempDir t;
+  CopySet(Set(), t.File("in"), "BAHRA04.162");
+  CopySet(Set(), t.File("in/sub"), "BAHRB04.162");
+  CopySet(Set(), t.File("in"), "BADXA04.162");
+  DamageModelText(t.File("in/BBADXA04.162"));
+  const ProgramRun run = Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out"), "--json",
+                              t.File("out/summary.json"), t.File("in")},
+                             ProgramHooks{nullptr, true});  // stdout closed: no effect
+  EXPECT_EQ(2, run.status) << run.err;
+  const ProgramRun shown =
+      Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out2"), t.File("in")});
+  std::vector<std::string> lines;
+  std::istringstream out(shown.out);
+  for (std::string l; std::getline(out, l);) lines.push_back(l);
+  ASSERT_EQ(4u, lines.size()) << shown.out;
+  EXPECT_EQ(0u, lines[0].find(t.File("in/BBADXA04.162") + ": failed: Unable to detect"));
+  EXPECT_EQ(0u, lines[1].find(t.File("in/BBAHRA04.162") + ": completed, 120 epochs written, "
+                                                          "120 recomputed, 0 unsolved"))
+      << lines[1];
+  EXPECT_EQ(0u, lines[2].find(t.File("in/sub/BBAHRB04.162") + ": completed")) << lines[2];
+  EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2", lines[3]);
 
-  const Outcome dump = RunCli("dump " + dir.File("s.gpb"));
-  EXPECT_EQ(0, dump.status) << dump.out;
-  EXPECT_NE(std::string::npos, dump.out.find("$NEWGPB")) << dump.out;
-  EXPECT_NE(std::string::npos, dump.out.find("Z-XII3")) << dump.out;
-  EXPECT_NE(std::string::npos, dump.out.find("0 epochs")) << dump.out;
+  const nlohmann::json json = nlohmann::json::parse(ReadFileText(t.File("out/summary.json")));
+  EXPECT_EQ("convert", json["command"]);
+  EXPECT_EQ(2, json["status"]);
+  ASSERT_EQ(3u, json["sets"].size());
+  const int statuses[] = {2, 0, 0};
+  for (size_t i = 0; i < 3; ++i) {
+    const nlohmann::json& set = json["sets"][i];
+    EXPECT_EQ(statuses[i], set["status"]) << set;
+    EXPECT_EQ(statuses[i] == 0 ? "completed" : "failed", set["result"]) << set;
+    EXPECT_EQ(1274, set["gps_week"]) << set;
+  }
+  EXPECT_EQ(120, json["sets"][1]["epochs_written"]);
+  EXPECT_EQ(120, json["sets"][1]["epochs_recomputed"]);
+  EXPECT_EQ(0, json["sets"][1]["epochs_unsolved"]);
+  EXPECT_EQ(t.File("out/BBAHRB04.gpb"), json["sets"][2]["outputs"]["gpb"]);
+  EXPECT_EQ(120, CleanEpochs(t.File("out/BBAHRB04.gpb")));
+  EXPECT_FALSE(fs::exists(t.File("out/BBADXA04.gpb")));
 }
 
-TEST(CommandLine, GarbageInputFailsWithAMessage) {
-  TempDir dir;
-  ASSERT_TRUE(WriteFileText(dir.File("B0001.123"), "not an observation file at all"));
-  ASSERT_TRUE(WriteFileBytes(dir.File("E0001.123"), {}));
-  const Outcome convert = RunCli("convert " + dir.File("B0001.123"));
-  EXPECT_EQ(2, convert.status) << convert.out;
-  EXPECT_NE(std::string::npos, convert.out.find("Unable to detect Ashtech receiver type"))
-      << convert.out;
+TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
+  TempDir t;
+  const auto outputs = [&](const std::string& stem) {
+    std::vector<std::vector<uint8_t>> bytes;
+    for (const char* ext : {".gpb", ".sta", ".epp"})
+      bytes.push_back(ReadFileBytes(t.File(stem + ext)));
+    return bytes;
+  };
+  // A failed conversion: the earlier outputs stay, what was written (a header) is kept apart.
+  CopySet(Set(), t.File("set"), "BAHRA04.162");
+  ASSERT_EQ(0, Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
+  const auto good = outputs("out/BBAHRA04");
+  DamageModelText(t.File("set/BBAHRA04.162"));
+  const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
+  EXPECT_EQ(2, failed.status);
+  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb")))
+      << failed.err;
+  EXPECT_EQ(good, outputs("out/BBAHRA04"));
+  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
 
-  const Outcome dump = RunCli("dump " + dir.File("B0001.123"));
-  EXPECT_EQ(2, dump.status) << dump.out;
-  const Outcome missing = RunCli("convert " + dir.File("B9999.123"));
-  EXPECT_EQ(2, missing.status) << missing.out;
-  EXPECT_NE(std::string::npos, missing.out.find("Unable to open")) << missing.out;
+  // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
+  // the conversion waits on its stderr until the test has sent the signal; the set after it
+  // in the batch is not started.
+  ObsFile obs;
+  obs.model = "G-XII";
+  obs.recordSize = 35;
+  for (int i = 0; i < 6000; ++i) {
+    ObsEpoch e;
+    e.time_s = 345600.0 + i;
+    for (uint8_t prn = 1; prn <= 5; ++prn) e.channels.push_back(ObsChannel{prn});
+    obs.epochs.push_back(e);
+  }
+  fs::create_directories(t.File("long"));
+  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"), obs));
+  EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
+  for (int32_t prn = 1; prn <= 2; ++prn) {
+    GpsEph eph{};
+    eph.prn = prn;
+    eph.week = 250;
+    ephemerides.AddGps(eph);
+  }
+  ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
+  ASSERT_EQ(1, Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")}).status);
+  const auto previous = outputs("out/BLONGA04");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    bool sent = false;
+    ProgramHooks hooks;
+    hooks.onErrorLine = [&](int pid, const std::string& line) {
+      if (!sent && line.find("less then 4 ephemerides") != std::string::npos) {
+        sent = kill(pid, signal) == 0;
+      }
+    };
+    const ProgramRun run = Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162"),
+                                t.File("set/BBAHRA04.162")},
+                               hooks);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(1, run.status) << strsignal(signal) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
+    EXPECT_EQ(previous, outputs("out/BLONGA04"));
+    const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
+    EXPECT_GT(kept, 0) << strsignal(signal);
+    EXPECT_LT(kept, 6000) << strsignal(signal);
+    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")));
+    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.epp")));
+  }
 }
 
-TEST(CommandLine, DetectAnswersPerFile) {
-  TempDir dir;
-  std::vector<uint8_t> header(120, ' ');
-  std::copy_n("version:", 8, header.begin());
-  ASSERT_TRUE(WriteFileBytes(dir.File("B0001.123"), header));
-  ASSERT_TRUE(WriteFileBytes(dir.File("X0001.123"), header));
-  const Outcome detect = RunCli("detect " + dir.File("B0001.123") + " " + dir.File("X0001.123"));
-  EXPECT_EQ(1, detect.status);
-  EXPECT_NE(std::string::npos, detect.out.find("B0001.123: 1")) << detect.out;
-  EXPECT_NE(std::string::npos, detect.out.find("X0001.123: 0")) << detect.out;
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    rows.emplace_back();
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, ',');) rows.back().push_back(cell);
+    if (!line.empty() && line.back() == ',') rows.back().push_back("");
+  }
+  return rows;
 }
 
-TEST(CommandLine, UnknownReceiverNameIsRefused) {
-  const Outcome convert = RunCli("convert --receiver z12 /tmp/B0001.123");
-  EXPECT_EQ(2, convert.status);
-  EXPECT_NE(std::string::npos, convert.out.find("unknown receiver type")) << convert.out;
+TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
+  const ProgramRun csv = Cli({"positions", Gpb(), "--reference", kBahrAntenna});
+  ASSERT_EQ(0, csv.status) << csv.err;
+  const auto rows = CsvRows(csv.out);
+  ASSERT_EQ(121u, rows.size());
+  const std::vector<std::string> header = {"gps_week", "tow_s",      "gps_time",      "lat_deg",
+                                           "lon_deg",  "height_m",   "east_m",        "north_m",
+                                           "up_m",     "satellites", "position_valid"};
+  EXPECT_EQ(header, rows[0]);
+  EXPECT_EQ("1274", rows[1][0]);
+  EXPECT_EQ("2004-06-10 00:00:00.000", rows[1][2]);
+  EXPECT_EQ("2004-06-10 00:59:30.000", rows[120][2]);
+  for (size_t r = 1; r < rows.size(); ++r) {
+    ASSERT_EQ(header.size(), rows[r].size()) << r;
+    for (size_t c = 0; c < header.size(); ++c) {
+      if (c == 2) continue;
+      char* end = nullptr;
+      std::strtod(rows[r][c].c_str(), &end);
+      EXPECT_TRUE(!rows[r][c].empty() && *end == '\0')
+          << r << " " << header[c] << " " << rows[r][c];
+    }
+    EXPECT_EQ("1", rows[r][10]);
+    for (size_t c = 6; c <= 8; ++c) EXPECT_LT(std::fabs(std::stod(rows[r][c])), 30.0) << r;
+  }
+  // The antenna from the CSV's own latitude, longitude, height: within the east/north/up given.
+  double x, y, z;
+  GeographicLib::Geocentric::WGS84().Forward(std::stod(rows[1][3]), std::stod(rows[1][4]),
+                                             std::stod(rows[1][5]), x, y, z);
+  const double offset_m =
+      std::hypot(x - kBahrAntenna_m[0], y - kBahrAntenna_m[1], z - kBahrAntenna_m[2]);
+  EXPECT_NEAR(offset_m,
+              std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])),
+              1e-3);
+
+  TempDir t;
+  for (const char* format : {"kml", "gpx"}) {
+    const std::string file = t.File(std::string("p.") + format);
+    const ProgramRun run = Cli({"positions", Gpb(), "--format", format, "-o", file});
+    ASSERT_EQ(0, run.status) << run.err;
+    tinyxml2::XMLDocument doc;
+    ASSERT_EQ(tinyxml2::XML_SUCCESS, doc.LoadFile(file.c_str())) << format;
+    const bool kml = format[0] == 'k';
+    const tinyxml2::XMLElement* root = doc.RootElement();
+    ASSERT_STREQ(kml ? "kml" : "gpx", root->Name());
+    const tinyxml2::XMLElement* first =
+        kml ? root->FirstChildElement("Document")->FirstChildElement("Placemark")
+            : root->FirstChildElement("trk")->FirstChildElement("trkseg")->FirstChildElement(
+                  "trkpt");
+    int points = 0;
+    for (const tinyxml2::XMLElement* e = first; e != nullptr;
+         e = e->NextSiblingElement(first->Name())) {
+      points += !kml || e->FirstChildElement("Point") != nullptr ? 1 : 0;
+    }
+    EXPECT_EQ(120, points) << format;
+    // UTC: GPS-UTC was 13 s in 2004.
+    const char* when =
+        kml ? first->FirstChildElement("TimeStamp")->FirstChildElement("when")->GetText()
+            : first->FirstChildElement("time")->GetText();
+    EXPECT_STREQ("2004-06-09T23:59:47.000Z", when) << format;
+    if (!kml) {
+      EXPECT_NEAR(std::stod(rows[1][3]), first->DoubleAttribute("lat"), 1e-9);
+    }
+  }
+}
+
+TEST_F(CommandLine, StatsTakeAGeodeticReferenceAndAnAntennaHeight) {
+  double lat, lon, h;
+  GeographicLib::Geocentric::WGS84().Reverse(kBahrAntenna_m[0], kBahrAntenna_m[1],
+                                             kBahrAntenna_m[2], lat, lon, h);
+  char llh[128];
+  std::snprintf(llh, sizeof llh, "%.10f,%.10f,%.4f", lat, lon, h - 3.122);  // the marker
+  const ProgramRun ecef = Cli({"stats", Gpb(), "--reference", kBahrAntenna});
+  const ProgramRun marker =
+      Cli({"stats", Gpb(), "--reference-llh", llh, "--antenna-height", "3.122"});
+  ASSERT_EQ(0, ecef.status) << ecef.err;
+  ASSERT_EQ(0, marker.status) << marker.err;
+  // Same figures; the first line names the reference.
+  EXPECT_EQ(ecef.out.substr(ecef.out.find('\n')), marker.out.substr(marker.out.find('\n')));
+}
+
+// A real day (USNO, 2005-01-20, 2880 epochs): the default shows every warning that matters in
+// a few lines; the navigation file flags PRN 13 and PRN 31 unhealthy.
+TEST_F(CommandLine, MessageLevelsOfARealDay) {
+  const std::string observation = rinex_test::SharedDataFile("usno-2005-020/usno0200.05o");
+  if (observation.empty()) GTEST_SKIP() << "no shared data set usno-2005-020";
+  TempDir t;
+  RinexImportOptions options;
+  options.observationPath = observation;
+  options.navigationPath = rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n");
+  options.outputDir = t.File("set");
+  RinexImportSummary summary;
+  char error[kTextSize] = "";
+  ASSERT_EQ(0, ImportRinex(options, &summary, error)) << error;
+  const auto lines = [](const std::string& text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  };
+  const struct {
+    const char* flag;
+    int minLines, maxLines;  // on stderr
+  } cases[] = {{"-q", 0, 0}, {"--jobs=1", 3, 13}, {"-v", 400, 1000}};  // --jobs=1: default
+  for (const auto& c : cases) {
+    const ProgramRun run = Cli({"convert", c.flag, "-d", t.File("out"), summary.observationFile});
+    EXPECT_EQ(0, run.status) << c.flag << run.err;
+    EXPECT_EQ(1, lines(run.out)) << run.out;
+    EXPECT_GE(lines(run.err), c.minLines) << c.flag << "\n" << run.err;
+    EXPECT_LE(lines(run.err), c.maxLines) << c.flag << "\n" << run.err;
+    if (c.minLines == 0) continue;
+    for (const int prn : {13, 31}) {
+      const std::string text = "warning: GPS Ephemeris loaded for PRN " + std::to_string(prn) +
+                               ", Health BAD!!!";
+      EXPECT_NE(std::string::npos, run.err.find(text)) << c.flag << "\n" << run.err;
+    }
+  }
+}
+
+TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
+  TempDir t;
+  CopySet(Set(), t.File("cut"), "BAHRA04.162");
+  std::vector<uint8_t> bytes = ReadFileBytes(t.File("cut/BBAHRA04.162"));
+  // Whole epochs before byte 50000: 90-byte file header, then 67-byte epoch headers with
+  // their channel count at byte 66, each followed by that many 97-byte records.
+  long whole = 0;
+  for (size_t at = 90; at + 67 <= 50000 && at + 67 + 97 * bytes[at + 66] <= 50000;
+       at += 67 + 97 * bytes[at + 66]) {
+    ++whole;
+  }
+  bytes.resize(50000);
+  ASSERT_TRUE(WriteFileBytes(t.File("cut/BBAHRA04.162"), bytes));
+  const ProgramRun real = Cli({"info", Set()});
+  EXPECT_EQ(0, real.status) << real.err;
+  // Facts of the station's RINEX header and epochs (samples/bahr-2004-162/README.txt).
+  for (const char* line :
+       {"receiver       Z-XII3: dual frequency (type 2), 97-byte channel records",
+        "site file      BAHR, antenna height 3.1220 m (vertical)",
+        "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 "
+        "s",
+        "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none"}) {
+    EXPECT_NE(std::string::npos, real.out.find(line)) << line << "\n" << real.out;
+  }
+  const ProgramRun all = Cli(
+      {"info", "--json", t.File("info.json"), Set(), t.File("cut"), t.File("cut/BMISSA04.162")});
+  EXPECT_EQ(2, all.status);
+  EXPECT_NE(std::string::npos, all.out.find("the B file ends inside its last epoch")) << all.out;
+  const nlohmann::json json = nlohmann::json::parse(ReadFileText(t.File("info.json")));
+  ASSERT_EQ(3u, json["sets"].size());
+  EXPECT_EQ(120, json["sets"][0]["epochs"]);
+  EXPECT_EQ(30.0, json["sets"][0]["interval_s"]);
+  EXPECT_EQ(9u, json["sets"][0]["satellites"].size());
+  EXPECT_EQ(1, json["sets"][1]["status"]);
+  EXPECT_EQ(whole, json["sets"][1]["epochs"]);
+  EXPECT_EQ(true, json["sets"][1]["last_epoch_cut"]);
+  EXPECT_EQ("unreadable", json["sets"][2]["result"]);
+}
+
+TEST_F(CommandLine, InstalledTreeRunsVersionAndAConversion) {
+  TempDir t;
+  const ProgramRun install = RunProgram(
+      {"/usr/bin/env", "cmake", "--install", TALVERIN_BINARY_DIR, "--prefix", t.File("usr")});
+  ASSERT_EQ(0, install.status) << install.out << install.err;
+  EXPECT_TRUE(fs::exists(t.File("usr/include/talverin/plugin/talverin.h")));
+  const std::string program = t.File("usr/bin/talverin");
+  const ProgramRun version = RunProgram({program, "--version"});
+  EXPECT_EQ(0, version.status);
+  EXPECT_EQ(0u, version.out.find("talverin ")) << version.out;
+  const ProgramRun convert = RunProgram({program, "convert", "-d", t.File("out"), Set()});
+  EXPECT_EQ(0, convert.status) << convert.err;
+  EXPECT_EQ(120, CleanEpochs(t.File("out/BBAHRA04.gpb")));
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ TEST(SessionWeek, DateInTheFileNameGivesTheWeek) {
   } cases[] = {
       {"/data/BBAHRA04.162", 2004, 162, 1274, 4 * 86400.0},  // Thursday 2004-06-10
       {"EUSNOA05.020", 2005, 20, 1306, 4 * 86400.0},         // Thursday 2005-01-20
-      {"BSITEAB19.097", 2019, 97, 2048, 0.0},                 // two session characters
+      {"BSITEAB19.097", 2019, 97, 2048, 0.0},                // two session characters
       {"B0001A99.001", 1999, 1, 990, 5 * 86400.0},           // 1999-01-01, a Friday
       {"B0001A04.366", 2004, 366, 1303, 5 * 86400.0},        // leap year's last day
       {"B0001A05.366", -1, 0, 0, 0.0},                       // 2005 has 365 days
@@ -60,8 +60,8 @@ TEST(SessionWeek, EphemerisWeeksAreCheckedAgainstTheName) {
     EXPECT_TRUE(writer.WriteTo(dir.File(name)));
     return dir.File(name);
   };
-  const std::string e2004 = writeE("E2004", {250, 250, 251});   // ten-bit 250: week 1274
-  const std::string e2019 = writeE("E2019", {0, 0});            // ten-bit 0 read as 1024
+  const std::string e2004 = writeE("E2004", {250, 250, 251});  // ten-bit 250: week 1274
+  const std::string e2019 = writeE("E2019", {0, 0});           // ten-bit 0 read as 1024
   const std::string eFar = writeE("EFAR", {260, 260});
   const struct {
     std::string name, ephemeris;
@@ -98,17 +98,20 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
   // Rounding to the millisecond carries into the next week's first day.
   EXPECT_EQ("2019-04-14 00:00:00.000", FormatGpsTime(2048, 604799.9996));
   EXPECT_EQ("2019-04-13 23:59:59.999", FormatGpsTime(2048, 604799.9994));
-  EXPECT_EQ("2004-06-10T00:00:30.000Z", FormatIsoTime(1274, 345630.0));
+  // UTC: GPS-UTC was 13 s from 1999 to 2005, 18 s from 2017-01-01 00:00 UTC.
+  EXPECT_EQ("2004-06-10T00:00:17.000Z", FormatUtcIso(1274, 345630.0));
+  EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
+  EXPECT_EQ("2017-01-01T00:00:00.000Z", FormatUtcIso(1930, 18.0));
   EXPECT_EQ("-", FormatGpsTime(-1, 10.0));
-  EXPECT_EQ("", FormatIsoTime(1274, std::nan("")));
+  EXPECT_EQ("", FormatUtcIso(1274, std::nan("")));
 
   SessionWeek session;
   session.week = 1274;
   session.referenceTow_s = 6 * 86400.0;  // Saturday
   WeekTracker tracker(session);
   EXPECT_EQ(1274, tracker.WeekOf(604770.0));
-  EXPECT_EQ(1275, tracker.WeekOf(30.0));     // Sunday: the next week
-  EXPECT_EQ(-1, tracker.WeekOf(1.0e9));      // damaged time: no week, tracker unmoved
+  EXPECT_EQ(1275, tracker.WeekOf(30.0));  // Sunday: the next week
+  EXPECT_EQ(-1, tracker.WeekOf(1.0e9));   // damaged time: no week, tracker unmoved
   EXPECT_EQ(1275, tracker.WeekOf(3600.0));
   EXPECT_EQ(1274, tracker.WeekOf(604790.0));  // a late message of the Saturday
 }

@@ -1,12 +1,41 @@
-// Accuracy of the positions in a GPB file against a known station position: east, north
-// and up errors (m) of every epoch whose position flag is set, their means, horizontal and
-// vertical RMS, 95th percentiles and maxima, and the share of epochs solved. For the
-// command-line host's `stats` and the real-data tests; not part of the module.
+// Positions of a GPB file against a known station: the reference point (ECEF or WGS84
+// latitude, longitude, ellipsoidal height; refused when not finite or farther than 100 km
+// from the ellipsoid, as coordinates typed in the wrong form are), an antenna height that
+// raises a marker to the antenna along the ellipsoid normal, east/north/up offsets (m) from
+// it, and the accuracy figures of every epoch whose position flag is set: means, horizontal
+// and vertical RMS, 95th percentiles, maxima, share solved. Geodesy by GeographicLib (WGS84).
+// For the command-line host and the real-data tests; not part of the module.
 #pragma once
 
+#include <GeographicLib/LocalCartesian.hpp>
 #include <string>
 
 namespace talverin {
+
+struct ReferencePoint {
+  double ecef_m[3] = {0.0, 0.0, 0.0};
+  double lat_deg = 0.0;
+  double lon_deg = 0.0;
+  double height_m = 0.0;  // above the WGS84 ellipsoid
+};
+
+// False with the reason (naming the values) when not finite or not within 100 km of the
+// ellipsoid; latitude must lie in -90..90 and longitude in -180..360 degrees.
+bool ReferenceFromEcef(const double xyz_m[3], ReferencePoint* out, std::string* error);
+bool ReferenceFromGeodetic(double lat_deg, double lon_deg, double height_m, ReferencePoint* out,
+                           std::string* error);
+// Raises the point by height_m along its ellipsoid normal (marker to antenna).
+void RaiseReference(double height_m, ReferencePoint* point);
+
+// East, north and up (m) of geodetic positions from a reference point.
+class EnuFrame {
+ public:
+  explicit EnuFrame(const ReferencePoint& reference);
+  void Enu(double lat_deg, double lon_deg, double height_m, double enu_m[3]) const;
+
+ private:
+  GeographicLib::LocalCartesian frame_;
+};
 
 struct PositionStats {
   int epochs = 0;        // epochs in the file
@@ -17,8 +46,10 @@ struct PositionStats {
   double maxH_m = 0.0, maxV_m = 0.0, max3d_m = 0.0;
 };
 
-// reference_m: ECEF X, Y, Z of the antenna (m). False with a reason when the file cannot be
-// read whole.
+// False with a reason when the file cannot be read whole.
+bool ComputePositionStats(const std::string& gpbPath, const ReferencePoint& reference,
+                          PositionStats* stats, std::string* error);
+// reference_m: ECEF X, Y, Z of the antenna (m), taken as it is.
 bool ComputePositionStats(const std::string& gpbPath, const double reference_m[3],
                           PositionStats* stats, std::string* error);
 std::string FormatPositionStats(const PositionStats& stats);

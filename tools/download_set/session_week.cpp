@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <vector>
@@ -45,13 +46,15 @@ void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
 
 const int64_t kGpsEpochDays = DaysFromCivil(1980, 1, 6);
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 struct EphemerisWeek {
-  int32_t week = -1;      // most frequent full week of the GPS records, -1 none
-  int32_t tenBit = -1;    // as stored
+  int32_t week = -1;    // most frequent full week of the GPS records, -1 none
+  int32_t tenBit = -1;  // as stored
   double medianToe_s = 0.0;
 };
 
@@ -64,9 +67,8 @@ EphemerisWeek ReadEphemerisWeek(const std::string& path) {
   if (file == nullptr) return result;
   std::map<int32_t, std::vector<double>> toesByWeek;
   uint8_t record[kEphemerisRecordSize];
-  for (int32_t n = 0; n < kMaxRecordsRead &&
-                      std::fread(record, 1, sizeof record, file) == sizeof record;
-       ++n) {
+  for (int32_t n = 0;
+       n < kMaxRecordsRead && std::fread(record, 1, sizeof record, file) == sizeof record; ++n) {
     ByteCursor in(record, sizeof record);
     const int32_t prn = in.I8(gps_record::kPrn);
     const int32_t week = in.I16(gps_record::kWeek);
@@ -86,7 +88,9 @@ EphemerisWeek ReadEphemerisWeek(const std::string& path) {
   return result;
 }
 
-std::string DateText(int32_t week, double tow_s) { return FormatGpsTime(week, tow_s).substr(0, 10); }
+std::string DateText(int32_t week, double tow_s) {
+  return FormatGpsTime(week, tow_s).substr(0, 10);
+}
 
 }  // namespace
 
@@ -158,10 +162,9 @@ SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string
     s.week = nameWeek;
     s.referenceTow_s = nameTow_s;
     s.source = WeekSource::kFileName;
-    std::snprintf(text, sizeof text,
-                  "no GPS ephemeris in %s: GPS week %d from the file name's date %s",
-                  ephemerisPath.c_str(), static_cast<int>(nameWeek),
-                  DateText(nameWeek, nameTow_s).c_str());
+    std::snprintf(
+        text, sizeof text, "no GPS ephemeris in %s: GPS week %d from the file name's date %s",
+        ephemerisPath.c_str(), static_cast<int>(nameWeek), DateText(nameWeek, nameTow_s).c_str());
     s.note = text;
     return s;
   }
@@ -176,8 +179,92 @@ SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string
     s.note = text;
     return s;
   }
-  s.note = "no GPS ephemeris and no date in the file name: times stay in seconds of week "
-           "(give --gps-week)";
+  s.note =
+      "no GPS ephemeris and no date in the file name: times stay in seconds of week "
+      "(give --gps-week)";
+  return s;
+}
+
+SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPath,
+                           int32_t writtenWeek, int32_t overrideWeek) {
+  SessionWeek s;
+  if (overrideWeek >= 0) {
+    s.week = overrideWeek;
+    s.source = WeekSource::kOverride;
+    return s;
+  }
+  // The set the GPB file was converted from, when it sits beside it under the same name.
+  const std::filesystem::path gpb(gpbPath);
+  const std::filesystem::path directory = gpb.has_parent_path() ? gpb.parent_path() : ".";
+  const std::string stem = gpb.stem().string();
+  std::vector<std::string> sets;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(directory, ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    int32_t year = 0;
+    int32_t doy = 0;
+    if (name.size() == stem.size() + 4 && name.compare(0, stem.size(), stem) == 0 &&
+        SessionDateFromName(name, &year, &doy)) {
+      sets.push_back(it->path().string());
+    }
+  }
+  if (sets.size() == 1) {
+    const std::filesystem::path set(sets[0]);
+    const std::string e = (set.parent_path() / ("E" + set.filename().string().substr(1))).string();
+    s = ResolveSessionWeek(sets[0], e, -1);
+    if (s.week >= 0) return s;
+  }
+
+  FILE* file =
+      std::filesystem::is_regular_file(eppPath, ec) ? std::fopen(eppPath.c_str(), "r") : nullptr;
+  std::map<int32_t, std::vector<double>> toesByWeek;
+  if (file != nullptr) {
+    char line[512];
+    int32_t week = -1;
+    for (int32_t n = 0; n < 20 * kMaxRecordsRead && std::fgets(line, sizeof line, file); ++n) {
+      long toe = 0;
+      if (std::strncmp(line, "GpsEph {", 8) == 0) {
+        week = -1;
+      } else if (std::sscanf(line, "\tEl1: %d", &week) == 1) {
+        if (week < 0 || week > kMaxEphWeek) week = -1;
+      } else if (week >= 0 && std::sscanf(line, "\tEl5: %ld", &toe) == 1) {
+        toesByWeek[week].push_back(static_cast<double>(toe));
+        week = -1;
+      }
+    }
+    std::fclose(file);
+  }
+  s = SessionWeek();
+  size_t best = 0;
+  int32_t stored = -1;
+  for (auto& [week, toes] : toesByWeek) {
+    if (toes.size() <= best) continue;
+    best = toes.size();
+    stored = week;
+    std::nth_element(toes.begin(), toes.begin() + toes.size() / 2, toes.end());
+    s.referenceTow_s = toes[toes.size() / 2];
+  }
+  char text[512];
+  if (stored < 0) {
+    std::snprintf(text, sizeof text,
+                  "no GPS ephemeris in %s and no download set beside the GPB file: times stay "
+                  "in seconds of week (give --gps-week)",
+                  eppPath.c_str());
+    s.note = text;
+    return s;
+  }
+  s.source = WeekSource::kEphemeris;
+  s.week = static_cast<int32_t>(FullGpsWeek(stored));
+  const int32_t later = s.week + kTenBitWeeks * ((writtenWeek - s.week) / kTenBitWeeks);
+  std::snprintf(text, sizeof text, "GPS week %d from the ephemerides in %s (%d as stored)%s",
+                static_cast<int>(s.week), eppPath.c_str(), static_cast<int>(stored),
+                writtenWeek >= 0 && later > s.week
+                    ? ("; week " + std::to_string(later) +
+                       " has the same ten bits: give --gps-week if the data are that recent")
+                          .c_str()
+                    : "");
+  s.note = text;
   return s;
 }
 
@@ -202,7 +289,8 @@ namespace {
 // Calendar fields of a GPS time, milliseconds rounded; false when unknown or not finite.
 bool BreakDown(int32_t week, double tow_s, int64_t f[7]) {
   if (week < 0 || !std::isfinite(tow_s) || std::fabs(tow_s) > 1e12) return false;
-  const int64_t ms = static_cast<int64_t>(week) * kMillisecondsPerWeek + std::llround(tow_s * 1000.0);
+  const int64_t ms =
+      static_cast<int64_t>(week) * kMillisecondsPerWeek + std::llround(tow_s * 1000.0);
   const int64_t days = FloorDiv(ms, kMillisecondsPerDay);
   const int64_t msOfDay = ms - days * kMillisecondsPerDay;
   CivilFromDays(days + kGpsEpochDays, &f[0], &f[1], &f[2]);
@@ -227,8 +315,28 @@ std::string FormatGpsTime(int32_t week, double tow_s) {
   return text;
 }
 
-std::string FormatIsoTime(int32_t week, double tow_s) {
-  std::string text = FormatGpsTime(week, tow_s);
+int32_t GpsMinusUtc_s(int32_t week, double tow_s) {
+  // UTC dates from which GPS-UTC took each value (IERS bulletins C).
+  static const struct {
+    int32_t year, month, offset_s;
+  } kLeaps[] = {{1981, 7, 1},  {1982, 7, 2},  {1983, 7, 3},  {1985, 7, 4},  {1988, 1, 5},
+                {1990, 1, 6},  {1991, 1, 7},  {1992, 7, 8},  {1993, 7, 9},  {1994, 7, 10},
+                {1996, 1, 11}, {1997, 7, 12}, {1999, 1, 13}, {2006, 1, 14}, {2009, 1, 15},
+                {2012, 7, 16}, {2015, 7, 17}, {2017, 1, 18}};
+  const double gps_s = static_cast<double>(week) * kSecondsPerWeek + tow_s;
+  int32_t offset_s = 0;
+  for (const auto& leap : kLeaps) {
+    const double utcStart_s =
+        static_cast<double>(DaysFromCivil(leap.year, leap.month, 1) - kGpsEpochDays) *
+        kSecondsPerDay;
+    if (gps_s >= utcStart_s + leap.offset_s) offset_s = leap.offset_s;
+  }
+  return offset_s;
+}
+
+std::string FormatUtcIso(int32_t week, double tow_s) {
+  if (week < 0 || !std::isfinite(tow_s)) return "";
+  std::string text = FormatGpsTime(week, tow_s - GpsMinusUtc_s(week, tow_s));
   if (text == "-") return "";
   text[10] = 'T';
   return text + "Z";

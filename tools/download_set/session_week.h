@@ -4,7 +4,8 @@
 // 4-character site, session characters, "yy.ddd"; yy 80-99 is 19yy, 00-79 is 20yy). When
 // they disagree (for data after the 2019-04-07 rollover they differ by 1024 weeks) the file
 // name decides and a note says so; an explicit week overrides both. Calendar texts are GPS
-// time (no leap seconds): "2004-06-10 00:00:30.000". Tools only, not part of the module.
+// time (no leap seconds): "2004-06-10 00:00:30.000", or UTC in ISO form for KML and GPX.
+// Tools only, not part of the module.
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,11 @@
 namespace talverin {
 
 enum class WeekSource {
-  kOverride,          // given by the user
-  kAgreed,            // ephemerides and file name agree
-  kFileName,          // the file name's date (no ephemerides, or they disagree)
-  kEphemeris,         // the ephemerides (no date in the file name)
-  kUnknown,           // neither: week -1
+  kOverride,   // given by the user
+  kAgreed,     // ephemerides and file name agree
+  kFileName,   // the file name's date (no ephemerides, or they disagree)
+  kEphemeris,  // the ephemerides (no date in the file name)
+  kUnknown,    // neither: week -1
 };
 
 struct SessionWeek {
@@ -25,7 +26,7 @@ struct SessionWeek {
   double referenceTow_s = 0.0;  // s of week of a moment inside the session (the file
                                 // name's day at 00:00, or the ephemerides' median toe)
   WeekSource source = WeekSource::kUnknown;
-  std::string note;             // why the week is what it is, when that needs saying
+  std::string note;  // why the week is what it is, when that needs saying
 };
 
 // The date in a download-set file name (directory ignored). False when the name does not
@@ -37,6 +38,15 @@ bool SessionDateFromName(const std::string& path, int32_t* year, int32_t* dayOfY
 SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string& ephemerisPath,
                                int32_t overrideWeek);
 
+// The week of a GPB file's epochs. overrideWeek >= 0 wins; else the download set beside it
+// that the GPB file is named after (DIR/NAME.gpb from DIR/NAME.ddd, the default output name)
+// gives it as ResolveSessionWeek does; else the GpsEph weeks of its .epp file, ten-bit as
+// the E file gave them and read as the module reads them (below 500: + 1024), with a note
+// naming the week 1024 later when that one is not after writtenWeek (the week the GPB file
+// was written, from its header; -1 unknown).
+SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPath,
+                           int32_t writtenWeek, int32_t overrideWeek);
+
 // "override", "ephemeris and file name", "file name", "ephemeris", "unknown".
 const char* WeekSourceName(WeekSource source);
 
@@ -45,9 +55,11 @@ void CalendarToFullWeek(int32_t year, int32_t month, int32_t day, int32_t* week,
 
 // "2004-06-10 00:00:30.000"; "-" when the week is unknown or tow is not finite.
 std::string FormatGpsTime(int32_t week, double tow_s);
-// ISO 8601 form for KML/GPX: "2004-06-10T00:00:30.000Z" (GPS time labelled as such by the
-// caller; no leap seconds applied). Empty when unknown.
-std::string FormatIsoTime(int32_t week, double tow_s);
+// GPS-UTC (s) at a GPS time from the leap seconds announced up to 2017-01-01 (18 s since).
+int32_t GpsMinusUtc_s(int32_t week, double tow_s);
+// The UTC time of a GPS time in ISO 8601, as KML and GPX want it: GPS 2004-06-10 00:00:30
+// is "2004-06-10T00:00:17.000Z". Empty when unknown.
+std::string FormatUtcIso(int32_t week, double tow_s);
 
 // Gives each seconds-of-week time its full week: the week that puts it nearest to the time
 // placed before (at first, the session's reference), so a session crossing the end of a

@@ -221,6 +221,7 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     if (gStopSignal != 0 && forwarded == 0) {
       forwarded = gStopSignal;
       for (const Child& child : running) kill(child.pid, forwarded);
+      next = sets.size();  // the sets not started stay so, reported below
     }
     if (running.empty()) continue;
 
@@ -262,30 +263,35 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     PrintLine(sets[i] + ": " + r.summary);
     JsonMembers set;
     set.Text("input", sets[i]).Integer("status", r.status);
-    json += (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json +
-            "}";
+    json +=
+        (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
   }
   if (sets.size() > 1) {
-    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) +
-              " ok, " + std::to_string(counts[kExitIncomplete]) + " incomplete, " +
+    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) + " ok, " +
+              std::to_string(counts[kExitIncomplete]) + " incomplete, " +
               std::to_string(counts[kExitFailed]) + " failed; exit status " +
               std::to_string(worst));
   }
-  if (!options.jsonPath.empty()) {
-    const std::string text = "{" + JsonMembers().Text("command", options.command)
-                                       .Integer("status", worst).text() +
-                             ",\n  \"sets\": [" + json + "\n  ]\n}\n";
-    FILE* file = std::fopen(jsonOutput.TemporaryPath(0).c_str(), "w");
-    std::string error;
-    const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
-    const bool closed = file != nullptr && std::fclose(file) == 0;
-    if (!written || !closed || !jsonOutput.Commit(&error)) {
-      std::fprintf(stderr, "talverin: cannot write %s%s%s\n", options.jsonPath.c_str(),
-                   error.empty() ? "" : ": ", error.c_str());
-      worst = kExitFailed;
-    }
+  std::string error;
+  if (!options.jsonPath.empty() &&
+      !WriteSummaryJson(&jsonOutput, options.command, worst, json, &error)) {
+    std::fprintf(stderr, "talverin %s: %s\n", options.command.c_str(), error.c_str());
+    worst = kExitFailed;
   }
   return worst;
+}
+
+bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
+                      const std::string& setObjects, std::string* error) {
+  const std::string text = "{" +
+                           JsonMembers().Text("command", command).Integer("status", status).text() +
+                           ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
+  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
+  const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+  const bool closed = file != nullptr && std::fclose(file) == 0;
+  if (written && closed && output->Commit(error)) return true;
+  if (error->empty()) *error = "cannot write " + output->FinalPath(0);
+  return false;
 }
 
 }  // namespace talverin_cli

@@ -26,17 +26,17 @@ struct SetResult {
 };
 
 struct SetContext {
-  size_t index = 0;          // of the set in the batch
-  size_t count = 1;          // sets in the batch
-  std::string label;         // "NAME: " to put before the set's messages when count > 1
+  size_t index = 0;   // of the set in the batch
+  size_t count = 1;   // sets in the batch
+  std::string label;  // "NAME: " to put before the set's messages when count > 1
 };
 
 using SetRunner = std::function<SetResult(const std::string& set, const SetContext& context)>;
 
 struct BatchOptions {
-  int jobs = 1;              // children at once, at least 1
-  std::string jsonPath;      // empty: no JSON file
-  std::string command;       // the JSON's "command" member, e.g. "convert"
+  int jobs = 1;          // children at once, at least 1
+  std::string jsonPath;  // empty: no JSON file
+  std::string command;   // the JSON's "command" member, e.g. "convert"
 };
 
 // The B files that the arguments name: a file as it stands (also when missing, for its set
@@ -51,6 +51,13 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
 // SafeOutputs (never over an input). The runner runs in the child process.
 int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
              const SetRunner& runner);
+
+// The summary file of a subcommand over sets: {"command", "status", "sets": [objects]},
+// setObjects being the sets' JSON objects joined with commas. Written to the first output of
+// a prepared SafeOutputs and committed; false with the reason when that fails.
+class SafeOutputs;
+bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
+                      const std::string& setObjects, std::string* error);
 
 // Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
 // nothing more and returns false.

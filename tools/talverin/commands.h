@@ -1,18 +1,27 @@
-// The subcommands of the command-line host. Each returns the process exit status.
+// The subcommands of the command-line host. Each returns the process exit status: 0 done,
+// 1 incomplete (stopped by the user, refused, nothing to show, damage found), 2 failed or a
+// usage error
+// (batch.h names them).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "plugin/host_records.h"
+#include "tools/download_set/position_stats.h"
 
 namespace talverin_cli {
 
 struct ConvertArgs {
-  std::string plugin;             // --plugin; empty: beside the executable
-  std::string input;              // B file
-  std::string output;             // GPB file; empty: the input's name with .gpb
-  std::string receiver = "auto";  // auto, ca, dual, l2-codeless, glonass, or 0..4
+  std::string plugin;              // --plugin; empty: beside the executable
+  std::vector<std::string> inputs; // B files and folders
+  std::string output;              // -o: GPB file of the one input
+  std::string outputDir;           // -d: folder for every set's outputs
+  int jobs = 1;
+  std::string json;                // --json FILE
+  bool recursive = false;
+  int verbosity = 1;               // 0 -q, 1 default, 2 -v
+  int gpsWeek = -1;                // --gps-week; -1: from the ephemerides and the file name
+  std::string receiver = "auto";   // auto, ca, dual, l2-codeless, glonass, or 0..4
   bool forceMoving = false;
   bool stationMarks = false;
   bool noRecompute = false;
@@ -21,15 +30,44 @@ struct ConvertArgs {
   bool qualityWarnings = false;
   int leapSeconds = 0;
   bool noEvents = false;
-  int stationTimeLimit = -1;      // -1: the module's default
-  std::string gpbVersion = "new"; // new or 1.02
-  bool quiet = false;
+  int stationTimeLimit = -1;       // -1: the module's default
+  std::string gpbVersion = "new";  // new or 1.02
 };
-
 int RunConvert(const ConvertArgs& args);
+
+struct InfoArgs {
+  std::vector<std::string> inputs;  // B files and folders
+  bool recursive = false;
+  std::string json;                 // --json FILE
+  int receiver = 0;                 // 0 detect, 1-4 fixed
+  int gpsWeek = -1;
+};
+int RunInfo(const InfoArgs& args);
+
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
 int RunDump(const std::string& path, bool csv);
-int RunStats(const std::string& path, const std::vector<double>& reference);
+
+// The station of `stats` and `positions`: an ECEF or a geodetic reference (text as typed,
+// "X,Y,Z" or "LAT,LON,H"; empty when not given) and the antenna height above it.
+struct ReferenceArgs {
+  std::string ecef;
+  std::string geodetic;
+  double antennaHeight_m = 0.0;
+};
+int RunStats(const std::string& path, const ReferenceArgs& reference);
+// The reference point of the arguments. given: whether one was named. False with the reason
+// when both forms are given, the text is not three numbers, or the point is refused.
+bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point, bool* given,
+                      std::string* error);
+
+struct PositionsArgs {
+  std::string gpb;
+  ReferenceArgs reference;
+  std::string format = "csv";  // csv, kml or gpx
+  std::string output;          // empty: stdout
+  int gpsWeek = -1;
+};
+int RunPositions(const PositionsArgs& args);
 
 struct ImportRinexArgs {
   std::string observation;  // RINEX 2 observation file

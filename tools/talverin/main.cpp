@@ -1,28 +1,138 @@
-// talverin: the command-line host of the conversion module.
-//   talverin convert [options] B-FILE [OUTPUT.gpb]
-//   talverin detect FILE...
-//   talverin dump FILE.gpb [--csv]
-//   talverin stats FILE.gpb --reference X,Y,Z
-//   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME] [--header-position P]
-//   talverin rinex [options] B-FILE...
+// talverin: the command-line host of the conversion module. Subcommands: convert, info,
+// positions, stats, rinex, detect, dump, import-rinex. Usage errors exit 2 with a message
+// naming the problem.
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstring>
 
+#include "tools/talverin/batch.h"
 #include "tools/talverin/commands.h"
 
+namespace {
+
+constexpr char kExitStatusHelp[] =
+    "Exit status:\n"
+    "  0  done: every set converted (with recomputed positions unless --no-recompute),\n"
+    "     every set read without damage (info), every file accepted (detect), the\n"
+    "     statistics or rows given\n"
+    "  1  incomplete: stopped by Ctrl-C, SIGTERM or SIGHUP; refused by the module;\n"
+    "     converted, but no position recomputed although recomputation was asked for;\n"
+    "     damage found in a set (info); a file not accepted (detect); no epoch holding a\n"
+    "     position (stats, positions)\n"
+    "  2  failed: usage error, missing or unreadable input, failed conversion, damaged\n"
+    "     GPB file, output that would overwrite an input\n";
+
+constexpr char kConvertHelp[] =
+    "Each B file is converted with the E, S and D files beside it (same name, other first\n"
+    "letter). A folder stands for every B file in it (B..., numeric extension).\n"
+    "Outputs: NAME.gpb, NAME.sta and NAME.epp beside each B file, or in -d DIR, or -o FILE\n"
+    "(one set only). They are written under temporary names and replace earlier outputs only\n"
+    "when the conversion completes; after a failure or Ctrl-C the earlier outputs stay as\n"
+    "they were and what was written is kept as NAME.partial.gpb (.sta, .epp). An output that\n"
+    "would overwrite an input is refused.\n"
+    "Messages go to stderr with their epoch's GPS time and level (default: errors, warnings,\n"
+    "one line counting the ephemerides; -v every message; -q errors only); one summary line\n"
+    "per set goes to stdout. Ctrl-C, SIGTERM and SIGHUP stop the conversions at the next\n"
+    "epoch.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin convert download/BBAHRA04.162\n"
+    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n";
+
+constexpr char kPositionsHelp[] =
+    "CSV columns: gps_week, tow_s, gps_time (GPS time), lat_deg, lon_deg, height_m\n"
+    "(ellipsoidal, WGS84), east_m, north_m, up_m (with a reference), satellites,\n"
+    "position_valid (1/0). An epoch without a position has empty position columns. KML and\n"
+    "GPX hold the epochs with a position, times in UTC.\n"
+    "The GPS week comes from --gps-week, the download set beside the GPB file (NAME.ddd), or\n"
+    "the ephemerides in its .epp file.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin positions BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin positions BBAHRA04.gpb --format kml -o BBAHRA04.kml\n";
+
+constexpr char kStatsHelp[] =
+    "The reference is the antenna reference point, or the marker with --antenna-height.\n"
+    "A reference that is not finite or not within 100 km of the Earth's surface is refused\n"
+    "(exit 2); a file without any epoch holding a position gives exit 1.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin stats BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin stats BBAHRA04.gpb --reference-llh 26.209,50.608,-17.4 --antenna-height 0.1\n";
+
+constexpr char kInfoHelp[] =
+    "For each download set: receiver model and type, site names and antenna height, first\n"
+    "and last epoch (GPS time), interval and count, satellites seen, the ephemerides and\n"
+    "their health, the events, and every damaged stretch of the B and E files. Nothing is\n"
+    "converted or written (but the --json file).\n"
+    "\n"
+    "Examples:\n"
+    "  talverin info download/BBAHRA04.162\n"
+    "  talverin info --recursive --json sets.json download/\n";
+
+const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "detect",
+                                     "dump", "import-rinex"};
+
+void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
+  command->add_option("--reference", reference->ecef,
+                      "Station position X,Y,Z (m, ECEF WGS84)");
+  command->add_option("--reference-llh", reference->geodetic,
+                      "Station position LAT,LON,H (degrees, m above the WGS84 ellipsoid)");
+  command->add_option("--antenna-height", reference->antennaHeight_m,
+                      "Antenna height above the reference marker (m, vertical)");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  CLI::App app{"talverin - convert Ashtech receiver download sets (B, E, S, D files) into GPB\n"
+  CLI::App app{"talverin - convert receiver download sets (B, E, S, D files) into GPB\n"
                "observation files with .sta station and .epp ephemeris files, recomputing each\n"
                "epoch's position and clock by single-point positioning."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+  app.set_version_flag("--version", "talverin " TALVERIN_VERSION);
+  app.footer(std::string("Example:\n  talverin convert download/BBAHRA04.162\n\n") +
+             kExitStatusHelp);
+
+  if (argc < 2) {
+    std::fprintf(stderr, "talverin: a subcommand is needed: convert, info, positions, stats, "
+                 "detect, dump or import-rinex (talverin --help)\n");
+    return talverin_cli::kExitFailed;
+  }
+  if (argv[1][0] != '-') {
+    bool known = false;
+    for (const char* name : kSubcommands) known = known || std::strcmp(argv[1], name) == 0;
+    if (!known) {
+      std::fprintf(stderr, "talverin: unknown subcommand '%s': convert, info, positions, "
+                   "stats, detect, dump or import-rinex (talverin --help)\n", argv[1]);
+      return talverin_cli::kExitFailed;
+    }
+  }
 
   talverin_cli::ConvertArgs convert;
-  CLI::App* convertCmd = app.add_subcommand("convert", "Convert one download set");
-  convertCmd->add_option("B-FILE", convert.input, "Observation file (first letter B); the E, S "
-                         "and D files beside it are found by name")->required();
-  convertCmd->add_option("OUTPUT", convert.output,
-                         "GPB file to write (default: the input's name with .gpb); the .sta "
-                         "and .epp files are written beside it");
+  CLI::App* convertCmd =
+      app.add_subcommand("convert", "Convert download sets (B files, or folders of them)");
+  convertCmd->add_option("B-FILE", convert.inputs,
+                         "Observation files (first letter B) or folders of them")
+      ->required();
+  convertCmd->add_option("-o,--output", convert.output,
+                         "GPB file to write (one set only); .sta and .epp go beside it");
+  convertCmd->add_option("-d,--output-dir", convert.outputDir,
+                         "Folder for the outputs of every set (made when missing)");
+  convertCmd->add_option("-j,--jobs", convert.jobs, "Sets converted at once, each in its own "
+                         "process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  convertCmd->add_option("--json", convert.json, "Also write the summary as JSON to this file");
+  convertCmd->add_flag("--recursive", convert.recursive, "Folders: also the B files of their "
+                       "subfolders");
+  convertCmd->add_flag("-v,--verbose", [&](int64_t) { convert.verbosity = 2; },
+                       "Print every message of the module");
+  convertCmd->add_flag("-q,--quiet", [&](int64_t) { convert.verbosity = 0; },
+                       "Print errors only (and the summary)");
+  convertCmd->add_option("--gps-week", convert.gpsWeek,
+                         "GPS week of the messages' times (default: from the ephemerides, "
+                         "checked against the file name's date)")
+      ->check(CLI::Range(0, 100000));
   convertCmd->add_option("-r,--receiver", convert.receiver,
                          "Receiver type: auto (from the file header), ca (C/A code), dual "
                          "(dual frequency), l2-codeless, glonass, or 0-4")
@@ -48,9 +158,44 @@ int main(int argc, char** argv) {
                          "GPS-UTC seconds written to the .epp file for GLONASS receivers");
   convertCmd->add_option("--station-time-limit", convert.stationTimeLimit,
                          "Station time limit word passed to the module (s)");
-  convertCmd->add_flag("-q,--quiet", convert.quiet, "Print only the summary and errors");
   convertCmd->add_option("--plugin", convert.plugin,
                          "Conversion module to load (default: the one beside this program)");
+  convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::InfoArgs info;
+  std::string infoReceiver = "auto";
+  CLI::App* infoCmd = app.add_subcommand("info", "What download sets hold, damage included");
+  infoCmd->add_option("B-FILE", info.inputs, "Observation files (first letter B) or folders "
+                      "of them")->required();
+  infoCmd->add_flag("--recursive", info.recursive, "Folders: also the B files of their "
+                    "subfolders");
+  infoCmd->add_option("--json", info.json, "Also write the information as JSON to this file");
+  infoCmd->add_option("-r,--receiver", infoReceiver, "Receiver type when the model text is not "
+                      "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  infoCmd->add_option("--gps-week", info.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::PositionsArgs positions;
+  CLI::App* positionsCmd = app.add_subcommand(
+      "positions", "Epoch positions of a GPB file as CSV, KML or GPX");
+  positionsCmd->add_option("FILE", positions.gpb, "GPB file")->required();
+  AddReferenceOptions(positionsCmd, &positions.reference);
+  positionsCmd->add_option("--format", positions.format, "csv, kml or gpx")
+      ->check(CLI::IsMember({"csv", "kml", "gpx"}))->capture_default_str();
+  positionsCmd->add_option("-o,--output", positions.output, "File to write (default: stdout)");
+  positionsCmd->add_option("--gps-week", positions.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  positionsCmd->footer(std::string(kPositionsHelp) + "\n" + kExitStatusHelp);
+
+  std::string statsPath;
+  talverin_cli::ReferenceArgs statsReference;
+  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
+                                          "known station (ENU, RMS, 95th percentile)");
+  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
+  AddReferenceOptions(statsCmd, &statsReference);
+  statsCmd->footer(std::string(kStatsHelp) + "\n" + kExitStatusHelp);
 
   std::string detectPlugin;
   std::vector<std::string> detectFiles;
@@ -58,6 +203,7 @@ int main(int argc, char** argv) {
                                            "the module converts (AutoDetect)");
   detectCmd->add_option("FILE", detectFiles, "Files to test")->required();
   detectCmd->add_option("--plugin", detectPlugin, "Conversion module to load");
+  detectCmd->footer(std::string("Example:\n  talverin detect download/B*\n\n") + kExitStatusHelp);
 
   std::string dumpPath;
   bool dumpCsv = false;
@@ -65,6 +211,8 @@ int main(int argc, char** argv) {
                                          "epochs and satellites, checksums verified");
   dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
   dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
+  dumpCmd->footer(std::string("Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
+                  kExitStatusHelp);
 
   talverin_cli::ImportRinexArgs import;
   CLI::App* importCmd = app.add_subcommand("import-rinex", "Make a download set (B, E, S files) "
@@ -81,7 +229,7 @@ int main(int argc, char** argv) {
                         "zeros (no fix yet), or a distance in metres to move the approximate "
                         "position by (equally east, north and up)")
       ->capture_default_str();
-  importCmd->footer(talverin_cli::kImportRinexHelp);
+  importCmd->footer(std::string(talverin_cli::kImportRinexHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::RinexArgs rinex;
   CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
@@ -99,21 +247,39 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   rinexCmd->footer(talverin_cli::kRinexHelp);
 
-  std::string statsPath;
-  std::vector<double> statsReference;
-  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
-                                          "known antenna position (ENU, RMS, 95th percentile)");
-  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
-  statsCmd->add_option("--reference", statsReference, "Antenna position X,Y,Z (m, ECEF)")
-      ->delimiter(',')->expected(3)->required();
 
-  CLI11_PARSE(app, argc, argv);
+  // For the man page (help2man): every subcommand's help with its examples.
+  if (std::strcmp(argv[1], "--help-man") == 0) {
+    std::string text = app.help();
+    for (const CLI::App* command : app.get_subcommands({})) text += "\n" + command->help();
+    std::fputs(text.c_str(), stdout);
+    return talverin_cli::kExitOk;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    const bool named = argv[1][0] != '-';  // the subcommand the error belongs to
+    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(), named ? " " : "",
+                 named ? argv[1] : "");
+    return talverin_cli::kExitFailed;
+  }
 
   if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
+  if (infoCmd->parsed()) {
+    info.receiver = talverin_cli::ReceiverTypeFromName(infoReceiver);
+    if (info.receiver < 0) {
+      std::fprintf(stderr, "talverin info: unknown receiver type '%s' (auto, ca, dual, "
+                   "l2-codeless, glonass or 0-4)\n", infoReceiver.c_str());
+      return talverin_cli::kExitFailed;
+    }
+    return talverin_cli::RunInfo(info);
+  }
+  if (positionsCmd->parsed()) return talverin_cli::RunPositions(positions);
+  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
-  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
   if (rinexCmd->parsed()) return talverin_cli::RunRinex(rinex);
-  return 2;
+  return talverin_cli::kExitFailed;
 }

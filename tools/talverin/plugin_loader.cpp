@@ -8,14 +8,22 @@
 namespace talverin_cli {
 namespace {
 
+constexpr char kModuleName[] = "libtalverin.so";
+// Where an installed tree keeps the module, from the program's folder (bin/).
+constexpr char kInstalledModule[] = "../lib/talverin/libtalverin.so";
+
+// The module beside the program (the build tree), else in the installed tree's lib/talverin.
 std::string DefaultPluginPath() {
   char self[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "libtalverin.so";
+  if (n <= 0) return kModuleName;
   self[n] = '\0';
   std::string path(self);
   const size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "libtalverin.so";
+  const std::string folder =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string beside = folder + kModuleName;
+  return access(beside.c_str(), F_OK) == 0 ? beside : folder + kInstalledModule;
 }
 
 template <typename Fn>

@@ -1,5 +1,6 @@
 // Loads the conversion module the way a host does: the shared library next to the
-// executable (or a path given with --plugin), its five exports resolved by name.
+// executable, or in ../lib/talverin/ of an installed tree (or a path given with --plugin),
+// its five exports resolved by name.
 #pragma once
 
 #include <string>
@@ -17,7 +18,7 @@ struct Plugin {
   ConvertFileFn ConvertFile = nullptr;
 };
 
-// Empty path: the module beside the executable. Returns false with a reason in error.
+// Empty path: the default place above. Returns false with a reason in error.
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error);
 void UnloadPlugin(Plugin* plugin);
 

@@ -112,8 +112,8 @@ bool SafeOutputs::Commit(std::string* error) {
   for (size_t i = 0; i < finals_.size(); ++i) {
     if (done_[i]) continue;
     if (std::rename(temporaries_[i].c_str(), finals_[i].c_str()) != 0) {
-      *error = "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " +
-               std::strerror(errno);
+      *error =
+          "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " + std::strerror(errno);
       return false;
     }
     done_[i] = true;
