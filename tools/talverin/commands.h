@@ -41,6 +41,18 @@ struct ImportRinexArgs {
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
+struct QcArgs {
+  std::string input;               // B file
+  std::string output;              // -o: the report's path
+  std::string outputDir;           // -d: folder for the report
+  std::string json;                // --json FILE: the figures
+  std::vector<double> reference;   // --reference X,Y,Z (m, ECEF); empty: the mean
+  int gpsWeek = -1;                // --gps-week
+  std::string receiver = "auto";
+};
+int RunQc(const QcArgs& args);
+extern const char kQcHelp[];
+
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
 // The default output path: the input's directory and name with the extension .gpb.

@@ -4,6 +4,7 @@
 //   talverin dump FILE.gpb [--csv]
 //   talverin stats FILE.gpb --reference X,Y,Z
 //   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
+//   talverin qc [options] B-FILE
 #include <CLI/CLI.hpp>
 
 #include "tools/talverin/commands.h"
@@ -85,6 +86,22 @@ int main(int argc, char** argv) {
   statsCmd->add_option("--reference", statsReference, "Antenna position X,Y,Z (m, ECEF)")
       ->delimiter(',')->expected(3)->required();
 
+  talverin_cli::QcArgs qc;
+  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of a download set: figures, "
+                                       "plots (one HTML page) and a short summary");
+  qcCmd->add_option("B-FILE", qc.input, "Observation file (first letter B)")->required();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path "
+                                         "(default: beside the input, NAME.qc.html)");
+  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the report")->excludes(qcOut);
+  qcCmd->add_option("--json", qc.json, "Write the figures as JSON to this file");
+  qcCmd->add_option("--reference", qc.reference, "Antenna position X,Y,Z (m, ECEF): positions "
+                    "against it instead of their mean")->delimiter(',')->expected(3);
+  qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
+                    "and the file name)");
+  qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "
+                    "l2-codeless, glonass, or 0-4")->capture_default_str();
+  qcCmd->footer(talverin_cli::kQcHelp);
+
   CLI11_PARSE(app, argc, argv);
 
   if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
@@ -92,5 +109,6 @@ int main(int argc, char** argv) {
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
   if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
+  if (qcCmd->parsed()) return talverin_cli::RunQc(qc);
   return 2;
 }

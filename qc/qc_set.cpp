@@ -1,0 +1,176 @@
+#include "qc/qc_set.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "qc/qc_json.h"
+
+namespace talverin {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+  return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
+std::string TextSummary(const QcReport& r, const std::string& reportPath) {
+  std::string t = r.name + ": " + r.model + " (" + r.receiverName + ")" +
+                  (r.site.empty() ? "" : ", site " + r.site) + "\n";
+  if (r.epochs > 0) {
+    int64_t lost = 0;
+    for (const QcGap& g : r.gaps) lost += g.missing;
+    t += Format("  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
+                QcTimeText(r, r.first_s).c_str(), QcTimeText(r, r.last_s).c_str(),
+                r.weekKnown ? " GPS" : "", r.interval_s, static_cast<long long>(r.epochs),
+                static_cast<long long>(r.expected), r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0,
+                r.gaps.size(), static_cast<long long>(lost));
+    t += Format("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
+                r.satellites.size(), static_cast<long long>(r.lossOfLock),
+                r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
+                r.observations[kObsS2] > 0 ? Format(" L2 %.1f", r.snr2Mean).c_str() : "");
+    if (r.dualFrequency && r.mpCount > 0) {
+      t += Format("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
+                  r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
+    }
+  }
+  const QcPositions& p = r.positions;
+  if (p.solved > 0) {
+    t += Format("  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
+                "against the %s\n",
+                static_cast<long long>(p.solved), static_cast<long long>(p.epochs), p.sigmaEnu_m[0],
+                p.sigmaEnu_m[1], p.sigmaEnu_m[2], p.rmsHorizontal_m, p.rmsEnu_m[2],
+                p.againstReference ? "reference" : "mean");
+  }
+  for (const std::string& m : r.missing) t += "  missing: " + m + "\n";
+  if (!reportPath.empty()) t += "  report: " + reportPath + "\n";
+  return t;
+}
+
+std::string OneLine(const QcReport& r, const std::string& reportPath) {
+  std::string s = Format("%lld/%lld epochs", static_cast<long long>(r.epochs),
+                         static_cast<long long>(r.expected));
+  if (r.dualFrequency) {
+    s += Format(", %lld slips", static_cast<long long>(r.slips));
+    if (r.mpCount > 0) s += Format(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
+  }
+  s += Format(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
+              static_cast<long long>(r.positions.epochs));
+  if (!r.missing.empty()) s += Format(", %zu notes", r.missing.size());
+  return s + ", report " + reportPath;
+}
+
+}  // namespace
+
+std::string QcReportPath(const std::string& bPath, const std::string& dir) {
+  const fs::path b(bPath);
+  const fs::path folder = dir.empty() ? b.parent_path() : fs::path(dir);
+  return (folder / (b.stem().string() + ".qc.html")).string();
+}
+
+std::vector<std::string> SetFiles(const std::string& bPath) {
+  std::vector<std::string> files{bPath};
+  const fs::path b(bPath);
+  const std::string name = b.filename().string();
+  if (name.empty()) return files;
+  for (const char letter : {'E', 'S', 'D'}) {
+    std::string other = name;
+    other[0] = letter;
+    const fs::path path = b.parent_path() / other;
+    std::error_code ec;
+    if (fs::exists(path, ec)) files.push_back(path.string());
+  }
+  return files;
+}
+
+bool WriteFileSafely(const std::string& path, const std::string& text,
+                     const std::vector<std::string>& inputs, std::string* error) {
+  for (const std::string& input : inputs) {
+    if (SameFile(path, input)) {
+      *error = path + " is an input of the set (" + input + "): not written";
+      return false;
+    }
+  }
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    *error = path + " is a folder";
+    return false;
+  }
+  const fs::path target(path);
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  std::string temporary = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    *error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  const int writeErrno = written == text.size() ? 0 : errno;
+  // The page is readable like any file the user writes (mkstemp made it 0600).
+  const mode_t mask = umask(0);
+  umask(mask);
+  const bool chmodOk = fchmod(fd, 0666 & ~mask) == 0;
+  const bool closed = close(fd) == 0;
+  if (writeErrno != 0 || written != text.size() || !chmodOk || !closed ||
+      std::rename(temporary.c_str(), path.c_str()) != 0) {
+    *error = "cannot write " + path + ": " + std::strerror(writeErrno != 0 ? writeErrno : errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
+                     const std::string& reportPath) {
+  QcSetResult result;
+  std::error_code ec;
+  if (!fs::is_regular_file(bPath, ec)) {
+    result.error = bPath + ": " + (fs::exists(bPath, ec) ? "not a regular file" : "no such file");
+    result.summary = "failed: " + result.error;
+    return result;
+  }
+  static QcReport report;  // large vectors: one per process, reused
+  const int32_t computed = ComputeQcReport(bPath, options, &report);
+  result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
+  const std::string html = RenderQcHtml(report);
+  if (!WriteFileSafely(reportPath, html, SetFiles(bPath), &result.error)) {
+    result.status = kQcFailed;
+    result.summary = "failed: " + result.error;
+    result.text = TextSummary(report, "");
+    result.index = QcIndexEntryOf(report, "", result.status);
+    return result;
+  }
+  result.reportPath = reportPath;
+  result.text = TextSummary(report, reportPath);
+  result.summary = (computed != 0 ? "unreadable, " : "") + OneLine(report, reportPath);
+  result.json = QcJsonMembers(report);
+  result.index = QcIndexEntryOf(report, fs::path(reportPath).filename().string(), result.status);
+  return result;
+}
+
+}  // namespace talverin
