@@ -55,7 +55,12 @@ struct ArcState {
   double lastIono_m = 0.0;  // L1 ionospheric delay plus a constant
   double wideSum_cyc = 0.0;
   int64_t wideCount = 0;
-  std::vector<QcMultipathPoint> points;  // MP1, MP2 with their arc mean still in
+  // MP1, MP2 (m) with their arc mean still in: the ambiguities make them millions of
+  // metres, so they stay double until the mean is removed.
+  struct Value {
+    double time_s, mp1_m, mp2_m;
+  };
+  std::vector<Value> points;
   double elevationTime_s = -1e300;       // time of the held elevation
   bool elevationValid = false;
   float azimuth_deg = 0.0f, elevation_deg = 0.0f;
@@ -165,7 +170,7 @@ class ObservationScan {
       s.snr1Sum += ch.ca.snr;
       ++s.snr1Count;
     }
-    if (present[kObsS2]) {
+    if (present[kQcS2]) {
       s.snr2Sum += ch.l2.snr;
       ++s.snr2Count;
     }
@@ -211,7 +216,7 @@ class ObservationScan {
     arc.lastIono_m = iono_m;
     arc.wideSum_cyc += wide_cyc;
     ++arc.wideCount;
-    arc.points.push_back({time_s, ch.prn, static_cast<float>(mp1_m), static_cast<float>(mp2_m)});
+    arc.points.push_back({time_s, mp1_m, mp2_m});
   }
 
   void Elevation(const RawChannel& ch, double time_s, double tow_s, ArcState* arc,
@@ -245,7 +250,7 @@ class ObservationScan {
     const size_t n = arc.points.size();
     if (n >= static_cast<size_t>(kMinArcEpochs)) {
       double m1 = 0.0, m2 = 0.0;
-      for (const QcMultipathPoint& p : arc.points) {
+      for (const ArcState::Value& p : arc.points) {
         m1 += p.mp1_m;
         m2 += p.mp2_m;
       }
@@ -253,13 +258,11 @@ class ObservationScan {
       m2 /= n;
       QcSatellite& s = sats_[prn];
       ++s.arcs;
-      for (QcMultipathPoint p : arc.points) {
+      for (const ArcState::Value& p : arc.points) {
         const double d1 = p.mp1_m - m1, d2 = p.mp2_m - m2;
         s.mp1Sum2 += d1 * d1;
         s.mp2Sum2 += d2 * d2;
-        p.mp1_m = static_cast<float>(d1);
-        p.mp2_m = static_cast<float>(d2);
-        report_->multipath.push_back(p);
+        report_->multipath.push_back({p.time_s, prn, static_cast<float>(d1), static_cast<float>(d2)});
       }
       s.mpCount += static_cast<int64_t>(n);
       if (arc.p1) report_->p1Code = true;

@@ -33,7 +33,7 @@ constexpr double kGapFactor = 1.5;
 constexpr double kElevationStep_s = 10.0;
 
 // Observables counted, in the order of QcSatellite::observations.
-enum QcObservable { kObsCa, kObsL1, kObsD1, kObsS1, kObsP1, kObsP2, kObsL2, kObsD2, kObsS2,
+enum QcObservable { kQcC1, kQcL1, kQcD1, kQcS1, kQcP1, kQcP2, kQcL2, kQcD2, kQcS2,
                     kQcObservableCount };
 const char* QcObservableName(int observable);  // "C1", "L1", ... "S2"
 

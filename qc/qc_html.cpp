@@ -352,7 +352,7 @@ std::string FiguresTable(const QcReport& r) {
   t += Row("Satellites seen", std::to_string(r.satellites.size()) + (seen.empty() ? "" : ":" + seen));
   std::string obs;
   for (int k = 0; k < kQcObservableCount; ++k) {
-    if (!r.dualFrequency && k >= kObsP1 && r.observations[k] == 0) continue;
+    if (!r.dualFrequency && k >= kQcP1 && r.observations[k] == 0) continue;
     obs += Format("%s%s %lld", obs.empty() ? "" : ", ", QcObservableName(k),
                   static_cast<long long>(r.observations[k]));
   }
@@ -364,8 +364,8 @@ std::string FiguresTable(const QcReport& r) {
                                                 static_cast<long long>(r.arcs), kMinArcEpochs)
                                        : "- (needs L1 and L2 phases)");
   t += Row("Mean signal-to-noise",
-           (r.observations[kObsS1] > 0 ? Format("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
-               (r.observations[kObsS2] > 0 ? Format(", L2 %.1f", r.snr2Mean) : std::string()) +
+           (r.observations[kQcS1] > 0 ? Format("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
+               (r.observations[kQcS2] > 0 ? Format(", L2 %.1f", r.snr2Mean) : std::string()) +
                " (receiver units)");
   const bool mp = r.dualFrequency && r.mpCount > 0;
   t += Row("MP1 RMS", mp ? Format("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
@@ -415,14 +415,14 @@ std::string PositionsTable(const QcReport& r) {
 std::string SatelliteTable(const QcReport& r) {
   std::string t = "<table>\n<tr><th class=\"l\">PRN</th><th>epochs</th>";
   for (int k = 0; k < kQcObservableCount; ++k) {
-    if (r.dualFrequency || k < kObsP1) t += std::string("<th>") + QcObservableName(k) + "</th>";
+    if (r.dualFrequency || k < kQcP1) t += std::string("<th>") + QcObservableName(k) + "</th>";
   }
   t += "<th>loss of lock</th><th>slips</th><th>SNR L1</th><th>SNR L2</th><th>MP1 (m)</th>"
        "<th>MP2 (m)</th><th>iono rate (m/min)</th><th>max elevation (deg)</th></tr>\n";
   for (const QcSatellite& s : r.satellites) {
     t += "<tr><td class=\"l\">" + Prn(s.prn) + "</td><td>" + std::to_string(s.epochs) + "</td>";
     for (int k = 0; k < kQcObservableCount; ++k) {
-      if (r.dualFrequency || k < kObsP1) t += "<td>" + std::to_string(s.observations[k]) + "</td>";
+      if (r.dualFrequency || k < kQcP1) t += "<td>" + std::to_string(s.observations[k]) + "</td>";
     }
     const bool mp = r.dualFrequency && s.mpCount > 0;
     t += "<td>" + std::to_string(s.lossOfLock) + "</td><td>" +

@@ -44,7 +44,7 @@ std::string Observations(const int64_t counts[kQcObservableCount], bool dual) {
   Members m;
   for (int k = 0; k < kQcObservableCount; ++k) {
     // A single-frequency record has no P1 and L2 block: those counts do not exist.
-    const bool exists = dual || k < kObsP1;
+    const bool exists = dual || k < kQcP1;
     if (exists || counts[k] > 0) m.Int(QcObservableName(k), counts[k]);
   }
   return m.Object();
@@ -110,8 +110,8 @@ std::string QcJsonMembers(const QcReport& r) {
   m.Raw("observations", Observations(r.observations, dual));
   m.Int("lossOfLock", r.lossOfLock);
   m.Raw("cycleSlips", dual ? std::to_string(r.slips) : "null");
-  m.Num("snr1Mean", r.snr1Mean, 2, r.observations[kObsS1] > 0);
-  m.Num("snr2Mean", r.snr2Mean, 2, r.observations[kObsS2] > 0);
+  m.Num("snr1Mean", r.snr1Mean, 2, r.observations[kQcS1] > 0);
+  m.Num("snr2Mean", r.snr2Mean, 2, r.observations[kQcS2] > 0);
   m.Raw("mp1Code", mp ? JsonQuote(r.p1Code ? "P1" : "C/A") : "null");
   m.Num("mp1Rms_m", r.mp1Rms_m, 4, mp);
   m.Num("mp2Rms_m", r.mp2Rms_m, 4, mp);

@@ -22,7 +22,10 @@ namespace talverin {
 namespace {
 
 // A replayed solution further than this from the converted one is counted as a mismatch.
-constexpr double kReplayTolerance_m = 0.01;
+// The engine evaluates the troposphere at its a-priori position, which the replay takes
+// from the converted solution instead of the receiver's header: that moves weak-geometry
+// epochs by up to about 2 cm (measured on a real day), a dropped satellite by metres.
+constexpr double kReplayTolerance_m = 0.05;
 
 // Module texts of the conversion, counted by catalog format (the formatted text when no
 // catalog row produced it), in the order first seen. Callbacks are plain functions, so the

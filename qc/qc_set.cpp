@@ -1,6 +1,7 @@
 #include "qc/qc_set.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -47,7 +48,7 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
     t += Format("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
                 r.satellites.size(), static_cast<long long>(r.lossOfLock),
                 r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
-                r.observations[kObsS2] > 0 ? Format(" L2 %.1f", r.snr2Mean).c_str() : "");
+                r.observations[kQcS2] > 0 ? Format(" L2 %.1f", r.snr2Mean).c_str() : "");
     if (r.dualFrequency && r.mpCount > 0) {
       t += Format("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
                   r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);

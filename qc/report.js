@@ -62,7 +62,7 @@
     this.tip = box.querySelector('.tip');
     this.legend = box.querySelector('.legend');
     this.hidden = {};
-    var w = Math.max(320, Math.floor(box.clientWidth) - 2);
+    var w = Math.max(320, Math.floor(box.clientWidth) - 14);  // less the box's padding
     this.w = w; this.h = spec.kind === 'sky' ? Math.min(w, 420) : HEIGHT;
     var ratio = window.devicePixelRatio || 1;
     this.canvas.width = w * ratio; this.canvas.height = this.h * ratio;
@@ -152,10 +152,10 @@
     var c = this.ctx, a = this.area, cx = a.x + a.w / 2, cy = a.y + a.h / 2, R = a.w / 2;
     c.strokeStyle = '#ccc'; c.fillStyle = '#333'; c.font = '11px sans-serif';
     c.textAlign = 'left'; c.textBaseline = 'bottom';
-    [0, 30, 60].forEach(function (el) {
+    [0, 30, 60].forEach(function (el) {  // the horizon ring is left unlabelled under "N"
       var r = (90 - el) / 90 * R;
       c.beginPath(); c.arc(cx, cy, r, 0, 2 * Math.PI); c.stroke();
-      c.fillText(el + '\u00b0', cx + 3, cy - r);
+      if (el > 0) c.fillText(el + '\u00b0', cx + 3, cy - r);
     });
     for (var az = 0; az < 360; az += 30) {
       var rad = az * Math.PI / 180;

@@ -328,7 +328,7 @@ TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
 }
 
 #ifdef TALVERIN_CLI_PATH
-int Run(const std::string& arguments, std::string* out) {
+int RunQcCli(const std::string& arguments, std::string* out) {
   FILE* pipe = popen((std::string(TALVERIN_CLI_PATH) + " " + arguments + " 2>&1").c_str(), "r");
   char chunk[4096];
   size_t n;
@@ -356,7 +356,7 @@ TEST(QcCommand, ExitStatusesReportPathsAndJson) {
   };
   for (const Case& c : cases) {
     std::string out;
-    EXPECT_EQ(Run(c.arguments, &out), c.status) << c.arguments << "\n" << out;
+    EXPECT_EQ(RunQcCli(c.arguments, &out), c.status) << c.arguments << "\n" << out;
     EXPECT_NE(out.find(c.output), std::string::npos) << c.arguments << "\n" << out;
   }
   EXPECT_EQ(ReadFileBytes(b), original) << "an input was changed";
@@ -367,7 +367,7 @@ TEST(QcCommand, ExitStatusesReportPathsAndJson) {
   EXPECT_EQ(std::system(check.c_str()), 0) << ReadFileText(dir.File("qc.json")).substr(0, 2000);
   std::filesystem::remove(dir.File("set/EBAHRA04.162"));
   std::string out;
-  EXPECT_EQ(Run("qc " + b, &out), 1) << out;
+  EXPECT_EQ(RunQcCli("qc " + b, &out), 1) << out;
 }
 #endif
 
