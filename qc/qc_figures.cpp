@@ -434,7 +434,8 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   if (!r.damage.empty()) {
     defect("The set is damaged: " + std::to_string(r.damagedBytes) +
                         " bytes skipped or cut in " + std::to_string(r.damage.size()) +
-                        " places (listed under Damage); the figures cover what could be read.");
+                        (r.damage.size() == 1 ? " place" : " places") +
+                        " (listed under Damage); the figures cover what could be read.");
   }
   if (r.site.empty() && r.epochs > 0) {
     // The first epoch header's site when the S file gives none.

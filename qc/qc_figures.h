@@ -105,7 +105,9 @@ struct QcPositions {
   double rmsHorizontal_m = 0.0, rms3d_m = 0.0;
   double meanUsed = 0.0, meanResidualRms_m = 0.0;
   int64_t replayMismatches = 0;  // epochs whose replay through the engine moved over 1 cm
-  std::vector<std::pair<std::string, int64_t>> messages;  // module texts and their counts
+  // Module texts of the conversion and their counts: a text as received when it came once,
+  // else its catalog text with "n" for each value.
+  std::vector<std::pair<std::string, int64_t>> messages;
 };
 
 struct QcReport {

@@ -244,12 +244,15 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     for (const QcSkyPoint& q : r.sky) {
       if (q.elevation_deg < 0.0f) continue;
       Series& s = byPrn[q.prn];
-      s.prn = q.prn;
-      s.name = Prn(q.prn);
-      s.color = "#888";
+      if (s.name.empty()) {
+        s.prn = q.prn;
+        s.name = Prn(q.prn);
+        s.color = "#888";
+      }
       s.az.push_back(q.azimuth_deg);
       s.el.push_back(q.elevation_deg);
       s.c.push_back(q.snr1);
+      if (q.snr1 <= 0.0f) continue;  // no SNR: drawn grey, outside the colour scale
       lo = std::min(lo, static_cast<double>(q.snr1));
       hi = std::max(hi, static_cast<double>(q.snr1));
     }
@@ -303,8 +306,10 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     std::map<int, Series> byPrn;
     for (const QcMultipathPoint& q : r.multipath) {
       Series& s = byPrn[q.prn];
-      s.name = Prn(q.prn);
-      s.color = PrnColor(q.prn);
+      if (s.name.empty()) {
+        s.name = Prn(q.prn);
+        s.color = PrnColor(q.prn);
+      }
       s.x.push_back(q.time_s);
       s.y.push_back(which == 1 ? q.mp1_m : q.mp2_m);
     }

@@ -13,7 +13,7 @@
 
 namespace talverin {
 
-constexpr size_t kMaxPlotPoints = 20000;
+constexpr size_t kMaxPlotPoints = 40000;
 
 // HTML text with &, <, >, " and ' escaped.
 std::string HtmlEscape(const std::string& text);

@@ -28,7 +28,7 @@ namespace {
 constexpr double kReplayTolerance_m = 0.05;
 
 // Module texts of the conversion, counted by catalog format (the formatted text when no
-// catalog row produced it), in the order first seen. Callbacks are plain functions, so the
+// catalog row produced it), in the order first seen: the text itself while it is alone. Callbacks are plain functions, so the
 // tally in use is module-wide like the conversion itself.
 std::vector<std::pair<std::string, int64_t>>* gTally = nullptr;
 std::map<std::string, size_t>* gTallyIndex = nullptr;
@@ -38,12 +38,29 @@ void TALVERIN_CALL CountMessage(double, const char* text) {
   const MessageText* row = FindMessageText(text);
   const std::string key = row != nullptr ? row->format : text;
   const auto found = gTallyIndex->find(key);
-  if (found != gTallyIndex->end()) {
-    ++(*gTally)[found->second].second;
+  if (found == gTallyIndex->end()) {
+    // Shown as received while it is the only one of its kind.
+    (*gTallyIndex)[key] = gTally->size();
+    gTally->emplace_back(text, 1);
     return;
   }
-  (*gTallyIndex)[key] = gTally->size();
-  gTally->emplace_back(key, 1);
+  auto& [shown, count] = (*gTally)[found->second];
+  if (++count == 2) {
+    // Several: the catalog text with each printf conversion shown as "n".
+    shown.clear();
+    for (size_t i = 0; i < key.size(); ++i) {
+      if (key[i] != '%' || row == nullptr) {
+        shown += key[i];
+        continue;
+      }
+      while (i + 1 < key.size() && std::strchr("diouxXeEfgGsclh.0123456789-+ #", key[i + 1]) != nullptr &&
+             std::strchr("diouxXeEfgGsc", key[i + 1]) == nullptr) {
+        ++i;
+      }
+      ++i;
+      shown += "n";
+    }
+  }
 }
 
 // A folder of our own for the conversion's GPB, .sta and .epp files, removed at the end.

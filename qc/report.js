@@ -10,6 +10,7 @@
     errors.textContent += 'script error: ' + message + ' (line ' + line + ')\n';
     errors.style.display = 'block';
   };
+  var started = performance.now();
   var data = JSON.parse(document.getElementById('qc-data').textContent);
   var GPS_EPOCH_MS = Date.UTC(1980, 0, 6);
   var HEIGHT = 300, M = {l: 64, r: 16, t: 12, b: 46};
@@ -71,8 +72,8 @@
     this.ctx.scale(ratio, ratio);
     this.area = {x: M.l, y: M.t, w: w - M.l - M.r, h: this.h - M.t - M.b};
     if (spec.kind === 'sky') {
-      var side = Math.min(this.area.h, this.area.w - 110);
-      this.area = {x: M.l, y: M.t, w: side, h: side};
+      var side = Math.min(this.area.h - 12, this.area.w - 110);  // room for the "N" label
+      this.area = {x: M.l, y: M.t + 12, w: side, h: side};
     }
     this.reset();
     this.buildLegend();
@@ -188,7 +189,7 @@
         if (self.hidden[si]) return;
         for (var i = 0; i < se.az.length; ++i) {
           var p = self.skyXY(se.az[i], se.el[i]);
-          c.fillStyle = rampColor((se.c[i] - s.cMin) / cr);
+          c.fillStyle = se.c[i] > 0 ? rampColor((se.c[i] - s.cMin) / cr) : '#bbb';
           c.fillRect(p[0] - 1.5, p[1] - 1.5, 3, 3); ++drawn;
         }
       });
@@ -278,4 +279,5 @@
     try { new Plot(spec, box); } catch (e) { window.onerror(e.message + ' in plot ' + spec.id, '', 0); }
   });
   document.body.dataset.rendered = 'yes';
+  document.body.dataset.renderMs = Math.round(performance.now() - started);
 })();

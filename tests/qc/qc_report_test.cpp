@@ -306,6 +306,7 @@ TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
        },
        "The set is damaged", {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"}, {}},
   };
+  std::vector<QcIndexEntry> index;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -313,6 +314,7 @@ TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
     c.spoil(b);
     const std::string page = dir.File("report.html");
     const QcSetResult result = RunQcSet(b, QcOptions(), page);
+    index.push_back(result.index);
     EXPECT_EQ(result.status, kQcIncomplete) << result.text;
     EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
@@ -325,6 +327,11 @@ TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
       EXPECT_NE(dom.find("No recomputed positions: the set has no ephemeris file."), std::string::npos);
     }
   }
+  // The index page names what each set lacks.
+  const std::string html = RenderQcIndex(index);
+  EXPECT_NE(html.find("<a href=\"report.html\">BBAHRA04.162</a>"), std::string::npos) << html;
+  EXPECT_NE(html.find("No recomputed positions: the set has no ephemeris file."), std::string::npos);
+  EXPECT_NE(html.find("1 missing"), std::string::npos) << html;
 }
 
 #ifdef TALVERIN_CLI_PATH
