@@ -2,32 +2,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <map>
 
 #include "qc/qc_assets.h"
 #include "qc/qc_json.h"
+#include "qc/qc_text.h"
 
 namespace talverin {
 namespace {
 
 constexpr size_t kMinSeriesPoints = 500;  // a time series is never reduced below this
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
-std::string Prn(int prn) { return Format(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32); }
+std::string Prn(int prn) { return QcFormat(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32); }
 
 // A hue per PRN, far apart for neighbouring numbers.
-std::string PrnColor(int prn) { return Format("hsl(%d,70%%,42%%)", (prn * 67) % 360); }
+std::string PrnColor(int prn) { return QcFormat("hsl(%d,70%%,42%%)", (prn * 67) % 360); }
 
 struct Series {
   std::string name, color;
@@ -93,7 +83,7 @@ std::string PlotJson(const PlotSpec& p) {
   if (p.equal) out += ",\"equal\":true";
   if (p.yFromZero) out += ",\"yMin\":0";
   if (p.kind == "sky") {
-    out += ",\"cLabel\":" + JsonQuote(p.cLabel) + Format(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
+    out += ",\"cLabel\":" + JsonQuote(p.cLabel) + QcFormat(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
   }
   out += ",\"series\":[";
   for (size_t i = 0; i < p.series.size(); ++i) {
@@ -101,7 +91,7 @@ std::string PlotJson(const PlotSpec& p) {
     out += (i > 0 ? ",{" : "{") + std::string("\"name\":") + JsonQuote(s.name) +
            ",\"color\":" + JsonQuote(s.color);
     if (p.kind == "sky") {
-      out += Format(",\"prn\":%d", s.prn) + ",\"az\":" + Numbers(s.az, 1) +
+      out += QcFormat(",\"prn\":%d", s.prn) + ",\"az\":" + Numbers(s.az, 1) +
              ",\"el\":" + Numbers(s.el, 1) + ",\"c\":" + Numbers(s.c, 0);
     } else {
       out += ",\"x\":" + Numbers(s.x, p.xDecimals) + ",\"y\":" + Numbers(s.y, p.yDecimals);
@@ -131,7 +121,7 @@ void Reduce(PlotSpec* p) {
   }
   size_t kept = 0;
   for (const Series& s : p->series) kept += s.x.size() + s.az.size();
-  p->note += Format(" Shows %zu of %zu values (%s).", kept, p->total,
+  p->note += QcFormat(" Shows %zu of %zu values (%s).", kept, p->total,
                     p->kind == "time" ? "minimum and maximum of each time bucket"
                                       : "every k-th value of each satellite");
 }
@@ -296,12 +286,12 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     PlotSpec p;
     p.id = which == 1 ? "mp1" : "mp2";
     p.kind = "time";
-    p.title = Format("MP%d code multipath, arc means removed", which);
-    p.yLabel = Format("MP%d (m)", which);
+    p.title = QcFormat("MP%d code multipath, arc means removed", which);
+    p.yLabel = QcFormat("MP%d (m)", which);
     if (!r.dualFrequency) {
       p.empty = "Single-frequency data: no MP1/MP2.";
     } else if (r.multipath.empty()) {
-      p.empty = Format("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
+      p.empty = QcFormat("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
     }
     std::map<int, Series> byPrn;
     for (const QcMultipathPoint& q : r.multipath) {
@@ -321,11 +311,7 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     plots.push_back(p);
   }
   for (PlotSpec& p : plots) {
-    if (r.weekKnown || p.kind != "time") continue;
-    p.xDecimals = 2;
-  }
-  for (PlotSpec& p : plots) {
-    if (p.kind == "time") p.xDecimals = 2;
+    if (p.kind == "time") p.xDecimals = 2;  // times to 10 ms
     Reduce(&p);
   }
   return plots;
@@ -335,21 +321,21 @@ std::string Row(const std::string& name, const std::string& value) {
   return "<tr><td>" + HtmlEscape(name) + "</td><td class=\"l\">" + HtmlEscape(value) + "</td></tr>\n";
 }
 
-std::string Metres3(const double v[3]) { return Format("%.3f / %.3f / %.3f m", v[0], v[1], v[2]); }
+std::string Metres3(const double v[3]) { return QcFormat("%.3f / %.3f / %.3f m", v[0], v[1], v[2]); }
 
 std::string FiguresTable(const QcReport& r) {
   std::string t = "<table class=\"figures\">\n";
   if (r.epochs > 0) {
     t += Row("First epoch", QcTimeText(r, r.first_s) + (r.weekKnown ? " GPS" : ""));
     t += Row("Last epoch", QcTimeText(r, r.last_s) + (r.weekKnown ? " GPS" : ""));
-    t += Row("Interval", r.interval_s > 0.0 ? Format("%g s", r.interval_s) : "-");
+    t += Row("Interval", r.interval_s > 0.0 ? QcFormat("%g s", r.interval_s) : "-");
     t += Row("Epochs present / expected",
-             Format("%lld / %lld (%.1f %%)", static_cast<long long>(r.epochs),
+             QcFormat("%lld / %lld (%.1f %%)", static_cast<long long>(r.epochs),
                     static_cast<long long>(r.expected),
                     r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0));
     int64_t lost = 0;
     for (const QcGap& g : r.gaps) lost += g.missing;
-    t += Row("Gaps", Format("%zu (%lld epochs missing)", r.gaps.size(), static_cast<long long>(lost)));
+    t += Row("Gaps", QcFormat("%zu (%lld epochs missing)", r.gaps.size(), static_cast<long long>(lost)));
     t += Row("Repeated or out-of-order epochs", std::to_string(r.repeated));
   }
   std::string seen;
@@ -358,30 +344,30 @@ std::string FiguresTable(const QcReport& r) {
   std::string obs;
   for (int k = 0; k < kQcObservableCount; ++k) {
     if (!r.dualFrequency && k >= kQcP1 && r.observations[k] == 0) continue;
-    obs += Format("%s%s %lld", obs.empty() ? "" : ", ", QcObservableName(k),
+    obs += QcFormat("%s%s %lld", obs.empty() ? "" : ", ", QcObservableName(k),
                   static_cast<long long>(r.observations[k]));
   }
   t += Row("Observations per observable", obs);
   t += Row("Loss-of-lock flags (receiver)", std::to_string(r.lossOfLock));
   t += Row("Cycle slips detected", r.dualFrequency
-                                       ? Format("%lld (%lld arcs of %d epochs or more)",
+                                       ? QcFormat("%lld (%lld arcs of %d epochs or more)",
                                                 static_cast<long long>(r.slips),
                                                 static_cast<long long>(r.arcs), kMinArcEpochs)
                                        : "- (needs L1 and L2 phases)");
   t += Row("Mean signal-to-noise",
-           (r.observations[kQcS1] > 0 ? Format("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
-               (r.observations[kQcS2] > 0 ? Format(", L2 %.1f", r.snr2Mean) : std::string()) +
+           (r.observations[kQcS1] > 0 ? QcFormat("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
+               (r.observations[kQcS2] > 0 ? QcFormat(", L2 %.1f", r.snr2Mean) : std::string()) +
                " (receiver units)");
   const bool mp = r.dualFrequency && r.mpCount > 0;
-  t += Row("MP1 RMS", mp ? Format("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
-  t += Row("MP2 RMS", mp ? Format("%.3f m", r.mp2Rms_m) : "-");
-  t += Row("Ionospheric delay rate RMS", mp ? Format("%.3f m/min (L1)", r.ionoRateRms_mpm) : "-");
+  t += Row("MP1 RMS", mp ? QcFormat("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
+  t += Row("MP2 RMS", mp ? QcFormat("%.3f m", r.mp2Rms_m) : "-");
+  t += Row("Ionospheric delay rate RMS", mp ? QcFormat("%.3f m/min (L1)", r.ionoRateRms_mpm) : "-");
   t += Row("Ephemerides", r.ephemerisFile
-                              ? Format("%lld GPS records (%lld unhealthy)%s",
+                              ? QcFormat("%lld GPS records (%lld unhealthy)%s",
                                        static_cast<long long>(r.gpsEphemerides),
                                        static_cast<long long>(r.unhealthyEphemerides),
                                        r.glonassEphemerides > 0
-                                           ? Format(", %lld GLONASS",
+                                           ? QcFormat(", %lld GLONASS",
                                                     static_cast<long long>(r.glonassEphemerides)).c_str()
                                            : "")
                               : "no ephemeris file");
@@ -392,27 +378,27 @@ std::string PositionsTable(const QcReport& r) {
   const QcPositions& p = r.positions;
   std::string t = "<table class=\"figures\">\n";
   t += Row("Conversion through the module",
-           !p.attempted ? "not run" : p.result == 0 ? "completed" : Format("result %d: %s", p.result, p.error.c_str()));
-  t += Row("Epochs solved", Format("%lld / %lld", static_cast<long long>(p.solved),
+           !p.attempted ? "not run" : p.result == 0 ? "completed" : QcFormat("result %d: %s", p.result, p.error.c_str()));
+  t += Row("Epochs solved", QcFormat("%lld / %lld", static_cast<long long>(p.solved),
                                    static_cast<long long>(p.epochs)));
   if (p.solved > 0) {
-    t += Row("Mean position", Format("%.9f deg, %.9f deg, %.3f m (X %.3f, Y %.3f, Z %.3f m)",
+    t += Row("Mean position", QcFormat("%.9f deg, %.9f deg, %.3f m (X %.3f, Y %.3f, Z %.3f m)",
                                      p.meanLat_deg, p.meanLon_deg, p.meanHeight_m, p.mean_m[0],
                                      p.mean_m[1], p.mean_m[2]));
     if (p.againstReference) {
-      t += Row("Reference", Format("X %.3f, Y %.3f, Z %.3f m", p.centre_m[0], p.centre_m[1], p.centre_m[2]));
+      t += Row("Reference", QcFormat("X %.3f, Y %.3f, Z %.3f m", p.centre_m[0], p.centre_m[1], p.centre_m[2]));
       t += Row("Mean against the reference, E / N / U", Metres3(p.meanEnu_m));
     }
     t += Row("Scatter (standard deviation), E / N / U", Metres3(p.sigmaEnu_m));
     t += Row(std::string("RMS against ") + (p.againstReference ? "the reference" : "the mean") +
                  ", E / N / U",
              Metres3(p.rmsEnu_m));
-    t += Row("RMS horizontal / 3D", Format("%.3f / %.3f m", p.rmsHorizontal_m, p.rms3d_m));
-    t += Row("Satellites used (mean)", Format("%.2f", p.meanUsed));
-    t += Row("Post-fit residual RMS (mean)", Format("%.3f m", p.meanResidualRms_m));
+    t += Row("RMS horizontal / 3D", QcFormat("%.3f / %.3f m", p.rmsHorizontal_m, p.rms3d_m));
+    t += Row("Satellites used (mean)", QcFormat("%.2f", p.meanUsed));
+    t += Row("Post-fit residual RMS (mean)", QcFormat("%.3f m", p.meanResidualRms_m));
   }
   for (const auto& [text, count] : p.messages) {
-    t += Row("Module message", Format("%lld x ", static_cast<long long>(count)) + text);
+    t += Row("Module message", QcFormat("%lld x ", static_cast<long long>(count)) + text);
   }
   return t + "</table>\n";
 }
@@ -432,12 +418,12 @@ std::string SatelliteTable(const QcReport& r) {
     const bool mp = r.dualFrequency && s.mpCount > 0;
     t += "<td>" + std::to_string(s.lossOfLock) + "</td><td>" +
          (r.dualFrequency ? std::to_string(s.slips) : "-") + "</td><td>" +
-         (s.snr1Count > 0 ? Format("%.1f", s.snr1Sum / s.snr1Count) : "-") + "</td><td>" +
-         (s.snr2Count > 0 ? Format("%.1f", s.snr2Sum / s.snr2Count) : "-") + "</td><td>" +
-         (mp ? Format("%.3f", std::sqrt(s.mp1Sum2 / s.mpCount)) : "-") + "</td><td>" +
-         (mp ? Format("%.3f", std::sqrt(s.mp2Sum2 / s.mpCount)) : "-") + "</td><td>" +
-         (s.ionoRateCount > 0 ? Format("%.3f", std::sqrt(s.ionoRateSum2 / s.ionoRateCount)) : "-") +
-         "</td><td>" + (s.maxElevation_deg > -90.0 ? Format("%.1f", s.maxElevation_deg) : "-") +
+         (s.snr1Count > 0 ? QcFormat("%.1f", s.snr1Sum / s.snr1Count) : "-") + "</td><td>" +
+         (s.snr2Count > 0 ? QcFormat("%.1f", s.snr2Sum / s.snr2Count) : "-") + "</td><td>" +
+         (mp ? QcFormat("%.3f", std::sqrt(s.mp1Sum2 / s.mpCount)) : "-") + "</td><td>" +
+         (mp ? QcFormat("%.3f", std::sqrt(s.mp2Sum2 / s.mpCount)) : "-") + "</td><td>" +
+         (s.ionoRateCount > 0 ? QcFormat("%.3f", std::sqrt(s.ionoRateSum2 / s.ionoRateCount)) : "-") +
+         "</td><td>" + (s.maxElevation_deg > -90.0 ? QcFormat("%.1f", s.maxElevation_deg) : "-") +
          "</td></tr>\n";
   }
   return t + "</table>\n";
@@ -470,10 +456,10 @@ std::string HtmlEscape(const std::string& text) {
 std::string RenderQcHtml(const QcReport& r) {
   std::string b = "<h1>Quality report: " + HtmlEscape(r.name) + "</h1>\n<div class=\"sub\">";
   if (r.readable) {
-    b += HtmlEscape(Format("Receiver %s (%s)", r.model.c_str(), r.receiverName.c_str()));
+    b += HtmlEscape(QcFormat("Receiver %s (%s)", r.model.c_str(), r.receiverName.c_str()));
     if (!r.site.empty()) b += HtmlEscape(", site " + r.site);
-    if (r.hasSiteFile) b += HtmlEscape(Format(", antenna height %.4f m", r.antennaHeight_m));
-    b += HtmlEscape(r.weekKnown ? Format(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
+    if (r.hasSiteFile) b += HtmlEscape(QcFormat(", antenna height %.4f m", r.antennaHeight_m));
+    b += HtmlEscape(r.weekKnown ? QcFormat(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
                                 : std::string(", GPS week unknown"));
   }
   b += "<br>" + HtmlEscape(r.path) + "</div>\n";
@@ -535,16 +521,16 @@ QcIndexEntry QcIndexEntryOf(const QcReport& r, const std::string& link, int stat
   e.status = status;
   e.firstEpoch = r.epochs > 0 ? QcTimeText(r, r.first_s) : "-";
   e.lastEpoch = r.epochs > 0 ? QcTimeText(r, r.last_s) : "-";
-  e.completeness = Format("%lld/%lld (%.1f %%)", static_cast<long long>(r.epochs),
+  e.completeness = QcFormat("%lld/%lld (%.1f %%)", static_cast<long long>(r.epochs),
                           static_cast<long long>(r.expected),
                           r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0);
   e.slips = r.dualFrequency ? std::to_string(r.slips) : "-";
   e.multipath = r.dualFrequency && r.mpCount > 0
-                    ? Format("MP1 %.3f m, MP2 %.3f m", r.mp1Rms_m, r.mp2Rms_m)
+                    ? QcFormat("MP1 %.3f m, MP2 %.3f m", r.mp1Rms_m, r.mp2Rms_m)
                     : "-";
   const QcPositions& p = r.positions;
   e.positions = p.solved > 0
-                    ? Format("%lld/%lld solved, RMS H %.2f m V %.2f m", static_cast<long long>(p.solved),
+                    ? QcFormat("%lld/%lld solved, RMS H %.2f m V %.2f m", static_cast<long long>(p.solved),
                              static_cast<long long>(p.epochs), p.rmsHorizontal_m, p.rmsEnu_m[2])
                     : PositionGap(r);
   e.missing = r.missing.size();

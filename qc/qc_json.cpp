@@ -187,10 +187,10 @@ std::string QcJsonMembers(const QcReport& r) {
   return m.text();
 }
 
-std::string QcJsonDocument(const QcReport& report, int status) {
+std::string QcJsonDocument(const std::string& input, int status, const std::string& members) {
   return "{\"command\": \"qc\", \"status\": " + std::to_string(status) +
-         ", \"sets\": [{\"input\": " + JsonQuote(report.path) +
-         ", \"status\": " + std::to_string(status) + ", " + QcJsonMembers(report) + "}]}\n";
+         ", \"sets\": [{\"input\": " + JsonQuote(input) + ", \"status\": " +
+         std::to_string(status) + ", " + members + "}]}\n";
 }
 
 }  // namespace talverin

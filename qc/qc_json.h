@@ -17,7 +17,8 @@ std::string JsonQuote(const std::string& text);
 // "\"set\": ..., \"receiver\": {...}, ..." without braces.
 std::string QcJsonMembers(const QcReport& report);
 
-// {"command": "qc", "status": S, "sets": [{"input": ..., "status": S, members}]}
-std::string QcJsonDocument(const QcReport& report, int status);
+// {"command": "qc", "status": S, "sets": [{"input": ..., "status": S, members}]} for one
+// set, members from QcJsonMembers.
+std::string QcJsonDocument(const std::string& input, int status, const std::string& members);
 
 }  // namespace talverin

@@ -6,27 +6,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "qc/qc_json.h"
+#include "qc/qc_text.h"
 
 namespace talverin {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
@@ -40,23 +30,23 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
   if (r.epochs > 0) {
     int64_t lost = 0;
     for (const QcGap& g : r.gaps) lost += g.missing;
-    t += Format("  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
+    t += QcFormat("  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
                 QcTimeText(r, r.first_s).c_str(), QcTimeText(r, r.last_s).c_str(),
                 r.weekKnown ? " GPS" : "", r.interval_s, static_cast<long long>(r.epochs),
                 static_cast<long long>(r.expected), r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0,
                 r.gaps.size(), static_cast<long long>(lost));
-    t += Format("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
+    t += QcFormat("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
                 r.satellites.size(), static_cast<long long>(r.lossOfLock),
                 r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
-                r.observations[kQcS2] > 0 ? Format(" L2 %.1f", r.snr2Mean).c_str() : "");
+                r.observations[kQcS2] > 0 ? QcFormat(" L2 %.1f", r.snr2Mean).c_str() : "");
     if (r.dualFrequency && r.mpCount > 0) {
-      t += Format("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
+      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
                   r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
     }
   }
   const QcPositions& p = r.positions;
   if (p.solved > 0) {
-    t += Format("  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
+    t += QcFormat("  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
                 "against the %s\n",
                 static_cast<long long>(p.solved), static_cast<long long>(p.epochs), p.sigmaEnu_m[0],
                 p.sigmaEnu_m[1], p.sigmaEnu_m[2], p.rmsHorizontal_m, p.rmsEnu_m[2],
@@ -68,15 +58,15 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
 }
 
 std::string OneLine(const QcReport& r, const std::string& reportPath) {
-  std::string s = Format("%lld/%lld epochs", static_cast<long long>(r.epochs),
+  std::string s = QcFormat("%lld/%lld epochs", static_cast<long long>(r.epochs),
                          static_cast<long long>(r.expected));
   if (r.dualFrequency) {
-    s += Format(", %lld slips", static_cast<long long>(r.slips));
-    if (r.mpCount > 0) s += Format(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
+    s += QcFormat(", %lld slips", static_cast<long long>(r.slips));
+    if (r.mpCount > 0) s += QcFormat(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
   }
-  s += Format(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
+  s += QcFormat(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
               static_cast<long long>(r.positions.epochs));
-  if (!r.missing.empty()) s += Format(", %zu notes", r.missing.size());
+  if (!r.missing.empty()) s += QcFormat(", %zu notes", r.missing.size());
   return s + ", report " + reportPath;
 }
 

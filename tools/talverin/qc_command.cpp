@@ -60,10 +60,7 @@ int RunQc(const QcArgs& args) {
   std::fputs(result.text.c_str(), stdout);
   if (!result.error.empty()) std::fprintf(stderr, "talverin qc: %s\n", result.error.c_str());
   if (!args.json.empty() && !result.json.empty()) {
-    const std::string json = "{\"command\": \"qc\", \"status\": " + std::to_string(result.status) +
-                             ", \"sets\": [{\"input\": " + talverin::JsonQuote(args.input) +
-                             ", \"status\": " + std::to_string(result.status) + ", " +
-                             result.json + "}]}\n";
+    const std::string json = talverin::QcJsonDocument(args.input, result.status, result.json);
     std::string error;
     if (!talverin::WriteFileSafely(args.json, json, talverin::SetFiles(args.input), &error)) {
       std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
