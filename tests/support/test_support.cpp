@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +35,18 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+}
+
+CommandOutcome RunCommand(const std::string& command) {
+  CommandOutcome outcome;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) outcome.out.append(chunk, n);
+  const int raw = pclose(pipe);
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return outcome;
 }
 
 bool ConversionRun::HasMessage(const std::string& text) const { return CountMessages(text) > 0; }

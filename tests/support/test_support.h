@@ -43,6 +43,13 @@ struct ConversionRun {
   int CountMessagesStartingWith(const std::string& prefix) const;
 };
 
+// Runs a shell command; its exit status and stdout and stderr together.
+struct CommandOutcome {
+  int status = -1;
+  std::string out;
+};
+CommandOutcome RunCommand(const std::string& command);
+
 // Options start from SetFactoryDefaults; adjust them in setOptions. With withCallbacks
 // false both callback pointers are null. onMessage, if given, runs inside the callback.
 ConversionRun RunConversion(const std::string& input, const std::string& output,

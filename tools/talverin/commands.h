@@ -41,6 +41,16 @@ struct ImportRinexArgs {
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
+struct RinexArgs {
+  std::vector<std::string> inputs;  // B files
+  std::string outputDir;            // -d; empty: beside each input
+  int rinexVersion = 2;             // 2 (2.11) or 3 (3.04)
+  int gpsWeek = -1;                 // full GPS week of the first epoch; -1: resolve
+  std::string receiver = "auto";
+};
+int RunRinex(const RinexArgs& args);
+extern const char kRinexHelp[];
+
 struct QcArgs {
   std::string input;               // B file
   std::string output;              // -o: the report's path

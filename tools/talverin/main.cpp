@@ -4,6 +4,7 @@
 //   talverin dump FILE.gpb [--csv]
 //   talverin stats FILE.gpb --reference X,Y,Z
 //   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
+//   talverin rinex [options] B-FILE...
 //   talverin qc [options] B-FILE
 #include <CLI/CLI.hpp>
 
@@ -78,6 +79,22 @@ int main(int argc, char** argv) {
                         "NAME cut to 4)");
   importCmd->footer(talverin_cli::kImportRinexHelp);
 
+  talverin_cli::RinexArgs rinex;
+  CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
+                                          "from download sets");
+  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B)")->required();
+  rinexCmd->add_option("-d,--directory", rinex.outputDir,
+                       "Directory for the RINEX files (default: beside each input)");
+  rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
+      ->check(CLI::IsMember({2, 3}))->capture_default_str();
+  rinexCmd->add_option("--gps-week", rinex.gpsWeek,
+                       "Full GPS week of the first epoch (overrides the file name and the "
+                       "ephemerides)");
+  rinexCmd->add_option("-r,--receiver", rinex.receiver,
+                       "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  rinexCmd->footer(talverin_cli::kRinexHelp);
+
   std::string statsPath;
   std::vector<double> statsReference;
   CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
@@ -109,6 +126,7 @@ int main(int argc, char** argv) {
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
   if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
   if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
+  if (rinexCmd->parsed()) return talverin_cli::RunRinex(rinex);
   if (qcCmd->parsed()) return talverin_cli::RunQc(qc);
   return 2;
 }

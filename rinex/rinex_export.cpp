@@ -1,0 +1,677 @@
+#include "rinex/rinex_export.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <map>
+#include <set>
+
+#include "base/gnss_constants.h"
+#include "geodesy/geodetic.h"
+#include "input/event_marks.h"
+#include "input/observation_reader.h"
+#include "input/site_reader.h"
+#include "plugin/host_records.h"
+#include "position/single_point.h"
+#include "rinex/rinex_nav_writer.h"
+#include "rinex/rinex_obs_writer.h"
+#include "time/gps_time.h"
+#include "tools/download_set/download_set_reader.h"
+#include "tools/download_set/session_week.h"
+
+namespace talverin {
+namespace {
+
+// GLONASS satellites of this receiver family are numbered slot + 37 (38-61).
+constexpr int32_t kGlonassPrnBase = 37;
+constexpr int32_t kGlonassSlots = 24;
+constexpr int32_t kWeekCycle = 1024;
+constexpr uint8_t kLossOfLock = 1;  // LLI bit 0: lock lost since the previous epoch
+// RINEX signal strength: 1 below 12 dB-Hz, then one step per 6 dB-Hz, 9 from 54 dB-Hz.
+constexpr int32_t kSsiStep_dbhz = 6;
+constexpr int32_t kSsiMax = 9;
+constexpr double kPositionSpacing_s = 30.0;  // epochs solved for the approximate position
+constexpr size_t kMaxIntervalKinds = 64;     // distinct epoch steps counted
+constexpr char kUnknownSite[] = "????";
+
+// The observables a channel record gives, in the order of the type lists below.
+enum Observable { kC1, kL1, kD1, kS1, kP1, kP2, kL2, kD2, kS2 };
+
+struct TypeList {
+  std::vector<Observable> observables;
+  std::vector<std::string> rinex2;
+  std::vector<std::string> rinex3;
+};
+
+// Every observable the records of a receiver class hold. Dual-frequency and L2-codeless
+// receivers track the encrypted P code without knowing it: RINEX 3 attribute W.
+TypeList TypesFor(int32_t receiverType) {
+  TypeList t;
+  t.observables = {kC1, kL1, kD1, kS1};
+  t.rinex2 = {"C1", "L1", "D1", "S1"};
+  t.rinex3 = {"C1C", "L1C", "D1C", "S1C"};
+  if (receiverType == kReceiverDual) {
+    t.observables.push_back(kP1);
+    t.rinex2.push_back("P1");
+    t.rinex3.push_back("C1W");
+  }
+  if (receiverType == kReceiverDual || receiverType == kReceiverL2Codeless) {
+    const Observable l2[] = {kP2, kL2, kD2, kS2};
+    const char* const r2[] = {"P2", "L2", "D2", "S2"};
+    const char* const r3[] = {"C2W", "L2W", "D2W", "S2W"};
+    for (int i = 0; i < 4; ++i) {
+      t.observables.push_back(l2[i]);
+      t.rinex2.push_back(r2[i]);
+      t.rinex3.push_back(r3[i]);
+    }
+  }
+  return t;
+}
+
+int32_t SignalStrength(uint8_t snr) {
+  if (snr == 0) return 0;
+  return std::max(1, std::min(kSsiMax, snr / kSsiStep_dbhz));
+}
+
+// The site name as text: unprintable bytes become '?', trailing NULs and blanks go.
+std::string SiteText(const char* site) {
+  std::string s;
+  for (int i = 0; i < kEpochHeaderSiteLength && site[i] != '\0'; ++i) {
+    const unsigned char c = static_cast<unsigned char>(site[i]);
+    s += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+  }
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+std::string NowUtc() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d %H%M%S UTC", &utc);
+  return text;
+}
+
+double EventHeight_m(const char* text) {
+  const char* cursor = text;
+  double height_m = 0.0;
+  return ScanFiniteDouble(cursor, &height_m) ? height_m : 0.0;
+}
+
+// One record of the event file as the exporter places it.
+struct PlannedMark {
+  GpsInstant time;
+  std::string name, desc, kind;
+  double height_m = 0.0;
+  bool moving = false;
+  bool used = false;  // merged into a site change of the observation file
+};
+
+struct SiteChange {
+  int64_t epoch = 0;  // index of the first epoch with the new name
+  GpsInstant time;
+  std::string from, to;
+};
+
+// Flag 3: a new site occupation with its marker name, antenna height and description.
+ObsEvent OccupationEvent(const GpsInstant& t, const std::string& name, double height_m,
+                         const std::string& desc) {
+  ObsEvent e;
+  e.time = t;
+  e.flag = 3;
+  e.records.push_back({name, "MARKER NAME"});
+  e.records.push_back({Format("%14.4f%14.4f%14.4f", height_m, 0.0, 0.0), "ANTENNA: DELTA H/E/N"});
+  if (!desc.empty()) e.records.push_back({desc, "COMMENT"});
+  return e;
+}
+
+// Flag 2: the antenna starts moving; a moving feature of the event file is named.
+ObsEvent MovingEvent(const GpsInstant& t, const PlannedMark* feature) {
+  ObsEvent e;
+  e.time = t;
+  e.flag = 2;
+  if (feature != nullptr) {
+    e.records.push_back({feature->kind + " " + feature->name +
+                             (feature->desc.empty() ? "" : " " + feature->desc),
+                         "COMMENT"});
+  }
+  return e;
+}
+
+struct Track {
+  int64_t lastEpoch = std::numeric_limits<int64_t>::min();
+  bool l1Phase = false;
+  bool l2Phase = false;
+};
+
+}  // namespace
+
+struct RinexExporter::State {
+  RinexExportOptions options;
+  RinexExportSummary summary;
+  DownloadSetReader reader;
+  std::vector<SetGpsEphemeris> gps;
+  std::vector<SetGlonassEphemeris> glonass;
+  SetSiteInfo site;
+  TypeList types;
+  SessionWeek session;
+  double approx_m[3] = {0.0, 0.0, 0.0};
+  double firstHeight_m = 0.0;
+  std::string markerName;
+  std::vector<SiteChange> changes;
+  std::vector<PlannedMark> marks;
+  std::map<int64_t, ObsEvent> changeEvents;  // by epoch index
+  ObsEvent startEvent;                       // before the first epoch (flag 2), if any
+  bool hasStartEvent = false;
+  bool hasGlonass = false;
+  int32_t leapSeconds = -1;
+  std::string obsName, navName;
+  char errorText[kTextSize] = "";
+
+  int32_t Fail(const std::string& text) {
+    std::snprintf(errorText, sizeof errorText, "%s", text.c_str());
+    return -1;
+  }
+  // GLONASS range: whole GPS-UTC seconds removed (the receiver adds them).
+  double GlonassSeconds(double range_s) const {
+    if (range_s > kGlonassOffsetMin_s && range_s < 2147483647.0) {
+      return static_cast<int32_t>(range_s + kGlonassOffsetRound_s);
+    }
+    return 0.0;
+  }
+  bool SatelliteOf(uint8_t prn, char* system, int32_t* number) const {
+    if (prn >= 1 && prn <= kMaxGpsPrn) {
+      *system = 'G';
+      *number = prn;
+      return true;
+    }
+    if (reader.receiverType() == kReceiverGlonass && prn > kGlonassPrnBase &&
+        prn <= kGlonassPrnBase + kGlonassSlots) {
+      *system = 'R';
+      *number = prn - kGlonassPrnBase;
+      return true;
+    }
+    return false;
+  }
+  int32_t FirstPass();
+  void PlanEvents();
+  void MakeNames();
+};
+
+int32_t RinexExporter::State::FirstPass() {
+  SinglePoint engine;
+  for (const SetGpsEphemeris& e : gps) {
+    if (e.health == 0) (void)engine.store().AddGpsEph(e.eph);
+  }
+  const bool solve = engine.store().gpsCount > 3;
+  Wgs84Datum wgs84;
+  BuildWgs84Datum(&wgs84);
+  std::vector<double> solved[3], header[3];
+  std::map<int64_t, int32_t> steps;  // epoch step in ms -> count
+  RawEpoch raw;
+  WeekTracker weeks(session);
+  GpsInstant previous;
+  double lastSample = -1e300;
+  std::string previousSite;
+  int64_t index = 0;
+  for (; reader.NextEpoch(&raw) == 1; ++index) {
+    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
+    if (index == 0) summary.first = t;
+    const double step = t.FullSeconds() - previous.FullSeconds();
+    if (index > 0 && step > 0.0 && (steps.size() < kMaxIntervalKinds || steps.count(std::llround(step * 1000.0)))) {
+      ++steps[std::llround(step * 1000.0)];
+    }
+    summary.last = t;
+    const std::string siteName = SiteText(raw.site);
+    if (index == 0) {
+      markerName = siteName;
+      changes.push_back({0, t, "", siteName});
+    } else if (siteName != previousSite) {
+      changes.push_back({index, t, previousSite, siteName});
+    }
+    previousSite = siteName;
+
+    gpb_epoch_type epoch{};
+    epoch.valid = 1;
+    epoch.gpsTime = epoch.rcvTime = epoch.corrTime = raw.tow_s;
+    for (const RawChannel& ch : raw.channels) {
+      char system = 0;
+      int32_t number = 0;
+      if (!SatelliteOf(ch.prn, &system, &number)) continue;
+      if (system == 'R') {
+        hasGlonass = true;
+        if (leapSeconds < 0 && GlonassSeconds(ch.ca.range_s) > 0.0) {
+          leapSeconds = static_cast<int32_t>(GlonassSeconds(ch.ca.range_s));
+        }
+        continue;
+      }
+      if (ch.ca.range_s == 0.0 || epoch.nsat >= kGpbMaxSats) continue;
+      gpb_sat_type& s = epoch.sat[epoch.nsat++];
+      s.prn = ch.prn;
+      s.sflags = kSatRange1;
+      s.range1 = ch.ca.range_s * kSpeedOfLight_mps;
+    }
+    if (t.FullSeconds() - lastSample >= kPositionSpacing_s) {
+      lastSample = t.FullSeconds();
+      if (raw.ecef_m[0] != 0.0 || raw.ecef_m[1] != 0.0 || raw.ecef_m[2] != 0.0) {
+        for (int i = 0; i < 3; ++i) header[i].push_back(raw.ecef_m[i]);
+      }
+      if (solve && epoch.nsat >= 4) {
+        double lat = 0.0, lon = 0.0, h = 0.0;
+        EcefToGeodetic(raw.ecef_m[0], raw.ecef_m[1], raw.ecef_m[2], &lat, &lon, &h);
+        epoch.flags = kEpochPositionValid;
+        epoch.lat = lat * kDegPerRad;
+        epoch.lon = lon * kDegPerRad;
+        epoch.height = static_cast<float>(h);
+        if (engine.ProcessEpoch(&epoch, kWritePosition) == 0 && std::isfinite(epoch.lat)) {
+          const GeodeticPos pos{epoch.lat, epoch.lon, epoch.height};
+          double xyz[3];
+          DatumGeodeticToCartesian(pos, wgs84.datum, xyz);
+          for (int i = 0; i < 3; ++i) solved[i].push_back(xyz[i]);
+        }
+      }
+    }
+    previous = t;
+  }
+  if (index == 0) return Fail(reader.path() + ": no epochs");
+  summary.solvedPositions = static_cast<int32_t>(solved[0].size());
+  summary.positionFromSolutions = !solved[0].empty();
+  const std::vector<double>* use = solved[0].empty() ? header : solved;
+  if (!use[0].empty()) {
+    for (int i = 0; i < 3; ++i) approx_m[i] = Median(use[i]);
+  }
+  int32_t best = 0;
+  for (const auto& s : steps) {
+    if (s.second > best) {
+      best = s.second;
+      summary.interval_s = s.first / 1000.0;
+    }
+  }
+  return 0;
+}
+
+void RinexExporter::State::PlanEvents() {
+  EventTable table;
+  if (reader.ReadEvents(false, &table) != 0) {
+    summary.messages.push_back(reader.CompanionPath('D') + ": too large to load; events left out");
+  }
+  std::set<std::string> movingNames;
+  for (int32_t i = 0; i < table.count; ++i) {
+    const EventRecord& r = table.records[i];
+    // An end record closes its feature; the begin record carries its event.
+    if (r.evEnd != 0 || r.evName[0] == '\0' || !std::isfinite(r.evTime)) continue;
+    PlannedMark m;
+    m.time = NearestInstant(std::fmod(std::fmod(r.evTime, kSecondsPerWeek) + kSecondsPerWeek, kSecondsPerWeek),
+                            summary.first);
+    m.name = r.evName;
+    m.desc = r.evDesc;
+    m.kind = r.evKind;
+    m.height_m = EventHeight_m(r.evHeight);
+    m.moving = r.evMoving != 0;
+    if (m.moving) movingNames.insert(m.name);
+    marks.push_back(m);
+  }
+  FreeEventTable(table);
+  const auto isMoving = [&movingNames](const std::string& name) {
+    return name == kUnknownSite || movingNames.count(name) != 0;
+  };
+  // Each site change takes the first unused event-file record of its name at or after the
+  // last one taken, as the conversion's station marks do.
+  double lastMatch = -std::numeric_limits<double>::infinity();
+  for (const SiteChange& c : changes) {
+    PlannedMark* match = nullptr;
+    for (PlannedMark& m : marks) {
+      if (!m.used && m.name == c.to && m.time.FullSeconds() >= lastMatch) {
+        match = &m;
+        break;
+      }
+    }
+    if (match != nullptr) {
+      match->used = true;
+      lastMatch = match->time.FullSeconds();
+    }
+    const double height_m = match != nullptr ? match->height_m : site.antennaHeight_m;
+    if (c.epoch == 0) {
+      if (isMoving(c.to)) {
+        markerName = site.present ? site.name : c.to;
+        firstHeight_m = site.antennaHeight_m;
+        startEvent = MovingEvent(c.time, match);
+        hasStartEvent = true;
+      } else {
+        firstHeight_m = height_m;
+      }
+      continue;
+    }
+    if (isMoving(c.to)) {
+      if (!isMoving(c.from) || match != nullptr) changeEvents[c.epoch] = MovingEvent(c.time, match);
+    } else {
+      changeEvents[c.epoch] = OccupationEvent(c.time, c.to, height_m, match != nullptr ? match->desc : "");
+    }
+  }
+  // The records no site change took stand as events of their own, at their own time.
+  std::vector<PlannedMark> own;
+  for (const PlannedMark& m : marks) {
+    if (!m.used) own.push_back(m);
+  }
+  std::stable_sort(own.begin(), own.end(), [](const PlannedMark& a, const PlannedMark& b) {
+    return a.time.FullSeconds() < b.time.FullSeconds();
+  });
+  marks.swap(own);
+}
+
+void RinexExporter::State::MakeNames() {
+  // A set's file name: "B" + 4-character site + session character(s) + "yy.ddd".
+  std::string site = SiteText(markerName.c_str());
+  char session = '0';
+  int32_t year = 0, dayOfYear = 0;
+  if (SessionDateFromName(options.bPath, &year, &dayOfYear)) {
+    const size_t slash = options.bPath.find_last_of("/\\");
+    const std::string file = options.bPath.substr(slash == std::string::npos ? 0 : slash + 1);
+    site = file.substr(1, 4);
+    if (std::isalnum(static_cast<unsigned char>(file[5]))) {
+      session = static_cast<char>(std::tolower(static_cast<unsigned char>(file[5])));
+    }
+  }
+  for (char& c : site) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  site.resize(4, '_');
+  const CalendarTime c = GpsCalendar(summary.first);
+  if (options.rinexVersion >= 3) {
+    std::string upper = site;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const double span_s = summary.last.FullSeconds() - summary.first.FullSeconds() + summary.interval_s;
+    std::string period;
+    if (span_s <= 3600.0) {
+      period = Format("%02dM", std::max(1, static_cast<int>(std::ceil(span_s / 60.0))) % 100);
+      if (span_s > 99 * 60.0 || span_s == 3600.0) period = "01H";
+    } else if (span_s <= 86400.0) {
+      period = Format("%02dH", static_cast<int>(std::ceil(span_s / 3600.0)));
+    } else {
+      period = Format("%02dD", std::min(99, static_cast<int>(std::ceil(span_s / 86400.0))));
+    }
+    std::string interval = "00U";
+    const double iv = summary.interval_s;
+    if (iv >= 1.0 && iv < 100.0) interval = Format("%02dS", static_cast<int>(std::lround(iv)));
+    if (iv >= 100.0 && iv < 6000.0) interval = Format("%02dM", static_cast<int>(std::lround(iv / 60.0)));
+    if (iv > 0.0 && iv < 1.0) interval = Format("%02dC", static_cast<int>(std::lround(1.0 / iv)) % 100);
+    const std::string stem = Format("%s00XXX_R_%04d%03d%02d%02d_%s", upper.c_str(), c.year,
+                                    c.dayOfYear, c.hour, c.minute, period.c_str());
+    obsName = stem + "_" + interval + (hasGlonass ? "_MO.rnx" : "_GO.rnx");
+    navName = stem + "_GN.rnx";
+  } else {
+    std::string lower = site;
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    const std::string stem = Format("%s%03d%c.%02d", lower.c_str(), c.dayOfYear, session, c.year % 100);
+    obsName = stem + "o";
+    navName = stem + "n";
+  }
+}
+
+RinexExporter::RinexExporter() : state_(new State()) {}
+RinexExporter::~RinexExporter() { delete state_; }
+const std::string& RinexExporter::observationName() const { return state_->obsName; }
+const std::string& RinexExporter::navigationName() const { return state_->navName; }
+const RinexExportSummary& RinexExporter::summary() const { return state_->summary; }
+const char* RinexExporter::errorText() const { return state_->errorText; }
+
+int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
+  State& s = *state_;
+  s.options = options;
+  if (s.options.rinexVersion != 2 && s.options.rinexVersion != 3) {
+    return s.Fail("RINEX version " + std::to_string(options.rinexVersion) + " is not 2 or 3");
+  }
+  if (s.options.creationDate.empty()) s.options.creationDate = NowUtc();
+  if (s.reader.Open(options.bPath, options.receiverType) != 0) return s.Fail(s.reader.errorText());
+  s.summary.receiverType = s.reader.receiverType();
+  s.types = TypesFor(s.reader.receiverType());
+  if (s.reader.ReadEphemerides(&s.gps, &s.glonass) != 0) return s.Fail(s.reader.errorText());
+  s.reader.ReadSite(&s.site);
+
+  s.session = ResolveSessionWeek(options.bPath, s.reader.CompanionPath('E'), options.gpsWeek);
+  if (s.session.week < 0) {
+    return s.Fail(options.bPath + ": " + s.session.note + "; give the GPS week (--gps-week)");
+  }
+  if (!s.session.note.empty()) s.summary.messages.push_back(s.session.note);
+  if (s.FirstPass() != 0) return -1;
+  for (const SetDamage& d : s.reader.damage()) {
+    s.summary.messages.push_back(Format("%c file: ", d.file) + d.text);
+  }
+  if (s.leapSeconds < 0) {
+    const int32_t n = GpsUtcOffset(s.summary.first.tow_s, s.summary.first.week, s.summary.first.tow_s);
+    if (n > 0) s.leapSeconds = n;
+  }
+  s.PlanEvents();
+  s.MakeNames();
+  return 0;
+}
+
+int32_t RinexExporter::Write(const std::string& observationPath, const std::string& navigationPath) {
+  State& s = *state_;
+  const int32_t version = s.options.rinexVersion;
+  FILE* obs = std::fopen(observationPath.c_str(), "wb");
+  if (obs == nullptr) return s.Fail(observationPath + ": cannot be written");
+  std::string text;
+
+  ObsHeaderInfo h;
+  h.version = version;
+  h.system = s.hasGlonass ? 'M' : 'G';
+  h.program = s.options.program;
+  h.creationDate = s.options.creationDate;
+  h.markerName = s.markerName;
+  h.receiverType = s.reader.model();
+  for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = s.approx_m[i];
+  h.antennaDelta_m[0] = s.firstHeight_m;
+  h.dualFrequency = s.reader.receiverType() == kReceiverDual ||
+                    s.reader.receiverType() == kReceiverL2Codeless;
+  h.gpsTypes = version >= 3 ? s.types.rinex3 : s.types.rinex2;
+  h.glonassTypes = s.types.rinex3;
+  h.first = s.summary.first;
+  h.last = s.summary.last;
+  h.interval_s = s.summary.interval_s;
+  h.leapSeconds = s.leapSeconds;
+  if (s.reader.receiverType() == kReceiverDual) {
+    h.comments.push_back("L2 TRACKING: P CODE TRACKED WITHOUT THE ENCRYPTED CODE (W)");
+    h.comments.push_back("P1 AND P2 FROM THE P-CODE BLOCKS, C1 FROM THE C/A CODE");
+  } else if (s.reader.receiverType() == kReceiverL2Codeless) {
+    h.comments.push_back("L2 TRACKING: CODELESS (W); P2 AND L2 FROM THE L2 BLOCK");
+  }
+  AppendObsHeader(&text, h);
+
+  int32_t events = 0;
+  size_t nextMark = 0;
+  const auto emitMarksUpTo = [&](double fullSeconds, std::string* out) {
+    for (; nextMark < s.marks.size() && s.marks[nextMark].time.FullSeconds() <= fullSeconds; ++nextMark) {
+      const PlannedMark& m = s.marks[nextMark];
+      const ObsEvent e = m.moving ? MovingEvent(m.time, &m)
+                                  : OccupationEvent(m.time, m.name, m.height_m, m.desc);
+      AppendObsEvent(out, version, e);
+      ++events;
+    }
+  };
+
+  if (s.reader.Rewind() != 0) {
+    std::fclose(obs);
+    return s.Fail(s.options.bPath + ": cannot be read again");
+  }
+  std::vector<Track> tracks(256);
+  RawEpoch raw;
+  WeekTracker weeks(s.session);
+  GpsInstant previous = s.summary.first;
+  int64_t index = 0;
+  std::map<int32_t, int32_t> unknownPrns;
+  bool writeFailed = false;
+  for (; s.reader.NextEpoch(&raw) == 1; ++index) {
+    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
+    const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
+    emitMarksUpTo(t.FullSeconds(), &text);
+    if (index == 0 && s.hasStartEvent) {
+      AppendObsEvent(&text, version, s.startEvent);
+      ++events;
+    }
+    const auto change = s.changeEvents.find(index);
+    if (change != s.changeEvents.end()) {
+      AppendObsEvent(&text, version, change->second);
+      ++events;
+    }
+
+    // Doppler units: an epoch whose every Doppler is below 5 Hz once scaled was stored in Hz.
+    double dopplerScale = kDopplerRescale;
+    for (const RawChannel& ch : raw.channels) {
+      if (!(std::fabs(ch.ca.doppler * kDopplerUnit) < kDopplerSmall)) dopplerScale = 1.0;
+    }
+    ObsEpochOut out;
+    out.time = t;
+    out.hasClock = raw.clock_m != 0.0;
+    out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
+    std::set<int32_t> seen;
+    for (const RawChannel& ch : raw.channels) {
+      char system = 0;
+      int32_t number = 0;
+      if (!s.SatelliteOf(ch.prn, &system, &number)) {
+        if (ch.prn != 0) ++unknownPrns[ch.prn];
+        ++s.summary.droppedChannels;
+        continue;
+      }
+      if (!seen.insert(ch.prn).second) {
+        ++s.summary.droppedChannels;
+        continue;
+      }
+      Track& track = tracks[ch.prn];
+      const bool continuous = forward && track.lastEpoch == index - 1;
+      const bool l1Restart = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0;
+      const bool l2Restart = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0;
+      const double caRange_s = ch.ca.range_s - (system == 'R' ? s.GlonassSeconds(ch.ca.range_s) : 0.0);
+      ObsSatellite sat;
+      sat.system = system;
+      sat.number = number;
+      for (Observable o : s.types.observables) {
+        ObsValue v;
+        switch (o) {
+          case kC1:
+            v.present = ch.ca.range_s != 0.0;
+            v.value = caRange_s * kSpeedOfLight_mps;
+            break;
+          case kL1:
+            v.present = ch.ca.phase_cyc != 0.0;
+            v.value = -ch.ca.phase_cyc;
+            v.lli = (l1Restart || !continuous || !track.l1Phase) ? kLossOfLock : 0;
+            v.ssi = SignalStrength(ch.ca.snr);
+            break;
+          case kD1:
+            v.present = ch.ca.doppler != 0;
+            v.value = -(ch.ca.doppler * kDopplerUnit) * dopplerScale;
+            break;
+          case kS1:
+            v.present = ch.ca.snr != 0;
+            v.value = ch.ca.snr;
+            break;
+          case kP1:
+            v.present = ch.p1.range_s != 0.0;
+            v.value = ch.p1.range_s * kSpeedOfLight_mps;
+            break;
+          case kP2:
+            v.present = ch.l2.range_s != 0.0;
+            v.value = ch.l2.range_s * kSpeedOfLight_mps;
+            break;
+          case kL2:
+            v.present = ch.l2.phase_cyc != 0.0;
+            v.value = -ch.l2.phase_cyc;
+            v.lli = (l2Restart || !continuous || !track.l2Phase) ? kLossOfLock : 0;
+            v.ssi = SignalStrength(ch.l2.snr);
+            break;
+          case kD2:
+            v.present = ch.l2.doppler != 0;
+            v.value = -(ch.l2.doppler * kDopplerUnit) * dopplerScale;
+            break;
+          case kS2:
+            v.present = ch.l2.snr != 0;
+            v.value = ch.l2.snr;
+            break;
+        }
+        if (!v.present) v.lli = v.ssi = 0;
+        sat.values.push_back(v);
+      }
+      track.lastEpoch = index;
+      track.l1Phase = ch.ca.phase_cyc != 0.0;
+      track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
+      out.sats.push_back(sat);
+    }
+    s.summary.unwritableValues += AppendObsEpoch(&text, version, out);
+    s.summary.observations += static_cast<int32_t>(out.sats.size());
+    ++s.summary.epochs;
+    previous = t;
+    if (text.size() > (1u << 16)) {
+      writeFailed |= std::fwrite(text.data(), 1, text.size(), obs) != text.size();
+      text.clear();
+    }
+  }
+  emitMarksUpTo(std::numeric_limits<double>::infinity(), &text);
+  writeFailed |= std::fwrite(text.data(), 1, text.size(), obs) != text.size();
+  writeFailed |= std::fclose(obs) != 0;
+  if (writeFailed) return s.Fail(observationPath + ": cannot be written");
+  s.summary.events = events;
+  for (const auto& u : unknownPrns) {
+    s.summary.messages.push_back(Format("%d channel records with satellite number %d left out: "
+                                        "not a GPS or GLONASS number of this receiver",
+                                        u.second, u.first));
+  }
+  if (s.summary.unwritableValues > 0) {
+    s.summary.messages.push_back(Format("%d values too large for their RINEX field left blank",
+                                        s.summary.unwritableValues));
+  }
+
+  // Navigation: every GPS record, healthy or not, in file order.
+  text.clear();
+  NavHeaderInfo nh;
+  nh.version = version;
+  nh.program = s.options.program;
+  nh.creationDate = s.options.creationDate;
+  nh.leapSeconds = s.leapSeconds;
+  AppendNavHeader(&text, nh);
+  for (const SetGpsEphemeris& e : s.gps) {
+    const GpsEph& x = e.eph;
+    const double values[] = {x.tgd, x.af2, x.af1, x.af0, x.deltaN, x.m0, x.e, x.rootA, x.cic,
+                             x.crc, x.cis, x.crs, x.cuc, x.cus, x.omega0, x.omega, x.i0,
+                             x.omegaDot, x.iDot};
+    bool finite = x.week >= 0;
+    for (double v : values) finite = finite && std::isfinite(v);
+    if (!finite) {
+      ++s.summary.navSkipped;
+      s.summary.messages.push_back(Format("E file offset %lld: GPS record of PRN %d holds a week "
+                                          "or values that are not numbers; left out",
+                                          static_cast<long long>(e.offset), static_cast<int>(x.prn)));
+      continue;
+    }
+    NavRecordInput r;
+    r.eph = x;
+    r.health = e.health;
+    // The stored week counts modulo 1024: the cycle nearest the session's week.
+    const int32_t tenBit = x.week % kWeekCycle;
+    const int32_t base = s.summary.first.week - s.summary.first.week % kWeekCycle;
+    int32_t full = base + tenBit;
+    if (full - s.summary.first.week > kWeekCycle / 2) full -= kWeekCycle;
+    if (s.summary.first.week - full > kWeekCycle / 2) full += kWeekCycle;
+    r.transmitWeek = full;
+    AppendNavRecord(&text, version, r);
+    ++s.summary.navRecords;
+  }
+  FILE* nav = std::fopen(navigationPath.c_str(), "wb");
+  if (nav == nullptr) return s.Fail(navigationPath + ": cannot be written");
+  writeFailed = std::fwrite(text.data(), 1, text.size(), nav) != text.size();
+  writeFailed |= std::fclose(nav) != 0;
+  if (writeFailed) return s.Fail(navigationPath + ": cannot be written");
+  return 0;
+}
+
+}  // namespace talverin

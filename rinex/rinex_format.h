@@ -1,0 +1,46 @@
+// Text building blocks of the RINEX files this system writes (observation and GPS
+// navigation, versions 2.11 and 3.04): header lines (60 columns of content, label in
+// columns 61-80), Fortran-style D19.12 numbers, observation fields (F14.3 with loss-of-lock
+// and signal-strength digits) and the GPS-time calendar of an epoch (no leap seconds: RINEX
+// epochs of GPS data are in GPS time). Writes into std::string; files are the caller's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace talverin {
+
+// A GPS-time instant kept as full week and seconds of that week, so that epoch seconds keep
+// their 0.1 us resolution (a single double of seconds since 1980 would not).
+struct GpsInstant {
+  int32_t week = 0;   // full GPS week since 1980-01-06
+  double tow_s = 0.0; // 0 <= tow_s < 604800
+  double FullSeconds() const { return week * 604800.0 + tow_s; }
+};
+
+struct CalendarTime {
+  int32_t year = 0;  // four digits
+  int32_t month = 0, day = 0, hour = 0, minute = 0;
+  double second = 0.0;
+  int32_t dayOfYear = 0;  // 1-366
+};
+
+// Calendar date and time of a GPS instant, GPS time scale (Gregorian calendar).
+CalendarTime GpsCalendar(const GpsInstant& t);
+// tow_s brought into 0..604800 by moving whole weeks.
+GpsInstant NormalisedInstant(int32_t week, double tow_s);
+
+// One header line: content cut or padded to 60 columns, then the label; trailing blanks
+// dropped; newline appended.
+void AppendHeaderLine(std::string* out, const std::string& content, const char* label);
+// printf into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Fortran D19.12 (or E19.12 with exponent 'E'): " 1.234567890123D-04", 19 characters.
+std::string FortranDouble(double value, char exponent);
+// One observation field, 16 columns: F14.3, LLI digit, SSI digit (blank when 0). present
+// false, or a value F14.3 cannot hold, gives 16 blanks (the latter returns false).
+bool AppendObservation(std::string* out, bool present, double value, int32_t lli, int32_t ssi);
+// Drops trailing blanks, then appends a newline.
+void EndLine(std::string* out);
+
+}  // namespace talverin

@@ -1,0 +1,62 @@
+// Runs one subcommand over many download sets: each set in a child process of its own
+// (the module's state is module-wide, so one process never holds two conversions), up to
+// N at once. Each child returns a result record (exit status, one summary line, JSON
+// members) through a pipe; at the end the parent prints one line per set on stdout in the
+// order of the sets, writes the JSON summary file, and returns the worst status. SIGINT,
+// SIGTERM and SIGHUP are passed on to the running children and start no further set. A
+// closed stdout stops the printing, never the work. Generic over the subcommand: the
+// caller gives the function that handles one set. POSIX (fork, pipes, poll).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talverin_cli {
+
+// Exit statuses of every subcommand.
+constexpr int kExitOk = 0;
+constexpr int kExitIncomplete = 1;  // stopped by the user, refused, or nothing to show
+constexpr int kExitFailed = 2;      // usage error, unreadable input, failed set
+
+struct SetResult {
+  int status = kExitFailed;  // kExitOk, kExitIncomplete or kExitFailed
+  std::string summary;       // one line, without the set's name
+  std::string json;          // members of the set's JSON object, without braces
+};
+
+struct SetContext {
+  size_t index = 0;          // of the set in the batch
+  size_t count = 1;          // sets in the batch
+  std::string label;         // "NAME: " to put before the set's messages when count > 1
+};
+
+using SetRunner = std::function<SetResult(const std::string& set, const SetContext& context)>;
+
+struct BatchOptions {
+  int jobs = 1;              // children at once, at least 1
+  std::string jsonPath;      // empty: no JSON file
+  std::string command;       // the JSON's "command" member, e.g. "convert"
+};
+
+// The B files that the arguments name: a file as it stands (also when missing, for its set
+// to report), a folder as every file in it whose name starts with B or b and ends in a
+// numeric extension, sorted by name; with recursive, its subfolders too (hidden ones are
+// skipped). False with the reason when a folder holds no B file.
+bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                  std::vector<std::string>* sets, std::string* error);
+
+// Runs every set and returns the worst status. Writes "SET: summary" lines to stdout and,
+// with a jsonPath, {"command", "status", "sets": [{"input", "status", ...members}]} through
+// SafeOutputs (never over an input). The runner runs in the child process.
+int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
+             const SetRunner& runner);
+
+// Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
+// nothing more and returns false.
+bool PrintLine(const std::string& line);
+
+// Sets SIGPIPE to be ignored, so that a closed stdout or pipe gives an error, not death.
+void IgnoreBrokenPipes();
+
+}  // namespace talverin_cli
