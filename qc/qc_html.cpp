@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 
 #include "qc/qc_assets.h"
@@ -554,6 +555,41 @@ std::string RenderQcIndex(const std::vector<QcIndexEntry>& entries) {
          "</td></tr>\n";
   }
   return Page("Quality reports", b + "</table>\n");
+}
+
+std::string EncodeQcIndexEntry(const QcIndexEntry& e) {
+  std::string out;
+  const std::string fields[] = {e.set, e.link, std::to_string(e.status), e.firstEpoch, e.lastEpoch,
+                                e.completeness, e.slips, e.multipath, e.positions,
+                                std::to_string(e.missing)};
+  for (const std::string& field : fields) {
+    if (!out.empty()) out += '\t';
+    for (const char c : field) out += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+  }
+  return out;
+}
+
+bool DecodeQcIndexEntry(const std::string& text, QcIndexEntry* e) {
+  std::vector<std::string> fields(1);
+  for (const char c : text) {
+    if (c == '\t') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  if (fields.size() != 10) return false;
+  e->set = fields[0];
+  e->link = fields[1];
+  e->status = std::atoi(fields[2].c_str());
+  e->firstEpoch = fields[3];
+  e->lastEpoch = fields[4];
+  e->completeness = fields[5];
+  e->slips = fields[6];
+  e->multipath = fields[7];
+  e->positions = fields[8];
+  e->missing = std::strtoul(fields[9].c_str(), nullptr, 10);
+  return true;
 }
 
 }  // namespace talverin

@@ -36,4 +36,10 @@ struct QcIndexEntry {
 QcIndexEntry QcIndexEntryOf(const QcReport& report, const std::string& link, int status);
 std::string RenderQcIndex(const std::vector<QcIndexEntry>& entries);
 
+// One line of tab-separated fields (tabs and line breaks inside a field become spaces), for
+// passing an entry from the process that made the report to the one writing the index.
+std::string EncodeQcIndexEntry(const QcIndexEntry& entry);
+// False when text is not such a line.
+bool DecodeQcIndexEntry(const std::string& text, QcIndexEntry* entry);
+
 }  // namespace talverin

@@ -137,7 +137,7 @@ bool WriteFileSafely(const std::string& path, const std::string& text,
 }
 
 QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
-                     const std::string& reportPath) {
+                     const std::string& reportPath, const QcWriter& writer) {
   QcSetResult result;
   std::error_code ec;
   if (!fs::is_regular_file(bPath, ec)) {
@@ -149,7 +149,9 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   const int32_t computed = ComputeQcReport(bPath, options, &report);
   result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
   const std::string html = RenderQcHtml(report);
-  if (!WriteFileSafely(reportPath, html, SetFiles(bPath), &result.error)) {
+  const bool written = writer ? writer(reportPath, html, SetFiles(bPath), &result.error)
+                              : WriteFileSafely(reportPath, html, SetFiles(bPath), &result.error);
+  if (!written) {
     result.status = kQcFailed;
     result.summary = "failed: " + result.error;
     result.text = TextSummary(report, "");

@@ -5,6 +5,7 @@
 // per-set step: one set per call, one conversion per process. Not part of the module.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,13 @@ bool WriteFileSafely(const std::string& path, const std::string& text,
 // The set's B, E, S and D paths (those that exist and the B path).
 std::vector<std::string> SetFiles(const std::string& bPath);
 
+// Writes text under path without ever replacing a file of the set (inputs) or leaving a
+// half-written file under path: true when written, else false with the reason in error.
+using QcWriter = std::function<bool(const std::string& path, const std::string& text,
+                                    const std::vector<std::string>& inputs, std::string* error)>;
+
+// writer: WriteFileSafely when empty.
 QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
-                     const std::string& reportPath);
+                     const std::string& reportPath, const QcWriter& writer = QcWriter());
 
 }  // namespace talverin

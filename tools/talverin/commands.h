@@ -52,10 +52,12 @@ int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
 struct QcArgs {
-  std::string input;               // B file
-  std::string output;              // -o: the report's path
-  std::string outputDir;           // -d: folder for the report
-  std::string json;                // --json FILE: the figures
+  std::vector<std::string> inputs; // B files and folders
+  bool recursive = false;          // folders' subfolders too
+  int jobs = 1;                    // sets at once, each in its own process
+  std::string output;              // -o: the report's path (one set)
+  std::string outputDir;           // -d: folder for the reports and the index
+  std::string json;                // --json FILE: every set's figures
   std::vector<double> reference;   // --reference X,Y,Z (m, ECEF); empty: the mean
   int gpsWeek = -1;                // --gps-week
   std::string receiver = "auto";

@@ -5,7 +5,7 @@
 //   talverin stats FILE.gpb --reference X,Y,Z
 //   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
 //   talverin rinex [options] B-FILE...
-//   talverin qc [options] B-FILE
+//   talverin qc [options] B-FILE...
 #include <CLI/CLI.hpp>
 
 #include "tools/talverin/commands.h"
@@ -104,13 +104,18 @@ int main(int argc, char** argv) {
       ->delimiter(',')->expected(3)->required();
 
   talverin_cli::QcArgs qc;
-  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of a download set: figures, "
-                                       "plots (one HTML page) and a short summary");
-  qcCmd->add_option("B-FILE", qc.input, "Observation file (first letter B)")->required();
-  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path "
-                                         "(default: beside the input, NAME.qc.html)");
-  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the report")->excludes(qcOut);
-  qcCmd->add_option("--json", qc.json, "Write the figures as JSON to this file");
+  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
+                                       "plots (one HTML page per set) and a short summary");
+  qcCmd->add_option("B-FILE", qc.inputs, "Observation files (first letter B) or folders of "
+                    "them")->required();
+  qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
+  qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
+      ->check(CLI::PositiveNumber)->capture_default_str();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
+                                         "one set (default: beside the input, NAME.qc.html)");
+  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the reports and the index")
+      ->excludes(qcOut);
+  qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
   qcCmd->add_option("--reference", qc.reference, "Antenna position X,Y,Z (m, ECEF): positions "
                     "against it instead of their mean")->delimiter(',')->expected(3);
   qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
