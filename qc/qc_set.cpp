@@ -1,13 +1,6 @@
 #include "qc/qc_set.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "qc/qc_json.h"
@@ -17,12 +10,6 @@ namespace talverin {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-  return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
-}
 
 std::string TextSummary(const QcReport& r, const std::string& reportPath) {
   std::string t = r.name + ": " + r.model + " (" + r.receiverName + ")" +
@@ -93,49 +80,6 @@ std::vector<std::string> SetFiles(const std::string& bPath) {
   return files;
 }
 
-bool WriteFileSafely(const std::string& path, const std::string& text,
-                     const std::vector<std::string>& inputs, std::string* error) {
-  for (const std::string& input : inputs) {
-    if (SameFile(path, input)) {
-      *error = path + " is an input of the set (" + input + "): not written";
-      return false;
-    }
-  }
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    *error = path + " is a folder";
-    return false;
-  }
-  const fs::path target(path);
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  std::string temporary = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    *error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<size_t>(n);
-  }
-  const int writeErrno = written == text.size() ? 0 : errno;
-  // The page is readable like any file the user writes (mkstemp made it 0600).
-  const mode_t mask = umask(0);
-  umask(mask);
-  const bool chmodOk = fchmod(fd, 0666 & ~mask) == 0;
-  const bool closed = close(fd) == 0;
-  if (writeErrno != 0 || written != text.size() || !chmodOk || !closed ||
-      std::rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + std::strerror(writeErrno != 0 ? writeErrno : errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
                      const std::string& reportPath, const QcWriter& writer) {
   QcSetResult result;
@@ -149,9 +93,7 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   const int32_t computed = ComputeQcReport(bPath, options, &report);
   result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
   const std::string html = RenderQcHtml(report);
-  const bool written = writer ? writer(reportPath, html, SetFiles(bPath), &result.error)
-                              : WriteFileSafely(reportPath, html, SetFiles(bPath), &result.error);
-  if (!written) {
+  if (!writer(reportPath, html, SetFiles(bPath), &result.error)) {
     result.status = kQcFailed;
     result.summary = "failed: " + result.error;
     result.text = TextSummary(report, "");

@@ -1,6 +1,5 @@
-// One download set through the quality report: figures computed, the HTML page written
-// through a temporary file renamed into place only when whole (never over a file of the
-// set), the short text summary for stdout, the one-line summary and the JSON members for a
+// One download set through the quality report: figures computed, the HTML page handed to
+// the caller's writer (never over a file of the set), the short text summary for stdout, the one-line summary and the JSON members for a
 // batch summary, and the set's row of an index page. The shape of a batch runner's
 // per-set step: one set per call, one conversion per process. Not part of the module.
 #pragma once
@@ -34,22 +33,16 @@ struct QcSetResult {
 // without its extension and with ".qc.html" ("BBAHRA04.162" -> "BBAHRA04.qc.html").
 std::string QcReportPath(const std::string& bPath, const std::string& dir);
 
-// Writes text under path through a temporary file in the same folder, renamed over path
-// when written whole. Refuses a path that is one of the inputs or a folder. False with the
-// reason in error; no temporary file is left behind.
-bool WriteFileSafely(const std::string& path, const std::string& text,
-                     const std::vector<std::string>& inputs, std::string* error);
-
 // The set's B, E, S and D paths (those that exist and the B path).
 std::vector<std::string> SetFiles(const std::string& bPath);
 
 // Writes text under path without ever replacing a file of the set (inputs) or leaving a
-// half-written file under path: true when written, else false with the reason in error.
+// half-written file under path (the command line's safe outputs): true when written, else
+// false with the reason in error.
 using QcWriter = std::function<bool(const std::string& path, const std::string& text,
                                     const std::vector<std::string>& inputs, std::string* error)>;
 
-// writer: WriteFileSafely when empty.
 QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
-                     const std::string& reportPath, const QcWriter& writer = QcWriter());
+                     const std::string& reportPath, const QcWriter& writer);
 
 }  // namespace talverin

@@ -240,6 +240,12 @@ std::map<std::string, DrawnPlot> Plots(const std::string& dom) {
   return plots;
 }
 
+// The tests write reports straight to their path.
+bool WritePage(const std::string& path, const std::string& text, const std::vector<std::string>&,
+               std::string*) {
+  return WriteFileText(path, text);
+}
+
 const char* const kPlotIds[] = {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"};
 
 TEST(QcPage, EveryPlotDrawsInHeadlessChromiumWithoutScriptErrors) {
@@ -247,7 +253,7 @@ TEST(QcPage, EveryPlotDrawsInHeadlessChromiumWithoutScriptErrors) {
   TempDir dir;
   const std::string b = Import(RealSets()[0], dir.path());
   const std::string page = dir.File("report.html");
-  const QcSetResult result = RunQcSet(b, QcOptions(), page);
+  const QcSetResult result = RunQcSet(b, QcOptions(), page, WritePage);
   ASSERT_EQ(result.status, kQcComplete) << result.text << result.error;
 
   const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
@@ -312,7 +318,7 @@ TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
     const std::string b = Import(RealSets()[0], dir.path());
     c.spoil(b);
     const std::string page = dir.File("report.html");
-    const QcSetResult result = RunQcSet(b, QcOptions(), page);
+    const QcSetResult result = RunQcSet(b, QcOptions(), page, WritePage);
     EXPECT_EQ(result.status, kQcIncomplete) << result.text;
     EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
