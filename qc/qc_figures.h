@@ -1,12 +1,10 @@
-// Quality figures of one download set, for the quality report: completeness (calendar GPS
-// time span, interval, epochs present against expected, gaps), satellites and observations
-// per observable, receiver loss-of-lock flags, cycle slips, mean signal-to-noise, the code
-// multipath combinations MP1/MP2 (m, each arc's mean removed, arcs split at slips) and the
-// ionospheric delay rate (m/min on L1) for dual-frequency data, and the positions that a
-// conversion through the module recomputes (east/north/up in m against their mean or a
-// reference). Elevations and azimuths come from the module's orbit code. Everything that is
-// missing (no ephemerides, damage, one frequency) is said in notes, never filled in.
-// Rendering lives in qc_html.h, JSON in qc_json.h. Not part of the module.
+// Quality figures of one download set: completeness (calendar GPS time span, interval,
+// epochs present against expected, gaps), satellites, observations per observable,
+// loss-of-lock flags, cycle slips, mean signal-to-noise, the code multipath MP1/MP2 (m, each
+// arc's mean removed, arcs split at slips) and the L1 ionospheric delay rate (m/min) for
+// dual-frequency data, and the positions a conversion through the module recomputes
+// (east/north/up in m against their mean or a reference). Elevations come from the module's
+// orbit code. What is missing is said in notes, never filled in. Not part of the module.
 #pragma once
 
 #include <cstdint>
