@@ -44,6 +44,9 @@ enum class MessageLevel { kError, kWarning, kInfo };
   X(kGpsEphemerisUnhealthy, kWarning, "GPS Ephemeris loaded for PRN %d, Health BAD!!!")            \
   X(kEphemerisWeek, kWarning, "ERROR - Eph Week Number : %d")                                      \
   X(kEphemerisNotFinite, kWarning, "ERROR - Eph PRN %d toe %ld in %s: %s is %g, record not used")  \
+  X(kEphemerisBeyondBroadcastRange, kWarning,                                                     \
+    "ERROR - Eph PRN %d toe %ld in %s: %s is %.8g%s, outside the broadcast range %.6g to "        \
+    "%.6g%s, record not used")                                                                     \
   X(kGlonassEphemerisNotFinite, kWarning,                                                          \
     "ERROR - GLONASS Eph PRN %d in %s: %s is %g, record not written")                              \
   X(kGlonassEphemerisLoaded, kInfo, "GLONASS Ephemeris loaded for PRN %d")                         \

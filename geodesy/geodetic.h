@@ -18,6 +18,17 @@ struct Datum {
   const Ellipse* ellipse;  // may be null: the conversions then write nothing
 };
 
+// Ellipsoidal heights (m) that a receiver on or near the Earth's surface can hold: from 1 km
+// below the ellipse (the lowest shore, the Dead Sea's, lies about 0.4 km below it, and the
+// geoid nowhere more than 0.11 km) to 100 km above it (aircraft and balloons stay below
+// 50 km; higher is orbit). A reported position outside this band is no receiver position.
+constexpr double kMinReceiverHeight_m = -1000.0;
+constexpr double kMaxReceiverHeight_m = 100000.0;
+// Written so that NaN is outside.
+constexpr bool PlausibleReceiverHeight(double h_m) {
+  return h_m >= kMinReceiverHeight_m && h_m <= kMaxReceiverHeight_m;
+}
+
 struct GeodeticPos {
   double lat;    // degrees, north positive
   double lon;    // degrees, east positive

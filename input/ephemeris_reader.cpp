@@ -6,6 +6,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "base/message_texts.h"
+#include "orbit/broadcast_range.h"
 #include "orbit/ephemeris_store.h"
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
@@ -148,6 +149,16 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
     job.Report(-1.0, msg::kEphemerisNotFinite, static_cast<int>(eph.prn),
                static_cast<long>(eph.toe), job.ephemerisPath,
                bad->name, bad->value);
+    return;
+  }
+  // Finite but beyond what the satellite can send (an af0 of 10 ms, an m0 of 3
+  // semicircles): the record was damaged after decoding and would put the satellite
+  // hundreds of kilometres off.
+  BroadcastRangeFault fault{};
+  if (!WithinBroadcastRange(eph, &fault)) {
+    job.Report(-1.0, msg::kEphemerisBeyondBroadcastRange, static_cast<int>(eph.prn),
+               static_cast<long>(eph.toe), job.ephemerisPath, fault.field, fault.value, fault.unit,
+               fault.min, fault.max, fault.unit);
     return;
   }
   // A failed write leaves the stream's error flag set; closing the .epp file reports it.

@@ -2,8 +2,9 @@
 // GLONASS receivers only). Reports every record, writes the healthy GPS records and the
 // GLONASS records to the .epp text file, and hands the healthy GPS records to the
 // positioning engine's store when position recomputation is on. GPS angles arrive in
-// semicircles (per second) and leave in radians (x pi, in double after widening). A record
-// with a non-finite value is reported and kept out of the .epp file and the store.
+// semicircles (per second) and leave in radians (x pi, in double after widening). A healthy
+// GPS record with a non-finite value, or with a value the navigation message cannot hold
+// (orbit/broadcast_range.h), is reported and kept out of the .epp file and the store.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
 #include "input/observation_reader.h"
 
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include "base/gnss_constants.h"
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
+#include "geodesy/geodetic.h"
 #include "input/event_marks.h"
 #include "output/gpb_file.h"
 #include "plugin/abort_counter.h"
@@ -123,6 +123,25 @@ void EndOfFile(ConversionJob& job, int32_t leapSecondsWritten, int32_t total) {
     }
   }
   job.SendProgress(total, total);
+}
+
+// The receiver position of an epoch header (ECEF m) as WGS84 latitude, longitude (rad) and
+// height (m): true when the header holds one. Zeros (what a receiver writes before its first
+// fix), non-finite values, points on the polar axis (no longitude) and heights no receiver
+// near the Earth's surface holds are none: false, outputs untouched.
+bool HeaderReceiverPosition(double x, double y, double z, double* lat_rad, double* lon_rad,
+                            double* h_m) {
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
+  if (x == 0.0 && y == 0.0) return false;  // zeros, or the polar axis EcefToGeodetic cannot place
+  double lat = 0.0;
+  double lon = 0.0;
+  double h = 0.0;
+  EcefToGeodetic(x, y, z, &lat, &lon, &h);
+  if (!PlausibleReceiverHeight(h)) return false;
+  *lat_rad = lat;
+  *lon_rad = lon;
+  *h_m = h;
+  return true;
 }
 
 }  // namespace
@@ -323,28 +342,24 @@ int32_t ReadEpochs(ConversionJob& job) {
       continue;
     }
 
-    epoch.flags = count >= kMinPositionChannels ? kEpochPositionValid : 0;
+    // Position valid: at least 4 channels and a header that holds a receiver position.
+    // Zeros or a point no receiver can be at would reach the host as a valid (0, 0, 0 m).
+    double lat_rad = 0.0;
+    double lon_rad = 0.0;
+    double h_m = 0.0;
+    const bool positioned = count >= kMinPositionChannels &&
+                            HeaderReceiverPosition(x_m, y_m, z_m, &lat_rad, &lon_rad, &h_m);
+    epoch.flags = positioned ? kEpochPositionValid : 0;
     if (job.options.ForceMoving != 0) epoch.flags |= kEpochMoving;
     epoch.clock = clock_m;
     epoch.corrTime = time_s - clock_m * kInvSpeedOfLight_spm;
 
     const double dt = job.previousEpochTime < 0.0 ? -1.0 : TimeStep(time_s, job.previousEpochTime);
 
-    if (epoch.flags & kEpochPositionValid) {
-      double lat_rad = 0.0;
-      double lon_rad = 0.0;
-      double h_m = 0.0;
-      EcefToGeodetic(x_m, y_m, z_m, &lat_rad, &lon_rad, &h_m);
+    if (positioned) {
       epoch.lat = lat_rad * kDegPerRad;
       epoch.lon = lon_rad * kDegPerRad;
-      // A corrupt position beyond float range stays visible as an infinite height.
-      if (h_m > FLT_MAX) {
-        epoch.height = HUGE_VALF;
-      } else if (h_m < -FLT_MAX) {
-        epoch.height = -HUGE_VALF;
-      } else {
-        epoch.height = static_cast<float>(h_m);
-      }
+      epoch.height = static_cast<float>(h_m);  // within +-100 km
     }
 
     (void)StationMarkStep(job, header, job.events);

@@ -1,5 +1,6 @@
 #include "position/epoch_solution.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -130,27 +131,31 @@ int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
 
   ApplyAtmosphere(time_s, n, prns, ranges_m);
 
-  if (Adjust(time_s, n, prns, ranges_m, quiet) != 0) {
-    if (!quiet) Send(time_s);
-    lastAttemptClock_ = clockOffset_;  // replaced by Adjust only when it converged
+  const bool adjusted = Adjust(time_s, n, prns, ranges_m, quiet) == 0;
+  lastAttemptClock_ = clockOffset_;  // replaced by Adjust only when it converged
+  if (adjusted && status_ != kStatusLargeResidual) return 0;
+  if (!adjusted && !quiet) Send(time_s);
+  // Leave-one-out needs at least two redundant ranges to tell the faulty one apart. Below
+  // that a large residual is reported and the solution kept.
+  if (quiet || n <= 5) {
+    if (adjusted) return 0;
     status_ = kStatusFailed;
     RestoreState();
     return 1;
   }
-  lastAttemptClock_ = clockOffset_;
 
-  // Leave-one-out needs at least two redundant ranges to tell the faulty one apart.
-  if (quiet || n <= 5 || status_ != kStatusLargeResidual) return 0;
-
-  // The leave-one-out attempts overwrite the snapshot slot; a failed test must still fall
-  // back to the state this attempt started from (the last good solution), not to the
-  // blunder-contaminated start of the last leave-one-out attempt.
+  // One grossly wrong range leaves a large residual, or keeps the adjustment from
+  // converging at all: either way the leave-one-out test looks for it. Its attempts
+  // overwrite the snapshot slot; a failed test must still fall back to the state this
+  // attempt started from, and a clock retry starts from this attempt's clock.
   const SolutionSnapshot attemptStart = snapshot_;
+  const double attemptClock_m = lastAttemptClock_;
   const int32_t reliability = TestReliability(time_s, epoch, n, prns, attemptStart);
   if (reliability == 0) return 0;
   if (reliability > 0) CopyText(errorText_, kTextSize, msg::kSolutionDataErrors);
-  Send(time_s);  // on -1 the text of the failing leave-one-out attempt stands
+  Send(time_s);  // on -1 the text of the failing final attempt stands
   status_ = kStatusFailed;
+  lastAttemptClock_ = attemptClock_m;
   snapshot_ = attemptStart;
   RestoreState();
   return 1;
@@ -389,40 +394,47 @@ int32_t SinglePoint::TestReliability(double time_s, const gpb_epoch_type* epoch,
                                      const int32_t* prns, const SolutionSnapshot& attemptStart) {
   double rms_m[kMaxUsedSatellites];
   for (int32_t i = 0; i < n; ++i) {
-    if (SolveEpoch(epoch, 0, prns[i]) != 0) return -1;
-    rms_m[i] = residualRms_;
+    // Every leave-one-out attempt starts where the primary attempt started: one that kept
+    // the faulty range can end hundreds of km off, and the next one would take its
+    // elevation mask and troposphere there and drop good satellites.
+    snapshot_ = attemptStart;
+    RestoreState();
+    // An attempt that cannot solve (it kept a range bad enough to stop the adjustment)
+    // fits worst of all; it does not end the test.
+    rms_m[i] = SolveEpoch(epoch, 0, prns[i]) == 0 ? residualRms_ : HUGE_VAL;
   }
 
-  double best_m = kReliabilityStartRms_m;
-  double second_m = kReliabilityStartRms_m;
+  double best_m = HUGE_VAL;
+  double second_m = HUGE_VAL;
   int32_t bestIndex = -1;
-  int32_t secondIndex = -1;
-  int32_t below = 0;
   for (int32_t i = 0; i < n; ++i) {
-    if (rms_m[i] < settings_.residualLimit_m) ++below;
-    if (bestIndex == -1 || rms_m[i] < best_m) {
+    if (rms_m[i] < best_m) {
       second_m = best_m;
-      secondIndex = bestIndex;
       best_m = rms_m[i];
       bestIndex = i;
     } else if (rms_m[i] < second_m) {
       second_m = rms_m[i];
-      secondIndex = i;
     }
   }
-  if (below == 0 || bestIndex == -1 || secondIndex == -1 || best_m <= kReliabilityMinRms_m ||
-      second_m / best_m <= kReliabilityRatio) {
+  // A decision needs one satellite whose removal leaves a fit within the residual limit,
+  // clearly better than any other removal. A fit below 1 mm (ranges without noise) counts
+  // as 1 mm: a perfect fit without one satellite is the clearest case, not an undecidable one.
+  const double reliability = second_m / std::max(best_m, kReliabilityMinRms_m);
+  if (bestIndex < 0 || !(best_m < settings_.residualLimit_m) ||
+      !(reliability > kReliabilityRatio)) {
     return 1;
   }
 
-  FormatText(errorText_, msg::kRejectedPrn, static_cast<int>(prns[bestIndex]), second_m / best_m);
+  FormatText(errorText_, msg::kRejectedPrn, static_cast<int>(prns[bestIndex]), reliability);
   Send(time_s);
-  // The final solve starts where the primary attempt started: the leave-one-out attempts
-  // that kept the faulty range end far off (km), and the troposphere of the final solve is
-  // evaluated at its a-priori position.
+  // The final solve starts where the primary attempt started, and its troposphere is
+  // evaluated at that a-priori position.
   snapshot_ = attemptStart;
   RestoreState();
-  return SolveEpoch(epoch, 0, prns[bestIndex]) == 0 ? 0 : -1;
+  if (SolveEpoch(epoch, 0, prns[bestIndex]) != 0) return -1;
+  // A residual still above the limit without the rejected satellite: more than one range
+  // is wrong, and the position cannot be trusted.
+  return status_ == kStatusClean ? 0 : 1;
 }
 
 }  // namespace talverin

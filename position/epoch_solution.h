@@ -28,8 +28,7 @@ constexpr int kMaxIterations = 10;            // adjustment updates before givin
 constexpr double kCovarianceDiagonal = 500.0; // initial covariance, m^2
 constexpr double kCofactorDiagonal = 10.0;    // initial cofactor
 constexpr double kReliabilityRatio = 4.0;     // second-best / best RMS needed to reject
-constexpr double kReliabilityMinRms_m = 0.001;  // a best RMS at or below this decides nothing
-constexpr double kReliabilityStartRms_m = 1e20;
+constexpr double kReliabilityMinRms_m = 0.001;  // a best RMS below this counts as this
 
 // Status of the last solve attempt.
 constexpr int32_t kStatusRunning = 0;

@@ -18,16 +18,12 @@ constexpr char kOrbitDebugName[] = "c:\\temp\\orbit.dat";
 // A receiver-reported clock beyond this (about 3.3 s) is corrupt, not an a-priori value:
 // it would move the reception time outside any ephemeris.
 constexpr double kMaxAprioriClock_m = 1.0e9;
-// A reported height beyond this (far outside any orbit) is corrupt as well.
-constexpr double kMaxAprioriHeight_m = 1.0e8;
-
 // A receiver-reported position and clock are used as a-priori values only when they are
-// numbers a receiver can report.
+// numbers a receiver can report, at a height a receiver near the Earth can hold.
 bool UsableApriori(const gpb_epoch_type& epoch) {
-  return std::isfinite(epoch.lat) && std::isfinite(epoch.lon) && std::isfinite(epoch.height) &&
-         std::isfinite(epoch.clock) && std::fabs(epoch.lat) <= 90.0 &&
-         std::fabs(epoch.lon) <= 360.0 && std::fabs(epoch.height) <= kMaxAprioriHeight_m &&
-         std::fabs(epoch.clock) <= kMaxAprioriClock_m;
+  return std::isfinite(epoch.lat) && std::isfinite(epoch.lon) && std::isfinite(epoch.clock) &&
+         std::fabs(epoch.lat) <= 90.0 && std::fabs(epoch.lon) <= 360.0 &&
+         PlausibleReceiverHeight(epoch.height) && std::fabs(epoch.clock) <= kMaxAprioriClock_m;
 }
 
 bool UsableTime(double time_s) { return std::isfinite(time_s) && std::fabs(time_s) < kMaxEpochTime_s; }
@@ -74,6 +70,7 @@ void SinglePoint::Reset() {
   std::memset(receiver_, 0, sizeof receiver_);
   std::memset(receiverVelocity_, 0, sizeof receiverVelocity_);
   geodetic_ = GeodeticPos{};
+  lastSolved_ = GeodeticPos{};
   snapshot_ = SolutionSnapshot{};
   usedCount_ = 0;
   std::memset(usedPrns_, 0, sizeof usedPrns_);
@@ -130,14 +127,25 @@ bool SinglePoint::PredictClock(double time_s, double* clock_m, double* drift_mps
 
 int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
   if (epoch == nullptr) return 1;
+  const bool reported = (epoch->flags & kEpochPositionValid) != 0;
+  // From here on a failure, the early one included, leaves the epoch without a valid
+  // position: the receiver's own is replaced by a solution or by none.
+  if ((flags & kWritePosition) != 0) {
+    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
+  }
   // A corrupt time would reach the troposphere calendar and the clock model: no solution.
   if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
 
-  if ((epoch->flags & kEpochPositionValid) != 0 && UsableApriori(*epoch)) {
+  const bool fromHeader = reported && UsableApriori(*epoch);
+  if (fromHeader) {
     clockOffset_ = epoch->clock;
     geodetic_.lat = epoch->lat;
     geodetic_.lon = epoch->lon;
     geodetic_.height = epoch->height;
+  } else if (epochCount_ > 0) {
+    // Without a receiver position, start from the last solution (not from the start that a
+    // failed epoch restored, which may have been a header position far off).
+    geodetic_ = lastSolved_;
   } else if (solutionCount_ == 0) {
     clockOffset_ = 0.0;
     geodetic_ = GeodeticPos{};
@@ -154,14 +162,27 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
       epoch->clock = predicted_m;
     }
   }
-  if ((flags & kWritePosition) != 0) {
-    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
-  }
 
   const double prior_m = clockOffset_;
+  double start_m[3];
+  std::memcpy(start_m, receiver_, sizeof start_m);
   int32_t r = SolveEpoch(epoch, 1, -1);
+  if (r < 0 && fromHeader && epochCount_ > 0) {
+    // A header position far from the last solution takes its elevation mask where the
+    // receiver is not, and may drop the satellites in view: start from the last solution,
+    // as for an epoch without a header position.
+    double last_m[3];
+    DatumGeodeticToCartesian(lastSolved_, datum_.datum, last_m);
+    if (VectorDistance(start_m, last_m) > kResolveDistance_m) {
+      geodetic_ = lastSolved_;
+      std::memcpy(receiver_, last_m, sizeof receiver_);
+      std::memcpy(start_m, last_m, sizeof start_m);
+      r = SolveEpoch(epoch, 1, -1);
+    }
+  }
   if (r < 0) return 1;
   bool solveAgain = false;
+  bool startedFar = false;  // solved again because the solution lay far from its start
   if (r == 0 && epochCount_ == 0) {
     CopyText(errorText_, kTextSize, msg::kRefiningFirstEpoch);
     Send(epochTime_);
@@ -181,13 +202,28 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
     CopyText(errorText_, kTextSize, msg::kSolutionRetry);
     Send(epochTime_);
     solveAgain = true;
+  } else if (status_ == kStatusClean && VectorDistance(start_m, receiver_) > kResolveDistance_m) {
+    // Started from a header position far off, or from the last solution of a receiver
+    // that moved: the troposphere, the light time and the elevation mask were evaluated at
+    // the wrong place. Solve once more from where the receiver is. (A solution with a large
+    // residual is no better a place to start from.)
+    solveAgain = true;
+    startedFar = true;
   }
   if (solveAgain) {
+    std::memcpy(start_m, receiver_, sizeof start_m);
     r = SolveEpoch(epoch, 1, -1);
     if (r != 0) return 1;
+    // A retry after a failure starts from the a-priori position again, maybe far off.
+    if (!startedFar && status_ == kStatusClean &&
+        VectorDistance(start_m, receiver_) > kResolveDistance_m) {
+      r = SolveEpoch(epoch, 1, -1);
+      if (r != 0) return 1;
+    }
   }
 
   if (epochCount_ < INT32_MAX) ++epochCount_;
+  lastSolved_ = geodetic_;
   if ((flags & kWritePosition) != 0) {
     epoch->flags = static_cast<uint16_t>(epoch->flags | kEpochPositionValid);
     epoch->lat = geodetic_.lat;

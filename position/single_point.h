@@ -25,6 +25,9 @@ constexpr int32_t kWritePosition = 0x1;  // write the solved position into the e
 constexpr int32_t kWriteClock = 0x2;     // write clock offset and corrected time
 
 constexpr double kClockShiftLimit_m = 1000.0;   // a larger change between epochs re-solves
+// A solution farther than this from the a-priori position it started from is solved again
+// from itself; within it, the first solution stands.
+constexpr double kResolveDistance_m = 100.0;
 constexpr int32_t kClockShiftMessages = 5;      // messages before the "no more" one
 constexpr double kClockReplaceWindow_s = 0.02;  // clock samples closer than this replace
 constexpr double kClockPredictWindow_s = 60.0;  // no prediction across a longer gap
@@ -144,6 +147,7 @@ class SinglePoint {
   int32_t usedCount_ = 0;
   int32_t usedPrns_[kMaxUsedSatellites] = {};
   int32_t solutionCount_ = 0;
+  GeodeticPos lastSolved_{};           // WGS84, of the last epoch ProcessEpoch solved
 
   double epochTime_ = 0.0;             // s of week, gpsTime of the epoch being processed
   ClockSample latestClock_{};

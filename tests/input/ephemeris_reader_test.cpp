@@ -422,7 +422,9 @@ TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
   EXPECT_EQ(1234, on.lastEphWeek);
 }
 
-TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
+// Non-finite values, and values the navigation message cannot hold (angles in semicircles
+// as the file stores them; the width of every field is checked in broadcast_range_test).
+TEST(EphemerisFile, NonFiniteOrUnbroadcastableGpsValueKeepsTheRecordOutOfTheEppFile) {
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
     size_t offset;
@@ -435,6 +437,13 @@ TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
       {7, kF32, kNaN, "tgd is nan"},
       {119, kF32, inf, "iDot is inf"},
       {91, kF64, -1e308, "omega0 is -inf"},
+      // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
+      {27, kF32, 0.01, "af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to "
+                       "0.000976562 s"},
+      {39, kF64, 1.0000001, "m0 is 1.0000001 sc, outside the broadcast range -1 to 1 sc"},
+      {47, kF64, 0.6, "e is 0.6, outside the broadcast range 0 to 0.5"},
+      {15, kI32, 604800, "toc is 604800 s, outside the broadcast range 0 to 604784 s"},
+      {63, kI32, -16, "toe is -16 s, outside the broadcast range 0 to 604784 s"},
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> record = HandBuiltGpsRecord();
@@ -443,9 +452,11 @@ TEST(EphemerisFile, NonFiniteGpsValueKeepsTheRecordOutOfTheEppFile) {
     EXPECT_EQ("", run.epp) << c.message;
     EXPECT_EQ(1, run.read);
     EXPECT_EQ(0, run.stored);
-    EXPECT_EQ(356400.0, run.lastEphTime);
+    const long toe = c.offset == 63 ? static_cast<long>(c.value) : 356400;
+    EXPECT_EQ(static_cast<double>(toe), run.lastEphTime);
     EXPECT_EQ((std::vector<std::string>{"GPS Ephemeris loaded for PRN 7, Health OK",
-                                        "ERROR - Eph PRN 7 toe 356400 in " + run.ephemerisPath +
+                                        "ERROR - Eph PRN 7 toe " + std::to_string(toe) + " in " +
+                                            run.ephemerisPath +
                                             ": " + c.message + ", record not used"}),
               run.messages);
   }

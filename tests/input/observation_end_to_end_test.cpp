@@ -323,5 +323,56 @@ TEST(ObservationEndToEnd, NegativeHeaderCountWritesAnEmptyEpoch) {
   EXPECT_EQ(1, out.epochs[1].epoch.nsat);
 }
 
+// Without recomputation the header position is passed on as the receiver's, flagged valid
+// only where a receiver can be: not zeros (no fix yet), not non-finite, not on the polar
+// axis, and from 1 km below to 100 km above the ellipsoid (an aircraft at 12 km is real).
+TEST(ObservationEndToEnd, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
+  const double nan = std::nan("");
+  const struct {
+    double lat_deg, lon_deg, h_m;  // converted to ECEF here; used when xyz is not given
+    bool geodetic;
+    double x, y, z;
+    bool valid;
+  } cases[] = {
+      {0, 0, 0, false, 0.0, 0.0, 0.0, false},
+      {0, 0, 0, false, nan, 1.0e6, 6.0e6, false},
+      {0, 0, 0, false, 0.0, 0.0, 6356752.3, false},  // North Pole: no longitude
+      {0, 0, 0, false, 1.0, 1.0, 1.0, false},        // the Earth's centre
+      {47.25, 8.5, 12000.0, true, 0, 0, 0, true},    // an aircraft
+      {31.5, 35.5, -420.0, true, 0, 0, 0, true},     // the Dead Sea shore
+      {47.25, 8.5, 99000.0, true, 0, 0, 0, true},
+      {47.25, 8.5, 101000.0, true, 0, 0, 0, false},
+      {47.25, 8.5, -1100.0, true, 0, 0, 0, false},
+      {-33.9, 151.2, 20200000.0, true, 0, 0, 0, false},  // a GPS orbit
+  };
+  TempDir dir;
+  ObsFile f;
+  f.model = "G-12";
+  f.recordSize = 35;
+  for (const auto& c : cases) {
+    ObsEpoch e = EpochAt(100.0 + f.epochs.size(), {Channel(1, 0), Channel(2, 1), Channel(3, 2),
+                                                   Channel(4, 3)});
+    if (c.geodetic) {
+      ToEcef(c.lat_deg, c.lon_deg, c.h_m, &e);
+    } else {
+      e.x_m = c.x;
+      e.y_m = c.y;
+      e.z_m = c.z;
+    }
+    f.epochs.push_back(e);
+  }
+  const Converted out = Convert(dir, f);
+  ASSERT_EQ(std::size(cases), out.epochs.size());
+  for (size_t i = 0; i < out.epochs.size(); ++i) {
+    const gpb_epoch_type& e = out.epochs[i].epoch;
+    const auto& c = cases[i];
+    SCOPED_TRACE(i);
+    EXPECT_EQ(c.valid ? 1 : 0, e.flags);
+    EXPECT_NEAR(c.valid ? c.lat_deg : 0.0, e.lat, 1e-9);
+    EXPECT_NEAR(c.valid ? c.lon_deg : 0.0, e.lon, 1e-9);
+    EXPECT_NEAR(c.valid ? c.h_m : 0.0, e.height, 1e-2);
+  }
+}
+
 }  // namespace
 }  // namespace talverin

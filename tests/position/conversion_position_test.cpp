@@ -1,17 +1,26 @@
-// Whole conversion of a simulated download set (observation and ephemeris files written by
+// Whole conversions. A simulated download set (observation and ephemeris files written by
 // the test writers from the BAHR broadcast ephemerides and the range simulator): the GPB
 // file must carry the recomputed position, clock and corrected time of every epoch, not the
-// receiver's own (deliberately wrong) values.
+// receiver's own (deliberately wrong) values. The real BAHR hour with one satellite's
+// ranges or broadcast records damaged: no epoch may be marked valid far from the clean run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
+#include "geodesy/geodetic.h"
 #include "input/ephemeris_reader.h"
 #include "output/gpb_reader.h"
 #include "tests/position/bahr_nav_records.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/rinex_test_data.h"
+#include "tools/rinex/rinex_import.h"
+#include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
 #include "tools/download_set/range_simulator.h"
@@ -102,6 +111,110 @@ TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
     EXPECT_EQ(e.nsat, 7) << k;
   }
   EXPECT_EQ(reader.ReadEpoch(&read), 0);
+}
+
+// ECEF positions (m) of every epoch of a GPB file, NaN where the position is not valid.
+std::vector<std::array<double, 3>> ValidPositions(const std::string& gpb) {
+  std::vector<std::array<double, 3>> out;
+  GpbReader reader;
+  EXPECT_EQ(reader.Open(gpb.c_str()), 0) << reader.errorText();
+  Wgs84Datum wgs84;
+  BuildWgs84Datum(&wgs84);
+  GpbReadEpoch read{};
+  while (reader.ReadEpoch(&read) == 1) {
+    std::array<double, 3> xyz;
+    xyz.fill(std::nan(""));
+    if ((read.epoch.flags & kEpochPositionValid) != 0) {
+      const GeodeticPos p{read.epoch.lat, read.epoch.lon, read.epoch.height};
+      DatumGeodeticToCartesian(p, wgs84.datum, xyz.data());
+    }
+    out.push_back(xyz);
+  }
+  return out;
+}
+
+// Applies f to every channel record (file bytes) of one PRN in a B file of 97-byte records.
+void ForEachChannel(std::vector<uint8_t>& b, uint8_t prn, const std::function<void(uint8_t*)>& f) {
+  constexpr size_t kFileHeader = 90, kEpochHeader = 67, kRecord = 97;
+  for (size_t at = kFileHeader; at + kEpochHeader <= b.size();) {
+    const int count = static_cast<int8_t>(b[at + 66]);
+    at += kEpochHeader;
+    for (int i = 0; i < count && at + kRecord <= b.size(); ++i, at += kRecord) {
+      if (b[at] == prn) f(&b[at]);
+    }
+  }
+}
+
+// One grossly wrong satellite among the 7 to 9 of the real BAHR hour: its C/A ranges, or
+// the clock reference time, clock bias or mean anomaly of all its broadcast records, within
+// what the navigation message holds and beyond it (the reader refuses those records). Every
+// epoch keeps at least 6 satellites, so every epoch keeps a valid position, within 100 m of
+// the clean run (errors below the 100 m residual limit pass undetected, a few tens of m).
+TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun) {
+  TempDir dir;
+  RinexImportOptions options;
+  options.observationPath = rinex_test::SampleFile("bahr1620.04o");
+  options.navigationPath = rinex_test::SampleFile("bahr1620.04n");
+  options.outputDir = dir.File("set");
+  RinexImportSummary summary;
+  char errorText[kTextSize] = "";
+  ASSERT_EQ(ImportRinex(options, &summary, errorText), 0) << errorText;
+  ASSERT_EQ(summary.recordSize, 97);
+  const std::vector<uint8_t> cleanB = ReadFileBytes(summary.observationFile);
+  const std::vector<uint8_t> cleanE = ReadFileBytes(summary.ephemerisFile);
+  const ConversionRun clean = RunConversion(summary.observationFile, dir.File("clean.gpb"));
+  ASSERT_EQ(clean.result, 0) << clean.errorText;
+  const std::vector<std::array<double, 3>> truth = ValidPositions(dir.File("clean.gpb"));
+  ASSERT_EQ(truth.size(), 120u);
+
+  constexpr uint8_t kPrn = 30;
+  // Record fields: toc int32 at 15, af0 float at 27 (s), m0 double at 39 (semicircles).
+  const struct {
+    const char* name;
+    double range_m;  // added to every C/A range of the PRN
+    size_t field;    // E record offset, or 0
+    double value;    // toc: added when negative, else replaces; af0 replaces; m0 added
+  } cases[] = {
+      {"range +100 m", 100.0, 0, 0.0},     {"range +10 km", 1.0e4, 0, 0.0},
+      {"range +5000 km", 5.0e6, 0, 0.0},   {"toc a day early", 0.0, 15, -86400.0},
+      {"toc beyond the week", 0.0, 15, 700000.0}, {"af0 0.9 ms", 0.0, 27, 9.0e-4},
+      {"af0 10 ms", 0.0, 27, 1.0e-2},      {"m0 + 0.5 sc", 0.0, 39, 0.5},
+      {"m0 + 1.5 sc", 0.0, 39, 1.5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> b = cleanB;
+    std::vector<uint8_t> e = cleanE;
+    if (c.range_m != 0.0) {
+      ForEachChannel(b, kPrn,
+                     [&](uint8_t* r) { StoreF64(r + 4, LoadF64(r + 4) + c.range_m / kC); });
+    }
+    for (size_t at = 0; c.field != 0 && at + 129 <= e.size(); at += 129) {
+      uint8_t* r = &e[at];
+      if (r[0] != kPrn) continue;
+      const int32_t shift = static_cast<int32_t>(c.value);
+      if (c.field == 15) StoreI32(r + 15, shift < 0 ? LoadI32(r + 15) + shift : shift);
+      if (c.field == 27) StoreF32(r + 27, static_cast<float>(c.value));
+      if (c.field == 39) StoreF64(r + 39, LoadF64(r + 39) + c.value);
+    }
+    ASSERT_TRUE(WriteFileBytes(summary.observationFile, b));
+    ASSERT_TRUE(WriteFileBytes(summary.ephemerisFile, e));
+    const ConversionRun run = RunConversion(summary.observationFile, dir.File("damaged.gpb"));
+    ASSERT_EQ(run.result, 0) << run.errorText;
+    const std::vector<std::array<double, 3>> got = ValidPositions(dir.File("damaged.gpb"));
+    ASSERT_EQ(got.size(), truth.size());
+    int solved = 0;
+    double worst_m = 0.0;
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (std::isnan(got[i][0])) continue;
+      ++solved;
+      const double d = std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
+                                  got[i][2] - truth[i][2]);
+      worst_m = std::max(worst_m, d);
+    }
+    EXPECT_LE(worst_m, 100.0);
+    EXPECT_EQ(solved, 120);
+  }
 }
 
 }  // namespace

@@ -367,20 +367,52 @@ TEST_F(SinglePointSim, FewerThanFourSatellitesGiveNoSolution) {
   EXPECT_EQ(engine_.epochCount(), 0);
 }
 
-TEST_F(SinglePointSim, NonFiniteOrAbsurdEpochTimeIsRefusedUntouched) {
+// Refused untouched but for the header's position-valid bit: no solution, no valid position.
+TEST_F(SinglePointSim, NonFiniteOrAbsurdEpochTimeIsRefusedWithoutAValidPosition) {
   const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
                         std::numeric_limits<double>::infinity(), 1e300};
   for (double value : bad) {
     for (int field = 0; field < 2; ++field) {
       gpb_epoch_type epoch = Epoch(kT0, 100.0);
+      epoch.flags = kEpochPositionValid | 0x2;  // the header's position, and moving
+      epoch.lat = test_data::kBahrLat_deg;
       (field == 0 ? epoch.gpsTime : epoch.rcvTime) = value;
-      gpb_epoch_type before;
-      std::memcpy(&before, &epoch, sizeof epoch);
+      gpb_epoch_type expected;
+      std::memcpy(&expected, &epoch, sizeof epoch);
+      expected.flags = 0x2;
       EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
-      EXPECT_EQ(std::memcmp(&before, &epoch, sizeof epoch), 0);
+      EXPECT_EQ(std::memcmp(&expected, &epoch, sizeof epoch), 0);
     }
   }
   EXPECT_TRUE(recorder_.messages.empty());
+}
+
+// A header position off by tens to thousands of km: the troposphere (here at 20 km height,
+// none), the light time and the elevation mask are first taken there; the epoch is solved
+// again from its first solution, or, when the mask at the header leaves too few satellites,
+// from the last solution, and ends on the simulated antenna.
+TEST_F(SinglePointSim, HeaderPositionFarOffStillGivesTheTruth) {
+  SolveFirstEpoch();
+  const struct {
+    double dLat_deg, dLon_deg, dHeight_m;
+  } offsets[] = {{0.1, 0.1, 20000.0},  // 25 km, mostly up
+                 {3.0, 0.0, 0.0},      // 330 km north
+                 {-25.0, 25.0, 0.0},   // 3500 km: the mask there drops two satellites
+                 {-52.4, 180.0, 0.0}};  // the antipode: no satellite above its mask
+  int k = 1;
+  for (const auto& o : offsets) {
+    gpb_epoch_type epoch = Epoch(kT0 + k++, 100.0);
+    epoch.flags = kEpochPositionValid;
+    epoch.lat = test_data::kBahrLat_deg + o.dLat_deg;
+    epoch.lon = test_data::kBahrLon_deg + o.dLon_deg;
+    epoch.height = static_cast<float>(test_data::kBahrHeight_m + o.dHeight_m);
+    epoch.clock = 100.0;
+    ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0) << o.dLat_deg;
+    EXPECT_LT(PositionError(), 0.01) << o.dLat_deg;
+    EXPECT_NE(epoch.flags & kEpochPositionValid, 0);
+    EXPECT_NEAR(epoch.lat, test_data::kBahrLat_deg, 9.0e-8);
+    EXPECT_EQ(engine_.usedCount(), 7) << o.dLat_deg;
+  }
 }
 
 TEST_F(SinglePointSim, CorruptReceiverPositionIsNotUsedAsAPriori) {

@@ -85,7 +85,8 @@ struct Imported {
 };
 
 Imported Import(const TempDir& dir, const std::string& obsText, const std::string& receiver = "",
-                const std::string& site = "") {
+                const std::string& site = "",
+                HeaderPosition headerPosition = HeaderPosition::kRinex, double move_m = 0.0) {
   WriteFileText(dir.File("in.04o"), obsText);
   WriteFileText(dir.File("in.04n"), NavFile());
   RinexImportOptions options;
@@ -94,6 +95,8 @@ Imported Import(const TempDir& dir, const std::string& obsText, const std::strin
   options.outputDir = dir.File("set");
   options.receiver = receiver;
   options.site = site;
+  options.headerPosition = headerPosition;
+  options.headerMove_m = move_m;
   Imported out;
   char error[kTextSize] = "";
   out.result = ImportRinex(options, &out.summary, error);
@@ -214,6 +217,66 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
   EXPECT_EQ(1, got.summary.noDoppler);
 }
 
+// The receiver position of the epoch headers: APPROX POSITION XYZ, zeros, or moved 30 km,
+// 17320.508 m (30 km / sqrt 3) each east, north and up of the BAHR header position, the
+// local frame taken here from Bowring's closed-form latitude.
+TEST(RinexImport, EpochHeadersCarryTheChosenReceiverPosition) {
+  const double approx[3] = {3633909.1016, 4425275.5033, 2799861.2736};
+  std::string text = ObsHeader("     2    C1    L1", "ASHTECH G-12");
+  const std::string given = "  1000000.0000  2000000.0000  3000000.0000";
+  text.replace(text.find(given), given.size(), "  3633909.1016  4425275.5033  2799861.2736");
+  text += " 04  6 10  0  0  0.0000000  0  1G07\n" + Field(21000000.0) + Field(1000.0) + "\n";
+
+  const double a = 6378137.0, b = 6356752.314245, e2 = 1.0 - b * b / (a * a);
+  const double p = std::hypot(approx[0], approx[1]);
+  const double theta = std::atan2(approx[2] * a, p * b);
+  const double lat = std::atan2(approx[2] + e2 * a * a / b * std::pow(std::sin(theta), 3),
+                                p - e2 * a * std::pow(std::cos(theta), 3));
+  const double lon = std::atan2(approx[1], approx[0]);
+  const double east[3] = {-std::sin(lon), std::cos(lon), 0.0};
+  const double north[3] = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon),
+                           std::cos(lat)};
+  const double up[3] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon),
+                        std::sin(lat)};
+  const struct {
+    HeaderPosition mode;
+    double move_m, e_m, n_m, u_m;
+    bool zeros;
+  } cases[] = {{HeaderPosition::kRinex, 0.0, 0.0, 0.0, 0.0, false},
+               {HeaderPosition::kZeros, 0.0, 0.0, 0.0, 0.0, true},
+               {HeaderPosition::kMoved, 30000.0, 17320.508, 17320.508, 17320.508, false}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const Imported got = Import(dir, text, "", "", c.mode, c.move_m);
+    ASSERT_EQ(0, got.result) << got.error;
+    const uint8_t* e = got.b.data() + kFileHeader;
+    double d[3];
+    for (int i = 0; i < 3; ++i) {
+      const double x = LoadF64(e + 12 + 8 * i);
+      EXPECT_EQ(c.zeros, x == 0.0) << i;
+      d[i] = x - approx[i];
+    }
+    if (c.zeros) continue;
+    EXPECT_NEAR(c.e_m, d[0] * east[0] + d[1] * east[1] + d[2] * east[2], 1e-3);
+    EXPECT_NEAR(c.n_m, d[0] * north[0] + d[1] * north[1] + d[2] * north[2], 1e-3);
+    EXPECT_NEAR(c.u_m, d[0] * up[0] + d[1] * up[1] + d[2] * up[2], 1e-3);
+  }
+
+  RinexImportOptions options;
+  char error[kTextSize] = "";
+  EXPECT_EQ(0, ParseHeaderPosition("-2500.5", &options, error));
+  EXPECT_EQ(HeaderPosition::kMoved, options.headerPosition);
+  EXPECT_EQ(-2500.5, options.headerMove_m);
+  EXPECT_EQ(0, ParseHeaderPosition("zeros", &options, error));
+  EXPECT_EQ(HeaderPosition::kZeros, options.headerPosition);
+  for (const char* bad : {"30km", "", "nan", "north"}) {
+    EXPECT_EQ(-1, ParseHeaderPosition(bad, &options, error)) << bad;
+    EXPECT_EQ("header position '" + std::string(bad) +
+                  "' is neither rinex, zeros nor a distance in metres",
+              error);
+  }
+}
+
 TEST(RinexImport, ThirteenSatellitesKeepTwelveAndGapsRestartTracking) {
   TempDir dir;
   std::string text = ObsHeader("     2    C1    L1", "ASHTECH G-12");
@@ -273,9 +336,14 @@ TEST(RinexImport, FailuresNameTheFileAndLeaveNoSet) {
       {"no range observable", ObsHeader("     1    L1"), "",
        dir.File("in.04o") + ":7: # / TYPES OF OBSERV lists neither C1 nor P1"},
       {"no epochs", header, "", dir.File("in.04o") + ": no observation epochs"},
+      {"nothing to move", std::string(header).replace(header.find("  1000000"), 42,
+                                                      "        0.0000        0.0000        0.0000"),
+       "", dir.File("in.04o") + ":7: header has no APPROX POSITION XYZ to move"},
   };
   for (const Case& c : cases) {
-    const Imported got = Import(dir, c.text, c.receiver);
+    const bool move = std::string(c.name) == "nothing to move";
+    const Imported got = Import(dir, c.text, c.receiver, "",
+                                move ? HeaderPosition::kMoved : HeaderPosition::kRinex, 30000.0);
     EXPECT_EQ(-1, got.result) << c.name;
     EXPECT_EQ(c.error, got.error) << c.name;
     std::error_code ignored;
@@ -465,6 +533,14 @@ TEST(RinexImportCommand, ImportsTheSampleAndRefusesGarbage) {
   EXPECT_NE(std::string::npos,
             out.find(dir.File("junk.04o") + ":1: first line is not RINEX VERSION / TYPE"))
       << out;
+
+  out.clear();
+  EXPECT_EQ(2, RunCli("import-rinex --header-position north " + SampleFile("bahr1620.04o") + " " +
+                          SampleFile("bahr1620.04n") + " " + dir.File("north"), &out));
+  EXPECT_NE(std::string::npos,
+            out.find("header position 'north' is neither rinex, zeros nor a distance in metres"))
+      << out;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("north")));
 
   out.clear();
   EXPECT_EQ(0, RunCli("import-rinex --help", &out));

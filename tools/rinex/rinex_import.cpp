@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -46,6 +47,25 @@ struct WindowEpoch {
     return nullptr;
   }
 };
+
+// The receiver position an epoch header carries for the RINEX approximate position.
+void HeaderEcef(const RinexImportOptions& options, const double approx_m[3], double out_m[3]) {
+  for (int i = 0; i < 3; ++i) out_m[i] = approx_m[i];
+  if (options.headerPosition == HeaderPosition::kZeros) {
+    for (int i = 0; i < 3; ++i) out_m[i] = 0.0;
+  } else if (options.headerPosition == HeaderPosition::kMoved) {
+    double lat = 0.0, lon = 0.0, h = 0.0;
+    EcefToGeodetic(approx_m[0], approx_m[1], approx_m[2], &lat, &lon, &h);
+    // East, north and up each d / sqrt(3), turned into ECEF at the approximate position.
+    const double d = options.headerMove_m / std::sqrt(3.0);
+    const double sinLat = std::sin(lat), cosLat = std::cos(lat);
+    const double sinLon = std::sin(lon), cosLon = std::cos(lon);
+    const double east[3] = {-sinLon, cosLon, 0.0};
+    const double north[3] = {-sinLat * cosLon, -sinLat * sinLon, cosLat};
+    const double up[3] = {cosLat * cosLon, cosLat * sinLon, sinLat};
+    for (int i = 0; i < 3; ++i) out_m[i] += d * (east[i] + north[i] + up[i]);
+  }
+}
 
 bool Usable(const RinexObsValue* value) {
   return value != nullptr && value->present && value->value != 0.0;
@@ -272,9 +292,11 @@ int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
   ObsEpoch header;
   header.site = cur.site;
   header.time_s = cur.epoch.tow_s;
-  header.x_m = cur.ecef_m[0];
-  header.y_m = cur.ecef_m[1];
-  header.z_m = cur.ecef_m[2];
+  double position_m[3];
+  HeaderEcef(options_, cur.ecef_m, position_m);
+  header.x_m = position_m[0];
+  header.y_m = position_m[1];
+  header.z_m = position_m[2];
   header.clock_m = 0.0;
   header.countByte = static_cast<uint8_t>(chosen.size());
   bytes_ = EpochHeaderBytes(header);
@@ -382,6 +404,11 @@ int32_t Importer::Run() {
   limit_ = summary_->receiverType == 4 ? kMaxChannelsGlonass : kMaxChannelsGps;
   if (header.typeIndex[kObsC1] < 0 && header.typeIndex[kObsP1] < 0) {
     return Fail("%s:%ld: # / TYPES OF OBSERV lists neither C1 nor P1", obsPath,
+                header.endOfHeaderLine);
+  }
+  if (options_.headerPosition == HeaderPosition::kMoved && header.approx_ecef_m[0] == 0.0 &&
+      header.approx_ecef_m[1] == 0.0 && header.approx_ecef_m[2] == 0.0) {
+    return Fail("%s:%ld: header has no APPROX POSITION XYZ to move", obsPath,
                 header.endOfHeaderLine);
   }
   if (options_.site.empty() && (!header.hasMarkerName || header.markerName[0] == '\0')) {
@@ -529,6 +556,28 @@ int32_t ReceiverModelForRinex(const char* receiverType, char model[16], int32_t*
   FormatText(errorText, "receiver '%s' of REC # / TYPE / VERS is not a model the receiver "
              "detection knows: give --receiver (ca, dual, l2-codeless, glonass or a model text)",
              receiverType);
+  return -1;
+}
+
+int32_t ParseHeaderPosition(const std::string& word, RinexImportOptions* options,
+                            char* errorText) {
+  if (word == "rinex") {
+    options->headerPosition = HeaderPosition::kRinex;
+    return 0;
+  }
+  if (word == "zeros") {
+    options->headerPosition = HeaderPosition::kZeros;
+    return 0;
+  }
+  char* end = nullptr;
+  const double distance_m = std::strtod(word.c_str(), &end);
+  if (!word.empty() && end == word.c_str() + word.size() && std::isfinite(distance_m)) {
+    options->headerPosition = HeaderPosition::kMoved;
+    options->headerMove_m = distance_m;
+    return 0;
+  }
+  FormatText(errorText, "header position '%s' is neither rinex, zeros nor a distance in metres",
+             word.c_str());
   return -1;
 }
 

@@ -2,8 +2,8 @@
 // name that differs only in its first letter) from a RINEX 2 observation file and its GPS
 // navigation file, in the units and signs the module's readers take back: ranges as s of
 // light time, phases negated, Doppler as -Hz / 0.0001 (int32), whole-number SNR, warning
-// bit 128 wherever lock was lost. GPS satellites only; no event file is written. Not part
-// of the module.
+// bit 128 wherever lock was lost, the receiver position of the epoch headers as chosen
+// (HeaderPosition). GPS satellites only; no event file is written. Not part of the module.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +21,25 @@ constexpr double kMaxDopplerSpan_s = 300.0;
 constexpr int kSnrPerSsi_dbhz = 6;
 constexpr int kSnrSsiOffset_dbhz = 3;
 
+// What the epoch headers carry as the receiver's own position: the RINEX approximate
+// position (what a receiver with a fix writes), zeros (what it writes before its first fix),
+// or the approximate position moved by a distance, equally east, north and up.
+enum class HeaderPosition { kRinex, kZeros, kMoved };
+
 struct RinexImportOptions {
   std::string observationPath;
   std::string navigationPath;
   std::string outputDir;
   std::string receiver;  // empty: from REC # / TYPE / VERS; else a class word or a model text
   std::string site;      // empty: the marker name cut to 4 characters
+  HeaderPosition headerPosition = HeaderPosition::kRinex;
+  double headerMove_m = 0.0;  // kMoved: distance from the approximate position
 };
+
+// The header position for a --header-position word: "rinex", "zeros", or a distance in
+// metres (the approximate position moved by it). 0 found, -1 not (error text set).
+[[nodiscard]] int32_t ParseHeaderPosition(const std::string& word, RinexImportOptions* options,
+                                          char* errorText);
 
 struct RinexImportSummary {
   std::string observationFile;  // paths written

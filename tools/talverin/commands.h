@@ -37,6 +37,7 @@ struct ImportRinexArgs {
   std::string outputDir;
   std::string receiver;     // empty: from the RINEX header
   std::string site;         // empty: the marker name
+  std::string headerPosition = "rinex";  // rinex, zeros or a distance in metres
 };
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];

@@ -12,7 +12,8 @@ namespace talverin_cli {
 const char kImportRinexHelp[] =
     "Writes B<site>A<yy>.<doy>, E... and S... into OUTDIR (GPS satellites only, no event\n"
     "file). Each observation epoch becomes one epoch record: site name, receiver time (s of\n"
-    "GPS week), APPROX POSITION XYZ, clock 0, one channel record per satellite.\n"
+    "GPS week), the receiver position of --header-position (APPROX POSITION XYZ by\n"
+    "default), clock 0, one channel record per satellite.\n"
     "\n"
     "Observables:\n"
     "  C/A range    C1 (P1 in a file without C1), stored as seconds of light time.\n"
@@ -35,6 +36,7 @@ const char kImportRinexHelp[] =
     "\n"
     "Example:\n"
     "  talverin import-rinex bahr1620.04o bahr1620.04n set/\n"
+    "  talverin import-rinex --header-position 30000 bahr1620.04o bahr1620.04n moved/\n"
     "  talverin convert set/BBAHRA04.162\n";
 
 int RunImportRinex(const ImportRinexArgs& args) {
@@ -46,6 +48,10 @@ int RunImportRinex(const ImportRinexArgs& args) {
   options.site = args.site;
   talverin::RinexImportSummary summary;
   char error[talverin::kTextSize] = "";
+  if (talverin::ParseHeaderPosition(args.headerPosition, &options, error) != 0) {
+    std::fprintf(stderr, "talverin import-rinex: %s\n", error);
+    return 2;
+  }
   if (talverin::ImportRinex(options, &summary, error) != 0) {
     std::fprintf(stderr, "talverin import-rinex: %s\n", error);
     return 2;

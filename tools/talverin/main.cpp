@@ -3,7 +3,7 @@
 //   talverin detect FILE...
 //   talverin dump FILE.gpb [--csv]
 //   talverin stats FILE.gpb --reference X,Y,Z
-//   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME]
+//   talverin import-rinex OBS NAV OUTDIR [--receiver TYPE] [--site NAME] [--header-position P]
 //   talverin rinex [options] B-FILE...
 //   talverin qc [options] B-FILE...
 #include <CLI/CLI.hpp>
@@ -77,6 +77,11 @@ int main(int argc, char** argv) {
                         "or a model text (default: from REC # / TYPE / VERS)");
   importCmd->add_option("--site", import.site, "Site name, 1-4 characters (default: MARKER "
                         "NAME cut to 4)");
+  importCmd->add_option("--header-position", import.headerPosition,
+                        "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
+                        "zeros (no fix yet), or a distance in metres to move the approximate "
+                        "position by (equally east, north and up)")
+      ->capture_default_str();
   importCmd->footer(talverin_cli::kImportRinexHelp);
 
   talverin_cli::RinexArgs rinex;
