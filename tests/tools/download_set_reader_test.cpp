@@ -129,9 +129,15 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   std::vector<uint8_t> tooMany = Header("A101", 40.0, 13);
   tooMany.resize(tooMany.size() + 13 * 97, 0x11);
   std::vector<uint8_t> noise(300, 0xFF);
+  // Noise around 67 bytes that read as a header of no channel records, as range and phase
+  // doubles sometimes do: not an epoch, since no plausible header follows it.
+  std::vector<uint8_t> falseHeader(100, 0xFF);
+  Append(&falseHeader, Header("A101", 45.0, 0));
+  falseHeader.resize(falseHeader.size() + 50, 0xFF);
   const Case cases[] = {
       {"count above 12", tooMany, false, static_cast<int64_t>(tooMany.size()), 2},
       {"noise", noise, false, 300, 2},
+      {"noise around a header of no records", falseHeader, false, 217, 2},
       {"cut file", {}, true, 97 * 2 + 67 - 50, 2},
   };
   for (const Case& c : cases) {

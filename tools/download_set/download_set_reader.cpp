@@ -218,6 +218,20 @@ int32_t DownloadSetReader::ReadEpochAt(int64_t offset, RawEpoch* epoch, std::str
   return 1;
 }
 
+bool DownloadSetReader::Confirmed(const RawEpoch& candidate) {
+  // Channel records that pass the strict checks confirm a header; without any, 67 bytes of
+  // phase and range doubles pass as a header often enough (found on real data overwritten
+  // in the middle): the header after it must be plausible too, or the file must end there.
+  if (candidate.countByte > 0 || candidate.truncated) return true;
+  const int64_t next = candidate.offset + kEpochHeaderSize;
+  uint8_t header[kEpochHeaderSize];
+  std::string reason;
+  if (next + kEpochHeaderSize > fileSize_) return true;
+  return SeekTo(file_, next) &&
+         std::fread(header, 1, kEpochHeaderSize, file_) == static_cast<size_t>(kEpochHeaderSize) &&
+         PlausibleHeader(header, channelLimit(), true, &reason);
+}
+
 int64_t DownloadSetReader::Resync(int64_t from) {
   std::vector<uint8_t> chunk;
   std::string reason;
@@ -233,7 +247,7 @@ int64_t DownloadSetReader::Resync(int64_t from) {
     const int64_t last = want - kEpochHeaderSize;
     for (int64_t i = 0; i <= last; ++i) {
       if (!PlausibleHeader(chunk.data() + i, channelLimit(), true, &reason)) continue;
-      if (ReadEpochAt(base + i, &candidate, &reason) != 0) {
+      if (ReadEpochAt(base + i, &candidate, &reason) != 0 && Confirmed(candidate)) {
         resyncing_ = false;
         return base + i;
       }

@@ -124,6 +124,8 @@ class DownloadSetReader {
   // (reason set), 2 the file ends inside it (epoch filled with the whole records read).
   int32_t ReadEpochAt(int64_t offset, RawEpoch* epoch, std::string* reason);
   void DecodeChannel(const uint8_t* record, RawChannel* channel) const;
+  // Whether a plausible epoch found while resynchronising is a real one.
+  bool Confirmed(const RawEpoch& candidate);
   // The offset of the next plausible epoch after from, or the file size when none.
   int64_t Resync(int64_t from);
   void AddDamage(char file, int64_t offset, int64_t skipped, const std::string& text);

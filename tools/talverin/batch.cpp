@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -42,24 +43,29 @@ struct Child {
   std::string data;
 };
 
-// The child's record: status line, summary line, JSON members.
+// The child's record: status line, summary line, the length of the caller's data on a
+// line, that data, then the JSON members.
 std::string Encode(const SetResult& result) {
   std::string summary = result.summary;
   std::replace(summary.begin(), summary.end(), '\n', ' ');
-  return std::to_string(result.status) + "\n" + summary + "\n" + result.json;
+  return std::to_string(result.status) + "\n" + summary + "\n" +
+         std::to_string(result.data.size()) + "\n" + result.data + result.json;
 }
 
 SetResult Decode(const std::string& data, int waitStatus) {
   SetResult result;
   const size_t first = data.find('\n');
   const size_t second = first == std::string::npos ? first : data.find('\n', first + 1);
+  const size_t third = second == std::string::npos ? second : data.find('\n', second + 1);
   const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
-  if (exited && second != std::string::npos) {
+  if (exited && third != std::string::npos) {
     const int status = std::atoi(data.substr(0, first).c_str());
-    if (status >= kExitOk && status <= kExitFailed) {
+    const size_t length = std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
+    if (status >= kExitOk && status <= kExitFailed && length <= data.size() - third - 1) {
       result.status = status;
       result.summary = data.substr(first + 1, second - first - 1);
-      result.json = data.substr(second + 1);
+      result.data = data.substr(third + 1, length);
+      result.json = data.substr(third + 1 + length);
       return result;
     }
   }
@@ -182,7 +188,7 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
 }
 
 int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
-             const SetRunner& runner) {
+             const SetRunner& runner, std::vector<SetResult>* collected) {
   IgnoreBrokenPipes();
   SafeOutputs jsonOutput;
   if (!options.jsonPath.empty()) {
@@ -272,6 +278,7 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
               std::to_string(counts[kExitFailed]) + " failed; exit status " +
               std::to_string(worst));
   }
+  if (collected != nullptr) *collected = results;
   std::string error;
   if (!options.jsonPath.empty() &&
       !WriteSummaryJson(&jsonOutput, options.command, worst, json, &error)) {

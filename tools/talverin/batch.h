@@ -23,6 +23,7 @@ struct SetResult {
   int status = kExitFailed;  // kExitOk, kExitIncomplete or kExitFailed
   std::string summary;       // one line, without the set's name
   std::string json;          // members of the set's JSON object, without braces
+  std::string data;          // for the caller of RunBatch: neither printed nor in the JSON
 };
 
 struct SetContext {
@@ -48,9 +49,10 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
 
 // Runs every set and returns the worst status. Writes "SET: summary" lines to stdout and,
 // with a jsonPath, {"command", "status", "sets": [{"input", "status", ...members}]} through
-// SafeOutputs (never over an input). The runner runs in the child process.
+// SafeOutputs (never over an input). The runner runs in the child process. With results,
+// the sets' results (as printed) in the order of the sets.
 int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
-             const SetRunner& runner);
+             const SetRunner& runner, std::vector<SetResult>* results = nullptr);
 
 // The summary file of a subcommand over sets: {"command", "status", "sets": [objects]},
 // setObjects being the sets' JSON objects joined with commas. Written to the first output of

@@ -90,6 +90,20 @@ struct RinexArgs {
 int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
+struct QcArgs {
+  std::vector<std::string> inputs; // B files and folders
+  bool recursive = false;          // folders' subfolders too
+  int jobs = 1;                    // sets at once, each in its own process
+  std::string output;              // -o: the report's path (one set)
+  std::string outputDir;           // -d: folder for the reports and the index
+  std::string json;                // --json FILE: every set's figures
+  std::vector<double> reference;   // --reference X,Y,Z (m, ECEF); empty: the mean
+  int gpsWeek = -1;                // --gps-week
+  std::string receiver = "auto";
+};
+int RunQc(const QcArgs& args);
+extern const char kQcHelp[];
+
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
 // The default output path: the input's directory and name with the extension .gpb.

@@ -1,5 +1,5 @@
 // talverin: the command-line host of the conversion module. Subcommands: convert, info,
-// positions, stats, rinex, detect, dump, import-rinex. Usage errors exit 2 with a message
+// positions, stats, rinex, qc, detect, dump, import-rinex. Usage errors exit 2 with a message
 // naming the problem.
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -70,8 +70,8 @@ constexpr char kInfoHelp[] =
     "  talverin info download/BBAHRA04.162\n"
     "  talverin info --recursive --json sets.json download/\n";
 
-const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "detect",
-                                     "dump", "import-rinex"};
+const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "qc",
+                                     "detect", "dump", "import-rinex"};
 
 void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
   command->add_option("--reference", reference->ecef,
@@ -248,6 +248,27 @@ int main(int argc, char** argv) {
   rinexCmd->footer(talverin_cli::kRinexHelp);
 
 
+  talverin_cli::QcArgs qc;
+  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
+                                       "plots (one HTML page per set) and a short summary");
+  qcCmd->add_option("B-FILE", qc.inputs, "Observation files (first letter B) or folders of "
+                    "them")->required();
+  qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
+  qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
+      ->check(CLI::PositiveNumber)->capture_default_str();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
+                                         "one set (default: beside the input, NAME.qc.html)");
+  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the reports and the index")
+      ->excludes(qcOut);
+  qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
+  qcCmd->add_option("--reference", qc.reference, "Antenna position X,Y,Z (m, ECEF): positions "
+                    "against it instead of their mean")->delimiter(',')->expected(3);
+  qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
+                    "and the file name)");
+  qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "
+                    "l2-codeless, glonass, or 0-4")->capture_default_str();
+  qcCmd->footer(talverin_cli::kQcHelp);
+
   // For the man page (help2man): every subcommand's help with its examples.
   if (std::strcmp(argv[1], "--help-man") == 0) {
     std::string text = app.help();
@@ -281,5 +302,6 @@ int main(int argc, char** argv) {
   if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
   if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
   if (rinexCmd->parsed()) return talverin_cli::RunRinex(rinex);
+  if (qcCmd->parsed()) return talverin_cli::RunQc(qc);
   return talverin_cli::kExitFailed;
 }

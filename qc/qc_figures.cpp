@@ -1,0 +1,457 @@
+#include "qc/qc_figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "base/gnss_constants.h"
+#include "input/observation_reader.h"
+#include "input/receiver_detect.h"
+#include "orbit/ephemeris_store.h"
+#include "plugin/host_records.h"
+#include "position/epoch_solution.h"
+#include "qc/qc_positions.h"
+#include "tools/download_set/download_set_reader.h"
+#include "tools/download_set/session_week.h"
+
+namespace talverin {
+namespace {
+
+constexpr int kPrnSlots = 256;                // a channel's PRN byte
+constexpr double kSecondsPerMinute = 60.0;
+// A header position further than this from a sphere of the Earth's mean radius is not one.
+constexpr double kEarthRadius_m = 6371000.0;
+constexpr double kMaxHeightOff_m = 100000.0;
+constexpr int kHeaderPositionEpochs = 20;     // epochs searched for a usable header position
+
+const double kLambda1_m = kSpeedOfLight_mps / kL1Frequency_hz;
+const double kLambda2_m = kSpeedOfLight_mps / kL2Frequency_hz;
+const double kLambdaWide_m = kSpeedOfLight_mps / (kL1Frequency_hz - kL2Frequency_hz);
+// alpha = (f1/f2)^2: the L2 ionospheric delay is alpha times the L1 delay.
+const double kAlpha = (kL1Frequency_hz / kL2Frequency_hz) * (kL1Frequency_hz / kL2Frequency_hz);
+
+const char* ReceiverName(int32_t type) {
+  switch (type) {
+    case kReceiverCa: return "C/A code";
+    case kReceiverDual: return "dual frequency";
+    case kReceiverL2Codeless: return "L2-codeless";
+    case kReceiverGlonass: return "GPS+GLONASS";
+    default: return "unknown";
+  }
+}
+
+std::string FileName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+// One dual-frequency arc of a satellite: its values until a slip, a restart or a missing
+// value ends it.
+struct ArcState {
+  int64_t lastEpoch = -2;   // epoch index of the arc's last value
+  bool p1 = false;          // the arc's L1 code is P1 (else C/A)
+  double lastTime_s = 0.0;
+  double lastIono_m = 0.0;  // L1 ionospheric delay plus a constant
+  double wideSum_cyc = 0.0;
+  int64_t wideCount = 0;
+  // MP1, MP2 (m) with their arc mean still in: the ambiguities make them millions of
+  // metres, so they stay double until the mean is removed.
+  struct Value {
+    double time_s, mp1_m, mp2_m;
+  };
+  std::vector<Value> points;
+  double elevationTime_s = -1e300;       // time of the held elevation
+  bool elevationValid = false;
+  float azimuth_deg = 0.0f, elevation_deg = 0.0f;
+};
+
+class ObservationScan {
+ public:
+  ObservationScan(QcReport* report, EphemerisStore* store, const double* receiver_m)
+      : report_(report), store_(store), receiver_m_(receiver_m) {
+    sats_.resize(kPrnSlots);
+    arcs_.resize(kPrnSlots);
+    for (int i = 0; i < kPrnSlots; ++i) sats_[i].prn = i;
+    if (receiver_m_ != nullptr) {
+      double lat, lon, h;
+      EcefToLatLonHeight(receiver_m_, &lat, &lon, &h);
+      frame_ = LocalFrameOf(GeodeticPos{lat, lon, static_cast<float>(h)});
+    }
+  }
+
+  void Epoch(const RawEpoch& epoch, double time_s) {
+    if (report_->epochs > 0) {
+      const double step_s = time_s - previous_s_;
+      if (!(step_s > 0.0)) {
+        ++report_->repeated;
+        return;
+      }
+      ++steps_[std::llround(step_s * 1000.0)];
+    } else {
+      report_->first_s = time_s;
+    }
+    previous_s_ = time_s;
+    report_->last_s = time_s;
+    times_.push_back(time_s);
+    const int64_t index = report_->epochs++;
+    for (const RawChannel& ch : epoch.channels) {
+      if (ch.prn == 0) continue;
+      Channel(ch, index, time_s, epoch.tow_s);
+    }
+  }
+
+  void Finish() {
+    for (int prn = 0; prn < kPrnSlots; ++prn) CloseArc(prn);
+    QcReport& r = *report_;
+    int64_t best = 0;
+    for (const auto& [ms, count] : steps_) {
+      if (count > best) {
+        best = count;
+        r.interval_s = ms / 1000.0;
+      }
+    }
+    if (r.interval_s > 0.0) {
+      r.expected = std::llround((r.last_s - r.first_s) / r.interval_s) + 1;
+      for (size_t i = 1; i < times_.size(); ++i) {
+        const double step_s = times_[i] - times_[i - 1];
+        if (step_s > kGapFactor * r.interval_s) {
+          r.gaps.push_back({times_[i - 1], times_[i], std::llround(step_s / r.interval_s) - 1});
+        }
+      }
+    } else {
+      r.expected = r.epochs;
+    }
+    double snr1 = 0.0, snr2 = 0.0, mp1 = 0.0, mp2 = 0.0, iono = 0.0;
+    int64_t n1 = 0, n2 = 0, ni = 0;
+    for (const QcSatellite& s : sats_) {
+      if (s.epochs == 0) continue;
+      r.satellites.push_back(s);
+      for (int k = 0; k < kQcObservableCount; ++k) r.observations[k] += s.observations[k];
+      r.lossOfLock += s.lossOfLock;
+      r.slips += s.slips;
+      r.arcs += s.arcs;
+      snr1 += s.snr1Sum;
+      snr2 += s.snr2Sum;
+      n1 += s.snr1Count;
+      n2 += s.snr2Count;
+      mp1 += s.mp1Sum2;
+      mp2 += s.mp2Sum2;
+      r.mpCount += s.mpCount;
+      iono += s.ionoRateSum2;
+      ni += s.ionoRateCount;
+    }
+    r.snr1Mean = n1 > 0 ? snr1 / n1 : 0.0;
+    r.snr2Mean = n2 > 0 ? snr2 / n2 : 0.0;
+    r.mp1Rms_m = r.mpCount > 0 ? std::sqrt(mp1 / r.mpCount) : 0.0;
+    r.mp2Rms_m = r.mpCount > 0 ? std::sqrt(mp2 / r.mpCount) : 0.0;
+    r.ionoRateRms_mpm = ni > 0 ? std::sqrt(iono / ni) : 0.0;
+    std::sort(r.multipath.begin(), r.multipath.end(),
+              [](const QcMultipathPoint& a, const QcMultipathPoint& b) {
+                return a.time_s < b.time_s;
+              });
+  }
+
+ private:
+  void Channel(const RawChannel& ch, int64_t index, double time_s, double tow_s) {
+    QcSatellite& s = sats_[ch.prn];
+    ++s.epochs;
+    const bool ca = ch.ca.range_s > 0.0, l1 = ch.ca.phase_cyc != 0.0;
+    const bool p1 = ch.hasP1 && ch.p1.range_s > 0.0;
+    const bool p2 = ch.hasL2 && ch.l2.range_s > 0.0, l2 = ch.hasL2 && ch.l2.phase_cyc != 0.0;
+    const bool present[kQcObservableCount] = {
+        ca, l1, ch.ca.doppler != 0, ch.ca.snr > 0, p1, p2, l2,
+        ch.hasL2 && ch.l2.doppler != 0, ch.hasL2 && ch.l2.snr > 0};
+    for (int k = 0; k < kQcObservableCount; ++k) s.observations[k] += present[k] ? 1 : 0;
+    const bool restart = (ch.ca.warning & kWarnRestart) != 0 ||
+                         (ch.hasL2 && (ch.l2.warning & kWarnRestart) != 0);
+    if (restart) ++s.lossOfLock;
+    if (ch.ca.snr > 0) {
+      s.snr1Sum += ch.ca.snr;
+      ++s.snr1Count;
+    }
+    if (present[kQcS2]) {
+      s.snr2Sum += ch.l2.snr;
+      ++s.snr2Count;
+    }
+    ArcState& arc = arcs_[ch.prn];
+    if (ca && ch.prn <= kMaxGpsPrn) Elevation(ch, time_s, tow_s, &arc, &s);
+    if (!report_->dualFrequency || ch.prn > kMaxGpsPrn) return;
+
+    // MP and slips: the arc goes on only from the epoch just before, without a restart bit,
+    // with both phases, the L2 code and the arc's L1 code.
+    const bool continuing = arc.lastEpoch == index - 1 && !restart && (arc.p1 ? p1 : ca);
+    if (!continuing) CloseArc(ch.prn);
+    if (!(l1 && l2 && p2 && (p1 || ca))) return;
+    if (!continuing) arc.p1 = p1;
+    const double r1_m = (arc.p1 ? ch.p1.range_s : ch.ca.range_s) * kSpeedOfLight_mps;
+    const double r2_m = ch.l2.range_s * kSpeedOfLight_mps;
+    // Phases in RINEX sign (the file stores them negated), in metres.
+    const double phi1_m = -ch.ca.phase_cyc * kLambda1_m;
+    const double phi2_m = -ch.l2.phase_cyc * kLambda2_m;
+    const double iono_m = (phi1_m - phi2_m) / (kAlpha - 1.0);
+    const double wide_cyc =
+        ((kL1Frequency_hz * phi1_m - kL2Frequency_hz * phi2_m) / (kL1Frequency_hz - kL2Frequency_hz) -
+         (kL1Frequency_hz * r1_m + kL2Frequency_hz * r2_m) / (kL1Frequency_hz + kL2Frequency_hz)) /
+        kLambdaWide_m;
+    const double k1 = 2.0 / (kAlpha - 1.0);
+    const double mp1_m = r1_m - (1.0 + k1) * phi1_m + k1 * phi2_m;
+    const double mp2_m = r2_m - (2.0 * kAlpha / (kAlpha - 1.0)) * phi1_m +
+                         (2.0 * kAlpha / (kAlpha - 1.0) - 1.0) * phi2_m;
+    if (continuing) {
+      const double rate_mpm = (iono_m - arc.lastIono_m) / ((time_s - arc.lastTime_s) / kSecondsPerMinute);
+      const double wideMean_cyc = arc.wideSum_cyc / static_cast<double>(arc.wideCount);
+      if (std::fabs(rate_mpm) > kIonoRateSlip_mpm ||
+          std::fabs(wide_cyc - wideMean_cyc) > kWideLaneSlip_cyc) {
+        ++s.slips;
+        CloseArc(ch.prn);
+        arc.p1 = p1;
+      } else {
+        s.ionoRateSum2 += rate_mpm * rate_mpm;
+        ++s.ionoRateCount;
+      }
+    }
+    arc.lastEpoch = index;
+    arc.lastTime_s = time_s;
+    arc.lastIono_m = iono_m;
+    arc.wideSum_cyc += wide_cyc;
+    ++arc.wideCount;
+    arc.points.push_back({time_s, mp1_m, mp2_m});
+  }
+
+  void Elevation(const RawChannel& ch, double time_s, double tow_s, ArcState* arc,
+                 QcSatellite* s) {
+    if (store_ == nullptr || receiver_m_ == nullptr) return;
+    if (time_s - arc->elevationTime_s >= kElevationStep_s || time_s < arc->elevationTime_s) {
+      arc->elevationTime_s = time_s;
+      arc->elevationValid = false;
+      double position[3], velocity[3];
+      if (store_->SatPosition(ch.prn, tow_s, 0, ch.ca.range_s * kSpeedOfLight_mps, receiver_m_,
+                              position, velocity) == 0) {
+        double el, az;
+        ElevationAzimuth(receiver_m_, frame_, position, &el, &az);
+        arc->elevationValid = true;
+        arc->elevation_deg = static_cast<float>(el * kDegPerRad);
+        double az_deg = az * kDegPerRad;
+        if (az_deg < 0.0) az_deg += 360.0;
+        arc->azimuth_deg = static_cast<float>(az_deg);
+      }
+    }
+    if (!arc->elevationValid) return;
+    s->maxElevation_deg = std::max(s->maxElevation_deg, static_cast<double>(arc->elevation_deg));
+    report_->sky.push_back({time_s, ch.prn, arc->azimuth_deg, arc->elevation_deg,
+                            static_cast<float>(ch.ca.snr),
+                            static_cast<float>(ch.hasL2 ? ch.l2.snr : 0)});
+  }
+
+  // Ends the arc of a PRN: arcs long enough give their values, mean removed.
+  void CloseArc(int prn) {
+    ArcState& arc = arcs_[prn];
+    const size_t n = arc.points.size();
+    if (n >= static_cast<size_t>(kMinArcEpochs)) {
+      double m1 = 0.0, m2 = 0.0;
+      for (const ArcState::Value& p : arc.points) {
+        m1 += p.mp1_m;
+        m2 += p.mp2_m;
+      }
+      m1 /= n;
+      m2 /= n;
+      QcSatellite& s = sats_[prn];
+      ++s.arcs;
+      for (const ArcState::Value& p : arc.points) {
+        const double d1 = p.mp1_m - m1, d2 = p.mp2_m - m2;
+        s.mp1Sum2 += d1 * d1;
+        s.mp2Sum2 += d2 * d2;
+        report_->multipath.push_back({p.time_s, prn, static_cast<float>(d1), static_cast<float>(d2)});
+      }
+      s.mpCount += static_cast<int64_t>(n);
+      if (arc.p1) report_->p1Code = true;
+    }
+    arc.points.clear();
+    arc.lastEpoch = -2;
+    arc.wideSum_cyc = 0.0;
+    arc.wideCount = 0;
+  }
+
+  QcReport* report_;
+  EphemerisStore* store_;
+  const double* receiver_m_;
+  LocalFrame frame_{};
+  std::vector<QcSatellite> sats_;
+  std::vector<ArcState> arcs_;
+  std::map<long long, int64_t> steps_;  // epoch steps in ms and their counts
+  std::vector<double> times_;
+  double previous_s_ = 0.0;
+};
+
+bool UsableHeaderPosition(const double ecef_m[3]) {
+  const double r = std::sqrt(ecef_m[0] * ecef_m[0] + ecef_m[1] * ecef_m[1] + ecef_m[2] * ecef_m[2]);
+  return std::isfinite(r) && std::fabs(r - kEarthRadius_m) < kMaxHeightOff_m;
+}
+
+}  // namespace
+
+const char* QcObservableName(int observable) {
+  static const char* const kNames[kQcObservableCount] = {"C1", "L1", "D1", "S1", "P1",
+                                                         "P2", "L2", "D2", "S2"};
+  return observable >= 0 && observable < kQcObservableCount ? kNames[observable] : "?";
+}
+
+std::string QcTimeText(const QcReport& report, double time_s) {
+  if (!report.weekKnown) {
+    char text[64];
+    std::snprintf(text, sizeof text, "s %.1f of an unknown week", time_s);
+    return text;
+  }
+  const int32_t week = static_cast<int32_t>(std::floor(time_s / kSecondsPerWeek));
+  const std::string text = FormatGpsTime(week, time_s - week * kSecondsPerWeek);
+  return text.size() > 4 && text.compare(text.size() - 4, 4, ".000") == 0
+             ? text.substr(0, text.size() - 4)
+             : text;
+}
+
+int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcReport* report) {
+  QcReport& r = *report;
+  r = QcReport();
+  // A defect of the set: the report is incomplete because of it.
+  const auto defect = [&r](const std::string& text) {
+    r.missing.push_back(text);
+    r.incomplete = true;
+  };
+  r.path = bPath;
+  r.name = FileName(bPath);
+  DownloadSetReader reader;
+  if (reader.Open(bPath, options.receiverType) != 0) {
+    r.readError = reader.errorText();
+    defect("The observation file cannot be read: " + r.readError +
+                        ". Nothing else of the set is shown.");
+    return -1;
+  }
+  r.readable = true;
+  r.model = reader.model();
+  r.receiverType = reader.receiverType();
+  r.receiverName = ReceiverName(r.receiverType);
+  r.dualFrequency = r.receiverType == kReceiverDual;
+
+  const std::string ephemerisPath = reader.CompanionPath('E');
+  const SessionWeek session = ResolveSessionWeek(bPath, ephemerisPath, options.gpsWeek);
+  r.week = session.week;
+  r.weekKnown = session.week >= 0;
+  r.weekSource = WeekSourceName(session.source);
+  r.weekNote = session.note;
+
+  SetSiteInfo site;
+  reader.ReadSite(&site);
+  r.hasSiteFile = site.present;
+  if (site.present) {
+    r.site = site.name;
+    r.antennaHeight_m = site.antennaHeight_m;
+  }
+
+  std::vector<SetGpsEphemeris> gps;
+  std::vector<SetGlonassEphemeris> glonass;
+  std::error_code ec;
+  r.ephemerisFile = std::filesystem::is_regular_file(ephemerisPath, ec);
+  if (reader.ReadEphemerides(&gps, &glonass) != 0) {
+    defect(std::string("The ephemeris file cannot be read: ") + reader.errorText());
+  }
+  r.gpsEphemerides = static_cast<int64_t>(gps.size());
+  for (const SetGpsEphemeris& e : gps) r.unhealthyEphemerides += e.health != 0 ? 1 : 0;
+  r.glonassEphemerides = static_cast<int64_t>(glonass.size());
+
+  ModuleEphemerides eph;
+  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath, r.receiverType);
+  if (!r.ephemerisFile) {
+    defect("No ephemeris file (" + FileName(ephemerisPath) +
+                        ") beside the set: no recomputed positions, no elevations, no sky plot.");
+  } else if (!loaded || eph.gpsCount() == 0) {
+    defect("The ephemeris file " + FileName(ephemerisPath) +
+                        " holds no usable healthy GPS ephemeris: no recomputed positions, no "
+                        "elevations, no sky plot.");
+  }
+
+  ComputePositions(bPath, options, session, eph, &r);
+  const QcPositions& p = r.positions;
+  if (p.result != 0 && !p.error.empty() && r.ephemerisFile) {
+    defect("The conversion through the module ended with result " +
+                        std::to_string(p.result) + ": " + p.error);
+  }
+  if (p.epochs > 0 && p.solved == 0) {
+    defect("No epoch could be solved: no position figures or position plots.");
+  }
+  if (p.replayMismatches > 0) {
+    r.missing.push_back(std::to_string(p.replayMismatches) +
+                        " epochs gave another solution when replayed through the positioning "
+                        "engine: their satellites used and residual RMS are the replay's.");
+  }
+
+  // The receiver position the elevations are seen from.
+  double receiver_m[3] = {0.0, 0.0, 0.0};
+  bool haveReceiver = false;
+  if (p.solved > 0) {
+    std::copy(p.mean_m, p.mean_m + 3, receiver_m);
+    r.elevationSource = "mean of the recomputed positions";
+    haveReceiver = true;
+  } else if (options.hasReference) {
+    std::copy(options.reference_m, options.reference_m + 3, receiver_m);
+    r.elevationSource = "reference position";
+    haveReceiver = true;
+  } else {
+    RawEpoch first;
+    for (int i = 0; i < kHeaderPositionEpochs && reader.NextEpoch(&first) == 1; ++i) {
+      if (UsableHeaderPosition(first.ecef_m)) {
+        std::copy(first.ecef_m, first.ecef_m + 3, receiver_m);
+        r.elevationSource = "receiver's position in the epoch headers";
+        haveReceiver = true;
+        break;
+      }
+    }
+    if (reader.Rewind() != 0) {
+      defect("The observation file cannot be read a second time.");
+      return 0;
+    }
+  }
+  r.elevations = haveReceiver && eph.gpsCount() > 0;
+  if (!haveReceiver && eph.gpsCount() > 0) {
+    defect("No receiver position (none recomputed, no reference, none in the "
+                        "epoch headers): no elevations, no sky plot.");
+  }
+
+  ObservationScan scan(&r, r.elevations ? &eph.store() : nullptr,
+                       r.elevations ? receiver_m : nullptr);
+  WeekTracker tracker(session);
+  RawEpoch epoch;
+  int32_t got;
+  while ((got = reader.NextEpoch(&epoch)) == 1) {
+    scan.Epoch(epoch, ReportTime(tracker, r.weekKnown, epoch.tow_s));
+  }
+  scan.Finish();
+  if (got < 0) defect("A read error ended the observation file early.");
+  r.damagedBytes = reader.damagedBytes();
+  for (const SetDamage& d : reader.damage()) {
+    r.damage.push_back(std::string(1, d.file) + " file: " + d.text);
+  }
+  if (!r.damage.empty()) {
+    defect("The set is damaged: " + std::to_string(r.damagedBytes) +
+                        " bytes skipped or cut in " + std::to_string(r.damage.size()) +
+                        (r.damage.size() == 1 ? " place" : " places") +
+                        " (listed under Damage); the figures cover what could be read.");
+  }
+  if (r.site.empty() && r.epochs > 0) {
+    // The first epoch header's site when the S file gives none.
+    if (reader.Rewind() == 0 && reader.NextEpoch(&epoch) == 1) r.site = epoch.site;
+  }
+  if (r.epochs == 0) defect("The observation file holds no epoch.");
+  if (!r.weekKnown) {
+    defect("The GPS week is unknown (" + r.weekNote +
+                        "): times are seconds of the week.");
+  }
+  if (!r.dualFrequency && r.epochs > 0) {
+    r.missing.push_back(std::string("A ") + r.receiverName +
+                        " receiver has no L1 and L2 phase pair: no MP1/MP2, no cycle-slip "
+                        "detection, no ionospheric delay rate (loss-of-lock flags are shown).");
+  }
+  return 0;
+}
+
+}  // namespace talverin

@@ -1,0 +1,111 @@
+#include "qc/qc_set.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "qc/qc_json.h"
+#include "qc/qc_text.h"
+
+namespace talverin {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string TextSummary(const QcReport& r, const std::string& reportPath) {
+  std::string t = r.name + ": " + r.model + " (" + r.receiverName + ")" +
+                  (r.site.empty() ? "" : ", site " + r.site) + "\n";
+  if (r.epochs > 0) {
+    int64_t lost = 0;
+    for (const QcGap& g : r.gaps) lost += g.missing;
+    t += QcFormat("  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
+                QcTimeText(r, r.first_s).c_str(), QcTimeText(r, r.last_s).c_str(),
+                r.weekKnown ? " GPS" : "", r.interval_s, static_cast<long long>(r.epochs),
+                static_cast<long long>(r.expected), r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0,
+                r.gaps.size(), static_cast<long long>(lost));
+    t += QcFormat("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
+                r.satellites.size(), static_cast<long long>(r.lossOfLock),
+                r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
+                r.observations[kQcS2] > 0 ? QcFormat(" L2 %.1f", r.snr2Mean).c_str() : "");
+    if (r.dualFrequency && r.mpCount > 0) {
+      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
+                  r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
+    }
+  }
+  const QcPositions& p = r.positions;
+  if (p.solved > 0) {
+    t += QcFormat("  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
+                "against the %s\n",
+                static_cast<long long>(p.solved), static_cast<long long>(p.epochs), p.sigmaEnu_m[0],
+                p.sigmaEnu_m[1], p.sigmaEnu_m[2], p.rmsHorizontal_m, p.rmsEnu_m[2],
+                p.againstReference ? "reference" : "mean");
+  }
+  for (const std::string& m : r.missing) t += "  missing: " + m + "\n";
+  if (!reportPath.empty()) t += "  report: " + reportPath + "\n";
+  return t;
+}
+
+std::string OneLine(const QcReport& r, const std::string& reportPath) {
+  std::string s = QcFormat("%lld/%lld epochs", static_cast<long long>(r.epochs),
+                         static_cast<long long>(r.expected));
+  if (r.dualFrequency) {
+    s += QcFormat(", %lld slips", static_cast<long long>(r.slips));
+    if (r.mpCount > 0) s += QcFormat(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
+  }
+  s += QcFormat(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
+              static_cast<long long>(r.positions.epochs));
+  if (!r.missing.empty()) s += QcFormat(", %zu notes", r.missing.size());
+  return s + ", report " + reportPath;
+}
+
+}  // namespace
+
+std::string QcReportPath(const std::string& bPath, const std::string& dir) {
+  const fs::path b(bPath);
+  const fs::path folder = dir.empty() ? b.parent_path() : fs::path(dir);
+  return (folder / (b.stem().string() + ".qc.html")).string();
+}
+
+std::vector<std::string> SetFiles(const std::string& bPath) {
+  std::vector<std::string> files{bPath};
+  const fs::path b(bPath);
+  const std::string name = b.filename().string();
+  if (name.empty()) return files;
+  for (const char letter : {'E', 'S', 'D'}) {
+    std::string other = name;
+    other[0] = letter;
+    const fs::path path = b.parent_path() / other;
+    std::error_code ec;
+    if (fs::exists(path, ec)) files.push_back(path.string());
+  }
+  return files;
+}
+
+QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
+                     const std::string& reportPath, const QcWriter& writer) {
+  QcSetResult result;
+  std::error_code ec;
+  if (!fs::is_regular_file(bPath, ec)) {
+    result.error = bPath + ": " + (fs::exists(bPath, ec) ? "not a regular file" : "no such file");
+    result.summary = "failed: " + result.error;
+    return result;
+  }
+  static QcReport report;  // large vectors: one per process, reused
+  const int32_t computed = ComputeQcReport(bPath, options, &report);
+  result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
+  const std::string html = RenderQcHtml(report);
+  if (!writer(reportPath, html, SetFiles(bPath), &result.error)) {
+    result.status = kQcFailed;
+    result.summary = "failed: " + result.error;
+    result.text = TextSummary(report, "");
+    result.index = QcIndexEntryOf(report, "", result.status);
+    return result;
+  }
+  result.reportPath = reportPath;
+  result.text = TextSummary(report, reportPath);
+  result.summary = (computed != 0 ? "unreadable, " : "") + OneLine(report, reportPath);
+  result.json = QcJsonMembers(report);
+  result.index = QcIndexEntryOf(report, fs::path(reportPath).filename().string(), result.status);
+  return result;
+}
+
+}  // namespace talverin

@@ -1,0 +1,389 @@
+// The quality report on real data: its figures against a computation made here straight
+// from the RINEX values the download set was imported from, a cycle slip put into the
+// observation file, the page as headless Chromium renders it (every plot drawn, no script
+// error), sets that lack their ephemerides or are damaged, and the command's exit statuses.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+
+#include "base/byte_order.h"
+#include "input/observation_reader.h"
+#include "qc/qc_figures.h"
+#include "qc/qc_html.h"
+#include "qc/qc_set.h"
+#include "tests/support/png_image.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/rinex_test_data.h"
+#include "tools/download_set/byte_builder.h"
+#include "tools/download_set/download_set_reader.h"
+#include "tools/rinex/rinex_import.h"
+#include "tools/rinex/rinex_obs.h"
+
+namespace talverin {
+namespace {
+
+using testing_support::TempDir;
+
+struct RealSet {
+  std::string observation, navigation;
+};
+
+// The bundled hour always; the shared day when it is beside the source tree.
+std::vector<RealSet> RealSets() {
+  std::vector<RealSet> sets{{rinex_test::SampleFile("bahr1620.04o"), rinex_test::SampleFile("bahr1620.04n")}};
+  const std::string o = rinex_test::SharedDataFile("usno-2005-020/usno0200.05o");
+  const std::string n = rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n");
+  if (!o.empty() && !n.empty()) sets.push_back({o, n});
+  return sets;
+}
+
+std::string Import(const RealSet& set, const std::string& dir) {
+  RinexImportOptions options;
+  options.observationPath = set.observation;
+  options.navigationPath = set.navigation;
+  options.outputDir = dir;
+  RinexImportSummary summary;
+  char error[kTextSize] = "";
+  EXPECT_EQ(ImportRinex(options, &summary, error), 0) << error;
+  return summary.observationFile;
+}
+
+// The figures computed from the RINEX file itself: the download set keeps a satellite only
+// with a C/A range, and flags a restart where the RINEX loss-of-lock bit is set or a phase
+// or the satellite was missing from the epoch before. Arcs and slips follow the report's
+// definition; MP is written here in its textbook form.
+struct Reference {
+  int64_t epochs = 0, expected = 0, gaps = 0, slips = 0, values = 0;
+  double mp1Rms_m = 0.0, mp2Rms_m = 0.0;
+};
+
+Reference FromRinex(const std::string& path) {
+  const double c = 299792458.0, f1 = 1575.42e6, f2 = 1227.60e6;
+  const double w1 = c / f1, w2 = c / f2, wl = c / (f1 - f2), a = (f1 / f2) * (f1 / f2);
+  struct Track {
+    long last = -2;
+    bool l1 = false, l2 = false;
+    long arcLast = -2;
+    bool p1 = false;
+    double t = 0, iono = 0, wideSum = 0;
+    int wideN = 0;
+    std::vector<std::pair<double, double>> mp;
+  };
+  Reference ref;
+  std::map<int, Track> tracks;
+  double mp1 = 0, mp2 = 0;
+  auto close = [&](Track& k) {
+    if (k.mp.size() >= static_cast<size_t>(kMinArcEpochs)) {
+      double m1 = 0, m2 = 0;
+      for (auto& v : k.mp) m1 += v.first / k.mp.size(), m2 += v.second / k.mp.size();
+      for (auto& v : k.mp) mp1 += (v.first - m1) * (v.first - m1), mp2 += (v.second - m2) * (v.second - m2);
+      ref.values += static_cast<int64_t>(k.mp.size());
+    }
+    k.mp.clear();
+    k.arcLast = -2;
+    k.wideSum = 0;
+    k.wideN = 0;
+  };
+  RinexObsReader reader;
+  EXPECT_EQ(reader.Open(path.c_str()), 0) << reader.errorText();
+  RinexObsEpoch e;
+  std::vector<double> times;
+  for (long index = 0; reader.ReadEpoch(&e) == 1; ++index) {
+    const double t = e.week * 604800.0 + e.tow_s;
+    times.push_back(t);
+    for (const RinexSatObs& s : e.sats) {
+      auto ok = [&](RinexObsCode code) {
+        const RinexObsValue* v = reader.Value(s, code);
+        return v != nullptr && v->present && v->value != 0.0;
+      };
+      auto val = [&](RinexObsCode code) { return reader.Value(s, code)->value; };
+      if (s.system != 'G' || !ok(kObsC1)) continue;
+      Track& k = tracks[s.prn];
+      const bool cont = k.last == index - 1 && e.flag != 1;
+      const bool hasL1 = ok(kObsL1), hasL2 = ok(kObsL2);
+      const bool restart = !hasL1 || !cont || !k.l1 || (reader.Value(s, kObsL1)->lli & 1) ||
+                           !hasL2 || !k.l2 || (reader.Value(s, kObsL2)->lli & 1);
+      k.last = index;
+      k.l1 = hasL1;
+      k.l2 = hasL2;
+      const bool inArc = k.arcLast == index - 1 && !restart && (k.p1 ? ok(kObsP1) : true);
+      if (!inArc) close(k);
+      if (!(hasL1 && hasL2 && ok(kObsP2))) continue;
+      if (!inArc) k.p1 = ok(kObsP1);
+      const double r1 = val(k.p1 ? kObsP1 : kObsC1), r2 = val(kObsP2);
+      const double l1 = val(kObsL1) * w1, l2 = val(kObsL2) * w2;
+      const double iono = (l1 - l2) / (a - 1);
+      const double wide = ((f1 * l1 - f2 * l2) / (f1 - f2) - (f1 * r1 + f2 * r2) / (f1 + f2)) / wl;
+      if (inArc) {
+        const double rate = (iono - k.iono) / ((t - k.t) / 60.0);
+        if (std::fabs(rate) > kIonoRateSlip_mpm || std::fabs(wide - k.wideSum / k.wideN) > kWideLaneSlip_cyc) {
+          ++ref.slips;
+          close(k);
+          k.p1 = ok(kObsP1);
+        }
+      }
+      k.arcLast = index;
+      k.t = t;
+      k.iono = iono;
+      k.wideSum += wide;
+      ++k.wideN;
+      k.mp.emplace_back(r1 - l1 - 2.0 / (a - 1) * (l1 - l2), r2 - l2 - 2.0 * a / (a - 1) * (l1 - l2));
+    }
+  }
+  for (auto& [prn, k] : tracks) close(k);
+  ref.epochs = static_cast<int64_t>(times.size());
+  std::map<long long, int> steps;
+  for (size_t i = 1; i < times.size(); ++i) ++steps[std::llround((times[i] - times[i - 1]) * 1000)];
+  long long interval = 0;
+  for (auto& [ms, n] : steps) interval = n > steps[interval] ? ms : interval;
+  ref.expected = std::llround((times.back() - times.front()) * 1000 / interval) + 1;
+  for (size_t i = 1; i < times.size(); ++i) ref.gaps += (times[i] - times[i - 1]) * 1000 > 1.5 * interval;
+  ref.mp1Rms_m = std::sqrt(mp1 / ref.values);
+  ref.mp2Rms_m = std::sqrt(mp2 / ref.values);
+  return ref;
+}
+
+TEST(QcFigures, MatchAComputationFromTheRinexValues) {
+  for (const RealSet& set : RealSets()) {
+    SCOPED_TRACE(set.observation);
+    TempDir dir;
+    const std::string b = Import(set, dir.path());
+    static QcReport report;
+    ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0) << report.readError;
+    const Reference ref = FromRinex(set.observation);
+    EXPECT_EQ(report.epochs, ref.epochs);
+    EXPECT_EQ(report.expected, ref.expected);
+    EXPECT_EQ(static_cast<int64_t>(report.gaps.size()), ref.gaps);
+    EXPECT_EQ(report.slips, ref.slips);
+    EXPECT_EQ(report.mpCount, ref.values);
+    EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
+    EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
+    EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
+    EXPECT_TRUE(report.missing.empty()) << report.missing.front();
+    EXPECT_EQ(report.positions.solved, report.epochs);
+    std::printf("[ qc ] %s: epochs %lld/%lld, gaps %zu, slips %lld, MP1 %.3f m, MP2 %.3f m, "
+                "iono rate %.3f m/min, RMS H %.2f V %.2f m\n",
+                report.name.c_str(), static_cast<long long>(report.epochs),
+                static_cast<long long>(report.expected), report.gaps.size(),
+                static_cast<long long>(report.slips), report.mp1Rms_m, report.mp2Rms_m,
+                report.ionoRateRms_mpm, report.positions.rmsHorizontal_m,
+                report.positions.rmsEnu_m[2]);
+  }
+}
+
+// Ten L1 cycles added to one satellite's phase from the middle of the hour on: one more
+// slip, found by both the ionospheric rate (5.9 m/min at 30 s) and the wide lane (10 cycles).
+TEST(QcFigures, ACycleSlipPutIntoTheFileIsFound) {
+  TempDir dir;
+  const std::string b = Import(RealSets()[0], dir.path());
+  static QcReport report;
+  ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0);
+  const int64_t before = report.slips;
+  const int prn = report.satellites.at(1).prn;
+  ASSERT_EQ(report.satellites.at(1).epochs, report.epochs) << "a satellite seen all hour";
+  DownloadSetReader reader;
+  ASSERT_EQ(reader.Open(b), 0);
+  std::vector<uint8_t> bytes = ReadFileBytes(b);
+  RawEpoch epoch;
+  for (int index = 0; reader.NextEpoch(&epoch) == 1; ++index) {
+    for (size_t i = 0; i < epoch.channels.size() && index >= 60; ++i) {
+      if (epoch.channels[i].prn != prn) continue;
+      uint8_t* field = &bytes[epoch.offset + kEpochHeaderSize + i * reader.recordSize() + kChanL1PhaseOffset];
+      StoreF64(field, ByteCursor(field, 8).F64(0) + 10.0);
+    }
+  }
+  ASSERT_TRUE(WriteFileBytes(b, bytes));
+  ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0);
+  EXPECT_EQ(report.slips, before + 1);
+}
+
+// Headless Chromium, as the brief's CI runs it.
+std::string Chromium(const std::string& page, const std::string& args) {
+  TempDir profile;
+  const std::string command =
+      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
+      " file://" + page + " 2>/dev/null";
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char chunk[65536];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+  pclose(pipe);
+  return out;
+}
+
+struct DrawnPlot {
+  long points = -1;
+  int area[4] = {0, 0, 0, 0};  // x, y, w, h in page pixels
+};
+
+// The plots of a rendered page by id, from the canvas attributes the page's script sets.
+std::map<std::string, DrawnPlot> Plots(const std::string& dom) {
+  std::map<std::string, DrawnPlot> plots;
+  const std::regex plot("id=\"plot-([a-z0-9]+)\"[^]*?<canvas[^>]*data-points=\"(\\d+)\" data-area=\"(\\d+),(\\d+),(\\d+),(\\d+)\"");
+  for (std::sregex_iterator it(dom.begin(), dom.end(), plot), end; it != end; ++it) {
+    DrawnPlot& p = plots[(*it)[1]];
+    p.points = std::stol((*it)[2]);
+    for (int k = 0; k < 4; ++k) p.area[k] = std::stoi((*it)[3 + k]);
+  }
+  return plots;
+}
+
+// The tests write reports straight to their path.
+bool WritePage(const std::string& path, const std::string& text, const std::vector<std::string>&,
+               std::string*) {
+  return WriteFileText(path, text);
+}
+
+const char* const kPlotIds[] = {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"};
+
+TEST(QcPage, EveryPlotDrawsInHeadlessChromiumWithoutScriptErrors) {
+  ASSERT_EQ(std::system("command -v chromium >/dev/null"), 0) << "chromium is not installed (scripts/setup.sh)";
+  TempDir dir;
+  const std::string b = Import(RealSets()[0], dir.path());
+  const std::string page = dir.File("report.html");
+  const QcSetResult result = RunQcSet(b, QcOptions(), page, WritePage);
+  ASSERT_EQ(result.status, kQcComplete) << result.text << result.error;
+
+  const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
+  ASSERT_NE(dom.find("data-rendered=\"yes\""), std::string::npos) << "the script did not finish";
+  EXPECT_NE(dom.find("<pre id=\"qc-errors\"></pre>"), std::string::npos) << "script errors in the page";
+  const std::map<std::string, DrawnPlot> plots = Plots(dom);
+  int bottom = 0;
+  for (const char* id : kPlotIds) {
+    ASSERT_EQ(plots.count(id), 1u) << id;
+    EXPECT_GT(plots.at(id).points, 20) << id;
+    bottom = std::max(bottom, plots.at(id).area[1] + plots.at(id).area[3]);
+  }
+  // The screenshot must show each plot area holding data: saturated pixels (the axes, grid
+  // and labels are grey).
+  const std::string png = dir.File("page.png");
+  Chromium(page, "--window-size=1280," + std::to_string(bottom + 40) + " --screenshot=" + png);
+  testing_support::PngImage image;
+  std::string error;
+  ASSERT_TRUE(testing_support::ReadPng(png, &image, &error)) << error;
+  for (const char* id : kPlotIds) {
+    const int* a = plots.at(id).area;
+    ASSERT_LE(a[0] + a[2], image.width) << id;
+    ASSERT_LE(a[1] + a[3], image.height) << id;
+    int coloured = 0;
+    for (int y = a[1] + 1; y < a[1] + a[3] - 1; ++y) {
+      for (int x = a[0] + 1; x < a[0] + a[2] - 1; ++x) {
+        const uint8_t* p = image.Pixel(x, y);
+        coloured += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 60;
+      }
+    }
+    EXPECT_GT(coloured, 100) << id << " is blank in the screenshot";
+  }
+}
+
+// A set without its ephemerides and a set with damaged bytes: the page says what is missing
+// and why, draws what it can, and the empty plots carry their reason.
+TEST(QcPage, MissingEphemeridesAndDamageAreStated) {
+  struct Case {
+    const char* name;
+    void (*spoil)(const std::string& b);
+    const char* missing;          // a note the page must show
+    std::vector<std::string> drawn, empty;
+  };
+  const Case cases[] = {
+      {"no ephemerides", [](const std::string& b) {
+         std::string e = b;
+         e[e.rfind('/') + 1] = 'E';
+         std::filesystem::remove(e);
+       },
+       "No ephemeris file (EBAHRA04.162) beside the set", {"mp1", "mp2"},
+       {"enu", "horizontal", "used", "residual", "sky", "snr"}},
+      {"damaged", [](const std::string& b) {
+         std::vector<uint8_t> bytes = ReadFileBytes(b);
+         for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 300; ++i) bytes[i] = 0xFF;
+         ASSERT_TRUE(WriteFileBytes(b, bytes));
+       },
+       "The set is damaged", {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string b = Import(RealSets()[0], dir.path());
+    c.spoil(b);
+    const std::string page = dir.File("report.html");
+    const QcSetResult result = RunQcSet(b, QcOptions(), page, WritePage);
+    EXPECT_EQ(result.status, kQcIncomplete) << result.text;
+    EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
+    const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
+    EXPECT_NE(dom.find("<pre id=\"qc-errors\"></pre>"), std::string::npos) << "script errors";
+    EXPECT_NE(dom.find(HtmlEscape(c.missing)), std::string::npos);
+    const std::map<std::string, DrawnPlot> plots = Plots(dom);
+    for (const std::string& id : c.drawn) EXPECT_GT(plots.at(id).points, 20) << id;
+    for (const std::string& id : c.empty) EXPECT_EQ(plots.at(id).points, 0) << id;
+    if (!c.empty.empty()) {
+      EXPECT_NE(dom.find("No recomputed positions: the set has no ephemeris file."), std::string::npos);
+    }
+  }
+}
+
+#ifdef TALVERIN_CLI_PATH
+int RunQcCli(const std::string& arguments, std::string* out) {
+  FILE* pipe = popen((std::string(TALVERIN_CLI_PATH) + " " + arguments + " 2>&1").c_str(), "r");
+  char chunk[4096];
+  size_t n;
+  while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out->append(chunk, n);
+  const int raw = pipe != nullptr ? pclose(pipe) : -1;
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
+  TempDir dir;
+  const std::string b = Import(RealSets()[0], dir.File("sets/a"));
+  const std::vector<uint8_t> original = ReadFileBytes(b);
+  // A second set without its ephemerides, under another name.
+  std::filesystem::create_directories(dir.File("sets/b"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("sets/b/BBAHRB04.162"), original));
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string output;  // expected in stdout/stderr
+  };
+  const Case cases[] = {
+      {"qc " + b, 0, "report: " + dir.File("sets/a/BBAHRA04.qc.html")},
+      {"qc " + b + " -o " + dir.File("r.html") + " --reference 3633908.899,4425275.499,2799861.339", 0,
+       "against the reference"},
+      {"qc " + dir.File("sets") + " --recursive -d " + dir.File("out") + " --jobs 2 --json " +
+           dir.File("out/qc.json"), 1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
+      {"qc " + b + " -o " + b, 2, "refusing to overwrite an input"},
+      {"qc " + b + " --reference 26.2,50.6,0", 2, "within 100 km of the Earth's surface"},
+      {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
+      {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(RunQcCli(c.arguments, &out), c.status) << c.arguments << "\n" << out;
+    EXPECT_NE(out.find(c.output), std::string::npos) << c.arguments << "\n" << out;
+  }
+  EXPECT_EQ(ReadFileBytes(b), original) << "an input was changed";
+  const std::string index = ReadFileText(dir.File("out/qc-index.html"));
+  EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos) << index;
+  EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos) << index;
+  EXPECT_NE(index.find("No recomputed positions: the set has no ephemeris file."), std::string::npos);
+  const std::string check =
+      "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); a,b=d['sets']; "
+      "sys.exit(0 if (d['status'], a['status'], a['epochs'], a['expectedEpochs'], "
+      "a['positions']['solved'], b['status'], b['positions']['solved']) == (1, 0, 120, 120, 120, 1, 0) "
+      "and a['mp1Rms_m'] > 0 else 1)\" " + dir.File("out/qc.json");
+  EXPECT_EQ(std::system(check.c_str()), 0) << ReadFileText(dir.File("out/qc.json")).substr(0, 3000);
+}
+#endif
+
+}  // namespace
+}  // namespace talverin

@@ -1,0 +1,25 @@
+// A PNG file decoded to 8-bit RGBA for the tests that look at rendered pages: colour types
+// 2 (RGB) and 6 (RGBA), bit depth 8, no interlace (what headless Chromium writes), the five
+// scanline filters of the PNG specification. Anything else is refused with a reason.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace talverin {
+namespace testing_support {
+
+struct PngImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<uint8_t> rgba;  // width * height * 4
+
+  const uint8_t* Pixel(int32_t x, int32_t y) const { return &rgba[(static_cast<size_t>(y) * width + x) * 4]; }
+};
+
+// True with the image, false with the reason in error.
+bool ReadPng(const std::string& path, PngImage* image, std::string* error);
+
+}  // namespace testing_support
+}  // namespace talverin
