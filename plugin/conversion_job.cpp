@@ -196,11 +196,14 @@ int32_t ConversionJob::Finish() { return CloseOutputs(); }
 
 int32_t ConversionJob::CloseOutputs() {
   int32_t result = 0;
+  const bool gpbOpen = gpb->state() == 1;
   if (gpb->Close() != 0) {
     CopyText(ModuleErrorText(), kTextSize, gpb->errorText());
     SendMessage(-1.0, ModuleErrorText());
     result = -1;
   }
+  // Epochs the writer took but could not write are not in the file and do not count.
+  if (gpbOpen) epochsWritten = gpb->epochsWritten();
   if (!CloseChecked(eppFile)) {
     ReportError(-1.0, "Unable to write to '%s' (disk full)", eppPath);
     result = -1;

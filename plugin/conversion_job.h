@@ -39,8 +39,9 @@ class ConversionJob {
   [[nodiscard]] int32_t OpenFiles();
   // The pipeline: 0, or -1 after reporting.
   [[nodiscard]] int32_t Run();
-  // Finishes the GPB file and closes every output, checking the final flush and close.
-  // 0, or -1 with the failing writer's text in the module error text (also sent).
+  // Finishes the GPB file and closes every output, checking the final flush and close;
+  // epochsWritten becomes the number of epochs in the GPB file. 0, or -1 with the failing
+  // writer's text in the module error text (also sent).
   [[nodiscard]] int32_t Finish();
 
   // Sends text to the host's message callback, if one was given.

@@ -149,14 +149,14 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   }
 
   int32_t result = job->Run();
+  // A failed final write or close is a failure, whatever the pipeline said; the counts
+  // are taken after it, so that EpochsWritten is what the GPB file holds.
+  const int32_t finished = job->Finish();
 
   request->EpochsWritten = static_cast<uint32_t>(job->epochsWritten);
   request->EphemeridesRead = static_cast<uint32_t>(job->ephemeridesRead);
   request->StationsWritten = static_cast<uint32_t>(job->stationsWritten);
   request->result = 0;
-
-  // A failed final flush or close is a failure, whatever the pipeline said.
-  const int32_t finished = job->Finish();
   delete job;
   if (finished != 0) return -1;
 

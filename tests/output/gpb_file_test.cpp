@@ -1,6 +1,6 @@
 // GPB writer: epochs and headers of both variants against bytes assembled by hand,
 // the integer limits of lock, signal-to-noise and milliseconds, header updates,
-// refused calls and write failures on a full device.
+// refused calls, and full devices (the file keeps its whole epochs and their count).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/gpb_file.h"
+#include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 
@@ -331,10 +332,11 @@ TEST(GpbFileHeader, UpdateWithNothingLeavesTheStreamAloneAndEpochsFollowTheHeade
   EXPECT_EQ(-1, gpb.UpdateHeaderInfo("x", nullptr, 0, nullptr));
   EXPECT_STREQ("GPB File not Opened", gpb.errorText());
   ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048));
-  // The header still sits in the 2048-byte buffer: nothing may reach the disk yet.
+  // The header is in the file once Create succeeded; an update without items keeps it.
+  const std::vector<uint8_t> created = ReadFileBytes(path);
+  ASSERT_EQ(512u, created.size());
   EXPECT_EQ(0, gpb.UpdateHeaderInfo(nullptr, nullptr, 0, nullptr));
-  EXPECT_EQ(0u, ReadFileBytes(path).size());
-  // A real update seeks, which flushes the header to the disk.
+  EXPECT_EQ(created, ReadFileBytes(path));
   EXPECT_EQ(1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
   EXPECT_EQ(512u, ReadFileBytes(path).size());
   ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
@@ -347,8 +349,9 @@ TEST(GpbFileHeader, UpdateWithNothingLeavesTheStreamAloneAndEpochsFollowTheHeade
   // The version 1.02 header has no description: a description alone changes nothing.
   const std::string old = dir.File("old.gpb");
   ASSERT_EQ(0, gpb.Create(0, old.c_str(), 2, 1.0, 24, 2048));
+  const std::vector<uint8_t> createdOld = ReadFileBytes(old);
   EXPECT_EQ(0, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
-  EXPECT_EQ(0u, ReadFileBytes(old).size());
+  EXPECT_EQ(createdOld, ReadFileBytes(old));
   EXPECT_EQ(0, gpb.Close());
 }
 
@@ -425,50 +428,58 @@ TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
   EXPECT_EQ(512u, ReadFileBytes(path).size());
 }
 
-TEST(GpbFileWriteFailure, FullDeviceFailureIsNeverSilent) {
-  if (FILE* device = std::fopen("/dev/full", "wb")) {
-    std::fclose(device);
-  } else {
-    GTEST_SKIP() << "no /dev/full";
+TEST(GpbFileWriteFailure, AFullDeviceLeavesWholeEpochsAndTheirExactCount) {
+  for (int32_t variant : {1, 0}) {
+    GpbFile device;  // the header itself cannot be written
+    EXPECT_EQ(1, device.Create(variant, "/dev/full", 2, 1.0, 24, 2048));
+    EXPECT_STREQ("Failure to write to '/dev/full' (disk full)", device.errorText());
   }
-  const std::string full = "Unable to write to '/dev/full' (disk full)";
-  {  // Header and one epoch fit the buffer: the failure shows at Close.
-    GpbFile gpb;
-    ASSERT_EQ(0, gpb.Create(1, "/dev/full", 2, 1.0, 24, 2048)) << gpb.errorText();
-    EXPECT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
-    EXPECT_EQ(1, gpb.Close());
-    EXPECT_EQ(full, gpb.errorText());
-    EXPECT_EQ(0, gpb.state());
-  }
-  {  // Epochs larger than the buffer fail at WriteEpoch, and Close still reports it.
-    GpbFile gpb;
-    ASSERT_EQ(0, gpb.Create(0, "/dev/full", 2, 1.0, 24, 2048));
-    gpb_epoch_type e = ValidEpoch();
-    e.nsat = 24;
-    for (int i = 0; i < 24; ++i) {
-      e.sat[i].prn = static_cast<uint32_t>(i + 1);
-      e.sat[i].sflags = kSatRange1;
-      e.sat[i].range1 = 2e7;
+  // Epochs of 0 to 11 satellites (84 + 28 n or 68 + 44 n bytes) into files limited to a
+  // size: after the first refused write nothing more counts, and the file ends with its
+  // last whole epoch, holding exactly the epochs counted.
+  for (int32_t variant : {1, 0}) {
+    const size_t header = variant != 0 ? kNewHeader : kOldHeader;
+    for (uint64_t limit : {header + 50, header + 2100, uint64_t{4096}, uint64_t{9999}}) {
+      TempDir dir;
+      const std::string path = dir.File("full.gpb");
+      std::vector<size_t> ends;  // file length after each epoch
+      int32_t refused = 0;
+      {
+        testing_support::FileSizeLimit full(limit);
+        ASSERT_TRUE(full.active());
+        GpbFile gpb;
+        ASSERT_EQ(0, gpb.Create(variant, path.c_str(), 2, 1.0, 24, 2048)) << limit;
+        size_t end = header;
+        for (int i = 0; i < 80; ++i) {
+          gpb_epoch_type e = ValidEpoch();
+          e.nsat = static_cast<int16_t>(i % 12);
+          const int32_t result = gpb.WriteEpoch(e);
+          if (refused > 0) {
+            EXPECT_EQ(1, result) << "a write after the failure counted";
+          }
+          refused += result;
+          end += variant != 0 ? 84 + 28 * e.nsat : 68 + 44 * e.nsat;
+          ends.push_back(end);
+        }
+        EXPECT_EQ(1, gpb.Close()) << limit;
+        // Every epoch that fits the limit is kept, and none beyond it.
+        const size_t kept = static_cast<size_t>(gpb.epochsWritten());
+        ASSERT_LT(kept, ends.size());
+        EXPECT_EQ(kept == 0 ? header : ends[kept - 1], ReadFileBytes(path).size()) << limit;
+        EXPECT_LE(kept == 0 ? header : ends[kept - 1], limit);
+        EXPECT_GT(ends[kept], limit);
+
+        GpbReader reader;
+        ASSERT_EQ(0, reader.Open(path.c_str())) << reader.errorText();
+        static GpbReadEpoch read;
+        size_t epochs = 0;
+        int32_t status = 0;
+        while ((status = reader.ReadEpoch(&read)) == 1) ++epochs;
+        EXPECT_EQ(0, status) << reader.errorText();
+        EXPECT_EQ(kept, epochs) << "variant " << variant << " limit " << limit;
+      }
+      EXPECT_GT(refused, 0) << limit;
     }
-    int failures = 0;
-    for (int i = 0; i < 4; ++i) failures += gpb.WriteEpoch(e);
-    EXPECT_GE(failures, 1);
-    EXPECT_EQ(full, gpb.errorText());
-    EXPECT_EQ(1, gpb.Close());
-    EXPECT_EQ(full, gpb.errorText());
-  }
-  {  // A header update must flush the header first, and that fails.
-    GpbFile gpb;
-    ASSERT_EQ(0, gpb.Create(1, "/dev/full", 2, 1.0, 24, 2048));
-    EXPECT_EQ(-1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
-    EXPECT_STREQ("Failure updating new file header in /dev/full", gpb.errorText());
-    EXPECT_EQ(1, gpb.Close());
-  }
-  {  // A buffer smaller than the header sends the header straight to the device.
-    GpbFile gpb;
-    EXPECT_EQ(1, gpb.Create(1, "/dev/full", 2, 1.0, 24, 100));
-    EXPECT_STREQ("Failure to write to '/dev/full' (disk full)", gpb.errorText());
-    EXPECT_EQ(-1, gpb.state());
   }
 }
 

@@ -1,5 +1,8 @@
 #include "tests/support/test_support.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +35,24 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t limitBytes) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+  previousSoft_ = limit.rlim_cur;
+  previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = limitBytes;
+  active_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  if (active_ && getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+    limit.rlim_cur = previousSoft_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  std::signal(SIGXFSZ, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
 }
 
 bool ConversionRun::HasMessage(const std::string& text) const { return CountMessages(text) > 0; }
