@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "input/site_reader.h"
 #include "output/gpb_types.h"
@@ -371,7 +372,7 @@ void FollowFeatures(ConversionJob& job, EventTable& table, const char* name, boo
 
 int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
   FreeEventTable(table);
-  FILE* file = std::fopen(job.eventPath, "r");
+  FILE* file = OpenRegularFile(job.eventPath, "r");
   if (file == nullptr) return 0;
   char* line = static_cast<char*>(std::calloc(kEventLineBufferSize, 1));
   EventEntry* entry = static_cast<EventEntry*>(std::calloc(1, sizeof(EventEntry)));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "output/station_writer.h"
 #include "plugin/conversion_job.h"
@@ -98,7 +99,7 @@ bool ScanFiniteDouble(const char*& text, double* value) {
 
 void ReadSiteFile(ConversionJob& job) {
   if (job.staFile == nullptr) return;
-  FILE* file = std::fopen(job.sitePath, "r");
+  FILE* file = OpenRegularFile(job.sitePath, "r");
   if (file == nullptr) return;
   char* line = static_cast<char*>(std::calloc(kLineBufferSize, 1));
   if (line == nullptr) {

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/byte_order.h"
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 
 namespace talverin {
@@ -228,7 +229,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
     return 1;
   }
 
-  file_ = std::fopen(name, "wb");
+  // A FIFO without a reader would block the open: it is an output that cannot be created.
+  file_ = IsPipeOrSocket(name) ? nullptr : std::fopen(name, "wb");
   if (file_ == nullptr) {
     if (variant_ == 1) {
       FormatText(errorText_, "Unable to create GPB file %s--access denied", name);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "input/ephemeris_reader.h"
 #include "input/event_marks.h"
@@ -25,6 +26,9 @@ constexpr double kGpbValue = 1.0;
 constexpr int32_t kGpbCount = 24;
 constexpr int32_t kGpbStreamBuffer = 2048;
 constexpr int kDescriptionLength = 31;  // characters of the model text the GPB header keeps
+
+constexpr char kOutputIsInput[] = "Error: output %s is the same file as input %s";
+constexpr char kOutputsCollide[] = "Error: outputs %s and %s are the same file";
 
 // Replaces the first letter of the input's file name: E, S and D files sit beside the B file.
 int32_t CompanionPath(const char* input, char letter, char* directory, char* out) {
@@ -116,8 +120,31 @@ int32_t ConversionJob::DeriveNames(const char* input, const char* output) {
   return 0;
 }
 
+int32_t ConversionJob::CheckPaths() {
+  const char* const inputs[] = {inputPath, ephemerisPath, sitePath, eventPath};
+  const char* const outputs[] = {gpbPath, eppPath, staPath};
+  for (size_t o = 0; o < sizeof outputs / sizeof outputs[0]; ++o) {
+    for (const char* input : inputs) {
+      if (SameFile(outputs[o], input)) {
+        ReportError(-1.0, kOutputIsInput, outputs[o], input);
+        return -1;
+      }
+    }
+    for (size_t other = o + 1; other < sizeof outputs / sizeof outputs[0]; ++other) {
+      if (SameFile(outputs[o], outputs[other])) {
+        ReportError(-1.0, kOutputsCollide, outputs[o], outputs[other]);
+        return -1;
+      }
+    }
+  }
+  return 0;
+}
+
 int32_t ConversionJob::OpenFiles() {
-  ephemerisFile = std::fopen(ephemerisPath, "rb");
+  // Nothing is created or truncated before every output is known to be a file of its own.
+  if (CheckPaths() != 0) return -1;
+  // An input that is not a regular file counts as missing.
+  ephemerisFile = OpenRegularFile(ephemerisPath, "rb");
   if (ephemerisFile == nullptr) {
     Report(-1.0, "Error: Unable to open %s. Will Not be able to Re-Calc Position/Time",
            ephemerisPath);
@@ -125,7 +152,7 @@ int32_t ConversionJob::OpenFiles() {
     CopyText(ModuleErrorText(), kTextSize, messageBuffer);
     return -1;
   }
-  observationFile = std::fopen(inputPath, "rb");
+  observationFile = OpenRegularFile(inputPath, "rb");
   if (observationFile == nullptr) {
     ReportError(-1.0, "Error: Unable to open %s", inputPath);
     return -1;
@@ -134,13 +161,15 @@ int32_t ConversionJob::OpenFiles() {
   if (observationBuffer != nullptr) {
     std::setvbuf(observationFile, observationBuffer, _IOFBF, kObservationStreamBuffer);
   }
-  eppFile = std::fopen(eppPath, "w");
+  // A FIFO without a reader would block the open: it counts as an output that cannot be
+  // created.
+  eppFile = IsPipeOrSocket(eppPath) ? nullptr : std::fopen(eppPath, "w");
   if (eppFile == nullptr) {
     ReportError(-1.0, "Error: Unable to open %s", eppPath);
     return -1;
   }
   std::fputs(kEppHeader, eppFile);
-  staFile = std::fopen(staPath, "w");
+  staFile = IsPipeOrSocket(staPath) ? nullptr : std::fopen(staPath, "w");
   if (staFile == nullptr) {
     ReportError(-1.0, "Could not open STA FILE %s ", staPath);
     return -1;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
 #include "plugin/abort_counter.h"
@@ -72,7 +73,8 @@ extern "C" int32_t TALVERIN_CALL AutoDetect(const char* path) {
     if (c < '0' || c > '9') return 0;
     sawDigit = true;
   }
-  FILE* file = std::fopen(path, "rb");
+  // A FIFO or device is no observation file (and a FIFO would block the open).
+  FILE* file = OpenRegularFile(path, "rb");
   if (file == nullptr) return 0;
   uint8_t* buffer = static_cast<uint8_t*>(std::calloc(256, 1));
   if (buffer == nullptr) {
