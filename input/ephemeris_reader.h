@@ -122,7 +122,8 @@ constexpr int kResCount = 3;
 static_assert(kRes + kResCount == kEphemerisRecordSize, "GLONASS record is 129 bytes");
 }  // namespace glonass_record
 
-// Reads the job's ephemeris file to its end (a short last record ends it silently).
+// Reads the job's ephemeris file to its end (a short last record ends it silently), or
+// until the host aborts.
 void ReadEphemerisFile(ConversionJob& job);
 // record: kEphemerisRecordSize bytes.
 void LoadGpsRecord(ConversionJob& job, const uint8_t* record);
