@@ -328,16 +328,22 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
   }
   const double t = h.time_s;
   const bool confirmed = next.sound && Continues(t, next.time_s);
-  if (resync && !last.any && !confirmed) {
-    const uint8_t* rest = nullptr;
-    const bool endsTheFile = window.Peek(at + j.length, 1, &rest) == 0;
-    if (!endsTheFile || h.count == 0) {
-      return Reject(j, "epoch at %.3f s not confirmed by the next one", t);
-    }
+  const uint8_t* rest = nullptr;
+  const bool endsTheFile = window.Peek(at + j.length, 1, &rest) == 0;
+  const bool supported = confirmed || (endsTheFile && h.count > 0);
+  if (resync && !last.any && !supported) {
+    return Reject(j, "epoch at %.3f s not confirmed by the next one", t);
   }
   if (resync && last.any && std::memcmp(h.site, last.site, kEpochHeaderSiteLength) != 0 &&
-      !confirmed) {
+      !supported) {
     return Reject(j, "new site name at %.3f s not confirmed by the next epoch", t);
+  }
+  // The last site name moved by a byte: a header read one byte early or late, whose time
+  // is the true one shifted by a byte and may still look right.
+  if (last.any && std::memcmp(h.site, last.site, kEpochHeaderSiteLength) != 0 &&
+      (std::memcmp(h.site + 1, last.site, kEpochHeaderSiteLength - 1) == 0 ||
+       std::memcmp(h.site, last.site + 1, kEpochHeaderSiteLength - 1) == 0)) {
+    return Reject(j, "site name of the epoch before moved by a byte, epoch at %.3f s", t);
   }
 
   if (last.any) {
@@ -367,14 +373,21 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
     }
   }
 
-  if (nextGarbage && !resync) {
-    // When an epoch that follows this one starts inside it, a count too large or a byte
-    // lost inside made this epoch take bytes of the next: it is not written.
+  if (!confirmed && !endsTheFile && !resync) {
+    // The next header is missing or does not continue from this epoch. When an epoch of
+    // this site that does starts inside this one, a count too large or a byte lost inside
+    // made this epoch take bytes of the next: it is not written. (A header that lost a
+    // byte of its own site name reads, one byte early, as another site's.)
     Accepted self;
     self.any = true;
     self.time_s = t;
     std::memcpy(self.site, h.site, kEpochHeaderSiteLength);
     for (size_t inside = kEpochHeaderSize; inside < j.length; ++inside) {
+      const uint8_t* site = nullptr;
+      if (window.Peek(at + inside, kEpochHeaderSiteLength, &site) < kEpochHeaderSiteLength ||
+          std::memcmp(site, h.site, kEpochHeaderSiteLength) != 0) {
+        continue;
+      }
       if (JudgeEpoch(window, at + inside, self, true, shape).verdict == Verdict::kAccept) {
         return Reject(j, "the epoch after the one at %.3f s starts %.0f bytes early", t,
                       static_cast<double>(j.length - inside));
