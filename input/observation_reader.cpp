@@ -171,8 +171,26 @@ struct HeaderView {
   double time_s = 0.0;
   int32_t count = 0;
   uint8_t site[kEpochHeaderSiteLength] = {};
-  char fault[64] = "";  // why it is not sound
+  enum class Fault { kNone, kCount, kSite, kTime } fault = Fault::kNone;  // why not sound
 };
+
+// The reason a header is not sound, for the message (formatted only when one is sent).
+void DescribeFault(const HeaderView& view, char* out, size_t size) {
+  switch (view.fault) {
+    case HeaderView::Fault::kCount:
+      std::snprintf(out, size, "channel count %d", static_cast<int>(view.count));
+      break;
+    case HeaderView::Fault::kSite:
+      std::snprintf(out, size, "site name bytes %02X %02X %02X %02X", view.site[0], view.site[1],
+                    view.site[2], view.site[3]);
+      break;
+    case HeaderView::Fault::kTime:
+      std::snprintf(out, size, "time %g s", view.time_s);
+      break;
+    case HeaderView::Fault::kNone:
+      break;
+  }
+}
 
 HeaderView ViewHeader(ObservationWindow& window, size_t offset, int32_t channelLimit) {
   HeaderView view;
@@ -187,22 +205,21 @@ HeaderView ViewHeader(ObservationWindow& window, size_t offset, int32_t channelL
   // Too many channels is told first, whatever the rest holds.
   if (view.count > channelLimit) {
     view.tooMany = true;
-    std::snprintf(view.fault, sizeof view.fault, "channel count %d", static_cast<int>(view.count));
+    view.fault = HeaderView::Fault::kCount;
     return view;
   }
   for (uint8_t c : view.site) {
     if (c < kFirstPrintable || c > kLastPrintable) {
-      std::snprintf(view.fault, sizeof view.fault, "site name bytes %02X %02X %02X %02X",
-                    view.site[0], view.site[1], view.site[2], view.site[3]);
+      view.fault = HeaderView::Fault::kSite;
       return view;
     }
   }
   if (!(view.time_s >= 0.0 && view.time_s < kSecondsPerWeek)) {
-    std::snprintf(view.fault, sizeof view.fault, "time %g s", view.time_s);
+    view.fault = HeaderView::Fault::kTime;
     return view;
   }
   if (view.count < 0) {
-    std::snprintf(view.fault, sizeof view.fault, "channel count %d", static_cast<int>(view.count));
+    view.fault = HeaderView::Fault::kCount;
     return view;
   }
   view.sound = true;
@@ -304,8 +321,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
   const HeaderView& h = j.header;
   if (!h.whole) return j;  // a header cut by the end of the file is the normal end
   if (!h.sound) {
-    j.verdict = Verdict::kReject;
-    std::snprintf(j.reason, sizeof j.reason, "%s", h.fault);
+    j.verdict = Verdict::kReject;  // the reason is the header's fault
     return j;
   }
   const size_t recordBytes = static_cast<size_t>(h.count) * static_cast<size_t>(shape.recordSize);
@@ -560,8 +576,19 @@ enum class Scan { kFound, kEnded, kAborted };
 Scan Resynchronise(ConversionJob& job, ObservationWindow& window, const Accepted& last,
                    const EpochShape& shape, int32_t total) {
   const int64_t from = window.position();
-  window.Advance(1);
   for (int64_t scanned = 1;; ++scanned) {
+    window.Advance(1);
+    // A damaged file can be long: the host may stop the scan and sees it move.
+    if (scanned % kScanReportInterval == 0) {
+      if (AbortCounter() != 0) return Scan::kAborted;
+      job.SendProgress(ClampToInt32(window.position()), total);
+    }
+    // Most bytes of a damaged stretch cannot start a header: their site name is not text.
+    const uint8_t* site = nullptr;
+    if (window.Peek(0, kEpochHeaderSize, &site) == static_cast<size_t>(kEpochHeaderSize) &&
+        (site[0] < kFirstPrintable || site[0] > kLastPrintable)) {
+      continue;
+    }
     const Judgement candidate = JudgeEpoch(window, 0, last, true, shape);
     if (candidate.verdict == Verdict::kAccept) {
       job.Report(candidate.header.time_s, kResumed,
@@ -570,12 +597,6 @@ Scan Resynchronise(ConversionJob& job, ObservationWindow& window, const Accepted
       return Scan::kFound;
     }
     if (candidate.verdict == Verdict::kEnd) return Scan::kEnded;
-    // A damaged file can be long: the host may stop the scan and sees it move.
-    if (scanned % kScanReportInterval == 0) {
-      if (AbortCounter() != 0) return Scan::kAborted;
-      job.SendProgress(ClampToInt32(window.position()), total);
-    }
-    window.Advance(1);
   }
 }
 
@@ -639,8 +660,11 @@ int32_t ReadEpochs(ConversionJob& job) {
       if (view.tooMany) {
         job.Report(time_s, kTooManyChannels);
       } else {
+        char reason[sizeof judged.reason];
+        CopyText(reason, sizeof reason, judged.reason);
+        if (reason[0] == '\0') DescribeFault(view, reason, sizeof reason);
         job.Report(time_s, kImplausibleHeader, static_cast<long long>(window.position()),
-                   job.inputPath, judged.reason);
+                   job.inputPath, reason);
       }
       const Scan scan = Resynchronise(job, window, last, shape, total);
       if (scan == Scan::kAborted) break;
