@@ -65,6 +65,20 @@ constexpr char kImplausibleHeader[] =
 constexpr char kResumed[] =
     "Warning: %lld bytes of %s skipped; reading resumes at the epoch at %.3lf s";
 constexpr char kGpsIonRecord[] = "GpsIon { Utc: %d\n}\n";
+constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to recompute position";
+constexpr char kNoReadMemory[] = "Error: no memory to read %s";
+// Why a header is implausible, in kImplausibleHeader.
+constexpr char kFaultCount[] = "channel count %d";
+constexpr char kFaultSite[] = "site name bytes %02X %02X %02X %02X";
+constexpr char kFaultTime[] = "time %g s";
+constexpr char kReasonRecords[] = "channel records unsound, epoch at %.3f s";
+constexpr char kReasonUnconfirmed[] = "epoch at %.3f s not confirmed by the next one";
+constexpr char kReasonNewSite[] = "new site name at %.3f s not confirmed by the next epoch";
+constexpr char kReasonShiftedSite[] =
+    "site name of the epoch before moved by a byte, epoch at %.3f s";
+constexpr char kReasonTimeAfter[] = "time %.3f s after the epoch at %.3f s";
+constexpr char kReasonTimeBefore[] = "time %.3f s before the epochs at %.3f s";
+constexpr char kReasonStartsEarly[] = "the epoch after the one at %.3f s starts %.0f bytes early";
 
 int32_t ClampToInt32(int64_t value) {
   if (value < 0) return 0;
@@ -178,14 +192,14 @@ struct HeaderView {
 void DescribeFault(const HeaderView& view, char* out, size_t size) {
   switch (view.fault) {
     case HeaderView::Fault::kCount:
-      std::snprintf(out, size, "channel count %d", static_cast<int>(view.count));
+      std::snprintf(out, size, kFaultCount, static_cast<int>(view.count));
       break;
     case HeaderView::Fault::kSite:
-      std::snprintf(out, size, "site name bytes %02X %02X %02X %02X", view.site[0], view.site[1],
+      std::snprintf(out, size, kFaultSite, view.site[0], view.site[1],
                     view.site[2], view.site[3]);
       break;
     case HeaderView::Fault::kTime:
-      std::snprintf(out, size, "time %g s", view.time_s);
+      std::snprintf(out, size, kFaultTime, view.time_s);
       break;
     case HeaderView::Fault::kNone:
       break;
@@ -339,7 +353,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
     (void)window.Peek(at + kEpochHeaderSize, recordBytes, &records);  // the window may move
     if (!RecordsSound(records, h.count, shape.recordSize, shape.alternative, shape.receiverType,
                       h.time_s)) {
-      return Reject(j, "channel records unsound, epoch at %.3f s", h.time_s);
+      return Reject(j, kReasonRecords, h.time_s);
     }
   }
   const double t = h.time_s;
@@ -348,18 +362,18 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
   const bool endsTheFile = window.Peek(at + j.length, 1, &rest) == 0;
   const bool supported = confirmed || (endsTheFile && h.count > 0);
   if (resync && !last.any && !supported) {
-    return Reject(j, "epoch at %.3f s not confirmed by the next one", t);
+    return Reject(j, kReasonUnconfirmed, t);
   }
   if (resync && last.any && std::memcmp(h.site, last.site, kEpochHeaderSiteLength) != 0 &&
       !supported) {
-    return Reject(j, "new site name at %.3f s not confirmed by the next epoch", t);
+    return Reject(j, kReasonNewSite, t);
   }
   // The last site name moved by a byte: a header read one byte early or late, whose time
   // is the true one shifted by a byte and may still look right.
   if (last.any && std::memcmp(h.site, last.site, kEpochHeaderSiteLength) != 0 &&
       (std::memcmp(h.site + 1, last.site, kEpochHeaderSiteLength - 1) == 0 ||
        std::memcmp(h.site, last.site + 1, kEpochHeaderSiteLength - 1) == 0)) {
-    return Reject(j, "site name of the epoch before moved by a byte, epoch at %.3f s", t);
+    return Reject(j, kReasonShiftedSite, t);
   }
 
   if (last.any) {
@@ -376,7 +390,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
         accept = confirmed && !nextFollowsLast;  // a restart of logging
       }
     }
-    if (!accept) return Reject(j, "time %.3f s after the epoch at %.3f s", t, last.time_s);
+    if (!accept) return Reject(j, kReasonTimeAfter, t, last.time_s);
   } else if (next.sound && !confirmed) {
     // The first epoch: when the two after it agree with each other and not with it, it
     // is the odd one.
@@ -385,7 +399,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
                     static_cast<size_t>(next.count) * static_cast<size_t>(shape.recordSize),
         shape.channelLimit);
     if (after.sound && Continues(next.time_s, after.time_s) && !Continues(t, after.time_s)) {
-      return Reject(j, "time %.3f s before the epochs at %.3f s", t, next.time_s);
+      return Reject(j, kReasonTimeBefore, t, next.time_s);
     }
   }
 
@@ -405,7 +419,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
         continue;
       }
       if (JudgeEpoch(window, at + inside, self, true, shape).verdict == Verdict::kAccept) {
-        return Reject(j, "the epoch after the one at %.3f s starts %.0f bytes early", t,
+        return Reject(j, kReasonStartsEarly, t,
                       static_cast<double>(j.length - inside));
       }
     }
@@ -617,7 +631,7 @@ int32_t ReadEpochs(ConversionJob& job) {
   }
   uint8_t* windowBuffer = static_cast<uint8_t*>(std::malloc(kWindowSize));
   if (windowBuffer == nullptr) {
-    job.ReportError(-1.0, "Error: no memory to read %s", job.inputPath);
+    job.ReportError(-1.0, kNoReadMemory, job.inputPath);
     return 3;
   }
   const int32_t total = FileLength(file);
@@ -747,7 +761,7 @@ int32_t ReadEpochs(ConversionJob& job) {
       if (job.engine->store().gpsCount > 3) {
         (void)job.engine->ProcessEpoch(&epoch, 3);
       } else {
-        job.Report(epoch.gpsTime, "Warning, less then 4 ephemerides unable to recompute position");
+        job.Report(epoch.gpsTime, kLessThanFour);
       }
     }
     job.previousEpochTime = epoch.gpsTime;
