@@ -213,9 +213,10 @@ HeaderView ViewHeader(ObservationWindow& window, size_t offset, int32_t channelL
     return view;
   }
   view.whole = true;
-  std::memcpy(view.site, bytes + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
-  view.time_s = LoadF64(bytes + kEpochHeaderTimeOffset);
-  view.count = static_cast<int8_t>(bytes[kEpochCountOffset]);
+  ByteCursor in(bytes, kEpochHeaderSize);
+  for (int i = 0; i < kEpochHeaderSiteLength; ++i) view.site[i] = in.U8(kEpochHeaderSiteOffset + i);
+  view.time_s = in.F64(kEpochHeaderTimeOffset);
+  view.count = in.I8(kEpochCountOffset);
   // Too many channels is told first, whatever the rest holds.
   if (view.count > channelLimit) {
     view.tooMany = true;
@@ -276,19 +277,18 @@ bool RecordsSound(const uint8_t* records, int32_t count, int32_t recordSize, boo
                   int32_t receiverType, double epochTime_s) {
   const int32_t maxPrn = receiverType == kReceiverGlonass ? kMaxPrn - 1 : kMaxGpsPrn;
   for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* r = records + static_cast<size_t>(i) * static_cast<size_t>(recordSize);
+    // Fields beyond a short record read as zero, as the decoders read them.
+    ByteCursor in(records + static_cast<size_t>(i) * static_cast<size_t>(recordSize),
+                  static_cast<size_t>(recordSize));
     if (alternative) {
-      // Bytes beyond a short record read as zero, as the decoder reads them.
-      const uint8_t prn = kAltPrnOffset < recordSize ? r[kAltPrnOffset] : 0;
-      const double sent_s =
-          kAltTransmitOffset + 8 <= recordSize ? LoadF64(r + kAltTransmitOffset) : 0.0;
-      if (prn > maxPrn) return false;
+      const double sent_s = in.F64(kAltTransmitOffset);
+      if (in.U8(kAltPrnOffset) > maxPrn) return false;
       if (!(sent_s == 0.0 || std::fabs(FoldedStep(sent_s, epochTime_s)) < kMaxRecordRange_s)) {
         return false;
       }
     } else {
-      const double range_s = LoadF64(r + kChanRangeOffset);
-      if (r[kChanPrnOffset] > maxPrn || !(range_s >= 0.0 && range_s < kMaxRecordRange_s)) {
+      const double range_s = in.F64(kChanRangeOffset);
+      if (in.U8(kChanPrnOffset) > maxPrn || !(range_s >= 0.0 && range_s < kMaxRecordRange_s)) {
         return false;
       }
     }
