@@ -47,12 +47,16 @@ FileSizeLimit::FileSizeLimit(uint64_t limitBytes) {
 }
 
 FileSizeLimit::~FileSizeLimit() {
+  Lift();
+  std::signal(SIGXFSZ, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
+}
+
+void FileSizeLimit::Lift() {
   rlimit limit{};
   if (active_ && getrlimit(RLIMIT_FSIZE, &limit) == 0) {
     limit.rlim_cur = previousSoft_;
-    setrlimit(RLIMIT_FSIZE, &limit);
+    active_ = setrlimit(RLIMIT_FSIZE, &limit) != 0;
   }
-  std::signal(SIGXFSZ, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
 }
 
 bool ConversionRun::HasMessage(const std::string& text) const { return CountMessages(text) > 0; }

@@ -35,6 +35,7 @@ class FileSizeLimit {
   FileSizeLimit(const FileSizeLimit&) = delete;
   FileSizeLimit& operator=(const FileSizeLimit&) = delete;
   bool active() const { return active_; }
+  void Lift();  // ends the limit before the object does
 
  private:
   bool active_ = false;
