@@ -12,7 +12,8 @@
 //  - a damaged byte loses at most the epoch it belongs to and one more; a count or a time
 //    its epoch and one more; a cut the epochs it cuts.
 // The losses of the single-byte faults are printed and recorded (median and worst).
-// TALVERIN_DAMAGE_RUNS=N damages each real set N times instead of 30 (a longer survey).
+// TALVERIN_DAMAGE_RUNS=N damages each real set N times instead of 30 (a longer survey),
+// TALVERIN_DAMAGE_SEED=S draws other faults.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -354,10 +355,14 @@ void Report(const char* name, Survey& survey) {
   EXPECT_LE(median, 1);
 }
 
+// A positive number from the environment, or fallback.
+int FromEnvironment(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && std::atoi(text) > 0 ? std::atoi(text) : fallback;
+}
+
 TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
-  const char* runsText = std::getenv("TALVERIN_DAMAGE_RUNS");
-  const int runs = runsText != nullptr && std::atoi(runsText) > 0 ? std::atoi(runsText)
-                                                                  : kDefaultRealRuns;
+  const int runs = FromEnvironment("TALVERIN_DAMAGE_RUNS", kDefaultRealRuns);
   struct Source {
     std::string observation, navigation;
   };
@@ -368,7 +373,7 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   if (!usno.empty()) {
     sources.push_back({usno, rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n")});
   }
-  std::mt19937 rng(kSeed);
+  std::mt19937 rng(static_cast<uint32_t>(FromEnvironment("TALVERIN_DAMAGE_SEED", kSeed)));
   Survey survey;
   for (const Source& source : sources) {
     for (const char* receiver : {"ca", "dual", "l2-codeless"}) {
