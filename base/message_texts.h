@@ -32,6 +32,8 @@ enum class MessageLevel { kError, kWarning, kInfo };
   X(kEventFileTooLarge, kError,                                                                    \
     "Could Not Allocate Dfile Records\nDfile must be \nCut Down in Size")                          \
   X(kUnableToWrite, kError, "Unable to write to '%s' (disk full)")                                 \
+  X(kOutputIsInput, kError, "Error: output %s is the same file as input %s")                       \
+  X(kOutputsCollide, kError, "Error: outputs %s and %s are the same file")                         \
   /* receiver detection */                                                                         \
   X(kDetectedCa, kInfo, "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)")                      \
   X(kDetectedDual, kInfo, "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)")         \
@@ -56,6 +58,10 @@ enum class MessageLevel { kError, kWarning, kInfo };
     "Error: channel record size %ld of receiver type %ld is not 35, 66 or 97")                     \
   X(kTooManyChannels, kWarning, "Error: Too many channels: \nWill Try to Recover Data")            \
   X(kPrematureEnd, kWarning, "Warning: Pre-mature end of file at %ld epochs")                      \
+  X(kImplausibleHeader, kWarning,                                                                 \
+    "Error: Implausible epoch header at byte %lld of %s (%s): \nWill Try to Recover Data")         \
+  X(kResumed, kWarning, "Warning: %lld bytes of %s skipped; reading resumes at the epoch at %.3lf s") \
+  X(kNoReadMemory, kError, "Error: no memory to read %s")                                          \
   X(kDuplicatePrn, kWarning,                                                                       \
     "Warning: Multiple occurances of PRN %d at %.1lf. Possible invalid data type")                 \
   X(kL1PhaseQuestion, kWarning, "L1 phase question: prn %d @ %.1lf")                               \

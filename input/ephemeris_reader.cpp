@@ -8,6 +8,7 @@
 #include "base/message_texts.h"
 #include "orbit/broadcast_range.h"
 #include "orbit/ephemeris_store.h"
+#include "plugin/abort_counter.h"
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
 
@@ -212,8 +213,10 @@ void ReadEphemerisFile(ConversionJob& job) {
   uint8_t buffer[kEphemerisReadBuffer];
   static_assert(kEphemerisRecordSize <= kEphemerisReadBuffer, "a record fits the buffer");
   // Each pass consumes one whole record; the end of the file or a short read stops it.
-  while (std::fread(buffer, 1, kEphemerisRecordSize, job.ephemerisFile) ==
-         static_cast<size_t>(kEphemerisRecordSize)) {
+  // The host's abort stops the reading as it stops the epoch loop.
+  while (AbortCounter() == 0 &&
+         std::fread(buffer, 1, kEphemerisRecordSize, job.ephemerisFile) ==
+             static_cast<size_t>(kEphemerisRecordSize)) {
     const int32_t prn = static_cast<int8_t>(buffer[gps_record::kPrn]);
     if (prn <= 0) continue;
     if (prn <= kMaxGpsPrn) {

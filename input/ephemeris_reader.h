@@ -142,7 +142,8 @@ struct GlonassFields {
   int32_t res[glonass_record::kResCount];
 };
 
-// Reads the job's ephemeris file to its end (a short last record ends it silently).
+// Reads the job's ephemeris file to its end (a short last record ends it silently), or
+// until the host aborts.
 void ReadEphemerisFile(ConversionJob& job);
 // record: kEphemerisRecordSize bytes.
 void LoadGpsRecord(ConversionJob& job, const uint8_t* record);

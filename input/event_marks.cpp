@@ -8,10 +8,12 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "input/site_reader.h"
 #include "output/gpb_types.h"
 #include "output/station_writer.h"
+#include "plugin/abort_counter.h"
 #include "plugin/conversion_job.h"
 
 namespace talverin {
@@ -50,6 +52,10 @@ constexpr int kGrpEndName = 1;
 constexpr double kEventTimeLag_s = 13.0;
 constexpr double kRestartDelay_s = 0.5;  // a GRP's new feature begins after its end
 constexpr double kNoTime_s = -1.0;
+// An event file is a few kilobytes: one this large is damaged or no event file at all,
+// and is not held (a 32-bit host could not spare the memory).
+constexpr long kMaxEventFileBytes = 16L * 1024 * 1024;
+constexpr int64_t kMaxEventRecords = 100000;
 
 constexpr char kUnknownSite[] = "????";
 constexpr char kSiteFileDesc[] = "BFILE";
@@ -142,7 +148,7 @@ bool ReadEntry(FILE* file, char* line, bool subtractLag, EventEntry& entry) {
   entry.time_s = kNoTime_s;
   if (ScanWord(cursor, word, sizeof word) == 1) {
     double time_s = 0.0;
-    if (ScanFiniteDouble(cursor, &time_s)) entry.time_s = time_s;
+    if (ScanFiniteDouble(cursor, &time_s) && PlausibleTimeOfWeek(time_s)) entry.time_s = time_s;
   }
   if (subtractLag) entry.time_s -= kEventTimeLag_s;
 
@@ -201,7 +207,7 @@ int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table,
                     int32_t capacity, EventEntry& entry) {
   int32_t made = 0;
   int32_t duplicates = 0;
-  while (ReadEntry(file, line, subtractLag, entry)) {
+  while (AbortCounter() == 0 && ReadEntry(file, line, subtractLag, entry)) {
     EventRecord* previous = made > 0 ? &table.records[made - 1] : nullptr;
     const int32_t room = capacity - duplicates - made;
     switch (entry.kind) {
@@ -297,13 +303,14 @@ NameRange RecordsNamed(const EventTable& table, const char* name) {
   return {first, last};
 }
 
-// The antenna height of an event record: its text scanned as "%lf" does, 0 when none.
+// The antenna height of an event record: its text scanned as "%lf" does, 0 when none or
+// beyond what an antenna can stand.
 double EventHeight_m(const EventRecord& record) {
   char text[kEventHeightSize];
   CopyText(text, sizeof text, record.evHeight);
   const char* cursor = text;
   double height_m = 0.0;
-  return ScanFiniteDouble(cursor, &height_m) ? height_m : 0.0;
+  return ScanFiniteDouble(cursor, &height_m) && PlausibleAntennaHeight(height_m) ? height_m : 0.0;
 }
 
 // One Sta block with GPS time, week 0 and a vertical height; counted when written.
@@ -371,7 +378,7 @@ void FollowFeatures(ConversionJob& job, EventTable& table, const char* name, boo
 
 int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
   FreeEventTable(table);
-  FILE* file = std::fopen(job.eventPath, "r");
+  FILE* file = OpenRegularFile(job.eventPath, "r");
   if (file == nullptr) return 0;
   char* line = static_cast<char*>(std::calloc(kEventLineBufferSize, 1));
   EventEntry* entry = static_cast<EventEntry*>(std::calloc(1, sizeof(EventEntry)));
@@ -384,12 +391,22 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
   const bool subtractLag =
       job.options.StationMarkOption == 0 && job.receiverType != kReceiverGlonass;
 
+  // The file's length bounds what is read, so an endless or huge file is refused early.
+  const bool measured = std::fseek(file, 0, SEEK_END) == 0;
+  const long length = measured ? std::ftell(file) : -1;
   int64_t slots = 0;
-  while (ReadEntry(file, line, subtractLag, *entry) && slots <= INT32_MAX) {
-    slots += SlotsFor(entry->kind);
+  if (length >= 0 && length <= kMaxEventFileBytes && std::fseek(file, 0, SEEK_SET) == 0) {
+    while (AbortCounter() == 0 && slots <= kMaxEventRecords &&
+           ReadEntry(file, line, subtractLag, *entry)) {
+      slots += SlotsFor(entry->kind);
+    }
+  } else {
+    slots = kMaxEventRecords + 1;
   }
+  // After an abort the table stays empty: the epoch loop ends the conversion with it.
   int32_t result = 0;
-  if (slots > INT32_MAX) {
+  if (AbortCounter() != 0) {
+  } else if (slots > kMaxEventRecords) {
     result = -1;
   } else if (slots > 0) {
     const int32_t capacity = static_cast<int32_t>(slots);
@@ -403,7 +420,9 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
       table.hasFeatures = 0;
       const int32_t duplicates = FillRecords(file, line, subtractLag, table, capacity, *entry);
       table.count = capacity - duplicates;
-      if (!BuildNameIndex(table)) {
+      if (AbortCounter() != 0) {
+        FreeEventTable(table);
+      } else if (!BuildNameIndex(table)) {
         FreeEventTable(table);
         result = -1;
       }

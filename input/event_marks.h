@@ -18,7 +18,8 @@ constexpr int kEpochHeaderSiteOffset = 0;  // 4 characters, site name ("????": n
 constexpr int kEpochHeaderSiteLength = 4;
 constexpr int kEpochHeaderTimeOffset = 4;  // f64, receiver time, s of GPS week
 
-// 0 loaded (or no event file), -1 when the records cannot be allocated.
+// 0 loaded (or no event file, or the host aborted: the table stays empty), -1 when the
+// records cannot be held: more than 100 000 of them, a file above 16 MB, or no memory.
 [[nodiscard]] int32_t LoadEventFile(ConversionJob& job, EventTable& table);
 // Per epoch, on the header's first 12 bytes. 0, or -1 for a site name byte outside
 // 1..122 (the header's first byte is then set to 0 and nothing else changes) or for a

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/file_identity.h"
+#include "base/gnss_constants.h"
 #include "base/text_buffer.h"
 #include "output/station_writer.h"
 #include "plugin/conversion_job.h"
@@ -47,6 +49,7 @@ bool ParseSiteBlock(FILE* file, char* line, SiteBlock& block) {
     return false;
   }
   block.tow_s = static_cast<double>(tow);
+  if (!PlausibleTimeOfWeek(block.tow_s)) return false;
 
   for (int skipped = 0; skipped < 2; ++skipped) {  // lines 4 and 5 are not used
     if (!ReadLine(file, line)) return false;
@@ -56,10 +59,15 @@ bool ParseSiteBlock(FILE* file, char* line, SiteBlock& block) {
   char word[kSiteWordSize];
   if (ScanWord(cursor, word, sizeof word) != 1) return false;
   if (!ScanFiniteDouble(cursor, &block.height_m)) return false;
+  if (!PlausibleAntennaHeight(block.height_m)) return false;
   return std::strcmp(word, kHeightWord) == 0;
 }
 
 }  // namespace
+
+bool PlausibleTimeOfWeek(double t_s) { return t_s >= 0.0 && t_s <= kSecondsPerWeek; }
+
+bool PlausibleAntennaHeight(double h_m) { return std::fabs(h_m) <= kMaxAntennaHeight_m; }
 
 int ScanWord(const char*& text, char* word, size_t size) {
   if (size == 0) return -1;
@@ -98,7 +106,7 @@ bool ScanFiniteDouble(const char*& text, double* value) {
 
 void ReadSiteFile(ConversionJob& job) {
   if (job.staFile == nullptr) return;
-  FILE* file = std::fopen(job.sitePath, "r");
+  FILE* file = OpenRegularFile(job.sitePath, "r");
   if (file == nullptr) return;
   char* line = static_cast<char*>(std::calloc(kLineBufferSize, 1));
   if (line == nullptr) {

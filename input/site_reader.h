@@ -1,8 +1,10 @@
 // The site information file (S): a short text file with the station entered at the start
 // of an occupation. A usable site block becomes one station record of the .sta file
 // (time in seconds of the GPS week) and gives the vertical antenna height (m) kept in
-// the job. The file is optional: any problem leaves no record, silently. Also holds the
-// bounded whitespace-token scanners that the site and event readers share.
+// the job. The file is optional: any problem leaves no record, silently; so do values no
+// site file can hold (a height beyond 100 m, a time outside the week). Also holds the
+// bounded whitespace-token scanners and the value limits that the site and event readers
+// share.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,13 @@ namespace talverin {
 class ConversionJob;
 
 constexpr int kSiteWordSize = 64;  // a word of the site and event files: 63 characters
+// An antenna height beyond this (m, either sign) stands on no tripod or pillar: damage.
+constexpr double kMaxAntennaHeight_m = 100.0;
+
+// True for a time of week a site or event file can hold: 0 to 604800 s.
+[[nodiscard]] bool PlausibleTimeOfWeek(double t_s);
+// True for an antenna height a site or event file can hold: within +-100 m.
+[[nodiscard]] bool PlausibleAntennaHeight(double h_m);
 
 void ReadSiteFile(ConversionJob& job);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 
 #include "time/gps_time.h"
@@ -32,6 +33,115 @@ bool AllFieldsFinite(const GpsEph& r) {
 
 bool ValidGpsPrn(int32_t prn) { return prn >= 1 && prn <= kMaxGpsPrn; }
 
+// --- Insert-only AVL trees threaded through the nodes --------------------------------
+// Records are never removed one by one, so a tree needs insertion and search only. The
+// height of a tree of n nodes stays below 1.45 log2(n + 2): the recursion is shallow.
+
+using Links = EphTreeLinks EphNode::*;
+
+int32_t Height(const EphNode* node, Links links) {
+  return node != nullptr ? (node->*links).height : 0;
+}
+
+void UpdateHeight(EphNode* node, Links links) {
+  const int32_t lower = Height((node->*links).child[0], links);
+  const int32_t higher = Height((node->*links).child[1], links);
+  (node->*links).height = 1 + (lower > higher ? lower : higher);
+}
+
+// Lifts the child on the side opposite to `side` above node; returns the new subtree root.
+EphNode* Rotate(EphNode* node, int side, Links links) {
+  EphNode* up = (node->*links).child[1 - side];
+  (node->*links).child[1 - side] = (up->*links).child[side];
+  (up->*links).child[side] = node;
+  UpdateHeight(node, links);
+  UpdateHeight(up, links);
+  return up;
+}
+
+EphNode* Rebalance(EphNode* node, Links links) {
+  UpdateHeight(node, links);
+  EphNode* lower = (node->*links).child[0];
+  EphNode* higher = (node->*links).child[1];
+  const int32_t balance = Height(lower, links) - Height(higher, links);
+  if (balance > 1) {
+    if (Height((lower->*links).child[0], links) < Height((lower->*links).child[1], links)) {
+      (node->*links).child[0] = Rotate(lower, 0, links);
+    }
+    return Rotate(node, 1, links);
+  }
+  if (balance < -1) {
+    if (Height((higher->*links).child[1], links) < Height((higher->*links).child[0], links)) {
+      (node->*links).child[1] = Rotate(higher, 1, links);
+    }
+    return Rotate(node, 0, links);
+  }
+  return node;
+}
+
+bool SowBefore(const EphNode* a, const EphNode* b) {
+  return a->sowKey != b->sowKey ? a->sowKey < b->sowKey : a->order < b->order;
+}
+
+bool FullBefore(const EphNode* a, const EphNode* b) { return a->fullKey < b->fullKey; }
+
+EphNode* Insert(EphNode* root, EphNode* node, Links links,
+                bool (*before)(const EphNode*, const EphNode*)) {
+  if (root == nullptr) {
+    node->*links = EphTreeLinks{{nullptr, nullptr}, 1};
+    return node;
+  }
+  const int side = before(root, node) ? 1 : 0;
+  (root->*links).child[side] = Insert((root->*links).child[side], node, links, before);
+  return Rebalance(root, links);
+}
+
+// The first node added among those with the smallest sowKey >= key, or null.
+EphNode* FirstSowAtLeast(EphNode* node, int64_t key) {
+  EphNode* found = nullptr;
+  while (node != nullptr) {
+    if (node->sowKey >= key) {
+      found = node;
+      node = node->bySow.child[0];
+    } else {
+      node = node->bySow.child[1];
+    }
+  }
+  return found;
+}
+
+// The first node added among those with the largest sowKey <= key, or null.
+EphNode* FirstSowAtMost(EphNode* root, int64_t key) {
+  EphNode* found = nullptr;
+  for (EphNode* node = root; node != nullptr;) {
+    if (node->sowKey <= key) {
+      found = node;
+      node = node->bySow.child[1];
+    } else {
+      node = node->bySow.child[0];
+    }
+  }
+  return found != nullptr ? FirstSowAtLeast(root, found->sowKey) : nullptr;
+}
+
+// The node with the largest fullKey <= key (below: false) or the smallest > key (true).
+EphNode* NearestFull(EphNode* node, int64_t key, bool above) {
+  EphNode* found = nullptr;
+  while (node != nullptr) {
+    const bool goesAbove = node->fullKey > key;
+    if (goesAbove == above) found = node;
+    node = node->byFull.child[goesAbove ? 0 : 1];
+  }
+  return found;
+}
+
+const EphNode* FindFull(const EphNode* node, int64_t key) {
+  while (node != nullptr && node->fullKey != key) {
+    node = node->byFull.child[node->fullKey < key ? 1 : 0];
+  }
+  return node;
+}
+
 }  // namespace
 
 EphemerisStore::EphemerisStore() = default;
@@ -49,6 +159,8 @@ void EphemerisStore::ClearEphemerides() {
   gpsLast_ = nullptr;
   gpsCount = 0;
   for (EphNode*& cached : gpsCache) cached = nullptr;
+  for (EphNode*& root : sowRoot_) root = nullptr;
+  for (EphNode*& root : fullRoot_) root = nullptr;
   lastSystem = 0;
   clockState = 0;
   lightTimePasses = 0;
@@ -67,9 +179,7 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
   const int64_t fullKey = static_cast<int64_t>(
       GpsFullSeconds(static_cast<double>(sowKey), record.week, record.toe));
 
-  for (const EphNode* node = gpsList; node != nullptr; node = node->next) {
-    if (node->prn == record.prn && node->fullKey == fullKey) return -1;
-  }
+  if (FindFull(fullRoot_[record.prn], fullKey) != nullptr) return -1;
 
   EphNode* node = new (std::nothrow) EphNode;
   if (node == nullptr) return 1;
@@ -78,6 +188,9 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
   node->fullKey = fullKey;
   node->next = nullptr;
   node->record = record;
+  node->order = gpsCount;
+  sowRoot_[record.prn] = Insert(sowRoot_[record.prn], node, &EphNode::bySow, SowBefore);
+  fullRoot_[record.prn] = Insert(fullRoot_[record.prn], node, &EphNode::byFull, FullBefore);
   if (gpsLast_ == nullptr) {
     gpsList = node;
   } else {
@@ -107,10 +220,14 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
   const EphNode* cached = gpsCache[prn];
   if (cached != nullptr && std::llabs(distance(cached)) < kCacheReach_s) return &cached->record;
 
+  // The nearest keys on either side of the request decide: the distance grows with the
+  // key's distance from the request on each side (and, week unknown, from the request one
+  // week earlier or later, where keys fold into this week). Two distinct keys per side
+  // cover a rounding of the shifted request across a whole second.
   EphNode* chosen = nullptr;
   int64_t best_s = kSelectionReach_s;
-  for (EphNode* node = gpsList; node != nullptr; node = node->next) {
-    if (node->prn != prn) continue;
+  auto consider = [&](EphNode* node) {
+    if (node == nullptr) return;
     int64_t d_s = distance(node);
     if (!weekKnown) {
       // Without a week, a key near the other end of the week is the neighbouring week's.
@@ -120,12 +237,28 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
         d_s -= kWeek_s;
       }
     }
-    // Keys and truncated distances are whole seconds, so |d| is the distance itself;
-    // strictly below keeps the node added first on a tie.
+    // Keys and truncated distances are whole seconds, so |d| is the distance itself; on
+    // equal distances the node added first wins.
     const int64_t absolute_s = std::llabs(d_s);
-    if (absolute_s < best_s) {
+    if (absolute_s < best_s || (chosen != nullptr && absolute_s == best_s &&
+                                node->order < chosen->order)) {
       best_s = absolute_s;
       chosen = node;
+    }
+  };
+  if (weekKnown) {
+    consider(NearestFull(fullRoot_[prn], requestFull_s, false));
+    consider(NearestFull(fullRoot_[prn], requestFull_s, true));
+  } else {
+    EphNode* root = sowRoot_[prn];
+    for (const double shift_s : {0.0, -kSecondsPerWeek, kSecondsPerWeek}) {
+      const int64_t centre_s = static_cast<int64_t>(std::floor(t + shift_s));
+      EphNode* below = FirstSowAtMost(root, centre_s);
+      EphNode* above = FirstSowAtLeast(root, centre_s + 1);
+      consider(below);
+      consider(above);
+      if (below != nullptr) consider(FirstSowAtMost(root, below->sowKey - 1));
+      if (above != nullptr) consider(FirstSowAtLeast(root, above->sowKey + 1));
     }
   }
   if (chosen == nullptr) return nullptr;

@@ -1,9 +1,11 @@
 // Store of the broadcast GPS ephemerides of one conversion, and the satellite clock
 // (s) and Earth-fixed position (m) and velocity (m/s) at transmission computed from
 // them after IS-GPS-200 20.3.3.4.3. Selection: the record whose instant one hour before
-// toe is nearest the requested time, within 4 hours, with a per-PRN cache.
-// GLONASS ephemerides are not stored. Keys are 64-bit, so no week or toe overflows them;
-// records with non-finite fields or an impossible orbit are refused.
+// toe is nearest the requested time, within 4 hours (ties: the record added first), with
+// a per-PRN cache. Per PRN, two balanced trees (by key of week, by full key) make adding
+// and selecting logarithmic in the number of records. GLONASS ephemerides are not stored.
+// Keys are 64-bit, so no week or toe overflows them; records with non-finite fields or an
+// impossible orbit are refused.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +15,23 @@
 
 namespace talverin {
 
+struct EphNode;
+
+// Links of one node in one AVL tree of the store.
+struct EphTreeLinks {
+  EphNode* child[2];  // lower, higher
+  int32_t height;     // 1 for a leaf
+};
+
 struct EphNode {
   int32_t prn;
   int64_t sowKey;     // s of week, toe - 3600 (negative when toe < 3600)
   int64_t fullKey;    // full GPS seconds of toe - 3600, week by the half-week rule
   EphNode* next;
   GpsEph record;
+  int64_t order;          // 0, 1, 2 ... in the order added: breaks ties between equal keys
+  EphTreeLinks bySow;     // this PRN's tree ordered by (sowKey, order)
+  EphTreeLinks byFull;    // this PRN's tree ordered by fullKey (unique per PRN)
 };
 
 // Euclidean distance of two 3-vectors (m).
@@ -72,6 +85,8 @@ class EphemerisStore {
 
  private:
   EphNode* gpsLast_ = nullptr;       // tail of gpsList, for appending
+  EphNode* sowRoot_[kMaxPrn] = {};   // per PRN, root of the tree by (sowKey, order)
+  EphNode* fullRoot_[kMaxPrn] = {};  // per PRN, root of the tree by fullKey
 };
 
 }  // namespace talverin

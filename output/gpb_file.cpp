@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <new>
+#include <system_error>
 
 #include "base/byte_order.h"
+#include "base/file_identity.h"
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
 
@@ -187,8 +190,13 @@ void GpbFile::FillHeader102(double value, int32_t count) {
 void GpbFile::ReleaseStream() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
-  delete[] streamBuffer_;
-  streamBuffer_ = nullptr;
+  delete[] pending_;
+  pending_ = nullptr;
+  delete[] pendingEnds_;
+  pendingEnds_ = nullptr;
+  pendingCapacity_ = 0;
+  pendingBytes_ = 0;
+  pendingEpochs_ = 0;
 }
 
 int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataType,
@@ -221,7 +229,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
     return 1;
   }
 
-  file_ = std::fopen(name, "wb");
+  // A FIFO without a reader would block the open: it is an output that cannot be created.
+  file_ = IsPipeOrSocket(name) ? nullptr : std::fopen(name, "wb");
   if (file_ == nullptr) {
     if (variant_ == 1) {
       FormatText(errorText_, msg::kGpbAccessDenied, name);
@@ -232,11 +241,22 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
     return 1;
   }
 
-  delete[] streamBuffer_;  // none is held without a stream; kept safe all the same
-  streamBuffer_ = nullptr;
-  if (bufferSize > 0) streamBuffer_ = new (std::nothrow) char[static_cast<size_t>(bufferSize)];
-  if (streamBuffer_ == nullptr ||
-      std::setvbuf(file_, streamBuffer_, _IOFBF, static_cast<size_t>(bufferSize)) != 0) {
+  // The stream writes straight through: whole epochs are collected in the writer's own
+  // buffer, so that a failed write is seen at once and what reached the file is known.
+  // It holds at least one epoch of either variant.
+  constexpr size_t kLargestEpoch = sizeof epochNew_ > sizeof epoch102_ ? sizeof epochNew_
+                                                                       : sizeof epoch102_;
+  constexpr size_t kSmallestEpoch = gpb102::kEpochSize;
+  delete[] pending_;
+  delete[] pendingEnds_;
+  pendingCapacity_ = bufferSize > 0 ? static_cast<size_t>(bufferSize) : 0;
+  if (pendingCapacity_ < kLargestEpoch) pendingCapacity_ = kLargestEpoch;
+  pending_ = bufferSize > 0 ? new (std::nothrow) uint8_t[pendingCapacity_] : nullptr;
+  pendingEnds_ = new (std::nothrow) size_t[pendingCapacity_ / kSmallestEpoch + 1];
+  pendingBytes_ = 0;
+  pendingEpochs_ = 0;
+  if (pending_ == nullptr || pendingEnds_ == nullptr ||
+      std::setvbuf(file_, nullptr, _IONBF, 0) != 0) {
     ReleaseStream();
     FormatText(errorText_, msg::kGpbNoBuffer, name);
     state_ = -1;
@@ -245,7 +265,7 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
 
   const uint8_t* header = variant_ == 1 ? headerNew_ : header102_;
   const size_t headerSize = variant_ == 1 ? newgpb::kHeaderSize : gpb102::kHeaderSize;
-  if (std::fwrite(header, 1, headerSize, file_) != headerSize) {
+  if (std::fwrite(header, 1, headerSize, file_) != headerSize || std::fflush(file_) != 0) {
     ReleaseStream();
     FormatText(errorText_, msg::kGpbHeaderNotWritten, name);
     state_ = -1;
@@ -258,6 +278,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   epochCount_ = 0;
   lastRecordLength_ = static_cast<int32_t>(headerSize);
   writeFailed_ = false;
+  committedBytes_ = static_cast<int64_t>(headerSize);
+  committedEpochs_ = 0;
   state_ = 1;
   return 0;
 }
@@ -320,30 +342,69 @@ int32_t GpbFile::UpdateHeaderInfo(const char* description, const uint32_t* dataT
     FormatText(errorText_, msg::kGpbHeaderUpdateFailed, fileName_);
     return -1;
   }
-  const bool written = std::fwrite(header, 1, headerSize, file_) == headerSize;
+  const bool written =
+      std::fwrite(header, 1, headerSize, file_) == headerSize && std::fflush(file_) == 0;
   // Later epochs must follow the ones already written, so the position is restored even
   // after a failed header write.
   const bool restored = std::fseek(file_, position, SEEK_SET) == 0;
   if (!written || !restored) {
-    writeFailed_ = true;
-    FormatText(errorText_, msg::kGpbHeaderUpdateFailed, fileName_);
+    Fail(msg::kGpbHeaderUpdateFailed);
     return -1;
   }
   errorText_[0] = '\0';
   return changed;
 }
 
-void GpbFile::CountEpoch(int32_t length) {
-  if (epochCount_ < INT32_MAX) ++epochCount_;
-  lastRecordLength_ = length;
-  errorText_[0] = '\0';
+void GpbFile::Fail(const char* text) {
+  writeFailed_ = true;
+  FormatText(errorText_, text, fileName_);
+  // What was never written is not in the file, and nothing after this counts.
+  pendingBytes_ = 0;
+  pendingEpochs_ = 0;
+  epochCount_ = committedEpochs_;
 }
 
-bool GpbFile::WriteBytes(const uint8_t* bytes, size_t size) {
-  if (std::fwrite(bytes, 1, size, file_) == size) return true;
-  writeFailed_ = true;
-  FormatText(errorText_, msg::kUnableToWrite, fileName_);
+bool GpbFile::WritePending() {
+  if (pendingBytes_ == 0) return true;
+  const size_t written = std::fwrite(pending_, 1, pendingBytes_, file_);
+  if (written == pendingBytes_ && std::fflush(file_) == 0) {
+    committedBytes_ += static_cast<int64_t>(pendingBytes_);
+    committedEpochs_ += pendingEpochs_;
+    pendingBytes_ = 0;
+    pendingEpochs_ = 0;
+    return true;
+  }
+  // The epochs that reached the file whole still count; Close cuts off the rest.
+  int32_t whole = 0;
+  while (whole < pendingEpochs_ && pendingEnds_[whole] <= written) ++whole;
+  if (whole > 0) {
+    committedBytes_ += static_cast<int64_t>(pendingEnds_[whole - 1]);
+    committedEpochs_ += whole;
+  }
+  Fail(msg::kUnableToWrite);
   return false;
+}
+
+int32_t GpbFile::AddEpoch(const uint8_t* bytes, size_t size) {
+  if (pendingBytes_ + size > pendingCapacity_ && !WritePending()) return 1;
+  std::memcpy(pending_ + pendingBytes_, bytes, size);
+  pendingBytes_ += size;
+  pendingEnds_[pendingEpochs_++] = pendingBytes_;
+  if (epochCount_ < INT32_MAX) ++epochCount_;
+  lastRecordLength_ = static_cast<int32_t>(size);
+  errorText_[0] = '\0';
+  return 0;
+}
+
+void GpbFile::CutToCommitted() {
+  // A write refused part-way may have left the start of an epoch behind the last whole one.
+  std::error_code error;
+  const std::filesystem::path path(fileName_);
+  if (!std::filesystem::is_regular_file(path, error)) return;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > static_cast<std::uintmax_t>(committedBytes_)) {
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(committedBytes_), error);
+  }
 }
 
 int32_t GpbFile::WriteEpoch(const gpb_epoch_type& epoch) {
@@ -353,6 +414,10 @@ int32_t GpbFile::WriteEpoch(const gpb_epoch_type& epoch) {
   }
   if (file_ == nullptr || state_ < 1) {
     CopyText(errorText_, kTextSize, msg::kGpbNotSetUp);
+    return 1;
+  }
+  if (writeFailed_) {
+    FormatText(errorText_, msg::kUnableToWrite, fileName_);
     return 1;
   }
   // The epoch record holds kGpbMaxSats satellites; any other count would read past it.
@@ -407,14 +472,14 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
   StoreU16(record + newgpb::kLengthOffset, static_cast<uint16_t>(length & 0xFFFF));
   StoreU16(record + newgpb::kChecksumOffset, static_cast<uint16_t>(sum & 0xFFFF));
 
-  if (!WriteBytes(epochNew_, static_cast<size_t>(length))) return 1;
-  CountEpoch(length);
-  return 0;
+  return AddEpoch(epochNew_, static_cast<size_t>(length));
 }
 
 int32_t GpbFile::Write102Epoch(const gpb_epoch_type& epoch) {
   const int nsat = epoch.nsat;
-  uint8_t record[gpb102::kEpochSize] = {};
+  const size_t length = gpb102::kEpochSize + static_cast<size_t>(nsat) * gpb102::kSatSize;
+  std::memset(epoch102_, 0, length);
+  uint8_t* record = epoch102_;
   StoreU16(record + gpb102::kLengthOffset, static_cast<uint16_t>(gpb102::kEpochSize));
   record[gpb102::kNsatOffset] = static_cast<uint8_t>(nsat & 0xFF);
   record[gpb102::kFlagsOffset] = static_cast<uint8_t>(epoch.flags & 0xFF);
@@ -426,34 +491,30 @@ int32_t GpbFile::Write102Epoch(const gpb_epoch_type& epoch) {
   StoreF64(record + gpb102::kClockOffset, epoch.clock);
   StoreF64(record + gpb102::kExtraOffset, static_cast<double>(epoch.extra));
   StoreU16(record + gpb102::kAuxOffset, AuxWord(epoch, gpb102::kNoAux));
-  if (!WriteBytes(record, sizeof record)) return 1;
-
-  const size_t satBytes = static_cast<size_t>(nsat) * gpb102::kSatSize;
-  std::memset(sats102_, 0, satBytes);
-  for (int i = 0; i < nsat; ++i) Build102Sat(epoch.sat[i], sats102_ + i * gpb102::kSatSize);
-  if (satBytes > 0 && !WriteBytes(sats102_, satBytes)) return 1;
-
-  CountEpoch(static_cast<int32_t>(gpb102::kEpochSize + satBytes));
-  return 0;
+  // The satellite records follow the epoch record.
+  uint8_t* sats = epoch102_ + gpb102::kEpochSize;
+  for (int i = 0; i < nsat; ++i) Build102Sat(epoch.sat[i], sats + i * gpb102::kSatSize);
+  return AddEpoch(epoch102_, length);
 }
 
 int32_t GpbFile::Close() {
   int32_t result = 0;
   if (file_ != nullptr) {
+    if (!writeFailed_) (void)WritePending();  // a failure is recorded in writeFailed_
     bool failed = writeFailed_;
     if (std::fflush(file_) != 0) failed = true;
     if (std::ferror(file_) != 0) failed = true;
     if (std::fclose(file_) != 0) failed = true;
     file_ = nullptr;
     if (failed) {
-      FormatText(errorText_, msg::kUnableToWrite, fileName_);
+      Fail(msg::kUnableToWrite);
+      CutToCommitted();
       result = 1;
     } else {
       errorText_[0] = '\0';
     }
   }
-  delete[] streamBuffer_;
-  streamBuffer_ = nullptr;
+  ReleaseStream();
   state_ = 0;
   openMode_ = 0;
   writeFailed_ = false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/file_identity.h"
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/ephemeris_reader.h"
@@ -26,6 +27,7 @@ constexpr double kGpbValue = 1.0;
 constexpr int32_t kGpbCount = 24;
 constexpr int32_t kGpbStreamBuffer = 2048;
 constexpr int kDescriptionLength = 31;  // characters of the model text the GPB header keeps
+
 
 // Replaces the first letter of the input's file name: E, S and D files sit beside the B file.
 int32_t CompanionPath(const char* input, char letter, char* directory, char* out) {
@@ -116,15 +118,38 @@ int32_t ConversionJob::DeriveNames(const char* input, const char* output) {
   return 0;
 }
 
+int32_t ConversionJob::CheckPaths() {
+  const char* const inputs[] = {inputPath, ephemerisPath, sitePath, eventPath};
+  const char* const outputs[] = {gpbPath, eppPath, staPath};
+  for (size_t o = 0; o < sizeof outputs / sizeof outputs[0]; ++o) {
+    for (const char* input : inputs) {
+      if (SameFile(outputs[o], input)) {
+        ReportError(-1.0, msg::kOutputIsInput, outputs[o], input);
+        return -1;
+      }
+    }
+    for (size_t other = o + 1; other < sizeof outputs / sizeof outputs[0]; ++other) {
+      if (SameFile(outputs[o], outputs[other])) {
+        ReportError(-1.0, msg::kOutputsCollide, outputs[o], outputs[other]);
+        return -1;
+      }
+    }
+  }
+  return 0;
+}
+
 int32_t ConversionJob::OpenFiles() {
-  ephemerisFile = std::fopen(ephemerisPath, "rb");
+  // Nothing is created or truncated before every output is known to be a file of its own.
+  if (CheckPaths() != 0) return -1;
+  // An input that is not a regular file counts as missing.
+  ephemerisFile = OpenRegularFile(ephemerisPath, "rb");
   if (ephemerisFile == nullptr) {
     Report(-1.0, msg::kUnableToOpenEphemeris, ephemerisPath);
     // The host may ask GetErrString after -1: give it the same reason.
     CopyText(ModuleErrorText(), kTextSize, messageBuffer);
     return -1;
   }
-  observationFile = std::fopen(inputPath, "rb");
+  observationFile = OpenRegularFile(inputPath, "rb");
   if (observationFile == nullptr) {
     ReportError(-1.0, msg::kUnableToOpen, inputPath);
     return -1;
@@ -133,13 +158,15 @@ int32_t ConversionJob::OpenFiles() {
   if (observationBuffer != nullptr) {
     std::setvbuf(observationFile, observationBuffer, _IOFBF, kObservationStreamBuffer);
   }
-  eppFile = std::fopen(eppPath, "w");
+  // A FIFO without a reader would block the open: it counts as an output that cannot be
+  // created.
+  eppFile = IsPipeOrSocket(eppPath) ? nullptr : std::fopen(eppPath, "w");
   if (eppFile == nullptr) {
     ReportError(-1.0, msg::kUnableToOpen, eppPath);
     return -1;
   }
   std::fputs(kEppHeader, eppFile);
-  staFile = std::fopen(staPath, "w");
+  staFile = IsPipeOrSocket(staPath) ? nullptr : std::fopen(staPath, "w");
   if (staFile == nullptr) {
     ReportError(-1.0, msg::kUnableToOpenSta, staPath);
     return -1;
@@ -196,11 +223,14 @@ int32_t ConversionJob::Finish() { return CloseOutputs(); }
 
 int32_t ConversionJob::CloseOutputs() {
   int32_t result = 0;
+  const bool gpbOpen = gpb->state() == 1;
   if (gpb->Close() != 0) {
     CopyText(ModuleErrorText(), kTextSize, gpb->errorText());
     SendMessage(-1.0, ModuleErrorText());
     result = -1;
   }
+  // Epochs the writer took but could not write are not in the file and do not count.
+  if (gpbOpen) epochsWritten = gpb->epochsWritten();
   if (!CloseChecked(eppFile)) {
     ReportError(-1.0, msg::kUnableToWrite, eppPath);
     result = -1;

@@ -35,12 +35,15 @@ class ConversionJob {
   // Fills the six derived paths. 0, or -1 with the module error text set when a path has
   // no file name or a derived name would not fit its 256-byte field.
   [[nodiscard]] int32_t DeriveNames(const char* inputPath, const char* outputPath);
+  // Refuses, before any file is created or truncated, an output that is the same file as
+  // an input or as another output (0, or -1 after reporting); then opens the files.
   // 0, or -1 after reporting. Leaves opened files to Finish / the destructor.
   [[nodiscard]] int32_t OpenFiles();
   // The pipeline: 0, or -1 after reporting.
   [[nodiscard]] int32_t Run();
-  // Finishes the GPB file and closes every output, checking the final flush and close.
-  // 0, or -1 with the failing writer's text in the module error text (also sent).
+  // Finishes the GPB file and closes every output, checking the final flush and close;
+  // epochsWritten becomes the number of epochs in the GPB file. 0, or -1 with the failing
+  // writer's text in the module error text (also sent).
   [[nodiscard]] int32_t Finish();
 
   // Sends text to the host's message callback, if one was given.
@@ -103,6 +106,7 @@ class ConversionJob {
 
  private:
   int32_t CloseOutputs();
+  int32_t CheckPaths();
 };
 
 }  // namespace talverin

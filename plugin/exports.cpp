@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/file_identity.h"
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
@@ -69,7 +70,8 @@ extern "C" int32_t TALVERIN_CALL AutoDetect(const char* path) {
     if (c < '0' || c > '9') return 0;
     sawDigit = true;
   }
-  FILE* file = std::fopen(path, "rb");
+  // A FIFO or device is no observation file (and a FIFO would block the open).
+  FILE* file = OpenRegularFile(path, "rb");
   if (file == nullptr) return 0;
   uint8_t* buffer = static_cast<uint8_t*>(std::calloc(256, 1));
   if (buffer == nullptr) {
@@ -144,14 +146,14 @@ extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallba
   }
 
   int32_t result = job->Run();
+  // A failed final write or close is a failure, whatever the pipeline said; the counts
+  // are taken after it, so that EpochsWritten is what the GPB file holds.
+  const int32_t finished = job->Finish();
 
   request->EpochsWritten = static_cast<uint32_t>(job->epochsWritten);
   request->EphemeridesRead = static_cast<uint32_t>(job->ephemeridesRead);
   request->StationsWritten = static_cast<uint32_t>(job->stationsWritten);
   request->result = 0;
-
-  // A failed final flush or close is a failure, whatever the pipeline said.
-  const int32_t finished = job->Finish();
   delete job;
   if (finished != 0) return -1;
 

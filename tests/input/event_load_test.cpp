@@ -206,14 +206,37 @@ TEST_F(EventLoad, MalformedEntriesAreSkipped) {
       .Time(5).Line("XYZ")                        // neither a mark nor a feature
       .Time(6).Time(7).Mark("B202", "AFTER", "1")  // a time line eats the next time line
       .Line("Cnotime").Mark("C303", "NOTIME", "1")
+      .Time(1e300).Mark("D404", "NOWEEK", "1")   // no time of week: as unscanned
       .Time(8).Feature("GXX", Fields({"a", "b", "c", "d", "e", "f", "g", "h"}))
       .Time(9).Feature("GFN_", Gfn("Nope", "P", "1", "code must match"))
       .Time(10);  // time line at the end of the file
   LoadText(d.Text());
   ASSERT_EQ(0, loaded.result);
-  ASSERT_EQ(1, loaded.table().count);
+  ASSERT_EQ(2, loaded.table().count);
   EXPECT_STREQ("C303", loaded.at(0).evName);
   EXPECT_EQ(-1.0, loaded.at(0).evTime);  // an unscanned time line
+  EXPECT_EQ(-1.0, loaded.at(1).evTime);
+}
+
+TEST_F(EventLoad, AFileBeyondWhatCanBeHeldIsRefused) {
+  // 100 000 records are held; one more, or a file above 16 MB, is the allocation failure.
+  const std::string entry = "C 1000\nMIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
+  struct Case {
+    std::string text;
+    int32_t result;
+    int32_t count;
+  };
+  std::string many;
+  for (int i = 0; i < 50000; ++i) many += entry + "C 1000\nMIB202xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
+  const Case cases[] = {{many, 0, 100000},
+                        {many + entry, -1, 0},
+                        {std::string(16 * 1024 * 1024 + 1, '\n'), -1, 0}};
+  for (const Case& c : cases) {
+    Loaded loaded;
+    Load(loaded, dir, c.text);
+    EXPECT_EQ(c.result, loaded.result) << c.text.size();
+    EXPECT_EQ(c.count, loaded.table().count);
+  }
 }
 
 TEST_F(EventLoad, NoFileOrNothingUsableLeavesTheTableEmpty) {

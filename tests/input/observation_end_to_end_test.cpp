@@ -307,22 +307,6 @@ TEST(ObservationEndToEnd, WeekRolloverGivesTwentySecondsOfTracking) {
   EXPECT_EQ(39.0, out.epochs[2].epoch.sat[0].lock2);
 }
 
-TEST(ObservationEndToEnd, NegativeHeaderCountWritesAnEmptyEpoch) {
-  TempDir dir;
-  ObsFile f;
-  f.model = "G-12";
-  f.recordSize = 35;
-  f.epochs = {EpochAt(100.0, {}), EpochAt(101.0, {Channel(4, 0)})};
-  f.epochs[0].countByte = 0x80;  // -128
-  const Converted out = Convert(dir, f);
-  EXPECT_EQ(0, out.run.result);
-  ASSERT_EQ(2u, out.epochs.size());
-  EXPECT_EQ(0, out.epochs[0].epoch.nsat);
-  EXPECT_EQ(0, out.epochs[0].epoch.flags);
-  EXPECT_EQ(0.0, out.epochs[0].epoch.lat);  // no valid position: not converted
-  EXPECT_EQ(1, out.epochs[1].epoch.nsat);
-}
-
 // Without recomputation the header position is passed on as the receiver's, flagged valid
 // only where a receiver can be: not zeros (no fix yet), not non-finite, not on the polar
 // axis, and from 1 km below to 100 km above the ellipsoid (an aircraft at 12 km is real).

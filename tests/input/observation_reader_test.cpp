@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -539,19 +540,90 @@ TEST(ReadEpochs, RecoveryMessageCarriesTimeZeroForAnImpossibleTime) {
   }
 }
 
-TEST(ReadEpochs, RecoveryWithoutASiteOrAnotherHeaderEndsPrematurely) {
-  for (bool siteKnown : {false, true}) {
-    ReaderHarness h;
+TEST(ReadEpochs, RecoveryWithoutAnotherHeaderEndsPrematurely) {
+  ReaderHarness h;
+  ObsFile f = TypeOneFile();
+  f.epochs = {Epoch(100.0, 2), Epoch(101.0, 2)};
+  f.epochs[1].countByte = 13;  // and no other header after it
+  h.Open(f, 1);
+  EXPECT_EQ(3, ReadEpochs(h.job));
+  ASSERT_EQ(4u, h.messages.size());  // the first two: the epoch at 100 s
+  EXPECT_EQ("Error: Too many channels: \nWill Try to Recover Data", h.messages[2].text);
+  EXPECT_EQ("Warning: Pre-mature end of file at 2 epochs", h.messages[3].text);
+  EXPECT_EQ(101.0, h.messages[3].time);
+  EXPECT_STREQ("Warning: Pre-mature end of file at 2 epochs", ModuleErrorText());
+  EXPECT_EQ(2u, h.progress.size());  // one per header, none for the end after a failure
+}
+
+TEST(ReadEpochs, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch) {
+  // Epochs of three channels, 30 s apart unless a case says otherwise. Each case damages
+  // the file and names the times that must come out, in order.
+  struct Case {
+    const char* what;
+    std::vector<double> times;
+    std::function<void(ObsFile&)> damage;  // on the description
+    std::function<void(std::vector<uint8_t>&)> bytes;  // then on the file's bytes
+    std::vector<double> expected;
+    int recoveries;  // "Will Try to Recover Data" messages
+  };
+  const size_t epochBytes = 67 + 3 * 35;
+  const std::vector<double> regular = {100, 130, 160, 190, 220};
+  const Case cases[] = {
+      {"week rollover", {604740, 604770, 0, 30}, {}, {}, {604740, 604770, 0, 30}, 0},
+      {"restart of logging, backwards", {345600, 345630, 100000, 100030}, {}, {},
+       {345600, 345630, 100000, 100030}, 0},
+      {"restart of logging, hours later", {345600, 345630, 360000, 360030}, {}, {},
+       {345600, 345630, 360000, 360030}, 0},
+      {"a time damaged forwards", regular, [](ObsFile& f) { f.epochs[2].time_s = 230; }, {},
+       {100, 130, 190, 220}, 1},
+      {"a time damaged backwards", regular, [](ObsFile& f) { f.epochs[2].time_s = 50; }, {},
+       {100, 130, 190, 220}, 1},
+      {"the next time damaged backwards", regular, [](ObsFile& f) { f.epochs[3].time_s = 140; },
+       {}, {100, 130, 160, 220}, 1},
+      {"the first time damaged", regular, [](ObsFile& f) { f.epochs[0].time_s = 5000; }, {},
+       {130, 160, 190, 220}, 1},
+      {"a NaN time", regular, [](ObsFile& f) { f.epochs[1].time_s = std::nan(""); }, {},
+       {100, 160, 190, 220}, 1},
+      {"a huge time", regular, [](ObsFile& f) { f.epochs[1].time_s = 1e300; }, {},
+       {100, 160, 190, 220}, 1},
+      {"a count of -1", regular, [](ObsFile& f) { f.epochs[1].countByte = 0xFF; }, {},
+       {100, 160, 190, 220}, 1},
+      {"a count of 13 in the first epoch", regular, [](ObsFile& f) { f.epochs[0].countByte = 13; },
+       {}, {130, 160, 190, 220}, 1},
+      {"a count too large but within the limit", regular,
+       [](ObsFile& f) { f.epochs[1].countByte = 5; }, {}, {100, 160, 190, 220}, 1},
+      {"a site name byte of 1", regular, [](ObsFile& f) { f.epochs[3].site = "A\x01" "01"; }, {},
+       {100, 130, 160, 220}, 1},
+      {"a site name byte deleted", regular, {},
+       [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 3 * epochBytes + 2); },
+       {100, 130, 160, 220}, 1},
+      {"a byte inserted in the records", regular, {},
+       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes + 67 + 40, 0x00); },
+       {100, 160, 190, 220}, 1},
+      {"a byte deleted from the records", regular, {},
+       [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 2 * epochBytes + 67 + 80); },
+       {100, 130, 190, 220}, 1},
+      {"a byte inserted between epochs", regular, {},
+       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); },
+       {100, 130, 160, 190, 220}, 1},
+  };
+  for (const Case& c : cases) {
     ObsFile f = TypeOneFile();
-    f.epochs = {Epoch(100.0, 13), Epoch(101.0, 2, "B202")};
-    h.Open(f, 1);
-    if (siteKnown) std::memcpy(h.job.currentSite, "A101", 5);
-    EXPECT_EQ(3, ReadEpochs(h.job));
-    ASSERT_EQ(2u, h.messages.size()) << siteKnown;
-    EXPECT_EQ("Error: Too many channels: \nWill Try to Recover Data", h.messages[0].text);
-    EXPECT_EQ("Warning: Pre-mature end of file at 1 epochs", h.messages[1].text);
-    EXPECT_EQ(100.0, h.messages[1].time);
-    EXPECT_EQ(1u, h.progress.size());  // no end-of-file progress after a failure
+    for (double t : c.times) f.epochs.push_back(Epoch(t, 3));
+    if (c.damage) c.damage(f);
+    std::vector<uint8_t> bytes = ObservationFileBytes(f);
+    if (c.bytes) c.bytes(bytes);
+    ObsFile raw;
+    raw.rawAfter.assign(bytes.begin() + 90, bytes.end());
+    ReaderHarness h;
+    h.Open(raw, 1);
+    EXPECT_EQ(0, ReadEpochs(h.job)) << c.what;
+    EXPECT_EQ(c.expected, h.ProcessedTimes()) << c.what;
+    int recoveries = 0;
+    for (const Message& m : h.messages) {
+      recoveries += m.text.find("Will Try to Recover Data") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(c.recoveries, recoveries) << c.what;
   }
 }
 
@@ -644,8 +716,9 @@ TEST(ReadEpochs, GlonassGpsUtcRecordsOfTheEppFile) {
 }
 
 TEST(ReadEpochs, CorruptEpochValuesStayFinishable) {
-  // Header fields of every kind of corrupt double; the loop must run to the end without
-  // undefined behaviour (the sanitizer build checks that) and process every epoch.
+  // Header and record fields of every kind of corrupt double; the loop must run to the
+  // end without undefined behaviour (the sanitizer build checks that) and process every
+  // epoch, since every header is sound.
   const double inf = std::numeric_limits<double>::infinity();
   const double bad[] = {std::nan(""), inf, -inf, 1e308, -1e308, 0.0};
   ReaderHarness h;
@@ -662,13 +735,11 @@ TEST(ReadEpochs, CorruptEpochValuesStayFinishable) {
     }
     e.channels[0].doppler = -2147483647 - 1;
     f.epochs.push_back(e);
-    ObsEpoch timeBad = Epoch(v, 4);
-    f.epochs.push_back(timeBad);
     t += 1.0;
   }
   h.Open(f, 1);
   EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ(12u, h.ProcessedTimes().size());
+  EXPECT_EQ(6u, h.ProcessedTimes().size());
 }
 
 TEST(ReadEpochs, SurvivesRandomlyDamagedFiles) {

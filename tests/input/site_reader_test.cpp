@@ -69,6 +69,9 @@ TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
       {"a 63-character name",
        WithLines(6, "", std::string(63, 'S') + " 0 0 7", "BEFORE -0.25"),
        Block(std::string(63, 'S'), "Site file", "Before", "7.000000", "-0.2500"), -0.25},
+      {"the end of the week and the highest antenna",
+       WithLines(6, "", "ABCD 1 2 604800", "BEFORE -100"),
+       Block("ABCD", "Site file", "Before", "604800.000000", "-100.0000"), -100.0},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -102,6 +105,12 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
       {"a 64-character name", WithLines(6, "", std::string(64, 'S') + " 1 2 345600", good6)},
       {"a 64-character word on line 6", WithLines(6, "", good3, std::string(64, 'B') + " 1.5")},
       {"a 200-character name", WithLines(6, "", std::string(200, 'S') + " 1 2 3", good6)},
+      // Values no site file can hold.
+      {"a height of 1e308 m", WithLines(6, "", good3, "BEFORE 1e308")},
+      {"a height of 100.01 m", WithLines(6, "", good3, "BEFORE 100.01")},
+      {"a height of -100.5 m", WithLines(6, "", good3, "BEFORE -100.5")},
+      {"a time after the week", WithLines(6, "", "ABCD 1 2 604801", good6)},
+      {"a negative time", WithLines(6, "", "ABCD 1 2 -1", good6)},
   };
   TempDir dir;
   for (const Case& c : cases) {

@@ -1,5 +1,6 @@
 // Whole conversions through ConvertFile on download sets written by the test: the files a
-// header-only set gives, abort from inside a callback, and null callbacks.
+// header-only set gives, abort from inside a callback (in the epoch loop and while the
+// ephemeris file is read), and null callbacks.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,8 +11,10 @@
 
 #include "output/gpb_reader.h"
 #include "plugin/talverin.h"
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
+#include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
 
 namespace talverin {
@@ -102,6 +105,23 @@ TEST(Conversion, AbortFromTheMessageCallbackStopsAfterThatEpoch) {
   ASSERT_EQ(1, reader.ReadEpoch(&epoch));
   EXPECT_EQ(345600.0, epoch.epoch.gpsTime);
   EXPECT_EQ(0, reader.ReadEpoch(&epoch));
+}
+
+TEST(Conversion, AbortWhileTheEphemerisFileIsReadStopsItAndWritesNoEpoch) {
+  TempDir dir;
+  const std::string input = WriteSet(dir, 5);
+  EphemerisFileWriter ephemerides;
+  for (const GpsEph& eph : test_data::kBahrEphemerides) ephemerides.AddGps(eph);
+  ASSERT_TRUE(WriteFileBytes(dir.File("E0001A01.001"), ephemerides.bytes()));
+  const ConversionRun run =
+      RunConversion(input, dir.File("out.gpb"), {}, true, [](const Message& m) {
+        if (m.text.rfind("GPS Ephemeris loaded", 0) == 0) Abort();
+      });
+  EXPECT_EQ(1, run.result);
+  EXPECT_EQ("User Quit", run.errorText);
+  EXPECT_EQ(1u, run.request.EphemeridesRead);
+  EXPECT_EQ(0u, run.request.EpochsWritten);
+  EXPECT_EQ(1, run.CountMessagesStartingWith("GPS Ephemeris loaded"));
 }
 
 TEST(Conversion, NullCallbacksRunSilentlyAndGiveTheSameFiles) {

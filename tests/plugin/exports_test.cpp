@@ -1,8 +1,15 @@
 // The exported functions seen from a host: AutoDetect on real files, the record checks of
-// ConvertFile, the open failures and their texts, and the abort counter.
+// ConvertFile, the open failures and their texts, outputs that would overwrite an input or
+// each other, inputs that are not regular files, and the abort counter.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -169,6 +176,130 @@ TEST(ConvertFile, AbortBeforeTheConversionStartsIsForgotten) {
                                           [](ConvertOptions& o) { o.ReceiverType = 1; });
   EXPECT_NE(1, run.result);
   EXPECT_NE("User Quit", run.errorText);
+}
+
+// A download set of four small inputs named B/E/S/D0001.123 and what they hold.
+std::vector<std::vector<uint8_t>> WriteInputs(const TempDir& dir) {
+  WriteTagged(dir.File("B0001.123"), "version:", 90);
+  const std::vector<std::vector<uint8_t>> contents = {
+      ReadFileBytes(dir.File("B0001.123")), {0x01, 0x02}, {0x53, 0x0A}, {0x43, 0x0A}};
+  EXPECT_TRUE(WriteFileBytes(dir.File("E0001.123"), contents[1]));
+  EXPECT_TRUE(WriteFileBytes(dir.File("S0001.123"), contents[2]));
+  EXPECT_TRUE(WriteFileBytes(dir.File("D0001.123"), contents[3]));
+  return contents;
+}
+
+TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnything) {
+  struct Case {
+    const char* input;   // in the set's directory
+    const char* output;  // in the set's directory
+    const char* link;    // made before the run: a symbolic link "out.gpb" to this input
+    const char* first;   // the paths the message names
+    const char* second;
+    bool outputs;        // two outputs collide
+  };
+  const Case cases[] = {
+      {"B0001.123", "E0001.123", nullptr, "E0001.123", "E0001.123", false},
+      {"B0001.123", "B0001.123", nullptr, "B0001.123", "B0001.123", false},
+      {"B0001.123", "D0001.123", nullptr, "D0001.123", "D0001.123", false},
+      {"B0001.123", "./x/../S0001.123", nullptr, "./x/../S0001.123", "S0001.123", false},
+      {"B0001.123", "out.gpb", "E0001.123", "out.gpb", "E0001.123", false},
+      // The .sta beside S0001.gpb is the site file of an input named B0001.sta.
+      {"B0001.sta", "S0001.gpb", nullptr, "S0001.sta", "S0001.sta", false},
+      {"B0001.123", "x.epp", nullptr, "x.epp", "x.epp", true},
+      {"B0001.123", "x.sta", nullptr, "x.sta", "x.sta", true},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::vector<std::vector<uint8_t>> contents = WriteInputs(dir);
+    if (std::string(c.input) == "B0001.sta") {
+      ASSERT_EQ(0, std::rename(dir.File("B0001.123").c_str(), dir.File("B0001.sta").c_str()));
+      ASSERT_TRUE(WriteFileBytes(dir.File("S0001.sta"), contents[2]));
+    }
+    if (c.link != nullptr) {
+      ASSERT_EQ(0, symlink(dir.File(c.link).c_str(), dir.File("out.gpb").c_str()));
+    }
+    const ConversionRun run = RunConversion(dir.File(c.input), dir.File(c.output));
+    const std::string expected =
+        c.outputs ? "Error: outputs " + dir.File(c.first) + " and " + dir.File(c.second) +
+                        " are the same file"
+                  : "Error: output " + dir.File(c.first) + " is the same file as input " +
+                        dir.File(c.second);
+    EXPECT_EQ(-1, run.result) << c.output;
+    EXPECT_EQ(expected, run.errorText);
+    ASSERT_EQ(1u, run.messages.size()) << c.output;
+    EXPECT_EQ(expected, run.messages[0].text);
+    // Every input byte-identical, and no output beside them.
+    const char* const names[] = {c.input, "E0001.123", "S0001.123", "D0001.123"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(contents[i], ReadFileBytes(dir.File(names[i]))) << names[i];
+    for (const char* made : {"x.gpb", "x.epp", "x.sta", "S0001.epp", "B0001.epp", "E0001.epp"}) {
+      struct stat st;
+      EXPECT_NE(0, lstat(dir.File(made).c_str(), &st)) << made << " was created";
+    }
+  }
+}
+
+// Runs body in a child process that is killed after 10 s; returns its exit status, or -1
+// when it did not end in time.
+int RunBounded(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(10);
+    _exit(body());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -2;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ConvertFile, AnInputThatIsNotARegularFileCountsAsMissingAndNothingHangs) {
+  // B: the open failure; E: the ephemeris open failure; S and D: absent, so the
+  // conversion completes. A FIFO without a writer, a directory, and endless devices.
+  struct Case {
+    const char* name;
+    const char* kind;    // "fifo", "dir" or a device to link to
+    int result;          // ConvertFile's result
+    const char* before;  // the module error text around the path, or null: not checked
+    const char* after;
+  };
+  const char* const kEphemerisFailure = ". Will Not be able to Re-Calc Position/Time";
+  const Case cases[] = {
+      {"B0001.123", "fifo", -1, "Error: Unable to open ", ""},
+      {"B0001.123", "dir", -1, "Error: Unable to open ", ""},
+      {"B0001.123", "/dev/zero", -1, "Error: Unable to open ", ""},
+      {"E0001.123", "fifo", -1, "Error: Unable to open ", kEphemerisFailure},
+      {"E0001.123", "/dev/zero", -1, "Error: Unable to open ", kEphemerisFailure},
+      {"D0001.123", "/dev/zero", 0, nullptr, nullptr},
+      {"D0001.123", "fifo", 0, nullptr, nullptr},
+      {"S0001.123", "/dev/urandom", 0, nullptr, nullptr},
+      {"out.sta", "fifo", -1, "Could not open STA FILE ", " "},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteInputs(dir);
+    const std::string path = dir.File(c.name);
+    std::remove(path.c_str());
+    const std::string kind = c.kind;
+    if (kind == "fifo") {
+      ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+    } else if (kind == "dir") {
+      ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+    } else {
+      ASSERT_EQ(0, symlink(c.kind, path.c_str()));
+    }
+    const int status = RunBounded([&]() {
+      const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
+                                              [](ConvertOptions& o) { o.ReceiverType = 1; });
+      const bool textRight =
+          c.before == nullptr || run.errorText == c.before + dir.File(c.name) + c.after;
+      // AutoDetect answers 0 (the 90-byte B file is too short) without blocking either.
+      const bool refused = AutoDetect(dir.File("B0001.123").c_str()) == 0;
+      if (run.result == c.result && textRight && refused) return 0;
+      std::fprintf(stderr, "result %d, text %s\n", run.result, run.errorText.c_str());
+      return 1;
+    });
+    EXPECT_EQ(0, status) << c.name << " as " << c.kind << (status == -1 ? ": hung" : "");
+  }
 }
 
 }  // namespace

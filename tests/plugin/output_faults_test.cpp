@@ -5,7 +5,9 @@
 // a path that leads through a regular file (ENOTDIR for everyone). Each fault gives -1, the
 // exact text as the module error text and as the last message, and leaves exactly the
 // files listed per case: outputs opened before the fault keep their header lines, outputs
-// after it are never created, and a write failure is never reported as success.
+// after it are never created, and a write failure is never reported as success. A device
+// that fills up during the conversion leaves a GPB file of whole epochs, EpochsWritten of
+// them.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -31,12 +33,13 @@ constexpr char kEppHeader[] = "$EPHREC Ver7.0 TALVERIN Ashtech\n";
 constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
 constexpr int kEpochCount = 3;
 
-// A dual frequency file of three one-channel epochs and an empty ephemeris file.
-std::string WriteSet(const TempDir& dir) {
+// A dual frequency file of one-channel epochs (three unless asked) and an empty ephemeris
+// file.
+std::string WriteSet(const TempDir& dir, int epochCount = kEpochCount) {
   ObsFile file;
   file.model = "Z-XII3";
   file.recordSize = 97;
-  for (int i = 0; i < kEpochCount; ++i) {
+  for (int i = 0; i < epochCount; ++i) {
     ObsEpoch epoch;
     epoch.site = "????";  // no site name: no station records
     epoch.time_s = 86400.0 + i;
@@ -130,8 +133,8 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
   const FaultCase cases[] = {
       {"GPB file on a full device",
        [](const TempDir& d) { return LinkToFull(d, "out.gpb"); },
-       [](const TempDir& d) { return "Unable to write to '" + d.File("out.gpb") + "' (disk full)"; },
-       Left::kLinkUntouched, Left::kHeaderOnly, Left::kHeaderOnly, true},
+       [](const TempDir& d) { return "Failure to write to '" + d.File("out.gpb") + "' (disk full)"; },
+       Left::kLinkUntouched, Left::kHeaderOnly, Left::kHeaderOnly, false},
       {".sta file on a full device",
        [](const TempDir& d) { return LinkToFull(d, "out.sta"); },
        [](const TempDir& d) { return "Unable to write to '" + d.File("out.sta") + "' (disk full)"; },
@@ -166,8 +169,8 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
     ASSERT_FALSE(run.messages.empty());
     EXPECT_EQ(c.text(dir), run.messages.back().text);
     EXPECT_EQ(-1.0, run.messages.back().time);
-    // The counts are written only when the pipeline ran; then every epoch was handed to
-    // the GPB writer, also when the device refused it (the result says it did not land).
+    // The counts are written only when the pipeline ran; every fault that lets it run
+    // leaves the GPB file whole.
     EXPECT_EQ(c.pipelineRan ? static_cast<uint32_t>(kEpochCount) : 0u,
               run.request.EpochsWritten);
     ExpectLeft(dir.File("out.gpb"), c.gpb, nullptr);
@@ -194,6 +197,48 @@ TEST(OutputFaults, AnOutputDirectoryThatCannotHoldFilesCreatesNothing) {
   for (const char* name : {"out.gpb", "out.sta", "out.epp"}) {
     struct stat st;
     EXPECT_NE(0, lstat(dir.File(name).c_str(), &st)) << name;
+  }
+}
+
+TEST(OutputFaults, ADeviceFillingUpLeavesWholeEpochsAndTheirExactCount) {
+  // 300 epochs of one dual frequency satellite: 84 + 2 * 28 bytes each in the new file,
+  // 68 + 44 in the version 1.02 file. With `freed`, space comes back right after the first
+  // failed write: nothing written after it may count, or land behind a cut epoch.
+  for (int32_t layout : {1, 0}) {
+    for (uint64_t limit : {uint64_t{700}, uint64_t{2048}, uint64_t{5000}, uint64_t{12345}}) {
+      const bool freed = limit == 5000;
+      SCOPED_TRACE("variant " + std::to_string(layout) + " limit " + std::to_string(limit));
+      TempDir dir;
+      const std::string input = WriteSet(dir, 300);
+      ConversionRun run;
+      {
+        testing_support::FileSizeLimit full(limit);
+        ASSERT_TRUE(full.active());
+        run = RunConversion(
+            input, dir.File("out.gpb"), [layout](ConvertOptions& o) { o.GpbLayout = layout; },
+            true, [&full, freed](const testing_support::Message& m) {
+              if (freed && m.text.rfind("Unable to write", 0) == 0) full.Lift();
+            });
+      }
+      EXPECT_EQ(-1, run.result);
+      EXPECT_EQ("Unable to write to '" + dir.File("out.gpb") + "' (disk full)", run.errorText);
+      const size_t header = layout != 0 ? 512 : 202;
+      const size_t epochBytes = layout != 0 ? 140 : 112;
+      const uint32_t fit = static_cast<uint32_t>((limit - header) / epochBytes);
+      EXPECT_EQ(fit, run.request.EpochsWritten);
+      EXPECT_EQ(header + epochBytes * fit, ReadFileBytes(dir.File("out.gpb")).size());
+      GpbReader reader;
+      ASSERT_EQ(0, reader.Open(dir.File("out.gpb").c_str())) << reader.errorText();
+      static GpbReadEpoch epoch;
+      uint32_t epochs = 0;
+      int32_t status = 0;
+      while ((status = reader.ReadEpoch(&epoch)) == 1) {
+        EXPECT_EQ(86400.0 + epochs, epoch.epoch.gpsTime);
+        ++epochs;
+      }
+      EXPECT_EQ(0, status) << reader.errorText();
+      EXPECT_EQ(run.request.EpochsWritten, epochs);
+    }
   }
 }
 

@@ -2,10 +2,12 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +53,28 @@ CommandOutcome RunCommand(const std::string& command) {
   const int raw = pclose(pipe);
   outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return outcome;
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t limitBytes) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
+  previousSoft_ = limit.rlim_cur;
+  previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = limitBytes;
+  active_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  Lift();
+  std::signal(SIGXFSZ, previousHandler_ == SIG_ERR ? SIG_DFL : previousHandler_);
+}
+
+void FileSizeLimit::Lift() {
+  rlimit limit{};
+  if (active_ && getrlimit(RLIMIT_FSIZE, &limit) == 0) {
+    limit.rlim_cur = previousSoft_;
+    active_ = setrlimit(RLIMIT_FSIZE, &limit) != 0;
+  }
 }
 
 bool ConversionRun::HasMessage(const std::string& text) const { return CountMessages(text) > 0; }

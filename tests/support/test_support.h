@@ -26,6 +26,23 @@ class TempDir {
   std::string path_;
 };
 
+// While it lives, no file of this process can grow beyond limitBytes: a write past it
+// fails with EFBIG (SIGXFSZ is ignored meanwhile), as on a full device.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t limitBytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool active() const { return active_; }
+  void Lift();  // ends the limit before the object does
+
+ private:
+  bool active_ = false;
+  uint64_t previousSoft_ = 0;
+  void (*previousHandler_)(int) = nullptr;
+};
+
 struct Message {
   double time;
   std::string text;

@@ -1,0 +1,60 @@
+#include "base/file_identity.h"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#if defined(_WIN32)
+#include <cwctype>
+#endif
+
+namespace talverin {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The path made absolute and lexically normal ("a/./b/../c" is "a/c"); the path itself
+// when that fails.
+fs::path Normal(const char* path) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(fs::path(path), error);
+  return error ? fs::path(path) : absolute.lexically_normal();
+}
+
+bool SameText(const fs::path& a, const fs::path& b) {
+#if defined(_WIN32)
+  // Windows file names are compared without regard to case.
+  const std::wstring x = a.wstring();
+  const std::wstring y = b.wstring();
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (std::towlower(x[i]) != std::towlower(y[i])) return false;
+  }
+  return true;
+#else
+  return a == b;
+#endif
+}
+
+}  // namespace
+
+FILE* OpenRegularFile(const char* path, const char* mode) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  std::error_code error;
+  if (!fs::is_regular_file(fs::status(fs::path(path), error)) || error) return nullptr;
+  return std::fopen(path, mode);
+}
+
+bool IsPipeOrSocket(const char* path) {
+  std::error_code error;
+  const fs::file_status status = fs::status(fs::path(path), error);
+  return !error && (fs::is_fifo(status) || fs::is_socket(status));
+}
+
+bool SameFile(const char* a, const char* b) {
+  if (SameText(Normal(a), Normal(b))) return true;
+  std::error_code error;
+  return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
+}
+
+}  // namespace talverin
