@@ -7,21 +7,18 @@
 namespace talverin {
 namespace {
 
-TEST(FactoryDefaults, SizeFiftyTwoFillsTheThirteenWords) {
-  ConvertOptions options;
-  std::memset(&options, 0x55, sizeof options);
-  SetFactoryDefaults(52, &options);
-  const int32_t expected[13] = {0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 180, 1};
-  EXPECT_EQ(0, std::memcmp(&options, expected, sizeof expected));
-}
-
-TEST(FactoryDefaults, AnyOtherSizeLeavesTheBlockUntouched) {
-  for (int32_t size : {51, 53, 0, -52}) {
+// Size 52 fills the thirteen words; any other size leaves the block untouched.
+TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
+  const int32_t defaults[13] = {0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 180, 1};
+  int32_t untouched[13];
+  std::memset(untouched, 0x55, sizeof untouched);
+  for (int32_t size : {52, 51, 53, 0, -52}) {
     ConvertOptions options;
+    static_assert(sizeof options == sizeof defaults, "thirteen words");
     std::memset(&options, 0x55, sizeof options);
     SetFactoryDefaults(size, &options);
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&options);
-    for (size_t i = 0; i < sizeof options; ++i) ASSERT_EQ(0x55, bytes[i]) << "size " << size;
+    EXPECT_EQ(0, std::memcmp(&options, size == 52 ? defaults : untouched, sizeof defaults))
+        << "size " << size;
   }
 }
 
