@@ -1,6 +1,6 @@
-// The exported functions seen from a host: AutoDetect on real files, the record checks of
-// ConvertFile, the open failures and their texts, outputs that would overwrite an input or
-// each other, inputs that are not regular files, and the abort counter.
+// The exported functions seen from a host: the factory defaults, AutoDetect on real files,
+// the record checks of ConvertFile, outputs that would overwrite an input or each other,
+// inputs that are missing or not regular files, and the abort counter.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -29,6 +29,21 @@ void WriteTagged(const std::string& path, const char* tag, size_t length) {
   std::vector<uint8_t> bytes(length, 0x20);
   std::memcpy(bytes.data(), tag, std::min<size_t>(8, length));
   ASSERT_TRUE(WriteFileBytes(path, bytes));
+}
+
+// Size 52 fills the thirteen words; any other size leaves the block untouched.
+TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
+  const int32_t defaults[13] = {0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 180, 1};
+  int32_t untouched[13];
+  std::memset(untouched, 0x55, sizeof untouched);
+  for (int32_t size : {52, 51, 53, 0, -52}) {
+    ConvertOptions options;
+    static_assert(sizeof options == sizeof defaults, "thirteen words");
+    std::memset(&options, 0x55, sizeof options);
+    SetFactoryDefaults(size, &options);
+    EXPECT_EQ(0, std::memcmp(&options, size == 52 ? defaults : untouched, sizeof defaults))
+        << "size " << size;
+  }
 }
 
 TEST(AutoDetect, NeedsADigitExtensionAVersionTagAndMoreThanTheHeader) {
@@ -68,22 +83,37 @@ TEST(AutoDetect, AnswersZeroWithoutOpeningAnythingForUnusablePaths) {
   EXPECT_EQ(0, AutoDetect(windowsStyle.c_str()));
 }
 
-TEST(ConvertFile, RefusesWrongRecordSizesWithoutTouchingTheResultWords) {
-  struct Case {
-    uint32_t requestSize;
-    uint32_t callbackSize;
-    uint32_t optionsSize;
-    const char* text;
+// Records of the wrong size, a receiver type outside 0..4 and a path without its
+// terminator are refused with their texts before the result words are touched.
+TEST(ConvertFile, RefusesBadRecordsWithoutTouchingTheResultWords) {
+  const std::string version = "Incorrect version of Sample Conversion DLL";
+  const struct {
+    uint32_t requestSize, callbackSize, optionsSize;
+    int32_t receiverType;
+    bool unterminatedInput;
+    int32_t result;
+    std::string text;
   } cases[] = {
-      {2671, 272, 52, "Incorrect version of Sample Conversion DLL"},
-      {2672, 271, 52, "Incorrect version of Sample Conversion DLL"},
-      {2672, 272, 51, "Incorrect version of Sample Conversion DLL, Invalid options"},
+      {2671, 272, 52, 0, false, 1, version},
+      {2672, 271, 52, 0, false, 1, version},
+      {2672, 272, 51, 0, false, 1, version + ", Invalid options"},
+      {2672, 272, 52, 5, false, 1,
+       "Invalid receiver type 5 in the options: 0 (detect) or 1 to 4 expected"},
+      {2672, 272, 52, -1, false, 1,
+       "Invalid receiver type -1 in the options: 0 (detect) or 1 to 4 expected"},
+      {2672, 272, 52, 1, true, -1,
+       "Error: path of 256 characters or more: " + std::string(255, 'B')},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     static ConvertRequest request;
     std::memset(&request, 0, sizeof request);
     request.size = c.requestSize;
     request.optionsSize = c.optionsSize;
+    SetFactoryDefaults(52, &request.options);
+    request.options.ReceiverType = c.receiverType;
+    std::strcpy(request.inputPath, "/nonexistent/B0001.123");
+    if (c.unterminatedInput) std::memset(request.inputPath, 'B', sizeof request.inputPath);
+    std::strcpy(request.outputPath, "/nonexistent/out.gpb");
     request.EpochsWritten = 0xA1A2A3A4;
     request.EphemeridesRead = 0xB1B2B3B4;
     request.StationsWritten = 0xC1C2C3C4;
@@ -91,43 +121,15 @@ TEST(ConvertFile, RefusesWrongRecordSizesWithoutTouchingTheResultWords) {
     HostCallbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
     callbacks.size = c.callbackSize;
-    EXPECT_EQ(1, ConvertFile(&request, &callbacks, 0));
+    EXPECT_EQ(c.result, ConvertFile(&request, &callbacks, 0));
     char text[512];
     GetErrString(text);
-    EXPECT_STREQ(c.text, text);
+    EXPECT_EQ(c.text, text);
     EXPECT_EQ(0xA1A2A3A4u, request.EpochsWritten);
     EXPECT_EQ(0xB1B2B3B4u, request.EphemeridesRead);
     EXPECT_EQ(0xC1C2C3C4u, request.StationsWritten);
     EXPECT_EQ(0xD1D2D3D4u, request.result);
   }
-}
-
-TEST(ConvertFile, RefusesAReceiverTypeOutsideZeroToFour) {
-  TempDir dir;
-  for (int32_t type : {5, -1}) {
-    const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
-                                            [type](ConvertOptions& o) { o.ReceiverType = type; });
-    EXPECT_EQ(1, run.result);
-    EXPECT_NE(std::string::npos, run.errorText.find("receiver type"));
-    EXPECT_TRUE(run.messages.empty());
-  }
-}
-
-TEST(ConvertFile, RefusesPathsThatDoNotFitTheirFields) {
-  static ConvertRequest request;
-  std::memset(&request, 0, sizeof request);
-  request.size = kConvertRequestSize;
-  request.optionsSize = kConvertOptionsSize;
-  SetFactoryDefaults(52, &request.options);
-  std::memset(request.inputPath, 'B', sizeof request.inputPath);  // no terminator
-  std::strcpy(request.outputPath, "/tmp/out.gpb");
-  HostCallbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
-  callbacks.size = kHostCallbacksSize;
-  EXPECT_EQ(-1, ConvertFile(&request, &callbacks, 0));
-  char text[512];
-  GetErrString(text);
-  EXPECT_NE(nullptr, std::strstr(text, "256 characters"));
 }
 
 TEST(ConvertFile, AbortBeforeTheConversionStartsIsForgotten) {
