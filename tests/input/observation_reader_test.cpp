@@ -240,30 +240,6 @@ TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
   }
 }
 
-TEST(DecodeChannel, GlonassRangeLosesTheWholeGpsUtcSeconds) {
-  ConversionJob job;
-  job.receiverType = 4;
-  gpb_epoch_type epoch{};
-  int32_t leap = 0;
-  std::vector<uint8_t> r = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, &leap));
-  EXPECT_EQ(1, leap);
-  EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);  // 13.0002 s - 13 s, in m
-
-  // A GPS satellite of the same receiver keeps its range.
-  std::vector<uint8_t> g = HandRecord(20, 13.0002, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 1, &leap));
-  EXPECT_DOUBLE_EQ(13.0002 * kC, epoch.sat[1].range1);
-
-  // Corrupt ranges (infinite, NaN, beyond any integer) are left as they are.
-  for (double value : {kInf, kNaN, 1e300, 3e9}) {
-    std::vector<uint8_t> b = HandRecord(41, value, 0, 0, 0, 1.0);
-    leap = 0;
-    ASSERT_EQ(0, DecodeChannel(job, epoch, b.data(), 1.0, 2, &leap));
-    EXPECT_EQ(0, leap) << value;
-  }
-}
-
 TEST(DecodeChannelAlt, ReadsItsOwnOffsets) {
   ConversionJob job;
   job.receiverType = 2;
@@ -376,12 +352,7 @@ ObsEpoch EpochAt(double time_s, std::vector<ObsChannel> channels, const std::str
 // n channels of PRNs 1..n; the top byte of every record's phase is 0x41 ('A').
 ObsEpoch Plain(double time_s, int n) {
   std::vector<ObsChannel> channels;
-  for (int k = 0; k < n; ++k) {
-    ObsChannel c;
-    c.prn = static_cast<uint8_t>(k + 1);
-    c.l1Phase_cyc = 1.5e6 + k;
-    channels.push_back(c);
-  }
+  for (int k = 0; k < n; ++k) channels.push_back(Channel(static_cast<uint8_t>(k + 1), k));
   return EpochAt(time_s, channels);
 }
 
@@ -714,31 +685,38 @@ TEST(ObservationFile, DuplicatePrnWarningsPerPair) {
   EXPECT_EQ(3, out.run.CountMessagesStartingWith("Warning: Multiple occurances"));
 }
 
-TEST(ObservationFile, GlonassGpsUtcRecordsOfTheEppFile) {
-  // GPS weeks by calendar: week 1221 starts 2003-06-01 (GPS-UTC 13 s), week 960 starts
-  // 1998-05-31 (12 s), week 1364 lies in 2006 and week 542 in 1990 (no table row). The
-  // week is the one of the last GPS ephemeris (toe 86400 s) of the E file.
+// GLONASS ranges carry the whole GPS-UTC seconds: the first one names them in the .epp
+// file and every GLONASS range loses them; a range no integer holds is left as it is.
+// Without one, the option or the week of the last GPS ephemeris (toe 86400 s) names them.
+// Weeks by calendar: 1221 starts 2003-06-01 (GPS-UTC 13 s), 960 starts 1998-05-31 (12 s),
+// 1364 lies in 2006 and 542 in 1990 (no table row).
+TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
   const struct {
     int32_t optionSeconds;
     uint8_t prn;
     int32_t ephWeek;  // -1: no ephemeris
     std::string ion;  // the .epp text from the first GpsIon record on
     int32_t type;
+    double range_s;   // of both channels (the second 70 ms longer)
   } cases[] = {
-      {0, 40, -1, "GpsIon { Utc: 13\n}\n", 4},  // once for the whole file
-      {14, 20, 1221, "", 1},                    // only GLONASS receivers write them
-      {0, 40, 960, "GpsIon { Utc: 13\n}\n", 4},  // the ranges told already
-      {0, 20, -1, "", 4},                        // GPS satellites carry no offset
-      {14, 20, -1, "GpsIon { Utc: 14\n}\n", 4},
-      {1, 20, -1, "", 4},
-      {0, 20, 1221, "GpsIon { Utc: 13\n}\n", 4},
-      {0, 20, 960, "GpsIon { Utc: 12\n}\n", 4},
-      {0, 20, 1364, "", 4},
-      {0, 20, 542, "", 4},
+      {0, 40, -1, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // once for the whole file
+      {14, 20, 1221, "", 1, 13.0002},                     // only GLONASS receivers write them
+      {0, 40, 960, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // the ranges told already
+      {0, 20, -1, "", 4, 13.0002},                        // GPS satellites carry no offset
+      {14, 20, -1, "GpsIon { Utc: 14\n}\n", 4, 13.0002},
+      {1, 20, -1, "", 4, 13.0002},
+      {0, 20, 1221, "GpsIon { Utc: 13\n}\n", 4, 13.0002},
+      {0, 20, 960, "GpsIon { Utc: 12\n}\n", 4, 13.0002},
+      {0, 20, 1364, "", 4, 13.0002},
+      {0, 20, 542, "", 4, 13.0002},
+      {0, 40, -1, "", 4, kInf},
+      {0, 40, -1, "", 4, kNaN},
+      {0, 40, -1, "", 4, 1e300},
+      {0, 40, -1, "", 4, 3e9},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.optionSeconds) + " " + std::to_string(c.prn) + " " +
-                 std::to_string(c.ephWeek));
+                 std::to_string(c.ephWeek) + " " + std::to_string(c.range_s));
     std::vector<uint8_t> ephemeris;
     if (c.ephWeek >= 0) {
       GpsEph eph = test_data::kBahrEphemerides[0];
@@ -748,12 +726,11 @@ TEST(ObservationFile, GlonassGpsUtcRecordsOfTheEppFile) {
     }
     ObsFile f = FileOf(c.type, {});
     for (int i = 0; i < 3; ++i) {
-      ObsEpoch e = Plain(100.0 + i, 2);
-      e.channels[0].prn = c.prn;
-      e.channels[0].caRange_s = 13.0002;
-      e.channels[1].prn = static_cast<uint8_t>(c.prn + 1);
-      e.channels[1].caRange_s = 13.0702;
-      f.epochs.push_back(e);
+      f.epochs.push_back(Plain(100.0 + i, 2));
+      for (int k = 0; k < 2; ++k) {
+        f.epochs.back().channels[k].prn = static_cast<uint8_t>(c.prn + k);
+        f.epochs.back().channels[k].caRange_s = c.range_s + 0.07 * k;
+      }
     }
     const ConvertedSet out = Convert(
         f, c.type, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.optionSeconds; }, {},
@@ -761,6 +738,11 @@ TEST(ObservationFile, GlonassGpsUtcRecordsOfTheEppFile) {
     ASSERT_EQ(0, out.run.result) << out.run.errorText;
     const size_t ion = out.epp.find("GpsIon");
     EXPECT_EQ(c.ion, ion == std::string::npos ? "" : out.epp.substr(ion));
+    ASSERT_EQ(3u, out.epochs.size());
+    if (c.range_s == 13.0002) {
+      const bool loses = c.type == 4 && c.prn > 32;
+      EXPECT_NEAR((loses ? 0.0002 : 13.0002) * kC, out.epochs[2].epoch.sat[0].range1, 1e-4);
+    }
   }
 }
 
