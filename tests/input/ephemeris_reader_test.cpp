@@ -1,7 +1,7 @@
 // The ephemeris file: every field of a GPS and a GLONASS record from its own offset, the
 // .epp text of both, health, weeks, dispatch on the PRN byte and values no navigation
-// message can hold; then through a whole conversion: counts in the request, the .epp file
-// after its header line, the messages, and the store that decides on recomputation.
+// message can hold; then through a whole conversion: the store that decides on
+// recomputation.
 #include "input/ephemeris_reader.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -160,26 +159,20 @@ EphemerisRun ReadEphemerisBytes(const std::vector<uint8_t>& bytes, int32_t recei
   EphemerisRun run;
   TempDir dir;
   run.ephemerisPath = dir.File("EAAAAA03.123");
-  const std::string eppPath = dir.File("out.epp");
   EXPECT_TRUE(WriteFileBytes(run.ephemerisPath, bytes));
-
   ConversionJob job;
-  EXPECT_TRUE(job.constructed());
   job.receiverType = receiverType;
   job.options.RecomputePosition = recompute;
   CopyText(job.ephemerisPath, kPathSize, run.ephemerisPath.c_str());
   job.ephemerisFile = std::fopen(run.ephemerisPath.c_str(), "rb");
-  job.eppFile = std::fopen(eppPath.c_str(), "w");
-  EXPECT_NE(nullptr, job.ephemerisFile);
-  EXPECT_NE(nullptr, job.eppFile);
+  job.eppFile = std::fopen(dir.File("out.epp").c_str(), "w");
   job.messageCallback = Collect;
   gMessages = &run.messages;
   ReadEphemerisFile(job);
   gMessages = nullptr;
   std::fclose(job.eppFile);
   job.eppFile = nullptr;
-
-  run.epp = ReadFileText(eppPath);
+  run.epp = ReadFileText(dir.File("out.epp"));
   run.read = job.ephemeridesRead;
   run.lastEphTime = job.lastEphTime;
   run.lastEphWeek = job.lastEphWeek;
@@ -474,97 +467,28 @@ TEST(EphemerisFile, PublishedBroadcastRecordSurvivesTheFileAndTheEppText) {
 
 // --- Through a whole conversion ----------------------------------------------------
 
-constexpr char kEppHeader[] = "$EPHREC Ver7.0 TALVERIN Ashtech\n";
-constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to recompute position";
-
-// PRN 5 of the BAHR navigation file, 2004-06-10 02:00 GPS (ten-bit week 250), under the
-// given PRN.
-GpsEph BroadcastRecord(int32_t prn) {
-  GpsEph r = test_data::kBahrEphemerides[0];
-  r.prn = prn;
-  return r;
-}
-
-// Converts epochs one-channel epochs from 352800 s beside the given E file.
-ConvertedSet Convert(const EphemerisFileWriter& e, int epochs,
-                     const std::function<void(ConvertOptions&)>& setOptions = {}) {
-  TempDir dir;
-  return ConvertDownloadSet(dir, ObservationFileBytes(OneChannelEpochs(epochs, 352800.0)),
-                            e.bytes(), setOptions);
-}
-
-TEST(EphemerisConversion, EveryRecordIsCountedAndTheHealthyOnesWrittenAndStored) {
-  // Three healthy PRNs, one of them twice, one unhealthy, a negative PRN byte, GLONASS in a
-  // dual frequency file, and a cut last record: three distinct ephemerides are stored.
-  EphemerisFileWriter e;
-  e.AddGps(BroadcastRecord(5));
-  e.AddGps(BroadcastRecord(9));
-  e.AddGps(BroadcastRecord(9));
-  e.AddGps(BroadcastRecord(17), 1);
-  e.AddRaw(FilledEphemerisRecord(0x85, 0x44));
-  GlonassEphFields glonass;
-  glonass.prn = 40;
-  e.AddGlonass(glonass);
-  e.AddGps(BroadcastRecord(30));
-  e.AddCut(GpsEphemerisRecord(BroadcastRecord(21)), 128);
-
-  const ConvertedSet run = Convert(e, 1);
-  ASSERT_EQ(0, run.run.result) << run.run.errorText;
-  EXPECT_EQ(5u, run.run.request.EphemeridesRead);
-  for (const char* text : {"GPS Ephemeris loaded for PRN 5, Health OK",
-                           "GPS Ephemeris loaded for PRN 17, Health BAD!!!",
-                           "GPS Ephemeris loaded for PRN 30, Health OK"}) {
-    EXPECT_EQ(1, run.run.CountMessages(text)) << text;
-  }
-  EXPECT_EQ(2, run.run.CountMessages("GPS Ephemeris loaded for PRN 9, Health OK"));
-  EXPECT_EQ(0, run.run.CountMessagesStartingWith("GLONASS"));
-  // Three stored ephemerides are too few to recompute the epoch.
-  EXPECT_EQ(1, run.run.CountMessages(kLessThanFour));
-
-  ASSERT_EQ(0u, run.epp.find(kEppHeader));
-  EXPECT_EQ(4u, CountOf(run.epp, "GpsEph {"));
-  EXPECT_EQ(0u, CountOf(run.epp, "GlnEph {"));
-  const size_t prn5 = run.epp.find("GpsEph { Prn: 5\n"), prn9 = run.epp.find("GpsEph { Prn: 9\n"),
-               prn30 = run.epp.find("GpsEph { Prn: 30\n");
-  EXPECT_EQ(std::string(kEppHeader).size(), prn5);
-  EXPECT_LT(prn5, prn9);
-  EXPECT_LT(prn9, prn30);
-  EXPECT_EQ(std::string::npos, run.epp.find("Prn: 17\n"));
-}
-
-// An epoch is recomputed with more than three stored ephemerides; with fewer each epoch
-// warns, unless recomputation is off.
+// An epoch is recomputed with more than three stored ephemerides (the BAHR record of PRN 5
+// under PRNs 5, 9, 17 and 30); with fewer each epoch warns, unless recomputation is off.
 TEST(EphemerisConversion, RecomputationNeedsFourStoredEphemeridesAndTheOption) {
+  const char* const lessThanFour = "Warning, less then 4 ephemerides unable to recompute position";
   for (int records : {3, 4}) {
     for (int32_t recompute : {1, 0}) {
       EphemerisFileWriter e;
       for (int32_t prn : {5, 9, 17, 30}) {
-        if (prn != 30 || records == 4) e.AddGps(BroadcastRecord(prn));
+        GpsEph r = test_data::kBahrEphemerides[0];
+        r.prn = prn;
+        if (prn != 30 || records == 4) e.AddGps(r);
       }
-      const ConvertedSet run =
-          Convert(e, 2, [recompute](ConvertOptions& o) { o.RecomputePosition = recompute; });
+      TempDir dir;
+      const ConvertedSet run = ConvertDownloadSet(
+          dir, ObservationFileBytes(OneChannelEpochs(2, 352800.0)), e.bytes(),
+          [recompute](ConvertOptions& o) { o.RecomputePosition = recompute; });
       ASSERT_EQ(0, run.run.result) << run.run.errorText;
-      EXPECT_EQ(records == 3 && recompute != 0 ? 2 : 0, run.run.CountMessages(kLessThanFour))
+      EXPECT_EQ(records == 3 && recompute != 0 ? 2 : 0, run.run.CountMessages(lessThanFour))
           << records << " records, recompute " << recompute;
       EXPECT_EQ(static_cast<uint32_t>(records), run.run.request.EphemeridesRead);
     }
   }
-}
-
-TEST(EphemerisConversion, GlonassReceiverWritesGlonassRecordsInFileOrder) {
-  EphemerisFileWriter e;
-  GlonassEphFields glonass;
-  glonass.prn = 45;
-  glonass.tkbSecond = 900.5;
-  glonass.res[0] = -1;
-  e.AddGlonass(glonass);
-  e.AddGps(BroadcastRecord(5));
-  const ConvertedSet run = Convert(e, 0, [](ConvertOptions& o) { o.ReceiverType = 4; });
-  ASSERT_EQ(0, run.run.result) << run.run.errorText;
-  EXPECT_EQ(2u, run.run.request.EphemeridesRead);
-  EXPECT_EQ(1, run.run.CountMessages("GLONASS Ephemeris loaded for PRN 45"));
-  EXPECT_EQ(std::string(kEppHeader).size(), run.epp.find("GlnEph { Prn: 45 0\n\tTkb: 0 900\n"));
-  EXPECT_NE(std::string::npos, run.epp.find("\tRes: ffffffff 0 0\n}\nGpsEph { Prn: 5\n"));
 }
 
 }  // namespace
