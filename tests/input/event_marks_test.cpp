@@ -277,8 +277,11 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
     std::vector<EpochSpec> epochs;
     std::string blocks;
     std::vector<uint16_t> flags;  // empty: not checked
+    double lastMatch_s;           // time of the last mark record used
   };
-  // Mark records: with marks off the times lose 13 s; they only order the matches here.
+  // Mark records: with marks off the times lose 13 s. Only records from the last match on
+  // are searched; a last match more than half a week from the first record's time lies in
+  // the other week, so the search starts one week earlier and an earlier mark is used again.
   const std::string occupy = EventFileBuilder()
                                  .Time(90).Mark("A101", "OCCUPY", "1.2345")
                                  .Time(95).Mark("B202", "OTHER", "9.0")
@@ -287,35 +290,57 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
       {"occupation between moving epochs, marks on", 1, 1.5, true, "", kOccupation,
        Block("A101", "BFILE", "BEGIN_STATIC", "101.000000", "1.5000") +
            Block("A101", "BFILE", "END_STATIC", "102.000000", "1.5000"),
-       {2, 0, 0, 2}},
+       {2, 0, 0, 2}, 0.0},
       {"marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true, "",
        {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}, {"B202", 104.0},
         {"A101", 105.0}},
        Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
            Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
            Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
-       {0, 0, 0, 0, 0, 0}},
+       {0, 0, 0, 0, 0, 0}, 0.0},
       {"first named site of the file, marks on", 1, 0.0, true, "",
        {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
        Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
            Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000"),
-       {}},
+       {}, 0.0},
       {"first named site of the file, marks off", 0, 0.0, true, "",
        {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
-       Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000"), {}},
+       Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000"), {}, 0.0},
       {"one-epoch occupation gets no end block", 1, 1.5, true, "",
        {{"????", 10.0}, {"A101", 11.0}, {"????", 12.0}},
-       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}},
+       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}, 0.0},
       {"without a station file only the moving state is kept", 1, 1.5, false, "",
-       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}},
+       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}, 0.0},
       {"mark records replace the site file blocks, marks on", 1, 1.5, true, occupy, kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}},
+       {}, 90.0},
       {"mark records replace the site file blocks, marks off", 0, 1.5, true, occupy, kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}},
+       {}, 77.0},
+      // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
+      // before 200 and gives a site file block.
+      {"records before the last match are not used", 1, 1.5, true,
+       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
+           Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
+       {}, 200.0},
+      // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
+      // lastMatch to 200 - 604800, and Z at 100 qualifies.
+      {"week rollover opens the search again", 1, 1.5, true,
+       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
+           Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
+       {}, 100.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -330,62 +355,20 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
     if (!c.flags.empty()) {
       EXPECT_EQ(c.flags, run.flags);
     }
+    EXPECT_EQ(c.lastMatch_s, run.job.events.lastMatch);
     EXPECT_EQ(static_cast<int32_t>(CountBlocks(c.blocks)), run.job.stationsWritten);
     EXPECT_STREQ(c.epochs.back().site, run.job.currentSite);
     EXPECT_STREQ(c.epochs.back().site, run.job.previousSite);
   }
 }
 
-// Only records after the last match are searched; a last match more than half a week
-// from the first record's time lies in the other week, so the search starts one week
-// earlier and an earlier mark is used again.
-TEST(StationMarks, MarkRecordsAfterTheLastMatchAreSearchedAcrossTheWeekRollover) {
-  struct Case {
-    const char* what;
-    std::string events;
-    std::vector<EpochSpec> epochs;
-    std::string blocks;
-    double lastMatch_s;
-  };
-  const Case cases[] = {
-      // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
-      // before 200 and gives a site file block.
-      {"records before the last match are not used",
-       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
-       {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
-       Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
-           Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
-           Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
-       200.0},
-      // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
-      // lastMatch to 200 - 604800, and Z at 100 qualifies.
-      {"week rollover opens the search again",
-       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
-       {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
-       Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
-           Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
-           Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
-       100.0},
-  };
-  for (const Case& c : cases) {
-    MarkRun run(1);
-    run.Events(c.events);
-    run.Epochs(c.epochs);
-    EXPECT_EQ(c.blocks, run.Blocks()) << c.what;
-    EXPECT_EQ(c.lastMatch_s, run.job.events.lastMatch) << c.what;
-  }
-}
-
-TEST(StationMarks, NameBytesOutsideOneTo122SkipTheEpoch) {
+// A name byte outside 1..122 skips the epoch (the header's first byte becomes 0); a time
+// that is not a number keeps the name and writes nothing.
+TEST(StationMarks, UnusableHeadersSkipTheStep) {
   MarkRun run(1);
   ASSERT_EQ(0, run.Epoch("A101", 10.0));
   for (const char* bad : {"A\x7b" "01", "\x01\x02\x03\xff", "AB\0D"}) {
-    const std::string site(bad, 4);
-    EXPECT_EQ(-1, run.Epoch(site, 20.0));
+    EXPECT_EQ(-1, run.Epoch(std::string(bad, 4), 20.0));
     EXPECT_EQ(0, run.lastHeader[0]);
     EXPECT_STREQ("A101", run.job.currentSite);
     EXPECT_STREQ("A101", run.job.previousSite);
@@ -395,18 +378,16 @@ TEST(StationMarks, NameBytesOutsideOneTo122SkipTheEpoch) {
   EXPECT_EQ(0, run.Epoch(std::string("\x01zzz", 4), 30.0));
   EXPECT_EQ(std::string("\x01zzz"), run.job.currentSite);
   EXPECT_EQ(2, run.job.stationsWritten);
-}
 
-TEST(StationMarks, TimeThatIsNotANumberKeepsTheNameAndWritesNothing) {
-  MarkRun run(1);
-  run.Epoch("????", 10.0);
-  EXPECT_EQ(-1, run.Epoch("A101", std::nan("")));
-  EXPECT_EQ(-1, run.Epoch("A101", HUGE_VAL));
-  EXPECT_STREQ("A101", run.job.currentSite);
-  EXPECT_STREQ("????", run.job.previousSite);
-  EXPECT_EQ("", run.Blocks());
-  run.Epoch("A101", 12.0);
-  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), run.Blocks());
+  MarkRun later(1);
+  later.Epoch("????", 10.0);
+  EXPECT_EQ(-1, later.Epoch("A101", std::nan("")));
+  EXPECT_EQ(-1, later.Epoch("A101", HUGE_VAL));
+  EXPECT_STREQ("A101", later.job.currentSite);
+  EXPECT_STREQ("????", later.job.previousSite);
+  EXPECT_EQ("", later.Blocks());
+  later.Epoch("A101", 12.0);
+  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), later.Blocks());
 }
 
 TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
