@@ -62,42 +62,38 @@ TEST(Conversion, HeaderOnlySetGivesAValidGpbHeaderAndTheTwoHeaderLines) {
   }
 }
 
-TEST(Conversion, AbortFromTheMessageCallbackStopsAfterThatEpoch) {
-  TempDir dir;
-  bool aborted = false;
-  const ConvertedSet out = ConvertDownloadSet(
-      dir, ObservationFileBytes(OneChannelEpochs(5, 345600.0)), {}, {},
-      [&aborted](const Message& m) {
-        if (!aborted && m.text == kLessThanFour) {
-          aborted = true;
-          Abort();
-        }
-      });
-  EXPECT_EQ(1, out.run.result);
-  EXPECT_EQ("User Quit", out.run.errorText);
-  EXPECT_EQ(1u, out.run.request.EpochsWritten);
-  EXPECT_EQ(1, out.run.CountMessages(kLessThanFour));
-  ASSERT_FALSE(out.run.messages.empty());
-  EXPECT_EQ("User Quit", out.run.messages.back().text);
-  EXPECT_EQ(-1.0, out.run.messages.back().time);
-  EXPECT_EQ(0, out.readStatus);
-  EXPECT_EQ((std::vector<double>{345600.0}), out.Times());
-}
-
-TEST(Conversion, AbortWhileTheEphemerisFileIsReadStopsItAndWritesNoEpoch) {
-  TempDir dir;
-  EphemerisFileWriter ephemerides;
-  for (const GpsEph& eph : test_data::kBahrEphemerides) ephemerides.AddGps(eph);
-  const ConvertedSet out = ConvertDownloadSet(
-      dir, ObservationFileBytes(OneChannelEpochs(5, 345600.0)), ephemerides.bytes(), {},
-      [](const Message& m) {
-        if (m.text.rfind("GPS Ephemeris loaded", 0) == 0) Abort();
-      });
-  EXPECT_EQ(1, out.run.result);
-  EXPECT_EQ("User Quit", out.run.errorText);
-  EXPECT_EQ(1u, out.run.request.EphemeridesRead);
-  EXPECT_EQ(0u, out.run.request.EpochsWritten);
-  EXPECT_EQ(1, out.run.CountMessagesStartingWith("GPS Ephemeris loaded"));
+// The host presses abort inside the message callback: at the first epoch's warning (no
+// ephemerides, position recomputation on) the loop stops after that epoch; at the first
+// ephemeris loaded the reading stops and no epoch is written. The files are finished and
+// "User Quit" is the last message and the module error text.
+TEST(Conversion, AbortFromTheMessageCallbackStopsAtTheNextRecordOrEpoch) {
+  EphemerisFileWriter bahr;
+  for (const GpsEph& eph : test_data::kBahrEphemerides) bahr.AddGps(eph);
+  const struct {
+    const char* trigger;  // the message that starts with it presses abort
+    bool ephemerides;
+    uint32_t epochs, read;
+  } cases[] = {{kLessThanFour, false, 1, 0}, {"GPS Ephemeris loaded", true, 0, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trigger);
+    TempDir dir;
+    const std::string trigger = c.trigger;
+    const ConvertedSet out = ConvertDownloadSet(
+        dir, ObservationFileBytes(OneChannelEpochs(5, 345600.0)),
+        c.ephemerides ? bahr.bytes() : std::vector<uint8_t>{}, {}, [&trigger](const Message& m) {
+          if (m.text.rfind(trigger, 0) == 0) Abort();
+        });
+    EXPECT_EQ(1, out.run.result);
+    EXPECT_EQ("User Quit", out.run.errorText);
+    EXPECT_EQ(c.epochs, out.run.request.EpochsWritten);
+    EXPECT_EQ(c.read, out.run.request.EphemeridesRead);
+    EXPECT_EQ(1, out.run.CountMessagesStartingWith(trigger));
+    ASSERT_FALSE(out.run.messages.empty());
+    EXPECT_EQ("User Quit", out.run.messages.back().text);
+    EXPECT_EQ(-1.0, out.run.messages.back().time);
+    EXPECT_EQ(0, out.readStatus);
+    EXPECT_EQ(c.epochs, out.epochs.size());
+  }
 }
 
 TEST(Conversion, NullCallbacksRunSilentlyAndGiveTheSameFiles) {
