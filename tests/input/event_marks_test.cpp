@@ -205,10 +205,7 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
   }
 }
 
-struct EpochSpec {
-  const char* site;
-  double time_s;
-};
+struct EpochSpec { const char* site; double time_s; };
 
 // A job with its station file open, driven epoch by epoch like the observation reader.
 class MarkRun {

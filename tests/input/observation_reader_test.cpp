@@ -40,9 +40,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr char kTooMany[] = "Error: Too many channels: \nWill Try to Recover Data";
 
 TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {
-  const struct {
-    double t, previous, expected;
-  } cases[] = {
+  const struct { double t, previous, expected; } cases[] = {
       {30.0, 10.0, 20.0},
       {5.0, 10.0, -5.0},
       {10.0, 604790.0, 20.0},         // 10 s into the next week: d = -604780
@@ -144,11 +142,7 @@ TEST(DecodeChannel, ZeroPhasesAndL2PhaseWithoutRange) {
 }
 
 TEST(DecodeChannel, PrnRangeByReceiverTypeAndSlotsOutsideTheEpoch) {
-  const struct {
-    int32_t type;
-    uint8_t prn;
-    int32_t slot, result;
-  } cases[] = {
+  const struct { int32_t type; uint8_t prn; int32_t slot, result; } cases[] = {
       {1, 0, 0, 1},  {1, 1, 0, 0},  {1, 32, 0, 0},  {1, 33, 0, 1},  {2, 40, 0, 1},
       {3, 40, 0, 1}, {4, 0, 0, 1},  {4, 40, 0, 0},  {4, 71, 0, 0},  {4, 72, 0, 1},
       {4, 255, 0, 1}, {2, 200, 0, 1}, {1, 3, 23, 0}, {1, 3, 24, 1}, {1, 3, -1, 1},
@@ -167,11 +161,7 @@ TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
   ConversionJob job;
   job.receiverType = 2;
   gpb_epoch_type epoch{};
-  const struct {
-    double dt;
-    uint8_t l1Warning, l2Warning;
-    double lock1, lock2;
-  } steps[] = {
+  const struct { double dt; uint8_t l1Warning, l2Warning; double lock1, lock2; } steps[] = {
       {-1.0, 0, 0, 0.0, -1.0},  // first epoch: L1 restarts, L2 receives -1.0
       {20.0, 0, 0, 20.0, 19.0},  {20.0, 0, 0, 40.0, 39.0},
       {20.0, 128, 0, 0.0, 59.0},                             // L1 restart bit
@@ -380,12 +370,7 @@ ConvertedSet Convert(const ObsFile& f, int32_t type,
 }
 
 TEST(ObservationFile, EveryObservableOfEveryLayoutReachesTheGpbFile) {
-  const struct {
-    const char* name;
-    int32_t type;
-    ObsLayout layout;
-    int32_t gpbLayout;
-  } cases[] = {
+  const struct { const char* name; int32_t type; ObsLayout layout; int32_t gpbLayout; } cases[] = {
       {"C/A", 1, ObsLayout::kStandard, 1},       {"dual", 2, ObsLayout::kStandard, 1},
       {"codeless", 3, ObsLayout::kStandard, 1},  {"glonass", 4, ObsLayout::kStandard, 1},
       {"alt 35", 1, ObsLayout::kAlternative, 1}, {"alt 97", 2, ObsLayout::kAlternative, 1},

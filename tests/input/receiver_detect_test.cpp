@@ -27,11 +27,7 @@ void MakeHeader(uint8_t header[kObservationHeaderSize], const char* tag, const c
 // The model text at byte 11 is matched against the table's prefixes in order, after one of
 // three version tags.
 TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
-  const struct {
-    const char* tag;
-    const char* model;
-    int32_t type;
-  } cases[] = {
+  const struct { const char* tag; const char* model; int32_t type; } cases[] = {
       {"version:", "MS-XII", 1},  {"version:", "M-XII", 1},       {"version:", "RANGER", 1},
       {"version:", "SCA-XII", 1}, {"version:", "G-XII", 1},       {"version:", "G-12", 1},
       {"version:", "LOCUS", 1},   {"version:", "SUPER-CA", 1},    {"version:", "P-XII", 2},
@@ -54,12 +50,7 @@ TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
 // Success: the record size and the detection text as the message; failure: the model cut
 // to nine characters in the message and the module error text, with or without a callback.
 TEST(ReportReceiver, SetsRecordSizeAndSendsTheDetectionText) {
-  const struct {
-    int32_t type;
-    int32_t size;
-    const char* text;
-    bool callback;
-  } cases[] = {
+  const struct { int32_t type; int32_t size; const char* text; bool callback; } cases[] = {
       {1, 35, "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)", true},
       {2, 97, "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)", true},
       {3, 66, "Detected L2-codeless Ashtech receiver (L12)", true},

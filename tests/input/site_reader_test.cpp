@@ -56,12 +56,7 @@ std::string WithLines(int lineCount, const std::string& banner, const std::strin
 
 TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
   const std::string banner = kSiteFileBanner;
-  struct Case {
-    const char* what;
-    std::string text;
-    std::string block;
-    double height_m;
-  };
+  struct Case { const char* what; std::string text; std::string block; double height_m; };
   const Case cases[] = {
       {"the ABCD example", WithLines(6, "", SiteStationLine("ABCD", 1, 2, 345600), "BEFORE 1.5430"),
        kAbcdBlock, 1.543},
@@ -89,10 +84,7 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
   const std::string banner = kSiteFileBanner;
   const std::string good3 = "ABCD 1 2 345600";
   const std::string good6 = "BEFORE 1.5430";
-  struct Case {
-    const char* what;
-    std::string text;
-  };
+  struct Case { const char* what; std::string text; };
   const Case cases[] = {
       {"one asterisk fewer at the start", WithLines(6, banner.substr(1), good3, good6)},
       {"one asterisk fewer at the end", WithLines(6, banner.substr(0, 62), good3, good6)},

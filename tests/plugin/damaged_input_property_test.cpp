@@ -160,11 +160,7 @@ Fault Damage(std::vector<uint8_t>& b, const std::vector<size_t>& ends, std::mt19
   return f;
 }
 
-struct Survey {
-  std::vector<int> singleByteLosses;
-  int conversions = 0;
-  int invented = 0;
-};
+struct Survey { std::vector<int> singleByteLosses; int conversions = 0; int invented = 0; };
 
 // Converts one damaged copy of set and checks every promise against its clean conversion.
 void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std::vector<size_t>& ends,
@@ -343,9 +339,7 @@ int FromEnvironment(const char* name, int fallback) {
 
 TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   const int runs = FromEnvironment("TALVERIN_DAMAGE_RUNS", kDefaultRealRuns);
-  struct Source {
-    std::string observation, navigation;
-  };
+  struct Source { std::string observation, navigation; };
   std::vector<Source> sources = {
       {rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04o",
        rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04n"}};

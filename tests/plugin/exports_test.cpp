@@ -48,12 +48,7 @@ TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
 
 TEST(AutoDetect, NeedsADigitExtensionAVersionTagAndMoreThanTheHeader) {
   TempDir dir;
-  struct Case {
-    const char* name;
-    const char* tag;
-    size_t length;
-    int32_t expected;
-  } cases[] = {
+  struct Case { const char* name; const char* tag; size_t length; int32_t expected; } cases[] = {
       {"B1234A03.123", "version:", 91, 1},
       {"B1234A03.124", "Version:", 300, 1},
       {"B1234A03.125", "VERSION:", 91, 1},

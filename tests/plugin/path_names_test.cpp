@@ -53,12 +53,7 @@ TEST(SplitPath, KeepsTheLastSeparatorWithTheDirectory) {
 }
 
 TEST(DeriveNames, CompanionFilesDifferInTheFirstLetterOnly) {
-  const struct {
-    const char* input;
-    const char* e;
-    const char* s;
-    const char* d;
-  } cases[] = {
+  const struct { const char* input; const char* e; const char* s; const char* d; } cases[] = {
       {"D:\\raw\\BAAAAA03.123", "D:\\raw\\EAAAAA03.123", "D:\\raw\\SAAAAA03.123",
        "D:\\raw\\DAAAAA03.123"},
       {"BAAAAA03.123", "EAAAAA03.123", "SAAAAA03.123", "DAAAAA03.123"},
