@@ -110,6 +110,11 @@ TEST(DecodeChannel, StandardLayoutsGiveMetresCyclesAndFlags) {
     EXPECT_EQ(0.0, epoch.sat[1].range2);
     EXPECT_EQ(0.0, epoch.sat[1].phase2);
   }
+  // A GLONASS range loses the whole GPS-UTC seconds, and the first one marks them told.
+  const std::vector<uint8_t> g = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
+  ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 0, &leap));
+  EXPECT_EQ(1, leap);
+  EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);
 }
 
 // A zero phase leaves its flag clear (the codeless L2 phase flag stays set); with the
