@@ -574,7 +574,10 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     std::function<void(ObsFile&)> damage;  // on the description
     std::function<void(std::vector<uint8_t>&)> bytes;  // then on the file's bytes
     std::vector<double> expected;
-    int recoveries;  // "Will Try to Recover Data" messages
+    int recoveries;                // "Will Try to Recover Data" messages
+    const char* reason = nullptr;  // a text one of them holds
+    int32_t type = 1;
+    bool alternative = false;      // channel layout
   };
   const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
@@ -612,32 +615,42 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
        {100, 160, 190, 220}, 1},
       {"a byte deleted from the records", regular, {},
        [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 2 * epochBytes + 67 + 80); },
-       {100, 130, 190, 220}, 1},
+       {100, 130, 190, 220}, 1, "(the epoch after the one at 160.000 s starts 1 bytes early)"},
       {"a byte inserted between epochs", regular, {},
        [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); },
        {100, 130, 160, 190, 220}, 1},
       {"a short header at the end is the normal end", regular, {},
        [](std::vector<uint8_t>& b) { b.insert(b.end(), 66, 0x41); }, regular, 0},
+      // The records before the stray byte are checked: PRN 71 is a GLONASS satellite.
+      {"a GLONASS PRN 71 in an alternative record, then a byte inserted", regular,
+       [](ObsFile& f) { f.epochs[0].channels[0].prn = 71; },
+       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); }, regular, 1,
+       nullptr, 4, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ObsFile f = FileOf(1, {});
+    ObsFile f = FileOf(c.type, {});
+    if (c.alternative) f.layout = ObsLayout::kAlternative;
     for (double t : c.times) f.epochs.push_back(Plain(t, 3));
     if (c.damage) c.damage(f);
     std::vector<uint8_t> bytes = ObservationFileBytes(f);
     if (c.bytes) c.bytes(bytes);
     TempDir dir;
-    const ConvertedSet out = ConvertDownloadSet(dir, bytes, {}, [](ConvertOptions& o) {
-      o.ReceiverType = 1;
+    const ConvertedSet out = ConvertDownloadSet(dir, bytes, {}, [&c](ConvertOptions& o) {
+      o.ReceiverType = c.type;
+      o.AltChannelLayout = c.alternative ? 1 : 0;
       o.RecomputePosition = 0;
     });
     EXPECT_EQ(0, out.run.result) << out.run.errorText;
     EXPECT_EQ(c.expected, out.Times());
     int recoveries = 0;
+    bool reasonGiven = c.reason == nullptr;
     for (const Message& m : out.run.messages) {
       recoveries += m.text.find("Will Try to Recover Data") != std::string::npos ? 1 : 0;
+      reasonGiven = reasonGiven || m.text.find(c.reason) != std::string::npos;
     }
     EXPECT_EQ(c.recoveries, recoveries);
+    EXPECT_TRUE(reasonGiven) << c.reason;
   }
 }
 
