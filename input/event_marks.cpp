@@ -496,8 +496,10 @@ void WriteEventStations(ConversionJob& job, EventTable& table) {
   for (int32_t i = 0; i < table.count; ++i) {
     const EventRecord& record = table.records[i];
     double time_s = record.evSeen;
-    // The block's name, cut to the 32-byte name field like the record's own name.
-    char name[kEventTextSize];
+    // The block's name is built in the station record's 64-byte name field: a record name
+    // holds at most 31 characters, so the marker always survives whole and the host can
+    // tell such a block from one of a name the observation file showed.
+    char name[kStationTextSize];
     CopyText(name, sizeof name, record.evName);
     if (!(record.evSeen >= 0.0)) {
       // Never shown by the observation file: kept at its event-file time, marked.

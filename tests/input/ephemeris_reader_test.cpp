@@ -1,3 +1,7 @@
+// The ephemeris file: every field of a GPS and a GLONASS record from its own offset, the
+// .epp text of both, health, weeks, dispatch on the PRN byte and values no navigation
+// message can hold; then through a whole conversion: the store that decides on
+// recomputation.
 #include "input/ephemeris_reader.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +18,17 @@
 #include "plugin/conversion_job.h"
 #include "position/single_point.h"
 #include "tests/orbit/bahr_ephemerides.h"
-#include "tests/support/test_support.h"
+#include "tests/support/conversion_fixtures.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {
 
+using testing_support::ConvertDownloadSet;
+using testing_support::ConvertedSet;
+using testing_support::CountOf;
+using testing_support::OneChannelEpochs;
 using testing_support::TempDir;
 
 constexpr double kPiRef = 3.141592653589793;  // semicircles to radians
@@ -99,15 +107,6 @@ std::vector<uint8_t> HandBuiltGpsRecord(uint16_t healthWord = 0) {
   return r;
 }
 
-GpsEph HandBuiltGpsEph() {
-  GpsEph x{};
-  for (const GpsRow& row : kGpsRows) {
-    if (row.integer != nullptr) x.*row.integer = static_cast<int32_t>(row.fileValue);
-    if (row.real != nullptr) x.*row.real = ExpectedValue(row);
-  }
-  return x;
-}
-
 // A GLONASS record (PRN 40) with a distinct value in every field; unread bytes 0xEE.
 std::vector<uint8_t> HandBuiltGlonassRecord(double tkbSecond = 45000.9) {
   std::vector<uint8_t> r(129, 0xEE);
@@ -125,33 +124,6 @@ std::vector<uint8_t> HandBuiltGlonassRecord(double tkbSecond = 45000.9) {
               {127, kI8, 0x80},     {128, kI8, 0xFF}};
   for (const auto& row : rows) Put(r, row.offset, row.width, row.value);
   return r;
-}
-
-GlonassEphFields HandBuiltGlonassFields() {
-  GlonassEphFields f;
-  f.prn = 40;
-  f.ashFirst = 123456;
-  f.tkbFirst = 654321;
-  f.tkbSecond = 45000.9;
-  f.lteFirst = 1.5f;
-  f.lteSecond = -0.25f;
-  f.lteThird = 200;
-  f.ashSecond = 0.125;
-  const double pos[3] = {1000.0, -2000.5, 12345678.9};
-  const double vel[3] = {2500.0, -1250.0, 3.0};
-  const double acc[3] = {0.000125, -0.0005, 0.0};
-  for (int i = 0; i < 3; ++i) {
-    f.pos_m[i] = pos[i];
-    f.vel_mps[i] = vel[i];
-    f.acc_mps2[i] = acc[i];
-  }
-  f.ashThird = -2;
-  f.flgFirst = 0xABCD;
-  f.flgSecond = 0x1234;
-  f.res[0] = 1;
-  f.res[1] = static_cast<int8_t>(-128);
-  f.res[2] = -1;
-  return f;
 }
 
 std::string GlonassText(const std::string& tkbSecondText) {
@@ -187,26 +159,20 @@ EphemerisRun ReadEphemerisBytes(const std::vector<uint8_t>& bytes, int32_t recei
   EphemerisRun run;
   TempDir dir;
   run.ephemerisPath = dir.File("EAAAAA03.123");
-  const std::string eppPath = dir.File("out.epp");
   EXPECT_TRUE(WriteFileBytes(run.ephemerisPath, bytes));
-
   ConversionJob job;
-  EXPECT_TRUE(job.constructed());
   job.receiverType = receiverType;
   job.options.RecomputePosition = recompute;
   CopyText(job.ephemerisPath, kPathSize, run.ephemerisPath.c_str());
   job.ephemerisFile = std::fopen(run.ephemerisPath.c_str(), "rb");
-  job.eppFile = std::fopen(eppPath.c_str(), "w");
-  EXPECT_NE(nullptr, job.ephemerisFile);
-  EXPECT_NE(nullptr, job.eppFile);
+  job.eppFile = std::fopen(dir.File("out.epp").c_str(), "w");
   job.messageCallback = Collect;
   gMessages = &run.messages;
   ReadEphemerisFile(job);
   gMessages = nullptr;
   std::fclose(job.eppFile);
   job.eppFile = nullptr;
-
-  run.epp = ReadFileText(eppPath);
+  run.epp = ReadFileText(dir.File("out.epp"));
   run.read = job.ephemeridesRead;
   run.lastEphTime = job.lastEphTime;
   run.lastEphWeek = job.lastEphWeek;
@@ -218,12 +184,6 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> all;
   for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
   return all;
-}
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
-  return n;
 }
 
 TEST(EphemerisGpsRecord, EveryFieldComesFromItsOwnOffset) {
@@ -311,46 +271,41 @@ TEST(EphemerisEppText, GlonassRecordPrintsEveryFieldAndCutsTkbTowardZero) {
 }
 
 // Healthy or not, the record is reported, read and remembered; only a healthy one is
-// written (format pinned above) and stored.
-TEST(EphemerisFile, GpsRecordIsReportedAndRememberedAndWrittenWhenHealthy) {
+// written (format pinned above) and stored. A week outside 0..2048 is reported and the
+// record still written.
+TEST(EphemerisFile, GpsRecordIsReportedRememberedAndWrittenWhenHealthy) {
+  const std::string ok = "GPS Ephemeris loaded for PRN 7, Health OK";
   const struct {
     uint16_t healthWord;
-    const char* message;
-  } cases[] = {{0, "GPS Ephemeris loaded for PRN 7, Health OK"},
-               {0x0100, "GPS Ephemeris loaded for PRN 7, Health BAD!!!"}};
+    int32_t week;
+    std::vector<std::string> messages;
+    int32_t stored;  // -1: not checked
+  } cases[] = {
+      {0, 1234, {ok}, 1},
+      {0x0100, 1234, {"GPS Ephemeris loaded for PRN 7, Health BAD!!!"}, 0},
+      {0, 0, {ok}, -1},
+      {0, 2048, {ok}, -1},
+      {0, 2049, {ok, "ERROR - Eph Week Number : 2049"}, -1},
+      {0, -1, {ok, "ERROR - Eph Week Number : -1"}, -1},
+      {0, -32768, {ok, "ERROR - Eph Week Number : -32768"}, -1},
+  };
   for (const auto& c : cases) {
-    const EphemerisRun run = ReadEphemerisBytes(HandBuiltGpsRecord(c.healthWord), 2);
-    EXPECT_EQ(std::vector<std::string>{c.message}, run.messages);
+    SCOPED_TRACE(std::to_string(c.healthWord) + " week " + std::to_string(c.week));
+    std::vector<uint8_t> record = HandBuiltGpsRecord(c.healthWord);
+    Put(record, 1, kI16, c.week);
+    const EphemerisRun run = ReadEphemerisBytes(record, 2);
+    EXPECT_EQ(c.messages, run.messages);
     EXPECT_EQ(1, run.read);
     EXPECT_EQ(356400.0, run.lastEphTime);
-    EXPECT_EQ(1234, run.lastEphWeek);
-    EXPECT_EQ(c.healthWord == 0 ? 1 : 0, run.stored);
+    EXPECT_EQ(c.week, run.lastEphWeek);
+    if (c.stored >= 0) { EXPECT_EQ(c.stored, run.stored); }
     if (c.healthWord != 0) {
       EXPECT_EQ("", run.epp);
     } else {
-      EXPECT_EQ(0u, run.epp.find("GpsEph { Prn: 7\n\tEl1: 1234 345600 "));
+      EXPECT_EQ(0u, run.epp.find("GpsEph { Prn: 7\n\tEl1: " + std::to_string(c.week) + " 345600 "));
       EXPECT_NE(std::string::npos, run.epp.find("\tEl5: 356400 "));
       EXPECT_EQ("}\n", run.epp.substr(run.epp.size() - 2));
     }
-  }
-}
-
-TEST(EphemerisFile, WeekOutsideZeroTo2048IsReportedAndTheRecordStillWritten) {
-  const struct {
-    int32_t week;
-    bool reported;
-  } cases[] = {{0, false}, {2048, false}, {2049, true}, {-1, true}, {-32768, true}};
-  for (const auto& c : cases) {
-    std::vector<uint8_t> record = HandBuiltGpsRecord();
-    Put(record, 1, kI16, c.week);
-    const EphemerisRun run = ReadEphemerisBytes(record, 2);
-    EXPECT_EQ(c.week, run.lastEphWeek);
-    ASSERT_EQ(c.reported ? 2u : 1u, run.messages.size()) << c.week;
-    if (c.reported) {
-      EXPECT_EQ("ERROR - Eph Week Number : " + std::to_string(c.week), run.messages[1]);
-    }
-    EXPECT_EQ(0u, run.epp.find("GpsEph { Prn: 7\n\tEl1: " + std::to_string(c.week) + " "))
-        << c.week;
   }
 }
 
@@ -377,6 +332,7 @@ TEST(EphemerisFile, RecordsAreDispatchedOnTheSignedPrnByte) {
       {"PRN 40 in a type 4 file", glonass, 4, 1, 0, 1},
       {"PRN 33 in a type 4 file", prn33, 4, 1, 0, 1},
       {"PRN 32 is GPS in a type 4 file", prn32, 4, 1, 1, 0},
+      {"the same record twice", Concat({gps, gps}), 2, 2, 2, 0},
       {"mixed", Concat({gps, FilledEphemerisRecord(0x85), glonass, gps}), 4, 3, 2, 1},
       {"cut last record", Concat({gps, std::vector<uint8_t>(gps.begin(), gps.begin() + 128)}),
        2, 1, 1, 0},
@@ -387,19 +343,9 @@ TEST(EphemerisFile, RecordsAreDispatchedOnTheSignedPrnByte) {
     const EphemerisRun run = ReadEphemerisBytes(c.bytes, c.receiverType);
     EXPECT_EQ(c.read, run.read) << c.name;
     EXPECT_EQ(static_cast<size_t>(c.read), run.messages.size()) << c.name;
-    EXPECT_EQ(c.gpsRecords, Count(run.epp, "GpsEph {")) << c.name;
-    EXPECT_EQ(c.glonassRecords, Count(run.epp, "GlnEph {")) << c.name;
+    EXPECT_EQ(c.gpsRecords, CountOf(run.epp, "GpsEph {")) << c.name;
+    EXPECT_EQ(c.glonassRecords, CountOf(run.epp, "GlnEph {")) << c.name;
   }
-}
-
-TEST(EphemerisFile, SameHealthyRecordTwiceIsWrittenTwiceAndCountedTwice) {
-  const std::vector<uint8_t> gps = HandBuiltGpsRecord();
-  const EphemerisRun once = ReadEphemerisBytes(gps, 2);
-  const EphemerisRun twice = ReadEphemerisBytes(Concat({gps, gps}), 2);
-  EXPECT_EQ(2, twice.read);
-  EXPECT_EQ(once.epp + once.epp, twice.epp);
-  EXPECT_EQ(2u, twice.messages.size());
-  EXPECT_EQ(1, twice.stored);  // the store drops the duplicate
 }
 
 TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
@@ -416,7 +362,7 @@ TEST(EphemerisFile, HealthyRecordsReachTheStoreOnlyWhenRecomputing) {
   EXPECT_EQ(0, off.stored);
   EXPECT_EQ(5, on.read);
   EXPECT_EQ(on.epp, off.epp);
-  EXPECT_EQ(3u, Count(on.epp, "GpsEph {"));
+  EXPECT_EQ(3u, CountOf(on.epp, "GpsEph {"));
   // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
   EXPECT_EQ(356400.0, on.lastEphTime);
   EXPECT_EQ(1234, on.lastEphWeek);
@@ -519,49 +465,30 @@ TEST(EphemerisFile, PublishedBroadcastRecordSurvivesTheFileAndTheEppText) {
   }
 }
 
-TEST(EphemerisFileWriter, GpsRecordMatchesTheHandBuiltBytes) {
-  const std::vector<uint8_t> want = HandBuiltGpsRecord(0x0201);
-  const std::vector<uint8_t> got = GpsEphemerisRecord(HandBuiltGpsEph(), 0x0201);
-  ASSERT_EQ(129u, got.size());
-  for (size_t i = 0; i < 129; ++i) {
-    const bool unread = (i >= 123 && i < 125) || i >= 127;
-    // Angles in double come back from x pi / pi to within an ulp: compared below.
-    const bool doubleAngle = (i >= 39 && i < 47) || (i >= 91 && i < 115);
-    if (!doubleAngle) {
-      EXPECT_EQ(unread ? 0 : want[i], got[i]) << "byte " << i;
+// --- Through a whole conversion ----------------------------------------------------
+
+// An epoch is recomputed with more than three stored ephemerides (the BAHR record of PRN 5
+// under PRNs 5, 9, 17 and 30); with fewer each epoch warns, unless recomputation is off.
+TEST(EphemerisConversion, RecomputationNeedsFourStoredEphemeridesAndTheOption) {
+  const char* const lessThanFour = "Warning, less then 4 ephemerides unable to recompute position";
+  for (int records : {3, 4}) {
+    for (int32_t recompute : {1, 0}) {
+      EphemerisFileWriter e;
+      for (int32_t prn : {5, 9, 17, 30}) {
+        GpsEph r = test_data::kBahrEphemerides[0];
+        r.prn = prn;
+        if (prn != 30 || records == 4) e.AddGps(r);
+      }
+      TempDir dir;
+      const ConvertedSet run = ConvertDownloadSet(
+          dir, ObservationFileBytes(OneChannelEpochs(2, 352800.0)), e.bytes(),
+          [recompute](ConvertOptions& o) { o.RecomputePosition = recompute; });
+      ASSERT_EQ(0, run.run.result) << run.run.errorText;
+      EXPECT_EQ(records == 3 && recompute != 0 ? 2 : 0, run.run.CountMessages(lessThanFour))
+          << records << " records, recompute " << recompute;
+      EXPECT_EQ(static_cast<uint32_t>(records), run.run.request.EphemeridesRead);
     }
   }
-  for (const GpsRow& row : kGpsRows) {
-    if (row.width != kF64 || !row.semicircles) continue;
-    double v;
-    std::memcpy(&v, &got[row.offset], 8);  // little-endian host
-    EXPECT_DOUBLE_EQ(row.fileValue, v) << row.offset;
-  }
-}
-
-TEST(EphemerisFileWriter, GlonassRecordMatchesTheHandBuiltBytes) {
-  std::vector<uint8_t> want = HandBuiltGlonassRecord();
-  for (size_t i : {1, 2, 3, 4, 5, 6, 111, 112, 113, 114, 115, 116, 117, 118, 125}) want[i] = 0;
-  EXPECT_EQ(want, GlonassEphemerisRecord(HandBuiltGlonassFields()));
-}
-
-TEST(EphemerisFileWriter, RawAndCutRecordsAreAppendedAsGiven) {
-  EphemerisFileWriter writer;
-  writer.AddRaw(FilledEphemerisRecord(0x85, 0x33));
-  writer.AddGps(HandBuiltGpsEph());
-  const std::vector<uint8_t> glonass = HandBuiltGlonassRecord();
-  writer.AddCut(glonass, 60);
-  const std::vector<uint8_t>& b = writer.bytes();
-  ASSERT_EQ(129u + 129u + 60u, b.size());
-  EXPECT_EQ(0x85, b[0]);
-  EXPECT_EQ(0x33, b[128]);
-  EXPECT_EQ(7, b[129]);
-  EXPECT_EQ(std::vector<uint8_t>(glonass.begin(), glonass.begin() + 60),
-            std::vector<uint8_t>(b.begin() + 258, b.end()));
-
-  TempDir dir;
-  ASSERT_TRUE(writer.WriteTo(dir.File("E.bin")));
-  EXPECT_EQ(b, ReadFileBytes(dir.File("E.bin")));
 }
 
 }  // namespace

@@ -1,31 +1,211 @@
-// Station marks epoch by epoch: moving state, blocks of occupations and site changes, mark
-// records of the event file taking the place of site file blocks, and feature records
-// written after the epochs.
+// The event file and the station marks: entries loaded into the job's table, the
+// station-mark step epoch by epoch (moving state, blocks of occupations and site changes,
+// mark records taking the place of site file blocks, feature records written after the
+// epochs), the same through ConvertFile into the .sta and GPB files, and corrupt site and
+// event files.
 #include "input/event_marks.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/text_buffer.h"
+#include "input/site_reader.h"
 #include "plugin/conversion_job.h"
 #include "tests/input/event_station_blocks.h"
-#include "tests/support/test_support.h"
+#include "tests/support/conversion_fixtures.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
 
 namespace talverin {
 namespace {
 
+using testing_support::ConvertDownloadSet;
+using testing_support::ConvertedSet;
 using testing_support::TempDir;
 
-struct EpochSpec {
-  const char* site;
+// GFN fields 0..7: name, -, -, -, kind, height, -, description.
+std::vector<std::string> Gfn(const char* name, const char* kind, const char* height,
+                             const char* desc) {
+  return {name, "f1", "f2", "f3", kind, height, "f6", desc};
+}
+
+// One loaded record as expected; a loaded record is not yet seen (evSeen -1), a slot that
+// no entry filled stays zeroed.
+struct Want {
   double time_s;
+  std::string name, desc, height, kind;
+  int32_t end, moving;
+  double seen = -1.0;
 };
+
+Want Zeroed() { return {0.0, "", "", "", "", 0, 0, 0.0}; }
+
+struct Case {
+  const char* what;
+  std::string text;  // the event file
+  int32_t count;     // records held
+  std::vector<Want> wants = {};  // every record, or empty: only the count is checked
+  int32_t hasFeatures = -1;  // -1: not checked
+  int32_t markOption = 1;    // on: times are kept as written
+  int32_t receiverType = 1;
+  int32_t result = 0;
+  bool noFile = false;
+};
+
+TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
+  const std::string entry = "C 1000\nMIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
+  std::string many;  // 100 000 records are held; one more, or a file above 16 MB, is refused
+  for (int i = 0; i < 50000; ++i) many += entry + "C 1000\nMIB202xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
+  const std::string name40(40, 'N');
+  const std::string desc70(70, 'D');
+  const std::string mark100 = EventFileBuilder().Time(100.0).Mark("A101", "D", "1").Text();
+  const Want at87 = {87.0, "A101", "D       ", "1     ", "", 0, 0};
+  const Want at100 = {100.0, "A101", "D       ", "1     ", "", 0, 0};
+  const Case cases[] = {
+      // Columns: 0-1 "MI", 2-5 site, 6-21 filler, 22-29 description, 30-35 height.
+      {"mark lines are cut at their fixed columns",
+       "C1 1000.5\nMIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345tail\n"
+       "C2 1001\nMIB202xxxxxxxxxxxxxxxxDESCRIPT1.2\n"  // height runs past the line
+       "C3 1002\nMIC303xxxxxxxxxxxxxxxxDESCRIPT\n"     // height is only the newline
+       "C4 1003\nMID404xxxxxxxxxxxxxxxxDESC\n"         // height starts past the end
+       "C5 1004\nMIE5\n"                               // description starts past the end
+       "C6 1005\nMIF606xxxxxxxxxxxxxxxxDESCRIPT",      // last line, no newline
+       3,
+       {{1000.5, "A101", "DESCRIPT", "1.2345", "", 0, 0},
+        {1001.0, "B202", "DESCRIPT", "1.2\n", "", 0, 0},
+        {1002.0, "C303", "DESCRIPT", "\n", "", 0, 0}},
+       0},
+      {"a mark of the previous record's time and name loads once",
+       EventFileBuilder().Time(500).Mark("A101", "ONE", "1.0")
+           .Time(500).Mark("A101", "TWO", "2.0")    // duplicate of the previous: dropped
+           .Time(501).Mark("A101", "THREE", "3.0")  // new time
+           .Time(501).Mark("B202", "FOUR", "4.0")   // new name
+           .Time(501).Mark("A101", "FIVE", "5.0")   // duplicate, but not of the previous record
+           .Text(),
+       4,
+       {{500, "A101", "ONE     ", "1.0   ", "", 0, 0},
+        {501, "A101", "THREE   ", "3.0   ", "", 0, 0},
+        {501, "B202", "FOUR    ", "4.0   ", "", 0, 0},
+        {501, "A101", "FIVE    ", "5.0   ", "", 0, 0}}},
+      // 13 s come off unless marks are on or the receiver is GLONASS.
+      {"lag, marks off, C/A", mark100, 1, {at87}, -1, 0, 1},
+      {"lag, marks off, dual", mark100, 1, {at87}, -1, 0, 2},
+      {"lag, marks off, codeless", mark100, 1, {at87}, -1, 0, 3},
+      {"lag, marks off, GLONASS", mark100, 1, {at100}, -1, 0, 4},
+      {"lag, marks on, C/A", mark100, 1, {at100}, -1, 1, 1},
+      {"lag, marks on, GLONASS", mark100, 1, {at100}, -1, 1, 4},
+      {"feature starts take their fields and kind",
+       EventFileBuilder().Time(10).Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak*old"))
+           .Time(20).Feature("GFN", Gfn("Fence", "L", "2", "wire"))
+           .Time(30).Feature("GFN", Gfn("Field", "Area", "0", "grass"))
+           .Time(40).Feature("GFN", Gfn("Odd", "Q", "0", "x"))
+           .Time(50).Feature("GFN", Gfn("Blank", "", "0", "y"))
+           .Time(60).Feature("GFN", {"Short", "1", "2", "3", "P", "1.0", "6"})  // 7 fields
+           .Text(),
+       5,
+       {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0, 0},
+        {20, "Fence", "wire", "2", "LINE", 0, 1},
+        {30, "Field", "grass", "0", "AREA", 0, 1},
+        {40, "Odd", "x", "0", "UNKNOWN", 0, 1},
+        {50, "Blank", "y", "0", "UNKNOWN", 0, 1}},
+       1},
+      // Every record carries the description the attributes built, the height and the kind;
+      // a restart's begin record lies 0.5 s after its end record.
+      {"attributes, ends and restarts build on the previous record",
+       EventFileBuilder().Time(100).Feature("GFN", Gfn("Road", "L", "1.5", "tar"))
+           .Time(101).Feature("GAS", {"a0", "surface", "a2", "gravel", "a4"})
+           .Time(102).Feature("GAS", {"a0", "ignored", "a2", "four fields"})
+           .Time(103).Feature("GRP", {"Road2", "Road"})
+           .Time(104).Feature("GEF", {"Road2"})
+           .Text(),
+       4,
+       {{100, "Road", "surface=gravel", "1.5", "LINE", 0, 1},
+        {103, "Road", "surface=gravel", "1.5", "LINE", 1, 1},
+        {103.5, "Road2", "surface=gravel", "1.5", "LINE", 0, 1},
+        {104, "Road2", "surface=gravel", "1.5", "LINE", 1, 1}}},
+      // Counted: 1 + 2 + 1 + 1 + 2 + 1 = 8 slots; filled: the GFN and the last GEF.
+      {"ends without a feature or without their names leave zeroed slots",
+       EventFileBuilder().Time(1).Feature("GEF", {"Orphan"})  // before any record
+           .Time(2).Feature("GRP", {"A", "B"})                 // before any record: two slots
+           .Time(3).Feature("GFN", Gfn("Well", "P", "0.5", "deep"))
+           .Time(4).Line("GEF")                                // no field 0
+           .Time(5).Feature("GRP", {"OnlyOne"})                // no field 1
+           .Time(6).Feature("GEF", {"Well"})
+           .Text(),
+       8,
+       {{3, "Well", "deep", "0.5", "STATIC", 0, 0}, {6, "Well", "deep", "0.5", "STATIC", 1, 0},
+        Zeroed(), Zeroed(), Zeroed(), Zeroed(), Zeroed(), Zeroed()}},
+      {"long texts are cut to their fields, fields end at a carriage return",
+       EventFileBuilder().Time(1).Feature("GFN", {name40, "1", "2", "3", "P", "123456789012",
+                                                  "6", desc70})
+           .Time(2).Feature("GAS", {"0", "attribute_name_of_twenty", "2",
+                                    "a value that is longer than the field", "4"})
+           .Time(3).Feature("GFN", {"cr", "1", "2", "3", "L", "1", "6", "last\r"})
+           .Text(),
+       2,
+       {{1, std::string(31, 'N'), "attribute_name_of_twenty=a_valu", "123456789", "STATIC", 0, 0},
+        {3, "cr", "last", "1", "LINE", 0, 1}}},
+      {"malformed entries are skipped",
+       EventFileBuilder().Line("MIA101xxxxxxxxxxxxxxxxNOTIME  1.0")  // mark without a time line
+           .Time(5).Line("XYZ")                          // neither a mark nor a feature
+           .Time(6).Time(7).Mark("B202", "AFTER", "1")   // a time line eats the next time line
+           .Line("Cnotime").Mark("C303", "NOTIME", "1")  // an unscanned time line
+           .Time(1e300).Mark("D404", "NOWEEK", "1")      // no time of week: as unscanned
+           .Time(8).Feature("GXX", {"a", "b", "c", "d", "e", "f", "g", "h"})
+           .Time(9).Feature("GFN_", Gfn("Nope", "P", "1", "code must match"))
+           .Time(10)  // time line at the end of the file
+           .Text(),
+       2,
+       {{-1.0, "C303", "NOTIME  ", "1     ", "", 0, 0},
+        {-1.0, "D404", "NOWEEK  ", "1     ", "", 0, 0}}},
+      {"100 000 records", many, 100000},
+      {"100 001 records", many + entry, 0, {}, -1, 1, 1, -1},
+      {"a file above 16 MB", std::string(16 * 1024 * 1024 + 1, '\n'), 0, {}, -1, 1, 1, -1},
+      {"no event file", "", 0, {}, -1, 1, 1, 0, true},
+      {"an empty file", "", 0},
+      {"an attribute without a record", "C 1\nGAS,a,b,c,d,e\n", 0},
+      {"no line breaks", std::string(3000, 'x'), 0},
+      {"a time line without a time", "C\n\n\n", 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ConversionJob job;
+    const std::string path = dir.File(c.noFile ? "DNONE.123" : "DAAAAA03.123");
+    if (!c.noFile) {
+      ASSERT_TRUE(WriteFileText(path, c.text));
+    }
+    std::snprintf(job.eventPath, sizeof job.eventPath, "%s", path.c_str());
+    job.options.StationMarkOption = c.markOption;
+    job.options.UseEventFile = 1;
+    job.receiverType = c.receiverType;
+    ASSERT_EQ(c.result, LoadEventFile(job, job.events));
+    const EventTable& table = job.events;
+    ASSERT_EQ(c.count, table.count);
+    EXPECT_EQ(c.count > 0, table.records != nullptr);
+    if (c.hasFeatures >= 0) { EXPECT_EQ(c.hasFeatures, table.hasFeatures); }
+    for (size_t i = 0; i < c.wants.size(); ++i) {
+      const EventRecord& r = table.records[i];
+      const Want& w = c.wants[i];
+      EXPECT_EQ(w.time_s, r.evTime) << i;
+      EXPECT_EQ(w.name, r.evName) << i;
+      EXPECT_EQ(w.desc, r.evDesc) << i;
+      EXPECT_EQ(w.height, r.evHeight) << i;
+      EXPECT_EQ(w.kind, r.evKind) << i;
+      EXPECT_EQ(w.end, r.evEnd) << i;
+      EXPECT_EQ(w.moving, r.evMoving) << i;
+      EXPECT_EQ(w.seen, r.evSeen) << i;
+    }
+  }
+}
+
+struct EpochSpec { const char* site; double time_s; };
 
 // A job with its station file open, driven epoch by epoch like the observation reader.
 class MarkRun {
@@ -94,8 +274,11 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
     std::vector<EpochSpec> epochs;
     std::string blocks;
     std::vector<uint16_t> flags;  // empty: not checked
+    double lastMatch_s;           // time of the last mark record used
   };
-  // Mark records: with marks off the times lose 13 s; they only order the matches here.
+  // Mark records: with marks off the times lose 13 s. Only records from the last match on
+  // are searched; a last match more than half a week from the first record's time lies in
+  // the other week, so the search starts one week earlier and an earlier mark is used again.
   const std::string occupy = EventFileBuilder()
                                  .Time(90).Mark("A101", "OCCUPY", "1.2345")
                                  .Time(95).Mark("B202", "OTHER", "9.0")
@@ -104,35 +287,57 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
       {"occupation between moving epochs, marks on", 1, 1.5, true, "", kOccupation,
        Block("A101", "BFILE", "BEGIN_STATIC", "101.000000", "1.5000") +
            Block("A101", "BFILE", "END_STATIC", "102.000000", "1.5000"),
-       {2, 0, 0, 2}},
+       {2, 0, 0, 2}, 0.0},
       {"marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true, "",
        {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}, {"B202", 104.0},
         {"A101", 105.0}},
        Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
            Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
            Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
-       {0, 0, 0, 0, 0, 0}},
+       {0, 0, 0, 0, 0, 0}, 0.0},
       {"first named site of the file, marks on", 1, 0.0, true, "",
        {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
        Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
            Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000"),
-       {}},
+       {}, 0.0},
       {"first named site of the file, marks off", 0, 0.0, true, "",
        {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
-       Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000"), {}},
+       Block("A101", "BFILE", "SITE CHANGE", "50.000000", "0.0000"), {}, 0.0},
       {"one-epoch occupation gets no end block", 1, 1.5, true, "",
        {{"????", 10.0}, {"A101", 11.0}, {"????", 12.0}},
-       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}},
+       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}, 0.0},
       {"without a station file only the moving state is kept", 1, 1.5, false, "",
-       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}},
+       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}, 0.0},
       {"mark records replace the site file blocks, marks on", 1, 1.5, true, occupy, kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}},
+       {}, 90.0},
       {"mark records replace the site file blocks, marks off", 0, 1.5, true, occupy, kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}},
+       {}, 77.0},
+      // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
+      // before 200 and gives a site file block.
+      {"records before the last match are not used", 1, 1.5, true,
+       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
+           Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
+       {}, 200.0},
+      // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
+      // lastMatch to 200 - 604800, and Z at 100 qualifies.
+      {"week rollover opens the search again", 1, 1.5, true,
+       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
+           .Time(200).Mark("Y101", "YREC", "2.0")
+           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+       {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
+       Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
+           Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
+           Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
+       {}, 100.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -147,62 +352,20 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
     if (!c.flags.empty()) {
       EXPECT_EQ(c.flags, run.flags);
     }
+    EXPECT_EQ(c.lastMatch_s, run.job.events.lastMatch);
     EXPECT_EQ(static_cast<int32_t>(CountBlocks(c.blocks)), run.job.stationsWritten);
     EXPECT_STREQ(c.epochs.back().site, run.job.currentSite);
     EXPECT_STREQ(c.epochs.back().site, run.job.previousSite);
   }
 }
 
-// Only records after the last match are searched; a last match more than half a week
-// from the first record's time lies in the other week, so the search starts one week
-// earlier and an earlier mark is used again.
-TEST(StationMarks, MarkRecordsAfterTheLastMatchAreSearchedAcrossTheWeekRollover) {
-  struct Case {
-    const char* what;
-    std::string events;
-    std::vector<EpochSpec> epochs;
-    std::string blocks;
-    double lastMatch_s;
-  };
-  const Case cases[] = {
-      // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
-      // before 200 and gives a site file block.
-      {"records before the last match are not used",
-       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
-       {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
-       Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
-           Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
-           Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
-       200.0},
-      // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
-      // lastMatch to 200 - 604800, and Z at 100 qualifies.
-      {"week rollover opens the search again",
-       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
-       {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
-       Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
-           Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
-           Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
-       100.0},
-  };
-  for (const Case& c : cases) {
-    MarkRun run(1);
-    run.Events(c.events);
-    run.Epochs(c.epochs);
-    EXPECT_EQ(c.blocks, run.Blocks()) << c.what;
-    EXPECT_EQ(c.lastMatch_s, run.job.events.lastMatch) << c.what;
-  }
-}
-
-TEST(StationMarks, NameBytesOutsideOneTo122SkipTheEpoch) {
+// A name byte outside 1..122 skips the epoch (the header's first byte becomes 0); a time
+// that is not a number keeps the name and writes nothing.
+TEST(StationMarks, UnusableHeadersSkipTheStep) {
   MarkRun run(1);
   ASSERT_EQ(0, run.Epoch("A101", 10.0));
   for (const char* bad : {"A\x7b" "01", "\x01\x02\x03\xff", "AB\0D"}) {
-    const std::string site(bad, 4);
-    EXPECT_EQ(-1, run.Epoch(site, 20.0));
+    EXPECT_EQ(-1, run.Epoch(std::string(bad, 4), 20.0));
     EXPECT_EQ(0, run.lastHeader[0]);
     EXPECT_STREQ("A101", run.job.currentSite);
     EXPECT_STREQ("A101", run.job.previousSite);
@@ -212,18 +375,16 @@ TEST(StationMarks, NameBytesOutsideOneTo122SkipTheEpoch) {
   EXPECT_EQ(0, run.Epoch(std::string("\x01zzz", 4), 30.0));
   EXPECT_EQ(std::string("\x01zzz"), run.job.currentSite);
   EXPECT_EQ(2, run.job.stationsWritten);
-}
 
-TEST(StationMarks, TimeThatIsNotANumberKeepsTheNameAndWritesNothing) {
-  MarkRun run(1);
-  run.Epoch("????", 10.0);
-  EXPECT_EQ(-1, run.Epoch("A101", std::nan("")));
-  EXPECT_EQ(-1, run.Epoch("A101", HUGE_VAL));
-  EXPECT_STREQ("A101", run.job.currentSite);
-  EXPECT_STREQ("????", run.job.previousSite);
-  EXPECT_EQ("", run.Blocks());
-  run.Epoch("A101", 12.0);
-  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), run.Blocks());
+  MarkRun later(1);
+  later.Epoch("????", 10.0);
+  EXPECT_EQ(-1, later.Epoch("A101", std::nan("")));
+  EXPECT_EQ(-1, later.Epoch("A101", HUGE_VAL));
+  EXPECT_STREQ("A101", later.job.currentSite);
+  EXPECT_STREQ("????", later.job.previousSite);
+  EXPECT_EQ("", later.Blocks());
+  later.Epoch("A101", 12.0);
+  EXPECT_EQ(Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), later.Blocks());
 }
 
 TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
@@ -271,15 +432,202 @@ TEST(StationMarks, FirstBeginRecordInFileOrderDecidesTheMovingState) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(seen_s[i], r[i].evSeen) << i;
 }
 
-TEST(StationMarks, TimeErrSuffixIsCutToTheNameField) {
+// The longest name a record holds keeps the whole marker in the 64-byte station name.
+TEST(StationMarks, TimeErrSuffixSurvivesTheLongestName) {
   MarkRun run(1);
-  const std::string name28(28, 'L');
+  const std::string name31(31, 'L');
   run.Events(EventFileBuilder()
-                 .Time(5).Feature("GFN", {name28, "a", "b", "c", "P", "x", "g", "d"})
+                 .Time(5).Feature("GFN", {name31 + "xyz", "a", "b", "c", "P", "x", "g", "d"})
                  .Text());
   WriteEventStations(run.job, run.job.events);
-  EXPECT_EQ(Block(name28 + "-Ti", "d", "BEGIN_STATIC", "5.000000", "0.0000"), run.Blocks());
+  EXPECT_EQ(Block(name31 + "-TimeErr", "d", "BEGIN_STATIC", "5.000000", "0.0000"), run.Blocks());
 }
 
+// Station marks and site records through ConvertFile: epochs without channel records
+// (the last announcing lastCount), the site file and the event file beside them.
+ConvertedSet ConvertSites(const std::vector<EpochSpec>& epochs, const std::string& site,
+                          const std::string& events, int32_t markOption, int32_t useEvents,
+                          int8_t lastCount) {
+  ObsFile file;
+  file.recordSize = 35;
+  for (const EpochSpec& e : epochs) {
+    ObsEpoch epoch;
+    epoch.site = e.site;
+    epoch.time_s = e.time_s;
+    epoch.x_m = 1113194.0;
+    epoch.y_m = -4842853.0;
+    epoch.z_m = 3985496.0;
+    file.epochs.push_back(epoch);
+  }
+  file.epochs.back().countByte = static_cast<uint8_t>(lastCount);
+  TempDir dir;
+  if (!site.empty()) { EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), site)); }
+  if (!events.empty()) { EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), events)); }
+  return ConvertDownloadSet(dir, ObservationFileBytes(file), {}, [&](ConvertOptions& o) {
+    o.ReceiverType = 1;
+    o.RecomputePosition = 0;
+    o.StationMarkOption = markOption;
+    o.UseEventFile = useEvents;
+  });
+}
+
+TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
+  const std::vector<EpochSpec> occupation = {
+      {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}};
+  const std::string site = SiteFileText(SiteFileLines{});  // ABCD, 345600 s, 1.543 m
+  const std::string siteBlock = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430");
+  // Mark records at one time and name: the second loads not at all.
+  const std::string marks = EventFileBuilder()
+                                .Time(345500).Mark("A101", "TRIPOD", "1.6000")
+                                .Time(345500).Mark("A101", "AGAIN", "9.9")
+                                .Text();
+  const std::string lineBlocks = Block("A101", "hedge", "BEGIN_LINE", "345601.000000", "1.1000") +
+                                 Block("A101", "hedge", "END_LINE", "345602.000000", "1.1000");
+  const struct {
+    const char* what;
+    std::vector<EpochSpec> epochs;
+    std::string site, events;
+    int32_t markOption, useEvents;
+    int8_t lastCount;  // channel records the last epoch announces
+    int32_t result;
+    std::string sta;
+    std::vector<uint16_t> flags;  // empty: not checked
+  } cases[] = {
+      {"occupation with a site file, marks on", occupation, site, "", 1, 1, 0, 0,
+       siteBlock + Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "1.5430") +
+           Block("A101", "BFILE", "END_STATIC", "345602.000000", "1.5430"),
+       {kEpochMoving, 0, 0, kEpochMoving}},
+      {"mark records replace site file blocks", occupation, site, marks, 1, 1, 0, 0,
+       siteBlock + Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
+           Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000"),
+       {}},
+      {"without the event file option the marks are not read", occupation, "", marks, 1, 0, 0,
+       0,
+       Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "0.0000") +
+           Block("A101", "BFILE", "END_STATIC", "345602.000000", "0.0000"),
+       {}},
+      // Features go out after the epochs, a GRP's begin record 0.5 s after its time; a
+      // zeroed slot (the GEF before any feature) is refused. "????" and an open line
+      // feature both mean moving.
+      {"features", occupation, "",
+       EventFileBuilder()
+           .Time(50).Feature("GEF", {"Lost"})
+           .Time(345613).Feature("GFN", {"A101", "a", "b", "c", "L", "1.1", "g", "hedge"})
+           .Time(345700).Feature("GRP", {"NEXT", "A101"})
+           .Text(),
+       1, 1, 0, 0,
+       lineBlocks + Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", "345700.500000", "1.1000"),
+       std::vector<uint16_t>(4, kEpochMoving)},
+      {"a premature end still writes the feature blocks", {{"A101", 2000.0}, {"A101", 2001.0}},
+       "",
+       EventFileBuilder().Time(1000).Feature("GFN", {"A101", "a", "b", "c", "P", "2", "g", "pole"})
+           .Text(),
+       1, 1, 5, -1, Block("A101", "pole", "BEGIN_STATIC", "2000.000000", "2.0000"), {}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    const ConvertedSet c =
+        ConvertSites(k.epochs, k.site, k.events, k.markOption, k.useEvents, k.lastCount);
+    EXPECT_EQ(k.result, c.run.result);
+    EXPECT_EQ(k.sta, StaBody(c.sta));
+    if (!k.flags.empty()) { EXPECT_EQ(k.flags, c.Flags()); }
+    EXPECT_EQ(static_cast<uint32_t>(CountBlocks(k.sta)), c.run.request.StationsWritten);
+  }
+}
+
+// Deterministic pseudo-random bytes (64-bit LCG, Knuth's MMIX constants).
+class Lcg {
+ public:
+  explicit Lcg(uint64_t seed) : state_(seed) {}
+  uint32_t Below(uint32_t n) {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<uint32_t>(state_ >> 33) % n;
+  }
+
+ private:
+  uint64_t state_;
+};
+
+// Lines that look like event and site lines, cut, mixed and sprinkled with garbage.
+std::string CorruptText(Lcg& rng) {
+  static const char* const kPieces[] = {
+      "C 100.5", "C", "Cx 1e308", "C nan", "MIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345",
+      "MIA101", "MI", "GFN,a,b,c,d,L,1.5,f,g", "GFN,,,,,,,", "GAS,,,,", "GAS,a,b,c,d,e",
+      "GEF", "GEF,", "GRP,", "GRP,x,y", "G", "????", "BEFORE 1.5", "BEFORE 1e400",
+      "************ SITE INFORMATION *********************************",
+      "ABCD 1 2 99999999999999999999999", ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,"};
+  std::string text;
+  const uint32_t lines = rng.Below(40);
+  for (uint32_t i = 0; i < lines; ++i) {
+    if (rng.Below(2) == 0) text += "C 100.5\n";  // most entries then start with a time line
+    const uint32_t choice = rng.Below(30);
+    if (choice < sizeof kPieces / sizeof kPieces[0]) {
+      std::string piece = kPieces[choice];
+      if (rng.Below(4) == 0) piece.resize(rng.Below(static_cast<uint32_t>(piece.size()) + 1));
+      text += piece;
+    } else {
+      const uint32_t length = rng.Below(400);
+      for (uint32_t k = 0; k < length; ++k) text += static_cast<char>(rng.Below(256));
+    }
+    if (rng.Below(8) != 0) text += rng.Below(5) == 0 ? "\r\n" : "\n";
+  }
+  return text;
+}
+
+// Corrupt site and event files and corrupt epoch headers load and run without a fault
+// (the sanitizer build checks the memory), every text field ends inside its field, and
+// every block counted is in the file.
+TEST(EventCorrupt, CorruptFilesLoadAndEveryCountedBlockIsWritten) {
+  TempDir dir;
+  Lcg rng(20261206);
+  int64_t recordsLoaded = 0;
+  int64_t blocksWritten = 0;
+  for (int round = 0; round < 300; ++round) {
+    ConversionJob job;
+    const std::string sta = dir.File("out.sta");
+    job.staFile = std::fopen(sta.c_str(), "w");
+    ASSERT_NE(nullptr, job.staFile);
+    job.options.StationMarkOption = static_cast<int32_t>(rng.Below(2));
+    job.options.UseEventFile = 1;
+    job.receiverType = static_cast<int32_t>(1 + rng.Below(4));
+    const std::string site = dir.File("SAAAAA03.123");
+    const std::string events = dir.File("DAAAAA03.123");
+    ASSERT_TRUE(WriteFileText(site, CorruptText(rng)));
+    ASSERT_TRUE(WriteFileText(events, CorruptText(rng)));
+    std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
+    std::snprintf(job.eventPath, sizeof job.eventPath, "%s", events.c_str());
+
+    ReadSiteFile(job);
+    ASSERT_EQ(0, LoadEventFile(job, job.events)) << round;
+    ASSERT_GE(job.events.count, 0);
+    recordsLoaded += job.events.count;
+    ASSERT_EQ(job.events.count > 0, job.events.records != nullptr) << round;
+    for (int32_t i = 0; i < job.events.count; ++i) {
+      const EventRecord& r = job.events.records[i];
+      ASSERT_TRUE(strnlen(r.evName, sizeof r.evName) < sizeof r.evName &&
+                  strnlen(r.evDesc, sizeof r.evDesc) < sizeof r.evDesc &&
+                  strnlen(r.evHeight, sizeof r.evHeight) < sizeof r.evHeight &&
+                  strnlen(r.evKind, sizeof r.evKind) < sizeof r.evKind);
+    }
+    static const char* const kSites[] = {"????", "A101", "MIA1", "a   ", "\x7f\x7f\x7f\x7f"};
+    for (int epoch = 0; epoch < 30; ++epoch) {
+      ByteBuilder header;
+      header.Text(kSites[rng.Below(5)], 4);
+      const uint32_t shape = rng.Below(6);
+      header.F64(shape == 0 ? -1.0 : shape == 1 ? 1e300 : 100.0 * rng.Below(8000));
+      header.Zeros(kEpochHeaderSize - 12);
+      (void)StationMarkStep(job, header.bytes().data(), job.events);
+      ASSERT_TRUE(job.epochFlagBits == 0 || job.epochFlagBits == 2);
+    }
+    if (job.events.hasFeatures != 0) WriteEventStations(job, job.events);
+    FreeEventTable(job.events);
+    std::fflush(job.staFile);
+    EXPECT_EQ(static_cast<size_t>(job.stationsWritten), CountBlocks(ReadFileText(sta))) << round;
+    blocksWritten += job.stationsWritten;
+  }
+  // The mix reaches the loader and the writer, not only the early exits.
+  EXPECT_GT(recordsLoaded, 300) << recordsLoaded;
+  EXPECT_GT(blocksWritten, 1000) << blocksWritten;
+}
 }  // namespace
 }  // namespace talverin

@@ -1,13 +1,13 @@
+// The observation reader: channel records decoded from hand-placed bytes, the time step and
+// the header position, and whole observation files converted through ConvertFile and read
+// back from the GPB file (every layout, progress, damage, recovery and premature ends).
 #include "input/observation_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,12 +15,10 @@
 #include "base/byte_order.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
-#include "plugin/abort_counter.h"
 #include "plugin/conversion_job.h"
-#include "position/single_point.h"
-#include "tests/support/test_support.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/observation_file_writer.h"
+#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/conversion_fixtures.h"
+#include "tools/download_set/ephemeris_file_writer.h"
 
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 #include <GeographicLib/Geocentric.hpp>
@@ -29,102 +27,20 @@
 namespace talverin {
 namespace {
 
+using testing_support::ConvertDownloadSet;
+using testing_support::ConvertedSet;
 using testing_support::Message;
+using testing_support::ReceiverEcef;
 using testing_support::TempDir;
 
-constexpr double kC = 299792458.0;  // m/s
-constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to recompute position";
-
-// A ConversionJob set up by hand around one observation file, as the pipeline leaves it
-// after the 90-byte header. The GPB writer is never created, so every epoch write fails:
-// epochs show up through the position warning that each processed epoch raises (position
-// recomputation on, no ephemerides), with the epoch's time.
-class ReaderHarness {
- public:
-  ReaderHarness() {
-    current = this;
-    job.messageCallback = RecordMessage;
-    job.progressCallback = RecordProgress;
-    job.options.RecomputePosition = 1;
-    ModuleErrorText()[0] = '\0';
-  }
-  ~ReaderHarness() { current = nullptr; }
-
-  void Open(const ObsFile& file, int32_t receiverType) {
-    const std::string path = dir.File("BTEST0.001");
-    ASSERT_TRUE(WriteObservationFile(path, file));
-    job.observationFile = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(nullptr, job.observationFile);
-    ASSERT_EQ(0, std::fseek(job.observationFile, kObservationHeaderSize, SEEK_SET));
-    job.eppFile = std::fopen(dir.File("out.epp").c_str(), "w");
-    job.receiverType = receiverType;
-    job.channelRecordSize = ChannelRecordSize(receiverType);
-  }
-  std::string EppText() {
-    std::fflush(job.eppFile);
-    return ReadFileText(dir.File("out.epp"));
-  }
-  std::vector<double> ProcessedTimes() const {
-    std::vector<double> times;
-    for (const Message& m : messages) {
-      if (m.text == kLessThanFour) times.push_back(m.time);
-    }
-    return times;
-  }
-  int Count(const std::string& text) const {
-    int n = 0;
-    for (const Message& m : messages) n += m.text == text ? 1 : 0;
-    return n;
-  }
-
-  TempDir dir;
-  ConversionJob job;
-  std::vector<Message> messages;
-  std::vector<std::pair<int32_t, int32_t>> progress;
-
- private:
-  static void TALVERIN_CALL RecordMessage(double time, const char* text) {
-    if (current != nullptr) current->messages.push_back({time, text});
-  }
-  static void TALVERIN_CALL RecordProgress(int32_t position, int32_t total) {
-    if (current != nullptr) current->progress.emplace_back(position, total);
-  }
-  static ReaderHarness* current;
-};
-ReaderHarness* ReaderHarness::current = nullptr;
-
-ObsEpoch Epoch(double time_s, int channels, const std::string& site = "A101") {
-  ObsEpoch e;
-  e.site = site;
-  e.time_s = time_s;
-  e.x_m = 4000000.0;
-  e.y_m = 1000000.0;
-  e.z_m = 4800000.0;
-  for (int i = 0; i < channels; ++i) {
-    ObsChannel c;
-    c.prn = static_cast<uint8_t>(i + 1);
-    c.doppler = 12345678;
-    c.l1Phase_cyc = 1.5e6 + i;  // top byte 0x41 ('A') ends every record
-    e.channels.push_back(c);
-  }
-  return e;
-}
-
-ObsFile TypeOneFile() {
-  ObsFile f;
-  f.model = "G-12";
-  f.recordSize = 35;
-  return f;
-}
-
-// --- Time step and tracking times --------------------------------------------------
+constexpr double kC = 299792458.0;               // m/s
+constexpr double kInvC = 3.3356409519815204e-9;  // s/m, as the receiver files use it
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr char kTooMany[] = "Error: Too many channels: \nWill Try to Recover Data";
 
 TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  struct Case {
-    double t, previous, expected;
-  };
-  const Case cases[] = {
+  const struct { double t, previous, expected; } cases[] = {
       {30.0, 10.0, 20.0},
       {5.0, 10.0, -5.0},
       {10.0, 604790.0, 20.0},         // 10 s into the next week: d = -604780
@@ -132,11 +48,11 @@ TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {
       {400000.0, 95200.0, 304800.0},  // exactly the limit is not folded
       {100.0, 0.0, 0.0},              // no previous time
       {100.0, -1.0, 0.0},
-      {nan, 10.0, 0.0},
-      {10.0, nan, 0.0},
-      {std::numeric_limits<double>::infinity(), 10.0, 0.0},
+      {kNaN, 10.0, 0.0},
+      {10.0, kNaN, 0.0},
+      {kInf, 10.0, 0.0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(c.expected, TimeStep(c.t, c.previous)) << c.t << " after " << c.previous;
   }
 }
@@ -194,79 +110,63 @@ TEST(DecodeChannel, StandardLayoutsGiveMetresCyclesAndFlags) {
     EXPECT_EQ(0.0, epoch.sat[1].range2);
     EXPECT_EQ(0.0, epoch.sat[1].phase2);
   }
+  // A GLONASS range loses the whole GPS-UTC seconds, and the first one marks them told.
+  const std::vector<uint8_t> g = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
+  ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 0, &leap));
+  EXPECT_EQ(1, leap);
+  EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);
 }
 
-TEST(DecodeChannel, ZeroPhaseLeavesItsFlagClearExceptForTheCodelessL2) {
-  ConversionJob job;
-  job.receiverType = 3;
-  gpb_epoch_type epoch{};
-  std::vector<uint8_t> r = HandRecord(9, 0.07, 0, 0, 0, 0.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-  EXPECT_EQ(0u, epoch.sat[0].sflags & 0x2u);
-  EXPECT_EQ(0x80u, epoch.sat[0].sflags & 0x80u);
-
-  job.receiverType = 2;
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-  EXPECT_EQ(0u, epoch.sat[0].sflags & 0x82u);
-}
-
-TEST(DecodeChannel, DropsL2PhaseWithoutL2RangeWhenAsked) {
-  ConversionJob job;
-  job.receiverType = 2;
-  job.options.DropL2PhaseWithoutRange = 1;
-  gpb_epoch_type epoch{};
-  std::vector<uint8_t> r = HandRecord(9, 0.07, 0, 0, 0, 1.0);
-  StoreF64(&r[89], 777.0);  // L2 phase, L2 range left 0
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-  EXPECT_EQ(0.0, epoch.sat[0].phase2);
-  EXPECT_EQ(0x80u, epoch.sat[0].sflags & 0x80u);  // the flag stays as set
-
-  StoreF64(&r[66], 0.0702);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-  EXPECT_EQ(-777.0, epoch.sat[0].phase2);
-}
-
-TEST(DecodeChannel, PrnRangeByReceiverType) {
-  struct Case {
-    int32_t type;
-    uint8_t prn;
-    int32_t result;
+// A zero phase leaves its flag clear (the codeless L2 phase flag stays set); with the
+// option, an L2 phase without an L2 range is dropped but keeps its flag.
+TEST(DecodeChannel, ZeroPhasesAndL2PhaseWithoutRange) {
+  const struct {
+    int32_t type, dropOption;
+    double l2Range_s, l2Phase;  // dual frequency record only
+    uint32_t flags;             // sflags & 0x82
+    double phase2;
+  } cases[] = {
+      {3, 0, 0.0, 0.0, 0x80u, 0.0},
+      {2, 0, 0.0, 0.0, 0x00u, 0.0},
+      {2, 1, 0.0, 777.0, 0x80u, 0.0},
+      {2, 1, 0.0702, 777.0, 0x80u, -777.0},
+      {2, 0, 0.0, 777.0, 0x80u, -777.0},
   };
-  const Case cases[] = {
-      {1, 0, 1}, {1, 1, 0},  {1, 32, 0}, {1, 33, 1}, {2, 40, 1},  {3, 40, 1},
-      {4, 0, 1}, {4, 40, 0}, {4, 71, 0}, {4, 72, 1}, {4, 255, 1}, {2, 200, 1},
+  for (const auto& c : cases) {
+    ConversionJob job;
+    job.receiverType = c.type;
+    job.options.DropL2PhaseWithoutRange = c.dropOption;
+    gpb_epoch_type epoch{};
+    std::vector<uint8_t> r = HandRecord(9, 0.07, 0, 0, 0, 0.0);
+    StoreF64(&r[66], c.l2Range_s);
+    StoreF64(&r[89], c.l2Phase);
+    ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
+    EXPECT_EQ(c.flags, epoch.sat[0].sflags & 0x82u) << c.type << " " << c.l2Phase;
+    EXPECT_EQ(c.phase2, epoch.sat[0].phase2) << c.type << " " << c.l2Range_s;
+  }
+}
+
+TEST(DecodeChannel, PrnRangeByReceiverTypeAndSlotsOutsideTheEpoch) {
+  const struct { int32_t type; uint8_t prn; int32_t slot, result; } cases[] = {
+      {1, 0, 0, 1},  {1, 1, 0, 0},  {1, 32, 0, 0},  {1, 33, 0, 1},  {2, 40, 0, 1},
+      {3, 40, 0, 1}, {4, 0, 0, 1},  {4, 40, 0, 0},  {4, 71, 0, 0},  {4, 72, 0, 1},
+      {4, 255, 0, 1}, {2, 200, 0, 1}, {1, 3, 23, 0}, {1, 3, 24, 1}, {1, 3, -1, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ConversionJob job;
     job.receiverType = c.type;
     gpb_epoch_type epoch{};
     std::vector<uint8_t> r = HandRecord(c.prn, 0.07, 0, 0, 0, 1.0);
-    EXPECT_EQ(c.result, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr))
-        << "type " << c.type << " prn " << int(c.prn);
+    EXPECT_EQ(c.result, DecodeChannel(job, epoch, r.data(), 1.0, c.slot, nullptr))
+        << "type " << c.type << " prn " << int(c.prn) << " slot " << c.slot;
   }
-}
-
-TEST(DecodeChannel, RefusesASlotOutsideTheEpoch) {
-  ConversionJob job;
-  job.receiverType = 1;
-  gpb_epoch_type epoch{};
-  std::vector<uint8_t> r = HandRecord(3, 0.07, 0, 0, 0, 1.0);
-  EXPECT_EQ(1, DecodeChannel(job, epoch, r.data(), 1.0, 24, nullptr));
-  EXPECT_EQ(1, DecodeChannel(job, epoch, r.data(), 1.0, -1, nullptr));
-  EXPECT_EQ(1, DecodeChannelAlt(job, epoch, r.data(), 24));
 }
 
 TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
   ConversionJob job;
   job.receiverType = 2;
   gpb_epoch_type epoch{};
-  const uint8_t prn = 12;
-  struct Step {
-    double dt;
-    uint8_t l1Warning, l2Warning;
-    double lock1, lock2;
-  };
-  const Step steps[] = {
+  const struct { double dt; uint8_t l1Warning, l2Warning; double lock1, lock2; } steps[] = {
       {-1.0, 0, 0, 0.0, -1.0},  // first epoch: L1 restarts, L2 receives -1.0
       {20.0, 0, 0, 20.0, 19.0},  {20.0, 0, 0, 40.0, 39.0},
       {20.0, 128, 0, 0.0, 59.0},                             // L1 restart bit
@@ -275,44 +175,31 @@ TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
       {10.0, 4, 0, 0.0, 0.0},                                // L1 phase questionable restarts both
       {10.0, 8, 0, 10.0, 10.0},                              // code warnings do not
       {10.0, 16, 0, 20.0, 20.0},
+      {kNaN, 0, 0, 0.0, 0.0},  // a non-finite step restarts L2 instead of poisoning it
+      {1.0, 0, 0, 1.0, 1.0},
   };
   int n = 0;
-  for (const Step& s : steps) {
-    std::vector<uint8_t> r = HandRecord(prn, 0.07, s.l1Warning, 0, 0, 1.0);
+  for (const auto& s : steps) {
+    std::vector<uint8_t> r = HandRecord(12, 0.07, s.l1Warning, 0, 0, 1.0);
     r[81] = s.l2Warning;
     ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), s.dt, 0, nullptr));
     EXPECT_EQ(s.lock1, epoch.sat[0].lock1) << "step " << n;
     EXPECT_EQ(s.lock2, epoch.sat[0].lock2) << "step " << n;
     ++n;
   }
-  // Another PRN's times are untouched.
-  EXPECT_EQ(0.0, job.l1Time[11]);
+  EXPECT_EQ(0.0, job.l1Time[11]);  // another PRN's times are untouched
   EXPECT_EQ(0.0, job.l2Time[13]);
-}
-
-TEST(DecodeChannel, NonFiniteStepRestartsL2InsteadOfPoisoningIt) {
-  ConversionJob job;
-  job.receiverType = 2;
-  gpb_epoch_type epoch{};
-  std::vector<uint8_t> r = HandRecord(3, 0.07, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 30.0, 0, nullptr));
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), std::nan(""), 0, nullptr));
-  EXPECT_EQ(0.0, epoch.sat[0].lock1);
-  EXPECT_EQ(0.0, epoch.sat[0].lock2);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-  EXPECT_EQ(1.0, epoch.sat[0].lock2);
 }
 
 std::vector<std::string> gTexts;
 void TALVERIN_CALL RecordText(double, const char* text) { gTexts.push_back(text); }
 
 TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
-  struct Case {
+  const struct {
     int32_t type;
     uint8_t l1Warning, l2Warning;
     std::vector<std::string> texts;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {1, 4, 0, {"L1 phase question: prn 7 @ 3600.5"}},
       {1, 4 | 8 | 16, 0, {"L1 phase question: prn 7 @ 3600.5"}},  // only one of them
       {1, 8, 0, {"Code phase questionable on prn 7"}},
@@ -320,13 +207,11 @@ TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
       {1, 16, 0, {"Code phase integration unstable on prn 7"}},
       {1, 128, 0, {}},
       {2, 0, 128, {"L2 Phase questionable on prn 7 at 3600.5"}},
-      {2,
-       4,
-       128,
+      {2, 4, 128,
        {"L1 phase question: prn 7 @ 3600.5", "L2 Phase questionable on prn 7 at 3600.5",
         "L2 phase question: prn 7 @ 3600.5"}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ConversionJob job;
     job.receiverType = c.type;
     job.options.ReportQualityWarnings = 1;
@@ -350,31 +235,6 @@ TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
   }
 }
 
-TEST(DecodeChannel, GlonassRangeLosesTheWholeGpsUtcSeconds) {
-  ConversionJob job;
-  job.receiverType = 4;
-  gpb_epoch_type epoch{};
-  int32_t leap = 0;
-  std::vector<uint8_t> r = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, &leap));
-  EXPECT_EQ(1, leap);
-  EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);  // 13.0002 s - 13 s, in m
-
-  // A GPS satellite of the same receiver keeps its range.
-  std::vector<uint8_t> g = HandRecord(20, 13.0002, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 1, &leap));
-  EXPECT_DOUBLE_EQ(13.0002 * kC, epoch.sat[1].range1);
-
-  // Corrupt ranges (infinite, NaN, beyond any integer) are left as they are.
-  const double bad[] = {std::numeric_limits<double>::infinity(), std::nan(""), 1e300, 3e9};
-  for (double value : bad) {
-    std::vector<uint8_t> b = HandRecord(41, value, 0, 0, 0, 1.0);
-    leap = 0;
-    ASSERT_EQ(0, DecodeChannel(job, epoch, b.data(), 1.0, 2, &leap));
-    EXPECT_EQ(0, leap) << value;
-  }
-}
-
 TEST(DecodeChannelAlt, ReadsItsOwnOffsets) {
   ConversionJob job;
   job.receiverType = 2;
@@ -395,6 +255,7 @@ TEST(DecodeChannelAlt, ReadsItsOwnOffsets) {
   EXPECT_DOUBLE_EQ(-3141.5926, s.doppler1);
   EXPECT_EQ(-2718281.5, s.phase1);
   EXPECT_EQ(0x1u | 0x2u | 0x4u | 0x8u, s.sflags);
+  EXPECT_EQ(1, DecodeChannelAlt(job, epoch, r.data(), 24));
 
   for (uint8_t status : {1, 4, 5, 0xFF}) {
     gpb_epoch_type other{};
@@ -404,20 +265,12 @@ TEST(DecodeChannelAlt, ReadsItsOwnOffsets) {
   }
 }
 
-// --- Geodetic position ----------------------------------------------------------------
-
 TEST(EcefToGeodetic, RoundTripsAGridIncludingNearPoles) {
-  // Forward conversion written out here (closed form), independent of the iteration.
-  const double a = 6378137.0, e2 = 0.006694380066;
   for (double lat = -89.9; lat <= 89.9; lat += 9.98) {
     for (double lon = -179.0; lon <= 180.0; lon += 37.0) {
       for (double h : {-100.0, 0.0, 1500.0, 20200000.0}) {
-        const double phi = lat * M_PI / 180.0, lam = lon * M_PI / 180.0;
-        const double n = a / std::sqrt(1.0 - e2 * std::sin(phi) * std::sin(phi));
-        const double x = (n + h) * std::cos(phi) * std::cos(lam);
-        const double y = (n + h) * std::cos(phi) * std::sin(lam);
-        const double z = (n * (1.0 - e2) + h) * std::sin(phi);
-        double la, lo, hh;
+        double x, y, z, la, lo, hh;
+        ReceiverEcef(lat, lon, h, &x, &y, &z);
         EcefToGeodetic(x, y, z, &la, &lo, &hh);
         EXPECT_NEAR(lat, la * 180.0 / M_PI, 1e-9) << lat << " " << lon << " " << h;  // ~0.1 mm
         EXPECT_NEAR(lon, lo * 180.0 / M_PI, 1e-9);
@@ -437,9 +290,8 @@ TEST(EcefToGeodetic, AgreesWithGeographicLib) {
                               {1113194.0, 6245688.0, 111.0},
                               {10.0, 20.0, 6356752.0}};
   for (const auto& p : points) {
-    double lat, lon, h;
+    double lat, lon, h, la, lo, hh;
     earth.Reverse(p[0], p[1], p[2], lat, lon, h);
-    double la, lo, hh;
     EcefToGeodetic(p[0], p[1], p[2], &la, &lo, &hh);
     EXPECT_NEAR(lat, la * 180.0 / M_PI, 1e-8);
     EXPECT_NEAR(lon, lo * 180.0 / M_PI, 1e-12);
@@ -448,114 +300,272 @@ TEST(EcefToGeodetic, AgreesWithGeographicLib) {
 }
 #endif
 
-TEST(EcefToGeodetic, PolarAxisAndNonFiniteInputGiveZeros) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const double nan = std::numeric_limits<double>::quiet_NaN();
+// The polar axis and non-finite input give zeros; deep inside the Earth, where the
+// fixed-point iteration oscillates, it still returns (with the longitude of the point).
+TEST(EcefToGeodetic, PolarAxisNonFiniteAndUnconvergingPoints) {
   const double inputs[][3] = {{0, 0, 6356752.3}, {0, 0, -6356752.3}, {0, 0, 0},
-                              {nan, 1, 2},       {1, inf, 2},        {1, 2, -inf}};
+                              {kNaN, 1, 2},      {1, kInf, 2},       {1, 2, -kInf},
+                              {1.0, 0.0, 0.0},   {1e-3, 1e-3, 1e-3}, {1e300, 1e300, 1e300}};
   for (const auto& p : inputs) {
     double la = 9, lo = 9, hh = 9;
     EcefToGeodetic(p[0], p[1], p[2], &la, &lo, &hh);
-    EXPECT_EQ(0.0, la);
-    EXPECT_EQ(0.0, lo);
-    EXPECT_EQ(0.0, hh);
+    const bool zeros = !std::isfinite(p[0] + p[1] + p[2]) || (p[0] == 0.0 && p[1] == 0.0);
+    EXPECT_NEAR(zeros ? 0.0 : std::atan2(p[1], p[0]), lo, 1e-15) << p[0] << " " << p[2];
+    if (zeros) {
+      EXPECT_EQ(0.0, la);
+      EXPECT_EQ(0.0, hh);
+    }
   }
 }
 
-TEST(EcefToGeodetic, EndsOnPointsWhereTheIterationCannotConverge) {
-  // Deep inside the Earth the fixed-point iteration oscillates; it must still return.
-  const double inputs[][3] = {{1.0, 0.0, 0.0}, {1e-3, 1e-3, 1e-3}, {1e300, 1e300, 1e300}};
-  for (const auto& p : inputs) {
-    double la, lo, hh;
-    EcefToGeodetic(p[0], p[1], p[2], &la, &lo, &hh);
-    EXPECT_NEAR(std::atan2(p[1], p[0]), lo, 1e-15);
-  }
+// --- Whole files through ConvertFile --------------------------------------------------
+
+ObsChannel Channel(uint8_t prn, int k) {
+  ObsChannel c;
+  c.prn = prn;
+  c.caRange_s = 0.0701 + 0.0001 * k;
+  c.l1Snr = static_cast<uint8_t>(30 + k);
+  c.doppler = 12345678 + 1000 * k;  // 1234.5678 Hz + 0.1 k
+  c.l1Phase_cyc = 1.25e6 + 0.5 * k;
+  c.l2Range_s = 0.0702 + 0.0001 * k;
+  c.l2Snr = static_cast<uint8_t>(20 + k);
+  c.l2Phase_cyc = -9.75e5 - 0.25 * k;
+  c.lock_ms = 5000u + 250u * k;
+  return c;
 }
 
-// --- The epoch loop -------------------------------------------------------------------
-
-TEST(ReadEpochs, ProgressAtEveryEpochWhileWritesFail) {
-  // The written count stays 0, a multiple of 50, so every epoch reports its offset.
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  for (int i = 0; i < 3; ++i) f.epochs.push_back(Epoch(100.0 + i, 2));
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  const int32_t epochBytes = 67 + 2 * 35;
-  const int32_t total = 90 + 3 * epochBytes;
-  const std::vector<std::pair<int32_t, int32_t>> expected = {{90 + 67, total},
-                                                             {90 + epochBytes + 67, total},
-                                                             {90 + 2 * epochBytes + 67, total},
-                                                             {total, total}};
-  EXPECT_EQ(expected, h.progress);
-  EXPECT_EQ(0, h.job.epochsWritten);
-  EXPECT_EQ((std::vector<double>{100.0, 101.0, 102.0}), h.ProcessedTimes());
+ObsEpoch EpochAt(double time_s, std::vector<ObsChannel> channels, const std::string& site = "A101") {
+  ObsEpoch e;
+  e.site = site;
+  e.time_s = time_s;
+  ReceiverEcef(47.25, 8.5, 512.0, &e.x_m, &e.y_m, &e.z_m);
+  e.clock_m = 12345.678;
+  e.channels = std::move(channels);
+  return e;
 }
 
-TEST(ReadEpochs, TooManyChannelsResumesAtTheNextHeaderOfTheSite) {
-  // Every record ends in the top byte 0x41 of its phase, 'A', the first letter of the site:
-  // the next header is preceded by an 'A'.
-  struct Case {
-    int32_t type;
-    int channels;  // of the middle epoch
-    bool dropped;
+// n channels of PRNs 1..n; the top byte of every record's phase is 0x41 ('A').
+ObsEpoch Plain(double time_s, int n) {
+  std::vector<ObsChannel> channels;
+  for (int k = 0; k < n; ++k) channels.push_back(Channel(static_cast<uint8_t>(k + 1), k));
+  return EpochAt(time_s, channels);
+}
+
+ObsFile FileOf(int32_t type, std::vector<ObsEpoch> epochs) {
+  ObsFile f;
+  f.model = "G-12";
+  f.recordSize = ChannelRecordSize(type);
+  f.epochs = std::move(epochs);
+  return f;
+}
+
+ConvertedSet Convert(const ObsFile& f, int32_t type,
+                     const std::function<void(ConvertOptions&)>& more = {},
+                     const std::function<void(const Message&)>& onMessage = {},
+                     const std::vector<uint8_t>& ephemeris = {}) {
+  TempDir dir;
+  return ConvertDownloadSet(
+      dir, ObservationFileBytes(f), ephemeris,
+      [&](ConvertOptions& o) {
+        o.ReceiverType = type;
+        o.RecomputePosition = 0;
+        if (more) more(o);
+      },
+      onMessage);
+}
+
+TEST(ObservationFile, EveryObservableOfEveryLayoutReachesTheGpbFile) {
+  const struct { const char* name; int32_t type; ObsLayout layout; int32_t gpbLayout; } cases[] = {
+      {"C/A", 1, ObsLayout::kStandard, 1},       {"dual", 2, ObsLayout::kStandard, 1},
+      {"codeless", 3, ObsLayout::kStandard, 1},  {"glonass", 4, ObsLayout::kStandard, 1},
+      {"alt 35", 1, ObsLayout::kAlternative, 1}, {"alt 97", 2, ObsLayout::kAlternative, 1},
+      {"dual 1.02", 2, ObsLayout::kStandard, 0},
   };
-  const Case cases[] = {{1, 13, true}, {4, 13, false}, {4, 24, false},
-                        {4, 25, true}, {2, 13, true},  {3, 12, false}};
-  for (const Case& c : cases) {
-    ReaderHarness h;
-    ObsFile f = TypeOneFile();
-    f.recordSize = ChannelRecordSize(c.type);
-    f.epochs = {Epoch(100.0, 3), Epoch(101.0, c.channels), Epoch(102.0, 2)};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ObsFile f = FileOf(c.type, {});
+    f.layout = c.layout;
+    const uint8_t prns[] = {3, 17, 32, c.type == 4 ? uint8_t(40) : uint8_t(29)};
+    const double times[] = {345600.0, 345601.0};
+    for (double t : times) {
+      std::vector<ObsChannel> channels;
+      for (int k = 0; k < 4; ++k) {
+        channels.push_back(Channel(prns[k], k));
+        channels.back().transmit_s = t - (0.0701 + 0.0001 * k);
+      }
+      f.epochs.push_back(EpochAt(t, channels));
+    }
+    const bool alt = c.layout == ObsLayout::kAlternative;
+    const ConvertedSet out = Convert(f, c.type, [&](ConvertOptions& o) {
+      o.AltChannelLayout = alt ? 1 : 0;
+      o.GpbLayout = c.gpbLayout;
+    });
+    EXPECT_EQ(0, out.run.result) << out.run.errorText;
+    ASSERT_EQ(2u, out.epochs.size());
+    for (int i = 0; i < 2; ++i) {
+      const gpb_epoch_type& e = out.epochs[i].epoch;
+      EXPECT_EQ(1, e.flags);  // position valid: four channels announced
+      ASSERT_EQ(4, e.nsat);
+      EXPECT_NEAR(47.25, e.lat, 1e-9);
+      EXPECT_NEAR(8.5, e.lon, 1e-9);
+      EXPECT_NEAR(512.0, e.height, 1e-3);
+      EXPECT_EQ(times[i], e.gpsTime);
+      EXPECT_DOUBLE_EQ(times[i] - 12345.678 * kInvC, e.corrTime);
+      EXPECT_EQ(12345.678, e.clock);
+      if (c.gpbLayout == 1) { EXPECT_EQ(times[i], e.rcvTime); }
+      for (int k = 0; k < 4; ++k) {
+        SCOPED_TRACE(k);
+        const gpb_sat_type& s = e.sat[k];
+        const double doppler_hz = -(12345678 + 1000 * k) * 0.0001;
+        EXPECT_EQ(prns[k], s.prn);
+        const double range_s = 0.0701 + 0.0001 * k;
+        const double range1 = alt ? (times[i] - (times[i] - range_s)) * kC : range_s * kC;
+        EXPECT_NEAR(range1, s.range1, 1e-6);
+        EXPECT_EQ(-(1.25e6 + 0.5 * k), s.phase1);
+        if (c.gpbLayout == 1) {
+          EXPECT_EQ(static_cast<float>(doppler_hz), static_cast<float>(s.doppler1));
+        } else {
+          EXPECT_DOUBLE_EQ(doppler_hz, s.doppler1);
+        }
+        // Standard layout: L1 tracking time is 0 at the first epoch, dt = 1 s at the second.
+        const double lock1 = alt ? (5000 + 250 * k) * 0.001 : (i == 0 ? 0.0 : 1.0);
+        if (c.gpbLayout == 1) {
+          EXPECT_EQ(lock1, s.lock1);
+          EXPECT_EQ(alt ? 0.0 : 30.0 + k, s.snr1);
+        } else {
+          EXPECT_EQ(static_cast<int>(lock1), out.epochs[i].lockByte[k]);
+        }
+        const bool hasL2 = !alt && (c.type == 2 || c.type == 3);
+        EXPECT_NEAR(hasL2 ? (0.0702 + 0.0001 * k) * kC : 0.0, s.range2, 1e-3);
+        EXPECT_EQ(hasL2 ? 9.75e5 + 0.25 * k : 0.0, s.phase2);
+        if (c.gpbLayout == 1) {
+          // Dual frequency: L2 starts at -1 s (written as 0), then -1 + 1 s = 0 s; the other
+          // layouts carry no L2 tracking time.
+          EXPECT_EQ(0.0, s.lock2);
+          EXPECT_EQ(c.type == 2 && !alt ? 0x100u : 0u, s.sflags & 0x100u);
+          EXPECT_EQ(c.type == 2 && !alt ? 20.0 + k : 0.0, s.snr2);
+        }
+      }
+    }
+  }
+}
+
+TEST(ObservationFile, ProgressAtZeroFiftyAndHundredEpochsAndAtTheEnd) {
+  std::vector<ObsEpoch> epochs;
+  for (int i = 0; i < 120; ++i) epochs.push_back(Plain(1000.0 + i, 1));
+  const ConvertedSet out = Convert(FileOf(1, epochs), 1);
+  EXPECT_EQ(0, out.run.result);
+  EXPECT_EQ(120u, out.epochs.size());
+  EXPECT_EQ(120u, out.run.request.EpochsWritten);
+  const int32_t epochBytes = 67 + 35;
+  const int32_t total = 90 + 120 * epochBytes;
+  const std::vector<std::pair<int32_t, int32_t>> expected = {{90 + 67, total},
+                                                             {90 + 50 * epochBytes + 67, total},
+                                                             {90 + 100 * epochBytes + 67, total},
+                                                             {total, total}};
+  EXPECT_EQ(expected, out.run.progress);
+}
+
+TEST(ObservationFile, DopplerUnitsFollowTheLargestValueOfTheEpoch) {
+  std::vector<ObsChannel> small = {Channel(1, 0), Channel(2, 1)};
+  small[0].doppler = 12345;   // -1.2345
+  small[1].doppler = -49999;  // +4.9999
+  std::vector<ObsChannel> mixed = small;
+  mixed[1].doppler = 50000;  // -5.0: not below 5
+  const ConvertedSet out = Convert(FileOf(2, {EpochAt(100.0, small), EpochAt(101.0, mixed)}), 2,
+                                   [](ConvertOptions& o) { o.GpbLayout = 0; });
+  ASSERT_EQ(2u, out.epochs.size());
+  EXPECT_DOUBLE_EQ(-12345.0, out.epochs[0].epoch.sat[0].doppler1);
+  EXPECT_DOUBLE_EQ(49999.0, out.epochs[0].epoch.sat[1].doppler1);
+  EXPECT_DOUBLE_EQ(-1.2345, out.epochs[1].epoch.sat[0].doppler1);
+  EXPECT_DOUBLE_EQ(-5.0, out.epochs[1].epoch.sat[1].doppler1);
+}
+
+// Without recomputation the header position is passed on as the receiver's, flagged valid
+// only where a receiver can be: not zeros (no fix yet), not non-finite, not on the polar
+// axis, and from 1 km below to 100 km above the ellipsoid (an aircraft at 12 km is real).
+// ForceMoving adds the moving bit to every epoch.
+TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
+  const struct {
+    double lat_deg, lon_deg, h_m;  // converted to ECEF here unless xyz is given
+    bool geodetic;
+    double x, y, z;
+    bool valid;
+  } cases[] = {
+      {0, 0, 0, false, 0.0, 0.0, 0.0, false},
+      {0, 0, 0, false, kNaN, 1.0e6, 6.0e6, false},
+      {0, 0, 0, false, 0.0, 0.0, 6356752.3, false},  // North Pole: no longitude
+      {0, 0, 0, false, 1.0, 1.0, 1.0, false},        // the Earth's centre
+      {47.25, 8.5, 12000.0, true, 0, 0, 0, true},    // an aircraft
+      {31.5, 35.5, -420.0, true, 0, 0, 0, true},     // the Dead Sea shore
+      {47.25, 8.5, 99000.0, true, 0, 0, 0, true},
+      {47.25, 8.5, 101000.0, true, 0, 0, 0, false},
+      {47.25, 8.5, -1100.0, true, 0, 0, 0, false},
+      {-33.9, 151.2, 20200000.0, true, 0, 0, 0, false},  // a GPS orbit
+  };
+  ObsFile f = FileOf(1, {});
+  for (const auto& c : cases) {
+    ObsEpoch e = EpochAt(100.0 + f.epochs.size(),
+                         {Channel(1, 0), Channel(2, 1), Channel(3, 2), Channel(4, 3)});
+    if (c.geodetic) {
+      ReceiverEcef(c.lat_deg, c.lon_deg, c.h_m, &e.x_m, &e.y_m, &e.z_m);
+    } else {
+      e.x_m = c.x;
+      e.y_m = c.y;
+      e.z_m = c.z;
+    }
+    f.epochs.push_back(e);
+  }
+  for (int32_t force : {0, 1}) {
+    const ConvertedSet out = Convert(f, 1, [force](ConvertOptions& o) { o.ForceMoving = force; });
+    ASSERT_EQ(std::size(cases), out.epochs.size());
+    for (size_t i = 0; i < out.epochs.size(); ++i) {
+      const gpb_epoch_type& e = out.epochs[i].epoch;
+      const auto& c = cases[i];
+      SCOPED_TRACE(std::to_string(i) + " force " + std::to_string(force));
+      EXPECT_EQ((c.valid ? 1 : 0) | (force != 0 ? 2 : 0), e.flags);
+      EXPECT_NEAR(c.valid ? c.lat_deg : 0.0, e.lat, 1e-9);
+      EXPECT_NEAR(c.valid ? c.lon_deg : 0.0, e.lon, 1e-9);
+      EXPECT_NEAR(c.valid ? c.h_m : 0.0, e.height, 1e-2);
+    }
+  }
+}
+
+// The middle epoch announces more channels than the receiver has: it is dropped, with the
+// recovery message at its time (0 when the time is impossible), and reading resumes at the
+// next header of the site (the 'A' of every record's last byte does not fool it).
+TEST(ObservationFile, TooManyChannelsResumesAtTheNextHeaderOfTheSite) {
+  const struct {
+    int32_t type;
+    int channels;
+    double time_s;  // of the middle epoch
+    bool dropped;
+    double messageTime_s;
+  } cases[] = {
+      {1, 13, 101.0, true, 101.0}, {4, 13, 101.0, false, 0.0}, {4, 24, 101.0, false, 0.0},
+      {4, 25, 101.0, true, 101.0}, {2, 13, 101.0, true, 101.0}, {3, 12, 101.0, false, 0.0},
+      {1, 13, -5.0, true, 0.0},    {1, 13, 604800.5, true, 0.0}, {1, 13, kNaN, true, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("type " + std::to_string(c.type) + " channels " + std::to_string(c.channels) +
+                 " at " + std::to_string(c.time_s));
+    ObsFile f = FileOf(c.type, {Plain(100.0, 3), Plain(c.time_s, c.channels), Plain(102.0, 2)});
     if (c.channels > 24) {
       for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 5;
     }
-    h.Open(f, c.type);
-    ASSERT_EQ(0, ReadEpochs(h.job)) << c.type << " " << c.channels;
-    const int recoveries = h.Count("Error: Too many channels: \nWill Try to Recover Data");
-    if (c.dropped) {
-      EXPECT_EQ(1, recoveries);
-      EXPECT_EQ((std::vector<double>{100.0, 102.0}), h.ProcessedTimes());
-    } else {
-      EXPECT_EQ(0, recoveries);
-      EXPECT_EQ((std::vector<double>{100.0, 101.0, 102.0}), h.ProcessedTimes());
+    const ConvertedSet out = Convert(f, c.type);
+    ASSERT_EQ(0, out.run.result) << out.run.errorText;
+    ASSERT_EQ(c.dropped ? 1 : 0, out.run.CountMessages(kTooMany));
+    for (const Message& m : out.run.messages) {
+      if (m.text == kTooMany) { EXPECT_EQ(c.messageTime_s, m.time); }
     }
+    const std::vector<double> kept =
+        c.dropped ? std::vector<double>{100.0, 102.0} : std::vector<double>{100.0, c.time_s, 102.0};
+    EXPECT_EQ(kept, out.Times());
   }
 }
 
-TEST(ReadEpochs, RecoveryMessageCarriesTimeZeroForAnImpossibleTime) {
-  for (double t : {-5.0, 604800.5, std::nan("")}) {
-    ReaderHarness h;
-    ObsFile f = TypeOneFile();
-    f.epochs = {Epoch(50.0, 1), Epoch(t, 13), Epoch(300.0, 1)};
-    h.Open(f, 1);
-    ASSERT_EQ(0, ReadEpochs(h.job));
-    ASSERT_EQ(1, h.Count("Error: Too many channels: \nWill Try to Recover Data"));
-    for (const Message& m : h.messages) {
-      if (m.text.rfind("Error: Too many", 0) == 0) {
-        EXPECT_EQ(0.0, m.time) << t;
-      }
-    }
-    EXPECT_EQ((std::vector<double>{50.0, 300.0}), h.ProcessedTimes());
-  }
-}
-
-TEST(ReadEpochs, RecoveryWithoutAnotherHeaderEndsPrematurely) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 2), Epoch(101.0, 2)};
-  f.epochs[1].countByte = 13;  // and no other header after it
-  h.Open(f, 1);
-  EXPECT_EQ(3, ReadEpochs(h.job));
-  ASSERT_EQ(4u, h.messages.size());  // the first two: the epoch at 100 s
-  EXPECT_EQ("Error: Too many channels: \nWill Try to Recover Data", h.messages[2].text);
-  EXPECT_EQ("Warning: Pre-mature end of file at 2 epochs", h.messages[3].text);
-  EXPECT_EQ(101.0, h.messages[3].time);
-  EXPECT_STREQ("Warning: Pre-mature end of file at 2 epochs", ModuleErrorText());
-  EXPECT_EQ(2u, h.progress.size());  // one per header, none for the end after a failure
-}
-
-TEST(ReadEpochs, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch) {
+TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch) {
   // Epochs of three channels, 30 s apart unless a case says otherwise. Each case damages
   // the file and names the times that must come out, in order.
   struct Case {
@@ -564,7 +574,10 @@ TEST(ReadEpochs, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch
     std::function<void(ObsFile&)> damage;  // on the description
     std::function<void(std::vector<uint8_t>&)> bytes;  // then on the file's bytes
     std::vector<double> expected;
-    int recoveries;  // "Will Try to Recover Data" messages
+    int recoveries;                // "Will Try to Recover Data" messages
+    const char* reason = nullptr;  // a text one of them holds
+    int32_t type = 1;
+    bool alternative = false;      // channel layout
   };
   const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
@@ -582,7 +595,7 @@ TEST(ReadEpochs, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch
        {}, {100, 130, 160, 220}, 1},
       {"the first time damaged", regular, [](ObsFile& f) { f.epochs[0].time_s = 5000; }, {},
        {130, 160, 190, 220}, 1},
-      {"a NaN time", regular, [](ObsFile& f) { f.epochs[1].time_s = std::nan(""); }, {},
+      {"a NaN time", regular, [](ObsFile& f) { f.epochs[1].time_s = kNaN; }, {},
        {100, 160, 190, 220}, 1},
       {"a huge time", regular, [](ObsFile& f) { f.epochs[1].time_s = 1e300; }, {},
        {100, 160, 190, 220}, 1},
@@ -602,172 +615,156 @@ TEST(ReadEpochs, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch
        {100, 160, 190, 220}, 1},
       {"a byte deleted from the records", regular, {},
        [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 2 * epochBytes + 67 + 80); },
-       {100, 130, 190, 220}, 1},
+       {100, 130, 190, 220}, 1, "(the epoch after the one at 160.000 s starts 1 bytes early)"},
       {"a byte inserted between epochs", regular, {},
        [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); },
        {100, 130, 160, 190, 220}, 1},
+      {"a short header at the end is the normal end", regular, {},
+       [](std::vector<uint8_t>& b) { b.insert(b.end(), 66, 0x41); }, regular, 0},
+      // The records before the stray byte are checked: PRN 71 is a GLONASS satellite.
+      {"a GLONASS PRN 71 in an alternative record, then a byte inserted", regular,
+       [](ObsFile& f) { f.epochs[0].channels[0].prn = 71; },
+       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); }, regular, 1,
+       nullptr, 4, true},
   };
   for (const Case& c : cases) {
-    ObsFile f = TypeOneFile();
-    for (double t : c.times) f.epochs.push_back(Epoch(t, 3));
+    SCOPED_TRACE(c.what);
+    ObsFile f = FileOf(c.type, {});
+    if (c.alternative) f.layout = ObsLayout::kAlternative;
+    for (double t : c.times) f.epochs.push_back(Plain(t, 3));
     if (c.damage) c.damage(f);
     std::vector<uint8_t> bytes = ObservationFileBytes(f);
     if (c.bytes) c.bytes(bytes);
-    ObsFile raw;
-    raw.rawAfter.assign(bytes.begin() + 90, bytes.end());
-    ReaderHarness h;
-    h.Open(raw, 1);
-    EXPECT_EQ(0, ReadEpochs(h.job)) << c.what;
-    EXPECT_EQ(c.expected, h.ProcessedTimes()) << c.what;
+    TempDir dir;
+    const ConvertedSet out = ConvertDownloadSet(dir, bytes, {}, [&c](ConvertOptions& o) {
+      o.ReceiverType = c.type;
+      o.AltChannelLayout = c.alternative ? 1 : 0;
+      o.RecomputePosition = 0;
+    });
+    EXPECT_EQ(0, out.run.result) << out.run.errorText;
+    EXPECT_EQ(c.expected, out.Times());
     int recoveries = 0;
-    for (const Message& m : h.messages) {
+    bool reasonGiven = c.reason == nullptr;
+    for (const Message& m : out.run.messages) {
       recoveries += m.text.find("Will Try to Recover Data") != std::string::npos ? 1 : 0;
+      reasonGiven = reasonGiven || m.text.find(c.reason) != std::string::npos;
     }
-    EXPECT_EQ(c.recoveries, recoveries) << c.what;
+    EXPECT_EQ(c.recoveries, recoveries);
+    EXPECT_TRUE(reasonGiven) << c.reason;
   }
 }
 
-TEST(ReadEpochs, ShortHeaderAtTheEndIsTheNormalEnd) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(100.0, 1)};
-  f.rawAfter = std::vector<uint8_t>(66, 0x41);
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ((std::vector<double>{100.0}), h.ProcessedTimes());
+// A file that ends inside an epoch, or after a recovery that finds no further header,
+// fails with the premature end as the last message (at the epoch's time) and as the
+// module error text; the epochs before it are kept.
+TEST(ObservationFile, PrematureEndIsTheModuleErrorText) {
+  for (bool recovery : {false, true}) {
+    SCOPED_TRACE(recovery ? "recovery" : "cut");
+    ObsFile f = FileOf(1, {Plain(100.0, 2), Plain(101.0, 2)});
+    if (recovery) {
+      f.epochs[1].countByte = 13;  // and no other header after it
+    } else {
+      f.cutAt = 90 + 137 + 67 + 35 + 20;  // inside the second record of epoch 2
+    }
+    const ConvertedSet out = Convert(f, 1);
+    EXPECT_EQ(-1, out.run.result);
+    const char* text = "Warning: Pre-mature end of file at 2 epochs";
+    EXPECT_EQ(text, out.run.errorText);
+    ASSERT_FALSE(out.run.messages.empty());
+    EXPECT_EQ(text, out.run.messages.back().text);
+    EXPECT_EQ(101.0, out.run.messages.back().time);
+    EXPECT_EQ(recovery ? 1 : 0, out.run.CountMessages(kTooMany));
+    EXPECT_EQ((std::vector<double>{100.0}), out.Times());
+    EXPECT_EQ(1u, out.run.progress.size());  // the first header's; none for the end
+  }
 }
 
-TEST(ReadEpochs, DuplicatePrnWarningsPerPair) {
-  ReaderHarness h;
-  h.job.options.ReportQualityWarnings = 1;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(4321.25, 5)};
+TEST(ObservationFile, DuplicatePrnWarningsPerPair) {
+  ObsFile f = FileOf(1, {Plain(4321.25, 5)});
   for (int i : {0, 2, 4}) f.epochs[0].channels[i].prn = 9;
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ(3,
-            h.Count("Warning: Multiple occurances of PRN 9 at 4321.2. Possible invalid data type"));
+  const ConvertedSet out = Convert(f, 1, [](ConvertOptions& o) { o.ReportQualityWarnings = 1; });
+  EXPECT_EQ(3, out.run.CountMessages(
+                   "Warning: Multiple occurances of PRN 9 at 4321.2. Possible invalid data type"));
+  EXPECT_EQ(3, out.run.CountMessagesStartingWith("Warning: Multiple occurances"));
 }
 
-TEST(ReadEpochs, WarnsAtEveryEpochWithFewerThanFourEphemerides) {
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
-  f.epochs = {Epoch(10.0, 1), Epoch(11.0, 1)};
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ(2, h.Count(kLessThanFour));
-  EXPECT_STREQ(kLessThanFour, h.job.messageBuffer);
-
-  // The store needs more than three GPS ephemerides.
-  ReaderHarness three;
-  three.job.engine->store().gpsCount = 3;
-  three.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(three.job));
-  EXPECT_EQ(2, three.Count(kLessThanFour));
-
-  ReaderHarness off;
-  off.job.options.RecomputePosition = 0;
-  off.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(off.job));
-  EXPECT_EQ(0, off.Count(kLessThanFour));
-}
-
-TEST(ReadEpochs, GlonassGpsUtcRecordsOfTheEppFile) {
-  // GPS weeks by calendar: week 1221 starts 2003-06-01 (GPS-UTC 13 s), week 960 starts
-  // 1998-05-31 (12 s), week 1364 lies in 2006 and week 542 in 1990 (no table row).
-  struct Case {
+// GLONASS ranges carry the whole GPS-UTC seconds: the first one names them in the .epp
+// file and every GLONASS range loses them; a range no integer holds is left as it is.
+// Without one, the option or the week of the last GPS ephemeris (toe 86400 s) names them.
+// Weeks by calendar: 1221 starts 2003-06-01 (GPS-UTC 13 s), 960 starts 1998-05-31 (12 s),
+// 1364 lies in 2006 and 542 in 1990 (no table row).
+TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
+  const struct {
     int32_t optionSeconds;
     uint8_t prn;
-    int32_t ephWeek;
-    std::string epp;
-    int32_t type = 4;
+    int32_t ephWeek;  // -1: no ephemeris
+    std::string ion;  // the .epp text from the first GpsIon record on
+    int32_t type;
+    double range_s;   // of both channels (the second 70 ms longer)
+  } cases[] = {
+      {0, 40, -1, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // once for the whole file
+      {14, 20, 1221, "", 1, 13.0002},                     // only GLONASS receivers write them
+      {0, 40, 960, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // the ranges told already
+      {0, 20, -1, "", 4, 13.0002},                        // GPS satellites carry no offset
+      {14, 20, -1, "GpsIon { Utc: 14\n}\n", 4, 13.0002},
+      {1, 20, -1, "", 4, 13.0002},
+      {0, 20, 1221, "GpsIon { Utc: 13\n}\n", 4, 13.0002},
+      {0, 20, 960, "GpsIon { Utc: 12\n}\n", 4, 13.0002},
+      {0, 20, 1364, "", 4, 13.0002},
+      {0, 20, 542, "", 4, 13.0002},
+      {0, 40, -1, "", 4, kInf},
+      {0, 40, -1, "", 4, kNaN},
+      {0, 40, -1, "", 4, 1e300},
+      {0, 40, -1, "", 4, 3e9},
   };
-  const Case cases[] = {
-      {0, 40, -1, "GpsIon { Utc: 13\n}\n"},   // once for the whole file
-      {14, 20, 1221, "", 1},                    // only GLONASS receivers write them
-      {0, 40, 960, "GpsIon { Utc: 13\n}\n"},  // the ranges told already
-      {0, 20, -1, ""},                        // GPS satellites carry no offset
-      {14, 20, -1, "GpsIon { Utc: 14\n}\n"},
-      {1, 20, -1, ""},
-      {0, 20, 1221, "GpsIon { Utc: 13\n}\n"},
-      {0, 20, 960, "GpsIon { Utc: 12\n}\n"},
-      {0, 20, 1364, ""},
-      {0, 20, 542, ""},
-  };
-  for (const Case& c : cases) {
-    ReaderHarness h;
-    h.job.options.GpsUtcLeapSeconds = c.optionSeconds;
-    h.job.lastEphWeek = c.ephWeek;
-    h.job.lastEphTime = 86400.0;
-    ObsFile f = TypeOneFile();
-    f.model = "GG-24";
-    for (int i = 0; i < 3; ++i) {
-      ObsEpoch e = Epoch(100.0 + i, 2);
-      e.channels[0].prn = c.prn;
-      e.channels[0].caRange_s = 13.0002;
-      e.channels[1].prn = static_cast<uint8_t>(c.prn + 1);
-      e.channels[1].caRange_s = 13.0702;
-      f.epochs.push_back(e);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.optionSeconds) + " " + std::to_string(c.prn) + " " +
+                 std::to_string(c.ephWeek) + " " + std::to_string(c.range_s));
+    std::vector<uint8_t> ephemeris;
+    if (c.ephWeek >= 0) {
+      GpsEph eph = test_data::kBahrEphemerides[0];
+      eph.week = c.ephWeek;
+      eph.toe = 86400;
+      ephemeris = GpsEphemerisRecord(eph);
     }
-    h.Open(f, c.type);
-    EXPECT_EQ(0, ReadEpochs(h.job));
-    EXPECT_EQ(c.epp, h.EppText()) << c.optionSeconds << " " << int(c.prn) << " " << c.ephWeek;
+    ObsFile f = FileOf(c.type, {});
+    for (int i = 0; i < 3; ++i) {
+      f.epochs.push_back(Plain(100.0 + i, 2));
+      for (int k = 0; k < 2; ++k) {
+        f.epochs.back().channels[k].prn = static_cast<uint8_t>(c.prn + k);
+        f.epochs.back().channels[k].caRange_s = c.range_s + 0.07 * k;
+      }
+    }
+    const ConvertedSet out = Convert(
+        f, c.type, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.optionSeconds; }, {},
+        ephemeris);
+    ASSERT_EQ(0, out.run.result) << out.run.errorText;
+    const size_t ion = out.epp.find("GpsIon");
+    EXPECT_EQ(c.ion, ion == std::string::npos ? "" : out.epp.substr(ion));
+    ASSERT_EQ(3u, out.epochs.size());
+    if (c.range_s == 13.0002) {
+      const bool loses = c.type == 4 && c.prn > 32;
+      EXPECT_NEAR((loses ? 0.0002 : 13.0002) * kC, out.epochs[2].epoch.sat[0].range1, 1e-4);
+    }
   }
 }
 
-TEST(ReadEpochs, CorruptEpochValuesStayFinishable) {
+TEST(ObservationFile, CorruptEpochValuesStayFinishable) {
   // Header and record fields of every kind of corrupt double; the loop must run to the
-  // end without undefined behaviour (the sanitizer build checks that) and process every
+  // end without undefined behaviour (the sanitizer build checks that) and keep every
   // epoch, since every header is sound.
-  const double inf = std::numeric_limits<double>::infinity();
-  const double bad[] = {std::nan(""), inf, -inf, 1e308, -1e308, 0.0};
-  ReaderHarness h;
-  ObsFile f = TypeOneFile();
+  ObsFile f = FileOf(1, {});
   double t = 1000.0;
-  for (double v : bad) {
-    ObsEpoch e = Epoch(t, 5);
-    e.x_m = v;
-    e.z_m = v;
-    e.clock_m = v;
-    for (ObsChannel& ch : e.channels) {
-      ch.caRange_s = v;
-      ch.l1Phase_cyc = v;
-    }
+  for (double v : {kNaN, kInf, -kInf, 1e308, -1e308, 0.0}) {
+    ObsEpoch e = Plain(t++, 5);
+    e.x_m = e.z_m = e.clock_m = v;
+    for (ObsChannel& ch : e.channels) ch.caRange_s = ch.l1Phase_cyc = v;
     e.channels[0].doppler = -2147483647 - 1;
     f.epochs.push_back(e);
-    t += 1.0;
   }
-  h.Open(f, 1);
-  EXPECT_EQ(0, ReadEpochs(h.job));
-  EXPECT_EQ(6u, h.ProcessedTimes().size());
-}
-
-TEST(ReadEpochs, SurvivesRandomlyDamagedFiles) {
-  // Random bytes overwritten and random cuts in valid files of every record size; the
-  // loop must end with 0 or 3 each time (the sanitizer build also checks memory and UB).
-  std::mt19937 random(20261206u);
-  const int32_t types[] = {1, 2, 3, 4};
-  for (int round = 0; round < 200; ++round) {
-    const int32_t type = types[round % 4];
-    ObsFile f = TypeOneFile();
-    f.recordSize = ChannelRecordSize(type);
-    for (int i = 0; i < 6; ++i) f.epochs.push_back(Epoch(500.0 + i, 1 + i % 5));
-    std::vector<uint8_t> bytes = ObservationFileBytes(f);
-    const int damage = 1 + static_cast<int>(random() % 24);
-    for (int d = 0; d < damage; ++d) {
-      bytes[90 + random() % (bytes.size() - 90)] = static_cast<uint8_t>(random());
-    }
-    if (round % 3 == 0) bytes.resize(90 + random() % (bytes.size() - 90));
-    ReaderHarness h;
-    h.job.options.ReportQualityWarnings = 1;
-    h.job.options.AltChannelLayout = round % 5 == 0 ? 1 : 0;
-    ObsFile raw;
-    raw.rawAfter.assign(bytes.begin() + 90, bytes.end());
-    h.Open(raw, type);
-    const int32_t result = ReadEpochs(h.job);
-    EXPECT_TRUE(result == 0 || result == 3) << "round " << round << " result " << result;
-    EXPECT_LE(h.ProcessedTimes().size(), (bytes.size() - 90) / 67) << "round " << round;
-  }
+  const ConvertedSet out = Convert(f, 1, [](ConvertOptions& o) { o.RecomputePosition = 1; });
+  EXPECT_EQ(0, out.run.result) << out.run.errorText;
+  EXPECT_EQ(6u, out.epochs.size());
 }
 
 }  // namespace

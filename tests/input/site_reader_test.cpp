@@ -24,8 +24,9 @@ struct SiteRun {
   int32_t stationsWritten;
 };
 
-// Runs the reader on the given site file text (none when siteText is null).
-SiteRun ReadSite(const TempDir& dir, const std::string* siteText) {
+// Runs the reader on the given site file text (none when siteText is null); without a
+// station file open when noStation.
+SiteRun ReadSite(const TempDir& dir, const std::string* siteText, bool noStation = false) {
   ConversionJob job;
   const std::string site = dir.File("SAAAAA03.123");
   std::remove(site.c_str());
@@ -34,12 +35,14 @@ SiteRun ReadSite(const TempDir& dir, const std::string* siteText) {
   }
   std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
   const std::string sta = dir.File("out.sta");
-  job.staFile = std::fopen(sta.c_str(), "w");
-  EXPECT_NE(nullptr, job.staFile);
-  std::fputs(kStaHeader, job.staFile);
+  if (!noStation) {
+    job.staFile = std::fopen(sta.c_str(), "w");
+    EXPECT_NE(nullptr, job.staFile);
+    std::fputs(kStaHeader, job.staFile);
+  }
   ReadSiteFile(job);
-  std::fflush(job.staFile);
-  return {StaBody(ReadFileText(sta)), job.antennaHeight, job.stationsWritten};
+  if (job.staFile != nullptr) std::fflush(job.staFile);
+  return {noStation ? "" : StaBody(ReadFileText(sta)), job.antennaHeight, job.stationsWritten};
 }
 
 std::string WithLines(int lineCount, const std::string& banner, const std::string& line3,
@@ -53,12 +56,7 @@ std::string WithLines(int lineCount, const std::string& banner, const std::strin
 
 TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
   const std::string banner = kSiteFileBanner;
-  struct Case {
-    const char* what;
-    std::string text;
-    std::string block;
-    double height_m;
-  };
+  struct Case { const char* what; std::string text; std::string block; double height_m; };
   const Case cases[] = {
       {"the ABCD example", WithLines(6, "", SiteStationLine("ABCD", 1, 2, 345600), "BEFORE 1.5430"),
        kAbcdBlock, 1.543},
@@ -86,10 +84,7 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
   const std::string banner = kSiteFileBanner;
   const std::string good3 = "ABCD 1 2 345600";
   const std::string good6 = "BEFORE 1.5430";
-  struct Case {
-    const char* what;
-    std::string text;
-  };
+  struct Case { const char* what; std::string text; };
   const Case cases[] = {
       {"one asterisk fewer at the start", WithLines(6, banner.substr(1), good3, good6)},
       {"one asterisk fewer at the end", WithLines(6, banner.substr(0, 62), good3, good6)},
@@ -113,6 +108,14 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
       {"a negative time", WithLines(6, "", "ABCD 1 2 -1", good6)},
   };
   TempDir dir;
+  const std::string usable = WithLines(6, "", good3, good6);
+  for (int round = 0; round < 2; ++round) {
+    // Also no site file, and a usable one without a station file open.
+    const SiteRun run = round == 0 ? ReadSite(dir, nullptr) : ReadSite(dir, &usable, true);
+    EXPECT_EQ("", run.staText) << round;
+    EXPECT_EQ(0.0, run.antennaHeight_m) << round;
+    EXPECT_EQ(0, run.stationsWritten) << round;
+  }
   for (const Case& c : cases) {
     const SiteRun run = ReadSite(dir, &c.text);
     EXPECT_EQ("", run.staText) << c.what;
@@ -134,21 +137,6 @@ TEST(SiteReader, AnOverlongLineIsReadInPiecesThatCountAsLines) {
       longBanner + "\nline2\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
   run = ReadSite(dir, &unshifted);
   EXPECT_EQ("", run.staText);
-}
-
-TEST(SiteReader, MissingSiteFileOrStationFileIsSilent) {
-  TempDir dir;
-  const SiteRun run = ReadSite(dir, nullptr);
-  EXPECT_EQ("", run.staText);
-  EXPECT_EQ(0, run.stationsWritten);
-
-  ConversionJob job;
-  const std::string site = dir.File("SSITE.123");
-  ASSERT_TRUE(WriteFileText(site, WithLines(6, "", "ABCD 1 2 345600", "BEFORE 1.5")));
-  std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
-  ReadSiteFile(job);  // no station file open
-  EXPECT_EQ(0.0, job.antennaHeight);
-  EXPECT_EQ(0, job.stationsWritten);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@
 #include "base/gnss_constants.h"
 #include "input/receiver_detect.h"
 #include "output/gpb_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/conversion_fixtures.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
@@ -43,8 +43,8 @@
 namespace talverin {
 namespace {
 
-using testing_support::ConversionRun;
-using testing_support::RunConversion;
+using testing_support::ConvertDownloadSet;
+using testing_support::ConvertedSet;
 using testing_support::TempDir;
 
 constexpr uint32_t kSeed = 20261207;
@@ -66,39 +66,17 @@ struct DownloadSet {
   int32_t gpbLayout = 1;
 };
 
-struct Converted {
-  ConversionRun run;
-  std::vector<GpbReadEpoch> epochs;
-  bool readClean = false;
-  std::string readError;
-  bool inputKept = false;
-};
-
-Converted Convert(const DownloadSet& set, const std::vector<uint8_t>& b) {
+// Converts the set with b as its observation file; inputKept: b is unchanged afterwards.
+ConvertedSet Convert(const DownloadSet& set, const std::vector<uint8_t>& b, bool* inputKept) {
   TempDir dir;
-  EXPECT_TRUE(WriteFileBytes(dir.File("B0001A01.001"), b));
-  EXPECT_TRUE(WriteFileBytes(dir.File("E0001A01.001"), set.e));
   EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), set.s));
   EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), set.d));
-  Converted out;
-  out.run = RunConversion(dir.File("B0001A01.001"), dir.File("out.gpb"), [&set](ConvertOptions& o) {
+  const ConvertedSet out = ConvertDownloadSet(dir, b, set.e, [&set](ConvertOptions& o) {
     o.ReceiverType = set.detect ? 0 : set.receiverType;
     o.AltChannelLayout = set.alternative ? 1 : 0;
     o.GpbLayout = set.gpbLayout;
   });
-  out.inputKept = ReadFileBytes(dir.File("B0001A01.001")) == b;
-  GpbReader reader;
-  if (reader.Open(dir.File("out.gpb").c_str()) != 0) {
-    out.readError = reader.errorText();
-    return out;
-  }
-  GpbReadEpoch epoch;
-  int32_t status = 0;
-  while ((status = reader.ReadEpoch(&epoch)) == 1 && out.epochs.size() < 100000) {
-    out.epochs.push_back(epoch);
-  }
-  out.readClean = status == 0;
-  out.readError = reader.errorText();
+  *inputKept = ReadFileBytes(dir.File("B0001A01.001")) == b;
   return out;
 }
 
@@ -182,26 +160,23 @@ Fault Damage(std::vector<uint8_t>& b, const std::vector<size_t>& ends, std::mt19
   return f;
 }
 
-struct Survey {
-  std::vector<int> singleByteLosses;
-  int conversions = 0;
-  int invented = 0;
-};
+struct Survey { std::vector<int> singleByteLosses; int conversions = 0; int invented = 0; };
 
 // Converts one damaged copy of set and checks every promise against its clean conversion.
-void CheckOneFault(const DownloadSet& set, const Converted& clean, const std::vector<size_t>& ends,
+void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std::vector<size_t>& ends,
                    std::mt19937& rng, Survey& survey) {
   std::vector<uint8_t> b = set.b;
   const Fault fault = Damage(b, ends, rng);
   const std::string where = set.label + " " + fault.what;
-  const Converted damaged = Convert(set, b);
+  bool inputKept = false;
+  const ConvertedSet damaged = Convert(set, b, &inputKept);
   ++survey.conversions;
   EXPECT_TRUE(damaged.run.result == 0 || damaged.run.result == -1)
       << where << ": " << damaged.run.result << " " << damaged.run.errorText;
-  EXPECT_TRUE(damaged.inputKept) << where;
+  EXPECT_TRUE(inputKept) << where;
   // With the type left to detection a damaged file header may stop the conversion.
   if (set.detect && fault.at < kFileHeader) return;
-  ASSERT_TRUE(damaged.readClean) << where << ": " << damaged.readError;
+  ASSERT_EQ(0, damaged.readStatus) << where;
   EXPECT_EQ(damaged.run.request.EpochsWritten, damaged.epochs.size()) << where;
 
   std::multiset<double> cleanTimes;
@@ -234,9 +209,10 @@ void CheckOneFault(const DownloadSet& set, const Converted& clean, const std::ve
 }
 
 void SurveySet(const DownloadSet& set, int runs, std::mt19937& rng, Survey& survey) {
-  const Converted clean = Convert(set, set.b);
+  bool inputKept = false;
+  const ConvertedSet clean = Convert(set, set.b, &inputKept);
   ASSERT_EQ(0, clean.run.result) << set.label << ": " << clean.run.errorText;
-  ASSERT_TRUE(clean.readClean) << set.label;
+  ASSERT_EQ(0, clean.readStatus) << set.label;
   const std::vector<size_t> ends = EpochEnds(set.b, ChannelRecordSize(set.receiverType));
   ASSERT_EQ(ends.size(), clean.epochs.size()) << set.label;
   for (int i = 0; i < runs; ++i) CheckOneFault(set, clean, ends, rng, survey);
@@ -363,9 +339,7 @@ int FromEnvironment(const char* name, int fallback) {
 
 TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   const int runs = FromEnvironment("TALVERIN_DAMAGE_RUNS", kDefaultRealRuns);
-  struct Source {
-    std::string observation, navigation;
-  };
+  struct Source { std::string observation, navigation; };
   std::vector<Source> sources = {
       {rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04o",
        rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04n"}};

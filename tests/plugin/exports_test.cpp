@@ -1,6 +1,6 @@
-// The exported functions seen from a host: AutoDetect on real files, the record checks of
-// ConvertFile, the open failures and their texts, outputs that would overwrite an input or
-// each other, inputs that are not regular files, and the abort counter.
+// The exported functions seen from a host: the factory defaults, AutoDetect on real files,
+// the record checks of ConvertFile, outputs that would overwrite an input or each other,
+// inputs that are missing or not regular files, and the abort counter.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -31,14 +31,24 @@ void WriteTagged(const std::string& path, const char* tag, size_t length) {
   ASSERT_TRUE(WriteFileBytes(path, bytes));
 }
 
+// Size 52 fills the thirteen words; any other size leaves the block untouched.
+TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
+  const int32_t defaults[13] = {0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 180, 1};
+  int32_t untouched[13];
+  std::memset(untouched, 0x55, sizeof untouched);
+  for (int32_t size : {52, 51, 53, 0, -52}) {
+    ConvertOptions options;
+    static_assert(sizeof options == sizeof defaults, "thirteen words");
+    std::memset(&options, 0x55, sizeof options);
+    SetFactoryDefaults(size, &options);
+    EXPECT_EQ(0, std::memcmp(&options, size == 52 ? defaults : untouched, sizeof defaults))
+        << "size " << size;
+  }
+}
+
 TEST(AutoDetect, NeedsADigitExtensionAVersionTagAndMoreThanTheHeader) {
   TempDir dir;
-  struct Case {
-    const char* name;
-    const char* tag;
-    size_t length;
-    int32_t expected;
-  } cases[] = {
+  struct Case { const char* name; const char* tag; size_t length; int32_t expected; } cases[] = {
       {"B1234A03.123", "version:", 91, 1},
       {"B1234A03.124", "Version:", 300, 1},
       {"B1234A03.125", "VERSION:", 91, 1},
@@ -68,22 +78,37 @@ TEST(AutoDetect, AnswersZeroWithoutOpeningAnythingForUnusablePaths) {
   EXPECT_EQ(0, AutoDetect(windowsStyle.c_str()));
 }
 
-TEST(ConvertFile, RefusesWrongRecordSizesWithoutTouchingTheResultWords) {
-  struct Case {
-    uint32_t requestSize;
-    uint32_t callbackSize;
-    uint32_t optionsSize;
-    const char* text;
+// Records of the wrong size, a receiver type outside 0..4 and a path without its
+// terminator are refused with their texts before the result words are touched.
+TEST(ConvertFile, RefusesBadRecordsWithoutTouchingTheResultWords) {
+  const std::string version = "Incorrect version of Sample Conversion DLL";
+  const struct {
+    uint32_t requestSize, callbackSize, optionsSize;
+    int32_t receiverType;
+    bool unterminatedInput;
+    int32_t result;
+    std::string text;
   } cases[] = {
-      {2671, 272, 52, "Incorrect version of Sample Conversion DLL"},
-      {2672, 271, 52, "Incorrect version of Sample Conversion DLL"},
-      {2672, 272, 51, "Incorrect version of Sample Conversion DLL, Invalid options"},
+      {2671, 272, 52, 0, false, 1, version},
+      {2672, 271, 52, 0, false, 1, version},
+      {2672, 272, 51, 0, false, 1, version + ", Invalid options"},
+      {2672, 272, 52, 5, false, 1,
+       "Invalid receiver type 5 in the options: 0 (detect) or 1 to 4 expected"},
+      {2672, 272, 52, -1, false, 1,
+       "Invalid receiver type -1 in the options: 0 (detect) or 1 to 4 expected"},
+      {2672, 272, 52, 1, true, -1,
+       "Error: path of 256 characters or more: " + std::string(255, 'B')},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     static ConvertRequest request;
     std::memset(&request, 0, sizeof request);
     request.size = c.requestSize;
     request.optionsSize = c.optionsSize;
+    SetFactoryDefaults(52, &request.options);
+    request.options.ReceiverType = c.receiverType;
+    std::strcpy(request.inputPath, "/nonexistent/B0001.123");
+    if (c.unterminatedInput) std::memset(request.inputPath, 'B', sizeof request.inputPath);
+    std::strcpy(request.outputPath, "/nonexistent/out.gpb");
     request.EpochsWritten = 0xA1A2A3A4;
     request.EphemeridesRead = 0xB1B2B3B4;
     request.StationsWritten = 0xC1C2C3C4;
@@ -91,91 +116,15 @@ TEST(ConvertFile, RefusesWrongRecordSizesWithoutTouchingTheResultWords) {
     HostCallbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
     callbacks.size = c.callbackSize;
-    EXPECT_EQ(1, ConvertFile(&request, &callbacks, 0));
+    EXPECT_EQ(c.result, ConvertFile(&request, &callbacks, 0));
     char text[512];
     GetErrString(text);
-    EXPECT_STREQ(c.text, text);
+    EXPECT_EQ(c.text, text);
     EXPECT_EQ(0xA1A2A3A4u, request.EpochsWritten);
     EXPECT_EQ(0xB1B2B3B4u, request.EphemeridesRead);
     EXPECT_EQ(0xC1C2C3C4u, request.StationsWritten);
     EXPECT_EQ(0xD1D2D3D4u, request.result);
   }
-}
-
-TEST(ConvertFile, RefusesAReceiverTypeOutsideZeroToFour) {
-  TempDir dir;
-  for (int32_t type : {5, -1}) {
-    const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
-                                            [type](ConvertOptions& o) { o.ReceiverType = type; });
-    EXPECT_EQ(1, run.result);
-    EXPECT_NE(std::string::npos, run.errorText.find("receiver type"));
-    EXPECT_TRUE(run.messages.empty());
-  }
-}
-
-TEST(ConvertFile, MissingEphemerisFileFailsBeforeAnyOutputIsCreated) {
-  TempDir dir;
-  WriteTagged(dir.File("B0001.123"), "version:", 90);
-  const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"));
-  EXPECT_EQ(-1, run.result);
-  const std::string expected = "Error: Unable to open " + dir.File("E0001.123") +
-                               ". Will Not be able to Re-Calc Position/Time";
-  ASSERT_EQ(1u, run.messages.size());
-  EXPECT_EQ(expected, run.messages[0].text);
-  EXPECT_EQ(-1.0, run.messages[0].time);
-  EXPECT_EQ(expected, run.errorText);
-  EXPECT_TRUE(ReadFileBytes(dir.File("out.epp")).empty());
-  EXPECT_TRUE(ReadFileBytes(dir.File("out.sta")).empty());
-  EXPECT_TRUE(ReadFileBytes(dir.File("out.gpb")).empty());
-}
-
-TEST(ConvertFile, MissingObservationFileIsReportedInTheModuleErrorText) {
-  TempDir dir;
-  ASSERT_TRUE(WriteFileBytes(dir.File("E0001.123"), {}));
-  const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"));
-  EXPECT_EQ(-1, run.result);
-  EXPECT_EQ("Error: Unable to open " + dir.File("B0001.123"), run.errorText);
-  ASSERT_EQ(1u, run.messages.size());
-  EXPECT_EQ(run.errorText, run.messages[0].text);
-}
-
-TEST(ConvertFile, UnwritableOutputsAreReportedWithTheirTexts) {
-  TempDir dir;
-  WriteTagged(dir.File("B0001.123"), "version:", 90);
-  ASSERT_TRUE(WriteFileBytes(dir.File("E0001.123"), {}));
-  const std::string missingDir = dir.File("no/such/dir/out.gpb");
-  const ConversionRun run = RunConversion(dir.File("B0001.123"), missingDir);
-  EXPECT_EQ(-1, run.result);
-  EXPECT_EQ("Error: Unable to open " + dir.File("no/such/dir/out.epp"), run.errorText);
-}
-
-TEST(ConvertFile, RefusesPathsThatDoNotFitTheirFields) {
-  static ConvertRequest request;
-  std::memset(&request, 0, sizeof request);
-  request.size = kConvertRequestSize;
-  request.optionsSize = kConvertOptionsSize;
-  SetFactoryDefaults(52, &request.options);
-  std::memset(request.inputPath, 'B', sizeof request.inputPath);  // no terminator
-  std::strcpy(request.outputPath, "/tmp/out.gpb");
-  HostCallbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
-  callbacks.size = kHostCallbacksSize;
-  EXPECT_EQ(-1, ConvertFile(&request, &callbacks, 0));
-  char text[512];
-  GetErrString(text);
-  EXPECT_NE(nullptr, std::strstr(text, "256 characters"));
-}
-
-TEST(ConvertFile, AbortBeforeTheConversionStartsIsForgotten) {
-  TempDir dir;
-  WriteTagged(dir.File("B0001.123"), "version:", 90);
-  ASSERT_TRUE(WriteFileBytes(dir.File("E0001.123"), {}));
-  Abort();
-  Abort();
-  const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
-                                          [](ConvertOptions& o) { o.ReceiverType = 1; });
-  EXPECT_NE(1, run.result);
-  EXPECT_NE("User Quit", run.errorText);
 }
 
 // A download set of four small inputs named B/E/S/D0001.123 and what they hold.
@@ -252,27 +201,32 @@ int RunBounded(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(ConvertFile, AnInputThatIsNotARegularFileCountsAsMissingAndNothingHangs) {
-  // B: the open failure; E: the ephemeris open failure; S and D: absent, so the
-  // conversion completes. A FIFO without a writer, a directory, and endless devices.
+// B: the open failure; E: the ephemeris open failure, both before any output exists, as
+// the one message (time -1) and the module error text; S and D: absent, so the conversion
+// completes. Missing, a FIFO without a writer, a directory, and endless devices. An abort
+// given before the conversion starts is forgotten.
+TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHangs) {
   struct Case {
     const char* name;
-    const char* kind;    // "fifo", "dir" or a device to link to
+    const char* kind;    // "missing", "fifo", "dir" or a device to link to
     int result;          // ConvertFile's result
     const char* before;  // the module error text around the path, or null: not checked
     const char* after;
+    bool nothingMade;    // no output exists afterwards
   };
   const char* const kEphemerisFailure = ". Will Not be able to Re-Calc Position/Time";
   const Case cases[] = {
-      {"B0001.123", "fifo", -1, "Error: Unable to open ", ""},
-      {"B0001.123", "dir", -1, "Error: Unable to open ", ""},
-      {"B0001.123", "/dev/zero", -1, "Error: Unable to open ", ""},
-      {"E0001.123", "fifo", -1, "Error: Unable to open ", kEphemerisFailure},
-      {"E0001.123", "/dev/zero", -1, "Error: Unable to open ", kEphemerisFailure},
-      {"D0001.123", "/dev/zero", 0, nullptr, nullptr},
-      {"D0001.123", "fifo", 0, nullptr, nullptr},
-      {"S0001.123", "/dev/urandom", 0, nullptr, nullptr},
-      {"out.sta", "fifo", -1, "Could not open STA FILE ", " "},
+      {"B0001.123", "missing", -1, "Error: Unable to open ", "", true},
+      {"B0001.123", "fifo", -1, "Error: Unable to open ", "", true},
+      {"B0001.123", "dir", -1, "Error: Unable to open ", "", true},
+      {"B0001.123", "/dev/zero", -1, "Error: Unable to open ", "", true},
+      {"E0001.123", "missing", -1, "Error: Unable to open ", kEphemerisFailure, true},
+      {"E0001.123", "fifo", -1, "Error: Unable to open ", kEphemerisFailure, true},
+      {"E0001.123", "/dev/zero", -1, "Error: Unable to open ", kEphemerisFailure, true},
+      {"D0001.123", "/dev/zero", 0, nullptr, nullptr, false},
+      {"D0001.123", "fifo", 0, nullptr, nullptr, false},
+      {"S0001.123", "/dev/urandom", 0, nullptr, nullptr, false},
+      {"out.sta", "fifo", -1, "Could not open STA FILE ", " ", false},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -284,18 +238,31 @@ TEST(ConvertFile, AnInputThatIsNotARegularFileCountsAsMissingAndNothingHangs) {
       ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
     } else if (kind == "dir") {
       ASSERT_EQ(0, mkdir(path.c_str(), 0700));
-    } else {
+    } else if (kind != "missing") {
       ASSERT_EQ(0, symlink(c.kind, path.c_str()));
     }
     const int status = RunBounded([&]() {
+      Abort();
+      Abort();
       const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
                                               [](ConvertOptions& o) { o.ReceiverType = 1; });
-      const bool textRight =
-          c.before == nullptr || run.errorText == c.before + dir.File(c.name) + c.after;
+      const std::string text = c.before == nullptr ? run.errorText : c.before + path + c.after;
+      const bool oneMessage = run.result == 0 ||
+                              (run.messages.size() == 1 && run.messages[0].text == text &&
+                               run.messages[0].time == -1.0);
+      bool made = false;
+      for (const char* out : {"out.gpb", "out.epp", "out.sta"}) {
+        struct stat st;
+        made = made || (std::string(out) != c.name && lstat(dir.File(out).c_str(), &st) == 0);
+      }
       // AutoDetect answers 0 (the 90-byte B file is too short) without blocking either.
       const bool refused = AutoDetect(dir.File("B0001.123").c_str()) == 0;
-      if (run.result == c.result && textRight && refused) return 0;
-      std::fprintf(stderr, "result %d, text %s\n", run.result, run.errorText.c_str());
+      if (run.result == c.result && run.errorText == text && oneMessage && refused &&
+          (!c.nothingMade || !made)) {
+        return 0;
+      }
+      std::fprintf(stderr, "result %d, text %s, %zu messages, outputs made %d\n", run.result,
+                   run.errorText.c_str(), run.messages.size(), made ? 1 : 0);
       return 1;
     });
     EXPECT_EQ(0, status) << c.name << " as " << c.kind << (status == -1 ? ": hung" : "");

@@ -11,62 +11,55 @@
 namespace talverin {
 namespace {
 
-std::string Changed(const char* path, const char* extension) {
-  char buffer[256];
-  std::strcpy(buffer, path);
-  EXPECT_EQ(0, ChangeExtension(buffer, sizeof buffer, extension));
-  return buffer;
-}
-
 TEST(ChangeExtension, ReplacesOrAppendsTheExtensionAfterTheLastSeparator) {
-  struct Case {
+  const struct {
     const char* path;
-    const char* expected;
+    const char* expected;  // null: refused, the buffer unchanged
+    size_t size;
   } cases[] = {
-      {"D:\\out\\site.gpb", "D:\\out\\site.epp"},
-      {"D:\\out.d\\site", "D:\\out.d\\site.epp"},   // the dot belongs to a directory
-      {"  D:\\x.gpb", "D:\\x.epp"},                  // leading blanks removed
-      {"/data/out.d/site", "/data/out.d/site.epp"},  // '/' separates as well
-      {"/data/site.tar.gpb", "/data/site.tar.epp"},  // only the last dot counts
-      {"site", "site.epp"},
-      {"D:/mixed\\dir.x/name", "D:/mixed\\dir.x/name.epp"},
+      {"D:\\out\\site.gpb", "D:\\out\\site.epp", 256},
+      {"D:\\out.d\\site", "D:\\out.d\\site.epp", 256},   // the dot belongs to a directory
+      {"  D:\\x.gpb", "D:\\x.epp", 256},                  // leading blanks removed
+      {"/data/out.d/site", "/data/out.d/site.epp", 256},  // '/' separates as well
+      {"/data/site.tar.gpb", "/data/site.tar.epp", 256},  // only the last dot counts
+      {"site", "site.epp", 256},
+      {"D:/mixed\\dir.x/name", "D:/mixed\\dir.x/name.epp", 256},
+      {"abcdefghi", "abcdefghi.epp", 14},  // exactly fits
+      {"abcdefghij", nullptr, 14},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.expected, Changed(c.path, ".epp")) << c.path;
-}
-
-TEST(ChangeExtension, RefusesAResultThatDoesNotFit) {
-  char buffer[12] = "abcdefghij";  // 10 characters, no extension
-  EXPECT_EQ(-1, ChangeExtension(buffer, sizeof buffer, ".epp"));
-  EXPECT_STREQ("abcdefghij", buffer);
+  for (const auto& c : cases) {
+    char buffer[256];
+    std::strcpy(buffer, c.path);
+    EXPECT_EQ(c.expected != nullptr ? 0 : -1, ChangeExtension(buffer, c.size, ".epp")) << c.path;
+    EXPECT_STREQ(c.expected != nullptr ? c.expected : c.path, buffer);
+  }
 }
 
 TEST(SplitPath, KeepsTheLastSeparatorWithTheDirectory) {
-  char directory[256];
-  char name[256];
-  ASSERT_EQ(0, SplitPath("D:\\raw\\BAAAAA03.123", directory, name, 256));
-  EXPECT_STREQ("D:\\raw\\", directory);
-  EXPECT_STREQ("BAAAAA03.123", name);
-  ASSERT_EQ(0, SplitPath("BAAAAA03.123", directory, name, 256));
-  EXPECT_STREQ("", directory);
-  EXPECT_STREQ("BAAAAA03.123", name);
-  ASSERT_EQ(0, SplitPath("/tmp/x/", directory, name, 256));
-  EXPECT_STREQ("/tmp/x/", directory);
-  EXPECT_STREQ("", name);
+  const struct {
+    const char* path;
+    const char* directory;
+    const char* name;
+  } cases[] = {{"D:\\raw\\BAAAAA03.123", "D:\\raw\\", "BAAAAA03.123"},
+               {"BAAAAA03.123", "", "BAAAAA03.123"},
+               {"/tmp/x/", "/tmp/x/", ""}};
+  for (const auto& c : cases) {
+    char directory[256];
+    char name[256];
+    ASSERT_EQ(0, SplitPath(c.path, directory, name, 256));
+    EXPECT_STREQ(c.directory, directory);
+    EXPECT_STREQ(c.name, name);
+  }
 }
 
 TEST(DeriveNames, CompanionFilesDifferInTheFirstLetterOnly) {
-  struct Case {
-    const char* input;
-    const char* e;
-    const char* s;
-    const char* d;
-  } cases[] = {
+  const struct { const char* input; const char* e; const char* s; const char* d; } cases[] = {
       {"D:\\raw\\BAAAAA03.123", "D:\\raw\\EAAAAA03.123", "D:\\raw\\SAAAAA03.123",
        "D:\\raw\\DAAAAA03.123"},
       {"BAAAAA03.123", "EAAAAA03.123", "SAAAAA03.123", "DAAAAA03.123"},
       {"/home/u/b0001.05o", "/home/u/E0001.05o", "/home/u/S0001.05o", "/home/u/D0001.05o"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ConversionJob job;
     ASSERT_EQ(0, job.DeriveNames(c.input, "D:\\out\\site.gpb"));
     EXPECT_STREQ(c.e, job.ephemerisPath);

@@ -1,0 +1,72 @@
+#include "tests/support/conversion_fixtures.h"
+
+#include <cmath>
+
+#include "tools/download_set/byte_builder.h"
+
+namespace talverin {
+namespace testing_support {
+
+std::vector<double> ConvertedSet::Times() const {
+  std::vector<double> times;
+  for (const GpbReadEpoch& e : epochs) times.push_back(e.epoch.gpsTime);
+  return times;
+}
+
+std::vector<uint16_t> ConvertedSet::Flags() const {
+  std::vector<uint16_t> flags;
+  for (const GpbReadEpoch& e : epochs) flags.push_back(e.epoch.flags);
+  return flags;
+}
+
+ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& b,
+                                const std::vector<uint8_t>& e,
+                                const std::function<void(ConvertOptions&)>& setOptions,
+                                const std::function<void(const Message&)>& onMessage) {
+  ConvertedSet out;
+  const std::string input = dir.File("B0001A01.001");
+  if (!WriteFileBytes(input, b) || !WriteFileBytes(dir.File("E0001A01.001"), e)) return out;
+  out.run = RunConversion(input, dir.File("out.gpb"), setOptions, true, onMessage);
+  out.epp = ReadFileText(dir.File("out.epp"));
+  out.sta = ReadFileText(dir.File("out.sta"));
+  GpbReader reader;
+  if (reader.Open(dir.File("out.gpb").c_str()) != 0) return out;
+  GpbReadEpoch epoch;
+  while ((out.readStatus = reader.ReadEpoch(&epoch)) == 1 && out.epochs.size() < 100000) {
+    out.epochs.push_back(epoch);
+  }
+  return out;
+}
+
+ObsFile OneChannelEpochs(int count, double start_s, const std::string& site) {
+  ObsFile file;
+  for (int i = 0; i < count; ++i) {
+    ObsEpoch epoch;
+    epoch.site = site;
+    epoch.time_s = start_s + i;
+    ObsChannel channel;
+    channel.prn = 7;
+    channel.l1Phase_cyc = -1000.5 - i;
+    epoch.channels.push_back(channel);
+    file.epochs.push_back(epoch);
+  }
+  return file;
+}
+
+void ReceiverEcef(double lat_deg, double lon_deg, double h_m, double* x, double* y, double* z) {
+  const double a = 6378137.0, e2 = 0.006694380066;
+  const double phi = lat_deg * M_PI / 180.0, lam = lon_deg * M_PI / 180.0;
+  const double n = a / std::sqrt(1.0 - e2 * std::sin(phi) * std::sin(phi));
+  *x = (n + h_m) * std::cos(phi) * std::cos(lam);
+  *y = (n + h_m) * std::cos(phi) * std::sin(lam);
+  *z = (n * (1.0 - e2) + h_m) * std::sin(phi);
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace testing_support
+}  // namespace talverin
