@@ -234,9 +234,16 @@ int main(int argc, char** argv) {
   talverin_cli::RinexArgs rinex;
   CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
                                           "from download sets");
-  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B)")->required();
-  rinexCmd->add_option("-d,--directory", rinex.outputDir,
-                       "Directory for the RINEX files (default: beside each input)");
+  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B) or folders "
+                       "of them")->required();
+  rinexCmd->add_option("-d,--output-dir,--directory", rinex.outputDir,
+                       "Folder for the RINEX files of every set (made when missing; default: "
+                       "beside each input)");
+  rinexCmd->add_option("-j,--jobs", rinex.jobs, "Sets exported at once, each in its own process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  rinexCmd->add_option("--json", rinex.json, "Also write the summary as JSON to this file");
+  rinexCmd->add_flag("--recursive", rinex.recursive, "Folders: also the B files of their "
+                     "subfolders");
   rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
       ->check(CLI::IsMember({2, 3}))->capture_default_str();
   rinexCmd->add_option("--gps-week", rinex.gpsWeek,
@@ -246,7 +253,6 @@ int main(int argc, char** argv) {
                        "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
       ->capture_default_str();
   rinexCmd->footer(talverin_cli::kRinexHelp);
-
 
   talverin_cli::QcArgs qc;
   CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
