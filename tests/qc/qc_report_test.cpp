@@ -363,6 +363,9 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
            dir.File("out/qc.json"), 1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
       {"qc " + b + " -o " + b, 2, "refusing to overwrite an input"},
       {"qc " + b + " --reference 26.2,50.6,0", 2, "within 100 km of the Earth's surface"},
+      {"qc " + b + " --reference nan,nan,nan", 2, "is not finite"},
+      {"qc " + b + " -o " + dir.File("r.html") + " --reference-llh 26.2091,50.6081,-17.4 "
+           "--antenna-height 3.122", 0, "against the reference"},
       {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };

@@ -100,7 +100,7 @@ struct QcArgs {
   std::string output;              // -o: the report's path (one set)
   std::string outputDir;           // -d: folder for the reports and the index
   std::string json;                // --json FILE: every set's figures
-  std::vector<double> reference;   // --reference X,Y,Z (m, ECEF); empty: the mean
+  ReferenceArgs reference;         // as for stats; none given: against the mean
   int gpsWeek = -1;                // --gps-week
   std::string receiver = "auto";
 };

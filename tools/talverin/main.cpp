@@ -261,14 +261,14 @@ int main(int argc, char** argv) {
                     "them")->required();
   qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
   qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
-      ->check(CLI::PositiveNumber)->capture_default_str();
+      ->check(CLI::Range(1, 64))->capture_default_str();
   CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
                                          "one set (default: beside the input, NAME.qc.html)");
-  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the reports and the index")
+  qcCmd->add_option("-d,--output-dir,--dir", qc.outputDir, "Folder for the reports and the "
+                    "index (made when missing)")
       ->excludes(qcOut);
   qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
-  qcCmd->add_option("--reference", qc.reference, "Antenna position X,Y,Z (m, ECEF): positions "
-                    "against it instead of their mean")->delimiter(',')->expected(3);
+  AddReferenceOptions(qcCmd, &qc.reference);
   qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
                     "and the file name)");
   qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "

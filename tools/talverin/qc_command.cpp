@@ -4,7 +4,6 @@
 // set's text summary goes to stdout, then one line per set; with several sets an index page
 // links the reports. Exit status: the worst of the sets (0 complete, 1 report with missing
 // parts, 2 no report or unreadable set), 2 for a usage error.
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -18,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A reference further than this from a sphere of the Earth's mean radius is a typing
-// error (geodetic values given as X,Y,Z, a missing digit).
-constexpr double kEarthRadius_m = 6371000.0;
-constexpr double kMaxReferenceOff_m = 100000.0;
 constexpr char kIndexName[] = "qc-index.html";
 
 // Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
@@ -54,7 +49,7 @@ const char kQcHelp[] =
     "report written.\n"
     "\n"
     "Examples:\n"
-    "  talverin qc set/BBAHRA04.162 --reference 3633908.899,4425275.499,2799861.339\n"
+    "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
     "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
 
 int RunQc(const QcArgs& args) {
@@ -66,20 +61,14 @@ int RunQc(const QcArgs& args) {
     return kExitFailed;
   }
   options.gpsWeek = args.gpsWeek;
-  if (!args.reference.empty()) {
-    const double* x = args.reference.data();
-    const double r = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-    if (args.reference.size() != 3 || !std::isfinite(r) ||
-        std::fabs(r - kEarthRadius_m) > kMaxReferenceOff_m) {
-      std::fprintf(stderr, "talverin qc: --reference must be X,Y,Z in metres (ECEF) within "
-                   "100 km of the Earth's surface\n");
-      return kExitFailed;
-    }
-    options.hasReference = true;
-    for (int i = 0; i < 3; ++i) options.reference_m[i] = x[i];
-  }
-  std::vector<std::string> sets;
+  talverin::ReferencePoint reference;
   std::string error;
+  if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
+    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
+  std::vector<std::string> sets;
   if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
     std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
     return kExitFailed;
