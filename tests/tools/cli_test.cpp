@@ -182,6 +182,14 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_EQ(std::string::npos, missing.err.find("EMISSA04")) << missing.err;
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(t.File("bad/EBAHRA04.162")));
   EXPECT_EQ(clashBefore, ReadFileBytes(t.File("clash/bahr1620.04o")));
+  // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
+  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
+  EXPECT_EQ(0, closed.status);
+  EXPECT_EQ("", closed.err);
+  const ProgramRun full =
+      RunProgram({"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
+  EXPECT_EQ(2, full.status);
+  EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
 }
 
 // convert and rinex run their sets through one batch runner: the same lines, JSON and status.

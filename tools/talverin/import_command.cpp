@@ -5,6 +5,7 @@
 
 #include "base/gnss_constants.h"
 #include "tools/rinex/rinex_import.h"
+#include "tools/talverin/batch.h"
 #include "tools/talverin/commands.h"
 
 namespace talverin_cli {
@@ -42,6 +43,7 @@ const char kImportRinexHelp[] =
     "  talverin convert set/BBAHRA04.162\n";
 
 int RunImportRinex(const ImportRinexArgs& args) {
+  IgnoreBrokenPipes();  // the summary comes after the files: a closed stdout must not undo it
   talverin::RinexImportOptions options;
   options.observationPath = args.observation;
   options.navigationPath = args.navigation;
