@@ -34,6 +34,9 @@ int gClaimsFd = kNoBatch;
 
 void OnStopSignal(int signal) { gStopSignal = signal; }
 
+volatile sig_atomic_t gSetStopped = 0;
+void OnSetStopSignal(int) { gSetStopped = 1; }
+
 bool IsSetFileName(const std::string& name) {
   if (name.empty() || (name[0] != 'B' && name[0] != 'b')) return false;
   const size_t dot = name.rfind('.');
@@ -142,6 +145,12 @@ bool PrintLine(const std::string& line) {
 }
 
 void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+void DeferStopSignals() {
+  for (const int s : kStopSignals) std::signal(s, OnSetStopSignal);
+}
+
+bool StopRequested() { return gSetStopped != 0; }
 
 bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
                   std::string* error) {

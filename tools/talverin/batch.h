@@ -69,6 +69,13 @@ class SafeOutputs;
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
                       const std::string& setObjects, std::string* error);
 
+// For a set's runner whose work cannot be stopped midway: from here on SIGINT, SIGTERM and
+// SIGHUP only mark the set as stopped, so that the runner ends what it has begun and then,
+// seeing StopRequested(), keeps its outputs apart (never commits them) and reports the set
+// as stopped instead of leaving its temporary files behind.
+void DeferStopSignals();
+bool StopRequested();
+
 // Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
 // nothing more and returns false.
 bool PrintLine(const std::string& line);

@@ -28,7 +28,8 @@ bool WriteSafely(const std::string& path, const std::string& text,
   FILE* file = std::fopen(out.TemporaryPath(0).c_str(), "wb");
   const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && out.Commit(error)) return true;
+  if (written && closed && !StopRequested() && out.Commit(error)) return true;
+  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
   if (error->empty()) *error = "cannot write " + path;
   for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
   return false;
@@ -43,10 +44,6 @@ const char kQcHelp[] =
     "and the positions the module recomputes (east/north/up against their mean or the\n"
     "reference), with plots. Times are GPS time. A folder means every B file in it. With\n"
     "several sets, qc-index.html (in -d DIR, else beside the first set) links the reports.\n"
-    "\n"
-    "Exit status (the worst set): 0 report complete; 1 report written, it lists what is\n"
-    "missing (no ephemerides, damage, unknown week); 2 usage error, no such set, or no\n"
-    "report written.\n"
     "\n"
     "Examples:\n"
     "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
@@ -104,6 +101,7 @@ int RunQc(const QcArgs& args) {
   batch.command = "qc";
   std::vector<SetResult> results;
   const int status = RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
+    DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
     const std::string report =
         args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
     const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
@@ -111,8 +109,8 @@ int RunQc(const QcArgs& args) {
     std::fflush(stdout);
     if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
     SetResult out;
-    out.status = r.status;
-    out.summary = r.summary;
+    out.status = StopRequested() ? kExitIncomplete : r.status;
+    out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
     out.json = r.json;
     out.data = talverin::EncodeQcIndexEntry(r.index);
     return out;

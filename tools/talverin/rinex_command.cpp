@@ -30,6 +30,7 @@ SetResult Failed(const std::string& set, const char* result, const std::string& 
 }
 
 SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverType) {
+  DeferStopSignals();  // the export has no stopping point: it ends, then is not committed
   const std::string unreadable = UnreadableReason(set);
   if (!unreadable.empty()) {
     return Failed(set, "unreadable", "cannot read the B file " + set + ": " + unreadable);
@@ -59,8 +60,11 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
     std::fprintf(stderr, "%s: %s\n", set.c_str(), m.c_str());
     messages += (messages.size() > 1 ? ", " : "") + JsonString(m);
   }
-  if (written != 0 || !outputs.Commit(&error)) {
-    std::string reason = written != 0 ? std::string(exporter.errorText()) : error;
+  const bool stopped = StopRequested();
+  if (written != 0 || stopped || !outputs.Commit(&error)) {
+    std::string reason = stopped        ? std::string("stopped by a signal")
+                         : written != 0 ? std::string(exporter.errorText())
+                                        : error;
     for (size_t i = 0; i < outputs.size(); ++i) {  // name the file the user knows
       const size_t at = reason.find(outputs.TemporaryPath(i));
       if (at != std::string::npos) {
@@ -72,7 +76,8 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
     for (size_t i = 0; i < partial.size(); ++i) {
       kept += (i == 0 ? "; what was written is kept as " : ", ") + partial[i];
     }
-    SetResult r = Failed(set, "failed", reason + kept);
+    SetResult r = Failed(set, stopped ? "stopped" : "failed", reason + kept);
+    if (stopped) r.status = kExitIncomplete;
     r.json += ", \"messages\": " + messages + "]";
     return r;
   }
@@ -115,10 +120,6 @@ const char kRinexHelp[] =
     "are written under temporary names and renamed when both are whole: an earlier output\n"
     "stays as it was after a failure, and what was written is kept as NAME.partial.EXT. An\n"
     "output that would overwrite a file of the set or another set's output is refused.\n"
-    "\n"
-    "Exit status (the worst set): 0 written; 1 written, but damaged bytes were skipped or\n"
-    "values left out (the messages say what); 2 usage error, unreadable set, refused output\n"
-    "or nothing written.\n"
     "\n"
     "Examples:\n"
     "  talverin rinex set/BBAHRA04.162\n"
