@@ -221,8 +221,8 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
   WeekTracker tracker(session);
   // Solved epochs as WGS84 latitude, longitude (deg) and height (m), in epoch order.
   std::vector<GeodeticPos> solved;
-  SinglePoint& engine = eph.engine();
-  if (solve) engine.SetMessageFunction(KeepMessage);
+  SinglePoint* engine = solve ? &eph.engine() : nullptr;  // none without ephemerides
+  if (engine != nullptr) engine->SetMessageFunction(KeepMessage);
   gSent = &engineTexts;
   static GpbReadEpoch read;
   while (reader.ReadEpoch(&read) == 1) {
@@ -230,12 +230,12 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
     QcEpochPosition out;
     out.time_s = ReportTime(tracker, report->weekKnown, e.rcvTime);
     // What a recomputing conversion does with each epoch before writing it.
-    if (solve) (void)engine.ProcessEpoch(&e, kWritePosition | kWriteClock);
-    if (solve && (e.flags & kEpochPositionValid) != 0 && std::isfinite(e.lat) &&
+    if (engine != nullptr) (void)engine->ProcessEpoch(&e, kWritePosition | kWriteClock);
+    if (engine != nullptr && (e.flags & kEpochPositionValid) != 0 && std::isfinite(e.lat) &&
         std::isfinite(e.lon) && std::isfinite(e.height)) {
       out.solved = true;
-      out.used = engine.usedCount();
-      out.residualRms_m = engine.residualRms();
+      out.used = engine->usedCount();
+      out.residualRms_m = engine->residualRms();
       solved.push_back(GeodeticPos{e.lat, e.lon, e.height});
       ++p.solved;
     }
@@ -243,7 +243,7 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
     ++p.epochs;
   }
   gSent = nullptr;
-  engine.SetMessageFunction(nullptr);
+  if (engine != nullptr) engine->SetMessageFunction(nullptr);
   TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
   if (p.error.empty() && reader.errorText()[0] != '\0' && reader.epochsRead() == 0) {
     p.error = reader.errorText();
