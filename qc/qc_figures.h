@@ -102,7 +102,6 @@ struct QcPositions {
   double rmsEnu_m[3] = {0.0, 0.0, 0.0};   // RMS against the centre
   double rmsHorizontal_m = 0.0, rms3d_m = 0.0;
   double meanUsed = 0.0, meanResidualRms_m = 0.0;
-  int64_t replayMismatches = 0;  // epochs whose replay through the engine moved over 1 cm
   // Module texts of the conversion and their counts: a text as received when it came once,
   // else its catalog text with "n" for each value.
   std::vector<std::pair<std::string, int64_t>> messages;
@@ -152,7 +151,7 @@ struct QcReport {
 
   QcPositions positions;
   std::vector<QcEpochPosition> epochSeries;
-  std::vector<QcMultipathPoint> multipath;
+  std::vector<QcMultipathPoint> multipath;  // arc by arc: each satellite's values by time
   std::vector<QcSkyPoint> sky;
 
   std::vector<std::string> missing;  // what the report cannot show, and why

@@ -1,10 +1,10 @@
 #include "qc/qc_html.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include "qc/qc_assets.h"
 #include "qc/qc_json.h"
@@ -14,6 +14,7 @@ namespace talverin {
 namespace {
 
 constexpr size_t kMinSeriesPoints = 500;  // a time series is never reduced below this
+constexpr int kPrnSlots = 256;            // a PRN byte
 
 std::string Prn(int prn) { return QcFormat(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32); }
 
@@ -56,12 +57,18 @@ void ReduceSeries(Series* s, size_t cap) {
   s->y.swap(y);
 }
 
+// The values as a JSON array, each as printf's "%.*f" gives it (to_chars: the same correctly
+// rounded digits, several times faster on a day of values).
 std::string Numbers(const std::vector<double>& v, int decimals) {
-  std::string out = "[";
-  char text[40];
+  std::string out;
+  out.reserve(2 + v.size() * 12);
+  out += '[';
+  char text[400];  // a double's integer digits (309 at most), the point and the decimals
   for (size_t i = 0; i < v.size(); ++i) {
-    std::snprintf(text, sizeof text, "%s%.*f", i > 0 ? "," : "", decimals, v[i]);
-    out += text;
+    if (i > 0) out += ',';
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, v[i], std::chars_format::fixed, decimals);
+    out.append(text, r.ec == std::errc() ? r.ptr : text);
   }
   return out + "]";
 }
@@ -75,7 +82,13 @@ struct PlotSpec {
   std::string cLabel;
   double cMin = 0.0, cMax = 1.0;
   size_t total = 0;  // values before reduction
+  bool thinned = false;  // series built with every k-th value already (k from total)
 };
+
+// The k that keeps every k-th value of a plot of total values within kMaxPlotPoints.
+size_t ThinningStride(size_t total) {
+  return total <= kMaxPlotPoints ? 1 : (total + kMaxPlotPoints - 1) / kMaxPlotPoints;
+}
 
 std::string PlotJson(const PlotSpec& p) {
   std::string out = "{\"id\":" + JsonQuote(p.id) + ",\"kind\":" + JsonQuote(p.kind) +
@@ -103,11 +116,14 @@ std::string PlotJson(const PlotSpec& p) {
 }
 
 void Reduce(PlotSpec* p) {
-  for (const Series& s : p->series) p->total += s.x.size() + s.az.size();
+  if (!p->thinned) {
+    for (const Series& s : p->series) p->total += s.x.size() + s.az.size();
+  }
   if (p->total <= kMaxPlotPoints) return;
-  if (p->kind == "sky" || p->kind == "xy") {
+  if (p->thinned) {
+  } else if (p->kind == "sky" || p->kind == "xy") {
     // Every k-th value of each series (a satellite's track stays a track).
-    const size_t k = (p->total + kMaxPlotPoints - 1) / kMaxPlotPoints;
+    const size_t k = ThinningStride(p->total);
     for (Series& s : p->series) {
       auto thin = [k](std::vector<double>& v) {
         size_t j = 0;
@@ -163,12 +179,14 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
       Series s;
       s.name = names[k];
       s.color = colors[k];
+      s.x.reserve(r.positions.solved);
+      s.y.reserve(r.positions.solved);
       for (const QcEpochPosition& e : r.epochSeries) {
         if (!e.solved) continue;
         s.x.push_back(e.time_s);
         s.y.push_back(e.enu_m[k]);
       }
-      p.series.push_back(s);
+      p.series.push_back(std::move(s));
     }
     plots.push_back(p);
   }
@@ -184,12 +202,14 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     Series s;
     s.name = "epoch";
     s.color = "#1f77b4";
+    s.x.reserve(r.positions.solved);
+    s.y.reserve(r.positions.solved);
     for (const QcEpochPosition& e : r.epochSeries) {
       if (!e.solved) continue;
       s.x.push_back(e.enu_m[0]);
       s.y.push_back(e.enu_m[1]);
     }
-    p.series.push_back(s);
+    p.series.push_back(std::move(s));
     plots.push_back(p);
   }
   const struct {
@@ -214,12 +234,14 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     p.empty = posGap;
     Series s;
     s.color = d.color;
+    s.x.reserve(r.positions.solved);
+    s.y.reserve(r.positions.solved);
     for (const QcEpochPosition& e : r.epochSeries) {
       if (!e.solved || e.used == 0) continue;
       s.x.push_back(e.time_s);
       s.y.push_back(d.used ? e.used : e.residualRms_m);
     }
-    p.series.push_back(s);
+    p.series.push_back(std::move(s));
     plots.push_back(p);
   }
   const std::string elGap = ElevationGap(r);
@@ -230,24 +252,39 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     p.title = "Sky plot of the satellite tracks, coloured by L1 signal-to-noise";
     p.cLabel = "L1 SNR (receiver units)";
     p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris." : elGap;
-    std::map<int, Series> byPrn;
+    // Each satellite's every k-th point, k from the count of all; the colour scale from all.
+    std::vector<size_t> seen(kPrnSlots, 0);
     double lo = 1e300, hi = -1e300;
     for (const QcSkyPoint& q : r.sky) {
       if (q.elevation_deg < 0.0f) continue;
-      Series& s = byPrn[q.prn];
-      if (s.name.empty()) {
-        s.prn = q.prn;
-        s.name = Prn(q.prn);
-        s.color = "#888";
-      }
-      s.az.push_back(q.azimuth_deg);
-      s.el.push_back(q.elevation_deg);
-      s.c.push_back(q.snr1);
+      ++seen[q.prn & (kPrnSlots - 1)];
+      ++p.total;
       if (q.snr1 <= 0.0f) continue;  // no SNR: drawn grey, outside the colour scale
       lo = std::min(lo, static_cast<double>(q.snr1));
       hi = std::max(hi, static_cast<double>(q.snr1));
     }
-    for (auto& [prn, s] : byPrn) p.series.push_back(s);
+    const size_t k = ThinningStride(p.total);
+    std::vector<Series> byPrn(kPrnSlots);
+    for (int prn = 0; prn < kPrnSlots; ++prn) {
+      if (seen[prn] == 0) continue;
+      Series& s = byPrn[prn];
+      s.prn = prn;
+      s.name = Prn(prn);
+      s.color = "#888";
+      for (std::vector<double>* v : {&s.az, &s.el, &s.c}) v->reserve((seen[prn] + k - 1) / k);
+      seen[prn] = 0;
+    }
+    for (const QcSkyPoint& q : r.sky) {
+      if (q.elevation_deg < 0.0f || seen[q.prn & (kPrnSlots - 1)]++ % k != 0) continue;
+      Series& s = byPrn[q.prn & (kPrnSlots - 1)];
+      s.az.push_back(q.azimuth_deg);
+      s.el.push_back(q.elevation_deg);
+      s.c.push_back(q.snr1);
+    }
+    for (Series& s : byPrn) {
+      if (!s.name.empty()) p.series.push_back(std::move(s));
+    }
+    p.thinned = true;
     p.cMin = lo <= hi ? lo : 0.0;
     p.cMax = lo <= hi ? std::max(hi, lo + 1.0) : 1.0;
     p.note = "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
@@ -269,18 +306,32 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     l1.color = "#1f77b4";
     l2.name = "L2";
     l2.color = "#ff7f0e";
+    size_t n1 = 0, n2 = 0;
     for (const QcSkyPoint& q : r.sky) {
-      if (q.snr1 > 0.0f) {
+      n1 += q.snr1 > 0.0f ? 1 : 0;
+      n2 += q.snr2 > 0.0f ? 1 : 0;
+    }
+    p.total = n1 + n2;
+    const size_t k = ThinningStride(p.total);
+    for (Series* s : {&l1, &l2}) {
+      const size_t n = s == &l1 ? n1 : n2;
+      s->x.reserve((n + k - 1) / k);
+      s->y.reserve((n + k - 1) / k);
+    }
+    size_t i1 = 0, i2 = 0;
+    for (const QcSkyPoint& q : r.sky) {
+      if (q.snr1 > 0.0f && i1++ % k == 0) {
         l1.x.push_back(q.elevation_deg);
         l1.y.push_back(q.snr1);
       }
-      if (q.snr2 > 0.0f) {
+      if (q.snr2 > 0.0f && i2++ % k == 0) {
         l2.x.push_back(q.elevation_deg);
         l2.y.push_back(q.snr2);
       }
     }
-    p.series.push_back(l1);
-    if (!l2.x.empty()) p.series.push_back(l2);
+    p.series.push_back(std::move(l1));
+    if (n2 > 0) p.series.push_back(std::move(l2));
+    p.thinned = true;
     plots.push_back(p);
   }
   for (int which = 1; which <= 2; ++which) {
@@ -294,17 +345,24 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     } else if (r.multipath.empty()) {
       p.empty = QcFormat("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
     }
-    std::map<int, Series> byPrn;
+    std::vector<size_t> count(kPrnSlots, 0);
+    for (const QcMultipathPoint& q : r.multipath) ++count[q.prn & (kPrnSlots - 1)];
+    std::vector<Series> byPrn(kPrnSlots);
+    for (int prn = 0; prn < kPrnSlots; ++prn) {
+      if (count[prn] == 0) continue;
+      byPrn[prn].name = Prn(prn);
+      byPrn[prn].color = PrnColor(prn);
+      byPrn[prn].x.reserve(count[prn]);
+      byPrn[prn].y.reserve(count[prn]);
+    }
     for (const QcMultipathPoint& q : r.multipath) {
-      Series& s = byPrn[q.prn];
-      if (s.name.empty()) {
-        s.name = Prn(q.prn);
-        s.color = PrnColor(q.prn);
-      }
+      Series& s = byPrn[q.prn & (kPrnSlots - 1)];
       s.x.push_back(q.time_s);
       s.y.push_back(which == 1 ? q.mp1_m : q.mp2_m);
     }
-    for (auto& [prn, s] : byPrn) p.series.push_back(s);
+    for (Series& s : byPrn) {
+      if (!s.name.empty()) p.series.push_back(std::move(s));
+    }
     if (which == 1 && r.dualFrequency) {
       p.note = std::string("MP1 from the ") + (r.p1Code ? "P1" : "C/A") +
                " code; arcs end at a loss-of-lock flag, a detected slip or a missing value.";

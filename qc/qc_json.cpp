@@ -150,7 +150,6 @@ std::string QcJsonMembers(const QcReport& r) {
   pm.Num("rms3d_m", p.rms3d_m, 3, solved);
   pm.Num("meanSatellitesUsed", p.meanUsed, 2, solved);
   pm.Num("meanResidualRms_m", p.meanResidualRms_m, 3, solved);
-  pm.Int("replayMismatches", p.replayMismatches);
   std::vector<std::string> messages;
   for (const auto& [text, count] : p.messages) {
     messages.push_back(Members().Text("text", text).Int("count", count).Object());

@@ -21,32 +21,51 @@
 namespace talverin {
 namespace {
 
-// A replayed solution further than this from the converted one is counted as a mismatch.
-// The engine evaluates the troposphere at its a-priori position, which the replay takes
-// from the converted solution instead of the receiver's header: that moves weak-geometry
-// epochs by up to about 2 cm (measured on a real day), a dropped satellite by metres.
-constexpr double kReplayTolerance_m = 0.05;
+// Satellites used and residuals exist only while the engine solves: with fewer GPS
+// ephemerides than this in its store a conversion recomputes no position (it says so for
+// each epoch) and the epochs keep the receiver's own (input/observation_reader.cpp).
+constexpr int32_t kEphemeridesToSolve = 4;
 
-// Module texts of the conversion, counted by catalog format (the formatted text when no
-// catalog row produced it), in the order first seen: the text itself while it is alone. Callbacks are plain functions, so the
-// tally in use is module-wide like the conversion itself.
-std::vector<std::pair<std::string, int64_t>>* gTally = nullptr;
-std::map<std::string, size_t>* gTallyIndex = nullptr;
+// A module text as sent, with where in the conversion it came.
+struct SentText {
+  double time_s;  // the epoch's GPS time (s of week), -1 outside the epochs
+  int32_t phase;  // kBeforeEpochs, kAmongEpochs or kAfterEpochs (reader texts only)
+  std::string text;
+};
+constexpr int32_t kBeforeEpochs = 0, kAmongEpochs = 1, kAfterEpochs = 2;
 
-void TALVERIN_CALL CountMessage(double, const char* text) {
-  if (gTally == nullptr || text == nullptr) return;
-  const MessageText* row = FindMessageText(text);
-  const std::string key = row != nullptr ? row->format : text;
-  const auto found = gTallyIndex->find(key);
-  if (found == gTallyIndex->end()) {
-    // Shown as received while it is the only one of its kind.
-    (*gTallyIndex)[key] = gTally->size();
-    gTally->emplace_back(text, 1);
-    return;
-  }
-  auto& [shown, count] = (*gTally)[found->second];
-  if (++count == 2) {
-    // Several: the catalog text with each printf conversion shown as "n".
+// Callbacks are plain functions, so the lists in use are module-wide like the conversion.
+std::vector<SentText>* gSent = nullptr;
+int32_t gPhase = kBeforeEpochs;
+
+void TALVERIN_CALL KeepMessage(double time_s, const char* text) {
+  if (gSent != nullptr && text != nullptr) gSent->push_back({time_s, gPhase, text});
+}
+
+// The epoch loop reports progress from its first epoch on and once more, with the whole
+// file, when it ends: that places the texts sent without an epoch time.
+void TALVERIN_CALL KeepPhase(int32_t position, int32_t total) {
+  gPhase = position >= total ? kAfterEpochs : kAmongEpochs;
+}
+
+// Module texts counted by catalog format (the formatted text when no catalog row produced
+// it), in the order first seen: the text itself while it is alone, the catalog text with
+// each printf conversion shown as "n" once there are several.
+class MessageTally {
+ public:
+  explicit MessageTally(std::vector<std::pair<std::string, int64_t>>* out) : out_(out) {}
+
+  void Add(const std::string& text) {
+    const MessageText* row = FindMessageText(text.c_str());
+    const std::string key = row != nullptr ? row->format : text;
+    const auto found = index_.find(key);
+    if (found == index_.end()) {
+      index_[key] = out_->size();
+      out_->emplace_back(text, 1);
+      return;
+    }
+    auto& [shown, count] = (*out_)[found->second];
+    if (++count != 2) return;
     shown.clear();
     for (size_t i = 0; i < key.size(); ++i) {
       if (key[i] != '%' || row == nullptr) {
@@ -61,6 +80,30 @@ void TALVERIN_CALL CountMessage(double, const char* text) {
       shown += "n";
     }
   }
+
+ private:
+  std::vector<std::pair<std::string, int64_t>>* out_;
+  std::map<std::string, size_t> index_;
+};
+
+// The texts in the order a recomputing conversion sends them: its engine speaks while an
+// epoch is solved, after the reader's texts of that epoch (which carry its time) and before
+// those of later epochs and those sent after the epochs. Times that go backwards place the
+// engine's texts by time.
+void TallyInConversionOrder(const std::vector<SentText>& reader,
+                            const std::vector<SentText>& engine,
+                            std::vector<std::pair<std::string, int64_t>>* out) {
+  MessageTally tally(out);
+  size_t next = 0;
+  for (const SentText& m : reader) {
+    while (next < engine.size() &&
+           (m.phase == kAfterEpochs ||
+            (m.phase == kAmongEpochs && m.time_s >= 0.0 && engine[next].time_s < m.time_s))) {
+      tally.Add(engine[next++].text);
+    }
+    tally.Add(m.text);
+  }
+  for (; next < engine.size(); ++next) tally.Add(engine[next].text);
 }
 
 // A folder of our own for the conversion's GPB, .sta and .epp files, removed at the end.
@@ -146,18 +189,23 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
   std::memcpy(request.outputPath, gpbPath.c_str(), gpbPath.size() + 1);
   SetFactoryDefaults(kConvertOptionsSize, &request.options);
   request.options.ReceiverType = options.receiverType;
-  request.options.RecomputePosition = 1;
+  // The positions are solved once, below, by an engine that the set's ephemerides fill as
+  // a conversion fills its own: the conversion writes each epoch as its engine would
+  // receive it. Without enough ephemerides nothing is solved, and the recomputing
+  // conversion costs nothing more and says so itself.
+  const bool solve = eph.gpsCount() >= kEphemeridesToSolve;
+  request.options.RecomputePosition = solve ? 0 : 1;
   HostCallbacks callbacks;
   std::memset(&callbacks, 0, sizeof callbacks);
   callbacks.size = kHostCallbacksSize;
-  callbacks.messageCallback = CountMessage;
-  std::map<std::string, size_t> index;
-  gTally = &p.messages;
-  gTallyIndex = &index;
+  callbacks.messageCallback = KeepMessage;
+  callbacks.progressCallback = KeepPhase;
+  std::vector<SentText> readerTexts, engineTexts;
+  gSent = &readerTexts;
+  gPhase = kBeforeEpochs;
   p.attempted = true;
   p.result = ConvertFile(&request, &callbacks, 0);
-  gTally = nullptr;
-  gTallyIndex = nullptr;
+  gSent = nullptr;
   if (p.result != 0) {
     char text[kTextSize];
     GetErrString(text);
@@ -167,50 +215,46 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
   GpbReader reader;
   if (reader.Open(gpbPath.c_str()) != 0) {
     if (p.error.empty()) p.error = reader.errorText();
+    TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
     return;
   }
   WeekTracker tracker(session);
-  const bool replay = eph.gpsCount() > 0;
-  std::vector<double> ecef;  // 3 per solved epoch
+  // Solved epochs as WGS84 latitude, longitude (deg) and height (m), in epoch order.
+  std::vector<GeodeticPos> solved;
+  SinglePoint* engine = solve ? &eph.engine() : nullptr;  // none without ephemerides
+  if (engine != nullptr) engine->SetMessageFunction(KeepMessage);
+  gSent = &engineTexts;
   static GpbReadEpoch read;
   while (reader.ReadEpoch(&read) == 1) {
     gpb_epoch_type& e = read.epoch;
     QcEpochPosition out;
     out.time_s = ReportTime(tracker, report->weekKnown, e.rcvTime);
-    out.solved = (e.flags & kEpochPositionValid) != 0 && std::isfinite(e.lat) &&
-                 std::isfinite(e.lon) && std::isfinite(e.height);
-    double xyz[3] = {0.0, 0.0, 0.0};
-    if (out.solved) {
-      LatLonHeightToEcef(e.lat, e.lon, e.height, xyz);
-      ecef.insert(ecef.end(), xyz, xyz + 3);
+    // What a recomputing conversion does with each epoch before writing it.
+    if (engine != nullptr) (void)engine->ProcessEpoch(&e, kWritePosition | kWriteClock);
+    if (engine != nullptr && (e.flags & kEpochPositionValid) != 0 && std::isfinite(e.lat) &&
+        std::isfinite(e.lon) && std::isfinite(e.height)) {
+      out.solved = true;
+      out.used = engine->usedCount();
+      out.residualRms_m = engine->residualRms();
+      solved.push_back(GeodeticPos{e.lat, e.lon, e.height});
       ++p.solved;
-    }
-    if (replay && out.solved) {
-      gpb_epoch_type copy = e;
-      if (eph.engine().ProcessEpoch(&copy, 0) == 0) {
-        out.used = eph.engine().usedCount();
-        out.residualRms_m = eph.engine().residualRms();
-        const GeodeticPos& g = eph.engine().geodetic();
-        double again[3];
-        LatLonHeightToEcef(g.lat, g.lon, g.height, again);
-        const double d = std::hypot(again[0] - xyz[0], again[1] - xyz[1], again[2] - xyz[2]);
-        // The GPB height is a float: compare at its resolution as well.
-        if (d > kReplayTolerance_m + std::fabs(e.height) * 1e-7) ++p.replayMismatches;
-      } else {
-        ++p.replayMismatches;
-      }
     }
     report->epochSeries.push_back(out);
     ++p.epochs;
   }
+  gSent = nullptr;
+  if (engine != nullptr) engine->SetMessageFunction(nullptr);
+  TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
   if (p.error.empty() && reader.errorText()[0] != '\0' && reader.epochsRead() == 0) {
     p.error = reader.errorText();
   }
   if (p.solved == 0) return;
 
   const double n = static_cast<double>(p.solved);
-  for (size_t i = 0; i < ecef.size(); i += 3) {
-    for (int k = 0; k < 3; ++k) p.mean_m[k] += ecef[i + k] / n;
+  std::vector<double> ecef(3 * solved.size());
+  for (size_t i = 0; i < solved.size(); ++i) {
+    LatLonHeightToEcef(solved[i].lat, solved[i].lon, solved[i].height, &ecef[3 * i]);
+    for (int k = 0; k < 3; ++k) p.mean_m[k] += ecef[3 * i + k] / n;
   }
   EcefToLatLonHeight(p.mean_m, &p.meanLat_deg, &p.meanLon_deg, &p.meanHeight_m);
   p.againstReference = options.hasReference;

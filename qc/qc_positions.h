@@ -1,9 +1,11 @@
-// Positions of the quality report: one conversion through the module's ConvertFile into a
-// temporary folder (removed afterwards), its GPB file read back, and each epoch replayed
-// through the module's SinglePoint engine (its solution as the a-priori value, nothing
-// written back) for the satellites used and the post-fit residual RMS, which the GPB file
-// does not hold. Local east/north/up (m) through GeographicLib. The module's ephemeris
-// reader fills the engine's store, which also serves the elevations of qc_figures.cpp.
+// Positions of the quality report, solved once: one conversion through the module's
+// ConvertFile without recomputation into a temporary folder (removed afterwards) writes
+// each epoch as the module's positioning engine receives it; read back in order, each goes
+// through a SinglePoint engine that the module's ephemeris reader filled as a conversion
+// fills its own, which gives the position a recomputing conversion writes and the
+// satellites used and post-fit residual RMS that the GPB file does not hold. The module's
+// texts of both, in the order a recomputing conversion sends them. Local east/north/up (m)
+// through GeographicLib. The engine's store also serves the elevations of qc_figures.cpp.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +40,8 @@ class ModuleEphemerides {
   std::unique_ptr<ConversionJob> job_;
 };
 
-// Converts bPath, reads the GPB file back and fills report->positions and
-// report->epochSeries (times through the session's week). eph: the loaded ephemerides.
+// Converts bPath, solves its epochs and fills report->positions and report->epochSeries
+// (times through the session's week). eph: the loaded ephemerides; its engine solves.
 void ComputePositions(const std::string& bPath, const QcOptions& options,
                       const SessionWeek& session, ModuleEphemerides& eph, QcReport* report);
 

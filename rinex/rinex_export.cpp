@@ -446,6 +446,7 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
   if (s.FirstPass() != 0) return -1;
   for (const SetDamage& d : s.reader.damage()) {
     s.summary.messages.push_back(Format("%c file: ", d.file) + d.text);
+    s.summary.incomplete = true;
   }
   if (s.leapSeconds < 0) {
     const int32_t n = GpsUtcOffset(s.summary.first.tow_s, s.summary.first.week, s.summary.first.tow_s);
@@ -511,7 +512,8 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   int64_t index = 0;
   std::map<int32_t, int32_t> unknownPrns;
   bool writeFailed = false;
-  for (; s.reader.NextEpoch(&raw) == 1; ++index) {
+  int32_t got;
+  for (; (got = s.reader.NextEpoch(&raw)) == 1; ++index) {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
     emitMarksUpTo(t.FullSeconds(), &text);
@@ -621,6 +623,11 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   writeFailed |= std::fclose(obs) != 0;
   if (writeFailed) return s.Fail(observationPath + ": cannot be written");
   s.summary.events = events;
+  if (got < 0) {
+    s.summary.messages.push_back("a read error ended the observation file after " +
+                                 std::to_string(index) + " epochs: " + s.reader.errorText());
+  }
+  s.summary.incomplete |= got < 0 || !unknownPrns.empty() || s.summary.unwritableValues > 0;
   for (const auto& u : unknownPrns) {
     s.summary.messages.push_back(Format("%d channel records with satellite number %d left out: "
                                         "not a GPS or GLONASS number of this receiver",
@@ -648,6 +655,7 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
     for (double v : values) finite = finite && std::isfinite(v);
     if (!finite) {
       ++s.summary.navSkipped;
+      s.summary.incomplete = true;
       s.summary.messages.push_back(Format("E file offset %lld: GPS record of PRN %d holds a week "
                                           "or values that are not numbers; left out",
                                           static_cast<long long>(e.offset), static_cast<int>(x.prn)));

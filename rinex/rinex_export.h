@@ -38,6 +38,9 @@ struct RinexExportSummary {
   int32_t navSkipped = 0;        // GPS records left out (values that are not numbers)
   int32_t solvedPositions = 0;   // epochs solved for the approximate position
   bool positionFromSolutions = false;
+  // Something of the set is not in the files: damaged bytes skipped, a read error, satellite
+  // numbers or records RINEX cannot hold, values too large for their field (each in messages).
+  bool incomplete = false;
   std::vector<std::string> messages;  // what was resolved, damaged or left out
 };
 

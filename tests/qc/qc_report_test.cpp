@@ -14,8 +14,13 @@
 #include <regex>
 #include <string>
 
+#include <GeographicLib/LocalCartesian.hpp>
+
 #include "base/byte_order.h"
+#include "base/message_texts.h"
+#include "input/ephemeris_reader.h"
 #include "input/observation_reader.h"
+#include "output/gpb_reader.h"
 #include "qc/qc_figures.h"
 #include "qc/qc_html.h"
 #include "qc/qc_set.h"
@@ -176,6 +181,87 @@ TEST(QcFigures, MatchAComputationFromTheRinexValues) {
                 static_cast<long long>(report.slips), report.mp1Rms_m, report.mp2Rms_m,
                 report.ionoRateRms_mpm, report.positions.rmsHorizontal_m,
                 report.positions.rmsEnu_m[2]);
+  }
+}
+
+// The positions are solved once, by an engine fed the epochs of a conversion without
+// recomputation: they, the epochs left unsolved and the module's texts (their order and
+// counts) must be those of a conversion that recomputes. The real sets as they are, the hour
+// cut inside an epoch (the module's end-of-file text comes after its engine's first), and
+// the hour with two ephemerides (the module solves nothing and says so for each epoch).
+TEST(QcPositions, AreThoseOfARecomputingConversion) {
+  struct Case {
+    RealSet set;
+    const char* name;
+    void (*spoil)(const std::string& b, const std::string& e);
+  };
+  std::vector<Case> cases;
+  for (const RealSet& set : RealSets()) cases.push_back({set, "as recorded", nullptr});
+  cases.push_back({RealSets()[0], "cut", [](const std::string& b, const std::string&) {
+                     std::vector<uint8_t> bytes = ReadFileBytes(b);
+                     bytes.resize(50000);
+                     ASSERT_TRUE(WriteFileBytes(b, bytes));
+                   }});
+  cases.push_back({RealSets()[0], "two ephemerides", [](const std::string&, const std::string& e) {
+                     std::vector<uint8_t> bytes = ReadFileBytes(e);
+                     bytes.resize(2 * kEphemerisRecordSize);
+                     ASSERT_TRUE(WriteFileBytes(e, bytes));
+                   }});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.set.observation + " " + c.name);
+    TempDir dir;
+    const std::string b = Import(c.set, dir.path());
+    std::string e = b;
+    e[e.rfind('/') + 1] = 'E';
+    if (c.spoil != nullptr) c.spoil(b, e);
+    static QcReport report;
+    ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0);
+    const testing_support::ConversionRun run = testing_support::RunConversion(b, dir.File("r.gpb"));
+
+    // The texts counted by catalog row in the order first sent, as the report keeps them.
+    std::vector<std::pair<std::string, int64_t>> texts;
+    std::map<std::string, size_t> row;
+    bool solvable = true;
+    for (const testing_support::Message& m : run.messages) {
+      const MessageText* t = FindMessageText(m.text.c_str());
+      solvable = solvable && m.text != msg::kTooFewEphemerides;
+      const std::string key = t != nullptr ? t->format : m.text;
+      if (row.count(key) == 0) {
+        row[key] = texts.size();
+        texts.emplace_back(m.text, 0);
+      }
+      ++texts[row[key]].second;
+    }
+    const auto& kept = report.positions.messages;
+    ASSERT_EQ(kept.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      EXPECT_EQ(kept[i].second, texts[i].second) << texts[i].first;
+      EXPECT_TRUE(texts[i].second > 1 || kept[i].first == texts[i].first) << kept[i].first;
+    }
+
+    GpbReader gpb;
+    ASSERT_EQ(gpb.Open(dir.File("r.gpb").c_str()), 0);
+    const QcPositions& p = report.positions;
+    const GeographicLib::LocalCartesian centre(p.centreLat_deg, p.centreLon_deg, p.centreHeight_m);
+    static GpbReadEpoch read;
+    size_t i = 0;
+    int64_t solved = 0;
+    for (; gpb.ReadEpoch(&read) == 1; ++i) {
+      ASSERT_LT(i, report.epochSeries.size());
+      const gpb_epoch_type& g = read.epoch;
+      const QcEpochPosition& q = report.epochSeries[i];
+      EXPECT_EQ(q.solved, solvable && (g.flags & kEpochPositionValid) != 0) << i;
+      if (!q.solved) continue;
+      ++solved;
+      double enu[3];
+      centre.Forward(g.lat, g.lon, g.height, enu[0], enu[1], enu[2]);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(q.enu_m[k], enu[k], 1e-6) << i;
+      EXPECT_GE(q.used, 4);
+      EXPECT_LE(q.used, g.nsat);
+    }
+    EXPECT_EQ(i, report.epochSeries.size());
+    EXPECT_EQ(p.solved, solved);
+    EXPECT_EQ(solved > 0, solvable);
   }
 }
 
@@ -363,6 +449,9 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
            dir.File("out/qc.json"), 1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
       {"qc " + b + " -o " + b, 2, "refusing to overwrite an input"},
       {"qc " + b + " --reference 26.2,50.6,0", 2, "within 100 km of the Earth's surface"},
+      {"qc " + b + " --reference nan,nan,nan", 2, "is not finite"},
+      {"qc " + b + " -o " + dir.File("r.html") + " --reference-llh 26.2091,50.6081,-17.4 "
+           "--antenna-height 3.122", 0, "against the reference"},
       {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };

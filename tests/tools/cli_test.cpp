@@ -1,6 +1,7 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
 // every documented case, a batch over a folder with a damaged set (summary lines, JSON read
-// back), previous outputs kept through a failed and a stopped conversion, positions read
+// back) for convert and rinex, previous outputs kept through a failed conversion, a failed
+// RINEX export and a stopped conversion, positions read
 // back as CSV, KML and GPX, info on real and damaged sets, and an installed tree. The sets are the
 // bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it
 // with a damaged header or cut, and a long synthetic set.
@@ -106,6 +107,15 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   DamageModelText(t.File("bad/BBAHRA04.162"));
   fs::create_directories(t.File("empty"));
   const std::vector<uint8_t> ephemerisBefore = ReadFileBytes(t.File("bad/EBAHRA04.162"));
+  // A B file named like the RINEX file it gives (no date in the name: site and session 0).
+  CopySet(Set(), t.File("clash"), "ahr1620.04o");
+  fs::rename(t.File("clash/Bahr1620.04o"), t.File("clash/bahr1620.04o"));
+  const std::vector<uint8_t> clashBefore = ReadFileBytes(t.File("clash/bahr1620.04o"));
+  CopySet(Set(), t.File("cut"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  std::vector<uint8_t> cut = ReadFileBytes(t.File("cut/BBAHRA04.162"));
+  cut.resize(50000);
+  ASSERT_TRUE(WriteFileBytes(t.File("cut/BBAHRA04.162"), cut));
   std::vector<uint8_t> tag(120, ' ');
   std::copy_n("version:", 8, tag.begin());
   ASSERT_TRUE(WriteFileBytes(t.File("B0001.123"), tag));
@@ -153,6 +163,11 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"positions", emptyGpb}, 1, "no epoch"},
       {{"positions", t.File("B0001.123")}, 2, "not a GPB file"},
       {{"positions", Gpb(), "--format", "shp"}, 2, "--format"},
+      {{"rinex", t.File("clash/bahr1620.04o")}, 2, "refusing to overwrite an input"},
+      {{"rinex", t.File("cut/BBAHRA04.162")}, 1, "the file ends inside the epoch"},
+      {{"rinex", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
+      {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
+      {{"rinex", "--jobs", "0", Set()}, 2, "--jobs"},
   };
   for (const auto& c : cases) {
     const ProgramRun run = Cli(c.args);
@@ -166,51 +181,82 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   const ProgramRun missing = Cli({"convert", t.File("bahr/BMISSA04.162")});
   EXPECT_EQ(std::string::npos, missing.err.find("EMISSA04")) << missing.err;
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(t.File("bad/EBAHRA04.162")));
+  EXPECT_EQ(clashBefore, ReadFileBytes(t.File("clash/bahr1620.04o")));
+  // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
+  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
+  EXPECT_EQ(0, closed.status);
+  EXPECT_EQ("", closed.err);
+  const ProgramRun full =
+      RunProgram({"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
+  EXPECT_EQ(2, full.status);
+  EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
 }
 
+// convert and rinex run their sets through one batch runner: the same lines, JSON and status.
 TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
   TempDir t;
   CopySet(Set(), t.File("in"), "BAHRA04.162");
   CopySet(Set(), t.File("in/sub"), "BAHRB04.162");
   CopySet(Set(), t.File("in"), "BADXA04.162");
   DamageModelText(t.File("in/BBADXA04.162"));
-  const ProgramRun run = Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out"), "--json",
-                              t.File("out/summary.json"), t.File("in")},
-                             ProgramHooks{nullptr, true});  // stdout closed: no effect
-  EXPECT_EQ(2, run.status) << run.err;
-  const ProgramRun shown =
-      Cli({"convert", "-j", "2", "--recursive", "-d", t.File("out2"), t.File("in")});
-  std::vector<std::string> lines;
-  std::istringstream out(shown.out);
-  for (std::string l; std::getline(out, l);) lines.push_back(l);
-  ASSERT_EQ(4u, lines.size()) << shown.out;
-  EXPECT_EQ(0u, lines[0].find(t.File("in/BBADXA04.162") + ": failed: Unable to detect"));
-  EXPECT_EQ(0u, lines[1].find(t.File("in/BBAHRA04.162") + ": completed, 120 epochs written, "
-                                                          "120 recomputed, 0 unsolved"))
-      << lines[1];
-  EXPECT_EQ(0u, lines[2].find(t.File("in/sub/BBAHRB04.162") + ": completed")) << lines[2];
-  EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2", lines[3]);
+  const struct {
+    std::string command;
+    std::string lines[3];       // beginnings of the sets' summary lines, after "SET: "
+    const char* written;        // the JSON's result of a good set
+    const char* epochs;         // its member counting the epochs written
+    const char* output;         // its member naming the main output
+    std::string lastOutput;     // that output of the set in the subfolder
+    size_t files;  // in the output folder: two sets' outputs, partial outputs, the JSON
+  } cases[] = {
+      {"convert",
+       {"failed: Unable to detect", "completed, 120 epochs written, 120 recomputed, 0 unsolved",
+        "completed"},
+       "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
+      {"rinex",
+       {"failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
+        "written, 120 epochs, 932 satellite records", "written"},
+       "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const std::string dir = t.File(c.command);
+    const ProgramRun run = Cli({c.command, "-j", "2", "--recursive", "-d", dir, "--json",
+                                dir + "/summary.json", t.File("in")},
+                               ProgramHooks{nullptr, true});  // stdout closed: no effect
+    EXPECT_EQ(2, run.status) << run.err;
+    const ProgramRun shown = Cli({c.command, "-j", "2", "--recursive", "-d", dir + "2", t.File("in")});
+    std::vector<std::string> lines;
+    std::istringstream out(shown.out);
+    for (std::string l; std::getline(out, l);) lines.push_back(l);
+    ASSERT_EQ(4u, lines.size()) << shown.out;
+    const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(0u, lines[i].find(t.File(sets[i]) + ": " + c.lines[i])) << lines[i];
+    }
+    EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2", lines[3]);
 
-  const nlohmann::json json = nlohmann::json::parse(ReadFileText(t.File("out/summary.json")));
-  EXPECT_EQ("convert", json["command"]);
-  EXPECT_EQ(2, json["status"]);
-  ASSERT_EQ(3u, json["sets"].size());
-  const int statuses[] = {2, 0, 0};
-  for (size_t i = 0; i < 3; ++i) {
-    const nlohmann::json& set = json["sets"][i];
-    EXPECT_EQ(statuses[i], set["status"]) << set;
-    EXPECT_EQ(statuses[i] == 0 ? "completed" : "failed", set["result"]) << set;
-    EXPECT_EQ(1274, set["gps_week"]) << set;
+    const nlohmann::json json = nlohmann::json::parse(ReadFileText(dir + "/summary.json"));
+    EXPECT_EQ(c.command, json["command"]);
+    EXPECT_EQ(2, json["status"]);
+    ASSERT_EQ(3u, json["sets"].size());
+    for (size_t i = 0; i < 3; ++i) {
+      const nlohmann::json& set = json["sets"][i];
+      EXPECT_EQ(t.File(sets[i]), set["input"]);
+      EXPECT_EQ(i == 0 ? 2 : 0, set["status"]) << set;
+      EXPECT_EQ(i == 0 ? "failed" : c.written, set["result"]) << set;
+      if (i == 0) continue;
+      EXPECT_EQ(1274, set["gps_week"]) << set;
+      EXPECT_EQ(120, set[c.epochs]) << set;
+    }
+    EXPECT_EQ(dir + "/" + c.lastOutput, json["sets"][2]["outputs"][c.output]);
+    // No temporary folder left behind.
+    const auto entries = fs::directory_iterator(dir);
+    EXPECT_EQ(c.files, static_cast<size_t>(std::distance(fs::begin(entries), fs::end(entries))));
   }
-  EXPECT_EQ(120, json["sets"][1]["epochs_written"]);
-  EXPECT_EQ(120, json["sets"][1]["epochs_recomputed"]);
-  EXPECT_EQ(0, json["sets"][1]["epochs_unsolved"]);
-  EXPECT_EQ(t.File("out/BBAHRB04.gpb"), json["sets"][2]["outputs"]["gpb"]);
-  EXPECT_EQ(120, CleanEpochs(t.File("out/BBAHRB04.gpb")));
-  EXPECT_FALSE(fs::exists(t.File("out/BBADXA04.gpb")));
+  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04.gpb")));
 }
 
-TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
+TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   TempDir t;
   const auto outputs = [&](const std::string& stem) {
     std::vector<std::vector<uint8_t>> bytes;
@@ -222,6 +268,25 @@ TEST_F(CommandLine, FailedAndStoppedConversionsKeepThePreviousOutputs) {
   CopySet(Set(), t.File("set"), "BAHRA04.162");
   ASSERT_EQ(0, Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
   const auto good = outputs("out/BBAHRA04");
+  // A RINEX export that cannot write its whole file (a file size limit of 51,200 bytes).
+  ASSERT_EQ(0, Cli({"rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
+  const auto rinex = [&] {
+    return std::vector<std::string>{ReadFileText(t.File("out/bahr162a.04o")),
+                                    ReadFileText(t.File("out/bahr162a.04n"))};
+  };
+  const auto goodRinex = rinex();
+  const ProgramRun limited =
+      RunProgram({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"",
+                  TALVERIN_CLI_PATH, "rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
+  EXPECT_EQ(2, limited.status);
+  EXPECT_NE(std::string::npos,
+            limited.err.find(t.File("out/bahr162a.04o") + ": cannot be written; previous outputs "
+                             "left as they were; what was written is kept as " +
+                             t.File("out/bahr162a.partial.04o")))
+      << limited.err;
+  EXPECT_EQ(goodRinex, rinex());
+  EXPECT_EQ(51200u, ReadFileBytes(t.File("out/bahr162a.partial.04o")).size());
+
   DamageModelText(t.File("set/BBAHRA04.162"));
   const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
   EXPECT_EQ(2, failed.status);
@@ -408,6 +473,7 @@ TEST_F(CommandLine, MessageLevelsOfARealDay) {
 TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
   TempDir t;
   CopySet(Set(), t.File("cut"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.162");
   std::vector<uint8_t> bytes = ReadFileBytes(t.File("cut/BBAHRA04.162"));
   // Whole epochs before byte 50000: 90-byte file header, then 67-byte epoch headers with
   // their channel count at byte 66, each followed by that many 97-byte records.

@@ -1,6 +1,8 @@
 #include "tools/talverin/batch.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,8 +27,15 @@ constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 volatile sig_atomic_t gStopSignal = 0;
 bool gStdoutBroken = false;
+// The batch's claimed outputs, one "path\tset" line each: kNoBatch outside a batch, -1 when
+// the file could not be made.
+constexpr int kNoBatch = -2;
+int gClaimsFd = kNoBatch;
 
 void OnStopSignal(int signal) { gStopSignal = signal; }
+
+volatile sig_atomic_t gSetStopped = 0;
+void OnSetStopSignal(int) { gSetStopped = 1; }
 
 bool IsSetFileName(const std::string& name) {
   if (name.empty() || (name[0] != 'B' && name[0] != 'b')) return false;
@@ -137,6 +146,62 @@ bool PrintLine(const std::string& line) {
 
 void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
 
+void DeferStopSignals() {
+  for (const int s : kStopSignals) std::signal(s, OnSetStopSignal);
+}
+
+bool StopRequested() { return gSetStopped != 0; }
+
+bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
+                  std::string* error) {
+  if (gClaimsFd == kNoBatch) return true;
+  if (gClaimsFd < 0) {
+    *error = "cannot make the file of the batch's claimed outputs";
+    return false;
+  }
+  // A POSIX record lock belongs to the process, so it excludes the other children even
+  // though they share this descriptor (a flock would not).
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  while (fcntl(gClaimsFd, F_SETLKW, &lock) != 0) {
+    if (errno != EINTR) {
+      *error = std::string("cannot lock the batch's claimed outputs: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  std::string claims;
+  char buffer[4096];
+  for (ssize_t n; (n = pread(gClaimsFd, buffer, sizeof buffer, claims.size())) > 0;) {
+    claims.append(buffer, static_cast<size_t>(n));
+  }
+  bool free = true;
+  for (size_t at = 0; free && at < claims.size();) {
+    const size_t tab = claims.find('\t', at);
+    const size_t end = claims.find('\n', at);
+    if (tab == std::string::npos || end == std::string::npos || tab > end) break;
+    const std::string claimed = claims.substr(at, tab - at);
+    for (const std::string& path : paths) {
+      if (free && SameFile(path, claimed)) {
+        *error = "output " + path + " is also an output of " + claims.substr(tab + 1, end - tab - 1) +
+                 " in this batch; give the sets separately or into different folders (-d)";
+        free = false;
+      }
+    }
+    at = end + 1;
+  }
+  std::string added;
+  for (const std::string& path : paths) added += path + "\t" + set + "\n";
+  if (free && pwrite(gClaimsFd, added.data(), added.size(), claims.size()) !=
+                  static_cast<ssize_t>(added.size())) {
+    *error = std::string("cannot record the batch's claimed outputs: ") + std::strerror(errno);
+    free = false;
+  }
+  lock.l_type = F_UNLCK;
+  fcntl(gClaimsFd, F_SETLK, &lock);
+  return free;
+}
+
 bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
                   std::vector<std::string>* sets, std::string* error) {
   std::vector<std::string> all;
@@ -201,6 +266,8 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
 
   std::vector<SetResult> results(sets.size());
   std::vector<bool> finished(sets.size(), false);
+  FILE* claims = std::tmpfile();  // removed by the system when closed
+  gClaimsFd = claims != nullptr ? fileno(claims) : -1;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -253,6 +320,8 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     }
   }
   for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
+  if (claims != nullptr) std::fclose(claims);
+  gClaimsFd = kNoBatch;
 
   int worst = kExitOk;
   int counts[3] = {0, 0, 0};

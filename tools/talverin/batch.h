@@ -54,12 +54,27 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
 int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
              const SetRunner& runner, std::vector<SetResult>* results = nullptr);
 
+// For outputs whose names a set learns only while it runs (RINEX names come from the
+// epochs): claims the paths for this set before it writes them. False, naming the set that
+// holds it, when another set of the batch has claimed one of them; nothing is claimed then.
+// Inside a runner of RunBatch only (the claims live in a file the batch's processes share,
+// locked while it is read and extended); elsewhere every claim succeeds.
+bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
+                  std::string* error);
+
 // The summary file of a subcommand over sets: {"command", "status", "sets": [objects]},
 // setObjects being the sets' JSON objects joined with commas. Written to the first output of
 // a prepared SafeOutputs and committed; false with the reason when that fails.
 class SafeOutputs;
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
                       const std::string& setObjects, std::string* error);
+
+// For a set's runner whose work cannot be stopped midway: from here on SIGINT, SIGTERM and
+// SIGHUP only mark the set as stopped, so that the runner ends what it has begun and then,
+// seeing StopRequested(), keeps its outputs apart (never commits them) and reports the set
+// as stopped instead of leaving its temporary files behind.
+void DeferStopSignals();
+bool StopRequested();
 
 // Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
 // nothing more and returns false.

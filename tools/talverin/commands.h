@@ -81,7 +81,10 @@ int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
 struct RinexArgs {
-  std::vector<std::string> inputs;  // B files
+  std::vector<std::string> inputs;  // B files and folders
+  bool recursive = false;           // folders' subfolders too
+  int jobs = 1;                     // sets at once, each in its own process
+  std::string json;                 // --json FILE: the summary of every set
   std::string outputDir;            // -d; empty: beside each input
   int rinexVersion = 2;             // 2 (2.11) or 3 (3.04)
   int gpsWeek = -1;                 // full GPS week of the first epoch; -1: resolve
@@ -97,13 +100,19 @@ struct QcArgs {
   std::string output;              // -o: the report's path (one set)
   std::string outputDir;           // -d: folder for the reports and the index
   std::string json;                // --json FILE: every set's figures
-  std::vector<double> reference;   // --reference X,Y,Z (m, ECEF); empty: the mean
+  ReferenceArgs reference;         // as for stats; none given: against the mean
   int gpsWeek = -1;                // --gps-week
   std::string receiver = "auto";
 };
 int RunQc(const QcArgs& args);
 extern const char kQcHelp[];
 
+// The files of the set of a B file: the B path as given, then the E, S and D paths (its file
+// name with the first letter replaced), whether they exist or not.
+std::vector<std::string> SetInputFiles(const std::string& bPath);
+// Why a B file cannot be read ("no such file", "not a regular file", the system's reason),
+// or empty when it can be opened for reading.
+std::string UnreadableReason(const std::string& path);
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
 // The default output path: the input's directory and name with the extension .gpb.

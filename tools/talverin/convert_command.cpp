@@ -67,13 +67,6 @@ void TALVERIN_CALL OnProgress(int32_t position, int32_t total) {
   if (write(STDERR_FILENO, bar, std::strlen(bar)) > 0) gBarShown = true;
 }
 
-std::string CompanionPath(const std::string& input, char letter) {
-  fs::path path(input);
-  std::string name = path.filename().string();
-  if (!name.empty()) name[0] = letter;
-  return (path.parent_path() / name).string();
-}
-
 std::string WithExtension(const std::string& path, const char* extension) {
   char text[talverin::kPathSize * 2];
   if (path.size() >= sizeof text - 8) return path + extension;
@@ -113,23 +106,12 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
 
 SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
-  const std::string ephemeris = CompanionPath(input, 'E');
+  const std::string ephemeris = SetInputFiles(input)[1];
   const talverin::SessionWeek week = talverin::ResolveSessionWeek(input, ephemeris, args.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
 
   // The B file is checked here, so that its absence is not reported as the E file's.
-  std::error_code ec;
-  const fs::file_status status = fs::status(input, ec);
-  std::string unreadable;
-  if (!fs::exists(status)) {
-    unreadable = "no such file";
-  } else if (!fs::is_regular_file(status)) {
-    unreadable = "not a regular file";
-  } else if (FILE* probe = std::fopen(input.c_str(), "rb")) {
-    std::fclose(probe);
-  } else {
-    unreadable = std::strerror(errno);
-  }
+  const std::string unreadable = UnreadableReason(input);
   if (!unreadable.empty()) {
     return Refuse("cannot read the B file " + input + ": " + unreadable, "unreadable", printer);
   }
@@ -138,9 +120,7 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   const std::vector<std::string> finals = {gpbPath, WithExtension(gpbPath, ".sta"),
                                            WithExtension(gpbPath, ".epp")};
   std::string error;
-  if (!outputs.Prepare(finals,
-                       {input, ephemeris, CompanionPath(input, 'S'), CompanionPath(input, 'D')},
-                       &error)) {
+  if (!outputs.Prepare(finals, SetInputFiles(input), &error)) {
     return Refuse(error, "refused", printer);
   }
   if (outputs.TemporaryPath(0).size() >= static_cast<size_t>(talverin::kPathSize) ||
@@ -303,6 +283,29 @@ int ReceiverTypeFromName(const std::string& name) {
     if (name == kNames[i] || name == std::to_string(i)) return i;
   }
   return -1;
+}
+
+std::vector<std::string> SetInputFiles(const std::string& bPath) {
+  std::vector<std::string> files;
+  const fs::path path(bPath);
+  for (const char letter : {'B', 'E', 'S', 'D'}) {
+    std::string name = path.filename().string();
+    if (!name.empty()) name[0] = letter;
+    files.push_back((path.parent_path() / name).string());
+  }
+  files[0] = bPath;  // as given, also when its first letter is a lower-case b
+  return files;
+}
+
+std::string UnreadableReason(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return "no such file";
+  if (!fs::is_regular_file(status)) return "not a regular file";
+  FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe == nullptr) return std::strerror(errno);
+  std::fclose(probe);
+  return "";
 }
 
 std::string DefaultOutputPath(const std::string& input) {

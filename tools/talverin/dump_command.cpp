@@ -1,9 +1,13 @@
 // `talverin dump`: prints a GPB file of either variant through the library's GPB reader,
 // as text or as CSV (one line per satellite record). Checksums and lengths are verified by
-// the reader; a damaged record ends the dump with exit status 2.
+// the reader; a damaged record ends the dump with exit status 2. A stdout closed by its
+// reader (`| head`) ends the dump quietly; another write error (a full disk) is reported.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "output/gpb_reader.h"
+#include "tools/talverin/batch.h"
 #include "tools/talverin/commands.h"
 
 namespace talverin_cli {
@@ -13,10 +17,11 @@ using talverin::GpbReader;
 using talverin::gpb_sat_type;
 
 int RunDump(const std::string& path, bool csv) {
+  IgnoreBrokenPipes();
   GpbReader reader;
   if (reader.Open(path.c_str()) != 0) {
     std::fprintf(stderr, "talverin: %s\n", reader.errorText());
-    return 2;
+    return kExitFailed;
   }
   const talverin::GpbHeaderInfo& h = reader.header();
   if (csv) {
@@ -62,13 +67,21 @@ int RunDump(const std::string& path, bool csv) {
       }
     }
     ++index;
+    if (std::ferror(stdout)) break;  // nobody reads on: stop reading the file too
+  }
+  int writeError = std::ferror(stdout) ? errno : 0;
+  if (!csv && writeError == 0 && status >= 0) std::printf("%ld epochs\n", index);
+  if (writeError == 0 && std::fflush(stdout) != 0) writeError = errno;
+  if (writeError == EPIPE) return kExitOk;
+  if (writeError != 0) {
+    std::fprintf(stderr, "talverin dump: cannot write the dump: %s\n", std::strerror(writeError));
+    return kExitFailed;
   }
   if (status < 0) {
     std::fprintf(stderr, "talverin: %s\n", reader.errorText());
-    return 2;
+    return kExitFailed;
   }
-  if (!csv) std::printf("%ld epochs\n", index);
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace talverin_cli

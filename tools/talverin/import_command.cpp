@@ -5,6 +5,7 @@
 
 #include "base/gnss_constants.h"
 #include "tools/rinex/rinex_import.h"
+#include "tools/talverin/batch.h"
 #include "tools/talverin/commands.h"
 
 namespace talverin_cli {
@@ -42,6 +43,7 @@ const char kImportRinexHelp[] =
     "  talverin convert set/BBAHRA04.162\n";
 
 int RunImportRinex(const ImportRinexArgs& args) {
+  IgnoreBrokenPipes();  // the summary comes after the files: a closed stdout must not undo it
   talverin::RinexImportOptions options;
   options.observationPath = args.observation;
   options.navigationPath = args.navigation;
@@ -52,11 +54,11 @@ int RunImportRinex(const ImportRinexArgs& args) {
   char error[talverin::kTextSize] = "";
   if (talverin::ParseHeaderPosition(args.headerPosition, &options, error) != 0) {
     std::fprintf(stderr, "talverin import-rinex: %s\n", error);
-    return 2;
+    return kExitFailed;
   }
   if (talverin::ImportRinex(options, &summary, error) != 0) {
     std::fprintf(stderr, "talverin import-rinex: %s\n", error);
-    return 2;
+    return kExitFailed;
   }
   std::printf("receiver model: %s (type %ld, %ld-byte channel records)\n", summary.model,
               static_cast<long>(summary.receiverType), static_cast<long>(summary.recordSize));
@@ -76,7 +78,7 @@ int RunImportRinex(const ImportRinexArgs& args) {
   std::printf("  records: %ld (unhealthy: %ld)\n", static_cast<long>(summary.ephemerides),
               static_cast<long>(summary.unhealthy));
   std::printf("site file: %s\n", summary.siteFile.c_str());
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace talverin_cli

@@ -11,16 +11,19 @@
 namespace {
 
 constexpr char kExitStatusHelp[] =
-    "Exit status:\n"
+    "Exit status (a batch: the worst of its sets):\n"
     "  0  done: every set converted (with recomputed positions unless --no-recompute),\n"
-    "     every set read without damage (info), every file accepted (detect), the\n"
-    "     statistics or rows given\n"
+    "     read without damage (info), exported whole (rinex) or reported whole (qc);\n"
+    "     every file accepted (detect); the statistics, rows or dump given, the set\n"
+    "     made (import-rinex)\n"
     "  1  incomplete: stopped by Ctrl-C, SIGTERM or SIGHUP; refused by the module;\n"
     "     converted, but no position recomputed although recomputation was asked for;\n"
-    "     damage found in a set (info); a file not accepted (detect); no epoch holding a\n"
-    "     position (stats, positions)\n"
-    "  2  failed: usage error, missing or unreadable input, failed conversion, damaged\n"
-    "     GPB file, output that would overwrite an input\n";
+    "     damage found in a set (info), skipped in it (rinex, qc) or values left out\n"
+    "     (rinex); a report with missing parts (qc); a file not accepted (detect); no\n"
+    "     epoch holding a position (stats, positions)\n"
+    "  2  failed: usage error, missing or unreadable input, failed conversion or export,\n"
+    "     no report written, damaged GPB file, unusable reference, output that would\n"
+    "     overwrite an input or another output, an output that cannot be written\n";
 
 constexpr char kConvertHelp[] =
     "Each B file is converted with the E, S and D files beside it (same name, other first\n"
@@ -73,6 +76,16 @@ constexpr char kInfoHelp[] =
 const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "qc",
                                      "detect", "dump", "import-rinex"};
 
+// "convert, info, ... or import-rinex".
+std::string SubcommandList() {
+  std::string list;
+  const size_t n = sizeof kSubcommands / sizeof kSubcommands[0];
+  for (size_t i = 0; i < n; ++i) {
+    list += (i == 0 ? "" : i + 1 == n ? " or " : ", ") + std::string(kSubcommands[i]);
+  }
+  return list;
+}
+
 void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
   command->add_option("--reference", reference->ecef,
                       "Station position X,Y,Z (m, ECEF WGS84)");
@@ -95,16 +108,16 @@ int main(int argc, char** argv) {
              kExitStatusHelp);
 
   if (argc < 2) {
-    std::fprintf(stderr, "talverin: a subcommand is needed: convert, info, positions, stats, "
-                 "detect, dump or import-rinex (talverin --help)\n");
+    std::fprintf(stderr, "talverin: a subcommand is needed: %s (talverin --help)\n",
+                 SubcommandList().c_str());
     return talverin_cli::kExitFailed;
   }
   if (argv[1][0] != '-') {
     bool known = false;
     for (const char* name : kSubcommands) known = known || std::strcmp(argv[1], name) == 0;
     if (!known) {
-      std::fprintf(stderr, "talverin: unknown subcommand '%s': convert, info, positions, "
-                   "stats, detect, dump or import-rinex (talverin --help)\n", argv[1]);
+      std::fprintf(stderr, "talverin: unknown subcommand '%s': %s (talverin --help)\n", argv[1],
+                   SubcommandList().c_str());
       return talverin_cli::kExitFailed;
     }
   }
@@ -211,7 +224,8 @@ int main(int argc, char** argv) {
                                          "epochs and satellites, checksums verified");
   dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
   dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
-  dumpCmd->footer(std::string("Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
+  dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
+                              "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
                   kExitStatusHelp);
 
   talverin_cli::ImportRinexArgs import;
@@ -220,7 +234,7 @@ int main(int argc, char** argv) {
   importCmd->add_option("OBS", import.observation, "RINEX 2.00-2.11 observation file")->required();
   importCmd->add_option("NAV", import.navigation, "RINEX 2 GPS navigation file")->required();
   importCmd->add_option("OUTDIR", import.outputDir, "Directory for the download set")->required();
-  importCmd->add_option("--receiver", import.receiver, "Receiver: ca, dual, l2-codeless, glonass "
+  importCmd->add_option("-r,--receiver", import.receiver, "Receiver: ca, dual, l2-codeless, glonass "
                         "or a model text (default: from REC # / TYPE / VERS)");
   importCmd->add_option("--site", import.site, "Site name, 1-4 characters (default: MARKER "
                         "NAME cut to 4)");
@@ -234,19 +248,26 @@ int main(int argc, char** argv) {
   talverin_cli::RinexArgs rinex;
   CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
                                           "from download sets");
-  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B)")->required();
-  rinexCmd->add_option("-d,--directory", rinex.outputDir,
-                       "Directory for the RINEX files (default: beside each input)");
+  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B) or folders "
+                       "of them")->required();
+  rinexCmd->add_option("-d,--output-dir,--directory", rinex.outputDir,
+                       "Folder for the RINEX files of every set (made when missing; default: "
+                       "beside each input)");
+  rinexCmd->add_option("-j,--jobs", rinex.jobs, "Sets exported at once, each in its own process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  rinexCmd->add_option("--json", rinex.json, "Also write the summary as JSON to this file");
+  rinexCmd->add_flag("--recursive", rinex.recursive, "Folders: also the B files of their "
+                     "subfolders");
   rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
       ->check(CLI::IsMember({2, 3}))->capture_default_str();
   rinexCmd->add_option("--gps-week", rinex.gpsWeek,
                        "Full GPS week of the first epoch (overrides the file name and the "
-                       "ephemerides)");
+                       "ephemerides)")
+      ->check(CLI::Range(0, 100000));
   rinexCmd->add_option("-r,--receiver", rinex.receiver,
                        "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
       ->capture_default_str();
-  rinexCmd->footer(talverin_cli::kRinexHelp);
-
+  rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::QcArgs qc;
   CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
@@ -255,19 +276,20 @@ int main(int argc, char** argv) {
                     "them")->required();
   qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
   qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
-      ->check(CLI::PositiveNumber)->capture_default_str();
+      ->check(CLI::Range(1, 64))->capture_default_str();
   CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
                                          "one set (default: beside the input, NAME.qc.html)");
-  qcCmd->add_option("-d,--dir", qc.outputDir, "Folder for the reports and the index")
+  qcCmd->add_option("-d,--output-dir,--dir", qc.outputDir, "Folder for the reports and the "
+                    "index (made when missing)")
       ->excludes(qcOut);
   qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
-  qcCmd->add_option("--reference", qc.reference, "Antenna position X,Y,Z (m, ECEF): positions "
-                    "against it instead of their mean")->delimiter(',')->expected(3);
+  AddReferenceOptions(qcCmd, &qc.reference);
   qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
-                    "and the file name)");
+                    "and the file name)")
+      ->check(CLI::Range(0, 100000));
   qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "
                     "l2-codeless, glonass, or 0-4")->capture_default_str();
-  qcCmd->footer(talverin_cli::kQcHelp);
+  qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
 
   // For the man page (help2man): every subcommand's help with its examples.
   if (std::strcmp(argv[1], "--help-man") == 0) {

@@ -4,7 +4,6 @@
 // set's text summary goes to stdout, then one line per set; with several sets an index page
 // links the reports. Exit status: the worst of the sets (0 complete, 1 report with missing
 // parts, 2 no report or unreadable set), 2 for a usage error.
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -18,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A reference further than this from a sphere of the Earth's mean radius is a typing
-// error (geodetic values given as X,Y,Z, a missing digit).
-constexpr double kEarthRadius_m = 6371000.0;
-constexpr double kMaxReferenceOff_m = 100000.0;
 constexpr char kIndexName[] = "qc-index.html";
 
 // Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
@@ -33,7 +28,8 @@ bool WriteSafely(const std::string& path, const std::string& text,
   FILE* file = std::fopen(out.TemporaryPath(0).c_str(), "wb");
   const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && out.Commit(error)) return true;
+  if (written && closed && !StopRequested() && out.Commit(error)) return true;
+  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
   if (error->empty()) *error = "cannot write " + path;
   for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
   return false;
@@ -49,12 +45,8 @@ const char kQcHelp[] =
     "reference), with plots. Times are GPS time. A folder means every B file in it. With\n"
     "several sets, qc-index.html (in -d DIR, else beside the first set) links the reports.\n"
     "\n"
-    "Exit status (the worst set): 0 report complete; 1 report written, it lists what is\n"
-    "missing (no ephemerides, damage, unknown week); 2 usage error, no such set, or no\n"
-    "report written.\n"
-    "\n"
     "Examples:\n"
-    "  talverin qc set/BBAHRA04.162 --reference 3633908.899,4425275.499,2799861.339\n"
+    "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
     "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
 
 int RunQc(const QcArgs& args) {
@@ -66,20 +58,14 @@ int RunQc(const QcArgs& args) {
     return kExitFailed;
   }
   options.gpsWeek = args.gpsWeek;
-  if (!args.reference.empty()) {
-    const double* x = args.reference.data();
-    const double r = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
-    if (args.reference.size() != 3 || !std::isfinite(r) ||
-        std::fabs(r - kEarthRadius_m) > kMaxReferenceOff_m) {
-      std::fprintf(stderr, "talverin qc: --reference must be X,Y,Z in metres (ECEF) within "
-                   "100 km of the Earth's surface\n");
-      return kExitFailed;
-    }
-    options.hasReference = true;
-    for (int i = 0; i < 3; ++i) options.reference_m[i] = x[i];
-  }
-  std::vector<std::string> sets;
+  talverin::ReferencePoint reference;
   std::string error;
+  if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
+    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
+  std::vector<std::string> sets;
   if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
     std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
     return kExitFailed;
@@ -115,6 +101,7 @@ int RunQc(const QcArgs& args) {
   batch.command = "qc";
   std::vector<SetResult> results;
   const int status = RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
+    DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
     const std::string report =
         args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
     const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
@@ -122,8 +109,8 @@ int RunQc(const QcArgs& args) {
     std::fflush(stdout);
     if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
     SetResult out;
-    out.status = r.status;
-    out.summary = r.summary;
+    out.status = StopRequested() ? kExitIncomplete : r.status;
+    out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
     out.json = r.json;
     out.data = talverin::EncodeQcIndexEntry(r.index);
     return out;
