@@ -35,7 +35,7 @@ import time
 MODULE_DIRS = ["base", "plugin", "input", "output", "time", "orbit", "position", "geodesy"]
 # Top-level entries of the worktree the build needs; everything else (build directories,
 # .git, bench, fuzz) stays out of the copy.
-COPIED_ENTRIES = MODULE_DIRS + ["CMakeLists.txt", "cmake", "tools", "tests", "samples"]
+COPIED_ENTRIES = MODULE_DIRS + ["CMakeLists.txt", "cmake", "tools", "tests", "samples", "qc", "rinex"]
 
 DEFAULT_SEED = 17
 DEFAULT_COUNT = 150
