@@ -16,7 +16,7 @@
 #include "geodesy/geodetic.h"
 #include "input/ephemeris_reader.h"
 #include "output/gpb_reader.h"
-#include "tests/position/bahr_nav_records.h"
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/rinex/rinex_import.h"
@@ -36,8 +36,10 @@ constexpr double kC = 299792458.0;
 constexpr double kT0 = test_data::kBahrDayStart_s + 1800.0;
 
 TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
-  std::vector<GpsEph> published;
-  ASSERT_TRUE(ParseRinexGpsNavigation(test_data::kBahrNavRecords, &published));
+  std::vector<GpsEph> published(std::begin(test_data::kBahrEphemerides),
+                                 std::end(test_data::kBahrEphemerides));
+  published.insert(published.end(), std::begin(test_data::kBahrLowEphemerides),
+                   std::end(test_data::kBahrLowEphemerides));
   // The E file keeps some fields in single precision: simulate with what the reader will
   // hand to the store, so that the ranges and the engine share one orbit.
   EphemerisFileWriter ephemerisFile;
