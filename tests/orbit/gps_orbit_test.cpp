@@ -77,7 +77,8 @@ TEST(GpsOrbit, RangesToBahrMatchIonosphereFreePseudoranges) {
   const double gamma = (77.0 / 60.0) * (77.0 / 60.0);       // (f1 / f2)^2
   const double receiveTime = 345600.0 + 3570.0 - 0.373e-3;  // day 4 of week 1274, GPS time
   const double lat = 26.20914118 * M_PI / 180.0, lon = 50.60814563 * M_PI / 180.0;
-  const double up[3] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+  const double up[3] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon),
+                        std::sin(lat)};
   EphemerisStore store;
   for (const GpsEph& r : kBahrEphemerides) ASSERT_EQ(0, store.AddGpsEph(r));
   double residual[7], mean = 0.0;

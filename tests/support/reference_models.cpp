@@ -80,8 +80,8 @@ double RefTravelTime(const GpsEph& r, double t, const double rx[3]) {
 double RefClock(const GpsEph& r, double t) {
   constexpr double kF = -4.442809305e-10;  // s/m^1/2, IS-GPS-200 relativistic constant
   const double dt = Wrap(t - r.toc - 0.075);
-  const double relativity = kF * r.e * r.rootA * std::sin(EccentricAnomaly(r, Wrap(t - r.toe - 0.075)));
-  return r.af0 + r.af1 * dt + r.af2 * dt * dt + relativity;
+  const double ek = EccentricAnomaly(r, Wrap(t - r.toe - 0.075));
+  return r.af0 + r.af1 * dt + r.af2 * dt * dt + kF * r.e * r.rootA * std::sin(ek);
 }
 
 // Keys stand one hour before toe; a cached record answers within 4000 s, else the nearest
