@@ -28,9 +28,10 @@ void RefAt(const GpsEph& r, double t, double out[3]) {
   RefOrbit(r, t - tau, tau, out);
 }
 
-// Every BAHR record, and PRN 5's made circular (e = 0, no harmonics: the radius stays a),
-// at three times: position within 1 mm of the reference, velocity within 1 mm/s of the
-// reference's central difference (error ~h^2 * jerk / 6 < 1e-5 m/s), the week known or not.
+// Every BAHR record, and PRN 5's made circular (e = 0, no harmonics: the radius stays a) as
+// PRN 32, at three times: clock within 1e-15 s and position within 1 mm of the reference,
+// velocity within 1 mm/s of the reference's central difference (error ~h^2 * jerk / 6 <
+// 1e-5 m/s), the week known or not.
 TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
   std::vector<GpsEph> records(std::begin(kBahrEphemerides), std::end(kBahrEphemerides));
   GpsEph circular = BahrEphemeris(5);
@@ -44,7 +45,9 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
     for (double offset : {-7000.0, 0.07, 7000.0}) {
       SCOPED_TRACE(testing::Message() << "PRN " << r.prn << " toe + " << offset);
       const double t = r.toe + offset, h = 0.5;
-      double pos[3], vel[3], ref[3], before[3], after[3];
+      double pos[3], vel[3], ref[3], before[3], after[3], clock = 0.0;
+      ASSERT_EQ(0, store.SatClock(r.prn, t, &clock));
+      EXPECT_NEAR(RefClock(r, t), clock, 1e-15);
       ASSERT_EQ(0, store.SatPosition(r.prn, t, 1, 2.2e7, kBahr, pos, vel));
       RefAt(r, t, ref);
       EXPECT_LT(Distance3(pos, ref), 1e-3);
