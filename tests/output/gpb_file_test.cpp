@@ -206,11 +206,15 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
   x.U16(44); x.U8(6); x.U8(255); x.Zeros(40);
   x.U16(44); x.U8(7); x.U8(0); x.Zeros(40);
-  // A second epoch without flag bit 9 and without satellites.
-  gpb_epoch_type empty = ValidEpoch();
-  empty.aux = 0x1111;
-  x.U16(68); x.U8(0); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
-  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, empty}));
+  // A second epoch without flag bit 9, its one satellite with the range only: nothing of the
+  // first epoch's records remains in it.
+  gpb_epoch_type second = ValidEpoch();
+  second.aux = 0x1111;
+  second.nsat = 1;
+  second.sat[0] = e.sat[1];
+  x.U16(68); x.U8(1); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
+  x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
+  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}));
 }
 
 // The stamp is local time at creation; a second may tick during the test.
@@ -401,7 +405,7 @@ TEST(GpbFileCreate, FailuresCarryTheirTexts) {
   }
 }
 
-TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
+TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsBeyond0To24WithoutWriting) {
   TempDir dir;
   const std::string path = dir.File("r.gpb");
   GpbFile gpb;
@@ -418,8 +422,10 @@ TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
               gpb.errorText());
   }
   EXPECT_EQ(0, gpb.epochsWritten());
+  e.nsat = 24;  // a full epoch is accepted
+  EXPECT_EQ(0, gpb.WriteEpoch(e));
   EXPECT_EQ(0, gpb.Close());
-  EXPECT_EQ(512u, ReadFileBytes(path).size());
+  EXPECT_EQ(512u + 84u + 24u * 28u, ReadFileBytes(path).size());
 }
 
 }  // namespace
