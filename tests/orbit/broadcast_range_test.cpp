@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
 #include "tests/orbit/bahr_ephemerides.h"
 
@@ -55,7 +54,7 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       BroadcastRangeFault fault{};
       EXPECT_EQ(k.accepted, WithinBroadcastRange(eph, &fault)) << c.name << " code " << k.code;
       if (!k.accepted) {
-        EXPECT_EQ(std::string(c.name), fault.field);
+        EXPECT_STREQ(c.name, fault.field);
       }
     }
   }
