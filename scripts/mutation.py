@@ -491,7 +491,7 @@ def format_report(args, root, sites_total, results, elapsed, complete, baseline_
         by_op[r["operator"]] = (k + (r["outcome"] != "survived"), s + (r["outcome"] == "survived"))
     lines = [
         "Mutation check of talverin_tests",
-        "commit: %s" % git_state(root),
+        "commit: %s" % args.commit,
         "seed: %d  count: %d  files: %s" % (args.seed, args.count, " ".join(args.files) or "all module sources"),
         # Equal fingerprints mean two runs tested the same faults.
         "sample fingerprint: %s" % hashlib.sha256("\x1e".join(r["key"] for r in results).encode()).hexdigest()[:16],
@@ -571,6 +571,8 @@ def main():
     results = []
     complete = False
     baseline_s, timeout = 0.0, 0.0
+    # The commit the copy is taken from; the worktree may move on while the run lasts.
+    args.commit = git_state(root)
     try:
         sync_tree(root, copy)
         if not os.path.isfile(os.path.join(build_dir, "build", "CMakeCache.txt")):

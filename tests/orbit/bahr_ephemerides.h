@@ -1,6 +1,6 @@
-// Seven GPS broadcast ephemerides of the IGS station BAHR for 2004-06-10, the orbit and
-// clock fixtures of the orbit, store and ephemeris file tests. Angles in radians, times
-// in seconds of the ten-bit GPS week.
+// GPS broadcast ephemerides of the IGS station BAHR for 2004-06-10 and the station's
+// position, the fixtures of the orbit, store, positioning and ephemeris file tests. Angles
+// in radians, times in seconds of the ten-bit GPS week.
 #pragma once
 
 #include "orbit/gps_eph.h"
@@ -55,6 +55,37 @@ inline constexpr GpsEph kBahrEphemerides[] = {
      0.298023223877e-07, 0.421875000000e+01, 0.230967998505e-06, 0.634603202343e-05,
      0.696339543577e+00, -0.139802388908e+01, 0.969969227066e+00, -0.784854120896e-08,
      -0.239295681911e-09}};
+
+// PRN 4 and 21 of the same file (records 4 and 9), low in the sky at 00:30 GPS time: 5 and
+// 10 degrees of elevation at BAHR.
+inline constexpr GpsEph kBahrLowEphemerides[] = {
+    {4, 250, 345606, -0.605359673500e-08, 428, 352800, 0.0, -0.127329258248e-10,
+     -0.172388274223e-03, 172, 0.460804908660e-08, 0.267604400100e+01, 0.662042386830e-02,
+     0.515366585541e+04, 352800, -0.800937414169e-07, 0.257281250000e+03,
+     0.689178705215e-07, 0.531250000000e+01, 0.251457095146e-06, 0.636838376522e-05,
+     0.669513552475e+00, -0.566281602987e-01, 0.959705613260e+00, -0.813069581897e-08,
+     -0.268582616115e-09},
+    {21, 250, 345996, -0.121071934700e-07, 335, 352800, 0.0, 0.341060513165e-12,
+     0.763442367315e-04, 79, 0.471555356459e-08, -0.279801627195e+01, 0.882159930188e-02,
+     0.515368687820e+04, 352800, -0.800937414169e-07, 0.256375000000e+03,
+     0.223517417908e-07, 0.631250000000e+01, 0.448897480965e-06, 0.626035034657e-05,
+     0.694151764219e+00, 0.300439997083e+01, 0.953292034108e+00, -0.817426906255e-08,
+     -0.202151277555e-09}};
+
+// BAHR antenna reference point on 2004-06-10 (ITRF2014 marker propagated to the date, plus
+// the 3.122 m antenna height), geodetic WGS84; GPS week 1274 day 4 begins at 345600 s.
+inline constexpr double kBahrLat_deg = 26.20914118;
+inline constexpr double kBahrLon_deg = 50.60814563;
+inline constexpr double kBahrHeight_m = -13.957;
+inline constexpr int kBahrFullWeek = 1274;
+inline constexpr double kBahrDayStart_s = 345600.0;
+
+// The double fields of a record, for tests that damage them one by one.
+inline constexpr double GpsEph::*kGpsEphDoubleFields[] = {
+    &GpsEph::tgd, &GpsEph::af2, &GpsEph::af1,    &GpsEph::af0,   &GpsEph::deltaN,
+    &GpsEph::m0,  &GpsEph::e,   &GpsEph::rootA,  &GpsEph::cic,   &GpsEph::crc,
+    &GpsEph::cis, &GpsEph::crs, &GpsEph::cuc,    &GpsEph::cus,   &GpsEph::omega0,
+    &GpsEph::omega, &GpsEph::i0, &GpsEph::omegaDot, &GpsEph::iDot};
 
 // The record of this PRN; PRN 5's when the PRN is not among them.
 inline const GpsEph& BahrEphemeris(int prn) {

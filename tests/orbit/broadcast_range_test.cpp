@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 
 #include "tests/orbit/bahr_ephemerides.h"
 
@@ -30,9 +29,13 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       {&GpsEph::crc, "crc", 1.0 / 32, -32768, 32767, false},
       {&GpsEph::cuc, "cuc", std::ldexp(1.0, -29), -32768, 32767, false},
       {&GpsEph::cis, "cis", std::ldexp(1.0, -29), -32768, 32767, false},
+      {&GpsEph::cus, "cus", std::ldexp(1.0, -29), -32768, 32767, false},
+      {&GpsEph::cic, "cic", std::ldexp(1.0, -29), -32768, 32767, false},
       {&GpsEph::deltaN, "deltaN", std::ldexp(1.0, -43), -32768, 32767, true},
       {&GpsEph::m0, "m0", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
       {&GpsEph::omega0, "omega0", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
+      {&GpsEph::i0, "i0", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
+      {&GpsEph::omega, "omega", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
       {&GpsEph::omegaDot, "omegaDot", std::ldexp(1.0, -43), -8388608, 8388607, true},  // 24
       {&GpsEph::iDot, "iDot", std::ldexp(1.0, -43), -8192, 8191, true},  // 14 bits
       {&GpsEph::e, "e", std::ldexp(1.0, -33), 0, 4294967295.0, false},   // unsigned 32
@@ -51,7 +54,7 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       BroadcastRangeFault fault{};
       EXPECT_EQ(k.accepted, WithinBroadcastRange(eph, &fault)) << c.name << " code " << k.code;
       if (!k.accepted) {
-        EXPECT_EQ(std::string(c.name), fault.field);
+        EXPECT_STREQ(c.name, fault.field);
       }
     }
   }

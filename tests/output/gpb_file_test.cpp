@@ -1,10 +1,9 @@
-// GPB writer: epochs and headers of both variants against bytes assembled by hand,
-// the integer limits of lock, signal-to-noise and milliseconds, header updates,
-// refused calls, and a header that cannot be written.
+// GPB writer: epochs and headers of both variants against bytes assembled by hand, the
+// integer limits of lock, signal-to-noise and milliseconds, header updates (also after
+// epochs reached the file, and failed), refused calls, and files that cannot be created.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
 #include <ctime>
 #include <limits>
@@ -19,35 +18,33 @@ namespace talverin {
 namespace {
 
 using testing_support::TempDir;
+using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kNewHeader = 512;
-constexpr size_t kOldHeader = 202;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-gpb_epoch_type ValidEpoch() {
+gpb_epoch_type ValidEpoch(double gpsTime = 0.0) {
   gpb_epoch_type epoch{};
   epoch.valid = 1;
+  epoch.gpsTime = gpsTime;
   return epoch;
 }
 
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
   if (to > bytes.size() || from > to) return {};
-  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(from),
-                              bytes.begin() + static_cast<long>(to));
+  return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
 }
 
 // Writes the epochs to a new file of the variant and returns the bytes after the header.
-std::vector<uint8_t> WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs) {
+Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs) {
   TempDir dir;
   const std::string path = dir.File("out.gpb");
   GpbFile gpb;
   EXPECT_EQ(0, gpb.Create(newVariant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
   for (const gpb_epoch_type& epoch : epochs) EXPECT_EQ(0, gpb.WriteEpoch(epoch)) << gpb.errorText();
   EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
-  std::vector<uint8_t> bytes = ReadFileBytes(path);
-  const size_t header = newVariant != 0 ? kNewHeader : kOldHeader;
-  return Slice(bytes, header, bytes.size());
+  const Bytes bytes = ReadFileBytes(path);
+  return Slice(bytes, newVariant != 0 ? 512 : 202, bytes.size());
 }
 
 // Epoch record of the new file, assembled in file order; checksum left 0.
@@ -60,7 +57,7 @@ void AppendNewEpochRecord(ByteBuilder& b, uint16_t length, uint16_t bytesPerSat,
 }
 
 // The checksum is the byte sum of everything from epoch offset 8 to the end of the epoch.
-void PatchChecksum(std::vector<uint8_t>& epochBytes) {
+void PatchChecksum(Bytes& epochBytes) {
   uint32_t sum = 0;
   for (size_t i = 8; i < epochBytes.size(); ++i) sum += epochBytes[i];
   epochBytes[6] = static_cast<uint8_t>(sum & 0xFF);
@@ -68,20 +65,19 @@ void PatchChecksum(std::vector<uint8_t>& epochBytes) {
 }
 
 TEST(GpbFileNewEpoch, EmptyEpochMatchesHandAssembledBytes) {
-  gpb_epoch_type e = ValidEpoch();
-  e.flags = 0x0103;  // bit 8 must not reach the file, bit 9 clear: aux not written
-  e.lat = 1.0;       // 3FF0000000000000
-  e.lon = 2.0;       // 4000000000000000
-  e.height = 0.5f;   // 3F000000
-  e.rcvTime = 4.0;   // 4010000000000000
-  e.gpsTime = 8.0;   // 4020000000000000, 8000 ms = 0x1F40
-  e.corrTime = 16.0; // 4030000000000000
-  e.clock = -2.0;    // C000000000000000
-  e.extra = 0.25f;   // 3E800000
+  gpb_epoch_type e = ValidEpoch(8.0);  // 4020000000000000, 8000 ms = 0x1F40
+  e.flags = 0x0103;    // bit 8 must not reach the file, bit 9 clear: aux not written
+  e.lat = 1.0;         // 3FF0000000000000
+  e.lon = 2.0;         // 4000000000000000
+  e.height = 0.5f;     // 3F000000
+  e.rcvTime = 4.0;     // 4010000000000000
+  e.corrTime = 16.0;   // 4030000000000000
+  e.clock = -2.0;      // C000000000000000
+  e.extra = 0.25f;     // 3E800000
   e.aux = 0x1234;
   // Checksum over bytes 8..83: 68 + 28 + 3 + 0x12F (lat) + 0x40 + 0x3F + 0x50 + 0x60 + 0x70
   // + 0x5F (ms) + 0xC0 + 0xBE (extra) + 0x1FE (aux FFFF) = 1804 = 0x070C.
-  const std::vector<uint8_t> expected = {
+  const Bytes expected = {
       0x3C, 0xC3, 0x01, 0x00, 0x54, 0x00, 0x0C, 0x07, 0x44, 0x00, 0x1C, 0x00, 0, 0, 0, 0,
       0x03, 0x00, 0x00, 0x00,
       0, 0, 0, 0, 0, 0, 0xF0, 0x3F,  0, 0, 0, 0, 0, 0, 0x00, 0x40,  0, 0, 0x00, 0x3F,
@@ -92,20 +88,18 @@ TEST(GpbFileNewEpoch, EmptyEpochMatchesHandAssembledBytes) {
   EXPECT_EQ(expected, WriteEpochs(1, {e}));
 }
 
-struct PrimaryCase {
-  const char* name;
-  uint32_t prn, sflags;
-  double range1, phase1, doppler1, lock1, snr1;
-  // Expected record fields.
-  uint8_t prnByte, glonass, flags, snrByte;
-  uint16_t lockUnits;
-  double range, phase;
-  float doppler;
-};
-
 TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
   const double kRange = 20000000.25, kPhase = -1234567.5;
-  const PrimaryCase cases[] = {
+  const struct {
+    const char* name;
+    uint32_t prn, sflags;
+    double range1, phase1, doppler1, lock1, snr1;
+    // Expected record fields.
+    uint8_t prnByte, glonass, flags, snrByte;
+    uint16_t lockUnits;
+    double range, phase;
+    float doppler;
+  } cases[] = {
       {"all L1, marked, lock and snr limited", 5, 0x1001F, kRange, kPhase, -1500.25, 1500, 70,
        5, 0, 0x9F, 255, 24000, kRange, kPhase, -1500.25f},
       {"range 5 m dropped, lock -3, snr 12.6, PRN 38", 38, 0x1F, 5.0, kPhase, 0.5, -3, 12.6,
@@ -126,30 +120,22 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
       {"PRN low byte only, clear bits ignored", 0x126, 0x0, kRange, kPhase, 7.0, 100, 40,
        0x26, 1, 0x00, 0, 0, 0, 0, 0},
   };
-  for (const PrimaryCase& c : cases) {
+  for (const auto& c : cases) {
     gpb_epoch_type e = ValidEpoch();
     e.nsat = 1;
-    e.sat[0] = gpb_sat_type{};
-    e.sat[0].prn = c.prn;
-    e.sat[0].sflags = c.sflags;
-    e.sat[0].range1 = c.range1;
-    e.sat[0].phase1 = c.phase1;
-    e.sat[0].doppler1 = c.doppler1;
-    e.sat[0].lock1 = c.lock1;
-    e.sat[0].snr1 = c.snr1;
-    ByteBuilder sat;
-    sat.U8(c.prnByte); sat.U8(c.glonass); sat.Zeros(2); sat.U8(c.flags); sat.U8(c.snrByte);
-    sat.U16(c.lockUnits); sat.F64(c.range); sat.F64(c.phase); sat.F32(c.doppler);
+    e.sat[0] = {c.prn, c.sflags, c.range1, c.phase1, c.doppler1, c.lock1, c.snr1, 0, 0, 0, 0, 0};
     ByteBuilder whole;
     AppendNewEpochRecord(whole, 84 + 28, 28, 0, 1, e, 0, 0xFFFF);
-    whole.Append(sat.bytes());
+    whole.U8(c.prnByte); whole.U8(c.glonass); whole.Zeros(2); whole.U8(c.flags);
+    whole.U8(c.snrByte); whole.U16(c.lockUnits); whole.F64(c.range); whole.F64(c.phase);
+    whole.F32(c.doppler);
     PatchChecksum(whole.bytes());
     EXPECT_EQ(whole.bytes(), WriteEpochs(1, {e})) << c.name;
   }
 }
 
 TEST(GpbFileNewEpoch, OneSatelliteWithL2GivesEverySatelliteAnExtendedRecord) {
-  gpb_epoch_type e = ValidEpoch();
+  gpb_epoch_type e = ValidEpoch(1.2346);
   e.flags = 0x0201;  // aux written
   e.aux = 0xBEEF;
   e.nsat = 2;
@@ -157,23 +143,12 @@ TEST(GpbFileNewEpoch, OneSatelliteWithL2GivesEverySatelliteAnExtendedRecord) {
   e.lon = -122.5;
   e.height = 123.25f;
   e.rcvTime = 345600.5;
-  e.gpsTime = 1.2346;
   e.corrTime = 345600.4999;
   e.clock = 29.979;
-  e.extra = 0.0f;
-  e.sat[0].prn = 3;
-  e.sat[0].sflags = 0x03;
-  e.sat[0].range1 = 21000000.5;
-  e.sat[0].phase1 = 1.5e6;
-  e.sat[1].prn = 17;
-  e.sat[1].sflags = 0x3E1;
-  e.sat[1].range1 = 22000000.75;
-  e.sat[1].rangeP1 = 22000001.25;
-  e.sat[1].range2 = 22000002.5;
-  e.sat[1].phase2 = -987654.25;
-  e.sat[1].lock2 = 600.5;  // 12010 units
-  e.sat[1].snr2 = 45.3;    // 181.2 -> 181
-
+  e.sat[0] = {3, 0x03, 21000000.5, 1.5e6, 0, 0, 0, 0, 0, 0, 0, 0};
+  // 600.5 s of L2 lock are 12010 units, an L2 snr of 45.3 is 181.2 quarter units: 181.
+  e.sat[1] = {17, 0x3E1, 22000000.75, 0, 0, 0, 0, 22000001.25, 22000002.5, -987654.25, 600.5,
+              45.3};
   ByteBuilder b;
   AppendNewEpochRecord(b, 84 + 4 * 28, 56, 0x01, 2, e, 1235, 0xBEEF);
   // Satellite 3: primary, then an all-zero extended record.
@@ -189,14 +164,14 @@ TEST(GpbFileNewEpoch, OneSatelliteWithL2GivesEverySatelliteAnExtendedRecord) {
 }
 
 TEST(GpbFileNewEpoch, MillisecondFieldRoundsToNearestAndGuardsNonFiniteTimes) {
-  const struct { double gpsTime_s; int32_t ms; } cases[] = {
-      {1.2346, 1235}, {1.2344, 1234}, {604799.9996, 604800000}, {-1.0, -999},
-      {kNaN, 0}, {kInf, 0}, {-kInf, 0}, {1e10, INT32_MAX}, {-1e10, INT32_MIN},
-  };
+  const struct {
+    double gpsTime_s;
+    int32_t ms;
+  } cases[] = {{1.2346, 1235}, {1.2344, 1234}, {604799.9996, 604800000}, {-1.0, -999},
+               {kNaN, 0},      {kInf, 0},      {-kInf, 0},             {1e10, INT32_MAX},
+               {-1e10, INT32_MIN}};
   for (const auto& c : cases) {
-    gpb_epoch_type e = ValidEpoch();
-    e.gpsTime = c.gpsTime_s;
-    const std::vector<uint8_t> bytes = WriteEpochs(1, {e});
+    const Bytes bytes = WriteEpochs(1, {ValidEpoch(c.gpsTime_s)});
     ASSERT_EQ(84u, bytes.size());
     const int32_t ms = static_cast<int32_t>(static_cast<uint32_t>(bytes[64]) | (bytes[65] << 8) |
                                             (bytes[66] << 16) |
@@ -206,7 +181,7 @@ TEST(GpbFileNewEpoch, MillisecondFieldRoundsToNearestAndGuardsNonFiniteTimes) {
 }
 
 TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
-  gpb_epoch_type e = ValidEpoch();
+  gpb_epoch_type e = ValidEpoch(86400.5);
   e.flags = 0x0203;
   e.aux = 0x5A5A;
   e.nsat = 4;
@@ -214,20 +189,15 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   e.lon = 151.25;
   e.height = 58.5f;
   e.rcvTime = 99.0;  // not carried by this variant
-  e.gpsTime = 86400.5;
   e.corrTime = 86400.4999;
   e.clock = -150.125;
   e.extra = 0.75f;
-  gpb_sat_type& a = e.sat[0];  // every field; no 10 m rule in this variant
-  a.prn = 38; a.sflags = 0x3FF; a.range1 = 5.0; a.phase1 = 123456.5; a.doppler1 = -1234.125;
-  a.lock1 = 254.9; a.range2 = 20000003.5; a.phase2 = 98765.25; a.rangeP1 = 1.0; a.snr1 = 9;
-  gpb_sat_type& b = e.sat[1];  // lock absent
-  b.prn = 4; b.sflags = 0x01; b.range1 = 21000000.5; b.lock1 = 10;
-  gpb_sat_type& c = e.sat[2];  // lock of 300 s
-  c.prn = 6; c.sflags = 0x08; c.lock1 = 300;
-  gpb_sat_type& d = e.sat[3];  // negative lock, values with clear bits ignored
-  d.prn = 7; d.sflags = 0x08; d.lock1 = -3; d.phase1 = 5.5; d.range2 = 6.5;
-
+  // Every field, no 10 m rule in this variant; lock absent; lock of 300 s; negative lock,
+  // values with clear bits ignored.
+  e.sat[0] = {38, 0x3FF, 5.0, 123456.5, -1234.125, 254.9, 9, 1.0, 20000003.5, 98765.25, 0, 0};
+  e.sat[1] = {4, 0x01, 21000000.5, 0, 0, 10, 0, 0, 0, 0, 0, 0};
+  e.sat[2] = {6, 0x08, 0, 0, 0, 300, 0, 0, 0, 0, 0, 0};
+  e.sat[3] = {7, 0x08, 0, 5.5, 0, -3, 0, 0, 6.5, 0, 0, 0};
   ByteBuilder x;
   x.U16(68); x.U8(4); x.U8(0x03); x.Zeros(4); x.F64(-33.5); x.F64(151.25); x.F32(58.5f);
   x.F64(86400.5); x.F64(86400.4999); x.F64(-150.125); x.F64(0.75); x.U16(0x5A5A); x.Zeros(6);
@@ -236,16 +206,19 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
   x.U16(44); x.U8(6); x.U8(255); x.Zeros(40);
   x.U16(44); x.U8(7); x.U8(0); x.Zeros(40);
-  // A second epoch without flag bit 9 and without satellites.
-  gpb_epoch_type empty = ValidEpoch();
-  empty.aux = 0x1111;
-  x.U16(68); x.U8(0); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
-  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, empty}));
+  // A second epoch without flag bit 9, its one satellite with the range only: nothing of the
+  // first epoch's records remains in it.
+  gpb_epoch_type second = ValidEpoch();
+  second.aux = 0x1111;
+  second.nsat = 1;
+  second.sat[0] = e.sat[1];
+  x.U16(68); x.U8(1); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
+  x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
+  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}));
 }
 
 // The stamp is local time at creation; a second may tick during the test.
-bool StampIsNow(const std::vector<uint8_t>& bytes, size_t offset, const std::tm& before,
-                const std::tm& after) {
+bool StampIsNow(const Bytes& bytes, size_t offset, const std::tm& before, const std::tm& after) {
   for (const std::tm* t : {&before, &after}) {
     const int words[6] = {t->tm_mon + 1, t->tm_mday, t->tm_year, t->tm_hour, t->tm_min, t->tm_sec};
     bool same = true;
@@ -274,22 +247,19 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
                                             nullptr, 0, nullptr));
     ASSERT_EQ(0, gpb.Close());
     const std::tm after = LocalNow();
-    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const Bytes bytes = ReadFileBytes(path);
+    ASSERT_EQ(variant ? 512u : 202u, bytes.size());
+    EXPECT_TRUE(StampIsNow(bytes, variant ? 24 : 8, before, after));
     if (variant) {
-      ASSERT_EQ(512u, bytes.size());
-      EXPECT_TRUE(StampIsNow(bytes, 24, before, after));
       ByteBuilder h;
       h.Text("$NEWGPB", 8); h.Zeros(8); h.U32(512); h.U32(2);
       h.Append(Slice(bytes, 24, 36));  // the stamp, checked above
       h.Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", 32); h.Zeros(444);
       EXPECT_EQ(h.bytes(), bytes);
     } else {
-      ASSERT_EQ(202u, bytes.size());
-      EXPECT_TRUE(StampIsNow(bytes, 8, before, after));
-      EXPECT_EQ((std::vector<uint8_t>{0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x02, 0x18}),
-                Slice(bytes, 0, 8));
-      EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x80, 0x3F}), Slice(bytes, 20, 24));  // 1.0f
-      EXPECT_EQ(std::vector<uint8_t>(178, 0), Slice(bytes, 24, 202));
+      EXPECT_EQ((Bytes{0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x02, 0x18}), Slice(bytes, 0, 8));
+      EXPECT_EQ((Bytes{0x00, 0x00, 0x80, 0x3F}), Slice(bytes, 20, 24));  // 1.0f
+      EXPECT_EQ(Bytes(178, 0), Slice(bytes, 24, 202));
     }
   }
 }
@@ -302,8 +272,8 @@ TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
     const char* description;
     const uint32_t* dataType;
     const double* value;
-    int32_t count;                     // the stamp is always updated and counts 1
-    std::vector<uint8_t> bytes20to24;  // data type (new) or value (1.02)
+    int32_t count;      // the stamp is always updated and counts 1
+    Bytes bytes20to24;  // data type (new) or value (1.02)
   } cases[] = {
       {1, "desc", &dataType, &value, 3, {4, 3, 2, 1}}, {1, nullptr, nullptr, &value, 1, {2, 0, 0, 0}},
       {0, "desc", nullptr, nullptr, 1, {0, 0, 0x80, 0x3F}},
@@ -316,7 +286,7 @@ TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
     ASSERT_EQ(0, gpb.Create(c.variant, path.c_str(), 2, 1.0, 24, 2048));
     EXPECT_EQ(c.count, gpb.UpdateHeaderInfo(c.description, c.dataType, 1, c.value));
     ASSERT_EQ(0, gpb.Close());
-    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const Bytes bytes = ReadFileBytes(path);
     EXPECT_EQ(c.bytes20to24, Slice(bytes, 20, 24));
     if (c.variant == 0) {
       EXPECT_EQ(c.dataType ? 0x04 : 0x02, bytes[6]);
@@ -324,34 +294,63 @@ TEST(GpbFileHeader, UpdateCountsTheItemsEachVariantKeeps) {
   }
 }
 
-TEST(GpbFileHeader, UpdateWithNothingLeavesTheStreamAloneAndEpochsFollowTheHeader) {
+TEST(GpbFileHeader, UpdateWithNothingLeavesTheFileAlone) {
   TempDir dir;
-  const std::string path = dir.File("h.gpb");
+  const std::string path = dir.File("h.gpb"), old = dir.File("old.gpb");
   GpbFile gpb;
   EXPECT_EQ(-1, gpb.UpdateHeaderInfo("x", nullptr, 0, nullptr));
   EXPECT_STREQ("GPB File not Opened", gpb.errorText());
   ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048));
   // The header is in the file once Create succeeded; an update without items keeps it.
-  const std::vector<uint8_t> created = ReadFileBytes(path);
+  const Bytes created = ReadFileBytes(path);
   ASSERT_EQ(512u, created.size());
   EXPECT_EQ(0, gpb.UpdateHeaderInfo(nullptr, nullptr, 0, nullptr));
   EXPECT_EQ(created, ReadFileBytes(path));
-  EXPECT_EQ(1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
-  EXPECT_EQ(512u, ReadFileBytes(path).size());
-  ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch()));
   ASSERT_EQ(0, gpb.Close());
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  ASSERT_EQ(512u + 84u, bytes.size());
-  EXPECT_EQ('M', bytes[36]);
-  EXPECT_EQ(0x3C, bytes[512]);
-  EXPECT_EQ(0xC3, bytes[513]);
   // The version 1.02 header has no description: a description alone changes nothing.
-  const std::string old = dir.File("old.gpb");
   ASSERT_EQ(0, gpb.Create(0, old.c_str(), 2, 1.0, 24, 2048));
-  const std::vector<uint8_t> createdOld = ReadFileBytes(old);
+  const Bytes createdOld = ReadFileBytes(old);
   EXPECT_EQ(0, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
   EXPECT_EQ(createdOld, ReadFileBytes(old));
   EXPECT_EQ(0, gpb.Close());
+}
+
+// Forty 84-byte epochs do not fit the writer's own buffer, so some reach the file before the
+// header is updated. After a successful update the next epochs follow them; after a failed
+// one (no byte may go beyond 100 while it writes the header) nothing more is written, and the
+// closed file holds the header and the epochs that had reached it, every one in its place.
+TEST(GpbFileHeader, EpochsAfterAHeaderUpdateFollowTheOnesAlreadyWritten) {
+  TempDir dir;
+  const std::string reference = dir.File("ref.gpb"), path = dir.File("u.gpb");
+  GpbFile gpb;
+  ASSERT_EQ(0, gpb.Create(1, reference.c_str(), 2, 1.0, 24, 1));
+  for (int k = 0; k < 41; ++k) ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch(k)));
+  ASSERT_EQ(0, gpb.Close());
+  const Bytes epochs = Slice(ReadFileBytes(reference), 512, 512 + 41 * 84);
+  ASSERT_EQ(41u * 84u, epochs.size());
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "failed update" : "update");
+    ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 1));
+    for (int k = 0; k < 40; ++k) ASSERT_EQ(0, gpb.WriteEpoch(ValidEpoch(k)));
+    const size_t reached = ReadFileBytes(path).size() - 512;
+    ASSERT_TRUE(reached > 0 && reached % 84 == 0 && reached < 40 * 84) << reached;
+    testing_support::FileSizeLimit limit(100);
+    ASSERT_TRUE(!fails || limit.active());
+    if (!fails) limit.Lift();
+    EXPECT_EQ(fails ? -1 : 1, gpb.UpdateHeaderInfo("Model", nullptr, 0, nullptr));
+    limit.Lift();
+    EXPECT_EQ(fails ? 1 : 0, gpb.WriteEpoch(ValidEpoch(40)));
+    EXPECT_EQ(fails ? "Unable to write to '" + path + "' (disk full)" : "", gpb.errorText());
+    EXPECT_EQ(fails ? 1 : 0, gpb.Close());
+    const Bytes bytes = ReadFileBytes(path);
+    const size_t kept = fails ? reached : epochs.size();
+    EXPECT_EQ(512 + kept, bytes.size());
+    EXPECT_EQ(static_cast<int32_t>(kept / 84), gpb.epochsWritten());
+    EXPECT_EQ(Slice(epochs, 0, kept), Slice(bytes, 512, bytes.size()));
+    if (!fails) {
+      EXPECT_EQ('M', bytes[36]);
+    }
+  }
 }
 
 TEST(GpbFileCreate, SecondCreateIsRefusedAndTheOpenFileSurvives) {
@@ -375,6 +374,7 @@ TEST(GpbFileCreate, SecondCreateIsRefusedAndTheOpenFileSurvives) {
   EXPECT_EQ(202u, ReadFileBytes(second).size());
 }
 
+// Epochs on a device that fills up: the full-device test in tests/plugin/.
 TEST(GpbFileCreate, FailuresCarryTheirTexts) {
   TempDir dir;
   const std::string missing = dir.File("no/such/dir.gpb");
@@ -392,6 +392,8 @@ TEST(GpbFileCreate, FailuresCarryTheirTexts) {
       {0, good, -5, "Unable to create file buffer for '" + good + "'"},
       {1, longName, 2048,
        "Unable to create GPB file " + longName.substr(0, 255) + "--name longer than 255 characters"},
+      {1, "/dev/full", 2048, "Failure to write to '/dev/full' (disk full)"},
+      {0, "/dev/full", 2048, "Failure to write to '/dev/full' (disk full)"},
   };
   for (const auto& c : cases) {
     GpbFile gpb;
@@ -403,18 +405,15 @@ TEST(GpbFileCreate, FailuresCarryTheirTexts) {
   }
 }
 
-TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
+TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsBeyond0To24WithoutWriting) {
   TempDir dir;
   const std::string path = dir.File("r.gpb");
   GpbFile gpb;
-  EXPECT_EQ(1, gpb.WriteEpoch(ValidEpoch()));
-  EXPECT_STREQ("Invalid GPB class setup", gpb.errorText());
   ASSERT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048));
   gpb_epoch_type e{};
   EXPECT_EQ(1, gpb.WriteEpoch(e));
   EXPECT_STREQ("Valid variable not set in gpb_epoch_type structure", gpb.errorText());
-  e.valid = 1;
-  e.gpsTime = 12.5;
+  e = ValidEpoch(12.5);
   for (int16_t nsat : {25, -1}) {
     e.nsat = nsat;
     EXPECT_EQ(1, gpb.WriteEpoch(e));
@@ -423,18 +422,10 @@ TEST(GpbFileWriteEpoch, RefusesInvalidRecordsAndSatelliteCountsWithoutWriting) {
               gpb.errorText());
   }
   EXPECT_EQ(0, gpb.epochsWritten());
+  e.nsat = 24;  // a full epoch is accepted
+  EXPECT_EQ(0, gpb.WriteEpoch(e));
   EXPECT_EQ(0, gpb.Close());
-  EXPECT_EQ(512u, ReadFileBytes(path).size());
-}
-
-TEST(GpbFileWriteFailure, AHeaderThatCannotBeWrittenFailsTheCreation) {
-  // Epochs on a device that fills up: OutputFaults.ADeviceFillingUp... in plugin/.
-  for (int32_t variant : {1, 0}) {
-    GpbFile device;
-    EXPECT_EQ(1, device.Create(variant, "/dev/full", 2, 1.0, 24, 2048));
-    EXPECT_STREQ("Failure to write to '/dev/full' (disk full)", device.errorText());
-    EXPECT_EQ(-1, device.state());
-  }
+  EXPECT_EQ(512u + 84u + 24u * 28u, ReadFileBytes(path).size());
 }
 
 }  // namespace

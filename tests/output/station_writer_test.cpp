@@ -109,31 +109,26 @@ TEST(StationWriter, MissingNameIsReportedBeforeTheDeviceAndLeavesNoTrace) {
   EXPECT_EQ("Disk full", ErrString());
 }
 
-TEST(StationWriter, FullDeviceUnbufferedFailsAtTheFirstBlock) {
-  FILE* file = std::fopen("/dev/full", "w");
-  ASSERT_NE(nullptr, file);
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  FormatText(ModuleErrorText(), "%s", "an earlier error");
-  EXPECT_EQ(1, WriteStationRecord(file, Record("A101", "", "", 1.0, 0, 1, 1.0)));
-  EXPECT_EQ("Disk full", ErrString());
-  std::fclose(file);
-}
-
-// With the default buffer the device only refuses when the buffer is flushed: blocks are
-// accepted until then, and from the failing flush on every block reports "Disk full",
-// even though a write into the emptied buffer would succeed again.
-TEST(StationWriter, FullDeviceBufferedFailsOnceTheBufferFlushesAndStaysFailed) {
-  FILE* file = std::fopen("/dev/full", "w");
-  ASSERT_NE(nullptr, file);
+// Unbuffered, the device refuses the first block. With the default buffer it refuses only
+// when the buffer is flushed: blocks are accepted until then, and from the failing flush on
+// every block reports "Disk full", even though a write into the emptied buffer would succeed.
+TEST(StationWriter, FullDeviceFailsWhenTheBlockReachesItAndStaysFailed) {
   const StationRecord record = Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5);
-  int firstFailure = -1;
-  for (int i = 0; i < 10000 && firstFailure < 0; ++i) {
-    if (WriteStationRecord(file, record) != 0) firstFailure = i;
+  for (bool buffered : {false, true}) {
+    FILE* file = std::fopen("/dev/full", "w");
+    ASSERT_NE(nullptr, file);
+    if (!buffered) std::setvbuf(file, nullptr, _IONBF, 0);
+    FormatText(ModuleErrorText(), "%s", "an earlier error");
+    int firstFailure = -1;
+    for (int i = 0; i < 10000 && firstFailure < 0; ++i) {
+      if (WriteStationRecord(file, record) != 0) firstFailure = i;
+    }
+    EXPECT_EQ(buffered, firstFailure > 0) << firstFailure;
+    EXPECT_GE(firstFailure, 0);
+    EXPECT_EQ("Disk full", ErrString());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(1, WriteStationRecord(file, record));
+    std::fclose(file);
   }
-  ASSERT_GT(firstFailure, 0) << "the first block fits the stream buffer";
-  EXPECT_EQ("Disk full", ErrString());
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(1, WriteStationRecord(file, record));
-  std::fclose(file);
 }
 
 }  // namespace

@@ -11,66 +11,52 @@
 namespace talverin {
 namespace {
 
-constexpr double kPiRef = 3.14159265358979323846;
+constexpr double kDeg = 3.14159265358979323846 / 180.0;  // rad per degree
 
-TEST(ClockModel, WeekDifferenceFoldsAcrossTheWeekBoundary) {
-  struct Case {
-    double a, b, difference;
-  };
-  const Case cases[] = {
-      {0.5, 604799.5, 1.0},       {604799.5, 0.5, -1.0}, {1000.0, 400.0, 600.0},
-      {500000.0, 0.0, 500000.0},  {500001.0, 0.0, -104799.0},
-      {0.0, 500001.0, 104799.0},
-  };
-  for (const Case& c : cases) EXPECT_DOUBLE_EQ(WeekDifference(c.a, c.b), c.difference);
-}
-
+// WeekDifference folds across the week boundary; the clock prediction uses the last two
+// samples (closer than 0.02 s the later replaces the earlier), no drift beyond 5000 m/s or
+// from samples farther than 60 s apart, and nothing beyond 60 s or before a sample.
 TEST(ClockModel, PredictsFromTheLastTwoSamples) {
-  struct Sample {
-    double t_s, clock_m;
-  };
-  struct Case {
+  const struct {
+    double a, b, difference;
+  } folds[] = {{0.5, 604799.5, 1.0},      {604799.5, 0.5, -1.0},       {1000.0, 400.0, 600.0},
+               {500000.0, 0.0, 500000.0}, {500001.0, 0.0, -104799.0}, {0.0, 500001.0, 104799.0}};
+  for (const auto& f : folds) EXPECT_DOUBLE_EQ(WeekDifference(f.a, f.b), f.difference);
+  const struct {
     const char* what;
-    Sample first, second;
-    double at_s;
+    double t1, clock1, t2, clock2, at;
     bool predicted;
-    double clock_m;
-  };
-  const Case cases[] = {
-      {"linear drift", {1000.0, 100.0}, {1001.0, 110.0}, 1002.0, true, 120.0},
-      {"across week end", {604799.5, 100.0}, {0.5, 110.0}, 1.5, true, 120.0},
+    double clock;
+  } cases[] = {
+      {"linear drift", 1000.0, 100.0, 1001.0, 110.0, 1002.0, true, 120.0},
+      {"across week end", 604799.5, 100.0, 0.5, 110.0, 1.5, true, 120.0},
       // 1000.015625 is 2^-6 s after the first: closer than 0.02 s, so it replaces it and
       // leaves no previous sample, hence no drift.
-      {"close samples replace", {1000.0, 100.0}, {1000.015625, 150.0}, 1001.0, true, 150.0},
+      {"close samples replace", 1000.0, 100.0, 1000.015625, 150.0, 1001.0, true, 150.0},
       // 0.03125 s apart: two samples, drift (101 - 100) / 0.03125 = 32 m/s.
-      {"just apart", {1000.0, 100.0}, {1000.03125, 101.0}, 1001.03125, true, 133.0},
-      {"60 s later still predicts", {1000.0, 100.0}, {1001.0, 100.0}, 1061.0, true, 100.0},
-      {"gap beyond 60 s", {1000.0, 100.0}, {1001.0, 110.0}, 1061.5, false, 0.0},
-      {"drift of 5000 m/s kept", {1000.0, 0.0}, {1001.0, 5000.0}, 1002.0, true, 10000.0},
-      {"drift above 5000 m/s dropped", {1000.0, 0.0}, {1001.0, 6000.0}, 1002.0, true, 6000.0},
-      {"samples 61 s apart give no drift", {1000.0, 0.0}, {1061.0, 61.0}, 1062.0, true, 61.0},
+      {"just apart", 1000.0, 100.0, 1000.03125, 101.0, 1001.03125, true, 133.0},
+      {"60 s later still predicts", 1000.0, 100.0, 1001.0, 100.0, 1061.0, true, 100.0},
+      {"gap beyond 60 s", 1000.0, 100.0, 1001.0, 110.0, 1061.5, false, 0.0},
+      {"drift of 5000 m/s kept", 1000.0, 0.0, 1001.0, 5000.0, 1002.0, true, 10000.0},
+      {"drift above 5000 m/s dropped", 1000.0, 0.0, 1001.0, 6000.0, 1002.0, true, 6000.0},
+      {"samples 61 s apart give no drift", 1000.0, 0.0, 1061.0, 61.0, 1062.0, true, 61.0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SinglePoint engine;
-    engine.RecordClock(c.first.t_s, c.first.clock_m);
-    engine.RecordClock(c.second.t_s, c.second.clock_m);
+    engine.RecordClock(c.t1, c.clock1);
+    engine.RecordClock(c.t2, c.clock2);
     double clock_m = -1.0;
-    ASSERT_EQ(engine.PredictClock(c.at_s, &clock_m), c.predicted) << c.what;
+    ASSERT_EQ(engine.PredictClock(c.at, &clock_m), c.predicted) << c.what;
     if (c.predicted) {
-      EXPECT_NEAR(clock_m, c.clock_m, 1e-9) << c.what;
+      EXPECT_NEAR(clock_m, c.clock, 1e-9) << c.what;
     }
   }
-}
-
-TEST(ClockModel, NoPredictionBeforeASampleOrAfterReset) {
   SinglePoint engine;
-  double clock_m = 0.0;
+  double clock_m = 0.0, drift = -1.0;
   EXPECT_FALSE(engine.PredictClock(1000.0, &clock_m));
   engine.RecordClock(1000.0, 42.0);
-  double drift = -1.0;
   ASSERT_TRUE(engine.PredictClock(1000.5, &clock_m, &drift));
-  EXPECT_EQ(clock_m, 42.0);
-  EXPECT_EQ(drift, 0.0);
+  EXPECT_TRUE(clock_m == 42.0 && drift == 0.0);
   engine.Reset();
   EXPECT_FALSE(engine.PredictClock(1000.5, &clock_m));
   EXPECT_FALSE(engine.PredictClock(std::nan(""), &clock_m));
@@ -88,10 +74,8 @@ TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirection) {
       {89.0, -120.0, 45.0, 20.0},
   };
   for (const Case& c : cases) {
-    const double phi = c.lat_deg * kPiRef / 180.0;
-    const double lambda = c.lon_deg * kPiRef / 180.0;
-    const double el = c.elevation_deg * kPiRef / 180.0;
-    const double az = c.azimuth_deg * kPiRef / 180.0;
+    const double phi = c.lat_deg * kDeg, lambda = c.lon_deg * kDeg;
+    const double el = c.elevation_deg * kDeg, az = c.azimuth_deg * kDeg;
     const double up[3] = {std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda),
                           std::sin(phi)};
     const double north[3] = {-std::sin(phi) * std::cos(lambda),
@@ -104,8 +88,7 @@ TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirection) {
                                             std::cos(el) * (std::cos(az) * north[i] +
                                                             std::sin(az) * east[i]));
     }
-    double elevation = 0.0;
-    double azimuth = 0.0;
+    double elevation = 0.0, azimuth = 0.0;
     ElevationAzimuth(receiver, GeodeticPos{c.lat_deg, c.lon_deg, 0.0f}, satellite, &elevation,
                      &azimuth);
     EXPECT_NEAR(elevation, el, 1e-9) << c.lat_deg << " " << c.azimuth_deg;

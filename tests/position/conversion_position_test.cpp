@@ -16,7 +16,7 @@
 #include "geodesy/geodetic.h"
 #include "input/ephemeris_reader.h"
 #include "output/gpb_reader.h"
-#include "tests/position/bahr_nav_records.h"
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/rinex/rinex_import.h"
@@ -28,16 +28,17 @@
 namespace talverin {
 namespace {
 
+using namespace test_data;  // NOLINT: the BAHR fixtures
 using testing_support::ConversionRun;
 using testing_support::RunConversion;
 using testing_support::TempDir;
 
 constexpr double kC = 299792458.0;
-constexpr double kT0 = test_data::kBahrDayStart_s + 1800.0;
+constexpr double kT0 = kBahrDayStart_s + 1800.0;
 
 TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
-  std::vector<GpsEph> published;
-  ASSERT_TRUE(ParseRinexGpsNavigation(test_data::kBahrNavRecords, &published));
+  std::vector<GpsEph> published(std::begin(kBahrEphemerides), std::end(kBahrEphemerides));
+  published.insert(published.end(), std::begin(kBahrLowEphemerides), std::end(kBahrLowEphemerides));
   // The E file keeps some fields in single precision: simulate with what the reader will
   // hand to the store, so that the ranges and the engine share one orbit.
   EphemerisFileWriter ephemerisFile;
@@ -52,8 +53,7 @@ TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
     stored.push_back(decoded);
   }
 
-  RangeSimulator sim(test_data::kBahrLat_deg, test_data::kBahrLon_deg, test_data::kBahrHeight_m,
-                     test_data::kBahrFullWeek);
+  RangeSimulator sim(kBahrLat_deg, kBahrLon_deg, kBahrHeight_m, kBahrFullWeek);
   ObsFile observations;
   observations.model = "G-12";  // C/A receiver, 35-byte channel records
   observations.recordSize = 35;
@@ -64,7 +64,7 @@ TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
     clocks_m.push_back(clock_m);
     gpb_epoch_type simulated;
     ASSERT_EQ(sim.BuildEpoch(stored, kT0 + 30.0 * k, clock_m, 15.0, &simulated), 7);
-    ObsEpoch epoch;
+    ObsEpoch& epoch = observations.epochs.emplace_back();
     epoch.time_s = simulated.rcvTime;
     // The receiver's own navigation solution, 40 m and 7 m of clock off.
     epoch.x_m = sim.receiver()[0] + 20.0;
@@ -72,13 +72,11 @@ TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
     epoch.z_m = sim.receiver()[2] + 30.0;
     epoch.clock_m = clock_m + 7.0;
     for (int i = 0; i < simulated.nsat; ++i) {
-      ObsChannel channel;
+      ObsChannel& channel = epoch.channels.emplace_back();
       channel.prn = static_cast<uint8_t>(simulated.sat[i].prn);
       channel.caRange_s = simulated.sat[i].range1 / kC;
       channel.l1Snr = 40;
-      epoch.channels.push_back(channel);
     }
-    observations.epochs.push_back(epoch);
   }
 
   TempDir dir;
@@ -101,9 +99,9 @@ TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
     // 1 cm is 9.0e-8 degrees of latitude and 1.0e-7 degrees of longitude at 26 N; the
     // first epoch's refined solve takes its troposphere at the uncorrected first solution.
     const double tolerance_m = k == 0 ? 0.05 : 0.01;
-    EXPECT_NEAR(e.lat, test_data::kBahrLat_deg, 9.0e-6 * tolerance_m) << k;
-    EXPECT_NEAR(e.lon, test_data::kBahrLon_deg, 1.0e-5 * tolerance_m) << k;
-    EXPECT_NEAR(e.height, test_data::kBahrHeight_m, tolerance_m) << k;
+    EXPECT_NEAR(e.lat, kBahrLat_deg, 9.0e-6 * tolerance_m) << k;
+    EXPECT_NEAR(e.lon, kBahrLon_deg, 1.0e-5 * tolerance_m) << k;
+    EXPECT_NEAR(e.height, kBahrHeight_m, tolerance_m) << k;
     // Every epoch starts from the receiver's own position (40 m off), where the troposphere
     // is evaluated: about 1 cm of common delay ends up in the clock.
     EXPECT_NEAR(e.clock, clocks_m[k], 0.02 + tolerance_m) << k;

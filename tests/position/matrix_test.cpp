@@ -1,52 +1,63 @@
+// Matrix and Vector of the adjustment: resizing within and beyond the storage, products and
+// inverses against hand-computed values, and the result codes of refused operations.
+#include "position/matrix.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "position/matrix.h"
-
 namespace talverin {
 namespace {
 
+using Rows = std::vector<std::vector<double>>;
+
 // Fills a matrix from rows of values; fails the test when Resize fails.
-void Fill(Matrix* m, const std::vector<std::vector<double>>& values) {
-  const int32_t rows = static_cast<int32_t>(values.size());
-  const int32_t columns = rows > 0 ? static_cast<int32_t>(values[0].size()) : 0;
-  ASSERT_EQ(0, m->Resize(rows, columns));
-  for (int32_t r = 0; r < rows; ++r)
-    for (int32_t c = 0; c < columns; ++c) m->at(r, c) = values[r][c];
+void Fill(Matrix* m, const Rows& values) {
+  ASSERT_EQ(0, m->Resize(static_cast<int32_t>(values.size()),
+                         values.empty() ? 0 : static_cast<int32_t>(values[0].size())));
+  for (int32_t r = 0; r < m->rows(); ++r)
+    for (int32_t c = 0; c < m->columns(); ++c) m->at(r, c) = values[r][c];
 }
 
 // Expects the live part of the matrix to hold exactly these rows.
-void ExpectMatrix(const Matrix& m, const std::vector<std::vector<double>>& values) {
+void ExpectMatrix(const Matrix& m, const Rows& values) {
   ASSERT_EQ(static_cast<int32_t>(values.size()), m.rows());
-  for (size_t r = 0; r < values.size(); ++r) {
+  for (int32_t r = 0; r < m.rows(); ++r) {
     ASSERT_EQ(static_cast<int32_t>(values[r].size()), m.columns());
-    for (size_t c = 0; c < values[r].size(); ++c) {
-      EXPECT_EQ(values[r][c], m.at(static_cast<int32_t>(r), static_cast<int32_t>(c)))
-          << "(" << r << "," << c << ")";
-    }
+    for (int32_t c = 0; c < m.columns(); ++c) EXPECT_EQ(values[r][c], m.at(r, c)) << r << "," << c;
   }
 }
 
-TEST(MatrixResize, SmallerAndBackKeepsStorageAndValues) {
+TEST(MatrixResize, KeepsStorageWithinCapacityAndReallocatesClearedBeyondIt) {
   Matrix m;
   ASSERT_EQ(0, m.Resize(24, 4));
   for (int32_t r = 0; r < 24; ++r)
     for (int32_t c = 0; c < 4; ++c) m.at(r, c) = r * 10 + c;
-  const double* row_seven = &m.at(7, 0);
+  const double* rowSeven = &m.at(7, 0);
   ASSERT_EQ(0, m.Resize(5, 3));
-  EXPECT_EQ(3, m.columns());
-  EXPECT_EQ(24, m.capacityRows());
+  EXPECT_TRUE(m.columns() == 3 && m.capacityRows() == 24);
   m.Zero();  // live part only
   ASSERT_EQ(0, m.Resize(24, 4));
-  EXPECT_EQ(row_seven, &m.at(7, 0));
+  EXPECT_EQ(rowSeven, &m.at(7, 0));
   for (int32_t r = 0; r < 24; ++r) {
     for (int32_t c = 0; c < 4; ++c) {
       ASSERT_EQ((r < 5 && c < 3) ? 0.0 : r * 10 + c, m.at(r, c)) << r << "," << c;
     }
   }
+  // Impossible sizes fail and leave the matrix as it was.
+  EXPECT_EQ(1, m.Resize(-1, 2));
+  EXPECT_EQ(1, m.Resize(2, -5));
+  EXPECT_EQ(1, m.Resize(65536, 65536));  // 2^32 elements do not fit the int32 capacity
+  EXPECT_TRUE(m.rows() == 24 && m.at(23, 3) == 233.0);
+  // Fewer rows but more columns than the capacity: new storage, cleared.
+  ASSERT_EQ(0, m.Resize(5, 6));
+  EXPECT_EQ(5, m.capacityRows());
+  EXPECT_EQ(6, m.capacityColumns());
+  EXPECT_EQ(30, m.capacityElements());
+  EXPECT_EQ(0, m.state());
+  ExpectMatrix(m, Rows(5, std::vector<double>(6, 0.0)));
 
   Vector v;
   ASSERT_EQ(0, v.Resize(5));
@@ -58,32 +69,10 @@ TEST(MatrixResize, SmallerAndBackKeepsStorageAndValues) {
   v.Zero();  // the whole capacity
   ASSERT_EQ(0, v.Resize(5));
   EXPECT_EQ(0.0, v[4]);
-}
-
-TEST(MatrixResize, WiderThanCapacityReallocatesCleared) {
-  Matrix m;
-  ASSERT_EQ(0, m.Resize(24, 4));
-  ASSERT_EQ(0, m.Resize(5, 6));  // fewer rows, but the columns exceed the capacity
-  EXPECT_EQ(5, m.capacityRows());
-  EXPECT_EQ(6, m.capacityColumns());
-  EXPECT_EQ(30, m.capacityElements());
-  EXPECT_EQ(0, m.state());
-  ExpectMatrix(m, std::vector<std::vector<double>>(5, std::vector<double>(6, 0.0)));
-}
-
-TEST(MatrixResize, ImpossibleSizesFailWithoutTouchingTheMatrix) {
-  Matrix m;
-  ASSERT_EQ(0, m.Resize(2, 2));
-  m.at(1, 1) = 7.0;
-  EXPECT_EQ(1, m.Resize(-1, 2));
-  EXPECT_EQ(1, m.Resize(2, -5));
-  EXPECT_EQ(1, m.Resize(65536, 65536));  // 2^32 elements do not fit the int32 capacity
-  EXPECT_EQ(2, m.rows());
-  EXPECT_EQ(7.0, m.at(1, 1));
-  Vector v;
-  ASSERT_EQ(0, v.Resize(3));
   EXPECT_EQ(1, v.Resize(-1));
-  EXPECT_EQ(3, v.size());
+  EXPECT_EQ(5, v.size());
+  ASSERT_EQ(0, v.Resize(9));  // beyond the capacity: new storage, cleared
+  EXPECT_TRUE(v.capacity() == 9 && v.state() == 0 && v[4] == 0.0 && v[8] == 0.0);
 }
 
 TEST(MatrixBasics, AssignCopiesAndSetDiagonalNeedsSquare) {
@@ -99,30 +88,38 @@ TEST(MatrixBasics, AssignCopiesAndSetDiagonalNeedsSquare) {
   ExpectMatrix(m, {{4, -1}, {-1, 4}});
 }
 
-// Hand-computed: A^T B with A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]
-// gives [[1*7+3*8+5*9], [2*7+4*8+6*9]] = [[76], [100]].
-TEST(MatrixProducts, MultiplyTransposedByHand) {
-  Matrix a, b, c;
+// A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]: A^T B = [[1*7+3*8+5*9], [2*7+4*8+6*9]] =
+// [[76], [100]], A^T A = [[35, 44], [44, 56]]. C = [[1,2,3],[4,5,6]]: C x with x = (1,-1,2)
+// is (1-2+6, 4-5+12) = (5, 11); C^T y with y = (2,-3) is (2-12, 4-15, 6-18).
+TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
+  Matrix a, b, c, p;
   Fill(&a, {{1, 2}, {3, 4}, {5, 6}});
   Fill(&b, {{7}, {8}, {9}});
-  ASSERT_EQ(0, c.Resize(2, 1));
-  c.at(0, 0) = 1e9;  // stale content must not leak into the sum
-  ASSERT_EQ(0, c.MultiplyTransposed(a, b));
-  ExpectMatrix(c, {{76}, {100}});
-  // Normal matrix A^T A = [[35, 44], [44, 56]].
-  ASSERT_EQ(0, c.MultiplyTransposed(a, a));
-  ExpectMatrix(c, {{35, 44}, {44, 56}});
-}
+  Fill(&c, {{1, 2, 3}, {4, 5, 6}});
+  ASSERT_EQ(0, p.Resize(2, 1));
+  p.at(0, 0) = 1e9;  // stale content must not leak into the sum
+  ASSERT_EQ(0, p.MultiplyTransposed(a, b));
+  ExpectMatrix(p, {{76}, {100}});
+  ASSERT_EQ(0, p.MultiplyTransposed(a, a));
+  ExpectMatrix(p, {{35, 44}, {44, 56}});
+  Vector x, y, r;
+  ASSERT_EQ(0, x.Resize(3));
+  x[0] = 1, x[1] = -1, x[2] = 2;
+  ASSERT_EQ(0, y.Resize(2));
+  y[0] = 2, y[1] = -3;
+  ASSERT_EQ(0, r.Resize(8));
+  for (int32_t i = 0; i < 8; ++i) r[i] = 99.0;
+  ASSERT_EQ(0, r.MultiplyVector(c, x, 0));
+  EXPECT_EQ(8, r.capacity());
+  EXPECT_EQ((std::vector<double>{5, 11}), std::vector<double>(&r[0], &r[0] + r.size()));
+  ASSERT_EQ(0, r.MultiplyVector(c, y, 1));
+  EXPECT_EQ((std::vector<double>{-10, -11, -12}), std::vector<double>(&r[0], &r[0] + r.size()));
 
-TEST(MatrixProducts, MismatchedOrAliasedOperandsFail) {
-  Matrix a, b, c;
   ASSERT_EQ(0, a.Resize(6, 4));
   ASSERT_EQ(0, b.Resize(5, 4));
-  EXPECT_EQ(1, c.MultiplyTransposed(a, b));
+  EXPECT_EQ(1, p.MultiplyTransposed(a, b));
   ASSERT_EQ(0, b.Resize(6, 4));
   EXPECT_EQ(1, a.MultiplyTransposed(a, b));
-
-  Vector x, y;
   ASSERT_EQ(0, x.Resize(6));
   EXPECT_EQ(1, y.MultiplyVector(a, x, 0));  // A x needs 4 elements
   ASSERT_EQ(0, x.Resize(4));
@@ -130,31 +127,11 @@ TEST(MatrixProducts, MismatchedOrAliasedOperandsFail) {
   EXPECT_EQ(1, x.MultiplyVector(a, x, 0));
 }
 
-// A = [[1,2,3],[4,5,6]]: A x with x = (1,-1,2) is (1-2+6, 4-5+12) = (5, 11);
-// A^T y with y = (2,-3) is (2-12, 4-15, 6-18) = (-10, -11, -12).
-TEST(MatrixProducts, MultiplyVectorBothWaysByHand) {
-  Matrix a;
-  Fill(&a, {{1, 2, 3}, {4, 5, 6}});
-  Vector x, y, r;
-  ASSERT_EQ(0, x.Resize(3));
-  x[0] = 1; x[1] = -1; x[2] = 2;
-  ASSERT_EQ(0, r.Resize(8));
-  for (int32_t i = 0; i < 8; ++i) r[i] = 99.0;
-  ASSERT_EQ(0, r.MultiplyVector(a, x, 0));
-  EXPECT_EQ(8, r.capacity());
-  EXPECT_EQ((std::vector<double>{5, 11}), std::vector<double>(&r[0], &r[0] + r.size()));
-  ASSERT_EQ(0, y.Resize(2));
-  y[0] = 2; y[1] = -3;
-  ASSERT_EQ(0, r.MultiplyVector(a, y, 1));
-  EXPECT_EQ((std::vector<double>{-10, -11, -12}), std::vector<double>(&r[0], &r[0] + r.size()));
-}
-
 TEST(MatrixInvert, ResultCodes) {
-  struct Case {
+  const struct {
     const char* what;
-    std::vector<std::vector<double>> values;
-    int32_t n;
-    int32_t result;
+    Rows values;
+    int32_t n, result;
   } cases[] = {
       {"n beyond rows", {{1, 0}, {0, 1}}, 3, 1},
       {"not square", {{1, 0, 0}, {0, 1, 0}}, 0, 1},
@@ -164,11 +141,17 @@ TEST(MatrixInvert, ResultCodes) {
       {"tiny diagonal", {{1e-41, 0}, {0, 1}}, 0, 4},
       {"second pivot negative", {{1, 2}, {2, 1}}, 0, 5},
       {"zero pivot above a row", {{1, 1, 0}, {1, 1, 0}, {0, 0, 1}}, 0, 6},
+      // The last column has no row below it, so a zero last pivot is not caught: the
+      // result is 0 with infinite elements, which the adjustment must test for.
+      {"zero last pivot", {{1, 1}, {1, 1}}, 0, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Matrix m;
     Fill(&m, c.values);
     EXPECT_EQ(c.result, m.Invert(c.n)) << c.what;
+    if (c.result == 0) {
+      EXPECT_TRUE(std::isinf(m.at(1, 1)));
+    }
   }
   Matrix empty;
   EXPECT_EQ(2, empty.Invert(0));
@@ -176,47 +159,39 @@ TEST(MatrixInvert, ResultCodes) {
 }
 
 TEST(MatrixInvert, HandComputedInverses) {
-  struct Case {
+  const struct {
     const char* what;
-    std::vector<std::vector<double>> values;
-    std::vector<std::vector<double>> inverse;
+    Rows values;
+    int32_t n;
+    Rows inverse;
     bool exact;
   } cases[] = {
-      {"identity", {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, true},
-      {"diag(4, 9)", {{4, 0}, {0, 9}}, {{0.25, 0}, {0, 1.0 / 9.0}}, false},
-      {"1 x 1", {{8}}, {{0.125}}, false},
+      {"identity", {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, 0, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, true},
+      {"diag(4, 9)", {{4, 0}, {0, 9}}, 0, {{0.25, 0}, {0, 1.0 / 9.0}}, false},
+      {"1 x 1", {{8}}, 0, {{0.125}}, false},
       // A = L L^T with L = [[1,0,0],[2,1,0],[3,4,2]]; L^-1 = [[1,0,0],[-2,1,0],[2.5,-2,0.5]]
       // and A^-1 = L^-T L^-1: every intermediate is a short binary fraction, so the
       // result is exact.
-      {"3 x 3 dyadic",
-       {{1, 2, 3}, {2, 5, 10}, {3, 10, 29}},
+      {"3 x 3 dyadic", {{1, 2, 3}, {2, 5, 10}, {3, 10, 29}}, 0,
        {{11.25, -7, 1.25}, {-7, 5, -1}, {1.25, -1, 0.25}}, true},
+      // Only the lower triangle of the leading n x n block is read: [[1,2],[2,5]]^-1 =
+      // [[5,-2],[-2,1]] (determinant 1); the upper garbage and the third row and column stay.
+      {"leading block", {{1, 99, -7}, {2, 5, 13}, {17, 19, 23}}, 2,
+       {{5, -2, -7}, {-2, 1, 13}, {17, 19, 23}}, true},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     Matrix m;
     Fill(&m, c.values);
-    ASSERT_EQ(0, m.Invert(0)) << c.what;
-    for (size_t r = 0; r < c.inverse.size(); ++r) {
-      for (size_t k = 0; k < c.inverse.size(); ++k) {
-        const double got = m.at(static_cast<int32_t>(r), static_cast<int32_t>(k));
-        if (c.exact) {
-          EXPECT_EQ(c.inverse[r][k], got) << c.what << " (" << r << "," << k << ")";
-        } else {
-          EXPECT_DOUBLE_EQ(c.inverse[r][k], got) << c.what << " (" << r << "," << k << ")";
-        }
-      }
+    ASSERT_EQ(0, m.Invert(c.n));
+    if (c.exact) {
+      ExpectMatrix(m, c.inverse);
+      continue;
+    }
+    for (int32_t r = 0; r < m.rows(); ++r) {
+      for (int32_t k = 0; k < m.columns(); ++k) EXPECT_DOUBLE_EQ(c.inverse[r][k], m.at(r, k));
     }
   }
-}
-
-TEST(MatrixInvert, ReadsOnlyTheLowerTriangleAndTheLeadingBlock) {
-  Matrix m;
-  // Upper triangle holds garbage; the third row and column lie outside the n = 2 block.
-  Fill(&m, {{1, 99, -7}, {2, 5, 13}, {17, 19, 23}});
-  ASSERT_EQ(0, m.Invert(2));
-  // [[1,2],[2,5]]^-1 = [[5,-2],[-2,1]] (determinant 1); the third row and column stay.
-  ASSERT_EQ(0, m.Resize(3, 3));
-  ExpectMatrix(m, {{5, -2, -7}, {-2, 1, 13}, {17, 19, 23}});
 }
 
 // A normal matrix of the adjustment's shape: G^T G for six near-unit line-of-sight rows
@@ -236,15 +211,6 @@ TEST(MatrixInvert, NormalMatrixTimesInverseIsIdentity) {
       EXPECT_EQ(inverse.at(r, c), inverse.at(c, r));
     }
   }
-}
-
-// The last column has no row below it, so a zero last pivot is not caught: the result is 0
-// with infinite elements, which the adjustment must test for.
-TEST(MatrixInvert, ZeroLastPivotPassesWithInfiniteElements) {
-  Matrix m;
-  Fill(&m, {{1, 1}, {1, 1}});
-  EXPECT_EQ(0, m.Invert(0));
-  EXPECT_TRUE(std::isinf(m.at(1, 1)));
 }
 
 }  // namespace
