@@ -18,11 +18,16 @@ namespace talverin {
 namespace {
 
 constexpr size_t kMaxDamageEntries = 200;  // damage texts kept; later ones are only counted
+constexpr int64_t kValueBytes = 8;         // bytes of one double of a header or record
 
 bool SeekTo(FILE* file, int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
-// A value that is not a number reads as 0, which the file uses for "none".
-double FiniteOrZero(double v) { return std::isfinite(v) ? v : 0.0; }
+// A value that is not a number reads as 0, which the file uses for "none", and is counted.
+double FiniteOrZero(double v, int32_t* notNumbers) {
+  if (std::isfinite(v)) return v;
+  ++*notNumbers;
+  return 0.0;
+}
 
 }  // namespace
 
@@ -123,14 +128,15 @@ int32_t DownloadSetReader::Rewind() {
   return StartScan();
 }
 
-void DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel) const {
+int32_t DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel) const {
   ByteCursor in(record, static_cast<size_t>(recordSize_));
-  const auto block = [&in](int start, RawSignalBlock* b) {
-    b->range_s = FiniteOrZero(in.F64(start + kBlockRangeOffset));
+  int32_t notNumbers = 0;
+  const auto block = [&in, &notNumbers](int start, RawSignalBlock* b) {
+    b->range_s = FiniteOrZero(in.F64(start + kBlockRangeOffset), &notNumbers);
     b->warning = in.U8(start + kBlockWarningOffset);
     b->snr = in.U8(start + kBlockSnrOffset);
     b->doppler = in.I32(start + kBlockDopplerOffset);
-    b->phase_cyc = FiniteOrZero(in.F64(start + kBlockPhaseOffset));
+    b->phase_cyc = FiniteOrZero(in.F64(start + kBlockPhaseOffset), &notNumbers);
   };
   *channel = RawChannel();
   channel->prn = in.U8(kChanPrnOffset);
@@ -145,24 +151,27 @@ void DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel
     block(kChanCodelessL2BlockOffset, &channel->l2);
   }
   // The record size fits every block of the receiver type: the cursor cannot fail here.
+  return notNumbers;
 }
 
-void DownloadSetReader::DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const {
+int32_t DownloadSetReader::DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const {
   ByteCursor in(item.bytes, kEpochHeaderSize);
   epoch->offset = item.offset;
   std::memcpy(epoch->site, item.bytes + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
   epoch->site[kEpochHeaderSiteLength] = '\0';
   epoch->tow_s = item.time_s;
-  epoch->ecef_m[0] = FiniteOrZero(in.F64(kEpochXOffset));
-  epoch->ecef_m[1] = FiniteOrZero(in.F64(kEpochYOffset));
-  epoch->ecef_m[2] = FiniteOrZero(in.F64(kEpochZOffset));
-  epoch->clock_m = FiniteOrZero(in.F64(kEpochClockOffset));
+  int32_t notNumbers = 0;
+  epoch->ecef_m[0] = FiniteOrZero(in.F64(kEpochXOffset), &notNumbers);
+  epoch->ecef_m[1] = FiniteOrZero(in.F64(kEpochYOffset), &notNumbers);
+  epoch->ecef_m[2] = FiniteOrZero(in.F64(kEpochZOffset), &notNumbers);
+  epoch->clock_m = FiniteOrZero(in.F64(kEpochClockOffset), &notNumbers);
   epoch->countByte = item.count;
   epoch->channels.resize(static_cast<size_t>(item.count));
   for (int32_t i = 0; i < item.count; ++i) {
-    DecodeChannel(item.bytes + kEpochHeaderSize + static_cast<size_t>(i) * recordSize_,
-                  &epoch->channels[static_cast<size_t>(i)]);
+    const uint8_t* record = item.bytes + kEpochHeaderSize + static_cast<size_t>(i) * recordSize_;
+    notNumbers += DecodeChannel(record, &epoch->channels[static_cast<size_t>(i)]);
   }
+  return notNumbers;
 }
 
 int32_t DownloadSetReader::EndOfEpochs(int64_t offset) {
@@ -184,9 +193,18 @@ int32_t DownloadSetReader::NextEpoch(RawEpoch* epoch) {
   for (;;) {
     const ScanItem& item = scanner_->Next();
     switch (item.step) {
-      case ScanStep::kEpoch:
-        DecodeEpoch(item, epoch);
+      case ScanStep::kEpoch: {
+        // Damaged values inside an epoch the judge accepts: the epoch stays, they do not.
+        const int32_t notNumbers = DecodeEpoch(item, epoch);
+        if (notNumbers > 0) {
+          AddDamage('B', item.offset, static_cast<int64_t>(notNumbers) * kValueBytes,
+                    "the epoch at offset " + std::to_string(item.offset) + " holds " +
+                        std::to_string(notNumbers) +
+                        (notNumbers == 1 ? " value that is not a number, read as none"
+                                         : " values that are not numbers, read as none"));
+        }
         return 1;
+      }
       case ScanStep::kRejected:
         rejectedAt_ = item.offset;
         rejectReason_ = item.reason;

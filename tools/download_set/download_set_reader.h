@@ -7,8 +7,8 @@
 // is never held whole. The module's judge (input/epoch_scanner.h) decides which bytes are
 // epochs, so the tools deliver the epochs a conversion writes; what it skips or refuses is
 // reported as damage. Nothing here interprets values (no Doppler rescale, no GLONASS second
-// removal, no week resolution), but a value that is not a number reads as 0 (none). Not
-// part of the module.
+// removal, no week resolution), but a value that is not a number reads as 0 (none) and is
+// reported as damage. Not part of the module.
 #pragma once
 
 #include <cstdint>
@@ -127,8 +127,9 @@ class DownloadSetReader {
  private:
   // From the first epoch on, damage forgotten: 0, or -1 (errorText() says why).
   int32_t StartScan();
-  void DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const;
-  void DecodeChannel(const uint8_t* record, RawChannel* channel) const;
+  // Both return the count of values that are not numbers (read as 0).
+  int32_t DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const;
+  int32_t DecodeChannel(const uint8_t* record, RawChannel* channel) const;
   // The epochs are over: 0, or -1 after a read error.
   int32_t EndOfEpochs(int64_t offset);
   void AddDamage(char file, int64_t offset, int64_t skipped, const std::string& text);
