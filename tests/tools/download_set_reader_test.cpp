@@ -136,11 +136,16 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   std::vector<uint8_t> falseHeader(100, 0xFF);
   Append(&falseHeader, Header("Q7#z", 45.0, 0));
   falseHeader.resize(falseHeader.size() + 50, 0xFF);
+  // An epoch the module writes whose C/A phase is not a number: kept, its 8 bytes reported.
+  std::vector<uint8_t> notANumber = Header("A101", 45.0, 1);
+  Append(&notANumber, DualRecord(5));
+  StoreF64(notANumber.data() + 67 + 4 + 23, std::nan(""));
   const Case cases[] = {
       {"count above 12", tooMany, false, static_cast<int64_t>(tooMany.size()), 2},
       {"noise", noise, false, 300, 2},
       {"noise around a header of no records", falseHeader, false, 217, 2},
       {"cut file", {}, true, 97 * 2 + 67 - 50, 1},
+      {"a value that is not a number", notANumber, false, 8, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,7 +169,8 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     EXPECT_EQ(reader.lastEpochCut(), c.cutLast);
     ASSERT_EQ(reader.damage().size(), 1u);
     EXPECT_EQ(reader.damagedBytes(), c.skipped);
-    EXPECT_EQ(reader.damage()[0].offset, c.cutLast ? 90 + 67 + 97 : 90 + 67 + 97);
+    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);
+    if (c.epochs == 3) EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
   }
 }
 
