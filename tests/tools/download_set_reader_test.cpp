@@ -170,7 +170,9 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     ASSERT_EQ(reader.damage().size(), 1u);
     EXPECT_EQ(reader.damagedBytes(), c.skipped);
     EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);
-    if (c.epochs == 3) EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
+    if (c.epochs == 3) {
+      EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
+    }
   }
 }
 
