@@ -258,6 +258,7 @@ int32_t DecodeChannelAlt(ConversionJob& /*job*/, gpb_epoch_type& epoch, const ui
   if (sat.phase1 != 0.0) sat.sflags |= kSatPhase1;
   return 0;
 }
+
 namespace {
 
 // The time sent with a recovery message: the header's, when it lies in the week.
