@@ -3,6 +3,7 @@
 // and D files read through the module.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,15 +131,21 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   tooMany.resize(tooMany.size() + 13 * 97, 0x11);
   std::vector<uint8_t> noise(300, 0xFF);
   // Noise around 67 bytes that read as a header of no channel records, as range and phase
-  // doubles sometimes do: not an epoch, since no plausible header follows it.
+  // doubles sometimes do: not an epoch, since it carries another site name and no plausible
+  // header follows it.
   std::vector<uint8_t> falseHeader(100, 0xFF);
-  Append(&falseHeader, Header("A101", 45.0, 0));
+  Append(&falseHeader, Header("Q7#z", 45.0, 0));
   falseHeader.resize(falseHeader.size() + 50, 0xFF);
+  // An epoch the module writes whose C/A phase is not a number: kept, its 8 bytes reported.
+  std::vector<uint8_t> notANumber = Header("A101", 45.0, 1);
+  Append(&notANumber, DualRecord(5));
+  StoreF64(notANumber.data() + 67 + 4 + 23, std::nan(""));
   const Case cases[] = {
       {"count above 12", tooMany, false, static_cast<int64_t>(tooMany.size()), 2},
       {"noise", noise, false, 300, 2},
       {"noise around a header of no records", falseHeader, false, 217, 2},
-      {"cut file", {}, true, 97 * 2 + 67 - 50, 2},
+      {"cut file", {}, true, 97 * 2 + 67 - 50, 1},
+      {"a value that is not a number", notANumber, false, 8, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -155,13 +162,70 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     std::vector<RawEpoch> epochs;
     RawEpoch e;
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
+    // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(epochs[1].tow_s, 60.0);
-    EXPECT_EQ(epochs[1].channels.size(), c.cutLast ? 1u : 2u);
-    EXPECT_EQ(epochs[1].truncated, c.cutLast);
+    EXPECT_EQ(epochs.back().tow_s, c.cutLast ? 30.0 : 60.0);
+    EXPECT_EQ(epochs.back().channels.size(), c.cutLast ? 1u : 2u);
+    EXPECT_EQ(reader.lastEpochCut(), c.cutLast);
     ASSERT_EQ(reader.damage().size(), 1u);
     EXPECT_EQ(reader.damagedBytes(), c.skipped);
-    EXPECT_EQ(reader.damage()[0].offset, c.cutLast ? 90 + 67 + 97 : 90 + 67 + 97);
+    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);
+    if (c.epochs == 3) {
+      EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
+    }
+  }
+}
+
+// Single-byte faults as field downloads show them. A header read one byte early or late
+// has a plausible time near 0 s (its top byte shifted out) and used to pass as an epoch:
+// every epoch delivered must be one of the clean set, in order, with at most the damaged
+// epoch and the one after it lost and the damage reported.
+TEST(DownloadSetReader, SingleByteFaultsInventNoEpoch) {
+  std::vector<uint8_t> clean;
+  std::vector<size_t> starts;
+  for (int k = 0; k < 5; ++k) {
+    starts.push_back(clean.size());
+    Append(&clean, Header("A101", 345600.0 + 30.0 * k, 2));
+    Append(&clean, DualRecord(3));
+    Append(&clean, DualRecord(4));
+  }
+  struct Fault {
+    const char* name;
+    size_t at;
+    int kind;  // 1 a zero byte inserted, -1 the byte lost, 0 bit 1 flipped
+  };
+  const Fault faults[] = {
+      {"byte inserted before a header", starts[2], 1},
+      {"byte inserted inside a record", starts[1] + 67 + 50, 1},
+      {"byte lost inside a record", starts[1] + 67 + 97 + 10, -1},
+      {"byte lost from a header's site", starts[3] + 1, -1},
+      {"count 2 read as 0", starts[2] + 66, 0},
+  };
+  for (const Fault& f : faults) {
+    SCOPED_TRACE(f.name);
+    TempDir dir;
+    std::vector<uint8_t> body = clean;
+    if (f.kind > 0) {
+      body.insert(body.begin() + static_cast<long>(f.at), 0x00);
+    } else if (f.kind < 0) {
+      body.erase(body.begin() + static_cast<long>(f.at));
+    } else {
+      body[f.at] ^= 0x02;
+    }
+    DownloadSetReader reader;
+    ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0);
+    RawEpoch e;
+    double previous = 0.0;
+    size_t count = 0;
+    while (reader.NextEpoch(&e) == 1) {
+      const double k = (e.tow_s - 345600.0) / 30.0;
+      EXPECT_TRUE(k >= 0.0 && k <= 4.0 && k == std::floor(k)) << e.tow_s;
+      EXPECT_GT(e.tow_s, previous);
+      previous = e.tow_s;
+      ++count;
+    }
+    EXPECT_GE(count, 3u);
+    EXPECT_FALSE(reader.damage().empty());
   }
 }
 
