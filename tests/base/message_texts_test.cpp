@@ -21,7 +21,8 @@ namespace {
 TEST(ModuleTexts, EveryTextTheModuleSendsComesFromTheCatalog) {
   const std::regex comment(R"(//[^\n]*|/\*.*?\*/)");
   const std::regex call(
-      R"(\b(Report|ReportError|SendMessage|SendModuleError|Send|FormatTextV?|CopyText)\s*\(([^;]*))");
+      R"(\b(Report|ReportError|SendMessage|SendModuleError|Send|FormatTextV?|CopyText)\s*\()"
+      R"(([^;]*))");
   const std::regex hostBuffer(R"(^\s*(ModuleErrorText\(\)|errorText_|(job\.)?messageBuffer)\s*,)");
   int sinks = 0;
   std::string literals;
@@ -38,7 +39,7 @@ TEST(ModuleTexts, EveryTextTheModuleSendsComesFromTheCatalog) {
         const bool formatter = function.find("Text") != std::string::npos;
         if (formatter && !std::regex_search(args, hostBuffer)) continue;
         ++sinks;
-        if (args.find('"') != std::string::npos) literals += name + ": " + function + "(" + args + "\n";
+        if (args.find('"') != std::string::npos) literals += name + ": " + m->str() + "\n";
       }
     }
   }

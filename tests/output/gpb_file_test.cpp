@@ -1,6 +1,7 @@
-// GPB writer: epochs and headers of both variants against bytes assembled by hand, the
-// integer limits of lock, signal-to-noise and milliseconds, header updates (also after
-// epochs reached the file, and failed), refused calls, and files that cannot be created.
+// GPB writer and reader: epochs and headers of both variants against bytes assembled by
+// hand and read back, the integer limits of lock, signal-to-noise and milliseconds, header
+// updates (also after epochs reached the file, and failed), refused calls, and files that
+// cannot be created.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "output/gpb_file.h"
+#include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 
@@ -35,14 +37,22 @@ Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
   return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
 }
 
-// Writes the epochs to a new file of the variant and returns the bytes after the header.
-Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs) {
+// Writes the epochs to a new file of the variant and returns the bytes after the header;
+// the reader must give every epoch back (into *read) and then end cleanly.
+Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs,
+                  std::vector<GpbReadEpoch>* read = nullptr) {
   TempDir dir;
   const std::string path = dir.File("out.gpb");
   GpbFile gpb;
   EXPECT_EQ(0, gpb.Create(newVariant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
   for (const gpb_epoch_type& epoch : epochs) EXPECT_EQ(0, gpb.WriteEpoch(epoch)) << gpb.errorText();
   EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
+  GpbReader reader;
+  GpbReadEpoch epoch;
+  int32_t status = reader.Open(path.c_str());
+  while (read != nullptr && (status = reader.ReadEpoch(&epoch)) == 1) read->push_back(epoch);
+  EXPECT_EQ(0, status) << reader.errorText();
+  EXPECT_TRUE(read == nullptr || reader.epochsRead() == static_cast<int32_t>(read->size()));
   const Bytes bytes = ReadFileBytes(path);
   return Slice(bytes, newVariant != 0 ? 512 : 202, bytes.size());
 }
@@ -85,7 +95,16 @@ TEST(GpbFileNewEpoch, EmptyEpochMatchesHandAssembledBytes) {
       0, 0, 0, 0, 0, 0, 0x30, 0x40,  0x40, 0x1F, 0x00, 0x00,
       0, 0, 0, 0, 0, 0, 0x00, 0xC0,  0x00, 0x00, 0x80, 0x3E,  0, 0,  0xFF, 0xFF};
   ASSERT_EQ(84u, expected.size());
-  EXPECT_EQ(expected, WriteEpochs(1, {e}));
+  std::vector<GpbReadEpoch> read;
+  EXPECT_EQ(expected, WriteEpochs(1, {e}, &read));
+  ASSERT_EQ(1u, read.size());
+  const gpb_epoch_type& r = read[0].epoch;
+  EXPECT_TRUE(r.valid == 1 && r.flags == 3 && r.nsat == 0 && r.lat == 1.0 && r.lon == 2.0 &&
+              r.height == 0.5f && r.rcvTime == 4.0 && r.gpsTime == 8.0 && r.corrTime == 16.0 &&
+              r.clock == -2.0 && r.extra == 0.25f && r.aux == 0xFFFF);
+  EXPECT_TRUE(read[0].fileOffset == 512 && read[0].storedLength == 84 &&
+              read[0].bytesPerSat == 28 && read[0].milliseconds == 8000 &&
+              read[0].storedChecksum == 0x070C && read[0].computedChecksum == 0x070C);
 }
 
 // Each row also pins the millisecond field of its epoch time: the nearest millisecond,
@@ -134,7 +153,17 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
     whole.U8(c.snrByte); whole.U16(c.lockUnits); whole.F64(c.range); whole.F64(c.phase);
     whole.F32(c.doppler);
     PatchChecksum(whole.bytes());
-    EXPECT_EQ(whole.bytes(), WriteEpochs(1, {e})) << c.name;
+    std::vector<GpbReadEpoch> read;
+    EXPECT_EQ(whole.bytes(), WriteEpochs(1, {e}, &read)) << c.name;
+    // Read back: the file's values, the presence bits rebuilt from its flag byte.
+    ASSERT_EQ(1u, read.size());
+    const gpb_sat_type& r = read[0].epoch.sat[0];
+    const uint32_t sflags = (c.flags & 0x1Fu) | ((c.flags & 0x80) != 0 ? kSatRange1Marked : 0u);
+    EXPECT_TRUE(r.prn == c.prnByte && r.sflags == sflags && read[0].glonass[0] == c.glonass &&
+                read[0].satFlags[0] == c.flags && r.range1 == c.range && r.phase1 == c.phase &&
+                r.doppler1 == c.doppler && r.lock1 == c.lockUnits / 20.0 &&
+                r.snr1 == c.snrByte / 4.0 && read[0].milliseconds == c.ms)
+        << c.name;
   }
 }
 
@@ -164,7 +193,16 @@ TEST(GpbFileNewEpoch, OneSatelliteWithL2GivesEverySatelliteAnExtendedRecord) {
   b.F64(22000000.75); b.F64(0.0); b.F32(0.0f);
   b.U8(0x3B); b.U8(181); b.U16(12010); b.F64(22000001.25); b.F64(22000002.5); b.F64(-987654.25);
   PatchChecksum(b.bytes());
-  EXPECT_EQ(b.bytes(), WriteEpochs(1, {e}));
+  std::vector<GpbReadEpoch> read;
+  EXPECT_EQ(b.bytes(), WriteEpochs(1, {e}, &read));
+  ASSERT_EQ(1u, read.size());
+  const gpb_epoch_type& r = read[0].epoch;
+  EXPECT_TRUE(r.flags == 1 && r.aux == 0xBEEF && read[0].bytesPerSat == 56);
+  EXPECT_TRUE(r.sat[0].sflags == 0x03 && r.sat[0].range1 == 21000000.5 && r.sat[0].phase1 == 1.5e6);
+  EXPECT_EQ(0, read[0].extFlags[0]);
+  EXPECT_TRUE(r.sat[1].sflags == 0x3E1 && r.sat[1].rangeP1 == 22000001.25 &&
+              r.sat[1].range2 == 22000002.5 && r.sat[1].phase2 == -987654.25 &&
+              r.sat[1].lock2 == 600.5 && r.sat[1].snr2 == 45.25 && read[0].extFlags[1] == 0x3B);
 }
 
 TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
@@ -201,7 +239,21 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   second.sat[0] = e.sat[1];
   x.U16(68); x.U8(1); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
   x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
-  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}));
+  std::vector<GpbReadEpoch> read;
+  EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}, &read));
+  // Read back: a value other than zero is present, a lock byte other than 255 is a lock.
+  ASSERT_EQ(2u, read.size());
+  const gpb_epoch_type& r = read[0].epoch;
+  EXPECT_TRUE(r.flags == 3 && r.nsat == 4 && r.lat == -33.5 && r.lon == 151.25 &&
+              r.height == 58.5f && r.gpsTime == 86400.5 && r.corrTime == 86400.4999 &&
+              r.clock == -150.125 && r.extra == 0.75f && r.aux == 0x5A5A);
+  EXPECT_TRUE(r.sat[0].prn == 38 && r.sat[0].sflags == 0xCF && r.sat[0].lock1 == 254.0 &&
+              r.sat[0].range1 == 5.0 && r.sat[0].phase1 == 123456.5 &&
+              r.sat[0].doppler1 == -1234.125 && r.sat[0].range2 == 20000003.5 &&
+              r.sat[0].phase2 == 98765.25);
+  EXPECT_TRUE(r.sat[1].sflags == 0x01 && r.sat[2].sflags == 0 && r.sat[3].sflags == kSatLock1);
+  EXPECT_TRUE(read[1].fileOffset == 202 + 68 + 4 * 44 && read[1].epoch.aux == 0xFFFF &&
+              read[1].epoch.sat[0].range1 == 21000000.5);
 }
 
 // The stamp: local time as six 16-bit words (month, day, years since 1900, hour, minute,
@@ -227,6 +279,15 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
     ASSERT_EQ(0, gpb.Close());
     const Bytes bytes = ReadFileBytes(path);
     ASSERT_EQ(variant ? 512u : 202u, bytes.size());
+    GpbReader reader;
+    ASSERT_EQ(0, reader.Open(path.c_str()));
+    const GpbHeaderInfo& header = reader.header();
+    EXPECT_TRUE(header.variant == variant && header.headerLength == bytes.size() &&
+                header.dataType == 2 && Slice(bytes, variant ? 24 : 8, variant ? 36 : 20) ==
+                Bytes(reinterpret_cast<const uint8_t*>(header.stamp),
+                      reinterpret_cast<const uint8_t*>(header.stamp) + 12));
+    EXPECT_STREQ(variant ? "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234" : "", header.description);
+    EXPECT_TRUE(variant || (header.version == 1.02f && header.count == 24 && header.value == 1.0f));
     // Taken at creation; a second may tick during the test.
     const Bytes stamp = Slice(bytes, variant ? 24 : 8, variant ? 36 : 20);
     EXPECT_TRUE(stamp == before || stamp == StampNow());

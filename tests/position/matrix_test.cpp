@@ -194,24 +194,5 @@ TEST(MatrixInvert, HandComputedInverses) {
   }
 }
 
-// A normal matrix of the adjustment's shape: G^T G for six near-unit line-of-sight rows
-// plus the clock column, inverted and multiplied back.
-TEST(MatrixInvert, NormalMatrixTimesInverseIsIdentity) {
-  Matrix g, n, inverse;
-  Fill(&g, {{0.3, -0.5, 0.81, 1}, {-0.7, 0.1, 0.7, 1}, {0.2, 0.9, 0.38, 1},
-            {0.6, 0.6, 0.53, 1}, {-0.1, -0.9, 0.42, 1}, {-0.5, 0.4, 0.77, 1}});
-  ASSERT_EQ(0, n.MultiplyTransposed(g, g));
-  inverse.Assign(n);
-  ASSERT_EQ(0, inverse.Invert(0));
-  for (int32_t r = 0; r < 4; ++r) {
-    for (int32_t c = 0; c < 4; ++c) {
-      double sum = 0.0;
-      for (int32_t k = 0; k < 4; ++k) sum += n.at(r, k) * inverse.at(k, c);
-      EXPECT_NEAR(r == c ? 1.0 : 0.0, sum, 1e-12) << r << "," << c;
-      EXPECT_EQ(inverse.at(r, c), inverse.at(c, r));
-    }
-  }
-}
-
 }  // namespace
 }  // namespace talverin

@@ -31,7 +31,9 @@ int64_t LibcSeconds(const Date& d) {
 }
 
 // Whole seconds since 1980-01-06 00:00:00, by the C library.
-int64_t LibcGpsSeconds(const Date& d) { return LibcSeconds(d) - LibcSeconds({1980, 1, 6, 0, 0, 0}); }
+int64_t LibcGpsSeconds(const Date& d) {
+  return LibcSeconds(d) - LibcSeconds({1980, 1, 6, 0, 0, 0});
+}
 
 // The week as a receiver of the ten-bit era gives it: full weeks 1024..1523 as 0..499.
 int32_t TenBitWeek(int64_t fullWeek) {
