@@ -17,46 +17,21 @@ namespace {
 
 using testing_support::TempDir;
 
-// Three epochs: no satellites; two L1 satellites; three satellites with L2 on one.
-std::vector<gpb_epoch_type> SampleEpochs() {
-  std::vector<gpb_epoch_type> epochs(3);
-  for (size_t i = 0; i < epochs.size(); ++i) {
-    gpb_epoch_type& e = epochs[i];
-    e = gpb_epoch_type{};
-    e.valid = 1;
-    e.flags = static_cast<uint16_t>(0x01 | (i == 2 ? kEpochMoving : 0));
-    e.lat = 52.25 + static_cast<double>(i);
-    e.lon = 4.5 - static_cast<double>(i);
-    e.height = 10.75f;
-    e.rcvTime = 1000.0 + static_cast<double>(i);
-    e.gpsTime = 1000.0 + static_cast<double>(i);
-    e.corrTime = 999.9 + static_cast<double>(i);
-    e.clock = 3.5 * static_cast<double>(i);
-  }
-  epochs[1].nsat = 2;
-  epochs[1].sat[0] = {2, kSatRange1 | kSatPhase1 | kSatRange1Marked | kSatLock1 | kSatSnr1,
-                      21000000.5, 111.25, 0, 1500, 12.6, 0, 0, 0, 0, 0};
-  epochs[1].sat[1] = {40, kSatRange1 | kSatDoppler1, 19000000.25, 0, -2500.5, 0, 0, 0, 0, 0, 0, 0};
-  epochs[2].nsat = 3;
-  epochs[2].sat[0] = {5, kSatRange1, 20000000.5, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  epochs[2].sat[1] = {6, kSatRange1 | kSatRangeP1 | kSatRange2 | kSatPhase2 | kSatLock2 | kSatSnr2,
-                      20000001.5, 0, 0, 0, 0, 20000002.5, 20000003.5, -4444.75, 30.07, 44.0};
-  epochs[2].sat[2] = {7, kSatPhase1, 0, 77.5, 0, 0, 0, 0, 0, 0, 0, 0};
-  return epochs;
-}
-
-void WriteFile(const std::string& path, int32_t variant, const std::vector<gpb_epoch_type>& epochs) {
-  GpbFile gpb;
-  ASSERT_EQ(0, gpb.Create(variant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
-  gpb.UpdateHeaderInfo("RX MODEL 7", nullptr, 0, nullptr);
-  for (const gpb_epoch_type& e : epochs) ASSERT_EQ(0, gpb.WriteEpoch(e)) << gpb.errorText();
-  ASSERT_EQ(0, gpb.Close()) << gpb.errorText();
-}
-
-// Writes the sample new file and returns its bytes.
+// The sample new file: an epoch without satellites; one with two L1 satellites, the first
+// at 21000000.5 m; one with three satellites, L2 on one, so of 56-byte records.
 std::vector<uint8_t> SampleNewFile(const TempDir& dir) {
+  std::vector<gpb_epoch_type> epochs(3);
+  for (gpb_epoch_type& e : epochs) e.valid = 1;
+  epochs[1].nsat = 2;
+  epochs[1].sat[0] = {2, kSatRange1, 21000000.5, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  epochs[1].sat[1] = {40, kSatRange1, 19000000.25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  epochs[2].nsat = 3;
+  epochs[2].sat[1] = {6, kSatRange1 | kSatRange2, 20000001.5, 0, 0, 0, 0, 0, 2e7, 0, 0, 0};
   const std::string path = dir.File("s.gpb");
-  WriteFile(path, 1, SampleEpochs());
+  GpbFile gpb;
+  EXPECT_EQ(0, gpb.Create(1, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
+  for (const gpb_epoch_type& e : epochs) EXPECT_EQ(0, gpb.WriteEpoch(e)) << gpb.errorText();
+  EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
   return ReadFileBytes(path);
 }
 
