@@ -56,9 +56,7 @@ TEST(StationWriter, BlocksFollowTheGrammarByteForByte) {
       {Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5),
        "Sta {\n\tID: \"A101\"\n\tDesc: \"BFILE\"\n\tRem: \"BEGIN_STATIC\"\n"
        "\tGTim: 345600.000000 0\n\tHi: 1.5000 VERT\n}\n"},
-      // Empty description and remark: only ID, GTim and Hi between the braces.
-      {Record("ABCD", "", "", 345600.0, 0, 1, 1.543),
-       "Sta {\n\tID: \"ABCD\"\n\tGTim: 345600.000000 0\n\tHi: 1.5430 VERT\n}\n"},
+      // An empty description or remark leaves its line out.
       {Record("P7", "", "note", 0.25, 1400, 2, 2.71828),
        "Sta {\n\tID: \"P7\"\n\tRem: \"note\"\n\tGTim: 0.250000 1400\n\tHi: 2.7183 SLANT\n}\n"},
       {Record("Q", "only desc", "", 604799.5, 0, 7, -2.25),
