@@ -28,7 +28,6 @@ TEST(ClockModel, PredictsFromTheLastTwoSamples) {
     bool predicted;
     double clock;
   } cases[] = {
-      {"linear drift", 1000.0, 100.0, 1001.0, 110.0, 1002.0, true, 120.0},
       {"across week end", 604799.5, 100.0, 0.5, 110.0, 1.5, true, 120.0},
       // 1000.015625 is 2^-6 s after the first: closer than 0.02 s, so it replaces it and
       // leaves no previous sample, hence no drift.
@@ -55,11 +54,11 @@ TEST(ClockModel, PredictsFromTheLastTwoSamples) {
   double clock_m = 0.0, drift = -1.0;
   EXPECT_FALSE(engine.PredictClock(1000.0, &clock_m));
   engine.RecordClock(1000.0, 42.0);
+  EXPECT_FALSE(engine.PredictClock(std::nan(""), &clock_m));
   ASSERT_TRUE(engine.PredictClock(1000.5, &clock_m, &drift));
   EXPECT_TRUE(clock_m == 42.0 && drift == 0.0);
   engine.Reset();
   EXPECT_FALSE(engine.PredictClock(1000.5, &clock_m));
-  EXPECT_FALSE(engine.PredictClock(std::nan(""), &clock_m));
 }
 
 // Builds a satellite from a local direction at the receiver with the usual east/north/up
@@ -69,9 +68,8 @@ TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirection) {
     double lat_deg, lon_deg, elevation_deg, azimuth_deg;
   };
   const Case cases[] = {
-      {0.0, 0.0, 90.0, 0.0},     {0.0, 0.0, 0.0, 0.0},       {0.0, 0.0, 0.0, 90.0},
-      {45.0, 90.0, 30.0, 135.0}, {-33.9, 18.4, 10.0, -60.0}, {26.2, 50.6, 75.0, -170.0},
-      {89.0, -120.0, 45.0, 20.0},
+      {0.0, 0.0, 90.0, 0.0},      {0.0, 0.0, 0.0, 90.0},       {45.0, 90.0, 30.0, 135.0},
+      {-33.9, 18.4, 10.0, -60.0}, {26.2, 50.6, 75.0, -170.0}, {89.0, -120.0, 45.0, 20.0},
   };
   for (const Case& c : cases) {
     const double phi = c.lat_deg * kDeg, lambda = c.lon_deg * kDeg;
