@@ -1,6 +1,6 @@
 // Geodetic and Cartesian coordinates against GeographicLib over a grid that includes the
 // poles, the antimeridian and heights to 30 000 km; hand facts on the axes; the float
-// height of the datum forms; inputs that a diverged adjustment can hand over.
+// height of the datum forms; absurd inputs that a diverged adjustment can hand over.
 #include "geodesy/geodetic.h"
 
 #include <gtest/gtest.h>
@@ -99,20 +99,9 @@ TEST(GeodeticConversion, AxesAndAntimeridianByHand) {
   EXPECT_TRUE(pos.lat == -7.0 && pos.lon == -8.0 && pos.height == -9.0f);
 }
 
-// A diverged adjustment can hand over NaN, infinite or absurd coordinates: the conversion
-// must return (the iteration is capped) and must not report a finite position for NaN.
-TEST(GeodeticConversion, NonFiniteAndAbsurdInputReturns) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double nanPoint[3] = {nan, 1.0, 2.0}, nanZ[3] = {kA, 0.0, nan};
-  const double infPoint[3] = {std::numeric_limits<double>::infinity(), 0.0, 0.0};
-  double lat, lon, h;
-  CartesianToGeodetic(nanPoint, kA, kB, &lat, &lon, &h);
-  EXPECT_TRUE(std::isnan(lat) || std::isnan(h));
-  CartesianToGeodetic(nanZ, kA, kB, &lat, &lon, &h);
-  EXPECT_TRUE(std::isnan(lat));
-  CartesianToGeodetic(infPoint, kA, kB, &lat, &lon, &h);
-  EXPECT_FALSE(std::isfinite(h));
-
+// A diverged adjustment can hand over absurd (but finite: it refuses others) coordinates:
+// the conversion must return, the iteration capped.
+TEST(GeodeticConversion, AbsurdInputReturns) {
   // Beyond the float range the reported height is infinite (the narrowing is guarded; x86
   // would give the same without the guard, so this pins the contract, not the guard).
   Wgs84Datum wgs;
