@@ -70,26 +70,22 @@ TEST(MatrixResize, KeepsStorageWithinCapacityAndReallocatesClearedBeyondIt) {
   EXPECT_TRUE(v.capacity() == 9 && v.state() == 0 && v[4] == 0.0 && v[8] == 0.0);
 }
 
-TEST(MatrixBasics, AssignCopiesAndSetDiagonalNeedsSquare) {
-  Matrix m, copy, empty;
-  Fill(&m, {{1, 2, 3}, {4, 5, 6}});
-  EXPECT_EQ(1, m.SetDiagonal(1.0, 0.0));  // 2 x 3: refused, unchanged
-  copy.Assign(m);
-  copy.Assign(empty);  // no storage in the source: nothing changes
-  ExpectMatrix(copy, {{1, 2, 3}, {4, 5, 6}});
-  ASSERT_EQ(0, m.Resize(2, 2));
-  EXPECT_EQ(0, m.SetDiagonal(4.0, -1.0));
-  ExpectMatrix(m, {{4, -1}, {-1, 4}});
-}
-
 // A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]: A^T B = [[1*7+3*8+5*9], [2*7+4*8+6*9]] =
 // [[76], [100]], A^T A = [[35, 44], [44, 56]]. C = [[1,2,3],[4,5,6]]: C x with x = (1,-1,2)
 // is (1-2+6, 4-5+12) = (5, 11); C^T y with y = (2,-3) is (2-12, 4-15, 6-18).
+// Assign copies (from an empty source nothing); SetDiagonal needs a square.
 TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
-  Matrix a, b, c, p;
+  Matrix a, b, c, p, empty;
   Fill(&a, {{1, 2}, {3, 4}, {5, 6}});
   Fill(&b, {{7}, {8}, {9}});
   Fill(&c, {{1, 2, 3}, {4, 5, 6}});
+  EXPECT_EQ(1, c.SetDiagonal(1.0, 0.0));  // 2 x 3: refused, unchanged
+  p.Assign(c);
+  p.Assign(empty);
+  ExpectMatrix(p, {{1, 2, 3}, {4, 5, 6}});
+  ASSERT_EQ(0, p.Resize(2, 2));
+  EXPECT_EQ(0, p.SetDiagonal(4.0, -1.0));
+  ExpectMatrix(p, {{4, -1}, {-1, 4}});
   ASSERT_EQ(0, p.Resize(2, 1));
   p.at(0, 0) = 1e9;  // stale content must not leak into the sum
   ASSERT_EQ(0, p.MultiplyTransposed(a, b));
