@@ -4,7 +4,6 @@
 // clean run.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -128,17 +127,13 @@ TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun
     ASSERT_EQ(run.result, 0) << run.errorText;
     const std::vector<std::array<double, 3>> got = ValidPositions(dir.File("damaged.gpb"));
     ASSERT_EQ(got.size(), truth.size());
-    int solved = 0;
-    double worst_m = 0.0;
     for (size_t i = 0; i < got.size(); ++i) {
-      if (std::isnan(got[i][0])) continue;
-      ++solved;
-      const double d = std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
-                                  got[i][2] - truth[i][2]);
-      worst_m = std::max(worst_m, d);
+      ASSERT_FALSE(std::isnan(got[i][0])) << "epoch " << i << " not solved";
+      EXPECT_LE(std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
+                           got[i][2] - truth[i][2]),
+                100.0)
+          << "epoch " << i;
     }
-    EXPECT_LE(worst_m, 100.0);
-    EXPECT_EQ(solved, 120);
   }
 }
 
