@@ -75,7 +75,6 @@ TEST(ModuleTexts, ReceivedTextsGetTheLevelOfTheirRow) {
        MessageLevel::kWarning},
       {"Error: Unable to open /a b/EBAHRA04.162. Will Not be able to Re-Calc Position/Time",
        msg::kUnableToOpenEphemeris, MessageLevel::kError},
-      {"PRN 12 had large C/A residual (-153.2 m)", msg::kLargeResidual, MessageLevel::kWarning},
       {"ERROR - Eph PRN 3 toe 172800 in /a b/E.162: m0 is -nan, record not used",
        msg::kEphemerisNotFinite, MessageLevel::kWarning},
       // Cut by the callback's 511 characters before its closing blank.

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "tests/support/reference_models.h"
@@ -88,15 +87,6 @@ TEST(GeodeticConversion, AxesAndAntimeridianByHand) {
     EXPECT_NEAR(c.h_m, h, 1e-9);
     EXPECT_TRUE(std::isnan(c.lon_rad) ? std::isfinite(lon) : lon == c.lon_rad) << lon;
   }
-  // A datum without an ellipse writes nothing.
-  Datum bare;
-  std::memset(&bare, 0, sizeof bare);
-  double xyz[3] = {1.5, 2.5, 3.5};
-  DatumGeodeticToCartesian(GeodeticPos{10.0, 20.0, 30.0f}, bare, xyz);
-  EXPECT_TRUE(xyz[0] == 1.5 && xyz[1] == 2.5 && xyz[2] == 3.5);
-  GeodeticPos pos{-7.0, -8.0, -9.0f};
-  DatumCartesianToGeodetic(xyz, bare, &pos);
-  EXPECT_TRUE(pos.lat == -7.0 && pos.lon == -8.0 && pos.height == -9.0f);
 }
 
 // A diverged adjustment can hand over absurd (but finite: it refuses others) coordinates:
