@@ -21,77 +21,66 @@ void Fill(Matrix* m, const Rows& values) {
     for (int32_t c = 0; c < m->columns(); ++c) m->at(r, c) = values[r][c];
 }
 
-// Expects the live part of the matrix to hold exactly these rows.
-void ExpectMatrix(const Matrix& m, const Rows& values) {
-  ASSERT_EQ(static_cast<int32_t>(values.size()), m.rows());
-  for (int32_t r = 0; r < m.rows(); ++r) {
-    ASSERT_EQ(static_cast<int32_t>(values[r].size()), m.columns());
-    for (int32_t c = 0; c < m.columns(); ++c) EXPECT_EQ(values[r][c], m.at(r, c)) << r << "," << c;
-  }
+// The live part of a matrix, row by row.
+Rows Contents(const Matrix& m) {
+  Rows out(m.rows(), std::vector<double>(m.columns()));
+  for (int32_t r = 0; r < m.rows(); ++r)
+    for (int32_t c = 0; c < m.columns(); ++c) out[r][c] = m.at(r, c);
+  return out;
 }
 
+// Within the capacity the storage stays and Zero clears the live part only; impossible
+// sizes (2^32 elements do not fit the int32 capacity) fail and leave the matrix; beyond the
+// capacity, new storage, cleared. A vector's Zero clears its whole capacity.
 TEST(MatrixResize, KeepsStorageWithinCapacityAndReallocatesClearedBeyondIt) {
   Matrix m;
   ASSERT_EQ(0, m.Resize(24, 4));
-  for (int32_t r = 0; r < 24; ++r)
-    for (int32_t c = 0; c < 4; ++c) m.at(r, c) = r * 10 + c;
+  for (int32_t i = 0; i < 96; ++i) m.at(i / 4, i % 4) = i;
   const double* rowSeven = &m.at(7, 0);
   ASSERT_EQ(0, m.Resize(5, 3));
-  m.Zero();  // live part only
+  m.Zero();
   ASSERT_EQ(0, m.Resize(24, 4));
   EXPECT_EQ(rowSeven, &m.at(7, 0));
-  for (int32_t r = 0; r < 24; ++r) {
-    for (int32_t c = 0; c < 4; ++c) {
-      ASSERT_EQ((r < 5 && c < 3) ? 0.0 : r * 10 + c, m.at(r, c)) << r << "," << c;
-    }
-  }
-  // Impossible sizes (2^32 elements do not fit the int32 capacity) fail, leaving the matrix.
+  for (int32_t i = 0; i < 96; ++i) ASSERT_EQ((i / 4 < 5 && i % 4 < 3) ? 0 : i, m.at(i / 4, i % 4));
   EXPECT_TRUE(m.Resize(-1, 2) == 1 && m.Resize(2, -5) == 1 && m.Resize(65536, 65536) == 1);
-  EXPECT_TRUE(m.rows() == 24 && m.at(23, 3) == 233.0);
-  // Fewer rows but more columns than the capacity: new storage, cleared.
-  ASSERT_EQ(0, m.Resize(5, 6));
-  EXPECT_TRUE(m.capacityRows() == 5 && m.capacityColumns() == 6 && m.capacityElements() == 30);
-  EXPECT_EQ(0, m.state());
-  ExpectMatrix(m, Rows(5, std::vector<double>(6, 0.0)));
+  EXPECT_TRUE(m.rows() == 24 && m.at(23, 3) == 95.0);
+  ASSERT_EQ(0, m.Resize(5, 6));  // fewer rows, more columns than the capacity
+  EXPECT_TRUE(m.capacityRows() == 5 && m.capacityColumns() == 6 && m.capacityElements() == 30 &&
+              m.state() == 0);
+  EXPECT_EQ(Rows(5, std::vector<double>(6, 0.0)), Contents(m));
 
   Vector v;
   ASSERT_EQ(0, v.Resize(5));
   v[4] = 4.5;
   ASSERT_EQ(0, v.Resize(2));
-  ASSERT_EQ(0, v.Resize(5));
-  EXPECT_EQ(4.5, v[4]);
-  ASSERT_EQ(0, v.Resize(2));
-  v.Zero();  // the whole capacity
-  EXPECT_EQ(1, v.Resize(-1));
-  EXPECT_EQ(2, v.size());
-  ASSERT_EQ(0, v.Resize(5));
+  v.Zero();
+  ASSERT_TRUE(v.Resize(-1) == 1 && v.size() == 2 && v.Resize(5) == 0);
   EXPECT_EQ(0.0, v[4]);
-  ASSERT_EQ(0, v.Resize(9));  // beyond the capacity: new storage, cleared
+  v[4] = 1.0;
+  ASSERT_EQ(0, v.Resize(9));
   EXPECT_TRUE(v.capacity() == 9 && v.state() == 0 && v[4] == 0.0 && v[8] == 0.0);
 }
 
 // A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]: A^T B = [[1*7+3*8+5*9], [2*7+4*8+6*9]] =
 // [[76], [100]], A^T A = [[35, 44], [44, 56]]. C = [[1,2,3],[4,5,6]]: C x with x = (1,-1,2)
 // is (1-2+6, 4-5+12) = (5, 11); C^T y with y = (2,-3) is (2-12, 4-15, 6-18).
-// Assign copies (from an empty source nothing); SetDiagonal needs a square.
+// Assign copies; SetDiagonal fills a square.
 TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
-  Matrix a, b, c, p, empty;
+  Matrix a, b, c, p;
   Fill(&a, {{1, 2}, {3, 4}, {5, 6}});
   Fill(&b, {{7}, {8}, {9}});
   Fill(&c, {{1, 2, 3}, {4, 5, 6}});
-  EXPECT_EQ(1, c.SetDiagonal(1.0, 0.0));  // 2 x 3: refused, unchanged
   p.Assign(c);
-  p.Assign(empty);
-  ExpectMatrix(p, {{1, 2, 3}, {4, 5, 6}});
+  EXPECT_EQ((Rows{{1, 2, 3}, {4, 5, 6}}), Contents(p));
   ASSERT_EQ(0, p.Resize(2, 2));
   EXPECT_EQ(0, p.SetDiagonal(4.0, -1.0));
-  ExpectMatrix(p, {{4, -1}, {-1, 4}});
+  EXPECT_EQ((Rows{{4, -1}, {-1, 4}}), Contents(p));
   ASSERT_EQ(0, p.Resize(2, 1));
   p.at(0, 0) = 1e9;  // stale content must not leak into the sum
   ASSERT_EQ(0, p.MultiplyTransposed(a, b));
-  ExpectMatrix(p, {{76}, {100}});
+  EXPECT_EQ((Rows{{76}, {100}}), Contents(p));
   ASSERT_EQ(0, p.MultiplyTransposed(a, a));
-  ExpectMatrix(p, {{35, 44}, {44, 56}});
+  EXPECT_EQ((Rows{{35, 44}, {44, 56}}), Contents(p));
   EXPECT_EQ(1, p.MultiplyTransposed(a, c));  // 3 rows against 2
   EXPECT_EQ(1, a.MultiplyTransposed(a, b));  // aliased
   const struct {
@@ -107,9 +96,8 @@ TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
     ASSERT_EQ(0, x.Resize(static_cast<int32_t>(row.x.size())));
     for (int32_t i = 0; i < x.size(); ++i) x[i] = row.x[i];
     EXPECT_EQ(row.product.empty() ? 1 : 0, r.MultiplyVector(c, x, row.transposed));
-    if (!row.product.empty()) {
-      EXPECT_EQ(row.product, std::vector<double>(&r[0], &r[0] + r.size()));
-    }
+    EXPECT_TRUE(row.product.empty() ||
+                row.product == std::vector<double>(&r[0], &r[0] + r.size()));
   }
   EXPECT_EQ(8, r.capacity());
   EXPECT_EQ(1, x.MultiplyVector(c, x, 0));  // aliased
@@ -124,8 +112,6 @@ TEST(MatrixInvert, HandComputedInversesAndResultCodes) {
     int32_t n, result;
     Rows inverse;  // empty: not checked
   } cases[] = {
-      {"1 x 1", {{16}}, 0, 0, {{0.0625}}},
-      {"diag(4, 0.25)", {{4, 0}, {0, 0.25}}, 0, 0, {{0.25, 0}, {0, 4}}},
       // A = L L^T with L = [[1,0,0],[2,1,0],[3,4,2]]; L^-1 = [[1,0,0],[-2,1,0],[2.5,-2,0.5]]
       // and A^-1 = L^-T L^-1.
       {"3 x 3", {{1, 2, 3}, {2, 5, 10}, {3, 10, 29}}, 0, 0,
@@ -138,7 +124,6 @@ TEST(MatrixInvert, HandComputedInversesAndResultCodes) {
       {"not square", {{1, 0, 0}, {0, 1, 0}}, 0, 1, {}},
       {"negative diagonal", {{1, 0}, {0, -2}}, 0, 3, {}},
       {"negative before zero", {{0, 0}, {0, -2}}, 0, 4, {}},
-      {"zero diagonal", {{1, 0}, {0, 0}}, 0, 4, {}},
       {"tiny diagonal", {{1e-41, 0}, {0, 1}}, 0, 4, {}},
       {"second pivot negative", {{1, 2}, {2, 1}}, 0, 5, {}},
       {"zero pivot above a row", {{1, 1, 0}, {1, 1, 0}, {0, 0, 1}}, 0, 6, {}},
@@ -152,7 +137,7 @@ TEST(MatrixInvert, HandComputedInversesAndResultCodes) {
     Fill(&m, c.values);
     EXPECT_EQ(c.result, m.Invert(c.n));
     if (!c.inverse.empty()) {
-      ExpectMatrix(m, c.inverse);
+      EXPECT_EQ(c.inverse, Contents(m));
     } else if (c.result == 0) {
       EXPECT_TRUE(std::isinf(m.at(1, 1)));
     }
