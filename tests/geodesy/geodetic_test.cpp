@@ -1,12 +1,11 @@
 // Geodetic and Cartesian coordinates against GeographicLib over a grid that includes the
 // poles, the antimeridian and heights to 30 000 km; hand facts on the axes; the float
-// height of the datum forms; inputs that a diverged adjustment can hand over.
+// height of the datum forms; absurd inputs that a diverged adjustment can hand over.
 #include "geodesy/geodetic.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "tests/support/reference_models.h"
@@ -24,57 +23,48 @@ constexpr double kA = 6378137.0;
 constexpr double kB = 6356752.3141;
 constexpr double kDeg = 0.017453292519943295;  // rad per degree
 
-const double kLatitudes_deg[] = {-90.0, -89.99999, -89.999, -89.0, -75.0, -45.0, -10.0, 0.0,
-                                 0.5,   30.0,      60.0,    80.0,  89.9,  89.999, 90.0};
-
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 // The reference ellipsoid has exactly our a and b (our b is not the one the official 1/f
 // gives), so any difference is the conversion's own. Forward points and heights agree to
 // 2e-8 m (four units in the last place at 30 000 km); the latitude that entered the last
-// pass is within the 1e-10 rad stop tolerance of the fixed point (0.6 mm on the ground).
+// pass is within the 1e-10 rad stop tolerance of the fixed point (0.6 mm on the ground). The
+// datum forms (degrees, float height) agree as well, the height within one float step.
 TEST(GeodeticConversion, MatchesGeographicLibOverGrid) {
   const GeographicLib::Geocentric reference(kA, (kA - kB) / kA);
-  int checked = 0;
-  for (double lat : kLatitudes_deg) {
+  Wgs84Datum wgs;
+  BuildWgs84Datum(&wgs);
+  EXPECT_STREQ("WGS84", wgs.datum.name);
+  for (double lat : {-90.0, -89.99999, -89.999, -89.0, -75.0, -45.0, -10.0, 0.0, 0.5, 30.0, 60.0,
+                     80.0, 89.9, 89.999, 90.0}) {
     for (double lon : {-180.0, -135.0, -90.0, -0.5, 0.0, 45.0, 90.0, 179.5, 180.0}) {
       for (double h : {-1000.0, 0.0, 100.0, 2800.0, 8848.0, 1.0e5, 2.02e7, 3.0e7}) {
         SCOPED_TRACE(testing::Message() << "lat " << lat << " lon " << lon << " h " << h);
-        double expected[3], xyz[3], back[3], lat_rad, lon_rad, h_m;
+        double expected[3], xyz[3], lat_rad, lon_rad, h_m;
         reference.Forward(lat, lon, h, expected[0], expected[1], expected[2]);
         GeodeticToCartesian(kA, kB, lat * kDeg, lon * kDeg, h, xyz);
+        EXPECT_LT(Distance3(xyz, expected), 2e-8);
+        DatumGeodeticToCartesian(GeodeticPos{lat, lon, static_cast<float>(h)}, wgs.datum, xyz);
         EXPECT_LT(Distance3(xyz, expected), 2e-8);
         CartesianToGeodetic(expected, kA, kB, &lat_rad, &lon_rad, &h_m);
         EXPECT_NEAR(lat, lat_rad / kDeg, 1e-10 / kDeg);
         EXPECT_NEAR(h, h_m, 2e-8);
-        if (std::fabs(lat) < 90.0) {
-          const double dlon = std::remainder(lon - lon_rad / kDeg, 360.0);
-          EXPECT_LT(std::fabs(dlon) * std::cos(lat * kDeg), 1e-9);
-        }
-        GeodeticToCartesian(kA, kB, lat_rad, lon_rad, h_m, back);
-        EXPECT_LT(Distance3(back, expected), 1e-3);
-        ++checked;
+        GeodeticPos pos{0.0, 0.0, 0.0f};
+        DatumCartesianToGeodetic(expected, wgs.datum, &pos);
+        EXPECT_NEAR(lat, pos.lat, 1e-10 / kDeg);
+        EXPECT_LE(std::fabs(pos.height - h), std::fabs(h) * 1.2e-7 + 1e-6);
+        if (std::fabs(lat) == 90.0) continue;
+        EXPECT_LT(std::fabs(std::remainder(lon - lon_rad / kDeg, 360.0)) * std::cos(lat * kDeg),
+                  1e-9);
+        EXPECT_LT(std::fabs(std::remainder(lon - pos.lon, 360.0)) * std::cos(lat * kDeg), 1e-9);
       }
     }
   }
-  EXPECT_EQ(15 * 9 * 8, checked);
 }
 #endif
 
-// On the axes: the equator exactly; the pole and axial height whatever tiny x and y (down to
-// a denormal distance) or the sign of zero; the antimeridian gives +180 degrees for either
-// sign of y.
+// On the polar axis the latitude and axial height whatever tiny x and y (down to a denormal
+// distance) or the sign of zero; the antimeridian gives +180 degrees for either sign of y.
 TEST(GeodeticConversion, AxesAndAntimeridianByHand) {
-  double xyz[3];
-  GeodeticToCartesian(kA, kB, 0.0, 0.0, 0.0, xyz);
-  EXPECT_TRUE(xyz[0] == kA && xyz[1] == 0.0 && xyz[2] == 0.0);
-  GeodeticToCartesian(kA, kB, 90.0 * kDeg, 0.0, 0.0, xyz);
-  EXPECT_LT(std::hypot(xyz[0], xyz[1]), 1e-9);
-  EXPECT_NEAR(kB, xyz[2], 1e-8);
-  double east[3], west[3];
-  GeodeticToCartesian(kA, kB, 37.0 * kDeg, 180.0 * kDeg, 50.0, east);
-  GeodeticToCartesian(kA, kB, 37.0 * kDeg, -180.0 * kDeg, 50.0, west);
-  EXPECT_LT(Distance3(east, west), 1e-6);
-  EXPECT_LT(east[0], 0.0);
   const struct {
     double xyz[3];
     double lat_rad, lon_rad, h_m;  // lon_rad NaN: any finite longitude
@@ -95,61 +85,13 @@ TEST(GeodeticConversion, AxesAndAntimeridianByHand) {
     CartesianToGeodetic(c.xyz, kA, kB, &lat, &lon, &h);
     EXPECT_DOUBLE_EQ(c.lat_rad, lat);
     EXPECT_NEAR(c.h_m, h, 1e-9);
-    if (std::isnan(c.lon_rad)) {
-      EXPECT_TRUE(std::isfinite(lon));
-    } else {
-      EXPECT_EQ(c.lon_rad, lon);
-    }
+    EXPECT_TRUE(std::isnan(c.lon_rad) ? std::isfinite(lon) : lon == c.lon_rad) << lon;
   }
 }
 
-TEST(GeodeticConversion, DatumRoundTripKeepsAnglesAndFloatHeight) {
-  Wgs84Datum wgs;
-  BuildWgs84Datum(&wgs);
-  EXPECT_STREQ("WGS84", wgs.datum.name);
-  EXPECT_TRUE(wgs.datum.ellipse->a == kA && wgs.datum.ellipse->b == kB);
-  for (double lat : kLatitudes_deg) {
-    for (double lon : {-179.25, -33.5, 0.0, 12.125, 151.2}) {
-      for (float h : {-412.5f, 0.0f, 47.3125f, 5642.75f, 20200000.0f}) {
-        SCOPED_TRACE(testing::Message() << lat << " " << lon << " " << h);
-        double xyz[3];
-        DatumGeodeticToCartesian(GeodeticPos{lat, lon, h}, wgs.datum, xyz);
-        GeodeticPos out{0.0, 0.0, 0.0f};
-        DatumCartesianToGeodetic(xyz, wgs.datum, &out);
-        EXPECT_NEAR(lat, out.lat, 1e-10 / kDeg);
-        if (std::fabs(lat) < 90.0) {
-          EXPECT_NEAR(lon, out.lon, 1e-10 / kDeg);
-        }
-        // Float height: within one float step of the input.
-        EXPECT_LE(std::fabs(out.height - h), std::fabs(h) * 1.2e-7f + 1e-6f);
-      }
-    }
-  }
-  // A datum without an ellipse writes nothing.
-  Datum bare;
-  std::memset(&bare, 0, sizeof bare);
-  double xyz[3] = {1.5, 2.5, 3.5};
-  DatumGeodeticToCartesian(GeodeticPos{10.0, 20.0, 30.0f}, bare, xyz);
-  EXPECT_TRUE(xyz[0] == 1.5 && xyz[1] == 2.5 && xyz[2] == 3.5);
-  GeodeticPos pos{-7.0, -8.0, -9.0f};
-  DatumCartesianToGeodetic(xyz, bare, &pos);
-  EXPECT_TRUE(pos.lat == -7.0 && pos.lon == -8.0 && pos.height == -9.0f);
-}
-
-// A diverged adjustment can hand over NaN, infinite or absurd coordinates: the conversion
-// must return (the iteration is capped) and must not report a finite position for NaN.
-TEST(GeodeticConversion, NonFiniteAndAbsurdInputReturns) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double nanPoint[3] = {nan, 1.0, 2.0}, nanZ[3] = {kA, 0.0, nan};
-  const double infPoint[3] = {std::numeric_limits<double>::infinity(), 0.0, 0.0};
-  double lat, lon, h;
-  CartesianToGeodetic(nanPoint, kA, kB, &lat, &lon, &h);
-  EXPECT_TRUE(std::isnan(lat) || std::isnan(h));
-  CartesianToGeodetic(nanZ, kA, kB, &lat, &lon, &h);
-  EXPECT_TRUE(std::isnan(lat));
-  CartesianToGeodetic(infPoint, kA, kB, &lat, &lon, &h);
-  EXPECT_FALSE(std::isfinite(h));
-
+// A diverged adjustment can hand over absurd (but finite: it refuses others) coordinates:
+// the conversion must return, the iteration capped.
+TEST(GeodeticConversion, AbsurdInputReturns) {
   // Beyond the float range the reported height is infinite (the narrowing is guarded; x86
   // would give the same without the guard, so this pins the contract, not the guard).
   Wgs84Datum wgs;

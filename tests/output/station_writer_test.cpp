@@ -16,21 +16,6 @@ namespace {
 
 using testing_support::TempDir;
 
-StationRecord Record(const char* name, const char* desc, const char* remark, double time_s,
-                     int32_t week, int32_t hiType, double hi_m) {
-  StationRecord record{};
-  record.type = 2;
-  std::strncpy(record.name, name, sizeof record.name - 1);
-  std::strncpy(record.desc, desc, sizeof record.desc - 1);
-  std::strncpy(record.remark, remark, sizeof record.remark - 1);
-  record.timeType = 1;
-  record.time = time_s;
-  record.week = week;
-  record.hiType = hiType;
-  record.hi = hi_m;
-  return record;
-}
-
 std::string ErrString() {
   char text[512];
   GetErrString(text);
@@ -48,72 +33,65 @@ std::string WrittenText(const TempDir& dir, const StationRecord& record, int32_t
 }
 
 TEST(StationWriter, BlocksFollowTheGrammarByteForByte) {
+  // Records: type 2, name, description, remark, GPS time, time of week, week, height kind
+  // (2 slant, other non-zero vertical, 0 none), height.
   struct Case {
     StationRecord record;
     const char* text;
   };
   const Case cases[] = {
-      {Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5),
+      {{2, "A101", "BFILE", "BEGIN_STATIC", 1, 345600.0, 0, 1, 1.5},
        "Sta {\n\tID: \"A101\"\n\tDesc: \"BFILE\"\n\tRem: \"BEGIN_STATIC\"\n"
        "\tGTim: 345600.000000 0\n\tHi: 1.5000 VERT\n}\n"},
-      // Empty description and remark: only ID, GTim and Hi between the braces.
-      {Record("ABCD", "", "", 345600.0, 0, 1, 1.543),
-       "Sta {\n\tID: \"ABCD\"\n\tGTim: 345600.000000 0\n\tHi: 1.5430 VERT\n}\n"},
-      {Record("P7", "", "note", 0.25, 1400, 2, 2.71828),
+      // An empty description or remark leaves its line out.
+      {{2, "P7", "", "note", 1, 0.25, 1400, 2, 2.71828},
        "Sta {\n\tID: \"P7\"\n\tRem: \"note\"\n\tGTim: 0.250000 1400\n\tHi: 2.7183 SLANT\n}\n"},
-      {Record("Q", "only desc", "", 604799.5, 0, 7, -2.25),
+      {{2, "Q", "only desc", "", 1, 604799.5, 0, 7, -2.25},
        "Sta {\n\tID: \"Q\"\n\tDesc: \"only desc\"\n\tGTim: 604799.500000 0\n"
        "\tHi: -2.2500 VERT\n}\n"},
       // No height kind: no Hi line at all.
-      {Record("N0", "d", "r", 12.0, 0, 0, 9.0),
+      {{2, "N0", "d", "r", 1, 12.0, 0, 0, 9.0},
        "Sta {\n\tID: \"N0\"\n\tDesc: \"d\"\n\tRem: \"r\"\n\tGTim: 12.000000 0\n}\n"},
       // A double quote would end the field early; control characters would break the line.
-      {Record("A\"1", "x\"y\"", "tab\there\r", 1.0, 0, 1, 0.0),
+      {{2, "A\"1", "x\"y\"", "tab\there\r", 1, 1.0, 0, 1, 0.0},
        "Sta {\n\tID: \"A'1\"\n\tDesc: \"x'y'\"\n\tRem: \"tab here \"\n\tGTim: 1.000000 0\n"
        "\tHi: 0.0000 VERT\n}\n"},
-      // A name filling all 64 bytes without a NUL is cut to 63.
-      {[] {
-         StationRecord r = Record("", "", "", 1.0, 0, 0, 0.0);
-         std::memset(r.name, 'N', sizeof r.name);
-         return r;
-       }(),
-       nullptr},
   };
   TempDir dir;
   for (const Case& c : cases) {
     int32_t result = -7;
     FormatText(ModuleErrorText(), "%s", "an earlier error");
-    const std::string want =
-        c.text != nullptr ? c.text
-                          : "Sta {\n\tID: \"" + std::string(63, 'N') + "\"\n\tGTim: 1.000000 0\n}\n";
-    EXPECT_EQ(want, WrittenText(dir, c.record, &result)) << c.record.name;
+    EXPECT_EQ(c.text, WrittenText(dir, c.record, &result)) << c.record.name;
     EXPECT_EQ(0, result) << c.record.name;
     EXPECT_EQ("Disk full", ErrString()) << "after a successful write";
   }
+  // A name filling all 64 bytes without a NUL is cut to 63.
+  StationRecord full{2, "", "", "", 1, 1.0, 0, 0, 0.0};
+  std::memset(full.name, 'N', sizeof full.name);
+  int32_t result = -7;
+  EXPECT_EQ("Sta {\n\tID: \"" + std::string(63, 'N') + "\"\n\tGTim: 1.000000 0\n}\n",
+            WrittenText(dir, full, &result));
+  EXPECT_EQ(0, result);
 }
 
-TEST(StationWriter, MissingNameIsReportedBeforeTheDeviceAndLeavesNoTrace) {
+TEST(StationWriter, MissingNameIsReportedAndLeavesNoTrace) {
   TempDir dir;
   const std::string path = dir.File("out.sta");
   FILE* file = std::fopen(path.c_str(), "w");
   ASSERT_NE(nullptr, file);
   std::fputs("$STAINFO Ver7.00 TALVERIN\n", file);
-  EXPECT_EQ(1, WriteStationRecord(file, Record("", "BFILE", "END_STATIC", 5.0, 0, 1, 1.0)));
+  const StationRecord unnamed{2, "", "BFILE", "END_STATIC", 1, 5.0, 0, 1, 1.0};
+  EXPECT_EQ(1, WriteStationRecord(file, unnamed));
   EXPECT_EQ("Missing station name", ErrString());
   std::fclose(file);
   EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", ReadFileText(path));
-  // The name is checked before the device.
-  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("", "", "", 0.0, 0, 1, 0.0)));
-  EXPECT_EQ("Missing station name", ErrString());
-  EXPECT_EQ(1, WriteStationRecord(nullptr, Record("X", "", "", 0.0, 0, 1, 0.0)));
-  EXPECT_EQ("Disk full", ErrString());
 }
 
 // Unbuffered, the device refuses the first block. With the default buffer it refuses only
 // when the buffer is flushed: blocks are accepted until then, and from the failing flush on
 // every block reports "Disk full", even though a write into the emptied buffer would succeed.
 TEST(StationWriter, FullDeviceFailsWhenTheBlockReachesItAndStaysFailed) {
-  const StationRecord record = Record("A101", "BFILE", "BEGIN_STATIC", 345600.0, 0, 1, 1.5);
+  const StationRecord record{2, "A101", "BFILE", "BEGIN_STATIC", 1, 345600.0, 0, 1, 1.5};
   for (bool buffered : {false, true}) {
     FILE* file = std::fopen("/dev/full", "w");
     ASSERT_NE(nullptr, file);

@@ -1,29 +1,22 @@
-// Whole conversions. A simulated download set (observation and ephemeris files written by
-// the test writers from the BAHR broadcast ephemerides and the range simulator): the GPB
-// file must carry the recomputed position, clock and corrected time of every epoch, not the
-// receiver's own (deliberately wrong) values. The real BAHR hour with one satellite's
-// ranges or broadcast records damaged: no epoch may be marked valid far from the clean run.
+// Whole conversions of the real BAHR hour: the GPB file carries the recomputed clock and
+// corrected time of every epoch, not the zero clock of the epoch headers; with one
+// satellite's ranges or broadcast records damaged, no epoch may be marked valid far from the
+// clean run.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/byte_order.h"
 #include "geodesy/geodetic.h"
-#include "input/ephemeris_reader.h"
 #include "output/gpb_reader.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/rinex/rinex_import.h"
 #include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
-#include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/range_simulator.h"
 
 namespace talverin {
 namespace {
@@ -34,113 +27,25 @@ using testing_support::RunConversion;
 using testing_support::TempDir;
 
 constexpr double kC = 299792458.0;
-constexpr double kT0 = kBahrDayStart_s + 1800.0;
 
-TEST(ConversionPosition, GpbEpochsCarryTheRecomputedPositionAndClock) {
-  std::vector<GpsEph> published(std::begin(kBahrEphemerides), std::end(kBahrEphemerides));
-  published.insert(published.end(), std::begin(kBahrLowEphemerides), std::end(kBahrLowEphemerides));
-  // The E file keeps some fields in single precision: simulate with what the reader will
-  // hand to the store, so that the ranges and the engine share one orbit.
-  EphemerisFileWriter ephemerisFile;
-  std::vector<GpsEph> stored;
-  for (const GpsEph& eph : published) {
-    ephemerisFile.AddGps(eph);
-    const std::vector<uint8_t> record = GpsEphemerisRecord(eph);
-    GpsEph decoded{};
-    int16_t health = -1;
-    DecodeGpsRecord(record.data(), &decoded, &health);
-    ASSERT_EQ(health, 0);
-    stored.push_back(decoded);
-  }
-
-  RangeSimulator sim(kBahrLat_deg, kBahrLon_deg, kBahrHeight_m, kBahrFullWeek);
-  ObsFile observations;
-  observations.model = "G-12";  // C/A receiver, 35-byte channel records
-  observations.recordSize = 35;
-  const int kEpochs = 10;
-  std::vector<double> clocks_m;
-  for (int k = 0; k < kEpochs; ++k) {
-    const double clock_m = 45000.0 + 2.5 * k;  // about 0.15 ms, drifting
-    clocks_m.push_back(clock_m);
-    gpb_epoch_type simulated;
-    ASSERT_EQ(sim.BuildEpoch(stored, kT0 + 30.0 * k, clock_m, 15.0, &simulated), 7);
-    ObsEpoch& epoch = observations.epochs.emplace_back();
-    epoch.time_s = simulated.rcvTime;
-    // The receiver's own navigation solution, 40 m and 7 m of clock off.
-    epoch.x_m = sim.receiver()[0] + 20.0;
-    epoch.y_m = sim.receiver()[1] - 15.0;
-    epoch.z_m = sim.receiver()[2] + 30.0;
-    epoch.clock_m = clock_m + 7.0;
-    for (int i = 0; i < simulated.nsat; ++i) {
-      ObsChannel& channel = epoch.channels.emplace_back();
-      channel.prn = static_cast<uint8_t>(simulated.sat[i].prn);
-      channel.caRange_s = simulated.sat[i].range1 / kC;
-      channel.l1Snr = 40;
-    }
-  }
-
-  TempDir dir;
-  const std::string input = dir.File("B0162A04.162");
-  ASSERT_TRUE(WriteObservationFile(input, observations));
-  ASSERT_TRUE(ephemerisFile.WriteTo(dir.File("E0162A04.162")));
-  const std::string output = dir.File("out.gpb");
-  const ConversionRun run = RunConversion(input, output);
-  ASSERT_EQ(run.result, 0) << run.errorText;
-  EXPECT_EQ(run.CountMessages("Refining solution on first epoch"), 1);
-  EXPECT_EQ(run.CountMessagesStartingWith("Large clock shift"), 0);
-
-  GpbReader reader;
-  ASSERT_EQ(reader.Open(output.c_str()), 0) << reader.errorText();
-  GpbReadEpoch read{};
-  for (int k = 0; k < kEpochs; ++k) {
-    ASSERT_EQ(reader.ReadEpoch(&read), 1) << k << " " << reader.errorText();
-    const gpb_epoch_type& e = read.epoch;
-    EXPECT_NE(e.flags & kEpochPositionValid, 0) << k;
-    // 1 cm is 9.0e-8 degrees of latitude and 1.0e-7 degrees of longitude at 26 N; the
-    // first epoch's refined solve takes its troposphere at the uncorrected first solution.
-    const double tolerance_m = k == 0 ? 0.05 : 0.01;
-    EXPECT_NEAR(e.lat, kBahrLat_deg, 9.0e-6 * tolerance_m) << k;
-    EXPECT_NEAR(e.lon, kBahrLon_deg, 1.0e-5 * tolerance_m) << k;
-    EXPECT_NEAR(e.height, kBahrHeight_m, tolerance_m) << k;
-    // Every epoch starts from the receiver's own position (40 m off), where the troposphere
-    // is evaluated: about 1 cm of common delay ends up in the clock.
-    EXPECT_NEAR(e.clock, clocks_m[k], 0.02 + tolerance_m) << k;
-    EXPECT_NEAR(e.corrTime, kT0 + 30.0 * k, 2e-10) << k;
-    EXPECT_EQ(e.nsat, 7) << k;
-  }
-  EXPECT_EQ(reader.ReadEpoch(&read), 0);
-}
-
-// ECEF positions (m) of every epoch of a GPB file, NaN where the position is not valid.
-std::vector<std::array<double, 3>> ValidPositions(const std::string& gpb) {
-  std::vector<std::array<double, 3>> out;
+// Every epoch of a GPB file: ECEF position (m; NaN where the position is not valid), receiver
+// clock (m) and corrected time (s).
+std::vector<std::array<double, 5>> ReadEpochs(const std::string& gpb) {
+  std::vector<std::array<double, 5>> out;
   GpbReader reader;
   EXPECT_EQ(reader.Open(gpb.c_str()), 0) << reader.errorText();
   Wgs84Datum wgs84;
   BuildWgs84Datum(&wgs84);
   GpbReadEpoch read{};
   while (reader.ReadEpoch(&read) == 1) {
-    std::array<double, 3> xyz;
-    xyz.fill(std::nan(""));
+    std::array<double, 5> epoch = {NAN, NAN, NAN, read.epoch.clock, read.epoch.corrTime};
     if ((read.epoch.flags & kEpochPositionValid) != 0) {
       const GeodeticPos p{read.epoch.lat, read.epoch.lon, read.epoch.height};
-      DatumGeodeticToCartesian(p, wgs84.datum, xyz.data());
+      DatumGeodeticToCartesian(p, wgs84.datum, epoch.data());
     }
-    out.push_back(xyz);
+    out.push_back(epoch);
   }
   return out;
-}
-
-// Applies f to every channel record (file bytes) of one PRN in a B file of 97-byte records.
-void ForEachChannel(std::vector<uint8_t>& b, uint8_t prn, const std::function<void(uint8_t*)>& f) {
-  constexpr size_t kFileHeader = 90, kEpochHeader = 67, kRecord = 97;
-  for (size_t at = kFileHeader; at + kEpochHeader <= b.size();) {
-    const int count = static_cast<int8_t>(b[at + 66]);
-    at += kEpochHeader;
-    for (int i = 0; i < count && at + kRecord <= b.size(); ++i, at += kRecord) {
-      if (b[at] == prn) f(&b[at]);
-    }
-  }
 }
 
 // One grossly wrong satellite among the 7 to 9 of the real BAHR hour: its C/A ranges, or
@@ -162,36 +67,43 @@ TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun
   const std::vector<uint8_t> cleanE = ReadFileBytes(summary.ephemerisFile);
   const ConversionRun clean = RunConversion(summary.observationFile, dir.File("clean.gpb"));
   ASSERT_EQ(clean.result, 0) << clean.errorText;
-  const std::vector<std::array<double, 3>> truth = ValidPositions(dir.File("clean.gpb"));
+  const std::vector<std::array<double, 5>> truth = ReadEpochs(dir.File("clean.gpb"));
   ASSERT_EQ(truth.size(), 120u);
+  // The receiver clock of BAHR is a constant +0.373 ms (README.txt; 0.5 us is its rounding).
+  for (size_t k = 0; k < truth.size(); ++k) {
+    EXPECT_NEAR(truth[k][3], 0.373e-3 * kC, 0.5e-6 * kC) << k;
+    EXPECT_NEAR(truth[k][4], kBahrDayStart_s + 30.0 * k - 0.373e-3, 0.5e-6) << k;
+  }
 
   constexpr uint8_t kPrn = 30;
-  // Record fields: toc int32 at 15, af0 float at 27 (s), m0 double at 39 (semicircles).
+  // Record fields: toc int32 at 15 (s), af0 float at 27 (s), m0 double at 39 (semicircles).
   const struct {
     const char* name;
     double range_m;  // added to every C/A range of the PRN
     size_t field;    // E record offset, or 0
-    double value;    // toc: added when negative, else replaces; af0 replaces; m0 added
+    double value;    // toc and m0: added; af0: replaces
   } cases[] = {
       {"range +100 m", 100.0, 0, 0.0},     {"range +10 km", 1.0e4, 0, 0.0},
       {"range +5000 km", 5.0e6, 0, 0.0},   {"toc a day early", 0.0, 15, -86400.0},
-      {"toc beyond the week", 0.0, 15, 700000.0}, {"af0 0.9 ms", 0.0, 27, 9.0e-4},
+      {"toc beyond the week", 0.0, 15, 400000.0}, {"af0 0.9 ms", 0.0, 27, 9.0e-4},
       {"af0 10 ms", 0.0, 27, 1.0e-2},      {"m0 + 0.5 sc", 0.0, 39, 0.5},
       {"m0 + 1.5 sc", 0.0, 39, 1.5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<uint8_t> b = cleanB;
-    std::vector<uint8_t> e = cleanE;
-    if (c.range_m != 0.0) {
-      ForEachChannel(b, kPrn,
-                     [&](uint8_t* r) { StoreF64(r + 4, LoadF64(r + 4) + c.range_m / kC); });
+    std::vector<uint8_t> b = cleanB, e = cleanE;
+    // Channel records of 97 bytes (PRN at 0, C/A range in s at 4) follow the 90-byte file
+    // header and each 67-byte epoch header (its channel count at 66).
+    for (size_t at = 90; at + 67 <= b.size();) {
+      const int count = static_cast<int8_t>(b[at + 66]);
+      at += 67;
+      for (int i = 0; i < count && at + 97 <= b.size(); ++i, at += 97)
+        if (b[at] == kPrn) StoreF64(&b[at + 4], LoadF64(&b[at + 4]) + c.range_m / kC);
     }
-    for (size_t at = 0; c.field != 0 && at + 129 <= e.size(); at += 129) {
+    for (size_t at = 0; at + 129 <= e.size(); at += 129) {
       uint8_t* r = &e[at];
       if (r[0] != kPrn) continue;
-      const int32_t shift = static_cast<int32_t>(c.value);
-      if (c.field == 15) StoreI32(r + 15, shift < 0 ? LoadI32(r + 15) + shift : shift);
+      if (c.field == 15) StoreI32(r + 15, LoadI32(r + 15) + static_cast<int32_t>(c.value));
       if (c.field == 27) StoreF32(r + 27, static_cast<float>(c.value));
       if (c.field == 39) StoreF64(r + 39, LoadF64(r + 39) + c.value);
     }
@@ -199,19 +111,13 @@ TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun
     ASSERT_TRUE(WriteFileBytes(summary.ephemerisFile, e));
     const ConversionRun run = RunConversion(summary.observationFile, dir.File("damaged.gpb"));
     ASSERT_EQ(run.result, 0) << run.errorText;
-    const std::vector<std::array<double, 3>> got = ValidPositions(dir.File("damaged.gpb"));
+    const std::vector<std::array<double, 5>> got = ReadEpochs(dir.File("damaged.gpb"));
     ASSERT_EQ(got.size(), truth.size());
-    int solved = 0;
-    double worst_m = 0.0;
+    // An epoch not solved is NaN m away.
     for (size_t i = 0; i < got.size(); ++i) {
-      if (std::isnan(got[i][0])) continue;
-      ++solved;
-      const double d = std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
-                                  got[i][2] - truth[i][2]);
-      worst_m = std::max(worst_m, d);
+      EXPECT_LE(std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
+                           got[i][2] - truth[i][2]), 100.0) << "epoch " << i;
     }
-    EXPECT_LE(worst_m, 100.0);
-    EXPECT_EQ(solved, 120);
   }
 }
 

@@ -1,8 +1,6 @@
 // SinglePoint on simulated epochs: C/A ranges that a receiver at BAHR would have measured on
 // 2004-06-10 from the real broadcast ephemerides, computed by the independent simulator.
-// Checks the recovered position and clock, the first-epoch refinement, the elevation mask,
-// the clock-shift messages, the residual and reliability tests, the failure paths and the
-// handling of corrupt records.
+// Noisy ranges: the real-data accuracy tests.
 #include "position/single_point.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -38,12 +34,9 @@ struct Message {
   std::string text;
 };
 std::vector<Message>* g_messages = nullptr;
-std::function<void(const Message&)>* g_hook = nullptr;
 
 void TALVERIN_CALL RecordMessage(double time, const char* text) {
-  if (g_messages == nullptr) return;
-  g_messages->push_back({time, text});
-  if (*g_hook) (*g_hook)(g_messages->back());
+  if (g_messages != nullptr) g_messages->push_back({time, text});
 }
 
 class SinglePointSim : public ::testing::Test {
@@ -53,7 +46,6 @@ class SinglePointSim : public ::testing::Test {
     ephs_.insert(ephs_.end(), std::begin(kBahrLowEphemerides), std::end(kBahrLowEphemerides));
     Load(engine_);
     g_messages = &messages_;
-    g_hook = &hook_;
   }
   // Gives an engine every ephemeris and the message recorder.
   void Load(SinglePoint& engine) {
@@ -88,10 +80,9 @@ class SinglePointSim : public ::testing::Test {
     }
     return false;
   }
-  // Messages equal to text, or starting with it.
-  int Count(const std::string& text, bool prefix = false) const {
+  int Count(const std::string& text) const {
     int n = 0;
-    for (const Message& m : messages_) n += (prefix ? m.text.rfind(text, 0) == 0 : m.text == text);
+    for (const Message& m : messages_) n += m.text == text;
     return n;
   }
   // Solves a clean first epoch so that later epochs start from a known position.
@@ -105,18 +96,20 @@ class SinglePointSim : public ::testing::Test {
   RangeSimulator sim_{kBahrLat_deg, kBahrLon_deg, kBahrHeight_m, kBahrFullWeek};
   std::vector<GpsEph> ephs_;
   std::vector<Message> messages_;
-  std::function<void(const Message&)> hook_;
 };
 
+// The first epoch carries only the seven satellites above 15 degrees; the later ones also
+// PRN 4 and 21, which the mask must leave out. At epoch 10 the clock jumps by 6 km.
 TEST_F(SinglePointSim, NoiseFreeEpochsRecoverPositionAndClockWithinOneCentimetre) {
-  double firstGpsTime = 0.0;
+  double firstGpsTime = 0.0, jumpGpsTime = 0.0;
   for (int k = 0; k < 20; ++k) {
     SCOPED_TRACE(k);
     const double t_s = kT0 + k;
-    const double clock_m = 1234.5 + 0.3 * k;  // a drifting receiver clock
-    gpb_epoch_type epoch = Epoch(t_s, clock_m);
-    ASSERT_EQ(epoch.nsat, 7);
+    const double clock_m = 1234.5 + 0.3 * k + (k >= 10 ? 6000.0 : 0.0);  // a drifting clock
+    gpb_epoch_type epoch = Epoch(t_s, clock_m, k == 0 ? 15.0 : -90.0);
+    ASSERT_EQ(epoch.nsat, k == 0 ? 7 : 9);
     if (k == 0) firstGpsTime = epoch.gpsTime;
+    if (k == 10) jumpGpsTime = epoch.gpsTime;
     ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
     EXPECT_LT(PositionError(), 0.01);
     EXPECT_NE(epoch.flags & kEpochPositionValid, 0);
@@ -128,83 +121,52 @@ TEST_F(SinglePointSim, NoiseFreeEpochsRecoverPositionAndClockWithinOneCentimetre
     EXPECT_NEAR(epoch.corrTime, t_s, 1.2e-10);
     EXPECT_EQ(engine_.status(), kStatusClean);
     EXPECT_EQ(engine_.usedCount(), 7);
+    EXPECT_FALSE(Used(4) || Used(21));  // 5 and 10 degrees: below the mask
   }
   EXPECT_EQ(engine_.epochCount(), 20);
-  ASSERT_EQ(messages_.size(), 1u);
+  ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[0].text, "Refining solution on first epoch");
   EXPECT_EQ(messages_[0].time, firstGpsTime);
+  EXPECT_EQ(messages_[1].text, "Large clock shift changed detected-refining solution");
+  EXPECT_EQ(messages_[1].time, jumpGpsTime);
 }
 
-TEST_F(SinglePointSim, FirstSolveUsesEverySatelliteWithoutTroposphereThenMasksAndCorrects) {
-  gpb_epoch_type epoch = Epoch(kT0, 500.0, -90.0);
-  ASSERT_EQ(epoch.nsat, 9);
-  bool refined = false;
-  hook_ = [&](const Message& m) {  // the first solve, at the refinement message
-    if (m.text != "Refining solution on first epoch") return;
-    refined = true;
-    EXPECT_EQ(engine_.usedCount(), 9);  // no mask before a position is known
-    EXPECT_EQ(engine_.positionKnown(), 1);
-    for (int32_t i = 0; i < engine_.usedCount(); ++i) {
-      EXPECT_EQ(engine_.satellite(engine_.usedPrns()[i]).troposphericDelay, 0.0);
-    }
-  };
-  ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-  EXPECT_TRUE(refined);
-  EXPECT_EQ(engine_.usedCount(), 7);  // PRN 4 (5 deg) and PRN 21 (10 deg) below the mask
-  EXPECT_FALSE(Used(4) || Used(21));
-  for (int32_t i = 0; i < engine_.usedCount(); ++i) {
-    EXPECT_GT(engine_.satellite(engine_.usedPrns()[i]).troposphericDelay, 2.0);
-  }
-  // The refined solve takes its troposphere at the uncorrected first solution, metres off.
-  EXPECT_LT(PositionError(), 0.05);
-  gpb_epoch_type next = Epoch(kT0 + 1, 500.0, -90.0);
-  ASSERT_EQ(engine_.ProcessEpoch(&next, kWriteAll), 0);
-  EXPECT_EQ(engine_.usedCount(), 7);
-  EXPECT_LT(PositionError(), 0.01);
-}
-
-TEST_F(SinglePointSim, ClockJumpsResolveWithFiveMessagesThenOneFinalThenSilence) {
-  SolveFirstEpoch(100.0);
-  std::vector<double> jumpTimes;
-  for (int k = 1; k <= 9; ++k) {
-    // Alternating 6 km resets: the 6000 m/s apparent drift is dropped, so each prediction
-    // is the previous clock and misses by 6000 m.
-    const double clock_m = k % 2 == 1 ? 6100.0 : 100.0;
-    gpb_epoch_type epoch = Epoch(kT0 + k, clock_m);
-    jumpTimes.push_back(epoch.gpsTime);
-    ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0) << k;
-    EXPECT_LT(PositionError(), 0.01) << k;
-    EXPECT_NEAR(epoch.clock, clock_m, 0.01) << k;
-  }
-  ASSERT_EQ(messages_.size(), 6u);
-  for (size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(messages_[i].text,
-              i < 5 ? "Large clock shift changed detected-refining solution"
-                    : "Large clock shift changed detected-no more messages will be printed");
-    EXPECT_EQ(messages_[i].time, jumpTimes[i]);
-  }
-}
-
-// With six redundant ranges the bad one is found and left out; with one redundant range the
+// With six redundant ranges the bad one is found and left out; two bad ones fail the epoch,
+// which keeps its old position and takes the predicted clock. With one redundant range the
 // error spreads (here the largest residual is PRN 17's): reported, not rejected.
 TEST_F(SinglePointSim, OneBadRangeIsRejectedAmongSevenAndOnlyReportedAmongFive) {
-  SolveFirstEpoch();
-  gpb_epoch_type epoch = Epoch(kT0 + 1, 100.0);
+  SolveFirstEpoch(200.0);
+  gpb_epoch_type epoch = Epoch(kT0 + 1, 201.0);
   Find(&epoch, 10)->range1 += 1000.0;
   ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
   const std::string prefix = "  Rejected PRN 10 with reliability of ";
-  ASSERT_EQ(Count(prefix, true), 1);
-  for (const Message& m : messages_) {
-    if (m.text.rfind(prefix, 0) != 0) continue;
-    const size_t tail = m.text.find("--Solution OK");
-    ASSERT_EQ(tail + std::strlen("--Solution OK"), m.text.size()) << m.text;
-    EXPECT_GT(std::stod(m.text.substr(prefix.size(), tail - prefix.size())), 4.0);
-    EXPECT_EQ(m.time, epoch.gpsTime);
-  }
+  ASSERT_EQ(messages_.size(), 2u);  // the large residual first, then the rejection
+  const std::string& rejected = messages_[1].text;
+  const size_t tail = rejected.find("--Solution OK");
+  ASSERT_TRUE(rejected.rfind(prefix, 0) == 0 && tail + 13 == rejected.size()) << rejected;
+  EXPECT_GT(std::stod(rejected.substr(prefix.size(), tail - prefix.size())), 4.0);
+  EXPECT_EQ(messages_[1].time, epoch.gpsTime);
   EXPECT_EQ(engine_.usedCount(), 6);
   EXPECT_FALSE(Used(10));
   EXPECT_LT(PositionError(), 0.01);
   EXPECT_NE(epoch.flags & kEpochPositionValid, 0);
+  messages_.clear();
+
+  epoch = Epoch(kT0 + 2, 202.0);
+  Find(&epoch, 10)->range1 += 3000.0;
+  Find(&epoch, 24)->range1 -= 5000.0;
+  epoch.lat = 12.5;
+  epoch.lon = 33.25;
+  epoch.height = 7.0f;
+  EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
+  EXPECT_EQ(epoch.flags & kEpochPositionValid, 0);
+  EXPECT_TRUE(epoch.lat == 12.5 && epoch.lon == 33.25 && epoch.height == 7.0f);
+  // Clock prediction from the two good epochs: 201 + 1 m/s * 1 s.
+  EXPECT_NEAR(epoch.clock, 202.0, 0.02);
+  EXPECT_DOUBLE_EQ(epoch.corrTime, epoch.rcvTime - epoch.clock * 3.3356409519815204e-9);
+  EXPECT_EQ(Count("Solution failed due to data errors"), 2);
+  EXPECT_EQ(Count("Solution failed--trying again with new clockshift"), 1);
+  EXPECT_EQ(engine_.epochCount(), 2);
 
   SinglePoint five;
   Load(five);
@@ -224,129 +186,34 @@ TEST_F(SinglePointSim, OneBadRangeIsRejectedAmongSevenAndOnlyReportedAmongFive) 
   EXPECT_EQ(text.substr(text.size() - 3), " m)") << text;
 }
 
-TEST_F(SinglePointSim, FourSatellitesSolveWithOneDegreeOfFreedomAndThreeDoNot) {
+// A fourth satellite solves (no redundancy: the residual RMS over max(n - 4, 1) stays a
+// number); a third does not. An epoch time that is no number or absurd is refused untouched
+// but for the header's position-valid bit.
+TEST_F(SinglePointSim, FourSatellitesSolveAndThreeOrAnUnusableTimeDoNot) {
   for (int k = 0; k < 2; ++k) {
     gpb_epoch_type epoch = Epoch(kT0 + k, 100.0, 15.0, {5, 17, 30, 10});
     ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
     EXPECT_LT(PositionError(), 0.01);
-    // No redundancy: residuals vanish, and the RMS over max(n - 4, 1) stays a number.
     EXPECT_TRUE(std::isfinite(engine_.residualRms()));
     EXPECT_LT(engine_.residualRms(), 1e-3);
     EXPECT_EQ(engine_.status(), kStatusClean);
   }
+  engine_.Reset();  // a reset forgets the last epoch's residuals
+  EXPECT_EQ(engine_.residualRms(), 0.0);
   messages_.clear();
-  SinglePoint engine;
-  Load(engine);
   gpb_epoch_type epoch = Epoch(kT0, 100.0, 15.0, {5, 17, 30});
   epoch.flags = kEpochPositionValid;
-  epoch.lat = kBahrLat_deg;
-  epoch.lon = kBahrLon_deg;
-  EXPECT_EQ(engine.ProcessEpoch(&epoch, kWriteAll), 1);
+  EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
   EXPECT_EQ(epoch.flags & kEpochPositionValid, 0);
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text,
             "Less than 4 satellites with ephemerides (only 3 found)--Cannot compute epoch");
   EXPECT_EQ(messages_[0].time, epoch.gpsTime);
-  EXPECT_EQ(engine.epochCount(), 0);
-}
-
-TEST_F(SinglePointSim, CovarianceIsSigmaSquaredTimesTheInverseNormalMatrix) {
-  gpb_epoch_type epoch = Epoch(kT0, 100.0);
-  ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-  std::vector<SimulatedRange> ranges;
-  sim_.BuildEpoch(ephs_, kT0, 100.0, 15.0, &epoch, &ranges);
-  ASSERT_EQ(ranges.size(), 7u);
-  // A^T A from the simulator's own geometry, rows (unit vector to satellite, 1).
-  double normal[4][4] = {};
-  for (const SimulatedRange& r : ranges) {
-    double row[4] = {0, 0, 0, 1};
-    for (int j = 0; j < 3; ++j) row[j] = (r.satellite_m[j] - sim_.receiver()[j]) / r.geometric_m;
-    for (int a = 0; a < 4; ++a) {
-      for (int b = 0; b < 4; ++b) normal[a][b] += row[a] * row[b];
-    }
-  }
-  for (int a = 0; a < 4; ++a) {
-    for (int b = 0; b < 4; ++b) {
-      double product = 0.0;
-      for (int m = 0; m < 4; ++m) product += engine_.cofactor().at(a, m) * normal[m][b];
-      EXPECT_NEAR(product, a == b ? 1.0 : 0.0, 1e-6) << a << b;
-      EXPECT_NEAR(engine_.covariance().at(a, b), 49.0 * engine_.cofactor().at(a, b),
-                  1e-9 * std::fabs(engine_.covariance().at(a, b)) + 1e-12);
-    }
-  }
-}
-
-TEST_F(SinglePointSim, TwoBadRangesFailTheEpochKeepingPredictedClockAndOldPosition) {
-  SolveFirstEpoch(200.0);
-  gpb_epoch_type second = Epoch(kT0 + 1, 201.0);
-  ASSERT_EQ(engine_.ProcessEpoch(&second, kWriteAll), 0);
+  EXPECT_EQ(engine_.epochCount(), 0);
   messages_.clear();
-
-  gpb_epoch_type epoch = Epoch(kT0 + 2, 202.0);
-  Find(&epoch, 10)->range1 += 3000.0;
-  Find(&epoch, 24)->range1 -= 5000.0;
-  epoch.lat = 12.5;
-  epoch.lon = 33.25;
-  epoch.height = 7.0f;
-  EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
-  EXPECT_EQ(epoch.flags & kEpochPositionValid, 0);
-  EXPECT_TRUE(epoch.lat == 12.5 && epoch.lon == 33.25 && epoch.height == 7.0f);
-  // Clock prediction from the two good epochs: 201 + 1 m/s * 1 s.
-  EXPECT_NEAR(epoch.clock, 202.0, 0.02);
-  EXPECT_DOUBLE_EQ(epoch.corrTime, epoch.rcvTime - epoch.clock * 3.3356409519815204e-9);
-  EXPECT_EQ(Count("Solution failed due to data errors"), 2);
-  EXPECT_EQ(Count("Solution failed--trying again with new clockshift"), 1);
-  EXPECT_EQ(engine_.epochCount(), 2);
-
-  // The failed epoch left the last good solution in place.
-  gpb_epoch_type next = Epoch(kT0 + 3, 203.0);
-  ASSERT_EQ(engine_.ProcessEpoch(&next, kWriteAll), 0);
-  EXPECT_LT(PositionError(), 0.01);
-}
-
-TEST_F(SinglePointSim, UnusableRecordsAreSkipped) {
-  SolveFirstEpoch();
-  gpb_epoch_type epoch = Epoch(kT0 + 1, 100.0);
-  ASSERT_EQ(epoch.nsat, 7);
-  Find(&epoch, 9)->range1 = 99.9;    // not a range
-  Find(&epoch, 6)->sflags = 0;       // C/A bit clear
-  Find(&epoch, 24)->range1 = kNaN;   // corrupt value
-  for (uint32_t prn : {33u, 0u}) {   // GLONASS, none
-    epoch.sat[epoch.nsat] = *Find(&epoch, 5);
-    epoch.sat[epoch.nsat++].prn = prn;
-  }
-  ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-  EXPECT_EQ(engine_.usedCount(), 4);
-  for (int prn : {9, 6, 24, 33, 0}) EXPECT_FALSE(Used(prn)) << prn;
-  EXPECT_LT(PositionError(), 0.01);
-  EXPECT_TRUE(messages_.empty());
-}
-
-TEST_F(SinglePointSim, MissingEphemerisIsReportedOncePerPrnAtReceptionTime) {
-  double firstRcvTime = 0.0;
-  for (int k = 0; k < 3; ++k) {
-    gpb_epoch_type epoch = Epoch(kT0 + k, 300.0);
-    if (k == 0) firstRcvTime = epoch.rcvTime;
-    epoch.sat[epoch.nsat] = epoch.sat[0];
-    epoch.sat[epoch.nsat++].prn = 2;  // no ephemeris for PRN 2
-    ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-    EXPECT_LT(PositionError(), 0.01);
-  }
-  EXPECT_EQ(Count("Ephemeris missing for PRN 2"), 1);
-  // The first epoch starts from a zero clock: the reception time is the time tag itself.
-  for (const Message& m : messages_) {
-    if (m.text == "Ephemeris missing for PRN 2") {
-      EXPECT_EQ(m.time, firstRcvTime);
-    }
-  }
-  EXPECT_EQ(engine_.satellite(2).missingCount, 4);  // two solves of the first epoch, then one each
-}
-
-// Refused untouched but for the header's position-valid bit: no solution, no valid position.
-TEST_F(SinglePointSim, NonFiniteOrAbsurdEpochTimeIsRefusedWithoutAValidPosition) {
   for (double value : {kNaN, kInf, 1e300}) {
     for (int field = 0; field < 2; ++field) {
-      gpb_epoch_type epoch = Epoch(kT0, 100.0);
+      epoch = Epoch(kT0, 100.0);
       epoch.flags = kEpochPositionValid | 0x2;  // the header's position, and moving
       epoch.lat = kBahrLat_deg;
       (field == 0 ? epoch.gpsTime : epoch.rcvTime) = value;
@@ -360,6 +227,32 @@ TEST_F(SinglePointSim, NonFiniteOrAbsurdEpochTimeIsRefusedWithoutAValidPosition)
   EXPECT_TRUE(messages_.empty());
 }
 
+// PRN 2 has no ephemeris; records that are no C/A range of a GPS satellite are skipped
+// without a word.
+TEST_F(SinglePointSim, MissingEphemerisIsReportedOncePerPrnAndUnusableRecordsAreSkipped) {
+  double firstRcvTime = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    gpb_epoch_type epoch = Epoch(kT0 + k, 300.0);
+    if (k == 0) firstRcvTime = epoch.rcvTime;
+    Find(&epoch, 9)->range1 = 99.9;   // not a range
+    Find(&epoch, 6)->sflags = 0;      // C/A bit clear
+    Find(&epoch, 24)->range1 = kNaN;  // corrupt value
+    for (uint32_t prn : {2u, 33u, 0u}) {  // no ephemeris, GLONASS, none
+      epoch.sat[epoch.nsat] = *Find(&epoch, 5);
+      epoch.sat[epoch.nsat++].prn = prn;
+    }
+    ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
+    EXPECT_EQ(engine_.usedCount(), 4);
+    for (int prn : {9, 6, 24, 2, 33, 0}) EXPECT_FALSE(Used(prn)) << prn;
+    EXPECT_LT(PositionError(), 0.01);
+  }
+  // The first epoch starts from a zero clock: the reception time is the time tag itself.
+  ASSERT_EQ(messages_.size(), 2u);  // and the first epoch's refinement
+  EXPECT_EQ(messages_[0].text, "Ephemeris missing for PRN 2");
+  EXPECT_EQ(messages_[0].time, firstRcvTime);
+  EXPECT_EQ(engine_.satellite(2).missingCount, 4);  // two solves of the first epoch, then one each
+}
+
 // The receiver's own position and clock as the start. Far off (tens to thousands of km):
 // the troposphere (at 20 km height, none), the light time and the mask are first taken
 // there; the epoch is solved again from its first solution, or, when the mask at the header
@@ -371,13 +264,11 @@ TEST_F(SinglePointSim, ReceiverPositionFarOffOrCorruptStillGivesTheTruth) {
     double lat, lon, height, clock;
   } cases[] = {
       {"25 km, mostly up", kBahrLat_deg + 0.1, kBahrLon_deg + 0.1, kBahrHeight_m + 2e4, 100.0},
-      {"330 km north", kBahrLat_deg + 3.0, kBahrLon_deg, kBahrHeight_m, 100.0},
       {"3500 km: the mask there drops two", kBahrLat_deg - 25.0, kBahrLon_deg + 25.0,
        kBahrHeight_m, 100.0},
       {"the antipode: nothing above its mask", kBahrLat_deg - 52.4, kBahrLon_deg + 180.0,
        kBahrHeight_m, 100.0},
       {"latitude NaN", kNaN, 50.0, 0.0, 0.0},
-      {"clock infinite", 26.0, 50.0, 0.0, kInf},
       {"height 1e30", 26.0, 50.0, 1e30, 0.0},
       {"latitude 400", 400.0, 50.0, 0.0, 0.0},
       {"clock 1e12 m", 26.0, 50.0, 0.0, 1e12},
@@ -386,7 +277,7 @@ TEST_F(SinglePointSim, ReceiverPositionFarOffOrCorruptStillGivesTheTruth) {
   int k = 1;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const bool farOff = k <= 4;
+    const bool farOff = k <= 3;
     SinglePoint fresh;
     Load(fresh);
     SinglePoint& engine = farOff ? engine_ : fresh;
@@ -404,41 +295,6 @@ TEST_F(SinglePointSim, ReceiverPositionFarOffOrCorruptStillGivesTheTruth) {
     EXPECT_NEAR(epoch.clock, 100.0, 0.01);
     EXPECT_EQ(engine.usedCount(), 7);
   }
-}
-
-TEST_F(SinglePointSim, ReleasedEngineFailsThroughItsMessagesWithoutCrashing) {
-  engine_.Release();
-  Load(engine_);
-  gpb_epoch_type epoch = Epoch(kT0, 100.0);
-  EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
-  EXPECT_EQ(epoch.flags & kEpochPositionValid, 0);
-  EXPECT_EQ(Count("Normal matrix not allocated"), 2);
-  EXPECT_EQ(Count("Solution failed--trying again with new clockshift"), 1);
-}
-
-// PDOP of this geometry is about 2: metre noise gives metres, not centimetres or tens.
-TEST_F(SinglePointSim, OneMetreNoiseGivesMetreLevelPositions) {
-  std::mt19937 generator(20040610);
-  std::normal_distribution<double> noise(0.0, 1.0);
-  double sumSquares = 0.0;
-  const int epochs = 40;
-  for (int k = 0; k < epochs; ++k) {
-    SCOPED_TRACE(k);
-    gpb_epoch_type epoch = Epoch(kT0 + k, 1234.5);
-    for (int i = 0; i < epoch.nsat; ++i) epoch.sat[i].range1 += noise(generator);
-    ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
-    EXPECT_LT(PositionError(), 15.0);
-    sumSquares += PositionError() * PositionError();
-    EXPECT_GT(engine_.residualRms(), 0.05);
-    EXPECT_LT(engine_.residualRms(), 4.0);
-    EXPECT_EQ(engine_.usedCount(), 7);
-  }
-  const double rms = std::sqrt(sumSquares / epochs);
-  EXPECT_GT(rms, 0.2);
-  EXPECT_LT(rms, 6.0);
-  EXPECT_EQ(Count("  Rejected", true), 0);
-  engine_.Reset();  // a reset forgets the last epoch's residuals
-  EXPECT_EQ(engine_.residualRms(), 0.0);
 }
 
 }  // namespace
