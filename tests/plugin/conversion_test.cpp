@@ -39,10 +39,9 @@ TEST(Conversion, HeaderOnlySetGivesAValidGpbHeaderAndTheTwoHeaderLines) {
     const ConvertedSet out =
         ConvertDownloadSet(dir, b, {}, [layout](ConvertOptions& o) { o.GpbLayout = layout; });
     ASSERT_EQ(0, out.run.result) << out.run.errorText;
-    EXPECT_EQ(0u, out.run.request.EpochsWritten);
-    EXPECT_EQ(0u, out.run.request.EphemeridesRead);
-    EXPECT_EQ(0u, out.run.request.StationsWritten);
-    EXPECT_EQ(0u, out.run.request.result);
+    const ConvertRequest& r = out.run.request;
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0}),
+              (std::vector<uint32_t>{r.EpochsWritten, r.EphemeridesRead, r.StationsWritten, r.result}));
     EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", out.sta);
     EXPECT_EQ("$EPHREC Ver7.0 TALVERIN Ashtech\n", out.epp);
     const int32_t total = static_cast<int32_t>(b.size());
@@ -117,8 +116,8 @@ TEST(Conversion, NullCallbacksRunSilentlyAndGiveTheSameFiles) {
   EXPECT_EQ(ReadFileText(loud.File("out.epp")), ReadFileText(quiet.File("out.epp")));
   std::vector<uint8_t> a = ReadFileBytes(loud.File("out.gpb"));
   std::vector<uint8_t> c = ReadFileBytes(quiet.File("out.gpb"));
+  ASSERT_EQ(512u + 3 * 140, a.size());
   ASSERT_EQ(a.size(), c.size());
-  ASSERT_GT(a.size(), 36u);
   // The creation stamp (header bytes 24..35) is the only difference allowed.
   std::fill(a.begin() + 24, a.begin() + 36, 0);
   std::fill(c.begin() + 24, c.begin() + 36, 0);
