@@ -714,23 +714,5 @@ TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
   }
 }
 
-TEST(ObservationFile, CorruptEpochValuesStayFinishable) {
-  // Header and record fields of every kind of corrupt double; the loop must run to the
-  // end without undefined behaviour (the sanitizer build checks that) and keep every
-  // epoch, since every header is sound.
-  ObsFile f = FileOf(1, {});
-  double t = 1000.0;
-  for (double v : {kNaN, kInf, -kInf, 1e308, -1e308, 0.0}) {
-    ObsEpoch e = EpochAt(t++, 5);
-    e.x_m = e.z_m = e.clock_m = v;
-    for (ObsChannel& ch : e.channels) ch.caRange_s = ch.l1Phase_cyc = v;
-    e.channels[0].doppler = -2147483647 - 1;
-    f.epochs.push_back(e);
-  }
-  const ConvertedSet out = Convert(f, 1, [](ConvertOptions& o) { o.RecomputePosition = 1; });
-  EXPECT_EQ(0, out.run.result) << out.run.errorText;
-  EXPECT_EQ(6u, out.epochs.size());
-}
-
 }  // namespace
 }  // namespace talverin
