@@ -30,6 +30,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "input/receiver_detect.h"
+#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/download_set/byte_builder.h"
@@ -48,9 +49,7 @@ using testing_support::TempDir;
 constexpr uint32_t kSeed = 20261207;
 constexpr size_t kFileHeader = 90;
 constexpr size_t kEpochHeader = 67;
-constexpr int32_t kFullWeek = 1400;
-constexpr double kToe_s = 345600.0;
-constexpr double kDeg = kPi / 180.0;
+constexpr double kToe_s = 352800.0;  // of the BAHR ephemerides
 
 struct DownloadSet {
   std::string label;
@@ -209,7 +208,8 @@ int FromEnvironment(const char* name, int fallback) {
 }
 
 // Real sets: RINEX observation and navigation files imported as a download set of each
-// receiver type; the long day is damaged a third as often as the hour.
+// receiver type (C/A, dual, L2 codeless, GLONASS); the long day is damaged a third as
+// often as the hour.
 TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   const int runs = FromEnvironment("TALVERIN_DAMAGE_RUNS", 30);
   const std::string bahr = rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04";
@@ -219,7 +219,7 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   std::mt19937 rng(static_cast<uint32_t>(FromEnvironment("TALVERIN_DAMAGE_SEED", kSeed)));
   Survey survey;
   for (const auto& source : sources) {
-    for (const char* receiver : {"ca", "dual", "l2-codeless"}) {
+    for (const char* receiver : {"ca", "dual", "l2-codeless", "glonass"}) {
       TempDir dir;
       RinexImportOptions options;
       options.observationPath = source.first;
@@ -233,7 +233,7 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
       set.b = ReadFileBytes(summary.observationFile);
       set.e = ReadFileBytes(summary.ephemerisFile);
       set.s = ReadFileText(summary.siteFile);
-      set.receiverType = std::string(receiver) == "ca" ? 1 : std::string(receiver) == "dual" ? 2 : 3;
+      set.receiverType = summary.receiverType;
       set.label = source.first.substr(source.first.rfind('/') + 1) + " " + receiver;
       SurveySet(set, source.first == usno ? std::max(1, runs / 3) : runs, rng, survey);
     }
@@ -241,50 +241,29 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   Report("real sets", survey);
 }
 
-// Every receiver type and layout, both GPB variants, 3 to 12 epochs seen from anywhere
-// under a Walker-like constellation of 24 satellites (six planes of four, 55 degrees).
-TEST(DamagedInputProperty, SimulatedSetsOfEveryTypeAndLayoutWithOneFaultKeepEveryPromise) {
-  std::vector<GpsEph> ephs;
+// The alternative record layout, which no imported set has: C/A and dual frequency
+// records, both GPB variants, 3 to 12 epochs of the BAHR satellites seen from BAHR.
+TEST(DamagedInputProperty, SimulatedAlternativeLayoutSetsWithOneFaultKeepEveryPromise) {
+  const std::vector<GpsEph> ephs(std::begin(test_data::kBahrEphemerides),
+                                 std::end(test_data::kBahrEphemerides));
   EphemerisFileWriter writer;
-  for (int plane = 0; plane < 6; ++plane) {
-    for (int slot = 0; slot < 4; ++slot) {
-      GpsEph eph{};
-      eph.prn = 1 + plane * 4 + slot;
-      eph.week = kFullWeek % 1024;
-      eph.toc = eph.toe = static_cast<int32_t>(kToe_s);
-      eph.tow = eph.toe - 18;
-      eph.af0 = 1.0e-5 * (slot - 1.5);
-      eph.iode = eph.iodc = 40 + eph.prn;
-      eph.rootA = 5153.7;
-      eph.e = 0.005;
-      eph.i0 = 55.0 * kDeg;
-      eph.omega0 = (60.0 * plane - 180.0) * kDeg;
-      eph.m0 = (90.0 * slot + 15.0 * plane - 180.0) * kDeg;
-      eph.omega = 0.5;
-      eph.omegaDot = -8.0e-9;
-      ephs.push_back(eph);
-      writer.AddGps(eph);
-    }
-  }
-  static const char* const kModels[5] = {"", "G-12", "Z-XII3", "LM-XII", "GG-24"};
+  for (const GpsEph& eph : ephs) writer.AddGps(eph);
+  const RangeSimulator simulator(test_data::kBahrLat_deg, test_data::kBahrLon_deg,
+                                 test_data::kBahrHeight_m, test_data::kBahrFullWeek);
   std::mt19937 rng(kSeed);
   Survey survey;
-  for (int index = 0; index < 150; ++index) {
+  for (int index = 0; index < 40; ++index) {
     DownloadSet set;
-    set.receiverType = 1 + static_cast<int32_t>(rng() % 4);
+    set.receiverType = 1 + static_cast<int32_t>(rng() % 2);
     set.detect = rng() % 2 == 0;
-    set.alternative = rng() % 4 == 0;
+    set.alternative = true;
     set.gpbLayout = static_cast<int32_t>(rng() % 2);
-    set.label = "simulated " + std::to_string(index) + " type " +
-                std::to_string(set.receiverType) + (set.alternative ? " alternative" : "");
-    const double lat_deg = -60.0 + static_cast<double>(rng() % 120);
-    const double lon_deg = -180.0 + static_cast<double>(rng() % 360);
+    set.label = "alternative " + std::to_string(index) + " type " + std::to_string(set.receiverType);
     const double clock_m = 1000.0 * static_cast<double>(rng() % 100);
-    RangeSimulator simulator(lat_deg, lon_deg, 200.0, kFullWeek);
     ObsFile file;
-    file.model = kModels[set.receiverType];
+    file.model = set.receiverType == 1 ? "G-12" : "Z-XII3";
     file.recordSize = ChannelRecordSize(set.receiverType);
-    file.layout = set.alternative ? ObsLayout::kAlternative : ObsLayout::kStandard;
+    file.layout = ObsLayout::kAlternative;
     const int epochCount = 3 + static_cast<int>(rng() % 10);
     const double interval_s = 1.0 + static_cast<double>(rng() % 30);
     for (int i = 0; i < epochCount; ++i) {
@@ -295,15 +274,12 @@ TEST(DamagedInputProperty, SimulatedSetsOfEveryTypeAndLayoutWithOneFaultKeepEver
       epoch.clock_m = clock_m;
       for (const GpsEph& eph : ephs) {
         SimulatedRange range;
-        if (epoch.channels.size() >= 12) break;
         if (!simulator.Observe(eph, reception_s, clock_m, &range)) continue;
-        if (range.elevation_rad < 10.0 * kDeg) continue;
         ObsChannel channel;
         channel.prn = static_cast<uint8_t>(eph.prn);
         channel.caRange_s = range.range_m * kInvSpeedOfLight_spm;
         channel.l1Snr = 45;
         channel.l1Phase_cyc = -range.range_m / 0.19029367;
-        channel.l2Range_s = channel.caRange_s + 1.0e-9;
         channel.lock_ms = static_cast<uint32_t>(1000 * (i + 1));
         channel.transmit_s = range.transmission_s;
         epoch.channels.push_back(channel);
