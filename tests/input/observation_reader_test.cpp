@@ -69,7 +69,7 @@ std::vector<uint8_t> HandRecord(uint8_t prn, double range_s, uint8_t l1Warning, 
   return r;
 }
 
-TEST(DecodeChannel, StandardLayoutsGiveMetresCyclesAndFlags) {
+TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   ConversionJob job;
   job.receiverType = 3;
   gpb_epoch_type epoch{};
@@ -114,6 +114,33 @@ TEST(DecodeChannel, StandardLayoutsGiveMetresCyclesAndFlags) {
   ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 0, &leap));
   EXPECT_EQ(1, leap);
   EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);
+
+  // The alternative layout: lock (ms) at 0, PRN at 4 (not range-checked), transmit time
+  // at 8, Doppler at 16, phase at 23, status at 49 (only bit 2 does not reject).
+  job.receiverType = 2;
+  epoch.gpsTime = 200000.0;
+  std::vector<uint8_t> a(kChannelBufferSize, 0);
+  StoreU32(&a[0], 123456);
+  a[4] = 200;
+  StoreF64(&a[8], 199999.925);  // transmitted 75 ms earlier
+  StoreI32(&a[16], 31415926);
+  StoreF64(&a[23], 2718281.5);
+  a[49] = 2;
+  ASSERT_EQ(0, DecodeChannelAlt(job, epoch, a.data(), 3));
+  const gpb_sat_type& t = epoch.sat[3];
+  EXPECT_EQ(200u, t.prn);
+  EXPECT_DOUBLE_EQ(123.456, t.lock1);
+  EXPECT_DOUBLE_EQ((200000.0 - 199999.925) * kC, t.range1);
+  EXPECT_DOUBLE_EQ(-3141.5926, t.doppler1);
+  EXPECT_EQ(-2718281.5, t.phase1);
+  EXPECT_EQ(0x1u | 0x2u | 0x4u | 0x8u, t.sflags);
+  EXPECT_EQ(1, DecodeChannelAlt(job, epoch, a.data(), 24));
+  for (uint8_t status : {1, 4, 5, 0xFF}) {
+    gpb_epoch_type other{};
+    a[49] = status;
+    EXPECT_EQ(1, DecodeChannelAlt(job, other, a.data(), 0)) << int(status);
+    EXPECT_EQ(0u, other.sat[0].prn);
+  }
 }
 
 // A zero phase leaves its flag clear (the codeless L2 phase flag stays set); with the
@@ -224,40 +251,11 @@ TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
   }
 }
 
-TEST(DecodeChannelAlt, ReadsItsOwnOffsets) {
-  ConversionJob job;
-  job.receiverType = 2;
-  gpb_epoch_type epoch{};
-  epoch.gpsTime = 200000.0;
-  std::vector<uint8_t> r(kChannelBufferSize, 0);
-  StoreU32(&r[0], 123456);      // 123.456 s
-  r[4] = 200;                   // PRN, not range-checked here
-  StoreF64(&r[8], 199999.925);  // transmitted 75 ms earlier
-  StoreI32(&r[16], 31415926);
-  StoreF64(&r[23], 2718281.5);
-  r[49] = 2;  // a status bit that does not reject
-  ASSERT_EQ(0, DecodeChannelAlt(job, epoch, r.data(), 3));
-  const gpb_sat_type& s = epoch.sat[3];
-  EXPECT_EQ(200u, s.prn);
-  EXPECT_DOUBLE_EQ(123.456, s.lock1);
-  EXPECT_DOUBLE_EQ((200000.0 - 199999.925) * kC, s.range1);
-  EXPECT_DOUBLE_EQ(-3141.5926, s.doppler1);
-  EXPECT_EQ(-2718281.5, s.phase1);
-  EXPECT_EQ(0x1u | 0x2u | 0x4u | 0x8u, s.sflags);
-  EXPECT_EQ(1, DecodeChannelAlt(job, epoch, r.data(), 24));
-  for (uint8_t status : {1, 4, 5, 0xFF}) {
-    gpb_epoch_type other{};
-    r[49] = status;
-    EXPECT_EQ(1, DecodeChannelAlt(job, other, r.data(), 0)) << int(status);
-    EXPECT_EQ(0u, other.sat[0].prn);
-  }
-}
-
 // Round trip against the closed-form forward conversion on the receivers' own ellipsoid,
 // near the poles and up to GPS orbit height; and against GeographicLib, whose WGS84 e^2
 // (0.00669437999014, the receivers round it to 0.006694380066) moves latitudes by up to
 // 3e-9 degrees: there the tolerance is 1e-8 degrees (1 mm).
-TEST(EcefToGeodetic, RoundTripsAGridAndAgreesWithGeographicLib) {
+TEST(EcefToGeodetic, RoundTripsAGridAgreesWithGeographicLibAndSurvivesEdgePoints) {
   for (double lat = -89.9; lat <= 89.9; lat += 9.98) {
     for (double lon = -179.0; lon <= 180.0; lon += 37.0) {
       for (double h : {-100.0, 0.0, 1500.0, 20200000.0}) {
@@ -285,11 +283,8 @@ TEST(EcefToGeodetic, RoundTripsAGridAndAgreesWithGeographicLib) {
     EXPECT_NEAR(h, hh, 1e-3);
   }
 #endif
-}
-
-// The polar axis and non-finite input give zeros; deep inside the Earth, where the
-// fixed-point iteration oscillates, it still returns (with the longitude of the point).
-TEST(EcefToGeodetic, PolarAxisNonFiniteAndUnconvergingPoints) {
+  // The polar axis and non-finite input give zeros; deep inside the Earth, where the
+  // fixed-point iteration oscillates, it still returns (with the longitude of the point).
   const double inputs[][3] = {{0, 0, 6356752.3}, {0, 0, -6356752.3}, {0, 0, 0},
                               {kNaN, 1, 2},      {1, kInf, 2},       {1, 2, -kInf},
                               {1.0, 0.0, 0.0},   {1e-3, 1e-3, 1e-3}, {1e300, 1e300, 1e300}};
@@ -566,10 +561,6 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
        {}, {100, 130, 160, 220}, 1},
       {"the first time damaged", regular, [](ObsFile& f) { f.epochs[0].time_s = 5000; }, {},
        {130, 160, 190, 220}, 1},
-      {"a NaN time", regular, [](ObsFile& f) { f.epochs[1].time_s = kNaN; }, {},
-       {100, 160, 190, 220}, 1},
-      {"a count of -1", regular, [](ObsFile& f) { f.epochs[1].countByte = 0xFF; }, {},
-       {100, 160, 190, 220}, 1},
       {"a count of 13 in the first epoch", regular, [](ObsFile& f) { f.epochs[0].countByte = 13; },
        {}, {130, 160, 190, 220}, 1},
       {"a count too large but within the limit", regular,
@@ -673,11 +664,8 @@ TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
   } cases[] = {
       {0, 40, -1, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // once for the whole file
       {14, 20, 1221, "", 1, 13.0002},                     // only GLONASS receivers write them
-      {0, 40, 960, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // the ranges told already
       {0, 20, -1, "", 4, 13.0002},                        // GPS satellites carry no offset
       {14, 20, -1, "GpsIon { Utc: 14\n}\n", 4, 13.0002},
-      {1, 20, -1, "", 4, 13.0002},
-      {0, 20, 1221, "GpsIon { Utc: 13\n}\n", 4, 13.0002},
       {0, 20, 960, "GpsIon { Utc: 12\n}\n", 4, 13.0002},
       {0, 20, 1364, "", 4, 13.0002},
       {0, 40, -1, "", 4, kNaN},
