@@ -6,15 +6,12 @@
 #include <string>
 
 #include "plugin/conversion_job.h"
-#include "tests/input/event_station_blocks.h"
-#include "tests/support/test_support.h"
+#include "tests/support/station_file.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
 
 namespace talverin {
 namespace {
-
-using testing_support::TempDir;
 
 const std::string kAbcdBlock = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430");
 
@@ -26,23 +23,19 @@ struct SiteRun {
 
 // Runs the reader on the given site file text (none when siteText is null); without a
 // station file open when noStation.
-SiteRun ReadSite(const TempDir& dir, const std::string* siteText, bool noStation = false) {
-  ConversionJob job;
-  const std::string site = dir.File("SAAAAA03.123");
-  std::remove(site.c_str());
+SiteRun ReadSite(const std::string* siteText, bool noStation = false) {
+  StaJob sta;
+  const std::string site = sta.dir.File("SAAAAA03.123");
   if (siteText != nullptr) {
     EXPECT_TRUE(WriteFileText(site, *siteText));
   }
-  std::snprintf(job.sitePath, sizeof job.sitePath, "%s", site.c_str());
-  const std::string sta = dir.File("out.sta");
-  if (!noStation) {
-    job.staFile = std::fopen(sta.c_str(), "w");
-    EXPECT_NE(nullptr, job.staFile);
-    std::fputs(kStaHeader, job.staFile);
+  std::snprintf(sta.job.sitePath, sizeof sta.job.sitePath, "%s", site.c_str());
+  if (noStation) {
+    std::fclose(sta.job.staFile);
+    sta.job.staFile = nullptr;
   }
-  ReadSiteFile(job);
-  if (job.staFile != nullptr) std::fflush(job.staFile);
-  return {noStation ? "" : StaBody(ReadFileText(sta)), job.antennaHeight, job.stationsWritten};
+  ReadSiteFile(sta.job);
+  return {noStation ? "" : sta.Blocks(), sta.job.antennaHeight, sta.job.stationsWritten};
 }
 
 std::string WithLines(int lineCount, const std::string& banner, const std::string& line3,
@@ -71,9 +64,8 @@ TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
        WithLines(6, "", "ABCD 1 2 604800", "BEFORE -100"),
        Block("ABCD", "Site file", "Before", "604800.000000", "-100.0000"), -100.0},
   };
-  TempDir dir;
   for (const Case& c : cases) {
-    const SiteRun run = ReadSite(dir, &c.text);
+    const SiteRun run = ReadSite(&c.text);
     EXPECT_EQ(c.block, run.staText) << c.what;
     EXPECT_DOUBLE_EQ(c.height_m, run.antennaHeight_m) << c.what;
     EXPECT_EQ(1, run.stationsWritten) << c.what;
@@ -102,17 +94,16 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
       {"a time after the week", WithLines(6, "", "ABCD 1 2 604801", good6)},
       {"a negative time", WithLines(6, "", "ABCD 1 2 -1", good6)},
   };
-  TempDir dir;
   const std::string usable = WithLines(6, "", good3, good6);
   for (int round = 0; round < 2; ++round) {
     // Also no site file, and a usable one without a station file open.
-    const SiteRun run = round == 0 ? ReadSite(dir, nullptr) : ReadSite(dir, &usable, true);
+    const SiteRun run = round == 0 ? ReadSite(nullptr) : ReadSite(&usable, true);
     EXPECT_EQ("", run.staText) << round;
     EXPECT_EQ(0.0, run.antennaHeight_m) << round;
     EXPECT_EQ(0, run.stationsWritten) << round;
   }
   for (const Case& c : cases) {
-    const SiteRun run = ReadSite(dir, &c.text);
+    const SiteRun run = ReadSite(&c.text);
     EXPECT_EQ("", run.staText) << c.what;
     EXPECT_EQ(0.0, run.antennaHeight_m) << c.what;
     EXPECT_EQ(0, run.stationsWritten) << c.what;
@@ -124,13 +115,12 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
 TEST(SiteReader, AnOverlongLineIsReadInPiecesThatCountAsLines) {
   const std::string longBanner = std::string(kSiteFileBanner) + std::string(200, '*');
   const std::string shifted = longBanner + "\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
-  TempDir dir;
-  SiteRun run = ReadSite(dir, &shifted);
+  SiteRun run = ReadSite(&shifted);
   EXPECT_EQ(kAbcdBlock, run.staText);
 
   const std::string unshifted =
       longBanner + "\nline2\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
-  run = ReadSite(dir, &unshifted);
+  run = ReadSite(&unshifted);
   EXPECT_EQ("", run.staText);
 }
 
