@@ -1,8 +1,9 @@
 // The event file and the station marks: entries loaded into the job's table, the
 // station-mark step epoch by epoch (moving state, blocks of occupations and site changes,
 // mark records taking the place of site file blocks, feature records written after the
-// epochs), the same through ConvertFile into the .sta and GPB files, and corrupt site and
-// event files.
+// epochs), and the same through ConvertFile into the .sta and GPB files. (Corrupt site and
+// event files are the fuzz stage's: every field ends inside it, every counted block is
+// written.)
 #include "input/event_marks.h"
 
 #include <gtest/gtest.h>
@@ -10,16 +11,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/text_buffer.h"
-#include "input/site_reader.h"
 #include "plugin/conversion_job.h"
-#include "tests/input/event_station_blocks.h"
 #include "tests/support/conversion_fixtures.h"
+#include "tests/support/station_file.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/site_event_writers.h"
 
@@ -205,10 +203,6 @@ struct EpochSpec { const char* site; double time_s; };
 class MarkRun {
  public:
   explicit MarkRun(int32_t markOption, double antennaHeight_m = 1.5) {
-    staPath_ = dir_.File("out.sta");
-    job.staFile = std::fopen(staPath_.c_str(), "w");
-    EXPECT_NE(nullptr, job.staFile);
-    if (job.staFile != nullptr) std::fputs(kStaHeader, job.staFile);
     job.options.StationMarkOption = markOption;
     job.options.UseEventFile = 0;
     job.receiverType = 1;
@@ -217,7 +211,7 @@ class MarkRun {
 
   // Loads an event file (times kept as written when marks are on).
   void Events(const std::string& text) {
-    const std::string path = dir_.File("DAAAAA03.123");
+    const std::string path = sta.dir.File("DAAAAA03.123");
     ASSERT_TRUE(WriteFileText(path, text));
     std::snprintf(job.eventPath, sizeof job.eventPath, "%s", path.c_str());
     job.options.UseEventFile = 1;
@@ -240,19 +234,12 @@ class MarkRun {
     for (const EpochSpec& e : epochs) Epoch(e.site, e.time_s);
   }
 
-  // The station file after its header line.
-  std::string Blocks() {
-    if (job.staFile != nullptr) std::fflush(job.staFile);
-    return StaBody(ReadFileText(staPath_));
-  }
+  std::string Blocks() { return sta.Blocks(); }
 
-  ConversionJob job;
+  StaJob sta;
+  ConversionJob& job = sta.job;
   std::vector<uint16_t> flags;
   std::vector<uint8_t> lastHeader;
-
- private:
-  TempDir dir_;
-  std::string staPath_;
 };
 
 const std::vector<EpochSpec> kOccupation = {
@@ -455,84 +442,6 @@ TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
   EXPECT_EQ(sta, StaBody(c.sta));
   EXPECT_EQ((std::vector<uint16_t>{kEpochMoving, 0, 0, kEpochMoving}), c.Flags());
   EXPECT_EQ(3u, c.run.request.StationsWritten);
-}
-
-// Lines that look like event and site lines, cut, mixed and sprinkled with garbage.
-std::string CorruptText(std::mt19937& rng) {
-  static const char* const kPieces[] = {
-      "C 100.5", "C", "Cx 1e308", "C nan", "MIA101xxxxxxxxxxxxxxxxDESCRIPT1.2345",
-      "MIA101", "MI", "GFN,a,b,c,d,L,1.5,f,g", "GFN,,,,,,,", "GAS,,,,", "GAS,a,b,c,d,e",
-      "GEF", "GEF,", "GRP,", "GRP,x,y", "G", "????", "BEFORE 1.5", "BEFORE 1e400",
-      "************ SITE INFORMATION *********************************",
-      "ABCD 1 2 99999999999999999999999", ",,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,,"};
-  std::string text;
-  const uint32_t lines = rng() % 40;
-  for (uint32_t i = 0; i < lines; ++i) {
-    if (rng() % 2 == 0) text += "C 100.5\n";  // most entries then start with a time line
-    const uint32_t choice = rng() % 30;
-    if (choice < std::size(kPieces)) {
-      std::string piece = kPieces[choice];
-      if (rng() % 4 == 0) piece.resize(rng() % (piece.size() + 1));
-      text += piece;
-    } else {
-      for (uint32_t k = rng() % 400; k > 0; --k) text += static_cast<char>(rng());
-    }
-    if (rng() % 8 != 0) text += rng() % 5 == 0 ? "\r\n" : "\n";
-  }
-  return text;
-}
-
-// Corrupt site and event files and corrupt epoch headers load and run without a fault
-// (the sanitizer build checks the memory), every text field ends inside its field, and
-// every block counted is in the file.
-TEST(EventCorrupt, CorruptFilesLoadAndEveryCountedBlockIsWritten) {
-  TempDir dir;
-  std::mt19937 rng(20261206);
-  int64_t recordsLoaded = 0;
-  int64_t blocksWritten = 0;
-  for (int round = 0; round < 300; ++round) {
-    ConversionJob job;
-    const std::string sta = dir.File("out.sta");
-    job.staFile = std::fopen(sta.c_str(), "w");
-    ASSERT_NE(nullptr, job.staFile);
-    job.options.StationMarkOption = static_cast<int32_t>(rng() % 2);
-    job.options.UseEventFile = 1;
-    job.receiverType = static_cast<int32_t>(1 + rng() % 4);
-    ASSERT_TRUE(WriteFileText(dir.File("SAAAAA03.123"), CorruptText(rng)));
-    ASSERT_TRUE(WriteFileText(dir.File("DAAAAA03.123"), CorruptText(rng)));
-    std::snprintf(job.sitePath, sizeof job.sitePath, "%s", dir.File("SAAAAA03.123").c_str());
-    std::snprintf(job.eventPath, sizeof job.eventPath, "%s", dir.File("DAAAAA03.123").c_str());
-
-    ReadSiteFile(job);
-    ASSERT_EQ(0, LoadEventFile(job, job.events)) << round;
-    recordsLoaded += job.events.count;
-    ASSERT_EQ(job.events.count > 0, job.events.records != nullptr) << round;
-    for (int32_t i = 0; i < job.events.count; ++i) {
-      const EventRecord& r = job.events.records[i];
-      ASSERT_TRUE(strnlen(r.evName, sizeof r.evName) < sizeof r.evName &&
-                  strnlen(r.evDesc, sizeof r.evDesc) < sizeof r.evDesc &&
-                  strnlen(r.evHeight, sizeof r.evHeight) < sizeof r.evHeight &&
-                  strnlen(r.evKind, sizeof r.evKind) < sizeof r.evKind);
-    }
-    static const char* const kSites[] = {"????", "A101", "MIA1", "a   ", "\x7f\x7f\x7f\x7f"};
-    for (int epoch = 0; epoch < 30; ++epoch) {
-      ByteBuilder header;
-      header.Text(kSites[rng() % 5], 4);
-      const uint32_t shape = rng() % 6;
-      header.F64(shape == 0 ? -1.0 : shape == 1 ? 1e300 : 100.0 * (rng() % 8000));
-      header.Zeros(kEpochHeaderSize - 12);
-      (void)StationMarkStep(job, header.bytes().data(), job.events);
-      ASSERT_TRUE(job.epochFlagBits == 0 || job.epochFlagBits == 2);
-    }
-    if (job.events.hasFeatures != 0) WriteEventStations(job, job.events);
-    FreeEventTable(job.events);
-    std::fflush(job.staFile);
-    EXPECT_EQ(static_cast<size_t>(job.stationsWritten), CountBlocks(ReadFileText(sta))) << round;
-    blocksWritten += job.stationsWritten;
-  }
-  // The mix reaches the loader and the writer, not only the early exits.
-  EXPECT_GT(recordsLoaded, 300) << recordsLoaded;
-  EXPECT_GT(blocksWritten, 1000) << blocksWritten;
 }
 
 }  // namespace
