@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/conversion_fixtures.h"
+#include "tests/support/station_file.h"
 #include "tools/download_set/byte_builder.h"
 
 namespace talverin {
@@ -28,7 +29,6 @@ using testing_support::RunConversion;
 using testing_support::TempDir;
 
 constexpr char kEppHeader[] = "$EPHREC Ver7.0 TALVERIN Ashtech\n";
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
 constexpr int kEpochCount = 3;
 
 // Dual frequency one-channel epochs without a site name (no station records) and an empty
