@@ -101,15 +101,13 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
            .Time(20).Feature("GFN", Gfn("Fence", "L", "2", "wire"))
            .Time(30).Feature("GFN", Gfn("Field", "Area", "0", "grass"))
            .Time(40).Feature("GFN", Gfn("Odd", "Q", "0", "x"))
-           .Time(50).Feature("GFN", Gfn("Blank", "", "0", "y"))
            .Time(60).Feature("GFN", {"Short", "1", "2", "3", "P", "1.0", "6"})  // 7 fields
            .Text(),
-       5,
+       4,
        {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0, 0},
         {20, "Fence", "wire", "2", "LINE", 0, 1},
         {30, "Field", "grass", "0", "AREA", 0, 1},
-        {40, "Odd", "x", "0", "UNKNOWN", 0, 1},
-        {50, "Blank", "y", "0", "UNKNOWN", 0, 1}},
+        {40, "Odd", "x", "0", "UNKNOWN", 0, 1}},
        1},
       // Every record carries the description the attributes built, the height and the kind;
       // a restart's begin record lies 0.5 s after its end record.

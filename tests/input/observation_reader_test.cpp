@@ -493,8 +493,6 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
        {100, 130, 190, 220}, 1},
       {"a time damaged backwards", regular, [](ObsFile& f) { f.epochs[2].time_s = 50; }, {},
        {100, 130, 190, 220}, 1},
-      {"the next time damaged backwards", regular, [](ObsFile& f) { f.epochs[3].time_s = 140; },
-       {}, {100, 130, 160, 220}, 1},
       {"the first time damaged", regular, [](ObsFile& f) { f.epochs[0].time_s = 5000; }, {},
        {130, 160, 190, 220}, 1},
       {"a count of 13 in the first epoch", regular, [](ObsFile& f) { f.epochs[0].countByte = 13; },
