@@ -350,6 +350,30 @@ ConvertedSet Convert(const ObsFile& f, int32_t type,
   });
 }
 
+// Whole files of every layout: the reader takes the decoder of the layout and steps by the
+// record size of the type, so the third channel comes from its own record.
+TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
+  const struct { int32_t type; bool alternative, l2; } cases[] = {
+      {1, false, false}, {2, false, true}, {3, false, true},
+      {4, false, false}, {1, true, false}, {2, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + (c.alternative ? " alternative" : ""));
+    ObsFile f = FileOf(c.type, {EpochAt(345600.0, 3)});
+    if (c.alternative) f.layout = ObsLayout::kAlternative;
+    const ConvertedSet out = Convert(f, c.type);
+    ASSERT_EQ(1u, out.epochs.size());
+    ASSERT_EQ(3, out.epochs[0].epoch.nsat);
+    const gpb_sat_type& s = out.epochs[0].epoch.sat[2];
+    const double range_s = 0.0701 + 0.0001 * 2;  // alternative: reception - transmission
+    EXPECT_EQ(3u, s.prn);
+    EXPECT_EQ((c.alternative ? 345600.0 - (345600.0 - range_s) : range_s) * kC, s.range1);
+    EXPECT_EQ(-(1.25e6 + 0.5 * 2), s.phase1);
+    EXPECT_EQ(c.alternative ? 5.5 : 0.0, s.lock1);
+    EXPECT_NEAR(c.l2 ? (0.0702 + 0.0001 * 2) * kC : 0.0, s.range2, 1e-3);
+  }
+}
+
 // Progress at the headers of epochs 0, 50 and 100 and at the end; Doppler values are
 // brought to Hz when every one of the epoch is below 5 in the file's units.
 TEST(ObservationFile, ProgressEveryFiftyEpochsAndDopplerUnitsOfTheEpoch) {
@@ -384,8 +408,7 @@ TEST(ObservationFile, ProgressEveryFiftyEpochsAndDopplerUnitsOfTheEpoch) {
 // Without recomputation the header position is passed on as the receiver's, flagged valid
 // only where a receiver can be: with four channels, not zeros (no fix yet), not
 // non-finite, not on the polar axis, and from 1 km below to 100 km above the ellipsoid.
-// ForceMoving adds the moving bit to every epoch. (The channel values of every layout are
-// pinned by DecodeChannel on hand-placed bytes and by the round trip of the real sets.)
+// ForceMoving adds the moving bit to every epoch.
 TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
   const struct {
     double lat_deg, lon_deg, h_m;  // converted to ECEF here unless xyz is given
