@@ -28,15 +28,10 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "base/gnss_constants.h"
 #include "input/receiver_detect.h"
-#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
-#include "tools/download_set/range_simulator.h"
-#include "tools/download_set/site_event_writers.h"
 #include "tools/rinex/rinex_import.h"
 
 namespace talverin {
@@ -49,28 +44,20 @@ using testing_support::TempDir;
 constexpr uint32_t kSeed = 20261207;
 constexpr size_t kFileHeader = 90;
 constexpr size_t kEpochHeader = 67;
-constexpr double kToe_s = 352800.0;  // of the BAHR ephemerides
 
 struct DownloadSet {
   std::string label;
   std::vector<uint8_t> b, e;
-  std::string s, d;
+  std::string s;
   int32_t receiverType = 2;
-  bool detect = false;
-  bool alternative = false;
-  int32_t gpbLayout = 1;
 };
 
 // Converts the set with b as its observation file; inputKept: b is unchanged afterwards.
 ConvertedSet Convert(const DownloadSet& set, const std::vector<uint8_t>& b, bool* inputKept) {
   TempDir dir;
   EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), set.s));
-  EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), set.d));
-  const ConvertedSet out = ConvertDownloadSet(dir, b, set.e, [&set](ConvertOptions& o) {
-    o.ReceiverType = set.detect ? 0 : set.receiverType;
-    o.AltChannelLayout = set.alternative ? 1 : 0;
-    o.GpbLayout = set.gpbLayout;
-  });
+  const ConvertedSet out =
+      ConvertDownloadSet(dir, b, set.e, [&set](ConvertOptions& o) { o.ReceiverType = set.receiverType; });
   *inputKept = ReadFileBytes(dir.File("B0001A01.001")) == b;
   return out;
 }
@@ -141,8 +128,6 @@ void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std:
   EXPECT_TRUE(damaged.run.result == 0 || damaged.run.result == -1)
       << where << ": " << damaged.run.result << " " << damaged.run.errorText;
   EXPECT_TRUE(inputKept) << where;
-  // With the type left to detection a damaged file header may stop the conversion.
-  if (set.detect && at < kFileHeader) return;
   ASSERT_EQ(0, damaged.readStatus) << where;
   EXPECT_EQ(damaged.run.request.EpochsWritten, damaged.epochs.size()) << where;
 
@@ -239,59 +224,6 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
     }
   }
   Report("real sets", survey);
-}
-
-// The alternative record layout, which no imported set has: C/A and dual frequency
-// records, both GPB variants, 3 to 12 epochs of the BAHR satellites seen from BAHR.
-TEST(DamagedInputProperty, SimulatedAlternativeLayoutSetsWithOneFaultKeepEveryPromise) {
-  const std::vector<GpsEph> ephs(std::begin(test_data::kBahrEphemerides),
-                                 std::end(test_data::kBahrEphemerides));
-  EphemerisFileWriter writer;
-  for (const GpsEph& eph : ephs) writer.AddGps(eph);
-  const RangeSimulator simulator(test_data::kBahrLat_deg, test_data::kBahrLon_deg,
-                                 test_data::kBahrHeight_m, test_data::kBahrFullWeek);
-  std::mt19937 rng(kSeed);
-  Survey survey;
-  for (int index = 0; index < 40; ++index) {
-    DownloadSet set;
-    set.receiverType = 1 + static_cast<int32_t>(rng() % 2);
-    set.detect = rng() % 2 == 0;
-    set.alternative = true;
-    set.gpbLayout = static_cast<int32_t>(rng() % 2);
-    set.label = "alternative " + std::to_string(index) + " type " + std::to_string(set.receiverType);
-    const double clock_m = 1000.0 * static_cast<double>(rng() % 100);
-    ObsFile file;
-    file.model = set.receiverType == 1 ? "G-12" : "Z-XII3";
-    file.recordSize = ChannelRecordSize(set.receiverType);
-    file.layout = ObsLayout::kAlternative;
-    const int epochCount = 3 + static_cast<int>(rng() % 10);
-    const double interval_s = 1.0 + static_cast<double>(rng() % 30);
-    for (int i = 0; i < epochCount; ++i) {
-      const double reception_s = kToe_s + i * interval_s;
-      ObsEpoch epoch;
-      epoch.site = i < epochCount / 2 ? "????" : "A101";
-      epoch.time_s = reception_s + clock_m * kInvSpeedOfLight_spm;
-      epoch.clock_m = clock_m;
-      for (const GpsEph& eph : ephs) {
-        SimulatedRange range;
-        if (!simulator.Observe(eph, reception_s, clock_m, &range)) continue;
-        ObsChannel channel;
-        channel.prn = static_cast<uint8_t>(eph.prn);
-        channel.caRange_s = range.range_m * kInvSpeedOfLight_spm;
-        channel.l1Snr = 45;
-        channel.l1Phase_cyc = -range.range_m / 0.19029367;
-        channel.lock_ms = static_cast<uint32_t>(1000 * (i + 1));
-        channel.transmit_s = range.transmission_s;
-        epoch.channels.push_back(channel);
-      }
-      file.epochs.push_back(epoch);
-    }
-    set.b = ObservationFileBytes(file);
-    set.e = writer.bytes();
-    set.d = EventFileBuilder().Time(kToe_s + interval_s).Mark("A101", "PILLAR", "1.5").Text();
-    SurveySet(set, 1, rng, survey);
-  }
-  Report("simulated sets", survey);
 }
 
 }  // namespace
