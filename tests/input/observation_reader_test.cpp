@@ -351,7 +351,9 @@ ConvertedSet Convert(const ObsFile& f, int32_t type,
 }
 
 // Whole files of every layout: the reader takes the decoder of the layout and steps by the
-// record size of the type, so the third channel comes from its own record.
+// record size of the type, so the third channel comes from its own record. Progress comes
+// at the headers of epochs 0, 50 and 100 and at the end; Doppler values are brought to Hz
+// when every one of the epoch is below 5 in the file's units.
 TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
   const struct { int32_t type; bool alternative, l2; } cases[] = {
       {1, false, false}, {2, false, true}, {3, false, true},
@@ -359,10 +361,15 @@ TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + (c.alternative ? " alternative" : ""));
-    ObsFile f = FileOf(c.type, {EpochAt(345600.0, 3)});
+    ObsFile f = FileOf(c.type, {});
     if (c.alternative) f.layout = ObsLayout::kAlternative;
+    for (int i = 0; i < 101; ++i) f.epochs.push_back(EpochAt(345600.0 + i, 3));
+    for (int i : {99, 100}) {
+      for (ObsChannel& ch : f.epochs[i].channels) ch.doppler = 12345;  // -1.2345
+    }
+    f.epochs[100].channels[0].doppler = 50000;  // -5.0: not below 5
     const ConvertedSet out = Convert(f, c.type);
-    ASSERT_EQ(1u, out.epochs.size());
+    ASSERT_EQ(101u, out.epochs.size());
     ASSERT_EQ(3, out.epochs[0].epoch.nsat);
     const gpb_sat_type& s = out.epochs[0].epoch.sat[2];
     const double range_s = 0.0701 + 0.0001 * 2;  // alternative: reception - transmission
@@ -371,38 +378,16 @@ TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
     EXPECT_EQ(-(1.25e6 + 0.5 * 2), s.phase1);
     EXPECT_EQ(c.alternative ? 5.5 : 0.0, s.lock1);
     EXPECT_NEAR(c.l2 ? (0.0702 + 0.0001 * 2) * kC : 0.0, s.range2, 1e-3);
+    EXPECT_DOUBLE_EQ(-12345.0, out.epochs[99].epoch.sat[1].doppler1);
+    EXPECT_DOUBLE_EQ(-5.0, out.epochs[100].epoch.sat[0].doppler1);
+    const int32_t epochBytes = 67 + 3 * f.recordSize;
+    const int32_t total = 90 + 101 * epochBytes;
+    const std::vector<std::pair<int32_t, int32_t>> expected = {{90 + 67, total},
+                                                               {90 + 50 * epochBytes + 67, total},
+                                                               {90 + 100 * epochBytes + 67, total},
+                                                               {total, total}};
+    EXPECT_EQ(expected, out.run.progress);
   }
-}
-
-// Progress at the headers of epochs 0, 50 and 100 and at the end; Doppler values are
-// brought to Hz when every one of the epoch is below 5 in the file's units.
-TEST(ObservationFile, ProgressEveryFiftyEpochsAndDopplerUnitsOfTheEpoch) {
-  std::vector<ObsEpoch> epochs;
-  for (int i = 0; i < 120; ++i) epochs.push_back(EpochAt(1000.0 + i, 1));
-  const ConvertedSet out = Convert(FileOf(1, epochs), 1);
-  EXPECT_EQ(0, out.run.result);
-  EXPECT_EQ(120u, out.epochs.size());
-  EXPECT_EQ(120u, out.run.request.EpochsWritten);
-  const int32_t epochBytes = 67 + 35;
-  const int32_t total = 90 + 120 * epochBytes;
-  const std::vector<std::pair<int32_t, int32_t>> expected = {{90 + 67, total},
-                                                             {90 + 50 * epochBytes + 67, total},
-                                                             {90 + 100 * epochBytes + 67, total},
-                                                             {total, total}};
-  EXPECT_EQ(expected, out.run.progress);
-
-  std::vector<ObsChannel> small = {Channel(1, 0), Channel(2, 1)};
-  small[0].doppler = 12345;   // -1.2345
-  small[1].doppler = -49999;  // +4.9999
-  std::vector<ObsChannel> mixed = small;
-  mixed[1].doppler = 50000;  // -5.0: not below 5
-  const ConvertedSet d = Convert(FileOf(2, {EpochAt(100.0, 0, small), EpochAt(101.0, 0, mixed)}),
-                                 2, [](ConvertOptions& o) { o.GpbLayout = 0; });
-  ASSERT_EQ(2u, d.epochs.size());
-  EXPECT_DOUBLE_EQ(-12345.0, d.epochs[0].epoch.sat[0].doppler1);
-  EXPECT_DOUBLE_EQ(49999.0, d.epochs[0].epoch.sat[1].doppler1);
-  EXPECT_DOUBLE_EQ(-1.2345, d.epochs[1].epoch.sat[0].doppler1);
-  EXPECT_DOUBLE_EQ(-5.0, d.epochs[1].epoch.sat[1].doppler1);
 }
 
 // Without recomputation the header position is passed on as the receiver's, flagged valid
@@ -605,57 +590,24 @@ TEST(ObservationFile, DuplicatePrnWarningsPerPair) {
   EXPECT_EQ(3, out.run.CountMessagesStartingWith("Warning: Multiple occurances"));
 }
 
-// GLONASS ranges carry the whole GPS-UTC seconds: the first one names them in the .epp
-// file and every GLONASS range loses them; a range no integer holds is left as it is.
-// Without one, the option or the week of the last GPS ephemeris (toe 86400 s) names them.
-// Weeks by calendar: 1221 starts 2003-06-01 (GPS-UTC 13 s), 960 starts 1998-05-31 (12 s),
-// 1364 lies in 2006 (no table row).
+// GLONASS ranges carry the whole GPS-UTC seconds: the first one names them once in the
+// .epp file and every GLONASS range loses them; with GPS satellites only, the option does.
 TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
-  const struct {
-    int32_t optionSeconds;
-    uint8_t prn;
-    int32_t ephWeek;  // -1: no ephemeris
-    std::string ion;  // the .epp text from the first GpsIon record on
-    int32_t type;
-    double range_s;   // of both channels (the second 70 ms longer)
-  } cases[] = {
-      {0, 40, -1, "GpsIon { Utc: 13\n}\n", 4, 13.0002},  // once for the whole file
-      {14, 20, 1221, "", 1, 13.0002},                     // only GLONASS receivers write them
-      {0, 20, -1, "", 4, 13.0002},                        // GPS satellites carry no offset
-      {14, 20, -1, "GpsIon { Utc: 14\n}\n", 4, 13.0002},
-      {0, 20, 960, "GpsIon { Utc: 12\n}\n", 4, 13.0002},
-      {0, 20, 1364, "", 4, 13.0002},
-      {0, 40, -1, "", 4, kNaN},
-      {0, 40, -1, "", 4, 3e9},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.optionSeconds) + " " + std::to_string(c.prn) + " " +
-                 std::to_string(c.ephWeek) + " " + std::to_string(c.range_s));
-    std::vector<uint8_t> ephemeris;
-    if (c.ephWeek >= 0) {
-      GpsEph eph = test_data::kBahrEphemerides[0];
-      eph.week = c.ephWeek;
-      eph.toe = 86400;
-      ephemeris = GpsEphemerisRecord(eph);
-    }
-    ObsFile f = FileOf(c.type, {});
+  for (const auto& c : {std::make_pair(40, 0), std::make_pair(20, 14)}) {
+    ObsFile f = FileOf(4, {});
     for (int i = 0; i < 3; ++i) {
       f.epochs.push_back(EpochAt(100.0 + i, 2));
       for (int k = 0; k < 2; ++k) {
-        f.epochs.back().channels[k].prn = static_cast<uint8_t>(c.prn + k);
-        f.epochs.back().channels[k].caRange_s = c.range_s + 0.07 * k;
+        f.epochs.back().channels[k].prn = static_cast<uint8_t>(c.first + k);
+        f.epochs.back().channels[k].caRange_s = 13.0002 + 0.07 * k;
       }
     }
-    const ConvertedSet out =
-        Convert(f, c.type, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.optionSeconds; }, ephemeris);
+    const ConvertedSet out = Convert(f, 4, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.second; });
     ASSERT_EQ(0, out.run.result) << out.run.errorText;
-    const size_t ion = out.epp.find("GpsIon");
-    EXPECT_EQ(c.ion, ion == std::string::npos ? "" : out.epp.substr(ion));
+    const std::string records = out.epp.substr(out.epp.find('\n') + 1);  // after the header line
+    EXPECT_EQ(c.first == 40 ? "GpsIon { Utc: 13\n}\n" : "GpsIon { Utc: 14\n}\n", records);
     ASSERT_EQ(3u, out.epochs.size());
-    if (c.range_s == 13.0002) {
-      const bool loses = c.type == 4 && c.prn > 32;
-      EXPECT_NEAR((loses ? 0.0002 : 13.0002) * kC, out.epochs[2].epoch.sat[0].range1, 1e-4);
-    }
+    EXPECT_NEAR((c.first == 40 ? 0.0002 : 13.0002) * kC, out.epochs[2].epoch.sat[0].range1, 1e-4);
   }
 }
 
