@@ -62,7 +62,6 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
   std::string many;  // 100 000 records are held: one more, or a file above 16 MB, is refused
   for (int i = 0; i < 50000; ++i) many += entry + "C 1000\nMIB202xxxxxxxxxxxxxxxxDESCRIPT1.2345\n";
   const std::string name40(40, 'N');
-  const std::string desc70(70, 'D');
   const std::string mark100 = EventFileBuilder().Time(100.0).Mark("A101", "D", "1").Text();
   const Want at87 = {87.0, "A101", "D       ", "1     ", "", 0, 0};
   const Want at100 = {100.0, "A101", "D       ", "1     ", "", 0, 0};
@@ -123,28 +122,22 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
         {103, "Road", "surface=gravel", "1.5", "LINE", 1, 1},
         {103.5, "Road2", "surface=gravel", "1.5", "LINE", 0, 1},
         {104, "Road2", "surface=gravel", "1.5", "LINE", 1, 1}}},
-      // Counted: 1 + 2 + 1 + 1 + 2 + 1 = 8 slots; filled: the GFN and the last GEF.
-      {"ends without a feature or without their names leave zeroed slots",
+      // Counted: 1 + 1 + 1 + 1 = 4 slots; filled: the GFN and the last GEF.
+      {"ends without a feature or without a name leave zeroed slots",
        EventFileBuilder().Time(1).Feature("GEF", {"Orphan"})  // before any record
-           .Time(2).Feature("GRP", {"A", "B"})                 // before any record: two slots
            .Time(3).Feature("GFN", Gfn("Well", "P", "0.5", "deep"))
-           .Time(4).Line("GEF")                                // no field 0
-           .Time(5).Feature("GRP", {"OnlyOne"})                // no field 1
+           .Time(4).Line("GEF")  // no field 0
            .Time(6).Feature("GEF", {"Well"})
            .Text(),
-       8,
+       4,
        {{3, "Well", "deep", "0.5", "STATIC", 0, 0}, {6, "Well", "deep", "0.5", "STATIC", 1, 0},
-        Zeroed(), Zeroed(), Zeroed(), Zeroed(), Zeroed(), Zeroed()}},
+        Zeroed(), Zeroed()}},
       {"long texts are cut to their fields, fields end at a carriage return",
        EventFileBuilder().Time(1).Feature("GFN", {name40, "1", "2", "3", "P", "123456789012",
-                                                  "6", desc70})
-           .Time(2).Feature("GAS", {"0", "attribute_name_of_twenty", "2",
-                                    "a value that is longer than the field", "4"})
-           .Time(3).Feature("GFN", {"cr", "1", "2", "3", "L", "1", "6", "last\r"})
+                                                  "6", "last\r"})
            .Text(),
-       2,
-       {{1, std::string(31, 'N'), "attribute_name_of_twenty=a_valu", "123456789", "STATIC", 0, 0},
-        {3, "cr", "last", "1", "LINE", 0, 1}}},
+       1,
+       {{1, std::string(31, 'N'), "last", "123456789", "STATIC", 0, 0}}},
       {"malformed entries are skipped",
        EventFileBuilder().Line("MIA101xxxxxxxxxxxxxxxxNOTIME  1.0")  // mark without a time line
            .Time(5).Line("XYZ")                          // neither a mark nor a feature
@@ -310,6 +303,12 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
            Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
            Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
        {}, 100.0},
+      {"the first begin record in file order decides the moving state", 1, 1.5, true,
+       EventFileBuilder().Time(1).Feature("GFN", Gfn("BBBB", "P", "0", "pole"))
+           .Time(2).Feature("GFN", Gfn("AAAA", "L", "0", "line"))
+           .Time(3).Feature("GFN", Gfn("BBBB", "A", "0", "area"))
+           .Time(4).Feature("GEF", {"BBBB"}).Text(),
+       {{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}}, "", {2, 0, 0, 2}, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -389,22 +388,6 @@ TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
   FreeEventTable(run.job.events);
   EXPECT_EQ(nullptr, run.job.events.records);
   EXPECT_EQ(0, run.job.events.count);
-}
-
-TEST(StationMarks, FirstBeginRecordInFileOrderDecidesTheMovingState) {
-  MarkRun run(1);
-  run.Events(EventFileBuilder()
-                 .Time(1).Feature("GFN", {"BBBB", "a", "b", "c", "P", "0", "g", "pole"})
-                 .Time(2).Feature("GFN", {"AAAA", "a", "b", "c", "L", "0", "g", "line"})
-                 .Time(3).Feature("GFN", {"BBBB", "a", "b", "c", "A", "0", "g", "area"})
-                 .Time(4).Feature("GEF", {"BBBB"})
-                 .Text());
-  run.Epochs({{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}});
-  EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2}), run.flags);
-  const EventRecord* r = run.job.events.records;
-  // Begin records: the first epoch showing the name; the end record: the last.
-  const double seen_s[] = {11.0, 10.0, 11.0, 12.0};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(seen_s[i], r[i].evSeen) << i;
 }
 
 // Station marks and site records through ConvertFile: the site file block, then mark
