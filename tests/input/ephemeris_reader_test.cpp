@@ -30,7 +30,6 @@ using testing_support::CountOf;
 using testing_support::OneChannelEpochs;
 using testing_support::TempDir;
 
-constexpr double kPiRef = 3.141592653589793;  // semicircles to radians
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 enum Width { kI8 = 1, kI16 = 2, kI32 = 4, kF32 = -4, kF64 = -8 };
@@ -53,43 +52,17 @@ void Put(std::vector<uint8_t>& r, size_t offset, Width width, double value) {
   for (int i = 0; i < bytes; ++i) r.at(offset + i) = static_cast<uint8_t>(bits >> (8 * i));
 }
 
-// One GPS field: its place in the file, a distinct file value, and the GpsEph member it
-// must land in (semicircle fields times pi, floats widened).
-struct GpsRow {
-  size_t offset;
-  Width width;
-  double fileValue;
-  bool semicircles;
-  int32_t GpsEph::*integer;
-  double GpsEph::*real;
-};
-const GpsRow kGpsRows[] = {
-    {0, kI8, 7, false, &GpsEph::prn, nullptr},
-    {1, kI16, 1234, false, &GpsEph::week, nullptr},
-    {3, kI32, 345600, false, &GpsEph::tow, nullptr},
-    {7, kF32, -4.5e-9, false, nullptr, &GpsEph::tgd},
-    {11, kI32, 101, false, &GpsEph::iodc, nullptr},
-    {15, kI32, 352800, false, &GpsEph::toc, nullptr},
-    {19, kF32, 1.5e-19, false, nullptr, &GpsEph::af2},
-    {23, kF32, -2.5e-12, false, nullptr, &GpsEph::af1},
-    {27, kF32, 3.75e-5, false, nullptr, &GpsEph::af0},
-    {31, kI32, 77, false, &GpsEph::iode, nullptr},
-    {35, kF32, 1.5e-9, true, nullptr, &GpsEph::deltaN},
-    {39, kF64, 0.25, true, nullptr, &GpsEph::m0},
-    {47, kF64, 0.0125, false, nullptr, &GpsEph::e},
-    {55, kF64, 5153.75, false, nullptr, &GpsEph::rootA},
-    {63, kI32, 356400, false, &GpsEph::toe, nullptr},
-    {67, kF32, 1.1e-7, false, nullptr, &GpsEph::cic},
-    {71, kF32, 250.5, false, nullptr, &GpsEph::crc},
-    {75, kF32, -2.2e-7, false, nullptr, &GpsEph::cis},
-    {79, kF32, -44.25, false, nullptr, &GpsEph::crs},
-    {83, kF32, 3.3e-6, false, nullptr, &GpsEph::cuc},
-    {87, kF32, 4.4e-6, false, nullptr, &GpsEph::cus},
-    {91, kF64, -0.75, true, nullptr, &GpsEph::omega0},
-    {99, kF64, 0.375, true, nullptr, &GpsEph::omega},
-    {107, kF64, 0.3125, true, nullptr, &GpsEph::i0},
-    {115, kF32, -2.5e-9, true, nullptr, &GpsEph::omegaDot},
-    {119, kF32, 1.25e-10, true, nullptr, &GpsEph::iDot},
+// The GPS fields in file order: offset, width and a distinct file value (prn, week, tow,
+// tgd, iodc, toc, af2, af1, af0, iode, deltaN, m0, e, rootA, toe, cic, crc, cis, crs, cuc,
+// cus, omega0, omega, i0, omegaDot, iDot).
+const struct { size_t offset; Width width; double fileValue; } kGpsRows[] = {
+    {0, kI8, 7},          {1, kI16, 1234},       {3, kI32, 345600},     {7, kF32, -4.5e-9},
+    {11, kI32, 101},      {15, kI32, 352800},    {19, kF32, 1.5e-19},   {23, kF32, -2.5e-12},
+    {27, kF32, 3.75e-5},  {31, kI32, 77},        {35, kF32, 1.5e-9},    {39, kF64, 0.25},
+    {47, kF64, 0.0125},   {55, kF64, 5153.75},   {63, kI32, 356400},    {67, kF32, 1.1e-7},
+    {71, kF32, 250.5},    {75, kF32, -2.2e-7},   {79, kF32, -44.25},    {83, kF32, 3.3e-6},
+    {87, kF32, 4.4e-6},   {91, kF64, -0.75},     {99, kF64, 0.375},     {107, kF64, 0.3125},
+    {115, kF32, -2.5e-9}, {119, kF32, 1.25e-10},
 };
 
 // A GPS record (PRN 7, week 1234, toe 356400 s) with a distinct value in every field; the
@@ -97,7 +70,7 @@ const GpsRow kGpsRows[] = {
 std::vector<uint8_t> GpsRecord(uint16_t healthWord = 0, size_t offset = 0, Width width = kI8,
                                double value = 7) {
   std::vector<uint8_t> r(129, 0xEE);
-  for (const GpsRow& row : kGpsRows) Put(r, row.offset, row.width, row.fileValue);
+  for (const auto& row : kGpsRows) Put(r, row.offset, row.width, row.fileValue);
   Put(r, 125, kI16, healthWord);
   Put(r, offset, width, value);
   return r;
@@ -171,53 +144,26 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
   return all;
 }
 
-TEST(EphemerisGpsRecord, EveryFieldComesFromItsOwnOffset) {
-  GpsEph got{};
-  int16_t health = -1;
-  DecodeGpsRecord(GpsRecord().data(), &got, &health);
-  EXPECT_EQ(0, health);
-  for (const GpsRow& row : kGpsRows) {
-    const double widened = row.width == kF32 ? double(float(row.fileValue)) : row.fileValue;
-    if (row.integer != nullptr) {
-      EXPECT_EQ(row.fileValue, got.*row.integer) << row.offset;
-    } else {
-      EXPECT_EQ(row.semicircles ? widened * kPiRef : widened, got.*row.real) << row.offset;
-    }
-  }
-  // The health word is both bytes at 125, signed.
-  const struct { uint16_t word; int16_t health; } words[] = {{1, 1}, {0x100, 256}, {0xFFFF, -1}};
+// Every field from its own offset, floats widened, angles from semicircles to radians
+// (x pi), printed as the seven-line text; the health word is both bytes at 125, signed.
+TEST(EphemerisGpsRecord, EveryFieldComesFromItsOwnOffsetIntoTheSevenLineText) {
+  const EphemerisRun run = ReadEphemerisBytes(GpsRecord(), 2);
+  EXPECT_EQ("GpsEph { Prn: 7\n"
+            "\tEl1: 1234 345600 -4.49999993e-09 101 352800\n"
+            "\tEl2: 1.50000002e-19 -2.49999999e-12 3.75000018e-05\n"
+            "\tEl3: 77 -4.42500000e+01 4.71238902e-09 7.85398163397448e-01\n"
+            "\tEl4: 3.29999989e-06 1.25000000000000e-02 4.39999985e-06 5.15375000000000e+03\n"
+            "\tEl5: 356400 1.10000002e-07 -2.35619449019234e+00 -2.20000004e-07\n"
+            "\tEl6: 9.81747704246810e-01 2.50500000e+02 1.17809724509617e+00 -7.85398159e-09 "
+            "3.92699071e-10\n}\n",
+            run.epp);
+  const struct { uint16_t word; int16_t health; } words[] = {{0, 0}, {1, 1}, {0x100, 256}, {0xFFFF, -1}};
   for (const auto& w : words) {
+    GpsEph got{};
+    int16_t health = 7;
     DecodeGpsRecord(GpsRecord(w.word).data(), &got, &health);
     EXPECT_EQ(w.health, health) << w.word;
   }
-}
-
-TEST(EphemerisEppText, GpsRecordPrintsTheSevenLineFormat) {
-  // prn week tow tgd iodc toc / af2 af1 af0 / iode deltaN m0 e rootA toe /
-  // cic crc cis crs cuc cus / omega0 omega i0 omegaDot iDot
-  const GpsEph x{12, 1987, 432000, -1.0e-8, 43, 439200,
-                 0.0, -5.6843418860808e-14 /* rounds up */, 1.2345678912e-4 /* rounds down */,
-                 44, 4.5e-9, -2.5, 0.005, 5153.625, 439201,
-                 1.5e-7, 200.5, -3.0e-8, -97.125, -5.0e-6, 8.25e-6,
-                 3.0, -1.75, 0.96, -8.0e-9, 2.0e-10};
-  const std::string want =
-      "GpsEph { Prn: 12\n"
-      "\tEl1: 1987 432000 -1.00000000e-08 43 439200\n"
-      "\tEl2: 0.00000000e+00 -5.68434189e-14 1.23456789e-04\n"
-      "\tEl3: 44 -9.71250000e+01 4.50000000e-09 -2.50000000000000e+00\n"
-      "\tEl4: -5.00000000e-06 5.00000000000000e-03 8.25000000e-06 5.15362500000000e+03\n"
-      "\tEl5: 439201 1.50000000e-07 3.00000000000000e+00 -3.00000000e-08\n"
-      "\tEl6: 9.60000000000000e-01 2.00500000e+02 -1.75000000000000e+00 -8.00000000e-09 "
-      "2.00000000e-10\n}\n";
-
-  TempDir dir;
-  const std::string path = dir.File("one.epp");
-  FILE* file = std::fopen(path.c_str(), "w");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(0, WriteGpsEph(file, x));
-  std::fclose(file);
-  EXPECT_EQ(want, ReadFileText(path));
-  EXPECT_EQ(1, WriteGpsEph(nullptr, x));
 }
 
 // Every field in its place; the Tkb second value is cut toward zero, or the record refused
