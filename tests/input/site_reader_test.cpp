@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "plugin/conversion_job.h"
 #include "tests/support/station_file.h"
@@ -94,19 +96,15 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
       {"a time after the week", WithLines(6, "", "ABCD 1 2 604801", good6)},
       {"a negative time", WithLines(6, "", "ABCD 1 2 -1", good6)},
   };
+  // Also no site file, and a usable one without a station file open.
   const std::string usable = WithLines(6, "", good3, good6);
-  for (int round = 0; round < 2; ++round) {
-    // Also no site file, and a usable one without a station file open.
-    const SiteRun run = round == 0 ? ReadSite(nullptr) : ReadSite(&usable, true);
-    EXPECT_EQ("", run.staText) << round;
-    EXPECT_EQ(0.0, run.antennaHeight_m) << round;
-    EXPECT_EQ(0, run.stationsWritten) << round;
-  }
-  for (const Case& c : cases) {
-    const SiteRun run = ReadSite(&c.text);
-    EXPECT_EQ("", run.staText) << c.what;
-    EXPECT_EQ(0.0, run.antennaHeight_m) << c.what;
-    EXPECT_EQ(0, run.stationsWritten) << c.what;
+  std::vector<std::pair<std::string, SiteRun>> runs = {{"no site file", ReadSite(nullptr)},
+                                                       {"no station file", ReadSite(&usable, true)}};
+  for (const Case& c : cases) runs.push_back({c.what, ReadSite(&c.text)});
+  for (const auto& run : runs) {
+    EXPECT_EQ("", run.second.staText) << run.first;
+    EXPECT_EQ(0.0, run.second.antennaHeight_m) << run.first;
+    EXPECT_EQ(0, run.second.stationsWritten) << run.first;
   }
 }
 
