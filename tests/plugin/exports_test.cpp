@@ -100,10 +100,9 @@ TEST(ConvertFile, RefusesBadRecordsWithoutTouchingTheResultWords) {
     char text[512];
     GetErrString(text);
     EXPECT_EQ(c.text, text);
-    EXPECT_EQ(0xA1A2A3A4u, request.EpochsWritten);
-    EXPECT_EQ(0xB1B2B3B4u, request.EphemeridesRead);
-    EXPECT_EQ(0xC1C2C3C4u, request.StationsWritten);
-    EXPECT_EQ(0xD1D2D3D4u, request.result);
+    EXPECT_EQ((std::vector<uint32_t>{0xA1A2A3A4, 0xB1B2B3B4, 0xC1C2C3C4, 0xD1D2D3D4}),
+              (std::vector<uint32_t>{request.EpochsWritten, request.EphemeridesRead,
+                                     request.StationsWritten, request.result}));
   }
 }
 
