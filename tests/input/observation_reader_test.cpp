@@ -442,39 +442,6 @@ TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
   }
 }
 
-// The middle epoch announces more channels than the receiver has: it is dropped, with the
-// recovery message at its time (0 when the time is impossible), and reading resumes at the
-// next header of the site (the 'A' of every record's last byte does not fool it).
-TEST(ObservationFile, TooManyChannelsResumesAtTheNextHeaderOfTheSite) {
-  const struct {
-    int32_t type;
-    int channels;
-    double time_s;  // of the middle epoch
-    bool dropped;
-    double messageTime_s;
-  } cases[] = {
-      {1, 13, 101.0, true, 101.0}, {3, 12, 101.0, false, 0.0},    {4, 24, 101.0, false, 0.0},
-      {4, 25, 101.0, true, 101.0}, {1, 13, -5.0, true, 0.0}, {1, 13, 604800.5, true, 0.0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE("type " + std::to_string(c.type) + " channels " + std::to_string(c.channels) +
-                 " at " + std::to_string(c.time_s));
-    ObsFile f = FileOf(c.type, {EpochAt(100.0, 3), EpochAt(c.time_s, c.channels), EpochAt(102.0, 2)});
-    if (c.channels > 24) {
-      for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 5;
-    }
-    const ConvertedSet out = Convert(f, c.type);
-    ASSERT_EQ(0, out.run.result) << out.run.errorText;
-    ASSERT_EQ(c.dropped ? 1 : 0, out.run.CountMessages(kTooMany));
-    for (const Message& m : out.run.messages) {
-      if (m.text == kTooMany) { EXPECT_EQ(c.messageTime_s, m.time); }
-    }
-    const std::vector<double> kept =
-        c.dropped ? std::vector<double>{100.0, 102.0} : std::vector<double>{100.0, c.time_s, 102.0};
-    EXPECT_EQ(kept, out.Times());
-  }
-}
-
 TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch) {
   // Epochs of three channels, 30 s apart unless a case says otherwise. Each case damages
   // the file and names the times that must come out, in order.
@@ -489,9 +456,12 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     int reasons = 1;               // how many of them
     int32_t type = 1;
     bool alternative = false;      // channel layout
+    double reasonTime_s = -1.0;    // of those messages; -1: not checked
   };
   const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
+  const std::vector<double> second = {100, 160, 190, 220};  // the second epoch dropped
+  const auto wide = [](double t, int n) { return [t, n](ObsFile& f) { f.epochs[1] = EpochAt(t, n); }; };
   const Case cases[] = {
       {"week rollover", {604740, 604770, 0, 30}, {}, {}, {604740, 604770, 0, 30}, 0},
       {"restart of logging, backwards", {345600, 345630, 100000, 100030}, {}, {},
@@ -526,6 +496,15 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
        [](ObsFile& f) { f.epochs[0].channels[0].prn = 71; },
        [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); }, regular, 1,
        nullptr, 1, 4, true},
+      // More channels than the receiver has: the recovery message at the epoch's time (0 when
+      // that time is impossible), and the records of the epoch do not fool the search.
+      {"13 channels, C/A", regular, wide(130, 13), {}, second, 1, kTooMany, 1, 1, false, 130},
+      {"12 channels, L2-codeless", regular, wide(130, 12), {}, regular, 0, nullptr, 1, 3},
+      {"24 channels, GLONASS", regular, wide(130, 24), {}, regular, 0, nullptr, 1, 4},
+      {"25 channels, GLONASS", regular, wide(130, 25), {}, second, 1, kTooMany, 1, 4, false, 130},
+      {"13 channels before the week", regular, wide(-5, 13), {}, second, 1, kTooMany, 1, 1, false, 0},
+      {"13 channels after the week", regular, wide(604800.5, 13), {}, second, 1, kTooMany, 1, 1,
+       false, 0},
       // Quality warnings are on: a PRN three times in an epoch warns once per pair.
       {"a duplicate PRN", regular,
        [](ObsFile& f) { for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 9; }, {}, regular, 0,
@@ -551,7 +530,9 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     int recoveries = 0, reasons = 0;
     for (const Message& m : out.run.messages) {
       recoveries += m.text.find("Will Try to Recover Data") != std::string::npos ? 1 : 0;
-      reasons += c.reason != nullptr && m.text.find(c.reason) != std::string::npos ? 1 : 0;
+      if (c.reason == nullptr || m.text.find(c.reason) == std::string::npos) continue;
+      ++reasons;
+      if (c.reasonTime_s >= 0.0) { EXPECT_EQ(c.reasonTime_s, m.time); }
     }
     EXPECT_EQ(c.recoveries, recoveries);
     EXPECT_EQ(c.reason == nullptr ? 0 : c.reasons, reasons) << c.reason;
