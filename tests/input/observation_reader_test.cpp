@@ -457,6 +457,7 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     int32_t type = 1;
     bool alternative = false;      // channel layout
     double reasonTime_s = -1.0;    // of those messages; -1: not checked
+    bool fails = false;            // the reason is the module error text and the last message
   };
   const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
@@ -505,6 +506,13 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
       {"13 channels before the week", regular, wide(-5, 13), {}, second, 1, kTooMany, 1, 1, false, 0},
       {"13 channels after the week", regular, wide(604800.5, 13), {}, second, 1, kTooMany, 1, 1,
        false, 0},
+      // A file that ends inside an epoch, or after a recovery that finds no further header,
+      // fails with the premature end; the epochs before it are kept.
+      {"a cut inside the third epoch", regular, [&](ObsFile& f) { f.cutAt = 90 + 2 * epochBytes + 90; },
+       {}, {100, 130}, 0, "Warning: Pre-mature end of file at 3 epochs", 1, 1, false, 160, true},
+      {"a count of 13 in the last epoch", regular, [](ObsFile& f) { f.epochs[4].countByte = 13; },
+       {}, {100, 130, 160, 190}, 1, "Warning: Pre-mature end of file at 5 epochs", 1, 1, false, 220,
+       true},
       // Quality warnings are on: a PRN three times in an epoch warns once per pair.
       {"a duplicate PRN", regular,
        [](ObsFile& f) { for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 9; }, {}, regular, 0,
@@ -525,7 +533,12 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
       o.RecomputePosition = 0;
       o.ReportQualityWarnings = 1;
     });
-    EXPECT_EQ(0, out.run.result) << out.run.errorText;
+    EXPECT_EQ(c.fails ? -1 : 0, out.run.result) << out.run.errorText;
+    if (c.fails) {
+      EXPECT_EQ(c.reason, out.run.errorText);
+      ASSERT_FALSE(out.run.messages.empty());
+      EXPECT_EQ(c.reason, out.run.messages.back().text);
+    }
     EXPECT_EQ(c.expected, out.Times());
     int recoveries = 0, reasons = 0;
     for (const Message& m : out.run.messages) {
@@ -536,31 +549,6 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     }
     EXPECT_EQ(c.recoveries, recoveries);
     EXPECT_EQ(c.reason == nullptr ? 0 : c.reasons, reasons) << c.reason;
-  }
-}
-
-// A file that ends inside an epoch, or after a recovery that finds no further header,
-// fails with the premature end as the last message (at the epoch's time) and as the
-// module error text; the epochs before it are kept.
-TEST(ObservationFile, PrematureEndIsTheModuleErrorText) {
-  for (bool recovery : {false, true}) {
-    SCOPED_TRACE(recovery ? "recovery" : "cut");
-    ObsFile f = FileOf(1, {EpochAt(100.0, 2), EpochAt(101.0, 2)});
-    if (recovery) {
-      f.epochs[1].countByte = 13;  // and no other header after it
-    } else {
-      f.cutAt = 90 + 137 + 67 + 35 + 20;  // inside the second record of epoch 2
-    }
-    const ConvertedSet out = Convert(f, 1);
-    EXPECT_EQ(-1, out.run.result);
-    const char* text = "Warning: Pre-mature end of file at 2 epochs";
-    EXPECT_EQ(text, out.run.errorText);
-    ASSERT_FALSE(out.run.messages.empty());
-    EXPECT_EQ(text, out.run.messages.back().text);
-    EXPECT_EQ(101.0, out.run.messages.back().time);
-    EXPECT_EQ(recovery ? 1 : 0, out.run.CountMessages(kTooMany));
-    EXPECT_EQ((std::vector<double>{100.0}), out.Times());
-    EXPECT_EQ(1u, out.run.progress.size());  // the first header's; none for the end
   }
 }
 
