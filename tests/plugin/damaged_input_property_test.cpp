@@ -82,22 +82,20 @@ void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std:
   std::vector<uint8_t> b = set.b;
   // The fault: kind, first damaged byte, the epoch it starts in, and a flipped time that
   // may stand in the output (NaN: none).
-  const int kind = static_cast<int>(rng() % 6);  // flip, insert, delete, cut, count, time
+  const char* const kinds[] = {"flip", "insert", "delete", "cut", "count", "time"};
+  const int kind = static_cast<int>(rng() % 6);
   size_t at = 0;
   size_t epoch = rng() % ends.size();
   double excused_s = std::nan("");
   const size_t start = epoch == 0 ? kFileHeader : ends[epoch - 1];
-  std::string what;
   if (kind == 4) {
     const int8_t counts[] = {13, 127, -1};
     at = start + 66;
     b[at] = static_cast<uint8_t>(counts[rng() % 3]);
-    what = "count " + std::to_string(static_cast<int8_t>(b[at]));
   } else if (kind == 5) {
     const double times[] = {std::nan(""), std::numeric_limits<double>::infinity(), 1e300};
     at = start + 4;
     StoreF64(b.data() + at, times[rng() % 3]);
-    what = "time " + std::to_string(LoadF64(b.data() + at));
   } else {
     at = kFileHeader + rng() % (b.size() - kFileHeader);
     epoch = static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), at) - ends.begin());
@@ -105,21 +103,17 @@ void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std:
     if (kind == 0) {
       b[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
       if (at >= header + 4 && at < header + 12) excused_s = LoadF64(b.data() + header + 4);
-      what = "flip";
     } else if (kind == 1) {
       uint8_t byte = static_cast<uint8_t>(rng());
       if (byte == b[at]) byte ^= 0x5A;  // the damage starts exactly at `at`
       b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), byte);
-      what = "insert";
     } else if (kind == 2) {
       b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
-      what = "delete";
     } else {
       b.resize(at);
-      what = "cut";
     }
   }
-  const std::string where = set.label + " " + what + " at " + std::to_string(at);
+  const std::string where = set.label + " " + kinds[kind] + " at " + std::to_string(at);
   bool inputKept = false;
   const ConvertedSet damaged = Convert(set, b, &inputKept);
   EXPECT_TRUE(damaged.run.result == 0 || damaged.run.result == -1)
