@@ -30,7 +30,6 @@ constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to rec
 // fault tests, the size of the version 1.02 header by the full-device test.)
 TEST(Conversion, HeaderOnlySetGivesAValidGpbHeader) {
   const std::string model31 = "Z-XII3 ABCDEFGHIJKLMNOPQRSTUVWX";
-  ASSERT_EQ(31u, model31.size());
   TempDir dir;
   ObsFile file;
   file.model = model31 + "Y";
