@@ -69,6 +69,12 @@ std::vector<uint8_t> HandRecord(uint8_t prn, double range_s, uint8_t l1Warning, 
   return r;
 }
 
+// prn, sflags, range1, phase1, doppler1, snr1, range2, phase2, snr2 of a decoded channel.
+std::vector<double> Fields(const gpb_sat_type& s) {
+  return {double(s.prn), double(s.sflags), s.range1, s.phase1, s.doppler1,
+          s.snr1,         s.range2,          s.phase2, s.snr2};
+}
+
 TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   ConversionJob job;
   job.receiverType = 3;
@@ -78,15 +84,9 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   StoreF64(&r[58], -960000.25);  // type 3 L2 phase
   int32_t leap = 0;
   ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 2, &leap));
-  const gpb_sat_type& s = epoch.sat[2];
-  EXPECT_EQ(17u, s.prn);
-  EXPECT_DOUBLE_EQ(0.0712345 * kC, s.range1);
-  EXPECT_EQ(-1234567.875, s.phase1);
-  EXPECT_DOUBLE_EQ(234.5678, s.doppler1);  // -(-2345678 x 0.0001)
-  EXPECT_EQ(42.0, s.snr1);
-  EXPECT_DOUBLE_EQ(0.0712399 * kC, s.range2);
-  EXPECT_EQ(960000.25, s.phase2);
-  EXPECT_EQ(0x1u | 0x2u | 0x4u | 0x8u | 0x10u | 0x40u | 0x80u, s.sflags);
+  EXPECT_EQ((std::vector<double>{17, 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80, 0.0712345 * kC,
+                                 -1234567.875, -(-2345678 * 0.0001), 42, 0.0712399 * kC, 960000.25, 0}),
+            Fields(epoch.sat[2]));
 
   // Type 2: the L2 block sits at 66 (range), 81 (warning), 83 (SNR), 89 (phase).
   job.receiverType = 2;
@@ -96,18 +96,17 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   d[83] = 37;
   StoreF64(&d[89], 1.5e6);
   ASSERT_EQ(0, DecodeChannel(job, epoch, d.data(), 1.0, 0, &leap));
-  EXPECT_DOUBLE_EQ(0.0702 * kC, epoch.sat[0].range2);
-  EXPECT_EQ(37.0, epoch.sat[0].snr2);
-  EXPECT_EQ(-1.5e6, epoch.sat[0].phase2);
-  EXPECT_EQ(0x3FFu & ~0x20u, epoch.sat[0].sflags);
+  std::vector<double> dual = {5,  0x3FF & ~0x20, 0.0701 * kC, -2.0e6, -(100 * 0.0001),
+                              40, 0.0702 * kC,   -1.5e6,      37};
+  EXPECT_EQ(dual, Fields(epoch.sat[0]));
 
   // Types 1 and 4 carry no L2 values, whatever the bytes after 35 hold.
   for (int32_t type : {1, 4}) {
     job.receiverType = type;
     ASSERT_EQ(0, DecodeChannel(job, epoch, d.data(), 1.0, 1, &leap));
-    EXPECT_EQ(0x1Fu, epoch.sat[1].sflags) << type;
-    EXPECT_EQ(0.0, epoch.sat[1].range2);
-    EXPECT_EQ(0.0, epoch.sat[1].phase2);
+    dual[1] = 0x1F;
+    dual[6] = dual[7] = dual[8] = 0;
+    EXPECT_EQ(dual, Fields(epoch.sat[1])) << type;
   }
   // A GLONASS range loses the whole GPS-UTC seconds, and the first one marks them told.
   const std::vector<uint8_t> g = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
@@ -127,13 +126,10 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   StoreF64(&a[23], 2718281.5);
   a[49] = 2;
   ASSERT_EQ(0, DecodeChannelAlt(job, epoch, a.data(), 3));
-  const gpb_sat_type& t = epoch.sat[3];
-  EXPECT_EQ(200u, t.prn);
-  EXPECT_DOUBLE_EQ(123.456, t.lock1);
-  EXPECT_DOUBLE_EQ((200000.0 - 199999.925) * kC, t.range1);
-  EXPECT_DOUBLE_EQ(-3141.5926, t.doppler1);
-  EXPECT_EQ(-2718281.5, t.phase1);
-  EXPECT_EQ(0x1u | 0x2u | 0x4u | 0x8u, t.sflags);
+  EXPECT_EQ((std::vector<double>{200, 0x1 | 0x2 | 0x4 | 0x8, (200000.0 - 199999.925) * kC, -2718281.5,
+                                 31415926 * 0.0001 * -1.0, 0, 0, 0, 0}),
+            Fields(epoch.sat[3]));
+  EXPECT_EQ(123456 * 0.001, epoch.sat[3].lock1);
   EXPECT_EQ(1, DecodeChannelAlt(job, epoch, a.data(), 24));
   for (uint8_t status : {1, 4, 5, 0xFF}) {
     gpb_epoch_type other{};
