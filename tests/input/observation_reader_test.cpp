@@ -139,44 +139,71 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   }
 }
 
+std::vector<std::string> gTexts;
+void TALVERIN_CALL RecordText(double, const char* text) { gTexts.push_back(text); }
+
 // A zero phase leaves its flag clear (the codeless L2 phase flag stays set); with the
 // option, an L2 phase without an L2 range is dropped but keeps its flag. PRNs each
 // receiver type can have, and slots outside the epoch, decide whether a record is taken.
-TEST(DecodeChannel, ZeroPhasesL2PhaseWithoutRangePrnsAndSlots) {
+// Quality warnings are sent with their option only (of the L1 ones the first only); the
+// last one sent is also the module error text.
+TEST(DecodeChannel, PhasesPrnsSlotsAndQualityWarnings) {
+  constexpr uint32_t kUnchecked = 0xFFFFFFFFu;
+  const std::string l1 = "L1 phase question: prn 7 @ 3600.5";
+  const std::string l2 = "L2 Phase questionable on prn 7 at 3600.5";
   const struct {
-    int32_t type, dropOption;
-    double l2Range_s, l2Phase;  // dual frequency record only
-    uint32_t flags;             // sflags & 0x82
-    double phase2;
+    int32_t type, option;  // option: DropL2PhaseWithoutRange and ReportQualityWarnings
+    uint8_t prn;
+    int32_t slot, result;
+    double phase1 = 1.0, l2Range_s = 0.0, l2Phase = 0.0;  // L2: dual frequency record only
+    uint8_t l1Warning = 0, l2Warning = 0;
+    uint32_t flags = kUnchecked;  // sflags & 0x82
+    double phase2 = 0.0;
+    std::vector<std::string> texts = {};
   } cases[] = {
-      {3, 0, 0.0, 0.0, 0x80u, 0.0},          {2, 0, 0.0, 0.0, 0x00u, 0.0},
-      {2, 1, 0.0, 777.0, 0x80u, 0.0},        {2, 1, 0.0702, 777.0, 0x80u, -777.0},
-      {2, 0, 0.0, 777.0, 0x80u, -777.0},
+      {3, 0, 9, 0, 0, 0.0, 0.0, 0.0, 0, 0, 0x80u, 0.0},
+      {2, 0, 9, 0, 0, 0.0, 0.0, 0.0, 0, 0, 0x00u, 0.0},
+      {2, 1, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, 0.0},
+      {2, 1, 9, 0, 0, 0.0, 0.0702, 777.0, 0, 0, 0x80u, -777.0},
+      {2, 0, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, -777.0},
+      {1, 0, 0, 0, 1},   {1, 0, 1, 0, 0},   {1, 0, 32, 0, 0},  {1, 0, 33, 0, 1},
+      {2, 0, 40, 0, 1},  {3, 0, 40, 0, 1},  {4, 0, 0, 0, 1},   {4, 0, 40, 0, 0},
+      {4, 0, 71, 0, 0},  {4, 0, 72, 0, 1},  {4, 0, 255, 0, 1}, {2, 0, 200, 0, 1},
+      {1, 0, 3, 23, 0},  {1, 0, 3, 24, 1},  {1, 0, 3, -1, 1},
+      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 0, kUnchecked, 0.0, {l1}},
+      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 8 | 16, 0, kUnchecked, 0.0,
+       {"Code phase questionable on prn 7"}},
+      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 16, 0, kUnchecked, 0.0,
+       {"Code phase integration unstable on prn 7"}},
+      {2, 1, 7, 0, 0, 1.0, 0.0, 0.0, 0, 128, kUnchecked, 0.0, {l2}},
+      {2, 1, 7, 0, 0, 1.0, 0.0, 0.0, 4, 128, kUnchecked, 0.0,
+       {l1, l2, "L2 phase question: prn 7 @ 3600.5"}},
+      {2, 0, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 128},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE("type " + std::to_string(c.type) + " prn " + std::to_string(c.prn) +
+                 " slot " + std::to_string(c.slot) + " L2 phase " + std::to_string(c.l2Phase));
     ConversionJob job;
     job.receiverType = c.type;
-    job.options.DropL2PhaseWithoutRange = c.dropOption;
+    job.options.DropL2PhaseWithoutRange = c.option;
+    job.options.ReportQualityWarnings = c.option;
+    job.messageCallback = RecordText;
+    gTexts.clear();
+    ModuleErrorText()[0] = '\0';
     gpb_epoch_type epoch{};
-    std::vector<uint8_t> r = HandRecord(9, 0.07, 0, 0, 0, 0.0);
+    epoch.gpsTime = 3600.5;
+    std::vector<uint8_t> r = HandRecord(c.prn, 0.07, c.l1Warning, 0, 0, c.phase1);
     StoreF64(&r[66], c.l2Range_s);
+    r[81] = c.l2Warning;
     StoreF64(&r[89], c.l2Phase);
-    ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-    EXPECT_EQ(c.flags, epoch.sat[0].sflags & 0x82u) << c.type << " " << c.l2Phase;
-    EXPECT_EQ(c.phase2, epoch.sat[0].phase2) << c.type << " " << c.l2Range_s;
-  }
-  const struct { int32_t type; uint8_t prn; int32_t slot, result; } prns[] = {
-      {1, 0, 0, 1},  {1, 1, 0, 0},  {1, 32, 0, 0},  {1, 33, 0, 1},  {2, 40, 0, 1},
-      {3, 40, 0, 1}, {4, 0, 0, 1},  {4, 40, 0, 0},  {4, 71, 0, 0},  {4, 72, 0, 1},
-      {4, 255, 0, 1}, {2, 200, 0, 1}, {1, 3, 23, 0}, {1, 3, 24, 1}, {1, 3, -1, 1},
-  };
-  for (const auto& c : prns) {
-    ConversionJob job;
-    job.receiverType = c.type;
-    gpb_epoch_type epoch{};
-    std::vector<uint8_t> r = HandRecord(c.prn, 0.07, 0, 0, 0, 1.0);
-    EXPECT_EQ(c.result, DecodeChannel(job, epoch, r.data(), 1.0, c.slot, nullptr))
-        << "type " << c.type << " prn " << int(c.prn) << " slot " << c.slot;
+    EXPECT_EQ(c.result, DecodeChannel(job, epoch, r.data(), 1.0, c.slot, nullptr));
+    if (c.flags != kUnchecked) {
+      EXPECT_EQ(c.flags, epoch.sat[0].sflags & 0x82u);
+      EXPECT_EQ(c.phase2, epoch.sat[0].phase2);
+    }
+    EXPECT_EQ(c.texts, gTexts);
+    EXPECT_EQ(c.texts.empty() ? std::string() : c.texts.back(), ModuleErrorText());
+    EXPECT_STREQ("", job.messageBuffer);
   }
 }
 
@@ -207,44 +234,6 @@ TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
   }
   EXPECT_EQ(0.0, job.l1Time[11]);  // another PRN's times are untouched
   EXPECT_EQ(0.0, job.l2Time[13]);
-}
-
-std::vector<std::string> gTexts;
-void TALVERIN_CALL RecordText(double, const char* text) { gTexts.push_back(text); }
-
-// With the option only; the last one is also the module error text.
-TEST(DecodeChannel, QualityWarningsGoToTheModuleErrorText) {
-  const std::string l1 = "L1 phase question: prn 7 @ 3600.5";
-  const std::string code = "Code phase questionable on prn 7";
-  const struct {
-    int32_t type, option;
-    uint8_t l1Warning, l2Warning;
-    std::vector<std::string> texts;
-  } cases[] = {
-      {1, 1, 4 | 8 | 16, 0, {l1}},  // only the first of them
-      {1, 1, 8 | 16, 0, {code}},
-      {1, 1, 16, 0, {"Code phase integration unstable on prn 7"}},
-      {2, 1, 0, 128, {"L2 Phase questionable on prn 7 at 3600.5"}},
-      {2, 1, 4, 128,
-       {l1, "L2 Phase questionable on prn 7 at 3600.5", "L2 phase question: prn 7 @ 3600.5"}},
-      {2, 0, 4 | 8 | 16, 128, {}},
-  };
-  for (const auto& c : cases) {
-    ConversionJob job;
-    job.receiverType = c.type;
-    job.options.ReportQualityWarnings = c.option;
-    job.messageCallback = RecordText;
-    gTexts.clear();
-    ModuleErrorText()[0] = '\0';
-    gpb_epoch_type epoch{};
-    epoch.gpsTime = 3600.5;
-    std::vector<uint8_t> r = HandRecord(7, 0.07, c.l1Warning, 0, 0, 1.0);
-    r[81] = c.l2Warning;
-    ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 0, nullptr));
-    EXPECT_EQ(c.texts, gTexts) << int(c.l1Warning);
-    EXPECT_EQ(c.texts.empty() ? std::string() : c.texts.back(), ModuleErrorText());
-    EXPECT_STREQ("", job.messageBuffer);
-  }
 }
 
 // Round trip against the closed-form forward conversion on the receivers' own ellipsoid,
