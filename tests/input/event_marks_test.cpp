@@ -256,10 +256,6 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
                                  .Time(95).Mark("B202", "OTHER", "9.0")
                                  .Text();
   const Case cases[] = {
-      {"occupation between moving epochs, marks on", 1, 1.5, true, "", kOccupation,
-       Block("A101", "BFILE", "BEGIN_STATIC", "101.000000", "1.5000") +
-           Block("A101", "BFILE", "END_STATIC", "102.000000", "1.5000"),
-       {2, 0, 0, 2}, 0.0},
       {"marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true, "",
        {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}, {"B202", 104.0},
         {"A101", 105.0}},
