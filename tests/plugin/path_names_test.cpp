@@ -19,9 +19,8 @@ TEST(ChangeExtension, ReplacesOrAppendsTheExtensionAfterTheLastSeparator) {
   } cases[] = {
       {"D:\\out\\site.gpb", "D:\\out\\site.epp", 256},
       {"  D:\\x.gpb", "D:\\x.epp", 256},                  // leading blanks removed
-      {"/data/out.d/site", "/data/out.d/site.epp", 256},  // the dot belongs to a directory
       {"/data/site.tar.gpb", "/data/site.tar.epp", 256},  // only the last dot counts
-      {"D:/mixed\\dir.x/name", "D:/mixed\\dir.x/name.epp", 256},
+      {"D:/mixed\\dir.x/name", "D:/mixed\\dir.x/name.epp", 256},  // the dot belongs to a directory
       {"abcdefghi", "abcdefghi.epp", 14},  // exactly fits
       {"abcdefghij", nullptr, 14},
   };
