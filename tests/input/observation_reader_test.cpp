@@ -108,11 +108,6 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
     dual[6] = dual[7] = dual[8] = 0;
     EXPECT_EQ(dual, Fields(epoch.sat[1])) << type;
   }
-  // A GLONASS range loses the whole GPS-UTC seconds, and the first one marks them told.
-  const std::vector<uint8_t> g = HandRecord(40, 13.0002, 0, 0, 0, 1.0);
-  ASSERT_EQ(0, DecodeChannel(job, epoch, g.data(), 1.0, 0, &leap));
-  EXPECT_EQ(1, leap);
-  EXPECT_NEAR(0.0002 * kC, epoch.sat[0].range1, 1e-4);
 
   // The alternative layout: lock (ms) at 0, PRN at 4 (not range-checked), transmit time
   // at 8, Doppler at 16, phase at 23, status at 49 (only bit 2 does not reject).
