@@ -16,9 +16,7 @@
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
 #include "plugin/conversion_job.h"
-#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
-#include "tools/download_set/ephemeris_file_writer.h"
 
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 #include <GeographicLib/Geocentric.hpp>
