@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
