@@ -25,5 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set.events.assign(reinterpret_cast<const char*>(data + 1), size - 1);
   if (set.events.empty()) set.events = "\n";
   ConvertInScratch(set, options);
+  CheckEventRecords(options, 1 + data[0] % 4);
   return 0;
 }

@@ -8,6 +8,8 @@
 
 #include "base/gnss_constants.h"
 #include "input/ephemeris_reader.h"
+#include "input/event_marks.h"
+#include "plugin/conversion_job.h"
 #include "output/gpb_reader.h"
 #include "plugin/talverin.h"
 #include "tools/download_set/byte_builder.h"
@@ -186,6 +188,25 @@ std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayo
   return ObservationFileBytes(file);
 }
 
+void CheckEventRecords(const ConvertOptions& options, int32_t receiverType) {
+  ConversionJob job;
+  job.options = options;
+  job.options.UseEventFile = 1;
+  job.receiverType = receiverType;
+  std::snprintf(job.eventPath, sizeof job.eventPath, "%s/D0001A01.001", ScratchDir().c_str());
+  if (LoadEventFile(job, job.events) != 0) return;
+  if ((job.events.count > 0) != (job.events.records != nullptr)) std::abort();
+  for (int32_t i = 0; i < job.events.count; ++i) {
+    const EventRecord& r = job.events.records[i];
+    if (strnlen(r.evName, sizeof r.evName) == sizeof r.evName ||
+        strnlen(r.evDesc, sizeof r.evDesc) == sizeof r.evDesc ||
+        strnlen(r.evHeight, sizeof r.evHeight) == sizeof r.evHeight ||
+        strnlen(r.evKind, sizeof r.evKind) == sizeof r.evKind) {
+      std::abort();
+    }
+  }
+}
+
 std::vector<std::vector<uint8_t>> SplitParts(const uint8_t* data, size_t size) {
   static const char kSeparator[] = "\n--8<--\n";
   const size_t n = sizeof kSeparator - 1;
@@ -239,6 +260,20 @@ int32_t ConvertInScratch(const DownloadSetBytes& set, const ConvertOptions& opti
 
   // Whenever a GPB file was created it is finished: it reads to a clean end and holds
   // exactly the epochs the request counts. A completed conversion always has one.
+  // A completed conversion wrote every station block it counts, and no other.
+  if (result == 0) {
+    std::FILE* sta = std::fopen((dir + "/out.sta").c_str(), "rb");
+    if (sta == nullptr) std::abort();
+    std::string text;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, sta)) > 0;) text.append(chunk, n);
+    std::fclose(sta);
+    uint32_t blocks = 0;
+    for (size_t p = text.find("Sta {\n"); p != std::string::npos; p = text.find("Sta {\n", p + 1)) {
+      ++blocks;
+    }
+    if (blocks != request.StationsWritten) std::abort();
+  }
   const std::string gpbPath = dir + "/out.gpb";
   if (access(gpbPath.c_str(), F_OK) != 0) {
     if (result == 0) std::abort();

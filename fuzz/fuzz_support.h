@@ -3,7 +3,8 @@
 // checks that turn a broken promise into a finding (abort): a result other than 0, 1 or -1
 // (0 or 1 from AutoDetect), a message or error text of 512 characters or more, a GPB file
 // that does not read back to a clean end or whose epoch count differs from EpochsWritten,
-// no GPB file after a result of 0.
+// no GPB file after a result of 0, a completed conversion whose .sta file holds another
+// number of station blocks than StationsWritten.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +41,10 @@ std::vector<uint8_t> ObservationHeader(int32_t receiverType);
 // type and the standard or alternative layout. Positions can be recomputed from it.
 std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayout,
                                               int epochCount);
+
+// Loads the event file of the last ConvertInScratch into a job of these options and
+// receiver type; aborts when a loaded record's text field does not end inside its field.
+void CheckEventRecords(const ConvertOptions& options, int32_t receiverType);
 
 // Splits data at the separators "\n--8<--\n" into up to four parts.
 std::vector<std::vector<uint8_t>> SplitParts(const uint8_t* data, size_t size);

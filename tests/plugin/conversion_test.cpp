@@ -1,6 +1,7 @@
 // Whole conversions through ConvertFile on download sets written by the test: the files a
-// header-only set gives, abort from inside a callback (in the epoch loop and while the
-// ephemeris file is read), and null callbacks.
+// header-only set gives, and abort from inside a callback (in the epoch loop and while the
+// ephemeris file is read). (Null callbacks: the real-set round trip of the RINEX import
+// converts without them and compares every value.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,48 +19,36 @@ namespace {
 
 using testing_support::ConvertDownloadSet;
 using testing_support::ConvertedSet;
-using testing_support::ConversionRun;
 using testing_support::Message;
 using testing_support::OneChannelEpochs;
-using testing_support::RunConversion;
 using testing_support::TempDir;
 
 constexpr char kLessThanFour[] = "Warning, less then 4 ephemerides unable to recompute position";
 
 // The GPB header keeps 31 characters of the model text at byte 11 of the B file, also when
-// the text runs on.
-TEST(Conversion, HeaderOnlySetGivesAValidGpbHeaderAndTheTwoHeaderLines) {
+// the text runs on. (The header lines of the .sta and .epp files are pinned by the output
+// fault tests, the size of the version 1.02 header by the full-device test.)
+TEST(Conversion, HeaderOnlySetGivesAValidGpbHeader) {
   const std::string model31 = "Z-XII3 ABCDEFGHIJKLMNOPQRSTUVWX";
-  ASSERT_EQ(31u, model31.size());
-  for (int32_t layout : {1, 0}) {
-    TempDir dir;
-    ObsFile file;
-    file.model = model31 + "Y";
-    const std::vector<uint8_t> b = ObservationFileBytes(file);
-    const ConvertedSet out =
-        ConvertDownloadSet(dir, b, {}, [layout](ConvertOptions& o) { o.GpbLayout = layout; });
-    ASSERT_EQ(0, out.run.result) << out.run.errorText;
-    EXPECT_EQ(0u, out.run.request.EpochsWritten);
-    EXPECT_EQ(0u, out.run.request.EphemeridesRead);
-    EXPECT_EQ(0u, out.run.request.StationsWritten);
-    EXPECT_EQ(0u, out.run.request.result);
-    EXPECT_EQ("$STAINFO Ver7.00 TALVERIN\n", out.sta);
-    EXPECT_EQ("$EPHREC Ver7.0 TALVERIN Ashtech\n", out.epp);
-    const int32_t total = static_cast<int32_t>(b.size());
-    EXPECT_EQ((std::vector<std::pair<int32_t, int32_t>>{{total, total}}), out.run.progress);
-    EXPECT_EQ(0, out.readStatus);
-    EXPECT_TRUE(out.epochs.empty());
-    const std::vector<uint8_t> gpb = ReadFileBytes(dir.File("out.gpb"));
-    if (layout == 1) {
-      ASSERT_EQ(512u, gpb.size());
-      EXPECT_EQ(0, std::memcmp(gpb.data(), "$NEWGPB\0", 8));
-      // The description: 32 bytes at 36, the text and NULs after it.
-      EXPECT_EQ(model31, std::string(gpb.begin() + 36, gpb.begin() + 67));
-      EXPECT_EQ(0, gpb[67]);
-    } else {
-      EXPECT_EQ(202u, gpb.size());
-    }
-  }
+  TempDir dir;
+  ObsFile file;
+  file.model = model31 + "Y";
+  const std::vector<uint8_t> b = ObservationFileBytes(file);
+  const ConvertedSet out = ConvertDownloadSet(dir, b);
+  ASSERT_EQ(0, out.run.result) << out.run.errorText;
+  const ConvertRequest& r = out.run.request;
+  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0}),
+            (std::vector<uint32_t>{r.EpochsWritten, r.EphemeridesRead, r.StationsWritten, r.result}));
+  const int32_t total = static_cast<int32_t>(b.size());
+  EXPECT_EQ((std::vector<std::pair<int32_t, int32_t>>{{total, total}}), out.run.progress);
+  EXPECT_EQ(0, out.readStatus);
+  EXPECT_TRUE(out.epochs.empty());
+  const std::vector<uint8_t> gpb = ReadFileBytes(dir.File("out.gpb"));
+  ASSERT_EQ(512u, gpb.size());
+  EXPECT_EQ(0, std::memcmp(gpb.data(), "$NEWGPB\0", 8));
+  // The description: 32 bytes at 36, the text and NULs after it.
+  EXPECT_EQ(model31, std::string(gpb.begin() + 36, gpb.begin() + 67));
+  EXPECT_EQ(0, gpb[67]);
 }
 
 // The host presses abort inside the message callback: at the first epoch's warning (no
@@ -94,35 +83,6 @@ TEST(Conversion, AbortFromTheMessageCallbackStopsAtTheNextRecordOrEpoch) {
     EXPECT_EQ(0, out.readStatus);
     EXPECT_EQ(c.epochs, out.epochs.size());
   }
-}
-
-TEST(Conversion, NullCallbacksRunSilentlyAndGiveTheSameFiles) {
-  TempDir loud;
-  TempDir quiet;
-  const std::vector<uint8_t> b = ObservationFileBytes(OneChannelEpochs(3, 345600.0));
-  for (const TempDir* dir : {&loud, &quiet}) {
-    ASSERT_TRUE(WriteFileBytes(dir->File("B0001A01.001"), b));
-    ASSERT_TRUE(WriteFileBytes(dir->File("E0001A01.001"), {}));
-  }
-  const ConversionRun withCallbacks =
-      RunConversion(loud.File("B0001A01.001"), loud.File("out.gpb"));
-  const ConversionRun without =
-      RunConversion(quiet.File("B0001A01.001"), quiet.File("out.gpb"), {}, false);
-  ASSERT_EQ(0, withCallbacks.result);
-  ASSERT_EQ(0, without.result);
-  EXPECT_TRUE(without.messages.empty());
-  EXPECT_TRUE(without.progress.empty());
-  EXPECT_EQ(3u, without.request.EpochsWritten);
-  EXPECT_EQ(ReadFileText(loud.File("out.sta")), ReadFileText(quiet.File("out.sta")));
-  EXPECT_EQ(ReadFileText(loud.File("out.epp")), ReadFileText(quiet.File("out.epp")));
-  std::vector<uint8_t> a = ReadFileBytes(loud.File("out.gpb"));
-  std::vector<uint8_t> c = ReadFileBytes(quiet.File("out.gpb"));
-  ASSERT_EQ(a.size(), c.size());
-  ASSERT_GT(a.size(), 36u);
-  // The creation stamp (header bytes 24..35) is the only difference allowed.
-  std::fill(a.begin() + 24, a.begin() + 36, 0);
-  std::fill(c.begin() + 24, c.begin() + 36, 0);
-  EXPECT_TRUE(a == c);
 }
 
 }  // namespace

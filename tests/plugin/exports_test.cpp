@@ -5,11 +5,9 @@
 
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,36 +44,21 @@ TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
   }
 }
 
+// A B file name with a digit extension (or digits after the first letter), one of the three
+// version tags and more than the 90-byte header; paths that are no such file answer 0.
 TEST(AutoDetect, NeedsADigitExtensionAVersionTagAndMoreThanTheHeader) {
   TempDir dir;
-  struct Case { const char* name; const char* tag; size_t length; int32_t expected; } cases[] = {
-      {"B1234A03.123", "version:", 91, 1},
-      {"B1234A03.124", "Version:", 300, 1},
-      {"B1234A03.125", "VERSION:", 91, 1},
-      {"B1234A03.126", "version:", 90, 0},   // header only: not enough bytes
-      {"b1234A03.12x", "version:", 91, 0},   // non-digit in the extension
-      {"b1234A03.127", "version:", 91, 1},   // a lower-case b is accepted
-      {"B1234A03.", "version:", 91, 0},      // empty extension
-      {"E1234A03.123", "version:", 91, 0},   // not an observation file name
-      {"B1234A03.128", "VerSion:", 91, 0},   // tag case must match one of three forms
-      {"B0001", "version:", 91, 1},          // no dot: only digits after the first letter
-      {"B00A1", "version:", 91, 0},
-  };
-  for (const Case& c : cases) {
-    const std::string path = dir.File(c.name);
-    WriteTagged(path, c.tag, c.length);
-    EXPECT_EQ(c.expected, AutoDetect(path.c_str())) << c.name;
+  const struct { const char* name; const char* tag; size_t length; int32_t expected; } cases[] = {
+      {"b1234A03.123", "Version:", 91, 1}, {"B0001", "version:", 91, 1},
+      {"B1234A03.126", "version:", 90, 0}, {"B1234A03.12x", "version:", 91, 0},
+      {"E1234A03.123", "version:", 91, 0}, {"B1234A03.128", "VerSion:", 91, 0},
+      {"B00A1", "version:", 91, 0}};
+  for (const auto& c : cases) {
+    WriteTagged(dir.File(c.name), c.tag, c.length);
+    EXPECT_EQ(c.expected, AutoDetect(dir.File(c.name).c_str())) << c.name;
   }
-}
-
-TEST(AutoDetect, AnswersZeroWithoutOpeningAnythingForUnusablePaths) {
   EXPECT_EQ(0, AutoDetect(nullptr));
-  const std::string longPath(300, 'B');
-  EXPECT_EQ(0, AutoDetect(longPath.c_str()));
-  EXPECT_EQ(0, AutoDetect("/nonexistent/B0001.123"));
-  TempDir dir;
-  const std::string windowsStyle = dir.path() + "\\B0002.123";  // '\' also separates
-  EXPECT_EQ(0, AutoDetect(windowsStyle.c_str()));
+  EXPECT_EQ(0, AutoDetect(std::string(300, 'B').c_str()));
 }
 
 // Records of the wrong size, a receiver type outside 0..4 and a path without its
@@ -90,12 +73,9 @@ TEST(ConvertFile, RefusesBadRecordsWithoutTouchingTheResultWords) {
     std::string text;
   } cases[] = {
       {2671, 272, 52, 0, false, 1, version},
-      {2672, 271, 52, 0, false, 1, version},
       {2672, 272, 51, 0, false, 1, version + ", Invalid options"},
       {2672, 272, 52, 5, false, 1,
        "Invalid receiver type 5 in the options: 0 (detect) or 1 to 4 expected"},
-      {2672, 272, 52, -1, false, 1,
-       "Invalid receiver type -1 in the options: 0 (detect) or 1 to 4 expected"},
       {2672, 272, 52, 1, true, -1,
        "Error: path of 256 characters or more: " + std::string(255, 'B')},
   };
@@ -120,10 +100,9 @@ TEST(ConvertFile, RefusesBadRecordsWithoutTouchingTheResultWords) {
     char text[512];
     GetErrString(text);
     EXPECT_EQ(c.text, text);
-    EXPECT_EQ(0xA1A2A3A4u, request.EpochsWritten);
-    EXPECT_EQ(0xB1B2B3B4u, request.EphemeridesRead);
-    EXPECT_EQ(0xC1C2C3C4u, request.StationsWritten);
-    EXPECT_EQ(0xD1D2D3D4u, request.result);
+    EXPECT_EQ((std::vector<uint32_t>{0xA1A2A3A4, 0xB1B2B3B4, 0xC1C2C3C4, 0xD1D2D3D4}),
+              (std::vector<uint32_t>{request.EpochsWritten, request.EphemeridesRead,
+                                     request.StationsWritten, request.result}));
   }
 }
 
@@ -140,7 +119,6 @@ std::vector<std::vector<uint8_t>> WriteInputs(const TempDir& dir) {
 
 TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnything) {
   struct Case {
-    const char* input;   // in the set's directory
     const char* output;  // in the set's directory
     const char* link;    // made before the run: a symbolic link "out.gpb" to this input
     const char* first;   // the paths the message names
@@ -148,27 +126,17 @@ TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnyth
     bool outputs;        // two outputs collide
   };
   const Case cases[] = {
-      {"B0001.123", "E0001.123", nullptr, "E0001.123", "E0001.123", false},
-      {"B0001.123", "B0001.123", nullptr, "B0001.123", "B0001.123", false},
-      {"B0001.123", "D0001.123", nullptr, "D0001.123", "D0001.123", false},
-      {"B0001.123", "./x/../S0001.123", nullptr, "./x/../S0001.123", "S0001.123", false},
-      {"B0001.123", "out.gpb", "E0001.123", "out.gpb", "E0001.123", false},
-      // The .sta beside S0001.gpb is the site file of an input named B0001.sta.
-      {"B0001.sta", "S0001.gpb", nullptr, "S0001.sta", "S0001.sta", false},
-      {"B0001.123", "x.epp", nullptr, "x.epp", "x.epp", true},
-      {"B0001.123", "x.sta", nullptr, "x.sta", "x.sta", true},
+      {"E0001.123", nullptr, "E0001.123", "E0001.123", false},
+      {"out.gpb", "E0001.123", "out.gpb", "E0001.123", false},
+      {"x.epp", nullptr, "x.epp", "x.epp", true},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    std::vector<std::vector<uint8_t>> contents = WriteInputs(dir);
-    if (std::string(c.input) == "B0001.sta") {
-      ASSERT_EQ(0, std::rename(dir.File("B0001.123").c_str(), dir.File("B0001.sta").c_str()));
-      ASSERT_TRUE(WriteFileBytes(dir.File("S0001.sta"), contents[2]));
-    }
+    const std::vector<std::vector<uint8_t>> contents = WriteInputs(dir);
     if (c.link != nullptr) {
       ASSERT_EQ(0, symlink(dir.File(c.link).c_str(), dir.File("out.gpb").c_str()));
     }
-    const ConversionRun run = RunConversion(dir.File(c.input), dir.File(c.output));
+    const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File(c.output));
     const std::string expected =
         c.outputs ? "Error: outputs " + dir.File(c.first) + " and " + dir.File(c.second) +
                         " are the same file"
@@ -179,56 +147,40 @@ TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnyth
     ASSERT_EQ(1u, run.messages.size()) << c.output;
     EXPECT_EQ(expected, run.messages[0].text);
     // Every input byte-identical, and no output beside them.
-    const char* const names[] = {c.input, "E0001.123", "S0001.123", "D0001.123"};
+    const char* const names[] = {"B0001.123", "E0001.123", "S0001.123", "D0001.123"};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(contents[i], ReadFileBytes(dir.File(names[i]))) << names[i];
-    for (const char* made : {"x.gpb", "x.epp", "x.sta", "S0001.epp", "B0001.epp", "E0001.epp"}) {
+    for (const char* made : {"x.epp", "x.sta", "out.epp", "out.sta", "E0001.epp", "E0001.sta"}) {
       struct stat st;
       EXPECT_NE(0, lstat(dir.File(made).c_str(), &st)) << made << " was created";
     }
   }
 }
 
-// Runs body in a child process that is killed after 10 s; returns its exit status, or -1
-// when it did not end in time.
-int RunBounded(const std::function<int()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    alarm(10);
-    _exit(body());
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return -2;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // B: the open failure; E: the ephemeris open failure, both before any output exists, as
 // the one message (time -1) and the module error text; S and D: absent, so the conversion
-// completes. Missing, a FIFO without a writer, a directory, and endless devices. An abort
-// given before the conversion starts is forgotten.
+// completes. A FIFO without a writer, a directory, and endless devices; a hang
+// ends the test binary after 10 s. An abort given before the conversion starts is
+// forgotten.
 TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHangs) {
   struct Case {
     const char* name;
-    const char* kind;    // "missing", "fifo", "dir" or a device to link to
+    const char* kind;    // "fifo", "dir" or a device to link to
     int result;          // ConvertFile's result
-    const char* before;  // the module error text around the path, or null: not checked
+    const char* before;  // the module error text around the path, or null: success
     const char* after;
     bool nothingMade;    // no output exists afterwards
   };
   const char* const kEphemerisFailure = ". Will Not be able to Re-Calc Position/Time";
   const Case cases[] = {
-      {"B0001.123", "missing", -1, "Error: Unable to open ", "", true},
       {"B0001.123", "fifo", -1, "Error: Unable to open ", "", true},
       {"B0001.123", "dir", -1, "Error: Unable to open ", "", true},
-      {"B0001.123", "/dev/zero", -1, "Error: Unable to open ", "", true},
-      {"E0001.123", "missing", -1, "Error: Unable to open ", kEphemerisFailure, true},
-      {"E0001.123", "fifo", -1, "Error: Unable to open ", kEphemerisFailure, true},
       {"E0001.123", "/dev/zero", -1, "Error: Unable to open ", kEphemerisFailure, true},
-      {"D0001.123", "/dev/zero", 0, nullptr, nullptr, false},
       {"D0001.123", "fifo", 0, nullptr, nullptr, false},
       {"S0001.123", "/dev/urandom", 0, nullptr, nullptr, false},
       {"out.sta", "fifo", -1, "Could not open STA FILE ", " ", false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " as " + c.kind);
     TempDir dir;
     WriteInputs(dir);
     const std::string path = dir.File(c.name);
@@ -238,34 +190,29 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
       ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
     } else if (kind == "dir") {
       ASSERT_EQ(0, mkdir(path.c_str(), 0700));
-    } else if (kind != "missing") {
+    } else {
       ASSERT_EQ(0, symlink(c.kind, path.c_str()));
     }
-    const int status = RunBounded([&]() {
-      Abort();
-      Abort();
-      const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
-                                              [](ConvertOptions& o) { o.ReceiverType = 1; });
-      const std::string text = c.before == nullptr ? run.errorText : c.before + path + c.after;
-      const bool oneMessage = run.result == 0 ||
-                              (run.messages.size() == 1 && run.messages[0].text == text &&
-                               run.messages[0].time == -1.0);
-      bool made = false;
-      for (const char* out : {"out.gpb", "out.epp", "out.sta"}) {
-        struct stat st;
-        made = made || (std::string(out) != c.name && lstat(dir.File(out).c_str(), &st) == 0);
-      }
-      // AutoDetect answers 0 (the 90-byte B file is too short) without blocking either.
-      const bool refused = AutoDetect(dir.File("B0001.123").c_str()) == 0;
-      if (run.result == c.result && run.errorText == text && oneMessage && refused &&
-          (!c.nothingMade || !made)) {
-        return 0;
-      }
-      std::fprintf(stderr, "result %d, text %s, %zu messages, outputs made %d\n", run.result,
-                   run.errorText.c_str(), run.messages.size(), made ? 1 : 0);
-      return 1;
-    });
-    EXPECT_EQ(0, status) << c.name << " as " << c.kind << (status == -1 ? ": hung" : "");
+    alarm(10);
+    Abort();
+    Abort();
+    const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File("out.gpb"),
+                                            [](ConvertOptions& o) { o.ReceiverType = 1; });
+    // AutoDetect answers 0 (the 90-byte B file is too short) without blocking either.
+    EXPECT_EQ(0, AutoDetect(dir.File("B0001.123").c_str()));
+    alarm(0);
+    EXPECT_EQ(c.result, run.result);
+    if (c.before != nullptr) {
+      const std::string text = c.before + path + c.after;
+      EXPECT_EQ(text, run.errorText);
+      ASSERT_EQ(1u, run.messages.size());
+      EXPECT_EQ(text, run.messages[0].text);
+      EXPECT_EQ(-1.0, run.messages[0].time);
+    }
+    for (const char* out : {"out.gpb", "out.epp", "out.sta"}) {
+      struct stat st;
+      if (c.nothingMade) { EXPECT_NE(0, lstat(dir.File(out).c_str(), &st)) << out; }
+    }
   }
 }
 

@@ -12,11 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "tests/support/conversion_fixtures.h"
+#include "tests/support/station_file.h"
 #include "tools/download_set/byte_builder.h"
 
 namespace talverin {
@@ -28,7 +28,6 @@ using testing_support::RunConversion;
 using testing_support::TempDir;
 
 constexpr char kEppHeader[] = "$EPHREC Ver7.0 TALVERIN Ashtech\n";
-constexpr char kStaHeader[] = "$STAINFO Ver7.00 TALVERIN\n";
 constexpr int kEpochCount = 3;
 
 // Dual frequency one-channel epochs without a site name (no station records) and an empty
@@ -38,18 +37,6 @@ std::string WriteSet(const TempDir& dir, int epochCount = kEpochCount) {
                                    OneChannelEpochs(epochCount, 86400.0, "????")));
   EXPECT_TRUE(WriteFileBytes(dir.File("E0001A01.001"), {}));
   return dir.File("B0001A01.001");
-}
-
-// Every epoch of a GPB file read back: their times, and the reader's last result.
-int32_t ReadTimes(const std::string& path, std::vector<double>* times) {
-  GpbReader reader;
-  if (reader.Open(path.c_str()) != 0) return -2;
-  static GpbReadEpoch epoch;
-  int32_t status = 0;
-  while ((status = reader.ReadEpoch(&epoch)) == 1 && times->size() < 1000) {
-    times->push_back(epoch.epoch.gpsTime);
-  }
-  return status;
 }
 
 // What one output path holds after the conversion.
@@ -64,7 +51,7 @@ enum class Left {
 void ExpectLeft(const std::string& path, Left left, const char* header) {
   struct stat st;
   const bool exists = lstat(path.c_str(), &st) == 0;
-  std::vector<double> times;
+  std::vector<GpbReadEpoch> epochs;
   char target[64] = {};
   switch (left) {
     case Left::kNothing:
@@ -83,8 +70,8 @@ void ExpectLeft(const std::string& path, Left left, const char* header) {
       EXPECT_EQ(0, rmdir(path.c_str())) << path << " is no longer empty";
       break;
     case Left::kCompleteGpb:
-      EXPECT_EQ(0, ReadTimes(path, &times)) << path;
-      EXPECT_EQ(static_cast<size_t>(kEpochCount), times.size());
+      EXPECT_EQ(0, testing_support::ReadGpb(path, &epochs)) << path;
+      EXPECT_EQ(static_cast<size_t>(kEpochCount), epochs.size());
       break;
   }
 }
@@ -183,10 +170,10 @@ TEST(OutputFaults, ADeviceFillingUpLeavesWholeEpochsAndTheirExactCount) {
       const uint32_t fit = static_cast<uint32_t>((limit - header) / epochBytes);
       EXPECT_EQ(fit, run.request.EpochsWritten);
       EXPECT_EQ(header + epochBytes * fit, ReadFileBytes(dir.File("out.gpb")).size());
-      std::vector<double> times;
-      EXPECT_EQ(0, ReadTimes(dir.File("out.gpb"), &times));
-      ASSERT_EQ(fit, times.size());
-      for (uint32_t i = 0; i < fit; ++i) EXPECT_EQ(86400.0 + i, times[i]);
+      std::vector<GpbReadEpoch> epochs;
+      EXPECT_EQ(0, testing_support::ReadGpb(dir.File("out.gpb"), &epochs));
+      ASSERT_EQ(fit, epochs.size());
+      for (uint32_t i = 0; i < fit; ++i) EXPECT_EQ(86400.0 + i, epochs[i].epoch.gpsTime);
     }
   }
 }

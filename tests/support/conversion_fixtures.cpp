@@ -29,13 +29,19 @@ ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& 
   out.run = RunConversion(input, dir.File("out.gpb"), setOptions, true, onMessage);
   out.epp = ReadFileText(dir.File("out.epp"));
   out.sta = ReadFileText(dir.File("out.sta"));
-  GpbReader reader;
-  if (reader.Open(dir.File("out.gpb").c_str()) != 0) return out;
-  GpbReadEpoch epoch;
-  while ((out.readStatus = reader.ReadEpoch(&epoch)) == 1 && out.epochs.size() < 100000) {
-    out.epochs.push_back(epoch);
-  }
+  out.readStatus = ReadGpb(dir.File("out.gpb"), &out.epochs);
   return out;
+}
+
+int32_t ReadGpb(const std::string& path, std::vector<GpbReadEpoch>* epochs) {
+  GpbReader reader;
+  if (reader.Open(path.c_str()) != 0) return -2;
+  GpbReadEpoch epoch;
+  int32_t status = 0;
+  while ((status = reader.ReadEpoch(&epoch)) == 1 && epochs->size() < 100000) {
+    epochs->push_back(epoch);
+  }
+  return status;
 }
 
 ObsFile OneChannelEpochs(int count, double start_s, const std::string& site) {

@@ -33,6 +33,10 @@ ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& 
                                 const std::function<void(ConvertOptions&)>& setOptions = {},
                                 const std::function<void(const Message&)>& onMessage = {});
 
+// Every epoch of a GPB file read back (at most 100 000); the reader's last result: 0 clean
+// end, -1 damaged, -2 not opened.
+int32_t ReadGpb(const std::string& path, std::vector<GpbReadEpoch>* epochs);
+
 // count epochs of one channel (PRN 7) one second apart from start_s: dual frequency records.
 ObsFile OneChannelEpochs(int count, double start_s, const std::string& site = "A101");
 

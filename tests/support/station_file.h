@@ -1,10 +1,15 @@
-// Station file text for the site, mark and event tests: the header line every .sta file
-// starts with, one block as the writer lays it out (vertical height, week 0), and the
-// body of a file after its header line.
+// Station file text for the site, mark, event and output tests: the header line every .sta
+// file starts with, one block as the writer lays it out (vertical height, week 0), the
+// body of a file after its header line, and a job whose station file is open.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
+
+#include "plugin/conversion_job.h"
+#include "tests/support/test_support.h"
+#include "tools/download_set/byte_builder.h"
 
 namespace talverin {
 
@@ -34,5 +39,21 @@ inline size_t CountBlocks(const std::string& text) {
   }
   return n;
 }
+
+// A job whose station file is open in a scratch directory, its header line written.
+struct StaJob {
+  StaJob() : path(dir.File("out.sta")) {
+    job.staFile = std::fopen(path.c_str(), "w");
+    if (job.staFile != nullptr) std::fputs(kStaHeader, job.staFile);
+  }
+  // The station file after its header line.
+  std::string Blocks() {
+    if (job.staFile != nullptr) std::fflush(job.staFile);
+    return StaBody(ReadFileText(path));
+  }
+  testing_support::TempDir dir;
+  std::string path;
+  ConversionJob job;
+};
 
 }  // namespace talverin
