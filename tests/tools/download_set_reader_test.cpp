@@ -1,6 +1,7 @@
 // The raw download-set reader: every field of every block at hand-computed byte offsets,
-// damaged observation files (skipped stretches reported, nothing else lost), and the E, S
-// and D files read through the module.
+// damaged observation files (skipped stretches reported, nothing else lost), and the E file
+// of a GLONASS receiver read through the module. (Site and event files and every observable
+// of real sets: the RINEX export tests.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,13 +9,11 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "input/event_marks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/download_set_reader.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/site_event_writers.h"
 
 namespace talverin {
 namespace {
@@ -43,8 +42,6 @@ std::vector<uint8_t> Header(const std::string& site, double tow, int8_t count) {
   ObsEpoch e;
   e.site = site;
   e.time_s = tow;
-  e.x_m = 1.0;
-  e.y_m = 2.0;
   e.z_m = 3.0;
   e.clock_m = 4.5;
   e.countByte = static_cast<uint8_t>(count);
@@ -66,15 +63,17 @@ void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& more) {
   to->insert(to->end(), more.begin(), more.end());
 }
 
-TEST(DownloadSetReader, DualFrequencyBlocksReadAtTheirOffsets) {
+// An L2-codeless epoch: the C/A block at 4 and the L2 block at 35 (the dual-frequency P1
+// and L2 blocks at 35 and 66: every observable of the real sets in the RINEX export tests).
+TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   TempDir dir;
-  std::vector<uint8_t> body = Header("A101", 345600.5, 2);
-  Append(&body, DualRecord(5));
-  Append(&body, DualRecord(17));
+  std::vector<uint8_t> record = DualRecord(9);
+  record.resize(66);
+  std::vector<uint8_t> body = Header("A101", 345600.5, 1);
+  Append(&body, record);
   DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0) << reader.errorText();
-  EXPECT_EQ(reader.receiverType(), 2);
-  EXPECT_STREQ(reader.model(), "Z-XII3");
+  ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
+  EXPECT_EQ(reader.receiverType(), 3);
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
   EXPECT_EQ(e.offset, 90);
@@ -82,38 +81,22 @@ TEST(DownloadSetReader, DualFrequencyBlocksReadAtTheirOffsets) {
   EXPECT_EQ(e.tow_s, 345600.5);
   EXPECT_EQ(e.ecef_m[2], 3.0);
   EXPECT_EQ(e.clock_m, 4.5);
-  ASSERT_EQ(e.channels.size(), 2u);
-  const RawChannel& c = e.channels[1];
-  EXPECT_EQ(c.prn, 17);
-  ASSERT_TRUE(c.hasP1 && c.hasL2);
-  const RawSignalBlock* blocks[3] = {&c.ca, &c.p1, &c.l2};
-  for (int b = 0; b < 3; ++b) {
+  ASSERT_EQ(e.channels.size(), 1u);
+  const RawChannel& c = e.channels[0];
+  EXPECT_EQ(c.prn, 9);
+  EXPECT_FALSE(c.hasP1);
+  ASSERT_TRUE(c.hasL2);
+  const RawSignalBlock* blocks[2] = {&c.ca, &c.l2};
+  for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
-    EXPECT_EQ(blocks[b]->range_s, 0.07 + 0.001 * b + 17e-6);
+    EXPECT_EQ(blocks[b]->range_s, 0.07 + 0.001 * b + 9e-6);
     EXPECT_EQ(blocks[b]->warning, 128 >> b);
     EXPECT_EQ(blocks[b]->snr, 40 + b);
     EXPECT_EQ(blocks[b]->doppler, -123456 - b);
-    EXPECT_EQ(blocks[b]->phase_cyc, 1000.25 * (b + 1) + 17);
+    EXPECT_EQ(blocks[b]->phase_cyc, 1000.25 * (b + 1) + 9);
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
-}
-
-TEST(DownloadSetReader, L2CodelessBlockStartsAtByte35) {
-  TempDir dir;
-  std::vector<uint8_t> record = DualRecord(9);
-  record.resize(66);
-  std::vector<uint8_t> body = Header("A101", 10.0, 1);
-  Append(&body, record);
-  DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0);
-  RawEpoch e;
-  ASSERT_EQ(reader.NextEpoch(&e), 1);
-  ASSERT_EQ(e.channels.size(), 1u);
-  EXPECT_FALSE(e.channels[0].hasP1);
-  ASSERT_TRUE(e.channels[0].hasL2);
-  EXPECT_EQ(e.channels[0].l2.phase_cyc, 1000.25 * 2 + 9);
-  EXPECT_EQ(e.channels[0].l2.snr, 41);
 }
 
 // Damaged stretches: each case puts bytes between two good epochs (or cuts the file) and
@@ -198,27 +181,6 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   ASSERT_EQ(reader.damage().size(), 1u);
   EXPECT_EQ(reader.damage()[0].file, 'E');
   EXPECT_EQ(reader.damage()[0].offset, 3 * 129);
-
-  SetSiteInfo site;
-  reader.ReadSite(&site);
-  EXPECT_FALSE(site.present);
-  SiteFileLines lines;
-  lines.line6 = SiteHeightLine("BEFORE", 1.2345);
-  ASSERT_TRUE(WriteFileText(dir.File("SSITEA04.162"), SiteFileText(lines)));
-  reader.ReadSite(&site);
-  EXPECT_TRUE(site.present);
-  EXPECT_STREQ(site.name, "ABCD");
-  EXPECT_DOUBLE_EQ(site.antennaHeight_m, 1.2345);
-
-  EventFileBuilder d;
-  d.Time(100.0).Mark("P001", "FENCE", "1.500");
-  ASSERT_TRUE(WriteFileText(dir.File("DSITEA04.162"), d.Text()));
-  EventTable table;
-  ASSERT_EQ(reader.ReadEvents(false, &table), 0);
-  ASSERT_EQ(table.count, 1);
-  EXPECT_STREQ(table.records[0].evName, "P001");
-  EXPECT_EQ(table.records[0].evTime, 100.0);  // GLONASS receivers keep the event time
-  FreeEventTable(table);
 }
 
 }  // namespace
