@@ -9,7 +9,6 @@
 // is a fault, not a limit.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -50,7 +49,7 @@ const SetLimits* LimitsOf(const std::string& directory) {
 }
 
 // Imports, converts and measures one set in one header mode ("rinex", "zeros" or metres);
-// the figures go to the test log and the XML report.
+// the figures go to the test log.
 void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
                    const char* headerPosition) {
   const std::string label = set.name + "_" + headerPosition;
@@ -68,12 +67,6 @@ void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
   std::string error;
   ASSERT_TRUE(ComputePositionStats(gpb, limits.reference_m, &stats, &error)) << error;
   std::cout << "[ accuracy ] " << label << ": " << FormatPositionStats(stats);
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "solved %d/%d RMS H %.2f V %.2f 95%% H %.2f V %.2f max 3D %.2f m", stats.solved,
-                stats.epochs, stats.rmsH_m, stats.rmsV_m, stats.p95H_m, stats.p95V_m,
-                stats.max3d_m);
-  ::testing::Test::RecordProperty(label, line);
 
   EXPECT_EQ(stats.epochs, limits.epochs) << "epochs lost between the RINEX file and the GPB file";
   ASSERT_GT(stats.epochs, 0);

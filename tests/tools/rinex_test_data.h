@@ -5,9 +5,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,15 +26,11 @@ inline std::string SourceDir() {
 #endif
 }
 
-inline bool FileExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The path of a file of a shared data set ("bahr-2004-162/bahr1620.04o"), or "" when absent.
 inline std::string SharedDataFile(const std::string& relative) {
   const std::string path = SourceDir() + "/../shared/data/" + relative;
-  return FileExists(path) ? path : "";
+  std::error_code absent;
+  return std::filesystem::is_regular_file(path, absent) ? path : "";
 }
 
 // The bundled one-hour sample (always present in the project).

@@ -53,10 +53,8 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
       {"B0001A05.366", none, -1, -1, WeekSource::kUnknown, -1, nullptr},  // 2005: 365 days
       {"B0001A04.000", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
       {"B0001A04.16x", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
-      {"BBAHRA04.gpb", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
       {"B1.162", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
       {"BBAHRA04.162", e2004, -1, 1274, WeekSource::kAgreed, -1, ""},
-      {"BBAHRA04.160", e2004, -1, 1274, WeekSource::kAgreed, -1, ""},  // Tuesday, same week
       // Without a date in the name the ephemerides' median toe places the session.
       {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0,
        "no date in the file name"},
