@@ -333,7 +333,6 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
       {"qc " + dir.File("sets") + " --recursive -d " + dir.File("out") + " --jobs 2 --json " +
            dir.File("out/qc.json"), 1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
       {"qc " + b + " -o " + b, 2, "refusing to overwrite an input"},
-      {"qc " + b + " --reference 26.2,50.6,0", 2, "within 100 km of the Earth's surface"},
       {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };
