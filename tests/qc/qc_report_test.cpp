@@ -1,7 +1,7 @@
 // The quality report on real data: its figures against a computation made here straight
-// from the RINEX values the download set was imported from, a cycle slip put into the
-// observation file, the page as headless Chromium renders it (every plot drawn, no script
-// error), sets that lack their ephemerides or are damaged, and the command's exit statuses.
+// from the RINEX values the download set was imported from (the USNO day's slips among
+// them), the page as headless Chromium renders it (every plot drawn, no script error), sets
+// that lack their ephemerides or are damaged, and the command's exit statuses.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -204,7 +204,7 @@ TEST(QcReport, FiguresAndPositionsOfTheRealSets) {
   EXPECT_TRUE(RealRinexSets().size() == 1 || slips > 0);
 }
 
-// Headless Chromium, as the brief's CI runs it.
+// Headless Chromium, as CI runs it.
 std::string Chromium(const std::string& page, const std::string& args) {
   TempDir profile;
   const std::string command =

@@ -1,5 +1,5 @@
 // The week of a download set from its E file and its name, and the GPS calendar of the
-// tools' texts and of the RINEX epochs, checked against calendar facts: GPS week 1274 began
+// tools' texts, checked against calendar facts: GPS week 1274 began
 // on Sunday 2004-06-06, week 1306 on 2005-01-16, week 2048 on 2019-04-07 (the second ten-bit
 // rollover).
 #include "tools/download_set/session_week.h"
