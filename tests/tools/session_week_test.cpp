@@ -1,5 +1,5 @@
 // The week of a download set from its E file and its name, and the GPS calendar of the
-// tools' texts, checked against calendar facts: GPS week 1274 began
+// tools' texts and of the RINEX epochs, checked against calendar facts: GPS week 1274 began
 // on Sunday 2004-06-06, week 1306 on 2005-01-16, week 2048 on 2019-04-07 (the second ten-bit
 // rollover).
 #include "tools/download_set/session_week.h"
@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <tuple>
 
+#include "rinex/rinex_format.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 
@@ -72,25 +75,36 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
   }
 }
 
-// The tools' texts (FormatGpsTime). (The RINEX epochs' calendar: the export tests' dates and
-// the real-data round trips, 2004 a leap year.)
+// The tools' texts (FormatGpsTime) and the RINEX epochs' calendar (GpsCalendar) alike.
 TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
   const struct {
     int32_t week;
     double tow_s;
     const char* text;
+    int32_t dayOfYear;  // 0: a row of the texts' rounding to the millisecond only
   } cases[] = {
-      {0, 0.0, "1980-01-06 00:00:00.000"},          // the GPS epoch
-      {1023, 604799.5, "1999-08-21 23:59:59.500"},  // end of the first week cycle
-      {1274, 4 * 86400.0 + 30.0, "2004-06-10 00:00:30.000"},
-      {1400, 86400.0, "2006-11-06 00:00:00.000"},  // IS-GPS-200 example week
-      {2048, 0.0, "2019-04-07 00:00:00.000"},       // second rollover
-      {2094, 518400.0, "2020-02-29 00:00:00.000"},  // leap day
+      {0, 0.0, "1980-01-06 00:00:00.000", 6},           // the GPS epoch
+      {1023, 604799.5, "1999-08-21 23:59:59.500", 233},  // end of the first week cycle
+      {1274, 4 * 86400.0 + 30.0, "2004-06-10 00:00:30.000", 162},
+      {1400, 86400.0, "2006-11-06 00:00:00.000", 310},  // IS-GPS-200 example week
+      {2048, 0.0, "2019-04-07 00:00:00.000", 97},       // second rollover
+      {2094, 518400.0, "2020-02-29 00:00:00.000", 60},  // leap day
       // Rounding to the millisecond carries into the next week's first day.
-      {2048, 604799.9996, "2019-04-14 00:00:00.000"},
-      {2048, 604799.9994, "2019-04-13 23:59:59.999"},
+      {2048, 604799.9996, "2019-04-14 00:00:00.000", 0},
+      {2048, 604799.9994, "2019-04-13 23:59:59.999", 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.text, FormatGpsTime(c.week, c.tow_s)) << c.text;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(c.text, FormatGpsTime(c.week, c.tow_s));
+    if (c.dayOfYear == 0) continue;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    double second = -1.0;
+    ASSERT_EQ(6, std::sscanf(c.text, "%d-%d-%d %d:%d:%lf", &y, &mo, &d, &h, &mi, &second));
+    const CalendarTime t = GpsCalendar({c.week, c.tow_s});
+    EXPECT_EQ(std::make_tuple(y, mo, d, h, mi, c.dayOfYear),
+              std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.dayOfYear));
+    EXPECT_DOUBLE_EQ(second, t.second);
+  }
   // UTC: GPS-UTC was 13 s from 1999 to 2005, 18 s from 2017-01-01 00:00 UTC.
   EXPECT_EQ("2004-06-10T00:00:17.000Z", FormatUtcIso(1274, 345630.0));
   EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
