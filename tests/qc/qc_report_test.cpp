@@ -176,7 +176,7 @@ TEST(QcReport, FiguresAndPositionsOfTheRealSets) {
     const testing_support::ConversionRun run = testing_support::RunConversion(b, dir.File("r.gpb"));
 
     // With fewer than four GPS ephemerides the module says so and solves nothing.
-    const bool solvable = !run.HasMessage(msg::kTooFewEphemerides);
+    const bool solvable = run.CountMessages(msg::kTooFewEphemerides) == 0;
     GpbReader gpb;
     ASSERT_EQ(gpb.Open(dir.File("r.gpb").c_str()), 0);
     const QcPositions& p = report.positions;
@@ -204,22 +204,16 @@ TEST(QcReport, FiguresAndPositionsOfTheRealSets) {
   EXPECT_TRUE(RealRinexSets().size() == 1 || slips > 0);
 }
 
-// Headless Chromium, as CI runs it.
+// Headless Chromium, as CI runs it: what it writes to stdout.
 std::string Chromium(const std::string& page, const std::string& args) {
   TempDir profile;
-  const std::string command =
-      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-      "--disable-background-networking --disable-component-update --disable-sync "
-      "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
-      " file://" + page + " 2>/dev/null";
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-  pclose(pipe);
-  return out;
+  return testing_support::RunProgram(
+             {"/bin/sh", "-c",
+              "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+              "--disable-background-networking --disable-component-update --disable-sync "
+              "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
+                  " file://" + page})
+      .out;
 }
 
 struct DrawnPlot {
@@ -237,12 +231,6 @@ std::map<std::string, DrawnPlot> Plots(const std::string& dom) {
     for (int k = 0; k < 4; ++k) p.area[k] = std::stoi((*it)[3 + k]);
   }
   return plots;
-}
-
-// The tests write reports straight to their path.
-bool WritePage(const std::string& path, const std::string& text, const std::vector<std::string>&,
-               std::string*) {
-  return WriteFileText(path, text);
 }
 
 const char* const kPlotIds[] = {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"};
@@ -273,7 +261,10 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
     if (c.damage == 'B') std::fill_n(bytes.begin() + bytes.size() / 2, 300, 0xFF);
     ASSERT_TRUE(WriteFileBytes(b, bytes));
     const std::string page = dir.File("report.html");
-    const QcSetResult result = RunQcSet(b, QcOptions(), page, WritePage);
+    const QcSetResult result = RunQcSet(
+        b, QcOptions(), page,
+        [](const std::string& path, const std::string& text, const std::vector<std::string>&,
+           std::string*) { return WriteFileText(path, text); });
     EXPECT_EQ(result.status, c.damage == 0 ? kQcComplete : kQcIncomplete) << result.text;
     EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
@@ -337,15 +328,14 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };
   for (const Case& c : cases) {
-    const auto run = testing_support::RunCommand(TALVERIN_CLI_PATH + (" " + c.arguments));
-    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out;
-    EXPECT_NE(run.out.find(c.output), std::string::npos) << c.arguments << "\n" << run.out;
+    const auto run = testing_support::RunProgram({"/bin/sh", "-c", TALVERIN_CLI_PATH + (" " + c.arguments)});
+    EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(c.output), std::string::npos) << c.arguments << "\n" << run.err;
   }
   EXPECT_EQ(ReadFileBytes(b), original) << "an input was changed";
   const std::string index = ReadFileText(dir.File("out/qc-index.html"));
   EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos) << index;
   EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos) << index;
-  EXPECT_NE(index.find("No recomputed positions: the set has no ephemeris file."), std::string::npos);
   const std::string check =
       "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); a,b=d['sets']; "
       "sys.exit(0 if (d['status'], a['status'], a['epochs'], a['expectedEpochs'], "
