@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -76,11 +77,8 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   EXPECT_EQ(reader.receiverType(), 3);
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(e.offset, 90);
-  EXPECT_STREQ(e.site, "A101");
-  EXPECT_EQ(e.tow_s, 345600.5);
-  EXPECT_EQ(e.ecef_m[2], 3.0);
-  EXPECT_EQ(e.clock_m, 4.5);
+  EXPECT_EQ(std::make_tuple(e.offset, std::string(e.site), e.tow_s, e.ecef_m[2], e.clock_m),
+            std::make_tuple(int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
   ASSERT_EQ(e.channels.size(), 1u);
   const RawChannel& c = e.channels[0];
   EXPECT_EQ(c.prn, 9);
@@ -89,11 +87,9 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   const RawSignalBlock* blocks[2] = {&c.ca, &c.l2};
   for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
-    EXPECT_EQ(blocks[b]->range_s, 0.07 + 0.001 * b + 9e-6);
-    EXPECT_EQ(blocks[b]->warning, 128 >> b);
-    EXPECT_EQ(blocks[b]->snr, 40 + b);
-    EXPECT_EQ(blocks[b]->doppler, -123456 - b);
-    EXPECT_EQ(blocks[b]->phase_cyc, 1000.25 * (b + 1) + 9);
+    const RawSignalBlock& k = *blocks[b];
+    EXPECT_EQ(std::make_tuple(k.range_s, int{k.warning}, int{k.snr}, k.doppler, k.phase_cyc),
+              std::make_tuple(0.07 + 0.001 * b + 9e-6, 128 >> b, 40 + b, -123456 - b, 1000.25 * (b + 1) + 9));
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
@@ -139,12 +135,11 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     RawEpoch e;
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(epochs[1].tow_s, 60.0);
-    EXPECT_EQ(epochs[1].channels.size(), c.cutLast ? 1u : 2u);
-    EXPECT_EQ(epochs[1].truncated, c.cutLast);
+    EXPECT_EQ(std::make_tuple(epochs[1].tow_s, epochs[1].channels.size(), epochs[1].truncated),
+              std::make_tuple(60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
     EXPECT_EQ(reader.damagedBytes(), c.skipped);
-    EXPECT_EQ(reader.damage()[0].offset, c.cutLast ? 90 + 67 + 97 : 90 + 67 + 97);
+    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);  // right after epoch 1
   }
 }
 
