@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include <GeographicLib/LocalCartesian.hpp>
 
@@ -51,10 +53,8 @@ Reference FromRinex(const std::string& path) {
   const double c = 299792458.0, f1 = 1575.42e6, f2 = 1227.60e6;
   const double w1 = c / f1, w2 = c / f2, wl = c / (f1 - f2), a = (f1 / f2) * (f1 / f2);
   struct Track {
-    long last = -2;
-    bool l1 = false, l2 = false;
-    long arcLast = -2;
-    bool p1 = false;
+    long last = -2, arcLast = -2;
+    bool l1 = false, l2 = false, p1 = false;
     double t = 0, iono = 0, wideSum = 0;
     int wideN = 0;
     std::vector<std::pair<double, double>> mp;
@@ -161,12 +161,10 @@ TEST(QcReport, FiguresAndPositionsOfTheRealSets) {
     ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0) << report.readError;
     if (c.file == 0) {
       const Reference ref = FromRinex(c.set.observation);
-      EXPECT_EQ(report.epochs, ref.epochs);
-      EXPECT_EQ(report.expected, ref.expected);
-      EXPECT_EQ(static_cast<int64_t>(report.gaps.size()), ref.gaps);
-      EXPECT_EQ(report.slips, ref.slips);
+      EXPECT_EQ(std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
+                                report.slips, report.mpCount),
+                std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
       slips += ref.slips;
-      EXPECT_EQ(report.mpCount, ref.values);
       EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
       EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
       EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
@@ -254,9 +252,7 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
     SCOPED_TRACE(c.missing);
     TempDir dir;
     const std::string b = Import(RealRinexSets()[0], dir.path());
-    std::string e = b;
-    e[e.rfind('/') + 1] = 'E';
-    if (c.damage == 'E') std::filesystem::remove(e);
+    if (c.damage == 'E') std::filesystem::remove(dir.File("EBAHRA04.162"));
     std::vector<uint8_t> bytes = ReadFileBytes(b);
     if (c.damage == 'B') std::fill_n(bytes.begin() + bytes.size() / 2, 300, 0xFF);
     ASSERT_TRUE(WriteFileBytes(b, bytes));
@@ -336,12 +332,13 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
   const std::string index = ReadFileText(dir.File("out/qc-index.html"));
   EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos) << index;
   EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos) << index;
-  const std::string check =
-      "python3 -c \"import json,sys; d=json.load(open(sys.argv[1])); a,b=d['sets']; "
-      "sys.exit(0 if (d['status'], a['status'], a['epochs'], a['expectedEpochs'], "
-      "a['positions']['solved'], b['status'], b['positions']['solved']) == (1, 0, 120, 120, 120, 1, 0) "
-      "and a['mp1Rms_m'] > 0 else 1)\" " + dir.File("out/qc.json");
-  EXPECT_EQ(std::system(check.c_str()), 0) << ReadFileText(dir.File("out/qc.json")).substr(0, 3000);
+  const nlohmann::json d = nlohmann::json::parse(ReadFileText(dir.File("out/qc.json")));
+  ASSERT_EQ(d["sets"].size(), 2u);
+  const nlohmann::json &a = d["sets"][0], &n = d["sets"][1];
+  EXPECT_EQ(std::make_tuple(d["status"], a["status"], a["epochs"], a["expectedEpochs"], a["positions"]["solved"],
+                            n["status"], n["positions"]["solved"]),
+            std::make_tuple(1, 0, 120, 120, 120, 1, 0));
+  EXPECT_GT(a["mp1Rms_m"], 0.0);
 }
 #endif
 
