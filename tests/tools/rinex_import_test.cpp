@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -153,9 +154,8 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
     EXPECT_EQ(33, c[21]);  // SSI 5 -> 6 * 5 + 3 dB-Hz
     EXPECT_EQ(-phases[i], LoadF64(c + 27));
   }
-  EXPECT_EQ(3, got.summary.dopplerFromPhase);
-  EXPECT_EQ(1, got.summary.noDoppler);
-  EXPECT_EQ(1, got.summary.eventRecords);
+  const RinexImportSummary& m = got.summary;
+  EXPECT_EQ(std::make_tuple(3, 1, 1), std::make_tuple(m.dopplerFromPhase, m.noDoppler, m.eventRecords));
 }
 
 // The receiver position of the epoch headers (bytes 12-35): APPROX POSITION XYZ, zeros, or

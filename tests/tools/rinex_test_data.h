@@ -1,7 +1,7 @@
 // Where the RINEX tests find real data: the bundled sample under samples/ and the public
 // sets under ../shared/data/ beside the source tree. The source directory comes from the
-// environment (ctest sets TALVERIN_SOURCE_DIR) or from the compile definition. Also the
-// import of a real RINEX pair as a download set.
+// environment (ctest sets TALVERIN_SOURCE_DIR) or else from the test build's compile
+// definition. Also the import of a real RINEX pair as a download set.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,12 +18,7 @@ namespace rinex_test {
 
 inline std::string SourceDir() {
   const char* fromEnvironment = std::getenv("TALVERIN_SOURCE_DIR");
-  if (fromEnvironment != nullptr && fromEnvironment[0] != '\0') return fromEnvironment;
-#ifdef TALVERIN_SOURCE_DIR
-  return TALVERIN_SOURCE_DIR;
-#else
-  return ".";
-#endif
+  return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : TALVERIN_SOURCE_DIR;
 }
 
 // The path of a file of a shared data set ("bahr-2004-162/bahr1620.04o"), or "" when absent.
