@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "plugin/talverin.h"
@@ -15,10 +16,7 @@ using talverin::HostCallbacks;
 
 namespace {
 
-int gPassed = 0;
-int gFailed = 0;
-int gMessages = 0;
-int gProgress = 0;
+int gPassed = 0, gFailed = 0, gMessages = 0, gProgress = 0;
 
 void Check(bool condition, const char* what) {
   ++(condition ? gPassed : gFailed);
@@ -36,10 +34,8 @@ void TALVERIN_CALL OnProgress(int32_t /*position*/, int32_t /*total*/) { ++gProg
 void PutF64(std::string* bytes, size_t at, double v) { std::memcpy(&(*bytes)[at], &v, 8); }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && written;
+  std::ofstream out(path, std::ios::binary);
+  return static_cast<bool>(out.write(bytes.data(), bytes.size()).flush());
 }
 
 // A dual-frequency observation file (90-byte header, two epochs of a 67-byte header and one
@@ -62,12 +58,10 @@ bool WriteDownloadSet(const std::string& dir) {
 }
 
 std::string ReadStart(const std::string& path, size_t n) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "";
+  std::ifstream in(path, std::ios::binary);
   std::string s(n, '\0');
-  s.resize(std::fread(&s[0], 1, n, f));
-  std::fclose(f);
-  return s;
+  in.read(&s[0], n);
+  return s.substr(0, static_cast<size_t>(in.gcount()));
 }
 
 }  // namespace
@@ -96,8 +90,7 @@ int main(int argc, char** argv) {
   auto convert = reinterpret_cast<ConvertFileFn>(procs[4]);
   Check(WriteDownloadSet(dir), "write the download set");
 
-  static ConvertRequest request;
-  std::memset(&request, 0, sizeof request);
+  static ConvertRequest request;  // zeroed
   request.size = sizeof request;
   request.optionsSize = sizeof(ConvertOptions);
   setDefaults(sizeof(ConvertOptions), &request.options);
@@ -108,8 +101,7 @@ int main(int argc, char** argv) {
   std::snprintf(request.outputPath, sizeof request.outputPath, "%s\\wine.gpb", dir.c_str());
   Check(autoDetect(request.inputPath) == 1, "AutoDetect accepts the B file");
 
-  HostCallbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
+  HostCallbacks callbacks{};
   callbacks.size = sizeof callbacks;
   callbacks.messageCallback = OnMessage;
   callbacks.progressCallback = OnProgress;
