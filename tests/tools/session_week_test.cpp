@@ -105,8 +105,7 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
               std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.dayOfYear));
     EXPECT_DOUBLE_EQ(second, t.second);
   }
-  // UTC: GPS-UTC was 13 s from 1999 to 2005, 18 s from 2017-01-01 00:00 UTC.
-  EXPECT_EQ("2004-06-10T00:00:17.000Z", FormatUtcIso(1274, 345630.0));
+  // UTC: GPS-UTC 18 s from 2017-01-01 00:00 UTC (13 s in 2004: the KML/GPX times in cli_test).
   EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
   EXPECT_EQ("2017-01-01T00:00:00.000Z", FormatUtcIso(1930, 18.0));
   EXPECT_EQ("-", FormatGpsTime(-1, 10.0));
