@@ -194,41 +194,6 @@ TEST(RinexImport, EpochHeadersCarryTheChosenReceiverPosition) {
   for (const char* bad : {"30km", "", "nan"}) EXPECT_EQ(-1, ParseHeaderPosition(bad, &options, error)) << bad;
 }
 
-TEST(RinexImport, ThirteenSatellitesKeepTwelveAndGapsRestartTracking) {
-  TempDir dir;
-  std::string text = ObsHeader("     2    C1    L1", "ASHTECH G-12");
-  auto epoch = [&](int second, const std::vector<int>& prns) {
-    char line[128];
-    std::snprintf(line, sizeof line, " 04  6 10  0  0 %2d.0000000  0%3d", second,
-                  static_cast<int>(prns.size()));
-    text += line;
-    for (size_t i = 0; i < prns.size(); ++i) {
-      if (i == 12) text += "\n" + std::string(32, ' ');
-      char sat[8];
-      std::snprintf(sat, sizeof sat, "G%02d", prns[i]);
-      text += sat;
-    }
-    text += "\n";
-    for (int prn : prns) text += Field(20000000.0 + prn) + Field(100.0 * prn + second) + "\n";
-  };
-  epoch(0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-  epoch(30, {13, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});  // G13 new: left out
-  epoch(59, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13});      // G13 first written here
-  const Imported got = Import(dir, text);
-  ASSERT_EQ(0, got.result) << got.error;
-  EXPECT_EQ(1, got.summary.overLimit);
-  const size_t epochBytes = kEpochHeader + 12 * 35;
-  ASSERT_EQ(kFileHeader + 3 * epochBytes, got.b.size());
-  const uint8_t* second = got.b.data() + kFileHeader + epochBytes;
-  EXPECT_EQ(12, second[66]);
-  EXPECT_EQ(1, second[kEpochHeader]);               // G13 left out
-  EXPECT_EQ(12, second[kEpochHeader + 11 * 35]);
-  const uint8_t* third = second + epochBytes + kEpochHeader;
-  EXPECT_EQ(13, third[11 * 35]);
-  EXPECT_EQ(128, third[11 * 35 + 19]);  // not written the epoch before
-  EXPECT_EQ(0, third[19]);              // a continuing track
-}
-
 // Every refusal of the import and of its readers: the exact "file:line: reason" text, and no
 // file of the set left behind.
 TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
