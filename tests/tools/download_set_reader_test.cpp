@@ -143,39 +143,30 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   }
 }
 
+// The E file of a GLONASS receiver through the module: a GPS record with its health, a
+// GLONASS record after it, and a cut last record reported where it starts.
 TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   TempDir dir;
-  std::vector<uint8_t> body = Header("A101", 30.0, 0);
-  DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body, "GG-24")), 0);
-  EXPECT_EQ(reader.receiverType(), 4);
-
   GpsEph eph{};
   eph.prn = 7;
-  eph.week = 250;
-  eph.toe = 345600;
   eph.m0 = 0.5;
-  EphemerisFileWriter e;
-  e.AddGps(eph, 0);
-  e.AddGps(eph, 63);
   GlonassEphFields g;
-  g.prn = 40;
   g.pos_m[1] = 1.5e7;
+  EphemerisFileWriter e;
+  e.AddGps(eph, 63);
   e.AddGlonass(g);
   e.AddCut(GpsEphemerisRecord(eph), 100);
   ASSERT_TRUE(e.WriteTo(dir.File("ESITEA04.162")));
+  DownloadSetReader reader;
+  ASSERT_EQ(reader.Open(WriteSet(dir, Header("A101", 30.0, 0), "GG-24")), 0);
   std::vector<SetGpsEphemeris> gps;
   std::vector<SetGlonassEphemeris> glonass;
   ASSERT_EQ(reader.ReadEphemerides(&gps, &glonass), 0);
-  ASSERT_EQ(gps.size(), 2u);
-  EXPECT_EQ(gps[1].health, 63);
-  EXPECT_EQ(gps[1].offset, 129);
-  EXPECT_DOUBLE_EQ(gps[0].eph.m0, 0.5);
-  ASSERT_EQ(glonass.size(), 1u);
-  EXPECT_EQ(glonass[0].fields.pos[1], 1.5e7);
-  ASSERT_EQ(reader.damage().size(), 1u);
-  EXPECT_EQ(reader.damage()[0].file, 'E');
-  EXPECT_EQ(reader.damage()[0].offset, 3 * 129);
+  ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()), std::make_tuple(1u, 1u, 1u));
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, gps[0].eph.m0,
+                            glonass[0].offset, glonass[0].fields.pos[1], reader.damage()[0].file,
+                            reader.damage()[0].offset),
+            std::make_tuple(4, 7, 63, 0.5, 129, 1.5e7, 'E', 2 * 129));
 }
 
 }  // namespace
