@@ -7,18 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <tuple>
 
-#include <GeographicLib/LocalCartesian.hpp>
-
-#include "base/message_texts.h"
-#include "input/ephemeris_reader.h"
-#include "output/gpb_reader.h"
 #include "qc/qc_figures.h"
 #include "qc/qc_html.h"
 #include "qc/qc_set.h"
@@ -133,69 +127,25 @@ Reference FromRinex(const std::string& path) {
   return ref;
 }
 
-// The figures of the real sets against the computation from their RINEX values. The
-// positions are solved once, by an engine fed the epochs of a conversion without
-// recomputation: they and the epochs left unsolved must be those of a conversion that
-// recomputes. The real sets as they are, the hour cut inside an epoch, and the hour with two
-// ephemerides (the module solves nothing).
-TEST(QcReport, FiguresAndPositionsOfTheRealSets) {
-  struct Case {
-    RealRinexSet set;
-    const char* name;
-    char file;    // the file cut short: B or E; 0 none
-    size_t size;  // the bytes it keeps
-  };
-  std::vector<Case> cases;
-  for (const RealRinexSet& set : RealRinexSets()) cases.push_back({set, "as recorded", 0, 0});
-  cases.push_back({RealRinexSets()[0], "cut", 'B', 50000});
-  cases.push_back({RealRinexSets()[0], "two ephemerides", 'E', 2 * kEphemerisRecordSize});
+// The figures of the real sets against the computation from their RINEX values; every
+// epoch solved.
+TEST(QcReport, FiguresOfTheRealSets) {
   int64_t slips = 0;  // 46 in the USNO day: both slip tests are exercised
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.set.name + " " + c.name);
+  for (const RealRinexSet& set : RealRinexSets()) {
+    SCOPED_TRACE(set.name);
     TempDir dir;
-    const std::string b = Import(c.set, dir.path());
-    if (c.file != 0) std::filesystem::resize_file(dir.File(c.file + std::string("BAHRA04.162")), c.size);
     static QcReport report;
-    ASSERT_EQ(ComputeQcReport(b, QcOptions(), &report), 0) << report.readError;
-    if (c.file == 0) {
-      const Reference ref = FromRinex(c.set.observation);
-      EXPECT_EQ(std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
-                                report.slips, report.mpCount),
-                std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
-      slips += ref.slips;
-      EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
-      EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
-      EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
-      EXPECT_TRUE(report.missing.empty()) << report.missing.front();
-      EXPECT_EQ(report.positions.solved, report.epochs);
-    }
-    const testing_support::ConversionRun run = testing_support::RunConversion(b, dir.File("r.gpb"));
-
-    // With fewer than four GPS ephemerides the module says so and solves nothing.
-    const bool solvable = run.CountMessages(msg::kTooFewEphemerides) == 0;
-    GpbReader gpb;
-    ASSERT_EQ(gpb.Open(dir.File("r.gpb").c_str()), 0);
-    const QcPositions& p = report.positions;
-    const GeographicLib::LocalCartesian centre(p.centreLat_deg, p.centreLon_deg, p.centreHeight_m);
-    static GpbReadEpoch read;
-    size_t i = 0;
-    int64_t solved = 0;
-    for (; gpb.ReadEpoch(&read) == 1; ++i) {
-      ASSERT_LT(i, report.epochSeries.size());
-      const gpb_epoch_type& g = read.epoch;
-      const QcEpochPosition& q = report.epochSeries[i];
-      EXPECT_EQ(q.solved, solvable && (g.flags & kEpochPositionValid) != 0) << i;
-      if (!q.solved) continue;
-      ++solved;
-      double enu[3];
-      centre.Forward(g.lat, g.lon, g.height, enu[0], enu[1], enu[2]);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(q.enu_m[k], enu[k], 1e-6) << i;
-      EXPECT_GE(q.used, 4);
-      EXPECT_LE(q.used, g.nsat);
-    }
-    EXPECT_EQ(i, report.epochSeries.size());
-    EXPECT_EQ(p.solved, solved);
-    EXPECT_EQ(solved > 0, solvable);
+    ASSERT_EQ(ComputeQcReport(Import(set, dir.path()), QcOptions(), &report), 0) << report.readError;
+    const Reference ref = FromRinex(set.observation);
+    EXPECT_EQ(std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
+                              report.slips, report.mpCount),
+              std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
+    slips += ref.slips;
+    EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
+    EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
+    EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
+    EXPECT_TRUE(report.missing.empty()) << report.missing.front();
+    EXPECT_EQ(report.positions.solved, report.epochs);
   }
   EXPECT_TRUE(RealRinexSets().size() == 1 || slips > 0);
 }
