@@ -74,16 +74,13 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   Append(&body, record);
   DownloadSetReader reader;
   ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
-  EXPECT_EQ(reader.receiverType(), 3);
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(std::make_tuple(e.offset, std::string(e.site), e.tow_s, e.ecef_m[2], e.clock_m),
-            std::make_tuple(int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), e.offset, std::string(e.site), e.tow_s, e.ecef_m[2], e.clock_m),
+            std::make_tuple(3, int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
   ASSERT_EQ(e.channels.size(), 1u);
   const RawChannel& c = e.channels[0];
-  EXPECT_EQ(c.prn, 9);
-  EXPECT_FALSE(c.hasP1);
-  ASSERT_TRUE(c.hasL2);
+  ASSERT_EQ(std::make_tuple(c.prn, c.hasP1, c.hasL2), std::make_tuple(9, false, true));
   const RawSignalBlock* blocks[2] = {&c.ca, &c.l2};
   for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
@@ -138,8 +135,9 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     EXPECT_EQ(std::make_tuple(epochs[1].tow_s, epochs[1].channels.size(), epochs[1].truncated),
               std::make_tuple(60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
-    EXPECT_EQ(reader.damagedBytes(), c.skipped);
-    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);  // right after epoch 1
+    // The stretch starts right after epoch 1.
+    EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
+              std::make_tuple(c.skipped, int64_t{90 + 67 + 97}));
   }
 }
 
