@@ -65,8 +65,7 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + " " + c.ephemeris);
     const SessionWeek s = ResolveSessionWeek(c.name, c.ephemeris, c.override);
-    EXPECT_EQ(c.week, s.week);
-    EXPECT_EQ(c.source, s.source);
+    EXPECT_EQ(std::make_tuple(c.week, c.source), std::make_tuple(s.week, s.source));
     if (c.tow_s >= 0.0) {
       EXPECT_EQ(c.tow_s, s.referenceTow_s);
     }
