@@ -109,8 +109,7 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
     RinexObsEpoch a, b;
     while (original.ReadEpoch(&a) == 1) {
       ASSERT_EQ(exported.ReadEpoch(&b), 1) << "epoch line " << a.line;
-      ASSERT_EQ(a.week, b.week);
-      ASSERT_EQ(a.tow_s, b.tow_s);
+      ASSERT_EQ(std::make_tuple(a.week, a.tow_s), std::make_tuple(b.week, b.tow_s));
       size_t kept = 0;
       for (const RinexSatObs& sa : a.sats) {
         const RinexObsValue* c1 = original.Value(sa, kObsC1);
