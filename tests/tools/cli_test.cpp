@@ -178,7 +178,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
        2,
        "header position 'north' is neither rinex, zeros nor a distance in metres"},
-      {{"import-rinex", "--help"}, 0, "derived from the L1 phase rate"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -243,17 +242,15 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     EXPECT_FALSE(std::getline(out, line)) << shown.out;
 
     const nlohmann::json json = nlohmann::json::parse(ReadFileText(dir + "/summary.json"));
-    EXPECT_EQ(c.command, json["command"]);
-    EXPECT_EQ(2, json["status"]);
-    ASSERT_EQ(3u, json["sets"].size());
+    ASSERT_EQ(std::make_tuple(c.command, 2, size_t{3}),
+              std::make_tuple(json["command"], json["status"], json["sets"].size()));
     for (size_t i = 0; i < 3; ++i) {
       const nlohmann::json& set = json["sets"][i];
-      EXPECT_EQ(t.File(sets[i]), set["input"]);
-      EXPECT_EQ(i == 0 ? 2 : 0, set["status"]) << set;
-      EXPECT_EQ(i == 0 ? "failed" : c.written, set["result"]) << set;
-      if (i == 0) continue;
-      EXPECT_EQ(1274, set["gps_week"]) << set;
-      EXPECT_EQ(120, set[c.epochs]) << set;
+      EXPECT_EQ(std::make_tuple(t.File(sets[i]), i == 0 ? 2 : 0, i == 0 ? "failed" : c.written),
+                std::make_tuple(set["input"], set["status"], set["result"]));
+      if (i > 0) {
+        EXPECT_EQ(std::make_tuple(1274, 120), std::make_tuple(set["gps_week"], set[c.epochs])) << set;
+      }
     }
     EXPECT_EQ(dir + "/" + c.lastOutput, json["sets"][2]["outputs"][c.output]);
     // No temporary folder left behind.
@@ -332,10 +329,8 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
     EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
     EXPECT_EQ(previous, outputs("out/BLONGA04", {".gpb", ".sta", ".epp"}));
     const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
-    EXPECT_GT(kept, 0);
-    EXPECT_LT(kept, 6000);
-    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")));
-    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.epp")));
+    EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
+    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")) && fs::exists(t.File("out/BLONGA04.partial.epp")));
   }
 }
 
