@@ -142,17 +142,15 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
 }
 
 // The E file of a GLONASS receiver through the module: a GPS record with its health, a
-// GLONASS record after it, and a cut last record reported where it starts.
+// GLONASS record after it (PRN 40, y 15,000 km), and a cut last record reported where it
+// starts.
 TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   TempDir dir;
   GpsEph eph{};
   eph.prn = 7;
-  eph.m0 = 0.5;
-  GlonassEphFields g;
-  g.pos_m[1] = 1.5e7;
   EphemerisFileWriter e;
   e.AddGps(eph, 63);
-  e.AddGlonass(g);
+  e.AddGlonass({40, 0, 0, 0.0, 0.0f, 0.0f, 0, 0.0, {0.0, 1.5e7, 0.0}});
   e.AddCut(GpsEphemerisRecord(eph), 100);
   ASSERT_TRUE(e.WriteTo(dir.File("ESITEA04.162")));
   DownloadSetReader reader;
@@ -161,10 +159,10 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   std::vector<SetGlonassEphemeris> glonass;
   ASSERT_EQ(reader.ReadEphemerides(&gps, &glonass), 0);
   ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()), std::make_tuple(1u, 1u, 1u));
-  EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, gps[0].eph.m0,
-                            glonass[0].offset, glonass[0].fields.pos[1], reader.damage()[0].file,
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, glonass[0].offset,
+                            glonass[0].fields.prn, glonass[0].fields.pos[1], reader.damage()[0].file,
                             reader.damage()[0].offset),
-            std::make_tuple(4, 7, 63, 0.5, 129, 1.5e7, 'E', 2 * 129));
+            std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
 }
 
 }  // namespace
