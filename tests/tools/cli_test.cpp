@@ -372,9 +372,8 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
         (kml ? first.FirstChildElement("TimeStamp").FirstChildElement("when") : first.FirstChildElement("time")).ToElement();
     ASSERT_NE(nullptr, when) << format;
     int points = 0;
-    for (auto* e = first.ToElement(); e != nullptr; e = e->NextSiblingElement(e->Name())) {
+    for (auto* e = first.ToElement(); e != nullptr; e = e->NextSiblingElement(e->Name()))
       points += !kml || e->FirstChildElement("Point") != nullptr;
-    }
     // A placemark has no lat attribute: 0.
     EXPECT_EQ(std::make_tuple(120, std::string("2004-06-09T23:59:47.000Z"), kml ? 0.0 : std::stod(rows[1][3])),
               std::make_tuple(points, std::string(when->GetText()), first.ToElement()->DoubleAttribute("lat")));
