@@ -37,7 +37,7 @@ if [[ ${1:-} == --builds ]]; then
       [[ $side == b ]] && build=$build_b
       mkdir -p "$work/$side/real-$name"
       # Exit status 1 or 2 is a result to compare, not a failure of this script.
-      "$build/talverin" convert -q "$b_file" "$work/$side/real-$name/recomputed.gpb" \
+      "$build/talverin" convert -q -o "$work/$side/real-$name/recomputed.gpb" "$b_file" \
         > /dev/null 2>&1 || true
     done
   done

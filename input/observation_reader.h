@@ -1,8 +1,8 @@
 // The epoch loop over the observation file (B): epoch headers and channel records (both
 // layouts), per-satellite continuous tracking times (s), recovery from damaged epochs,
 // progress and abort, and the GPS-UTC records of the .epp file for GLONASS receivers.
-// Each epoch whose header is plausible becomes one gpb_epoch_type handed to the GPB
-// writer; an implausible one is dropped and reading resumes at the next plausible epoch.
+// Each epoch the judge (epoch_scanner.h) accepts becomes one gpb_epoch_type handed to the
+// GPB writer; one it refuses is dropped and reading resumes at the next epoch it accepts.
 // Ranges leave here in metres (file seconds x c), phases in cycles with the file's sign
 // inverted, positions as WGS84 geodetic degrees. Station marks live in event_marks.h.
 #pragma once
@@ -122,11 +122,11 @@ constexpr uint8_t kAltStatusRejectMask = 1 | 4;
 constexpr int kChannelBufferSize = 97;
 constexpr int kReadBufferSize = 1024;
 
-// An epoch is written only when its header is plausible: a printable site name, a time
-// in the week that continues the recording (see kMaxEpochStep_s in the source for the
-// rule, with the week rollover and restarts of logging), a channel count from 0 to the
-// receiver's limit, and, where the header after it is not where the count says, channel
-// records that look like records. Otherwise the epoch is dropped with a message and the
+// Every epoch goes through the judge of epoch_scanner.h: an epoch is written only when its
+// header is plausible (a printable site name, a time in the week that continues the
+// recording, with the week rollover and restarts of logging, a channel count from 0 to the
+// receiver's limit) and, where the header after it is not where the count says, its
+// channel records look like records. Otherwise the epoch is dropped with a message and the
 // file is scanned for the next epoch that passes the same checks and is confirmed by its
 // neighbours; the scan reports what it skipped.
 // 0 when the file was read to its end or the host aborted; 3 when it ended inside an epoch

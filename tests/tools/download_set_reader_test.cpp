@@ -4,9 +4,11 @@
 // of real sets: the RINEX export tests.)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -106,15 +108,21 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   tooMany.resize(tooMany.size() + 13 * 97, 0x11);
   std::vector<uint8_t> noise(300, 0xFF);
   // Noise around 67 bytes that read as a header of no channel records, as range and phase
-  // doubles sometimes do: not an epoch, since no plausible header follows it.
+  // doubles sometimes do: not an epoch, since it carries another site name and no plausible
+  // header follows it.
   std::vector<uint8_t> falseHeader(100, 0xFF);
-  Append(&falseHeader, Header("A101", 45.0, 0));
+  Append(&falseHeader, Header("Q7#z", 45.0, 0));
   falseHeader.resize(falseHeader.size() + 50, 0xFF);
+  // An epoch the module writes whose C/A phase is not a number: kept, its 8 bytes reported.
+  std::vector<uint8_t> notANumber = Header("A101", 45.0, 1);
+  Append(&notANumber, DualRecord(5));
+  StoreF64(notANumber.data() + 67 + 4 + 23, std::nan(""));
   const Case cases[] = {
       {"count above 12", tooMany, false, static_cast<int64_t>(tooMany.size()), 2},
       {"noise", noise, false, 300, 2},
       {"noise around a header of no records", falseHeader, false, 217, 2},
-      {"cut file", {}, true, 97 * 2 + 67 - 50, 2},
+      {"cut file", {}, true, 97 * 2 + 67 - 50, 1},
+      {"a value that is not a number", notANumber, false, 8, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,13 +139,52 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     std::vector<RawEpoch> epochs;
     RawEpoch e;
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
+    // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(std::make_tuple(epochs[1].tow_s, epochs[1].channels.size(), epochs[1].truncated),
-              std::make_tuple(60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
+    EXPECT_EQ(std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(),
+                              reader.lastEpochCut()),
+              std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2},
+                              c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
     // The stretch starts right after epoch 1.
     EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
               std::make_tuple(c.skipped, int64_t{90 + 67 + 97}));
+    if (c.epochs == 3) {
+      EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
+    }
+  }
+}
+
+// Single-byte faults as field downloads show them: a header read one byte early or late has
+// a plausible time near 0 s and used to pass as an epoch. Every epoch delivered must be one
+// of the clean set, in order, at most two lost, and the damage reported.
+TEST(DownloadSetReader, SingleByteFaultsInventNoEpoch) {
+  std::vector<uint8_t> clean;
+  for (int k = 0; k < 5; ++k) {
+    Append(&clean, Header("A101", 345600.0 + 30.0 * k, 2));
+    Append(&clean, DualRecord(3));
+    Append(&clean, DualRecord(4));
+  }
+  // {offset, +1 a zero byte inserted / -1 the byte lost / 0 bit 1 flipped}; epoch k starts
+  // at 261 k: before a header, inside a record (twice), a header's site, count 2 read as 0.
+  const std::pair<size_t, int> faults[] = {{522, 1}, {378, 1}, {435, -1}, {784, -1}, {588, 0}};
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.first);
+    TempDir dir;
+    std::vector<uint8_t> body = clean;
+    if (f.second > 0) body.insert(body.begin() + static_cast<long>(f.first), 0x00);
+    if (f.second < 0) body.erase(body.begin() + static_cast<long>(f.first));
+    if (f.second == 0) body[f.first] ^= 0x02;
+    DownloadSetReader reader;
+    ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0);
+    RawEpoch e;
+    size_t count = 0;
+    for (size_t k = 0; reader.NextEpoch(&e) == 1; ++k, ++count) {
+      while (k < 5 && 345600.0 + 30.0 * k != e.tow_s) ++k;
+      EXPECT_LT(k, 5u) << e.tow_s;  // a clean epoch's time, later than the one before
+    }
+    EXPECT_GE(count, 3u);
+    EXPECT_FALSE(reader.damage().empty());
   }
 }
 

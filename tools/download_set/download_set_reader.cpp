@@ -1,6 +1,5 @@
 #include "tools/download_set/download_set_reader.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "base/text_buffer.h"
+#include "input/epoch_scanner.h"
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
 #include "input/site_reader.h"
@@ -17,52 +17,16 @@
 namespace talverin {
 namespace {
 
-constexpr size_t kStreamBufferSize = 1 << 16;  // bytes of stdio buffering of the B file
-constexpr size_t kScanChunk = 1 << 20;         // bytes examined per read while resynchronising
-constexpr size_t kMaxDamageEntries = 200;      // damage texts kept; later ones are only counted
-// A code range is light time: about 0.07 s for GPS, plus whole GPS-UTC seconds in GLONASS
-// ranges of GLONASS receivers. Anything beyond this is not a range.
-constexpr double kMaxPlausibleRange_s = 100.0;
-constexpr uint8_t kSiteCharMin = 32;   // a resynchronised header's site bytes are text
-constexpr uint8_t kSiteCharMax = 122;
-
-bool Finite(double v) { return std::isfinite(v); }
+constexpr size_t kMaxDamageEntries = 200;  // damage texts kept; later ones are only counted
+constexpr int64_t kValueBytes = 8;         // bytes of one double of a header or record
 
 bool SeekTo(FILE* file, int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
-// The header fields that decide whether bytes can be an epoch header; strict adds the
-// site text test used when searching for a header among damaged bytes.
-bool PlausibleHeader(const uint8_t* bytes, int32_t limit, bool strict, std::string* reason) {
-  ByteCursor in(bytes, kEpochHeaderSize);
-  const double t = in.F64(kEpochHeaderTimeOffset);
-  const int32_t count = in.I8(kEpochCountOffset);
-  if (!(t >= 0.0 && t <= kSecondsPerWeek)) {
-    *reason = "receiver time outside 0-604800 s";
-    return false;
-  }
-  if (count < 0 || count > limit) {
-    *reason = "channel count " + std::to_string(count) + " outside 0-" + std::to_string(limit);
-    return false;
-  }
-  const int offsets[] = {kEpochXOffset, kEpochYOffset, kEpochZOffset, kEpochClockOffset};
-  for (int offset : offsets) {
-    if (!Finite(in.F64(offset))) {
-      *reason = "position or clock is not a number";
-      return false;
-    }
-  }
-  if (strict) {
-    for (int i = 0; i < kEpochHeaderSiteLength; ++i) {
-      const uint8_t c = bytes[kEpochHeaderSiteOffset + i];
-      if (c < kSiteCharMin || c > kSiteCharMax) return false;
-    }
-  }
-  return true;
-}
-
-bool PlausibleBlock(const RawSignalBlock& b, bool strict) {
-  if (!Finite(b.range_s) || !Finite(b.phase_cyc)) return false;
-  return !strict || (b.range_s >= 0.0 && b.range_s < kMaxPlausibleRange_s);
+// A value that is not a number reads as 0, which the file uses for "none", and is counted.
+double FiniteOrZero(double v, int32_t* notNumbers) {
+  if (std::isfinite(v)) return v;
+  ++*notNumbers;
+  return 0.0;
 }
 
 }  // namespace
@@ -97,8 +61,6 @@ int32_t DownloadSetReader::Open(const std::string& bPath, int32_t receiverType) 
     FormatText(errorText_, "%s: cannot be opened: %s", bPath.c_str(), std::strerror(errno));
     return -1;
   }
-  streamBuffer_.resize(kStreamBufferSize);
-  std::setvbuf(file_, streamBuffer_.data(), _IOFBF, streamBuffer_.size());
   if (fseeko(file_, 0, SEEK_END) != 0) {
     FormatText(errorText_, "%s: cannot be read", bPath.c_str());
     return -1;
@@ -137,27 +99,44 @@ int32_t DownloadSetReader::Open(const std::string& bPath, int32_t receiverType) 
     return -1;
   }
   receiverType_ = receiverType;
-  position_ = kObservationHeaderSize;
+  return StartScan();
+}
+
+int32_t DownloadSetReader::StartScan() {
+  scanner_.reset();
+  rejectedAt_ = -1;
+  lastEpochCut_ = false;
+  ended_ = false;
+  damage_.clear();
+  damagedBytes_ = 0;
+  if (!SeekTo(file_, kObservationHeaderSize)) {
+    FormatText(errorText_, "%s: cannot be read", bPath_.c_str());
+    return -1;
+  }
+  const EpochShape shape = {channelLimit(), recordSize_, false, receiverType_};
+  scanner_ = std::make_unique<EpochScanner>(file_, shape);
+  if (!scanner_->ready()) {
+    FormatText(errorText_, "%s: no memory for reading", bPath_.c_str());
+    scanner_.reset();
+    return -1;
+  }
   return 0;
 }
 
 int32_t DownloadSetReader::Rewind() {
-  if (file_ == nullptr || !SeekTo(file_, kObservationHeaderSize)) return -1;
-  position_ = kObservationHeaderSize;
-  resyncing_ = false;
-  damage_.clear();
-  damagedBytes_ = 0;
-  return 0;
+  if (file_ == nullptr) return -1;
+  return StartScan();
 }
 
-void DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel) const {
+int32_t DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel) const {
   ByteCursor in(record, static_cast<size_t>(recordSize_));
-  const auto block = [&in](int start, RawSignalBlock* b) {
-    b->range_s = in.F64(start + kBlockRangeOffset);
+  int32_t notNumbers = 0;
+  const auto block = [&in, &notNumbers](int start, RawSignalBlock* b) {
+    b->range_s = FiniteOrZero(in.F64(start + kBlockRangeOffset), &notNumbers);
     b->warning = in.U8(start + kBlockWarningOffset);
     b->snr = in.U8(start + kBlockSnrOffset);
     b->doppler = in.I32(start + kBlockDopplerOffset);
-    b->phase_cyc = in.F64(start + kBlockPhaseOffset);
+    b->phase_cyc = FiniteOrZero(in.F64(start + kBlockPhaseOffset), &notNumbers);
   };
   *channel = RawChannel();
   channel->prn = in.U8(kChanPrnOffset);
@@ -172,124 +151,93 @@ void DownloadSetReader::DecodeChannel(const uint8_t* record, RawChannel* channel
     block(kChanCodelessL2BlockOffset, &channel->l2);
   }
   // The record size fits every block of the receiver type: the cursor cannot fail here.
+  return notNumbers;
 }
 
-int32_t DownloadSetReader::ReadEpochAt(int64_t offset, RawEpoch* epoch, std::string* reason) {
-  if (ftello(file_) != offset && !SeekTo(file_, offset)) {
-    *reason = "seek failed";
-    return 0;
-  }
-  uint8_t header[kEpochHeaderSize];
-  if (std::fread(header, 1, kEpochHeaderSize, file_) != static_cast<size_t>(kEpochHeaderSize)) {
-    *reason = "short header";
-    return 0;
-  }
-  if (!PlausibleHeader(header, channelLimit(), resyncing_, reason)) return 0;
-  ByteCursor in(header, kEpochHeaderSize);
-  epoch->offset = offset;
-  std::memcpy(epoch->site, header + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
+int32_t DownloadSetReader::DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const {
+  ByteCursor in(item.bytes, kEpochHeaderSize);
+  epoch->offset = item.offset;
+  std::memcpy(epoch->site, item.bytes + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
   epoch->site[kEpochHeaderSiteLength] = '\0';
-  epoch->tow_s = in.F64(kEpochHeaderTimeOffset);
-  epoch->ecef_m[0] = in.F64(kEpochXOffset);
-  epoch->ecef_m[1] = in.F64(kEpochYOffset);
-  epoch->ecef_m[2] = in.F64(kEpochZOffset);
-  epoch->clock_m = in.F64(kEpochClockOffset);
-  epoch->countByte = in.I8(kEpochCountOffset);
-  epoch->truncated = false;
-  epoch->channels.resize(static_cast<size_t>(epoch->countByte));
-  uint8_t record[kChannelBufferSize];
-  for (int32_t i = 0; i < epoch->countByte; ++i) {
-    if (std::fread(record, 1, static_cast<size_t>(recordSize_), file_) !=
-        static_cast<size_t>(recordSize_)) {
-      epoch->channels.resize(static_cast<size_t>(i));
-      epoch->truncated = true;
-      return 2;
-    }
-    RawChannel& ch = epoch->channels[static_cast<size_t>(i)];
-    DecodeChannel(record, &ch);
-    const bool prnOk = !resyncing_ || ch.prn <= kMaxGpsPrn || receiverType_ == kReceiverGlonass;
-    if (!prnOk || !PlausibleBlock(ch.ca, resyncing_) ||
-        (ch.hasP1 && !PlausibleBlock(ch.p1, resyncing_)) ||
-        (ch.hasL2 && !PlausibleBlock(ch.l2, resyncing_))) {
-      *reason = "channel record " + std::to_string(i + 1) + " holds values that are not numbers";
-      return 0;
-    }
+  epoch->tow_s = item.time_s;
+  int32_t notNumbers = 0;
+  epoch->ecef_m[0] = FiniteOrZero(in.F64(kEpochXOffset), &notNumbers);
+  epoch->ecef_m[1] = FiniteOrZero(in.F64(kEpochYOffset), &notNumbers);
+  epoch->ecef_m[2] = FiniteOrZero(in.F64(kEpochZOffset), &notNumbers);
+  epoch->clock_m = FiniteOrZero(in.F64(kEpochClockOffset), &notNumbers);
+  epoch->countByte = item.count;
+  epoch->channels.resize(static_cast<size_t>(item.count));
+  for (int32_t i = 0; i < item.count; ++i) {
+    const uint8_t* record = item.bytes + kEpochHeaderSize + static_cast<size_t>(i) * recordSize_;
+    notNumbers += DecodeChannel(record, &epoch->channels[static_cast<size_t>(i)]);
   }
-  return 1;
+  return notNumbers;
 }
 
-bool DownloadSetReader::Confirmed(const RawEpoch& candidate) {
-  // Channel records that pass the strict checks confirm a header; without any, 67 bytes of
-  // phase and range doubles pass as a header often enough (found on real data overwritten
-  // in the middle): the header after it must be plausible too, or the file must end there.
-  if (candidate.countByte > 0 || candidate.truncated) return true;
-  const int64_t next = candidate.offset + kEpochHeaderSize;
-  uint8_t header[kEpochHeaderSize];
-  std::string reason;
-  if (next + kEpochHeaderSize > fileSize_) return true;
-  return SeekTo(file_, next) &&
-         std::fread(header, 1, kEpochHeaderSize, file_) == static_cast<size_t>(kEpochHeaderSize) &&
-         PlausibleHeader(header, channelLimit(), true, &reason);
-}
-
-int64_t DownloadSetReader::Resync(int64_t from) {
-  std::vector<uint8_t> chunk;
-  std::string reason;
-  RawEpoch candidate;
-  resyncing_ = true;
-  for (int64_t base = from; base + kEpochHeaderSize <= fileSize_;) {
-    const int64_t want = std::min<int64_t>(static_cast<int64_t>(kScanChunk) + kEpochHeaderSize,
-                                           fileSize_ - base);
-    chunk.resize(static_cast<size_t>(want));
-    if (!SeekTo(file_, base) || std::fread(chunk.data(), 1, chunk.size(), file_) != chunk.size()) {
-      break;
-    }
-    const int64_t last = want - kEpochHeaderSize;
-    for (int64_t i = 0; i <= last; ++i) {
-      if (!PlausibleHeader(chunk.data() + i, channelLimit(), true, &reason)) continue;
-      if (ReadEpochAt(base + i, &candidate, &reason) != 0 && Confirmed(candidate)) {
-        resyncing_ = false;
-        return base + i;
-      }
-    }
-    base += last + 1;
+int32_t DownloadSetReader::EndOfEpochs(int64_t offset) {
+  ended_ = true;
+  endResult_ = 0;
+  if (std::ferror(file_) != 0) {
+    FormatText(errorText_, "%s: read error near offset %lld", bPath_.c_str(),
+               static_cast<long long>(offset));
+    endResult_ = -1;
   }
-  resyncing_ = false;
-  return fileSize_;
+  return endResult_;
 }
 
 int32_t DownloadSetReader::NextEpoch(RawEpoch* epoch) {
-  if (file_ == nullptr) return -1;
+  if (scanner_ == nullptr) return -1;
+  if (ended_) return endResult_;
+  // Every epoch is judged as the module judges it: what the module would not write is
+  // not delivered, and the bytes passed over are recorded as damage.
   for (;;) {
-    const int64_t left = fileSize_ - position_;
-    if (left <= 0) return 0;
-    if (left < kEpochHeaderSize) {
-      AddDamage('B', position_, left,
-                std::to_string(left) + " bytes at the end, too few for an epoch header");
-      position_ = fileSize_;
-      return 0;
+    const ScanItem& item = scanner_->Next();
+    switch (item.step) {
+      case ScanStep::kEpoch: {
+        // Damaged values inside an epoch the judge accepts: the epoch stays, they do not.
+        const int32_t notNumbers = DecodeEpoch(item, epoch);
+        if (notNumbers > 0) {
+          AddDamage('B', item.offset, static_cast<int64_t>(notNumbers) * kValueBytes,
+                    "the epoch at offset " + std::to_string(item.offset) + " holds " +
+                        std::to_string(notNumbers) +
+                        (notNumbers == 1 ? " value that is not a number, read as none"
+                                         : " values that are not numbers, read as none"));
+        }
+        return 1;
+      }
+      case ScanStep::kRejected:
+        rejectedAt_ = item.offset;
+        rejectReason_ = item.reason;
+        break;
+      case ScanStep::kScanning:
+        break;
+      case ScanStep::kResumed:
+        AddDamage('B', rejectedAt_, item.skipped,
+                  "implausible epoch at offset " + std::to_string(rejectedAt_) + " (" +
+                      rejectReason_ + "); " + std::to_string(item.skipped) +
+                      " bytes skipped to the next epoch at offset " + std::to_string(item.offset));
+        break;
+      case ScanStep::kScanEnded:
+        AddDamage('B', rejectedAt_, fileSize_ - rejectedAt_,
+                  "implausible epoch at offset " + std::to_string(rejectedAt_) + " (" +
+                      rejectReason_ + "); " + std::to_string(fileSize_ - rejectedAt_) +
+                      " bytes skipped to the end of the file");
+        return EndOfEpochs(item.offset);
+      case ScanStep::kCut:
+        lastEpochCut_ = true;
+        AddDamage('B', item.offset, fileSize_ - item.offset,
+                  "the file ends inside the epoch at offset " + std::to_string(item.offset) +
+                      " (" + std::to_string(item.count) + " channel records announced, " +
+                      std::to_string(fileSize_ - item.offset) + " bytes left); epoch left out");
+        return EndOfEpochs(item.offset);
+      case ScanStep::kEnd:
+        if (item.offset < fileSize_) {
+          AddDamage('B', item.offset, fileSize_ - item.offset,
+                    std::to_string(fileSize_ - item.offset) +
+                        " bytes at the end, too few for an epoch header");
+        }
+        return EndOfEpochs(item.offset);
     }
-    std::string reason;
-    const int32_t got = ReadEpochAt(position_, epoch, &reason);
-    if (got == 1) {
-      position_ = ftello(file_);
-      return 1;
-    }
-    if (got == 2) {
-      AddDamage('B', position_, fileSize_ - position_,
-                "the file ends inside the epoch at offset " + std::to_string(position_) + ": " +
-                    std::to_string(epoch->channels.size()) + " of " +
-                    std::to_string(epoch->countByte) + " channel records kept");
-      position_ = fileSize_;
-      return 1;
-    }
-    const int64_t next = Resync(position_ + 1);
-    AddDamage('B', position_, next - position_,
-              "implausible epoch at offset " + std::to_string(position_) + " (" + reason + "); " +
-                  std::to_string(next - position_) + " bytes skipped" +
-                  (next < fileSize_ ? " to the next epoch at offset " + std::to_string(next)
-                                    : " to the end of the file"));
-    position_ = next;
   }
 }
 

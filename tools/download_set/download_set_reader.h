@@ -3,18 +3,22 @@
 // file's own units (ranges s, phases cycles with the file's sign, Doppler as the raw count
 // of 0.0001 Hz, SNR and warning bytes as stored), the E file's GPS records through the
 // module's decoder (GpsEph with its health word) and its GLONASS records, the S file and the
-// D file through the module's readers. Epochs are streamed one at a time from a buffered
-// file: a 24 h 1 Hz set is never held whole. Damaged bytes are skipped up to the next
-// plausible epoch header and reported; nothing here interprets values (no Doppler rescale,
-// no GLONASS second removal, no week resolution). Not part of the module.
+// D file through the module's readers. Epochs are streamed one at a time: a 24 h 1 Hz set
+// is never held whole. The module's judge (input/epoch_scanner.h) decides which bytes are
+// epochs, so the tools deliver the epochs a conversion writes; what it skips or refuses is
+// reported as damage. Nothing here interprets values (no Doppler rescale, no GLONASS second
+// removal, no week resolution), but a value that is not a number reads as 0 (none) and is
+// reported as damage. Not part of the module.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "input/ephemeris_reader.h"
+#include "input/epoch_scanner.h"
 #include "input/event_table.h"
 #include "input/receiver_detect.h"
 #include "orbit/gps_eph.h"
@@ -45,8 +49,7 @@ struct RawEpoch {
   double tow_s = 0.0;          // receiver time, s of GPS week
   double ecef_m[3] = {0.0, 0.0, 0.0};  // receiver position, ECEF
   double clock_m = 0.0;        // receiver clock offset, m
-  int32_t countByte = 0;       // channel records announced (int8 as stored)
-  bool truncated = false;      // the file ended inside this epoch: channels holds the whole records read
+  int32_t countByte = 0;       // channel records (int8 as stored, 0 to the channel limit)
   std::vector<RawChannel> channels;
 };
 
@@ -87,7 +90,8 @@ class DownloadSetReader {
   // model text (the module's table); 1-4 fixes it. 0 opened, -1 not (errorText() says why).
   [[nodiscard]] int32_t Open(const std::string& bPath, int32_t receiverType = 0);
   // The next epoch: 1 read, 0 end of file, -1 read error. Damaged stretches before it are
-  // skipped and recorded in damage().
+  // skipped and recorded in damage(); an epoch cut by the end of the file is left out, as
+  // the module leaves it out, and recorded there too (lastEpochCut()).
   [[nodiscard]] int32_t NextEpoch(RawEpoch* epoch);
   // Back to the first epoch (for a second pass). 0, or -1 on a seek failure.
   [[nodiscard]] int32_t Rewind();
@@ -116,30 +120,33 @@ class DownloadSetReader {
   const std::string& path() const { return bPath_; }
   std::string CompanionPath(char letter) const;
   const std::vector<SetDamage>& damage() const { return damage_; }
+  bool lastEpochCut() const { return lastEpochCut_; }
   int64_t damagedBytes() const { return damagedBytes_; }
   const char* errorText() const { return errorText_; }
 
  private:
-  // Reads and checks one epoch at offset. 1 plausible (epoch filled), 0 implausible
-  // (reason set), 2 the file ends inside it (epoch filled with the whole records read).
-  int32_t ReadEpochAt(int64_t offset, RawEpoch* epoch, std::string* reason);
-  void DecodeChannel(const uint8_t* record, RawChannel* channel) const;
-  // Whether a plausible epoch found while resynchronising is a real one.
-  bool Confirmed(const RawEpoch& candidate);
-  // The offset of the next plausible epoch after from, or the file size when none.
-  int64_t Resync(int64_t from);
+  // From the first epoch on, damage forgotten: 0, or -1 (errorText() says why).
+  int32_t StartScan();
+  // Both return the count of values that are not numbers (read as 0).
+  int32_t DecodeEpoch(const ScanItem& item, RawEpoch* epoch) const;
+  int32_t DecodeChannel(const uint8_t* record, RawChannel* channel) const;
+  // The epochs are over: 0, or -1 after a read error.
+  int32_t EndOfEpochs(int64_t offset);
   void AddDamage(char file, int64_t offset, int64_t skipped, const std::string& text);
 
   FILE* file_ = nullptr;
-  std::vector<char> streamBuffer_;
+  std::unique_ptr<EpochScanner> scanner_;  // reads file_ from the first epoch header
   std::string bPath_;
   uint8_t header_[kObservationHeaderSize] = {};
   char model_[kModelTextShown + 1] = "";
   int32_t receiverType_ = 0;
   int32_t recordSize_ = 0;
   int64_t fileSize_ = 0;
-  int64_t position_ = 0;  // offset of the next epoch header
-  bool resyncing_ = false;
+  int64_t rejectedAt_ = -1;  // offset of the header the judge refused last
+  std::string rejectReason_;
+  bool lastEpochCut_ = false;
+  bool ended_ = false;       // the epochs are over: NextEpoch returns endResult_
+  int32_t endResult_ = 0;
   std::vector<SetDamage> damage_;
   int64_t damagedBytes_ = 0;
   char errorText_[512] = "";

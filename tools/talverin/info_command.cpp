@@ -113,7 +113,6 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   std::set<int> seen;
   std::map<long, long> steps;  // ms between epochs -> count
   long epochs = 0;
-  bool truncated = false;
   double first_s = 0.0;
   double last_s = 0.0;
   int32_t firstWeek = -1;
@@ -121,11 +120,6 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   talverin::RawEpoch epoch;
   int32_t status;
   while ((status = reader.NextEpoch(&epoch)) == 1) {
-    // An epoch cut by the end of the file is reported as damage, not counted.
-    if (epoch.truncated) {
-      truncated = true;
-      continue;
-    }
     const int32_t w = weeks.WeekOf(epoch.tow_s);
     if (epochs > 0) {
       const double step_s = (w - lastWeek) * talverin::kSecondsPerWeek + epoch.tow_s - last_s;
@@ -143,6 +137,8 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
     }
   }
 
+  // An epoch cut by the end of the file is reported as damage, not counted.
+  const bool truncated = reader.lastEpochCut();
   std::string sites;
   std::vector<std::string> sitesJson;
   for (size_t i = 0; i < siteOrder.size(); ++i) {
