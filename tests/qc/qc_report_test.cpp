@@ -153,13 +153,11 @@ TEST(QcReport, FiguresOfTheRealSets) {
 // Headless Chromium, as CI runs it: what it writes to stdout.
 std::string Chromium(const std::string& page, const std::string& args) {
   TempDir profile;
-  return testing_support::RunProgram(
-             {"/bin/sh", "-c",
-              "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-              "--disable-background-networking --disable-component-update --disable-sync "
-              "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
-                  " file://" + page})
-      .out;
+  const std::string command = "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                              "--disable-background-networking --disable-component-update --disable-sync "
+                              "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
+                              " file://" + page;
+  return testing_support::RunProgram({"/bin/sh", "-c", command}).out;
 }
 
 struct DrawnPlot {
@@ -205,10 +203,9 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
     if (c.damage == 'B') std::fill_n(bytes.begin() + bytes.size() / 2, 300, 0xFF);
     ASSERT_TRUE(WriteFileBytes(b, bytes));
     const std::string page = dir.File("report.html");
-    const QcSetResult result = RunQcSet(
-        b, QcOptions(), page,
-        [](const std::string& path, const std::string& text, const std::vector<std::string>&,
-           std::string*) { return WriteFileText(path, text); });
+    const QcSetResult result = RunQcSet(b, QcOptions(), page,
+                                        [](const std::string& path, const std::string& text, const std::vector<std::string>&,
+                                           std::string*) { return WriteFileText(path, text); });
     EXPECT_EQ(result.status, c.damage == 0 ? kQcComplete : kQcIncomplete) << result.text;
     EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
@@ -283,8 +280,7 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
   ASSERT_EQ(d["sets"].size(), 2u);
   const nlohmann::json &a = d["sets"][0], &n = d["sets"][1];
   EXPECT_EQ(std::make_tuple(d["status"], a["status"], a["epochs"], a["expectedEpochs"], a["positions"]["solved"],
-                            n["status"], n["positions"]["solved"]),
-            std::make_tuple(1, 0, 120, 120, 120, 1, 0));
+                            n["status"], n["positions"]["solved"]), std::make_tuple(1, 0, 120, 120, 120, 1, 0));
   EXPECT_GT(a["mp1Rms_m"], 0.0);
 }
 #endif
