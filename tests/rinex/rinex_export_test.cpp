@@ -67,8 +67,7 @@ Exported Export(const TempDir& dir, const std::string& bName) {
 TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   TempDir dir;
   const double t0 = 345600.0;  // 2004-06-10 00:00:00, GPS week 1274
-  ASSERT_TRUE(WriteObservationFile(
-      dir.File("BA101A04.162"),
+  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"),
       CaFile({{"A101", t0}, {"A101", t0 + 30}, {"????", t0 + 60}, {"????", t0 + 90},
               {"B202", t0 + 120}, {"B202", t0 + 150}})));
   SiteFileLines site;
@@ -86,22 +85,17 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   const std::string sat = "  20985472.060         100.250 7        12.340          45.000\n";
   const std::string first = "  20985472.060         100.25017        12.340          45.000\n";
   ASSERT_NE(x.obs.find("END OF HEADER\n"), std::string::npos);
-  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14),
-            " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
-            " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  1  0.0000000  2  0\n"
-            " 04  6 10  0  1  0.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  1 15.0000000  3  3\n"
+  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14), " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
+            " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  1  0.0000000  2  0\n"
+            " 04  6 10  0  1  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  1 15.0000000  3  3\n"
             "C303                                                        MARKER NAME\n"
             "        0.8000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
             "POST                                                        COMMENT\n"
-            " 04  6 10  0  1 30.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  2  0.0000000  3  3\n"
+            " 04  6 10  0  1 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  2  0.0000000  3  3\n"
             "B202                                                        MARKER NAME\n"
             "        1.5000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
             "FENCE                                                       COMMENT\n"
-            " 04  6 10  0  2  0.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
+            " 04  6 10  0  2  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
   EXPECT_NE(x.obs.find("\nA101                                                        MARKER NAME\n"), std::string::npos);
   EXPECT_NE(x.obs.find("\n        1.2345        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"),
             std::string::npos);
@@ -129,8 +123,7 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   EXPECT_NE(std::string::npos, x.obs.find("  2020     1    15     1     0    0.0000000     GPS         TIME OF FIRST OBS"));
   EXPECT_EQ(std::vector<std::string>{"the ephemerides give GPS week 1064 (40 as stored), the file name's date "
                                      "2020-01-15 gives week 2088 (ten-bit weeks repeat every 1024 weeks; "
-                                     "rollover 2019-04-07): week 2088 from the file name"},
-            x.summary.messages);
+                                     "rollover 2019-04-07): week 2088 from the file name"}, x.summary.messages);
   EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
 }
 

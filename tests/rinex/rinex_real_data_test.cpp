@@ -60,9 +60,7 @@ std::map<std::string, std::vector<double>> Rtklib(const TempDir& dir, const std:
     std::istringstream fields(line);
     std::string week, tow;
     std::vector<double> xyz(3);
-    if (line[0] != '%' && fields >> week >> tow >> xyz[0] >> xyz[1] >> xyz[2]) {
-      positions[week + " " + tow] = xyz;
-    }
+    if (line[0] != '%' && fields >> week >> tow >> xyz[0] >> xyz[1] >> xyz[2]) positions[week + " " + tow] = xyz;
   }
   return positions;
 }
@@ -73,8 +71,7 @@ std::map<std::string, std::vector<double>> Rtklib(const TempDir& dir, const std:
 std::string ReferenceNav(const TempDir& dir, const std::string& original) {
   std::string text = ReadFileText(original);
   const std::string zero = " 0.000000000000D+00";
-  size_t at = text.find("END OF HEADER");
-  at = text.find('\n', at) + 1;
+  size_t at = text.find('\n', text.find("END OF HEADER")) + 1;
   for (int line = 0; at < text.size(); ++line) {
     const size_t end = text.find('\n', at);
     const size_t column = line % 8 == 6 ? 3 : line % 8 == 7 ? 22 : 0;
@@ -91,13 +88,11 @@ std::string ReferenceNav(const TempDir& dir, const std::string& original) {
 // and 3.04 against those from the original files.
 TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
   ASSERT_TRUE(std::filesystem::exists("/usr/bin/rnx2rtkp")) << "rnx2rtkp (Debian rtklib) missing";
-  const RinexObsCode kCodes[] = {kObsC1, kObsP1, kObsL1, kObsD1, kObsS1,
-                                 kObsP2, kObsL2, kObsD2, kObsS2};
+  const RinexObsCode kCodes[] = {kObsC1, kObsP1, kObsL1, kObsD1, kObsS1, kObsP2, kObsL2, kObsD2, kObsS2};
   for (const RealRinexSet& set : rinex_test::RealRinexSets()) {
     SCOPED_TRACE(set.name);
     TempDir dir;
-    const std::string bFile =
-        rinex_test::ImportSet(set.observation, set.navigation, dir.File("set")).observationFile;
+    const std::string bFile = rinex_test::ImportSet(set.observation, set.navigation, dir.File("set")).observationFile;
     const std::string v2 = Export(bFile, dir.File("v2"), {});
     const std::string v3 = Export(bFile, dir.File("v3"), {"--rinex-version", "3"});
     ASSERT_FALSE(v2.empty() || v3.empty());
@@ -118,13 +113,11 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
         if (sb == b.sats.end()) continue;  // the import keeps 12 satellites per epoch
         ++kept;
         for (RinexObsCode code : kCodes) {
-          const RinexObsValue* va = original.Value(sa, code);
-          const RinexObsValue* vb = exported.Value(*sb, code);
+          const RinexObsValue *va = original.Value(sa, code), *vb = exported.Value(*sb, code);
           if (va == nullptr || !va->present || va->value == 0.0) continue;
           // S1 and S2 values beyond a byte are the receiver's "acquiring" marks.
           if ((code == kObsS1 || code == kObsS2) && va->value > 255.0) continue;
-          ASSERT_NE(vb, nullptr);
-          ASSERT_TRUE(vb->present) << "PRN " << sa.prn << " line " << a.line << " code " << code;
+          ASSERT_TRUE(vb != nullptr && vb->present) << "PRN " << sa.prn << " line " << a.line << " code " << code;
           // Ranges and phases F14.3, Doppler counts of 0.0001 Hz printed F14.3, SNR in whole dB-Hz.
           const double tolerance = code == kObsS1 || code == kObsS2 ? 0.5 + 1e-9 : 0.0005 + 1e-7;
           EXPECT_NEAR(va->value, vb->value, tolerance) << "PRN " << sa.prn << " line " << a.line;
@@ -148,15 +141,13 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
     ASSERT_EQ(ReadRinexNav(FileEndingIn(v2, "n").c_str(), &navB, error), 0) << error;
     ASSERT_EQ(navA.records.size(), navB.records.size());
     for (size_t i = 0; i < navA.records.size(); ++i) {
-      const GpsEph& x = navA.records[i].eph;
-      const GpsEph& y = navB.records[i].eph;
+      const GpsEph &x = navA.records[i].eph, &y = navB.records[i].eph;
       SCOPED_TRACE(navA.records[i].line);
       EXPECT_EQ(std::tie(navA.records[i].health, x.prn, x.week, x.toe, x.toc, x.iode, x.iodc),
                 std::tie(navB.records[i].health, y.prn, y.week, y.toe, y.toc, y.iode, y.iodc));
-      const double floats[][2] = {{x.tgd, y.tgd}, {x.af0, y.af0}, {x.af1, y.af1}, {x.af2, y.af2},
-                                  {x.deltaN, y.deltaN}, {x.crs, y.crs}, {x.crc, y.crc},
-                                  {x.cus, y.cus}, {x.cuc, y.cuc}, {x.cis, y.cis}, {x.cic, y.cic},
-                                  {x.omegaDot, y.omegaDot}, {x.iDot, y.iDot}};
+      const double floats[][2] = {{x.tgd, y.tgd}, {x.af0, y.af0}, {x.af1, y.af1}, {x.af2, y.af2}, {x.deltaN, y.deltaN},
+                                  {x.crs, y.crs}, {x.crc, y.crc}, {x.cus, y.cus}, {x.cuc, y.cuc}, {x.cis, y.cis},
+                                  {x.cic, y.cic}, {x.omegaDot, y.omegaDot}, {x.iDot, y.iDot}};
       for (const auto& f : floats) EXPECT_NEAR(f[0], f[1], std::fabs(f[0]) * 1.2e-7);
       const double doubles[][2] = {{x.m0, y.m0}, {x.e, y.e}, {x.rootA, y.rootA},
                                    {x.omega0, y.omega0}, {x.omega, y.omega}, {x.i0, y.i0}};
