@@ -51,8 +51,7 @@ std::vector<uint8_t> Header(const std::string& site, double tow, int8_t count) {
   return EpochHeaderBytes(e);
 }
 
-std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body,
-                     const std::string& model = "Z-XII3") {
+std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body, const std::string& model = "Z-XII3") {
   ObsFile f;
   f.model = model;
   std::vector<uint8_t> bytes = ObservationHeaderBytes(f);
@@ -141,10 +140,8 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
     // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(),
-                              reader.lastEpochCut()),
-              std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2},
-                              c.cutLast));
+    EXPECT_EQ(std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(), reader.lastEpochCut()),
+              std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
     // The stretch starts right after epoch 1.
     EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
@@ -208,8 +205,7 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()), std::make_tuple(1u, 1u, 1u));
   EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, glonass[0].offset,
                             glonass[0].fields.prn, glonass[0].fields.pos[1], reader.damage()[0].file,
-                            reader.damage()[0].offset),
-            std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
+                            reader.damage()[0].offset), std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
 }
 
 }  // namespace
