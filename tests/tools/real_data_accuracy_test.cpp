@@ -50,8 +50,7 @@ const SetLimits* LimitsOf(const std::string& directory) {
 
 // Imports, converts and measures one set in one header mode ("rinex", "zeros" or metres);
 // the figures go to the test log.
-void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
-                   const char* headerPosition) {
+void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits, const char* headerPosition) {
   const std::string label = set.name + "_" + headerPosition;
   SCOPED_TRACE(label);
   TempDir dir;
@@ -59,8 +58,7 @@ void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
       rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
   ASSERT_EQ(summary.epochs, limits.epochs);
   const std::string gpb = dir.File("out.gpb");
-  const testing_support::ConversionRun run =
-      testing_support::RunConversion(summary.observationFile, gpb);
+  const testing_support::ConversionRun run = testing_support::RunConversion(summary.observationFile, gpb);
   ASSERT_EQ(run.result, 0) << run.errorText;
 
   PositionStats stats;

@@ -58,8 +58,7 @@ inline RinexImportSummary ImportSet(const std::string& observation, const std::s
   options.outputDir = outDir;
   RinexImportSummary summary;
   char error[kTextSize] = "";
-  if (ParseHeaderPosition(headerPosition, &options, error) != 0 ||
-      ImportRinex(options, &summary, error) != 0) {
+  if (ParseHeaderPosition(headerPosition, &options, error) != 0 || ImportRinex(options, &summary, error) != 0) {
     ADD_FAILURE() << error;
     summary.observationFile.clear();
   }
