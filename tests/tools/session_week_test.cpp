@@ -56,8 +56,7 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
       {"B1.162", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
       {"BBAHRA04.162", e2004, -1, 1274, WeekSource::kAgreed, -1, ""},
       // Without a date in the name the ephemerides' median toe places the session.
-      {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0,
-       "no date in the file name"},
+      {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0, "no date in the file name"},
       {"bahr.b", e2019, -1, 1024, WeekSource::kEphemeris, -1, "not checked against"},
       {"bahr.b", dir.path(), -1, -1, WeekSource::kUnknown, -1, "give --gps-week"},  // a directory
       {"BBAHRA04.162", e2004, 2088, 2088, WeekSource::kOverride, -1, nullptr},
