@@ -252,12 +252,11 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
   // A second set without its ephemerides, under another name.
   std::filesystem::create_directories(dir.File("sets/b"));
   ASSERT_TRUE(WriteFileBytes(dir.File("sets/b/BBAHRB04.162"), original));
-  struct Case {
+  const struct {
     std::string arguments;
     int status;
     std::string output;  // expected in stdout/stderr
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"qc " + b, 0, "report: " + dir.File("sets/a/BBAHRA04.qc.html")},
       {"qc " + b + " -o " + dir.File("r.html") + " --reference 3633908.899,4425275.499,2799861.339", 0,
        "against the reference"},
@@ -267,7 +266,7 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
       {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const auto run = testing_support::RunProgram({"/bin/sh", "-c", TALVERIN_CLI_PATH + (" " + c.arguments)});
     EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
     EXPECT_NE((run.out + run.err).find(c.output), std::string::npos) << c.arguments << "\n" << run.err;

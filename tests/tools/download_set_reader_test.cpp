@@ -69,10 +69,9 @@ void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& more) {
 // and L2 blocks at 35 and 66: every observable of the real sets in the RINEX export tests).
 TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   TempDir dir;
-  std::vector<uint8_t> record = DualRecord(9);
-  record.resize(66);
   std::vector<uint8_t> body = Header("A101", 345600.5, 1);
-  Append(&body, record);
+  Append(&body, DualRecord(9));
+  body.resize(body.size() - 97 + 66);  // a 66-byte record
   DownloadSetReader reader;
   ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
   RawEpoch e;

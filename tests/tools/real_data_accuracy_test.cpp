@@ -22,9 +22,6 @@ namespace {
 
 using testing_support::TempDir;
 
-constexpr double kMaxEpochError_m = 100.0;  // 3D; beyond this an epoch is a fault
-constexpr double kMinSolvedShare = 0.98;
-
 struct SetLimits {
   const char* directory;  // under ../shared/data/
   int epochs;             // epochs counted in the observation file
@@ -54,8 +51,7 @@ void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
   const std::string label = set.name + "_" + headerPosition;
   SCOPED_TRACE(label);
   TempDir dir;
-  const RinexImportSummary summary =
-      rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
+  const RinexImportSummary summary = rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
   ASSERT_EQ(summary.epochs, limits.epochs);
   const std::string gpb = dir.File("out.gpb");
   const testing_support::ConversionRun run = testing_support::RunConversion(summary.observationFile, gpb);
@@ -68,8 +64,8 @@ void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
 
   EXPECT_EQ(stats.epochs, limits.epochs) << "epochs lost between the RINEX file and the GPB file";
   ASSERT_GT(stats.epochs, 0);
-  EXPECT_GE(static_cast<double>(stats.solved) / stats.epochs, kMinSolvedShare);
-  EXPECT_LT(stats.max3d_m, kMaxEpochError_m);
+  EXPECT_GE(static_cast<double>(stats.solved) / stats.epochs, 0.98);
+  EXPECT_LT(stats.max3d_m, 100.0);  // 3D; beyond this an epoch is a fault
   EXPECT_LE(stats.rmsH_m, limits.maxRmsH_m);
   EXPECT_LE(stats.rmsV_m, limits.maxRmsV_m);
   EXPECT_LE(stats.p95H_m, limits.maxP95H_m);
