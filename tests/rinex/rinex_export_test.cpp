@@ -1,13 +1,12 @@
 // RINEX export of hand-built download sets: event records of a stop-and-go set against
 // hand-written text, calendar dates across the 2019 week rollover and the messages of a
-// name/ephemeris disagreement, and the calendar of GPS instants against published dates.
+// name/ephemeris disagreement.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "rinex/rinex_export.h"
-#include "rinex/rinex_format.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/ephemeris_file_writer.h"
@@ -46,15 +45,13 @@ struct Exported {
   RinexExportSummary summary;
 };
 
-Exported Export(const TempDir& dir, const std::string& bName, int32_t gpsWeek = -1) {
+Exported Export(const TempDir& dir, const std::string& bName) {
   RinexExportOptions options;
   options.bPath = dir.File(bName);
-  options.gpsWeek = gpsWeek;
   options.creationDate = "20240102 030405 UTC";
   RinexExporter exporter;
   Exported out;
-  if (exporter.Prepare(options) != 0 ||
-      exporter.Write(dir.File("out.o"), dir.File("out.n")) != 0) {
+  if (exporter.Prepare(options) != 0 || exporter.Write(dir.File("out.o"), dir.File("out.n")) != 0) {
     ADD_FAILURE() << exporter.errorText();
     return out;
   }
@@ -64,19 +61,13 @@ Exported Export(const TempDir& dir, const std::string& bName, int32_t gpsWeek = 
   return out;
 }
 
-std::string After(const std::string& text, const std::string& marker) {
-  const size_t at = text.find(marker);
-  return at == std::string::npos ? "" : text.substr(at + marker.size());
-}
-
 // A site A101, a walk ("????"), then site B202 that the event file marks with its own
 // height; a mark C303 that no epoch shows stands as an event at its own time. Event times
 // in the D file are 13 s late on this receiver.
 TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   TempDir dir;
   const double t0 = 345600.0;  // 2004-06-10 00:00:00, GPS week 1274
-  ASSERT_TRUE(WriteObservationFile(
-      dir.File("BA101A04.162"),
+  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"),
       CaFile({{"A101", t0}, {"A101", t0 + 30}, {"????", t0 + 60}, {"????", t0 + 90},
               {"B202", t0 + 120}, {"B202", t0 + 150}})));
   SiteFileLines site;
@@ -93,108 +84,47 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   // (45 dB-Hz), D1, S1; trailing blanks dropped.
   const std::string sat = "  20985472.060         100.250 7        12.340          45.000\n";
   const std::string first = "  20985472.060         100.25017        12.340          45.000\n";
-  EXPECT_EQ(After(x.obs, "END OF HEADER\n"),
-            " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
-            " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  1  0.0000000  2  0\n"
-            " 04  6 10  0  1  0.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  1 15.0000000  3  3\n"
+  ASSERT_NE(x.obs.find("END OF HEADER\n"), std::string::npos);
+  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14), " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
+            " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  1  0.0000000  2  0\n"
+            " 04  6 10  0  1  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  1 15.0000000  3  3\n"
             "C303                                                        MARKER NAME\n"
             "        0.8000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
             "POST                                                        COMMENT\n"
-            " 04  6 10  0  1 30.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  2  0.0000000  3  3\n"
+            " 04  6 10  0  1 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  2  0.0000000  3  3\n"
             "B202                                                        MARKER NAME\n"
             "        1.5000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
             "FENCE                                                       COMMENT\n"
-            " 04  6 10  0  2  0.0000000  0  1G 5\n" + sat +
-            " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
-  EXPECT_NE(x.obs.find("\nA101" + std::string(56, ' ') + "MARKER NAME\n"), std::string::npos);
-  EXPECT_NE(x.obs.find("\n        1.2345        0.0000        0.0000" + std::string(18, ' ') +
-                       "ANTENNA: DELTA H/E/N\n"),
+            " 04  6 10  0  2  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
+  EXPECT_NE(x.obs.find("\nA101                                                        MARKER NAME\n"), std::string::npos);
+  EXPECT_NE(x.obs.find("\n        1.2345        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"),
             std::string::npos);
-  EXPECT_NE(x.obs.find("\n     4    C1    L1    D1    S1" + std::string(30, ' ') +
-                       "# / TYPES OF OBSERV\n"),
+  EXPECT_NE(x.obs.find("\n     4    C1    L1    D1    S1                              # / TYPES OF OBSERV\n"),
             std::string::npos);
   EXPECT_EQ(x.summary.events, 3);
 }
 
-// Dates come from the file name's day; the ephemerides' ten-bit week is checked against it.
+// A set after the 2019-04-07 rollover: 2020-01-15 01:00 is GPS week 2088 (ten-bit 40), day
+// 3, from the file name, which the ephemerides' ten-bit week (the first record's) is checked
+// against; a record of ten-bit week 45 keeps its own week in the cycle nearest the session.
 TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
-  struct Case {
-    const char* bName;
-    int32_t ephWeek;   // as stored in the E record
-    int32_t override;  // --gps-week
-    const char* firstObs;
-    const char* message;  // part of the expected message, "" for none
-  };
-  // 2020-01-15 is GPS week 2088 (ten-bit 40), day 3; 2004-06-10 is week 1274 (ten-bit 250).
-  const Case cases[] = {
-      {"BROLLA20.015", 40, -1, "  2020     1    15     1     0    0.0000000     GPS", "rollover 2019-04-07"},
-      {"BROLLA20.015", 45, -1, "  2020     1    15     1     0    0.0000000     GPS", "week 2088 from the file name"},
-      {"BROLLA04.162", 250, -1, "  2004     6    10     1     0    0.0000000     GPS", ""},
-      {"Bnoname", 40, 2088, "  2020     1    15     1     0    0.0000000     GPS", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bName);
-    TempDir dir;
-    const double tow = std::string(c.bName) == "BROLLA04.162" ? 345600 + 3600 : 259200 + 3600;
-    ASSERT_TRUE(WriteObservationFile(dir.File(c.bName), CaFile({{"ROLL", tow}})));
+  TempDir dir;
+  ASSERT_TRUE(WriteObservationFile(dir.File("BROLLA20.015"), CaFile({{"ROLL", 262800.0}})));
+  EphemerisFileWriter e;
+  for (const int16_t week : {40, 45}) {
     GpsEph eph{};
     eph.prn = 5;
-    eph.week = c.ephWeek;
-    eph.tow = static_cast<int32_t>(tow);
-    eph.toe = eph.toc = static_cast<int32_t>(tow);
-    eph.rootA = 5153.7;
-    EphemerisFileWriter e;
-    e.AddGps(eph, 0);
-    std::string eName = c.bName;
-    eName[0] = 'E';
-    ASSERT_TRUE(e.WriteTo(dir.File(eName)));
-    const Exported x = Export(dir, c.bName, c.override);
-    EXPECT_NE(x.obs.find(std::string(c.firstObs) + "         TIME OF FIRST OBS"), std::string::npos)
-        << x.obs;
-    std::string messages;
-    for (const std::string& m : x.summary.messages) messages += m + "\n";
-    if (c.message[0] == '\0') {
-      EXPECT_EQ(messages, "");
-    } else {
-      EXPECT_NE(messages.find(c.message), std::string::npos) << messages;
-    }
-    // The navigation record carries the full week that goes with toe.
-    // (a record that disagrees keeps its own week, in the cycle nearest the session).
-    const int32_t fullWeek = c.ephWeek == 250 ? 1274 : c.ephWeek == 45 ? 2093 : 2088;
-    EXPECT_NE(x.nav.find(FortranDouble(fullWeek, 'D')), std::string::npos) << x.nav;
+    eph.week = week;
+    eph.toe = eph.toc = 262800;
+    e.AddGps(eph);
   }
-}
-
-TEST(RinexFormat, CalendarOfGpsInstants) {
-  struct Case {
-    int32_t week;
-    double tow;
-    int32_t year, month, day, hour, minute;
-    double second;
-    int32_t dayOfYear;
-  };
-  const Case cases[] = {
-      {0, 0.0, 1980, 1, 6, 0, 0, 0.0, 6},                     // the GPS epoch
-      {1023, 604799.5, 1999, 8, 21, 23, 59, 59.5, 233},       // end of the first week cycle
-      {1400, 86400.0, 2006, 11, 6, 0, 0, 0.0, 310},           // IS-GPS-200 example week
-      {2048, 0.0, 2019, 4, 7, 0, 0, 0.0, 97},                 // second rollover
-      {2094, 518400.0, 2020, 2, 29, 0, 0, 0.0, 60},           // leap day
-  };
-  for (const Case& c : cases) {
-    const CalendarTime t = GpsCalendar({c.week, c.tow});
-    EXPECT_EQ(t.year, c.year);
-    EXPECT_EQ(t.month, c.month);
-    EXPECT_EQ(t.day, c.day);
-    EXPECT_EQ(t.hour, c.hour);
-    EXPECT_EQ(t.minute, c.minute);
-    EXPECT_DOUBLE_EQ(t.second, c.second);
-    EXPECT_EQ(t.dayOfYear, c.dayOfYear);
-  }
-  EXPECT_EQ(FortranDouble(-3.4122262150049e-05, 'D'), "-3.412226215005D-05");
-  EXPECT_EQ(FortranDouble(1274.0, 'E'), " 1.274000000000E+03");
+  ASSERT_TRUE(e.WriteTo(dir.File("EROLLA20.015")));
+  const Exported x = Export(dir, "BROLLA20.015");
+  EXPECT_NE(std::string::npos, x.obs.find("  2020     1    15     1     0    0.0000000     GPS         TIME OF FIRST OBS"));
+  EXPECT_EQ(std::vector<std::string>{"the ephemerides give GPS week 1064 (40 as stored), the file name's date "
+                                     "2020-01-15 gives week 2088 (ten-bit weeks repeat every 1024 weeks; "
+                                     "rollover 2019-04-07): week 2088 from the file name"}, x.summary.messages);
+  EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// A PNG file decoded to 8-bit RGBA for the tests that look at rendered pages: colour types
-// 2 (RGB) and 6 (RGBA), bit depth 8, no interlace (what headless Chromium writes), the five
-// scanline filters of the PNG specification. Anything else is refused with a reason.
+// A PNG file decoded to 8-bit RGBA (through libpng) for the tests that look at rendered
+// pages, such as headless Chromium's screenshots. A file libpng cannot read is refused with
+// its reason.
 #pragma once
 
 #include <cstdint>

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -43,18 +42,6 @@ TempDir::~TempDir() {
   if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
 }
 
-CommandOutcome RunCommand(const std::string& command) {
-  CommandOutcome outcome;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return outcome;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) outcome.out.append(chunk, n);
-  const int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return outcome;
-}
-
 FileSizeLimit::FileSizeLimit(uint64_t limitBytes) {
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return;
@@ -76,8 +63,6 @@ void FileSizeLimit::Lift() {
     active_ = setrlimit(RLIMIT_FSIZE, &limit) != 0;
   }
 }
-
-bool ConversionRun::HasMessage(const std::string& text) const { return CountMessages(text) > 0; }
 
 int ConversionRun::CountMessages(const std::string& text) const {
   int n = 0;

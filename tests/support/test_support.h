@@ -55,17 +55,9 @@ struct ConversionRun {
   std::vector<std::pair<int32_t, int32_t>> progress;
   std::string errorText;  // GetErrString after the call
 
-  bool HasMessage(const std::string& text) const;
   int CountMessages(const std::string& text) const;
   int CountMessagesStartingWith(const std::string& prefix) const;
 };
-
-// Runs a shell command; its exit status and stdout and stderr together.
-struct CommandOutcome {
-  int status = -1;
-  std::string out;
-};
-CommandOutcome RunCommand(const std::string& command);
 
 // Options start from SetFactoryDefaults; adjust them in setOptions. With withCallbacks
 // false both callback pointers are null. onMessage, if given, runs inside the callback.

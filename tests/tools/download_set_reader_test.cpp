@@ -1,21 +1,22 @@
 // The raw download-set reader: every field of every block at hand-computed byte offsets,
-// damaged observation files (skipped stretches reported, nothing else lost), and the E, S
-// and D files read through the module.
+// damaged observation files (skipped stretches reported, nothing else lost), and the E file
+// of a GLONASS receiver read through the module. (Site and event files and every observable
+// of real sets: the RINEX export tests.)
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/byte_order.h"
-#include "input/event_marks.h"
 #include "tests/support/test_support.h"
 #include "tools/download_set/byte_builder.h"
 #include "tools/download_set/download_set_reader.h"
 #include "tools/download_set/ephemeris_file_writer.h"
 #include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/site_event_writers.h"
 
 namespace talverin {
 namespace {
@@ -44,16 +45,13 @@ std::vector<uint8_t> Header(const std::string& site, double tow, int8_t count) {
   ObsEpoch e;
   e.site = site;
   e.time_s = tow;
-  e.x_m = 1.0;
-  e.y_m = 2.0;
   e.z_m = 3.0;
   e.clock_m = 4.5;
   e.countByte = static_cast<uint8_t>(count);
   return EpochHeaderBytes(e);
 }
 
-std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body,
-                     const std::string& model = "Z-XII3") {
+std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body, const std::string& model = "Z-XII3") {
   ObsFile f;
   f.model = model;
   std::vector<uint8_t> bytes = ObservationHeaderBytes(f);
@@ -67,54 +65,31 @@ void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& more) {
   to->insert(to->end(), more.begin(), more.end());
 }
 
-TEST(DownloadSetReader, DualFrequencyBlocksReadAtTheirOffsets) {
+// An L2-codeless epoch: the C/A block at 4 and the L2 block at 35 (the dual-frequency P1
+// and L2 blocks at 35 and 66: every observable of the real sets in the RINEX export tests).
+TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   TempDir dir;
-  std::vector<uint8_t> body = Header("A101", 345600.5, 2);
-  Append(&body, DualRecord(5));
-  Append(&body, DualRecord(17));
+  std::vector<uint8_t> body = Header("A101", 345600.5, 1);
+  Append(&body, DualRecord(9));
+  body.resize(body.size() - 97 + 66);  // a 66-byte record
   DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0) << reader.errorText();
-  EXPECT_EQ(reader.receiverType(), 2);
-  EXPECT_STREQ(reader.model(), "Z-XII3");
+  ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(e.offset, 90);
-  EXPECT_STREQ(e.site, "A101");
-  EXPECT_EQ(e.tow_s, 345600.5);
-  EXPECT_EQ(e.ecef_m[2], 3.0);
-  EXPECT_EQ(e.clock_m, 4.5);
-  ASSERT_EQ(e.channels.size(), 2u);
-  const RawChannel& c = e.channels[1];
-  EXPECT_EQ(c.prn, 17);
-  ASSERT_TRUE(c.hasP1 && c.hasL2);
-  const RawSignalBlock* blocks[3] = {&c.ca, &c.p1, &c.l2};
-  for (int b = 0; b < 3; ++b) {
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), e.offset, std::string(e.site), e.tow_s, e.ecef_m[2], e.clock_m),
+            std::make_tuple(3, int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
+  ASSERT_EQ(e.channels.size(), 1u);
+  const RawChannel& c = e.channels[0];
+  ASSERT_EQ(std::make_tuple(c.prn, c.hasP1, c.hasL2), std::make_tuple(9, false, true));
+  const RawSignalBlock* blocks[2] = {&c.ca, &c.l2};
+  for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
-    EXPECT_EQ(blocks[b]->range_s, 0.07 + 0.001 * b + 17e-6);
-    EXPECT_EQ(blocks[b]->warning, 128 >> b);
-    EXPECT_EQ(blocks[b]->snr, 40 + b);
-    EXPECT_EQ(blocks[b]->doppler, -123456 - b);
-    EXPECT_EQ(blocks[b]->phase_cyc, 1000.25 * (b + 1) + 17);
+    const RawSignalBlock& k = *blocks[b];
+    EXPECT_EQ(std::make_tuple(k.range_s, int{k.warning}, int{k.snr}, k.doppler, k.phase_cyc),
+              std::make_tuple(0.07 + 0.001 * b + 9e-6, 128 >> b, 40 + b, -123456 - b, 1000.25 * (b + 1) + 9));
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
-}
-
-TEST(DownloadSetReader, L2CodelessBlockStartsAtByte35) {
-  TempDir dir;
-  std::vector<uint8_t> record = DualRecord(9);
-  record.resize(66);
-  std::vector<uint8_t> body = Header("A101", 10.0, 1);
-  Append(&body, record);
-  DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0);
-  RawEpoch e;
-  ASSERT_EQ(reader.NextEpoch(&e), 1);
-  ASSERT_EQ(e.channels.size(), 1u);
-  EXPECT_FALSE(e.channels[0].hasP1);
-  ASSERT_TRUE(e.channels[0].hasL2);
-  EXPECT_EQ(e.channels[0].l2.phase_cyc, 1000.25 * 2 + 9);
-  EXPECT_EQ(e.channels[0].l2.snr, 41);
 }
 
 // Damaged stretches: each case puts bytes between two good epochs (or cuts the file) and
@@ -164,125 +139,72 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
     // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(epochs.back().tow_s, c.cutLast ? 30.0 : 60.0);
-    EXPECT_EQ(epochs.back().channels.size(), c.cutLast ? 1u : 2u);
-    EXPECT_EQ(reader.lastEpochCut(), c.cutLast);
+    EXPECT_EQ(std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(), reader.lastEpochCut()),
+              std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
-    EXPECT_EQ(reader.damagedBytes(), c.skipped);
-    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);
+    // The stretch starts right after epoch 1.
+    EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
+              std::make_tuple(c.skipped, int64_t{90 + 67 + 97}));
     if (c.epochs == 3) {
       EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
     }
   }
 }
 
-// Single-byte faults as field downloads show them. A header read one byte early or late
-// has a plausible time near 0 s (its top byte shifted out) and used to pass as an epoch:
-// every epoch delivered must be one of the clean set, in order, with at most the damaged
-// epoch and the one after it lost and the damage reported.
+// Single-byte faults as field downloads show them: a header read one byte early or late has
+// a plausible time near 0 s and used to pass as an epoch. Every epoch delivered must be one
+// of the clean set, in order, at most two lost, and the damage reported.
 TEST(DownloadSetReader, SingleByteFaultsInventNoEpoch) {
   std::vector<uint8_t> clean;
-  std::vector<size_t> starts;
   for (int k = 0; k < 5; ++k) {
-    starts.push_back(clean.size());
     Append(&clean, Header("A101", 345600.0 + 30.0 * k, 2));
     Append(&clean, DualRecord(3));
     Append(&clean, DualRecord(4));
   }
-  struct Fault {
-    const char* name;
-    size_t at;
-    int kind;  // 1 a zero byte inserted, -1 the byte lost, 0 bit 1 flipped
-  };
-  const Fault faults[] = {
-      {"byte inserted before a header", starts[2], 1},
-      {"byte inserted inside a record", starts[1] + 67 + 50, 1},
-      {"byte lost inside a record", starts[1] + 67 + 97 + 10, -1},
-      {"byte lost from a header's site", starts[3] + 1, -1},
-      {"count 2 read as 0", starts[2] + 66, 0},
-  };
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.name);
+  // {offset, +1 a zero byte inserted / -1 the byte lost / 0 bit 1 flipped}; epoch k starts
+  // at 261 k: before a header, inside a record (twice), a header's site, count 2 read as 0.
+  const std::pair<size_t, int> faults[] = {{522, 1}, {378, 1}, {435, -1}, {784, -1}, {588, 0}};
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.first);
     TempDir dir;
     std::vector<uint8_t> body = clean;
-    if (f.kind > 0) {
-      body.insert(body.begin() + static_cast<long>(f.at), 0x00);
-    } else if (f.kind < 0) {
-      body.erase(body.begin() + static_cast<long>(f.at));
-    } else {
-      body[f.at] ^= 0x02;
-    }
+    if (f.second > 0) body.insert(body.begin() + static_cast<long>(f.first), 0x00);
+    if (f.second < 0) body.erase(body.begin() + static_cast<long>(f.first));
+    if (f.second == 0) body[f.first] ^= 0x02;
     DownloadSetReader reader;
     ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0);
     RawEpoch e;
-    double previous = 0.0;
     size_t count = 0;
-    while (reader.NextEpoch(&e) == 1) {
-      const double k = (e.tow_s - 345600.0) / 30.0;
-      EXPECT_TRUE(k >= 0.0 && k <= 4.0 && k == std::floor(k)) << e.tow_s;
-      EXPECT_GT(e.tow_s, previous);
-      previous = e.tow_s;
-      ++count;
+    for (size_t k = 0; reader.NextEpoch(&e) == 1; ++k, ++count) {
+      while (k < 5 && 345600.0 + 30.0 * k != e.tow_s) ++k;
+      EXPECT_LT(k, 5u) << e.tow_s;  // a clean epoch's time, later than the one before
     }
     EXPECT_GE(count, 3u);
     EXPECT_FALSE(reader.damage().empty());
   }
 }
 
+// The E file of a GLONASS receiver through the module: a GPS record with its health, a
+// GLONASS record after it (PRN 40, y 15,000 km), and a cut last record reported where it
+// starts.
 TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   TempDir dir;
-  std::vector<uint8_t> body = Header("A101", 30.0, 0);
-  DownloadSetReader reader;
-  ASSERT_EQ(reader.Open(WriteSet(dir, body, "GG-24")), 0);
-  EXPECT_EQ(reader.receiverType(), 4);
-
   GpsEph eph{};
   eph.prn = 7;
-  eph.week = 250;
-  eph.toe = 345600;
-  eph.m0 = 0.5;
   EphemerisFileWriter e;
-  e.AddGps(eph, 0);
   e.AddGps(eph, 63);
-  GlonassEphFields g;
-  g.prn = 40;
-  g.pos_m[1] = 1.5e7;
-  e.AddGlonass(g);
+  e.AddGlonass({40, 0, 0, 0.0, 0.0f, 0.0f, 0, 0.0, {0.0, 1.5e7, 0.0}});
   e.AddCut(GpsEphemerisRecord(eph), 100);
   ASSERT_TRUE(e.WriteTo(dir.File("ESITEA04.162")));
+  DownloadSetReader reader;
+  ASSERT_EQ(reader.Open(WriteSet(dir, Header("A101", 30.0, 0), "GG-24")), 0);
   std::vector<SetGpsEphemeris> gps;
   std::vector<SetGlonassEphemeris> glonass;
   ASSERT_EQ(reader.ReadEphemerides(&gps, &glonass), 0);
-  ASSERT_EQ(gps.size(), 2u);
-  EXPECT_EQ(gps[1].health, 63);
-  EXPECT_EQ(gps[1].offset, 129);
-  EXPECT_DOUBLE_EQ(gps[0].eph.m0, 0.5);
-  ASSERT_EQ(glonass.size(), 1u);
-  EXPECT_EQ(glonass[0].fields.pos[1], 1.5e7);
-  ASSERT_EQ(reader.damage().size(), 1u);
-  EXPECT_EQ(reader.damage()[0].file, 'E');
-  EXPECT_EQ(reader.damage()[0].offset, 3 * 129);
-
-  SetSiteInfo site;
-  reader.ReadSite(&site);
-  EXPECT_FALSE(site.present);
-  SiteFileLines lines;
-  lines.line6 = SiteHeightLine("BEFORE", 1.2345);
-  ASSERT_TRUE(WriteFileText(dir.File("SSITEA04.162"), SiteFileText(lines)));
-  reader.ReadSite(&site);
-  EXPECT_TRUE(site.present);
-  EXPECT_STREQ(site.name, "ABCD");
-  EXPECT_DOUBLE_EQ(site.antennaHeight_m, 1.2345);
-
-  EventFileBuilder d;
-  d.Time(100.0).Mark("P001", "FENCE", "1.500");
-  ASSERT_TRUE(WriteFileText(dir.File("DSITEA04.162"), d.Text()));
-  EventTable table;
-  ASSERT_EQ(reader.ReadEvents(false, &table), 0);
-  ASSERT_EQ(table.count, 1);
-  EXPECT_STREQ(table.records[0].evName, "P001");
-  EXPECT_EQ(table.records[0].evTime, 100.0);  // GLONASS receivers keep the event time
-  FreeEventTable(table);
+  ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()), std::make_tuple(1u, 1u, 1u));
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, glonass[0].offset,
+                            glonass[0].fields.prn, glonass[0].fields.pos[1], reader.damage()[0].file,
+                            reader.damage()[0].offset), std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
 }
 
 }  // namespace

@@ -9,32 +9,23 @@
 // is a fault, not a limit.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <set>
 #include <string>
 
-#include "base/gnss_constants.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/rinex_test_data.h"
 #include "tools/download_set/position_stats.h"
-#include "tools/rinex/rinex_import.h"
 
 namespace talverin {
 namespace {
 
 using testing_support::TempDir;
 
-constexpr double kMaxEpochError_m = 100.0;  // 3D; beyond this an epoch is a fault
-constexpr double kMinSolvedShare = 0.98;
-
-struct RealSet {
-  const char* directory;    // under ../shared/data/ (and samples/ for the bundled one)
-  const char* observation;  // RINEX observation file
-  const char* navigation;   // RINEX navigation file
-  int epochs;               // epochs counted in the observation file
-  double reference_m[3];    // ECEF of the antenna reference point, README.txt
+struct SetLimits {
+  const char* directory;  // under ../shared/data/
+  int epochs;             // epochs counted in the observation file
+  double reference_m[3];  // ECEF of the antenna reference point, README.txt
   double maxRmsH_m, maxRmsV_m, maxP95H_m, maxP95V_m;
 };
 
@@ -42,104 +33,58 @@ struct RealSet {
 // delay set to 0 in its navigation files); 1.2 times those plus 0.3 m. Measured here with
 // every header mode: BAHR RMS H 3.99 V 3.82-3.83, 95 % H 5.11 V 5.46;
 // USNO RMS H 2.49 V 3.90-3.91, 95 % H 4.23 V 7.58-7.60. 95 % limits about 1.3 times those.
-const RealSet kSets[] = {
-    {"bahr-2004-162", "bahr1620.04o", "bahr1620.04n", 120,
-     {3633910.5918, 4425277.7039, 2799862.8556}, 5.14, 4.54, 6.6, 7.1},
-    {"usno-2005-020", "usno0200.05o", "brdc0200.05n", 2880,
-     {1112189.7701, -4842955.0295, 3985352.2630}, 3.35, 4.80, 5.5, 9.9},
+const SetLimits kSets[] = {
+    {"bahr-2004-162", 120, {3633910.5918, 4425277.7039, 2799862.8556}, 5.14, 4.54, 6.6, 7.1},
+    {"usno-2005-020", 2880, {1112189.7701, -4842955.0295, 3985352.2630}, 3.35, 4.80, 5.5, 9.9},
 };
 
-// The receiver positions the epoch headers get (import-rinex --header-position).
-const struct {
-  const char* label;
-  const char* word;
-} kHeaderModes[] = {{"rinex", "rinex"}, {"zeros", "zeros"}, {"moved_30km", "30000"}};
+const SetLimits* LimitsOf(const std::string& directory) {
+  for (const SetLimits& set : kSets) {
+    if (directory == set.directory) return &set;
+  }
+  return nullptr;
+}
 
-std::string SharedDataDir() { return rinex_test::SourceDir() + "/../shared/data"; }
-
-// Imports, converts and measures one set in one header mode; the figures go to the test log
-// and the XML report.
-void CheckAccuracy(const RealSet& set, const std::string& observation,
-                   const std::string& navigation, const std::string& setLabel,
-                   const char* headerWord, const char* headerLabel) {
-  const std::string label = setLabel + "_" + headerLabel;
+// Imports, converts and measures one set in one header mode ("rinex", "zeros" or metres);
+// the figures go to the test log.
+void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits, const char* headerPosition) {
+  const std::string label = set.name + "_" + headerPosition;
   SCOPED_TRACE(label);
   TempDir dir;
-  RinexImportOptions options;
-  options.observationPath = observation;
-  options.navigationPath = navigation;
-  options.outputDir = dir.File("set");
-  RinexImportSummary summary;
-  char errorText[kTextSize] = "";
-  ASSERT_EQ(ParseHeaderPosition(headerWord, &options, errorText), 0) << errorText;
-  ASSERT_EQ(ImportRinex(options, &summary, errorText), 0) << errorText;
-  ASSERT_EQ(summary.epochs, set.epochs);
-
+  const RinexImportSummary summary = rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
+  ASSERT_EQ(summary.epochs, limits.epochs);
   const std::string gpb = dir.File("out.gpb");
-  const testing_support::ConversionRun run =
-      testing_support::RunConversion(summary.observationFile, gpb);
+  const testing_support::ConversionRun run = testing_support::RunConversion(summary.observationFile, gpb);
   ASSERT_EQ(run.result, 0) << run.errorText;
 
   PositionStats stats;
   std::string error;
-  ASSERT_TRUE(ComputePositionStats(gpb, set.reference_m, &stats, &error)) << error;
+  ASSERT_TRUE(ComputePositionStats(gpb, limits.reference_m, &stats, &error)) << error;
   std::cout << "[ accuracy ] " << label << ": " << FormatPositionStats(stats);
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "solved %d/%d RMS H %.2f V %.2f 95%% H %.2f V %.2f max 3D %.2f m", stats.solved,
-                stats.epochs, stats.rmsH_m, stats.rmsV_m, stats.p95H_m, stats.p95V_m,
-                stats.max3d_m);
-  ::testing::Test::RecordProperty(label, line);
 
-  EXPECT_EQ(stats.epochs, set.epochs) << "epochs lost between the RINEX file and the GPB file";
+  EXPECT_EQ(stats.epochs, limits.epochs) << "epochs lost between the RINEX file and the GPB file";
   ASSERT_GT(stats.epochs, 0);
-  EXPECT_GE(static_cast<double>(stats.solved) / stats.epochs, kMinSolvedShare);
-  EXPECT_LT(stats.max3d_m, kMaxEpochError_m);
-  EXPECT_LE(stats.rmsH_m, set.maxRmsH_m);
-  EXPECT_LE(stats.rmsV_m, set.maxRmsV_m);
-  EXPECT_LE(stats.p95H_m, set.maxP95H_m);
-  EXPECT_LE(stats.p95V_m, set.maxP95V_m);
+  EXPECT_GE(static_cast<double>(stats.solved) / stats.epochs, 0.98);
+  EXPECT_LT(stats.max3d_m, 100.0);  // 3D; beyond this an epoch is a fault
+  EXPECT_LE(stats.rmsH_m, limits.maxRmsH_m);
+  EXPECT_LE(stats.rmsV_m, limits.maxRmsV_m);
+  EXPECT_LE(stats.p95H_m, limits.maxP95H_m);
+  EXPECT_LE(stats.p95V_m, limits.maxP95V_m);
 }
 
-TEST(RealDataAccuracy, BundledHourIsWithinTheLimitsWhateverTheHeaderPosition) {
-  const RealSet& bahr = kSets[0];
-  for (const auto& mode : kHeaderModes) {
-    CheckAccuracy(bahr, rinex_test::SampleFile(bahr.observation),
-                  rinex_test::SampleFile(bahr.navigation), "bundled_bahr", mode.word, mode.label);
+TEST(RealDataAccuracy, EveryRealSetIsWithinTheLimitsWhateverTheHeaderPosition) {
+  // A set added beside the source tree without its reference and limits would go unmeasured.
+  std::error_code absent;
+  const std::string shared = rinex_test::SourceDir() + "/../shared/data";
+  for (const auto& entry : std::filesystem::directory_iterator(shared, absent)) {
+    EXPECT_TRUE(!entry.is_directory() || LimitsOf(entry.path().filename().string()) != nullptr)
+        << entry.path() << " has no entry in kSets (and RealRinexSets)";
   }
-}
-
-TEST(RealDataAccuracy, SharedSetsAreWithinTheLimitsWhateverTheHeaderPosition) {
-  int present = 0;
-  for (const RealSet& set : kSets) {
-    const std::string relative = std::string(set.directory) + "/";
-    const std::string observation = rinex_test::SharedDataFile(relative + set.observation);
-    const std::string navigation = rinex_test::SharedDataFile(relative + set.navigation);
-    if (observation.empty() || navigation.empty()) continue;
-    ++present;
-    for (const auto& mode : kHeaderModes) {
-      CheckAccuracy(set, observation, navigation, std::string("shared_") + set.directory,
-                    mode.word, mode.label);
-    }
+  for (const rinex_test::RealRinexSet& set : rinex_test::RealRinexSets()) {
+    const SetLimits* limits = LimitsOf(set.name);
+    ASSERT_NE(limits, nullptr) << set.name;
+    for (const char* mode : {"rinex", "zeros", "30000"}) CheckAccuracy(set, *limits, mode);
   }
-  if (present == 0) GTEST_SKIP() << "no shared data sets beside the source tree";
-}
-
-// A set added beside the source tree without its reference and limits would go unmeasured.
-TEST(RealDataAccuracy, EverySharedSetHasItsReferenceAndLimits) {
-  std::error_code failed;
-  std::filesystem::directory_iterator it(SharedDataDir(), failed);
-  if (failed) GTEST_SKIP() << "no shared data directory";
-  std::set<std::string> known;
-  for (const RealSet& set : kSets) known.insert(set.directory);
-  int directories = 0;
-  for (const std::filesystem::directory_entry& entry : it) {
-    if (!entry.is_directory()) continue;
-    ++directories;
-    EXPECT_EQ(known.count(entry.path().filename().string()), 1u)
-        << entry.path() << " has no entry in kSets";
-  }
-  if (directories == 0) GTEST_SKIP() << "shared data directory is empty";
 }
 
 }  // namespace
