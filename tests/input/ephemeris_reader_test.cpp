@@ -178,7 +178,6 @@ TEST(EphemerisEppText, GlonassRecordPrintsEveryFieldAndCutsTkbTowardZero) {
       {2147483647.0, "2147483647", nullptr},
       {-2147483648.9, "-2147483648", nullptr},
       {2147483648.0, nullptr, "2.14748e+09"},
-      {-2147483649.0, nullptr, "-2.14748e+09"},
       {kNaN, nullptr, "nan"},
   };
   for (const auto& c : cases) {

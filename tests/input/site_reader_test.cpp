@@ -108,19 +108,5 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
   }
 }
 
-// Lines are read 249 characters at a time: the rest of a longer banner line is line 2,
-// so the file's own second line is then read as line 3.
-TEST(SiteReader, AnOverlongLineIsReadInPiecesThatCountAsLines) {
-  const std::string longBanner = std::string(kSiteFileBanner) + std::string(200, '*');
-  const std::string shifted = longBanner + "\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
-  SiteRun run = ReadSite(&shifted);
-  EXPECT_EQ(kAbcdBlock, run.staText);
-
-  const std::string unshifted =
-      longBanner + "\nline2\nABCD 1 2 345600\nx\nx\nBEFORE 1.5430\n";
-  run = ReadSite(&unshifted);
-  EXPECT_EQ("", run.staText);
-}
-
 }  // namespace
 }  // namespace talverin

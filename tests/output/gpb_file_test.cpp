@@ -4,7 +4,6 @@
 // cannot be created.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <limits>

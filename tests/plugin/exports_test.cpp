@@ -164,7 +164,7 @@ TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnyth
 TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHangs) {
   struct Case {
     const char* name;
-    const char* kind;    // "fifo", "dir" or a device to link to
+    const char* kind;    // "fifo" or a device to link to
     int result;          // ConvertFile's result
     const char* before;  // the module error text around the path, or null: success
     const char* after;
@@ -173,7 +173,6 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
   const char* const kEphemerisFailure = ". Will Not be able to Re-Calc Position/Time";
   const Case cases[] = {
       {"B0001.123", "fifo", -1, "Error: Unable to open ", "", true},
-      {"B0001.123", "dir", -1, "Error: Unable to open ", "", true},
       {"E0001.123", "/dev/zero", -1, "Error: Unable to open ", kEphemerisFailure, true},
       {"D0001.123", "fifo", 0, nullptr, nullptr, false},
       {"S0001.123", "/dev/urandom", 0, nullptr, nullptr, false},
@@ -188,8 +187,6 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
     const std::string kind = c.kind;
     if (kind == "fifo") {
       ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
-    } else if (kind == "dir") {
-      ASSERT_EQ(0, mkdir(path.c_str(), 0700));
     } else {
       ASSERT_EQ(0, symlink(c.kind, path.c_str()));
     }

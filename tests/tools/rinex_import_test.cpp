@@ -196,7 +196,6 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
       // Observation file header.
       {HeaderLine("SITE", "MARKER NAME"), ":1: first line is not RINEX VERSION / TYPE"},
       {ObsHeader("     3.02"), ":1: RINEX version 3.02 is not supported (2.00 to 2.11 are read)"},
-      {ObsHeader("     1"), ":1: RINEX version 1 is not supported (2.00 to 2.11 are read)"},
       {Version("     2.10           N"), ":1: file type 'N' is not an observation file (O)"},
       {header.substr(0, header.rfind(end)), ":6: file ends before END OF HEADER"},
       {Version("     2.10           O") + HeaderLine(position, "APPROX POSITION XYZ") + end,
