@@ -50,6 +50,7 @@ Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs,
   int32_t status = reader.Open(path.c_str());
   while ((status = reader.ReadEpoch(&epoch)) == 1) read->push_back(epoch);
   EXPECT_EQ(0, status) << reader.errorText();
+  EXPECT_EQ(static_cast<int32_t>(epochs.size()), reader.epochsRead());
   const Bytes bytes = ReadFileBytes(path);
   return Slice(bytes, newVariant != 0 ? 512 : 202, bytes.size());
 }
@@ -202,10 +203,11 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   std::vector<GpbReadEpoch> read;
   EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}, &read));
   // Read back: a value other than zero is present, a lock byte other than 255 is a lock
-  // (position, times and observables: the observation end-to-end test).
+  // (times and observables: the observation end-to-end test).
   ASSERT_EQ(2u, read.size());
   const gpb_epoch_type& r = read[0].epoch;
   EXPECT_TRUE(r.flags == 3 && r.nsat == 4 && r.extra == 0.75f && r.aux == 0x5A5A &&
+              r.lat == -33.5 && r.lon == 151.25 &&
               r.sat[0].prn == 38 && r.sat[0].sflags == 0xCF && r.sat[0].lock1 == 254.0 &&
               r.sat[1].sflags == 0x01 && r.sat[2].sflags == 0 && r.sat[3].sflags == kSatLock1);
   EXPECT_TRUE(read[1].fileOffset == 202 + 68 + 4 * 44 && read[1].epoch.aux == 0xFFFF &&

@@ -145,7 +145,8 @@ TEST(GpsTime, GpsUtcOffsetFollowsItsTableRowOrderIncluded) {
     int32_t offset;
   } cases[] = {{{1990, 12, 31, 23, 59, 59.0}, -1},  // before the first listed offset
                {{1991, 1, 1, 0, 0, 0.0}, 7},        {{1992, 6, 30, 23, 59, 59.0}, 7},
-               {{1992, 7, 1, 0, 0, 0.0}, 8},        {{1999, 1, 1, 0, 0, 0.0}, 13},
+               {{1992, 7, 1, 0, 0, 0.0}, 8},        {{1995, 12, 31, 23, 59, 59.0}, 10},
+               {{1996, 1, 1, 0, 0, 0.0}, 11},       {{1999, 1, 1, 0, 0, 0.0}, 13},
                {{2004, 12, 31, 23, 59, 59.0}, 13},
                // Row 11 (2001-07-01) stands after row 10 (2005-01-01): from 2005 on only the
                // interval of row 11 matches, and it lists no offset.

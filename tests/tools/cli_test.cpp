@@ -131,7 +131,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
     std::string text;  // in stdout or stderr
   } cases[] = {
       {{}, 2, "a subcommand is needed"},
-      {{"frobnicate"}, 2, "unknown subcommand 'frobnicate'"},
       {{"convert"}, 2, "B-FILE is required"},
       {{"convert", "--receiver", "z12", Set()}, 2, "unknown receiver type 'z12'"},
       {{"convert", "-o", t.File("x.gpb"), Set(), headerOnly}, 2, "-o names the output of one set"},

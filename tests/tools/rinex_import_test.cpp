@@ -218,7 +218,6 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
        ":9: C1 of G04: loss-of-lock or signal digit 'x ' is not a digit"},
       // Navigation file.
       {good, ":1: file type 'G' is not a GPS navigation file (N)", Version("     2.10           G")},
-      {good, ":1: RINEX version 2.12 is not supported (2.00 to 2.11 are read)", Version("     2.12           N")},
       {good, ":1: file ends before END OF HEADER", Version("     2.10           N")},
       {good, ":5: file ends inside the ephemeris record of line 3 (PRN 5)", kNavHeader + firstNav + orbit + orbit},
       {good, ":3: PRN is not a GPS satellite number 1 to 32", kNavHeader + "40" + kNavRecord.substr(2)},

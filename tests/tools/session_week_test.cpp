@@ -105,7 +105,6 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
   // UTC: GPS-UTC 18 s from 2017-01-01 00:00 UTC (13 s in 2004: the KML/GPX times in cli_test).
   EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
   EXPECT_EQ("2017-01-01T00:00:00.000Z", FormatUtcIso(1930, 18.0));
-  EXPECT_EQ("-", FormatGpsTime(-1, 10.0));
   EXPECT_EQ("", FormatUtcIso(1274, std::nan("")));
 }
 
