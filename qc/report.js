@@ -57,21 +57,21 @@
            ',' + Math.round(a[2] + (b[2] - a[2]) * u) + ')';
   }
 
-  function Plot(spec, box) {
-    this.spec = spec;
+  function Plot(figure, box) {
+    this.figure = figure;
     this.canvas = box.querySelector('canvas');
     this.tip = box.querySelector('.tip');
     this.legend = box.querySelector('.legend');
     this.hidden = {};
     var w = Math.max(320, Math.floor(box.clientWidth) - 14);  // less the box's padding
-    this.w = w; this.h = spec.kind === 'sky' ? Math.min(w, 420) : HEIGHT;
+    this.w = w; this.h = figure.kind === 'sky' ? Math.min(w, 420) : HEIGHT;
     var ratio = window.devicePixelRatio || 1;
     this.canvas.width = w * ratio; this.canvas.height = this.h * ratio;
     this.canvas.style.width = w + 'px'; this.canvas.style.height = this.h + 'px';
     this.ctx = this.canvas.getContext('2d');
     this.ctx.scale(ratio, ratio);
     this.area = {x: M.l, y: M.t, w: w - M.l - M.r, h: this.h - M.t - M.b};
-    if (spec.kind === 'sky') {
+    if (figure.kind === 'sky') {
       var side = Math.min(this.area.h - 12, this.area.w - 110);  // room for the "N" label
       this.area = {x: M.l, y: M.t + 12, w: side, h: side};
     }
@@ -81,7 +81,7 @@
     this.draw();
   }
   Plot.prototype.reset = function () {
-    var s = this.spec, xr = [Infinity, -Infinity], yr = [Infinity, -Infinity];
+    var s = this.figure, xr = [Infinity, -Infinity], yr = [Infinity, -Infinity];
     (s.series || []).forEach(function (se) { xr = range(se.x || [], xr[0], xr[1]); yr = range(se.y || [], yr[0], yr[1]); });
     if (s.yMin !== undefined) yr[0] = Math.min(yr[0], s.yMin);
     this.view = {x: padRange(xr), y: padRange(yr)};
@@ -101,7 +101,7 @@
   };
   Plot.prototype.buildLegend = function () {
     var self = this;
-    (this.spec.series || []).forEach(function (se, i) {
+    (this.figure.series || []).forEach(function (se, i) {
       if (!se.name) return;
       var item = document.createElement('span');
       item.className = 'item';
@@ -111,7 +111,7 @@
     });
   };
   Plot.prototype.axes = function () {
-    var c = this.ctx, a = this.area, v = this.view, s = this.spec, self = this;
+    var c = this.ctx, a = this.area, v = this.view, s = this.figure, self = this;
     c.strokeStyle = '#e2e2e2'; c.fillStyle = '#333'; c.lineWidth = 1; c.font = '11px sans-serif';
     // y ticks
     var ys = niceStep(v.y[1] - v.y[0], a.h / 40);
@@ -168,7 +168,7 @@
       c.fillText(d[0], cx + (R + 14) * Math.sin(rad), cy - (R + 9) * Math.cos(rad));
     });
     // colour bar
-    var s = this.spec, bx = a.x + a.w + 50, by = a.y + 10, bh = a.h - 20;
+    var s = this.figure, bx = a.x + a.w + 50, by = a.y + 10, bh = a.h - 20;
     for (var i = 0; i < bh; ++i) { c.fillStyle = rampColor(1 - i / bh); c.fillRect(bx, by + i, 14, 1); }
     c.fillStyle = '#333'; c.textAlign = 'left'; c.font = '11px sans-serif';
     c.fillText(s.cMax.toFixed(0), bx + 18, by); c.fillText(s.cMin.toFixed(0), bx + 18, by + bh);
@@ -176,7 +176,7 @@
     c.fillText(s.cLabel, 0, 0); c.restore();
   };
   Plot.prototype.draw = function () {
-    var c = this.ctx, s = this.spec, a = this.area, self = this, drawn = 0;
+    var c = this.ctx, s = this.figure, a = this.area, self = this, drawn = 0;
     c.clearRect(0, 0, this.w, this.h);
     c.fillStyle = '#fff'; c.fillRect(0, 0, this.w, this.h);
     if (s.empty) {
@@ -214,7 +214,7 @@
     this.base = c.getImageData(0, 0, this.canvas.width, this.canvas.height);
   };
   Plot.prototype.nearest = function (mx, my) {
-    var s = this.spec, best = null, bestD = 100, self = this;
+    var s = this.figure, best = null, bestD = 100, self = this;
     if (s.empty) return null;
     (s.series || []).forEach(function (se, si) {
       if (self.hidden[si]) return;
@@ -228,7 +228,7 @@
     return best;
   };
   Plot.prototype.describe = function (hit) {
-    var s = this.spec, se = hit.se, i = hit.i;
+    var s = this.figure, se = hit.se, i = hit.i;
     if (s.kind === 'sky') {
       return 'G' + pad(se.prn) + ' az ' + se.az[i].toFixed(1) + '\u00b0 el ' + se.el[i].toFixed(1) +
              '\u00b0 ' + s.cLabel + ' ' + se.c[i];
@@ -239,13 +239,13 @@
   Plot.prototype.listen = function () {
     var self = this, cv = this.canvas, drag = null;
     function pos(e) { var r = cv.getBoundingClientRect(); return [e.clientX - r.left, e.clientY - r.top]; }
-    cv.addEventListener('mousedown', function (e) { if (self.spec.kind !== 'sky') drag = pos(e); });
+    cv.addEventListener('mousedown', function (e) { if (self.figure.kind !== 'sky') drag = pos(e); });
     cv.addEventListener('mousemove', function (e) {
       var p = pos(e);
       if (drag) {
         self.ctx.putImageData(self.base, 0, 0);
         self.ctx.strokeStyle = '#06c'; self.ctx.setLineDash([4, 3]);
-        var yLock = self.spec.kind === 'time';
+        var yLock = self.figure.kind === 'time';
         self.ctx.strokeRect(drag[0], yLock ? self.area.y : drag[1], p[0] - drag[0], yLock ? self.area.h : p[1] - drag[1]);
         self.ctx.setLineDash([]);
         return;
@@ -267,16 +267,16 @@
       };
       var a = inv(Math.min(d[0], p[0]), Math.max(d[1], p[1])), b = inv(Math.max(d[0], p[0]), Math.min(d[1], p[1]));
       self.view.x = [a[0], b[0]];
-      if (self.spec.kind !== 'time' && Math.abs(p[1] - d[1]) >= 5) self.view.y = [a[1], b[1]];
-      if (self.spec.equal) self.equalise();
+      if (self.figure.kind !== 'time' && Math.abs(p[1] - d[1]) >= 5) self.view.y = [a[1], b[1]];
+      if (self.figure.equal) self.equalise();
       self.draw();
     });
     cv.addEventListener('dblclick', function () { self.reset(); self.draw(); });
   };
 
-  data.plots.forEach(function (spec) {
-    var box = document.getElementById('plot-' + spec.id);
-    try { new Plot(spec, box); } catch (e) { window.onerror(e.message + ' in plot ' + spec.id, '', 0); }
+  data.plots.forEach(function (figure) {
+    var box = document.getElementById('plot-' + figure.id);
+    try { new Plot(figure, box); } catch (e) { window.onerror(e.message + ' in plot ' + figure.id, '', 0); }
   });
   document.body.dataset.rendered = 'yes';
   document.body.dataset.renderMs = Math.round(performance.now() - started);
