@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fstream>
+#include <iterator>
+
 #include "base/gnss_constants.h"
 #include "input/ephemeris_reader.h"
 #include "input/event_marks.h"
@@ -258,22 +261,19 @@ int32_t ConvertInScratch(const DownloadSetBytes& set, const ConvertOptions& opti
   GetErrString(errorText);
   if (strnlen(errorText, sizeof errorText) >= static_cast<size_t>(kTextSize)) std::abort();
 
-  // Whenever a GPB file was created it is finished: it reads to a clean end and holds
-  // exactly the epochs the request counts. A completed conversion always has one.
   // A completed conversion wrote every station block it counts, and no other.
   if (result == 0) {
-    std::FILE* sta = std::fopen((dir + "/out.sta").c_str(), "rb");
-    if (sta == nullptr) std::abort();
-    std::string text;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, sta)) > 0;) text.append(chunk, n);
-    std::fclose(sta);
+    std::ifstream sta(dir + "/out.sta", std::ios::binary);
+    if (!sta) std::abort();
+    const std::string text((std::istreambuf_iterator<char>(sta)), std::istreambuf_iterator<char>());
     uint32_t blocks = 0;
     for (size_t p = text.find("Sta {\n"); p != std::string::npos; p = text.find("Sta {\n", p + 1)) {
       ++blocks;
     }
     if (blocks != request.StationsWritten) std::abort();
   }
+  // Whenever a GPB file was created it is finished: it reads to a clean end and holds
+  // exactly the epochs the request counts. A completed conversion always has one.
   const std::string gpbPath = dir + "/out.gpb";
   if (access(gpbPath.c_str(), F_OK) != 0) {
     if (result == 0) std::abort();
