@@ -7,11 +7,11 @@
 #include <filesystem>
 
 #include "output/gpb_reader.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
-#include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/range_simulator.h"
-#include "tools/rinex/rinex_import.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
+#include "dataset/observation_file_writer.h"
+#include "testkit/range_simulator.h"
+#include "rinex/rinex_import.h"
 
 namespace talverin {
 namespace bench {

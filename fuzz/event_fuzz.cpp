@@ -2,7 +2,7 @@
 // station-mark step and the feature blocks run; the first byte picks the options.
 #include "fuzz/fuzz_support.h"
 
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace talverin::fuzzing;

@@ -12,12 +12,12 @@
 #include "base/gnss_constants.h"
 #include "input/ephemeris_reader.h"
 #include "input/event_marks.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "output/gpb_reader.h"
 #include "plugin/talverin.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/range_simulator.h"
+#include "dataset/byte_builder.h"
+#include "dataset/observation_file_writer.h"
+#include "testkit/range_simulator.h"
 
 namespace talverin {
 namespace fuzzing {

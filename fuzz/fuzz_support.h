@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_records.h"
+#include "job/host_records.h"
 
 namespace talverin {
 namespace fuzzing {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
-#include "tools/download_set/observation_file_writer.h"
-#include "tools/download_set/site_event_writers.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
+#include "dataset/observation_file_writer.h"
+#include "dataset/site_event_writers.h"
 
 namespace talverin {
 namespace fuzzing {

@@ -8,8 +8,8 @@
 #include "base/message_texts.h"
 #include "orbit/broadcast_range.h"
 #include "orbit/ephemeris_store.h"
-#include "plugin/abort_counter.h"
-#include "plugin/conversion_job.h"
+#include "job/abort_counter.h"
+#include "job/conversion_job.h"
 #include "position/single_point.h"
 
 namespace talverin {

@@ -9,7 +9,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "input/observation_reader.h"
-#include "plugin/host_records.h"
+#include "job/host_records.h"
 
 namespace talverin {
 namespace {

@@ -13,8 +13,8 @@
 #include "input/site_reader.h"
 #include "output/gpb_types.h"
 #include "output/station_writer.h"
-#include "plugin/abort_counter.h"
-#include "plugin/conversion_job.h"
+#include "job/abort_counter.h"
+#include "job/conversion_job.h"
 
 namespace talverin {
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "input/event_table.h"
+#include "job/event_table.h"
 
 namespace talverin {
 

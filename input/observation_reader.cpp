@@ -12,9 +12,9 @@
 #include "input/epoch_scanner.h"
 #include "input/event_marks.h"
 #include "output/gpb_file.h"
-#include "plugin/abort_counter.h"
-#include "plugin/conversion_job.h"
-#include "plugin/host_records.h"
+#include "job/abort_counter.h"
+#include "job/conversion_job.h"
+#include "job/host_records.h"
 #include "position/single_point.h"
 #include "time/gps_time.h"
 

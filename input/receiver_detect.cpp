@@ -4,7 +4,7 @@
 
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 
 namespace talverin {
 namespace {

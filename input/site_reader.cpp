@@ -10,7 +10,7 @@
 #include "base/gnss_constants.h"
 #include "base/text_buffer.h"
 #include "output/station_writer.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 
 namespace talverin {
 namespace {

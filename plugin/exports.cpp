@@ -12,9 +12,9 @@
 #include "base/message_texts.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
-#include "plugin/abort_counter.h"
-#include "plugin/conversion_job.h"
-#include "plugin/path_names.h"
+#include "job/abort_counter.h"
+#include "job/conversion_job.h"
+#include "job/path_names.h"
 #include "position/single_point.h"
 
 namespace talverin {

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_records.h"
+#include "job/host_records.h"
 
 #if defined(_WIN32)
 #define TALVERIN_EXPORT

@@ -10,11 +10,11 @@
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
 #include "orbit/ephemeris_store.h"
-#include "plugin/host_records.h"
+#include "job/host_records.h"
 #include "position/epoch_solution.h"
 #include "qc/qc_positions.h"
-#include "tools/download_set/download_set_reader.h"
-#include "tools/download_set/session_week.h"
+#include "dataset/download_set_reader.h"
+#include "dataset/session_week.h"
 
 namespace talverin {
 namespace {

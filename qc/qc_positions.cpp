@@ -14,7 +14,7 @@
 #include "base/message_texts.h"
 #include "input/ephemeris_reader.h"
 #include "output/gpb_reader.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "plugin/talverin.h"
 #include "position/single_point.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "qc/qc_figures.h"
-#include "tools/download_set/session_week.h"
+#include "dataset/session_week.h"
 
 namespace talverin {
 

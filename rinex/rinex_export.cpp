@@ -14,13 +14,13 @@
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
 #include "input/site_reader.h"
-#include "plugin/host_records.h"
+#include "job/host_records.h"
 #include "position/single_point.h"
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
 #include "time/gps_time.h"
-#include "tools/download_set/download_set_reader.h"
-#include "tools/download_set/session_week.h"
+#include "dataset/download_set_reader.h"
+#include "dataset/session_week.h"
 
 namespace talverin {
 namespace {

@@ -32,10 +32,10 @@ import subprocess
 import sys
 import time
 
-MODULE_DIRS = ["base", "plugin", "input", "output", "time", "orbit", "position", "geodesy"]
+MODULE_DIRS = ["base", "time", "geodesy", "orbit", "output", "position", "job", "input", "plugin"]
 # Top-level entries of the worktree the build needs; everything else (build directories,
 # .git, bench, fuzz) stays out of the copy.
-COPIED_ENTRIES = MODULE_DIRS + ["CMakeLists.txt", "cmake", "tools", "tests", "samples", "qc", "rinex"]
+COPIED_ENTRIES = MODULE_DIRS + ["CMakeLists.txt", "cmake", "dataset", "rinex", "qc", "cli", "testkit", "tests", "samples"]
 
 DEFAULT_SEED = 17
 DEFAULT_COUNT = 150

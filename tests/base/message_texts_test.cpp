@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/gnss_constants.h"
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/support/reference_models.h"
+#include "testkit/reference_models.h"
 
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 #include <GeographicLib/Geocentric.hpp>

@@ -14,12 +14,12 @@
 
 #include "base/text_buffer.h"
 #include "orbit/ephemeris_store.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "position/single_point.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "base/text_buffer.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/site_event_writers.h"
+#include "dataset/byte_builder.h"
+#include "dataset/site_event_writers.h"
 
 namespace talverin {
 namespace {

@@ -15,7 +15,7 @@
 #include "base/byte_order.h"
 #include "base/text_buffer.h"
 #include "input/receiver_detect.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 
 #ifdef TALVERIN_HAVE_GEOGRAPHICLIB

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/text_buffer.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 
 namespace talverin {
 namespace {

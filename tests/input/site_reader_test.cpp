@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "tests/support/station_file.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/site_event_writers.h"
+#include "dataset/byte_builder.h"
+#include "dataset/site_event_writers.h"
 
 namespace talverin {
 namespace {

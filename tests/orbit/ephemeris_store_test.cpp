@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/orbit/bahr_ephemerides.h"
-#include "tests/support/reference_models.h"
+#include "testkit/reference_models.h"
 
 namespace talverin {
 namespace {

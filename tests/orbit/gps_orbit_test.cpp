@@ -1,5 +1,5 @@
 // Broadcast orbit and clock checked against the independent IS-GPS-200 computation of
-// tests/support/reference_models.h (real ranges: the real-data accuracy tests); failures
+// testkit/reference_models.h (real ranges: the real-data accuracy tests); failures
 // leave every output and status word alone.
 #include "orbit/ephemeris_store.h"
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/orbit/bahr_ephemerides.h"
-#include "tests/support/reference_models.h"
+#include "testkit/reference_models.h"
 
 namespace talverin {
 namespace {

@@ -9,7 +9,7 @@
 #include "base/text_buffer.h"
 #include "plugin/talverin.h"
 #include "tests/support/test_support.h"
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

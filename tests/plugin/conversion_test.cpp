@@ -11,8 +11,8 @@
 #include "plugin/talverin.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/download_set/ephemeris_file_writer.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {

@@ -30,9 +30,9 @@
 #include "base/byte_order.h"
 #include "input/receiver_detect.h"
 #include "tests/support/conversion_fixtures.h"
-#include "tests/tools/rinex_test_data.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/rinex/rinex_import.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "dataset/byte_builder.h"
+#include "rinex/rinex_import.h"
 
 namespace talverin {
 namespace {

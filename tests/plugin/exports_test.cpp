@@ -13,7 +13,7 @@
 
 #include "plugin/talverin.h"
 #include "tests/support/test_support.h"
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

@@ -1,4 +1,4 @@
-#include "plugin/path_names.h"
+#include "job/path_names.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/text_buffer.h"
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 
 namespace talverin {
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "base/gnss_constants.h"
-#include "tools/download_set/range_simulator.h"
+#include "testkit/range_simulator.h"
 
 namespace talverin {
 namespace {

@@ -14,9 +14,9 @@
 #include "output/gpb_reader.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/test_support.h"
-#include "tests/tools/rinex_test_data.h"
-#include "tools/rinex/rinex_import.h"
-#include "tools/download_set/byte_builder.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "rinex/rinex_import.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tests/orbit/bahr_ephemerides.h"
-#include "tests/support/reference_models.h"
-#include "tools/download_set/range_simulator.h"
+#include "testkit/reference_models.h"
+#include "testkit/range_simulator.h"
 
 namespace talverin {
 namespace {

@@ -18,9 +18,9 @@
 #include "qc/qc_set.h"
 #include "tests/support/png_image.h"
 #include "tests/support/test_support.h"
-#include "tests/tools/rinex_test_data.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/rinex/rinex_obs.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "dataset/byte_builder.h"
+#include "rinex/rinex_obs_reader.h"
 
 namespace talverin {
 namespace {

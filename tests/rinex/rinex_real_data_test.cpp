@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/tools/rinex_test_data.h"
-#include "tools/download_set/byte_builder.h"
-#include "tools/rinex/rinex_nav.h"
-#include "tools/rinex/rinex_obs.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "dataset/byte_builder.h"
+#include "rinex/rinex_nav_reader.h"
+#include "rinex/rinex_obs_reader.h"
 
 #ifdef TALVERIN_CLI_PATH
 

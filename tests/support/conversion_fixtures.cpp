@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace testing_support {

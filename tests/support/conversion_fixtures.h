@@ -11,7 +11,7 @@
 
 #include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
-#include "tools/download_set/observation_file_writer.h"
+#include "dataset/observation_file_writer.h"
 
 namespace talverin {
 namespace testing_support {

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "plugin/conversion_job.h"
+#include "job/conversion_job.h"
 #include "tests/support/test_support.h"
-#include "tools/download_set/byte_builder.h"
+#include "dataset/byte_builder.h"
 
 namespace talverin {
 

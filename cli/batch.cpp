@@ -1,0 +1,373 @@
+#include "cli/batch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "cli/json_writer.h"
+#include "cli/safe_output.h"
+
+namespace fs = std::filesystem;
+
+namespace talverin_cli {
+namespace {
+
+constexpr int kPollInterval_ms = 200;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile sig_atomic_t gStopSignal = 0;
+bool gStdoutBroken = false;
+// The batch's claimed outputs, one "path\tset" line each: kNoBatch outside a batch, -1 when
+// the file could not be made.
+constexpr int kNoBatch = -2;
+int gClaimsFd = kNoBatch;
+
+void OnStopSignal(int signal) { gStopSignal = signal; }
+
+volatile sig_atomic_t gSetStopped = 0;
+void OnSetStopSignal(int) { gSetStopped = 1; }
+
+bool IsSetFileName(const std::string& name) {
+  if (name.empty() || (name[0] != 'B' && name[0] != 'b')) return false;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<long>(dot) + 1, name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+struct Child {
+  pid_t pid;
+  int fd;
+  size_t index;
+  std::string data;
+};
+
+// The child's record: status line, summary line, the length of the caller's data on a
+// line, that data, then the JSON members.
+std::string Encode(const SetResult& result) {
+  std::string summary = result.summary;
+  std::replace(summary.begin(), summary.end(), '\n', ' ');
+  return std::to_string(result.status) + "\n" + summary + "\n" +
+         std::to_string(result.data.size()) + "\n" + result.data + result.json;
+}
+
+SetResult Decode(const std::string& data, int waitStatus) {
+  SetResult result;
+  const size_t first = data.find('\n');
+  const size_t second = first == std::string::npos ? first : data.find('\n', first + 1);
+  const size_t third = second == std::string::npos ? second : data.find('\n', second + 1);
+  const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+  if (exited && third != std::string::npos) {
+    const int status = std::atoi(data.substr(0, first).c_str());
+    const size_t length = std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
+    if (status >= kExitOk && status <= kExitFailed && length <= data.size() - third - 1) {
+      result.status = status;
+      result.summary = data.substr(first + 1, second - first - 1);
+      result.data = data.substr(third + 1, length);
+      result.json = data.substr(third + 1 + length);
+      return result;
+    }
+  }
+  char text[128];
+  if (WIFSIGNALED(waitStatus)) {
+    std::snprintf(text, sizeof text, "ended by signal %d (%s) without a result",
+                  WTERMSIG(waitStatus), strsignal(WTERMSIG(waitStatus)));
+  } else {
+    std::snprintf(text, sizeof text, "ended without a result (exit status %d)",
+                  WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1);
+  }
+  result.summary = text;
+  result.json = JsonMembers().Text("result", "crashed").Text("error", text).text();
+  return result;
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRunner& runner,
+                const std::vector<Child>& running, Child* child) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return false;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    for (const Child& other : running) close(other.fd);
+    for (const int s : kStopSignals) std::signal(s, SIG_DFL);
+    SetContext context;
+    context.index = index;
+    context.count = sets.size();
+    if (sets.size() > 1) context.label = fs::path(sets[index]).filename().string() + ": ";
+    const SetResult result = runner(sets[index], context);
+    WriteAll(fds[1], Encode(result));
+    close(fds[1]);
+    std::fflush(stderr);
+    _exit(0);  // never run the parent's destructors (its temporary folders) in a child
+  }
+  close(fds[1]);
+  *child = Child{pid, fds[0], index, std::string()};
+  return true;
+}
+
+}  // namespace
+
+bool PrintLine(const std::string& line) {
+  if (gStdoutBroken) return false;
+  if (std::fputs((line + "\n").c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    gStdoutBroken = true;
+    std::clearerr(stdout);
+    return false;
+  }
+  return true;
+}
+
+void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+
+void DeferStopSignals() {
+  for (const int s : kStopSignals) std::signal(s, OnSetStopSignal);
+}
+
+bool StopRequested() { return gSetStopped != 0; }
+
+bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
+                  std::string* error) {
+  if (gClaimsFd == kNoBatch) return true;
+  if (gClaimsFd < 0) {
+    *error = "cannot make the file of the batch's claimed outputs";
+    return false;
+  }
+  // A POSIX record lock belongs to the process, so it excludes the other children even
+  // though they share this descriptor (a flock would not).
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  while (fcntl(gClaimsFd, F_SETLKW, &lock) != 0) {
+    if (errno != EINTR) {
+      *error = std::string("cannot lock the batch's claimed outputs: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  std::string claims;
+  char buffer[4096];
+  for (ssize_t n; (n = pread(gClaimsFd, buffer, sizeof buffer, claims.size())) > 0;) {
+    claims.append(buffer, static_cast<size_t>(n));
+  }
+  bool free = true;
+  for (size_t at = 0; free && at < claims.size();) {
+    const size_t tab = claims.find('\t', at);
+    const size_t end = claims.find('\n', at);
+    if (tab == std::string::npos || end == std::string::npos || tab > end) break;
+    const std::string claimed = claims.substr(at, tab - at);
+    for (const std::string& path : paths) {
+      if (free && SameFile(path, claimed)) {
+        *error = "output " + path + " is also an output of " + claims.substr(tab + 1, end - tab - 1) +
+                 " in this batch; give the sets separately or into different folders (-d)";
+        free = false;
+      }
+    }
+    at = end + 1;
+  }
+  std::string added;
+  for (const std::string& path : paths) added += path + "\t" + set + "\n";
+  if (free && pwrite(gClaimsFd, added.data(), added.size(), claims.size()) !=
+                  static_cast<ssize_t>(added.size())) {
+    *error = std::string("cannot record the batch's claimed outputs: ") + std::strerror(errno);
+    free = false;
+  }
+  lock.l_type = F_UNLCK;
+  fcntl(gClaimsFd, F_SETLK, &lock);
+  return free;
+}
+
+bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                  std::vector<std::string>* sets, std::string* error) {
+  std::vector<std::string> all;
+  for (const std::string& argument : arguments) {
+    std::error_code ec;
+    if (!fs::is_directory(argument, ec)) {
+      all.push_back(argument);
+      continue;
+    }
+    std::vector<std::string> found;
+    const auto take = [&](const fs::directory_entry& entry) {
+      std::error_code e;
+      if (entry.is_regular_file(e) && IsSetFileName(entry.path().filename().string())) {
+        found.push_back(entry.path().string());
+      }
+    };
+    if (recursive) {
+      fs::recursive_directory_iterator it(argument, fs::directory_options::skip_permission_denied,
+                                          ec);
+      for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_directory(ec) && !name.empty() && name[0] == '.') {
+          it.disable_recursion_pending();
+          continue;
+        }
+        take(*it);
+      }
+    } else {
+      for (fs::directory_iterator it(argument, ec); !ec && it != fs::directory_iterator();
+           it.increment(ec)) {
+        take(*it);
+      }
+    }
+    if (found.empty()) {
+      *error = "no B files (B..., numeric extension) in " + argument +
+               (recursive ? " or its subfolders" : "");
+      return false;
+    }
+    std::sort(found.begin(), found.end());
+    all.insert(all.end(), found.begin(), found.end());
+  }
+  // A set named twice (a folder and one of its files) is converted once.
+  for (const std::string& set : all) {
+    bool seen = false;
+    for (const std::string& kept : *sets) seen = seen || SameFile(kept, set);
+    if (!seen) sets->push_back(set);
+  }
+  return true;
+}
+
+int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
+             const SetRunner& runner, std::vector<SetResult>* collected) {
+  IgnoreBrokenPipes();
+  SafeOutputs jsonOutput;
+  if (!options.jsonPath.empty()) {
+    std::string error;
+    if (!jsonOutput.Prepare({options.jsonPath}, sets, &error)) {
+      std::fprintf(stderr, "talverin: --json: %s\n", error.c_str());
+      return kExitFailed;
+    }
+  }
+
+  std::vector<SetResult> results(sets.size());
+  std::vector<bool> finished(sets.size(), false);
+  FILE* claims = std::tmpfile();  // removed by the system when closed
+  gClaimsFd = claims != nullptr ? fileno(claims) : -1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous[3];
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &previous[i]);
+  gStopSignal = 0;
+
+  const size_t jobs = static_cast<size_t>(std::max(1, options.jobs));
+  std::vector<Child> running;
+  size_t next = 0;
+  int forwarded = 0;
+  while (next < sets.size() || !running.empty()) {
+    while (gStopSignal == 0 && running.size() < jobs && next < sets.size()) {
+      Child child;
+      if (!StartChild(sets, next, runner, running, &child)) {
+        results[next].summary = std::string("cannot start a process: ") + std::strerror(errno);
+        results[next].json = JsonMembers().Text("result", "not started").text();
+        finished[next] = true;
+      } else {
+        running.push_back(child);
+      }
+      ++next;
+    }
+    if (gStopSignal != 0 && forwarded == 0) {
+      forwarded = gStopSignal;
+      for (const Child& child : running) kill(child.pid, forwarded);
+      next = sets.size();  // the sets not started stay so, reported below
+    }
+    if (running.empty()) continue;
+
+    std::vector<pollfd> fds;
+    for (const Child& child : running) fds.push_back(pollfd{child.fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), kPollInterval_ms) < 0) continue;  // EINTR: a signal
+    for (size_t i = running.size(); i-- > 0;) {
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(running[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        running[i].data.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      close(running[i].fd);
+      int waitStatus = 0;
+      while (waitpid(running[i].pid, &waitStatus, 0) < 0 && errno == EINTR) {
+      }
+      results[running[i].index] = Decode(running[i].data, waitStatus);
+      finished[running[i].index] = true;
+      running.erase(running.begin() + static_cast<long>(i));
+    }
+  }
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
+  if (claims != nullptr) std::fclose(claims);
+  gClaimsFd = kNoBatch;
+
+  int worst = kExitOk;
+  int counts[3] = {0, 0, 0};
+  std::string json;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    SetResult& r = results[i];
+    if (!finished[i]) {
+      r.status = kExitIncomplete;
+      r.summary = "not started: stopped by signal " + std::to_string(forwarded);
+      r.json = JsonMembers().Text("result", "not started").text();
+    }
+    worst = std::max(worst, r.status);
+    ++counts[r.status];
+    PrintLine(sets[i] + ": " + r.summary);
+    JsonMembers set;
+    set.Text("input", sets[i]).Integer("status", r.status);
+    json +=
+        (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
+  }
+  if (sets.size() > 1) {
+    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) + " ok, " +
+              std::to_string(counts[kExitIncomplete]) + " incomplete, " +
+              std::to_string(counts[kExitFailed]) + " failed; exit status " +
+              std::to_string(worst));
+  }
+  if (collected != nullptr) *collected = results;
+  std::string error;
+  if (!options.jsonPath.empty() &&
+      !WriteSummaryJson(&jsonOutput, options.command, worst, json, &error)) {
+    std::fprintf(stderr, "talverin %s: %s\n", options.command.c_str(), error.c_str());
+    worst = kExitFailed;
+  }
+  return worst;
+}
+
+bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
+                      const std::string& setObjects, std::string* error) {
+  const std::string text = "{" +
+                           JsonMembers().Text("command", command).Integer("status", status).text() +
+                           ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
+  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
+  const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
+  const bool closed = file != nullptr && std::fclose(file) == 0;
+  if (written && closed && output->Commit(error)) return true;
+  if (error->empty()) *error = "cannot write " + output->FinalPath(0);
+  return false;
+}
+
+}  // namespace talverin_cli

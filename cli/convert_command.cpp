@@ -1,0 +1,405 @@
+// `talverin convert`: every set in a process of its own through the batch runner. Per set:
+// the B file is checked before the module is called, the outputs are prepared safely
+// (never over an input, replaced only on success), the host records are filled and
+// ConvertFile runs with the messages printed by level; the GPB file written is read back
+// to count the epochs whose position was recomputed.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "base/gnss_constants.h"
+#include "output/gpb_reader.h"
+#include "job/path_names.h"
+#include "dataset/session_week.h"
+#include "cli/batch.h"
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/message_printer.h"
+#include "cli/plugin_loader.h"
+#include "cli/safe_output.h"
+
+namespace fs = std::filesystem;
+
+namespace talverin_cli {
+namespace {
+
+using talverin::ConvertOptions;
+using talverin::ConvertRequest;
+using talverin::HostCallbacks;
+using talverin::MessageLevel;
+
+// The conversion of this process (one per child): the callbacks reach it through these.
+AbortFn gAbort = nullptr;
+MessagePrinter* gPrinter = nullptr;
+bool gProgressBar = false;
+bool gBarShown = false;
+
+void OnStopSignal(int) {
+  if (gAbort != nullptr) gAbort();  // lock-free: safe in a signal handler
+}
+
+void ClearBar() {
+  if (!gBarShown) return;
+  const std::string blank = "\r" + std::string(60, ' ') + "\r";
+  if (write(STDERR_FILENO, blank.data(), blank.size()) < 0) return;
+  gBarShown = false;
+}
+
+void TALVERIN_CALL OnMessage(double time, const char* text) {
+  ClearBar();
+  if (gPrinter != nullptr) gPrinter->OnMessage(time, text);
+}
+
+void TALVERIN_CALL OnProgress(int32_t position, int32_t total) {
+  if (!gProgressBar || total <= 0) return;
+  const int width = 40;
+  const double share = position >= total ? 1.0 : static_cast<double>(position) / total;
+  const int filled = static_cast<int>(share * width);
+  char bar[128];
+  std::snprintf(bar, sizeof bar, "\r[%.*s%*s] %3d%%", filled,
+                "########################################", width - filled, "",
+                static_cast<int>(share * 100.0));
+  if (write(STDERR_FILENO, bar, std::strlen(bar)) > 0) gBarShown = true;
+}
+
+std::string WithExtension(const std::string& path, const char* extension) {
+  char text[talverin::kPathSize * 2];
+  if (path.size() >= sizeof text - 8) return path + extension;
+  std::memcpy(text, path.c_str(), path.size() + 1);
+  if (talverin::ChangeExtension(text, sizeof text, extension) != 0) return path + extension;
+  return text;
+}
+
+struct GpbCount {
+  bool read = false;
+  long epochs = 0;
+  long withPosition = 0;
+};
+
+GpbCount CountPositions(const std::string& path) {
+  GpbCount count;
+  talverin::GpbReader reader;
+  if (path.empty() || reader.Open(path.c_str()) != 0) return count;
+  static talverin::GpbReadEpoch epoch;
+  int32_t status;
+  while ((status = reader.ReadEpoch(&epoch)) == 1) {
+    ++count.epochs;
+    if ((epoch.epoch.flags & talverin::kEpochPositionValid) != 0) ++count.withPosition;
+  }
+  count.read = status == 0;
+  return count;
+}
+
+SetResult Refuse(const std::string& text, const char* result, MessagePrinter& printer) {
+  printer.Print(MessageLevel::kError, -1.0, text);
+  SetResult r;
+  r.status = kExitFailed;
+  r.summary = std::string(result) + ": " + text;
+  r.json = JsonMembers().Text("result", result).Text("error", text).text();
+  return r;
+}
+
+SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
+                     const SetContext& context) {
+  const std::string ephemeris = SetInputFiles(input)[1];
+  const talverin::SessionWeek week = talverin::ResolveSessionWeek(input, ephemeris, args.gpsWeek);
+  MessagePrinter printer(args.verbosity, week, context.label);
+
+  // The B file is checked here, so that its absence is not reported as the E file's.
+  const std::string unreadable = UnreadableReason(input);
+  if (!unreadable.empty()) {
+    return Refuse("cannot read the B file " + input + ": " + unreadable, "unreadable", printer);
+  }
+
+  SafeOutputs outputs;
+  const std::vector<std::string> finals = {gpbPath, WithExtension(gpbPath, ".sta"),
+                                           WithExtension(gpbPath, ".epp")};
+  std::string error;
+  if (!outputs.Prepare(finals, SetInputFiles(input), &error)) {
+    return Refuse(error, "refused", printer);
+  }
+  if (outputs.TemporaryPath(0).size() >= static_cast<size_t>(talverin::kPathSize) ||
+      input.size() >= static_cast<size_t>(talverin::kPathSize)) {
+    return Refuse("paths of 256 characters or more do not fit the module's records: " + input,
+                  "refused", printer);
+  }
+  if (!week.note.empty()) {
+    const bool doubtful = week.source == talverin::WeekSource::kFileName ||
+                          week.source == talverin::WeekSource::kUnknown;
+    printer.Print(doubtful ? MessageLevel::kWarning : MessageLevel::kInfo, -1.0,
+                  "GPS week: " + week.note);
+  }
+
+  Plugin plugin;
+  if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
+
+  static ConvertRequest request;
+  std::memset(&request, 0, sizeof request);
+  request.size = talverin::kConvertRequestSize;
+  request.optionsSize = talverin::kConvertOptionsSize;
+  std::memcpy(request.inputPath, input.c_str(), input.size() + 1);
+  std::memcpy(request.outputPath, outputs.TemporaryPath(0).c_str(),
+              outputs.TemporaryPath(0).size() + 1);
+  ConvertOptions& o = request.options;
+  plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, &o);
+  o.ReceiverType = ReceiverTypeFromName(args.receiver);
+  if (args.forceMoving) o.ForceMoving = 1;
+  if (args.stationMarks) o.StationMarkOption = 1;
+  if (args.noRecompute) o.RecomputePosition = 0;
+  if (args.altLayout) o.AltChannelLayout = 1;
+  if (args.dropL2Phase) o.DropL2PhaseWithoutRange = 1;
+  if (args.qualityWarnings) o.ReportQualityWarnings = 1;
+  o.GpsUtcLeapSeconds = args.leapSeconds;
+  if (args.noEvents) o.UseEventFile = 0;
+  if (args.stationTimeLimit >= 0) o.StationTimeLimit = args.stationTimeLimit;
+  o.GpbLayout = args.gpbVersion == "1.02" ? 0 : 1;
+
+  HostCallbacks callbacks;
+  std::memset(&callbacks, 0, sizeof callbacks);
+  callbacks.size = talverin::kHostCallbacksSize;
+  callbacks.messageCallback = OnMessage;
+  callbacks.progressCallback = OnProgress;
+
+  gPrinter = &printer;
+  gProgressBar = context.count == 1 && isatty(STDERR_FILENO) != 0;
+  gAbort = plugin.Abort;
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+  const int32_t result = plugin.ConvertFile(&request, &callbacks, 0);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  ClearBar();
+  gPrinter = nullptr;
+  char moduleText[talverin::kTextSize];
+  plugin.GetErrString(moduleText);
+  UnloadPlugin(&plugin);
+  printer.Finish();
+
+  SetResult r;
+  JsonMembers json;
+  std::string written;  // the GPB file to count positions in
+  std::vector<std::string> partial;
+  if (result == 0 && outputs.Commit(&error)) {
+    written = finals[0];
+    json.Text("result", "completed");
+    r.status = kExitOk;
+    r.summary = "completed";
+  } else {
+    if (result == 0) printer.Print(MessageLevel::kError, -1.0, error);
+    partial = outputs.KeepPartial();
+    const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
+    r.status = result == 1 ? kExitIncomplete : kExitFailed;
+    r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
+    json.Text("result", r.summary);
+    if (!aborted) {
+      const std::string reason = result == 0 ? error : std::string(moduleText);
+      r.summary += ": " + reason;
+      json.Text("error", reason);
+    }
+    std::string kept = "previous outputs left as they were";
+    if (!partial.empty()) {
+      written = partial[0];
+      kept += "; what was written is kept as " + partial[0];
+      for (size_t i = 1; i < partial.size(); ++i) kept += ", " + partial[i];
+    }
+    printer.Print(MessageLevel::kWarning, -1.0, kept);
+  }
+
+  const bool recompute = !args.noRecompute;
+  const GpbCount count = CountPositions(written);
+  // With fewer than four ephemerides in the store no epoch reaches the positioning engine,
+  // and the module says so for each: their positions are the receiver's own.
+  const bool engineRan = printer.Count(talverin::msg::kTooFewEphemerides) == 0;
+  const long recomputed = recompute && engineRan ? count.withPosition : 0;
+  const long epochs = static_cast<long>(request.EpochsWritten);
+  char line[512];
+  std::snprintf(line, sizeof line, ", %ld epochs written", epochs);
+  r.summary += line;
+  json.Integer("module_result", result).Integer("epochs_written", epochs);
+  if (!recompute) {
+    r.summary += ", positions not recomputed (--no-recompute)";
+    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else if (!count.read && !written.empty()) {
+    r.summary += ", recomputed positions not counted (GPB file unreadable)";
+    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else {
+    std::snprintf(line, sizeof line, ", %ld recomputed, %ld unsolved", recomputed,
+                  epochs - recomputed);
+    r.summary += line;
+    json.Integer("epochs_recomputed", recomputed).Integer("epochs_unsolved", epochs - recomputed);
+    if (epochs > 0 && recomputed == 0) {
+      printer.Print(MessageLevel::kWarning, -1.0,
+                    "position recomputation was asked for, but no epoch was recomputed: the "
+                    "positions and clocks are the receiver's own");
+      if (r.status == kExitOk) r.status = kExitIncomplete;
+    }
+  }
+  std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
+                request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
+  r.summary += line;
+  r.summary +=
+      ", GPS week " + (week.week >= 0 ? std::to_string(week.week) : std::string("unknown"));
+  if (!partial.empty()) r.summary += "; partial output " + partial[0];
+  if (r.status == kExitOk || (r.status == kExitIncomplete && written == finals[0])) {
+    r.summary += " -> " + finals[0];
+  }
+  json.Integer("ephemerides_read", request.EphemeridesRead)
+      .Integer("stations_written", request.StationsWritten);
+  if (week.week >= 0) {
+    json.Integer("gps_week", week.week);
+  } else {
+    json.Raw("gps_week", "null");
+  }
+  json.Text("gps_week_source", talverin::WeekSourceName(week.source))
+      .Text("gps_week_note", week.note);
+  if (written == finals[0]) {
+    json.Raw("outputs", JsonMembers()
+                            .Text("gpb", finals[0])
+                            .Text("sta", finals[1])
+                            .Text("epp", finals[2])
+                            .Object());
+  } else {
+    json.Raw("outputs", "null");
+  }
+  std::string partialJson = "[";
+  for (size_t i = 0; i < partial.size(); ++i) {
+    partialJson += (i > 0 ? ", " : "") + JsonString(partial[i]);
+  }
+  json.Raw("partial_outputs", partialJson + "]")
+      .Integer("errors", printer.errors())
+      .Integer("warnings", printer.warnings());
+  r.json = json.text();
+  return r;
+}
+
+}  // namespace
+
+int ReceiverTypeFromName(const std::string& name) {
+  static const char* const kNames[] = {"auto", "ca", "dual", "l2-codeless", "glonass"};
+  for (int i = 0; i < 5; ++i) {
+    if (name == kNames[i] || name == std::to_string(i)) return i;
+  }
+  return -1;
+}
+
+std::vector<std::string> SetInputFiles(const std::string& bPath) {
+  std::vector<std::string> files;
+  const fs::path path(bPath);
+  for (const char letter : {'B', 'E', 'S', 'D'}) {
+    std::string name = path.filename().string();
+    if (!name.empty()) name[0] = letter;
+    files.push_back((path.parent_path() / name).string());
+  }
+  files[0] = bPath;  // as given, also when its first letter is a lower-case b
+  return files;
+}
+
+std::string UnreadableReason(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return "no such file";
+  if (!fs::is_regular_file(status)) return "not a regular file";
+  FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe == nullptr) return std::strerror(errno);
+  std::fclose(probe);
+  return "";
+}
+
+std::string DefaultOutputPath(const std::string& input) {
+  const size_t slash = input.find_last_of("/\\");
+  const size_t dot = input.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? input.substr(0, dot) : input) + ".gpb";
+}
+
+int RunConvert(const ConvertArgs& args) {
+  if (ReceiverTypeFromName(args.receiver) < 0) {
+    std::fprintf(stderr,
+                 "talverin convert: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n",
+                 args.receiver.c_str());
+    return kExitFailed;
+  }
+  if (!args.output.empty() && !args.outputDir.empty()) {
+    std::fprintf(stderr, "talverin convert: -o and -d exclude each other\n");
+    return kExitFailed;
+  }
+  std::vector<std::string> sets;
+  std::string error;
+  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
+    std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (!args.output.empty() && sets.size() != 1) {
+    std::fprintf(stderr,
+                 "talverin convert: -o names the output of one set, but %zu sets were "
+                 "given; use -d DIR for several\n",
+                 sets.size());
+    return kExitFailed;
+  }
+  if (!args.outputDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(args.outputDir, ec);
+    if (!fs::is_directory(args.outputDir, ec)) {
+      std::fprintf(stderr, "talverin convert: -d %s is not a folder that can be made\n",
+                   args.outputDir.c_str());
+      return kExitFailed;
+    }
+  }
+  // The module is loaded once here, so that a missing module is one usage error.
+  Plugin plugin;
+  if (!LoadPlugin(args.plugin, &plugin, &error)) {
+    std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  UnloadPlugin(&plugin);
+
+  std::vector<std::string> gpbPaths;
+  for (const std::string& set : sets) {
+    std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
+    if (!args.outputDir.empty())
+      gpb = (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
+    for (size_t i = 0; i < gpbPaths.size(); ++i) {
+      if (SameFile(gpbPaths[i], gpb)) {
+        std::fprintf(stderr,
+                     "talverin convert: %s and %s would both be converted to %s; "
+                     "convert them into different folders (-d)\n",
+                     sets[i].c_str(), set.c_str(), gpb.c_str());
+        return kExitFailed;
+      }
+    }
+    gpbPaths.push_back(gpb);
+  }
+
+  BatchOptions options;
+  options.jobs = args.jobs;
+  options.jsonPath = args.json;
+  options.command = "convert";
+  return RunBatch(sets, options, [&](const std::string& set, const SetContext& context) {
+    return ConvertSet(set, gpbPaths[context.index], args, context);
+  });
+}
+
+int RunDetect(const std::string& pluginPath, const std::vector<std::string>& files) {
+  IgnoreBrokenPipes();
+  Plugin plugin;
+  std::string error;
+  if (!LoadPlugin(pluginPath, &plugin, &error)) {
+    std::fprintf(stderr, "talverin detect: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  int accepted = 0;
+  for (const std::string& file : files) {
+    const int32_t answer = plugin.AutoDetect(file.c_str());
+    accepted += answer == 1 ? 1 : 0;
+    PrintLine(file + ": " + std::to_string(answer) +
+              (answer == 1 ? " (observation file this module converts)" : " (not converted)"));
+  }
+  UnloadPlugin(&plugin);
+  return accepted == static_cast<int>(files.size()) ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace talverin_cli

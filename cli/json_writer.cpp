@@ -1,0 +1,67 @@
+#include "cli/json_writer.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace talverin_cli {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void JsonMembers::Name(const char* name) {
+  if (!text_.empty()) text_ += ", ";
+  text_ += JsonString(name) + ": ";
+}
+
+JsonMembers& JsonMembers::Text(const char* name, const std::string& value) {
+  Name(name);
+  text_ += JsonString(value);
+  return *this;
+}
+
+JsonMembers& JsonMembers::Integer(const char* name, int64_t value) {
+  Name(name);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonMembers& JsonMembers::Number(const char* name, double value, int decimals) {
+  Name(name);
+  if (!std::isfinite(value)) {
+    text_ += "null";
+    return *this;
+  }
+  char number[400];  // %f of the largest double: 309 digits and the decimals
+  std::snprintf(number, sizeof number, "%.*f", decimals, value);
+  text_ += number;
+  return *this;
+}
+
+JsonMembers& JsonMembers::Boolean(const char* name, bool value) {
+  Name(name);
+  text_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonMembers& JsonMembers::Raw(const char* name, const std::string& value) {
+  Name(name);
+  text_ += value;
+  return *this;
+}
+
+}  // namespace talverin_cli

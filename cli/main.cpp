@@ -1,0 +1,329 @@
+// talverin: the command-line host of the conversion module. Subcommands: convert, info,
+// positions, stats, rinex, qc, detect, dump, import-rinex. Usage errors exit 2 with a message
+// naming the problem.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/batch.h"
+#include "cli/commands.h"
+
+namespace {
+
+constexpr char kExitStatusHelp[] =
+    "Exit status (a batch: the worst of its sets):\n"
+    "  0  done: every set converted (with recomputed positions unless --no-recompute),\n"
+    "     read without damage (info), exported whole (rinex) or reported whole (qc);\n"
+    "     every file accepted (detect); the statistics, rows or dump given, the set\n"
+    "     made (import-rinex)\n"
+    "  1  incomplete: stopped by Ctrl-C, SIGTERM or SIGHUP; refused by the module;\n"
+    "     converted, but no position recomputed although recomputation was asked for;\n"
+    "     damage found in a set (info), skipped in it (rinex, qc) or values left out\n"
+    "     (rinex); a report with missing parts (qc); a file not accepted (detect); no\n"
+    "     epoch holding a position (stats, positions)\n"
+    "  2  failed: usage error, missing or unreadable input, failed conversion or export,\n"
+    "     no report written, damaged GPB file, unusable reference, output that would\n"
+    "     overwrite an input or another output, an output that cannot be written\n";
+
+constexpr char kConvertHelp[] =
+    "Each B file is converted with the E, S and D files beside it (same name, other first\n"
+    "letter). A folder stands for every B file in it (B..., numeric extension).\n"
+    "Outputs: NAME.gpb, NAME.sta and NAME.epp beside each B file, or in -d DIR, or -o FILE\n"
+    "(one set only). They are written under temporary names and replace earlier outputs only\n"
+    "when the conversion completes; after a failure or Ctrl-C the earlier outputs stay as\n"
+    "they were and what was written is kept as NAME.partial.gpb (.sta, .epp). An output that\n"
+    "would overwrite an input is refused.\n"
+    "Messages go to stderr with their epoch's GPS time and level (default: errors, warnings,\n"
+    "one line counting the ephemerides; -v every message; -q errors only); one summary line\n"
+    "per set goes to stdout. Ctrl-C, SIGTERM and SIGHUP stop the conversions at the next\n"
+    "epoch.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin convert download/BBAHRA04.162\n"
+    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n";
+
+constexpr char kPositionsHelp[] =
+    "CSV columns: gps_week, tow_s, gps_time (GPS time), lat_deg, lon_deg, height_m\n"
+    "(ellipsoidal, WGS84), east_m, north_m, up_m (with a reference), satellites,\n"
+    "position_valid (1/0). An epoch without a position has empty position columns. KML and\n"
+    "GPX hold the epochs with a position, times in UTC.\n"
+    "The GPS week comes from --gps-week, the download set beside the GPB file (NAME.ddd), or\n"
+    "the ephemerides in its .epp file.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin positions BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin positions BBAHRA04.gpb --format kml -o BBAHRA04.kml\n";
+
+constexpr char kStatsHelp[] =
+    "The reference is the antenna reference point, or the marker with --antenna-height.\n"
+    "A reference that is not finite or not within 100 km of the Earth's surface is refused\n"
+    "(exit 2); a file without any epoch holding a position gives exit 1.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin stats BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin stats BBAHRA04.gpb --reference-llh 26.209,50.608,-17.4 --antenna-height 0.1\n";
+
+constexpr char kInfoHelp[] =
+    "For each download set: receiver model and type, site names and antenna height, first\n"
+    "and last epoch (GPS time), interval and count, satellites seen, the ephemerides and\n"
+    "their health, the events, and every damaged stretch of the B and E files. Nothing is\n"
+    "converted or written (but the --json file).\n"
+    "\n"
+    "Examples:\n"
+    "  talverin info download/BBAHRA04.162\n"
+    "  talverin info --recursive --json sets.json download/\n";
+
+const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "qc",
+                                     "detect", "dump", "import-rinex"};
+
+// "convert, info, ... or import-rinex".
+std::string SubcommandList() {
+  std::string list;
+  const size_t n = sizeof kSubcommands / sizeof kSubcommands[0];
+  for (size_t i = 0; i < n; ++i) {
+    list += (i == 0 ? "" : i + 1 == n ? " or " : ", ") + std::string(kSubcommands[i]);
+  }
+  return list;
+}
+
+void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
+  command->add_option("--reference", reference->ecef,
+                      "Station position X,Y,Z (m, ECEF WGS84)");
+  command->add_option("--reference-llh", reference->geodetic,
+                      "Station position LAT,LON,H (degrees, m above the WGS84 ellipsoid)");
+  command->add_option("--antenna-height", reference->antennaHeight_m,
+                      "Antenna height above the reference marker (m, vertical)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"talverin - convert receiver download sets (B, E, S, D files) into GPB\n"
+               "observation files with .sta station and .epp ephemeris files, recomputing each\n"
+               "epoch's position and clock by single-point positioning."};
+  app.require_subcommand(1);
+  app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+  app.set_version_flag("--version", "talverin " TALVERIN_VERSION);
+  app.footer(std::string("Example:\n  talverin convert download/BBAHRA04.162\n\n") +
+             kExitStatusHelp);
+
+  if (argc < 2) {
+    std::fprintf(stderr, "talverin: a subcommand is needed: %s (talverin --help)\n",
+                 SubcommandList().c_str());
+    return talverin_cli::kExitFailed;
+  }
+  if (argv[1][0] != '-') {
+    bool known = false;
+    for (const char* name : kSubcommands) known = known || std::strcmp(argv[1], name) == 0;
+    if (!known) {
+      std::fprintf(stderr, "talverin: unknown subcommand '%s': %s (talverin --help)\n", argv[1],
+                   SubcommandList().c_str());
+      return talverin_cli::kExitFailed;
+    }
+  }
+
+  talverin_cli::ConvertArgs convert;
+  CLI::App* convertCmd =
+      app.add_subcommand("convert", "Convert download sets (B files, or folders of them)");
+  convertCmd->add_option("B-FILE", convert.inputs,
+                         "Observation files (first letter B) or folders of them")
+      ->required();
+  convertCmd->add_option("-o,--output", convert.output,
+                         "GPB file to write (one set only); .sta and .epp go beside it");
+  convertCmd->add_option("-d,--output-dir", convert.outputDir,
+                         "Folder for the outputs of every set (made when missing)");
+  convertCmd->add_option("-j,--jobs", convert.jobs, "Sets converted at once, each in its own "
+                         "process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  convertCmd->add_option("--json", convert.json, "Also write the summary as JSON to this file");
+  convertCmd->add_flag("--recursive", convert.recursive, "Folders: also the B files of their "
+                       "subfolders");
+  convertCmd->add_flag("-v,--verbose", [&](int64_t) { convert.verbosity = 2; },
+                       "Print every message of the module");
+  convertCmd->add_flag("-q,--quiet", [&](int64_t) { convert.verbosity = 0; },
+                       "Print errors only (and the summary)");
+  convertCmd->add_option("--gps-week", convert.gpsWeek,
+                         "GPS week of the messages' times (default: from the ephemerides, "
+                         "checked against the file name's date)")
+      ->check(CLI::Range(0, 100000));
+  convertCmd->add_option("-r,--receiver", convert.receiver,
+                         "Receiver type: auto (from the file header), ca (C/A code), dual "
+                         "(dual frequency), l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  convertCmd->add_flag("--no-recompute", convert.noRecompute,
+                       "Keep the receiver's positions and clocks (no single-point solution)");
+  convertCmd->add_option("--gpb-version", convert.gpbVersion,
+                         "GPB file variant: new ($NEWGPB) or 1.02")
+      ->check(CLI::IsMember({"new", "1.02"}))->capture_default_str();
+  convertCmd->add_flag("--no-events", convert.noEvents, "Ignore the event file (D)");
+  convertCmd->add_flag("--station-marks", convert.stationMarks,
+                       "Station-mark mode: \"????\" epochs are moving, sites get BEGIN/END "
+                       "blocks");
+  convertCmd->add_flag("--force-moving", convert.forceMoving,
+                       "Mark every epoch as logged while moving");
+  convertCmd->add_flag("--alt-channel-layout", convert.altLayout,
+                       "Decode channel records in the alternative layout");
+  convertCmd->add_flag("--drop-l2-phase-without-range", convert.dropL2Phase,
+                       "Dual frequency: zero the L2 phase when the L2 range is 0");
+  convertCmd->add_flag("--quality-warnings", convert.qualityWarnings,
+                       "Report duplicate PRNs and phase/code quality warnings");
+  convertCmd->add_option("--leap-seconds", convert.leapSeconds,
+                         "GPS-UTC seconds written to the .epp file for GLONASS receivers");
+  convertCmd->add_option("--station-time-limit", convert.stationTimeLimit,
+                         "Station time limit word passed to the module (s)");
+  convertCmd->add_option("--plugin", convert.plugin,
+                         "Conversion module to load (default: the one beside this program)");
+  convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::InfoArgs info;
+  std::string infoReceiver = "auto";
+  CLI::App* infoCmd = app.add_subcommand("info", "What download sets hold, damage included");
+  infoCmd->add_option("B-FILE", info.inputs, "Observation files (first letter B) or folders "
+                      "of them")->required();
+  infoCmd->add_flag("--recursive", info.recursive, "Folders: also the B files of their "
+                    "subfolders");
+  infoCmd->add_option("--json", info.json, "Also write the information as JSON to this file");
+  infoCmd->add_option("-r,--receiver", infoReceiver, "Receiver type when the model text is not "
+                      "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  infoCmd->add_option("--gps-week", info.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::PositionsArgs positions;
+  CLI::App* positionsCmd = app.add_subcommand(
+      "positions", "Epoch positions of a GPB file as CSV, KML or GPX");
+  positionsCmd->add_option("FILE", positions.gpb, "GPB file")->required();
+  AddReferenceOptions(positionsCmd, &positions.reference);
+  positionsCmd->add_option("--format", positions.format, "csv, kml or gpx")
+      ->check(CLI::IsMember({"csv", "kml", "gpx"}))->capture_default_str();
+  positionsCmd->add_option("-o,--output", positions.output, "File to write (default: stdout)");
+  positionsCmd->add_option("--gps-week", positions.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  positionsCmd->footer(std::string(kPositionsHelp) + "\n" + kExitStatusHelp);
+
+  std::string statsPath;
+  talverin_cli::ReferenceArgs statsReference;
+  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
+                                          "known station (ENU, RMS, 95th percentile)");
+  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
+  AddReferenceOptions(statsCmd, &statsReference);
+  statsCmd->footer(std::string(kStatsHelp) + "\n" + kExitStatusHelp);
+
+  std::string detectPlugin;
+  std::vector<std::string> detectFiles;
+  CLI::App* detectCmd = app.add_subcommand("detect", "Tell whether files are observation files "
+                                           "the module converts (AutoDetect)");
+  detectCmd->add_option("FILE", detectFiles, "Files to test")->required();
+  detectCmd->add_option("--plugin", detectPlugin, "Conversion module to load");
+  detectCmd->footer(std::string("Example:\n  talverin detect download/B*\n\n") + kExitStatusHelp);
+
+  std::string dumpPath;
+  bool dumpCsv = false;
+  CLI::App* dumpCmd = app.add_subcommand("dump", "Print a GPB file (either variant): header, "
+                                         "epochs and satellites, checksums verified");
+  dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
+  dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
+  dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
+                              "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
+                  kExitStatusHelp);
+
+  talverin_cli::ImportRinexArgs import;
+  CLI::App* importCmd = app.add_subcommand("import-rinex", "Make a download set (B, E, S files) "
+                                           "from RINEX 2 observation and navigation files");
+  importCmd->add_option("OBS", import.observation, "RINEX 2.00-2.11 observation file")->required();
+  importCmd->add_option("NAV", import.navigation, "RINEX 2 GPS navigation file")->required();
+  importCmd->add_option("OUTDIR", import.outputDir, "Directory for the download set")->required();
+  importCmd->add_option("-r,--receiver", import.receiver, "Receiver: ca, dual, l2-codeless, glonass "
+                        "or a model text (default: from REC # / TYPE / VERS)");
+  importCmd->add_option("--site", import.site, "Site name, 1-4 characters (default: MARKER "
+                        "NAME cut to 4)");
+  importCmd->add_option("--header-position", import.headerPosition,
+                        "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
+                        "zeros (no fix yet), or a distance in metres to move the approximate "
+                        "position by (equally east, north and up)")
+      ->capture_default_str();
+  importCmd->footer(std::string(talverin_cli::kImportRinexHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::RinexArgs rinex;
+  CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
+                                          "from download sets");
+  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B) or folders "
+                       "of them")->required();
+  rinexCmd->add_option("-d,--output-dir,--directory", rinex.outputDir,
+                       "Folder for the RINEX files of every set (made when missing; default: "
+                       "beside each input)");
+  rinexCmd->add_option("-j,--jobs", rinex.jobs, "Sets exported at once, each in its own process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  rinexCmd->add_option("--json", rinex.json, "Also write the summary as JSON to this file");
+  rinexCmd->add_flag("--recursive", rinex.recursive, "Folders: also the B files of their "
+                     "subfolders");
+  rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
+      ->check(CLI::IsMember({2, 3}))->capture_default_str();
+  rinexCmd->add_option("--gps-week", rinex.gpsWeek,
+                       "Full GPS week of the first epoch (overrides the file name and the "
+                       "ephemerides)")
+      ->check(CLI::Range(0, 100000));
+  rinexCmd->add_option("-r,--receiver", rinex.receiver,
+                       "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
+
+  talverin_cli::QcArgs qc;
+  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
+                                       "plots (one HTML page per set) and a short summary");
+  qcCmd->add_option("B-FILE", qc.inputs, "Observation files (first letter B) or folders of "
+                    "them")->required();
+  qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
+  qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
+      ->check(CLI::Range(1, 64))->capture_default_str();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
+                                         "one set (default: beside the input, NAME.qc.html)");
+  qcCmd->add_option("-d,--output-dir,--dir", qc.outputDir, "Folder for the reports and the "
+                    "index (made when missing)")
+      ->excludes(qcOut);
+  qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
+  AddReferenceOptions(qcCmd, &qc.reference);
+  qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
+                    "and the file name)")
+      ->check(CLI::Range(0, 100000));
+  qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "
+                    "l2-codeless, glonass, or 0-4")->capture_default_str();
+  qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
+
+  // For the man page (help2man): every subcommand's help with its examples.
+  if (std::strcmp(argv[1], "--help-man") == 0) {
+    std::string text = app.help();
+    for (const CLI::App* command : app.get_subcommands({})) text += "\n" + command->help();
+    std::fputs(text.c_str(), stdout);
+    return talverin_cli::kExitOk;
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    const bool named = argv[1][0] != '-';  // the subcommand the error belongs to
+    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(), named ? " " : "",
+                 named ? argv[1] : "");
+    return talverin_cli::kExitFailed;
+  }
+
+  if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
+  if (infoCmd->parsed()) {
+    info.receiver = talverin_cli::ReceiverTypeFromName(infoReceiver);
+    if (info.receiver < 0) {
+      std::fprintf(stderr, "talverin info: unknown receiver type '%s' (auto, ca, dual, "
+                   "l2-codeless, glonass or 0-4)\n", infoReceiver.c_str());
+      return talverin_cli::kExitFailed;
+    }
+    return talverin_cli::RunInfo(info);
+  }
+  if (positionsCmd->parsed()) return talverin_cli::RunPositions(positions);
+  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
+  if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
+  if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
+  if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
+  if (rinexCmd->parsed()) return talverin_cli::RunRinex(rinex);
+  if (qcCmd->parsed()) return talverin_cli::RunQc(qc);
+  return talverin_cli::kExitFailed;
+}

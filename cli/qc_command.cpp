@@ -1,0 +1,147 @@
+// `talverin qc`: the quality report of download sets (qc/qc_set.h) through the batch runner:
+// each set in a child process of its own (the module's state is module-wide), its report
+// beside the input, into -d DIR, or to -o FILE (one set), written through SafeOutputs. Each
+// set's text summary goes to stdout, then one line per set; with several sets an index page
+// links the reports. Exit status: the worst of the sets (0 complete, 1 report with missing
+// parts, 2 no report or unreadable set), 2 for a usage error.
+#include <cstdio>
+#include <filesystem>
+
+#include "qc/qc_set.h"
+#include "cli/batch.h"
+#include "cli/commands.h"
+#include "cli/safe_output.h"
+
+namespace talverin_cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kIndexName[] = "qc-index.html";
+
+// Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
+// failure what was written stays as NAME.partial.EXT.
+bool WriteSafely(const std::string& path, const std::string& text,
+                 const std::vector<std::string>& inputs, std::string* error) {
+  SafeOutputs out;
+  if (!out.Prepare({path}, inputs, error)) return false;
+  FILE* file = std::fopen(out.TemporaryPath(0).c_str(), "wb");
+  const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool closed = file != nullptr && std::fclose(file) == 0;
+  if (written && closed && !StopRequested() && out.Commit(error)) return true;
+  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
+  if (error->empty()) *error = "cannot write " + path;
+  for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
+  return false;
+}
+
+}  // namespace
+
+const char kQcHelp[] =
+    "Writes one self-contained HTML page per set (opens offline) and prints a short\n"
+    "summary: completeness and gaps, satellites, observations per observable, loss-of-lock\n"
+    "flags, cycle slips, mean SNR, MP1/MP2 and the ionospheric delay rate (dual frequency),\n"
+    "and the positions the module recomputes (east/north/up against their mean or the\n"
+    "reference), with plots. Times are GPS time. A folder means every B file in it. With\n"
+    "several sets, qc-index.html (in -d DIR, else beside the first set) links the reports.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
+
+int RunQc(const QcArgs& args) {
+  talverin::QcOptions options;
+  options.receiverType = ReceiverTypeFromName(args.receiver);
+  if (options.receiverType < 0) {
+    std::fprintf(stderr, "talverin qc: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n", args.receiver.c_str());
+    return kExitFailed;
+  }
+  options.gpsWeek = args.gpsWeek;
+  talverin::ReferencePoint reference;
+  std::string error;
+  if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
+    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
+  std::vector<std::string> sets;
+  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
+    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (!args.output.empty() && sets.size() != 1) {
+    std::fprintf(stderr, "talverin qc: -o names the report of one set; %zu sets given (use -d "
+                 "DIR)\n", sets.size());
+    return kExitFailed;
+  }
+
+  // Two sets of one name from different folders would write one report over the other.
+  for (size_t i = 0; i < sets.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (talverin::QcReportPath(sets[i], args.outputDir) == talverin::QcReportPath(sets[j], args.outputDir)) {
+        std::fprintf(stderr, "talverin qc: %s and %s would have the same report %s; give them "
+                     "separately\n", sets[j].c_str(), sets[i].c_str(),
+                     talverin::QcReportPath(sets[i], args.outputDir).c_str());
+        return kExitFailed;
+      }
+    }
+  }
+  if (!args.outputDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(args.outputDir, ec);
+    if (ec) {
+      std::fprintf(stderr, "talverin qc: -d %s: %s\n", args.outputDir.c_str(), ec.message().c_str());
+      return kExitFailed;
+    }
+  }
+  BatchOptions batch;
+  batch.jobs = args.jobs;
+  batch.jsonPath = args.json;
+  batch.command = "qc";
+  std::vector<SetResult> results;
+  const int status = RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
+    DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+    const std::string report =
+        args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+    const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
+    std::fputs(r.text.c_str(), stdout);
+    std::fflush(stdout);
+    if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
+    SetResult out;
+    out.status = StopRequested() ? kExitIncomplete : r.status;
+    out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+    out.json = r.json;
+    out.data = talverin::EncodeQcIndexEntry(r.index);
+    return out;
+  }, &results);
+  if (sets.size() < 2 || results.size() != sets.size()) return status;  // none ran
+
+  // The index links each report by its path relative to the index's folder.
+  const fs::path folder = args.outputDir.empty() ? fs::path(sets.front()).parent_path()
+                                                 : fs::path(args.outputDir);
+  const std::string indexPath = (folder / kIndexName).string();
+  std::vector<talverin::QcIndexEntry> entries;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    talverin::QcIndexEntry e;
+    if (!talverin::DecodeQcIndexEntry(results[i].data, &e)) {
+      e.set = fs::path(sets[i]).filename().string();
+      e.positions = results[i].summary;
+    }
+    if (!e.link.empty()) {
+      const std::string report = talverin::QcReportPath(sets[i], args.outputDir);
+      std::error_code ec;
+      const fs::path relative = fs::relative(fs::absolute(report), fs::absolute(folder), ec);
+      e.link = ec ? report : relative.generic_string();
+    }
+    entries.push_back(e);
+  }
+  if (!WriteSafely(indexPath, talverin::RenderQcIndex(entries), sets, &error)) {
+    std::fprintf(stderr, "talverin qc: index: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  PrintLine("index: " + indexPath);
+  return status;
+}
+
+}  // namespace talverin_cli

@@ -1,0 +1,159 @@
+// `talverin rinex`: RINEX observation and navigation files from download sets, through the
+// export library of rinex/ and the batch runner: each set in a process of its own, its two
+// files written through SafeOutputs (never over a file of the set or another output of the
+// batch, renamed only when both are whole, NAME.partial.EXT kept after a failure), one
+// summary line per set on stdout, what each set resolved, skipped or left out on stderr.
+// Exit status, the worst set's: 0 written, 1 written with damage skipped or values left out,
+// 2 nothing written.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "rinex/rinex_export.h"
+#include "cli/batch.h"
+#include "cli/commands.h"
+#include "cli/json_writer.h"
+#include "cli/safe_output.h"
+
+namespace talverin_cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+SetResult Failed(const std::string& set, const char* result, const std::string& reason) {
+  std::fprintf(stderr, "talverin rinex: %s: %s\n", set.c_str(), reason.c_str());
+  SetResult r;
+  r.status = kExitFailed;
+  r.summary = std::string(result) + ": " + reason;
+  r.json = JsonMembers().Text("result", result).Text("error", reason).text();
+  return r;
+}
+
+SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverType) {
+  DeferStopSignals();  // the export has no stopping point: it ends, then is not committed
+  const std::string unreadable = UnreadableReason(set);
+  if (!unreadable.empty()) {
+    return Failed(set, "unreadable", "cannot read the B file " + set + ": " + unreadable);
+  }
+  talverin::RinexExportOptions options;
+  options.bPath = set;
+  options.rinexVersion = args.rinexVersion;
+  options.gpsWeek = args.gpsWeek;
+  options.receiverType = receiverType;
+  talverin::RinexExporter exporter;
+  if (exporter.Prepare(options) != 0) return Failed(set, "failed", exporter.errorText());
+
+  const fs::path dir =
+      args.outputDir.empty() ? fs::path(set).parent_path() : fs::path(args.outputDir);
+  const std::vector<std::string> finals = {(dir / exporter.observationName()).string(),
+                                           (dir / exporter.navigationName()).string()};
+  SafeOutputs outputs;
+  std::string error;
+  if (!ClaimOutputs(finals, set, &error) ||
+      !outputs.Prepare(finals, SetInputFiles(set), &error)) {
+    return Failed(set, "refused", error);
+  }
+  const int32_t written = exporter.Write(outputs.TemporaryPath(0), outputs.TemporaryPath(1));
+  const talverin::RinexExportSummary& s = exporter.summary();
+  std::string messages = "[";
+  for (const std::string& m : s.messages) {
+    std::fprintf(stderr, "%s: %s\n", set.c_str(), m.c_str());
+    messages += (messages.size() > 1 ? ", " : "") + JsonString(m);
+  }
+  const bool stopped = StopRequested();
+  if (written != 0 || stopped || !outputs.Commit(&error)) {
+    std::string reason = stopped        ? std::string("stopped by a signal")
+                         : written != 0 ? std::string(exporter.errorText())
+                                        : error;
+    for (size_t i = 0; i < outputs.size(); ++i) {  // name the file the user knows
+      const size_t at = reason.find(outputs.TemporaryPath(i));
+      if (at != std::string::npos) {
+        reason.replace(at, outputs.TemporaryPath(i).size(), outputs.FinalPath(i));
+      }
+    }
+    std::string kept = "; previous outputs left as they were";
+    const std::vector<std::string> partial = outputs.KeepPartial();
+    for (size_t i = 0; i < partial.size(); ++i) {
+      kept += (i == 0 ? "; what was written is kept as " : ", ") + partial[i];
+    }
+    SetResult r = Failed(set, stopped ? "stopped" : "failed", reason + kept);
+    if (stopped) r.status = kExitIncomplete;
+    r.json += ", \"messages\": " + messages + "]";
+    return r;
+  }
+  SetResult r;
+  r.status = s.incomplete ? kExitIncomplete : kExitOk;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "%s, %d epochs, %d satellite records, %d event records, %d GPS navigation "
+                "records%s -> ",
+                s.incomplete ? "written with parts left out" : "written", s.epochs,
+                s.observations, s.events, s.navRecords,
+                s.messages.empty() ? "" : ", messages on stderr");
+  r.summary = line + finals[0] + ", " + finals[1];
+  r.json = JsonMembers()
+               .Text("result", s.incomplete ? "incomplete" : "written")
+               .Integer("gps_week", s.first.week)
+               .Integer("epochs", s.epochs)
+               .Integer("satellite_records", s.observations)
+               .Integer("event_records", s.events)
+               .Integer("navigation_records", s.navRecords)
+               .Raw("outputs", JsonMembers()
+                                   .Text("observation", finals[0])
+                                   .Text("navigation", finals[1])
+                                   .Object())
+               .Raw("messages", messages + "]")
+               .text();
+  return r;
+}
+
+}  // namespace
+
+const char kRinexHelp[] =
+    "Writes, for each download set, a RINEX observation file with every observable of the\n"
+    "B file (C1 L1 D1 S1; dual frequency also P1 P2 L2 D2 S2; L2-codeless P2 L2 D2 S2) and a\n"
+    "GPS navigation file with every GPS record of the E file, healthy or not. Version 2.11\n"
+    "names: ssssdddf.yyo / .yyn; version 3.04: the long names. Site changes and the marks\n"
+    "and features of the D file become event records (flag 3 new site occupation with\n"
+    "MARKER NAME and antenna height, flag 2 when the antenna starts moving).\n"
+    "A folder stands for every B file in it. Each set runs in a process of its own; its files\n"
+    "are written under temporary names and renamed when both are whole: an earlier output\n"
+    "stays as it was after a failure, and what was written is kept as NAME.partial.EXT. An\n"
+    "output that would overwrite a file of the set or another set's output is refused.\n"
+    "\n"
+    "Examples:\n"
+    "  talverin rinex set/BBAHRA04.162\n"
+    "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
+
+int RunRinex(const RinexArgs& args) {
+  const int type = ReceiverTypeFromName(args.receiver);
+  if (type < 0) {
+    std::fprintf(stderr, "talverin rinex: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n", args.receiver.c_str());
+    return kExitFailed;
+  }
+  std::vector<std::string> sets;
+  std::string error;
+  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
+    std::fprintf(stderr, "talverin rinex: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (!args.outputDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(args.outputDir, ec);
+    if (!fs::is_directory(args.outputDir, ec)) {
+      std::fprintf(stderr, "talverin rinex: -d %s is not a folder that can be made\n",
+                   args.outputDir.c_str());
+      return kExitFailed;
+    }
+  }
+  BatchOptions batch;
+  batch.jobs = args.jobs;
+  batch.jsonPath = args.json;
+  batch.command = "rinex";
+  return RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
+    return ExportSet(set, args, type);
+  });
+}
+
+}  // namespace talverin_cli

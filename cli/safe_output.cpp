@@ -1,0 +1,155 @@
+#include "cli/safe_output.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace talverin_cli {
+namespace {
+
+std::string Normalised(const std::string& path) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  if (ec) return path;
+  const fs::path resolved = fs::weakly_canonical(absolute, ec);
+  return ec ? absolute.lexically_normal().string() : resolved.string();
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa;
+  struct stat sb;
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  return Normalised(a) == Normalised(b);
+}
+
+std::string PartialPath(const std::string& finalPath) {
+  fs::path path(finalPath);
+  const std::string extension = path.extension().string();
+  path.replace_extension();
+  return path.string() + ".partial" + extension;
+}
+
+SafeOutputs::~SafeOutputs() { Discard(); }
+
+bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
+                          const std::vector<std::string>& inputs, std::string* error) {
+  Discard();
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const std::string& out = outputs[i];
+    for (const std::string& in : inputs) {
+      if (SameFile(out, in)) {
+        *error = "output " + out + " is the input " + in + "; refusing to overwrite an input";
+        return false;
+      }
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (SameFile(out, outputs[j])) {
+        *error = "outputs " + outputs[j] + " and " + out + " are the same file";
+        return false;
+      }
+    }
+    std::error_code ec;
+    if (fs::is_directory(out, ec)) {
+      *error = "output " + out + " is a directory";
+      return false;
+    }
+    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || access(out.c_str(), W_OK) != 0)) {
+      *error = "output " + out + " exists and is not a writable regular file";
+      return false;
+    }
+  }
+  inputs_ = inputs;
+  for (const std::string& out : outputs) {
+    // A symbolic link is replaced through: the file it names is the output.
+    std::error_code ec;
+    const std::string final = fs::is_symlink(out, ec) ? fs::canonical(out, ec).string() : out;
+    const std::string directory = DirectoryOf(final);
+    std::string folder;
+    for (size_t k = 0; k < finals_.size(); ++k) {
+      if (DirectoryOf(finals_[k]) == directory) folder = fs::path(temporaries_[k]).parent_path();
+    }
+    if (folder.empty()) {
+      std::string pattern = directory + "/.talverin-XXXXXX";
+      if (mkdtemp(&pattern[0]) == nullptr) {
+        *error = "cannot write in " + directory + ": " + std::strerror(errno);
+        Discard();
+        return false;
+      }
+      folder = pattern;
+      folders_.push_back(folder);
+    }
+    finals_.push_back(final);
+    temporaries_.push_back(folder + "/" + fs::path(final).filename().string());
+    done_.push_back(false);
+  }
+  return true;
+}
+
+bool SafeOutputs::Commit(std::string* error) {
+  for (size_t i = 0; i < finals_.size(); ++i) {
+    std::error_code ec;
+    if (!done_[i] && !fs::is_regular_file(temporaries_[i], ec)) {
+      *error = finals_[i] + " was not written";
+      return false;
+    }
+  }
+  for (size_t i = 0; i < finals_.size(); ++i) {
+    if (done_[i]) continue;
+    if (std::rename(temporaries_[i].c_str(), finals_[i].c_str()) != 0) {
+      *error =
+          "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " + std::strerror(errno);
+      return false;
+    }
+    done_[i] = true;
+  }
+  Discard();
+  return true;
+}
+
+std::vector<std::string> SafeOutputs::KeepPartial() {
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < finals_.size(); ++i) {
+    if (done_[i]) continue;
+    std::error_code ec;
+    const std::string partial = PartialPath(finals_[i]);
+    bool isInput = false;
+    for (const std::string& in : inputs_) isInput = isInput || SameFile(partial, in);
+    if (fs::is_regular_file(temporaries_[i], ec) && fs::file_size(temporaries_[i], ec) > 0 &&
+        !isInput && std::rename(temporaries_[i].c_str(), partial.c_str()) == 0) {
+      kept.push_back(partial);
+      done_[i] = true;
+    }
+  }
+  Discard();
+  return kept;
+}
+
+void SafeOutputs::Discard() {
+  for (const std::string& folder : folders_) {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+  finals_.clear();
+  temporaries_.clear();
+  folders_.clear();
+  inputs_.clear();
+  done_.clear();
+}
+
+}  // namespace talverin_cli

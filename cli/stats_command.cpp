@@ -1,0 +1,97 @@
+// `talverin stats`: accuracy of the positions in a GPB file against a known station, and
+// the reference handling that `positions` shares: X,Y,Z or LAT,LON,H as typed, refused when
+// not finite or not within 100 km of the Earth's surface, raised by an antenna height.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "dataset/position_stats.h"
+#include "cli/batch.h"
+#include "cli/commands.h"
+
+namespace talverin_cli {
+namespace {
+
+constexpr double kMaxAntennaHeight_m = 100.0;  // no antenna stands higher on its marker
+
+// Three comma-separated numbers; "nan" and "inf" parse (and are refused later as such).
+bool ParseTriple(const std::string& text, double out[3]) {
+  const char* p = text.c_str();
+  for (int i = 0; i < 3; ++i) {
+    char* end = nullptr;
+    out[i] = std::strtod(p, &end);
+    if (end == p || *end != (i < 2 ? ',' : '\0')) return false;
+    p = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point, bool* given,
+                      std::string* error) {
+  *given = !args.ecef.empty() || !args.geodetic.empty();
+  if (!args.ecef.empty() && !args.geodetic.empty()) {
+    *error = "give --reference or --reference-llh, not both";
+    return false;
+  }
+  if (!std::isfinite(args.antennaHeight_m) ||
+      std::fabs(args.antennaHeight_m) > kMaxAntennaHeight_m) {
+    *error = "--antenna-height " + std::to_string(args.antennaHeight_m) +
+             " m is not a height within -100..100 m";
+    return false;
+  }
+  if (!*given) {
+    if (args.antennaHeight_m != 0.0) *error = "--antenna-height needs a reference";
+    return args.antennaHeight_m == 0.0;
+  }
+  const bool geodetic = !args.geodetic.empty();
+  const std::string& text = geodetic ? args.geodetic : args.ecef;
+  double v[3];
+  if (!ParseTriple(text, v)) {
+    *error = std::string(geodetic ? "--reference-llh" : "--reference") + " '" + text +
+             "' is not three numbers " + (geodetic ? "LAT,LON,H (degrees, m)" : "X,Y,Z (m)");
+    return false;
+  }
+  const bool ok = geodetic ? talverin::ReferenceFromGeodetic(v[0], v[1], v[2], point, error)
+                           : talverin::ReferenceFromEcef(v, point, error);
+  if (ok && args.antennaHeight_m != 0.0) talverin::RaiseReference(args.antennaHeight_m, point);
+  return ok;
+}
+
+int RunStats(const std::string& path, const ReferenceArgs& args) {
+  IgnoreBrokenPipes();
+  talverin::ReferencePoint reference;
+  bool given = false;
+  std::string error;
+  if (!ResolveReference(args, &reference, &given, &error) || !given) {
+    std::fprintf(stderr, "talverin stats: %s\n",
+                 given ? error.c_str()
+                       : "a reference is needed: --reference X,Y,Z or "
+                         "--reference-llh LAT,LON,H");
+    return kExitFailed;
+  }
+  talverin::PositionStats stats;
+  if (!talverin::ComputePositionStats(path, reference, &stats, &error)) {
+    std::fprintf(stderr, "talverin stats: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  if (stats.solved == 0) {
+    std::fprintf(stderr, "talverin stats: no epoch of %s holds a position (%d epochs)\n",
+                 path.c_str(), stats.epochs);
+    return kExitIncomplete;
+  }
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "reference: lat %.9f lon %.9f h %.4f m (X %.4f Y %.4f Z %.4f m)%s",
+                reference.lat_deg, reference.lon_deg, reference.height_m, reference.ecef_m[0],
+                reference.ecef_m[1], reference.ecef_m[2],
+                args.antennaHeight_m != 0.0 ? ", antenna height applied" : "");
+  PrintLine(line);
+  std::string text = talverin::FormatPositionStats(stats);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  PrintLine(text);
+  return kExitOk;
+}
+
+}  // namespace talverin_cli

@@ -1,0 +1,257 @@
+#include "testkit/range_simulator.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace talverin {
+namespace {
+
+// Constants as IS-GPS-200 gives them, kept local so the simulator shares nothing with the
+// module's orbit code.
+constexpr double kGm = 3.986005e14;                 // m^3/s^2, IS-GPS-200 orbit value
+constexpr double kOmegaEarth = 7.2921151467e-5;     // rad/s
+constexpr double kC = 299792458.0;                  // m/s
+constexpr double kWgs84A = 6378137.0;               // m
+constexpr double kWgs84B = 6356752.3141;            // m
+constexpr double kPiValue = 3.141592653589793;
+constexpr double kWeek = 604800.0;                  // s
+
+double WrapHalfWeek(double dt) {
+  if (dt > kWeek / 2) return dt - kWeek;
+  if (dt < -kWeek / 2) return dt + kWeek;
+  return dt;
+}
+
+// Eccentric anomaly by Newton's method, to machine precision.
+double EccentricAnomaly(double meanAnomaly, double e) {
+  double ea = meanAnomaly;
+  for (int i = 0; i < 50; ++i) {
+    const double step = (ea - e * std::sin(ea) - meanAnomaly) / (1.0 - e * std::cos(ea));
+    ea -= step;
+    if (std::fabs(step) < 1e-15) break;
+  }
+  return ea;
+}
+
+// Satellite ECEF position (frame of the instant t) at GPS time t (s of week); also gives E.
+void OrbitAt(const GpsEph& eph, double t, double xyz[3], double* eccentricAnomaly) {
+  const double tk = WrapHalfWeek(t - eph.toe);
+  const double a = eph.rootA * eph.rootA;
+  const double meanMotion = std::sqrt(kGm / (a * a * a)) + eph.deltaN;
+  const double ea = EccentricAnomaly(eph.m0 + meanMotion * tk, eph.e);
+  const double trueAnomaly =
+      std::atan2(std::sqrt(1.0 - eph.e * eph.e) * std::sin(ea), std::cos(ea) - eph.e);
+  const double phi = trueAnomaly + eph.omega;
+  const double u = phi + eph.cus * std::sin(2 * phi) + eph.cuc * std::cos(2 * phi);
+  const double r = a * (1.0 - eph.e * std::cos(ea)) + eph.crs * std::sin(2 * phi) +
+                   eph.crc * std::cos(2 * phi);
+  const double inc = eph.i0 + eph.iDot * tk + eph.cis * std::sin(2 * phi) +
+                     eph.cic * std::cos(2 * phi);
+  const double node = eph.omega0 + (eph.omegaDot - kOmegaEarth) * tk - kOmegaEarth * eph.toe;
+  const double xp = r * std::cos(u);
+  const double yp = r * std::sin(u);
+  xyz[0] = xp * std::cos(node) - yp * std::cos(inc) * std::sin(node);
+  xyz[1] = xp * std::sin(node) + yp * std::cos(inc) * std::cos(node);
+  xyz[2] = yp * std::sin(inc);
+  *eccentricAnomaly = ea;
+}
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+long DaysFromCivil(long y, long m, long d) {
+  y -= m <= 2 ? 1 : 0;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+double Field(const std::string& line, size_t start, size_t width) {
+  if (line.size() <= start) return 0.0;
+  std::string text = line.substr(start, width);
+  for (char& ch : text) {
+    if (ch == 'D' || ch == 'd') ch = 'E';
+  }
+  return std::strtod(text.c_str(), nullptr);
+}
+
+}  // namespace
+
+bool ParseRinexGpsNavigation(const std::string& text, std::vector<GpsEph>* records) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  size_t first = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].find("END OF HEADER") != std::string::npos) first = i + 1;
+  }
+  std::vector<std::string> body;  // record lines, blank lines dropped
+  for (size_t i = first; i < lines.size(); ++i) {
+    if (lines[i].find_first_not_of(' ') != std::string::npos) body.push_back(lines[i]);
+  }
+  lines.swap(body);
+  for (size_t i = 0; i < lines.size(); i += 8) {
+    if (i + 7 >= lines.size()) return false;
+    const std::string& l0 = lines[i];
+    if (l0.size() < 22) return false;
+    GpsEph eph{};
+    eph.prn = std::atoi(l0.substr(0, 2).c_str());
+    long year = std::atol(l0.substr(3, 2).c_str());
+    year += year < 80 ? 2000 : 1900;
+    const long month = std::atol(l0.substr(6, 2).c_str());
+    const long day = std::atol(l0.substr(9, 2).c_str());
+    const long hour = std::atol(l0.substr(12, 2).c_str());
+    const long minute = std::atol(l0.substr(15, 2).c_str());
+    const double second = std::strtod(l0.substr(17, 5).c_str(), nullptr);
+    const long daysSinceGpsEpoch = DaysFromCivil(year, month, day) - DaysFromCivil(1980, 1, 6);
+    eph.toc = static_cast<int32_t>((daysSinceGpsEpoch % 7) * 86400 + hour * 3600 + minute * 60 +
+                                   static_cast<long>(second));
+    eph.af0 = Field(l0, 22, 19);
+    eph.af1 = Field(l0, 41, 19);
+    eph.af2 = Field(l0, 60, 19);
+    const std::string* o = &lines[i + 1];
+    eph.iode = static_cast<int32_t>(Field(o[0], 3, 19));
+    eph.crs = Field(o[0], 22, 19);
+    eph.deltaN = Field(o[0], 41, 19);
+    eph.m0 = Field(o[0], 60, 19);
+    eph.cuc = Field(o[1], 3, 19);
+    eph.e = Field(o[1], 22, 19);
+    eph.cus = Field(o[1], 41, 19);
+    eph.rootA = Field(o[1], 60, 19);
+    eph.toe = static_cast<int32_t>(Field(o[2], 3, 19));
+    eph.cic = Field(o[2], 22, 19);
+    eph.omega0 = Field(o[2], 41, 19);
+    eph.cis = Field(o[2], 60, 19);
+    eph.i0 = Field(o[3], 3, 19);
+    eph.crc = Field(o[3], 22, 19);
+    eph.omega = Field(o[3], 41, 19);
+    eph.omegaDot = Field(o[3], 60, 19);
+    eph.iDot = Field(o[4], 3, 19);
+    eph.week = static_cast<int32_t>(Field(o[4], 41, 19)) % 1024;
+    eph.tgd = Field(o[5], 41, 19);
+    eph.iodc = static_cast<int32_t>(Field(o[5], 60, 19));
+    eph.tow = static_cast<int32_t>(Field(o[6], 3, 19));
+    if (eph.prn < 1 || eph.prn > 32 || eph.rootA <= 0.0) return false;
+    records->push_back(eph);
+  }
+  return true;
+}
+
+RangeSimulator::RangeSimulator(double lat_deg, double lon_deg, double height_m, int32_t fullWeek)
+    : lat_deg_(lat_deg), lon_deg_(lon_deg), height_m_(height_m), fullWeek_(fullWeek) {
+  const double phi = lat_deg * kPiValue / 180.0;
+  const double lambda = lon_deg * kPiValue / 180.0;
+  const double e2 = 1.0 - (kWgs84B * kWgs84B) / (kWgs84A * kWgs84A);
+  const double n = kWgs84A / std::sqrt(1.0 - e2 * std::sin(phi) * std::sin(phi));
+  receiver_m_[0] = (n + height_m) * std::cos(phi) * std::cos(lambda);
+  receiver_m_[1] = (n + height_m) * std::cos(phi) * std::sin(lambda);
+  receiver_m_[2] = (n * (1.0 - e2) + height_m) * std::sin(phi);
+}
+
+double RangeSimulator::Troposphere(double elevation_rad, double gpsSeconds_s) const {
+  // Season: days since J2000.0 (MJD 51545) over the tropical year of 365.242191 days.
+  const double mjd = 44244.0 + 7.0 * fullWeek_ + gpsSeconds_s / 86400.0;
+  const double years = (mjd - 51545.0) / 365.242191;
+  const double season = 2.0 * kPiValue * (years - std::floor(years));
+  const double phi = lat_deg_ * kPiValue / 180.0;
+  const double hKm = height_m_ / 1000.0;
+  const double celsius = (std::sin(season) * (1.1 * hKm - 4.7) +
+                          std::cos(season) * (3.3 * hKm - 14.3)) * std::sin(phi) +
+                         48.4 * std::cos(phi) - 3.1 * hKm - 20.5;
+  const double pressure =
+      1013.25 * std::pow((celsius + 273.15) / (celsius + 273.15 + 6.5 * hKm), 5.26);
+  const double kelvin = celsius + 273.0;
+  // Saastamoinen's B table (mbar against km), linear between rows.
+  const double heights[] = {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0, 7.0, 10.0, 15.0};
+  const double bValues[] = {1.156, 1.079, 1.006, 0.938, 0.874, 0.813,
+                            0.757, 0.654, 0.563, 0.407, 0.222, 0.0};
+  double b = hKm < 0.0 ? 1.156 : 0.0;
+  for (int i = 0; i < 11; ++i) {
+    if (hKm >= heights[i] && hKm < heights[i + 1]) {
+      b = bValues[i] + (bValues[i + 1] - bValues[i]) * (hKm - heights[i]) /
+                           (heights[i + 1] - heights[i]);
+    }
+  }
+  const double zenith = kPiValue / 2.0 - elevation_rad;
+  const double gravity = 1.0 + 0.0026 * std::cos(2.0 * phi) + 0.00028 * hKm;
+  return 0.002277 * gravity / std::cos(zenith) *
+         (pressure + (1255.0 / kelvin + 0.05) * 0.6 - b * std::pow(std::tan(zenith), 2));
+}
+
+bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock_m,
+                             SimulatedRange* out) const {
+  double tau = 0.075;
+  double sat[3] = {};
+  double ea = 0.0;
+  double rho = 0.0;
+  double tropo = 0.0;
+  double elevation = 0.0;
+  for (int pass = 0; pass < 30; ++pass) {
+    double fixed[3];
+    OrbitAt(eph, reception_s - tau, fixed, &ea);
+    // The Earth turns by omega_e * tau while the signal travels: express the transmission
+    // position in the frame of the reception instant.
+    const double angle = kOmegaEarth * tau;
+    sat[0] = std::cos(angle) * fixed[0] + std::sin(angle) * fixed[1];
+    sat[1] = -std::sin(angle) * fixed[0] + std::cos(angle) * fixed[1];
+    sat[2] = fixed[2];
+    const double d[3] = {sat[0] - receiver_m_[0], sat[1] - receiver_m_[1],
+                         sat[2] - receiver_m_[2]};
+    rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    const double phi = lat_deg_ * kPiValue / 180.0;
+    const double lambda = lon_deg_ * kPiValue / 180.0;
+    const double up = std::cos(phi) * std::cos(lambda) * d[0] +
+                      std::cos(phi) * std::sin(lambda) * d[1] + std::sin(phi) * d[2];
+    elevation = std::asin(up / rho);
+    tropo = troposphere_ ? Troposphere(elevation, reception_s) : 0.0;
+    const double next = (rho + tropo) / kC;  // the delay also delays the transmission
+    const bool done = std::fabs(next - tau) < 1e-14;
+    tau = next;
+    if (done) break;
+  }
+  if (!std::isfinite(rho)) return false;
+  const double transmission = reception_s - tau;
+  const double tc = WrapHalfWeek(transmission - eph.toc);
+  const double relativity = -2.0 * std::sqrt(kGm) / (kC * kC) * eph.e * eph.rootA * std::sin(ea);
+  const double satClock = eph.af0 + eph.af1 * tc + eph.af2 * tc * tc + relativity;
+  out->prn = eph.prn;
+  out->geometric_m = rho;
+  out->satelliteClock_s = satClock;
+  out->troposphere_m = tropo;
+  out->elevation_rad = elevation;
+  out->transmission_s = transmission;
+  std::memcpy(out->satellite_m, sat, sizeof sat);
+  out->range_m = rho + clock_m - kC * satClock + tropo;
+  return true;
+}
+
+int32_t RangeSimulator::BuildEpoch(const std::vector<GpsEph>& ephs, double reception_s,
+                                   double clock_m, double minElevation_deg,
+                                   gpb_epoch_type* epoch,
+                                   std::vector<SimulatedRange>* ranges) const {
+  std::memset(epoch, 0, sizeof *epoch);
+  epoch->valid = 1;
+  epoch->rcvTime = reception_s + clock_m / kC;
+  epoch->gpsTime = epoch->rcvTime;
+  int32_t count = 0;
+  for (const GpsEph& eph : ephs) {
+    SimulatedRange range;
+    if (count >= kGpbMaxSats || !Observe(eph, reception_s, clock_m, &range)) continue;
+    if (range.elevation_rad * 180.0 / kPiValue < minElevation_deg) continue;
+    epoch->sat[count].prn = static_cast<uint32_t>(eph.prn);
+    epoch->sat[count].sflags = kSatRange1;
+    epoch->sat[count].range1 = range.range_m;
+    if (ranges != nullptr) ranges->push_back(range);
+    ++count;
+  }
+  epoch->nsat = static_cast<int16_t>(count);
+  return count;
+}
+
+}  // namespace talverin

@@ -1,0 +1,380 @@
+// The command-line host tested from outside, as a user's shell runs it: the exit status of
+// every documented case, a batch over a folder with a damaged set (summary lines, JSON read
+// back) for convert and rinex, previous outputs kept through a failed conversion, a failed
+// RINEX export and a stopped conversion, positions read back as CSV, KML and GPX, info on
+// real and damaged sets, and an installed tree. The sets are the bundled BAHR hour
+// (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it with a
+// damaged header or cut, and a long synthetic set.
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+
+#include <GeographicLib/Geocentric.hpp>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "output/gpb_reader.h"
+#include "tests/support/conversion_fixtures.h"
+#include "tests/support/test_support.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
+#include "dataset/observation_file_writer.h"
+
+#ifdef TALVERIN_CLI_PATH
+
+namespace talverin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ProgramHooks;
+using testing_support::ProgramRun;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+
+// BAHR antenna reference point, ECEF (m), from samples/bahr-2004-162/README.txt.
+constexpr char kBahrAntenna[] = "3633910.5918,4425277.7039,2799862.8556";
+constexpr double kBahrAntenna_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
+
+ProgramRun Cli(std::vector<std::string> args, const ProgramHooks& hooks = {}) {
+  args.insert(args.begin(), TALVERIN_CLI_PATH);
+  return RunProgram(args, hooks);
+}
+
+// Epochs of a GPB file read to a clean end; -1 when it does not read cleanly.
+long CleanEpochs(const std::string& path) {
+  GpbReader reader;
+  static GpbReadEpoch epoch;
+  long n = 0;
+  int32_t status = reader.Open(path.c_str()) == 0 ? 1 : -1;
+  while (status == 1 && (status = reader.ReadEpoch(&epoch)) == 1) ++n;
+  return status == 0 ? n : -1;
+}
+
+// Copies the B, E and S files of a set, renaming them to the letter + name given.
+void CopySet(const std::string& fromB, const std::string& toDir, const std::string& name) {
+  fs::create_directories(toDir);
+  const fs::path from(fromB);
+  for (const char letter : {'B', 'E', 'S'}) {
+    const fs::path source = from.parent_path() / (letter + from.filename().string().substr(1));
+    fs::copy_file(source, fs::path(toDir) / (letter + name), fs::copy_options::overwrite_existing);
+  }
+}
+
+// A receiver model text no receiver has: detection fails, the conversion ends with -1.
+void DamageModelText(const std::string& b) {
+  std::vector<uint8_t> bytes = ReadFileBytes(b);
+  ASSERT_GT(bytes.size(), 20u);
+  std::copy_n("QQ-9999", 7, bytes.begin() + 11);
+  ASSERT_TRUE(WriteFileBytes(b, bytes));
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  // The BAHR set imported and converted; copies of it cut at byte 50000 and with a damaged
+  // model text.
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    ASSERT_EQ(Set(), rinex_test::ImportSet(Obs(), Nav(), dir_->File("bahr")).observationFile);
+    // Message levels: -q errors only; by default warnings and one line counting the
+    // ephemerides; -v every message.
+    EXPECT_EQ("info: 166 GPS ephemerides loaded (0 unhealthy)\n", Cli({"convert", "-d", dir_->File("out"), Set()}).err);
+    EXPECT_NE(std::string::npos, Cli({"convert", "-v", "-d", dir_->File("out"), Set()})
+                                     .err.find("GPS Ephemeris loaded for PRN 5, Health OK"));
+    const ProgramRun run = Cli({"convert", "-q", "-d", dir_->File("out"), Set()});
+    ASSERT_EQ(std::make_tuple(0, std::string()), std::make_tuple(run.status, run.err));
+    CopySet(Set(), dir_->File("cut"), "BAHRA04.162");
+    const std::vector<uint8_t> whole = ReadFileBytes(Set());
+    ASSERT_TRUE(WriteFileBytes(Cut(), {whole.begin(), whole.begin() + 50000}));
+    CopySet(Set(), dir_->File("bad"), "BAHRA04.162");
+    DamageModelText(dir_->File("bad/BBAHRA04.162"));
+  }
+  static void TearDownTestSuite() { delete dir_; }
+  static std::string Set() { return dir_->File("bahr/BBAHRA04.162"); }
+  static std::string Gpb() { return dir_->File("out/BBAHRA04.gpb"); }
+  static std::string Cut() { return dir_->File("cut/BBAHRA04.162"); }
+  static std::string Bad() { return dir_->File("bad/BBAHRA04.162"); }
+  static std::string Obs() { return rinex_test::SampleFile("bahr1620.04o"); }
+  static std::string Nav() { return rinex_test::SampleFile("bahr1620.04n"); }
+  static TempDir* dir_;
+};
+TempDir* CommandLine::dir_ = nullptr;
+
+TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
+  TempDir t;
+  CopySet(Set(), t.File("noeph"), "BAHRA04.162");
+  ASSERT_TRUE(WriteFileBytes(t.File("noeph/EBAHRA04.162"), {}));
+  fs::create_directories(t.File("empty"));
+  const std::vector<uint8_t> ephemerisBefore = ReadFileBytes(dir_->File("bad/EBAHRA04.162"));
+  // A B file named like the RINEX file it gives (no date in the name: site and session 0).
+  CopySet(Set(), t.File("clash"), "ahr1620.04o");
+  fs::rename(t.File("clash/Bahr1620.04o"), t.File("clash/bahr1620.04o"));
+  const std::vector<uint8_t> clashBefore = ReadFileBytes(t.File("clash/bahr1620.04o"));
+  CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  const std::string tag = "version:" + std::string(112, ' ');
+  ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
+  const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
+  // The marker 3.122 m under the antenna (GeographicLib's WGS84 latitude, longitude and height
+  // of kBahrAntenna, less the antenna height): the same figures as from the ECEF position.
+  const char* marker = "26.2091411815,50.6081456306,-17.0791";
+  const std::string stats = Cli({"stats", Gpb(), "--reference", kBahrAntenna}).out;
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string text;  // in stdout or stderr
+  } cases[] = {
+      {{}, 2, "a subcommand is needed"},
+      {{"convert"}, 2, "B-FILE is required"},
+      {{"convert", "--receiver", "z12", Set()}, 2, "unknown receiver type 'z12'"},
+      {{"convert", "-o", t.File("x.gpb"), Set(), headerOnly}, 2, "-o names the output of one set"},
+      {{"convert", "-o", t.File("x.gpb"), "-d", t.File("d"), Set()}, 2, "exclude each other"},
+      {{"convert", t.File("empty")}, 2, "no B files"},
+      {{"convert", t.File("bahr/BMISSA04.162")}, 2, "cannot read the B file"},
+      {{"convert", "-o", dir_->File("bad/EBAHRA04.162"), Bad()}, 2, "is the input"},
+      {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
+      {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
+      {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
+      {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
+      {{"convert", "--help"}, 0, "Exit status"},
+      {{"--version"}, 0, "talverin "},
+      {{"detect", t.File("B0001.123"), t.File("X0001.123")}, 1, "X0001.123: 0"},
+      {{"detect", t.File("B0001.123")}, 0, "B0001.123: 1"},
+      {{"dump", t.File("B0001.123")}, 2, "not a GPB file"},
+      {{"stats", Gpb()}, 2, "a reference is needed"},
+      {{"stats", Gpb(), "--reference", "nan,nan,nan"}, 2, "is not finite"},
+      {{"stats", Gpb(), "--reference", "26.2,50.6,-17"}, 2, "not within 100 km"},
+      {{"stats", Gpb(), "--reference-llh", "26.2,50.6"}, 2, "is not three numbers"},
+      {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
+      {{"stats", t.File("h/B0001A01.gpb"), "--reference", kBahrAntenna}, 1, "no epoch"},  // the "h" row's output
+      {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
+      // The first line names the reference.
+      {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"}, 0, stats.substr(stats.find('\n'))},
+      {{"rinex", t.File("clash/bahr1620.04o")}, 2, "refusing to overwrite an input"},
+      {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
+      {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
+      {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
+      {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")}, 2,
+       "header position 'north' is neither rinex, zeros nor a distance in metres"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ProgramRun run = Cli(c.args);
+    EXPECT_EQ(c.status, run.status) << run.out << run.err;
+    EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << run.out << run.err;
+  }
+  // The missing B file is named as such: the module was never asked (no E file message).
+  EXPECT_EQ(std::string::npos, Cli({"convert", t.File("bahr/BMISSA04.162")}).err.find("EMISSA04"));
+  EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
+  EXPECT_EQ(clashBefore, ReadFileBytes(t.File("clash/bahr1620.04o")));
+  EXPECT_FALSE(fs::exists(t.File("north")));
+  // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
+  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
+  EXPECT_EQ(std::make_tuple(0, std::string()), std::make_tuple(closed.status, closed.err));
+  const ProgramRun full = RunProgram({"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
+  EXPECT_EQ(2, full.status);
+  EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
+}
+
+// convert and rinex run their sets through one batch runner: the same lines, JSON and status.
+TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
+  TempDir t;
+  CopySet(Set(), t.File("in"), "BAHRA04.162");
+  CopySet(Set(), t.File("in/sub"), "BAHRB04.162");
+  CopySet(Bad(), t.File("in"), "BADXA04.162");
+  const struct {
+    std::string command;
+    std::string lines[3];       // beginnings of the sets' summary lines, after "SET: "
+    // A good set's JSON result, its member counting the epochs written, the one naming the
+    // main output.
+    const char *written, *epochs, *output;
+    std::string lastOutput;     // that output of the set in the subfolder
+    size_t files;  // in the output folder: two sets' outputs, partial outputs, the JSON
+  } cases[] = {
+      {"convert", {"failed: Unable to detect", "completed, 120 epochs written, 120 recomputed, 0 unsolved", "completed"},
+       "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
+      {"rinex", {"failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
+                 "written, 120 epochs, 932 satellite records", "written"},
+       "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
+  };
+  const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const std::string dir = t.File(c.command);
+    const ProgramRun shown = Cli(
+        {c.command, "-j", "2", "--recursive", "-d", dir, "--json", dir + "/summary.json", t.File("in")});
+    EXPECT_EQ(2, shown.status) << shown.err;
+    // Each set's line (at `at`) starts as given; the summary is the last line.
+    size_t at = 0;
+    for (size_t i = 0; i < 3; ++i, at = shown.out.find('\n', at) + 1) {
+      EXPECT_EQ(at, shown.out.find(t.File(sets[i]) + ": " + c.lines[i], at)) << shown.out;
+    }
+    EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2\n", shown.out.substr(at));
+
+    const nlohmann::json json = nlohmann::json::parse(ReadFileText(dir + "/summary.json"));
+    ASSERT_EQ(std::make_tuple(c.command, 2, size_t{3}), std::make_tuple(json["command"], json["status"], json["sets"].size()));
+    for (size_t i = 0; i < 3; ++i) {
+      const nlohmann::json& set = json["sets"][i];
+      EXPECT_EQ(std::make_tuple(t.File(sets[i]), i == 0 ? 2 : 0, i == 0 ? "failed" : c.written),
+                std::make_tuple(set["input"], set["status"], set["result"]));
+      if (i > 0) {
+        EXPECT_EQ(std::make_tuple(1274, 120), std::make_tuple(set["gps_week"], set[c.epochs])) << set;
+      }
+    }
+    EXPECT_EQ(dir + "/" + c.lastOutput, json["sets"][2]["outputs"][c.output]);
+    // No temporary folder left behind.
+    EXPECT_EQ(c.files, static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
+  }
+  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04.gpb")));
+}
+
+TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
+  TempDir t;
+  const auto outputs = [&](const std::string& stem, std::vector<const char*> extensions) {
+    std::vector<std::string> texts;
+    for (const char* ext : extensions) texts.push_back(ReadFileText(t.File(stem + ext)));
+    return texts;
+  };
+  CopySet(Set(), t.File("set"), "BAHRA04.162");
+  ASSERT_EQ(0, Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
+  const auto good = outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"});
+  // A RINEX export that cannot write its whole file (a file size limit of 51,200 bytes).
+  ASSERT_EQ(0, Cli({"rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
+  const auto goodRinex = outputs("out/bahr162a", {".04o", ".04n"});
+  const ProgramRun limited = RunProgram({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", TALVERIN_CLI_PATH,
+                                         "rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
+  EXPECT_EQ(2, limited.status);
+  EXPECT_NE(std::string::npos, limited.err.find(t.File("out/bahr162a.04o") + ": cannot be written; previous "
+                                                "outputs left as they were; what was written is kept as " +
+                                                t.File("out/bahr162a.partial.04o"))) << limited.err;
+  EXPECT_EQ(goodRinex, outputs("out/bahr162a", {".04o", ".04n"}));
+  EXPECT_EQ(51200u, ReadFileBytes(t.File("out/bahr162a.partial.04o")).size());
+  // A failed conversion: the earlier outputs stay, what was written (a header) is kept apart.
+  DamageModelText(t.File("set/BBAHRA04.162"));
+  const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
+  EXPECT_EQ(2, failed.status);
+  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb"))) << failed.err;
+  EXPECT_EQ(good, outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"}));
+  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
+
+  // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
+  // the conversion waits on its stderr until the test has sent the signal; the set after it
+  // in the batch is not started.
+  fs::create_directories(t.File("long"));
+  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"), testing_support::OneChannelEpochs(6000, 345600.0)));
+  EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
+  GpsEph eph{};
+  eph.week = 250;
+  for (eph.prn = 1; eph.prn <= 2; ++eph.prn) ephemerides.AddGps(eph, eph.prn == 2 ? 63 : 0);
+  ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
+  const ProgramRun first = Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")});
+  ASSERT_EQ(1, first.status);
+  // A warning the default level shows.
+  EXPECT_NE(std::string::npos, first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
+  const auto previous = outputs("out/BLONGA04", {".gpb", ".sta", ".epp"});
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    bool sent = false;
+    ProgramHooks hooks;
+    hooks.onErrorLine = [&](int pid, const std::string& line) {
+      if (!sent && line.find("less then 4 ephemerides") != std::string::npos) sent = kill(pid, signal) == 0;
+    };
+    const ProgramRun run = Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162"),
+                                t.File("set/BBAHRA04.162")}, hooks);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(1, run.status) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
+    EXPECT_EQ(previous, outputs("out/BLONGA04", {".gpb", ".sta", ".epp"}));
+    const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
+    EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
+    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")) && fs::exists(t.File("out/BLONGA04.partial.epp")));
+  }
+}
+
+TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
+  const ProgramRun csv = Cli({"positions", Gpb(), "--reference", kBahrAntenna});
+  ASSERT_EQ(0, csv.status) << csv.err;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(csv.out);
+  for (std::string line; std::getline(lines, line);) {
+    rows.emplace_back();
+    std::istringstream cells(line + ",");  // a last empty cell too
+    for (std::string cell; std::getline(cells, cell, ',');) rows.back().push_back(cell);
+  }
+  ASSERT_EQ(121u, rows.size());
+  EXPECT_EQ(0u, csv.out.find("gps_week,tow_s,gps_time,lat_deg,lon_deg,height_m,east_m,north_m,up_m,"
+                             "satellites,position_valid\n"));
+  EXPECT_EQ(std::make_tuple(rows[1][0], rows[1][2], rows[120][2]),
+            std::make_tuple("1274", "2004-06-10 00:00:00.000", "2004-06-10 00:59:30.000"));
+  for (size_t r = 1; r < rows.size(); ++r) {
+    ASSERT_EQ(11u, rows[r].size()) << r;
+    EXPECT_EQ("1", rows[r][10]);
+    for (size_t c = 6; c <= 8; ++c) EXPECT_LT(std::fabs(std::stod(rows[r][c])), 30.0) << r;
+  }
+  // The antenna from the CSV's own latitude, longitude, height: within the east/north/up given.
+  double x, y, z;
+  GeographicLib::Geocentric::WGS84().Forward(std::stod(rows[1][3]), std::stod(rows[1][4]), std::stod(rows[1][5]), x, y, z);
+  EXPECT_NEAR(std::hypot(x - kBahrAntenna_m[0], y - kBahrAntenna_m[1], z - kBahrAntenna_m[2]),
+              std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])), 1e-3);
+
+  // KML and GPX parsed back: a point for each epoch, the first one's time UTC (GPS-UTC was 13 s
+  // in 2004), the GPX latitude the CSV's.
+  for (const std::string format : {"kml", "gpx"}) {
+    const bool kml = format == "kml";
+    tinyxml2::XMLDocument doc;
+    ASSERT_EQ(tinyxml2::XML_SUCCESS, doc.Parse(Cli({"positions", Gpb(), "--format", format}).out.c_str()));
+    const tinyxml2::XMLConstHandle root(doc.RootElement());
+    const tinyxml2::XMLConstHandle first =
+        kml ? root.FirstChildElement("Document").FirstChildElement("Placemark")
+            : root.FirstChildElement("trk").FirstChildElement("trkseg").FirstChildElement("trkpt");
+    const tinyxml2::XMLElement* when =
+        (kml ? first.FirstChildElement("TimeStamp").FirstChildElement("when") : first.FirstChildElement("time")).ToElement();
+    ASSERT_NE(nullptr, when) << format;
+    int points = 0;
+    for (auto* e = first.ToElement(); e != nullptr; e = e->NextSiblingElement(e->Name()))
+      points += !kml || e->FirstChildElement("Point") != nullptr;
+    // A placemark has no lat attribute: 0.
+    EXPECT_EQ(std::make_tuple(120, std::string("2004-06-09T23:59:47.000Z"), kml ? 0.0 : std::stod(rows[1][3])),
+              std::make_tuple(points, std::string(when->GetText()), first.ToElement()->DoubleAttribute("lat")));
+  }
+}
+
+// Facts of the station's RINEX header and epochs (samples/bahr-2004-162/README.txt); the cut
+// copy keeps the 62 whole epochs before byte 50000 (a 90-byte file header, then 67-byte epoch
+// headers with their channel count at byte 66, each followed by that many 97-byte records):
+// the 63rd starts at 49640, announces 8 records and has 360 bytes, and is left out.
+TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
+  const ProgramRun run = Cli({"info", Set(), Cut(), dir_->File("cut/BMISSA04.162")});
+  EXPECT_EQ(2, run.status);
+  for (const std::string& line : std::vector<std::string>{
+           "receiver       Z-XII3: dual frequency (type 2), 97-byte channel records\n"
+           "  site file      BAHR, antenna height 3.1220 m (vertical)",
+           "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 s",
+           "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none",
+           "epochs         62: 2004-06-10 00:00:00.000 to 2004-06-10 00:30:30.000 GPS",
+           "damage         B file at byte 49640, 360 bytes skipped: the file ends inside the epoch at offset 49640 (8 channel "
+           "records announced, 360 bytes left); epoch left out\n  damage         the B file ends inside its last epoch\n",
+           "unreadable     " + dir_->File("cut/BMISSA04.162") + ": no such file"}) {
+    EXPECT_NE(std::string::npos, run.out.find(line)) << line << "\n" << run.out;
+  }
+}
+
+// The installed program gives the build's version and converts the set as the build does.
+TEST_F(CommandLine, InstalledTreeRunsAConversion) {
+  const char* script = "cmake --install \"$0\" --prefix \"$1\" >/dev/null && \"$1/bin/talverin\" --version && "
+                       "\"$1/bin/talverin\" convert -d \"$1/out\" \"$2\"";
+  EXPECT_EQ(Cli({"--version"}).out + Cli({"convert", "-d", dir_->File("usr/out"), Set()}).out,
+            RunProgram({"/bin/sh", "-c", script, TALVERIN_BINARY_DIR, dir_->File("usr"), Set()}).out);
+}
+
+}  // namespace
+}  // namespace talverin
+
+#endif  // TALVERIN_CLI_PATH
