@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/setup.sh
+# Format check: every C++ file as .clang-format lays it out.
+git ls-files -z '*.h' '*.cpp' | xargs -0 clang-format --dry-run --Werror
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 ctest --test-dir build -j2 --output-on-failure

@@ -46,8 +46,8 @@ enum class MessageLevel { kError, kWarning, kInfo };
   X(kGpsEphemerisUnhealthy, kWarning, "GPS Ephemeris loaded for PRN %d, Health BAD!!!")            \
   X(kEphemerisWeek, kWarning, "ERROR - Eph Week Number : %d")                                      \
   X(kEphemerisNotFinite, kWarning, "ERROR - Eph PRN %d toe %ld in %s: %s is %g, record not used")  \
-  X(kEphemerisBeyondBroadcastRange, kWarning,                                                     \
-    "ERROR - Eph PRN %d toe %ld in %s: %s is %.8g%s, outside the broadcast range %.6g to "        \
+  X(kEphemerisBeyondBroadcastRange, kWarning,                                                      \
+    "ERROR - Eph PRN %d toe %ld in %s: %s is %.8g%s, outside the broadcast range %.6g to "         \
     "%.6g%s, record not used")                                                                     \
   X(kGlonassEphemerisNotFinite, kWarning,                                                          \
     "ERROR - GLONASS Eph PRN %d in %s: %s is %g, record not written")                              \
@@ -58,9 +58,10 @@ enum class MessageLevel { kError, kWarning, kInfo };
     "Error: channel record size %ld of receiver type %ld is not 35, 66 or 97")                     \
   X(kTooManyChannels, kWarning, "Error: Too many channels: \nWill Try to Recover Data")            \
   X(kPrematureEnd, kWarning, "Warning: Pre-mature end of file at %ld epochs")                      \
-  X(kImplausibleHeader, kWarning,                                                                 \
+  X(kImplausibleHeader, kWarning,                                                                  \
     "Error: Implausible epoch header at byte %lld of %s (%s): \nWill Try to Recover Data")         \
-  X(kResumed, kWarning, "Warning: %lld bytes of %s skipped; reading resumes at the epoch at %.3lf s") \
+  X(kResumed, kWarning,                                                                            \
+    "Warning: %lld bytes of %s skipped; reading resumes at the epoch at %.3lf s")                  \
   X(kNoReadMemory, kError, "Error: no memory to read %s")                                          \
   X(kDuplicatePrn, kWarning,                                                                       \
     "Warning: Multiple occurances of PRN %d at %.1lf. Possible invalid data type")                 \
@@ -69,8 +70,7 @@ enum class MessageLevel { kError, kWarning, kInfo };
   X(kCodeIntegrationUnstable, kWarning, "Code phase integration unstable on prn %d")               \
   X(kL2PhaseQuestionable, kWarning, "L2 Phase questionable on prn %d at %.1lf")                    \
   X(kL2PhaseQuestion, kWarning, "L2 phase question: prn %d @ %.1lf")                               \
-  X(kTooFewEphemerides, kWarning,                                                                  \
-    "Warning, less then 4 ephemerides unable to recompute position")                               \
+  X(kTooFewEphemerides, kWarning, "Warning, less then 4 ephemerides unable to recompute position") \
   /* GPB writer */                                                                                 \
   X(kGpbAlreadyOpen, kError, "Cannot create file--class already using a file %s")                  \
   X(kGpbNameTooLong, kError, "Unable to create GPB file %.255s--name longer than 255 characters")  \

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "output/gpb_reader.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
-#include "testkit/range_simulator.h"
+#include "output/gpb_reader.h"
 #include "rinex/rinex_import.h"
+#include "testkit/range_simulator.h"
 
 namespace talverin {
 namespace bench {
@@ -39,8 +39,8 @@ constexpr double kHeaderClockOffset_m = 15.0;
 
 constexpr double kSolutionMask_deg = 10.0;
 constexpr int32_t kMaxGpsPrnCount = 32;
-constexpr int kChannelRecordSize = 97;       // dual frequency receiver
-constexpr double kL2CodeBias_m = 0.35;       // L2 range minus C/A range, a fixed value
+constexpr int kChannelRecordSize = 97;        // dual frequency receiver
+constexpr double kL2CodeBias_m = 0.35;        // L2 range minus C/A range, a fixed value
 constexpr double kDopplerFieldUnit = 0.0001;  // Hz per unit of the file's Doppler field
 // Broadcast records are selected within 4 h of their key, one hour before toe.
 constexpr double kKeyBeforeToe_s = 3600.0;
@@ -140,7 +140,8 @@ std::vector<GpsEph> DayConstellation(const std::vector<GpsEph>& real, double day
   for (int32_t prn = 1; prn <= kMaxGpsPrnCount; ++prn) {
     for (const GpsEph& r : real) {
       if (r.prn != prn) continue;
-      if (base[prn] == nullptr || std::fabs(r.toe - middle_s) < std::fabs(base[prn]->toe - middle_s)) {
+      if (base[prn] == nullptr ||
+          std::fabs(r.toe - middle_s) < std::fabs(base[prn]->toe - middle_s)) {
         base[prn] = &r;
       }
     }
@@ -215,8 +216,7 @@ std::string FindBahrNavigation() {
 }
 
 bool MakeDownloadSet(const std::string& dir, const SetShape& shape,
-                     const std::vector<GpsEph>& ephemerides, DownloadSet* out,
-                     std::string* why) {
+                     const std::vector<GpsEph>& ephemerides, DownloadSet* out, std::string* why) {
   DownloadSet set;
   set.shape = shape;
   const std::string stem = "BNCHA04.162";
@@ -318,11 +318,13 @@ bool MakeDownloadSet(const std::string& dir, const SetShape& shape,
       channel.l1Snr = static_cast<uint8_t>(30.0 + elevation_deg / 4.5);
       channel.l2Snr = static_cast<uint8_t>(20.0 + elevation_deg / 4.5);
       // Doppler is minus the range rate in wavelengths; the reader negates the field.
-      channel.doppler = static_cast<int32_t>(std::lround(rate_mps / kL1Wavelength_m / kDopplerFieldUnit));
+      channel.doppler =
+          static_cast<int32_t>(std::lround(rate_mps / kL1Wavelength_m / kDopplerFieldUnit));
       channel.l1Phase_cyc = -s.range.range_m / kL1Wavelength_m;
       channel.l2Range_s = (s.range.range_m + kL2CodeBias_m) / kC_mps;
       channel.l2Phase_cyc = -s.range.range_m / kL2Wavelength_m;
-      ok = ok && WriteBytes(file, ChannelRecordBytes(channel, kChannelRecordSize, ObsLayout::kStandard));
+      ok = ok &&
+           WriteBytes(file, ChannelRecordBytes(channel, kChannelRecordSize, ObsLayout::kStandard));
       if (elevation_deg >= kSolutionMask_deg) ++aboveMask;
     }
     for (int32_t prn = 1; prn <= kMaxGpsPrnCount; ++prn) previousSeen[prn] = nowSeen[prn];
@@ -344,7 +346,8 @@ bool MakeDownloadSet(const std::string& dir, const SetShape& shape,
     return false;
   }
   std::error_code error;
-  set.observationBytes = static_cast<int64_t>(std::filesystem::file_size(set.observationPath, error));
+  set.observationBytes =
+      static_cast<int64_t>(std::filesystem::file_size(set.observationPath, error));
   if (shape.epochs > 0) {
     set.meanSatellites = static_cast<double>(satellites) / shape.epochs;
     set.meanAboveMask = static_cast<double>(aboveMask) / shape.epochs;
@@ -375,9 +378,11 @@ bool ImportRealSet(const std::string& dir, const std::string& name, DownloadSet*
   set.shape.interval_s = 30.0;
   set.observationPath = summary.observationFile;
   std::error_code error;
-  set.observationBytes = static_cast<int64_t>(std::filesystem::file_size(set.observationPath, error));
+  set.observationBytes =
+      static_cast<int64_t>(std::filesystem::file_size(set.observationPath, error));
   for (int k = 0; k < 3; ++k) set.truth_m[k] = kBahrArp_m[k];
-  set.meanSatellites = summary.epochs > 0 ? static_cast<double>(summary.channels) / summary.epochs : 0.0;
+  set.meanSatellites =
+      summary.epochs > 0 ? static_cast<double>(summary.channels) / summary.epochs : 0.0;
   *out = std::move(set);
   return true;
 }
@@ -430,8 +435,8 @@ bool CheckRealGpb(const std::string& gpbPath, const DownloadSet& set, bool recom
 
 }  // namespace
 
-bool CheckGpb(const std::string& gpbPath, const DownloadSet& set, bool recomputed,
-              GpbCheck* out, std::string* why) {
+bool CheckGpb(const std::string& gpbPath, const DownloadSet& set, bool recomputed, GpbCheck* out,
+              std::string* why) {
   if (!set.simulated) return CheckRealGpb(gpbPath, set, recomputed, out, why);
   GpbCheck check;
   std::error_code error;
@@ -500,8 +505,8 @@ bool CheckGpb(const std::string& gpbPath, const DownloadSet& set, bool recompute
     std::snprintf(text, sizeof text,
                   "%s positions off by %.3f m (median) and %.3f m (max), clocks by %.3f m "
                   "(median) and %.3f m (max)",
-                  recomputed ? "recomputed" : "copied", medianPosition_m,
-                  check.maxPositionError_m, medianClock_m, check.maxClockError_m);
+                  recomputed ? "recomputed" : "copied", medianPosition_m, check.maxPositionError_m,
+                  medianClock_m, check.maxClockError_m);
     *why = text;
     return false;
   }

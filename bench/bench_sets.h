@@ -16,8 +16,8 @@ namespace talverin {
 namespace bench {
 
 struct SetShape {
-  std::string name;          // also the set's directory name
-  double start_s = 0.0;      // true GPS reception time of the first epoch, s of week
+  std::string name;      // also the set's directory name
+  double start_s = 0.0;  // true GPS reception time of the first epoch, s of week
   int32_t epochs = 0;
   double interval_s = 1.0;
   int32_t minSatellites = 0;  // per epoch; lower satellites are added to reach it
@@ -33,16 +33,16 @@ struct DownloadSet {
   bool simulated = true;        // false: imported from real RINEX files, truth = known ARP
   std::string observationPath;  // B file
   int64_t observationBytes = 0;
-  int64_t expectedGpbBytes = 0;  // new GPB variant, every epoch written
-  double truth_m[3] = {};        // ECEF of the antenna
+  int64_t expectedGpbBytes = 0;   // new GPB variant, every epoch written
+  double truth_m[3] = {};         // ECEF of the antenna
   double headerOffset_m[3] = {};  // receiver position in the epoch headers = truth + this
   double meanSatellites = 0.0;    // channel records per epoch
   double meanAboveMask = 0.0;     // of them at or above the 10 degree solution mask
   int32_t minSeen = 0;
   int32_t maxSeen = 0;
-  std::vector<double> rcvTime_s;     // per epoch, the receiver time of its header
-  std::vector<double> trueClock_m;   // per epoch
-  std::vector<double> headerClock_m; // per epoch, as the receiver wrote it
+  std::vector<double> rcvTime_s;      // per epoch, the receiver time of its header
+  std::vector<double> trueClock_m;    // per epoch
+  std::vector<double> headerClock_m;  // per epoch, as the receiver wrote it
 };
 
 // Broadcast records of a RINEX 2 navigation file; empty with a reason when none is found.
@@ -65,12 +65,12 @@ std::vector<GpsEph> DayConstellation(const std::vector<GpsEph>& real, double day
 
 // The bundled real BAHR hour (samples/bahr-2004-162) imported into dir with the RINEX
 // import; its truth is the station's known antenna reference point.
-[[nodiscard]] bool ImportRealSet(const std::string& dir, const std::string& name,
-                                 DownloadSet* out, std::string* why);
+[[nodiscard]] bool ImportRealSet(const std::string& dir, const std::string& name, DownloadSet* out,
+                                 std::string* why);
 
 struct GpbCheck {
   int32_t epochs = 0;
-  int32_t positioned = 0;       // epochs whose position-valid flag is set
+  int32_t positioned = 0;           // epochs whose position-valid flag is set
   double maxPositionError_m = 0.0;  // against the truth (recomputed) or the header (copied)
   double maxClockError_m = 0.0;
   double rmsPositionError_m = 0.0;

@@ -205,17 +205,16 @@ void BM_Convert(benchmark::State& state, const SetShape* shape, bool recompute) 
   const double iterations = static_cast<double>(state.iterations());
   state.counters["epochs_per_s"] =
       benchmark::Counter(iterations * set->shape.epochs, benchmark::Counter::kIsRate);
-  state.counters["MB_per_s"] = benchmark::Counter(
-      iterations * static_cast<double>(set->observationBytes) / kBytesPerMb,
-      benchmark::Counter::kIsRate);
+  state.counters["MB_per_s"] =
+      benchmark::Counter(iterations * static_cast<double>(set->observationBytes) / kBytesPerMb,
+                         benchmark::Counter::kIsRate);
   state.counters["messages"] = messages;
   if (recompute) {
     state.counters["max_err_m"] = check.maxPositionError_m;
     if (!set->simulated) {
       state.counters["rms_err_m"] = check.rmsPositionError_m;
-      state.counters["solved"] = set->shape.epochs > 0
-                                     ? static_cast<double>(check.positioned) / set->shape.epochs
-                                     : 0.0;
+      state.counters["solved"] =
+          set->shape.epochs > 0 ? static_cast<double>(check.positioned) / set->shape.epochs : 0.0;
     }
   }
   AddSetCounters(state, *set);
@@ -283,9 +282,9 @@ void BM_CopyFloor(benchmark::State& state, const SetShape* shape) {
   const double iterations = static_cast<double>(state.iterations());
   state.counters["epochs_per_s"] =
       benchmark::Counter(iterations * set->shape.epochs, benchmark::Counter::kIsRate);
-  state.counters["MB_per_s"] = benchmark::Counter(
-      iterations * static_cast<double>(set->observationBytes) / kBytesPerMb,
-      benchmark::Counter::kIsRate);
+  state.counters["MB_per_s"] =
+      benchmark::Counter(iterations * static_cast<double>(set->observationBytes) / kBytesPerMb,
+                         benchmark::Counter::kIsRate);
 }
 
 // Peak resident memory of a fresh process (this program in --convert-once mode) that
@@ -412,11 +411,11 @@ void RegisterAll() {
   for (const SetShape& shape : kShapes) {
     const std::string name = shape.name;
     if (name != "synthetic-1h-1s") {
-      benchmark::RegisterBenchmark(("Convert/" + name + "/recompute:1").c_str(), BM_Convert,
-                                   &shape, true)
+      benchmark::RegisterBenchmark(("Convert/" + name + "/recompute:1").c_str(), BM_Convert, &shape,
+                                   true)
           ->Unit(benchmark::kMillisecond);
-      benchmark::RegisterBenchmark(("Convert/" + name + "/recompute:0").c_str(), BM_Convert,
-                                   &shape, false)
+      benchmark::RegisterBenchmark(("Convert/" + name + "/recompute:0").c_str(), BM_Convert, &shape,
+                                   false)
           ->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("CopyFloor/" + name).c_str(), BM_CopyFloor, &shape)
           ->Unit(benchmark::kMillisecond);

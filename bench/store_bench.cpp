@@ -43,8 +43,8 @@ void BM_StoreLoad(benchmark::State& state) {
     store.ClearEphemerides();
     state.ResumeTiming();
   }
-  state.counters["records_per_s"] =
-      benchmark::Counter(static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["records_per_s"] = benchmark::Counter(
+      static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_StoreLoad)->Arg(kStoreRecords)->Unit(benchmark::kMillisecond);
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -69,7 +69,8 @@ SetResult Decode(const std::string& data, int waitStatus) {
   const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
   if (exited && third != std::string::npos) {
     const int status = std::atoi(data.substr(0, first).c_str());
-    const size_t length = std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
+    const size_t length =
+        std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
     if (status >= kExitOk && status <= kExitFailed && length <= data.size() - third - 1) {
       result.status = status;
       result.summary = data.substr(first + 1, second - first - 1);
@@ -183,7 +184,8 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
     const std::string claimed = claims.substr(at, tab - at);
     for (const std::string& path : paths) {
       if (free && SameFile(path, claimed)) {
-        *error = "output " + path + " is also an output of " + claims.substr(tab + 1, end - tab - 1) +
+        *error = "output " + path + " is also an output of " +
+                 claims.substr(tab + 1, end - tab - 1) +
                  " in this batch; give the sets separately or into different folders (-d)";
         free = false;
       }

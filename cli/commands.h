@@ -12,16 +12,16 @@
 namespace talverin_cli {
 
 struct ConvertArgs {
-  std::string plugin;              // --plugin; empty: beside the executable
-  std::vector<std::string> inputs; // B files and folders
-  std::string output;              // -o: GPB file of the one input
-  std::string outputDir;           // -d: folder for every set's outputs
+  std::string plugin;               // --plugin; empty: beside the executable
+  std::vector<std::string> inputs;  // B files and folders
+  std::string output;               // -o: GPB file of the one input
+  std::string outputDir;            // -d: folder for every set's outputs
   int jobs = 1;
-  std::string json;                // --json FILE
+  std::string json;  // --json FILE
   bool recursive = false;
-  int verbosity = 1;               // 0 -q, 1 default, 2 -v
-  int gpsWeek = -1;                // --gps-week; -1: from the ephemerides and the file name
-  std::string receiver = "auto";   // auto, ca, dual, l2-codeless, glonass, or 0..4
+  int verbosity = 1;              // 0 -q, 1 default, 2 -v
+  int gpsWeek = -1;               // --gps-week; -1: from the ephemerides and the file name
+  std::string receiver = "auto";  // auto, ca, dual, l2-codeless, glonass, or 0..4
   bool forceMoving = false;
   bool stationMarks = false;
   bool noRecompute = false;
@@ -38,8 +38,8 @@ int RunConvert(const ConvertArgs& args);
 struct InfoArgs {
   std::vector<std::string> inputs;  // B files and folders
   bool recursive = false;
-  std::string json;                 // --json FILE
-  int receiver = 0;                 // 0 detect, 1-4 fixed
+  std::string json;  // --json FILE
+  int receiver = 0;  // 0 detect, 1-4 fixed
   int gpsWeek = -1;
 };
 int RunInfo(const InfoArgs& args);
@@ -73,8 +73,8 @@ struct ImportRinexArgs {
   std::string observation;  // RINEX 2 observation file
   std::string navigation;   // RINEX 2 GPS navigation file
   std::string outputDir;
-  std::string receiver;     // empty: from the RINEX header
-  std::string site;         // empty: the marker name
+  std::string receiver;                  // empty: from the RINEX header
+  std::string site;                      // empty: the marker name
   std::string headerPosition = "rinex";  // rinex, zeros or a distance in metres
 };
 int RunImportRinex(const ImportRinexArgs& args);
@@ -94,14 +94,14 @@ int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
 struct QcArgs {
-  std::vector<std::string> inputs; // B files and folders
-  bool recursive = false;          // folders' subfolders too
-  int jobs = 1;                    // sets at once, each in its own process
-  std::string output;              // -o: the report's path (one set)
-  std::string outputDir;           // -d: folder for the reports and the index
-  std::string json;                // --json FILE: every set's figures
-  ReferenceArgs reference;         // as for stats; none given: against the mean
-  int gpsWeek = -1;                // --gps-week
+  std::vector<std::string> inputs;  // B files and folders
+  bool recursive = false;           // folders' subfolders too
+  int jobs = 1;                     // sets at once, each in its own process
+  std::string output;               // -o: the report's path (one set)
+  std::string outputDir;            // -d: folder for the reports and the index
+  std::string json;                 // --json FILE: every set's figures
+  ReferenceArgs reference;          // as for stats; none given: against the mean
+  int gpsWeek = -1;                 // --gps-week
   std::string receiver = "auto";
 };
 int RunQc(const QcArgs& args);

@@ -13,15 +13,15 @@
 #include <string>
 
 #include "base/gnss_constants.h"
-#include "output/gpb_reader.h"
-#include "job/path_names.h"
-#include "dataset/session_week.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/message_printer.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
+#include "dataset/session_week.h"
+#include "job/path_names.h"
+#include "output/gpb_reader.h"
 
 namespace fs = std::filesystem;
 

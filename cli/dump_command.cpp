@@ -6,15 +6,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/gpb_reader.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "output/gpb_reader.h"
 
 namespace talverin_cli {
 
+using talverin::gpb_sat_type;
 using talverin::GpbReadEpoch;
 using talverin::GpbReader;
-using talverin::gpb_sat_type;
 
 int RunDump(const std::string& path, bool csv) {
   IgnoreBrokenPipes();
@@ -25,20 +25,23 @@ int RunDump(const std::string& path, bool csv) {
   }
   const talverin::GpbHeaderInfo& h = reader.header();
   if (csv) {
-    std::printf("epoch,gpsTime,rcvTime,corrTime,flags,lat_deg,lon_deg,height_m,clock_m,prn,"
-                "sflags,range1_m,phase1_cyc,doppler1_hz,lock1_s,snr1,rangeP1_m,range2_m,"
-                "phase2_cyc,lock2_s,snr2\n");
+    std::printf(
+        "epoch,gpsTime,rcvTime,corrTime,flags,lat_deg,lon_deg,height_m,clock_m,prn,"
+        "sflags,range1_m,phase1_cyc,doppler1_hz,lock1_s,snr1,rangeP1_m,range2_m,"
+        "phase2_cyc,lock2_s,snr2\n");
   } else if (h.variant == 1) {
-    std::printf("GPB file %s: new variant ($NEWGPB), header %u bytes, data type %u, "
-                "description \"%s\", created %02u/%02u/%04u %02u:%02u:%02u\n",
-                path.c_str(), h.headerLength, h.dataType, h.description, h.stamp[0], h.stamp[1],
-                1900u + h.stamp[2], h.stamp[3], h.stamp[4], h.stamp[5]);
+    std::printf(
+        "GPB file %s: new variant ($NEWGPB), header %u bytes, data type %u, "
+        "description \"%s\", created %02u/%02u/%04u %02u:%02u:%02u\n",
+        path.c_str(), h.headerLength, h.dataType, h.description, h.stamp[0], h.stamp[1],
+        1900u + h.stamp[2], h.stamp[3], h.stamp[4], h.stamp[5]);
   } else {
-    std::printf("GPB file %s: version %.2f, header %u bytes, data type %u, count %u, value %g, "
-                "created %02u/%02u/%04u %02u:%02u:%02u\n",
-                path.c_str(), static_cast<double>(h.version), h.headerLength, h.dataType, h.count,
-                static_cast<double>(h.value), h.stamp[0], h.stamp[1], 1900u + h.stamp[2],
-                h.stamp[3], h.stamp[4], h.stamp[5]);
+    std::printf(
+        "GPB file %s: version %.2f, header %u bytes, data type %u, count %u, value %g, "
+        "created %02u/%02u/%04u %02u:%02u:%02u\n",
+        path.c_str(), static_cast<double>(h.version), h.headerLength, h.dataType, h.count,
+        static_cast<double>(h.value), h.stamp[0], h.stamp[1], 1900u + h.stamp[2], h.stamp[3],
+        h.stamp[4], h.stamp[5]);
   }
   static GpbReadEpoch read;
   long index = 0;
@@ -46,24 +49,27 @@ int RunDump(const std::string& path, bool csv) {
   while ((status = reader.ReadEpoch(&read)) == 1) {
     const talverin::gpb_epoch_type& e = read.epoch;
     if (!csv) {
-      std::printf("epoch %ld  gps %.3f  rcv %.3f  corr %.9f  flags 0x%02x  nsat %d  lat %.9f  "
-                  "lon %.9f  h %.3f  clock %.3f m\n",
-                  index, e.gpsTime, e.rcvTime, e.corrTime, e.flags, e.nsat, e.lat, e.lon,
-                  static_cast<double>(e.height), e.clock);
+      std::printf(
+          "epoch %ld  gps %.3f  rcv %.3f  corr %.9f  flags 0x%02x  nsat %d  lat %.9f  "
+          "lon %.9f  h %.3f  clock %.3f m\n",
+          index, e.gpsTime, e.rcvTime, e.corrTime, e.flags, e.nsat, e.lat, e.lon,
+          static_cast<double>(e.height), e.clock);
     }
     for (int i = 0; i < e.nsat; ++i) {
       const gpb_sat_type& s = e.sat[i];
       if (csv) {
-        std::printf("%ld,%.3f,%.3f,%.9f,%u,%.9f,%.9f,%.3f,%.3f,%u,0x%x,%.3f,%.3f,%.3f,%.2f,%.2f,"
-                    "%.3f,%.3f,%.3f,%.2f,%.2f\n",
-                    index, e.gpsTime, e.rcvTime, e.corrTime, e.flags, e.lat, e.lon,
-                    static_cast<double>(e.height), e.clock, s.prn, s.sflags, s.range1, s.phase1,
-                    s.doppler1, s.lock1, s.snr1, s.rangeP1, s.range2, s.phase2, s.lock2, s.snr2);
+        std::printf(
+            "%ld,%.3f,%.3f,%.9f,%u,%.9f,%.9f,%.3f,%.3f,%u,0x%x,%.3f,%.3f,%.3f,%.2f,%.2f,"
+            "%.3f,%.3f,%.3f,%.2f,%.2f\n",
+            index, e.gpsTime, e.rcvTime, e.corrTime, e.flags, e.lat, e.lon,
+            static_cast<double>(e.height), e.clock, s.prn, s.sflags, s.range1, s.phase1, s.doppler1,
+            s.lock1, s.snr1, s.rangeP1, s.range2, s.phase2, s.lock2, s.snr2);
       } else {
-        std::printf("  prn %3u  sflags 0x%03x  C1 %.3f  L1 %.3f  D1 %.3f  lock1 %.2f  snr1 %.2f  "
-                    "P1 %.3f  P2 %.3f  L2 %.3f  lock2 %.2f  snr2 %.2f\n",
-                    s.prn, s.sflags, s.range1, s.phase1, s.doppler1, s.lock1, s.snr1, s.rangeP1,
-                    s.range2, s.phase2, s.lock2, s.snr2);
+        std::printf(
+            "  prn %3u  sflags 0x%03x  C1 %.3f  L1 %.3f  D1 %.3f  lock1 %.2f  snr1 %.2f  "
+            "P1 %.3f  P2 %.3f  L2 %.3f  lock2 %.2f  snr2 %.2f\n",
+            s.prn, s.sflags, s.range1, s.phase1, s.doppler1, s.lock1, s.snr1, s.rangeP1, s.range2,
+            s.phase2, s.lock2, s.snr2);
       }
     }
     ++index;

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "base/gnss_constants.h"
-#include "rinex/rinex_import.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "rinex/rinex_import.h"
 
 namespace talverin_cli {
 
@@ -66,10 +66,11 @@ int RunImportRinex(const ImportRinexArgs& args) {
   std::printf("observation file: %s\n", summary.observationFile.c_str());
   std::printf("  epochs written: %ld, channel records: %ld\n", static_cast<long>(summary.epochs),
               static_cast<long>(summary.channels));
-  std::printf("  left out: %ld without C/A range, %ld over the channel limit, %ld not GPS "
-              "1-32 or repeated\n",
-              static_cast<long>(summary.noRange), static_cast<long>(summary.overLimit),
-              static_cast<long>(summary.otherSatellites));
+  std::printf(
+      "  left out: %ld without C/A range, %ld over the channel limit, %ld not GPS "
+      "1-32 or repeated\n",
+      static_cast<long>(summary.noRange), static_cast<long>(summary.overLimit),
+      static_cast<long>(summary.otherSatellites));
   std::printf("  Doppler from phase: %ld, without Doppler: %ld\n",
               static_cast<long>(summary.dopplerFromPhase), static_cast<long>(summary.noDoppler));
   std::printf("  event records skipped: %ld, cycle-slip records skipped: %ld\n",

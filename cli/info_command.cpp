@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "base/gnss_constants.h"
-#include "input/event_marks.h"
-#include "dataset/download_set_reader.h"
-#include "dataset/session_week.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/safe_output.h"
+#include "dataset/download_set_reader.h"
+#include "dataset/session_week.h"
+#include "input/event_marks.h"
 
 namespace fs = std::filesystem;
 

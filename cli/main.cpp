@@ -73,8 +73,8 @@ constexpr char kInfoHelp[] =
     "  talverin info download/BBAHRA04.162\n"
     "  talverin info --recursive --json sets.json download/\n";
 
-const char* const kSubcommands[] = {"convert", "info", "positions", "stats", "rinex", "qc",
-                                     "detect", "dump", "import-rinex"};
+const char* const kSubcommands[] = {"convert", "info",   "positions", "stats",       "rinex",
+                                    "qc",      "detect", "dump",      "import-rinex"};
 
 // "convert, info, ... or import-rinex".
 std::string SubcommandList() {
@@ -87,8 +87,7 @@ std::string SubcommandList() {
 }
 
 void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* reference) {
-  command->add_option("--reference", reference->ecef,
-                      "Station position X,Y,Z (m, ECEF WGS84)");
+  command->add_option("--reference", reference->ecef, "Station position X,Y,Z (m, ECEF WGS84)");
   command->add_option("--reference-llh", reference->geodetic,
                       "Station position LAT,LON,H (degrees, m above the WGS84 ellipsoid)");
   command->add_option("--antenna-height", reference->antennaHeight_m,
@@ -98,9 +97,10 @@ void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* referen
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"talverin - convert receiver download sets (B, E, S, D files) into GPB\n"
-               "observation files with .sta station and .epp ephemeris files, recomputing each\n"
-               "epoch's position and clock by single-point positioning."};
+  CLI::App app{
+      "talverin - convert receiver download sets (B, E, S, D files) into GPB\n"
+      "observation files with .sta station and .epp ephemeris files, recomputing each\n"
+      "epoch's position and clock by single-point positioning."};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
   app.set_version_flag("--version", "talverin " TALVERIN_VERSION);
@@ -125,36 +125,44 @@ int main(int argc, char** argv) {
   talverin_cli::ConvertArgs convert;
   CLI::App* convertCmd =
       app.add_subcommand("convert", "Convert download sets (B files, or folders of them)");
-  convertCmd->add_option("B-FILE", convert.inputs,
-                         "Observation files (first letter B) or folders of them")
+  convertCmd
+      ->add_option("B-FILE", convert.inputs,
+                   "Observation files (first letter B) or folders of them")
       ->required();
   convertCmd->add_option("-o,--output", convert.output,
                          "GPB file to write (one set only); .sta and .epp go beside it");
   convertCmd->add_option("-d,--output-dir", convert.outputDir,
                          "Folder for the outputs of every set (made when missing)");
-  convertCmd->add_option("-j,--jobs", convert.jobs, "Sets converted at once, each in its own "
-                         "process")
-      ->check(CLI::Range(1, 64))->capture_default_str();
+  convertCmd
+      ->add_option("-j,--jobs", convert.jobs,
+                   "Sets converted at once, each in its own "
+                   "process")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
   convertCmd->add_option("--json", convert.json, "Also write the summary as JSON to this file");
-  convertCmd->add_flag("--recursive", convert.recursive, "Folders: also the B files of their "
+  convertCmd->add_flag("--recursive", convert.recursive,
+                       "Folders: also the B files of their "
                        "subfolders");
-  convertCmd->add_flag("-v,--verbose", [&](int64_t) { convert.verbosity = 2; },
-                       "Print every message of the module");
-  convertCmd->add_flag("-q,--quiet", [&](int64_t) { convert.verbosity = 0; },
-                       "Print errors only (and the summary)");
-  convertCmd->add_option("--gps-week", convert.gpsWeek,
-                         "GPS week of the messages' times (default: from the ephemerides, "
-                         "checked against the file name's date)")
+  convertCmd->add_flag(
+      "-v,--verbose", [&](int64_t) { convert.verbosity = 2; }, "Print every message of the module");
+  convertCmd->add_flag(
+      "-q,--quiet", [&](int64_t) { convert.verbosity = 0; }, "Print errors only (and the summary)");
+  convertCmd
+      ->add_option("--gps-week", convert.gpsWeek,
+                   "GPS week of the messages' times (default: from the ephemerides, "
+                   "checked against the file name's date)")
       ->check(CLI::Range(0, 100000));
-  convertCmd->add_option("-r,--receiver", convert.receiver,
-                         "Receiver type: auto (from the file header), ca (C/A code), dual "
-                         "(dual frequency), l2-codeless, glonass, or 0-4")
+  convertCmd
+      ->add_option("-r,--receiver", convert.receiver,
+                   "Receiver type: auto (from the file header), ca (C/A code), dual "
+                   "(dual frequency), l2-codeless, glonass, or 0-4")
       ->capture_default_str();
   convertCmd->add_flag("--no-recompute", convert.noRecompute,
                        "Keep the receiver's positions and clocks (no single-point solution)");
-  convertCmd->add_option("--gpb-version", convert.gpbVersion,
-                         "GPB file variant: new ($NEWGPB) or 1.02")
-      ->check(CLI::IsMember({"new", "1.02"}))->capture_default_str();
+  convertCmd
+      ->add_option("--gpb-version", convert.gpbVersion, "GPB file variant: new ($NEWGPB) or 1.02")
+      ->check(CLI::IsMember({"new", "1.02"}))
+      ->capture_default_str();
   convertCmd->add_flag("--no-events", convert.noEvents, "Ignore the event file (D)");
   convertCmd->add_flag("--station-marks", convert.stationMarks,
                        "Station-mark mode: \"????\" epochs are moving, sites get BEGIN/END "
@@ -178,25 +186,32 @@ int main(int argc, char** argv) {
   talverin_cli::InfoArgs info;
   std::string infoReceiver = "auto";
   CLI::App* infoCmd = app.add_subcommand("info", "What download sets hold, damage included");
-  infoCmd->add_option("B-FILE", info.inputs, "Observation files (first letter B) or folders "
-                      "of them")->required();
-  infoCmd->add_flag("--recursive", info.recursive, "Folders: also the B files of their "
+  infoCmd
+      ->add_option("B-FILE", info.inputs,
+                   "Observation files (first letter B) or folders "
+                   "of them")
+      ->required();
+  infoCmd->add_flag("--recursive", info.recursive,
+                    "Folders: also the B files of their "
                     "subfolders");
   infoCmd->add_option("--json", info.json, "Also write the information as JSON to this file");
-  infoCmd->add_option("-r,--receiver", infoReceiver, "Receiver type when the model text is not "
-                      "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
+  infoCmd
+      ->add_option("-r,--receiver", infoReceiver,
+                   "Receiver type when the model text is not "
+                   "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
       ->capture_default_str();
   infoCmd->add_option("--gps-week", info.gpsWeek, "GPS week of the first epoch")
       ->check(CLI::Range(0, 100000));
   infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::PositionsArgs positions;
-  CLI::App* positionsCmd = app.add_subcommand(
-      "positions", "Epoch positions of a GPB file as CSV, KML or GPX");
+  CLI::App* positionsCmd =
+      app.add_subcommand("positions", "Epoch positions of a GPB file as CSV, KML or GPX");
   positionsCmd->add_option("FILE", positions.gpb, "GPB file")->required();
   AddReferenceOptions(positionsCmd, &positions.reference);
   positionsCmd->add_option("--format", positions.format, "csv, kml or gpx")
-      ->check(CLI::IsMember({"csv", "kml", "gpx"}))->capture_default_str();
+      ->check(CLI::IsMember({"csv", "kml", "gpx"}))
+      ->capture_default_str();
   positionsCmd->add_option("-o,--output", positions.output, "File to write (default: stdout)");
   positionsCmd->add_option("--gps-week", positions.gpsWeek, "GPS week of the first epoch")
       ->check(CLI::Range(0, 100000));
@@ -204,7 +219,8 @@ int main(int argc, char** argv) {
 
   std::string statsPath;
   talverin_cli::ReferenceArgs statsReference;
-  CLI::App* statsCmd = app.add_subcommand("stats", "Position errors of a GPB file against a "
+  CLI::App* statsCmd = app.add_subcommand("stats",
+                                          "Position errors of a GPB file against a "
                                           "known station (ENU, RMS, 95th percentile)");
   statsCmd->add_option("FILE", statsPath, "GPB file")->required();
   AddReferenceOptions(statsCmd, &statsReference);
@@ -212,7 +228,8 @@ int main(int argc, char** argv) {
 
   std::string detectPlugin;
   std::vector<std::string> detectFiles;
-  CLI::App* detectCmd = app.add_subcommand("detect", "Tell whether files are observation files "
+  CLI::App* detectCmd = app.add_subcommand("detect",
+                                           "Tell whether files are observation files "
                                            "the module converts (AutoDetect)");
   detectCmd->add_option("FILE", detectFiles, "Files to test")->required();
   detectCmd->add_option("--plugin", detectPlugin, "Conversion module to load");
@@ -220,7 +237,8 @@ int main(int argc, char** argv) {
 
   std::string dumpPath;
   bool dumpCsv = false;
-  CLI::App* dumpCmd = app.add_subcommand("dump", "Print a GPB file (either variant): header, "
+  CLI::App* dumpCmd = app.add_subcommand("dump",
+                                         "Print a GPB file (either variant): header, "
                                          "epochs and satellites, checksums verified");
   dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
   dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
@@ -229,66 +247,92 @@ int main(int argc, char** argv) {
                   kExitStatusHelp);
 
   talverin_cli::ImportRinexArgs import;
-  CLI::App* importCmd = app.add_subcommand("import-rinex", "Make a download set (B, E, S files) "
+  CLI::App* importCmd = app.add_subcommand("import-rinex",
+                                           "Make a download set (B, E, S files) "
                                            "from RINEX 2 observation and navigation files");
   importCmd->add_option("OBS", import.observation, "RINEX 2.00-2.11 observation file")->required();
   importCmd->add_option("NAV", import.navigation, "RINEX 2 GPS navigation file")->required();
   importCmd->add_option("OUTDIR", import.outputDir, "Directory for the download set")->required();
-  importCmd->add_option("-r,--receiver", import.receiver, "Receiver: ca, dual, l2-codeless, glonass "
+  importCmd->add_option("-r,--receiver", import.receiver,
+                        "Receiver: ca, dual, l2-codeless, glonass "
                         "or a model text (default: from REC # / TYPE / VERS)");
-  importCmd->add_option("--site", import.site, "Site name, 1-4 characters (default: MARKER "
+  importCmd->add_option("--site", import.site,
+                        "Site name, 1-4 characters (default: MARKER "
                         "NAME cut to 4)");
-  importCmd->add_option("--header-position", import.headerPosition,
-                        "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
-                        "zeros (no fix yet), or a distance in metres to move the approximate "
-                        "position by (equally east, north and up)")
+  importCmd
+      ->add_option("--header-position", import.headerPosition,
+                   "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
+                   "zeros (no fix yet), or a distance in metres to move the approximate "
+                   "position by (equally east, north and up)")
       ->capture_default_str();
   importCmd->footer(std::string(talverin_cli::kImportRinexHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::RinexArgs rinex;
-  CLI::App* rinexCmd = app.add_subcommand("rinex", "RINEX observation and GPS navigation files "
+  CLI::App* rinexCmd = app.add_subcommand("rinex",
+                                          "RINEX observation and GPS navigation files "
                                           "from download sets");
-  rinexCmd->add_option("B-FILE", rinex.inputs, "Observation files (first letter B) or folders "
-                       "of them")->required();
+  rinexCmd
+      ->add_option("B-FILE", rinex.inputs,
+                   "Observation files (first letter B) or folders "
+                   "of them")
+      ->required();
   rinexCmd->add_option("-d,--output-dir,--directory", rinex.outputDir,
                        "Folder for the RINEX files of every set (made when missing; default: "
                        "beside each input)");
   rinexCmd->add_option("-j,--jobs", rinex.jobs, "Sets exported at once, each in its own process")
-      ->check(CLI::Range(1, 64))->capture_default_str();
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
   rinexCmd->add_option("--json", rinex.json, "Also write the summary as JSON to this file");
-  rinexCmd->add_flag("--recursive", rinex.recursive, "Folders: also the B files of their "
+  rinexCmd->add_flag("--recursive", rinex.recursive,
+                     "Folders: also the B files of their "
                      "subfolders");
   rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
-      ->check(CLI::IsMember({2, 3}))->capture_default_str();
-  rinexCmd->add_option("--gps-week", rinex.gpsWeek,
-                       "Full GPS week of the first epoch (overrides the file name and the "
-                       "ephemerides)")
+      ->check(CLI::IsMember({2, 3}))
+      ->capture_default_str();
+  rinexCmd
+      ->add_option("--gps-week", rinex.gpsWeek,
+                   "Full GPS week of the first epoch (overrides the file name and the "
+                   "ephemerides)")
       ->check(CLI::Range(0, 100000));
-  rinexCmd->add_option("-r,--receiver", rinex.receiver,
-                       "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
+  rinexCmd
+      ->add_option("-r,--receiver", rinex.receiver,
+                   "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
       ->capture_default_str();
   rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
 
   talverin_cli::QcArgs qc;
-  CLI::App* qcCmd = app.add_subcommand("qc", "Quality report of download sets: figures, "
+  CLI::App* qcCmd = app.add_subcommand("qc",
+                                       "Quality report of download sets: figures, "
                                        "plots (one HTML page per set) and a short summary");
-  qcCmd->add_option("B-FILE", qc.inputs, "Observation files (first letter B) or folders of "
-                    "them")->required();
+  qcCmd
+      ->add_option("B-FILE", qc.inputs,
+                   "Observation files (first letter B) or folders of "
+                   "them")
+      ->required();
   qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
   qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
-      ->check(CLI::Range(1, 64))->capture_default_str();
-  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output, "The report's path, for "
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output,
+                                         "The report's path, for "
                                          "one set (default: beside the input, NAME.qc.html)");
-  qcCmd->add_option("-d,--output-dir,--dir", qc.outputDir, "Folder for the reports and the "
-                    "index (made when missing)")
+  qcCmd
+      ->add_option("-d,--output-dir,--dir", qc.outputDir,
+                   "Folder for the reports and the "
+                   "index (made when missing)")
       ->excludes(qcOut);
   qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
   AddReferenceOptions(qcCmd, &qc.reference);
-  qcCmd->add_option("--gps-week", qc.gpsWeek, "Full GPS week (default: from the ephemerides "
-                    "and the file name)")
+  qcCmd
+      ->add_option("--gps-week", qc.gpsWeek,
+                   "Full GPS week (default: from the ephemerides "
+                   "and the file name)")
       ->check(CLI::Range(0, 100000));
-  qcCmd->add_option("-r,--receiver", qc.receiver, "Receiver type: auto, ca, dual, "
-                    "l2-codeless, glonass, or 0-4")->capture_default_str();
+  qcCmd
+      ->add_option("-r,--receiver", qc.receiver,
+                   "Receiver type: auto, ca, dual, "
+                   "l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
   qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
 
   // For the man page (help2man): every subcommand's help with its examples.
@@ -312,8 +356,10 @@ int main(int argc, char** argv) {
   if (infoCmd->parsed()) {
     info.receiver = talverin_cli::ReceiverTypeFromName(infoReceiver);
     if (info.receiver < 0) {
-      std::fprintf(stderr, "talverin info: unknown receiver type '%s' (auto, ca, dual, "
-                   "l2-codeless, glonass or 0-4)\n", infoReceiver.c_str());
+      std::fprintf(stderr,
+                   "talverin info: unknown receiver type '%s' (auto, ca, dual, "
+                   "l2-codeless, glonass or 0-4)\n",
+                   infoReceiver.c_str());
       return talverin_cli::kExitFailed;
     }
     return talverin_cli::RunInfo(info);

@@ -20,8 +20,7 @@ std::string DefaultPluginPath() {
   self[n] = '\0';
   std::string path(self);
   const size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string beside = folder + kModuleName;
   return access(beside.c_str(), F_OK) == 0 ? beside : folder + kInstalledModule;
 }
@@ -47,11 +46,12 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
     *error = "cannot load the conversion module " + file + ": " + (why ? why : "unknown error");
     return false;
   }
-  const bool ok = Resolve(plugin->handle, "SetFactoryDefaults", &plugin->SetFactoryDefaults, error) &&
-                  Resolve(plugin->handle, "AutoDetect", &plugin->AutoDetect, error) &&
-                  Resolve(plugin->handle, "Abort", &plugin->Abort, error) &&
-                  Resolve(plugin->handle, "GetErrString", &plugin->GetErrString, error) &&
-                  Resolve(plugin->handle, "ConvertFile", &plugin->ConvertFile, error);
+  const bool ok =
+      Resolve(plugin->handle, "SetFactoryDefaults", &plugin->SetFactoryDefaults, error) &&
+      Resolve(plugin->handle, "AutoDetect", &plugin->AutoDetect, error) &&
+      Resolve(plugin->handle, "Abort", &plugin->Abort, error) &&
+      Resolve(plugin->handle, "GetErrString", &plugin->GetErrString, error) &&
+      Resolve(plugin->handle, "ConvertFile", &plugin->ConvertFile, error);
   if (!ok) UnloadPlugin(plugin);
   return ok;
 }

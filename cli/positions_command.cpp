@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <string>
 
-#include "output/gpb_reader.h"
-#include "job/path_names.h"
-#include "dataset/position_stats.h"
-#include "dataset/session_week.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "dataset/position_stats.h"
+#include "dataset/session_week.h"
+#include "job/path_names.h"
+#include "output/gpb_reader.h"
 
 namespace talverin_cli {
 namespace {

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "qc/qc_set.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "qc/qc_set.h"
 
 namespace talverin_cli {
 namespace {
@@ -26,7 +26,8 @@ bool WriteSafely(const std::string& path, const std::string& text,
   SafeOutputs out;
   if (!out.Prepare({path}, inputs, error)) return false;
   FILE* file = std::fopen(out.TemporaryPath(0).c_str(), "wb");
-  const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  const bool written =
+      file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
   if (written && closed && !StopRequested() && out.Commit(error)) return true;
   if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
@@ -53,8 +54,10 @@ int RunQc(const QcArgs& args) {
   talverin::QcOptions options;
   options.receiverType = ReceiverTypeFromName(args.receiver);
   if (options.receiverType < 0) {
-    std::fprintf(stderr, "talverin qc: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n", args.receiver.c_str());
+    std::fprintf(stderr,
+                 "talverin qc: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n",
+                 args.receiver.c_str());
     return kExitFailed;
   }
   options.gpsWeek = args.gpsWeek;
@@ -71,17 +74,22 @@ int RunQc(const QcArgs& args) {
     return kExitFailed;
   }
   if (!args.output.empty() && sets.size() != 1) {
-    std::fprintf(stderr, "talverin qc: -o names the report of one set; %zu sets given (use -d "
-                 "DIR)\n", sets.size());
+    std::fprintf(stderr,
+                 "talverin qc: -o names the report of one set; %zu sets given (use -d "
+                 "DIR)\n",
+                 sets.size());
     return kExitFailed;
   }
 
   // Two sets of one name from different folders would write one report over the other.
   for (size_t i = 0; i < sets.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {
-      if (talverin::QcReportPath(sets[i], args.outputDir) == talverin::QcReportPath(sets[j], args.outputDir)) {
-        std::fprintf(stderr, "talverin qc: %s and %s would have the same report %s; give them "
-                     "separately\n", sets[j].c_str(), sets[i].c_str(),
+      if (talverin::QcReportPath(sets[i], args.outputDir) ==
+          talverin::QcReportPath(sets[j], args.outputDir)) {
+        std::fprintf(stderr,
+                     "talverin qc: %s and %s would have the same report %s; give them "
+                     "separately\n",
+                     sets[j].c_str(), sets[i].c_str(),
                      talverin::QcReportPath(sets[i], args.outputDir).c_str());
         return kExitFailed;
       }
@@ -91,7 +99,8 @@ int RunQc(const QcArgs& args) {
     std::error_code ec;
     fs::create_directories(args.outputDir, ec);
     if (ec) {
-      std::fprintf(stderr, "talverin qc: -d %s: %s\n", args.outputDir.c_str(), ec.message().c_str());
+      std::fprintf(stderr, "talverin qc: -d %s: %s\n", args.outputDir.c_str(),
+                   ec.message().c_str());
       return kExitFailed;
     }
   }
@@ -100,26 +109,30 @@ int RunQc(const QcArgs& args) {
   batch.jsonPath = args.json;
   batch.command = "qc";
   std::vector<SetResult> results;
-  const int status = RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
-    DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
-    const std::string report =
-        args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
-    const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
-    std::fputs(r.text.c_str(), stdout);
-    std::fflush(stdout);
-    if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
-    SetResult out;
-    out.status = StopRequested() ? kExitIncomplete : r.status;
-    out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
-    out.json = r.json;
-    out.data = talverin::EncodeQcIndexEntry(r.index);
-    return out;
-  }, &results);
+  const int status = RunBatch(
+      sets, batch,
+      [&](const std::string& set, const SetContext&) {
+        DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+        const std::string report =
+            args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+        const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
+        std::fputs(r.text.c_str(), stdout);
+        std::fflush(stdout);
+        if (!r.error.empty())
+          std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
+        SetResult out;
+        out.status = StopRequested() ? kExitIncomplete : r.status;
+        out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+        out.json = r.json;
+        out.data = talverin::EncodeQcIndexEntry(r.index);
+        return out;
+      },
+      &results);
   if (sets.size() < 2 || results.size() != sets.size()) return status;  // none ran
 
   // The index links each report by its path relative to the index's folder.
-  const fs::path folder = args.outputDir.empty() ? fs::path(sets.front()).parent_path()
-                                                 : fs::path(args.outputDir);
+  const fs::path folder =
+      args.outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(args.outputDir);
   const std::string indexPath = (folder / kIndexName).string();
   std::vector<talverin::QcIndexEntry> entries;
   for (size_t i = 0; i < sets.size(); ++i) {

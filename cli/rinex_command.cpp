@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <string>
 
-#include "rinex/rinex_export.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/safe_output.h"
+#include "rinex/rinex_export.h"
 
 namespace talverin_cli {
 namespace {
@@ -49,8 +49,7 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
                                            (dir / exporter.navigationName()).string()};
   SafeOutputs outputs;
   std::string error;
-  if (!ClaimOutputs(finals, set, &error) ||
-      !outputs.Prepare(finals, SetInputFiles(set), &error)) {
+  if (!ClaimOutputs(finals, set, &error) || !outputs.Prepare(finals, SetInputFiles(set), &error)) {
     return Failed(set, "refused", error);
   }
   const int32_t written = exporter.Write(outputs.TemporaryPath(0), outputs.TemporaryPath(1));
@@ -87,23 +86,21 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
   std::snprintf(line, sizeof line,
                 "%s, %d epochs, %d satellite records, %d event records, %d GPS navigation "
                 "records%s -> ",
-                s.incomplete ? "written with parts left out" : "written", s.epochs,
-                s.observations, s.events, s.navRecords,
-                s.messages.empty() ? "" : ", messages on stderr");
+                s.incomplete ? "written with parts left out" : "written", s.epochs, s.observations,
+                s.events, s.navRecords, s.messages.empty() ? "" : ", messages on stderr");
   r.summary = line + finals[0] + ", " + finals[1];
-  r.json = JsonMembers()
-               .Text("result", s.incomplete ? "incomplete" : "written")
-               .Integer("gps_week", s.first.week)
-               .Integer("epochs", s.epochs)
-               .Integer("satellite_records", s.observations)
-               .Integer("event_records", s.events)
-               .Integer("navigation_records", s.navRecords)
-               .Raw("outputs", JsonMembers()
-                                   .Text("observation", finals[0])
-                                   .Text("navigation", finals[1])
-                                   .Object())
-               .Raw("messages", messages + "]")
-               .text();
+  r.json =
+      JsonMembers()
+          .Text("result", s.incomplete ? "incomplete" : "written")
+          .Integer("gps_week", s.first.week)
+          .Integer("epochs", s.epochs)
+          .Integer("satellite_records", s.observations)
+          .Integer("event_records", s.events)
+          .Integer("navigation_records", s.navRecords)
+          .Raw("outputs",
+               JsonMembers().Text("observation", finals[0]).Text("navigation", finals[1]).Object())
+          .Raw("messages", messages + "]")
+          .text();
   return r;
 }
 
@@ -128,8 +125,10 @@ const char kRinexHelp[] =
 int RunRinex(const RinexArgs& args) {
   const int type = ReceiverTypeFromName(args.receiver);
   if (type < 0) {
-    std::fprintf(stderr, "talverin rinex: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n", args.receiver.c_str());
+    std::fprintf(stderr,
+                 "talverin rinex: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n",
+                 args.receiver.c_str());
     return kExitFailed;
   }
   std::vector<std::string> sets;

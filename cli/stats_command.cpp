@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dataset/position_stats.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "dataset/position_stats.h"
 
 namespace talverin_cli {
 namespace {

@@ -39,7 +39,8 @@ void ByteBuilder::PutF64(size_t offset, double v) { StoreF64(&bytes_.at(offset +
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && written;
 }
 
@@ -53,7 +54,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   if (file == nullptr) return bytes;
   uint8_t chunk[65536];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   std::fclose(file);
   return bytes;
 }

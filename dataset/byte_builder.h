@@ -20,7 +20,9 @@ class ByteBuilder {
   void F64(double v);
   void Text(const std::string& text, size_t width);  // padded with NULs, cut to width
   void Zeros(size_t count) { bytes_.insert(bytes_.end(), count, 0); }
-  void Append(const std::vector<uint8_t>& more) { bytes_.insert(bytes_.end(), more.begin(), more.end()); }
+  void Append(const std::vector<uint8_t>& more) {
+    bytes_.insert(bytes_.end(), more.begin(), more.end());
+  }
 
   // Overwrites bytes already appended (for fixed-offset records built in place).
   void PutU8(size_t offset, uint8_t v) { bytes_.at(offset) = v; }

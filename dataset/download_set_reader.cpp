@@ -20,7 +20,9 @@ namespace {
 constexpr size_t kMaxDamageEntries = 200;  // damage texts kept; later ones are only counted
 constexpr int64_t kValueBytes = 8;         // bytes of one double of a header or record
 
-bool SeekTo(FILE* file, int64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
+bool SeekTo(FILE* file, int64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
 
 // A value that is not a number reads as 0, which the file uses for "none", and is counted.
 double FiniteOrZero(double v, int32_t* notNumbers) {
@@ -226,8 +228,8 @@ int32_t DownloadSetReader::NextEpoch(RawEpoch* epoch) {
       case ScanStep::kCut:
         lastEpochCut_ = true;
         AddDamage('B', item.offset, fileSize_ - item.offset,
-                  "the file ends inside the epoch at offset " + std::to_string(item.offset) +
-                      " (" + std::to_string(item.count) + " channel records announced, " +
+                  "the file ends inside the epoch at offset " + std::to_string(item.offset) + " (" +
+                      std::to_string(item.count) + " channel records announced, " +
                       std::to_string(fileSize_ - item.offset) + " bytes left); epoch left out");
         return EndOfEpochs(item.offset);
       case ScanStep::kEnd:

@@ -19,8 +19,8 @@
 
 #include "input/ephemeris_reader.h"
 #include "input/epoch_scanner.h"
-#include "job/event_table.h"
 #include "input/receiver_detect.h"
+#include "job/event_table.h"
 #include "orbit/gps_eph.h"
 
 namespace talverin {
@@ -35,28 +35,28 @@ struct RawSignalBlock {
 };
 
 struct RawChannel {
-  uint8_t prn = 0;       // as stored: 0 empty, 1-32 GPS, above 32 GLONASS
-  RawSignalBlock ca;     // C/A code block
-  bool hasP1 = false;    // dual-frequency records: the P1 block
+  uint8_t prn = 0;     // as stored: 0 empty, 1-32 GPS, above 32 GLONASS
+  RawSignalBlock ca;   // C/A code block
+  bool hasP1 = false;  // dual-frequency records: the P1 block
   RawSignalBlock p1;
-  bool hasL2 = false;    // L2-codeless and dual-frequency records: the L2 block
+  bool hasL2 = false;  // L2-codeless and dual-frequency records: the L2 block
   RawSignalBlock l2;
 };
 
 struct RawEpoch {
-  int64_t offset = 0;          // byte offset of the epoch header in the B file
-  char site[5] = "";           // the 4 site bytes as stored, NUL-terminated
-  double tow_s = 0.0;          // receiver time, s of GPS week
+  int64_t offset = 0;                  // byte offset of the epoch header in the B file
+  char site[5] = "";                   // the 4 site bytes as stored, NUL-terminated
+  double tow_s = 0.0;                  // receiver time, s of GPS week
   double ecef_m[3] = {0.0, 0.0, 0.0};  // receiver position, ECEF
-  double clock_m = 0.0;        // receiver clock offset, m
-  int32_t countByte = 0;       // channel records (int8 as stored, 0 to the channel limit)
+  double clock_m = 0.0;                // receiver clock offset, m
+  int32_t countByte = 0;               // channel records (int8 as stored, 0 to the channel limit)
   std::vector<RawChannel> channels;
 };
 
 struct SetGpsEphemeris {
-  GpsEph eph{};         // angles in radians, week ten-bit as stored
-  int16_t health = 0;   // 0 healthy
-  int64_t offset = 0;   // byte offset of the record in the E file
+  GpsEph eph{};        // angles in radians, week ten-bit as stored
+  int16_t health = 0;  // 0 healthy
+  int64_t offset = 0;  // byte offset of the record in the E file
 };
 
 struct SetGlonassEphemeris {
@@ -65,7 +65,7 @@ struct SetGlonassEphemeris {
 };
 
 struct SetSiteInfo {
-  bool present = false;          // a usable site block was read
+  bool present = false;  // a usable site block was read
   char name[32] = "";
   double tow_s = 0.0;            // s of GPS week, from the station line
   double antennaHeight_m = 0.0;  // vertical, over the marker
@@ -111,7 +111,7 @@ class DownloadSetReader {
   [[nodiscard]] int32_t ReadEvents(bool stationMarks, EventTable* table);
 
   const uint8_t* header() const { return header_; }
-  const char* model() const { return model_; }        // model text, 9 characters at most
+  const char* model() const { return model_; }  // model text, 9 characters at most
   int32_t receiverType() const { return receiverType_; }
   int32_t recordSize() const { return recordSize_; }
   int32_t channelLimit() const;
@@ -145,7 +145,7 @@ class DownloadSetReader {
   int64_t rejectedAt_ = -1;  // offset of the header the judge refused last
   std::string rejectReason_;
   bool lastEpochCut_ = false;
-  bool ended_ = false;       // the epochs are over: NextEpoch returns endResult_
+  bool ended_ = false;  // the epochs are over: NextEpoch returns endResult_
   int32_t endResult_ = 0;
   std::vector<SetDamage> damage_;
   int64_t damagedBytes_ = 0;

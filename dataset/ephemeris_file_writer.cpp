@@ -6,8 +6,8 @@
 
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
-#include "input/ephemeris_reader.h"
 #include "dataset/byte_builder.h"
+#include "input/ephemeris_reader.h"
 
 namespace talverin {
 namespace {

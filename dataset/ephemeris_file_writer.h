@@ -18,21 +18,21 @@ namespace talverin {
 
 // The fields of one GLONASS record, named after the .epp line and place that prints them.
 struct GlonassEphFields {
-  int8_t prn = 33;           // 33..127
+  int8_t prn = 33;  // 33..127
   int32_t ashFirst = 0;
   int32_t tkbFirst = 0;
-  double tkbSecond = 0.0;    // printed cut toward zero
+  double tkbSecond = 0.0;  // printed cut toward zero
   float lteFirst = 0.0f;
   float lteSecond = 0.0f;
   uint8_t lteThird = 0;
   double ashSecond = 0.0;
-  double pos_m[3] = {};      // printed x 0.001
-  double vel_mps[3] = {};    // printed x 0.001
-  double acc_mps2[3] = {};   // printed x 0.001
+  double pos_m[3] = {};     // printed x 0.001
+  double vel_mps[3] = {};   // printed x 0.001
+  double acc_mps2[3] = {};  // printed x 0.001
   int8_t ashThird = 0;
   uint16_t flgFirst = 0;
   uint16_t flgSecond = 0;
-  int8_t res[3] = {};        // printed as sign-widened hexadecimal
+  int8_t res[3] = {};  // printed as sign-widened hexadecimal
 };
 
 // One GPS record. health: 0 healthy. week is stored as int16 (values outside wrap).

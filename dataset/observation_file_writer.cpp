@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "base/byte_order.h"
+#include "dataset/byte_builder.h"
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

@@ -57,14 +57,15 @@ bool ReferenceFromEcef(const double xyz_m[3], ReferencePoint* out, std::string* 
 bool ReferenceFromGeodetic(double lat_deg, double lon_deg, double height_m, ReferencePoint* out,
                            std::string* error) {
   char what[160];
-  std::snprintf(what, sizeof what, "reference latitude, longitude, height %.9f,%.9f,%.4f",
-                lat_deg, lon_deg, height_m);
+  std::snprintf(what, sizeof what, "reference latitude, longitude, height %.9f,%.9f,%.4f", lat_deg,
+                lon_deg, height_m);
   if (!std::isfinite(lat_deg) || !std::isfinite(lon_deg) || !std::isfinite(height_m)) {
     *error = std::string(what) + " is not finite";
     return false;
   }
   if (std::fabs(lat_deg) > 90.0 || lon_deg < -180.0 || lon_deg > 360.0) {
-    *error = std::string(what) + ": latitude must lie in -90..90 and longitude in -180..360 degrees";
+    *error =
+        std::string(what) + ": latitude must lie in -90..90 and longitude in -180..360 degrees";
     return false;
   }
   if (!CheckHeight(what, height_m, error)) return false;
@@ -72,8 +73,8 @@ bool ReferenceFromGeodetic(double lat_deg, double lon_deg, double height_m, Refe
   p.lat_deg = lat_deg;
   p.lon_deg = lon_deg;
   p.height_m = height_m;
-  GeographicLib::Geocentric::WGS84().Forward(lat_deg, lon_deg, height_m, p.ecef_m[0],
-                                             p.ecef_m[1], p.ecef_m[2]);
+  GeographicLib::Geocentric::WGS84().Forward(lat_deg, lon_deg, height_m, p.ecef_m[0], p.ecef_m[1],
+                                             p.ecef_m[2]);
   *out = p;
   return true;
 }
@@ -81,8 +82,7 @@ bool ReferenceFromGeodetic(double lat_deg, double lon_deg, double height_m, Refe
 void RaiseReference(double height_m, ReferencePoint* point) {
   point->height_m += height_m;
   GeographicLib::Geocentric::WGS84().Forward(point->lat_deg, point->lon_deg, point->height_m,
-                                             point->ecef_m[0], point->ecef_m[1],
-                                             point->ecef_m[2]);
+                                             point->ecef_m[0], point->ecef_m[1], point->ecef_m[2]);
 }
 
 EnuFrame::EnuFrame(const ReferencePoint& reference)

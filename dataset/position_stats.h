@@ -38,8 +38,8 @@ class EnuFrame {
 };
 
 struct PositionStats {
-  int epochs = 0;        // epochs in the file
-  int solved = 0;        // epochs with a position
+  int epochs = 0;  // epochs in the file
+  int solved = 0;  // epochs with a position
   double meanE_m = 0.0, meanN_m = 0.0, meanU_m = 0.0;
   double rmsH_m = 0.0, rmsV_m = 0.0;
   double p95H_m = 0.0, p95V_m = 0.0;

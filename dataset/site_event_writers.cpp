@@ -29,13 +29,13 @@ std::string SiteHeightLine(const std::string& word, double height_m) {
 }
 
 std::string SiteFileText(const SiteFileLines& lines, int lineCount) {
-  const std::string all[6] = {lines.banner,
-                              lines.line2,
-                              lines.line3.empty() ? SiteStationLine("ABCD", 1, 2, 345600)
-                                                  : lines.line3,
-                              lines.line4,
-                              lines.line5,
-                              lines.line6.empty() ? SiteHeightLine("BEFORE", 1.543) : lines.line6};
+  const std::string all[6] = {
+      lines.banner,
+      lines.line2,
+      lines.line3.empty() ? SiteStationLine("ABCD", 1, 2, 345600) : lines.line3,
+      lines.line4,
+      lines.line5,
+      lines.line6.empty() ? SiteHeightLine("BEFORE", 1.543) : lines.line6};
   std::string text;
   for (int i = 0; i < lineCount && i < 6; ++i) text += all[i] + "\n";
   return text;

@@ -10,13 +10,13 @@
 #include <iterator>
 
 #include "base/gnss_constants.h"
+#include "dataset/byte_builder.h"
+#include "dataset/observation_file_writer.h"
 #include "input/ephemeris_reader.h"
 #include "input/event_marks.h"
 #include "job/conversion_job.h"
 #include "output/gpb_reader.h"
 #include "plugin/talverin.h"
-#include "dataset/byte_builder.h"
-#include "dataset/observation_file_writer.h"
 #include "testkit/range_simulator.h"
 
 namespace talverin {
@@ -24,7 +24,8 @@ namespace fuzzing {
 namespace {
 
 const char* const kScratchFiles[] = {"/B0001A01.001", "/E0001A01.001", "/S0001A01.001",
-                                     "/D0001A01.001", "/out.gpb", "/out.sta", "/out.epp"};
+                                     "/D0001A01.001", "/out.gpb",      "/out.sta",
+                                     "/out.epp"};
 
 std::string& ScratchPath() {
   static std::string dir;
@@ -89,28 +90,28 @@ const std::vector<uint8_t>& ValidEphemerisFile() {
     for (int prn = 1; prn <= 32; ++prn) {
       const size_t start = b.size();
       b.I8(static_cast<int8_t>(prn));
-      b.I16(250);                       // week (ten-bit; 250 + 1024)
-      b.I32(345600);                    // tow
-      b.F32(-1.0e-8f);                  // tgd
-      b.I32(17);                        // iodc
-      b.I32(352800);                    // toc
-      b.F32(0.0f);                      // af2
-      b.F32(1.0e-12f);                  // af1
+      b.I16(250);                               // week (ten-bit; 250 + 1024)
+      b.I32(345600);                            // tow
+      b.F32(-1.0e-8f);                          // tgd
+      b.I32(17);                                // iodc
+      b.I32(352800);                            // toc
+      b.F32(0.0f);                              // af2
+      b.F32(1.0e-12f);                          // af1
       b.F32(static_cast<float>(1.0e-5 * prn));  // af0
-      b.I32(17);                        // iode
-      b.F32(1.5e-9f);                   // deltaN, semicircles/s
-      b.F64(-1.0 + prn / 16.0);         // m0, semicircles
-      b.F64(0.005 + prn * 1e-4);        // e
-      b.F64(5153.6);                    // rootA
-      b.I32(352800);                    // toe
+      b.I32(17);                                // iode
+      b.F32(1.5e-9f);                           // deltaN, semicircles/s
+      b.F64(-1.0 + prn / 16.0);                 // m0, semicircles
+      b.F64(0.005 + prn * 1e-4);                // e
+      b.F64(5153.6);                            // rootA
+      b.I32(352800);                            // toe
       for (int i = 0; i < 6; ++i) b.F32(i % 2 == 0 ? 1.0e-7f : 100.0f);  // cic crc cis crs cuc cus
-      b.F64(-1.0 + prn / 16.0);         // omega0, semicircles
-      b.F64(0.3);                       // omega
-      b.F64(0.3);                       // i0
-      b.F32(-2.6e-9f);                  // omegaDot
-      b.F32(1.0e-11f);                  // iDot
+      b.F64(-1.0 + prn / 16.0);                                          // omega0, semicircles
+      b.F64(0.3);                                                        // omega
+      b.F64(0.3);                                                        // i0
+      b.F32(-2.6e-9f);                                                   // omegaDot
+      b.F32(1.0e-11f);                                                   // iDot
       b.Zeros(2);
-      b.I16(0);                         // health
+      b.I16(0);  // health
       b.Zeros(129 - (b.size() - start));
     }
     return b.bytes();
@@ -138,7 +139,7 @@ std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayo
   constexpr double kFirstEpoch_s = 352800.0;  // the ephemerides' toe, s of week
   constexpr double kReceiverClock_m = 1500.0;
   constexpr double kMinElevation_deg = 5.0;
-  constexpr size_t kMaxChannels = 8;          // keeps seeds small
+  constexpr size_t kMaxChannels = 8;  // keeps seeds small
   constexpr double kL1Wavelength_m = 0.1902936728;
   constexpr double kL2Wavelength_m = 0.2442102134;
   static const std::vector<GpsEph> ephs = [] {
@@ -232,8 +233,8 @@ int32_t ConvertInScratch(const DownloadSetBytes& set, const ConvertOptions& opti
   WriteOrRemove(dir + "/E0001A01.001", set.ephemeris, true);
   WriteOrRemove(dir + "/S0001A01.001", std::vector<uint8_t>(set.site.begin(), set.site.end()),
                 !set.site.empty());
-  WriteOrRemove(dir + "/D0001A01.001",
-                std::vector<uint8_t>(set.events.begin(), set.events.end()), !set.events.empty());
+  WriteOrRemove(dir + "/D0001A01.001", std::vector<uint8_t>(set.events.begin(), set.events.end()),
+                !set.events.empty());
 
   for (const char* output : {"/out.gpb", "/out.sta", "/out.epp"}) {
     std::remove((dir + output).c_str());

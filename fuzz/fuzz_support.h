@@ -39,8 +39,7 @@ std::vector<uint8_t> ObservationHeader(int32_t receiverType);
 // 352800 s of week, with the C/A ranges (s) of the satellites of ValidEphemerisFile above
 // 5 degrees seen from 45 N 7 E, at most 8 per epoch, in the record size of the receiver
 // type and the standard or alternative layout. Positions can be recomputed from it.
-std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayout,
-                                              int epochCount);
+std::vector<uint8_t> SimulatedObservationFile(int32_t receiverType, bool altLayout, int epochCount);
 
 // Loads the event file of the last ConvertInScratch into a job of these options and
 // receiver type; aborts when a loaded record's text field does not end inside its field.

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
+#include "fuzz/fuzz_support.h"
 
 namespace talverin {
 namespace fuzzing {
@@ -90,13 +90,21 @@ std::string EventText(int variant, double t0) {
   if (variant == 0) {
     d.Time(t0 + 1).Mark("A101", "PILLAR", "1.5000").Time(t0 + 3).Mark("B202", "NAIL", "0.0");
   } else if (variant == 1) {
-    d.Time(t0).Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak"))
-        .Time(t0 + 1).Feature("GAS", {"a0", "surface", "a2", "gravel", "a4"})
-        .Time(t0 + 2).Feature("GRP", {"Road2", "Road"})
-        .Time(t0 + 3).Feature("GEF", {"Road2"});
+    d.Time(t0)
+        .Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak"))
+        .Time(t0 + 1)
+        .Feature("GAS", {"a0", "surface", "a2", "gravel", "a4"})
+        .Time(t0 + 2)
+        .Feature("GRP", {"Road2", "Road"})
+        .Time(t0 + 3)
+        .Feature("GEF", {"Road2"});
   } else {
-    d.Time(t0 - 50.0).Mark("A101", "D", "1").Line("C garbage").Line("MI")
-        .Time(t0 + 2).Feature("GFN", Gfn("Fence", "L", "2", "wire"));
+    d.Time(t0 - 50.0)
+        .Mark("A101", "D", "1")
+        .Line("C garbage")
+        .Line("MI")
+        .Time(t0 + 2)
+        .Feature("GFN", Gfn("Fence", "L", "2", "wire"));
   }
   return d.Text();
 }
@@ -134,8 +142,8 @@ bool WriteAll(const std::string& dir) {
           WithoutHeader(SimulatedObservationFile(type, layout == ObsLayout::kAlternative, 4));
       const std::string stem = "type" + std::to_string(type) + "_" + layoutName;
       ok &= Write(dir, "observation", stem, Prefixed(Selector(type, layout, 0), body));
-      ok &= Write(dir, "observation", stem + "_flags",
-                  Prefixed(Selector(type, layout, 0xF8), body));
+      ok &=
+          Write(dir, "observation", stem + "_flags", Prefixed(Selector(type, layout, 0xF8), body));
     }
   }
   {
@@ -148,8 +156,8 @@ bool WriteAll(const std::string& dir) {
     // Ends inside the second epoch.
     Bytes cut = WithoutHeader(SimulatedObservationFile(1, false, 3));
     cut.resize(kEpochHeaderSize + 35 * cut[66] + kEpochHeaderSize + 10);
-    ok &= Write(dir, "observation", "type1_cut",
-                Prefixed(Selector(1, ObsLayout::kStandard, 0), cut));
+    ok &=
+        Write(dir, "observation", "type1_cut", Prefixed(Selector(1, ObsLayout::kStandard, 0), cut));
   }
 
   // Ephemeris harness: bit 0 of the selector picks the GLONASS receiver.
@@ -188,11 +196,12 @@ bool WriteAll(const std::string& dir) {
       const Bytes observation =
           SimulatedObservationFile(type, layout == ObsLayout::kAlternative, 4);
       const Bytes ephemeris = type == 4 ? mixed : gps;
-      const std::string stem = "set_type" + std::to_string(type) +
-                               (layout == ObsLayout::kStandard ? "_std" : "_alt");
+      const std::string stem =
+          "set_type" + std::to_string(type) + (layout == ObsLayout::kStandard ? "_std" : "_alt");
       ok &= Write(dir, "conversion", stem,
                   Join({Prefixed(Selector(type, layout, 8), observation), ephemeris,
-                        TextBytes(SiteText("A101", 1.5, 6)), TextBytes(EventText(type % 3, kFirstEpoch_s))}));
+                        TextBytes(SiteText("A101", 1.5, 6)),
+                        TextBytes(EventText(type % 3, kFirstEpoch_s))}));
     }
   }
   return ok;

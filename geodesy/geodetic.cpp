@@ -9,8 +9,9 @@
 namespace talverin {
 namespace {
 
-constexpr double kWgs84A_m = 6378137.0;     // WGS84 semi-major axis
-constexpr double kWgs84B_m = 6356752.3141;  // WGS84 semi-minor axis as the receiver software uses it
+constexpr double kWgs84A_m = 6378137.0;  // WGS84 semi-major axis
+constexpr double kWgs84B_m =
+    6356752.3141;  // WGS84 semi-minor axis as the receiver software uses it
 constexpr double kLatitudeTolerance_rad = 1e-10;
 // The fixed point contracts by about e^2 (< 0.007) per pass anywhere outside a few tens of
 // km from the Earth's centre, so 2-5 passes suffice; the cap only ends a diverging or NaN

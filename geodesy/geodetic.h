@@ -9,8 +9,8 @@ namespace talverin {
 
 struct Ellipse {
   char name[32];
-  double a;   // m, semi-major axis
-  double b;   // m, semi-minor axis
+  double a;  // m, semi-major axis
+  double b;  // m, semi-minor axis
 };
 
 struct Datum {

@@ -6,10 +6,10 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "base/message_texts.h"
-#include "orbit/broadcast_range.h"
-#include "orbit/ephemeris_store.h"
 #include "job/abort_counter.h"
 #include "job/conversion_job.h"
+#include "orbit/broadcast_range.h"
+#include "orbit/ephemeris_store.h"
 #include "position/single_point.h"
 
 namespace talverin {
@@ -115,8 +115,7 @@ int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
       static_cast<int>(x.prn), static_cast<int>(x.week), static_cast<long>(x.tow), x.tgd,
       static_cast<long>(x.iodc), static_cast<long>(x.toc), x.af2, x.af1, x.af0,
       static_cast<long>(x.iode), x.crs, x.deltaN, x.m0, x.cuc, x.e, x.cus, x.rootA,
-      static_cast<long>(x.toe), x.cic, x.omega0, x.cis, x.i0, x.crc, x.omega, x.omegaDot,
-      x.iDot);
+      static_cast<long>(x.toe), x.cic, x.omega0, x.cis, x.i0, x.crc, x.omega, x.omegaDot, x.iDot);
   return written < 0 ? 1 : 0;
 }
 
@@ -138,18 +137,17 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
 
   // A damaged record must not reach the .epp file or give NaN orbits for hours.
   const NamedValue values[] = {
-      {"tgd", eph.tgd},       {"af2", eph.af2},       {"af1", eph.af1},
-      {"af0", eph.af0},       {"deltaN", eph.deltaN}, {"m0", eph.m0},
-      {"e", eph.e},           {"rootA", eph.rootA},   {"cic", eph.cic},
-      {"crc", eph.crc},       {"cis", eph.cis},       {"crs", eph.crs},
-      {"cuc", eph.cuc},       {"cus", eph.cus},       {"omega0", eph.omega0},
-      {"omega", eph.omega},   {"i0", eph.i0},         {"omegaDot", eph.omegaDot},
+      {"tgd", eph.tgd},     {"af2", eph.af2},       {"af1", eph.af1},
+      {"af0", eph.af0},     {"deltaN", eph.deltaN}, {"m0", eph.m0},
+      {"e", eph.e},         {"rootA", eph.rootA},   {"cic", eph.cic},
+      {"crc", eph.crc},     {"cis", eph.cis},       {"crs", eph.crs},
+      {"cuc", eph.cuc},     {"cus", eph.cus},       {"omega0", eph.omega0},
+      {"omega", eph.omega}, {"i0", eph.i0},         {"omegaDot", eph.omegaDot},
       {"iDot", eph.iDot}};
   const NamedValue* bad = FirstNonFinite(values, sizeof values / sizeof values[0]);
   if (bad != nullptr) {
     job.Report(-1.0, msg::kEphemerisNotFinite, static_cast<int>(eph.prn),
-               static_cast<long>(eph.toe), job.ephemerisPath,
-               bad->name, bad->value);
+               static_cast<long>(eph.toe), job.ephemerisPath, bad->name, bad->value);
     return;
   }
   // Finite but beyond what the satellite can send (an af0 of 10 ms, an m0 of 3
@@ -174,11 +172,11 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
   job.ephemeridesRead += 1;
   const GlonassFields f = DecodeGlonassRecord(record);
 
-  const NamedValue values[] = {
-      {"Tkb", f.tkbSecond},  {"Lte", f.lteSecond}, {"Lte", f.lteFirst}, {"Ash", f.ashSecond},
-      {"Pos", f.pos[0]},     {"Pos", f.pos[1]},    {"Pos", f.pos[2]},   {"Vel", f.vel[0]},
-      {"Vel", f.vel[1]},     {"Vel", f.vel[2]},    {"Acc", f.acc[0]},   {"Acc", f.acc[1]},
-      {"Acc", f.acc[2]}};
+  const NamedValue values[] = {{"Tkb", f.tkbSecond}, {"Lte", f.lteSecond}, {"Lte", f.lteFirst},
+                               {"Ash", f.ashSecond}, {"Pos", f.pos[0]},    {"Pos", f.pos[1]},
+                               {"Pos", f.pos[2]},    {"Vel", f.vel[0]},    {"Vel", f.vel[1]},
+                               {"Vel", f.vel[2]},    {"Acc", f.acc[0]},    {"Acc", f.acc[1]},
+                               {"Acc", f.acc[2]}};
   const NamedValue* bad = FirstNonFinite(values, sizeof values / sizeof values[0]);
   int32_t tkbSecond = 0;
   if (bad == nullptr && !TruncateToInt32(f.tkbSecond, &tkbSecond)) bad = &values[0];
@@ -188,22 +186,20 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
                bad->name, bad->value);
   } else if (job.eppFile != nullptr) {
     // A failed write leaves the stream's error flag set; closing the .epp file reports it.
-    std::fprintf(job.eppFile,
-                 "GlnEph { Prn: %d %d\n\tTkb: %ld %ld\n\tLte: %.9le %.9le %d\n"
-                 "\tPos: %.4lf %.4lf %.4lf\n\tVel: %.8le %.8le %.8le\n"
-                 "\tAcc: %.8le %.8le %.8le\n\tFlg: %d %d\n\tAsh: %ld %.15le %d %d\n"
-                 "\tRes: %x %x %x\n}\n",
-                 static_cast<int>(f.prn), 0, static_cast<long>(f.tkbFirst),
-                 static_cast<long>(tkbSecond), f.lteFirst, f.lteSecond,
-                 static_cast<int>(f.lteThird), f.pos[0] * kGlonassPrintScale,
-                 f.pos[1] * kGlonassPrintScale, f.pos[2] * kGlonassPrintScale,
-                 f.vel[0] * kGlonassPrintScale, f.vel[1] * kGlonassPrintScale,
-                 f.vel[2] * kGlonassPrintScale, f.acc[0] * kGlonassPrintScale,
-                 f.acc[1] * kGlonassPrintScale, f.acc[2] * kGlonassPrintScale,
-                 static_cast<int>(f.flgFirst), static_cast<int>(f.flgSecond),
-                 static_cast<long>(f.ashFirst), f.ashSecond, static_cast<int>(f.ashThird), 0,
-                 static_cast<unsigned>(f.res[0]), static_cast<unsigned>(f.res[1]),
-                 static_cast<unsigned>(f.res[2]));
+    std::fprintf(
+        job.eppFile,
+        "GlnEph { Prn: %d %d\n\tTkb: %ld %ld\n\tLte: %.9le %.9le %d\n"
+        "\tPos: %.4lf %.4lf %.4lf\n\tVel: %.8le %.8le %.8le\n"
+        "\tAcc: %.8le %.8le %.8le\n\tFlg: %d %d\n\tAsh: %ld %.15le %d %d\n"
+        "\tRes: %x %x %x\n}\n",
+        static_cast<int>(f.prn), 0, static_cast<long>(f.tkbFirst), static_cast<long>(tkbSecond),
+        f.lteFirst, f.lteSecond, static_cast<int>(f.lteThird), f.pos[0] * kGlonassPrintScale,
+        f.pos[1] * kGlonassPrintScale, f.pos[2] * kGlonassPrintScale, f.vel[0] * kGlonassPrintScale,
+        f.vel[1] * kGlonassPrintScale, f.vel[2] * kGlonassPrintScale, f.acc[0] * kGlonassPrintScale,
+        f.acc[1] * kGlonassPrintScale, f.acc[2] * kGlonassPrintScale, static_cast<int>(f.flgFirst),
+        static_cast<int>(f.flgSecond), static_cast<long>(f.ashFirst), f.ashSecond,
+        static_cast<int>(f.ashThird), 0, static_cast<unsigned>(f.res[0]),
+        static_cast<unsigned>(f.res[1]), static_cast<unsigned>(f.res[2]));
   }
   job.Report(-1.0, msg::kGlonassEphemerisLoaded, static_cast<int>(f.prn));
 }
@@ -214,9 +210,8 @@ void ReadEphemerisFile(ConversionJob& job) {
   static_assert(kEphemerisRecordSize <= kEphemerisReadBuffer, "a record fits the buffer");
   // Each pass consumes one whole record; the end of the file or a short read stops it.
   // The host's abort stops the reading as it stops the epoch loop.
-  while (AbortCounter() == 0 &&
-         std::fread(buffer, 1, kEphemerisRecordSize, job.ephemerisFile) ==
-             static_cast<size_t>(kEphemerisRecordSize)) {
+  while (AbortCounter() == 0 && std::fread(buffer, 1, kEphemerisRecordSize, job.ephemerisFile) ==
+                                    static_cast<size_t>(kEphemerisRecordSize)) {
     const int32_t prn = static_cast<int8_t>(buffer[gps_record::kPrn]);
     if (prn <= 0) continue;
     if (prn <= kMaxGpsPrn) {

@@ -16,9 +16,9 @@ namespace talverin {
 
 class ConversionJob;
 
-constexpr int kEphemerisRecordSize = 129;      // bytes, every record, no file header
-constexpr int kEphemerisReadBuffer = 1024;     // bytes, the reader's record buffer
-constexpr int32_t kMaxEphWeek = 2048;          // weeks above this are reported as out of range
+constexpr int kEphemerisRecordSize = 129;   // bytes, every record, no file header
+constexpr int kEphemerisReadBuffer = 1024;  // bytes, the reader's record buffer
+constexpr int32_t kMaxEphWeek = 2048;       // weeks above this are reported as out of range
 
 // GPS record, little-endian, packed. Semicircle fields are marked (sc).
 //   off size type    field      unit

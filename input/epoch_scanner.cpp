@@ -23,10 +23,10 @@ namespace {
 // ranges carry the GPS-UTC seconds), transmission times within 100 s of the epoch.
 constexpr double kMaxEpochStep_s = 3600.0;
 constexpr double kMaxRecordRange_s = 100.0;
-constexpr double kGridTolerance = 0.01;       // share of the logging interval
-constexpr uint8_t kFirstPrintable = 0x20;     // site name characters: printable ASCII
+constexpr double kGridTolerance = 0.01;    // share of the logging interval
+constexpr uint8_t kFirstPrintable = 0x20;  // site name characters: printable ASCII
 constexpr uint8_t kLastPrintable = 0x7E;
-constexpr size_t kWindowSize = 65536;         // bytes of read-ahead over the B file
+constexpr size_t kWindowSize = 65536;  // bytes of read-ahead over the B file
 
 // Why a header is no epoch: the reason given with the refusal.
 constexpr char kFaultCount[] = "channel count %d";
@@ -80,17 +80,17 @@ class ObservationWindow {
   FILE* file_;
   uint8_t* buffer_;
   size_t capacity_;
-  int64_t base_ = 0;   // file offset of buffer_[0]
-  size_t begin_ = 0;   // first byte not consumed
-  size_t end_ = 0;     // end of the bytes read
+  int64_t base_ = 0;  // file offset of buffer_[0]
+  size_t begin_ = 0;  // first byte not consumed
+  size_t end_ = 0;    // end of the bytes read
   bool ended_ = false;
 };
 
 // An epoch header as the bytes at one place give it.
 struct HeaderView {
-  bool whole = false;   // all 67 bytes are in the file
-  bool sound = false;   // plausible by itself
-  bool tooMany = false; // sound but for a channel count above the limit
+  bool whole = false;    // all 67 bytes are in the file
+  bool sound = false;    // plausible by itself
+  bool tooMany = false;  // sound but for a channel count above the limit
   double time_s = 0.0;
   int32_t count = 0;
   uint8_t site[kEpochHeaderSiteLength] = {};
@@ -104,8 +104,7 @@ void DescribeFault(const HeaderView& view, char* out, size_t size) {
       std::snprintf(out, size, kFaultCount, static_cast<int>(view.count));
       break;
     case HeaderView::Fault::kSite:
-      std::snprintf(out, size, kFaultSite, view.site[0], view.site[1],
-                    view.site[2], view.site[3]);
+      std::snprintf(out, size, kFaultSite, view.site[0], view.site[1], view.site[2], view.site[3]);
       break;
     case HeaderView::Fault::kTime:
       std::snprintf(out, size, kFaultTime, view.time_s);
@@ -167,8 +166,8 @@ bool Continues(double a, double b) {
 // What the reader knows of the epochs accepted so far.
 struct Accepted {
   bool any = false;
-  double time_s = 0.0;     // receiver time of the last epoch accepted
-  double step_s = 0.0;     // its step from the one before (0: not known)
+  double time_s = 0.0;  // receiver time of the last epoch accepted
+  double step_s = 0.0;  // its step from the one before (0: not known)
   uint8_t site[kEpochHeaderSiteLength] = {};
 
   // t lies on the logging interval's grid from the last epoch.
@@ -295,10 +294,11 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
   } else if (next.sound && !confirmed) {
     // The first epoch: when the two after it agree with each other and not with it, it
     // is the odd one.
-    const HeaderView after = ViewHeader(
-        window, at + j.length + kEpochHeaderSize +
-                    static_cast<size_t>(next.count) * static_cast<size_t>(shape.recordSize),
-        shape.channelLimit);
+    const HeaderView after =
+        ViewHeader(window,
+                   at + j.length + kEpochHeaderSize +
+                       static_cast<size_t>(next.count) * static_cast<size_t>(shape.recordSize),
+                   shape.channelLimit);
     if (after.sound && Continues(next.time_s, after.time_s) && !Continues(t, after.time_s)) {
       return Reject(j, kReasonTimeBefore, t, next.time_s);
     }
@@ -320,8 +320,7 @@ Judgement JudgeEpoch(ObservationWindow& window, size_t at, const Accepted& last,
         continue;
       }
       if (JudgeEpoch(window, at + inside, self, true, shape).verdict == Verdict::kAccept) {
-        return Reject(j, kReasonStartsEarly, t,
-                      static_cast<double>(j.length - inside));
+        return Reject(j, kReasonStartsEarly, t, static_cast<double>(j.length - inside));
       }
     }
   }

@@ -39,14 +39,14 @@ enum class ScanStep {
 
 struct ScanItem {
   ScanStep step = ScanStep::kEnd;
-  int64_t offset = 0;   // file offset of the header; kScanning: of the scan
-  int64_t skipped = 0;  // kResumed: bytes from the refused header's first byte to offset
-  double time_s = 0.0;  // receiver time of the header as stored, s of week
-  int32_t count = 0;    // channel count byte as stored (int8)
-  bool tooMany = false;              // kRejected: the count is above the limit
-  char reason[96] = "";              // kRejected: why the header is no epoch
-  const uint8_t* bytes = nullptr;    // kEpoch: valid until the next step
-  size_t length = 0;                 // kEpoch: kEpochHeaderSize + count * recordSize
+  int64_t offset = 0;              // file offset of the header; kScanning: of the scan
+  int64_t skipped = 0;             // kResumed: bytes from the refused header's first byte to offset
+  double time_s = 0.0;             // receiver time of the header as stored, s of week
+  int32_t count = 0;               // channel count byte as stored (int8)
+  bool tooMany = false;            // kRejected: the count is above the limit
+  char reason[96] = "";            // kRejected: why the header is no epoch
+  const uint8_t* bytes = nullptr;  // kEpoch: valid until the next step
+  size_t length = 0;               // kEpoch: kEpochHeaderSize + count * recordSize
 };
 
 class EpochScanner {

@@ -11,10 +11,10 @@
 #include "base/file_identity.h"
 #include "base/text_buffer.h"
 #include "input/site_reader.h"
-#include "output/gpb_types.h"
-#include "output/station_writer.h"
 #include "job/abort_counter.h"
 #include "job/conversion_job.h"
+#include "output/gpb_types.h"
+#include "output/station_writer.h"
 
 namespace talverin {
 namespace {
@@ -71,10 +71,10 @@ enum class EntryKind { kSkipped, kMark, kFeatureStart, kAttribute, kFeatureEnd, 
 struct EventEntry {
   EntryKind kind;
   double time_s;
-  char name[kEventTextSize];     // mark: columns 2-5
-  char desc[kEventTextSize];     // mark: columns 22-29
-  char height[kEventHeightSize]; // mark: columns 30-35
-  int fieldCount;                // feature: fields after the code, at most 16
+  char name[kEventTextSize];      // mark: columns 2-5
+  char desc[kEventTextSize];      // mark: columns 22-29
+  char height[kEventHeightSize];  // mark: columns 30-35
+  int fieldCount;                 // feature: fields after the code, at most 16
   char field[kMaxFeatureFields][kFeatureFieldSize];
 };
 
@@ -203,8 +203,8 @@ void ContinueFeature(EventRecord& record, const EventRecord& previous, double ti
 }
 
 // Second pass: fills at most capacity records in file order; returns the duplicates dropped.
-int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table,
-                    int32_t capacity, EventEntry& entry) {
+int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table, int32_t capacity,
+                    EventEntry& entry) {
   int32_t made = 0;
   int32_t duplicates = 0;
   while (AbortCounter() == 0 && ReadEntry(file, line, subtractLag, entry)) {
@@ -254,8 +254,7 @@ int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table,
         break;
       case EntryKind::kRestart:
         if (previous == nullptr || entry.fieldCount <= kGrpEndName || room < 2) break;
-        ContinueFeature(table.records[made], *previous, entry.time_s, entry.field[kGrpEndName],
-                        1);
+        ContinueFeature(table.records[made], *previous, entry.time_s, entry.field[kGrpEndName], 1);
         ContinueFeature(table.records[made + 1], *previous, entry.time_s + kRestartDelay_s,
                         entry.field[kGrpBeginName], 0);
         made += 2;
@@ -339,8 +338,7 @@ bool TryMarkRecords(ConversionJob& job, EventTable& table, const char* name, dou
   }
   // Mark times are seconds of week: a match far from the first record's time belongs to
   // the previous week, so the search restarts one week back.
-  if (std::fabs(table.records[0].evTime - table.lastMatch) > kHalfWeek_s &&
-      table.lastMatch > 0.0) {
+  if (std::fabs(table.records[0].evTime - table.lastMatch) > kHalfWeek_s && table.lastMatch > 0.0) {
     table.lastMatch -= kSecondsPerWeek;
   }
   const NameRange named = RecordsNamed(table, name);
@@ -410,8 +408,8 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
     result = -1;
   } else if (slots > 0) {
     const int32_t capacity = static_cast<int32_t>(slots);
-    table.records = static_cast<EventRecord*>(std::calloc(static_cast<size_t>(capacity),
-                                                          sizeof(EventRecord)));
+    table.records =
+        static_cast<EventRecord*>(std::calloc(static_cast<size_t>(capacity), sizeof(EventRecord)));
     if (table.records == nullptr) {
       result = -1;
     } else {
@@ -473,8 +471,8 @@ int32_t StationMarkStep(ConversionJob& job, uint8_t* epochHeader, EventTable& ta
         job.lastBeginTime = time_s;
       }
     } else if (unknownSite && job.previousSite[0] != '\0' &&
-               std::strcmp(job.previousSite, kUnknownSite) != 0 &&
-               job.markPreviousTime >= 0.0 && job.markPreviousTime != job.lastBeginTime) {
+               std::strcmp(job.previousSite, kUnknownSite) != 0 && job.markPreviousTime >= 0.0 &&
+               job.markPreviousTime != job.lastBeginTime) {
       // The occupation of the previous site ended with the previous epoch.
       if (!TryMarkRecords(job, table, job.previousSite, job.markPreviousTime, kEndStatic) &&
           marksOn) {

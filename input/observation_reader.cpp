@@ -11,10 +11,10 @@
 #include "geodesy/geodetic.h"
 #include "input/epoch_scanner.h"
 #include "input/event_marks.h"
-#include "output/gpb_file.h"
 #include "job/abort_counter.h"
 #include "job/conversion_job.h"
 #include "job/host_records.h"
+#include "output/gpb_file.h"
 #include "position/single_point.h"
 #include "time/gps_time.h"
 
@@ -32,7 +32,7 @@ constexpr int kLatitudeMaxPasses = 20;
 
 constexpr double kTimeFold_s = 304800.0;  // a step beyond this crossed a week boundary
 constexpr int kProgressInterval = 50;     // epochs written between progress reports
-constexpr double kAltLockUnit_s = 0.001;      // ms to s
+constexpr double kAltLockUnit_s = 0.001;  // ms to s
 constexpr double kInt32Limit = 2147483647.0;
 constexpr int kMinPositionChannels = 4;
 
@@ -63,9 +63,8 @@ void ReportDuplicatePrns(ConversionJob& job, const gpb_epoch_type& epoch) {
   for (int i = 0; i < epoch.nsat; ++i) {
     for (int j = i + 1; j < epoch.nsat; ++j) {
       if (epoch.sat[i].prn != epoch.sat[j].prn) continue;
-      job.Report(epoch.gpsTime,
-                 msg::kDuplicatePrn,
-                 static_cast<int>(epoch.sat[i].prn), epoch.gpsTime);
+      job.Report(epoch.gpsTime, msg::kDuplicatePrn, static_cast<int>(epoch.sat[i].prn),
+                 epoch.gpsTime);
     }
   }
 }
@@ -168,8 +167,7 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
   if (l1Warning & kWarnRestart) job.l1Time[p] = 0.0;
   if (l1Warning & kWarnL1Phase) {
     job.l1Time[p] = 0.0;
-    if (quality)
-      job.ReportError(epoch.gpsTime, msg::kL1PhaseQuestion, p, epoch.gpsTime);
+    if (quality) job.ReportError(epoch.gpsTime, msg::kL1PhaseQuestion, p, epoch.gpsTime);
   } else if (l1Warning & kWarnCodePhase) {
     if (quality) job.ReportError(epoch.gpsTime, msg::kCodePhaseQuestionable, p);
   } else if (l1Warning & kWarnIntegration) {
@@ -212,14 +210,12 @@ int32_t DecodeChannel(ConversionJob& job, gpb_epoch_type& epoch, const uint8_t* 
     if (in.U8(kChanDualL2WarningOffset) & kWarnRestart) {
       job.l2Time[p] = 0.0;
       if (quality) {
-        job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestionable, p,
-                        epoch.gpsTime);
+        job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestionable, p, epoch.gpsTime);
       }
     }
     if (l1Warning & kWarnL1Phase) {
       job.l2Time[p] = 0.0;
-      if (quality)
-        job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestion, p, epoch.gpsTime);
+      if (quality) job.ReportError(epoch.gpsTime, msg::kL2PhaseQuestion, p, epoch.gpsTime);
     }
     sat.phase2 = -in.F64(kChanDualL2PhaseOffset);
     if (sat.phase2 != 0.0) sat.sflags |= kSatPhase2;
@@ -275,8 +271,8 @@ int32_t ReadEpochs(ConversionJob& job) {
   }
   const int32_t recordSize = job.channelRecordSize;
   if (recordSize <= 0 || recordSize > kChannelBufferSize) {
-    job.ReportError(-1.0, msg::kBadChannelRecordSize,
-                    static_cast<long>(recordSize), static_cast<long>(job.receiverType));
+    job.ReportError(-1.0, msg::kBadChannelRecordSize, static_cast<long>(recordSize),
+                    static_cast<long>(job.receiverType));
     return 3;
   }
   const EpochShape shape = {
@@ -341,8 +337,8 @@ int32_t ReadEpochs(ConversionJob& job) {
         result = 3;
         break;
       }
-      job.Report(scan->time_s, msg::kResumed, static_cast<long long>(scan->skipped),
-                 job.inputPath, scan->time_s);
+      job.Report(scan->time_s, msg::kResumed, static_cast<long long>(scan->skipped), job.inputPath,
+                 scan->time_s);
       continue;
     }
 

@@ -9,14 +9,13 @@
 #include "base/file_identity.h"
 #include "base/gnss_constants.h"
 #include "base/text_buffer.h"
-#include "output/station_writer.h"
 #include "job/conversion_job.h"
+#include "output/station_writer.h"
 
 namespace talverin {
 namespace {
 
-constexpr char kSiteBanner[] =
-    "************ SITE INFORMATION *********************************";
+constexpr char kSiteBanner[] = "************ SITE INFORMATION *********************************";
 constexpr char kHeightWord[] = "BEFORE";  // line 6: the vertical height before the session
 constexpr char kSiteDesc[] = "Site file";
 constexpr char kSiteRemark[] = "Before";

@@ -13,8 +13,8 @@
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
 #include "input/site_reader.h"
-#include "output/gpb_file.h"
 #include "job/path_names.h"
+#include "output/gpb_file.h"
 #include "position/single_point.h"
 
 namespace talverin {
@@ -27,7 +27,6 @@ constexpr double kGpbValue = 1.0;
 constexpr int32_t kGpbCount = 24;
 constexpr int32_t kGpbStreamBuffer = 2048;
 constexpr int kDescriptionLength = 31;  // characters of the model text the GPB header keeps
-
 
 // Replaces the first letter of the input's file name: E, S and D files sit beside the B file.
 int32_t CompanionPath(const char* input, char letter, char* directory, char* out) {

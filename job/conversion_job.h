@@ -11,8 +11,8 @@
 #include "base/gnss_constants.h"
 #include "base/host_callbacks.h"
 #include "job/event_table.h"
-#include "output/station_writer.h"
 #include "job/host_records.h"
+#include "output/station_writer.h"
 
 namespace talverin {
 
@@ -56,7 +56,7 @@ class ConversionJob {
   void SendProgress(int32_t position, int32_t total) const;
 
   // Owned parts.
-  char* messageBuffer = nullptr;   // kTextSize bytes on the heap
+  char* messageBuffer = nullptr;  // kTextSize bytes on the heap
   GpbFile* gpb = nullptr;
   SinglePoint* engine = nullptr;
 
@@ -67,17 +67,17 @@ class ConversionJob {
   int32_t stationsWritten = 0;
   int32_t epochsWritten = 0;
   int32_t ephemeridesRead = 0;
-  double antennaHeight = 0.0;      // m, vertical, from the site file
-  int32_t channelRecordSize = 0;   // 35, 97 or 66 bytes
-  int32_t receiverType = 0;        // 1..4 once known
-  uint16_t epochFlagBits = 0;      // the moving state ORed into each epoch's flags
-  char currentSite[5] = "";        // site name of the last epoch header accepted
+  double antennaHeight = 0.0;     // m, vertical, from the site file
+  int32_t channelRecordSize = 0;  // 35, 97 or 66 bytes
+  int32_t receiverType = 0;       // 1..4 once known
+  uint16_t epochFlagBits = 0;     // the moving state ORed into each epoch's flags
+  char currentSite[5] = "";       // site name of the last epoch header accepted
 
   // Station-mark state.
   uint16_t previousMovingState = 0;
   char previousSite[5] = "";
-  double markPreviousTime = 0.0;   // s of week, time of the previous epoch
-  double lastBeginTime = -1.0;     // s of week, time of the last begin block written
+  double markPreviousTime = 0.0;  // s of week, time of the previous epoch
+  double lastBeginTime = -1.0;    // s of week, time of the last begin block written
 
   FILE* observationFile = nullptr;
   FILE* ephemerisFile = nullptr;

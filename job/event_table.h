@@ -8,14 +8,14 @@
 namespace talverin {
 
 struct EventRecord {
-  double evTime;       // s of GPS week, from the entry's time line
-  char evName[32];     // site or feature name
-  char evDesc[32];     // description, or "name=value" attribute text
-  char evHeight[10];   // antenna height text (at most 9 characters)
-  char evKind[32];     // "STATIC", "LINE", "AREA", "UNKNOWN"; empty for marks
-  int32_t evMoving;    // 1 for a line, area or unknown feature
-  int32_t evEnd;       // 1 end event, 0 begin event
-  double evSeen;       // time of the epoch that showed this name; -1.0 until then
+  double evTime;      // s of GPS week, from the entry's time line
+  char evName[32];    // site or feature name
+  char evDesc[32];    // description, or "name=value" attribute text
+  char evHeight[10];  // antenna height text (at most 9 characters)
+  char evKind[32];    // "STATIC", "LINE", "AREA", "UNKNOWN"; empty for marks
+  int32_t evMoving;   // 1 for a line, area or unknown feature
+  int32_t evEnd;      // 1 end event, 0 begin event
+  double evSeen;      // time of the epoch that showed this name; -1.0 until then
 };
 
 struct EventTable {

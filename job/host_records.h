@@ -16,10 +16,10 @@ namespace talverin {
 
 // Receiver types of ConvertOptions::ReceiverType (0 = detect from the file header).
 constexpr int32_t kReceiverDetect = 0;
-constexpr int32_t kReceiverCa = 1;           // C/A code receiver, 35-byte channel records
-constexpr int32_t kReceiverDual = 2;         // dual frequency receiver, 97 bytes
-constexpr int32_t kReceiverL2Codeless = 3;   // L2-codeless receiver, 66 bytes
-constexpr int32_t kReceiverGlonass = 4;      // GPS+GLONASS receiver, 35 bytes
+constexpr int32_t kReceiverCa = 1;          // C/A code receiver, 35-byte channel records
+constexpr int32_t kReceiverDual = 2;        // dual frequency receiver, 97 bytes
+constexpr int32_t kReceiverL2Codeless = 3;  // L2-codeless receiver, 66 bytes
+constexpr int32_t kReceiverGlonass = 4;     // GPS+GLONASS receiver, 35 bytes
 
 struct ConvertOptions {
   int32_t ReceiverType;             // word 0, default 0
@@ -42,23 +42,23 @@ constexpr uint32_t kHostCallbacksSize = 272;
 constexpr uint32_t kConvertOptionsSize = 52;
 
 struct ConvertRequest {
-  uint32_t size;                    // 0: must be 2672
-  char inputPath[kPathSize];        // 4
-  char outputPath[kPathSize];       // 260
-  uint32_t optionsSize;             // 516: must be 52
-  ConvertOptions options;           // 520
-  uint8_t hostArea[1996];           // 572: not read or written
-  uint32_t EpochsWritten;           // 2568
-  uint32_t EphemeridesRead;         // 2572
-  uint32_t StationsWritten;         // 2576
-  uint32_t result;                  // 2580: always 0
-  uint8_t hostTail[88];             // 2584: not read or written
+  uint32_t size;               // 0: must be 2672
+  char inputPath[kPathSize];   // 4
+  char outputPath[kPathSize];  // 260
+  uint32_t optionsSize;        // 516: must be 52
+  ConvertOptions options;      // 520
+  uint8_t hostArea[1996];      // 572: not read or written
+  uint32_t EpochsWritten;      // 2568
+  uint32_t EphemeridesRead;    // 2572
+  uint32_t StationsWritten;    // 2576
+  uint32_t result;             // 2580: always 0
+  uint8_t hostTail[88];        // 2584: not read or written
 };
 
 struct HostCallbacks {
-  uint32_t size;                    // 0: must be 272
-  uint32_t unused;                  // 4
-  MessageCallback messageCallback;  // 8
+  uint32_t size;                      // 0: must be 272
+  uint32_t unused;                    // 4
+  MessageCallback messageCallback;    // 8
   ProgressCallback progressCallback;  // 12 (32-bit) or 16 (64-bit)
   uint8_t hostTail[kHostCallbacksSize - 8 - 2 * sizeof(void*)];
 };

@@ -19,8 +19,8 @@ struct MessageField {
   int bits;
   bool isSigned;
   int scaleExponent;
-  bool semicircles;            // GpsEph holds radians; the message semicircles
-  double GpsEph::*real;        // the member, or null for an integer one
+  bool semicircles;      // GpsEph holds radians; the message semicircles
+  double GpsEph::*real;  // the member, or null for an integer one
   int32_t GpsEph::*integer;
 };
 

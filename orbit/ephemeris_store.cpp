@@ -10,21 +10,21 @@
 namespace talverin {
 namespace {
 
-constexpr double kMinRootA_sqrtm = 4500.0;      // m^1/2, bounds accepted
-constexpr double kMaxRootA_sqrtm = 6000.0;      // m^1/2
-constexpr int64_t kKeyBeforeToe_s = 3600;       // keys stand one hour before toe
+constexpr double kMinRootA_sqrtm = 4500.0;  // m^1/2, bounds accepted
+constexpr double kMaxRootA_sqrtm = 6000.0;  // m^1/2
+constexpr int64_t kKeyBeforeToe_s = 3600;   // keys stand one hour before toe
 constexpr int64_t kWeek_s = static_cast<int64_t>(kSecondsPerWeek);
-constexpr int64_t kCacheReach_s = 4000;         // a cached node answers within this distance
-constexpr int64_t kSelectionReach_s = 14400;    // no node farther than 4 h is selected
-constexpr int64_t kWeekWrapAt_s = 450000;       // week unknown: beyond this, fold one week
+constexpr int64_t kCacheReach_s = 4000;       // a cached node answers within this distance
+constexpr int64_t kSelectionReach_s = 14400;  // no node farther than 4 h is selected
+constexpr int64_t kWeekWrapAt_s = 450000;     // week unknown: beyond this, fold one week
 // Seconds of week beyond this magnitude cannot lie within 4 h of any key (keys stay below
 // 1.4e15 s) and would lose integer exactness in a double; such times find nothing.
 constexpr double kMaxLookupTime_s = 4.0e15;
 
 bool AllFieldsFinite(const GpsEph& r) {
-  const double fields[] = {r.tgd, r.af2,  r.af1,   r.af0, r.deltaN, r.m0,     r.e,
-                           r.rootA, r.cic, r.crc,  r.cis, r.crs,    r.cuc,    r.cus,
-                           r.omega0, r.omega, r.i0, r.omegaDot, r.iDot};
+  const double fields[] = {r.tgd,    r.af2,   r.af1, r.af0,      r.deltaN, r.m0,  r.e,
+                           r.rootA,  r.cic,   r.crc, r.cis,      r.crs,    r.cuc, r.cus,
+                           r.omega0, r.omega, r.i0,  r.omegaDot, r.iDot};
   for (double value : fields) {
     if (!std::isfinite(value)) return false;
   }
@@ -176,8 +176,8 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
 
   const int64_t sowKey = int64_t{record.toe} - kKeyBeforeToe_s;
   // Any int32 week and toe give a finite value below 1.4e15 s: the truncation is safe.
-  const int64_t fullKey = static_cast<int64_t>(
-      GpsFullSeconds(static_cast<double>(sowKey), record.week, record.toe));
+  const int64_t fullKey =
+      static_cast<int64_t>(GpsFullSeconds(static_cast<double>(sowKey), record.week, record.toe));
 
   if (FindFull(fullRoot_[record.prn], fullKey) != nullptr) return -1;
 
@@ -240,8 +240,8 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
     // Keys and truncated distances are whole seconds, so |d| is the distance itself; on
     // equal distances the node added first wins.
     const int64_t absolute_s = std::llabs(d_s);
-    if (absolute_s < best_s || (chosen != nullptr && absolute_s == best_s &&
-                                node->order < chosen->order)) {
+    if (absolute_s < best_s ||
+        (chosen != nullptr && absolute_s == best_s && node->order < chosen->order)) {
       best_s = absolute_s;
       chosen = node;
     }

@@ -25,13 +25,13 @@ struct EphTreeLinks {
 
 struct EphNode {
   int32_t prn;
-  int64_t sowKey;     // s of week, toe - 3600 (negative when toe < 3600)
-  int64_t fullKey;    // full GPS seconds of toe - 3600, week by the half-week rule
+  int64_t sowKey;   // s of week, toe - 3600 (negative when toe < 3600)
+  int64_t fullKey;  // full GPS seconds of toe - 3600, week by the half-week rule
   EphNode* next;
   GpsEph record;
-  int64_t order;          // 0, 1, 2 ... in the order added: breaks ties between equal keys
-  EphTreeLinks bySow;     // this PRN's tree ordered by (sowKey, order)
-  EphTreeLinks byFull;    // this PRN's tree ordered by fullKey (unique per PRN)
+  int64_t order;        // 0, 1, 2 ... in the order added: breaks ties between equal keys
+  EphTreeLinks bySow;   // this PRN's tree ordered by (sowKey, order)
+  EphTreeLinks byFull;  // this PRN's tree ordered by fullKey (unique per PRN)
 };
 
 // Euclidean distance of two 3-vectors (m).
@@ -57,9 +57,8 @@ class EphemerisStore {
   [[nodiscard]] int32_t GpsSatClock(int32_t prn, double t, int32_t week, double* clock);
   // 0 success, 1 failure as above. t: reception time (s of week); range: m, first
   // light-time guess; receiver, position: ECEF m; velocity: ECEF m/s. At most 4 passes.
-  [[nodiscard]] int32_t GpsSatPosition(int32_t prn, double t, int32_t week,
-                                       int32_t clockApplied, double range,
-                                       const double receiver[3], double position[3],
+  [[nodiscard]] int32_t GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
+                                       double range, const double receiver[3], double position[3],
                                        double velocity[3]);
   // GpsSatClock; success also sets clockState to 0.
   [[nodiscard]] int32_t SatClock(int32_t prn, double t, int32_t week, double* clock);
@@ -68,20 +67,20 @@ class EphemerisStore {
   }
   // GpsSatPosition; success also sets lastSystem to 1.
   [[nodiscard]] int32_t SatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
-                                    double range, const double receiver[3],
-                                    double position[3], double velocity[3]);
+                                    double range, const double receiver[3], double position[3],
+                                    double velocity[3]);
   [[nodiscard]] int32_t SatPosition(int32_t prn, double t, int32_t clockApplied, double range,
                                     const double receiver[3], double position[3],
                                     double velocity[3]) {
     return SatPosition(prn, t, -1, clockApplied, range, receiver, position, velocity);
   }
 
-  int32_t gpsCount = 0;              // GPS records added
-  EphNode* gpsList = nullptr;        // nodes in the order added
-  EphNode* gpsCache[kMaxPrn] = {};   // per PRN, the node last selected
-  int32_t lastSystem = 0;            // 1 after every successful SatPosition
-  int32_t clockState = 0;            // 0 after every successful SatClock
-  int32_t lightTimePasses = 0;       // orbit passes of the last GpsSatPosition (1..4)
+  int32_t gpsCount = 0;             // GPS records added
+  EphNode* gpsList = nullptr;       // nodes in the order added
+  EphNode* gpsCache[kMaxPrn] = {};  // per PRN, the node last selected
+  int32_t lastSystem = 0;           // 1 after every successful SatPosition
+  int32_t clockState = 0;           // 0 after every successful SatClock
+  int32_t lightTimePasses = 0;      // orbit passes of the last GpsSatPosition (1..4)
 
  private:
   EphNode* gpsLast_ = nullptr;       // tail of gpsList, for appending

@@ -9,14 +9,14 @@
 namespace talverin {
 namespace {
 
-constexpr double kGpsGm_m3ps2 = 3.986005e14;           // IS-GPS-200 orbit value, not WGS84's
-constexpr double kEarthRotation_radps = 7.2921151467e-5;  // IS-GPS-200 / WGS84
+constexpr double kGpsGm_m3ps2 = 3.986005e14;                 // IS-GPS-200 orbit value, not WGS84's
+constexpr double kEarthRotation_radps = 7.2921151467e-5;     // IS-GPS-200 / WGS84
 constexpr double kRelativisticF_spsqrtm = -4.442809305e-10;  // s/m^1/2, IS-GPS-200
-constexpr double kAssumedTravel_s = 0.075;   // signal travel time assumed for the clock
+constexpr double kAssumedTravel_s = 0.075;  // signal travel time assumed for the clock
 // Fixed count, no convergence test: for GPS eccentricities (below 0.03) the error left in
 // the eccentric anomaly is below 1e-9 rad.
 constexpr int kKeplerIterations = 5;
-constexpr int kMaxLightTimePasses = 4;       // caps the work per satellite; not an error
+constexpr int kMaxLightTimePasses = 4;           // caps the work per satellite; not an error
 constexpr double kLightTimeTolerance_s = 1e-10;  // 3 cm of range
 
 // Brings a time difference into [-302400, 302400]; exactly +-302400 s is left unchanged.
@@ -132,8 +132,8 @@ int32_t EphemerisStore::GpsSatClock(int32_t prn, double t, int32_t week, double*
 }
 
 int32_t EphemerisStore::GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
-                                       double range, const double receiver[3],
-                                       double position[3], double velocity[3]) {
+                                       double range, const double receiver[3], double position[3],
+                                       double velocity[3]) {
   if (prn < 1 || prn > kMaxGpsPrn) return 1;
   const GpsEph* r = FindGpsEph(prn, t, week);
   if (r == nullptr) return 1;

@@ -199,8 +199,8 @@ void GpbFile::ReleaseStream() {
   pendingEpochs_ = 0;
 }
 
-int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataType,
-                        double value, int32_t count, int32_t bufferSize) {
+int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataType, double value,
+                        int32_t count, int32_t bufferSize) {
   const char* name = fileName != nullptr ? fileName : "";
   // An open stream may hold unflushed epochs: it is never replaced, only closed by Close.
   if (state_ > 0 || file_ != nullptr) {
@@ -244,8 +244,8 @@ int32_t GpbFile::Create(int32_t newVariant, const char* fileName, int32_t dataTy
   // The stream writes straight through: whole epochs are collected in the writer's own
   // buffer, so that a failed write is seen at once and what reached the file is known.
   // It holds at least one epoch of either variant.
-  constexpr size_t kLargestEpoch = sizeof epochNew_ > sizeof epoch102_ ? sizeof epochNew_
-                                                                       : sizeof epoch102_;
+  constexpr size_t kLargestEpoch =
+      sizeof epochNew_ > sizeof epoch102_ ? sizeof epochNew_ : sizeof epoch102_;
   constexpr size_t kSmallestEpoch = gpb102::kEpochSize;
   delete[] pending_;
   delete[] pendingEnds_;
@@ -423,8 +423,7 @@ int32_t GpbFile::WriteEpoch(const gpb_epoch_type& epoch) {
   // The epoch record holds kGpbMaxSats satellites; any other count would read past it.
   if (epoch.nsat < 0 || epoch.nsat > kGpbMaxSats) {
     FormatText(errorText_, msg::kGpbTooManySatellites, epoch.gpsTime, fileName_,
-               static_cast<long>(epoch.nsat),
-               static_cast<long>(kGpbMaxSats));
+               static_cast<long>(epoch.nsat), static_cast<long>(kGpbMaxSats));
     return 1;
   }
   return variant_ == 1 ? WriteNewEpoch(epoch) : Write102Epoch(epoch);

@@ -30,8 +30,8 @@ class GpbFile {
   [[nodiscard]] int32_t Create(int32_t newVariant, const char* fileName, int32_t dataType,
                                double value, int32_t count, int32_t bufferSize);
   // Number of items changed (0..3), or -1 on error. Each argument may be null / 0.
-  int32_t UpdateHeaderInfo(const char* description, const uint32_t* dataType,
-                           int32_t updateStamp, const double* value);
+  int32_t UpdateHeaderInfo(const char* description, const uint32_t* dataType, int32_t updateStamp,
+                           const double* value);
   // 0 success (the epoch is in the file or in the writer's buffer), 1 failure (error text
   // set). After a failed write every further epoch fails with the same text.
   [[nodiscard]] int32_t WriteEpoch(const gpb_epoch_type& epoch);
@@ -67,10 +67,10 @@ class GpbFile {
   static constexpr int32_t kModeWrite = 2;
   static constexpr int32_t kModeReadWrite = 3;
 
-  int32_t state_ = 0;                // -1 failed, 0 no file, 1 open
-  char errorText_[kTextSize] = "";   // empty after a success
+  int32_t state_ = 0;               // -1 failed, 0 no file, 1 open
+  char errorText_[kTextSize] = "";  // empty after a success
   uint16_t stamp_[kGpbStampWords] = {};
-  int32_t variant_ = 0;              // 0 version 1.02, 1 new
+  int32_t variant_ = 0;  // 0 version 1.02, 1 new
   uint8_t header102_[gpb102::kHeaderSize] = {};
   uint8_t headerNew_[newgpb::kHeaderSize] = {};
   int32_t dataType_ = 0;
@@ -79,15 +79,15 @@ class GpbFile {
   int32_t openMode_ = 0;
   FILE* file_ = nullptr;
   int32_t epochCount_ = 0;
-  int32_t lastRecordLength_ = 0;     // bytes of the last header or epoch written
-  bool writeFailed_ = false;         // a write of this file failed: sticky until Close
+  int32_t lastRecordLength_ = 0;  // bytes of the last header or epoch written
+  bool writeFailed_ = false;      // a write of this file failed: sticky until Close
   // Whole epochs not yet written (owned, pendingCapacity_ bytes), and what is known to be
   // in the file: the header and every epoch written before.
   uint8_t* pending_ = nullptr;
   size_t pendingCapacity_ = 0;
   size_t pendingBytes_ = 0;
   int32_t pendingEpochs_ = 0;
-  size_t* pendingEnds_ = nullptr;    // owned: where each buffered epoch ends in pending_
+  size_t* pendingEnds_ = nullptr;  // owned: where each buffered epoch ends in pending_
   int64_t committedBytes_ = 0;
   int32_t committedEpochs_ = 0;
   // Per-epoch scratch, fixed instead of allocated per epoch: a whole new-variant epoch (its

@@ -150,8 +150,8 @@ constexpr uint8_t kExtendedLock2 = 0x08;
 constexpr uint8_t kExtendedSnr2 = 0x10;
 constexpr uint8_t kExtendedRangeP1 = 0x20;
 
-constexpr double kMinRange_m = 10.0;       // ranges of at most 10 m are not written
-constexpr double kMaxLock_s = 1200.0;      // lock times are limited to 0..1200 s
+constexpr double kMinRange_m = 10.0;   // ranges of at most 10 m are not written
+constexpr double kMaxLock_s = 1200.0;  // lock times are limited to 0..1200 s
 constexpr double kLockUnitsPerSecond = 20.0;
 constexpr double kSnrUnitsPerValue = 4.0;
 

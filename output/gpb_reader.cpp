@@ -55,8 +55,8 @@ int32_t GpbReader::Open(const char* path) {
   if (got >= static_cast<size_t>(kMagicChars) &&
       std::memcmp(bytes + newgpb::kMagicOffset, newgpb::kMagic, kMagicChars) == 0) {
     if (got < static_cast<size_t>(newgpb::kHeaderSize)) {
-      FormatText(errorText_, "GPB file '%s' ends inside its 512-byte header after %ld bytes",
-                 path_, static_cast<long>(got));
+      FormatText(errorText_, "GPB file '%s' ends inside its 512-byte header after %ld bytes", path_,
+                 static_cast<long>(got));
       Close();
       return 1;
     }
@@ -69,8 +69,8 @@ int32_t GpbReader::Open(const char* path) {
                 newgpb::kDescriptionMaxChars);
     header_.description[newgpb::kDescriptionMaxChars] = '\0';
     if (header_.headerLength != static_cast<uint32_t>(newgpb::kHeaderSize)) {
-      FormatText(errorText_, "GPB file '%s': header length %lu at byte %ld, expected 512",
-                 path_, static_cast<unsigned long>(header_.headerLength),
+      FormatText(errorText_, "GPB file '%s': header length %lu at byte %ld, expected 512", path_,
+                 static_cast<unsigned long>(header_.headerLength),
                  static_cast<long>(newgpb::kHeaderLengthOffset));
       Close();
       return 1;
@@ -105,8 +105,7 @@ int32_t GpbReader::Open(const char* path) {
   return 0;
 }
 
-int32_t GpbReader::ReadRecord(uint8_t* bytes, size_t size, const char* what,
-                              bool endAllowed) {
+int32_t GpbReader::ReadRecord(uint8_t* bytes, size_t size, const char* what, bool endAllowed) {
   const size_t got = std::fread(bytes, 1, size, file_);
   if (got == size) return 1;
   if (std::ferror(file_) != 0) {
@@ -166,14 +165,12 @@ int32_t GpbReader::ReadNewEpoch(GpbReadEpoch* out) {
     return Fail();
   }
   if (nsat > kGpbMaxSats) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld", path_,
-               index, at, static_cast<long>(nsat), static_cast<long>(kGpbMaxSats));
+    FormatText(errorText_, "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld",
+               path_, index, at, static_cast<long>(nsat), static_cast<long>(kGpbMaxSats));
     return Fail();
   }
   const size_t satBytes = static_cast<size_t>(nsat) * bytesPerSat;
-  const uint16_t expectedLength =
-      static_cast<uint16_t>((newgpb::kEpochSize + satBytes) & 0xFFFF);
+  const uint16_t expectedLength = static_cast<uint16_t>((newgpb::kEpochSize + satBytes) & 0xFFFF);
   if (storedLength != expectedLength) {
     FormatText(errorText_,
                "GPB file '%s': epoch %ld at byte %lld: length word %ld, but %ld satellites of "
@@ -248,8 +245,7 @@ int32_t GpbReader::ReadNewEpoch(GpbReadEpoch* out) {
     }
     if (!extended) continue;
 
-    ByteCursor e(sats + static_cast<size_t>(i) * bytesPerSat + newgpb::kSatSize,
-                 newgpb::kSatSize);
+    ByteCursor e(sats + static_cast<size_t>(i) * bytesPerSat + newgpb::kSatSize, newgpb::kSatSize);
     const uint8_t ext = e.U8(newgpb::kExtFlagsOffset);
     out->extFlags[i] = ext;
     if ((ext & newgpb::kExtendedRangeP1) != 0) {
@@ -289,15 +285,13 @@ int32_t GpbReader::Read102Epoch(GpbReadEpoch* out) {
   const long index = static_cast<long>(epochIndex_);
   const long long at = static_cast<long long>(offset_);
   if (length != gpb102::kEpochSize) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: record length %ld, expected 68", path_,
-               index, at, static_cast<long>(length));
+    FormatText(errorText_, "GPB file '%s': epoch %ld at byte %lld: record length %ld, expected 68",
+               path_, index, at, static_cast<long>(length));
     return Fail();
   }
   if (nsat > kGpbMaxSats) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld", path_,
-               index, at, static_cast<long>(nsat), static_cast<long>(kGpbMaxSats));
+    FormatText(errorText_, "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld",
+               path_, index, at, static_cast<long>(nsat), static_cast<long>(kGpbMaxSats));
     return Fail();
   }
   const size_t satBytes = static_cast<size_t>(nsat) * gpb102::kSatSize;

@@ -45,9 +45,8 @@ int32_t WriteStationRecord(FILE* file, const StationRecord& record) {
   if (std::fprintf(file, "\tGTim: %.6lf %d\n", record.time, static_cast<int>(record.week)) < 0) {
     return 1;
   }
-  if (record.hiType != 0 &&
-      std::fprintf(file, "\tHi: %.4lf %s\n", record.hi,
-                   record.hiType == kHeightSlant ? "SLANT" : "VERT") < 0) {
+  if (record.hiType != 0 && std::fprintf(file, "\tHi: %.4lf %s\n", record.hi,
+                                         record.hiType == kHeightSlant ? "SLANT" : "VERT") < 0) {
     return 1;
   }
   if (std::fprintf(file, "}\n") < 0) return 1;

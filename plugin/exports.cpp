@@ -35,7 +35,9 @@ bool IsVersionTag(const uint8_t* bytes) {
 }
 
 // The request's paths must be terminated inside their 256-byte fields.
-bool PathFits(const char* path) { return strnlen(path, kPathSize) < static_cast<size_t>(kPathSize); }
+bool PathFits(const char* path) {
+  return strnlen(path, kPathSize) < static_cast<size_t>(kPathSize);
+}
 
 void SendModuleError(const HostCallbacks* callbacks) {
   if (callbacks != nullptr && callbacks->messageCallback != nullptr) {
@@ -93,7 +95,7 @@ extern "C" void TALVERIN_CALL GetErrString(char* buffer) {
 }
 
 extern "C" int32_t TALVERIN_CALL ConvertFile(ConvertRequest* request, HostCallbacks* callbacks,
-                                            uint32_t /*reserved*/) {
+                                             uint32_t /*reserved*/) {
   ConversionJob* job = new (std::nothrow) ConversionJob();
   if (job == nullptr || !job->constructed()) {
     delete job;

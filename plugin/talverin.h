@@ -39,5 +39,5 @@ typedef void(TALVERIN_CALL* SetFactoryDefaultsFn)(int32_t, talverin::ConvertOpti
 typedef int32_t(TALVERIN_CALL* AutoDetectFn)(const char*);
 typedef void(TALVERIN_CALL* AbortFn)(void);
 typedef void(TALVERIN_CALL* GetErrStringFn)(char*);
-typedef int32_t(TALVERIN_CALL* ConvertFileFn)(talverin::ConvertRequest*,
-                                              talverin::HostCallbacks*, uint32_t);
+typedef int32_t(TALVERIN_CALL* ConvertFileFn)(talverin::ConvertRequest*, talverin::HostCallbacks*,
+                                              uint32_t);

@@ -18,7 +18,7 @@ constexpr int32_t kMaxEphemerisWeek = 65535;
 double SaastamoinenTableB(double height_km) {
   // Saastamoinen's height correction B (mbar) against height (km), extended to 15 km.
   static constexpr int kRows = 12;
-  static constexpr double kHeight_km[kRows] = {0.0, 0.5, 1.0, 1.5, 2.0, 2.5,
+  static constexpr double kHeight_km[kRows] = {0.0, 0.5, 1.0, 1.5, 2.0,  2.5,
                                                3.0, 4.0, 5.0, 7.0, 10.0, 15.0};
   static constexpr double kB_mbar[kRows] = {1.156, 1.079, 1.006, 0.938, 0.874, 0.813,
                                             0.757, 0.654, 0.563, 0.407, 0.222, 0.0};
@@ -38,10 +38,10 @@ namespace {
 // The part of the delay that depends only on the station and the date, the same for every
 // satellite of an epoch: computed once per epoch instead of once per satellite.
 struct StationAtmosphere {
-  double full_s = 0.0;         // GPS seconds it was computed for
-  double scale = 0.0;          // 0.002277 times the gravity factor
+  double full_s = 0.0;              // GPS seconds it was computed for
+  double scale = 0.0;               // 0.002277 times the gravity factor
   double pressureTerms_mbar = 0.0;  // pressure plus the water-vapour term
-  double b_mbar = 0.0;         // Saastamoinen's height correction
+  double b_mbar = 0.0;              // Saastamoinen's height correction
   bool ready = false;
 };
 
@@ -80,7 +80,8 @@ void ComputeStationAtmosphere(double full_s, const GeodeticPos& station, Station
   // Standard atmosphere: season phase from J2000 (MJD 51545) over the tropical year
   // (0.002737909323296114 = 1 / 365.242191 days).
   double wholeYears = 0.0;
-  const double yearPhase = 6.28318530717958 *
+  const double yearPhase =
+      6.28318530717958 *
       std::modf((static_cast<double>(mjd) - 51545.0 + dayFraction) * 0.002737909323296114,
                 &wholeYears);
   const double phi_rad = lat_deg * 0.017453292519943278;
@@ -110,8 +111,8 @@ double SlantDelay(const StationAtmosphere& a, double elevation_rad) {
 }
 
 // TropoDelay with the station part kept in cache between the satellites of one epoch.
-double CachedTropoDelay(double time_s, const SatelliteState& satellite,
-                        const GeodeticPos& station, StationAtmosphere* cache) {
+double CachedTropoDelay(double time_s, const SatelliteState& satellite, const GeodeticPos& station,
+                        StationAtmosphere* cache) {
   double full_s = 0.0;
   if (!DelayApplies(time_s, satellite, station, &full_s)) return 0.0;
   if (!cache->ready || cache->full_s != full_s) ComputeStationAtmosphere(full_s, station, cache);
@@ -145,8 +146,7 @@ void ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns, double* rang
   }
 }
 
-void SinglePoint::ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns,
-                                  double* ranges_m) {
+void SinglePoint::ApplyAtmosphere(double time_s, int32_t n, const int32_t* prns, double* ranges_m) {
   talverin::ApplyAtmosphere(time_s, n, prns, ranges_m, settings_.troposphereModel, geodetic_,
                             satellites_);
 }

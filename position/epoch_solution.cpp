@@ -54,7 +54,8 @@ void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
   const double dx = satellite_m[0] - receiver_m[0];
   const double dy = satellite_m[1] - receiver_m[1];
   const double dz = satellite_m[2] - receiver_m[2];
-  const double horizontal = frame.sinLon * dy + frame.cosLon * dx;  // along the local meridian plane
+  const double horizontal =
+      frame.sinLon * dy + frame.cosLon * dx;  // along the local meridian plane
   const double north = frame.cosLat * dz - horizontal * frame.sinLat;
   const double east = frame.cosLon * dy - frame.sinLon * dx;
   const double up = horizontal * frame.cosLat + frame.sinLat * dz;
@@ -110,8 +111,7 @@ void SinglePoint::RestoreState() {
   std::memcpy(receiverVelocity_, snapshot_.velocity_mps, sizeof receiverVelocity_);
 }
 
-int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute,
-                                int32_t excluded) {
+int32_t SinglePoint::SolveEpoch(const gpb_epoch_type* epoch, int32_t recompute, int32_t excluded) {
   const bool quiet = excluded >= 1;
   const double time_s = epoch->gpsTime;
   EnsureDatum();
@@ -217,7 +217,8 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
       // clock belongs to the range (below), not to the orbit time.
       double position_m[3];
       double velocity_mps[3];
-      if (store_.SatPosition(prn, t_s, 1, approximate_m, receiver_, position_m, velocity_mps) != 0 ||
+      if (store_.SatPosition(prn, t_s, 1, approximate_m, receiver_, position_m, velocity_mps) !=
+              0 ||
           !AllFinite(position_m, 3) || !AllFinite(velocity_mps, 3)) {
         FormatText(errorText_, msg::kSatelliteOrbitFailed, static_cast<int>(prn));
         Send(t_s);
@@ -276,8 +277,8 @@ int32_t SinglePoint::FormDesignMatrix(const double receiver_m[3], int32_t n, con
   return 0;
 }
 
-int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns,
-                            const double* ranges_m, bool quiet) {
+int32_t SinglePoint::Adjust(double time_s, int32_t n, const int32_t* prns, const double* ranges_m,
+                            bool quiet) {
   usedCount_ = n;
   std::memcpy(usedPrns_, prns, sizeof(int32_t) * static_cast<size_t>(n));
   double clock_m = clockOffset_;

@@ -13,21 +13,21 @@
 
 namespace talverin {
 
-constexpr int kMaxUsedSatellites = 24;        // satellites one adjustment can hold
-constexpr int kUnknowns = 4;                  // X, Y, Z (m) and receiver clock (m)
-constexpr double kMinRange_m = 100.0;         // C/A ranges below this are not measurements
+constexpr int kMaxUsedSatellites = 24;  // satellites one adjustment can hold
+constexpr int kUnknowns = 4;            // X, Y, Z (m) and receiver clock (m)
+constexpr double kMinRange_m = 100.0;   // C/A ranges below this are not measurements
 // Times (s of week) beyond this never come from a receiver; they would only overflow the
 // week arithmetic of the ephemeris lookup and the calendar.
 constexpr double kMaxEpochTime_s = 1.0e7;
-constexpr double kReuseWindow_s = 0.05;       // satellite position reused within this time
-constexpr double kExtrapolateWindow_s = 10.0; // previous position extrapolated within this
-constexpr double kExtrapolateLimit_s = 60.0;  // ExtrapolatedRange gives 0 beyond this
+constexpr double kReuseWindow_s = 0.05;         // satellite position reused within this time
+constexpr double kExtrapolateWindow_s = 10.0;   // previous position extrapolated within this
+constexpr double kExtrapolateLimit_s = 60.0;    // ExtrapolatedRange gives 0 beyond this
 constexpr double kDefaultTravelTime_s = 0.075;  // first light-time guess without a range
-constexpr double kConvergence_m = 0.001;      // every update component below: converged
-constexpr int kMaxIterations = 10;            // adjustment updates before giving up
-constexpr double kCovarianceDiagonal = 500.0; // initial covariance, m^2
-constexpr double kCofactorDiagonal = 10.0;    // initial cofactor
-constexpr double kReliabilityRatio = 4.0;     // second-best / best RMS needed to reject
+constexpr double kConvergence_m = 0.001;        // every update component below: converged
+constexpr int kMaxIterations = 10;              // adjustment updates before giving up
+constexpr double kCovarianceDiagonal = 500.0;   // initial covariance, m^2
+constexpr double kCofactorDiagonal = 10.0;      // initial cofactor
+constexpr double kReliabilityRatio = 4.0;       // second-best / best RMS needed to reject
 constexpr double kReliabilityMinRms_m = 0.001;  // a best RMS below this counts as this
 
 // Status of the last solve attempt.

@@ -26,7 +26,9 @@ bool UsableApriori(const gpb_epoch_type& epoch) {
          PlausibleReceiverHeight(epoch.height) && std::fabs(epoch.clock) <= kMaxAprioriClock_m;
 }
 
-bool UsableTime(double time_s) { return std::isfinite(time_s) && std::fabs(time_s) < kMaxEpochTime_s; }
+bool UsableTime(double time_s) {
+  return std::isfinite(time_s) && std::fabs(time_s) < kMaxEpochTime_s;
+}
 
 }  // namespace
 
@@ -39,13 +41,12 @@ double WeekDifference(double a_s, double b_s) {
 
 SinglePoint::SinglePoint() {
   Reset();
-  const bool sized = design_.Resize(kDesignRows, kUnknowns) == 0 &&
-                     covariance_.Resize(kUnknowns, kUnknowns) == 0 &&
-                     cofactor_.Resize(kUnknowns, kUnknowns) == 0 &&
-                     spare_.Resize(kUnknowns, kUnknowns) == 0 &&
-                     normal_.Resize(kUnknowns, kUnknowns) == 0 &&
-                     misclosure_.Resize(kMaxUsedSatellites) == 0 &&
-                     normalRhs_.Resize(kUnknowns) == 0 && update_.Resize(kUnknowns) == 0;
+  const bool sized =
+      design_.Resize(kDesignRows, kUnknowns) == 0 &&
+      covariance_.Resize(kUnknowns, kUnknowns) == 0 &&
+      cofactor_.Resize(kUnknowns, kUnknowns) == 0 && spare_.Resize(kUnknowns, kUnknowns) == 0 &&
+      normal_.Resize(kUnknowns, kUnknowns) == 0 && misclosure_.Resize(kMaxUsedSatellites) == 0 &&
+      normalRhs_.Resize(kUnknowns) == 0 && update_.Resize(kUnknowns) == 0;
   if (!sized) CopyText(errorText_, kTextSize, msg::kEngineNoMemory);
 }
 

@@ -24,7 +24,7 @@ namespace talverin {
 constexpr int32_t kWritePosition = 0x1;  // write the solved position into the epoch
 constexpr int32_t kWriteClock = 0x2;     // write clock offset and corrected time
 
-constexpr double kClockShiftLimit_m = 1000.0;   // a larger change between epochs re-solves
+constexpr double kClockShiftLimit_m = 1000.0;  // a larger change between epochs re-solves
 // A solution farther than this from the a-priori position it started from is solved again
 // from itself; within it, the first solution stands.
 constexpr double kResolveDistance_m = 100.0;
@@ -35,11 +35,11 @@ constexpr double kMaxClockDrift_mps = 5000.0;   // a larger drift is taken as 0
 constexpr double kWeekWrapLimit_s = 500000.0;   // differences beyond this cross a week
 
 struct SinglePointSettings {
-  double elevationMask_deg;     // satellites below are not used (once a position is known)
-  double rangeSigma_m;          // scale of the covariance matrix
-  double residualLimit_m;       // large-residual and reliability tests
-  int32_t troposphereModel;     // 0 none, 1 Saastamoinen with the standard atmosphere
-  int32_t orbitDebugFile;       // off; nothing turns it on
+  double elevationMask_deg;  // satellites below are not used (once a position is known)
+  double rangeSigma_m;       // scale of the covariance matrix
+  double residualLimit_m;    // large-residual and reliability tests
+  int32_t troposphereModel;  // 0 none, 1 Saastamoinen with the standard atmosphere
+  int32_t orbitDebugFile;    // off; nothing turns it on
   char orbitDebugName[kPathSize];
 };
 
@@ -81,7 +81,8 @@ class SinglePoint {
   // Clock model of the receiver clock offset (m) against receiver time (s of week).
   void RecordClock(double time_s, double clock_m);
   // True with the predicted clock (and its drift, m/s, when asked) when a prediction exists.
-  [[nodiscard]] bool PredictClock(double time_s, double* clock_m, double* drift_mps = nullptr) const;
+  [[nodiscard]] bool PredictClock(double time_s, double* clock_m,
+                                  double* drift_mps = nullptr) const;
 
   // Read access for the driver's owner and the tests.
   const SinglePointSettings& settings() const { return settings_; }
@@ -106,8 +107,8 @@ class SinglePoint {
   void RestoreState();
   [[nodiscard]] int32_t GatherSatellites(const gpb_epoch_type* epoch, int32_t excluded,
                                          int32_t recompute, int32_t* prns, double* ranges_m);
-  [[nodiscard]] int32_t FormDesignMatrix(const double receiver_m[3], int32_t n,
-                                         const int32_t* prns, double* distances_m);
+  [[nodiscard]] int32_t FormDesignMatrix(const double receiver_m[3], int32_t n, const int32_t* prns,
+                                         double* distances_m);
   [[nodiscard]] int32_t Adjust(double time_s, int32_t n, const int32_t* prns,
                                const double* ranges_m, bool quiet);
   [[nodiscard]] int32_t CheckResiduals(double time_s, int32_t n, const int32_t* prns,
@@ -136,25 +137,25 @@ class SinglePoint {
   SatelliteState satellites_[kMaxPrn]{};
 
   // Solution state.
-  double clockOffset_ = 0.0;           // m
-  double lastAttemptClock_ = 0.0;      // m, clock reached by the last solve attempt
+  double clockOffset_ = 0.0;       // m
+  double lastAttemptClock_ = 0.0;  // m, clock reached by the last solve attempt
   int32_t positionKnown_ = 0;
-  double solutionTime_ = 0.0;          // s of week
-  double receiver_[3] = {};            // m, ECEF
-  double receiverVelocity_[3] = {};    // m/s, always 0
-  GeodeticPos geodetic_{};             // WGS84
+  double solutionTime_ = 0.0;        // s of week
+  double receiver_[3] = {};          // m, ECEF
+  double receiverVelocity_[3] = {};  // m/s, always 0
+  GeodeticPos geodetic_{};           // WGS84
   SolutionSnapshot snapshot_{};
   int32_t usedCount_ = 0;
   int32_t usedPrns_[kMaxUsedSatellites] = {};
   int32_t solutionCount_ = 0;
-  GeodeticPos lastSolved_{};           // WGS84, of the last epoch ProcessEpoch solved
+  GeodeticPos lastSolved_{};  // WGS84, of the last epoch ProcessEpoch solved
 
-  double epochTime_ = 0.0;             // s of week, gpsTime of the epoch being processed
+  double epochTime_ = 0.0;  // s of week, gpsTime of the epoch being processed
   ClockSample latestClock_{};
   ClockSample previousClock_{};
   int32_t clockPrediction_ = 1;
   int32_t status_ = kStatusRunning;
-  double residualRms_ = 0.0;           // m
+  double residualRms_ = 0.0;  // m
 };
 
 }  // namespace talverin

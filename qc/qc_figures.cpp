@@ -7,24 +7,24 @@
 #include <map>
 
 #include "base/gnss_constants.h"
-#include "input/observation_reader.h"
-#include "input/receiver_detect.h"
-#include "orbit/ephemeris_store.h"
-#include "job/host_records.h"
-#include "position/epoch_solution.h"
-#include "qc/qc_positions.h"
 #include "dataset/download_set_reader.h"
 #include "dataset/session_week.h"
+#include "input/observation_reader.h"
+#include "input/receiver_detect.h"
+#include "job/host_records.h"
+#include "orbit/ephemeris_store.h"
+#include "position/epoch_solution.h"
+#include "qc/qc_positions.h"
 
 namespace talverin {
 namespace {
 
-constexpr int kPrnSlots = 256;                // a channel's PRN byte
+constexpr int kPrnSlots = 256;  // a channel's PRN byte
 constexpr double kSecondsPerMinute = 60.0;
 // A header position further than this from a sphere of the Earth's mean radius is not one.
 constexpr double kEarthRadius_m = 6371000.0;
 constexpr double kMaxHeightOff_m = 100000.0;
-constexpr int kHeaderPositionEpochs = 20;     // epochs searched for a usable header position
+constexpr int kHeaderPositionEpochs = 20;  // epochs searched for a usable header position
 
 const double kLambda1_m = kSpeedOfLight_mps / kL1Frequency_hz;
 const double kLambda2_m = kSpeedOfLight_mps / kL2Frequency_hz;
@@ -34,11 +34,16 @@ const double kAlpha = (kL1Frequency_hz / kL2Frequency_hz) * (kL1Frequency_hz / k
 
 const char* ReceiverName(int32_t type) {
   switch (type) {
-    case kReceiverCa: return "C/A code";
-    case kReceiverDual: return "dual frequency";
-    case kReceiverL2Codeless: return "L2-codeless";
-    case kReceiverGlonass: return "GPS+GLONASS";
-    default: return "unknown";
+    case kReceiverCa:
+      return "C/A code";
+    case kReceiverDual:
+      return "dual frequency";
+    case kReceiverL2Codeless:
+      return "L2-codeless";
+    case kReceiverGlonass:
+      return "GPS+GLONASS";
+    default:
+      return "unknown";
   }
 }
 
@@ -49,8 +54,8 @@ std::string FileName(const std::string& path) {
 // One dual-frequency arc of a satellite: its values until a slip, a restart or a missing
 // value ends it.
 struct ArcState {
-  int64_t lastEpoch = -2;   // epoch index of the arc's last value
-  bool p1 = false;          // the arc's L1 code is P1 (else C/A)
+  int64_t lastEpoch = -2;  // epoch index of the arc's last value
+  bool p1 = false;         // the arc's L1 code is P1 (else C/A)
   double lastTime_s = 0.0;
   double lastIono_m = 0.0;  // L1 ionospheric delay plus a constant
   double wideSum_cyc = 0.0;
@@ -61,7 +66,7 @@ struct ArcState {
     double time_s, mp1_m, mp2_m;
   };
   std::vector<Value> points;
-  double elevationTime_s = -1e300;       // time of the held elevation
+  double elevationTime_s = -1e300;  // time of the held elevation
   bool elevationValid = false;
   float azimuth_deg = 0.0f, elevation_deg = 0.0f;
 };
@@ -155,12 +160,18 @@ class ObservationScan {
     const bool ca = ch.ca.range_s > 0.0, l1 = ch.ca.phase_cyc != 0.0;
     const bool p1 = ch.hasP1 && ch.p1.range_s > 0.0;
     const bool p2 = ch.hasL2 && ch.l2.range_s > 0.0, l2 = ch.hasL2 && ch.l2.phase_cyc != 0.0;
-    const bool present[kQcObservableCount] = {
-        ca, l1, ch.ca.doppler != 0, ch.ca.snr > 0, p1, p2, l2,
-        ch.hasL2 && ch.l2.doppler != 0, ch.hasL2 && ch.l2.snr > 0};
+    const bool present[kQcObservableCount] = {ca,
+                                              l1,
+                                              ch.ca.doppler != 0,
+                                              ch.ca.snr > 0,
+                                              p1,
+                                              p2,
+                                              l2,
+                                              ch.hasL2 && ch.l2.doppler != 0,
+                                              ch.hasL2 && ch.l2.snr > 0};
     for (int k = 0; k < kQcObservableCount; ++k) s.observations[k] += present[k] ? 1 : 0;
-    const bool restart = (ch.ca.warning & kWarnRestart) != 0 ||
-                         (ch.hasL2 && (ch.l2.warning & kWarnRestart) != 0);
+    const bool restart =
+        (ch.ca.warning & kWarnRestart) != 0 || (ch.hasL2 && (ch.l2.warning & kWarnRestart) != 0);
     if (restart) ++s.lossOfLock;
     if (ch.ca.snr > 0) {
       s.snr1Sum += ch.ca.snr;
@@ -187,7 +198,8 @@ class ObservationScan {
     const double phi2_m = -ch.l2.phase_cyc * kLambda2_m;
     const double iono_m = (phi1_m - phi2_m) / (kAlpha - 1.0);
     const double wide_cyc =
-        ((kL1Frequency_hz * phi1_m - kL2Frequency_hz * phi2_m) / (kL1Frequency_hz - kL2Frequency_hz) -
+        ((kL1Frequency_hz * phi1_m - kL2Frequency_hz * phi2_m) /
+             (kL1Frequency_hz - kL2Frequency_hz) -
          (kL1Frequency_hz * r1_m + kL2Frequency_hz * r2_m) / (kL1Frequency_hz + kL2Frequency_hz)) /
         kLambdaWide_m;
     const double k1 = 2.0 / (kAlpha - 1.0);
@@ -195,7 +207,8 @@ class ObservationScan {
     const double mp2_m = r2_m - (2.0 * kAlpha / (kAlpha - 1.0)) * phi1_m +
                          (2.0 * kAlpha / (kAlpha - 1.0) - 1.0) * phi2_m;
     if (continuing) {
-      const double rate_mpm = (iono_m - arc.lastIono_m) / ((time_s - arc.lastTime_s) / kSecondsPerMinute);
+      const double rate_mpm =
+          (iono_m - arc.lastIono_m) / ((time_s - arc.lastTime_s) / kSecondsPerMinute);
       const double wideMean_cyc = arc.wideSum_cyc / static_cast<double>(arc.wideCount);
       if (std::fabs(rate_mpm) > kIonoRateSlip_mpm ||
           std::fabs(wide_cyc - wideMean_cyc) > kWideLaneSlip_cyc) {
@@ -215,8 +228,7 @@ class ObservationScan {
     arc.points.push_back({time_s, mp1_m, mp2_m});
   }
 
-  void Elevation(const RawChannel& ch, double time_s, double tow_s, ArcState* arc,
-                 QcSatellite* s) {
+  void Elevation(const RawChannel& ch, double time_s, double tow_s, ArcState* arc, QcSatellite* s) {
     if (store_ == nullptr || receiver_m_ == nullptr) return;
     if (time_s - arc->elevationTime_s >= kElevationStep_s || time_s < arc->elevationTime_s) {
       arc->elevationTime_s = time_s;
@@ -258,7 +270,8 @@ class ObservationScan {
         const double d1 = p.mp1_m - m1, d2 = p.mp2_m - m2;
         s.mp1Sum2 += d1 * d1;
         s.mp2Sum2 += d2 * d2;
-        report_->multipath.push_back({p.time_s, prn, static_cast<float>(d1), static_cast<float>(d2)});
+        report_->multipath.push_back(
+            {p.time_s, prn, static_cast<float>(d1), static_cast<float>(d2)});
       }
       s.mpCount += static_cast<int64_t>(n);
       if (arc.p1) report_->p1Code = true;
@@ -320,7 +333,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   if (reader.Open(bPath, options.receiverType) != 0) {
     r.readError = reader.errorText();
     defect("The observation file cannot be read: " + r.readError +
-                        ". Nothing else of the set is shown.");
+           ". Nothing else of the set is shown.");
     return -1;
   }
   r.readable = true;
@@ -359,18 +372,18 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath, r.receiverType);
   if (!r.ephemerisFile) {
     defect("No ephemeris file (" + FileName(ephemerisPath) +
-                        ") beside the set: no recomputed positions, no elevations, no sky plot.");
+           ") beside the set: no recomputed positions, no elevations, no sky plot.");
   } else if (!loaded || eph.gpsCount() == 0) {
     defect("The ephemeris file " + FileName(ephemerisPath) +
-                        " holds no usable healthy GPS ephemeris: no recomputed positions, no "
-                        "elevations, no sky plot.");
+           " holds no usable healthy GPS ephemeris: no recomputed positions, no "
+           "elevations, no sky plot.");
   }
 
   ComputePositions(bPath, options, session, eph, &r);
   const QcPositions& p = r.positions;
   if (p.result != 0 && !p.error.empty() && r.ephemerisFile) {
-    defect("The conversion through the module ended with result " +
-                        std::to_string(p.result) + ": " + p.error);
+    defect("The conversion through the module ended with result " + std::to_string(p.result) +
+           ": " + p.error);
   }
   if (p.epochs > 0 && p.solved == 0) {
     defect("No epoch could be solved: no position figures or position plots.");
@@ -404,8 +417,9 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   }
   r.elevations = haveReceiver && eph.gpsCount() > 0;
   if (!haveReceiver && eph.gpsCount() > 0) {
-    defect("No receiver position (none recomputed, no reference, none in the "
-                        "epoch headers): no elevations, no sky plot.");
+    defect(
+        "No receiver position (none recomputed, no reference, none in the "
+        "epoch headers): no elevations, no sky plot.");
   }
 
   ObservationScan scan(&r, r.elevations ? &eph.store() : nullptr,
@@ -430,10 +444,9 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
     r.damage.push_back(std::string(1, d.file) + " file: " + d.text);
   }
   if (!r.damage.empty()) {
-    defect("The set is damaged: " + std::to_string(r.damagedBytes) +
-                        " bytes skipped or cut in " + std::to_string(r.damage.size()) +
-                        (r.damage.size() == 1 ? " place" : " places") +
-                        " (listed under Damage); the figures cover what could be read.");
+    defect("The set is damaged: " + std::to_string(r.damagedBytes) + " bytes skipped or cut in " +
+           std::to_string(r.damage.size()) + (r.damage.size() == 1 ? " place" : " places") +
+           " (listed under Damage); the figures cover what could be read.");
   }
   if (r.site.empty() && r.epochs > 0) {
     // The first epoch header's site when the S file gives none.
@@ -441,8 +454,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   }
   if (r.epochs == 0) defect("The observation file holds no epoch.");
   if (!r.weekKnown) {
-    defect("The GPS week is unknown (" + r.weekNote +
-                        "): times are seconds of the week.");
+    defect("The GPS week is unknown (" + r.weekNote + "): times are seconds of the week.");
   }
   if (!r.dualFrequency && r.epochs > 0) {
     r.missing.push_back(std::string("A ") + r.receiverName +

@@ -31,75 +31,85 @@ constexpr double kGapFactor = 1.5;
 constexpr double kElevationStep_s = 10.0;
 
 // Observables counted, in the order of QcSatellite::observations.
-enum QcObservable { kQcC1, kQcL1, kQcD1, kQcS1, kQcP1, kQcP2, kQcL2, kQcD2, kQcS2,
-                    kQcObservableCount };
+enum QcObservable {
+  kQcC1,
+  kQcL1,
+  kQcD1,
+  kQcS1,
+  kQcP1,
+  kQcP2,
+  kQcL2,
+  kQcD2,
+  kQcS2,
+  kQcObservableCount
+};
 const char* QcObservableName(int observable);  // "C1", "L1", ... "S2"
 
 struct QcOptions {
-  int32_t receiverType = 0;      // 0 from the file header, else 1-4
-  int32_t gpsWeek = -1;          // full GPS week override; -1 from the ephemerides and name
-  bool hasReference = false;     // positions against this point instead of their mean
+  int32_t receiverType = 0;   // 0 from the file header, else 1-4
+  int32_t gpsWeek = -1;       // full GPS week override; -1 from the ephemerides and name
+  bool hasReference = false;  // positions against this point instead of their mean
   double reference_m[3] = {0.0, 0.0, 0.0};  // ECEF
 };
 
 struct QcGap {
-  double from_s = 0.0;   // time of the last epoch before the gap (time base of QcReport)
-  double to_s = 0.0;     // time of the first epoch after it
-  int64_t missing = 0;   // epochs expected in between
+  double from_s = 0.0;  // time of the last epoch before the gap (time base of QcReport)
+  double to_s = 0.0;    // time of the first epoch after it
+  int64_t missing = 0;  // epochs expected in between
 };
 
 struct QcSatellite {
   int32_t prn = 0;
-  int64_t epochs = 0;                            // epochs holding this satellite
+  int64_t epochs = 0;                             // epochs holding this satellite
   int64_t observations[kQcObservableCount] = {};  // values present per observable
-  int64_t lossOfLock = 0;   // observations with the receiver's restart bit (C/A or L2 block)
-  int64_t slips = 0;        // detected in dual-frequency arcs
-  int64_t arcs = 0;         // dual-frequency arcs (at least kMinArcEpochs epochs)
+  int64_t lossOfLock = 0;  // observations with the receiver's restart bit (C/A or L2 block)
+  int64_t slips = 0;       // detected in dual-frequency arcs
+  int64_t arcs = 0;        // dual-frequency arcs (at least kMinArcEpochs epochs)
   double snr1Sum = 0.0, snr2Sum = 0.0;
   int64_t snr1Count = 0, snr2Count = 0;
   double mp1Sum2 = 0.0, mp2Sum2 = 0.0;  // m^2, arc means removed
   int64_t mpCount = 0;
-  double ionoRateSum2 = 0.0;            // (m/min)^2
+  double ionoRateSum2 = 0.0;  // (m/min)^2
   int64_t ionoRateCount = 0;
-  double maxElevation_deg = -90.0;      // -90 when no elevation was computed
+  double maxElevation_deg = -90.0;  // -90 when no elevation was computed
 };
 
 // One epoch of the conversion's output.
 struct QcEpochPosition {
-  double time_s = 0.0;     // time base of QcReport
+  double time_s = 0.0;  // time base of QcReport
   bool solved = false;
   double enu_m[3] = {0.0, 0.0, 0.0};  // against the centre (mean or reference)
-  int32_t used = 0;        // satellites the module's engine used (0 when unsolved)
-  double residualRms_m = 0.0;  // post-fit: sqrt(sum of squares / (used - 4)), 1 dof minimum
+  int32_t used = 0;                   // satellites the module's engine used (0 when unsolved)
+  double residualRms_m = 0.0;         // post-fit: sqrt(sum of squares / (used - 4)), 1 dof minimum
 };
 
 struct QcMultipathPoint {
   double time_s;
   int32_t prn;
-  float mp1_m, mp2_m;      // arc mean removed
+  float mp1_m, mp2_m;  // arc mean removed
 };
 
 struct QcSkyPoint {
   double time_s;
   int32_t prn;
   float azimuth_deg, elevation_deg;
-  float snr1, snr2;        // 0 when absent
+  float snr1, snr2;  // 0 when absent
 };
 
 struct QcPositions {
-  bool attempted = false;      // a conversion ran
-  int32_t result = 0;          // ConvertFile's result
-  std::string error;           // the module error text when result != 0
-  int64_t epochs = 0;          // epochs in the GPB file
-  int64_t solved = 0;          // with a recomputed position
+  bool attempted = false;  // a conversion ran
+  int32_t result = 0;      // ConvertFile's result
+  std::string error;       // the module error text when result != 0
+  int64_t epochs = 0;      // epochs in the GPB file
+  int64_t solved = 0;      // with a recomputed position
   bool againstReference = false;
-  double centre_m[3] = {0.0, 0.0, 0.0};   // ECEF of the mean (or the reference)
+  double centre_m[3] = {0.0, 0.0, 0.0};  // ECEF of the mean (or the reference)
   double centreLat_deg = 0.0, centreLon_deg = 0.0, centreHeight_m = 0.0;
-  double mean_m[3] = {0.0, 0.0, 0.0};     // ECEF of the mean of the solved epochs
+  double mean_m[3] = {0.0, 0.0, 0.0};  // ECEF of the mean of the solved epochs
   double meanLat_deg = 0.0, meanLon_deg = 0.0, meanHeight_m = 0.0;
-  double meanEnu_m[3] = {0.0, 0.0, 0.0};  // mean against the centre (0 against the mean)
-  double sigmaEnu_m[3] = {0.0, 0.0, 0.0}; // scatter: standard deviation about the mean
-  double rmsEnu_m[3] = {0.0, 0.0, 0.0};   // RMS against the centre
+  double meanEnu_m[3] = {0.0, 0.0, 0.0};   // mean against the centre (0 against the mean)
+  double sigmaEnu_m[3] = {0.0, 0.0, 0.0};  // scatter: standard deviation about the mean
+  double rmsEnu_m[3] = {0.0, 0.0, 0.0};    // RMS against the centre
   double rmsHorizontal_m = 0.0, rms3d_m = 0.0;
   double meanUsed = 0.0, meanResidualRms_m = 0.0;
   // Module texts of the conversion and their counts: a text as received when it came once,
@@ -108,12 +118,12 @@ struct QcPositions {
 };
 
 struct QcReport {
-  std::string path;            // B file
-  std::string name;            // its file name
-  std::string model;           // receiver model text
-  int32_t receiverType = 0;    // 1-4, 0 when unknown
-  std::string receiverName;    // "dual frequency" ...
-  std::string site;            // site name of the first epoch (or of the S file)
+  std::string path;          // B file
+  std::string name;          // its file name
+  std::string model;         // receiver model text
+  int32_t receiverType = 0;  // 1-4, 0 when unknown
+  std::string receiverName;  // "dual frequency" ...
+  std::string site;          // site name of the first epoch (or of the S file)
   double antennaHeight_m = 0.0;
   bool hasSiteFile = false;
 
@@ -123,13 +133,13 @@ struct QcReport {
   int32_t week = -1;
   std::string weekSource, weekNote;
 
-  bool readable = false;       // the B header was read
+  bool readable = false;  // the B header was read
   std::string readError;
-  int64_t epochs = 0;          // epochs read
-  int64_t repeated = 0;        // epochs not after the one before (left out of the counts)
+  int64_t epochs = 0;    // epochs read
+  int64_t repeated = 0;  // epochs not after the one before (left out of the counts)
   double first_s = 0.0, last_s = 0.0;
-  double interval_s = 0.0;     // the most common step
-  int64_t expected = 0;        // epochs from first to last at the interval
+  double interval_s = 0.0;  // the most common step
+  int64_t expected = 0;     // epochs from first to last at the interval
   std::vector<QcGap> gaps;
   int64_t damagedBytes = 0;
   std::vector<std::string> damage;
@@ -137,12 +147,12 @@ struct QcReport {
   // Ephemerides.
   bool ephemerisFile = false;
   int64_t gpsEphemerides = 0, unhealthyEphemerides = 0, glonassEphemerides = 0;
-  bool elevations = false;     // a receiver position and ephemerides gave elevations
-  std::string elevationSource; // "mean of the recomputed positions", ...
+  bool elevations = false;      // a receiver position and ephemerides gave elevations
+  std::string elevationSource;  // "mean of the recomputed positions", ...
 
   bool dualFrequency = false;
-  bool p1Code = false;         // MP1 and the wide lane use P1 (else C/A)
-  std::vector<QcSatellite> satellites;   // by PRN
+  bool p1Code = false;                  // MP1 and the wide lane use P1 (else C/A)
+  std::vector<QcSatellite> satellites;  // by PRN
   int64_t observations[kQcObservableCount] = {};
   int64_t lossOfLock = 0, slips = 0, arcs = 0;
   double snr1Mean = 0.0, snr2Mean = 0.0;  // 0 when none

@@ -16,7 +16,9 @@ namespace {
 constexpr size_t kMinSeriesPoints = 500;  // a time series is never reduced below this
 constexpr int kPrnSlots = 256;            // a PRN byte
 
-std::string Prn(int prn) { return QcFormat(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32); }
+std::string Prn(int prn) {
+  return QcFormat(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32);
+}
 
 // A hue per PRN, far apart for neighbouring numbers.
 std::string PrnColor(int prn) { return QcFormat("hsl(%d,70%%,42%%)", (prn * 67) % 360); }
@@ -81,7 +83,7 @@ struct PlotSpec {
   int xDecimals = 3, yDecimals = 3;
   std::string cLabel;
   double cMin = 0.0, cMax = 1.0;
-  size_t total = 0;  // values before reduction
+  size_t total = 0;      // values before reduction
   bool thinned = false;  // series built with every k-th value already (k from total)
 };
 
@@ -97,7 +99,8 @@ std::string PlotJson(const PlotSpec& p) {
   if (p.equal) out += ",\"equal\":true";
   if (p.yFromZero) out += ",\"yMin\":0";
   if (p.kind == "sky") {
-    out += ",\"cLabel\":" + JsonQuote(p.cLabel) + QcFormat(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
+    out += ",\"cLabel\":" + JsonQuote(p.cLabel) +
+           QcFormat(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
   }
   out += ",\"series\":[";
   for (size_t i = 0; i < p.series.size(); ++i) {
@@ -133,14 +136,15 @@ void Reduce(PlotSpec* p) {
       thin(s.x), thin(s.y), thin(s.az), thin(s.el), thin(s.c);
     }
   } else {
-    const size_t cap = std::max(kMinSeriesPoints, kMaxPlotPoints / std::max<size_t>(1, p->series.size()));
+    const size_t cap =
+        std::max(kMinSeriesPoints, kMaxPlotPoints / std::max<size_t>(1, p->series.size()));
     for (Series& s : p->series) ReduceSeries(&s, cap);
   }
   size_t kept = 0;
   for (const Series& s : p->series) kept += s.x.size() + s.az.size();
   p->note += QcFormat(" Shows %zu of %zu values (%s).", kept, p->total,
-                    p->kind == "time" ? "minimum and maximum of each time bucket"
-                                      : "every k-th value of each satellite");
+                      p->kind == "time" ? "minimum and maximum of each time bucket"
+                                        : "every k-th value of each satellite");
 }
 
 // Why the position plots are empty, or "".
@@ -219,7 +223,8 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     const char* color;
     bool used;
   } perEpoch[] = {
-      {"used", "Satellites used in each epoch's solution", "satellites used (count)", "#9467bd", true},
+      {"used", "Satellites used in each epoch's solution", "satellites used (count)", "#9467bd",
+       true},
       {"residual", "Post-fit residual RMS of each epoch's solution",
        "residual RMS (m, per degree of freedom)", "#d62728", false},
   };
@@ -251,7 +256,8 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     p.kind = "sky";
     p.title = "Sky plot of the satellite tracks, coloured by L1 signal-to-noise";
     p.cLabel = "L1 SNR (receiver units)";
-    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris." : elGap;
+    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris."
+                                             : elGap;
     // Each satellite's every k-th point, k from the count of all; the colour scale from all.
     std::vector<size_t> seen(kPrnSlots, 0);
     double lo = 1e300, hi = -1e300;
@@ -287,8 +293,10 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     p.thinned = true;
     p.cMin = lo <= hi ? lo : 0.0;
     p.cMax = lo <= hi ? std::max(hi, lo + 1.0) : 1.0;
-    p.note = "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
-             "60 degrees), from " + (r.elevations ? r.elevationSource : std::string("-")) + ".";
+    p.note =
+        "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
+        "60 degrees), from " +
+        (r.elevations ? r.elevationSource : std::string("-")) + ".";
     plots.push_back(p);
   }
   {
@@ -300,7 +308,8 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     p.yLabel = "SNR (receiver units)";
     p.xDecimals = 1;
     p.yDecimals = 0;
-    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris." : elGap;
+    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris."
+                                             : elGap;
     Series l1, l2;
     l1.name = "L1";
     l1.color = "#1f77b4";
@@ -377,10 +386,13 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
 }
 
 std::string Row(const std::string& name, const std::string& value) {
-  return "<tr><td>" + HtmlEscape(name) + "</td><td class=\"l\">" + HtmlEscape(value) + "</td></tr>\n";
+  return "<tr><td>" + HtmlEscape(name) + "</td><td class=\"l\">" + HtmlEscape(value) +
+         "</td></tr>\n";
 }
 
-std::string Metres3(const double v[3]) { return QcFormat("%.3f / %.3f / %.3f m", v[0], v[1], v[2]); }
+std::string Metres3(const double v[3]) {
+  return QcFormat("%.3f / %.3f / %.3f m", v[0], v[1], v[2]);
+}
 
 std::string FiguresTable(const QcReport& r) {
   std::string t = "<table class=\"figures\">\n";
@@ -390,29 +402,31 @@ std::string FiguresTable(const QcReport& r) {
     t += Row("Interval", r.interval_s > 0.0 ? QcFormat("%g s", r.interval_s) : "-");
     t += Row("Epochs present / expected",
              QcFormat("%lld / %lld (%.1f %%)", static_cast<long long>(r.epochs),
-                    static_cast<long long>(r.expected),
-                    r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0));
+                      static_cast<long long>(r.expected),
+                      r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0));
     int64_t lost = 0;
     for (const QcGap& g : r.gaps) lost += g.missing;
-    t += Row("Gaps", QcFormat("%zu (%lld epochs missing)", r.gaps.size(), static_cast<long long>(lost)));
+    t += Row("Gaps",
+             QcFormat("%zu (%lld epochs missing)", r.gaps.size(), static_cast<long long>(lost)));
     t += Row("Repeated or out-of-order epochs", std::to_string(r.repeated));
   }
   std::string seen;
   for (const QcSatellite& s : r.satellites) seen += " " + Prn(s.prn);
-  t += Row("Satellites seen", std::to_string(r.satellites.size()) + (seen.empty() ? "" : ":" + seen));
+  t += Row("Satellites seen",
+           std::to_string(r.satellites.size()) + (seen.empty() ? "" : ":" + seen));
   std::string obs;
   for (int k = 0; k < kQcObservableCount; ++k) {
     if (!r.dualFrequency && k >= kQcP1 && r.observations[k] == 0) continue;
     obs += QcFormat("%s%s %lld", obs.empty() ? "" : ", ", QcObservableName(k),
-                  static_cast<long long>(r.observations[k]));
+                    static_cast<long long>(r.observations[k]));
   }
   t += Row("Observations per observable", obs);
   t += Row("Loss-of-lock flags (receiver)", std::to_string(r.lossOfLock));
-  t += Row("Cycle slips detected", r.dualFrequency
-                                       ? QcFormat("%lld (%lld arcs of %d epochs or more)",
-                                                static_cast<long long>(r.slips),
-                                                static_cast<long long>(r.arcs), kMinArcEpochs)
-                                       : "- (needs L1 and L2 phases)");
+  t += Row("Cycle slips detected",
+           r.dualFrequency
+               ? QcFormat("%lld (%lld arcs of %d epochs or more)", static_cast<long long>(r.slips),
+                          static_cast<long long>(r.arcs), kMinArcEpochs)
+               : "- (needs L1 and L2 phases)");
   t += Row("Mean signal-to-noise",
            (r.observations[kQcS1] > 0 ? QcFormat("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
                (r.observations[kQcS2] > 0 ? QcFormat(", L2 %.1f", r.snr2Mean) : std::string()) +
@@ -421,15 +435,17 @@ std::string FiguresTable(const QcReport& r) {
   t += Row("MP1 RMS", mp ? QcFormat("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
   t += Row("MP2 RMS", mp ? QcFormat("%.3f m", r.mp2Rms_m) : "-");
   t += Row("Ionospheric delay rate RMS", mp ? QcFormat("%.3f m/min (L1)", r.ionoRateRms_mpm) : "-");
-  t += Row("Ephemerides", r.ephemerisFile
-                              ? QcFormat("%lld GPS records (%lld unhealthy)%s",
-                                       static_cast<long long>(r.gpsEphemerides),
-                                       static_cast<long long>(r.unhealthyEphemerides),
-                                       r.glonassEphemerides > 0
-                                           ? QcFormat(", %lld GLONASS",
-                                                    static_cast<long long>(r.glonassEphemerides)).c_str()
-                                           : "")
-                              : "no ephemeris file");
+  t +=
+      Row("Ephemerides",
+          r.ephemerisFile
+              ? QcFormat(
+                    "%lld GPS records (%lld unhealthy)%s", static_cast<long long>(r.gpsEphemerides),
+                    static_cast<long long>(r.unhealthyEphemerides),
+                    r.glonassEphemerides > 0
+                        ? QcFormat(", %lld GLONASS", static_cast<long long>(r.glonassEphemerides))
+                              .c_str()
+                        : "")
+              : "no ephemeris file");
   return t + "</table>\n";
 }
 
@@ -437,15 +453,18 @@ std::string PositionsTable(const QcReport& r) {
   const QcPositions& p = r.positions;
   std::string t = "<table class=\"figures\">\n";
   t += Row("Conversion through the module",
-           !p.attempted ? "not run" : p.result == 0 ? "completed" : QcFormat("result %d: %s", p.result, p.error.c_str()));
+           !p.attempted    ? "not run"
+           : p.result == 0 ? "completed"
+                           : QcFormat("result %d: %s", p.result, p.error.c_str()));
   t += Row("Epochs solved", QcFormat("%lld / %lld", static_cast<long long>(p.solved),
-                                   static_cast<long long>(p.epochs)));
+                                     static_cast<long long>(p.epochs)));
   if (p.solved > 0) {
-    t += Row("Mean position", QcFormat("%.9f deg, %.9f deg, %.3f m (X %.3f, Y %.3f, Z %.3f m)",
-                                     p.meanLat_deg, p.meanLon_deg, p.meanHeight_m, p.mean_m[0],
-                                     p.mean_m[1], p.mean_m[2]));
+    t += Row("Mean position",
+             QcFormat("%.9f deg, %.9f deg, %.3f m (X %.3f, Y %.3f, Z %.3f m)", p.meanLat_deg,
+                      p.meanLon_deg, p.meanHeight_m, p.mean_m[0], p.mean_m[1], p.mean_m[2]));
     if (p.againstReference) {
-      t += Row("Reference", QcFormat("X %.3f, Y %.3f, Z %.3f m", p.centre_m[0], p.centre_m[1], p.centre_m[2]));
+      t += Row("Reference",
+               QcFormat("X %.3f, Y %.3f, Z %.3f m", p.centre_m[0], p.centre_m[1], p.centre_m[2]));
       t += Row("Mean against the reference, E / N / U", Metres3(p.meanEnu_m));
     }
     t += Row("Scatter (standard deviation), E / N / U", Metres3(p.sigmaEnu_m));
@@ -481,7 +500,8 @@ std::string SatelliteTable(const QcReport& r) {
          (s.snr2Count > 0 ? QcFormat("%.1f", s.snr2Sum / s.snr2Count) : "-") + "</td><td>" +
          (mp ? QcFormat("%.3f", std::sqrt(s.mp1Sum2 / s.mpCount)) : "-") + "</td><td>" +
          (mp ? QcFormat("%.3f", std::sqrt(s.mp2Sum2 / s.mpCount)) : "-") + "</td><td>" +
-         (s.ionoRateCount > 0 ? QcFormat("%.3f", std::sqrt(s.ionoRateSum2 / s.ionoRateCount)) : "-") +
+         (s.ionoRateCount > 0 ? QcFormat("%.3f", std::sqrt(s.ionoRateSum2 / s.ionoRateCount))
+                              : "-") +
          "</td><td>" + (s.maxElevation_deg > -90.0 ? QcFormat("%.1f", s.maxElevation_deg) : "-") +
          "</td></tr>\n";
   }
@@ -501,12 +521,23 @@ std::string HtmlEscape(const std::string& text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -518,12 +549,14 @@ std::string RenderQcHtml(const QcReport& r) {
     b += HtmlEscape(QcFormat("Receiver %s (%s)", r.model.c_str(), r.receiverName.c_str()));
     if (!r.site.empty()) b += HtmlEscape(", site " + r.site);
     if (r.hasSiteFile) b += HtmlEscape(QcFormat(", antenna height %.4f m", r.antennaHeight_m));
-    b += HtmlEscape(r.weekKnown ? QcFormat(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
-                                : std::string(", GPS week unknown"));
+    b += HtmlEscape(r.weekKnown
+                        ? QcFormat(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
+                        : std::string(", GPS week unknown"));
   }
   b += "<br>" + HtmlEscape(r.path) + "</div>\n";
   if (!r.missing.empty()) {
-    b += "<div class=\"missing\" id=\"qc-missing\"><b>What this report cannot show, and why</b><ul>\n";
+    b += "<div class=\"missing\" id=\"qc-missing\"><b>What this report cannot show, and "
+         "why</b><ul>\n";
     for (const std::string& m : r.missing) b += "<li>" + HtmlEscape(m) + "</li>\n";
     b += "</ul></div>\n";
   }
@@ -536,7 +569,8 @@ std::string RenderQcHtml(const QcReport& r) {
   b += "<h2>Plots</h2>\n<p class=\"sub\">Drag across a plot to zoom, double-click to reset; hover "
        "for values; click a legend entry to hide its series. Times are GPS time.</p>\n"
        "<div class=\"plots\">\n";
-  std::string json = std::string("{\"timeBase\":\"") + (r.weekKnown ? "gps" : "tow") + "\",\"plots\":[";
+  std::string json =
+      std::string("{\"timeBase\":\"") + (r.weekKnown ? "gps" : "tow") + "\",\"plots\":[";
   for (size_t i = 0; i < plots.size(); ++i) {
     const PlotSpec& p = plots[i];
     b += "<div class=\"plot\" id=\"plot-" + p.id + "\"><h3>" + HtmlEscape(p.title) +
@@ -558,7 +592,8 @@ std::string RenderQcHtml(const QcReport& r) {
          "epoch after</th><th>epochs missing</th></tr>\n";
     for (const QcGap& g : r.gaps) {
       b += "<tr><td class=\"l\">" + HtmlEscape(QcTimeText(r, g.from_s)) + "</td><td class=\"l\">" +
-           HtmlEscape(QcTimeText(r, g.to_s)) + "</td><td>" + std::to_string(g.missing) + "</td></tr>\n";
+           HtmlEscape(QcTimeText(r, g.to_s)) + "</td><td>" + std::to_string(g.missing) +
+           "</td></tr>\n";
     }
     b += "</table>\n";
   }
@@ -581,35 +616,39 @@ QcIndexEntry QcIndexEntryOf(const QcReport& r, const std::string& link, int stat
   e.firstEpoch = r.epochs > 0 ? QcTimeText(r, r.first_s) : "-";
   e.lastEpoch = r.epochs > 0 ? QcTimeText(r, r.last_s) : "-";
   e.completeness = QcFormat("%lld/%lld (%.1f %%)", static_cast<long long>(r.epochs),
-                          static_cast<long long>(r.expected),
-                          r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0);
+                            static_cast<long long>(r.expected),
+                            r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0);
   e.slips = r.dualFrequency ? std::to_string(r.slips) : "-";
   e.multipath = r.dualFrequency && r.mpCount > 0
                     ? QcFormat("MP1 %.3f m, MP2 %.3f m", r.mp1Rms_m, r.mp2Rms_m)
                     : "-";
   const QcPositions& p = r.positions;
-  e.positions = p.solved > 0
-                    ? QcFormat("%lld/%lld solved, RMS H %.2f m V %.2f m", static_cast<long long>(p.solved),
-                             static_cast<long long>(p.epochs), p.rmsHorizontal_m, p.rmsEnu_m[2])
-                    : PositionGap(r);
+  e.positions =
+      p.solved > 0
+          ? QcFormat("%lld/%lld solved, RMS H %.2f m V %.2f m", static_cast<long long>(p.solved),
+                     static_cast<long long>(p.epochs), p.rmsHorizontal_m, p.rmsEnu_m[2])
+          : PositionGap(r);
   e.missing = r.missing.size();
   return e;
 }
 
 std::string RenderQcIndex(const std::vector<QcIndexEntry>& entries) {
-  std::string b = "<h1>Quality reports</h1>\n<table class=\"index\">\n<tr><th class=\"l\">set</th>"
-                  "<th class=\"l\">first epoch</th><th class=\"l\">last epoch</th><th>epochs</th>"
-                  "<th>cycle slips</th><th class=\"l\">multipath RMS</th><th class=\"l\">positions</th>"
-                  "<th>notes</th></tr>\n";
+  std::string b =
+      "<h1>Quality reports</h1>\n<table class=\"index\">\n<tr><th class=\"l\">set</th>"
+      "<th class=\"l\">first epoch</th><th class=\"l\">last epoch</th><th>epochs</th>"
+      "<th>cycle slips</th><th class=\"l\">multipath RMS</th><th class=\"l\">positions</th>"
+      "<th>notes</th></tr>\n";
   for (const QcIndexEntry& e : entries) {
-    const std::string name = e.link.empty()
-                                 ? HtmlEscape(e.set)
-                                 : "<a href=\"" + HtmlEscape(e.link) + "\">" + HtmlEscape(e.set) + "</a>";
+    const std::string name =
+        e.link.empty() ? HtmlEscape(e.set)
+                       : "<a href=\"" + HtmlEscape(e.link) + "\">" + HtmlEscape(e.set) + "</a>";
     b += "<tr><td class=\"l\">" + name + "</td><td class=\"l\">" + HtmlEscape(e.firstEpoch) +
          "</td><td class=\"l\">" + HtmlEscape(e.lastEpoch) + "</td><td>" +
          HtmlEscape(e.completeness) + "</td><td>" + HtmlEscape(e.slips) + "</td><td class=\"l\">" +
          HtmlEscape(e.multipath) + "</td><td class=\"l\">" + HtmlEscape(e.positions) + "</td><td>" +
-         (e.status == 2 ? "no usable report" : e.missing > 0 ? std::to_string(e.missing) + " missing" : "-") +
+         (e.status == 2   ? "no usable report"
+          : e.missing > 0 ? std::to_string(e.missing) + " missing"
+                          : "-") +
          "</td></tr>\n";
   }
   return Page("Quality reports", b + "</table>\n");
@@ -617,8 +656,15 @@ std::string RenderQcIndex(const std::vector<QcIndexEntry>& entries) {
 
 std::string EncodeQcIndexEntry(const QcIndexEntry& e) {
   std::string out;
-  const std::string fields[] = {e.set, e.link, std::to_string(e.status), e.firstEpoch, e.lastEpoch,
-                                e.completeness, e.slips, e.multipath, e.positions,
+  const std::string fields[] = {e.set,
+                                e.link,
+                                std::to_string(e.status),
+                                e.firstEpoch,
+                                e.lastEpoch,
+                                e.completeness,
+                                e.slips,
+                                e.multipath,
+                                e.positions,
                                 std::to_string(e.missing)};
   for (const std::string& field : fields) {
     if (!out.empty()) out += '\t';

@@ -22,15 +22,15 @@ std::string RenderQcHtml(const QcReport& report);
 
 // One row of the index page.
 struct QcIndexEntry {
-  std::string set;        // B file name
-  std::string link;       // report path relative to the index page ("" when none written)
-  int status = 2;         // 0 complete, 1 report with missing parts, 2 no usable report
+  std::string set;   // B file name
+  std::string link;  // report path relative to the index page ("" when none written)
+  int status = 2;    // 0 complete, 1 report with missing parts, 2 no usable report
   std::string firstEpoch, lastEpoch;
-  std::string completeness;   // "120/120 (100.0 %)"
-  std::string slips;          // "3" or "-" (single frequency)
-  std::string multipath;      // "MP1 0.35 m, MP2 0.41 m" or "-"
-  std::string positions;      // "120/120 solved, RMS H 1.20 m V 2.10 m" or the reason
-  size_t missing = 0;         // notes of what the report cannot show
+  std::string completeness;  // "120/120 (100.0 %)"
+  std::string slips;         // "3" or "-" (single frequency)
+  std::string multipath;     // "MP1 0.35 m, MP2 0.41 m" or "-"
+  std::string positions;     // "120/120 solved, RMS H 1.20 m V 2.10 m" or the reason
+  size_t missing = 0;        // notes of what the report cannot show
 };
 
 QcIndexEntry QcIndexEntryOf(const QcReport& report, const std::string& link, int status);

@@ -188,8 +188,8 @@ std::string QcJsonMembers(const QcReport& r) {
 
 std::string QcJsonDocument(const std::string& input, int status, const std::string& members) {
   return "{\"command\": \"qc\", \"status\": " + std::to_string(status) +
-         ", \"sets\": [{\"input\": " + JsonQuote(input) + ", \"status\": " +
-         std::to_string(status) + ", " + members + "}]}\n";
+         ", \"sets\": [{\"input\": " + JsonQuote(input) +
+         ", \"status\": " + std::to_string(status) + ", " + members + "}]}\n";
 }
 
 }  // namespace talverin

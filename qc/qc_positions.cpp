@@ -1,8 +1,8 @@
 #include "qc/qc_positions.h"
 
+#include <stdlib.h>
 #include <GeographicLib/Geocentric.hpp>
 #include <GeographicLib/LocalCartesian.hpp>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,8 +13,8 @@
 
 #include "base/message_texts.h"
 #include "input/ephemeris_reader.h"
-#include "output/gpb_reader.h"
 #include "job/conversion_job.h"
+#include "output/gpb_reader.h"
 #include "plugin/talverin.h"
 #include "position/single_point.h"
 
@@ -72,7 +72,8 @@ class MessageTally {
         shown += key[i];
         continue;
       }
-      while (i + 1 < key.size() && std::strchr("diouxXeEfgGsclh.0123456789-+ #", key[i + 1]) != nullptr &&
+      while (i + 1 < key.size() &&
+             std::strchr("diouxXeEfgGsclh.0123456789-+ #", key[i + 1]) != nullptr &&
              std::strchr("diouxXeEfgGsc", key[i + 1]) == nullptr) {
         ++i;
       }
@@ -111,7 +112,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "talverin-qc-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path(ec) / "talverin-qc-XXXXXX").string();
     if (ec) pattern = "/tmp/talverin-qc-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
@@ -153,8 +155,8 @@ SinglePoint& ModuleEphemerides::engine() { return *job_->engine; }
 EphemerisStore& ModuleEphemerides::store() { return job_->engine->store(); }
 
 void EcefToLatLonHeight(const double ecef_m[3], double* lat_deg, double* lon_deg, double* h_m) {
-  GeographicLib::Geocentric::WGS84().Reverse(ecef_m[0], ecef_m[1], ecef_m[2], *lat_deg,
-                                             *lon_deg, *h_m);
+  GeographicLib::Geocentric::WGS84().Reverse(ecef_m[0], ecef_m[1], ecef_m[2], *lat_deg, *lon_deg,
+                                             *h_m);
 }
 
 void LatLonHeightToEcef(double lat_deg, double lon_deg, double h_m, double ecef_m[3]) {

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "qc/qc_figures.h"
 #include "dataset/session_week.h"
+#include "qc/qc_figures.h"
 
 namespace talverin {
 

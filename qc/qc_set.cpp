@@ -17,27 +17,29 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
   if (r.epochs > 0) {
     int64_t lost = 0;
     for (const QcGap& g : r.gaps) lost += g.missing;
-    t += QcFormat("  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
-                QcTimeText(r, r.first_s).c_str(), QcTimeText(r, r.last_s).c_str(),
-                r.weekKnown ? " GPS" : "", r.interval_s, static_cast<long long>(r.epochs),
-                static_cast<long long>(r.expected), r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0,
-                r.gaps.size(), static_cast<long long>(lost));
+    t += QcFormat(
+        "  %s to %s%s, interval %g s, epochs %lld/%lld (%.1f %%), gaps %zu (%lld epochs)\n",
+        QcTimeText(r, r.first_s).c_str(), QcTimeText(r, r.last_s).c_str(),
+        r.weekKnown ? " GPS" : "", r.interval_s, static_cast<long long>(r.epochs),
+        static_cast<long long>(r.expected), r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0,
+        r.gaps.size(), static_cast<long long>(lost));
     t += QcFormat("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
-                r.satellites.size(), static_cast<long long>(r.lossOfLock),
-                r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
-                r.observations[kQcS2] > 0 ? QcFormat(" L2 %.1f", r.snr2Mean).c_str() : "");
+                  r.satellites.size(), static_cast<long long>(r.lossOfLock),
+                  r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
+                  r.observations[kQcS2] > 0 ? QcFormat(" L2 %.1f", r.snr2Mean).c_str() : "");
     if (r.dualFrequency && r.mpCount > 0) {
-      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n", r.mp1Rms_m,
-                  r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
+      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n",
+                    r.mp1Rms_m, r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
     }
   }
   const QcPositions& p = r.positions;
   if (p.solved > 0) {
-    t += QcFormat("  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
-                "against the %s\n",
-                static_cast<long long>(p.solved), static_cast<long long>(p.epochs), p.sigmaEnu_m[0],
-                p.sigmaEnu_m[1], p.sigmaEnu_m[2], p.rmsHorizontal_m, p.rmsEnu_m[2],
-                p.againstReference ? "reference" : "mean");
+    t += QcFormat(
+        "  positions %lld/%lld solved, scatter E %.2f N %.2f U %.2f m, RMS H %.2f m V %.2f m "
+        "against the %s\n",
+        static_cast<long long>(p.solved), static_cast<long long>(p.epochs), p.sigmaEnu_m[0],
+        p.sigmaEnu_m[1], p.sigmaEnu_m[2], p.rmsHorizontal_m, p.rmsEnu_m[2],
+        p.againstReference ? "reference" : "mean");
   }
   for (const std::string& m : r.missing) t += "  missing: " + m + "\n";
   if (!reportPath.empty()) t += "  report: " + reportPath + "\n";
@@ -46,13 +48,13 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
 
 std::string OneLine(const QcReport& r, const std::string& reportPath) {
   std::string s = QcFormat("%lld/%lld epochs", static_cast<long long>(r.epochs),
-                         static_cast<long long>(r.expected));
+                           static_cast<long long>(r.expected));
   if (r.dualFrequency) {
     s += QcFormat(", %lld slips", static_cast<long long>(r.slips));
     if (r.mpCount > 0) s += QcFormat(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
   }
   s += QcFormat(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
-              static_cast<long long>(r.positions.epochs));
+                static_cast<long long>(r.positions.epochs));
   if (!r.missing.empty()) s += QcFormat(", %zu notes", r.missing.size());
   return s + ", report " + reportPath;
 }

@@ -1,7 +1,8 @@
 // One download set through the quality report: figures computed, the HTML page handed to
-// the caller's writer (never over a file of the set), the short text summary for stdout, the one-line summary and the JSON members for a
-// batch summary, and the set's row of an index page. The shape of a batch runner's
-// per-set step: one set per call, one conversion per process. Not part of the module.
+// the caller's writer (never over a file of the set), the short text summary for stdout, the
+// one-line summary and the JSON members for a batch summary, and the set's row of an index page.
+// The shape of a batch runner's per-set step: one set per call, one conversion per process. Not
+// part of the module.
 #pragma once
 
 #include <functional>
@@ -14,19 +15,19 @@
 namespace talverin {
 
 // Exit statuses of a set.
-constexpr int kQcComplete = 0;     // report written, nothing missing through a defect
-constexpr int kQcIncomplete = 1;   // report written; it says what is missing and why
-constexpr int kQcFailed = 2;       // no report (no such file, output not writable), or a
-                                   // report saying the observation file cannot be read
+constexpr int kQcComplete = 0;    // report written, nothing missing through a defect
+constexpr int kQcIncomplete = 1;  // report written; it says what is missing and why
+constexpr int kQcFailed = 2;      // no report (no such file, output not writable), or a
+                                  // report saying the observation file cannot be read
 
 struct QcSetResult {
   int status = kQcFailed;
-  std::string reportPath;   // written report, empty when none
-  std::string summary;      // one line, without the set's name
-  std::string text;         // a few lines for stdout
-  std::string json;         // the set's JSON members (qc_json.h), empty without figures
+  std::string reportPath;  // written report, empty when none
+  std::string summary;     // one line, without the set's name
+  std::string text;        // a few lines for stdout
+  std::string json;        // the set's JSON members (qc_json.h), empty without figures
   QcIndexEntry index;
-  std::string error;        // why no report was written
+  std::string error;  // why no report was written
 };
 
 // The report's default path: in dir (the B file's folder when empty), the B file's name

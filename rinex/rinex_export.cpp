@@ -10,6 +10,8 @@
 #include <set>
 
 #include "base/gnss_constants.h"
+#include "dataset/download_set_reader.h"
+#include "dataset/session_week.h"
 #include "geodesy/geodetic.h"
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
@@ -19,8 +21,6 @@
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
 #include "time/gps_time.h"
-#include "dataset/download_set_reader.h"
-#include "dataset/session_week.h"
 
 namespace talverin {
 namespace {
@@ -141,9 +141,9 @@ ObsEvent MovingEvent(const GpsInstant& t, const PlannedMark* feature) {
   e.time = t;
   e.flag = 2;
   if (feature != nullptr) {
-    e.records.push_back({feature->kind + " " + feature->name +
-                             (feature->desc.empty() ? "" : " " + feature->desc),
-                         "COMMENT"});
+    e.records.push_back(
+        {feature->kind + " " + feature->name + (feature->desc.empty() ? "" : " " + feature->desc),
+         "COMMENT"});
   }
   return e;
 }
@@ -228,7 +228,8 @@ int32_t RinexExporter::State::FirstPass() {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     if (index == 0) summary.first = t;
     const double step = t.FullSeconds() - previous.FullSeconds();
-    if (index > 0 && step > 0.0 && (steps.size() < kMaxIntervalKinds || steps.count(std::llround(step * 1000.0)))) {
+    if (index > 0 && step > 0.0 &&
+        (steps.size() < kMaxIntervalKinds || steps.count(std::llround(step * 1000.0)))) {
       ++steps[std::llround(step * 1000.0)];
     }
     summary.last = t;
@@ -311,8 +312,9 @@ void RinexExporter::State::PlanEvents() {
     // An end record closes its feature; the begin record carries its event.
     if (r.evEnd != 0 || r.evName[0] == '\0' || !std::isfinite(r.evTime)) continue;
     PlannedMark m;
-    m.time = NearestInstant(std::fmod(std::fmod(r.evTime, kSecondsPerWeek) + kSecondsPerWeek, kSecondsPerWeek),
-                            summary.first);
+    m.time = NearestInstant(
+        std::fmod(std::fmod(r.evTime, kSecondsPerWeek) + kSecondsPerWeek, kSecondsPerWeek),
+        summary.first);
     m.name = r.evName;
     m.desc = r.evDesc;
     m.kind = r.evKind;
@@ -355,7 +357,8 @@ void RinexExporter::State::PlanEvents() {
     if (isMoving(c.to)) {
       if (!isMoving(c.from) || match != nullptr) changeEvents[c.epoch] = MovingEvent(c.time, match);
     } else {
-      changeEvents[c.epoch] = OccupationEvent(c.time, c.to, height_m, match != nullptr ? match->desc : "");
+      changeEvents[c.epoch] =
+          OccupationEvent(c.time, c.to, height_m, match != nullptr ? match->desc : "");
     }
   }
   // The records no site change took stand as events of their own, at their own time.
@@ -390,7 +393,8 @@ void RinexExporter::State::MakeNames() {
   if (options.rinexVersion >= 3) {
     std::string upper = site;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    const double span_s = summary.last.FullSeconds() - summary.first.FullSeconds() + summary.interval_s;
+    const double span_s =
+        summary.last.FullSeconds() - summary.first.FullSeconds() + summary.interval_s;
     std::string period;
     if (span_s <= 3600.0) {
       period = Format("%02dM", std::max(1, static_cast<int>(std::ceil(span_s / 60.0))) % 100);
@@ -403,8 +407,10 @@ void RinexExporter::State::MakeNames() {
     std::string interval = "00U";
     const double iv = summary.interval_s;
     if (iv >= 1.0 && iv < 100.0) interval = Format("%02dS", static_cast<int>(std::lround(iv)));
-    if (iv >= 100.0 && iv < 6000.0) interval = Format("%02dM", static_cast<int>(std::lround(iv / 60.0)));
-    if (iv > 0.0 && iv < 1.0) interval = Format("%02dC", static_cast<int>(std::lround(1.0 / iv)) % 100);
+    if (iv >= 100.0 && iv < 6000.0)
+      interval = Format("%02dM", static_cast<int>(std::lround(iv / 60.0)));
+    if (iv > 0.0 && iv < 1.0)
+      interval = Format("%02dC", static_cast<int>(std::lround(1.0 / iv)) % 100);
     const std::string stem = Format("%s00XXX_R_%04d%03d%02d%02d_%s", upper.c_str(), c.year,
                                     c.dayOfYear, c.hour, c.minute, period.c_str());
     obsName = stem + "_" + interval + (hasGlonass ? "_MO.rnx" : "_GO.rnx");
@@ -412,7 +418,8 @@ void RinexExporter::State::MakeNames() {
   } else {
     std::string lower = site;
     for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    const std::string stem = Format("%s%03d%c.%02d", lower.c_str(), c.dayOfYear, session, c.year % 100);
+    const std::string stem =
+        Format("%s%03d%c.%02d", lower.c_str(), c.dayOfYear, session, c.year % 100);
     obsName = stem + "o";
     navName = stem + "n";
   }
@@ -449,7 +456,8 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
     s.summary.incomplete = true;
   }
   if (s.leapSeconds < 0) {
-    const int32_t n = GpsUtcOffset(s.summary.first.tow_s, s.summary.first.week, s.summary.first.tow_s);
+    const int32_t n =
+        GpsUtcOffset(s.summary.first.tow_s, s.summary.first.week, s.summary.first.tow_s);
     if (n > 0) s.leapSeconds = n;
   }
   s.PlanEvents();
@@ -457,7 +465,8 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
   return 0;
 }
 
-int32_t RinexExporter::Write(const std::string& observationPath, const std::string& navigationPath) {
+int32_t RinexExporter::Write(const std::string& observationPath,
+                             const std::string& navigationPath) {
   State& s = *state_;
   const int32_t version = s.options.rinexVersion;
   FILE* obs = std::fopen(observationPath.c_str(), "wb");
@@ -473,8 +482,8 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   h.receiverType = s.reader.model();
   for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = s.approx_m[i];
   h.antennaDelta_m[0] = s.firstHeight_m;
-  h.dualFrequency = s.reader.receiverType() == kReceiverDual ||
-                    s.reader.receiverType() == kReceiverL2Codeless;
+  h.dualFrequency =
+      s.reader.receiverType() == kReceiverDual || s.reader.receiverType() == kReceiverL2Codeless;
   h.gpsTypes = version >= 3 ? s.types.rinex3 : s.types.rinex2;
   h.glonassTypes = s.types.rinex3;
   h.first = s.summary.first;
@@ -492,10 +501,11 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   int32_t events = 0;
   size_t nextMark = 0;
   const auto emitMarksUpTo = [&](double fullSeconds, std::string* out) {
-    for (; nextMark < s.marks.size() && s.marks[nextMark].time.FullSeconds() <= fullSeconds; ++nextMark) {
+    for (; nextMark < s.marks.size() && s.marks[nextMark].time.FullSeconds() <= fullSeconds;
+         ++nextMark) {
       const PlannedMark& m = s.marks[nextMark];
-      const ObsEvent e = m.moving ? MovingEvent(m.time, &m)
-                                  : OccupationEvent(m.time, m.name, m.height_m, m.desc);
+      const ObsEvent e =
+          m.moving ? MovingEvent(m.time, &m) : OccupationEvent(m.time, m.name, m.height_m, m.desc);
       AppendObsEvent(out, version, e);
       ++events;
     }
@@ -552,8 +562,10 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
       Track& track = tracks[ch.prn];
       const bool continuous = forward && track.lastEpoch == index - 1;
       const bool l1Restart = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0;
-      const bool l2Restart = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0;
-      const double caRange_s = ch.ca.range_s - (system == 'R' ? s.GlonassSeconds(ch.ca.range_s) : 0.0);
+      const bool l2Restart =
+          (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0;
+      const double caRange_s =
+          ch.ca.range_s - (system == 'R' ? s.GlonassSeconds(ch.ca.range_s) : 0.0);
       ObsSatellite sat;
       sat.system = system;
       sat.number = number;
@@ -629,13 +641,14 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   }
   s.summary.incomplete |= got < 0 || !unknownPrns.empty() || s.summary.unwritableValues > 0;
   for (const auto& u : unknownPrns) {
-    s.summary.messages.push_back(Format("%d channel records with satellite number %d left out: "
-                                        "not a GPS or GLONASS number of this receiver",
-                                        u.second, u.first));
+    s.summary.messages.push_back(
+        Format("%d channel records with satellite number %d left out: "
+               "not a GPS or GLONASS number of this receiver",
+               u.second, u.first));
   }
   if (s.summary.unwritableValues > 0) {
-    s.summary.messages.push_back(Format("%d values too large for their RINEX field left blank",
-                                        s.summary.unwritableValues));
+    s.summary.messages.push_back(
+        Format("%d values too large for their RINEX field left blank", s.summary.unwritableValues));
   }
 
   // Navigation: every GPS record, healthy or not, in file order.
@@ -648,17 +661,18 @@ int32_t RinexExporter::Write(const std::string& observationPath, const std::stri
   AppendNavHeader(&text, nh);
   for (const SetGpsEphemeris& e : s.gps) {
     const GpsEph& x = e.eph;
-    const double values[] = {x.tgd, x.af2, x.af1, x.af0, x.deltaN, x.m0, x.e, x.rootA, x.cic,
-                             x.crc, x.cis, x.crs, x.cuc, x.cus, x.omega0, x.omega, x.i0,
-                             x.omegaDot, x.iDot};
+    const double values[] = {x.tgd,    x.af2,   x.af1, x.af0,      x.deltaN, x.m0,  x.e,
+                             x.rootA,  x.cic,   x.crc, x.cis,      x.crs,    x.cuc, x.cus,
+                             x.omega0, x.omega, x.i0,  x.omegaDot, x.iDot};
     bool finite = x.week >= 0;
     for (double v : values) finite = finite && std::isfinite(v);
     if (!finite) {
       ++s.summary.navSkipped;
       s.summary.incomplete = true;
-      s.summary.messages.push_back(Format("E file offset %lld: GPS record of PRN %d holds a week "
-                                          "or values that are not numbers; left out",
-                                          static_cast<long long>(e.offset), static_cast<int>(x.prn)));
+      s.summary.messages.push_back(
+          Format("E file offset %lld: GPS record of PRN %d holds a week "
+                 "or values that are not numbers; left out",
+                 static_cast<long long>(e.offset), static_cast<int>(x.prn)));
       continue;
     }
     NavRecordInput r;

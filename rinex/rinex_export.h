@@ -17,11 +17,11 @@ namespace talverin {
 
 struct RinexExportOptions {
   std::string bPath;
-  int32_t rinexVersion = 2;    // 2 (2.11) or 3 (3.04)
-  int32_t gpsWeek = -1;        // full GPS week of the first epoch; -1: resolve
-  int32_t receiverType = 0;    // 0 detect from the model text, 1-4 fixed
+  int32_t rinexVersion = 2;          // 2 (2.11) or 3 (3.04)
+  int32_t gpsWeek = -1;              // full GPS week of the first epoch; -1: resolve
+  int32_t receiverType = 0;          // 0 detect from the model text, 1-4 fixed
   std::string program = "TALVERIN";  // PGM / RUN BY / DATE
-  std::string creationDate;    // "yyyymmdd hhmmss UTC"; empty: now
+  std::string creationDate;          // "yyyymmdd hhmmss UTC"; empty: now
 };
 
 struct RinexExportSummary {

@@ -13,8 +13,8 @@ namespace talverin {
 // A GPS-time instant kept as full week and seconds of that week, so that epoch seconds keep
 // their 0.1 us resolution (a single double of seconds since 1980 would not).
 struct GpsInstant {
-  int32_t week = 0;   // full GPS week since 1980-01-06
-  double tow_s = 0.0; // 0 <= tow_s < 604800
+  int32_t week = 0;    // full GPS week since 1980-01-06
+  double tow_s = 0.0;  // 0 <= tow_s < 604800
   double FullSeconds() const { return week * 604800.0 + tow_s; }
 };
 

@@ -11,20 +11,20 @@
 
 #include "base/byte_order.h"
 #include "base/text_buffer.h"
-#include "input/event_marks.h"
-#include "input/observation_reader.h"
-#include "input/receiver_detect.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
+#include "input/event_marks.h"
+#include "input/observation_reader.h"
+#include "input/receiver_detect.h"
 #include "rinex/rinex_nav_reader.h"
 #include "rinex/rinex_obs_reader.h"
 
 namespace talverin {
 namespace {
 
-constexpr char kSitePad = '_';            // pads site names shorter than 4 characters
+constexpr char kSitePad = '_';  // pads site names shorter than 4 characters
 constexpr char kSessionLetter = 'A';
 
 // One epoch of the read-ahead window, with the header state that was current for it
@@ -108,7 +108,9 @@ uint8_t SnrByte(const WindowEpoch& w, const RinexSatObs& sat, RinexObsCode snrCo
   }
   const RinexObsValue* phase = w.Value(sat, phaseCode);
   const RinexObsValue* code = w.Value(sat, codeCode);
-  const int ssi = phase != nullptr && phase->ssi != 0 ? phase->ssi : code != nullptr ? code->ssi : 0;
+  const int ssi = phase != nullptr && phase->ssi != 0 ? phase->ssi
+                  : code != nullptr                   ? code->ssi
+                                                      : 0;
   return ssi == 0 ? 0 : static_cast<uint8_t>(kSnrPerSsi_dbhz * ssi + kSnrSsiOffset_dbhz);
 }
 
@@ -472,8 +474,8 @@ int32_t Importer::Run() {
   while (haveCur) {
     bool haveNext = false;
     if (ReadInto(&window[2], &haveNext) != 0 ||
-        WriteEpoch(havePrev ? &window[0] : nullptr, window[1],
-                   haveNext ? &window[2] : nullptr) != 0) {
+        WriteEpoch(havePrev ? &window[0] : nullptr, window[1], haveNext ? &window[2] : nullptr) !=
+            0) {
       RemoveOutputs();
       return -1;
     }
@@ -495,8 +497,9 @@ int32_t Importer::Run() {
 
   EphemerisFileWriter eph;
   for (const RinexNavRecord& record : nav.records) {
-    const int16_t health = static_cast<int16_t>(
-        record.health < 0 ? -1 : record.health > 32767 ? 32767 : record.health);
+    const int16_t health = static_cast<int16_t>(record.health < 0       ? -1
+                                                : record.health > 32767 ? 32767
+                                                                        : record.health);
     eph.AddGps(record.eph, health);
     ++summary_->ephemerides;
     summary_->unhealthy += record.health != 0;
@@ -529,14 +532,16 @@ int32_t ReceiverModelForWord(const std::string& word, char model[16], int32_t* t
   static const struct {
     const char* word;
     const char* model;
-  } kClasses[] = {{"ca", "G-12"}, {"dual", "Z-XII3"}, {"l2-codeless", "L-XII"},
-                  {"glonass", "GG-24"}};
+  } kClasses[] = {
+      {"ca", "G-12"}, {"dual", "Z-XII3"}, {"l2-codeless", "L-XII"}, {"glonass", "GG-24"}};
   for (const auto& c : kClasses) {
     if (word == c.word) return ModelFromHeaderText(c.model, model, type);
   }
   if (ModelFromHeaderText(word.c_str(), model, type) == 0) return 0;
-  FormatText(errorText, "receiver '%s' is neither ca, dual, l2-codeless, glonass nor a known "
-             "model text (such as Z-XII3, G-12, L-XII, GG-24)", word.c_str());
+  FormatText(errorText,
+             "receiver '%s' is neither ca, dual, l2-codeless, glonass nor a known "
+             "model text (such as Z-XII3, G-12, L-XII, GG-24)",
+             word.c_str());
   return -1;
 }
 
@@ -553,14 +558,14 @@ int32_t ReceiverModelForRinex(const char* receiverType, char model[16], int32_t*
   // The timing variant records the same observables as the survey receiver.
   if (std::strcmp(word, "Z-XII3T") == 0) word = "Z-XII3";
   if (word[0] != '\0' && ModelFromHeaderText(word, model, type) == 0) return 0;
-  FormatText(errorText, "receiver '%s' of REC # / TYPE / VERS is not a model the receiver "
+  FormatText(errorText,
+             "receiver '%s' of REC # / TYPE / VERS is not a model the receiver "
              "detection knows: give --receiver (ca, dual, l2-codeless, glonass or a model text)",
              receiverType);
   return -1;
 }
 
-int32_t ParseHeaderPosition(const std::string& word, RinexImportOptions* options,
-                            char* errorText) {
+int32_t ParseHeaderPosition(const std::string& word, RinexImportOptions* options, char* errorText) {
   if (word == "rinex") {
     options->headerPosition = HeaderPosition::kRinex;
     return 0;

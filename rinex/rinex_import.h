@@ -45,33 +45,33 @@ struct RinexImportSummary {
   std::string observationFile;  // paths written
   std::string ephemerisFile;
   std::string siteFile;
-  char model[16] = "";          // receiver model text of the observation file header
-  int32_t receiverType = 0;     // 1-4
-  int32_t recordSize = 0;       // 35, 66 or 97 bytes
-  char site[5] = "";            // site name of the first epoch
-  int32_t epochs = 0;           // epochs written
-  int32_t channels = 0;         // channel records written
-  int32_t noRange = 0;          // satellites left out: C/A range blank or zero
-  int32_t overLimit = 0;        // satellites left out: more than the receiver's channels
-  int32_t otherSatellites = 0;  // satellites left out: not GPS 1-32, or listed twice
-  int32_t dopplerFromPhase = 0; // channels whose Doppler came from the phase rate
-  int32_t noDoppler = 0;        // channels with Doppler field 0: no D1 and no usable phase
-  int32_t eventRecords = 0;     // event records (flags 2-5) in the observation file
-  int32_t slipRecords = 0;      // cycle-slip records (flag 6), skipped
-  int32_t ephemerides = 0;      // records written to the ephemeris file
-  int32_t unhealthy = 0;        // of which with a health word other than 0
+  char model[16] = "";           // receiver model text of the observation file header
+  int32_t receiverType = 0;      // 1-4
+  int32_t recordSize = 0;        // 35, 66 or 97 bytes
+  char site[5] = "";             // site name of the first epoch
+  int32_t epochs = 0;            // epochs written
+  int32_t channels = 0;          // channel records written
+  int32_t noRange = 0;           // satellites left out: C/A range blank or zero
+  int32_t overLimit = 0;         // satellites left out: more than the receiver's channels
+  int32_t otherSatellites = 0;   // satellites left out: not GPS 1-32, or listed twice
+  int32_t dopplerFromPhase = 0;  // channels whose Doppler came from the phase rate
+  int32_t noDoppler = 0;         // channels with Doppler field 0: no D1 and no usable phase
+  int32_t eventRecords = 0;      // event records (flags 2-5) in the observation file
+  int32_t slipRecords = 0;       // cycle-slip records (flag 6), skipped
+  int32_t ephemerides = 0;       // records written to the ephemeris file
+  int32_t unhealthy = 0;         // of which with a health word other than 0
 };
 
 // The model text and receiver type for a --receiver word: "ca", "dual", "l2-codeless",
 // "glonass", or a model text that the receiver detection table takes (e.g. "Z-XII3").
 // 0 found, -1 not (error text set).
-[[nodiscard]] int32_t ReceiverModelForWord(const std::string& word, char model[16],
-                                           int32_t* type, char* errorText);
+[[nodiscard]] int32_t ReceiverModelForWord(const std::string& word, char model[16], int32_t* type,
+                                           char* errorText);
 // The model text for the receiver of a REC # / TYPE / VERS line: an optional maker word
 // ASHTECH, then a model the detection table takes (Z-XII3T is recorded as Z-XII3).
 // 0 found, -1 not (error text set).
-[[nodiscard]] int32_t ReceiverModelForRinex(const char* receiverType, char model[16],
-                                            int32_t* type, char* errorText);
+[[nodiscard]] int32_t ReceiverModelForRinex(const char* receiverType, char model[16], int32_t* type,
+                                            char* errorText);
 
 // Writes the download set into options.outputDir. 0 success, -1 failure with the reason in
 // errorText (kTextSize bytes); on failure no file of the set is left behind.

@@ -57,7 +57,8 @@ int32_t ReadRinexNav(const char* path, RinexNavFile* out, char* errorText) {
   bool present = false;
   RinexField(lines.line(), lines.length(), kVersionColumn, kVersionWidth, text);
   if (!RinexNumber(lines.line(), lines.length(), kVersionColumn, kVersionWidth, &out->version,
-                   &present) || !present) {
+                   &present) ||
+      !present) {
     lines.Fail("version '%s' is not a number", text);
     return failed();
   }
@@ -100,7 +101,8 @@ int32_t ReadRinexNav(const char* path, RinexNavFile* out, char* errorText) {
     }
     for (int32_t i = 0; i < 5; ++i) {
       if (!RinexInteger(line, length, kDateColumn + i * kDateWidth, kDateWidth, &date[i],
-                        &present) || !present) {
+                        &present) ||
+          !present) {
         lines.Fail("epoch of PRN %ld is not a date (year month day hour minute)", prn);
         return failed();
       }
@@ -131,14 +133,13 @@ int32_t ReadRinexNav(const char* path, RinexNavFile* out, char* errorText) {
       got = lines.Next();
       if (got < 0) return failed();
       if (got == 0) {
-        lines.Fail("file ends inside the ephemeris record of line %ld (PRN %ld)", recordLine,
-                   prn);
+        lines.Fail("file ends inside the ephemeris record of line %ld (PRN %ld)", recordLine, prn);
         return failed();
       }
       for (int32_t k = 0; k < kValuesPerLine; ++k) {
         double& value = values[3 + l * kValuesPerLine + k];
-        if (!RinexNumber(lines.line(), lines.length(), kOrbitColumn + k * kValueWidth,
-                         kValueWidth, &value, &present)) {
+        if (!RinexNumber(lines.line(), lines.length(), kOrbitColumn + k * kValueWidth, kValueWidth,
+                         &value, &present)) {
           lines.Fail("orbit value %ld of PRN %ld is not a number", long{k + 1}, prn);
           return failed();
         }
@@ -175,9 +176,9 @@ int32_t ReadRinexNav(const char* path, RinexNavFile* out, char* errorText) {
       double value;
       int32_t* target;
       const char* name;
-    } integers[] = {{orbit[0], &eph.iode, "IODE"},    {orbit[8], &eph.toe, "toe"},
-                    {orbit[18], &eph.week, "week"},   {orbit[21], &record.health, "health"},
-                    {orbit[23], &eph.iodc, "IODC"},   {orbit[24], &eph.tow, "transmission time"},
+    } integers[] = {{orbit[0], &eph.iode, "IODE"},  {orbit[8], &eph.toe, "toe"},
+                    {orbit[18], &eph.week, "week"}, {orbit[21], &record.health, "health"},
+                    {orbit[23], &eph.iodc, "IODC"}, {orbit[24], &eph.tow, "transmission time"},
                     {toc, &eph.toc, "toc"}};
     for (const auto& item : integers) {
       if (!ToInt32(item.value, item.target)) {

@@ -17,7 +17,7 @@ struct RinexNavRecord {
   int32_t health = 0;       // SV health word, 0 = healthy
   double accuracy_m = 0.0;  // SV accuracy
   double fitInterval_h = 0.0;
-  long line = 0;            // line of the record's epoch line
+  long line = 0;  // line of the record's epoch line
 };
 
 struct RinexNavFile {

@@ -7,8 +7,8 @@ namespace {
 
 constexpr double kUnknown = 0.0;  // SV accuracy, codes on L2, L2 P flag, fit interval
 
-void AppendOrbitLine(std::string* out, int32_t version, char exponent, double a, double b,
-                     double c, double d) {
+void AppendOrbitLine(std::string* out, int32_t version, char exponent, double a, double b, double c,
+                     double d) {
   *out += version >= 3 ? "    " : "   ";
   *out += FortranDouble(a, exponent) + FortranDouble(b, exponent) + FortranDouble(c, exponent) +
           FortranDouble(d, exponent);
@@ -31,9 +31,9 @@ void AppendNavHeader(std::string* out, const NavHeaderInfo& h) {
   } else {
     AppendHeaderLine(out, "     2.11           N: GPS NAV DATA", "RINEX VERSION / TYPE");
   }
-  AppendHeaderLine(out, Format("%-20.20s%-20.20s%-20.20s", h.program.c_str(), "",
-                               h.creationDate.c_str()),
-                   "PGM / RUN BY / DATE");
+  AppendHeaderLine(
+      out, Format("%-20.20s%-20.20s%-20.20s", h.program.c_str(), "", h.creationDate.c_str()),
+      "PGM / RUN BY / DATE");
   if (h.leapSeconds >= 0) AppendHeaderLine(out, Format("%6d", h.leapSeconds), "LEAP SECONDS");
   AppendHeaderLine(out, "", "END OF HEADER");
 }
@@ -47,11 +47,11 @@ void AppendNavRecord(std::string* out, int32_t version, const NavRecordInput& r)
   const GpsInstant toc = NearestInstant(e.toc, toe);
   const CalendarTime c = GpsCalendar(toc);
   if (version >= 3) {
-    *out += Format("G%02d %04d %02d %02d %02d %02d %02d", static_cast<int>(e.prn), c.year,
-                   c.month, c.day, c.hour, c.minute, static_cast<int>(c.second));
+    *out += Format("G%02d %04d %02d %02d %02d %02d %02d", static_cast<int>(e.prn), c.year, c.month,
+                   c.day, c.hour, c.minute, static_cast<int>(c.second));
   } else {
-    *out += Format("%2d %02d %2d %2d %2d %2d%5.1f", static_cast<int>(e.prn), c.year % 100,
-                   c.month, c.day, c.hour, c.minute, c.second);
+    *out += Format("%2d %02d %2d %2d %2d %2d%5.1f", static_cast<int>(e.prn), c.year % 100, c.month,
+                   c.day, c.hour, c.minute, c.second);
   }
   *out += FortranDouble(e.af0, x) + FortranDouble(e.af1, x) + FortranDouble(e.af2, x);
   EndLine(out);

@@ -15,10 +15,10 @@
 namespace talverin {
 
 struct NavHeaderInfo {
-  int32_t version = 2;        // 2 (2.11) or 3 (3.04)
-  std::string program;        // PGM / RUN BY / DATE, program field
-  std::string creationDate;   // "yyyymmdd hhmmss UTC"
-  int32_t leapSeconds = -1;   // LEAP SECONDS when 0 or more
+  int32_t version = 2;       // 2 (2.11) or 3 (3.04)
+  std::string program;       // PGM / RUN BY / DATE, program field
+  std::string creationDate;  // "yyyymmdd hhmmss UTC"
+  int32_t leapSeconds = -1;  // LEAP SECONDS when 0 or more
 };
 
 // One record for writing: the decoded ephemeris, its health word, and the full GPS week

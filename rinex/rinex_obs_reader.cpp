@@ -34,9 +34,8 @@ RinexObsCode CodeOf(const char* text) {
   static const struct {
     const char* text;
     RinexObsCode code;
-  } kCodes[] = {{"C1", kObsC1}, {"P1", kObsP1}, {"L1", kObsL1}, {"D1", kObsD1},
-                {"S1", kObsS1}, {"C2", kObsC2}, {"P2", kObsP2}, {"L2", kObsL2},
-                {"D2", kObsD2}, {"S2", kObsS2}};
+  } kCodes[] = {{"C1", kObsC1}, {"P1", kObsP1}, {"L1", kObsL1}, {"D1", kObsD1}, {"S1", kObsS1},
+                {"C2", kObsC2}, {"P2", kObsP2}, {"L2", kObsL2}, {"D2", kObsD2}, {"S2", kObsS2}};
   for (const auto& entry : kCodes) {
     if (std::strcmp(entry.text, text) == 0) return entry.code;
   }
@@ -125,14 +124,14 @@ int32_t RinexObsReader::ReadHeaderLine(bool inEvent, bool* end) {
   } else if (RinexLabelIs(line, length, "APPROX POSITION XYZ")) {
     for (int32_t i = 0; i < 3; ++i) {
       if (!RinexNumber(line, length, i * kXyzWidth, kXyzWidth, &header_.approx_ecef_m[i],
-                       &present) || !present) {
+                       &present) ||
+          !present) {
         return lines_.Fail("APPROX POSITION XYZ: coordinate %ld is not a number", long{i + 1});
       }
     }
     header_.hasApproxPosition = true;
   } else if (RinexLabelIs(line, length, "ANTENNA: DELTA H/E/N")) {
-    if (!RinexNumber(line, length, 0, kXyzWidth, &header_.antennaDeltaH_m, &present) ||
-        !present) {
+    if (!RinexNumber(line, length, 0, kXyzWidth, &header_.antennaDeltaH_m, &present) || !present) {
       return lines_.Fail("ANTENNA: DELTA H/E/N: height is not a number");
     }
     header_.hasAntennaDelta = true;
@@ -220,7 +219,8 @@ int32_t RinexObsReader::ReadEpoch(RinexObsEpoch* epoch) {
     long fields[5] = {0, 0, 0, 0, 0};
     for (int32_t i = 0; i < 5; ++i) {
       if (!RinexInteger(line, length, kEpochYearColumn + i * kEpochFieldWidth, kEpochFieldWidth,
-                        &fields[i], &present) || !present) {
+                        &fields[i], &present) ||
+          !present) {
         return lines_.Fail("epoch time is not a date (year month day hour minute)");
       }
     }
@@ -275,8 +275,10 @@ int32_t RinexObsReader::ReadSatelliteList(int32_t count, long epochLine, RinexOb
       char lead[kEpochSatColumn + 1];
       RinexField(lines_.line(), lines_.length(), 0, kEpochSatColumn, lead);
       if (lead[0] != '\0') {
-        return lines_.Fail("satellite list of the epoch of line %ld continues on a line that "
-                           "does not start with 32 blanks", epochLine);
+        return lines_.Fail(
+            "satellite list of the epoch of line %ld continues on a line that "
+            "does not start with 32 blanks",
+            epochLine);
       }
     }
     const char* line = lines_.line();

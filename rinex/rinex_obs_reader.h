@@ -20,25 +20,35 @@ constexpr int kRinexObsFieldWidth = 16;     // F14.3, LLI digit, SSI digit
 constexpr int kRinexSatsPerEpochLine = 12;  // satellite numbers on an epoch line
 constexpr int kRinexMaxEpochSats = 999;     // the I3 count field
 
-constexpr uint8_t kLliLossOfLock = 0x1;     // LLI bit 0: lock lost since the previous value
+constexpr uint8_t kLliLossOfLock = 0x1;  // LLI bit 0: lock lost since the previous value
 
 // Observable codes this system uses; others are read and ignored.
 enum RinexObsCode : int32_t {
-  kObsOther = 0, kObsC1, kObsP1, kObsL1, kObsD1, kObsS1, kObsC2, kObsP2, kObsL2, kObsD2,
-  kObsS2, kObsCodeCount
+  kObsOther = 0,
+  kObsC1,
+  kObsP1,
+  kObsL1,
+  kObsD1,
+  kObsS1,
+  kObsC2,
+  kObsP2,
+  kObsL2,
+  kObsD2,
+  kObsS2,
+  kObsCodeCount
 };
 
 struct RinexObsHeader {
   double version = 0.0;
-  char system = 'G';              // column 40 of the first line; blank reads as G
-  char markerName[61] = "";       // trimmed; empty when the header has no MARKER NAME
+  char system = 'G';         // column 40 of the first line; blank reads as G
+  char markerName[61] = "";  // trimmed; empty when the header has no MARKER NAME
   bool hasMarkerName = false;
-  char receiverType[21] = "";     // REC # / TYPE / VERS, columns 20-39, trimmed
+  char receiverType[21] = "";                 // REC # / TYPE / VERS, columns 20-39, trimmed
   double approx_ecef_m[3] = {0.0, 0.0, 0.0};  // APPROX POSITION XYZ
   bool hasApproxPosition = false;
-  double antennaDeltaH_m = 0.0;   // ANTENNA: DELTA H/E/N, height of the antenna over the marker
+  double antennaDeltaH_m = 0.0;  // ANTENNA: DELTA H/E/N, height of the antenna over the marker
   bool hasAntennaDelta = false;
-  double interval_s = 0.0;        // 0 when the header has no INTERVAL
+  double interval_s = 0.0;  // 0 when the header has no INTERVAL
   int32_t typeCount = 0;
   char typeText[kRinexMaxObsTypes][3] = {};
   int32_t typeIndex[kObsCodeCount] = {};  // index of each code in the types, -1 if absent
@@ -53,13 +63,13 @@ struct RinexObsValue {
 };
 
 struct RinexSatObs {
-  char system = 'G';     // G for GPS (also when blank), R, S, E, T, ...
+  char system = 'G';  // G for GPS (also when blank), R, S, E, T, ...
   int32_t prn = 0;
   RinexObsValue obs[kRinexMaxObsTypes];
 };
 
 struct RinexObsEpoch {
-  int32_t year = 0;      // four digits
+  int32_t year = 0;  // four digits
   int32_t month = 0, day = 0, hour = 0, minute = 0;
   double second = 0.0;
   int32_t week = 0;      // full GPS week
@@ -67,7 +77,7 @@ struct RinexObsEpoch {
   int32_t flag = 0;      // 0 or 1 (power failure before this epoch)
   double clock_s = 0.0;  // receiver clock offset when written
   bool hasClock = false;
-  long line = 0;         // line of the epoch record
+  long line = 0;  // line of the epoch record
   std::vector<RinexSatObs> sats;
 };
 
@@ -98,7 +108,7 @@ class RinexObsReader {
 
   RinexLineReader lines_;
   RinexObsHeader header_;
-  int32_t typesLeft_ = 0;   // types still to come on continuation lines
+  int32_t typesLeft_ = 0;  // types still to come on continuation lines
   int32_t eventRecords_ = 0;
   int32_t slipRecords_ = 0;
 };

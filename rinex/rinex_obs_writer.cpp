@@ -53,27 +53,29 @@ void AppendTypes3(std::string* out, char system, const std::vector<std::string>&
 void AppendObsHeader(std::string* out, const ObsHeaderInfo& h) {
   const char* systemText = h.system == 'M' ? "M (MIXED)" : "G (GPS)";
   if (h.version >= 3) {
-    AppendHeaderLine(out, Format("     3.04           OBSERVATION DATA    %-20s", h.system == 'M' ? "M" : "G"),
-                     "RINEX VERSION / TYPE");
+    AppendHeaderLine(
+        out, Format("     3.04           OBSERVATION DATA    %-20s", h.system == 'M' ? "M" : "G"),
+        "RINEX VERSION / TYPE");
   } else {
     AppendHeaderLine(out, Format("     2.11           OBSERVATION DATA    %-20s", systemText),
                      "RINEX VERSION / TYPE");
   }
-  AppendHeaderLine(out, Format("%-20.20s%-20.20s%-20.20s", h.program.c_str(), "",
-                               h.creationDate.c_str()),
-                   "PGM / RUN BY / DATE");
+  AppendHeaderLine(
+      out, Format("%-20.20s%-20.20s%-20.20s", h.program.c_str(), "", h.creationDate.c_str()),
+      "PGM / RUN BY / DATE");
   for (const std::string& comment : h.comments) AppendHeaderLine(out, comment, "COMMENT");
   AppendHeaderLine(out, h.markerName, "MARKER NAME");
   AppendHeaderLine(out, "", "OBSERVER / AGENCY");
   AppendHeaderLine(out, Format("%-20s%-20.20s%-20s", "", h.receiverType.c_str(), ""),
                    "REC # / TYPE / VERS");
   AppendHeaderLine(out, "", "ANT # / TYPE");
-  AppendHeaderLine(out, Format("%14.4f%14.4f%14.4f", h.approx_ecef_m[0], h.approx_ecef_m[1],
-                               h.approx_ecef_m[2]),
-                   "APPROX POSITION XYZ");
-  AppendHeaderLine(out, Format("%14.4f%14.4f%14.4f", h.antennaDelta_m[0], h.antennaDelta_m[1],
-                               h.antennaDelta_m[2]),
-                   "ANTENNA: DELTA H/E/N");
+  AppendHeaderLine(
+      out, Format("%14.4f%14.4f%14.4f", h.approx_ecef_m[0], h.approx_ecef_m[1], h.approx_ecef_m[2]),
+      "APPROX POSITION XYZ");
+  AppendHeaderLine(
+      out,
+      Format("%14.4f%14.4f%14.4f", h.antennaDelta_m[0], h.antennaDelta_m[1], h.antennaDelta_m[2]),
+      "ANTENNA: DELTA H/E/N");
   if (h.version >= 3) {
     AppendTypes3(out, 'G', h.gpsTypes);
     if (h.system == 'M') AppendTypes3(out, 'R', h.glonassTypes);

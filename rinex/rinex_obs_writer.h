@@ -14,23 +14,23 @@
 namespace talverin {
 
 struct ObsHeaderInfo {
-  int32_t version = 2;         // 2 (2.11) or 3 (3.04)
-  char system = 'G';           // G, or M for GPS and GLONASS
-  std::string program;         // PGM / RUN BY / DATE
-  std::string creationDate;    // "yyyymmdd hhmmss UTC"
+  int32_t version = 2;       // 2 (2.11) or 3 (3.04)
+  char system = 'G';         // G, or M for GPS and GLONASS
+  std::string program;       // PGM / RUN BY / DATE
+  std::string creationDate;  // "yyyymmdd hhmmss UTC"
   std::string markerName;
-  std::string receiverType;    // REC # / TYPE / VERS, type field
+  std::string receiverType;  // REC # / TYPE / VERS, type field
   double approx_ecef_m[3] = {0.0, 0.0, 0.0};
   double antennaDelta_m[3] = {0.0, 0.0, 0.0};  // H, E, N
-  bool dualFrequency = false;  // WAVELENGTH FACT L1/2 of version 2: 1 1, else 1 0
+  bool dualFrequency = false;                  // WAVELENGTH FACT L1/2 of version 2: 1 1, else 1 0
   // Observable codes: version 2 uses gpsTypes for every system (two characters each);
   // version 3 lists gpsTypes for G and glonassTypes for R (three characters each).
   std::vector<std::string> gpsTypes;
   std::vector<std::string> glonassTypes;
   GpsInstant first;
   GpsInstant last;
-  double interval_s = 0.0;     // INTERVAL when above 0
-  int32_t leapSeconds = -1;    // LEAP SECONDS when 0 or more
+  double interval_s = 0.0;   // INTERVAL when above 0
+  int32_t leapSeconds = -1;  // LEAP SECONDS when 0 or more
   std::vector<std::string> comments;
 };
 
@@ -42,16 +42,16 @@ struct ObsValue {
 };
 
 struct ObsSatellite {
-  char system = 'G';   // G or R
-  int32_t number = 0;  // PRN or GLONASS slot
+  char system = 'G';             // G or R
+  int32_t number = 0;            // PRN or GLONASS slot
   std::vector<ObsValue> values;  // in the order of the system's types
 };
 
 struct ObsEpochOut {
   GpsInstant time;
-  int32_t flag = 0;        // 0, or 1 after a power failure
+  int32_t flag = 0;  // 0, or 1 after a power failure
   bool hasClock = false;
-  double clock_s = 0.0;    // receiver clock offset
+  double clock_s = 0.0;  // receiver clock offset
   std::vector<ObsSatellite> sats;
 };
 
@@ -62,7 +62,7 @@ struct ObsHeaderRecord {
 
 struct ObsEvent {
   GpsInstant time;
-  int32_t flag = 3;      // 2 start moving, 3 new site occupation, 4 header information
+  int32_t flag = 3;  // 2 start moving, 3 new site occupation, 4 header information
   std::vector<ObsHeaderRecord> records;
 };
 

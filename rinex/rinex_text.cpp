@@ -11,9 +11,9 @@
 namespace talverin {
 namespace {
 
-constexpr int32_t kGpsEpochYear = 1980;   // GPS time starts 1980-01-06 00:00:00
-constexpr int32_t kGpsEpochDayOfYear = 5; // days of 1980 before January 6
-constexpr int32_t kMaxYear = 2200;        // beyond any receiver file; keeps the day count small
+constexpr int32_t kGpsEpochYear = 1980;    // GPS time starts 1980-01-06 00:00:00
+constexpr int32_t kGpsEpochDayOfYear = 5;  // days of 1980 before January 6
+constexpr int32_t kMaxYear = 2200;         // beyond any receiver file; keeps the day count small
 
 bool IsLeapYear(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -182,7 +182,8 @@ bool RinexGpsTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_
 }
 
 int32_t RinexFullYear(long year) {
-  if (year >= 100 || year < 0) return static_cast<int32_t>(year < 0 ? -1 : (year > 9999 ? 9999 : year));
+  if (year >= 100 || year < 0)
+    return static_cast<int32_t>(year < 0 ? -1 : (year > 9999 ? 9999 : year));
   return static_cast<int32_t>(year >= 80 ? 1900 + year : 2000 + year);
 }
 

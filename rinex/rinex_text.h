@@ -12,8 +12,8 @@
 
 namespace talverin {
 
-constexpr int kRinexLineSize = 256;   // longest line accepted, NUL included (RINEX lines are 80)
-constexpr int kRinexLabelColumn = 60; // header labels stand in columns 60-79
+constexpr int kRinexLineSize = 256;    // longest line accepted, NUL included (RINEX lines are 80)
+constexpr int kRinexLabelColumn = 60;  // header labels stand in columns 60-79
 constexpr int kRinexLabelWidth = 20;
 
 // Reads a text file line by line; trailing CR/LF and blanks beyond the line end are dropped.

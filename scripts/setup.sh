@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libgeographiclib-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
-          clang libclang-rt-14-dev rtklib help2man dpkg-dev libtinyxml2-dev
+          clang clang-format clang-tidy libclang-rt-14-dev rtklib help2man dpkg-dev libtinyxml2-dev
           nlohmann-json3-dev libpng-dev chromium)
 missing=()
 for p in "${packages[@]}"; do

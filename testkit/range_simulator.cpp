@@ -10,13 +10,13 @@ namespace {
 
 // Constants as IS-GPS-200 gives them, kept local so the simulator shares nothing with the
 // module's orbit code.
-constexpr double kGm = 3.986005e14;                 // m^3/s^2, IS-GPS-200 orbit value
-constexpr double kOmegaEarth = 7.2921151467e-5;     // rad/s
-constexpr double kC = 299792458.0;                  // m/s
-constexpr double kWgs84A = 6378137.0;               // m
-constexpr double kWgs84B = 6356752.3141;            // m
+constexpr double kGm = 3.986005e14;              // m^3/s^2, IS-GPS-200 orbit value
+constexpr double kOmegaEarth = 7.2921151467e-5;  // rad/s
+constexpr double kC = 299792458.0;               // m/s
+constexpr double kWgs84A = 6378137.0;            // m
+constexpr double kWgs84B = 6356752.3141;         // m
 constexpr double kPiValue = 3.141592653589793;
-constexpr double kWeek = 604800.0;                  // s
+constexpr double kWeek = 604800.0;  // s
 
 double WrapHalfWeek(double dt) {
   if (dt > kWeek / 2) return dt - kWeek;
@@ -45,10 +45,10 @@ void OrbitAt(const GpsEph& eph, double t, double xyz[3], double* eccentricAnomal
       std::atan2(std::sqrt(1.0 - eph.e * eph.e) * std::sin(ea), std::cos(ea) - eph.e);
   const double phi = trueAnomaly + eph.omega;
   const double u = phi + eph.cus * std::sin(2 * phi) + eph.cuc * std::cos(2 * phi);
-  const double r = a * (1.0 - eph.e * std::cos(ea)) + eph.crs * std::sin(2 * phi) +
-                   eph.crc * std::cos(2 * phi);
-  const double inc = eph.i0 + eph.iDot * tk + eph.cis * std::sin(2 * phi) +
-                     eph.cic * std::cos(2 * phi);
+  const double r =
+      a * (1.0 - eph.e * std::cos(ea)) + eph.crs * std::sin(2 * phi) + eph.crc * std::cos(2 * phi);
+  const double inc =
+      eph.i0 + eph.iDot * tk + eph.cis * std::sin(2 * phi) + eph.cic * std::cos(2 * phi);
   const double node = eph.omega0 + (eph.omegaDot - kOmegaEarth) * tk - kOmegaEarth * eph.toe;
   const double xp = r * std::cos(u);
   const double yp = r * std::sin(u);
@@ -161,9 +161,10 @@ double RangeSimulator::Troposphere(double elevation_rad, double gpsSeconds_s) co
   const double season = 2.0 * kPiValue * (years - std::floor(years));
   const double phi = lat_deg_ * kPiValue / 180.0;
   const double hKm = height_m_ / 1000.0;
-  const double celsius = (std::sin(season) * (1.1 * hKm - 4.7) +
-                          std::cos(season) * (3.3 * hKm - 14.3)) * std::sin(phi) +
-                         48.4 * std::cos(phi) - 3.1 * hKm - 20.5;
+  const double celsius =
+      (std::sin(season) * (1.1 * hKm - 4.7) + std::cos(season) * (3.3 * hKm - 14.3)) *
+          std::sin(phi) +
+      48.4 * std::cos(phi) - 3.1 * hKm - 20.5;
   const double pressure =
       1013.25 * std::pow((celsius + 273.15) / (celsius + 273.15 + 6.5 * hKm), 5.26);
   const double kelvin = celsius + 273.0;
@@ -174,8 +175,8 @@ double RangeSimulator::Troposphere(double elevation_rad, double gpsSeconds_s) co
   double b = hKm < 0.0 ? 1.156 : 0.0;
   for (int i = 0; i < 11; ++i) {
     if (hKm >= heights[i] && hKm < heights[i + 1]) {
-      b = bValues[i] + (bValues[i + 1] - bValues[i]) * (hKm - heights[i]) /
-                           (heights[i + 1] - heights[i]);
+      b = bValues[i] +
+          (bValues[i + 1] - bValues[i]) * (hKm - heights[i]) / (heights[i + 1] - heights[i]);
     }
   }
   const double zenith = kPiValue / 2.0 - elevation_rad;
@@ -201,8 +202,7 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
     sat[0] = std::cos(angle) * fixed[0] + std::sin(angle) * fixed[1];
     sat[1] = -std::sin(angle) * fixed[0] + std::cos(angle) * fixed[1];
     sat[2] = fixed[2];
-    const double d[3] = {sat[0] - receiver_m_[0], sat[1] - receiver_m_[1],
-                         sat[2] - receiver_m_[2]};
+    const double d[3] = {sat[0] - receiver_m_[0], sat[1] - receiver_m_[1], sat[2] - receiver_m_[2]};
     rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const double phi = lat_deg_ * kPiValue / 180.0;
     const double lambda = lon_deg_ * kPiValue / 180.0;
@@ -232,8 +232,7 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
 }
 
 int32_t RangeSimulator::BuildEpoch(const std::vector<GpsEph>& ephs, double reception_s,
-                                   double clock_m, double minElevation_deg,
-                                   gpb_epoch_type* epoch,
+                                   double clock_m, double minElevation_deg, gpb_epoch_type* epoch,
                                    std::vector<SimulatedRange>* ranges) const {
   std::memset(epoch, 0, sizeof *epoch);
   epoch->valid = 1;

@@ -23,13 +23,13 @@ bool ParseRinexGpsNavigation(const std::string& text, std::vector<GpsEph>* recor
 
 struct SimulatedRange {
   int32_t prn = 0;
-  double range_m = 0.0;          // C/A pseudorange the receiver reports
-  double geometric_m = 0.0;      // satellite at transmission to receiver at reception
-  double satelliteClock_s = 0.0; // at transmission
+  double range_m = 0.0;           // C/A pseudorange the receiver reports
+  double geometric_m = 0.0;       // satellite at transmission to receiver at reception
+  double satelliteClock_s = 0.0;  // at transmission
   double troposphere_m = 0.0;
   double elevation_rad = 0.0;
-  double transmission_s = 0.0;   // GPS seconds of week
-  double satellite_m[3] = {};    // ECEF of the reception instant
+  double transmission_s = 0.0;  // GPS seconds of week
+  double satellite_m[3] = {};   // ECEF of the reception instant
 };
 
 class RangeSimulator {

@@ -43,8 +43,8 @@ void RefOrbit(const GpsEph& r, double tt, double tau, double out[3]) {
   const double cosV = (std::cos(ek) - r.e) / denominator;
   const double phi = std::atan2(sinV, cosV) + r.omega;
   const double u = phi + r.cus * std::sin(2 * phi) + r.cuc * std::cos(2 * phi);
-  const double radius = r.rootA * r.rootA * denominator + r.crs * std::sin(2 * phi) +
-                        r.crc * std::cos(2 * phi);
+  const double radius =
+      r.rootA * r.rootA * denominator + r.crs * std::sin(2 * phi) + r.crc * std::cos(2 * phi);
   const double inc = r.i0 + r.cis * std::sin(2 * phi) + r.cic * std::cos(2 * phi) + r.iDot * tk;
   const double node = r.omega0 + (r.omegaDot - kRefOmegaE_radps) * tk - kRefOmegaE_radps * r.toe;
   const double x = radius * std::cos(u), y = radius * std::sin(u);

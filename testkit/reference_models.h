@@ -13,7 +13,7 @@ namespace talverin {
 namespace testing_support {
 
 constexpr double kRefC_mps = 299792458.0;
-constexpr double kRefGm_m3ps2 = 3.986005e14;         // IS-GPS-200
+constexpr double kRefGm_m3ps2 = 3.986005e14;          // IS-GPS-200
 constexpr double kRefOmegaE_radps = 7.2921151467e-5;  // IS-GPS-200
 // BAHR antenna reference point, ITRF2014 at 2004-06-10 (shared/data/bahr-2004-162/README.txt).
 constexpr double kBahrEcef_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};

@@ -15,16 +15,16 @@ constexpr int64_t kHoursPerDay = 24;
 constexpr int64_t kMinutesPerHour = 60;
 constexpr int64_t kDaysPerCommonYear = 365;
 constexpr int64_t kMonthsPerYear = 12;
-constexpr int32_t kTenBitWeeks = 1024;          // broadcast weeks are modulo 1024
-constexpr int32_t kTenBitWindowStart = 500;     // weeks 0..499 stand for 1024..1523
-constexpr int32_t kGpsEpochMjd = 44244;         // MJD of 1980-01-06
+constexpr int32_t kTenBitWeeks = 1024;       // broadcast weeks are modulo 1024
+constexpr int32_t kTenBitWindowStart = 500;  // weeks 0..499 stand for 1024..1523
+constexpr int32_t kGpsEpochMjd = 44244;      // MJD of 1980-01-06
 constexpr int32_t kDaysPerWeek = 7;
-constexpr double kHalfWeekRule_s = 300000.0;    // |t - r| from here on moves the week
+constexpr double kHalfWeekRule_s = 300000.0;  // |t - r| from here on moves the week
 constexpr double kDaysPerSecond = 1.0 / 86400.0;
 constexpr double kWeeksPerSecond = 1.6534391534391535e-6;  // 1/604800, used as a factor
-constexpr int32_t kBroadcastYearBase = 1901;    // years below are years since 1900
+constexpr int32_t kBroadcastYearBase = 1901;               // years below are years since 1900
 constexpr int32_t kTmYearBase = 1900;
-constexpr int32_t kTmYearOf1970 = 70;           // years since 1900 below 70 mean 2000..2069
+constexpr int32_t kTmYearOf1970 = 70;  // years since 1900 below 70 mean 2000..2069
 constexpr int32_t kYearsFrom1970To2000 = 30;
 
 // Days before the first day of month 0..11 (entry 12: the year's length), common / leap.
@@ -49,7 +49,7 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 
 struct LeapRow {
   int32_t year;
-  int32_t month;   // 1..12
+  int32_t month;  // 1..12
   int32_t day;
   int32_t offset_s;  // GPS-UTC, -1 where not listed
 };
@@ -92,8 +92,7 @@ int64_t SecondsSince1970(const BrokenDownTime& time) {
       year < kTmYearOf1970 ? year + kYearsFrom1970To2000 : year - kTmYearOf1970;
   const int64_t days = (yearsSince1970 + 2) / 4 + kDaysPerCommonYear * yearsSince1970 - leap +
                        kCumulativeDays[leap][month] + time.mday - 1;
-  return time.sec +
-         kMinute_s * (time.min + kMinutesPerHour * (time.hour + kHoursPerDay * days));
+  return time.sec + kMinute_s * (time.min + kMinutesPerHour * (time.hour + kHoursPerDay * days));
 }
 
 void CalendarToGps(int32_t hour, int32_t minute, double second, int32_t month, int32_t day,

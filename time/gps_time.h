@@ -14,9 +14,9 @@ struct BrokenDownTime {
   int sec;
   int min;
   int hour;
-  int mday;   // 1..31
-  int mon;    // 0..11
-  int year;   // years since 1900
+  int mday;  // 1..31
+  int mon;   // 0..11
+  int year;  // years since 1900
   int wday;
   int yday;
   int isdst;

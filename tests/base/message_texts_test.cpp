@@ -44,8 +44,9 @@ TEST(ModuleTexts, EveryTextTheModuleSendsComesFromTheCatalog) {
 }
 
 // Each row, printed with stand-in values, is traced back to that very row (so no format is
-// in the catalog twice, and no shorter format swallows a longer one). Received texts: one per level, a text cut by
-// the callback's 511 characters before its closing blank, and one longer than its row.
+// in the catalog twice, and no shorter format swallows a longer one). Received texts: one per
+// level, a text cut by the callback's 511 characters before its closing blank, and one longer than
+// its row.
 TEST(ModuleTexts, EveryCatalogTextAndEveryReceivedTextIsFoundAgainWithItsLevel) {
   const std::regex text(R"(%(\.[0-9]+)?s)");
   const std::regex number(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?(hh|h|ll|l|L)?[diouxXeEfg])");

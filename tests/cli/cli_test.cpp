@@ -19,13 +19,13 @@
 #include <tuple>
 #include <vector>
 
-#include "output/gpb_reader.h"
-#include "tests/support/conversion_fixtures.h"
-#include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
+#include "output/gpb_reader.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/conversion_fixtures.h"
+#include "tests/support/test_support.h"
 
 #ifdef TALVERIN_CLI_PATH
 
@@ -84,7 +84,8 @@ class CommandLine : public ::testing::Test {
     ASSERT_EQ(Set(), rinex_test::ImportSet(Obs(), Nav(), dir_->File("bahr")).observationFile);
     // Message levels: -q errors only; by default warnings and one line counting the
     // ephemerides; -v every message.
-    EXPECT_EQ("info: 166 GPS ephemerides loaded (0 unhealthy)\n", Cli({"convert", "-d", dir_->File("out"), Set()}).err);
+    EXPECT_EQ("info: 166 GPS ephemerides loaded (0 unhealthy)\n",
+              Cli({"convert", "-d", dir_->File("out"), Set()}).err);
     EXPECT_NE(std::string::npos, Cli({"convert", "-v", "-d", dir_->File("out"), Set()})
                                      .err.find("GPS Ephemeris loaded for PRN 5, Health OK"));
     const ProgramRun run = Cli({"convert", "-q", "-d", dir_->File("out"), Set()});
@@ -152,15 +153,20 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", "26.2,50.6,-17"}, 2, "not within 100 km"},
       {{"stats", Gpb(), "--reference-llh", "26.2,50.6"}, 2, "is not three numbers"},
       {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
-      {{"stats", t.File("h/B0001A01.gpb"), "--reference", kBahrAntenna}, 1, "no epoch"},  // the "h" row's output
+      {{"stats", t.File("h/B0001A01.gpb"), "--reference", kBahrAntenna},
+       1,
+       "no epoch"},  // the "h" row's output
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
       // The first line names the reference.
-      {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"}, 0, stats.substr(stats.find('\n'))},
+      {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"},
+       0,
+       stats.substr(stats.find('\n'))},
       {{"rinex", t.File("clash/bahr1620.04o")}, 2, "refusing to overwrite an input"},
       {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
-      {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")}, 2,
+      {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
+       2,
        "header position 'north' is neither rinex, zeros nor a distance in metres"},
   };
   for (const auto& c : cases) {
@@ -177,7 +183,8 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
   const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
   EXPECT_EQ(std::make_tuple(0, std::string()), std::make_tuple(closed.status, closed.err));
-  const ProgramRun full = RunProgram({"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
+  const ProgramRun full = RunProgram(
+      {"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
   EXPECT_EQ(2, full.status);
   EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
 }
@@ -190,25 +197,36 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
   CopySet(Bad(), t.File("in"), "BADXA04.162");
   const struct {
     std::string command;
-    std::string lines[3];       // beginnings of the sets' summary lines, after "SET: "
+    std::string lines[3];  // beginnings of the sets' summary lines, after "SET: "
     // A good set's JSON result, its member counting the epochs written, the one naming the
     // main output.
     const char *written, *epochs, *output;
-    std::string lastOutput;     // that output of the set in the subfolder
-    size_t files;  // in the output folder: two sets' outputs, partial outputs, the JSON
+    std::string lastOutput;  // that output of the set in the subfolder
+    size_t files;            // in the output folder: two sets' outputs, partial outputs, the JSON
   } cases[] = {
-      {"convert", {"failed: Unable to detect", "completed, 120 epochs written, 120 recomputed, 0 unsolved", "completed"},
-       "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
-      {"rinex", {"failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
-                 "written, 120 epochs, 932 satellite records", "written"},
-       "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
+      {"convert",
+       {"failed: Unable to detect", "completed, 120 epochs written, 120 recomputed, 0 unsolved",
+        "completed"},
+       "completed",
+       "epochs_written",
+       "gpb",
+       "BBAHRB04.gpb",
+       2 * 3 + 3 + 1},
+      {"rinex",
+       {"failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
+        "written, 120 epochs, 932 satellite records", "written"},
+       "written",
+       "epochs",
+       "observation",
+       "bahr162b.04o",
+       2 * 2 + 1},
   };
   const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     const std::string dir = t.File(c.command);
-    const ProgramRun shown = Cli(
-        {c.command, "-j", "2", "--recursive", "-d", dir, "--json", dir + "/summary.json", t.File("in")});
+    const ProgramRun shown = Cli({c.command, "-j", "2", "--recursive", "-d", dir, "--json",
+                                  dir + "/summary.json", t.File("in")});
     EXPECT_EQ(2, shown.status) << shown.err;
     // Each set's line (at `at`) starts as given; the summary is the last line.
     size_t at = 0;
@@ -218,18 +236,21 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     EXPECT_EQ("3 sets: 2 ok, 0 incomplete, 1 failed; exit status 2\n", shown.out.substr(at));
 
     const nlohmann::json json = nlohmann::json::parse(ReadFileText(dir + "/summary.json"));
-    ASSERT_EQ(std::make_tuple(c.command, 2, size_t{3}), std::make_tuple(json["command"], json["status"], json["sets"].size()));
+    ASSERT_EQ(std::make_tuple(c.command, 2, size_t{3}),
+              std::make_tuple(json["command"], json["status"], json["sets"].size()));
     for (size_t i = 0; i < 3; ++i) {
       const nlohmann::json& set = json["sets"][i];
       EXPECT_EQ(std::make_tuple(t.File(sets[i]), i == 0 ? 2 : 0, i == 0 ? "failed" : c.written),
                 std::make_tuple(set["input"], set["status"], set["result"]));
       if (i > 0) {
-        EXPECT_EQ(std::make_tuple(1274, 120), std::make_tuple(set["gps_week"], set[c.epochs])) << set;
+        EXPECT_EQ(std::make_tuple(1274, 120), std::make_tuple(set["gps_week"], set[c.epochs]))
+            << set;
       }
     }
     EXPECT_EQ(dir + "/" + c.lastOutput, json["sets"][2]["outputs"][c.output]);
     // No temporary folder left behind.
-    EXPECT_EQ(c.files, static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
+    EXPECT_EQ(c.files, static_cast<size_t>(
+                           std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
   }
   EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04.gpb")));
 }
@@ -247,19 +268,24 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   // A RINEX export that cannot write its whole file (a file size limit of 51,200 bytes).
   ASSERT_EQ(0, Cli({"rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
   const auto goodRinex = outputs("out/bahr162a", {".04o", ".04n"});
-  const ProgramRun limited = RunProgram({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"", TALVERIN_CLI_PATH,
-                                         "rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
+  const ProgramRun limited =
+      RunProgram({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 100; exec \"$0\" \"$@\"",
+                  TALVERIN_CLI_PATH, "rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
   EXPECT_EQ(2, limited.status);
-  EXPECT_NE(std::string::npos, limited.err.find(t.File("out/bahr162a.04o") + ": cannot be written; previous "
-                                                "outputs left as they were; what was written is kept as " +
-                                                t.File("out/bahr162a.partial.04o"))) << limited.err;
+  EXPECT_NE(std::string::npos,
+            limited.err.find(t.File("out/bahr162a.04o") +
+                             ": cannot be written; previous "
+                             "outputs left as they were; what was written is kept as " +
+                             t.File("out/bahr162a.partial.04o")))
+      << limited.err;
   EXPECT_EQ(goodRinex, outputs("out/bahr162a", {".04o", ".04n"}));
   EXPECT_EQ(51200u, ReadFileBytes(t.File("out/bahr162a.partial.04o")).size());
   // A failed conversion: the earlier outputs stay, what was written (a header) is kept apart.
   DamageModelText(t.File("set/BBAHRA04.162"));
   const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
   EXPECT_EQ(2, failed.status);
-  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb"))) << failed.err;
+  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb")))
+      << failed.err;
   EXPECT_EQ(good, outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"}));
   EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
 
@@ -267,7 +293,8 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   // the conversion waits on its stderr until the test has sent the signal; the set after it
   // in the batch is not started.
   fs::create_directories(t.File("long"));
-  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"), testing_support::OneChannelEpochs(6000, 345600.0)));
+  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"),
+                                   testing_support::OneChannelEpochs(6000, 345600.0)));
   EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
   GpsEph eph{};
   eph.week = 250;
@@ -276,17 +303,20 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   const ProgramRun first = Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")});
   ASSERT_EQ(1, first.status);
   // A warning the default level shows.
-  EXPECT_NE(std::string::npos, first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
+  EXPECT_NE(std::string::npos,
+            first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
   const auto previous = outputs("out/BLONGA04", {".gpb", ".sta", ".epp"});
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     bool sent = false;
     ProgramHooks hooks;
     hooks.onErrorLine = [&](int pid, const std::string& line) {
-      if (!sent && line.find("less then 4 ephemerides") != std::string::npos) sent = kill(pid, signal) == 0;
+      if (!sent && line.find("less then 4 ephemerides") != std::string::npos)
+        sent = kill(pid, signal) == 0;
     };
     const ProgramRun run = Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162"),
-                                t.File("set/BBAHRA04.162")}, hooks);
+                                t.File("set/BBAHRA04.162")},
+                               hooks);
     ASSERT_TRUE(sent);
     EXPECT_EQ(1, run.status) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
@@ -294,7 +324,8 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
     EXPECT_EQ(previous, outputs("out/BLONGA04", {".gpb", ".sta", ".epp"}));
     const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
     EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
-    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")) && fs::exists(t.File("out/BLONGA04.partial.epp")));
+    EXPECT_TRUE(fs::exists(t.File("out/BLONGA04.partial.sta")) &&
+                fs::exists(t.File("out/BLONGA04.partial.epp")));
   }
 }
 
@@ -320,29 +351,36 @@ TEST_F(CommandLine, PositionsAreReadBackAsCsvKmlAndGpx) {
   }
   // The antenna from the CSV's own latitude, longitude, height: within the east/north/up given.
   double x, y, z;
-  GeographicLib::Geocentric::WGS84().Forward(std::stod(rows[1][3]), std::stod(rows[1][4]), std::stod(rows[1][5]), x, y, z);
+  GeographicLib::Geocentric::WGS84().Forward(std::stod(rows[1][3]), std::stod(rows[1][4]),
+                                             std::stod(rows[1][5]), x, y, z);
   EXPECT_NEAR(std::hypot(x - kBahrAntenna_m[0], y - kBahrAntenna_m[1], z - kBahrAntenna_m[2]),
-              std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])), 1e-3);
+              std::hypot(std::stod(rows[1][6]), std::stod(rows[1][7]), std::stod(rows[1][8])),
+              1e-3);
 
   // KML and GPX parsed back: a point for each epoch, the first one's time UTC (GPS-UTC was 13 s
   // in 2004), the GPX latitude the CSV's.
   for (const std::string format : {"kml", "gpx"}) {
     const bool kml = format == "kml";
     tinyxml2::XMLDocument doc;
-    ASSERT_EQ(tinyxml2::XML_SUCCESS, doc.Parse(Cli({"positions", Gpb(), "--format", format}).out.c_str()));
+    ASSERT_EQ(tinyxml2::XML_SUCCESS,
+              doc.Parse(Cli({"positions", Gpb(), "--format", format}).out.c_str()));
     const tinyxml2::XMLConstHandle root(doc.RootElement());
     const tinyxml2::XMLConstHandle first =
         kml ? root.FirstChildElement("Document").FirstChildElement("Placemark")
             : root.FirstChildElement("trk").FirstChildElement("trkseg").FirstChildElement("trkpt");
     const tinyxml2::XMLElement* when =
-        (kml ? first.FirstChildElement("TimeStamp").FirstChildElement("when") : first.FirstChildElement("time")).ToElement();
+        (kml ? first.FirstChildElement("TimeStamp").FirstChildElement("when")
+             : first.FirstChildElement("time"))
+            .ToElement();
     ASSERT_NE(nullptr, when) << format;
     int points = 0;
     for (auto* e = first.ToElement(); e != nullptr; e = e->NextSiblingElement(e->Name()))
       points += !kml || e->FirstChildElement("Point") != nullptr;
     // A placemark has no lat attribute: 0.
-    EXPECT_EQ(std::make_tuple(120, std::string("2004-06-09T23:59:47.000Z"), kml ? 0.0 : std::stod(rows[1][3])),
-              std::make_tuple(points, std::string(when->GetText()), first.ToElement()->DoubleAttribute("lat")));
+    EXPECT_EQ(std::make_tuple(120, std::string("2004-06-09T23:59:47.000Z"),
+                              kml ? 0.0 : std::stod(rows[1][3])),
+              std::make_tuple(points, std::string(when->GetText()),
+                              first.ToElement()->DoubleAttribute("lat")));
   }
 }
 
@@ -356,11 +394,14 @@ TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
   for (const std::string& line : std::vector<std::string>{
            "receiver       Z-XII3: dual frequency (type 2), 97-byte channel records\n"
            "  site file      BAHR, antenna height 3.1220 m (vertical)",
-           "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every 30.000 s",
+           "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every "
+           "30.000 s",
            "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none",
            "epochs         62: 2004-06-10 00:00:00.000 to 2004-06-10 00:30:30.000 GPS",
-           "damage         B file at byte 49640, 360 bytes skipped: the file ends inside the epoch at offset 49640 (8 channel "
-           "records announced, 360 bytes left); epoch left out\n  damage         the B file ends inside its last epoch\n",
+           "damage         B file at byte 49640, 360 bytes skipped: the file ends inside the epoch "
+           "at offset 49640 (8 channel "
+           "records announced, 360 bytes left); epoch left out\n  damage         the B file ends "
+           "inside its last epoch\n",
            "unreadable     " + dir_->File("cut/BMISSA04.162") + ": no such file"}) {
     EXPECT_NE(std::string::npos, run.out.find(line)) << line << "\n" << run.out;
   }
@@ -368,10 +409,12 @@ TEST_F(CommandLine, InfoOnRealAndDamagedSets) {
 
 // The installed program gives the build's version and converts the set as the build does.
 TEST_F(CommandLine, InstalledTreeRunsAConversion) {
-  const char* script = "cmake --install \"$0\" --prefix \"$1\" >/dev/null && \"$1/bin/talverin\" --version && "
-                       "\"$1/bin/talverin\" convert -d \"$1/out\" \"$2\"";
-  EXPECT_EQ(Cli({"--version"}).out + Cli({"convert", "-d", dir_->File("usr/out"), Set()}).out,
-            RunProgram({"/bin/sh", "-c", script, TALVERIN_BINARY_DIR, dir_->File("usr"), Set()}).out);
+  const char* script =
+      "cmake --install \"$0\" --prefix \"$1\" >/dev/null && \"$1/bin/talverin\" --version && "
+      "\"$1/bin/talverin\" convert -d \"$1/out\" \"$2\"";
+  EXPECT_EQ(
+      Cli({"--version"}).out + Cli({"convert", "-d", dir_->File("usr/out"), Set()}).out,
+      RunProgram({"/bin/sh", "-c", script, TALVERIN_BINARY_DIR, dir_->File("usr"), Set()}).out);
 }
 
 }  // namespace

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "tests/support/test_support.h"
 #include "dataset/byte_builder.h"
 #include "dataset/download_set_reader.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -50,7 +50,8 @@ std::vector<uint8_t> Header(const std::string& site, double tow, int8_t count) {
   return EpochHeaderBytes(e);
 }
 
-std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body, const std::string& model = "Z-XII3") {
+std::string WriteSet(const TempDir& dir, const std::vector<uint8_t>& body,
+                     const std::string& model = "Z-XII3") {
   ObsFile f;
   f.model = model;
   std::vector<uint8_t> bytes = ObservationHeaderBytes(f);
@@ -75,7 +76,8 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(std::make_tuple(reader.receiverType(), e.offset, std::string(e.site), e.tow_s, e.ecef_m[2], e.clock_m),
+  EXPECT_EQ(std::make_tuple(reader.receiverType(), e.offset, std::string(e.site), e.tow_s,
+                            e.ecef_m[2], e.clock_m),
             std::make_tuple(3, int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
   ASSERT_EQ(e.channels.size(), 1u);
   const RawChannel& c = e.channels[0];
@@ -85,7 +87,8 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
     SCOPED_TRACE(b);
     const RawSignalBlock& k = *blocks[b];
     EXPECT_EQ(std::make_tuple(k.range_s, int{k.warning}, int{k.snr}, k.doppler, k.phase_cyc),
-              std::make_tuple(0.07 + 0.001 * b + 9e-6, 128 >> b, 40 + b, -123456 - b, 1000.25 * (b + 1) + 9));
+              std::make_tuple(0.07 + 0.001 * b + 9e-6, 128 >> b, 40 + b, -123456 - b,
+                              1000.25 * (b + 1) + 9));
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
@@ -138,8 +141,9 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
     // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(), reader.lastEpochCut()),
-              std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
+    EXPECT_EQ(
+        std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(), reader.lastEpochCut()),
+        std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
     ASSERT_EQ(reader.damage().size(), 1u);
     // The stretch starts right after epoch 1.
     EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
@@ -200,10 +204,12 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   std::vector<SetGpsEphemeris> gps;
   std::vector<SetGlonassEphemeris> glonass;
   ASSERT_EQ(reader.ReadEphemerides(&gps, &glonass), 0);
-  ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()), std::make_tuple(1u, 1u, 1u));
+  ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()),
+            std::make_tuple(1u, 1u, 1u));
   EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, glonass[0].offset,
-                            glonass[0].fields.prn, glonass[0].fields.pos[1], reader.damage()[0].file,
-                            reader.damage()[0].offset), std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
+                            glonass[0].fields.prn, glonass[0].fields.pos[1],
+                            reader.damage()[0].file, reader.damage()[0].offset),
+            std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
 }
 
 }  // namespace

@@ -13,9 +13,9 @@
 #include <iostream>
 #include <string>
 
-#include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "dataset/position_stats.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -47,14 +47,17 @@ const SetLimits* LimitsOf(const std::string& directory) {
 
 // Imports, converts and measures one set in one header mode ("rinex", "zeros" or metres);
 // the figures go to the test log.
-void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits, const char* headerPosition) {
+void CheckAccuracy(const rinex_test::RealRinexSet& set, const SetLimits& limits,
+                   const char* headerPosition) {
   const std::string label = set.name + "_" + headerPosition;
   SCOPED_TRACE(label);
   TempDir dir;
-  const RinexImportSummary summary = rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
+  const RinexImportSummary summary =
+      rinex_test::ImportSet(set.observation, set.navigation, dir.File("set"), headerPosition);
   ASSERT_EQ(summary.epochs, limits.epochs);
   const std::string gpb = dir.File("out.gpb");
-  const testing_support::ConversionRun run = testing_support::RunConversion(summary.observationFile, gpb);
+  const testing_support::ConversionRun run =
+      testing_support::RunConversion(summary.observationFile, gpb);
   ASSERT_EQ(run.result, 0) << run.errorText;
 
   PositionStats stats;

@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <tuple>
 
+#include "dataset/ephemeris_file_writer.h"
 #include "rinex/rinex_format.h"
 #include "tests/support/test_support.h"
-#include "dataset/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {
@@ -20,8 +20,8 @@ namespace {
 using testing_support::TempDir;
 
 // The week from the date in the file name (B or E + site + session + yy.ddd), checked
-// against the ephemerides' ten-bit weeks, or from the ephemerides alone, or as given (--gps-week). (The rollover
-// and a disagreement: the RINEX export's test.)
+// against the ephemerides' ten-bit weeks, or from the ephemerides alone, or as given (--gps-week).
+// (The rollover and a disagreement: the RINEX export's test.)
 TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
   TempDir dir;
   const auto writeE = [&](const std::string& name, std::vector<int16_t> weeks) {
@@ -48,7 +48,7 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
   } cases[] = {
       {"/data/BBAHRA04.162", none, -1, 1274, WeekSource::kFileName, 4 * 86400.0, nullptr},
       {"BSITEAB19.097", none, -1, 2048, WeekSource::kFileName, 0.0, nullptr},  // two characters
-      {"B0001A99.001", none, -1, 990, WeekSource::kFileName, 5 * 86400.0, nullptr},  // a Friday
+      {"B0001A99.001", none, -1, 990, WeekSource::kFileName, 5 * 86400.0, nullptr},   // a Friday
       {"B0001A04.366", none, -1, 1303, WeekSource::kFileName, 5 * 86400.0, nullptr},  // leap year
       {"B0001A05.366", none, -1, -1, WeekSource::kUnknown, -1, nullptr},  // 2005: 365 days
       {"B0001A04.000", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
@@ -56,7 +56,8 @@ TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
       {"B1.162", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
       {"BBAHRA04.162", e2004, -1, 1274, WeekSource::kAgreed, -1, ""},
       // Without a date in the name the ephemerides' median toe places the session.
-      {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0, "no date in the file name"},
+      {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0,
+       "no date in the file name"},
       {"bahr.b", e2019, -1, 1024, WeekSource::kEphemeris, -1, "not checked against"},
       {"bahr.b", dir.path(), -1, -1, WeekSource::kUnknown, -1, "give --gps-week"},  // a directory
       {"BBAHRA04.162", e2004, 2088, 2088, WeekSource::kOverride, -1, nullptr},
@@ -82,10 +83,10 @@ TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
     const char* text;
     int32_t dayOfYear;  // 0: a row of the texts' rounding to the millisecond only
   } cases[] = {
-      {0, 0.0, "1980-01-06 00:00:00.000", 6},           // the GPS epoch
+      {0, 0.0, "1980-01-06 00:00:00.000", 6},            // the GPS epoch
       {1023, 604799.5, "1999-08-21 23:59:59.500", 233},  // end of the first week cycle
-      {2048, 0.0, "2019-04-07 00:00:00.000", 97},       // second rollover
-      {2094, 518400.0, "2020-02-29 00:00:00.000", 60},  // leap day
+      {2048, 0.0, "2019-04-07 00:00:00.000", 97},        // second rollover
+      {2094, 518400.0, "2020-02-29 00:00:00.000", 60},   // leap day
       // Rounding to the millisecond carries into the next week's first day.
       {2048, 604799.9996, "2019-04-14 00:00:00.000", 0},
       {2048, 604799.9994, "2019-04-13 23:59:59.999", 0},

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "base/text_buffer.h"
-#include "orbit/ephemeris_store.h"
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
 #include "job/conversion_job.h"
+#include "orbit/ephemeris_store.h"
 #include "position/single_point.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
-#include "dataset/byte_builder.h"
-#include "dataset/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {
@@ -55,13 +55,17 @@ void Put(std::vector<uint8_t>& r, size_t offset, Width width, double value) {
 // The GPS fields in file order: offset, width and a distinct file value (prn, week, tow,
 // tgd, iodc, toc, af2, af1, af0, iode, deltaN, m0, e, rootA, toe, cic, crc, cis, crs, cuc,
 // cus, omega0, omega, i0, omegaDot, iDot).
-const struct { size_t offset; Width width; double fileValue; } kGpsRows[] = {
-    {0, kI8, 7},          {1, kI16, 1234},       {3, kI32, 345600},     {7, kF32, -4.5e-9},
-    {11, kI32, 101},      {15, kI32, 352800},    {19, kF32, 1.5e-19},   {23, kF32, -2.5e-12},
-    {27, kF32, 3.75e-5},  {31, kI32, 77},        {35, kF32, 1.5e-9},    {39, kF64, 0.25},
-    {47, kF64, 0.0125},   {55, kF64, 5153.75},   {63, kI32, 356400},    {67, kF32, 1.1e-7},
-    {71, kF32, 250.5},    {75, kF32, -2.2e-7},   {79, kF32, -44.25},    {83, kF32, 3.3e-6},
-    {87, kF32, 4.4e-6},   {91, kF64, -0.75},     {99, kF64, 0.375},     {107, kF64, 0.3125},
+const struct {
+  size_t offset;
+  Width width;
+  double fileValue;
+} kGpsRows[] = {
+    {0, kI8, 7},          {1, kI16, 1234},       {3, kI32, 345600},   {7, kF32, -4.5e-9},
+    {11, kI32, 101},      {15, kI32, 352800},    {19, kF32, 1.5e-19}, {23, kF32, -2.5e-12},
+    {27, kF32, 3.75e-5},  {31, kI32, 77},        {35, kF32, 1.5e-9},  {39, kF64, 0.25},
+    {47, kF64, 0.0125},   {55, kF64, 5153.75},   {63, kI32, 356400},  {67, kF32, 1.1e-7},
+    {71, kF32, 250.5},    {75, kF32, -2.2e-7},   {79, kF32, -44.25},  {83, kF32, 3.3e-6},
+    {87, kF32, 4.4e-6},   {91, kF64, -0.75},     {99, kF64, 0.375},   {107, kF64, 0.3125},
     {115, kF32, -2.5e-9}, {119, kF32, 1.25e-10},
 };
 
@@ -83,14 +87,13 @@ std::vector<uint8_t> GlonassRecord(double tkbSecond = 45000.9) {
     size_t offset;
     Width width;
     double value;
-  } rows[] = {{0, kI8, 40},           {7, kI32, 123456},     {11, kI32, 654321},
-              {15, kF64, tkbSecond},  {23, kF32, -0.25},     {27, kF32, 1.5},
-              {31, kF64, 0.125},      {39, kF64, 1000.0},    {47, kF64, -2000.5},
-              {55, kF64, 12345678.9}, {63, kF64, 2500.0},    {71, kF64, -1250.0},
-              {79, kF64, 3.0},        {87, kF64, 0.000125},  {95, kF64, -0.0005},
-              {103, kF64, 0.0},       {119, kI8, -2},        {120, kI8, 200},
-              {121, kI16, 0x1234},    {123, kI16, 0xABCD},   {126, kI8, 0x01},
-              {127, kI8, 0x80},       {128, kI8, 0xFF}};
+  } rows[] = {
+      {0, kI8, 40},        {7, kI32, 123456},      {11, kI32, 654321},  {15, kF64, tkbSecond},
+      {23, kF32, -0.25},   {27, kF32, 1.5},        {31, kF64, 0.125},   {39, kF64, 1000.0},
+      {47, kF64, -2000.5}, {55, kF64, 12345678.9}, {63, kF64, 2500.0},  {71, kF64, -1250.0},
+      {79, kF64, 3.0},     {87, kF64, 0.000125},   {95, kF64, -0.0005}, {103, kF64, 0.0},
+      {119, kI8, -2},      {120, kI8, 200},        {121, kI16, 0x1234}, {123, kI16, 0xABCD},
+      {126, kI8, 0x01},    {127, kI8, 0x80},       {128, kI8, 0xFF}};
   for (const auto& row : rows) Put(r, row.offset, row.width, row.value);
   return r;
 }
@@ -148,16 +151,20 @@ std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
 // (x pi), printed as the seven-line text; the health word is both bytes at 125, signed.
 TEST(EphemerisGpsRecord, EveryFieldComesFromItsOwnOffsetIntoTheSevenLineText) {
   const EphemerisRun run = ReadEphemerisBytes(GpsRecord(), 2);
-  EXPECT_EQ("GpsEph { Prn: 7\n"
-            "\tEl1: 1234 345600 -4.49999993e-09 101 352800\n"
-            "\tEl2: 1.50000002e-19 -2.49999999e-12 3.75000018e-05\n"
-            "\tEl3: 77 -4.42500000e+01 4.71238902e-09 7.85398163397448e-01\n"
-            "\tEl4: 3.29999989e-06 1.25000000000000e-02 4.39999985e-06 5.15375000000000e+03\n"
-            "\tEl5: 356400 1.10000002e-07 -2.35619449019234e+00 -2.20000004e-07\n"
-            "\tEl6: 9.81747704246810e-01 2.50500000e+02 1.17809724509617e+00 -7.85398159e-09 "
-            "3.92699071e-10\n}\n",
-            run.epp);
-  const struct { uint16_t word; int16_t health; } words[] = {{0, 0}, {1, 1}, {0x100, 256}, {0xFFFF, -1}};
+  EXPECT_EQ(
+      "GpsEph { Prn: 7\n"
+      "\tEl1: 1234 345600 -4.49999993e-09 101 352800\n"
+      "\tEl2: 1.50000002e-19 -2.49999999e-12 3.75000018e-05\n"
+      "\tEl3: 77 -4.42500000e+01 4.71238902e-09 7.85398163397448e-01\n"
+      "\tEl4: 3.29999989e-06 1.25000000000000e-02 4.39999985e-06 5.15375000000000e+03\n"
+      "\tEl5: 356400 1.10000002e-07 -2.35619449019234e+00 -2.20000004e-07\n"
+      "\tEl6: 9.81747704246810e-01 2.50500000e+02 1.17809724509617e+00 -7.85398159e-09 "
+      "3.92699071e-10\n}\n",
+      run.epp);
+  const struct {
+    uint16_t word;
+    int16_t health;
+  } words[] = {{0, 0}, {1, 1}, {0x100, 256}, {0xFFFF, -1}};
   for (const auto& w : words) {
     GpsEph got{};
     int16_t health = 7;
@@ -217,9 +224,9 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
   const std::string week2049 = "ERROR - Eph Week Number : 2049";
   std::vector<uint8_t> prn33 = GlonassRecord();
   prn33[0] = 33;
-  const std::vector<uint8_t> five = Concat({GpsRecord(), GpsRecord(0, 63, kI32, 363600),
-                                            GpsRecord(0, 1, kI16, 2049), GpsRecord(1),
-                                            GlonassRecord()});
+  const std::vector<uint8_t> five =
+      Concat({GpsRecord(), GpsRecord(0, 63, kI32, 363600), GpsRecord(0, 1, kI16, 2049),
+              GpsRecord(1), GlonassRecord()});
   const struct {
     const char* what;
     std::vector<uint8_t> bytes;
@@ -235,39 +242,144 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
       {"week 0", GpsRecord(0, 1, kI16, 0), 2, 1, {ok}, 1, -1, 1, 0, 356400, 0},
       {"week 2048", GpsRecord(0, 1, kI16, 2048), 2, 1, {ok}, 1, -1, 1, 0, 356400, 2048},
       {"week 2049", GpsRecord(0, 1, kI16, 2049), 2, 1, {ok, week2049}, 1, -1, 1, 0, 356400, 2049},
-      {"week -1", GpsRecord(0, 1, kI16, -1), 2, 1, {ok, "ERROR - Eph Week Number : -1"}, 1, -1, 1,
-       0, 356400, -1},
-      {"tgd NaN", GpsRecord(0, 7, kF32, kNaN), 2, 1, {ok, unused + "tgd is nan, record not used"},
-       1, 0, 0, 0, 356400, 1234},
-      {"m0 finite in the file, beyond range after x pi", GpsRecord(0, 39, kF64, 1e308), 2, 1,
-       {ok, unused + "m0 is inf, record not used"}, 1, 0, 0, 0, 356400, 1234},
+      {"week -1",
+       GpsRecord(0, 1, kI16, -1),
+       2,
+       1,
+       {ok, "ERROR - Eph Week Number : -1"},
+       1,
+       -1,
+       1,
+       0,
+       356400,
+       -1},
+      {"tgd NaN",
+       GpsRecord(0, 7, kF32, kNaN),
+       2,
+       1,
+       {ok, unused + "tgd is nan, record not used"},
+       1,
+       0,
+       0,
+       0,
+       356400,
+       1234},
+      {"m0 finite in the file, beyond range after x pi",
+       GpsRecord(0, 39, kF64, 1e308),
+       2,
+       1,
+       {ok, unused + "m0 is inf, record not used"},
+       1,
+       0,
+       0,
+       0,
+       356400,
+       1234},
       // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
-      {"af0 of 10 ms", GpsRecord(0, 27, kF32, 0.01), 2, 1,
+      {"af0 of 10 ms",
+       GpsRecord(0, 27, kF32, 0.01),
+       2,
+       1,
        {ok, unused + "af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to "
                      "0.000976562 s, record not used"},
-       1, 0, 0, 0, 356400, 1234},
-      {"e of 0.6", GpsRecord(0, 47, kF64, 0.6), 2, 1,
-       {ok, unused + "e is 0.6, outside the broadcast range 0 to 0.5, record not used"}, 1, 0, 0,
-       0, 356400, 1234},
-      {"toe of -16 s", GpsRecord(0, 63, kI32, -16), 2, 1,
+       1,
+       0,
+       0,
+       0,
+       356400,
+       1234},
+      {"e of 0.6",
+       GpsRecord(0, 47, kF64, 0.6),
+       2,
+       1,
+       {ok, unused + "e is 0.6, outside the broadcast range 0 to 0.5, record not used"},
+       1,
+       0,
+       0,
+       0,
+       356400,
+       1234},
+      {"toe of -16 s",
+       GpsRecord(0, 63, kI32, -16),
+       2,
+       1,
        {ok, unused + "toe is -16 s, outside the broadcast range 0 to 604784 s, record not used"},
-       1, 0, 0, 0, -16, 1234},
+       1,
+       0,
+       0,
+       0,
+       -16,
+       1234},
       {"empty file", {}, 2, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN byte 0x85 is negative", FilledEphemerisRecord(0x85, 0x11), 4, 1, {}, 0, 0, 0, 0, -1,
+      {"PRN byte 0x85 is negative",
+       FilledEphemerisRecord(0x85, 0x11),
+       4,
+       1,
+       {},
+       0,
+       0,
+       0,
+       0,
+       -1,
        -1},
       {"PRN 0", FilledEphemerisRecord(0x00, 0x22), 4, 1, {}, 0, 0, 0, 0, -1, -1},
       {"PRN 40 in a type 2 file", GlonassRecord(), 2, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN 33 in a type 4 file", prn33, 4, 1, {"GLONASS Ephemeris loaded for PRN 33"}, 1, 0, 0,
-       1, -1, -1},
-      {"PRN 32 is GPS in a type 4 file", GpsRecord(0, 0, kI8, 32), 4, 1,
-       {"GPS Ephemeris loaded for PRN 32, Health OK"}, 1, 1, 1, 0, 356400, 1234},
-      {"the same record twice", Concat({GpsRecord(), GpsRecord()}), 2, 1, {ok, ok}, 2, 1, 2, 0,
-       356400, 1234},
-      {"a cut last record", Concat({GpsRecord(), std::vector<uint8_t>(128, 7)}), 2, 1, {ok}, 1,
-       1, 1, 0, 356400, 1234},
+      {"PRN 33 in a type 4 file",
+       prn33,
+       4,
+       1,
+       {"GLONASS Ephemeris loaded for PRN 33"},
+       1,
+       0,
+       0,
+       1,
+       -1,
+       -1},
+      {"PRN 32 is GPS in a type 4 file",
+       GpsRecord(0, 0, kI8, 32),
+       4,
+       1,
+       {"GPS Ephemeris loaded for PRN 32, Health OK"},
+       1,
+       1,
+       1,
+       0,
+       356400,
+       1234},
+      {"the same record twice",
+       Concat({GpsRecord(), GpsRecord()}),
+       2,
+       1,
+       {ok, ok},
+       2,
+       1,
+       2,
+       0,
+       356400,
+       1234},
+      {"a cut last record",
+       Concat({GpsRecord(), std::vector<uint8_t>(128, 7)}),
+       2,
+       1,
+       {ok},
+       1,
+       1,
+       1,
+       0,
+       356400,
+       1234},
       // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
-      {"five records", five, 4, 1, {ok, ok, ok, week2049, bad, "GLONASS Ephemeris loaded for PRN 40"},
-       5, 3, 3, 1, 356400, 1234},
+      {"five records",
+       five,
+       4,
+       1,
+       {ok, ok, ok, week2049, bad, "GLONASS Ephemeris loaded for PRN 40"},
+       5,
+       3,
+       3,
+       1,
+       356400,
+       1234},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -280,7 +392,9 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
     }
     EXPECT_EQ(messages, run.messages);
     EXPECT_EQ(c.read, run.read);
-    if (c.stored >= 0) { EXPECT_EQ(c.stored, run.stored); }
+    if (c.stored >= 0) {
+      EXPECT_EQ(c.stored, run.stored);
+    }
     EXPECT_EQ(c.gpsWritten, CountOf(run.epp, "GpsEph { Prn: "));
     EXPECT_EQ(c.glonassWritten, CountOf(run.epp, "GlnEph {"));
     EXPECT_EQ(c.lastToe, run.lastEphTime);
@@ -301,7 +415,8 @@ TEST(EphemerisConversion, RecomputationNeedsFourStoredEphemeridesAndTheOption) {
     const ConvertedSet run =
         ConvertDownloadSet(dir, ObservationFileBytes(OneChannelEpochs(2, 352800.0)), e.bytes(),
                            [&c](ConvertOptions& o) { o.RecomputePosition = c[1]; });
-    EXPECT_EQ(c[2], run.run.CountMessages("Warning, less then 4 ephemerides unable to recompute position"))
+    EXPECT_EQ(c[2], run.run.CountMessages(
+                        "Warning, less then 4 ephemerides unable to recompute position"))
         << c[0] << " records, option " << c[1];
   }
 }

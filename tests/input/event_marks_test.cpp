@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "base/text_buffer.h"
+#include "dataset/byte_builder.h"
+#include "dataset/site_event_writers.h"
 #include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
-#include "dataset/byte_builder.h"
-#include "dataset/site_event_writers.h"
 
 namespace talverin {
 namespace {
@@ -48,11 +48,11 @@ Want Zeroed() { return {0.0, "", "", "", "", 0, 0, 0.0}; }
 
 struct Case {
   const char* what;
-  std::string text;  // the event file
-  int32_t count;     // records held
+  std::string text;              // the event file
+  int32_t count;                 // records held
   std::vector<Want> wants = {};  // every record, or empty: only the count is checked
-  int32_t hasFeatures = -1;  // -1: not checked
-  int32_t markOption = 1;    // on: times are kept as written
+  int32_t hasFeatures = -1;      // -1: not checked
+  int32_t markOption = 1;        // on: times are kept as written
   int32_t receiverType = 1;
   int32_t result = 0;
   bool noFile = false;
@@ -81,11 +81,17 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
         {1002.0, "C303", "DESCRIPT", "\n", "", 0, 0}},
        0},
       {"a mark of the previous record's time and name loads once",
-       EventFileBuilder().Time(500).Mark("A101", "ONE", "1.0")
-           .Time(500).Mark("A101", "TWO", "2.0")    // duplicate of the previous: dropped
-           .Time(501).Mark("A101", "THREE", "3.0")  // new time
-           .Time(501).Mark("B202", "FOUR", "4.0")   // new name
-           .Time(501).Mark("A101", "FIVE", "5.0")   // duplicate, but not of the previous record
+       EventFileBuilder()
+           .Time(500)
+           .Mark("A101", "ONE", "1.0")
+           .Time(500)
+           .Mark("A101", "TWO", "2.0")  // duplicate of the previous: dropped
+           .Time(501)
+           .Mark("A101", "THREE", "3.0")  // new time
+           .Time(501)
+           .Mark("B202", "FOUR", "4.0")  // new name
+           .Time(501)
+           .Mark("A101", "FIVE", "5.0")  // duplicate, but not of the previous record
            .Text(),
        4,
        {{500, "A101", "ONE     ", "1.0   ", "", 0, 0},
@@ -97,11 +103,17 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
       {"lag, marks off, GLONASS", mark100, 1, {at100}, -1, 0, 4},
       {"lag, marks on, C/A", mark100, 1, {at100}, -1, 1, 1},
       {"feature starts take their fields and kind",
-       EventFileBuilder().Time(10).Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak*old"))
-           .Time(20).Feature("GFN", Gfn("Fence", "L", "2", "wire"))
-           .Time(30).Feature("GFN", Gfn("Field", "Area", "0", "grass"))
-           .Time(40).Feature("GFN", Gfn("Odd", "Q", "0", "x"))
-           .Time(60).Feature("GFN", {"Short", "1", "2", "3", "P", "1.0", "6"})  // 7 fields
+       EventFileBuilder()
+           .Time(10)
+           .Feature("GFN", Gfn("Big Tree", "P", "1.75", "oak*old"))
+           .Time(20)
+           .Feature("GFN", Gfn("Fence", "L", "2", "wire"))
+           .Time(30)
+           .Feature("GFN", Gfn("Field", "Area", "0", "grass"))
+           .Time(40)
+           .Feature("GFN", Gfn("Odd", "Q", "0", "x"))
+           .Time(60)
+           .Feature("GFN", {"Short", "1", "2", "3", "P", "1.0", "6"})  // 7 fields
            .Text(),
        4,
        {{10, "Big_Tree", "oak+old", "1.75", "STATIC", 0, 0},
@@ -112,11 +124,17 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
       // Every record carries the description the attributes built, the height and the kind;
       // a restart's begin record lies 0.5 s after its end record.
       {"attributes, ends and restarts build on the previous record",
-       EventFileBuilder().Time(100).Feature("GFN", Gfn("Road", "L", "1.5", "tar"))
-           .Time(101).Feature("GAS", {"a0", "surface", "a2", "gravel", "a4"})
-           .Time(102).Feature("GAS", {"a0", "ignored", "a2", "four fields"})
-           .Time(103).Feature("GRP", {"Road2", "Road"})
-           .Time(104).Feature("GEF", {"Road2"})
+       EventFileBuilder()
+           .Time(100)
+           .Feature("GFN", Gfn("Road", "L", "1.5", "tar"))
+           .Time(101)
+           .Feature("GAS", {"a0", "surface", "a2", "gravel", "a4"})
+           .Time(102)
+           .Feature("GAS", {"a0", "ignored", "a2", "four fields"})
+           .Time(103)
+           .Feature("GRP", {"Road2", "Road"})
+           .Time(104)
+           .Feature("GEF", {"Road2"})
            .Text(),
        4,
        {{100, "Road", "surface=gravel", "1.5", "LINE", 0, 1},
@@ -125,28 +143,44 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
         {104, "Road2", "surface=gravel", "1.5", "LINE", 1, 1}}},
       // Counted: 1 + 1 + 1 + 1 = 4 slots; filled: the GFN and the last GEF.
       {"ends without a feature or without a name leave zeroed slots",
-       EventFileBuilder().Time(1).Feature("GEF", {"Orphan"})  // before any record
-           .Time(3).Feature("GFN", Gfn("Well", "P", "0.5", "deep"))
-           .Time(4).Line("GEF")  // no field 0
-           .Time(6).Feature("GEF", {"Well"})
+       EventFileBuilder()
+           .Time(1)
+           .Feature("GEF", {"Orphan"})  // before any record
+           .Time(3)
+           .Feature("GFN", Gfn("Well", "P", "0.5", "deep"))
+           .Time(4)
+           .Line("GEF")  // no field 0
+           .Time(6)
+           .Feature("GEF", {"Well"})
            .Text(),
        4,
-       {{3, "Well", "deep", "0.5", "STATIC", 0, 0}, {6, "Well", "deep", "0.5", "STATIC", 1, 0},
-        Zeroed(), Zeroed()}},
+       {{3, "Well", "deep", "0.5", "STATIC", 0, 0},
+        {6, "Well", "deep", "0.5", "STATIC", 1, 0},
+        Zeroed(),
+        Zeroed()}},
       {"long texts are cut to their fields, fields end at a carriage return",
-       EventFileBuilder().Time(1).Feature("GFN", {name40, "1", "2", "3", "P", "123456789012",
-                                                  "6", "last\r"})
+       EventFileBuilder()
+           .Time(1)
+           .Feature("GFN", {name40, "1", "2", "3", "P", "123456789012", "6", "last\r"})
            .Text(),
        1,
        {{1, std::string(31, 'N'), "last", "123456789", "STATIC", 0, 0}}},
       {"malformed entries are skipped",
-       EventFileBuilder().Line("MIA101xxxxxxxxxxxxxxxxNOTIME  1.0")  // mark without a time line
-           .Time(5).Line("XYZ")                          // neither a mark nor a feature
-           .Time(6).Time(7).Mark("B202", "AFTER", "1")   // a time line eats the next time line
-           .Line("Cnotime").Mark("C303", "NOTIME", "1")  // an unscanned time line
-           .Time(1e300).Mark("D404", "NOWEEK", "1")      // no time of week: as unscanned
-           .Time(8).Feature("GXX", {"a", "b", "c", "d", "e", "f", "g", "h"})
-           .Time(9).Feature("GFN_", Gfn("Nope", "P", "1", "code must match"))
+       EventFileBuilder()
+           .Line("MIA101xxxxxxxxxxxxxxxxNOTIME  1.0")  // mark without a time line
+           .Time(5)
+           .Line("XYZ")  // neither a mark nor a feature
+           .Time(6)
+           .Time(7)
+           .Mark("B202", "AFTER", "1")  // a time line eats the next time line
+           .Line("Cnotime")
+           .Mark("C303", "NOTIME", "1")  // an unscanned time line
+           .Time(1e300)
+           .Mark("D404", "NOWEEK", "1")  // no time of week: as unscanned
+           .Time(8)
+           .Feature("GXX", {"a", "b", "c", "d", "e", "f", "g", "h"})
+           .Time(9)
+           .Feature("GFN_", Gfn("Nope", "P", "1", "code must match"))
            .Time(10)  // time line at the end of the file
            .Text(),
        2,
@@ -173,20 +207,25 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
     const EventTable& table = job.events;
     ASSERT_EQ(c.count, table.count);
     EXPECT_EQ(c.count > 0, table.records != nullptr);
-    if (c.hasFeatures >= 0) { EXPECT_EQ(c.hasFeatures, table.hasFeatures); }
+    if (c.hasFeatures >= 0) {
+      EXPECT_EQ(c.hasFeatures, table.hasFeatures);
+    }
     for (size_t i = 0; i < c.wants.size(); ++i) {
       const EventRecord& r = table.records[i];
       const Want& w = c.wants[i];
       EXPECT_EQ(std::tie(w.time_s, w.name, w.desc, w.height, w.kind, w.end, w.moving, w.seen),
                 std::make_tuple(r.evTime, std::string(r.evName), std::string(r.evDesc),
-                                std::string(r.evHeight), std::string(r.evKind), r.evEnd,
-                                r.evMoving, r.evSeen))
+                                std::string(r.evHeight), std::string(r.evKind), r.evEnd, r.evMoving,
+                                r.evSeen))
           << i;
     }
   }
 }
 
-struct EpochSpec { const char* site; double time_s; };
+struct EpochSpec {
+  const char* site;
+  double time_s;
+};
 
 // A job with its station file open, driven epoch by epoch like the observation reader.
 class MarkRun {
@@ -250,62 +289,133 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
   // are searched; a last match more than half a week from the first record's time lies in
   // the other week, so the search starts one week earlier and an earlier mark is used again.
   const std::string occupy = EventFileBuilder()
-                                 .Time(90).Mark("A101", "OCCUPY", "1.2345")
-                                 .Time(95).Mark("B202", "OTHER", "9.0")
+                                 .Time(90)
+                                 .Mark("A101", "OCCUPY", "1.2345")
+                                 .Time(95)
+                                 .Mark("B202", "OTHER", "9.0")
                                  .Text();
   const Case cases[] = {
-      {"marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true, "",
-       {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}, {"B202", 104.0},
+      {"marks off: each new name is a site change, leaving writes nothing",
+       0,
+       1.5,
+       true,
+       "",
+       {{"????", 100.0},
+        {"A101", 101.0},
+        {"A101", 102.0},
+        {"????", 103.0},
+        {"B202", 104.0},
         {"A101", 105.0}},
        Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
            Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
            Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
-       {0, 0, 0, 0, 0, 0}, 0.0},
-      {"first named site of the file, marks on", 1, 0.0, true, "",
+       {0, 0, 0, 0, 0, 0},
+       0.0},
+      {"first named site of the file, marks on",
+       1,
+       0.0,
+       true,
+       "",
        {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
        Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
            Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000"),
-       {}, 0.0},
-      {"one-epoch occupation gets no end block", 1, 1.5, true, "",
+       {},
+       0.0},
+      {"one-epoch occupation gets no end block",
+       1,
+       1.5,
+       true,
+       "",
        {{"????", 10.0}, {"A101", 11.0}, {"????", 12.0}},
-       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), {2, 0, 2}, 0.0},
-      {"without a station file only the moving state is kept", 1, 1.5, false, "",
-       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", {2, 0, 2}, 0.0},
-      {"mark records replace the site file blocks, marks off", 0, 1.5, true, occupy, kOccupation,
+       Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"),
+       {2, 0, 2},
+       0.0},
+      {"without a station file only the moving state is kept",
+       1,
+       1.5,
+       false,
+       "",
+       {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}},
+       "",
+       {2, 0, 2},
+       0.0},
+      {"mark records replace the site file blocks, marks off",
+       0,
+       1.5,
+       true,
+       occupy,
+       kOccupation,
        Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
            Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
-       {}, 77.0},
+       {},
+       77.0},
       // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
       // before 200 and gives a site file block.
-      {"records before the last match are not used", 1, 1.5, true,
-       EventFileBuilder().Time(150).Mark("W303", "FIRST", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+      {"records before the last match are not used",
+       1,
+       1.5,
+       true,
+       EventFileBuilder()
+           .Time(150)
+           .Mark("W303", "FIRST", "")
+           .Time(200)
+           .Mark("Y101", "YREC", "2.0")
+           .Time(100)
+           .Mark("Z202", "ZREC", "3.0")
+           .Text(),
        {{"Y101", 1000.0}, {"????", 1001.0}, {"Z202", 1002.0}},
        Block("Y101", "YREC    ", "BEGIN_STATIC", "1000.000000", "2.0000") +
            Block("Y101", "YREC    ", "END_STATIC", "1000.000000", "2.0000") +
            Block("Z202", "BFILE", "BEGIN_STATIC", "1002.000000", "1.5000"),
-       {}, 200.0},
+       {},
+       200.0},
       // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
       // lastMatch to 200 - 604800, and Z at 100 qualifies.
-      {"week rollover opens the search again", 1, 1.5, true,
-       EventFileBuilder().Time(604000).Mark("X000", "LATE", "")
-           .Time(200).Mark("Y101", "YREC", "2.0")
-           .Time(100).Mark("Z202", "ZREC", "3.0").Text(),
+      {"week rollover opens the search again",
+       1,
+       1.5,
+       true,
+       EventFileBuilder()
+           .Time(604000)
+           .Mark("X000", "LATE", "")
+           .Time(200)
+           .Mark("Y101", "YREC", "2.0")
+           .Time(100)
+           .Mark("Z202", "ZREC", "3.0")
+           .Text(),
        {{"Y101", 300.0}, {"Y101", 301.0}, {"????", 302.0}, {"Z202", 303.0}},
        Block("Y101", "YREC    ", "BEGIN_STATIC", "300.000000", "2.0000") +
            Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
            Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
-       {}, 100.0},
-      {"the first begin record in file order decides the moving state", 1, 1.5, true,
-       EventFileBuilder().Time(1).Feature("GFN", Gfn("BBBB", "P", "0", "pole"))
-           .Time(2).Feature("GFN", Gfn("AAAA", "L", "0", "line"))
-           .Time(3).Feature("GFN", Gfn("BBBB", "A", "0", "area"))
-           .Time(4).Feature("GEF", {"BBBB"}).Text(),
-       {{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}}, "", {2, 0, 0, 2}, 0.0},
-      {"a time that is not a number keeps the name and writes nothing", 1, 1.5, true, "",
+       {},
+       100.0},
+      {"the first begin record in file order decides the moving state",
+       1,
+       1.5,
+       true,
+       EventFileBuilder()
+           .Time(1)
+           .Feature("GFN", Gfn("BBBB", "P", "0", "pole"))
+           .Time(2)
+           .Feature("GFN", Gfn("AAAA", "L", "0", "line"))
+           .Time(3)
+           .Feature("GFN", Gfn("BBBB", "A", "0", "area"))
+           .Time(4)
+           .Feature("GEF", {"BBBB"})
+           .Text(),
+       {{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}},
+       "",
+       {2, 0, 0, 2},
+       0.0},
+      {"a time that is not a number keeps the name and writes nothing",
+       1,
+       1.5,
+       true,
+       "",
        {{"????", 10.0}, {"A101", std::nan("")}, {"A101", HUGE_VAL}, {"A101", 12.0}},
-       Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), {2, 2, 2, 0}, 0.0},
+       Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"),
+       {2, 2, 2, 0},
+       0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -331,7 +441,9 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
 TEST(StationMarks, UnusableHeadersSkipTheStep) {
   MarkRun run(1);
   ASSERT_EQ(0, run.Epoch("A101", 10.0));
-  for (const char* bad : {"A\x7b" "01", "\x01\x02\x03\xff", "AB\0D"}) {
+  for (const char* bad : {"A\x7b"
+                          "01",
+                          "\x01\x02\x03\xff", "AB\0D"}) {
     EXPECT_EQ(-1, run.Epoch(std::string(bad, 4), 20.0));
     EXPECT_EQ(0, run.lastHeader[0]);
     EXPECT_STREQ("A101", run.job.currentSite);
@@ -351,15 +463,24 @@ TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
   MarkRun run(0);
   // Times lose 13 s (marks off, receiver type 1).
   run.Events(EventFileBuilder()
-                 .Time(113).Feature("GEF", {"Ghost"})  // before any record: a zeroed slot
-                 .Time(1013).Feature("GFN", {"TR01", "a", "b", "c", "P", "1.25", "g", "tree"})
-                 .Time(1023).Feature("GFN", {"RD02", "a", "b", "c", "L", "0.5", "g", "road"})
-                 .Time(1033).Feature("GEF", {"RD02"})
-                 .Time(1043).Feature("GFN", {name31 + "xyz", "a", "b", "c", "A", "2", "g", "lot"})
+                 .Time(113)
+                 .Feature("GEF", {"Ghost"})  // before any record: a zeroed slot
+                 .Time(1013)
+                 .Feature("GFN", {"TR01", "a", "b", "c", "P", "1.25", "g", "tree"})
+                 .Time(1023)
+                 .Feature("GFN", {"RD02", "a", "b", "c", "L", "0.5", "g", "road"})
+                 .Time(1033)
+                 .Feature("GEF", {"RD02"})
+                 .Time(1043)
+                 .Feature("GFN", {name31 + "xyz", "a", "b", "c", "A", "2", "g", "lot"})
                  .Text());
   ASSERT_EQ(5, run.job.events.count);
-  run.Epochs({{"????", 2000.0}, {"TR01", 2001.0}, {"TR01", 2002.0}, {"RD02", 2003.0},
-              {"RD02", 2004.0}, {"????", 2005.0}});
+  run.Epochs({{"????", 2000.0},
+              {"TR01", 2001.0},
+              {"TR01", 2002.0},
+              {"RD02", 2003.0},
+              {"RD02", 2004.0},
+              {"????", 2005.0}});
   EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2, 2, 2}), run.flags);
   EXPECT_EQ("", run.Blocks());  // no blocks during the epochs in feature mode
 
@@ -386,15 +507,18 @@ TEST(StationPipeline, BlocksAndMovingFlagsReachTheStaAndGpbFiles) {
   TempDir dir;
   EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), SiteFileText(SiteFileLines{})));
   EXPECT_TRUE(WriteFileText(dir.File("D0001A01.001"), EventFileBuilder()
-                                                          .Time(345500).Mark("A101", "TRIPOD", "1.6000")
-                                                          .Time(345500).Mark("A101", "AGAIN", "9.9")
+                                                          .Time(345500)
+                                                          .Mark("A101", "TRIPOD", "1.6000")
+                                                          .Time(345500)
+                                                          .Mark("A101", "AGAIN", "9.9")
                                                           .Text()));
-  const ConvertedSet c = ConvertDownloadSet(dir, ObservationFileBytes(file), {}, [](ConvertOptions& o) {
-    o.ReceiverType = 1;
-    o.RecomputePosition = 0;
-    o.StationMarkOption = 1;
-    o.UseEventFile = 1;
-  });
+  const ConvertedSet c =
+      ConvertDownloadSet(dir, ObservationFileBytes(file), {}, [](ConvertOptions& o) {
+        o.ReceiverType = 1;
+        o.RecomputePosition = 0;
+        o.StationMarkOption = 1;
+        o.UseEventFile = 1;
+      });
   EXPECT_EQ(0, c.run.result);
   // The site file: ABCD, 345600 s, 1.543 m.
   const std::string sta = Block("ABCD", "Site file", "Before", "345600.000000", "1.5430") +

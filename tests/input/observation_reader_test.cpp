@@ -38,7 +38,9 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr char kTooMany[] = "Error: Too many channels: \nWill Try to Recover Data";
 
 TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {
-  const struct { double t, previous, expected; } cases[] = {
+  const struct {
+    double t, previous, expected;
+  } cases[] = {
       {30.0, 10.0, 20.0},
       {5.0, 10.0, -5.0},
       {10.0, 604790.0, 20.0},         // 10 s into the next week: d = -604780
@@ -70,7 +72,7 @@ std::vector<uint8_t> HandRecord(uint8_t prn, double range_s, uint8_t l1Warning, 
 // prn, sflags, range1, phase1, doppler1, snr1, range2, phase2, snr2 of a decoded channel.
 std::vector<double> Fields(const gpb_sat_type& s) {
   return {double(s.prn), double(s.sflags), s.range1, s.phase1, s.doppler1,
-          s.snr1,         s.range2,          s.phase2, s.snr2};
+          s.snr1,        s.range2,         s.phase2, s.snr2};
 }
 
 TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
@@ -82,9 +84,10 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   StoreF64(&r[58], -960000.25);  // type 3 L2 phase
   int32_t leap = 0;
   ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), 1.0, 2, &leap));
-  EXPECT_EQ((std::vector<double>{17, 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80, 0.0712345 * kC,
-                                 -1234567.875, -(-2345678 * 0.0001), 42, 0.0712399 * kC, 960000.25, 0}),
-            Fields(epoch.sat[2]));
+  EXPECT_EQ(
+      (std::vector<double>{17, 0x1 | 0x2 | 0x4 | 0x8 | 0x10 | 0x40 | 0x80, 0.0712345 * kC,
+                           -1234567.875, -(-2345678 * 0.0001), 42, 0.0712399 * kC, 960000.25, 0}),
+      Fields(epoch.sat[2]));
 
   // Type 2: the L2 block sits at 66 (range), 81 (warning), 83 (SNR), 89 (phase).
   job.receiverType = 2;
@@ -119,8 +122,8 @@ TEST(DecodeChannel, EveryLayoutGivesMetresCyclesAndFlags) {
   StoreF64(&a[23], 2718281.5);
   a[49] = 2;
   ASSERT_EQ(0, DecodeChannelAlt(job, epoch, a.data(), 3));
-  EXPECT_EQ((std::vector<double>{200, 0x1 | 0x2 | 0x4 | 0x8, (200000.0 - 199999.925) * kC, -2718281.5,
-                                 31415926 * 0.0001 * -1.0, 0, 0, 0, 0}),
+  EXPECT_EQ((std::vector<double>{200, 0x1 | 0x2 | 0x4 | 0x8, (200000.0 - 199999.925) * kC,
+                                 -2718281.5, 31415926 * 0.0001 * -1.0, 0, 0, 0, 0}),
             Fields(epoch.sat[3]));
   EXPECT_EQ(123456 * 0.001, epoch.sat[3].lock1);
   EXPECT_EQ(1, DecodeChannelAlt(job, epoch, a.data(), 24));
@@ -159,23 +162,67 @@ TEST(DecodeChannel, PhasesPrnsSlotsAndQualityWarnings) {
       {2, 1, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, 0.0},
       {2, 1, 9, 0, 0, 0.0, 0.0702, 777.0, 0, 0, 0x80u, -777.0},
       {2, 0, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, -777.0},
-      {1, 0, 0, 0, 1},   {1, 0, 1, 0, 0},   {1, 0, 32, 0, 0},  {1, 0, 33, 0, 1},
-      {2, 0, 40, 0, 1},  {3, 0, 40, 0, 1},  {4, 0, 0, 0, 1},   {4, 0, 40, 0, 0},
-      {4, 0, 71, 0, 0},  {4, 0, 72, 0, 1},  {4, 0, 255, 0, 1}, {2, 0, 200, 0, 1},
-      {1, 0, 3, 23, 0},  {1, 0, 3, 24, 1},  {1, 0, 3, -1, 1},
+      {1, 0, 0, 0, 1},
+      {1, 0, 1, 0, 0},
+      {1, 0, 32, 0, 0},
+      {1, 0, 33, 0, 1},
+      {2, 0, 40, 0, 1},
+      {3, 0, 40, 0, 1},
+      {4, 0, 0, 0, 1},
+      {4, 0, 40, 0, 0},
+      {4, 0, 71, 0, 0},
+      {4, 0, 72, 0, 1},
+      {4, 0, 255, 0, 1},
+      {2, 0, 200, 0, 1},
+      {1, 0, 3, 23, 0},
+      {1, 0, 3, 24, 1},
+      {1, 0, 3, -1, 1},
       {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 0, kUnchecked, 0.0, {l1}},
-      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 8 | 16, 0, kUnchecked, 0.0,
+      {1,
+       1,
+       7,
+       0,
+       0,
+       1.0,
+       0.0,
+       0.0,
+       8 | 16,
+       0,
+       kUnchecked,
+       0.0,
        {"Code phase questionable on prn 7"}},
-      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 16, 0, kUnchecked, 0.0,
+      {1,
+       1,
+       7,
+       0,
+       0,
+       1.0,
+       0.0,
+       0.0,
+       16,
+       0,
+       kUnchecked,
+       0.0,
        {"Code phase integration unstable on prn 7"}},
       {2, 1, 7, 0, 0, 1.0, 0.0, 0.0, 0, 128, kUnchecked, 0.0, {l2}},
-      {2, 1, 7, 0, 0, 1.0, 0.0, 0.0, 4, 128, kUnchecked, 0.0,
+      {2,
+       1,
+       7,
+       0,
+       0,
+       1.0,
+       0.0,
+       0.0,
+       4,
+       128,
+       kUnchecked,
+       0.0,
        {l1, l2, "L2 phase question: prn 7 @ 3600.5"}},
       {2, 0, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 128},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE("type " + std::to_string(c.type) + " prn " + std::to_string(c.prn) +
-                 " slot " + std::to_string(c.slot) + " L2 phase " + std::to_string(c.l2Phase));
+    SCOPED_TRACE("type " + std::to_string(c.type) + " prn " + std::to_string(c.prn) + " slot " +
+                 std::to_string(c.slot) + " L2 phase " + std::to_string(c.l2Phase));
     ConversionJob job;
     job.receiverType = c.type;
     job.options.DropL2PhaseWithoutRange = c.option;
@@ -204,14 +251,21 @@ TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
   ConversionJob job;
   job.receiverType = 2;
   gpb_epoch_type epoch{};
-  const struct { double dt; uint8_t l1Warning, l2Warning; double lock1, lock2; } steps[] = {
+  const struct {
+    double dt;
+    uint8_t l1Warning, l2Warning;
+    double lock1, lock2;
+  } steps[] = {
       {-1.0, 0, 0, 0.0, -1.0},  // first epoch: L1 restarts, L2 receives -1.0
-      {20.0, 0, 0, 20.0, 19.0},  {20.0, 0, 0, 40.0, 39.0},
-      {20.0, 128, 0, 0.0, 59.0},                             // L1 restart bit
-      {10.0, 0, 0, 10.0, 69.0},  {0.0, 0, 0, 0.0, 69.0},     // dt <= 0 restarts L1 only
-      {-5.0, 0, 0, 0.0, 64.0},   {10.0, 0, 128, 10.0, 0.0},  // L2 restart bit
-      {10.0, 4, 0, 0.0, 0.0},                                // L1 phase questionable restarts both
-      {10.0, 8, 0, 10.0, 10.0},                              // code warnings do not
+      {20.0, 0, 0, 20.0, 19.0},
+      {20.0, 0, 0, 40.0, 39.0},
+      {20.0, 128, 0, 0.0, 59.0},  // L1 restart bit
+      {10.0, 0, 0, 10.0, 69.0},
+      {0.0, 0, 0, 0.0, 69.0},  // dt <= 0 restarts L1 only
+      {-5.0, 0, 0, 0.0, 64.0},
+      {10.0, 0, 128, 10.0, 0.0},  // L2 restart bit
+      {10.0, 4, 0, 0.0, 0.0},     // L1 phase questionable restarts both
+      {10.0, 8, 0, 10.0, 10.0},   // code warnings do not
       {10.0, 16, 0, 20.0, 20.0},
       {kNaN, 0, 0, 0.0, 0.0},  // a non-finite step restarts L2 instead of poisoning it
       {1.0, 0, 0, 1.0, 1.0},
@@ -325,7 +379,10 @@ ConvertedSet Convert(const ObsFile& f, int32_t type,
 // at the headers of epochs 0, 50 and 100 and at the end; Doppler values are brought to Hz
 // when every one of the epoch is below 5 in the file's units.
 TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
-  const struct { int32_t type; bool alternative, l2; } cases[] = {
+  const struct {
+    int32_t type;
+    bool alternative, l2;
+  } cases[] = {
       {1, false, false}, {2, false, true}, {3, false, true},
       {4, false, false}, {1, true, false}, {2, true, false},
   };
@@ -374,8 +431,8 @@ TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
   } cases[] = {
       {0, 0, 0, false, 0.0, 0.0, 0.0, false},
       {0, 0, 0, false, kNaN, 1.0e6, 6.0e6, false},
-      {0, 0, 0, false, 0.0, 0.0, 6356752.3, false},   // North Pole: no longitude
-      {31.5, 35.5, -420.0, true, 0, 0, 0, true},      // the Dead Sea shore
+      {0, 0, 0, false, 0.0, 0.0, 6356752.3, false},  // North Pole: no longitude
+      {31.5, 35.5, -420.0, true, 0, 0, 0, true},     // the Dead Sea shore
       {47.25, 8.5, 99000.0, true, 0, 0, 0, true},
       {47.25, 8.5, 101000.0, true, 0, 0, 0, false},
       {47.25, 8.5, -1100.0, true, 0, 0, 0, false},
@@ -416,46 +473,90 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
   struct Case {
     const char* what;
     std::vector<double> times;
-    std::function<void(ObsFile&)> damage;  // on the description
+    std::function<void(ObsFile&)> damage;              // on the description
     std::function<void(std::vector<uint8_t>&)> bytes;  // then on the file's bytes
     std::vector<double> expected;
     int recoveries;                // "Will Try to Recover Data" messages
     const char* reason = nullptr;  // a text some messages hold
     int reasons = 1;               // how many of them
     int32_t type = 1;
-    bool alternative = false;      // channel layout
-    double reasonTime_s = -1.0;    // of those messages; -1: not checked
-    bool fails = false;            // the reason is the module error text and the last message
+    bool alternative = false;    // channel layout
+    double reasonTime_s = -1.0;  // of those messages; -1: not checked
+    bool fails = false;          // the reason is the module error text and the last message
   };
   const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
   const std::vector<double> second = {100, 160, 190, 220};  // the second epoch dropped
-  const auto wide = [](double t, int n) { return [t, n](ObsFile& f) { f.epochs[1] = EpochAt(t, n); }; };
+  const auto wide = [](double t, int n) {
+    return [t, n](ObsFile& f) { f.epochs[1] = EpochAt(t, n); };
+  };
   const Case cases[] = {
       {"week rollover", {604740, 604770, 0, 30}, {}, {}, {604740, 604770, 0, 30}, 0},
-      {"restart of logging, backwards", {345600, 345630, 100000, 100030}, {}, {},
-       {345600, 345630, 100000, 100030}, 0},
-      {"a time damaged forwards", regular, [](ObsFile& f) { f.epochs[2].time_s = 230; }, {},
-       {100, 130, 190, 220}, 1},
-      {"the first time damaged", regular, [](ObsFile& f) { f.epochs[0].time_s = 5000; }, {},
-       {130, 160, 190, 220}, 1},
-      {"a count of 13 in the first epoch", regular, [](ObsFile& f) { f.epochs[0].countByte = 13; },
-       {}, {130, 160, 190, 220}, 1},
-      {"a count too large but within the limit", regular,
-       [](ObsFile& f) { f.epochs[1].countByte = 5; }, {}, {100, 160, 190, 220}, 1},
-      {"a site name byte of 1", regular, [](ObsFile& f) { f.epochs[3].site = "A\x01" "01"; }, {},
-       {100, 130, 160, 220}, 1},
-      {"a byte inserted in the records", regular, {},
+      {"restart of logging, backwards",
+       {345600, 345630, 100000, 100030},
+       {},
+       {},
+       {345600, 345630, 100000, 100030},
+       0},
+      {"a time damaged forwards",
+       regular,
+       [](ObsFile& f) { f.epochs[2].time_s = 230; },
+       {},
+       {100, 130, 190, 220},
+       1},
+      {"the first time damaged",
+       regular,
+       [](ObsFile& f) { f.epochs[0].time_s = 5000; },
+       {},
+       {130, 160, 190, 220},
+       1},
+      {"a count of 13 in the first epoch",
+       regular,
+       [](ObsFile& f) { f.epochs[0].countByte = 13; },
+       {},
+       {130, 160, 190, 220},
+       1},
+      {"a count too large but within the limit",
+       regular,
+       [](ObsFile& f) { f.epochs[1].countByte = 5; },
+       {},
+       {100, 160, 190, 220},
+       1},
+      {"a site name byte of 1",
+       regular,
+       [](ObsFile& f) {
+         f.epochs[3].site =
+             "A\x01"
+             "01";
+       },
+       {},
+       {100, 130, 160, 220},
+       1},
+      {"a byte inserted in the records",
+       regular,
+       {},
        [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes + 67 + 40, 0x00); },
-       {100, 160, 190, 220}, 1},
-      {"a byte deleted from the records", regular, {},
+       {100, 160, 190, 220},
+       1},
+      {"a byte deleted from the records",
+       regular,
+       {},
        [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 2 * epochBytes + 67 + 80); },
-       {100, 130, 190, 220}, 1, "(the epoch after the one at 160.000 s starts 1 bytes early)"},
-      {"a byte inserted between epochs", regular, {},
+       {100, 130, 190, 220},
+       1,
+       "(the epoch after the one at 160.000 s starts 1 bytes early)"},
+      {"a byte inserted between epochs",
+       regular,
+       {},
        [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); },
-       {100, 130, 160, 190, 220}, 1},
-      {"a short header at the end is the normal end", regular, {},
-       [](std::vector<uint8_t>& b) { b.insert(b.end(), 66, 0x41); }, regular, 0},
+       {100, 130, 160, 190, 220},
+       1},
+      {"a short header at the end is the normal end",
+       regular,
+       {},
+       [](std::vector<uint8_t>& b) { b.insert(b.end(), 66, 0x41); },
+       regular,
+       0},
       // The records before the stray byte are checked: PRN 71 is a GLONASS satellite.
       {"a GLONASS PRN 71 in an alternative record, then a byte inserted", regular,
        [](ObsFile& f) { f.epochs[0].channels[0].prn = 71; },
@@ -467,18 +568,54 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
       {"12 channels, L2-codeless", regular, wide(130, 12), {}, regular, 0, nullptr, 1, 3},
       {"24 channels, GLONASS", regular, wide(130, 24), {}, regular, 0, nullptr, 1, 4},
       {"25 channels, GLONASS", regular, wide(130, 25), {}, second, 1, kTooMany, 1, 4, false, 130},
-      {"13 channels before the week", regular, wide(-5, 13), {}, second, 1, kTooMany, 1, 1, false, 0},
+      {"13 channels before the week",
+       regular,
+       wide(-5, 13),
+       {},
+       second,
+       1,
+       kTooMany,
+       1,
+       1,
+       false,
+       0},
       // A file that ends inside an epoch, or after a recovery that finds no further header,
       // fails with the premature end; the epochs before it are kept.
-      {"a cut inside the third epoch", regular, [&](ObsFile& f) { f.cutAt = 90 + 2 * epochBytes + 90; },
-       {}, {100, 130}, 0, "Warning: Pre-mature end of file at 3 epochs", 1, 1, false, 160, true},
-      {"a count of 13 in the last epoch", regular, [](ObsFile& f) { f.epochs[4].countByte = 13; },
-       {}, {100, 130, 160, 190}, 1, "Warning: Pre-mature end of file at 5 epochs", 1, 1, false, 220,
+      {"a cut inside the third epoch",
+       regular,
+       [&](ObsFile& f) { f.cutAt = 90 + 2 * epochBytes + 90; },
+       {},
+       {100, 130},
+       0,
+       "Warning: Pre-mature end of file at 3 epochs",
+       1,
+       1,
+       false,
+       160,
+       true},
+      {"a count of 13 in the last epoch",
+       regular,
+       [](ObsFile& f) { f.epochs[4].countByte = 13; },
+       {},
+       {100, 130, 160, 190},
+       1,
+       "Warning: Pre-mature end of file at 5 epochs",
+       1,
+       1,
+       false,
+       220,
        true},
       // Quality warnings are on: a PRN three times in an epoch warns once per pair.
-      {"a duplicate PRN", regular,
-       [](ObsFile& f) { for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 9; }, {}, regular, 0,
-       "Warning: Multiple occurances of PRN 9 at 130.0. Possible invalid data type", 3},
+      {"a duplicate PRN",
+       regular,
+       [](ObsFile& f) {
+         for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 9;
+       },
+       {},
+       regular,
+       0,
+       "Warning: Multiple occurances of PRN 9 at 130.0. Possible invalid data type",
+       3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -507,7 +644,9 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
       recoveries += m.text.find("Will Try to Recover Data") != std::string::npos ? 1 : 0;
       if (c.reason == nullptr || m.text.find(c.reason) == std::string::npos) continue;
       ++reasons;
-      if (c.reasonTime_s >= 0.0) { EXPECT_EQ(c.reasonTime_s, m.time); }
+      if (c.reasonTime_s >= 0.0) {
+        EXPECT_EQ(c.reasonTime_s, m.time);
+      }
     }
     EXPECT_EQ(c.recoveries, recoveries);
     EXPECT_EQ(c.reason == nullptr ? 0 : c.reasons, reasons) << c.reason;
@@ -526,7 +665,8 @@ TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
         f.epochs.back().channels[k].caRange_s = 13.0002 + 0.07 * k;
       }
     }
-    const ConvertedSet out = Convert(f, 4, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.second; });
+    const ConvertedSet out =
+        Convert(f, 4, [&](ConvertOptions& o) { o.GpsUtcLeapSeconds = c.second; });
     ASSERT_EQ(0, out.run.result) << out.run.errorText;
     const std::string records = out.epp.substr(out.epp.find('\n') + 1);  // after the header line
     EXPECT_EQ(c.first == 40 ? "GpsIon { Utc: 13\n}\n" : "GpsIon { Utc: 14\n}\n", records);

@@ -29,18 +29,38 @@ void MakeHeader(uint8_t header[kObservationHeaderSize], const char* tag, const c
 // model cut to nine characters, which is then also the module error text (with or without
 // a callback: every other row has none).
 TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
-  const struct { const char* tag; const char* model; int32_t type; } cases[] = {
-      {"version:", "MS-XII", 1},  {"version:", "M-XII", 1},       {"version:", "RANGER", 1},
-      {"version:", "SCA-XII", 1}, {"version:", "G-XII", 1},       {"version:", "G-12", 1},
-      {"version:", "LOCUS", 1},   {"version:", "SUPER-CA", 1},    {"version:", "P-XII", 2},
-      {"version:", "Z-XII3", 2},  {"version:", "UZ-12", 2},       {"version:", "Z-12 SURVEY", 2},
-      {"version:", "L-XII", 3},   {"version:", "LM-XII", 3},      {"version:", "G-XXIV", 4},
-      {"version:", "GG-XXIV", 4}, {"version:", "GG-24", 4},       {"version:", "G2-XII", 4},
+  const struct {
+    const char* tag;
+    const char* model;
+    int32_t type;
+  } cases[] = {
+      {"version:", "MS-XII", 1},
+      {"version:", "M-XII", 1},
+      {"version:", "RANGER", 1},
+      {"version:", "SCA-XII", 1},
+      {"version:", "G-XII", 1},
+      {"version:", "G-12", 1},
+      {"version:", "LOCUS", 1},
+      {"version:", "SUPER-CA", 1},
+      {"version:", "P-XII", 2},
+      {"version:", "Z-XII3", 2},
+      {"version:", "UZ-12", 2},
+      {"version:", "Z-12 SURVEY", 2},
+      {"version:", "L-XII", 3},
+      {"version:", "LM-XII", 3},
+      {"version:", "G-XXIV", 4},
+      {"version:", "GG-XXIV", 4},
+      {"version:", "GG-24", 4},
+      {"version:", "G2-XII", 4},
       {"version:", "GG24 SURVEY", -1},  // no hyphen: no row
-      {"version:", "z-12", -1},   // case-sensitive
-      {"version:", "Z-1", -1},    // shorter than every row it resembles
-      {"version:", "", -1},       {"Version:", "LM-XII", 3},      {"VERSION:", "LM-XII", 3},
-      {"vERSION:", "LM-XII", -1}, {"version ", "LM-XII", -1},     {"versions", "LM-XII", -1},
+      {"version:", "z-12", -1},         // case-sensitive
+      {"version:", "Z-1", -1},          // shorter than every row it resembles
+      {"version:", "", -1},
+      {"Version:", "LM-XII", 3},
+      {"VERSION:", "LM-XII", 3},
+      {"vERSION:", "LM-XII", -1},
+      {"version ", "LM-XII", -1},
+      {"versions", "LM-XII", -1},
   };
   const char* const detected[] = {"", "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)",
                                   "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)",

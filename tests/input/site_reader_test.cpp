@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "job/conversion_job.h"
-#include "tests/support/station_file.h"
 #include "dataset/byte_builder.h"
 #include "dataset/site_event_writers.h"
+#include "job/conversion_job.h"
+#include "tests/support/station_file.h"
 
 namespace talverin {
 namespace {
@@ -51,16 +51,20 @@ std::string WithLines(int lineCount, const std::string& banner, const std::strin
 
 TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
   const std::string banner = kSiteFileBanner;
-  struct Case { const char* what; std::string text; std::string block; double height_m; };
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string block;
+    double height_m;
+  };
   const Case cases[] = {
       {"the ABCD example", WithLines(6, "", SiteStationLine("ABCD", 1, 2, 345600), "BEFORE 1.5430"),
        kAbcdBlock, 1.543},
       {"trailing text after the banner",
        WithLines(6, banner + "**** extra", "ABCD 1 2 345600", "BEFORE 1.5430"), kAbcdBlock, 1.543},
-      {"blanks and tabs between the words", WithLines(6, "", "  ABCD\t1   2 345600 x", "BEFORE\t1.543 m"),
-       kAbcdBlock, 1.543},
-      {"a 63-character name",
-       WithLines(6, "", std::string(63, 'S') + " 0 0 7", "BEFORE -0.25"),
+      {"blanks and tabs between the words",
+       WithLines(6, "", "  ABCD\t1   2 345600 x", "BEFORE\t1.543 m"), kAbcdBlock, 1.543},
+      {"a 63-character name", WithLines(6, "", std::string(63, 'S') + " 0 0 7", "BEFORE -0.25"),
        Block(std::string(63, 'S'), "Site file", "Before", "7.000000", "-0.2500"), -0.25},
       {"the end of the week and the highest antenna",
        WithLines(6, "", "ABCD 1 2 604800", "BEFORE -100"),
@@ -78,7 +82,10 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
   const std::string banner = kSiteFileBanner;
   const std::string good3 = "ABCD 1 2 345600";
   const std::string good6 = "BEFORE 1.5430";
-  struct Case { const char* what; std::string text; };
+  struct Case {
+    const char* what;
+    std::string text;
+  };
   const Case cases[] = {
       {"one asterisk fewer at the end", WithLines(6, banner.substr(0, 62), good3, good6)},
       {"lower-case before", WithLines(6, "", good3, "before 1.5430")},
@@ -98,8 +105,8 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
   };
   // Also no site file, and a usable one without a station file open.
   const std::string usable = WithLines(6, "", good3, good6);
-  std::vector<std::pair<std::string, SiteRun>> runs = {{"no site file", ReadSite(nullptr)},
-                                                       {"no station file", ReadSite(&usable, true)}};
+  std::vector<std::pair<std::string, SiteRun>> runs = {
+      {"no site file", ReadSite(nullptr)}, {"no station file", ReadSite(&usable, true)}};
   for (const Case& c : cases) runs.push_back({c.what, ReadSite(&c.text)});
   for (const auto& run : runs) {
     EXPECT_EQ("", run.second.staText) << run.first;

@@ -37,8 +37,8 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       {&GpsEph::i0, "i0", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
       {&GpsEph::omega, "omega", std::ldexp(1.0, -31), -2147483648.0, 2147483647.0, true},
       {&GpsEph::omegaDot, "omegaDot", std::ldexp(1.0, -43), -8388608, 8388607, true},  // 24
-      {&GpsEph::iDot, "iDot", std::ldexp(1.0, -43), -8192, 8191, true},  // 14 bits
-      {&GpsEph::e, "e", std::ldexp(1.0, -33), 0, 4294967295.0, false},   // unsigned 32
+      {&GpsEph::iDot, "iDot", std::ldexp(1.0, -43), -8192, 8191, true},                // 14 bits
+      {&GpsEph::e, "e", std::ldexp(1.0, -33), 0, 4294967295.0, false},  // unsigned 32
       {&GpsEph::rootA, "rootA", std::ldexp(1.0, -19), 0, 4294967295.0, false},
   };
   ASSERT_TRUE(WithinBroadcastRange(test_data::kBahrEphemerides[0]));

@@ -10,8 +10,8 @@
 #include <random>
 #include <vector>
 
-#include "tests/orbit/bahr_ephemerides.h"
 #include "testkit/reference_models.h"
+#include "tests/orbit/bahr_ephemerides.h"
 
 namespace talverin {
 namespace {
@@ -35,8 +35,8 @@ TEST(EphemerisStore, AcceptsOnlyGpsPrnsAndPlausibleOrbits) {
     int32_t prn;
     double rootA, e;
     int32_t result;
-  } cases[] = {{5, 4500.0, e, 0},  {5, 6000.0, e, 0},   {5, 4499.9, e, 1},    {5, 6000.1, e, 1},
-               {1, rootA, 0.0, 0}, {32, rootA, 0.999, 0}, {0, rootA, e, 1},     {33, rootA, e, 1},
+  } cases[] = {{5, 4500.0, e, 0},    {5, 6000.0, e, 0},     {5, 4499.9, e, 1}, {5, 6000.1, e, 1},
+               {1, rootA, 0.0, 0},   {32, rootA, 0.999, 0}, {0, rootA, e, 1},  {33, rootA, e, 1},
                {5, rootA, -1e-9, 1}, {5, rootA, 1.0, 1}};
   for (const auto& c : cases) {
     EphemerisStore store;

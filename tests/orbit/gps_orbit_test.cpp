@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "tests/orbit/bahr_ephemerides.h"
 #include "testkit/reference_models.h"
+#include "tests/orbit/bahr_ephemerides.h"
 
 namespace talverin {
 namespace {
@@ -81,7 +81,10 @@ TEST(GpsOrbit, LightTimeTakesAtMostFourPasses) {
     const GpsEph* record;
     double range;
     int passes;  // 0: as counted by the reference
-  } cases[] = {{&prn5, exact, 1}, {&prn5, 0.0, 0}, {&prn5, exact + 1e5, 0}, {&prn5, 1e12, 0},
+  } cases[] = {{&prn5, exact, 1},
+               {&prn5, 0.0, 0},
+               {&prn5, exact + 1e5, 0},
+               {&prn5, 1e12, 0},
                {&fast, 0.0, 4}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.range);
@@ -136,11 +139,11 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
     double t, range;
     const double* receiver;
     bool clockFails;
-  } cases[] = {{0, t, 2e7, kBahr, true},          {33, t, 2e7, kBahr, true},
-               {6, t, 2e7, kBahr, true},          // no ephemeris for the PRN
+  } cases[] = {{0, t, 2e7, kBahr, true},           {33, t, 2e7, kBahr, true},
+               {6, t, 2e7, kBahr, true},            // no ephemeris for the PRN
                {5, t + 20000.0, 2e7, kBahr, true},  // none within 4 hours
-               {5, nan, 2e7, kBahr, true},        {5, INFINITY, 2e7, kBahr, true},
-               {5, t, nan, kBahr, false},         {5, t, INFINITY, kBahr, false},
+               {5, nan, 2e7, kBahr, true},         {5, INFINITY, 2e7, kBahr, true},
+               {5, t, nan, kBahr, false},          {5, t, INFINITY, kBahr, false},
                {5, t, 2e7, badReceiver, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.prn << " " << c.t << " " << c.range);

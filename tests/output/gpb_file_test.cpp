@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
 #include "output/gpb_file.h"
 #include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {
@@ -58,9 +58,25 @@ Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs,
 // Epoch record of the new file, assembled in file order; checksum left 0.
 void AppendNewEpochRecord(ByteBuilder& b, uint16_t length, uint16_t bytesPerSat, uint16_t flags,
                           uint16_t nsat, const gpb_epoch_type& e, int32_t ms, uint16_t aux) {
-  b.U16(0xC33C); b.U16(1); b.U16(length); b.U16(0); b.U16(68); b.U16(bytesPerSat); b.Zeros(4);
-  b.U16(flags); b.U16(nsat); b.F64(e.lat); b.F64(e.lon); b.F32(e.height); b.F64(e.rcvTime);
-  b.F64(e.gpsTime); b.F64(e.corrTime); b.I32(ms); b.F64(e.clock); b.F32(e.extra); b.Zeros(2);
+  b.U16(0xC33C);
+  b.U16(1);
+  b.U16(length);
+  b.U16(0);
+  b.U16(68);
+  b.U16(bytesPerSat);
+  b.Zeros(4);
+  b.U16(flags);
+  b.U16(nsat);
+  b.F64(e.lat);
+  b.F64(e.lon);
+  b.F32(e.height);
+  b.F64(e.rcvTime);
+  b.F64(e.gpsTime);
+  b.F64(e.corrTime);
+  b.I32(ms);
+  b.F64(e.clock);
+  b.F32(e.extra);
+  b.Zeros(2);
   b.U16(aux);
 }
 
@@ -82,30 +98,49 @@ TEST(GpbFileNewEpoch, EpochRecordsMatchHandAssembledBytes) {
   const gpb_epoch_type e{1, 0x0103, 0, 1.0, 2.0, 0.5f, 4.0, 8.0, 16.0, -2.0, 0.25f, 0x1234, {}};
   // Checksum over bytes 8..83: 68 + 28 + 3 + 0x12F (lat) + 0x40 + 0x3F + 0x50 + 0x60 + 0x70
   // + 0x5F (ms) + 0xC0 + 0xBE (extra) + 0x1FE (aux FFFF) = 1804 = 0x070C.
-  const Bytes empty = {
-      0x3C, 0xC3, 0x01, 0x00, 0x54, 0x00, 0x0C, 0x07, 0x44, 0x00, 0x1C, 0x00, 0, 0, 0, 0,
-      0x03, 0x00, 0x00, 0x00,
-      0, 0, 0, 0, 0, 0, 0xF0, 0x3F,  0, 0, 0, 0, 0, 0, 0x00, 0x40,  0, 0, 0x00, 0x3F,
-      0, 0, 0, 0, 0, 0, 0x10, 0x40,  0, 0, 0, 0, 0, 0, 0x20, 0x40,
-      0, 0, 0, 0, 0, 0, 0x30, 0x40,  0x40, 0x1F, 0x00, 0x00,
-      0, 0, 0, 0, 0, 0, 0x00, 0xC0,  0x00, 0x00, 0x80, 0x3E,  0, 0,  0xFF, 0xFF};
+  const Bytes empty = {0x3C, 0xC3, 0x01, 0x00, 0x54, 0x00, 0x0C, 0x07, 0x44, 0x00, 0x1C, 0x00,
+                       0,    0,    0,    0,    0x03, 0x00, 0x00, 0x00, 0,    0,    0,    0,
+                       0,    0,    0xF0, 0x3F, 0,    0,    0,    0,    0,    0,    0x00, 0x40,
+                       0,    0,    0x00, 0x3F, 0,    0,    0,    0,    0,    0,    0x10, 0x40,
+                       0,    0,    0,    0,    0,    0,    0x20, 0x40, 0,    0,    0,    0,
+                       0,    0,    0x30, 0x40, 0x40, 0x1F, 0x00, 0x00, 0,    0,    0,    0,
+                       0,    0,    0x00, 0xC0, 0x00, 0x00, 0x80, 0x3E, 0,    0,    0xFF, 0xFF};
   // Flag bit 9: aux written.
-  gpb_epoch_type l2{1, 0x0201, 2, 47.123456789, -122.5, 123.25f, 345600.5, 1.2346, 345600.4999,
-                    29.979, 0.0f, 0xBEEF, {}};
+  gpb_epoch_type l2{1,      0x0201,      2,      47.123456789, -122.5, 123.25f, 345600.5,
+                    1.2346, 345600.4999, 29.979, 0.0f,         0xBEEF, {}};
   l2.sat[0] = {3, 0x03, 21000000.5, 1.5e6, 0, 0, 0, 0, 0, 0, 0, 0};
   // 600.5 s of L2 lock are 12010 units, an L2 snr of 45.3 is 181.2 quarter units: 181.
-  l2.sat[1] = {17, 0x3E1, 22000000.75, 0, 0, 0, 0, 22000001.25, 22000002.5, -987654.25, 600.5,
-               45.3};
+  l2.sat[1] = {17, 0x3E1,       22000000.75, 0,          0,     0,
+               0,  22000001.25, 22000002.5,  -987654.25, 600.5, 45.3};
   ByteBuilder b;
   AppendNewEpochRecord(b, 84 + 4 * 28, 56, 0x01, 2, l2, 1235, 0xBEEF);
   // Satellite 3: primary, then an all-zero extended record.
-  b.U8(3); b.U8(0); b.Zeros(2); b.U8(0x03); b.U8(0); b.U16(0);
-  b.F64(21000000.5); b.F64(1.5e6); b.F32(0.0f);
+  b.U8(3);
+  b.U8(0);
+  b.Zeros(2);
+  b.U8(0x03);
+  b.U8(0);
+  b.U16(0);
+  b.F64(21000000.5);
+  b.F64(1.5e6);
+  b.F32(0.0f);
   b.Zeros(28);
   // Satellite 17: primary with the range only, extended with P1, L2 range, phase, lock, snr.
-  b.U8(17); b.U8(0); b.Zeros(2); b.U8(0x01); b.U8(0); b.U16(0);
-  b.F64(22000000.75); b.F64(0.0); b.F32(0.0f);
-  b.U8(0x3B); b.U8(181); b.U16(12010); b.F64(22000001.25); b.F64(22000002.5); b.F64(-987654.25);
+  b.U8(17);
+  b.U8(0);
+  b.Zeros(2);
+  b.U8(0x01);
+  b.U8(0);
+  b.U16(0);
+  b.F64(22000000.75);
+  b.F64(0.0);
+  b.F32(0.0f);
+  b.U8(0x3B);
+  b.U8(181);
+  b.U16(12010);
+  b.F64(22000001.25);
+  b.F64(22000002.5);
+  b.F64(-987654.25);
   PatchChecksum(b.bytes());
   Bytes expected = empty;
   expected.insert(expected.end(), b.bytes().begin(), b.bytes().end());
@@ -140,14 +175,14 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
   } cases[] = {
       {"all L1, marked, lock and snr limited", 5, 0x1001F, kRange, kPhase, -1500.25, 1500, 70,
        1.2346, 5, 0, 0x9F, 255, 24000, kRange, kPhase, -1500.25f, 1235},
-      {"negative range above 10 m in size, marked", 12, 0x10001, -10.5, 0, 0, 0, 0,
-       604799.9996, 12, 0, 0x81, 0, 0, -10.5, 0, 0, 604800000},
-      {"range of exactly 10 m dropped with its mark, lock -3, snr 12.6, PRN 38", 38, 0x1001F,
-       10.0, kPhase, 0.5, -3, 12.6, 1.2344, 38, 1, 0x1E, 50, 0, 0.0, kPhase, 0.5f, 1234},
-      {"infinite lock and snr, PRN 33", 33, 0x18, 0, 0, 0, kInf, kInf, kInf,
-       33, 1, 0x18, 255, 24000, 0, 0, 0, 0},
-      {"NaN lock and snr, PRN 32", 32, 0x18, 0, 0, 0, kNaN, kNaN, -1e10,
-       32, 0, 0x18, 0, 0, 0, 0, 0, INT32_MIN},
+      {"negative range above 10 m in size, marked", 12, 0x10001, -10.5, 0, 0, 0, 0, 604799.9996, 12,
+       0, 0x81, 0, 0, -10.5, 0, 0, 604800000},
+      {"range of exactly 10 m dropped with its mark, lock -3, snr 12.6, PRN 38", 38, 0x1001F, 10.0,
+       kPhase, 0.5, -3, 12.6, 1.2344, 38, 1, 0x1E, 50, 0, 0.0, kPhase, 0.5f, 1234},
+      {"infinite lock and snr, PRN 33", 33, 0x18, 0, 0, 0, kInf, kInf, kInf, 33, 1, 0x18, 255,
+       24000, 0, 0, 0, 0},
+      {"NaN lock and snr, PRN 32", 32, 0x18, 0, 0, 0, kNaN, kNaN, -1e10, 32, 0, 0x18, 0, 0, 0, 0, 0,
+       INT32_MIN},
       {"lock 12.34 s, negative snr, doppler beyond float range", 9, 0x1C, 0, 0, 1e300, 12.34, -5.0,
        1e10, 9, 0, 0x1C, 0, 246, 0, 0, std::numeric_limits<float>::infinity(), INT32_MAX},
       {"PRN low byte only, clear bits ignored", 0x126, 0x0, kRange, kPhase, 7.0, 100, 40, kNaN,
@@ -159,8 +194,14 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
     e.sat[0] = {c.prn, c.sflags, c.range1, c.phase1, c.doppler1, c.lock1, c.snr1, 0, 0, 0, 0, 0};
     ByteBuilder whole;
     AppendNewEpochRecord(whole, 84 + 28, 28, 0, 1, e, c.ms, 0xFFFF);
-    whole.U8(c.prnByte); whole.U8(c.glonass); whole.Zeros(2); whole.U8(c.flags);
-    whole.U8(c.snrByte); whole.U16(c.lockUnits); whole.F64(c.range); whole.F64(c.phase);
+    whole.U8(c.prnByte);
+    whole.U8(c.glonass);
+    whole.Zeros(2);
+    whole.U8(c.flags);
+    whole.U8(c.snrByte);
+    whole.U16(c.lockUnits);
+    whole.F64(c.range);
+    whole.F64(c.phase);
     whole.F32(c.doppler);
     PatchChecksum(whole.bytes());
     std::vector<GpbReadEpoch> read;
@@ -179,8 +220,8 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
 
 TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   // The receiver time 99 is not carried by this variant.
-  gpb_epoch_type e{1, 0x0203, 4, -33.5, 151.25, 58.5f, 99.0, 86400.5, 86400.4999, -150.125,
-                   0.75f, 0x5A5A, {}};
+  gpb_epoch_type e{1,       0x0203,     4,        -33.5, 151.25, 58.5f, 99.0,
+                   86400.5, 86400.4999, -150.125, 0.75f, 0x5A5A, {}};
   // Every field, no 10 m rule in this variant; lock absent; lock of 300 s; negative lock,
   // values with clear bits ignored.
   e.sat[0] = {38, 0x3FF, 5.0, 123456.5, -1234.125, 254.9, 9, 1.0, 20000003.5, 98765.25, 0, 0};
@@ -188,18 +229,54 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   e.sat[2] = {6, 0x08, 0, 0, 0, 300, 0, 0, 0, 0, 0, 0};
   e.sat[3] = {7, 0x08, 0, 5.5, 0, -3, 0, 0, 6.5, 0, 0, 0};
   ByteBuilder x;
-  x.U16(68); x.U8(4); x.U8(0x03); x.Zeros(4); x.F64(-33.5); x.F64(151.25); x.F32(58.5f);
-  x.F64(86400.5); x.F64(86400.4999); x.F64(-150.125); x.F64(0.75); x.U16(0x5A5A); x.Zeros(6);
-  x.U16(44); x.U8(38); x.U8(254); x.F64(5.0); x.F64(123456.5); x.F64(-1234.125);
-  x.F64(20000003.5); x.F64(98765.25);
-  x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
-  x.U16(44); x.U8(6); x.U8(255); x.Zeros(40);
-  x.U16(44); x.U8(7); x.U8(0); x.Zeros(40);
+  x.U16(68);
+  x.U8(4);
+  x.U8(0x03);
+  x.Zeros(4);
+  x.F64(-33.5);
+  x.F64(151.25);
+  x.F32(58.5f);
+  x.F64(86400.5);
+  x.F64(86400.4999);
+  x.F64(-150.125);
+  x.F64(0.75);
+  x.U16(0x5A5A);
+  x.Zeros(6);
+  x.U16(44);
+  x.U8(38);
+  x.U8(254);
+  x.F64(5.0);
+  x.F64(123456.5);
+  x.F64(-1234.125);
+  x.F64(20000003.5);
+  x.F64(98765.25);
+  x.U16(44);
+  x.U8(4);
+  x.U8(255);
+  x.F64(21000000.5);
+  x.Zeros(32);
+  x.U16(44);
+  x.U8(6);
+  x.U8(255);
+  x.Zeros(40);
+  x.U16(44);
+  x.U8(7);
+  x.U8(0);
+  x.Zeros(40);
   // A second epoch without flag bit 9, its one satellite with the range only: nothing of the
   // first epoch's records remains in it.
   const gpb_epoch_type second{1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x1111, {e.sat[1]}};
-  x.U16(68); x.U8(1); x.U8(0); x.Zeros(56); x.U16(0xFFFF); x.Zeros(6);
-  x.U16(44); x.U8(4); x.U8(255); x.F64(21000000.5); x.Zeros(32);
+  x.U16(68);
+  x.U8(1);
+  x.U8(0);
+  x.Zeros(56);
+  x.U16(0xFFFF);
+  x.Zeros(6);
+  x.U16(44);
+  x.U8(4);
+  x.U8(255);
+  x.F64(21000000.5);
+  x.Zeros(32);
   std::vector<GpbReadEpoch> read;
   EXPECT_EQ(x.bytes(), WriteEpochs(0, {e, second}, &read));
   // Read back: a value other than zero is present, a lock byte other than 255 is a lock
@@ -207,9 +284,9 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   ASSERT_EQ(2u, read.size());
   const gpb_epoch_type& r = read[0].epoch;
   EXPECT_TRUE(r.flags == 3 && r.nsat == 4 && r.extra == 0.75f && r.aux == 0x5A5A &&
-              r.lat == -33.5 && r.lon == 151.25 &&
-              r.sat[0].prn == 38 && r.sat[0].sflags == 0xCF && r.sat[0].lock1 == 254.0 &&
-              r.sat[1].sflags == 0x01 && r.sat[2].sflags == 0 && r.sat[3].sflags == kSatLock1);
+              r.lat == -33.5 && r.lon == 151.25 && r.sat[0].prn == 38 && r.sat[0].sflags == 0xCF &&
+              r.sat[0].lock1 == 254.0 && r.sat[1].sflags == 0x01 && r.sat[2].sflags == 0 &&
+              r.sat[3].sflags == kSatLock1);
   EXPECT_TRUE(read[1].fileOffset == 202 + 68 + 4 * 44 && read[1].epoch.aux == 0xFFFF &&
               read[1].epoch.sat[0].range1 == 21000000.5);
 }
@@ -243,8 +320,8 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
     EXPECT_EQ(0, gpb.UpdateHeaderInfo(nullptr, nullptr, 0, nullptr));
     EXPECT_EQ(created, ReadFileBytes(path));
     const Bytes before = StampNow();
-    EXPECT_EQ(3, gpb.UpdateHeaderInfo("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789wxyz", &dataType, 1,
-                                      &value));
+    EXPECT_EQ(
+        3, gpb.UpdateHeaderInfo("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789wxyz", &dataType, 1, &value));
     ASSERT_EQ(0, gpb.Close());
     const Bytes bytes = ReadFileBytes(path);
     GpbReader reader;
@@ -261,11 +338,18 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
     EXPECT_TRUE(stamp == before || stamp == StampNow());
     ByteBuilder h;
     if (variant) {
-      h.Text("$NEWGPB", 8); h.Zeros(8); h.U32(512); h.U32(dataType); h.Append(stamp);
-      h.Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", 32); h.Zeros(444);
+      h.Text("$NEWGPB", 8);
+      h.Zeros(8);
+      h.U32(512);
+      h.U32(dataType);
+      h.Append(stamp);
+      h.Text("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", 32);
+      h.Zeros(444);
     } else {
-      h.Append({0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x04, 0x18}); h.Append(stamp);
-      h.Append({0x00, 0x00, 0x20, 0x40}); h.Zeros(178);  // 2.5f
+      h.Append({0xCA, 0x00, 0x5C, 0x8F, 0x82, 0x3F, 0x04, 0x18});
+      h.Append(stamp);
+      h.Append({0x00, 0x00, 0x20, 0x40});
+      h.Zeros(178);  // 2.5f
     }
     EXPECT_EQ(h.bytes(), bytes);
   }
@@ -353,7 +437,8 @@ TEST(GpbFileCreate, RefusedCallsAndFailedCreatesCarryTheirTextsAndWriteNothing) 
       {0, missing, 2048, "Unable to create GPB file '" + missing + "'--access denied"},
       {1, good, 0, "Unable to create file buffer for '" + good + "'"},
       {1, longName, 2048,
-       "Unable to create GPB file " + longName.substr(0, 255) + "--name longer than 255 characters"},
+       "Unable to create GPB file " + longName.substr(0, 255) +
+           "--name longer than 255 characters"},
       {0, "/dev/full", 2048, "Failure to write to '/dev/full' (disk full)"},
   };
   for (const auto& c : cases) {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
 #include "output/gpb_file.h"
 #include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {
@@ -43,7 +43,7 @@ TEST(GpbReaderDamage, DamagedEpochsStopReadingWithEpochAndOffset) {
     const char* what;
     size_t offset;  // byte changed (ignored when cutTo is set)
     uint8_t xorMask;
-    size_t cutTo;   // 0: keep the length
+    size_t cutTo;  // 0: keep the length
     std::string text;
   } cases[] = {
       // Byte 596 + 84 + 9 is byte 1 of the first satellite's range1 (21000000.5 needs only
@@ -84,17 +84,22 @@ TEST(GpbReaderDamage, FilesThatAreNoGpbFileAreRefusedAtOpen) {
   TempDir dir;
   const std::string name = dir.File("x.gpb");
   ByteBuilder old;  // a version 1.02 header with version 1.03
-  old.U16(202); old.F32(1.03f); old.Zeros(196);
+  old.U16(202);
+  old.F32(1.03f);
+  old.Zeros(196);
   ByteBuilder newShort;
-  newShort.Text("$NEWGPB", 8); newShort.Zeros(100);
+  newShort.Text("$NEWGPB", 8);
+  newShort.Zeros(100);
   const std::string missing = dir.File("missing.gpb");
   const struct {
     std::string path;
     std::vector<uint8_t> bytes;  // empty: not written
     std::string text;
   } cases[] = {
-      {name, old.bytes(), "'" + name + "' is not a GPB file: no \"$NEWGPB\" header and no "
-                          "202-byte version 1.02 header (202 bytes read)"},
+      {name, old.bytes(),
+       "'" + name +
+           "' is not a GPB file: no \"$NEWGPB\" header and no "
+           "202-byte version 1.02 header (202 bytes read)"},
       {name, newShort.bytes(),
        "GPB file '" + name + "' ends inside its 512-byte header after 108 bytes"},
       {missing, {}, "Unable to open GPB file '" + missing + "'"},

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "base/text_buffer.h"
+#include "dataset/byte_builder.h"
 #include "plugin/talverin.h"
 #include "tests/support/test_support.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {

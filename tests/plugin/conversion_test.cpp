@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
+#include "dataset/ephemeris_file_writer.h"
 #include "plugin/talverin.h"
 #include "tests/orbit/bahr_ephemerides.h"
 #include "tests/support/conversion_fixtures.h"
-#include "dataset/byte_builder.h"
-#include "dataset/ephemeris_file_writer.h"
 
 namespace talverin {
 namespace {
@@ -37,8 +37,9 @@ TEST(Conversion, HeaderOnlySetGivesAValidGpbHeader) {
   const ConvertedSet out = ConvertDownloadSet(dir, b);
   ASSERT_EQ(0, out.run.result) << out.run.errorText;
   const ConvertRequest& r = out.run.request;
-  EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0}),
-            (std::vector<uint32_t>{r.EpochsWritten, r.EphemeridesRead, r.StationsWritten, r.result}));
+  EXPECT_EQ(
+      (std::vector<uint32_t>{0, 0, 0, 0}),
+      (std::vector<uint32_t>{r.EpochsWritten, r.EphemeridesRead, r.StationsWritten, r.result}));
   const int32_t total = static_cast<int32_t>(b.size());
   EXPECT_EQ((std::vector<std::pair<int32_t, int32_t>>{{total, total}}), out.run.progress);
   EXPECT_EQ(0, out.readStatus);

@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "input/receiver_detect.h"
-#include "tests/support/conversion_fixtures.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "dataset/byte_builder.h"
+#include "input/receiver_detect.h"
 #include "rinex/rinex_import.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/conversion_fixtures.h"
 
 namespace talverin {
 namespace {
@@ -56,8 +56,8 @@ struct DownloadSet {
 ConvertedSet Convert(const DownloadSet& set, const std::vector<uint8_t>& b, bool* inputKept) {
   TempDir dir;
   EXPECT_TRUE(WriteFileText(dir.File("S0001A01.001"), set.s));
-  const ConvertedSet out =
-      ConvertDownloadSet(dir, b, set.e, [&set](ConvertOptions& o) { o.ReceiverType = set.receiverType; });
+  const ConvertedSet out = ConvertDownloadSet(
+      dir, b, set.e, [&set](ConvertOptions& o) { o.ReceiverType = set.receiverType; });
   *inputKept = ReadFileBytes(dir.File("B0001A01.001")) == b;
   return out;
 }
@@ -77,8 +77,9 @@ bool SameEpoch(const gpb_epoch_type& a, const gpb_epoch_type& b) {
 
 // Converts one damaged copy of set and checks every promise against its clean conversion;
 // ends: the byte offset just after each epoch of the clean file.
-void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std::vector<size_t>& ends,
-                   std::mt19937& rng, std::vector<int>& singleByteLosses) {
+void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean,
+                   const std::vector<size_t>& ends, std::mt19937& rng,
+                   std::vector<int>& singleByteLosses) {
   std::vector<uint8_t> b = set.b;
   // The fault: kind, first damaged byte, the epoch it starts in, and a flipped time that
   // may stand in the output (NaN: none).
@@ -135,7 +136,8 @@ void CheckOneFault(const DownloadSet& set, const ConvertedSet& clean, const std:
   while (before < ends.size() && ends[before] <= at) ++before;
   ASSERT_GE(damaged.epochs.size(), before) << where;
   for (size_t i = 0; i < before; ++i) {
-    EXPECT_TRUE(SameEpoch(clean.epochs[i].epoch, damaged.epochs[i].epoch)) << where << " epoch " << i;
+    EXPECT_TRUE(SameEpoch(clean.epochs[i].epoch, damaged.epochs[i].epoch))
+        << where << " epoch " << i;
   }
   int lost = 0;
   for (double t : cleanList) lost += written.count(t) == 0 ? 1 : 0;
@@ -176,7 +178,8 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   const std::string bahr = rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04";
   const std::string usno = rinex_test::SharedDataFile("usno-2005-020/usno0200.05o");
   std::vector<std::pair<std::string, std::string>> sources = {{bahr + "o", bahr + "n"}};
-  if (!usno.empty()) sources.push_back({usno, rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n")});
+  if (!usno.empty())
+    sources.push_back({usno, rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n")});
   std::mt19937 rng(static_cast<uint32_t>(FromEnvironment("TALVERIN_DAMAGE_SEED", kSeed)));
   std::vector<int> losses;  // of the single-byte faults
   for (const auto& source : sources) {
@@ -203,7 +206,8 @@ TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   std::sort(losses.begin(), losses.end());
   const int median = losses[losses.size() / 2];
   const std::string line = std::to_string(losses.size()) + " single-byte faults: median loss " +
-                           std::to_string(median) + ", worst " + std::to_string(losses.back()) + " epochs";
+                           std::to_string(median) + ", worst " + std::to_string(losses.back()) +
+                           " epochs";
   std::cout << "[ damage ] real sets: " << line << "\n";
   ::testing::Test::RecordProperty("real sets", line);
   EXPECT_LE(median, 1);

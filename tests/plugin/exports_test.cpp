@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
 #include "plugin/talverin.h"
 #include "tests/support/test_support.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {
@@ -48,11 +48,15 @@ TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
 // version tags and more than the 90-byte header; paths that are no such file answer 0.
 TEST(AutoDetect, NeedsADigitExtensionAVersionTagAndMoreThanTheHeader) {
   TempDir dir;
-  const struct { const char* name; const char* tag; size_t length; int32_t expected; } cases[] = {
-      {"b1234A03.123", "Version:", 91, 1}, {"B0001", "version:", 91, 1},
-      {"B1234A03.126", "version:", 90, 0}, {"B1234A03.12x", "version:", 91, 0},
-      {"E1234A03.123", "version:", 91, 0}, {"B1234A03.128", "VerSion:", 91, 0},
-      {"B00A1", "version:", 91, 0}};
+  const struct {
+    const char* name;
+    const char* tag;
+    size_t length;
+    int32_t expected;
+  } cases[] = {{"b1234A03.123", "Version:", 91, 1}, {"B0001", "version:", 91, 1},
+               {"B1234A03.126", "version:", 90, 0}, {"B1234A03.12x", "version:", 91, 0},
+               {"E1234A03.123", "version:", 91, 0}, {"B1234A03.128", "VerSion:", 91, 0},
+               {"B00A1", "version:", 91, 0}};
   for (const auto& c : cases) {
     WriteTagged(dir.File(c.name), c.tag, c.length);
     EXPECT_EQ(c.expected, AutoDetect(dir.File(c.name).c_str())) << c.name;
@@ -123,7 +127,7 @@ TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnyth
     const char* link;    // made before the run: a symbolic link "out.gpb" to this input
     const char* first;   // the paths the message names
     const char* second;
-    bool outputs;        // two outputs collide
+    bool outputs;  // two outputs collide
   };
   const Case cases[] = {
       {"E0001.123", nullptr, "E0001.123", "E0001.123", false},
@@ -137,18 +141,18 @@ TEST(ConvertFile, RefusesAnOutputThatIsAnInputOrAnotherOutputBeforeCreatingAnyth
       ASSERT_EQ(0, symlink(dir.File(c.link).c_str(), dir.File("out.gpb").c_str()));
     }
     const ConversionRun run = RunConversion(dir.File("B0001.123"), dir.File(c.output));
-    const std::string expected =
-        c.outputs ? "Error: outputs " + dir.File(c.first) + " and " + dir.File(c.second) +
-                        " are the same file"
-                  : "Error: output " + dir.File(c.first) + " is the same file as input " +
-                        dir.File(c.second);
+    const std::string expected = c.outputs ? "Error: outputs " + dir.File(c.first) + " and " +
+                                                 dir.File(c.second) + " are the same file"
+                                           : "Error: output " + dir.File(c.first) +
+                                                 " is the same file as input " + dir.File(c.second);
     EXPECT_EQ(-1, run.result) << c.output;
     EXPECT_EQ(expected, run.errorText);
     ASSERT_EQ(1u, run.messages.size()) << c.output;
     EXPECT_EQ(expected, run.messages[0].text);
     // Every input byte-identical, and no output beside them.
     const char* const names[] = {"B0001.123", "E0001.123", "S0001.123", "D0001.123"};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(contents[i], ReadFileBytes(dir.File(names[i]))) << names[i];
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(contents[i], ReadFileBytes(dir.File(names[i]))) << names[i];
     for (const char* made : {"x.epp", "x.sta", "out.epp", "out.sta", "E0001.epp", "E0001.sta"}) {
       struct stat st;
       EXPECT_NE(0, lstat(dir.File(made).c_str(), &st)) << made << " was created";
@@ -168,7 +172,7 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
     int result;          // ConvertFile's result
     const char* before;  // the module error text around the path, or null: success
     const char* after;
-    bool nothingMade;    // no output exists afterwards
+    bool nothingMade;  // no output exists afterwards
   };
   const char* const kEphemerisFailure = ". Will Not be able to Re-Calc Position/Time";
   const Case cases[] = {
@@ -208,7 +212,9 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
     }
     for (const char* out : {"out.gpb", "out.epp", "out.sta"}) {
       struct stat st;
-      if (c.nothingMade) { EXPECT_NE(0, lstat(dir.File(out).c_str(), &st)) << out; }
+      if (c.nothingMade) {
+        EXPECT_NE(0, lstat(dir.File(out).c_str(), &st)) << out;
+      }
     }
   }
 }

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 namespace {
@@ -85,16 +85,16 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
     const char* name;
     const char* fault;  // the output name the fault is put at
     How how;
-    std::string text;   // the exact module error text; {dir} and {plain} stand for paths
+    std::string text;  // the exact module error text; {dir} and {plain} stand for paths
     Left gpb, sta, epp;
-    bool pipelineRan;   // the result words were written
+    bool pipelineRan;  // the result words were written
   } cases[] = {
       {"GPB file on a full device", "out.gpb", kFull,
-       "Failure to write to '{dir}/out.gpb' (disk full)", Left::kLinkUntouched,
-       Left::kHeaderOnly, Left::kHeaderOnly, false},
+       "Failure to write to '{dir}/out.gpb' (disk full)", Left::kLinkUntouched, Left::kHeaderOnly,
+       Left::kHeaderOnly, false},
       {".sta file on a full device", "out.sta", kFull,
-       "Unable to write to '{dir}/out.sta' (disk full)", Left::kCompleteGpb,
-       Left::kLinkUntouched, Left::kHeaderOnly, true},
+       "Unable to write to '{dir}/out.sta' (disk full)", Left::kCompleteGpb, Left::kLinkUntouched,
+       Left::kHeaderOnly, true},
       {".epp file on a full device", "out.epp", kFull,
        "Unable to write to '{dir}/out.epp' (disk full)", Left::kCompleteGpb, Left::kHeaderOnly,
        Left::kLinkUntouched, true},
@@ -106,8 +106,8 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
        "Unable to create GPB file {dir}/out.gpb--access denied", Left::kDirUntouched,
        Left::kHeaderOnly, Left::kHeaderOnly, false},
       {"an output directory that is a file", "plain", kThroughFile,
-       "Error: Unable to open {dir}/plain/out.epp", Left::kNothing, Left::kNothing,
-       Left::kNothing, false},
+       "Error: Unable to open {dir}/plain/out.epp", Left::kNothing, Left::kNothing, Left::kNothing,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,8 +132,7 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
     EXPECT_EQ(-1.0, run.messages.back().time);
     // The counts are written only when the pipeline ran; every fault that lets it run
     // leaves the GPB file whole.
-    EXPECT_EQ(c.pipelineRan ? static_cast<uint32_t>(kEpochCount) : 0u,
-              run.request.EpochsWritten);
+    EXPECT_EQ(c.pipelineRan ? static_cast<uint32_t>(kEpochCount) : 0u, run.request.EpochsWritten);
     ExpectLeft(dir.File("out.gpb"), c.gpb, nullptr);
     ExpectLeft(dir.File("out.sta"), c.sta, kStaHeader);
     ExpectLeft(dir.File("out.epp"), c.epp, kEppHeader);
@@ -158,8 +157,8 @@ TEST(OutputFaults, ADeviceFillingUpLeavesWholeEpochsAndTheirExactCount) {
         testing_support::FileSizeLimit full(limit);
         ASSERT_TRUE(full.active());
         run = RunConversion(
-            input, dir.File("out.gpb"), [layout](ConvertOptions& o) { o.GpbLayout = layout; },
-            true, [&full, freed](const testing_support::Message& m) {
+            input, dir.File("out.gpb"), [layout](ConvertOptions& o) { o.GpbLayout = layout; }, true,
+            [&full, freed](const testing_support::Message& m) {
               if (freed && m.text.rfind("Unable to write", 0) == 0) full.Lift();
             });
       }

@@ -18,10 +18,10 @@ TEST(ChangeExtension, ReplacesOrAppendsTheExtensionAfterTheLastSeparator) {
     size_t size;
   } cases[] = {
       {"D:\\out\\site.gpb", "D:\\out\\site.epp", 256},
-      {"  D:\\x.gpb", "D:\\x.epp", 256},                  // leading blanks removed
-      {"/data/site.tar.gpb", "/data/site.tar.epp", 256},  // only the last dot counts
+      {"  D:\\x.gpb", "D:\\x.epp", 256},                          // leading blanks removed
+      {"/data/site.tar.gpb", "/data/site.tar.epp", 256},          // only the last dot counts
       {"D:/mixed\\dir.x/name", "D:/mixed\\dir.x/name.epp", 256},  // the dot belongs to a directory
-      {"abcdefghi", "abcdefghi.epp", 14},  // exactly fits
+      {"abcdefghi", "abcdefghi.epp", 14},                         // exactly fits
       {"abcdefghij", nullptr, 14},
   };
   for (const auto& c : cases) {
@@ -36,7 +36,12 @@ TEST(ChangeExtension, ReplacesOrAppendsTheExtensionAfterTheLastSeparator) {
 // outputs take the GPB name's stem. An input without a file name, or an output whose
 // ".epp" would not fit the 256-byte field, is refused.
 TEST(DeriveNames, CompanionFilesDifferInTheFirstLetterOnly) {
-  const struct { const char* input; const char* e; const char* s; const char* d; } cases[] = {
+  const struct {
+    const char* input;
+    const char* e;
+    const char* s;
+    const char* d;
+  } cases[] = {
       {"D:\\raw\\BAAAAA03.123", "D:\\raw\\EAAAAA03.123", "D:\\raw\\SAAAAA03.123",
        "D:\\raw\\DAAAAA03.123"},
       {"BAAAAA03.123", "EAAAAA03.123", "SAAAAA03.123", "DAAAAA03.123"},

@@ -17,8 +17,8 @@ constexpr double kDeg = 3.14159265358979323846 / 180.0;  // rad per degree
 // MJD 53005, plus 152 days of January to May, plus 9).
 constexpr double kTime_s = 347400.0;
 constexpr double kMjd = 53166.0 + 1800.0 / 86400.0;
-constexpr GpsEph kEphemeris{5, 250, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 352800,
-                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+constexpr GpsEph kEphemeris{5, 250,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                            0, 352800, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 SatelliteState Satellite(double elevation_rad) {
   SatelliteState s{};
@@ -34,9 +34,15 @@ SatelliteState Satellite(double elevation_rad) {
 // simulator's own model.
 TEST(Troposphere, DelayMatchesTableBAHandEvaluationAndTheIndependentModel) {
   // Height (km), B (mbar).
-  const double tableB[][2] = {{-0.1, 1.156}, {0.0, 1.156}, {0.25, (1.156 + 1.079) / 2},
-                              {0.5, 1.079}, {3.5, (0.757 + 0.654) / 2}, {8.5, (0.407 + 0.222) / 2},
-                              {12.5, 0.222 / 2}, {14.999, 0.222 * 0.001 / 5}, {15.0, 0.0}};
+  const double tableB[][2] = {{-0.1, 1.156},
+                              {0.0, 1.156},
+                              {0.25, (1.156 + 1.079) / 2},
+                              {0.5, 1.079},
+                              {3.5, (0.757 + 0.654) / 2},
+                              {8.5, (0.407 + 0.222) / 2},
+                              {12.5, 0.222 / 2},
+                              {14.999, 0.222 * 0.001 / 5},
+                              {15.0, 0.0}};
   for (const auto& row : tableB) EXPECT_NEAR(SaastamoinenTableB(row[0]), row[1], 1e-12) << row[0];
   const double years = (kMjd - 51545.0) / 365.242191;
   const double season = 2 * M_PI * (years - std::floor(years));
@@ -47,9 +53,9 @@ TEST(Troposphere, DelayMatchesTableBAHandEvaluationAndTheIndependentModel) {
   EXPECT_NEAR(delay, zenith, 1e-9);
   EXPECT_NEAR(delay, 2.31, 0.01);
   // Latitude, longitude (degrees), height (m), elevation (degrees).
-  const double cases[][4] = {{26.2, 50.6, -14.0, 60.0},      {-33.9, 18.4, 1200.0, 30.0},
-                             {60.0, -150.0, 4500.0, 12.0},   {-70.0, 100.0, 16000.0, 45.0},
-                             {45.0, 10.0, -2000.0, 50.0},    {45.0, 10.0, 35000.0, 50.0}};
+  const double cases[][4] = {{26.2, 50.6, -14.0, 60.0},    {-33.9, 18.4, 1200.0, 30.0},
+                             {60.0, -150.0, 4500.0, 12.0}, {-70.0, 100.0, 16000.0, 45.0},
+                             {45.0, 10.0, -2000.0, 50.0},  {45.0, 10.0, 35000.0, 50.0}};
   for (const auto& c : cases) {
     const RangeSimulator reference(c[0], c[1], c[2], 1274);
     EXPECT_NEAR(TropoDelay(kTime_s, Satellite(c[3] * kDeg), {c[0], c[1], static_cast<float>(c[2])}),
@@ -69,9 +75,13 @@ TEST(Troposphere, NoDelayWithoutPositionElevationOrEphemerisOrOutsideHeights) {
   const struct {
     SatelliteState satellite;
     GeodeticPos station;
-  } cases[] = {{Satellite(0.8), {0.0, 10.0, 100.0f}},     {Satellite(0.8), {45.0, 0.0, 100.0f}},
-               {Satellite(0.8), {45.0, 10.0, 35000.5f}},  {Satellite(0.8), {45.0, 10.0, -2000.5f}},
-               {noPosition, inside}, {noElevation, inside}, {noEphemeris, inside}};
+  } cases[] = {{Satellite(0.8), {0.0, 10.0, 100.0f}},
+               {Satellite(0.8), {45.0, 0.0, 100.0f}},
+               {Satellite(0.8), {45.0, 10.0, 35000.5f}},
+               {Satellite(0.8), {45.0, 10.0, -2000.5f}},
+               {noPosition, inside},
+               {noElevation, inside},
+               {noEphemeris, inside}};
   for (const auto& c : cases)
     EXPECT_EQ(0.0, TropoDelay(kTime_s, c.satellite, c.station)) << "row " << &c - cases;
 }

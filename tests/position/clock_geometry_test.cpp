@@ -57,7 +57,7 @@ TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirectionAndLightTimeGuesses
   const struct {
     double lat_deg, lon_deg, elevation_deg, azimuth_deg;
   } cases[] = {
-      {0.0, 0.0, 90.0, 0.0},      {0.0, 0.0, 0.0, 90.0},       {45.0, 90.0, 30.0, 135.0},
+      {0.0, 0.0, 90.0, 0.0},      {0.0, 0.0, 0.0, 90.0},      {45.0, 90.0, 30.0, 135.0},
       {-33.9, 18.4, 10.0, -60.0}, {26.2, 50.6, 75.0, -170.0}, {89.0, -120.0, 45.0, 20.0},
   };
   for (const auto& c : cases) {
@@ -77,7 +77,8 @@ TEST(EpochGeometry, ElevationAzimuthRecoversTheLocalDirectionAndLightTimeGuesses
                      &azimuth);
     // At the zenith the azimuth has no meaning.
     EXPECT_TRUE(std::fabs(elevation - el) < 1e-9 &&
-                (c.elevation_deg == 90.0 || std::fabs(azimuth - az) < 1e-9)) << c.lat_deg;
+                (c.elevation_deg == 90.0 || std::fabs(azimuth - az) < 1e-9))
+        << c.lat_deg;
   }
   // First light-time guesses: range - receiver clock + satellite clock * c.
   EXPECT_DOUBLE_EQ(ApproximateRange(2.0e7, 1.0e-3, 100.0), 2.0e7 - 100.0 + 299792.458);

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "dataset/byte_builder.h"
 #include "geodesy/geodetic.h"
 #include "output/gpb_reader.h"
-#include "tests/orbit/bahr_ephemerides.h"
-#include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "rinex/rinex_import.h"
-#include "dataset/byte_builder.h"
+#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -83,10 +83,14 @@ TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun
     size_t field;    // E record offset, or 0
     double value;    // toc and m0: added; af0: replaces
   } cases[] = {
-      {"range +100 m", 100.0, 0, 0.0},     {"range +10 km", 1.0e4, 0, 0.0},
-      {"range +5000 km", 5.0e6, 0, 0.0},   {"toc a day early", 0.0, 15, -86400.0},
-      {"toc beyond the week", 0.0, 15, 400000.0}, {"af0 0.9 ms", 0.0, 27, 9.0e-4},
-      {"af0 10 ms", 0.0, 27, 1.0e-2},      {"m0 + 0.5 sc", 0.0, 39, 0.5},
+      {"range +100 m", 100.0, 0, 0.0},
+      {"range +10 km", 1.0e4, 0, 0.0},
+      {"range +5000 km", 5.0e6, 0, 0.0},
+      {"toc a day early", 0.0, 15, -86400.0},
+      {"toc beyond the week", 0.0, 15, 400000.0},
+      {"af0 0.9 ms", 0.0, 27, 9.0e-4},
+      {"af0 10 ms", 0.0, 27, 1.0e-2},
+      {"m0 + 0.5 sc", 0.0, 39, 0.5},
       {"m0 + 1.5 sc", 0.0, 39, 1.5},
   };
   for (const auto& c : cases) {
@@ -115,8 +119,10 @@ TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun
     ASSERT_EQ(got.size(), truth.size());
     // An epoch not solved is NaN m away.
     for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_LE(std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1],
-                           got[i][2] - truth[i][2]), 100.0) << "epoch " << i;
+      EXPECT_LE(
+          std::hypot(got[i][0] - truth[i][0], got[i][1] - truth[i][1], got[i][2] - truth[i][2]),
+          100.0)
+          << "epoch " << i;
     }
   }
 }

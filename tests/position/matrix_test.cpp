@@ -15,8 +15,8 @@ using Rows = std::vector<std::vector<double>>;
 
 // Fills a matrix from rows of values; fails the test when Resize fails.
 void Fill(Matrix* m, const Rows& values) {
-  ASSERT_EQ(0, m->Resize(static_cast<int32_t>(values.size()),
-                         static_cast<int32_t>(values[0].size())));
+  ASSERT_EQ(0,
+            m->Resize(static_cast<int32_t>(values.size()), static_cast<int32_t>(values[0].size())));
   for (int32_t r = 0; r < m->rows(); ++r)
     for (int32_t c = 0; c < m->columns(); ++c) m->at(r, c) = values[r][c];
 }
@@ -81,8 +81,8 @@ TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
     std::vector<double> x;
     int32_t transposed;
     std::vector<double> product;  // empty: refused, the sizes do not match
-  } cases[] = {{{1, -1, 2}, 0, {5, 11}}, {{2, -3}, 1, {-10, -11, -12}}, {{1, 2}, 0, {}},
-               {{1, 2, 3}, 1, {}}};
+  } cases[] = {
+      {{1, -1, 2}, 0, {5, 11}}, {{2, -3}, 1, {-10, -11, -12}}, {{1, 2}, 0, {}}, {{1, 2, 3}, 1, {}}};
   Vector x, r;
   ASSERT_EQ(0, r.Resize(8));
   for (int32_t i = 0; i < 8; ++i) r[i] = 99.0;
@@ -90,8 +90,7 @@ TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
     ASSERT_EQ(0, x.Resize(static_cast<int32_t>(row.x.size())));
     for (int32_t i = 0; i < x.size(); ++i) x[i] = row.x[i];
     EXPECT_EQ(row.product.empty() ? 1 : 0, r.MultiplyVector(c, x, row.transposed));
-    EXPECT_TRUE(row.product.empty() ||
-                row.product == std::vector<double>(&r[0], &r[0] + r.size()));
+    EXPECT_TRUE(row.product.empty() || row.product == std::vector<double>(&r[0], &r[0] + r.size()));
   }
   EXPECT_EQ(8, r.capacity());
   EXPECT_EQ(1, x.MultiplyVector(c, x, 0));  // aliased
@@ -108,7 +107,9 @@ TEST(MatrixInvert, HandComputedInversesAndResultCodes) {
   } cases[] = {
       // A = L L^T with L = [[1,0,0],[2,1,0],[3,4,2]]; L^-1 = [[1,0,0],[-2,1,0],[2.5,-2,0.5]]
       // and A^-1 = L^-T L^-1. Only the lower triangle is read: the upper holds garbage.
-      {"3 x 3", {{1, 99, -7}, {2, 5, 55}, {3, 10, 29}}, 0,
+      {"3 x 3",
+       {{1, 99, -7}, {2, 5, 55}, {3, 10, 29}},
+       0,
        {{11.25, -7, 1.25}, {-7, 5, -1}, {1.25, -1, 0.25}}},
       {"not square", {{1, 0, 0}, {0, 1, 0}}, 1, {}},
       {"negative diagonal", {{1, 0}, {0, -2}}, 3, {}},

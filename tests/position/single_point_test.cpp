@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/orbit/bahr_ephemerides.h"
-#include "testkit/reference_models.h"
 #include "testkit/range_simulator.h"
+#include "testkit/reference_models.h"
+#include "tests/orbit/bahr_ephemerides.h"
 
 namespace talverin {
 namespace {
@@ -132,7 +132,8 @@ TEST_F(SinglePointSim, NoiseFreeEpochsRecoverPositionAndClockWithinOneCentimetre
     EXPECT_EQ(messages_[i].text, "Large clock shift changed detected-refining solution");
   }
   EXPECT_EQ(messages_[1].time, jumpGpsTime);
-  EXPECT_EQ(messages_[6].text, "Large clock shift changed detected-no more messages will be printed");
+  EXPECT_EQ(messages_[6].text,
+            "Large clock shift changed detected-no more messages will be printed");
 }
 
 // With six redundant ranges the bad one is found and left out; two bad ones fail the epoch,
@@ -238,9 +239,9 @@ TEST_F(SinglePointSim, MissingEphemerisIsReportedOncePerPrnAndUnusableRecordsAre
   for (int k = 0; k < 3; ++k) {
     gpb_epoch_type epoch = Epoch(kT0 + k, 300.0);
     if (k == 0) firstRcvTime = epoch.rcvTime;
-    Find(&epoch, 9)->range1 = 99.9;   // not a range
-    Find(&epoch, 6)->sflags = 0;      // C/A bit clear
-    Find(&epoch, 24)->range1 = kNaN;  // corrupt value
+    Find(&epoch, 9)->range1 = 99.9;       // not a range
+    Find(&epoch, 6)->sflags = 0;          // C/A bit clear
+    Find(&epoch, 24)->range1 = kNaN;      // corrupt value
     for (uint32_t prn : {2u, 33u, 0u}) {  // no ephemeris, GLONASS, none
       epoch.sat[epoch.nsat] = *Find(&epoch, 5);
       epoch.sat[epoch.nsat++].prn = prn;
@@ -268,8 +269,8 @@ TEST_F(SinglePointSim, ReceiverPositionFarOffOrCorruptStillGivesTheTruth) {
     double lat, lon, height, clock;
   } cases[] = {
       {"25 km, mostly up", kBahrLat_deg + 0.1, kBahrLon_deg + 0.1, kBahrHeight_m + 2e4, 100.0},
-      {"3500 km: the mask there drops two", kBahrLat_deg - 25.0, kBahrLon_deg + 25.0,
-       kBahrHeight_m, 100.0},
+      {"3500 km: the mask there drops two", kBahrLat_deg - 25.0, kBahrLon_deg + 25.0, kBahrHeight_m,
+       100.0},
       {"the antipode: nothing above its mask", kBahrLat_deg - 52.4, kBahrLon_deg + 180.0,
        kBahrHeight_m, 100.0},
       {"latitude NaN", kNaN, 50.0, 0.0, 0.0},

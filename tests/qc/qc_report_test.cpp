@@ -13,14 +13,14 @@
 #include <string>
 #include <tuple>
 
+#include "dataset/byte_builder.h"
 #include "qc/qc_figures.h"
 #include "qc/qc_html.h"
 #include "qc/qc_set.h"
+#include "rinex/rinex_obs_reader.h"
+#include "tests/rinex/rinex_test_data.h"
 #include "tests/support/png_image.h"
 #include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
-#include "dataset/byte_builder.h"
-#include "rinex/rinex_obs_reader.h"
 
 namespace talverin {
 namespace {
@@ -60,7 +60,8 @@ Reference FromRinex(const std::string& path) {
     if (k.mp.size() >= static_cast<size_t>(kMinArcEpochs)) {
       double m1 = 0, m2 = 0;
       for (auto& v : k.mp) m1 += v.first / k.mp.size(), m2 += v.second / k.mp.size();
-      for (auto& v : k.mp) mp1 += (v.first - m1) * (v.first - m1), mp2 += (v.second - m2) * (v.second - m2);
+      for (auto& v : k.mp)
+        mp1 += (v.first - m1) * (v.first - m1), mp2 += (v.second - m2) * (v.second - m2);
       ref.values += static_cast<int64_t>(k.mp.size());
     }
     k.mp.clear();
@@ -100,7 +101,8 @@ Reference FromRinex(const std::string& path) {
       const double wide = ((f1 * l1 - f2 * l2) / (f1 - f2) - (f1 * r1 + f2 * r2) / (f1 + f2)) / wl;
       if (inArc) {
         const double rate = (iono - k.iono) / ((t - k.t) / 60.0);
-        if (std::fabs(rate) > kIonoRateSlip_mpm || std::fabs(wide - k.wideSum / k.wideN) > kWideLaneSlip_cyc) {
+        if (std::fabs(rate) > kIonoRateSlip_mpm ||
+            std::fabs(wide - k.wideSum / k.wideN) > kWideLaneSlip_cyc) {
           ++ref.slips;
           close(k);
           k.p1 = ok(kObsP1);
@@ -111,7 +113,8 @@ Reference FromRinex(const std::string& path) {
       k.iono = iono;
       k.wideSum += wide;
       ++k.wideN;
-      k.mp.emplace_back(r1 - l1 - 2.0 / (a - 1) * (l1 - l2), r2 - l2 - 2.0 * a / (a - 1) * (l1 - l2));
+      k.mp.emplace_back(r1 - l1 - 2.0 / (a - 1) * (l1 - l2),
+                        r2 - l2 - 2.0 * a / (a - 1) * (l1 - l2));
     }
   }
   for (auto& [prn, k] : tracks) close(k);
@@ -121,7 +124,8 @@ Reference FromRinex(const std::string& path) {
   long long interval = 0;
   for (auto& [ms, n] : steps) interval = n > steps[interval] ? ms : interval;
   ref.expected = std::llround((times.back() - times.front()) * 1000 / interval) + 1;
-  for (size_t i = 1; i < times.size(); ++i) ref.gaps += (times[i] - times[i - 1]) * 1000 > 1.5 * interval;
+  for (size_t i = 1; i < times.size(); ++i)
+    ref.gaps += (times[i] - times[i - 1]) * 1000 > 1.5 * interval;
   ref.mp1Rms_m = std::sqrt(mp1 / ref.values);
   ref.mp2Rms_m = std::sqrt(mp2 / ref.values);
   return ref;
@@ -135,11 +139,13 @@ TEST(QcReport, FiguresOfTheRealSets) {
     SCOPED_TRACE(set.name);
     TempDir dir;
     static QcReport report;
-    ASSERT_EQ(ComputeQcReport(Import(set, dir.path()), QcOptions(), &report), 0) << report.readError;
+    ASSERT_EQ(ComputeQcReport(Import(set, dir.path()), QcOptions(), &report), 0)
+        << report.readError;
     const Reference ref = FromRinex(set.observation);
-    EXPECT_EQ(std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
-                              report.slips, report.mpCount),
-              std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
+    EXPECT_EQ(
+        std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
+                        report.slips, report.mpCount),
+        std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
     slips += ref.slips;
     EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
     EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
@@ -153,10 +159,11 @@ TEST(QcReport, FiguresOfTheRealSets) {
 // Headless Chromium, as CI runs it: what it writes to stdout.
 std::string Chromium(const std::string& page, const std::string& args) {
   TempDir profile;
-  const std::string command = "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                              "--disable-background-networking --disable-component-update --disable-sync "
-                              "--force-device-scale-factor=1 --user-data-dir=" + profile.path() + " " + args +
-                              " file://" + page;
+  const std::string command =
+      "chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--force-device-scale-factor=1 --user-data-dir=" +
+      profile.path() + " " + args + " file://" + page;
   return testing_support::RunProgram({"/bin/sh", "-c", command}).out;
 }
 
@@ -168,7 +175,9 @@ struct DrawnPlot {
 // The plots of a rendered page by id, from the canvas attributes the page's script sets.
 std::map<std::string, DrawnPlot> Plots(const std::string& dom) {
   std::map<std::string, DrawnPlot> plots;
-  const std::regex plot("id=\"plot-([a-z0-9]+)\"[^]*?<canvas[^>]*data-points=\"(\\d+)\" data-area=\"(\\d+),(\\d+),(\\d+),(\\d+)\"");
+  const std::regex plot(
+      "id=\"plot-([a-z0-9]+)\"[^]*?<canvas[^>]*data-points=\"(\\d+)\" "
+      "data-area=\"(\\d+),(\\d+),(\\d+),(\\d+)\"");
   for (std::sregex_iterator it(dom.begin(), dom.end(), plot), end; it != end; ++it) {
     DrawnPlot& p = plots[(*it)[1]];
     p.points = std::stol((*it)[2]);
@@ -177,20 +186,23 @@ std::map<std::string, DrawnPlot> Plots(const std::string& dom) {
   return plots;
 }
 
-const char* const kPlotIds[] = {"enu", "horizontal", "used", "residual", "sky", "snr", "mp1", "mp2"};
+const char* const kPlotIds[] = {"enu", "horizontal", "used", "residual",
+                                "sky", "snr",        "mp1",  "mp2"};
 
 // The page of the hour as recorded, without its ephemerides and with damaged bytes: no script
 // error, every plot drawn but those the lack empties (which carry their reason), what is
 // missing stated; the screenshot of the complete page shows data in every plot area.
 TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
-  ASSERT_EQ(std::system("command -v chromium >/dev/null"), 0) << "chromium is not installed (scripts/setup.sh)";
+  ASSERT_EQ(std::system("command -v chromium >/dev/null"), 0)
+      << "chromium is not installed (scripts/setup.sh)";
   const struct {
     char damage;                     // 0 none, 'E' the E file removed, 'B' bytes overwritten
     const char* missing;             // a note the page must show
     std::vector<std::string> empty;  // the plots that stay empty; the others are drawn
   } cases[] = {
       {0, "", {}},
-      {'E', "No ephemeris file (EBAHRA04.162) beside the set",
+      {'E',
+       "No ephemeris file (EBAHRA04.162) beside the set",
        {"enu", "horizontal", "used", "residual", "sky", "snr"}},
       {'B', "The set is damaged", {}},
   };
@@ -203,9 +215,10 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
     if (c.damage == 'B') std::fill_n(bytes.begin() + bytes.size() / 2, 300, 0xFF);
     ASSERT_TRUE(WriteFileBytes(b, bytes));
     const std::string page = dir.File("report.html");
-    const QcSetResult result = RunQcSet(b, QcOptions(), page,
-                                        [](const std::string& path, const std::string& text, const std::vector<std::string>&,
-                                           std::string*) { return WriteFileText(path, text); });
+    const QcSetResult result = RunQcSet(
+        b, QcOptions(), page,
+        [](const std::string& path, const std::string& text, const std::vector<std::string>&,
+           std::string*) { return WriteFileText(path, text); });
     EXPECT_EQ(result.status, c.damage == 0 ? kQcComplete : kQcIncomplete) << result.text;
     EXPECT_NE(result.text.find(c.missing), std::string::npos) << result.text;
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
@@ -219,8 +232,9 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
       EXPECT_TRUE(empty ? plots[id].points == 0 : plots[id].points > 20) << id;
       bottom = std::max(bottom, plots[id].area[1] + plots[id].area[3]);
     }
-    EXPECT_EQ(c.damage == 'E',
-              dom.find("No recomputed positions: the set has no ephemeris file.") != std::string::npos);
+    EXPECT_EQ(
+        c.damage == 'E',
+        dom.find("No recomputed positions: the set has no ephemeris file.") != std::string::npos);
     if (c.damage != 0) continue;
     // Each plot area holds saturated pixels (the axes, grid and labels are grey).
     const std::string png = dir.File("page.png");
@@ -258,28 +272,35 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
     std::string output;  // expected in stdout/stderr
   } cases[] = {
       {"qc " + b, 0, "report: " + dir.File("sets/a/BBAHRA04.qc.html")},
-      {"qc " + b + " -o " + dir.File("r.html") + " --reference 3633908.899,4425275.499,2799861.339", 0,
-       "against the reference"},
+      {"qc " + b + " -o " + dir.File("r.html") + " --reference 3633908.899,4425275.499,2799861.339",
+       0, "against the reference"},
       {"qc " + dir.File("sets") + " --recursive -d " + dir.File("out") + " --jobs 2 --json " +
-           dir.File("out/qc.json"), 1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
+           dir.File("out/qc.json"),
+       1, "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
       {"qc " + b + " -o " + b, 2, "refusing to overwrite an input"},
-      {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2, "-o names the report of one set"},
+      {"qc " + dir.File("sets") + " --recursive -o " + dir.File("r.html"), 2,
+       "-o names the report of one set"},
       {"qc " + dir.File("sets/a/BNONEA04.162"), 2, "no such file"},
   };
   for (const auto& c : cases) {
-    const auto run = testing_support::RunProgram({"/bin/sh", "-c", TALVERIN_CLI_PATH + (" " + c.arguments)});
+    const auto run =
+        testing_support::RunProgram({"/bin/sh", "-c", TALVERIN_CLI_PATH + (" " + c.arguments)});
     EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
-    EXPECT_NE((run.out + run.err).find(c.output), std::string::npos) << c.arguments << "\n" << run.err;
+    EXPECT_NE((run.out + run.err).find(c.output), std::string::npos) << c.arguments << "\n"
+                                                                     << run.err;
   }
   EXPECT_EQ(ReadFileBytes(b), original) << "an input was changed";
   const std::string index = ReadFileText(dir.File("out/qc-index.html"));
-  EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos) << index;
-  EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos) << index;
+  EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos)
+      << index;
+  EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos)
+      << index;
   const nlohmann::json d = nlohmann::json::parse(ReadFileText(dir.File("out/qc.json")));
   ASSERT_EQ(d["sets"].size(), 2u);
   const nlohmann::json &a = d["sets"][0], &n = d["sets"][1];
-  EXPECT_EQ(std::make_tuple(d["status"], a["status"], a["epochs"], a["expectedEpochs"], a["positions"]["solved"],
-                            n["status"], n["positions"]["solved"]), std::make_tuple(1, 0, 120, 120, 120, 1, 0));
+  EXPECT_EQ(std::make_tuple(d["status"], a["status"], a["epochs"], a["expectedEpochs"],
+                            a["positions"]["solved"], n["status"], n["positions"]["solved"]),
+            std::make_tuple(1, 0, 120, 120, 120, 1, 0));
   EXPECT_GT(a["mp1Rms_m"], 0.0);
 }
 #endif

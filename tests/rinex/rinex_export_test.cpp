@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "rinex/rinex_export.h"
-#include "tests/support/test_support.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
+#include "rinex/rinex_export.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -67,9 +67,12 @@ Exported Export(const TempDir& dir, const std::string& bName) {
 TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   TempDir dir;
   const double t0 = 345600.0;  // 2004-06-10 00:00:00, GPS week 1274
-  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"),
-      CaFile({{"A101", t0}, {"A101", t0 + 30}, {"????", t0 + 60}, {"????", t0 + 90},
-              {"B202", t0 + 120}, {"B202", t0 + 150}})));
+  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"), CaFile({{"A101", t0},
+                                                                     {"A101", t0 + 30},
+                                                                     {"????", t0 + 60},
+                                                                     {"????", t0 + 90},
+                                                                     {"B202", t0 + 120},
+                                                                     {"B202", t0 + 150}})));
   SiteFileLines site;
   site.line3 = SiteStationLine("A101", 1274, 4, 345600);
   site.line6 = SiteHeightLine("BEFORE", 1.2345);
@@ -85,22 +88,35 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   const std::string sat = "  20985472.060         100.250 7        12.340          45.000\n";
   const std::string first = "  20985472.060         100.25017        12.340          45.000\n";
   ASSERT_NE(x.obs.find("END OF HEADER\n"), std::string::npos);
-  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14), " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
-            " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  1  0.0000000  2  0\n"
-            " 04  6 10  0  1  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  1 15.0000000  3  3\n"
-            "C303                                                        MARKER NAME\n"
-            "        0.8000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
-            "POST                                                        COMMENT\n"
-            " 04  6 10  0  1 30.0000000  0  1G 5\n" + sat + " 04  6 10  0  2  0.0000000  3  3\n"
-            "B202                                                        MARKER NAME\n"
-            "        1.5000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
-            "FENCE                                                       COMMENT\n"
-            " 04  6 10  0  2  0.0000000  0  1G 5\n" + sat + " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
-  EXPECT_NE(x.obs.find("\nA101                                                        MARKER NAME\n"), std::string::npos);
-  EXPECT_NE(x.obs.find("\n        1.2345        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"),
-            std::string::npos);
-  EXPECT_NE(x.obs.find("\n     4    C1    L1    D1    S1                              # / TYPES OF OBSERV\n"),
-            std::string::npos);
+  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14),
+            " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
+                " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat +
+                " 04  6 10  0  1  0.0000000  2  0\n"
+                " 04  6 10  0  1  0.0000000  0  1G 5\n" +
+                sat +
+                " 04  6 10  0  1 15.0000000  3  3\n"
+                "C303                                                        MARKER NAME\n"
+                "        0.8000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
+                "POST                                                        COMMENT\n"
+                " 04  6 10  0  1 30.0000000  0  1G 5\n" +
+                sat +
+                " 04  6 10  0  2  0.0000000  3  3\n"
+                "B202                                                        MARKER NAME\n"
+                "        1.5000        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"
+                "FENCE                                                       COMMENT\n"
+                " 04  6 10  0  2  0.0000000  0  1G 5\n" +
+                sat + " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
+  EXPECT_NE(
+      x.obs.find("\nA101                                                        MARKER NAME\n"),
+      std::string::npos);
+  EXPECT_NE(
+      x.obs.find(
+          "\n        1.2345        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"),
+      std::string::npos);
+  EXPECT_NE(
+      x.obs.find(
+          "\n     4    C1    L1    D1    S1                              # / TYPES OF OBSERV\n"),
+      std::string::npos);
   EXPECT_EQ(x.summary.events, 3);
 }
 
@@ -120,10 +136,15 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   }
   ASSERT_TRUE(e.WriteTo(dir.File("EROLLA20.015")));
   const Exported x = Export(dir, "BROLLA20.015");
-  EXPECT_NE(std::string::npos, x.obs.find("  2020     1    15     1     0    0.0000000     GPS         TIME OF FIRST OBS"));
-  EXPECT_EQ(std::vector<std::string>{"the ephemerides give GPS week 1064 (40 as stored), the file name's date "
-                                     "2020-01-15 gives week 2088 (ten-bit weeks repeat every 1024 weeks; "
-                                     "rollover 2019-04-07): week 2088 from the file name"}, x.summary.messages);
+  EXPECT_NE(
+      std::string::npos,
+      x.obs.find("  2020     1    15     1     0    0.0000000     GPS         TIME OF FIRST OBS"));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "the ephemerides give GPS week 1064 (40 as stored), the file name's date "
+          "2020-01-15 gives week 2088 (ten-bit weeks repeat every 1024 weeks; "
+          "rollover 2019-04-07): week 2088 from the file name"},
+      x.summary.messages);
   EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
 }
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "dataset/byte_builder.h"
 #include "rinex/rinex_import.h"
 #include "rinex/rinex_obs_reader.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -36,7 +36,8 @@ std::string HeaderLine(std::string line, const std::string& label) {
 }
 
 // Seven header lines.
-std::string ObsHeader(const std::string& version = "     2.11", const std::string& types = "     2    C1    L1",
+std::string ObsHeader(const std::string& version = "     2.11",
+                      const std::string& types = "     2    C1    L1",
                       const std::string& receiver = "ASHTECH Z-XII3") {
   return HeaderLine(version + "           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
          HeaderLine("ab", "MARKER NAME") +
@@ -113,21 +114,24 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
   text.replace(text.find("MARKER NAME"), 11, "marker name");
   text.replace(text.find("APPROX POSITION XYZ"), 19, "approx position xyz");
   const double phases[4] = {1000.0, 1300.0, 1700.0, 2200.0};
-  const char* epochs[4] = {" 99 12 31 23 59  0.0000000  0  1G07\n", " 99 12 31 23 59 30.0000000  0  1  7\n",
-                           " 00  1  1  0  0  0.0000000  0  1G07\n", " 00  1  1  0  0 30.0000000  0  1G07\n"};
+  const char* epochs[4] = {
+      " 99 12 31 23 59  0.0000000  0  1G07\n", " 99 12 31 23 59 30.0000000  0  1  7\n",
+      " 00  1  1  0  0  0.0000000  0  1G07\n", " 00  1  1  0  0 30.0000000  0  1G07\n"};
   for (int i = 0; i < 4; ++i) {
-    const std::string range = Field(21000000.0 + i), phase = Field(phases[i], i == 3 ? '1' : ' ', '5');
+    const std::string range = Field(21000000.0 + i),
+                      phase = Field(phases[i], i == 3 ? '1' : ' ', '5');
     text += epochs[i] + (i < 2 ? range + phase : phase + range) + "\n";
     if (i == 1) {
-      text += std::string(28, ' ') + "4  2\n" + HeaderLine("     2    L1    C1", "# / TYPES OF OBSERV") +
-              HeaderLine("x", "COMMENT");
+      text += std::string(28, ' ') + "4  2\n" +
+              HeaderLine("     2    L1    C1", "# / TYPES OF OBSERV") + HeaderLine("x", "COMMENT");
     }
   }
   const Imported got = Import(dir, text);
   ASSERT_EQ(0, got.result) << got.error;
   ASSERT_EQ(kFileHeader + 4 * (kEpochHeader + 35), got.b.size());
   // 1999-12-31 is day 5 of GPS week 1042 (week 1024 began 1999-08-22), 2000-01-01 day 6.
-  const double tows[4] = {5 * 86400.0 + 86340.0, 5 * 86400.0 + 86370.0, 6 * 86400.0, 6 * 86400.0 + 30.0};
+  const double tows[4] = {5 * 86400.0 + 86340.0, 5 * 86400.0 + 86370.0, 6 * 86400.0,
+                          6 * 86400.0 + 30.0};
   const int32_t fields[4] = {100000, 116667, 133333, 0};
   const uint8_t warnings[4] = {128, 0, 0, 128};
   for (int i = 0; i < 4; ++i) {
@@ -137,10 +141,12 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
     EXPECT_DOUBLE_EQ((21000000.0 + i) / 299792458.0, LoadF64(c + 4));  // m / (m/s)
     // SNR: SSI 5 -> 6 * 5 + 3 dB-Hz.
     EXPECT_EQ(std::make_tuple(tows[i], 7, fields[i], warnings[i], 33, -phases[i]),
-              std::make_tuple(LoadF64(e + 4), int{c[0]}, LoadI32(c + 23), c[19], int{c[21]}, LoadF64(c + 27)));
+              std::make_tuple(LoadF64(e + 4), int{c[0]}, LoadI32(c + 23), c[19], int{c[21]},
+                              LoadF64(c + 27)));
   }
   const RinexImportSummary& m = got.summary;
-  EXPECT_EQ(std::make_tuple(1, 3, 1, 1), std::make_tuple(m.receiverType, m.dopplerFromPhase, m.noDoppler, m.eventRecords));
+  EXPECT_EQ(std::make_tuple(1, 3, 1, 1),
+            std::make_tuple(m.receiverType, m.dopplerFromPhase, m.noDoppler, m.eventRecords));
 }
 
 // The receiver position of the epoch headers (bytes 12-35): APPROX POSITION XYZ, zeros, or
@@ -160,20 +166,24 @@ TEST(RinexImport, EpochHeadersCarryTheChosenReceiverPosition) {
     // The marker "ab" kept as written and padded; the session's start in the site file.
     EXPECT_EQ(dir.File("set") + "/Bab__A04.162", got.summary.observationFile);
     EXPECT_EQ(0, std::memcmp(got.b.data() + kFileHeader, "ab__", 4));
-    EXPECT_EQ("************ SITE INFORMATION *********************************\n"
-              "RECEIVER SESSION\nab__ 1274 4 345600\nANTENNA\nHEIGHT\nBEFORE 1.2500\n",
-              got.s);
+    EXPECT_EQ(
+        "************ SITE INFORMATION *********************************\n"
+        "RECEIVER SESSION\nab__ 1274 4 345600\nANTENNA\nHEIGHT\nBEFORE 1.2500\n",
+        got.s);
     const uint8_t* p = got.b.data() + kFileHeader + 12;
     if (c.distance_m < 0.0) {
-      EXPECT_EQ(std::make_tuple(0.0, 0.0, 0.0), std::make_tuple(LoadF64(p), LoadF64(p + 8), LoadF64(p + 16)));
+      EXPECT_EQ(std::make_tuple(0.0, 0.0, 0.0),
+                std::make_tuple(LoadF64(p), LoadF64(p + 8), LoadF64(p + 16)));
     } else {
-      EXPECT_NEAR(c.distance_m, std::hypot(LoadF64(p) - 1e6, LoadF64(p + 8) - 2e6, LoadF64(p + 16) - 3e6), 1e-6);
+      EXPECT_NEAR(c.distance_m,
+                  std::hypot(LoadF64(p) - 1e6, LoadF64(p + 8) - 2e6, LoadF64(p + 16) - 3e6), 1e-6);
     }
   }
   RinexImportOptions options;
   char error[kTextSize] = "";
   // The text: import-rinex's row in cli_test.
-  for (const char* bad : {"30km", "", "nan"}) EXPECT_EQ(-1, ParseHeaderPosition(bad, &options, error)) << bad;
+  for (const char* bad : {"30km", "", "nan"})
+    EXPECT_EQ(-1, ParseHeaderPosition(bad, &options, error)) << bad;
 }
 
 // Every refusal of the import and of its readers: the exact "file:line: reason" text, and no
@@ -185,8 +195,10 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
   const std::string epoch = " 04  6 10  0  0  0.0000000  0  2G04G05\n";
   const std::string sat = Field(24236698.057) + Field(-4163185.462, ' ', '7') + "\n";
   const std::string good = header + " 04  6 10  0  0  0.0000000  0  1G04\n" + sat;
-  const std::string firstNav = kNavRecord.substr(0, kNavRecord.find('\n') + 1), orbit = kNavRecord.substr(firstNav.size(), 80);
-  const std::string position = "  1000000.0000  2000000.0000  3000000.0000", end = HeaderLine("", "END OF HEADER");
+  const std::string firstNav = kNavRecord.substr(0, kNavRecord.find('\n') + 1),
+                    orbit = kNavRecord.substr(firstNav.size(), 80);
+  const std::string position = "  1000000.0000  2000000.0000  3000000.0000",
+                    end = HeaderLine("", "END OF HEADER");
   const auto Version = [](const std::string& v) { return HeaderLine(v, "RINEX VERSION / TYPE"); };
   struct Case {
     std::string obsText, error;
@@ -204,7 +216,8 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
        ":3: header has no APPROX POSITION XYZ line"},
       // Observation records.
       {header + epoch + sat, ":9: file ends inside the epoch of line 8 (satellite G05)"},
-      {header + epoch + sat + "  2423669x.057\n", ":10: C1 of G05, '2423669x.057', is not a number"},
+      {header + epoch + sat + "  2423669x.057\n",
+       ":10: C1 of G05, '2423669x.057', is not a number"},
       {header + epoch + sat + "  2423669", ":10: last line has no line end: the file is cut"},
       {header + " 04  6 10  0  0  0.0000000  7  0\n", ":8: epoch flag 7 is not 0 to 6"},
       {header + std::string(28, ' ') + "4  3\n" + HeaderLine("x", "COMMENT"),
@@ -212,24 +225,34 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
       {header + " 04 13 10  0  0  0.0000000  0  1G04\n" + sat,
        ":8: epoch time 04 13 10 00 00 0.0000000 is not a valid GPS date"},
       {header + " 04  6 10  0  0  0.0000000  0 13G01G02G03G04G05G06G07G08G09G10G11G12\n" + sat,
-       ":9: satellite list of the epoch of line 8 continues on a line that does not start with 32 blanks"},
-      {header + " 04  6 10  0  0  0.0000000  0  1G?4\n", ":8: satellite 1 of 1, 'G?4', is not a system letter and a number"},
+       ":9: satellite list of the epoch of line 8 continues on a line that does not start with 32 "
+       "blanks"},
+      {header + " 04  6 10  0  0  0.0000000  0  1G?4\n",
+       ":8: satellite 1 of 1, 'G?4', is not a system letter and a number"},
       {header + " 04  6 10  0  0  0.0000000  0  1G04\n  24236698.057x\n",
        ":9: C1 of G04: loss-of-lock or signal digit 'x ' is not a digit"},
       // Navigation file.
-      {good, ":1: file type 'G' is not a GPS navigation file (N)", Version("     2.10           G")},
+      {good, ":1: file type 'G' is not a GPS navigation file (N)",
+       Version("     2.10           G")},
       {good, ":1: file ends before END OF HEADER", Version("     2.10           N")},
-      {good, ":5: file ends inside the ephemeris record of line 3 (PRN 5)", kNavHeader + firstNav + orbit + orbit},
-      {good, ":3: PRN is not a GPS satellite number 1 to 32", kNavHeader + "40" + kNavRecord.substr(2)},
-      {good, ":5: orbit value 1 of PRN 5 is not a number", kNavHeader + firstNav + orbit + "     .9000000x0000D+02\n"},
+      {good, ":5: file ends inside the ephemeris record of line 3 (PRN 5)",
+       kNavHeader + firstNav + orbit + orbit},
+      {good, ":3: PRN is not a GPS satellite number 1 to 32",
+       kNavHeader + "40" + kNavRecord.substr(2)},
+      {good, ":5: orbit value 1 of PRN 5 is not a number",
+       kNavHeader + firstNav + orbit + "     .9000000x0000D+02\n"},
       {good, ":3: toe of PRN 5 is out of range",
-       kNavHeader + firstNav + orbit + orbit + "     .900000000000D+12\n" + orbit + orbit + orbit + orbit},
+       kNavHeader + firstNav + orbit + orbit + "     .900000000000D+12\n" + orbit + orbit + orbit +
+           orbit},
       // What the import needs beyond readable files.
       {ObsHeader("     2.11", "     2    C1    L1", "ASHTECH Z-XTREME"),
        "receiver 'ASHTECH Z-XTREME' of REC # / TYPE / VERS is not a model the receiver "
        "detection knows: give --receiver (ca, dual, l2-codeless, glonass or a model text)"},
-      {header, "receiver 'z12' is neither ca, dual, l2-codeless, glonass nor a known model text (such as Z-XII3, "
-               "G-12, L-XII, GG-24)", kNavFile, "z12"},
+      {header,
+       "receiver 'z12' is neither ca, dual, l2-codeless, glonass nor a known model text (such as "
+       "Z-XII3, "
+       "G-12, L-XII, GG-24)",
+       kNavFile, "z12"},
       {ObsHeader("     2.11", "     1    L1"), ":7: # / TYPES OF OBSERV lists neither C1 nor P1"},
       {header, ": no observation epochs"},
       {std::string(header).replace(header.find(position), position.size(),
@@ -242,7 +265,8 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
     // A text from ':' on follows the path of the file refused: the navigation file's in the
     // rows that give their own.
     const std::string path = c.error[0] != ':' ? "" : c.navText != kNavFile ? nav : obs;
-    EXPECT_EQ(std::make_tuple(-1, path + c.error, true), std::make_tuple(got.result, got.error, NoSetLeft(dir)));
+    EXPECT_EQ(std::make_tuple(-1, path + c.error, true),
+              std::make_tuple(got.result, got.error, NoSetLeft(dir)));
   }
   std::filesystem::remove(obs);
   RinexObsReader reader;
@@ -255,7 +279,8 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
 // crash (the sanitizer build runs this too).
 TEST(RinexImport, DamagedRealFilesFailCleanly) {
   TempDir dir;
-  const std::string obs = ReadFileText(SampleFile("bahr1620.04o")), nav = ReadFileText(SampleFile("bahr1620.04n"));
+  const std::string obs = ReadFileText(SampleFile("bahr1620.04o")),
+                    nav = ReadFileText(SampleFile("bahr1620.04n"));
   ASSERT_FALSE(obs.empty() || nav.empty());
   int failures = 0;
   for (size_t variant = 0; variant < 120; ++variant) {

@@ -13,11 +13,11 @@
 #include <tuple>
 #include <vector>
 
-#include "tests/support/test_support.h"
-#include "tests/rinex/rinex_test_data.h"
 #include "dataset/byte_builder.h"
 #include "rinex/rinex_nav_reader.h"
 #include "rinex/rinex_obs_reader.h"
+#include "tests/rinex/rinex_test_data.h"
+#include "tests/support/test_support.h"
 
 #ifdef TALVERIN_CLI_PATH
 
@@ -41,7 +41,8 @@ std::string FileEndingIn(const std::string& dir, const std::string& suffix) {
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
     const std::string name = entry.path().string();
-    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix) return name;
+    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix)
+      return name;
   }
   return "";
 }
@@ -52,7 +53,8 @@ std::map<std::string, std::vector<double>> Rtklib(const TempDir& dir, const std:
                                                   const std::string& nav, const std::string& tag) {
   std::map<std::string, std::vector<double>> positions;
   const std::string out = dir.File(tag + ".pos");
-  const auto run = RunProgram({"/usr/bin/rnx2rtkp", "-p", "0", "-e", "-x", "2", "-o", out, obs, nav});
+  const auto run =
+      RunProgram({"/usr/bin/rnx2rtkp", "-p", "0", "-e", "-x", "2", "-o", out, obs, nav});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ReadFileText(out + ".trace"), "") << tag;
   std::istringstream text(ReadFileText(out));
@@ -60,7 +62,8 @@ std::map<std::string, std::vector<double>> Rtklib(const TempDir& dir, const std:
     std::istringstream fields(line);
     std::string week, tow;
     std::vector<double> xyz(3);
-    if (line[0] != '%' && fields >> week >> tow >> xyz[0] >> xyz[1] >> xyz[2]) positions[week + " " + tow] = xyz;
+    if (line[0] != '%' && fields >> week >> tow >> xyz[0] >> xyz[1] >> xyz[2])
+      positions[week + " " + tow] = xyz;
   }
   return positions;
 }
@@ -88,11 +91,13 @@ std::string ReferenceNav(const TempDir& dir, const std::string& original) {
 // and 3.04 against those from the original files.
 TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
   ASSERT_TRUE(std::filesystem::exists("/usr/bin/rnx2rtkp")) << "rnx2rtkp (Debian rtklib) missing";
-  const RinexObsCode kCodes[] = {kObsC1, kObsP1, kObsL1, kObsD1, kObsS1, kObsP2, kObsL2, kObsD2, kObsS2};
+  const RinexObsCode kCodes[] = {kObsC1, kObsP1, kObsL1, kObsD1, kObsS1,
+                                 kObsP2, kObsL2, kObsD2, kObsS2};
   for (const RealRinexSet& set : rinex_test::RealRinexSets()) {
     SCOPED_TRACE(set.name);
     TempDir dir;
-    const std::string bFile = rinex_test::ImportSet(set.observation, set.navigation, dir.File("set")).observationFile;
+    const std::string bFile =
+        rinex_test::ImportSet(set.observation, set.navigation, dir.File("set")).observationFile;
     const std::string v2 = Export(bFile, dir.File("v2"), {});
     const std::string v3 = Export(bFile, dir.File("v3"), {"--rinex-version", "3"});
     ASSERT_FALSE(v2.empty() || v3.empty());
@@ -109,7 +114,8 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
       for (const RinexSatObs& sa : a.sats) {
         const RinexObsValue* c1 = original.Value(sa, kObsC1);
         if (sa.system != 'G' || c1 == nullptr || !c1->present || c1->value == 0.0) continue;
-        const auto sb = std::find_if(b.sats.begin(), b.sats.end(), [&](auto& s) { return s.prn == sa.prn; });
+        const auto sb =
+            std::find_if(b.sats.begin(), b.sats.end(), [&](auto& s) { return s.prn == sa.prn; });
         if (sb == b.sats.end()) continue;  // the import keeps 12 satellites per epoch
         ++kept;
         for (RinexObsCode code : kCodes) {
@@ -117,7 +123,8 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
           if (va == nullptr || !va->present || va->value == 0.0) continue;
           // S1 and S2 values beyond a byte are the receiver's "acquiring" marks.
           if ((code == kObsS1 || code == kObsS2) && va->value > 255.0) continue;
-          ASSERT_TRUE(vb != nullptr && vb->present) << "PRN " << sa.prn << " line " << a.line << " code " << code;
+          ASSERT_TRUE(vb != nullptr && vb->present)
+              << "PRN " << sa.prn << " line " << a.line << " code " << code;
           // Ranges and phases F14.3, Doppler counts of 0.0001 Hz printed F14.3, SNR in whole dB-Hz.
           const double tolerance = code == kObsS1 || code == kObsS2 ? 0.5 + 1e-9 : 0.0005 + 1e-7;
           EXPECT_NEAR(va->value, vb->value, tolerance) << "PRN " << sa.prn << " line " << a.line;
@@ -131,7 +138,8 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
       EXPECT_EQ(kept, b.sats.size());
     }
     EXPECT_EQ(exported.ReadEpoch(&b), 0);
-    for (RinexObsCode code : {kObsC1, kObsL1, kObsP2, kObsD2}) EXPECT_GT(compared[code], 900) << code;
+    for (RinexObsCode code : {kObsC1, kObsL1, kObsP2, kObsD2})
+      EXPECT_GT(compared[code], 900) << code;
     EXPECT_GT(lossOfLock, 0);
 
     // Navigation: every record back, health included, at float or double precision.
@@ -145,18 +153,21 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
       SCOPED_TRACE(navA.records[i].line);
       EXPECT_EQ(std::tie(navA.records[i].health, x.prn, x.week, x.toe, x.toc, x.iode, x.iodc),
                 std::tie(navB.records[i].health, y.prn, y.week, y.toe, y.toc, y.iode, y.iodc));
-      const double floats[][2] = {{x.tgd, y.tgd}, {x.af0, y.af0}, {x.af1, y.af1}, {x.af2, y.af2}, {x.deltaN, y.deltaN},
-                                  {x.crs, y.crs}, {x.crc, y.crc}, {x.cus, y.cus}, {x.cuc, y.cuc}, {x.cis, y.cis},
-                                  {x.cic, y.cic}, {x.omegaDot, y.omegaDot}, {x.iDot, y.iDot}};
+      const double floats[][2] = {{x.tgd, y.tgd},  {x.af0, y.af0},       {x.af1, y.af1},
+                                  {x.af2, y.af2},  {x.deltaN, y.deltaN}, {x.crs, y.crs},
+                                  {x.crc, y.crc},  {x.cus, y.cus},       {x.cuc, y.cuc},
+                                  {x.cis, y.cis},  {x.cic, y.cic},       {x.omegaDot, y.omegaDot},
+                                  {x.iDot, y.iDot}};
       for (const auto& f : floats) EXPECT_NEAR(f[0], f[1], std::fabs(f[0]) * 1.2e-7);
-      const double doubles[][2] = {{x.m0, y.m0}, {x.e, y.e}, {x.rootA, y.rootA},
+      const double doubles[][2] = {{x.m0, y.m0},         {x.e, y.e},         {x.rootA, y.rootA},
                                    {x.omega0, y.omega0}, {x.omega, y.omega}, {x.i0, y.i0}};
       for (const auto& d : doubles) EXPECT_NEAR(d[0], d[1], std::fabs(d[0]) * 1e-11);
     }
 
     // Both exported files of each version against the original observations: a fault in
     // either file moves the positions.
-    const auto expected = Rtklib(dir, set.observation, ReferenceNav(dir, set.navigation), "original");
+    const auto expected =
+        Rtklib(dir, set.observation, ReferenceNav(dir, set.navigation), "original");
     const struct {
       const char* tag;
       std::string obs, nav;

@@ -18,7 +18,8 @@ namespace rinex_test {
 
 inline std::string SourceDir() {
   const char* fromEnvironment = std::getenv("TALVERIN_SOURCE_DIR");
-  return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : TALVERIN_SOURCE_DIR;
+  return fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment
+                                                                  : TALVERIN_SOURCE_DIR;
 }
 
 // The path of a file of a shared data set ("bahr-2004-162/bahr1620.04o"), or "" when absent.
@@ -51,14 +52,16 @@ inline std::vector<RealRinexSet> RealRinexSets() {
 // that headerPosition names (import-rinex --header-position). The summary; on failure a test
 // failure and an empty observationFile.
 inline RinexImportSummary ImportSet(const std::string& observation, const std::string& navigation,
-                                    const std::string& outDir, const char* headerPosition = "rinex") {
+                                    const std::string& outDir,
+                                    const char* headerPosition = "rinex") {
   RinexImportOptions options;
   options.observationPath = observation;
   options.navigationPath = navigation;
   options.outputDir = outDir;
   RinexImportSummary summary;
   char error[kTextSize] = "";
-  if (ParseHeaderPosition(headerPosition, &options, error) != 0 || ImportRinex(options, &summary, error) != 0) {
+  if (ParseHeaderPosition(headerPosition, &options, error) != 0 ||
+      ImportRinex(options, &summary, error) != 0) {
     ADD_FAILURE() << error;
     summary.observationFile.clear();
   }

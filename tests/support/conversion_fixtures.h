@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "dataset/observation_file_writer.h"
 #include "output/gpb_reader.h"
 #include "tests/support/test_support.h"
-#include "dataset/observation_file_writer.h"
 
 namespace talverin {
 namespace testing_support {

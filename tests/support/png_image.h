@@ -15,7 +15,9 @@ struct PngImage {
   int32_t height = 0;
   std::vector<uint8_t> rgba;  // width * height * 4
 
-  const uint8_t* Pixel(int32_t x, int32_t y) const { return &rgba[(static_cast<size_t>(y) * width + x) * 4]; }
+  const uint8_t* Pixel(int32_t x, int32_t y) const {
+    return &rgba[(static_cast<size_t>(y) * width + x) * 4];
+  }
 };
 
 // True with the image, false with the reason in error.

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
+#include "dataset/byte_builder.h"
 #include "job/conversion_job.h"
 #include "tests/support/test_support.h"
-#include "dataset/byte_builder.h"
 
 namespace talverin {
 

@@ -22,8 +22,17 @@ struct Date {
 // Seconds since 1970 from glibc, independent of the code under test.
 int64_t LibcSeconds(const Date& d) {
   static_assert(sizeof(time_t) == 8, "the reference needs a 64-bit time_t");
-  std::tm tm = {static_cast<int>(d.second), d.minute, d.hour, d.day, d.month - 1, d.year - 1900,
-                0, 0, 0, 0, nullptr};
+  std::tm tm = {static_cast<int>(d.second),
+                d.minute,
+                d.hour,
+                d.day,
+                d.month - 1,
+                d.year - 1900,
+                0,
+                0,
+                0,
+                0,
+                nullptr};
   return static_cast<int64_t>(timegm(&tm));
 }
 
@@ -47,15 +56,20 @@ TEST(GpsTime, CalendarDatesGiveTenBitWeekSecondsOfWeekAndMjd) {
     int32_t yearArgument;  // as passed: four digits or years since 1900
     int32_t knownWeek;     // -1: no calendar fact
     double knownSow;
-  } cases[] = {{{1972, 2, 29, 12, 0, 0.0}, 72, -1, 0},   {{1980, 1, 6, 0, 0, 0.0}, 1980, 0, 0.0},
+  } cases[] = {{{1972, 2, 29, 12, 0, 0.0}, 72, -1, 0},
+               {{1980, 1, 6, 0, 0, 0.0}, 1980, 0, 0.0},
                {{1999, 8, 21, 23, 59, 59.5}, 1999, 1023, 604799.5},
-               {{1999, 8, 22, 0, 0, 0.0}, 99, 0, 0.0},   {{2000, 2, 29, 1, 2, 3.0}, 100, -1, 0},
+               {{1999, 8, 22, 0, 0, 0.0}, 99, 0, 0.0},
+               {{2000, 2, 29, 1, 2, 3.0}, 100, -1, 0},
                {{2004, 6, 10, 0, 0, 0.0}, 2004, 1274 - 1024, 4 * 86400.0},
                {{2006, 11, 6, 0, 0, 0.0}, 2006, 1400 - 1024, 86400.0},
                {{2069, 12, 31, 23, 59, 59.0}, 69, -1, 0},
-               {{2100, 2, 28, 23, 59, 59.0}, 2100, -1, 0}, {{2003, 13, 15, 0, 0, 0.0}, 2003, -1, 0},
-               {{2003, 26, 15, 0, 0, 0.0}, 2003, -1, 0}, {{2003, 0, 15, 0, 0, 0.0}, 2003, -1, 0},
-               {{2003, -11, 15, 0, 0, 0.0}, 3, -1, 0},   {{2003, -12, 15, 0, 0, 0.0}, 2003, -1, 0}};
+               {{2100, 2, 28, 23, 59, 59.0}, 2100, -1, 0},
+               {{2003, 13, 15, 0, 0, 0.0}, 2003, -1, 0},
+               {{2003, 26, 15, 0, 0, 0.0}, 2003, -1, 0},
+               {{2003, 0, 15, 0, 0, 0.0}, 2003, -1, 0},
+               {{2003, -11, 15, 0, 0, 0.0}, 3, -1, 0},
+               {{2003, -12, 15, 0, 0, 0.0}, 2003, -1, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.date.year << "-" << c.date.month << "-" << c.date.day
                                     << " year argument " << c.yearArgument);
@@ -123,9 +137,9 @@ TEST(GpsTime, FullSecondsFollowTheHalfWeekRule) {
     double t, reference;
     int32_t week;
     int64_t fullWeek;
-  } cases[] = {{604000.0, 1000.0, 1274, 1273},   // t far after r: t is in the week before
-               {500.0, 604000.0, 1274, 1275},    // t far before r: the week after
-               {300500.0, 500.0, 1274, 1273},    // a difference of exactly 300000 already moves
+  } cases[] = {{604000.0, 1000.0, 1274, 1273},  // t far after r: t is in the week before
+               {500.0, 604000.0, 1274, 1275},   // t far before r: the week after
+               {300500.0, 500.0, 1274, 1273},   // a difference of exactly 300000 already moves
                {500.0, 300500.0, 1274, 1275},
                {300499.5, 500.0, 1274, 1274},    // 299999.5 s does not
                {3600.0, 0.0, 1274, 1275},        // a reference of exactly 0 is the next week
@@ -144,9 +158,12 @@ TEST(GpsTime, GpsUtcOffsetFollowsItsTableRowOrderIncluded) {
     Date date;
     int32_t offset;
   } cases[] = {{{1990, 12, 31, 23, 59, 59.0}, -1},  // before the first listed offset
-               {{1991, 1, 1, 0, 0, 0.0}, 7},        {{1992, 6, 30, 23, 59, 59.0}, 7},
-               {{1992, 7, 1, 0, 0, 0.0}, 8},        {{1995, 12, 31, 23, 59, 59.0}, 10},
-               {{1996, 1, 1, 0, 0, 0.0}, 11},       {{1999, 1, 1, 0, 0, 0.0}, 13},
+               {{1991, 1, 1, 0, 0, 0.0}, 7},
+               {{1992, 6, 30, 23, 59, 59.0}, 7},
+               {{1992, 7, 1, 0, 0, 0.0}, 8},
+               {{1995, 12, 31, 23, 59, 59.0}, 10},
+               {{1996, 1, 1, 0, 0, 0.0}, 11},
+               {{1999, 1, 1, 0, 0, 0.0}, 13},
                {{2004, 12, 31, 23, 59, 59.0}, 13},
                // Row 11 (2001-07-01) stands after row 10 (2005-01-01): from 2005 on only the
                // interval of row 11 matches, and it lists no offset.

@@ -72,9 +72,11 @@ int main(int argc, char** argv) {
   Check(module != nullptr, "LoadLibrary talverin.dll");
   if (module == nullptr) return Report();
 #if defined(_WIN64)
-  const char* names[5] = {"SetFactoryDefaults", "AutoDetect", "Abort", "GetErrString", "ConvertFile"};
+  const char* names[5] = {"SetFactoryDefaults", "AutoDetect", "Abort", "GetErrString",
+                          "ConvertFile"};
 #else
-  const char* names[5] = {"_SetFactoryDefaults@8", "_AutoDetect@4", "_Abort@0", "_GetErrString@4", "_ConvertFile@12"};
+  const char* names[5] = {"_SetFactoryDefaults@8", "_AutoDetect@4", "_Abort@0", "_GetErrString@4",
+                          "_ConvertFile@12"};
 #endif
   void* procs[5];
   for (int i = 0; i < 5; ++i) {
@@ -93,7 +95,8 @@ int main(int argc, char** argv) {
   request.optionsSize = sizeof(ConvertOptions);
   setDefaults(sizeof(ConvertOptions), &request.options);
   Check(request.options.RecomputePosition == 1 && request.options.StationTimeLimit == 180 &&
-            request.options.GpbLayout == 1, "factory defaults");
+            request.options.GpbLayout == 1,
+        "factory defaults");
   std::snprintf(request.inputPath, sizeof request.inputPath, "%s\\BWINE001.123", dir.c_str());
   std::snprintf(request.outputPath, sizeof request.outputPath, "%s\\wine.gpb", dir.c_str());
   Check(autoDetect(request.inputPath) == 1, "AutoDetect accepts the B file");
