@@ -512,14 +512,4 @@ void WriteEventStations(ConversionJob& job, EventTable& table) {
   }
 }
 
-void FreeEventTable(EventTable& table) {
-  std::free(table.records);
-  table.records = nullptr;
-  std::free(table.byName);
-  table.byName = nullptr;
-  table.count = 0;
-  table.hasFeatures = 0;
-  table.lastMatch = 0.0;
-}
-
 }  // namespace talverin

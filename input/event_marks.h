@@ -28,6 +28,5 @@ int32_t StationMarkStep(ConversionJob& job, uint8_t* epochHeader, EventTable& ta
 // After the epoch loop: one block per record, at the time the observation file showed
 // its name, else at its event-file time with "-TimeErr" appended to the name.
 void WriteEventStations(ConversionJob& job, EventTable& table);
-void FreeEventTable(EventTable& table);
 
 }  // namespace talverin

@@ -28,4 +28,7 @@ struct EventTable {
   int32_t* byName;
 };
 
+// Frees the records and the index and leaves the table empty, as at the job's start.
+void FreeEventTable(EventTable& table);
+
 }  // namespace talverin
