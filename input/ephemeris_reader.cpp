@@ -178,12 +178,12 @@ int32_t LoadEphemerisStore(const char* path, EphemerisStore& store) {
   if (!source.Open(path, "rb")) return -1;
   EphemerisDecoder decoder(source, 0);
   EphemerisRecord record;
-  int32_t step = 0;
-  while ((step = decoder.Next(&record)) == 1) {
+  // A read error ends the reading, as it ends a conversion's.
+  while (decoder.Next(&record) == 1) {
     if (CheckGpsRecord(record.gps, record.health).use != GpsRecordUse::kKept) continue;
     (void)store.AddGpsEph(record.gps);  // a refused or duplicate record is not reported
   }
-  return step;
+  return 0;
 }
 
 void LoadGpsRecord(ConversionJob& job, const GpsEph& eph, int16_t health) {

@@ -188,8 +188,8 @@ struct GpsRecordCheck {
 
 // Adds the GPS records of the ephemeris file at path that a conversion keeps to store,
 // in file order, as a conversion that recomputes positions fills its engine's store (a
-// refused or duplicate record is left out by the store). 0, or -1 when the file cannot
-// be opened or read.
+// refused or duplicate record is left out by the store; a read error ends the reading as
+// in a conversion). 0, or -1 when the file cannot be opened.
 [[nodiscard]] int32_t LoadEphemerisStore(const char* path, EphemerisStore& store);
 
 // Reads the job's ephemeris file to its end (a short last record ends it silently), or
