@@ -8,6 +8,7 @@
 
 #include "base/gnss_constants.h"
 #include "dataset/download_set_reader.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
