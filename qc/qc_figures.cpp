@@ -370,7 +370,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   r.glonassEphemerides = static_cast<int64_t>(glonass.size());
 
   ModuleEphemerides eph;
-  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath, r.receiverType);
+  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath);
   if (!r.ephemerisFile) {
     defect("No ephemeris file (" + FileName(ephemerisPath) +
            ") beside the set: no recomputed positions, no elevations, no sky plot.");
