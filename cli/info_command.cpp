@@ -18,6 +18,7 @@
 #include "cli/json_writer.h"
 #include "cli/safe_output.h"
 #include "dataset/download_set_reader.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "input/event_marks.h"
 

@@ -8,6 +8,7 @@
 
 #include "base/gnss_constants.h"
 #include "dataset/download_set_reader.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
@@ -369,7 +370,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   r.glonassEphemerides = static_cast<int64_t>(glonass.size());
 
   ModuleEphemerides eph;
-  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath, r.receiverType);
+  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath);
   if (!r.ephemerisFile) {
     defect("No ephemeris file (" + FileName(ephemerisPath) +
            ") beside the set: no recomputed positions, no elevations, no sky plot.");
