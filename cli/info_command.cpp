@@ -15,10 +15,10 @@
 #include "base/gnss_constants.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
 #include "cli/safe_output.h"
 #include "dataset/download_set_reader.h"
 #include "dataset/gps_calendar.h"
+#include "dataset/json_writer.h"
 #include "dataset/session_week.h"
 #include "input/event_marks.h"
 
@@ -48,12 +48,6 @@ std::string PrnList(const std::set<int>& prns) {
   return text;
 }
 
-std::string JsonArray(const std::vector<std::string>& items) {
-  std::string text = "[";
-  for (size_t i = 0; i < items.size(); ++i) text += (i > 0 ? ", " : "") + items[i];
-  return text + "]";
-}
-
 struct SetInfo {
   int status = kExitOk;
   std::vector<std::string> lines;  // after the set's name
@@ -68,7 +62,7 @@ void Row(SetInfo* info, const char* label, const std::string& text) {
 
 SetInfo Describe(const std::string& path, const InfoArgs& args) {
   SetInfo info;
-  JsonMembers json;
+  talverin::JsonMembers json;
   talverin::DownloadSetReader reader;
   std::error_code ec;
   const bool regular = fs::is_regular_file(path, ec);
@@ -84,7 +78,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
       std::string(reader.model()) + ": " + kTypeNames[type] + " (type " + std::to_string(type) +
           "), " + std::to_string(reader.recordSize()) + "-byte channel records");
   json.Text("result", "read")
-      .Raw("receiver", JsonMembers()
+      .Raw("receiver", talverin::JsonMembers()
                            .Text("model", reader.model())
                            .Integer("type", type)
                            .Text("kind", kTypeNames[type])
@@ -97,7 +91,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
     Row(&info, "site file",
         std::string(site.name) + ", antenna height " + Fixed(site.antennaHeight_m, 4) +
             " m (vertical)");
-    json.Raw("site_file", JsonMembers()
+    json.Raw("site_file", talverin::JsonMembers()
                               .Text("name", site.name)
                               .Number("antenna_height_m", site.antennaHeight_m, 4)
                               .Object());
@@ -149,7 +143,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
                (siteEpochs[name] == 1 ? " epoch)" : " epochs)");
     }
     sitesJson.push_back(
-        JsonMembers().Text("name", name).Integer("epochs", siteEpochs[name]).Object());
+        talverin::JsonMembers().Text("name", name).Integer("epochs", siteEpochs[name]).Object());
   }
   if (siteOrder.size() > kSitesShown) {
     sites += " and " + std::to_string(siteOrder.size() - kSitesShown) + " more names";
@@ -175,7 +169,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
       (week.week >= 0 ? std::to_string(week.week) : std::string("unknown")) + " (" +
           talverin::WeekSourceName(week.source) + ")" +
           (week.note.empty() ? "" : ": " + week.note));
-  json.Raw("sites", JsonArray(sitesJson)).Integer("epochs", epochs);
+  json.Raw("sites", talverin::JsonArray(sitesJson)).Integer("epochs", epochs);
   if (epochs > 0) {
     json.Text("first_epoch", talverin::FormatGpsTime(firstWeek, first_s))
         .Text("last_epoch", talverin::FormatGpsTime(lastWeek, last_s))
@@ -195,7 +189,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   for (const int prn : seen) prnJson.push_back(std::to_string(prn));
   Row(&info, "satellites",
       std::to_string(seen.size()) + (seen.empty() ? "" : ": " + PrnList(seen)));
-  json.Raw("satellites", JsonArray(prnJson));
+  json.Raw("satellites", talverin::JsonArray(prnJson));
 
   std::vector<talverin::SetGpsEphemeris> gps;
   std::vector<talverin::SetGlonassEphemeris> glonass;
@@ -226,11 +220,11 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   if (!without.empty()) Row(&info, "", "seen without a healthy ephemeris: " + PrnList(without));
   std::vector<std::string> withoutJson;
   for (const int prn : without) withoutJson.push_back(std::to_string(prn));
-  json.Raw("ephemerides", JsonMembers()
+  json.Raw("ephemerides", talverin::JsonMembers()
                               .Integer("gps", static_cast<int64_t>(gps.size()))
                               .Integer("gps_unhealthy", unhealthyRecords)
                               .Integer("glonass", static_cast<int64_t>(glonass.size()))
-                              .Raw("seen_without_healthy", JsonArray(withoutJson))
+                              .Raw("seen_without_healthy", talverin::JsonArray(withoutJson))
                               .Object());
 
   talverin::EventTable events;
@@ -247,7 +241,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
         events.count == 0 ? "none"
                           : std::to_string(events.count) + " records: " + std::to_string(marks) +
                                 " site marks, " + std::to_string(features) + " feature events");
-    json.Raw("events", JsonMembers()
+    json.Raw("events", talverin::JsonMembers()
                            .Integer("records", events.count)
                            .Integer("site_marks", marks)
                            .Integer("feature_events", features)
@@ -267,7 +261,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
               " more damaged stretches; " + std::to_string(reader.damagedBytes()) +
               " bytes skipped in all");
     }
-    damageJson.push_back(JsonMembers()
+    damageJson.push_back(talverin::JsonMembers()
                              .Text("file", std::string(1, d.file))
                              .Integer("offset", d.offset)
                              .Integer("skipped", d.skipped)
@@ -284,7 +278,7 @@ SetInfo Describe(const std::string& path, const InfoArgs& args) {
   } else if (info.status == kExitOk) {
     info.status = kExitIncomplete;
   }
-  json.Raw("damage", JsonArray(damageJson))
+  json.Raw("damage", talverin::JsonArray(damageJson))
       .Integer("damaged_bytes", reader.damagedBytes())
       .Boolean("last_epoch_cut", truncated);
   info.json = json.text();
@@ -314,8 +308,8 @@ int RunInfo(const InfoArgs& args) {
     PrintLine(sets[i]);
     for (const std::string& line : info.lines) PrintLine(line);
     json += (i > 0 ? ",\n    {" : "\n    {") +
-            JsonMembers().Text("input", sets[i]).Integer("status", info.status).text() + ", " +
-            info.json + "}";
+            talverin::JsonMembers().Text("input", sets[i]).Integer("status", info.status).text() +
+            ", " + info.json + "}";
   }
   if (!args.json.empty() && !WriteSummaryJson(&jsonOutput, "info", worst, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());
