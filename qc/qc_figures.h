@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "dataset/set_scan.h"
+
 namespace talverin {
 
 // GPS signal frequencies (ICD-GPS-200) and the combinations built on them.
@@ -24,8 +26,6 @@ constexpr double kIonoRateSlip_mpm = 4.0;
 constexpr double kWideLaneSlip_cyc = 4.0;
 // Arcs shorter than this many epochs hold too few values for a mean: left out of MP RMS.
 constexpr int kMinArcEpochs = 5;
-// A step between epochs longer than this many intervals is a gap.
-constexpr double kGapFactor = 1.5;
 // Elevations are computed at most this often per satellite and held in between (a GPS
 // satellite moves under 0.1 degree in this time).
 constexpr double kElevationStep_s = 10.0;
