@@ -120,6 +120,9 @@ int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options
   scan_.week = ResolveSessionWeek(bPath, reader_.CompanionPath('E'), options.gpsWeek);
   ReadEphemerides(&reader_, &scan_);
   ReadEvents(&reader_, &scan_);
+  // The E file's damage: the pass over the epochs starts afresh, without it.
+  scan_.damage = reader_.damage();
+  scan_.damagedBytes = reader_.damagedBytes();
   return 0;
 }
 
@@ -129,8 +132,8 @@ int32_t SetScanner::ScanEpochs(const SetEpochVisitor& visit) {
   StepCounter steps;
   std::map<std::string, size_t> siteIndex;
   RawEpoch epoch;
-  int32_t got;
-  while ((got = reader_.NextEpoch(&epoch)) == 1) {
+  int32_t got = reader_.Rewind() == 0 ? 1 : -1;
+  while (got == 1 && (got = reader_.NextEpoch(&epoch)) == 1) {
     const int32_t week = s.week.week >= 0 ? weeks.WeekOf(epoch.tow_s) : -1;
     const double time_s = SetTime(week, epoch.tow_s);
     if (!steps.Add(time_s)) ++s.repeated;
@@ -141,8 +144,8 @@ int32_t SetScanner::ScanEpochs(const SetEpochVisitor& visit) {
   for (const int32_t prn : s.satellites) {
     if (prn <= kMaxGpsPrn && s.healthyPrns.count(prn) == 0) s.seenWithoutHealthy.insert(prn);
   }
-  s.damage = reader_.damage();
-  s.damagedBytes = reader_.damagedBytes();
+  s.damage.insert(s.damage.end(), reader_.damage().begin(), reader_.damage().end());
+  s.damagedBytes += reader_.damagedBytes();
   s.lastEpochCut = reader_.lastEpochCut();
   s.readError = got < 0;
   if (s.readError) s.readErrorText = reader_.errorText();

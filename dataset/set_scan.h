@@ -91,7 +91,8 @@ class SetScanner {
   // The B header, the S, E and D files and the week. 0, or -1 when the B file cannot be read
   // (scan().error says why).
   [[nodiscard]] int32_t Open(const std::string& bPath, const SetScanOptions& options);
-  // The pass over the epochs; visit, when given, sees each. 0, or -1 after a read error.
+  // The pass over the epochs from the first (what was read through reader() before is
+  // forgotten); visit, when given, sees each. 0, or -1 after a read error. Once only.
   [[nodiscard]] int32_t ScanEpochs(const SetEpochVisitor& visit = nullptr);
   const SetScan& scan() const { return scan_; }
   DownloadSetReader& reader() { return reader_; }

@@ -52,11 +52,7 @@ struct QcOptions {
   double reference_m[3] = {0.0, 0.0, 0.0};  // ECEF
 };
 
-struct QcGap {
-  double from_s = 0.0;  // time of the last epoch before the gap (time base of QcReport)
-  double to_s = 0.0;    // time of the first epoch after it
-  int64_t missing = 0;  // epochs expected in between
-};
+using QcGap = SetGap;  // times in the time base of QcReport
 
 struct QcSatellite {
   int32_t prn = 0;
