@@ -128,12 +128,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
     return Refuse("paths of 256 characters or more do not fit the module's records: " + input,
                   "refused", printer);
   }
-  if (!week.note.empty()) {
-    const bool doubtful = week.source == talverin::WeekSource::kFileName ||
-                          week.source == talverin::WeekSource::kUnknown;
-    printer.Print(doubtful ? MessageLevel::kWarning : MessageLevel::kInfo, -1.0,
-                  "GPS week: " + week.note);
-  }
+  // The week rule notes only a choice in doubt or a week not found.
+  if (!week.note.empty()) printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
 
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);

@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/safe_output.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
 

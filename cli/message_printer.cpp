@@ -1,4 +1,5 @@
 #include "cli/message_printer.h"
+#include "dataset/gps_calendar.h"
 
 #include <unistd.h>
 

@@ -10,6 +10,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/position_stats.h"
 #include "dataset/session_week.h"
 #include "job/path_names.h"

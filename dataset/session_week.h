@@ -1,11 +1,10 @@
-// The full GPS week of a download set, and GPS time as calendar text. The week comes from
-// the GPS records of the ephemeris file (E; ten-bit weeks, below 500 read as week + 1024 as
-// the module reads them), checked against the date in the set's file name (B/E/S/D, a
-// 4-character site, session characters, "yy.ddd"; yy 80-99 is 19yy, 00-79 is 20yy). When
-// they disagree (for data after the 2019-04-07 rollover they differ by 1024 weeks) the file
-// name decides and a note says so; an explicit week overrides both. Calendar texts are GPS
-// time (no leap seconds): "2004-06-10 00:00:30.000", or UTC in ISO form for KML and GPX.
-// Tools only, not part of the module.
+// The full GPS week of a download set or of a GPB file: the one rule every command uses to
+// resolve the receivers' ten-bit weeks. The evidence, in this order: the date in the file
+// name ("yy.ddd" of a set's file; the "yy" of a GPB file named after its set), then the
+// ephemerides' GPS weeks (E file, or the .epp beside a GPB file; ten bits as stored), then the
+// latest date the data can have (a GPB file's creation stamp, else the machine's clock). The
+// week is never in the future, and a choice between weeks 1024 apart is always noted. An
+// explicit week overrides all. Calendar and leap seconds: dataset/gps_calendar.h.
 #pragma once
 
 #include <cstdint>
@@ -26,40 +25,44 @@ struct SessionWeek {
   double referenceTow_s = 0.0;  // s of week of a moment inside the session (the file
                                 // name's day at 00:00, or the ephemerides' median toe)
   WeekSource source = WeekSource::kUnknown;
-  std::string note;  // why the week is what it is, when that needs saying
+  std::string note;  // set only when the choice was in doubt or no week was found
 };
+
+// What is known of a session's week; -1 (or empty) where a piece is missing.
+struct WeekEvidence {
+  int32_t overrideWeek = -1;
+  int32_t nameYear = -1;       // four digits, from the file name
+  int32_t nameDayOfYear = -1;  // 1-366; -1 when the name gives the year only
+  int32_t storedWeek = -1;     // the ephemerides' most frequent GPS week as stored
+  double medianToe_s = 0.0;    // their median toe in that week
+  int32_t notAfterWeek = -1;   // the data are not later than this full week
+  std::string ephemerisPath;   // named in the notes
+};
+
+// The week the evidence gives, after the rule in this file's header.
+[[nodiscard]] SessionWeek ResolveWeek(const WeekEvidence& evidence);
 
 // The date in a download-set file name (directory ignored). False when the name does not
 // end in "yy.ddd" with a day of year 1-366 after a letter, 4 site and 1-2 session characters.
-bool SessionDateFromName(const std::string& path, int32_t* year, int32_t* dayOfYear);
+[[nodiscard]] bool SessionDateFromName(const std::string& path, int32_t* year, int32_t* dayOfYear);
 
-// The week of a set from its ephemeris file and the file name of any of its files.
-// overrideWeek >= 0 wins over both. An unreadable or empty E file counts as no ephemerides.
-SessionWeek ResolveSessionWeek(const std::string& setFilePath, const std::string& ephemerisPath,
-                               int32_t overrideWeek);
+// The week of a set from its ephemeris file and the file name of any of its files, not later
+// than the machine's clock. overrideWeek >= 0 wins. An unreadable or empty E file counts as
+// no ephemerides.
+[[nodiscard]] SessionWeek ResolveSessionWeek(const std::string& setFilePath,
+                                             const std::string& ephemerisPath,
+                                             int32_t overrideWeek);
 
 // The week of a GPB file's epochs. overrideWeek >= 0 wins; else the download set beside it
 // that the GPB file is named after (DIR/NAME.gpb from DIR/NAME.ddd, the default output name)
-// gives it as ResolveSessionWeek does; else the GpsEph weeks of its .epp file, ten-bit as
-// the E file gave them and read as the module reads them (below 500: + 1024), with a note
-// naming the week 1024 later when that one is not after writtenWeek (the week the GPB file
-// was written, from its header; -1 unknown).
-SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPath,
-                           int32_t writtenWeek, int32_t overrideWeek);
+// gives it as ResolveSessionWeek does; else the GpsEph weeks of its .epp file with the year
+// of its name (NAME = letter, 4 site, 1-2 session characters, yy) and writtenWeek, the week
+// its header says it was written (-1 unknown), as the latest possible week.
+[[nodiscard]] SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPath,
+                                         int32_t writtenWeek, int32_t overrideWeek);
 
 // "override", "ephemeris and file name", "file name", "ephemeris", "unknown".
-const char* WeekSourceName(WeekSource source);
-
-// Full GPS week and seconds of week of a calendar date (GPS time).
-void CalendarToFullWeek(int32_t year, int32_t month, int32_t day, int32_t* week, double* tow_s);
-
-// "2004-06-10 00:00:30.000"; "-" when the week is unknown or tow is not finite.
-std::string FormatGpsTime(int32_t week, double tow_s);
-// GPS-UTC (s) at a GPS time from the leap seconds announced up to 2017-01-01 (18 s since).
-int32_t GpsMinusUtc_s(int32_t week, double tow_s);
-// The UTC time of a GPS time in ISO 8601, as KML and GPX want it: GPS 2004-06-10 00:00:30
-// is "2004-06-10T00:00:17.000Z". Empty when unknown.
-std::string FormatUtcIso(int32_t week, double tow_s);
+[[nodiscard]] const char* WeekSourceName(WeekSource source);
 
 // Gives each seconds-of-week time its full week: the week that puts it nearest to the time
 // placed before (at first, the session's reference), so a session crossing the end of a
@@ -68,7 +71,7 @@ class WeekTracker {
  public:
   explicit WeekTracker(const SessionWeek& session);
   // The full week of tow_s; -1 when the session's week is unknown or tow_s is not finite.
-  int32_t WeekOf(double tow_s);
+  [[nodiscard]] int32_t WeekOf(double tow_s);
 
  private:
   int32_t week_;

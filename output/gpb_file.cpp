@@ -144,7 +144,9 @@ void StoreDescription(uint8_t* field, const char* description) {
 
 GpbFile::GpbFile() {}
 
-GpbFile::~GpbFile() { Close(); }
+// The owner closes the file and reads the result; this only releases a stream left open on a
+// failure path, whose message is already given.
+GpbFile::~GpbFile() { (void)Close(); }
 
 void GpbFile::TakeStamp() {
   const std::time_t now = std::time(nullptr);

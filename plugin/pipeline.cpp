@@ -30,7 +30,8 @@ int32_t ConversionJob::Run() {
   char description[kDescriptionLength + 1];
   std::memcpy(description, header + kModelTextOffset, kDescriptionLength);
   description[kDescriptionLength] = '\0';
-  gpb->UpdateHeaderInfo(description, nullptr, 0, nullptr);
+  // The job opened the GPB for writing before the pipeline runs: the update cannot fail here.
+  (void)gpb->UpdateHeaderInfo(description, nullptr, 0, nullptr);
 
   if (receiverType == kReceiverDetect) {
     receiverType = DetectReceiver(header);

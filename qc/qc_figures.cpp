@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/gnss_constants.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
 #include "input/observation_reader.h"

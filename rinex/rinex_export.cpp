@@ -10,6 +10,7 @@
 #include <set>
 
 #include "base/gnss_constants.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
 #include "geodesy/geodetic.h"
@@ -20,7 +21,6 @@
 #include "position/single_point.h"
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
-#include "time/gps_time.h"
 
 namespace talverin {
 namespace {
@@ -471,9 +471,8 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
     s.summary.incomplete = true;
   }
   if (s.leapSeconds < 0) {
-    const int32_t n =
-        GpsUtcOffset(s.summary.first.tow_s, s.summary.first.week, s.summary.first.tow_s);
-    if (n > 0) s.leapSeconds = n;
+    // From the announced leap seconds; unknown past their end, and then not written.
+    s.leapSeconds = GpsMinusUtc_s(s.summary.first.week, s.summary.first.tow_s);
   }
   s.PlanEvents();
   s.MakeNames();

@@ -10,56 +10,9 @@
 namespace talverin {
 namespace {
 
-constexpr int32_t kDaysPerWeek = 7;
 constexpr int32_t kHeaderContentWidth = 60;
 constexpr double kMaxF14_3 = 9999999999.999;  // widest F14.3 value (sign takes the 14th column)
-// Days from 0000-03-01 (proleptic Gregorian) to 1980-01-06, the GPS epoch.
-constexpr int64_t kGpsEpochCivilDays = 723125;
-
-// Civil date from days since 0000-03-01 (the year starts in March so that the leap day
-// ends it; Gregorian 400-year cycles of 146097 days).
-void CivilFromDays(int64_t days, int32_t* year, int32_t* month, int32_t* day) {
-  const int64_t era = days / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *day = static_cast<int32_t>(doy - (153 * mp + 2) / 5 + 1);
-  *month = static_cast<int32_t>(mp < 10 ? mp + 3 : mp - 9);
-  *year = static_cast<int32_t>(era * 400 + yoe + (*month <= 2 ? 1 : 0));
-}
-
-bool LeapYear(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
 }  // namespace
-
-GpsInstant NormalisedInstant(int32_t week, double tow_s) {
-  GpsInstant t{week, tow_s};
-  if (!std::isfinite(tow_s)) return t;
-  const double shift = std::floor(tow_s / kSecondsPerWeek);
-  t.week = week + static_cast<int32_t>(shift);
-  t.tow_s = tow_s - shift * kSecondsPerWeek;
-  if (t.tow_s >= kSecondsPerWeek) {  // rounding of a value just below a whole week
-    t.tow_s -= kSecondsPerWeek;
-    ++t.week;
-  }
-  return t;
-}
-
-CalendarTime GpsCalendar(const GpsInstant& t) {
-  CalendarTime c;
-  const int32_t dayOfWeek = static_cast<int32_t>(std::floor(t.tow_s / kSecondsPerDay));
-  double secondOfDay = t.tow_s - dayOfWeek * kSecondsPerDay;
-  const int64_t days = kGpsEpochCivilDays + static_cast<int64_t>(t.week) * kDaysPerWeek + dayOfWeek;
-  CivilFromDays(days, &c.year, &c.month, &c.day);
-  c.hour = static_cast<int32_t>(secondOfDay / 3600.0);
-  secondOfDay -= c.hour * 3600.0;
-  c.minute = static_cast<int32_t>(secondOfDay / 60.0);
-  c.second = secondOfDay - c.minute * 60.0;
-  static const int32_t kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  c.dayOfYear = kBefore[c.month - 1] + c.day + (LeapYear(c.year) && c.month > 2 ? 1 : 0);
-  return c;
-}
 
 std::string Format(const char* format, ...) {
   char buffer[256];

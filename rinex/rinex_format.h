@@ -8,27 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "dataset/gps_calendar.h"
+
 namespace talverin {
-
-// A GPS-time instant kept as full week and seconds of that week, so that epoch seconds keep
-// their 0.1 us resolution (a single double of seconds since 1980 would not).
-struct GpsInstant {
-  int32_t week = 0;    // full GPS week since 1980-01-06
-  double tow_s = 0.0;  // 0 <= tow_s < 604800
-  double FullSeconds() const { return week * 604800.0 + tow_s; }
-};
-
-struct CalendarTime {
-  int32_t year = 0;  // four digits
-  int32_t month = 0, day = 0, hour = 0, minute = 0;
-  double second = 0.0;
-  int32_t dayOfYear = 0;  // 1-366
-};
-
-// Calendar date and time of a GPS instant, GPS time scale (Gregorian calendar).
-CalendarTime GpsCalendar(const GpsInstant& t);
-// tow_s brought into 0..604800 by moving whole weeks.
-GpsInstant NormalisedInstant(int32_t week, double tow_s);
 
 // One header line: content cut or padded to 60 columns, then the label; trailing blanks
 // dropped; newline appended.

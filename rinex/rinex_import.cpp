@@ -13,6 +13,7 @@
 #include "base/text_buffer.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
+#include "dataset/gps_calendar.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
 #include "input/event_marks.h"
@@ -81,12 +82,6 @@ void SiteName(const char* name, char site[kEpochHeaderSiteLength + 1]) {
   }
   for (; n < kEpochHeaderSiteLength; ++n) site[n] = kSitePad;
   site[kEpochHeaderSiteLength] = '\0';
-}
-
-int32_t DayOfYear(int32_t year, int32_t month, int32_t day) {
-  static const int32_t kBefore[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kBefore[(month - 1) % 12] + day + (leap && month > 2 ? 1 : 0);
 }
 
 // Round to the nearest int32; false when the value does not fit.

@@ -1,5 +1,7 @@
 #include "rinex/rinex_text.h"
 
+#include "dataset/gps_calendar.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdarg>
@@ -9,21 +11,6 @@
 #include "base/text_buffer.h"
 
 namespace talverin {
-namespace {
-
-constexpr int32_t kGpsEpochYear = 1980;    // GPS time starts 1980-01-06 00:00:00
-constexpr int32_t kGpsEpochDayOfYear = 5;  // days of 1980 before January 6
-constexpr int32_t kMaxYear = 2200;         // beyond any receiver file; keeps the day count small
-
-bool IsLeapYear(int32_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int32_t DaysInMonth(int32_t year, int32_t month) {
-  static const int32_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-}  // namespace
-
 RinexLineReader::~RinexLineReader() { Close(); }
 
 int32_t RinexLineReader::Open(const char* path) {
@@ -164,27 +151,20 @@ bool RinexInteger(const char* line, int32_t length, int32_t column, int32_t widt
 
 bool RinexGpsTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
                   double second, int32_t* week, double* tow_s) {
-  *week = 0;
-  *tow_s = 0.0;
-  if (year < kGpsEpochYear || year > kMaxYear || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      !(second >= 0.0 && second < 61.0)) {
-    return false;
-  }
-  int32_t days = -kGpsEpochDayOfYear;
-  for (int32_t y = kGpsEpochYear; y < year; ++y) days += IsLeapYear(y) ? 366 : 365;
-  for (int32_t m = 1; m < month; ++m) days += DaysInMonth(year, m);
-  days += day - 1;
-  if (days < 0) return false;
-  *week = days / 7;
-  *tow_s = (days % 7) * kSecondsPerDay + hour * 3600.0 + minute * 60.0 + second;
-  return true;
+  CalendarTime c;
+  c.year = year;
+  c.month = month;
+  c.day = day;
+  c.hour = hour;
+  c.minute = minute;
+  c.second = second;
+  return CalendarToGps(c, week, tow_s);
 }
 
 int32_t RinexFullYear(long year) {
   if (year >= 100 || year < 0)
     return static_cast<int32_t>(year < 0 ? -1 : (year > 9999 ? 9999 : year));
-  return static_cast<int32_t>(year >= 80 ? 1900 + year : 2000 + year);
+  return FullYearOfTwoDigits(static_cast<int32_t>(year));
 }
 
 }  // namespace talverin

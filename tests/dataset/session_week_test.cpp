@@ -1,17 +1,15 @@
-// The week of a download set from its E file and its name, and the GPS calendar of the
-// tools' texts and of the RINEX epochs, checked against calendar facts: GPS week 1274 began
-// on Sunday 2004-06-06, week 1306 on 2005-01-16, week 2048 on 2019-04-07 (the second ten-bit
-// rollover).
+// The one rule for a session's full GPS week, checked against calendar facts: GPS week 1274
+// began on Sunday 2004-06-06, week 250 on 1984-10-21, week 830 on 1995-12-03, week 1854 on
+// 2015-07-19, week 2048 on 2019-04-07 (the second ten-bit rollover), week 2088 on 2020-01-12, week
+// 2400 on 2026-01-04.
 #include "dataset/session_week.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <tuple>
+#include <fstream>
 
 #include "dataset/ephemeris_file_writer.h"
-#include "rinex/rinex_format.h"
+#include "dataset/gps_calendar.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -19,94 +17,105 @@ namespace {
 
 using testing_support::TempDir;
 
-// The week from the date in the file name (B or E + site + session + yy.ddd), checked
-// against the ephemerides' ten-bit weeks, or from the ephemerides alone, or as given (--gps-week).
-// (The rollover and a disagreement: the RINEX export's test.)
-TEST(SessionWeek, FileNameAndEphemerisWeeksGiveTheWeek) {
-  TempDir dir;
-  const auto writeE = [&](const std::string& name, std::vector<int16_t> weeks) {
-    EphemerisFileWriter writer;
-    for (size_t i = 0; i < weeks.size(); ++i) {
-      GpsEph eph{};
-      eph.prn = static_cast<int32_t>(i + 1);
-      eph.week = weeks[i];
-      eph.toe = 352800 + static_cast<int32_t>(i) * 7200;
-      writer.AddGps(eph);
-    }
-    EXPECT_TRUE(writer.WriteTo(dir.File(name)));
-    return dir.File(name);
-  };
-  const std::string none = "/nonexistent/E";
-  const std::string e2004 = writeE("E2004", {250, 250, 251});  // ten-bit 250: week 1274
-  const std::string e2019 = writeE("E2019", {0, 0});           // ten-bit 0 read as 1024
+// Evidence in, week out; notAfterWeek 2400 (2026-01-04) unless a row says otherwise.
+TEST(SessionWeek, EvidenceGivesOneWeekAndNotesOnlyADoubt) {
   const struct {
-    std::string name, ephemeris;
-    int32_t override, week;
+    const char* what;
+    int32_t overrideWeek, year, day, stored, notAfter;
+    int32_t week;
     WeekSource source;
-    double tow_s;      // the session's place in the week; -1 not checked
-    const char* note;  // a part of the note; "" none; null not checked
+    const char* note;  // a part of the note; "" for none
   } cases[] = {
-      {"/data/BBAHRA04.162", none, -1, 1274, WeekSource::kFileName, 4 * 86400.0, nullptr},
-      {"BSITEAB19.097", none, -1, 2048, WeekSource::kFileName, 0.0, nullptr},  // two characters
-      {"B0001A99.001", none, -1, 990, WeekSource::kFileName, 5 * 86400.0, nullptr},   // a Friday
-      {"B0001A04.366", none, -1, 1303, WeekSource::kFileName, 5 * 86400.0, nullptr},  // leap year
-      {"B0001A05.366", none, -1, -1, WeekSource::kUnknown, -1, nullptr},  // 2005: 365 days
-      {"B0001A04.000", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
-      {"B0001A04.16x", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
-      {"B1.162", none, -1, -1, WeekSource::kUnknown, -1, nullptr},
-      {"BBAHRA04.162", e2004, -1, 1274, WeekSource::kAgreed, -1, ""},
-      // Without a date in the name the ephemerides' median toe places the session.
-      {"bahr.b", e2004, -1, 1274, WeekSource::kEphemeris, 352800 + 7200.0,
-       "no date in the file name"},
-      {"bahr.b", e2019, -1, 1024, WeekSource::kEphemeris, -1, "not checked against"},
-      {"bahr.b", dir.path(), -1, -1, WeekSource::kUnknown, -1, "give --gps-week"},  // a directory
-      {"BBAHRA04.162", e2004, 2088, 2088, WeekSource::kOverride, -1, nullptr},
+      {"name and ephemerides agree", -1, 2004, 162, 250, 2400, 1274, WeekSource::kAgreed, ""},
+      {"neighbouring week", -1, 2004, 162, 251, 2400, 1274, WeekSource::kAgreed, ""},
+      {"name alone", -1, 2004, 162, -1, 2400, 1274, WeekSource::kFileName, ""},
+      {"past the rollover", -1, 2020, 15, 40, 2400, 2088, WeekSource::kAgreed, ""},
+      {"disagree", -1, 2004, 162, 300, 2400, 1274, WeekSource::kFileName, "does not fit"},
+      {"ephemerides alone", -1, -1, -1, 830, 2400, 1854, WeekSource::kEphemeris,
+       "week 830 (1995-12-03) has the same ten bits"},
+      {"a full week as stored", -1, -1, -1, 1854, 2400, 1854, WeekSource::kEphemeris,
+       "week 830 (1995-12-03)"},
+      {"the year of the name", -1, 2015, -1, 830, 2400, 1854, WeekSource::kAgreed, ""},
+      {"the year picks the older", -1, 2004, -1, 250, 2400, 1274, WeekSource::kAgreed, ""},
+      {"not after 2004-12", -1, -1, -1, 250, 1300, 1274, WeekSource::kEphemeris,
+       "week 250 (1984-10-21)"},
+      {"one candidate", -1, -1, -1, 830, 1000, 830, WeekSource::kEphemeris, ""},
+      {"a name in the future", -1, 2045, 1, -1, 2400, -1, WeekSource::kUnknown, "in the future"},
+      {"future name, ephemerides", -1, 2045, 1, 830, 1900, 1854, WeekSource::kEphemeris,
+       "in the future"},
+      {"nothing", -1, -1, -1, -1, 2400, -1, WeekSource::kUnknown, "give --gps-week"},
+      {"override", 2088, 2004, 162, 250, 2400, 2088, WeekSource::kOverride, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name + " " + c.ephemeris);
-    const SessionWeek s = ResolveSessionWeek(c.name, c.ephemeris, c.override);
-    EXPECT_EQ(std::make_tuple(c.week, c.source), std::make_tuple(s.week, s.source));
-    if (c.tow_s >= 0.0) {
-      EXPECT_EQ(c.tow_s, s.referenceTow_s);
-    }
-    if (c.note == nullptr) continue;
+    SCOPED_TRACE(c.what);
+    WeekEvidence e;
+    e.overrideWeek = c.overrideWeek;
+    e.nameYear = c.year;
+    e.nameDayOfYear = c.day;
+    e.storedWeek = c.stored;
+    e.medianToe_s = 7200.0;
+    e.notAfterWeek = c.notAfter;
+    e.ephemerisPath = "E";
+    const SessionWeek s = ResolveWeek(e);
+    EXPECT_EQ(c.week, s.week);
+    EXPECT_EQ(WeekSourceName(c.source), std::string(WeekSourceName(s.source)));
     EXPECT_EQ(c.note[0] == '\0', s.note.empty()) << s.note;
     EXPECT_NE(std::string::npos, s.note.find(c.note)) << s.note;
   }
 }
 
-// The tools' texts (FormatGpsTime) and the RINEX epochs' calendar (GpsCalendar) alike.
-TEST(SessionWeek, CalendarTextsAndWeeksAcrossTheWeekEnd) {
+// Names: letter, 4 site and 1-2 session characters, yy.ddd; 2004 has 366 days, 2005 365.
+TEST(SessionWeek, DateOfTheFileName) {
   const struct {
-    int32_t week;
-    double tow_s;
-    const char* text;
-    int32_t dayOfYear;  // 0: a row of the texts' rounding to the millisecond only
+    const char* name;
+    int32_t year, day;  // -1: no date
   } cases[] = {
-      {0, 0.0, "1980-01-06 00:00:00.000", 6},            // the GPS epoch
-      {1023, 604799.5, "1999-08-21 23:59:59.500", 233},  // end of the first week cycle
-      {2048, 0.0, "2019-04-07 00:00:00.000", 97},        // second rollover
-      {2094, 518400.0, "2020-02-29 00:00:00.000", 60},   // leap day
-      // Rounding to the millisecond carries into the next week's first day.
-      {2048, 604799.9996, "2019-04-14 00:00:00.000", 0},
-      {2048, 604799.9994, "2019-04-13 23:59:59.999", 0},
+      {"/data/BBAHRA04.162", 2004, 162}, {"BSITEAB19.097", 2019, 97}, {"B0001A99.001", 1999, 1},
+      {"B0001A04.366", 2004, 366},       {"B0001A05.366", -1, -1},    {"B0001A04.000", -1, -1},
+      {"B0001A04.16x", -1, -1},          {"B1.162", -1, -1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(c.text, FormatGpsTime(c.week, c.tow_s));
-    if (c.dayOfYear == 0) continue;
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
-    double second = -1.0;
-    ASSERT_EQ(6, std::sscanf(c.text, "%d-%d-%d %d:%d:%lf", &y, &mo, &d, &h, &mi, &second));
-    const CalendarTime t = GpsCalendar({c.week, c.tow_s});
-    EXPECT_EQ(std::make_tuple(y, mo, d, h, mi, c.dayOfYear),
-              std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.dayOfYear));
-    EXPECT_DOUBLE_EQ(second, t.second);
+    SCOPED_TRACE(c.name);
+    int32_t year = -1, day = -1;
+    EXPECT_EQ(c.year >= 0, SessionDateFromName(c.name, &year, &day));
+    if (c.year < 0) continue;
+    EXPECT_EQ(c.year, year);
+    EXPECT_EQ(c.day, day);
   }
-  // UTC: GPS-UTC 18 s from 2017-01-01 00:00 UTC (13 s in 2004: the KML/GPX times in cli_test).
-  EXPECT_EQ("2016-12-31T23:59:59.000Z", FormatUtcIso(1930, 16.0));
-  EXPECT_EQ("2017-01-01T00:00:00.000Z", FormatUtcIso(1930, 18.0));
-  EXPECT_EQ("", FormatUtcIso(1274, std::nan("")));
+}
+
+// From the files: an E file's stored weeks and median toe, and a GPB file of 2015 alone in
+// a folder with its .epp, named after its set (yy 15).
+TEST(SessionWeek, FilesGiveTheEvidence) {
+  TempDir dir;
+  EphemerisFileWriter writer;
+  for (int32_t i = 0; i < 3; ++i) {
+    GpsEph eph{};
+    eph.prn = i + 1;
+    eph.week = static_cast<int16_t>(i < 2 ? 250 : 251);
+    eph.toe = 352800 + i * 7200;
+    writer.AddGps(eph);
+  }
+  ASSERT_TRUE(writer.WriteTo(dir.File("E2004")));
+  const SessionWeek named = ResolveSessionWeek("BBAHRA04.162", dir.File("E2004"), -1);
+  EXPECT_EQ(1274, named.week);
+  EXPECT_EQ(WeekSource::kAgreed, named.source);
+  EXPECT_EQ(4 * 86400.0, named.referenceTow_s);
+  // Without a name, the latest week with these ten bits up to today, and the median toe.
+  const SessionWeek unnamed = ResolveSessionWeek("bahr.b", dir.File("E2004"), -1);
+  EXPECT_EQ(250, unnamed.week % 1024);
+  EXPECT_LE(unnamed.week, CurrentGpsWeek());
+  EXPECT_GT(unnamed.week + 1024, CurrentGpsWeek());
+  EXPECT_EQ(352800 + 7200.0, unnamed.referenceTow_s);
+
+  std::ofstream(dir.File("BSITEA15.epp"))
+      << "$EPHREC Ver7.0 TALVERIN Ashtech\nGpsEph { Prn: 5\n"
+      << "\tEl1: 830 345600 0 1 345600\n\tEl5: 345600 0 0 0\n}\n";
+  const SessionWeek gpb =
+      ResolveGpbWeek(dir.File("BSITEA15.gpb"), dir.File("BSITEA15.epp"), 2400, -1);
+  EXPECT_EQ(1854, gpb.week);
+  EXPECT_EQ("2015-07-23", FormatGpsDate(gpb.week, gpb.referenceTow_s));
+  EXPECT_EQ("", gpb.note);
 }
 
 }  // namespace
