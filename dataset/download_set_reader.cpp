@@ -11,7 +11,6 @@
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
 #include "input/site_reader.h"
-#include "job/conversion_job.h"
 #include "job/host_records.h"
 
 namespace talverin {
@@ -250,35 +249,25 @@ int32_t DownloadSetReader::ReadEphemerides(std::vector<SetGpsEphemeris>* gps,
   const std::string path = CompanionPath('E');
   FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return 0;
-  uint8_t record[kEphemerisRecordSize];
-  int64_t offset = 0;
-  int32_t result = 0;
-  for (;;) {
-    const size_t got = std::fread(record, 1, sizeof record, file);
-    if (got != sizeof record) {
-      if (std::ferror(file) != 0) {
-        FormatText(errorText_, "%s: read error at offset %lld", path.c_str(),
-                   static_cast<long long>(offset));
-        result = -1;
-      } else if (got > 0) {
-        AddDamage('E', offset, static_cast<int64_t>(got),
-                  "last record cut after " + std::to_string(got) + " of 129 bytes");
-      }
-      break;
+  InputSource source;
+  source.Attach(file);
+  EphemerisDecoder decoder(source, receiverType_);
+  EphemerisRecord record;
+  int32_t step = 0;
+  while ((step = decoder.Next(&record)) == 1) {
+    if (record.glonass) {
+      glonass->push_back({record.glonassFields, record.offset});
+    } else {
+      gps->push_back({record.gps, record.health, record.offset});
     }
-    const int32_t prn = static_cast<int8_t>(record[gps_record::kPrn]);
-    if (prn >= 1 && prn <= kMaxGpsPrn) {
-      SetGpsEphemeris e;
-      DecodeGpsRecord(record, &e.eph, &e.health);
-      e.offset = offset;
-      gps->push_back(e);
-    } else if (prn > kMaxGpsPrn && receiverType_ == kReceiverGlonass) {
-      SetGlonassEphemeris e;
-      e.fields = DecodeGlonassRecord(record);
-      e.offset = offset;
-      glonass->push_back(e);
-    }
-    offset += kEphemerisRecordSize;
+  }
+  const int32_t result = step < 0 ? -1 : 0;
+  if (step < 0) {
+    FormatText(errorText_, "%s: read error at offset %lld", path.c_str(),
+               static_cast<long long>(decoder.offset()));
+  } else if (decoder.cutBytes() > 0) {
+    AddDamage('E', decoder.offset(), decoder.cutBytes(),
+              "last record cut after " + std::to_string(decoder.cutBytes()) + " of 129 bytes");
   }
   std::fclose(file);
   return result;
@@ -286,27 +275,18 @@ int32_t DownloadSetReader::ReadEphemerides(std::vector<SetGpsEphemeris>* gps,
 
 void DownloadSetReader::ReadSite(SetSiteInfo* info) {
   *info = SetSiteInfo();
-  // The module's site reader writes the block it reads to the job's station file: a
-  // scratch file takes it, and the job's record and antenna height give the values.
-  ConversionJob job;
-  CopyText(job.sitePath, sizeof job.sitePath, CompanionPath('S').c_str());
-  job.staFile = std::tmpfile();
-  if (job.staFile == nullptr) return;
-  ReadSiteFile(job);
-  if (job.stationsWritten == 0) return;
+  SiteBlock block;
+  if (!DecodeSiteFile(CompanionPath('S').c_str(), &block)) return;
   info->present = true;
-  CopyText(info->name, sizeof info->name, job.station.name);
-  info->tow_s = job.station.time;
-  info->antennaHeight_m = job.antennaHeight;
+  CopyText(info->name, sizeof info->name, block.name);
+  info->tow_s = block.tow_s;
+  info->antennaHeight_m = block.height_m;
 }
 
 int32_t DownloadSetReader::ReadEvents(bool stationMarks, EventTable* table) {
   *table = EventTable();
-  ConversionJob job;
-  CopyText(job.eventPath, sizeof job.eventPath, CompanionPath('D').c_str());
-  job.options.StationMarkOption = stationMarks ? 1 : 0;
-  job.receiverType = receiverType_;
-  return LoadEventFile(job, *table);
+  return DecodeEventFile(CompanionPath('D').c_str(), EventTimesLag(stationMarks, receiverType_),
+                         *table);
 }
 
 }  // namespace talverin

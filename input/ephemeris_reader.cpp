@@ -6,6 +6,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "base/message_texts.h"
+#include "input/input_source.h"
 #include "job/abort_counter.h"
 #include "job/conversion_job.h"
 #include "orbit/broadcast_range.h"
@@ -119,22 +120,12 @@ int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
   return written < 0 ? 1 : 0;
 }
 
-void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
-  if (record == nullptr) return;
-  job.ephemeridesRead += 1;
-  GpsEph eph;
-  int16_t health = 0;
-  DecodeGpsRecord(record, &eph, &health);
-
-  job.Report(-1.0, health != 0 ? msg::kGpsEphemerisUnhealthy : msg::kGpsEphemerisHealthy,
-             static_cast<int>(eph.prn));
-  job.lastEphTime = static_cast<double>(eph.toe);
-  job.lastEphWeek = eph.week;
-  if (eph.week < 0 || eph.week > kMaxEphWeek) {
-    job.Report(-1.0, msg::kEphemerisWeek, static_cast<int>(eph.week));
+GpsRecordCheck CheckGpsRecord(const GpsEph& eph, int16_t health) {
+  GpsRecordCheck check;
+  if (health != 0) {
+    check.use = GpsRecordUse::kUnhealthy;
+    return check;
   }
-  if (health != 0) return;
-
   // A damaged record must not reach the .epp file or give NaN orbits for hours.
   const NamedValue values[] = {
       {"tgd", eph.tgd},     {"af2", eph.af2},       {"af1", eph.af1},
@@ -146,19 +137,80 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
       {"iDot", eph.iDot}};
   const NamedValue* bad = FirstNonFinite(values, sizeof values / sizeof values[0]);
   if (bad != nullptr) {
-    job.Report(-1.0, msg::kEphemerisNotFinite, static_cast<int>(eph.prn),
-               static_cast<long>(eph.toe), job.ephemerisPath, bad->name, bad->value);
-    return;
+    check.use = GpsRecordUse::kNotFinite;
+    check.field = bad->name;
+    check.value = bad->value;
+    return check;
   }
   // Finite but beyond what the satellite can send (an af0 of 10 ms, an m0 of 3
   // semicircles): the record was damaged after decoding and would put the satellite
   // hundreds of kilometres off.
-  BroadcastRangeFault fault{};
-  if (!WithinBroadcastRange(eph, &fault)) {
-    job.Report(-1.0, msg::kEphemerisBeyondBroadcastRange, static_cast<int>(eph.prn),
-               static_cast<long>(eph.toe), job.ephemerisPath, fault.field, fault.value, fault.unit,
-               fault.min, fault.max, fault.unit);
-    return;
+  if (!WithinBroadcastRange(eph, &check.range)) check.use = GpsRecordUse::kBeyondRange;
+  return check;
+}
+
+int32_t EphemerisDecoder::Next(EphemerisRecord* out) {
+  uint8_t record[kEphemerisRecordSize];
+  for (;;) {
+    const size_t got = source_.Read(record, sizeof record);
+    if (got != sizeof record) {
+      cutBytes_ = static_cast<int64_t>(got);
+      return source_.failed() ? -1 : 0;
+    }
+    const int64_t offset = offset_;
+    offset_ += kEphemerisRecordSize;
+    const int32_t prn = static_cast<int8_t>(record[gps_record::kPrn]);
+    if (prn <= 0 || (prn > kMaxGpsPrn && receiverType_ != kGlonassReceiverType)) continue;
+    *out = EphemerisRecord();
+    out->offset = offset;
+    out->glonass = prn > kMaxGpsPrn;
+    if (out->glonass) {
+      out->glonassFields = DecodeGlonassRecord(record);
+    } else {
+      DecodeGpsRecord(record, &out->gps, &out->health);
+    }
+    return 1;
+  }
+}
+
+int32_t LoadEphemerisStore(const char* path, EphemerisStore& store) {
+  InputSource source;
+  if (!source.Open(path, "rb")) return -1;
+  EphemerisDecoder decoder(source, 0);
+  EphemerisRecord record;
+  // A read error ends the reading, as it ends a conversion's.
+  while (decoder.Next(&record) == 1) {
+    if (CheckGpsRecord(record.gps, record.health).use != GpsRecordUse::kKept) continue;
+    (void)store.AddGpsEph(record.gps);  // a refused or duplicate record is not reported
+  }
+  return 0;
+}
+
+void LoadGpsRecord(ConversionJob& job, const GpsEph& eph, int16_t health) {
+  job.ephemeridesRead += 1;
+  job.Report(-1.0, health != 0 ? msg::kGpsEphemerisUnhealthy : msg::kGpsEphemerisHealthy,
+             static_cast<int>(eph.prn));
+  job.lastEphTime = static_cast<double>(eph.toe);
+  job.lastEphWeek = eph.week;
+  if (eph.week < 0 || eph.week > kMaxEphWeek) {
+    job.Report(-1.0, msg::kEphemerisWeek, static_cast<int>(eph.week));
+  }
+  const GpsRecordCheck check = CheckGpsRecord(eph, health);
+  switch (check.use) {
+    case GpsRecordUse::kUnhealthy:
+      return;
+    case GpsRecordUse::kNotFinite:
+      job.Report(-1.0, msg::kEphemerisNotFinite, static_cast<int>(eph.prn),
+                 static_cast<long>(eph.toe), job.ephemerisPath, check.field, check.value);
+      return;
+    case GpsRecordUse::kBeyondRange:
+      job.Report(-1.0, msg::kEphemerisBeyondBroadcastRange, static_cast<int>(eph.prn),
+                 static_cast<long>(eph.toe), job.ephemerisPath, check.range.field,
+                 check.range.value, check.range.unit, check.range.min, check.range.max,
+                 check.range.unit);
+      return;
+    case GpsRecordUse::kKept:
+      break;
   }
   // A failed write leaves the stream's error flag set; closing the .epp file reports it.
   (void)WriteGpsEph(job.eppFile, eph);
@@ -167,10 +219,8 @@ void LoadGpsRecord(ConversionJob& job, const uint8_t* record) {
   }
 }
 
-void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
-  if (record == nullptr) return;
+void LoadGlonassRecord(ConversionJob& job, const GlonassFields& f) {
   job.ephemeridesRead += 1;
-  const GlonassFields f = DecodeGlonassRecord(record);
 
   const NamedValue values[] = {{"Tkb", f.tkbSecond}, {"Lte", f.lteSecond}, {"Lte", f.lteFirst},
                                {"Ash", f.ashSecond}, {"Pos", f.pos[0]},    {"Pos", f.pos[1]},
@@ -206,18 +256,17 @@ void LoadGlonassRecord(ConversionJob& job, const uint8_t* record) {
 
 void ReadEphemerisFile(ConversionJob& job) {
   if (job.ephemerisFile == nullptr) return;
-  uint8_t buffer[kEphemerisReadBuffer];
-  static_assert(kEphemerisRecordSize <= kEphemerisReadBuffer, "a record fits the buffer");
-  // Each pass consumes one whole record; the end of the file or a short read stops it.
-  // The host's abort stops the reading as it stops the epoch loop.
-  while (AbortCounter() == 0 && std::fread(buffer, 1, kEphemerisRecordSize, job.ephemerisFile) ==
-                                    static_cast<size_t>(kEphemerisRecordSize)) {
-    const int32_t prn = static_cast<int8_t>(buffer[gps_record::kPrn]);
-    if (prn <= 0) continue;
-    if (prn <= kMaxGpsPrn) {
-      LoadGpsRecord(job, buffer);
-    } else if (job.receiverType == kGlonassReceiverType) {
-      LoadGlonassRecord(job, buffer);
+  InputSource source;
+  source.Attach(job.ephemerisFile);
+  EphemerisDecoder decoder(source, job.receiverType);
+  EphemerisRecord record;
+  // The end of the file or a short read stops the reading; the host's abort stops it as
+  // it stops the epoch loop.
+  while (AbortCounter() == 0 && decoder.Next(&record) == 1) {
+    if (record.glonass) {
+      LoadGlonassRecord(job, record.glonassFields);
+    } else {
+      LoadGpsRecord(job, record.gps, record.health);
     }
   }
 }

@@ -5,20 +5,24 @@
 // semicircles (per second) and leave in radians (x pi, in double after widening). A healthy
 // GPS record with a non-finite value, or with a value the navigation message cannot hold
 // (orbit/broadcast_range.h), is reported and kept out of the .epp file and the store.
+// The decoding (EphemerisDecoder, CheckGpsRecord) is also the tools' decode-only entry:
+// it needs no job, writes no file and sends no message.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "input/input_source.h"
+#include "orbit/broadcast_range.h"
 #include "orbit/gps_eph.h"
 
 namespace talverin {
 
 class ConversionJob;
+class EphemerisStore;
 
-constexpr int kEphemerisRecordSize = 129;   // bytes, every record, no file header
-constexpr int kEphemerisReadBuffer = 1024;  // bytes, the reader's record buffer
-constexpr int32_t kMaxEphWeek = 2048;       // weeks above this are reported as out of range
+constexpr int kEphemerisRecordSize = 129;  // bytes, every record, no file header
+constexpr int32_t kMaxEphWeek = 2048;      // weeks above this are reported as out of range
 
 // GPS record, little-endian, packed. Semicircle fields are marked (sc).
 //   off size type    field      unit
@@ -142,12 +146,57 @@ struct GlonassFields {
   int32_t res[glonass_record::kResCount];
 };
 
+// One record of an ephemeris file that a reader for the receiver type takes.
+struct EphemerisRecord {
+  bool glonass = false;  // false: a GPS record (PRN 1..32)
+  int64_t offset = 0;    // bytes from the start of the file
+  GpsEph gps{};          // GPS records
+  int16_t health = 0;    // GPS records: 0 healthy
+  GlonassFields glonassFields{};
+};
+
+// The records of an ephemeris file in file order, without the ones no reader takes (PRN
+// byte <= 0, and PRN 33 on unless the receiver type is 4).
+class EphemerisDecoder {
+ public:
+  // source must outlive the decoder.
+  EphemerisDecoder(InputSource& source, int32_t receiverType)
+      : source_(source), receiverType_(receiverType) {}
+  // 1: a record in *out; 0: the end, also after a short last record (cutBytes());
+  // -1: a read error of the stream.
+  [[nodiscard]] int32_t Next(EphemerisRecord* out);
+  int64_t offset() const { return offset_; }      // bytes consumed in whole records
+  int64_t cutBytes() const { return cutBytes_; }  // bytes of a short last record
+
+ private:
+  InputSource& source_;
+  int32_t receiverType_;
+  int64_t offset_ = 0;
+  int64_t cutBytes_ = 0;
+};
+
+// What a conversion makes of a GPS record: writes it to the .epp file and stores it, or
+// refuses it, and why.
+enum class GpsRecordUse { kKept, kUnhealthy, kNotFinite, kBeyondRange };
+struct GpsRecordCheck {
+  GpsRecordUse use = GpsRecordUse::kKept;
+  const char* field = "";       // kNotFinite: the first field that is not finite
+  double value = 0.0;           // kNotFinite: its value
+  BroadcastRangeFault range{};  // kBeyondRange
+};
+[[nodiscard]] GpsRecordCheck CheckGpsRecord(const GpsEph& eph, int16_t health);
+
+// Adds the GPS records of the ephemeris file at path that a conversion keeps to store,
+// in file order, as a conversion that recomputes positions fills its engine's store (a
+// refused or duplicate record is left out by the store; a read error ends the reading as
+// in a conversion). 0, or -1 when the file cannot be opened.
+[[nodiscard]] int32_t LoadEphemerisStore(const char* path, EphemerisStore& store);
+
 // Reads the job's ephemeris file to its end (a short last record ends it silently), or
 // until the host aborts.
 void ReadEphemerisFile(ConversionJob& job);
-// record: kEphemerisRecordSize bytes.
-void LoadGpsRecord(ConversionJob& job, const uint8_t* record);
-void LoadGlonassRecord(ConversionJob& job, const uint8_t* record);
+void LoadGpsRecord(ConversionJob& job, const GpsEph& eph, int16_t health);
+void LoadGlonassRecord(ConversionJob& job, const GlonassFields& fields);
 // Builds the GpsEph of one GPS record (angles to radians) and gives its health word.
 // Null arguments leave the outputs untouched.
 void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health);

@@ -10,6 +10,7 @@
 #include "base/byte_order.h"
 #include "base/file_identity.h"
 #include "base/text_buffer.h"
+#include "input/input_source.h"
 #include "input/site_reader.h"
 #include "job/abort_counter.h"
 #include "job/conversion_job.h"
@@ -78,8 +79,8 @@ struct EventEntry {
   char field[kMaxFeatureFields][kFeatureFieldSize];
 };
 
-bool ReadEventLine(FILE* file, char* line) {
-  return std::fgets(line, kEventLineReadSize, file) != nullptr;
+bool ReadEventLine(InputSource& file, char* line) {
+  return file.ReadLine(line, kEventLineReadSize);
 }
 
 // Copies columns first..last of a line, cut at the line's last character; false when the
@@ -138,7 +139,7 @@ EntryKind ParseFeature(char* line, EventEntry& entry) {
 }
 
 // Reads up to and through the next entry; false at the end of the file.
-bool ReadEntry(FILE* file, char* line, bool subtractLag, EventEntry& entry) {
+bool ReadEntry(InputSource& file, char* line, bool subtractLag, EventEntry& entry) {
   do {
     if (!ReadEventLine(file, line)) return false;
   } while (line[0] != 'C');
@@ -203,8 +204,8 @@ void ContinueFeature(EventRecord& record, const EventRecord& previous, double ti
 }
 
 // Second pass: fills at most capacity records in file order; returns the duplicates dropped.
-int32_t FillRecords(FILE* file, char* line, bool subtractLag, EventTable& table, int32_t capacity,
-                    EventEntry& entry) {
+int32_t FillRecords(InputSource& file, char* line, bool subtractLag, EventTable& table,
+                    int32_t capacity, EventEntry& entry) {
   int32_t made = 0;
   int32_t duplicates = 0;
   while (AbortCounter() == 0 && ReadEntry(file, line, subtractLag, entry)) {
@@ -374,26 +375,23 @@ void FollowFeatures(ConversionJob& job, EventTable& table, const char* name, boo
 
 }  // namespace
 
-int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
+bool EventTimesLag(bool stationMarks, int32_t receiverType) {
+  return !stationMarks && receiverType != kReceiverGlonass;
+}
+
+int32_t DecodeEvents(InputSource& file, bool subtractLag, EventTable& table) {
   FreeEventTable(table);
-  FILE* file = OpenRegularFile(job.eventPath, "r");
-  if (file == nullptr) return 0;
   char* line = static_cast<char*>(std::calloc(kEventLineBufferSize, 1));
   EventEntry* entry = static_cast<EventEntry*>(std::calloc(1, sizeof(EventEntry)));
   if (line == nullptr || entry == nullptr) {
     std::free(line);
     std::free(entry);
-    std::fclose(file);
     return -1;
   }
-  const bool subtractLag =
-      job.options.StationMarkOption == 0 && job.receiverType != kReceiverGlonass;
-
   // The file's length bounds what is read, so an endless or huge file is refused early.
-  const bool measured = std::fseek(file, 0, SEEK_END) == 0;
-  const long length = measured ? std::ftell(file) : -1;
+  const long length = file.Measure();
   int64_t slots = 0;
-  if (length >= 0 && length <= kMaxEventFileBytes && std::fseek(file, 0, SEEK_SET) == 0) {
+  if (length >= 0 && length <= kMaxEventFileBytes) {
     while (AbortCounter() == 0 && slots <= kMaxEventRecords &&
            ReadEntry(file, line, subtractLag, *entry)) {
       slots += SlotsFor(entry->kind);
@@ -413,7 +411,7 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
     if (table.records == nullptr) {
       result = -1;
     } else {
-      std::rewind(file);
+      file.Rewind();
       table.lastMatch = 0.0;
       table.hasFeatures = 0;
       const int32_t duplicates = FillRecords(file, line, subtractLag, table, capacity, *entry);
@@ -428,8 +426,21 @@ int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
   }
   std::free(line);
   std::free(entry);
-  std::fclose(file);
   return result;
+}
+
+int32_t DecodeEventFile(const char* path, bool subtractLag, EventTable& table) {
+  InputSource source;
+  if (!source.Open(path, "r")) {
+    FreeEventTable(table);
+    return 0;
+  }
+  return DecodeEvents(source, subtractLag, table);
+}
+
+int32_t LoadEventFile(ConversionJob& job, EventTable& table) {
+  return DecodeEventFile(
+      job.eventPath, EventTimesLag(job.options.StationMarkOption != 0, job.receiverType), table);
 }
 
 int32_t StationMarkStep(ConversionJob& job, uint8_t* epochHeader, EventTable& table) {

@@ -9,6 +9,7 @@
 #include "base/file_identity.h"
 #include "base/gnss_constants.h"
 #include "base/text_buffer.h"
+#include "input/input_source.h"
 #include "job/conversion_job.h"
 #include "output/station_writer.h"
 
@@ -25,16 +26,10 @@ constexpr int kLineReadSize = 250;  // one read takes at most 249 characters
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 // Reads the next line (or the next 249-character piece of a longer one); false at the end.
-bool ReadLine(FILE* file, char* line) { return std::fgets(line, kLineReadSize, file) != nullptr; }
-
-struct SiteBlock {
-  char name[kSiteWordSize];
-  double tow_s;     // s of GPS week, third integer of line 3
-  double height_m;  // vertical antenna height, line 6
-};
+bool ReadLine(InputSource& file, char* line) { return file.ReadLine(line, kLineReadSize); }
 
 // Lines 1 to 6 of the site file; false at the first missing line, mismatch or short parse.
-bool ParseSiteBlock(FILE* file, char* line, SiteBlock& block) {
+bool ParseSiteBlock(InputSource& file, char* line, SiteBlock& block) {
   if (!ReadLine(file, line)) return false;
   if (std::strncmp(line, kSiteBanner, sizeof kSiteBanner - 1) != 0) return false;
   if (!ReadLine(file, line) || !ReadLine(file, line)) return false;  // line 2 is not used
@@ -103,34 +98,39 @@ bool ScanFiniteDouble(const char*& text, double* value) {
   return true;
 }
 
+bool DecodeSite(InputSource& source, SiteBlock* block) {
+  char line[kLineBufferSize] = "";
+  *block = SiteBlock{};
+  if (ParseSiteBlock(source, line, *block)) return true;
+  *block = SiteBlock{};
+  return false;
+}
+
+bool DecodeSiteFile(const char* path, SiteBlock* block) {
+  InputSource source;
+  if (!source.Open(path, "r")) {
+    *block = SiteBlock{};
+    return false;
+  }
+  return DecodeSite(source, block);
+}
+
 void ReadSiteFile(ConversionJob& job) {
   if (job.staFile == nullptr) return;
-  FILE* file = OpenRegularFile(job.sitePath, "r");
-  if (file == nullptr) return;
-  char* line = static_cast<char*>(std::calloc(kLineBufferSize, 1));
-  if (line == nullptr) {
-    std::fclose(file);
-    return;
-  }
-
-  SiteBlock block{};
-  if (ParseSiteBlock(file, line, block)) {
-    StationRecord& record = job.station;
-    record = StationRecord{};
-    record.type = kStationTypeSta;
-    CopyText(record.name, sizeof record.name, block.name);
-    CopyText(record.desc, sizeof record.desc, kSiteDesc);
-    CopyText(record.remark, sizeof record.remark, kSiteRemark);
-    record.timeType = kTimeTypeGps;
-    record.time = block.tow_s;
-    record.hiType = kHeightVertical;
-    record.hi = block.height_m;
-    if (WriteStationRecord(job.staFile, record) == 0) ++job.stationsWritten;
-    job.antennaHeight = block.height_m;
-  }
-
-  std::fclose(file);
-  std::free(line);
+  SiteBlock block;
+  if (!DecodeSiteFile(job.sitePath, &block)) return;
+  StationRecord& record = job.station;
+  record = StationRecord{};
+  record.type = kStationTypeSta;
+  CopyText(record.name, sizeof record.name, block.name);
+  CopyText(record.desc, sizeof record.desc, kSiteDesc);
+  CopyText(record.remark, sizeof record.remark, kSiteRemark);
+  record.timeType = kTimeTypeGps;
+  record.time = block.tow_s;
+  record.hiType = kHeightVertical;
+  record.hi = block.height_m;
+  if (WriteStationRecord(job.staFile, record) == 0) ++job.stationsWritten;
+  job.antennaHeight = block.height_m;
 }
 
 }  // namespace talverin

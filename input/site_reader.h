@@ -4,7 +4,7 @@
 // the job. The file is optional: any problem leaves no record, silently; so do values no
 // site file can hold (a height beyond 100 m, a time outside the week). Also holds the
 // bounded whitespace-token scanners and the value limits that the site and event readers
-// share.
+// share. DecodeSiteFile is the decode-only entry: no job, no file written, no message.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,7 @@
 namespace talverin {
 
 class ConversionJob;
+class InputSource;
 
 constexpr int kSiteWordSize = 64;  // a word of the site and event files: 63 characters
 // An antenna height beyond this (m, either sign) stands on no tripod or pillar: damage.
@@ -22,6 +23,18 @@ constexpr double kMaxAntennaHeight_m = 100.0;
 // True for an antenna height a site or event file can hold: within +-100 m.
 [[nodiscard]] bool PlausibleAntennaHeight(double h_m);
 
+// The usable site block of a site file.
+struct SiteBlock {
+  char name[kSiteWordSize];  // station name, line 3
+  double tow_s;              // s of GPS week, third integer of line 3
+  double height_m;           // vertical antenna height, line 6
+};
+
+// Decodes the site file at path (or the source's lines); false, with *block cleared,
+// when there is none or it holds no usable block.
+[[nodiscard]] bool DecodeSiteFile(const char* path, SiteBlock* block);
+[[nodiscard]] bool DecodeSite(InputSource& source, SiteBlock* block);
+// Writes the site block of the job's site file to its .sta file and keeps its height.
 void ReadSiteFile(ConversionJob& job);
 
 // Skips blanks and copies the next whitespace-delimited word into word (size bytes with

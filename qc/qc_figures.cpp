@@ -327,7 +327,7 @@ void TakeSetFacts(const SetScan& s, QcReport* r) {
 void ComputeModulePositions(const std::string& bPath, const QcOptions& options,
                             const SessionWeek& session, const std::string& ephemerisPath,
                             ModuleEphemerides* eph, QcReport* r) {
-  const bool loaded = r->ephemerisFile && eph->Load(ephemerisPath, r->receiverType);
+  const bool loaded = r->ephemerisFile && eph->Load(ephemerisPath);
   if (!r->ephemerisFile) {
     Defect(r, "No ephemeris file (" + FileName(ephemerisPath) +
                   ") beside the set: no recomputed positions, no elevations, no sky plot.");

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dataset/satellite_names.h"
+#include "job/host_records.h"
 #include "qc/qc_assets.h"
 #include "qc/qc_json.h"
 #include "qc/qc_text.h"
@@ -16,9 +18,7 @@ namespace {
 constexpr size_t kMinSeriesPoints = 500;  // a time series is never reduced below this
 constexpr int kPrnSlots = 256;            // a PRN byte
 
-std::string Prn(int prn) {
-  return QcFormat(prn <= 32 ? "G%02d" : "R%02d", prn <= 32 ? prn : prn - 32);
-}
+bool Glonass(const QcReport& r) { return r.receiverType == kReceiverGlonass; }
 
 // A hue per PRN, far apart for neighbouring numbers.
 std::string PrnColor(int prn) { return QcFormat("hsl(%d,70%%,42%%)", (prn * 67) % 360); }
@@ -275,7 +275,7 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
       if (seen[prn] == 0) continue;
       Series& s = byPrn[prn];
       s.prn = prn;
-      s.name = Prn(prn);
+      s.name = SatelliteName(prn, Glonass(r));
       s.color = "#888";
       for (std::vector<double>* v : {&s.az, &s.el, &s.c}) v->reserve((seen[prn] + k - 1) / k);
       seen[prn] = 0;
@@ -359,7 +359,7 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
     std::vector<Series> byPrn(kPrnSlots);
     for (int prn = 0; prn < kPrnSlots; ++prn) {
       if (count[prn] == 0) continue;
-      byPrn[prn].name = Prn(prn);
+      byPrn[prn].name = SatelliteName(prn, Glonass(r));
       byPrn[prn].color = PrnColor(prn);
       byPrn[prn].x.reserve(count[prn]);
       byPrn[prn].y.reserve(count[prn]);
@@ -411,7 +411,7 @@ std::string FiguresTable(const QcReport& r) {
     t += Row("Repeated or out-of-order epochs", std::to_string(r.repeated));
   }
   std::string seen;
-  for (const QcSatellite& s : r.satellites) seen += " " + Prn(s.prn);
+  for (const QcSatellite& s : r.satellites) seen += " " + SatelliteName(s.prn, Glonass(r));
   t += Row("Satellites seen",
            std::to_string(r.satellites.size()) + (seen.empty() ? "" : ":" + seen));
   std::string obs;
@@ -489,7 +489,8 @@ std::string SatelliteTable(const QcReport& r) {
   t += "<th>loss of lock</th><th>slips</th><th>SNR L1</th><th>SNR L2</th><th>MP1 (m)</th>"
        "<th>MP2 (m)</th><th>iono rate (m/min)</th><th>max elevation (deg)</th></tr>\n";
   for (const QcSatellite& s : r.satellites) {
-    t += "<tr><td class=\"l\">" + Prn(s.prn) + "</td><td>" + std::to_string(s.epochs) + "</td>";
+    t += "<tr><td class=\"l\">" + SatelliteName(s.prn, Glonass(r)) + "</td><td>" +
+         std::to_string(s.epochs) + "</td>";
     for (int k = 0; k < kQcObservableCount; ++k) {
       if (r.dualFrequency || k < kQcP1) t += "<td>" + std::to_string(s.observations[k]) + "</td>";
     }

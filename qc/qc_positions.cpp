@@ -10,10 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 
 #include "base/message_texts.h"
 #include "input/ephemeris_reader.h"
-#include "job/conversion_job.h"
+#include "job/host_records.h"
 #include "output/gpb_reader.h"
 #include "plugin/talverin.h"
 #include "position/single_point.h"
@@ -134,25 +135,14 @@ class ScratchDir {
 ModuleEphemerides::ModuleEphemerides() = default;
 ModuleEphemerides::~ModuleEphemerides() = default;
 
-bool ModuleEphemerides::Load(const std::string& ephemerisPath, int32_t receiverType) {
-  job_ = std::make_unique<ConversionJob>();
-  if (!job_->constructed()) return false;
-  SetFactoryDefaults(kConvertOptionsSize, &job_->options);
-  job_->options.RecomputePosition = 1;
-  job_->receiverType = receiverType;
-  // The reader writes the .epp records as it loads; a scratch stream takes them.
-  job_->eppFile = std::tmpfile();
-  job_->ephemerisFile = std::fopen(ephemerisPath.c_str(), "rb");
-  if (job_->eppFile == nullptr || job_->ephemerisFile == nullptr) return false;
-  ReadEphemerisFile(*job_);
-  return true;
+bool ModuleEphemerides::Load(const std::string& ephemerisPath) {
+  engine_.reset(new (std::nothrow) SinglePoint());
+  return engine_ != nullptr && LoadEphemerisStore(ephemerisPath.c_str(), engine_->store()) == 0;
 }
 
-int32_t ModuleEphemerides::gpsCount() const {
-  return job_ && job_->engine != nullptr ? job_->engine->store().gpsCount : 0;
-}
-SinglePoint& ModuleEphemerides::engine() { return *job_->engine; }
-EphemerisStore& ModuleEphemerides::store() { return job_->engine->store(); }
+int32_t ModuleEphemerides::gpsCount() const { return engine_ ? engine_->store().gpsCount : 0; }
+SinglePoint& ModuleEphemerides::engine() { return *engine_; }
+EphemerisStore& ModuleEphemerides::store() { return engine_->store(); }
 
 void EcefToLatLonHeight(const double ecef_m[3], double* lat_deg, double* lon_deg, double* h_m) {
   GeographicLib::Geocentric::WGS84().Reverse(ecef_m[0], ecef_m[1], ecef_m[2], *lat_deg, *lon_deg,

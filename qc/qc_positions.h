@@ -17,12 +17,11 @@
 
 namespace talverin {
 
-class ConversionJob;
 class EphemerisStore;
 class SinglePoint;
 
-// The set's E file read by the module's own reader into a job's engine, as a conversion
-// loads it (healthy GPS records only).
+// The set's E file decoded by the module's reader into an engine's store, as a conversion
+// that recomputes positions fills its own (the GPS records it keeps, in file order).
 class ModuleEphemerides {
  public:
   ModuleEphemerides();
@@ -30,14 +29,14 @@ class ModuleEphemerides {
   ModuleEphemerides(const ModuleEphemerides&) = delete;
   ModuleEphemerides& operator=(const ModuleEphemerides&) = delete;
 
-  // False when the file cannot be opened or the job could not be built.
-  bool Load(const std::string& ephemerisPath, int32_t receiverType);
+  // False when the file cannot be opened or read, or the engine could not be built.
+  bool Load(const std::string& ephemerisPath);
   int32_t gpsCount() const;
   SinglePoint& engine();
   EphemerisStore& store();
 
  private:
-  std::unique_ptr<ConversionJob> job_;
+  std::unique_ptr<SinglePoint> engine_;
 };
 
 // Converts bPath, solves its epochs and fills report->positions and report->epochSeries

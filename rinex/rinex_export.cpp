@@ -11,6 +11,7 @@
 
 #include "base/gnss_constants.h"
 #include "dataset/gps_calendar.h"
+#include "dataset/satellite_names.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
 #include "geodesy/geodetic.h"
@@ -25,9 +26,6 @@
 namespace talverin {
 namespace {
 
-// GLONASS satellites of this receiver family are numbered slot + 37 (38-61).
-constexpr int32_t kGlonassPrnBase = 37;
-constexpr int32_t kGlonassSlots = 24;
 constexpr int32_t kWeekCycle = 1024;
 constexpr uint8_t kLossOfLock = 1;  // LLI bit 0: lock lost since the previous epoch
 // RINEX signal strength: 1 below 12 dB-Hz, then one step per 6 dB-Hz, 9 from 54 dB-Hz.
@@ -239,18 +237,10 @@ struct RinexExporter::State {
     return 0.0;
   }
   bool SatelliteOf(uint8_t prn, char* system, int32_t* number) const {
-    if (prn >= 1 && prn <= kMaxGpsPrn) {
-      *system = 'G';
-      *number = prn;
-      return true;
-    }
-    if (reader.receiverType() == kReceiverGlonass && prn > kGlonassPrnBase &&
-        prn <= kGlonassPrnBase + kGlonassSlots) {
-      *system = 'R';
-      *number = prn - kGlonassPrnBase;
-      return true;
-    }
-    return false;
+    const SatelliteId id = talverin::SatelliteOf(prn, reader.receiverType() == kReceiverGlonass);
+    *system = id.system;
+    *number = id.number;
+    return id.system != '\0';
   }
   int32_t FirstPass();
   void FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
