@@ -14,8 +14,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "cli/json_writer.h"
 #include "cli/safe_output.h"
+#include "dataset/json_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -88,7 +88,7 @@ SetResult Decode(const std::string& data, int waitStatus) {
                   WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1);
   }
   result.summary = text;
-  result.json = JsonMembers().Text("result", "crashed").Text("error", text).text();
+  result.json = talverin::JsonMembers().Text("result", "crashed").Text("error", text).text();
   return result;
 }
 
@@ -286,7 +286,7 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
       Child child;
       if (!StartChild(sets, next, runner, running, &child)) {
         results[next].summary = std::string("cannot start a process: ") + std::strerror(errno);
-        results[next].json = JsonMembers().Text("result", "not started").text();
+        results[next].json = talverin::JsonMembers().Text("result", "not started").text();
         finished[next] = true;
       } else {
         running.push_back(child);
@@ -333,12 +333,12 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
     if (!finished[i]) {
       r.status = kExitIncomplete;
       r.summary = "not started: stopped by signal " + std::to_string(forwarded);
-      r.json = JsonMembers().Text("result", "not started").text();
+      r.json = talverin::JsonMembers().Text("result", "not started").text();
     }
     worst = std::max(worst, r.status);
     ++counts[r.status];
     PrintLine(sets[i] + ": " + r.summary);
-    JsonMembers set;
+    talverin::JsonMembers set;
     set.Text("input", sets[i]).Integer("status", r.status);
     json +=
         (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
@@ -361,9 +361,9 @@ int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
 
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
                       const std::string& setObjects, std::string* error) {
-  const std::string text = "{" +
-                           JsonMembers().Text("command", command).Integer("status", status).text() +
-                           ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
+  const std::string text =
+      "{" + talverin::JsonMembers().Text("command", command).Integer("status", status).text() +
+      ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
   FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
   const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
   const bool closed = file != nullptr && std::fclose(file) == 0;

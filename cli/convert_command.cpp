@@ -15,10 +15,10 @@
 #include "base/gnss_constants.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
 #include "cli/message_printer.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
+#include "dataset/json_writer.h"
 #include "dataset/session_week.h"
 #include "job/path_names.h"
 #include "output/gpb_reader.h"
@@ -100,7 +100,7 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
   SetResult r;
   r.status = kExitFailed;
   r.summary = std::string(result) + ": " + text;
-  r.json = JsonMembers().Text("result", result).Text("error", text).text();
+  r.json = talverin::JsonMembers().Text("result", result).Text("error", text).text();
   return r;
 }
 
@@ -175,7 +175,7 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   printer.Finish();
 
   SetResult r;
-  JsonMembers json;
+  talverin::JsonMembers json;
   std::string written;  // the GPB file to count positions in
   std::vector<std::string> partial;
   if (result == 0 && outputs.Commit(&error)) {
@@ -252,7 +252,7 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   json.Text("gps_week_source", talverin::WeekSourceName(week.source))
       .Text("gps_week_note", week.note);
   if (written == finals[0]) {
-    json.Raw("outputs", JsonMembers()
+    json.Raw("outputs", talverin::JsonMembers()
                             .Text("gpb", finals[0])
                             .Text("sta", finals[1])
                             .Text("epp", finals[2])
@@ -262,7 +262,7 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   }
   std::string partialJson = "[";
   for (size_t i = 0; i < partial.size(); ++i) {
-    partialJson += (i > 0 ? ", " : "") + JsonString(partial[i]);
+    partialJson += (i > 0 ? ", " : "") + talverin::JsonString(partial[i]);
   }
   json.Raw("partial_outputs", partialJson + "]")
       .Integer("errors", printer.errors())

@@ -13,9 +13,9 @@
 #include "base/gnss_constants.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
 #include "cli/safe_output.h"
 #include "dataset/gps_calendar.h"
+#include "dataset/json_writer.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
 
@@ -43,12 +43,8 @@ std::string PrnList(const std::set<int32_t>& prns) {
   return text;
 }
 
-std::string JsonArray(const std::vector<std::string>& items) {
-  std::string text = "[";
-  for (size_t i = 0; i < items.size(); ++i) text += (i > 0 ? ", " : "") + items[i];
-  return text + "]";
-}
-
+using talverin::JsonArray;
+using talverin::JsonMembers;
 using Lines = std::vector<std::string>;
 
 void Row(Lines* lines, const char* label, const std::string& text) {

@@ -11,8 +11,8 @@
 
 #include "cli/batch.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
 #include "cli/safe_output.h"
+#include "dataset/json_writer.h"
 #include "rinex/rinex_export.h"
 
 namespace talverin_cli {
@@ -25,7 +25,7 @@ SetResult Failed(const std::string& set, const char* result, const std::string& 
   SetResult r;
   r.status = kExitFailed;
   r.summary = std::string(result) + ": " + reason;
-  r.json = JsonMembers().Text("result", result).Text("error", reason).text();
+  r.json = talverin::JsonMembers().Text("result", result).Text("error", reason).text();
   return r;
 }
 
@@ -57,7 +57,7 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
   std::string messages = "[";
   for (const std::string& m : s.messages) {
     std::fprintf(stderr, "%s: %s\n", set.c_str(), m.c_str());
-    messages += (messages.size() > 1 ? ", " : "") + JsonString(m);
+    messages += (messages.size() > 1 ? ", " : "") + talverin::JsonString(m);
   }
   const bool stopped = StopRequested();
   if (written != 0 || stopped || !outputs.Commit(&error)) {
@@ -89,18 +89,19 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
                 s.incomplete ? "written with parts left out" : "written", s.epochs, s.observations,
                 s.events, s.navRecords, s.messages.empty() ? "" : ", messages on stderr");
   r.summary = line + finals[0] + ", " + finals[1];
-  r.json =
-      JsonMembers()
-          .Text("result", s.incomplete ? "incomplete" : "written")
-          .Integer("gps_week", s.first.week)
-          .Integer("epochs", s.epochs)
-          .Integer("satellite_records", s.observations)
-          .Integer("event_records", s.events)
-          .Integer("navigation_records", s.navRecords)
-          .Raw("outputs",
-               JsonMembers().Text("observation", finals[0]).Text("navigation", finals[1]).Object())
-          .Raw("messages", messages + "]")
-          .text();
+  r.json = talverin::JsonMembers()
+               .Text("result", s.incomplete ? "incomplete" : "written")
+               .Integer("gps_week", s.first.week)
+               .Integer("epochs", s.epochs)
+               .Integer("satellite_records", s.observations)
+               .Integer("event_records", s.events)
+               .Integer("navigation_records", s.navRecords)
+               .Raw("outputs", talverin::JsonMembers()
+                                   .Text("observation", finals[0])
+                                   .Text("navigation", finals[1])
+                                   .Object())
+               .Raw("messages", messages + "]")
+               .text();
   return r;
 }
 

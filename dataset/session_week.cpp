@@ -9,10 +9,11 @@
 #include <map>
 #include <vector>
 
-#include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "dataset/gps_calendar.h"
 #include "input/ephemeris_reader.h"
+#include "input/input_source.h"
+#include "job/host_records.h"
 
 namespace talverin {
 namespace {
@@ -36,40 +37,31 @@ void MostFrequentWeek(ToesByWeek& toesByWeek, WeekEvidence* evidence) {
   }
 }
 
-bool IsRegularFile(const std::string& path) {
-  std::error_code ec;
-  // A FIFO or device would block or never end: only regular files are read.
-  return !path.empty() && std::filesystem::is_regular_file(path, ec);
-}
-
-// The GPS weeks of an E file's records.
+// The GPS weeks of an E file's records, through the module's decoder.
 void ReadEphemerisWeeks(const std::string& path, WeekEvidence* evidence) {
   evidence->ephemerisPath = path;
-  FILE* file = IsRegularFile(path) ? std::fopen(path.c_str(), "rb") : nullptr;
-  if (file == nullptr) return;
+  InputSource source;
+  if (!source.Open(path.c_str(), "rb")) return;
+  EphemerisDecoder decoder(source, kReceiverDetect);
   ToesByWeek toesByWeek;
-  uint8_t record[kEphemerisRecordSize];
-  for (int32_t n = 0;
-       n < kMaxRecordsRead && std::fread(record, 1, sizeof record, file) == sizeof record; ++n) {
-    ByteCursor in(record, sizeof record);
-    const int32_t prn = in.I8(gps_record::kPrn);
-    const int32_t week = in.I16(gps_record::kWeek);
-    if (prn < 1 || prn > kMaxGpsPrn || week < 0 || week > kMaxEphWeek) continue;
-    toesByWeek[week].push_back(in.I32(gps_record::kToe));
+  EphemerisRecord record;
+  for (int32_t n = 0; n < kMaxRecordsRead && decoder.Next(&record) == 1; ++n) {
+    const int32_t week = record.gps.week;
+    if (record.glonass || week < 0 || week > kMaxEphWeek) continue;
+    toesByWeek[week].push_back(record.gps.toe);
   }
-  std::fclose(file);
   MostFrequentWeek(toesByWeek, evidence);
 }
 
 // The GPS weeks of the GpsEph records of an .epp file, as the E file stored them.
 void ReadEppWeeks(const std::string& path, WeekEvidence* evidence) {
   evidence->ephemerisPath = path;
-  FILE* file = IsRegularFile(path) ? std::fopen(path.c_str(), "r") : nullptr;
-  if (file == nullptr) return;
+  InputSource source;
+  if (!source.Open(path.c_str(), "r")) return;
   ToesByWeek toesByWeek;
   char line[512];
   int32_t week = -1;
-  for (int32_t n = 0; n < 20 * kMaxRecordsRead && std::fgets(line, sizeof line, file); ++n) {
+  for (int32_t n = 0; n < 20 * kMaxRecordsRead && source.ReadLine(line, sizeof line); ++n) {
     long toe = 0;
     if (std::strncmp(line, "GpsEph {", 8) == 0) {
       week = -1;
@@ -80,7 +72,6 @@ void ReadEppWeeks(const std::string& path, WeekEvidence* evidence) {
       week = -1;
     }
   }
-  std::fclose(file);
   MostFrequentWeek(toesByWeek, evidence);
 }
 

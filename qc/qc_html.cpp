@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dataset/json_writer.h"
 #include "dataset/satellite_names.h"
 #include "job/host_records.h"
 #include "qc/qc_assets.h"
@@ -93,20 +94,20 @@ size_t ThinningStride(size_t total) {
 }
 
 std::string PlotJson(const PlotSpec& p) {
-  std::string out = "{\"id\":" + JsonQuote(p.id) + ",\"kind\":" + JsonQuote(p.kind) +
-                    ",\"xLabel\":" + JsonQuote(p.xLabel) + ",\"yLabel\":" + JsonQuote(p.yLabel);
-  if (!p.empty.empty()) out += ",\"empty\":" + JsonQuote(p.empty);
+  std::string out = "{\"id\":" + JsonString(p.id) + ",\"kind\":" + JsonString(p.kind) +
+                    ",\"xLabel\":" + JsonString(p.xLabel) + ",\"yLabel\":" + JsonString(p.yLabel);
+  if (!p.empty.empty()) out += ",\"empty\":" + JsonString(p.empty);
   if (p.equal) out += ",\"equal\":true";
   if (p.yFromZero) out += ",\"yMin\":0";
   if (p.kind == "sky") {
-    out += ",\"cLabel\":" + JsonQuote(p.cLabel) +
+    out += ",\"cLabel\":" + JsonString(p.cLabel) +
            QcFormat(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
   }
   out += ",\"series\":[";
   for (size_t i = 0; i < p.series.size(); ++i) {
     const Series& s = p.series[i];
-    out += (i > 0 ? ",{" : "{") + std::string("\"name\":") + JsonQuote(s.name) +
-           ",\"color\":" + JsonQuote(s.color);
+    out += (i > 0 ? ",{" : "{") + std::string("\"name\":") + JsonString(s.name) +
+           ",\"color\":" + JsonString(s.color);
     if (p.kind == "sky") {
       out += QcFormat(",\"prn\":%d", s.prn) + ",\"az\":" + Numbers(s.az, 1) +
              ",\"el\":" + Numbers(s.el, 1) + ",\"c\":" + Numbers(s.c, 0);

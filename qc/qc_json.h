@@ -11,9 +11,6 @@
 
 namespace talverin {
 
-// A JSON string literal, quotes included.
-std::string JsonQuote(const std::string& text);
-
 // "\"set\": ..., \"receiver\": {...}, ..." without braces.
 std::string QcJsonMembers(const QcReport& report);
 

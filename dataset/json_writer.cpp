@@ -1,9 +1,9 @@
-#include "cli/json_writer.h"
+#include "dataset/json_writer.h"
 
 #include <cmath>
 #include <cstdio>
 
-namespace talverin_cli {
+namespace talverin {
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -40,15 +40,22 @@ JsonMembers& JsonMembers::Integer(const char* name, int64_t value) {
   return *this;
 }
 
-JsonMembers& JsonMembers::Number(const char* name, double value, int decimals) {
-  Name(name);
-  if (!std::isfinite(value)) {
-    text_ += "null";
-    return *this;
-  }
+std::string JsonNumber(double value, int decimals) {
+  if (!std::isfinite(value)) return "null";
   char number[400];  // %f of the largest double: 309 digits and the decimals
   std::snprintf(number, sizeof number, "%.*f", decimals, value);
-  text_ += number;
+  return number;
+}
+
+std::string JsonArray(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i > 0 ? ", " : "") + items[i];
+  return out + "]";
+}
+
+JsonMembers& JsonMembers::Number(const char* name, double value, int decimals, bool exists) {
+  Name(name);
+  text_ += exists ? JsonNumber(value, decimals) : "null";
   return *this;
 }
 
@@ -64,4 +71,4 @@ JsonMembers& JsonMembers::Raw(const char* name, const std::string& value) {
   return *this;
 }
 
-}  // namespace talverin_cli
+}  // namespace talverin
