@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Mutation check of the module's test suite (not part of CI).
+"""Mutation check of the test suite (not part of CI).
 
-Applies one small fault at a time to the module's .cpp sources (base/ plugin/ input/ output/
-time/ orbit/ position/ geodesy/), rebuilds the gtest binary incrementally and runs it; a fault
-the suite does not notice survives. Faults:
+Applies one small fault at a time to the shipped .cpp sources, the module's (base/ time/
+geodesy/ orbit/ output/ position/ job/ input/ plugin/) and the outer layers' (dataset/ rinex/
+qc/ cli/), rebuilds the gtest binary (and the program it runs) incrementally and runs it; a
+fault the suite does not notice survives. The report gives the kill rate per folder. Faults:
   compare   < <=, > >=, == != (each way)
   arith     + -, * / and their compound assignments (binary operators only)
   const     an integer literal +1 or -1
@@ -17,9 +18,11 @@ the suite fails, crashes or times out, survives when it passes, and is left out 
 when it does not compile.
 
 Sampling is deterministic: every candidate site gets a key from its file, the text of its
-line, its position in that line and the fault, and the COUNT sites whose hash of (seed, key)
-is lowest are taken. Runs with the same seed therefore test the same faults, and an edit in
-one place changes the sample only where sites appear or disappear.
+line, its position in that line and the fault, and the COUNT module sites and OUTER_COUNT
+outer-layer sites whose hash of (seed, key) is lowest are taken. Runs with the same seed
+therefore test the same faults, an edit in one place changes the sample only where sites
+appear or disappear, and the module's sample is the one it was before the outer layers were
+added (so its rate compares with earlier reports of the same seed and count).
 """
 
 import argparse
@@ -33,12 +36,14 @@ import sys
 import time
 
 MODULE_DIRS = ["base", "time", "geodesy", "orbit", "output", "position", "job", "input", "plugin"]
+OUTER_DIRS = ["dataset", "rinex", "qc", "cli"]
 # Top-level entries of the worktree the build needs; everything else (build directories,
 # .git, bench, fuzz) stays out of the copy.
 COPIED_ENTRIES = MODULE_DIRS + ["CMakeLists.txt", "cmake", "dataset", "rinex", "qc", "cli", "testkit", "tests", "samples"]
 
 DEFAULT_SEED = 17
 DEFAULT_COUNT = 150
+DEFAULT_OUTER_COUNT = 100
 
 PUNCTUATORS = sorted([
     ">>=", "<<=", "...", "->*", "<=>", "::", "->", "++", "--", "<<", ">>", "<=", ">=", "==",
@@ -361,9 +366,9 @@ def enumerate_sites(path, src):
     return result
 
 
-def module_sources(root, patterns):
+def shipped_sources(root, patterns, dirs):
     files = []
-    for d in MODULE_DIRS:
+    for d in dirs:
         directory = os.path.join(root, d)
         if not os.path.isdir(directory):
             continue
@@ -466,7 +471,8 @@ def git_state(root):
     try:
         head = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=root,
                               capture_output=True, text=True).stdout.strip()
-        dirty = subprocess.run(["git", "status", "--porcelain", "--"] + MODULE_DIRS + ["tests"],
+        dirty = subprocess.run(["git", "status", "--porcelain", "--"] + MODULE_DIRS + OUTER_DIRS
+                               + ["tests"],
                                cwd=root, capture_output=True, text=True).stdout.strip()
         return head + (" (with uncommitted changes)" if dirty else "")
     except OSError:
@@ -475,6 +481,33 @@ def git_state(root):
 
 def one_line(text):
     return " ".join(text.split())
+
+
+def fingerprint(results):
+    return hashlib.sha256("\x1e".join(r["key"] for r in results).encode()).hexdigest()[:16]
+
+
+def folder_table(results):
+    """Kill rate per folder (mutants that compiled), the module's and the outer layers' sums."""
+    rows = {}
+    for r in results:
+        if r["outcome"] == "no-compile":
+            continue
+        folder = r["file"].split("/")[0]
+        mutants, killed = rows.get(folder, (0, 0))
+        rows[folder] = (mutants + 1, killed + (r["outcome"] != "survived"))
+    lines = ["Kill rate per folder:", "  %-10s %8s %7s %7s" % ("folder", "mutants", "killed", "rate")]
+
+    def row(name, mutants, killed):
+        rate = "%.1f %%" % (100.0 * killed / mutants) if mutants else "-"
+        lines.append("  %-10s %8d %7d %7s" % (name, mutants, killed, rate))
+    for group, dirs in (("module", MODULE_DIRS), ("outer", OUTER_DIRS)):
+        for d in dirs:
+            if d in rows:
+                row(d, *rows[d])
+        row("(" + group + ")", sum(rows.get(d, (0, 0))[0] for d in dirs),
+            sum(rows.get(d, (0, 0))[1] for d in dirs))
+    return lines
 
 
 def format_report(args, root, sites_total, results, elapsed, complete, baseline_s, timeout):
@@ -492,9 +525,11 @@ def format_report(args, root, sites_total, results, elapsed, complete, baseline_
     lines = [
         "Mutation check of talverin_tests",
         "commit: %s" % args.commit,
-        "seed: %d  count: %d  files: %s" % (args.seed, args.count, " ".join(args.files) or "all module sources"),
+        "seed: %d  count: %d  outer count: %d  files: %s" % (args.seed, args.count, args.outer_count,
+                                                     " ".join(args.files) or "all shipped sources"),
         # Equal fingerprints mean two runs tested the same faults.
-        "sample fingerprint: %s" % hashlib.sha256("\x1e".join(r["key"] for r in results).encode()).hexdigest()[:16],
+        "sample fingerprint: %s  module: %s" % (fingerprint(results), fingerprint(
+            [r for r in results if r["file"].split("/")[0] in MODULE_DIRS])),
         "candidate sites: %d  mutants run: %d%s" % (sites_total, len(results),
                                                    "" if complete else "  (INTERRUPTED)"),
         "unmutated suite: %.1f s  per-mutant timeout: %.0f s  duration: %.1f min"
@@ -504,6 +539,8 @@ def format_report(args, root, sites_total, results, elapsed, complete, baseline_
            sum(r["outcome"] == "crashed" for r in results), len(survived), len(broken)),
         "kill rate: %.1f %% (%d of %d compiled mutants)" % (rate, len(killed), tested),
         "by fault: " + ", ".join("%s %d/%d" % (op, k, k + s) for op, (k, s) in sorted(by_op.items())),
+        "",
+    ] + folder_table(results) + [
         "",
         "Survivors:",
     ]
@@ -524,15 +561,18 @@ def format_report(args, root, sites_total, results, elapsed, complete, baseline_
 def main():
     root = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     parser = argparse.ArgumentParser(
-        description="Mutation check: small faults in the module's sources, one at a time, "
+        description="Mutation check: small faults in the shipped sources, one at a time, "
                     "against the gtest suite. Not part of CI.")
     parser.add_argument("--seed", type=int, default=DEFAULT_SEED, help="sampling seed (default %(default)s)")
     parser.add_argument("--count", type=int, default=DEFAULT_COUNT,
-                        help="mutants to run (default %(default)s: about 17 min on 2 busy cores, plus 4 min "
-                             "for the first build)")
+                        help="mutants in the module's sources (default %(default)s: about 17 min on 2 busy "
+                             "cores, plus 4 min for the first build)")
+    parser.add_argument("--outer-count", type=int, default=DEFAULT_OUTER_COUNT,
+                        help="mutants in the outer layers' sources, dataset rinex qc cli "
+                             "(default %(default)s)")
     parser.add_argument("--files", nargs="*", default=[],
                         help="restrict to these sources (paths or globs relative to the worktree, "
-                             "e.g. position/*.cpp or orbit)")
+                             "e.g. position/*.cpp or orbit or cli)")
     parser.add_argument("--build-dir", default=os.path.join(root, "build-mutation"),
                         help="private source copy and build directory (default %(default)s)")
     parser.add_argument("--report", default=None, help="report file (default BUILD_DIR/report.txt)")
@@ -542,14 +582,17 @@ def main():
     parser.add_argument("--list", action="store_true", help="print the sampled faults and stop")
     args = parser.parse_args()
 
-    files = module_sources(root, args.files)
-    if not files:
-        sys.exit("mutation: no module sources match %s" % " ".join(args.files))
     sites = []
-    for f in files:
-        with open(os.path.join(root, f), encoding="utf-8") as fh:
-            sites += enumerate_sites(f, fh.read())
-    chosen = sample(sites, args.seed, args.count)
+    chosen = []
+    for dirs, count in ((MODULE_DIRS, args.count), (OUTER_DIRS, args.outer_count)):
+        layer_sites = []
+        for f in shipped_sources(root, args.files, dirs):
+            with open(os.path.join(root, f), encoding="utf-8") as fh:
+                layer_sites += enumerate_sites(f, fh.read())
+        sites += layer_sites
+        chosen += sample(layer_sites, args.seed, count)
+    if not sites:
+        sys.exit("mutation: no shipped sources match %s" % " ".join(args.files))
     if args.list:
         for s in chosen:
             print("%s:%d  [%s]  %s -> %s" % (s["file"], s["line"], s["operator"],

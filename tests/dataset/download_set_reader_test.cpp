@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -76,19 +75,26 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(std::make_tuple(reader.receiverType(), e.offset, std::string(e.site), e.tow_s,
-                            e.ecef_m[2], e.clock_m),
-            std::make_tuple(3, int64_t{90}, std::string("A101"), 345600.5, 3.0, 4.5));
+  EXPECT_EQ(reader.receiverType(), 3);
+  EXPECT_EQ(e.offset, 90);
+  EXPECT_STREQ(e.site, "A101");
+  EXPECT_EQ(e.tow_s, 345600.5);
+  EXPECT_EQ(e.ecef_m[2], 3.0);
+  EXPECT_EQ(e.clock_m, 4.5);
   ASSERT_EQ(e.channels.size(), 1u);
   const RawChannel& c = e.channels[0];
-  ASSERT_EQ(std::make_tuple(c.prn, c.hasP1, c.hasL2), std::make_tuple(9, false, true));
+  EXPECT_EQ(c.prn, 9);
+  EXPECT_FALSE(c.hasP1);
+  ASSERT_TRUE(c.hasL2);
   const RawSignalBlock* blocks[2] = {&c.ca, &c.l2};
   for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
     const RawSignalBlock& k = *blocks[b];
-    EXPECT_EQ(std::make_tuple(k.range_s, int{k.warning}, int{k.snr}, k.doppler, k.phase_cyc),
-              std::make_tuple(0.07 + 0.001 * b + 9e-6, 128 >> b, 40 + b, -123456 - b,
-                              1000.25 * (b + 1) + 9));
+    EXPECT_EQ(k.range_s, 0.07 + 0.001 * b + 9e-6);
+    EXPECT_EQ(int{k.warning}, 128 >> b);
+    EXPECT_EQ(int{k.snr}, 40 + b);
+    EXPECT_EQ(k.doppler, -123456 - b);
+    EXPECT_EQ(k.phase_cyc, 1000.25 * (b + 1) + 9);
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
@@ -141,13 +147,13 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
     while (reader.NextEpoch(&e) == 1) epochs.push_back(e);
     // A cut epoch is left out, as the module leaves it out.
     ASSERT_EQ(epochs.size(), c.epochs);
-    EXPECT_EQ(
-        std::make_tuple(epochs.back().tow_s, epochs.back().channels.size(), reader.lastEpochCut()),
-        std::make_tuple(c.cutLast ? 30.0 : 60.0, c.cutLast ? size_t{1} : size_t{2}, c.cutLast));
+    EXPECT_EQ(epochs.back().tow_s, c.cutLast ? 30.0 : 60.0);
+    EXPECT_EQ(epochs.back().channels.size(), c.cutLast ? 1u : 2u);
+    EXPECT_EQ(reader.lastEpochCut(), c.cutLast);
     ASSERT_EQ(reader.damage().size(), 1u);
     // The stretch starts right after epoch 1.
-    EXPECT_EQ(std::make_tuple(reader.damagedBytes(), reader.damage()[0].offset),
-              std::make_tuple(c.skipped, int64_t{90 + 67 + 97}));
+    EXPECT_EQ(reader.damagedBytes(), c.skipped);
+    EXPECT_EQ(reader.damage()[0].offset, 90 + 67 + 97);
     if (c.epochs == 3) {
       EXPECT_EQ(epochs[1].channels[0].ca.phase_cyc, 0.0);  // read as none
     }
@@ -204,12 +210,17 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   std::vector<SetGpsEphemeris> gps;
   std::vector<SetGlonassEphemeris> glonass;
   ASSERT_EQ(reader.ReadEphemerides(&gps, &glonass), 0);
-  ASSERT_EQ(std::make_tuple(gps.size(), glonass.size(), reader.damage().size()),
-            std::make_tuple(1u, 1u, 1u));
-  EXPECT_EQ(std::make_tuple(reader.receiverType(), gps[0].eph.prn, gps[0].health, glonass[0].offset,
-                            glonass[0].fields.prn, glonass[0].fields.pos[1],
-                            reader.damage()[0].file, reader.damage()[0].offset),
-            std::make_tuple(4, 7, 63, 129, 40, 1.5e7, 'E', 2 * 129));
+  ASSERT_EQ(gps.size(), 1u);
+  ASSERT_EQ(glonass.size(), 1u);
+  ASSERT_EQ(reader.damage().size(), 1u);
+  EXPECT_EQ(reader.receiverType(), 4);
+  EXPECT_EQ(gps[0].eph.prn, 7);
+  EXPECT_EQ(gps[0].health, 63);
+  EXPECT_EQ(glonass[0].offset, 129);
+  EXPECT_EQ(glonass[0].fields.prn, 40);
+  EXPECT_EQ(glonass[0].fields.pos[1], 1.5e7);
+  EXPECT_EQ(reader.damage()[0].file, 'E');
+  EXPECT_EQ(reader.damage()[0].offset, 2 * 129);
 }
 
 }  // namespace

@@ -10,9 +10,7 @@
 
 #include "testkit/reference_models.h"
 
-#ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 #include <GeographicLib/Geocentric.hpp>
-#endif
 
 namespace talverin {
 namespace {
@@ -23,7 +21,6 @@ constexpr double kA = 6378137.0;
 constexpr double kB = 6356752.3141;
 constexpr double kDeg = 0.017453292519943295;  // rad per degree
 
-#ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 // The reference ellipsoid has exactly our a and b (our b is not the one the official 1/f
 // gives), so any difference is the conversion's own. Forward points and heights agree to
 // 2e-8 m (four units in the last place at 30 000 km); the latitude that entered the last
@@ -60,7 +57,6 @@ TEST(GeodeticConversion, MatchesGeographicLibOverGrid) {
     }
   }
 }
-#endif
 
 // On the polar axis the latitude and axial height whatever tiny x and y (down to a denormal
 // distance) or the sign of zero; the antimeridian gives +180 degrees for either sign of y.

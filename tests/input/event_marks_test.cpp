@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "base/text_buffer.h"
@@ -213,11 +212,15 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
     for (size_t i = 0; i < c.wants.size(); ++i) {
       const EventRecord& r = table.records[i];
       const Want& w = c.wants[i];
-      EXPECT_EQ(std::tie(w.time_s, w.name, w.desc, w.height, w.kind, w.end, w.moving, w.seen),
-                std::make_tuple(r.evTime, std::string(r.evName), std::string(r.evDesc),
-                                std::string(r.evHeight), std::string(r.evKind), r.evEnd, r.evMoving,
-                                r.evSeen))
-          << i;
+      SCOPED_TRACE(i);
+      EXPECT_EQ(w.time_s, r.evTime);
+      EXPECT_EQ(w.name, r.evName);
+      EXPECT_EQ(w.desc, r.evDesc);
+      EXPECT_EQ(w.height, r.evHeight);
+      EXPECT_EQ(w.kind, r.evKind);
+      EXPECT_EQ(w.end, r.evEnd);
+      EXPECT_EQ(w.moving, r.evMoving);
+      EXPECT_EQ(w.seen, r.evSeen);
     }
   }
 }

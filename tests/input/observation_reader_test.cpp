@@ -18,9 +18,7 @@
 #include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 
-#ifdef TALVERIN_HAVE_GEOGRAPHICLIB
 #include <GeographicLib/Geocentric.hpp>
-#endif
 
 namespace talverin {
 namespace {
@@ -297,13 +295,11 @@ TEST(EcefToGeodetic, RoundTripsAGridAgreesWithGeographicLibAndSurvivesEdgePoints
         EXPECT_NEAR(lat, la * 180.0 / M_PI, 1e-9) << lat << " " << lon << " " << h;  // ~0.1 mm
         EXPECT_NEAR(lon, lo * 180.0 / M_PI, 1e-9);
         EXPECT_NEAR(h, hh, 1e-3);  // 1 mm
-#ifdef TALVERIN_HAVE_GEOGRAPHICLIB
         double gLat, gLon, gH;
         GeographicLib::Geocentric::WGS84().Reverse(x, y, z, gLat, gLon, gH);
         EXPECT_NEAR(gLat, la * 180.0 / M_PI, 1e-8);
         EXPECT_NEAR(gLon, lo * 180.0 / M_PI, 1e-12);
         EXPECT_NEAR(gH, hh, 1e-3);
-#endif
       }
     }
   }

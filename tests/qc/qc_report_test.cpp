@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
-#include <tuple>
 
 #include "dataset/byte_builder.h"
 #include "qc/qc_figures.h"
@@ -142,10 +141,11 @@ TEST(QcReport, FiguresOfTheRealSets) {
     ASSERT_EQ(ComputeQcReport(Import(set, dir.path()), QcOptions(), &report), 0)
         << report.readError;
     const Reference ref = FromRinex(set.observation);
-    EXPECT_EQ(
-        std::make_tuple(report.epochs, report.expected, static_cast<int64_t>(report.gaps.size()),
-                        report.slips, report.mpCount),
-        std::make_tuple(ref.epochs, ref.expected, ref.gaps, ref.slips, ref.values));
+    EXPECT_EQ(report.epochs, ref.epochs);
+    EXPECT_EQ(report.expected, ref.expected);
+    EXPECT_EQ(static_cast<int64_t>(report.gaps.size()), ref.gaps);
+    EXPECT_EQ(report.slips, ref.slips);
+    EXPECT_EQ(report.mpCount, ref.values);
     slips += ref.slips;
     EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
     EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
@@ -153,7 +153,10 @@ TEST(QcReport, FiguresOfTheRealSets) {
     EXPECT_TRUE(report.missing.empty()) << report.missing.front();
     EXPECT_EQ(report.positions.solved, report.epochs);
   }
-  EXPECT_TRUE(RealRinexSets().size() == 1 || slips > 0);
+  if (RealRinexSets().size() < 2) {
+    GTEST_SKIP() << "the shared USNO day is absent: the bundled hour has no cycle slip to find";
+  }
+  EXPECT_GT(slips, 0);
 }
 
 // Headless Chromium, as CI runs it: what it writes to stdout.
@@ -257,9 +260,9 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
   }
 }
 
-#ifdef TALVERIN_CLI_PATH
 // The reference options are those of stats (their refusals are pinned in cli_test).
 TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
+  TALVERIN_SKIP_WITHOUT_CLI();
   TempDir dir;
   const std::string b = Import(RealRinexSets()[0], dir.File("sets/a"));
   const std::vector<uint8_t> original = ReadFileBytes(b);
@@ -298,12 +301,15 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
   const nlohmann::json d = nlohmann::json::parse(ReadFileText(dir.File("out/qc.json")));
   ASSERT_EQ(d["sets"].size(), 2u);
   const nlohmann::json &a = d["sets"][0], &n = d["sets"][1];
-  EXPECT_EQ(std::make_tuple(d["status"], a["status"], a["epochs"], a["expectedEpochs"],
-                            a["positions"]["solved"], n["status"], n["positions"]["solved"]),
-            std::make_tuple(1, 0, 120, 120, 120, 1, 0));
+  EXPECT_EQ(d["status"], 1);
+  EXPECT_EQ(a["status"], 0);
+  EXPECT_EQ(a["epochs"], 120);
+  EXPECT_EQ(a["expectedEpochs"], 120);
+  EXPECT_EQ(a["positions"]["solved"], 120);
+  EXPECT_EQ(n["status"], 1);
+  EXPECT_EQ(n["positions"]["solved"], 0);
   EXPECT_GT(a["mp1Rms_m"], 0.0);
 }
-#endif
 
 }  // namespace
 }  // namespace talverin

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "base/byte_order.h"
@@ -140,13 +139,18 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
     const uint8_t* c = e + kEpochHeader;
     EXPECT_DOUBLE_EQ((21000000.0 + i) / 299792458.0, LoadF64(c + 4));  // m / (m/s)
     // SNR: SSI 5 -> 6 * 5 + 3 dB-Hz.
-    EXPECT_EQ(std::make_tuple(tows[i], 7, fields[i], warnings[i], 33, -phases[i]),
-              std::make_tuple(LoadF64(e + 4), int{c[0]}, LoadI32(c + 23), c[19], int{c[21]},
-                              LoadF64(c + 27)));
+    EXPECT_EQ(LoadF64(e + 4), tows[i]);
+    EXPECT_EQ(int{c[0]}, 7);  // PRN
+    EXPECT_EQ(LoadI32(c + 23), fields[i]);
+    EXPECT_EQ(c[19], warnings[i]);
+    EXPECT_EQ(int{c[21]}, 33);  // SNR
+    EXPECT_EQ(LoadF64(c + 27), -phases[i]);
   }
   const RinexImportSummary& m = got.summary;
-  EXPECT_EQ(std::make_tuple(1, 3, 1, 1),
-            std::make_tuple(m.receiverType, m.dopplerFromPhase, m.noDoppler, m.eventRecords));
+  EXPECT_EQ(m.receiverType, 1);
+  EXPECT_EQ(m.dopplerFromPhase, 3);
+  EXPECT_EQ(m.noDoppler, 1);
+  EXPECT_EQ(m.eventRecords, 1);
 }
 
 // The receiver position of the epoch headers (bytes 12-35): APPROX POSITION XYZ, zeros, or
@@ -172,8 +176,7 @@ TEST(RinexImport, EpochHeadersCarryTheChosenReceiverPosition) {
         got.s);
     const uint8_t* p = got.b.data() + kFileHeader + 12;
     if (c.distance_m < 0.0) {
-      EXPECT_EQ(std::make_tuple(0.0, 0.0, 0.0),
-                std::make_tuple(LoadF64(p), LoadF64(p + 8), LoadF64(p + 16)));
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(LoadF64(p + 8 * k), 0.0) << "coordinate " << k;
     } else {
       EXPECT_NEAR(c.distance_m,
                   std::hypot(LoadF64(p) - 1e6, LoadF64(p + 8) - 2e6, LoadF64(p + 16) - 3e6), 1e-6);
@@ -265,8 +268,9 @@ TEST(RinexImport, MalformedInputIsRefusedWithFileLineAndReason) {
     // A text from ':' on follows the path of the file refused: the navigation file's in the
     // rows that give their own.
     const std::string path = c.error[0] != ':' ? "" : c.navText != kNavFile ? nav : obs;
-    EXPECT_EQ(std::make_tuple(-1, path + c.error, true),
-              std::make_tuple(got.result, got.error, NoSetLeft(dir)));
+    EXPECT_EQ(got.result, -1);
+    EXPECT_EQ(got.error, path + c.error);
+    EXPECT_TRUE(NoSetLeft(dir));
   }
   std::filesystem::remove(obs);
   RinexObsReader reader;

@@ -81,5 +81,10 @@ struct ProgramHooks {
 };
 ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& hooks = {});
 
+// Skips a test of the command-line program in a build without it (TALVERIN_TOOLS=OFF).
+#define TALVERIN_SKIP_WITHOUT_CLI()           \
+  if (std::string(TALVERIN_CLI_PATH).empty()) \
+  GTEST_SKIP() << "this build has no command-line program (TALVERIN_TOOLS=OFF)"
+
 }  // namespace testing_support
 }  // namespace talverin
