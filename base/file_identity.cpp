@@ -13,12 +13,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The path made absolute and lexically normal ("a/./b/../c" is "a/c"); the path itself
-// when that fails.
+// The path made absolute, with the links of its existing part resolved and the rest
+// lexically normal ("a/./b/../c" is "a/c"), so that a file not yet written compares equal
+// through a linked folder; the absolute normal path when that fails, the path itself when
+// even that fails.
 fs::path Normal(const char* path) {
   std::error_code error;
   const fs::path absolute = fs::absolute(fs::path(path), error);
-  return error ? fs::path(path) : absolute.lexically_normal();
+  if (error) return fs::path(path);
+  const fs::path resolved = fs::weakly_canonical(absolute, error);
+  return error ? absolute.lexically_normal() : resolved;
 }
 
 bool SameText(const fs::path& a, const fs::path& b) {

@@ -1,8 +1,8 @@
 // Which files a path names, before anything is opened: input files are read only when
 // they are regular files (a directory, FIFO, socket or device is not an input, and a FIFO
 // without a writer would block the open), outputs are never FIFOs or sockets, and two
-// paths name the same file when they are equal once made absolute and normal, or when
-// the file system says so (links). Windows paths compare without regard to case.
+// paths name the same file when they are equal once made absolute and normal with the
+// links of their existing part resolved, or when the file system says so (links). Windows paths compare without regard to case.
 // Nothing here creates, truncates or changes a file.
 #pragma once
 

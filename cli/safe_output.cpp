@@ -14,29 +14,12 @@ namespace fs = std::filesystem;
 namespace talverin_cli {
 namespace {
 
-std::string Normalised(const std::string& path) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(path, ec);
-  if (ec) return path;
-  const fs::path resolved = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal().string() : resolved.string();
-}
-
 std::string DirectoryOf(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();
   return parent.empty() ? "." : parent.string();
 }
 
 }  // namespace
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa;
-  struct stat sb;
-  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
-  return Normalised(a) == Normalised(b);
-}
 
 std::string PartialPath(const std::string& finalPath) {
   fs::path path(finalPath);

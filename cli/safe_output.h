@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "base/file_identity.h"
+
 namespace talverin_cli {
 
-// Whether two paths name one file: the same inode when both exist, else the same absolute
-// path after resolving what exists of it.
-bool SameFile(const std::string& a, const std::string& b);
+// Whether two paths name one file, as the module judges it (base/file_identity.h).
+inline bool SameFile(const std::string& a, const std::string& b) {
+  return talverin::SameFile(a.c_str(), b.c_str());
+}
 
 // "dir/NAME.partial.ext" for "dir/NAME.ext"; "dir/NAME.partial" when there is no extension.
 std::string PartialPath(const std::string& finalPath);
