@@ -12,6 +12,7 @@
 
 #include "testkit/reference_models.h"
 #include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -56,7 +57,8 @@ TEST(EphemerisStore, AcceptsOnlyGpsPrnsAndPlausibleOrbits) {
     }
     ++index;
   }
-  EXPECT_TRUE(store.gpsCount == 0 && store.gpsList == nullptr);
+  EXPECT_EQ(store.gpsCount, 0);
+  EXPECT_EQ(store.gpsList, nullptr);
 }
 
 // Keys stand one hour before toe: toe 3599 is still in the week before; toe 0 counts in the
@@ -76,7 +78,9 @@ TEST(EphemerisStore, KeysStandOneHourBeforeToe) {
   for (const auto& c : cases) {
     EphemerisStore store;
     ASSERT_EQ(0, store.AddGpsEph(MakeEph(9, c.week, c.toe)));
-    EXPECT_TRUE(store.gpsList->sowKey == c.sowKey && store.gpsList->fullKey == c.fullKey) << c.toe;
+    SCOPED_TRACE(c.toe);
+    EXPECT_FIELDS(FIELD_IS(store.gpsList->sowKey, c.sowKey),
+                  FIELD_IS(store.gpsList->fullKey, c.fullKey));
   }
 }
 
@@ -91,11 +95,14 @@ TEST(EphemerisStore, SelectsWithinFourHoursOnlyAndNothingForBadPrnOrTime) {
   EXPECT_NE(nullptr, store.FindGpsEph(5, 6400.0 - 14399.9));
   EXPECT_EQ(nullptr, store.FindGpsEph(5, 6400.0 - 14399.9, 250));
   EXPECT_EQ(nullptr, store.FindGpsEph(5, 6400.0 - 14400.0));
-  EXPECT_TRUE(store.FindGpsEph(1, 6400.0) != nullptr && store.FindGpsEph(32, 6400.0) != nullptr);
+  EXPECT_NE(store.FindGpsEph(1, 6400.0), nullptr);
+  EXPECT_NE(store.FindGpsEph(32, 6400.0), nullptr);
   for (int32_t prn : {0, 33, -1, 71, 72, INT_MAX, INT_MIN})
     EXPECT_EQ(nullptr, store.FindGpsEph(prn, 6400.0)) << prn;
-  for (double t : {std::nan(""), double{INFINITY}, -double{INFINITY}, 1e300, -1e300})
-    EXPECT_TRUE(store.FindGpsEph(5, t) == nullptr && store.FindGpsEph(5, t, 250) == nullptr) << t;
+  for (double t : {std::nan(""), double{INFINITY}, -double{INFINITY}, 1e300, -1e300}) {
+    EXPECT_EQ(store.FindGpsEph(5, t), nullptr) << t;
+    EXPECT_EQ(store.FindGpsEph(5, t, 250), nullptr) << t;
+  }
 }
 
 // A record found stays valid while more are added, until the store is cleared; a cleared
@@ -105,12 +112,16 @@ TEST(EphemerisStore, ClearEmptiesTheStoreAndRecordPointersLiveUntilThen) {
   ASSERT_EQ(0, store.AddGpsEph(MakeEph(5, 250, 10000)));
   const GpsEph* found = store.FindGpsEph(5, 6400.0);
   for (int32_t k = 1; k <= 100; ++k) ASSERT_EQ(0, store.AddGpsEph(MakeEph(5, 250, 10000 + k)));
-  ASSERT_TRUE(found != nullptr && found->toe == 10000 && found->prn == 5 && store.gpsCount == 101);
+  ASSERT_NE(found, nullptr);
+  EXPECT_FIELDS(FIELD_IS(found->toe, 10000), FIELD_IS(found->prn, 5),
+                FIELD_IS(store.gpsCount, 101));
   store.lastSystem = 1;
   store.clockState = 3;
   store.ClearEphemerides();
-  EXPECT_TRUE(store.gpsCount == 0 && store.gpsList == nullptr && store.lastSystem == 0 &&
-              store.clockState == 0 && store.FindGpsEph(5, 6400.0) == nullptr);
+  EXPECT_FIELDS(FIELD_IS(store.gpsCount, 0), FIELD_IS(store.lastSystem, 0),
+                FIELD_IS(store.clockState, 0));
+  EXPECT_EQ(store.gpsList, nullptr);
+  EXPECT_EQ(store.FindGpsEph(5, 6400.0), nullptr);
   for (const EphNode* cached : store.gpsCache) EXPECT_EQ(nullptr, cached);
   // Refilled: the same instant of the same PRN is a duplicate and the stored record stays;
   // the same toe in another week or of another PRN is not; toe 0 is the start of the week
@@ -126,8 +137,9 @@ TEST(EphemerisStore, ClearEmptiesTheStoreAndRecordPointersLiveUntilThen) {
   EXPECT_EQ(-1, store.AddGpsEph(MakeEph(7, 250, 604800)));
   ASSERT_EQ(4, store.gpsCount);
   const EphNode* n = store.gpsList;
-  EXPECT_TRUE(n->record.iode == 90 && n->next->record.week == 251 && n->next->next->prn == 6 &&
-              n->next->next->next->prn == 7 && n->next->next->next->next == nullptr);
+  EXPECT_FIELDS(FIELD_IS(n->record.iode, 90), FIELD_IS(n->next->record.week, 251),
+                FIELD_IS(n->next->next->prn, 6), FIELD_IS(n->next->next->next->prn, 7));
+  EXPECT_EQ(n->next->next->next->next, nullptr);
 }
 
 // Few PRNs and toes on a coarse grid near the week's ends: many equal keys, ties,

@@ -158,8 +158,10 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
     for (int32_t applied : {0, 1}) {
       EXPECT_EQ(1, store.SatPosition(c.prn, c.t, applied, c.range, c.receiver, pos, vel));
       EXPECT_EQ(7, store.lastSystem);
-      EXPECT_TRUE(pos[0] == -1.0 && pos[1] == -2.0 && pos[2] == -3.0) << "position written";
-      EXPECT_TRUE(vel[0] == -4.0 && vel[1] == -5.0 && vel[2] == -6.0) << "velocity written";
+      for (int k = 0; k < 3; ++k) {  // left as they were
+        EXPECT_EQ(pos[k], -1.0 - k) << "position " << k;
+        EXPECT_EQ(vel[k], -4.0 - k) << "velocity " << k;
+      }
     }
   }
   double clock = 0.0, pos[3], vel[3];
@@ -194,7 +196,8 @@ TEST(GpsOrbit, CorruptRecordsGiveFiniteResultsOrFailure) {
         ++successes;
         for (int k = 0; k < 3; ++k) EXPECT_TRUE(std::isfinite(pos[k]) && std::isfinite(vel[k]));
       } else {
-        EXPECT_TRUE(pos[1] == -1.0 && vel[1] == -2.0) << trial;
+        EXPECT_EQ(pos[1], -1.0) << trial;
+        EXPECT_EQ(vel[1], -2.0) << trial;
       }
     }
   }

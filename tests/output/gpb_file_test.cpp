@@ -149,13 +149,16 @@ TEST(GpbFileNewEpoch, EpochRecordsMatchHandAssembledBytes) {
   // Read back (position, times, clock, L2 range and phase: the observation end-to-end test).
   ASSERT_EQ(2u, read.size());
   const gpb_epoch_type &r = read[0].epoch, &s = read[1].epoch;
-  EXPECT_TRUE(r.valid == 1 && r.flags == 3 && r.nsat == 0 && r.extra == 0.25f && r.aux == 0xFFFF);
-  EXPECT_TRUE(read[0].fileOffset == 512 && read[0].storedLength == 84 &&
-              read[0].bytesPerSat == 28 && read[0].milliseconds == 8000 &&
-              read[0].storedChecksum == 0x070C && read[0].computedChecksum == 0x070C);
-  EXPECT_TRUE(s.aux == 0xBEEF && read[1].extFlags[0] == 0 && read[1].extFlags[1] == 0x3B &&
-              s.sat[0].sflags == 0x03 && s.sat[1].sflags == 0x3E1 && s.sat[1].lock2 == 600.5 &&
-              s.sat[1].rangeP1 == 22000001.25 && s.sat[1].snr2 == 45.25);
+  EXPECT_FIELDS(FIELD_IS(r.valid, 1), FIELD_IS(r.flags, 3), FIELD_IS(r.nsat, 0),
+                FIELD_IS(r.extra, 0.25), FIELD_IS(r.aux, 0xFFFF));
+  EXPECT_FIELDS(FIELD_IS(read[0].fileOffset, 512), FIELD_IS(read[0].storedLength, 84),
+                FIELD_IS(read[0].bytesPerSat, 28), FIELD_IS(read[0].milliseconds, 8000),
+                FIELD_IS(read[0].storedChecksum, 0x070C),
+                FIELD_IS(read[0].computedChecksum, 0x070C));
+  EXPECT_FIELDS(FIELD_IS(s.aux, 0xBEEF), FIELD_IS(read[1].extFlags[0], 0),
+                FIELD_IS(read[1].extFlags[1], 0x3B), FIELD_IS(s.sat[0].sflags, 0x03),
+                FIELD_IS(s.sat[1].sflags, 0x3E1), FIELD_IS(s.sat[1].lock2, 600.5),
+                FIELD_IS(s.sat[1].rangeP1, 22000001.25), FIELD_IS(s.sat[1].snr2, 45.25));
 }
 
 // Each row also pins the millisecond field of its epoch time: the nearest millisecond, 0
@@ -211,10 +214,11 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
     ASSERT_EQ(1u, read.size());
     const gpb_sat_type& r = read[0].epoch.sat[0];
     const uint32_t sflags = (c.flags & 0x1Fu) | ((c.flags & 0x80) != 0 ? kSatRange1Marked : 0u);
-    EXPECT_TRUE(r.prn == c.prnByte && r.sflags == sflags && read[0].glonass[0] == c.glonass &&
-                read[0].satFlags[0] == c.flags && r.lock1 == c.lockUnits / 20.0 &&
-                r.snr1 == c.snrByte / 4.0 && read[0].milliseconds == c.ms)
-        << c.name;
+    SCOPED_TRACE(c.name);
+    EXPECT_FIELDS(FIELD_IS(r.prn, c.prnByte), FIELD_IS(r.sflags, sflags),
+                  FIELD_IS(read[0].glonass[0], c.glonass), FIELD_IS(read[0].satFlags[0], c.flags),
+                  FIELD_IS(r.lock1, c.lockUnits / 20.0), FIELD_IS(r.snr1, c.snrByte / 4.0),
+                  FIELD_IS(read[0].milliseconds, c.ms));
   }
 }
 
@@ -283,12 +287,14 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   // (times and observables: the observation end-to-end test).
   ASSERT_EQ(2u, read.size());
   const gpb_epoch_type& r = read[0].epoch;
-  EXPECT_TRUE(r.flags == 3 && r.nsat == 4 && r.extra == 0.75f && r.aux == 0x5A5A &&
-              r.lat == -33.5 && r.lon == 151.25 && r.sat[0].prn == 38 && r.sat[0].sflags == 0xCF &&
-              r.sat[0].lock1 == 254.0 && r.sat[1].sflags == 0x01 && r.sat[2].sflags == 0 &&
-              r.sat[3].sflags == kSatLock1);
-  EXPECT_TRUE(read[1].fileOffset == 202 + 68 + 4 * 44 && read[1].epoch.aux == 0xFFFF &&
-              read[1].epoch.sat[0].range1 == 21000000.5);
+  EXPECT_FIELDS(FIELD_IS(r.flags, 3), FIELD_IS(r.nsat, 4), FIELD_IS(r.extra, 0.75),
+                FIELD_IS(r.aux, 0x5A5A), FIELD_IS(r.lat, -33.5), FIELD_IS(r.lon, 151.25),
+                FIELD_IS(r.sat[0].prn, 38), FIELD_IS(r.sat[0].sflags, 0xCF),
+                FIELD_IS(r.sat[0].lock1, 254.0), FIELD_IS(r.sat[1].sflags, 0x01),
+                FIELD_IS(r.sat[2].sflags, 0), FIELD_IS(r.sat[3].sflags, kSatLock1));
+  EXPECT_FIELDS(FIELD_IS(read[1].fileOffset, 202 + 68 + 4 * 44),
+                FIELD_IS(read[1].epoch.aux, 0xFFFF),
+                FIELD_IS(read[1].epoch.sat[0].range1, 21000000.5));
 }
 
 // The stamp: local time as six 16-bit words (month, day, years since 1900, hour, minute,
@@ -328,12 +334,15 @@ TEST(GpbFileHeader, BothHeaderImagesMatchHandAssembledBytes) {
     ASSERT_EQ(0, reader.Open(path.c_str()));
     const GpbHeaderInfo& header = reader.header();
     const Bytes stamp = Slice(bytes, variant ? 24 : 8, variant ? 36 : 20);
-    EXPECT_TRUE(header.variant == variant && header.headerLength == bytes.size() &&
-                header.dataType == (variant ? dataType : 4) &&
-                stamp == Bytes(reinterpret_cast<const uint8_t*>(header.stamp),
-                               reinterpret_cast<const uint8_t*>(header.stamp) + 12));
+    EXPECT_FIELDS(FIELD_IS(header.variant, variant), FIELD_IS(header.headerLength, bytes.size()),
+                  FIELD_IS(header.dataType, variant ? dataType : 4));
+    EXPECT_EQ(stamp, Bytes(reinterpret_cast<const uint8_t*>(header.stamp),
+                           reinterpret_cast<const uint8_t*>(header.stamp) + 12));
     EXPECT_STREQ(variant ? "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234" : "", header.description);
-    EXPECT_TRUE(variant || (header.version == 1.02f && header.count == 24 && header.value == 2.5f));
+    if (!variant) {
+      EXPECT_FIELDS(FIELD_IS(header.version, 1.02f), FIELD_IS(header.count, 24),
+                    FIELD_IS(header.value, 2.5));
+    }
     // Taken at the update; a second may tick during the test.
     EXPECT_TRUE(stamp == before || stamp == StampNow());
     ByteBuilder h;
@@ -445,7 +454,8 @@ TEST(GpbFileCreate, RefusedCallsAndFailedCreatesCarryTheirTextsAndWriteNothing) 
     GpbFile failed;
     EXPECT_EQ(1, failed.Create(c.variant, c.path.c_str(), 2, 1.0, 24, c.buffer)) << c.text;
     EXPECT_EQ(c.text, failed.errorText());
-    EXPECT_TRUE(failed.state() == -1 && failed.WriteEpoch(ValidEpoch()) == 1);
+    EXPECT_EQ(failed.state(), -1);
+    EXPECT_EQ(failed.WriteEpoch(ValidEpoch()), 1);
   }
 }
 

@@ -39,8 +39,11 @@ TEST(FactoryDefaults, OnlySizeFiftyTwoFillsTheThirteenWords) {
     static_assert(sizeof options == sizeof defaults, "thirteen words");
     std::memset(&options, 0x55, sizeof options);
     SetFactoryDefaults(size, &options);
-    EXPECT_EQ(0, std::memcmp(&options, size == 52 ? defaults : untouched, sizeof defaults))
-        << "size " << size;
+    int32_t words[13];
+    std::memcpy(words, &options, sizeof words);
+    for (int i = 0; i < 13; ++i)
+      EXPECT_EQ(words[i], size == 52 ? defaults[i] : untouched[i])
+          << "size " << size << " word " << i;
   }
 }
 

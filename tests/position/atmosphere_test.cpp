@@ -8,6 +8,7 @@
 
 #include "base/gnss_constants.h"
 #include "testkit/range_simulator.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -94,16 +95,18 @@ TEST(Troposphere, ApplyRemovesDelayAndDropsOneBeyond25Metres) {
   states[3].ionosphere[0] = 1.5;
   const GeodeticPos station{45.0, 10.0, 100.0f};
   const double at30 = TropoDelay(kTime_s, states[3], station);
-  ASSERT_TRUE(at30 > 4.0 && TropoDelay(kTime_s, states[7], station) < -kTropoLimit_m);
+  ASSERT_GT(at30, 4.0);
+  ASSERT_LT(TropoDelay(kTime_s, states[7], station), -kTropoLimit_m);
   const int32_t prns[2] = {3, 7};
   double ranges[2] = {2.2e7, 2.4e7};
   ApplyAtmosphere(kTime_s, 2, prns, ranges, 1, station, states);
-  EXPECT_TRUE(ranges[0] == 2.2e7 - at30 && states[3].troposphericDelay == at30 &&
-              ranges[1] == 2.4e7 && states[7].troposphericDelay == 0.0);
-  EXPECT_TRUE(states[3].ionosphereSource == 0 && states[3].ionosphere[0] == 0.0);
+  EXPECT_FIELDS(FIELD_IS(ranges[0], 2.2e7 - at30), FIELD_IS(states[3].troposphericDelay, at30),
+                FIELD_IS(ranges[1], 2.4e7), FIELD_IS(states[7].troposphericDelay, 0.0),
+                FIELD_IS(states[3].ionosphereSource, 0), FIELD_IS(states[3].ionosphere[0], 0.0));
   double untouched[2] = {2.2e7, 2.4e7};
   ApplyAtmosphere(kTime_s, 2, prns, untouched, 0, station, states);
-  EXPECT_TRUE(untouched[0] == 2.2e7 && states[3].troposphericDelay == 0.0);
+  EXPECT_EQ(untouched[0], 2.2e7);
+  EXPECT_EQ(states[3].troposphericDelay, 0.0);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace talverin {
 namespace {
 
@@ -41,10 +43,12 @@ TEST(MatrixResize, KeepsStorageWithinCapacityAndReallocatesClearedBeyondIt) {
   m.Zero();
   ASSERT_EQ(0, m.Resize(24, 4));
   for (int32_t i = 0; i < 96; ++i) ASSERT_EQ((i / 4 < 5 && i % 4 < 3) ? 0 : i, m.at(i / 4, i % 4));
-  EXPECT_TRUE(m.Resize(-1, 2) == 1 && m.Resize(2, -5) == 1 && m.Resize(65536, 65536) == 1);
-  EXPECT_TRUE(m.rows() == 24 && m.at(23, 3) == 95.0);
+  EXPECT_FIELDS(FIELD_IS(m.Resize(-1, 2), 1), FIELD_IS(m.Resize(2, -5), 1),
+                FIELD_IS(m.Resize(65536, 65536), 1), FIELD_IS(m.rows(), 24),
+                FIELD_IS(m.at(23, 3), 95.0));
   ASSERT_EQ(0, m.Resize(5, 6));  // fewer rows, more columns than the capacity
-  EXPECT_TRUE(m.capacityColumns() == 6 && m.capacityElements() == 30 && m.state() == 0);
+  EXPECT_FIELDS(FIELD_IS(m.capacityColumns(), 6), FIELD_IS(m.capacityElements(), 30),
+                FIELD_IS(m.state(), 0));
   EXPECT_EQ(Rows(5, std::vector<double>(6, 0.0)), Contents(m));
 
   Vector v;
@@ -52,10 +56,11 @@ TEST(MatrixResize, KeepsStorageWithinCapacityAndReallocatesClearedBeyondIt) {
   v[4] = 4.5;
   ASSERT_EQ(0, v.Resize(2));
   v.Zero();
-  ASSERT_TRUE(v.Resize(-1) == 1 && v.size() == 2 && v.Resize(5) == 0);
+  EXPECT_FIELDS(FIELD_IS(v.Resize(-1), 1), FIELD_IS(v.size(), 2), FIELD_IS(v.Resize(5), 0));
+  ASSERT_EQ(v.size(), 5);
   EXPECT_EQ(0.0, v[4]);
   ASSERT_EQ(0, v.Resize(9));
-  EXPECT_TRUE(v.capacity() == 9 && v.state() == 0 && v[8] == 0.0);
+  EXPECT_FIELDS(FIELD_IS(v.capacity(), 9), FIELD_IS(v.state(), 0), FIELD_IS(v[8], 0.0));
 }
 
 // A = [[1,2],[3,4],[5,6]], B = [[7],[8],[9]]: A^T B = [[1*7+3*8+5*9], [2*7+4*8+6*9]] =
@@ -69,7 +74,8 @@ TEST(MatrixProducts, ByHandAndRefusedForMismatchedOrAliasedOperands) {
   Fill(&c, {{1, 2, 3}, {4, 5, 6}});
   p.Assign(c);
   EXPECT_EQ((Rows{{1, 2, 3}, {4, 5, 6}}), Contents(p));
-  ASSERT_TRUE(p.Resize(2, 2) == 0 && p.SetDiagonal(4.0, -1.0) == 0);
+  ASSERT_EQ(p.Resize(2, 2), 0);
+  ASSERT_EQ(p.SetDiagonal(4.0, -1.0), 0);
   EXPECT_EQ((Rows{{4, -1}, {-1, 4}}), Contents(p));
   ASSERT_EQ(0, p.MultiplyTransposed(a, b));
   EXPECT_EQ((Rows{{76}, {100}}), Contents(p));

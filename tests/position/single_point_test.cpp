@@ -15,6 +15,7 @@
 #include "testkit/range_simulator.h"
 #include "testkit/reference_models.h"
 #include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
@@ -148,7 +149,8 @@ TEST_F(SinglePointSim, OneBadRangeIsRejectedAmongSevenAndOnlyReportedAmongFive) 
   ASSERT_EQ(messages_.size(), 2u);  // the large residual first, then the rejection
   const std::string& rejected = messages_[1].text;
   const size_t tail = rejected.find("--Solution OK");
-  ASSERT_TRUE(rejected.rfind(prefix, 0) == 0 && tail + 13 == rejected.size()) << rejected;
+  ASSERT_EQ(rejected.rfind(prefix, 0), 0u) << rejected;
+  ASSERT_EQ(tail + 13, rejected.size()) << rejected;
   EXPECT_GT(std::stod(rejected.substr(prefix.size(), tail - prefix.size())), 4.0);
   EXPECT_EQ(messages_[1].time, epoch.gpsTime);
   EXPECT_EQ(engine_.usedCount(), 6);
@@ -165,7 +167,7 @@ TEST_F(SinglePointSim, OneBadRangeIsRejectedAmongSevenAndOnlyReportedAmongFive) 
   epoch.height = 7.0f;
   EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
   EXPECT_EQ(epoch.flags & kEpochPositionValid, 0);
-  EXPECT_TRUE(epoch.lat == 12.5 && epoch.lon == 33.25 && epoch.height == 7.0f);
+  EXPECT_FIELDS(FIELD_IS(epoch.lat, 12.5), FIELD_IS(epoch.lon, 33.25), FIELD_IS(epoch.height, 7.0));
   // Clock prediction from the two good epochs: 201 + 1 m/s * 1 s.
   EXPECT_NEAR(epoch.clock, 202.0, 0.02);
   EXPECT_DOUBLE_EQ(epoch.corrTime, epoch.rcvTime - epoch.clock * 3.3356409519815204e-9);
@@ -226,7 +228,10 @@ TEST_F(SinglePointSim, FourSatellitesSolveAndThreeOrAnUnusableTimeDoNot) {
       std::memcpy(&expected, &epoch, sizeof epoch);
       expected.flags = 0x2;
       EXPECT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 1);
-      EXPECT_EQ(std::memcmp(&expected, &epoch, sizeof epoch), 0);
+      const auto* want = reinterpret_cast<const uint8_t*>(&expected);
+      const auto* got = reinterpret_cast<const uint8_t*>(&epoch);
+      EXPECT_EQ(std::mismatch(want, want + sizeof epoch, got).first - want, sizeof epoch)
+          << "the first byte changed besides the flags";
     }
   }
   EXPECT_TRUE(messages_.empty());

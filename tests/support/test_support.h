@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,6 +81,21 @@ struct ProgramHooks {
   int timeout_s = 60;         // then the child is killed (status -9)
 };
 ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& hooks = {});
+
+// Several values of one record checked at once, each named by its expression:
+//   EXPECT_FIELDS(FIELD_IS(r.flags, 3), FIELD_IS(r.lat, -33.5));
+// A failure names the field with both values. They compare as doubles: exact for integers up
+// to 2^53 and for floats.
+struct NamedValue {
+  const char* name;
+  double got, want;
+};
+inline NamedValue Named(const char* name, double got, double want) { return {name, got, want}; }
+#define FIELD_IS(got, want) ::talverin::testing_support::Named(#got, got, want)
+#define EXPECT_FIELDS(...)                                                          \
+  for (const auto& named_value_ :                                                   \
+       std::initializer_list<::talverin::testing_support::NamedValue>{__VA_ARGS__}) \
+  EXPECT_EQ(named_value_.got, named_value_.want) << named_value_.name
 
 // Skips a test of the command-line program in a build without it (TALVERIN_TOOLS=OFF).
 #define TALVERIN_SKIP_WITHOUT_CLI()           \

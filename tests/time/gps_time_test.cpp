@@ -83,7 +83,10 @@ TEST(GpsTime, CalendarDatesGiveTenBitWeekSecondsOfWeekAndMjd) {
                   c.yearArgument, &week, &gotSow);
     EXPECT_EQ(fullWeek >= 1024 ? fullWeek - 1024 : fullWeek, week);
     EXPECT_DOUBLE_EQ(sow, gotSow);
-    EXPECT_TRUE(c.knownWeek < 0 || (week == c.knownWeek && gotSow == c.knownSow));
+    if (c.knownWeek >= 0) {
+      EXPECT_EQ(week, c.knownWeek);
+      EXPECT_EQ(gotSow, c.knownSow);
+    }
     const double full = static_cast<double>(gps_s) + fraction;
     EXPECT_EQ(fullWeek, WeekOfFullSeconds(full));
     EXPECT_EQ(sow, SecondsOfWeek(full));
@@ -105,10 +108,12 @@ TEST(GpsTime, UnusableInputsGiveZeroOrNotANumber) {
     int32_t week = -99, mjd = -1;
     double sow = -99.0, fraction = -1.0;
     CalendarToGps(0, 0, bad, 6, 10, 2004, &week, &sow);
-    EXPECT_TRUE(week == 0 && sow == 0.0);
+    EXPECT_EQ(week, 0);
+    EXPECT_EQ(sow, 0.0);
     if (bad == 3e9) continue;  // a finite full time, only too large for a seconds field
     GpsToMjd(250, bad, &mjd, &fraction);
-    EXPECT_TRUE(mjd == 0 && fraction == 0.0);
+    EXPECT_EQ(mjd, 0);
+    EXPECT_EQ(fraction, 0.0);
     EXPECT_EQ(0, WeekOfFullSeconds(bad));
     EXPECT_EQ(!std::isfinite(bad), std::isnan(GpsFullSeconds(bad, 250, 1000.0)));
     EXPECT_EQ(!std::isfinite(bad), std::isnan(GpsFullSeconds(1000.0, 250, bad)));
