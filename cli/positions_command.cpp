@@ -72,6 +72,91 @@ int32_t WrittenWeek(const talverin::GpbHeaderInfo& h) {
   return week;
 }
 
+// The opening lines: the CSV header row, or the KML or GPX preamble.
+void WriteHead(Sink& sink, const std::string& format, const std::string& title,
+               bool haveReference) {
+  if (format == "csv") {
+    sink.Line(std::string("gps_week,tow_s,gps_time,lat_deg,lon_deg,height_m") +
+              (haveReference ? ",east_m,north_m,up_m" : "") + ",satellites,position_valid");
+  } else if (format == "kml") {
+    sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    sink.Line("<kml xmlns=\"http://www.opengis.net/kml/2.2\">");
+    sink.Line("<Document><name>" + title + "</name>");
+    sink.Line(
+        "<description>Epoch positions, heights above the WGS84 ellipsoid, times UTC"
+        "</description>");
+  } else {
+    sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+    sink.Line(
+        "<gpx version=\"1.1\" creator=\"talverin\" "
+        "xmlns=\"http://www.topografix.com/GPX/1/1\">");
+    sink.Line("<trk><name>" + title + "</name><trkseg>");
+  }
+}
+
+// One epoch's CSV row (week w, -1 when unknown); the east/north/up columns when frame is
+// given; the position columns empty without a position.
+std::string CsvRow(const talverin::gpb_epoch_type& e, int32_t w, bool valid,
+                   const talverin::EnuFrame* frame) {
+  char text[512];
+  std::string row = (w >= 0 ? std::to_string(w) : std::string()) + ",";
+  std::snprintf(text, sizeof text, "%.3f,%s,", e.gpsTime,
+                w >= 0 ? talverin::FormatGpsTime(w, e.gpsTime).c_str() : "");
+  row += text;
+  if (valid) {
+    std::snprintf(text, sizeof text, "%.9f,%.9f,%.4f", e.lat, e.lon, static_cast<double>(e.height));
+    row += text;
+    if (frame != nullptr) {
+      double enu[3];
+      frame->Enu(e.lat, e.lon, e.height, enu);
+      std::snprintf(text, sizeof text, ",%.4f,%.4f,%.4f", enu[0], enu[1], enu[2]);
+      row += text;
+    }
+  } else {
+    row += frame != nullptr ? ",,,,," : ",,";
+  }
+  return row + "," + std::to_string(e.nsat) + "," + (valid ? "1" : "0");
+}
+
+// One positioned epoch's KML placemark (its coordinates also appended to track) or GPX
+// track point.
+std::string TrackPoint(const talverin::gpb_epoch_type& e, int32_t w, bool kml, std::string* track) {
+  char text[512];
+  const std::string when = w >= 0 ? talverin::FormatUtcIso(w, e.gpsTime) : "";
+  if (kml) {
+    std::snprintf(text, sizeof text, "%.9f,%.9f,%.4f", e.lon, e.lat, static_cast<double>(e.height));
+    *track += std::string(track->empty() ? "" : " ") + text;
+    return "<Placemark>" +
+           (when.empty() ? "" : "<TimeStamp><when>" + when + "</when></TimeStamp>") +
+           "<Point><coordinates>" + text + "</coordinates></Point></Placemark>";
+  }
+  std::snprintf(text, sizeof text, "<trkpt lat=\"%.9f\" lon=\"%.9f\"><ele>%.4f</ele>", e.lat, e.lon,
+                static_cast<double>(e.height));
+  return text + (when.empty() ? "" : "<time>" + when + "</time>") + "<sat>" +
+         std::to_string(e.nsat) + "</sat></trkpt>";
+}
+
+// Closes the output file of -o and puts it in place, or keeps what was written when the
+// run failed. The exit status, result unless writing failed.
+int FinishOutput(FILE* file, const Sink& sink, SafeOutputs* output, const std::string& path,
+                 int result) {
+  const bool closed = std::fclose(file) == 0;
+  std::string error;
+  if (sink.failed() || !closed) {
+    std::fprintf(stderr, "talverin positions: cannot write %s\n", path.c_str());
+    result = kExitFailed;
+  }
+  if (result == kExitFailed) {
+    for (const std::string& kept : output->KeepPartial()) {
+      std::fprintf(stderr, "talverin positions: what was written is kept as %s\n", kept.c_str());
+    }
+  } else if (!output->Commit(&error)) {
+    std::fprintf(stderr, "talverin positions: %s\n", error.c_str());
+    result = kExitFailed;
+  }
+  return result;
+}
+
 }  // namespace
 
 int RunPositions(const PositionsArgs& args) {
@@ -107,25 +192,8 @@ int RunPositions(const PositionsArgs& args) {
   }
   Sink sink(file);
   const talverin::EnuFrame frame(reference);
-  const std::string title = Xml(std::filesystem::path(args.gpb).filename().string());
-  if (args.format == "csv") {
-    sink.Line(std::string("gps_week,tow_s,gps_time,lat_deg,lon_deg,height_m") +
-              (haveReference ? ",east_m,north_m,up_m" : "") + ",satellites,position_valid");
-  } else if (args.format == "kml") {
-    sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    sink.Line("<kml xmlns=\"http://www.opengis.net/kml/2.2\">");
-    sink.Line("<Document><name>" + title + "</name>");
-    sink.Line(
-        "<description>Epoch positions, heights above the WGS84 ellipsoid, times UTC"
-        "</description>");
-  } else {
-    sink.Line("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
-    sink.Line(
-        "<gpx version=\"1.1\" creator=\"talverin\" "
-        "xmlns=\"http://www.topografix.com/GPX/1/1\">");
-    sink.Line("<trk><name>" + title + "</name><trkseg>");
-  }
-
+  WriteHead(sink, args.format, Xml(std::filesystem::path(args.gpb).filename().string()),
+            haveReference);
   talverin::WeekTracker weeks(week);
   static talverin::GpbReadEpoch read;
   int32_t status;
@@ -138,43 +206,10 @@ int RunPositions(const PositionsArgs& args) {
     const bool valid = (e.flags & talverin::kEpochPositionValid) != 0;
     positions += valid ? 1 : 0;
     const int32_t w = weeks.WeekOf(e.gpsTime);
-    char text[512];
     if (args.format == "csv") {
-      std::string row = (w >= 0 ? std::to_string(w) : std::string()) + ",";
-      std::snprintf(text, sizeof text, "%.3f,%s,", e.gpsTime,
-                    w >= 0 ? talverin::FormatGpsTime(w, e.gpsTime).c_str() : "");
-      row += text;
-      if (valid) {
-        std::snprintf(text, sizeof text, "%.9f,%.9f,%.4f", e.lat, e.lon,
-                      static_cast<double>(e.height));
-        row += text;
-        if (haveReference) {
-          double enu[3];
-          frame.Enu(e.lat, e.lon, e.height, enu);
-          std::snprintf(text, sizeof text, ",%.4f,%.4f,%.4f", enu[0], enu[1], enu[2]);
-          row += text;
-        }
-      } else {
-        row += haveReference ? ",,,,," : ",,";
-      }
-      row += "," + std::to_string(e.nsat) + "," + (valid ? "1" : "0");
-      sink.Line(row);
-      continue;
-    }
-    if (!valid) continue;
-    const std::string when = w >= 0 ? talverin::FormatUtcIso(w, e.gpsTime) : "";
-    if (args.format == "kml") {
-      std::snprintf(text, sizeof text, "%.9f,%.9f,%.4f", e.lon, e.lat,
-                    static_cast<double>(e.height));
-      track += std::string(track.empty() ? "" : " ") + text;
-      sink.Line("<Placemark>" +
-                (when.empty() ? "" : "<TimeStamp><when>" + when + "</when></TimeStamp>") +
-                "<Point><coordinates>" + text + "</coordinates></Point></Placemark>");
-    } else {
-      std::snprintf(text, sizeof text, "<trkpt lat=\"%.9f\" lon=\"%.9f\"><ele>%.4f</ele>", e.lat,
-                    e.lon, static_cast<double>(e.height));
-      sink.Line(text + (when.empty() ? "" : "<time>" + when + "</time>") + "<sat>" +
-                std::to_string(e.nsat) + "</sat></trkpt>");
+      sink.Line(CsvRow(e, w, valid, haveReference ? &frame : nullptr));
+    } else if (valid) {
+      sink.Line(TrackPoint(e, w, args.format == "kml", &track));
     }
   }
   if (args.format == "kml") {
@@ -195,22 +230,7 @@ int RunPositions(const PositionsArgs& args) {
                  args.gpb.c_str(), epochs);
     result = kExitIncomplete;
   }
-  if (file != nullptr) {
-    const bool closed = std::fclose(file) == 0;
-    if (sink.failed() || !closed) {
-      std::fprintf(stderr, "talverin positions: cannot write %s\n", args.output.c_str());
-      result = kExitFailed;
-    }
-    if (result == kExitFailed) {
-      for (const std::string& kept : output.KeepPartial()) {
-        std::fprintf(stderr, "talverin positions: what was written is kept as %s\n", kept.c_str());
-      }
-    } else if (!output.Commit(&error)) {
-      std::fprintf(stderr, "talverin positions: %s\n", error.c_str());
-      result = kExitFailed;
-    }
-  }
-  return result;
+  return file != nullptr ? FinishOutput(file, sink, &output, args.output, result) : result;
 }
 
 }  // namespace talverin_cli
