@@ -220,166 +220,61 @@ TEST(EphemerisEppText, GlonassRecordPrintsEveryFieldAndCutsTkbTowardZero) {
 TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue) {
   const std::string ok = "GPS Ephemeris loaded for PRN 7, Health OK";
   const std::string bad = "GPS Ephemeris loaded for PRN 7, Health BAD!!!";
-  const std::string unused = "ERROR - Eph PRN 7 toe {toe} in {path}: ";
   const std::string week2049 = "ERROR - Eph Week Number : 2049";
+  const std::string weekMinus1 = "ERROR - Eph Week Number : -1";
+  const std::string ok32 = "GPS Ephemeris loaded for PRN 32, Health OK";
+  const std::string glonass33 = "GLONASS Ephemeris loaded for PRN 33";
+  const std::string glonass40 = "GLONASS Ephemeris loaded for PRN 40";
+  // A record refused for a value; {toe} and {path} are the case's.
+  const auto unused = [](const std::string& why) {
+    return "ERROR - Eph PRN 7 toe {toe} in {path}: " + why + ", record not used";
+  };
+  const std::string tgd = unused("tgd is nan");
+  const std::string m0 = unused("m0 is inf");
+  // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
+  const std::string af0 =
+      unused("af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to 0.000976562 s");
+  const std::string e = unused("e is 0.6, outside the broadcast range 0 to 0.5");
+  const std::string toe = unused("toe is -16 s, outside the broadcast range 0 to 604784 s");
   std::vector<uint8_t> prn33 = GlonassRecord();
   prn33[0] = 33;
   const std::vector<uint8_t> five =
       Concat({GpsRecord(), GpsRecord(0, 63, kI32, 363600), GpsRecord(0, 1, kI16, 2049),
               GpsRecord(1), GlonassRecord()});
+  const std::vector<uint8_t> twice = Concat({GpsRecord(), GpsRecord()});
+  const std::vector<uint8_t> cut = Concat({GpsRecord(), std::vector<uint8_t>(128, 7)});
   const struct {
     const char* what;
     std::vector<uint8_t> bytes;
-    int32_t type, recompute;
     std::vector<std::string> messages;
     int32_t read, stored;  // stored -1: not checked
     size_t gpsWritten, glonassWritten;
     int32_t lastToe, lastWeek;  // of the last GPS record read
+    int32_t type = 2, recompute = 1;
   } cases[] = {
-      {"healthy", GpsRecord(), 2, 1, {ok}, 1, 1, 1, 0, 356400, 1234},
-      {"healthy, not recomputing", GpsRecord(), 2, 0, {ok}, 1, 0, 1, 0, 356400, 1234},
-      {"unhealthy", GpsRecord(0x100), 2, 1, {bad}, 1, 0, 0, 0, 356400, 1234},
-      {"week 0", GpsRecord(0, 1, kI16, 0), 2, 1, {ok}, 1, -1, 1, 0, 356400, 0},
-      {"week 2048", GpsRecord(0, 1, kI16, 2048), 2, 1, {ok}, 1, -1, 1, 0, 356400, 2048},
-      {"week 2049", GpsRecord(0, 1, kI16, 2049), 2, 1, {ok, week2049}, 1, -1, 1, 0, 356400, 2049},
-      {"week -1",
-       GpsRecord(0, 1, kI16, -1),
-       2,
-       1,
-       {ok, "ERROR - Eph Week Number : -1"},
-       1,
-       -1,
-       1,
-       0,
-       356400,
-       -1},
-      {"tgd NaN",
-       GpsRecord(0, 7, kF32, kNaN),
-       2,
-       1,
-       {ok, unused + "tgd is nan, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
-      {"m0 finite in the file, beyond range after x pi",
-       GpsRecord(0, 39, kF64, 1e308),
-       2,
-       1,
-       {ok, unused + "m0 is inf, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
-      // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
-      {"af0 of 10 ms",
-       GpsRecord(0, 27, kF32, 0.01),
-       2,
-       1,
-       {ok, unused + "af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to "
-                     "0.000976562 s, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
-      {"e of 0.6",
-       GpsRecord(0, 47, kF64, 0.6),
-       2,
-       1,
-       {ok, unused + "e is 0.6, outside the broadcast range 0 to 0.5, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
-      {"toe of -16 s",
-       GpsRecord(0, 63, kI32, -16),
-       2,
-       1,
-       {ok, unused + "toe is -16 s, outside the broadcast range 0 to 604784 s, record not used"},
-       1,
-       0,
-       0,
-       0,
-       -16,
-       1234},
-      {"empty file", {}, 2, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN byte 0x85 is negative",
-       FilledEphemerisRecord(0x85, 0x11),
-       4,
-       1,
-       {},
-       0,
-       0,
-       0,
-       0,
-       -1,
-       -1},
-      {"PRN 0", FilledEphemerisRecord(0x00, 0x22), 4, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN 40 in a type 2 file", GlonassRecord(), 2, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN 33 in a type 4 file",
-       prn33,
-       4,
-       1,
-       {"GLONASS Ephemeris loaded for PRN 33"},
-       1,
-       0,
-       0,
-       1,
-       -1,
-       -1},
-      {"PRN 32 is GPS in a type 4 file",
-       GpsRecord(0, 0, kI8, 32),
-       4,
-       1,
-       {"GPS Ephemeris loaded for PRN 32, Health OK"},
-       1,
-       1,
-       1,
-       0,
-       356400,
-       1234},
-      {"the same record twice",
-       Concat({GpsRecord(), GpsRecord()}),
-       2,
-       1,
-       {ok, ok},
-       2,
-       1,
-       2,
-       0,
-       356400,
-       1234},
-      {"a cut last record",
-       Concat({GpsRecord(), std::vector<uint8_t>(128, 7)}),
-       2,
-       1,
-       {ok},
-       1,
-       1,
-       1,
-       0,
-       356400,
-       1234},
+      {"healthy", GpsRecord(), {ok}, 1, 1, 1, 0, 356400, 1234},
+      {"healthy, not recomputing", GpsRecord(), {ok}, 1, 0, 1, 0, 356400, 1234, 2, 0},
+      {"unhealthy", GpsRecord(0x100), {bad}, 1, 0, 0, 0, 356400, 1234},
+      {"week 0", GpsRecord(0, 1, kI16, 0), {ok}, 1, -1, 1, 0, 356400, 0},
+      {"week 2048", GpsRecord(0, 1, kI16, 2048), {ok}, 1, -1, 1, 0, 356400, 2048},
+      {"week 2049", GpsRecord(0, 1, kI16, 2049), {ok, week2049}, 1, -1, 1, 0, 356400, 2049},
+      {"week -1", GpsRecord(0, 1, kI16, -1), {ok, weekMinus1}, 1, -1, 1, 0, 356400, -1},
+      {"tgd NaN", GpsRecord(0, 7, kF32, kNaN), {ok, tgd}, 1, 0, 0, 0, 356400, 1234},
+      // Finite in the file, beyond range after x pi.
+      {"m0 of 1e308", GpsRecord(0, 39, kF64, 1e308), {ok, m0}, 1, 0, 0, 0, 356400, 1234},
+      {"af0 of 10 ms", GpsRecord(0, 27, kF32, 0.01), {ok, af0}, 1, 0, 0, 0, 356400, 1234},
+      {"e of 0.6", GpsRecord(0, 47, kF64, 0.6), {ok, e}, 1, 0, 0, 0, 356400, 1234},
+      {"toe of -16 s", GpsRecord(0, 63, kI32, -16), {ok, toe}, 1, 0, 0, 0, -16, 1234},
+      {"empty file", {}, {}, 0, 0, 0, 0, -1, -1},
+      {"PRN byte 0x85 is negative", FilledEphemerisRecord(0x85, 0x11), {}, 0, 0, 0, 0, -1, -1, 4},
+      {"PRN 0", FilledEphemerisRecord(0x00, 0x22), {}, 0, 0, 0, 0, -1, -1, 4},
+      {"PRN 40 in a type 2 file", GlonassRecord(), {}, 0, 0, 0, 0, -1, -1},
+      {"PRN 33 in a type 4 file", prn33, {glonass33}, 1, 0, 0, 1, -1, -1, 4},
+      {"PRN 32 (GPS), type 4", GpsRecord(0, 0, kI8, 32), {ok32}, 1, 1, 1, 0, 356400, 1234, 4},
+      {"the same record twice", twice, {ok, ok}, 2, 1, 2, 0, 356400, 1234},
+      {"a cut last record", cut, {ok}, 1, 1, 1, 0, 356400, 1234},
       // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
-      {"five records",
-       five,
-       4,
-       1,
-       {ok, ok, ok, week2049, bad, "GLONASS Ephemeris loaded for PRN 40"},
-       5,
-       3,
-       3,
-       1,
-       356400,
-       1234},
+      {"five records", five, {ok, ok, ok, week2049, bad, glonass40}, 5, 3, 3, 1, 356400, 1234, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

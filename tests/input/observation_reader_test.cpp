@@ -145,21 +145,22 @@ TEST(DecodeChannel, PhasesPrnsSlotsAndQualityWarnings) {
   constexpr uint32_t kUnchecked = 0xFFFFFFFFu;
   const std::string l1 = "L1 phase question: prn 7 @ 3600.5";
   const std::string l2 = "L2 Phase questionable on prn 7 at 3600.5";
+  const std::string l2Phase = "L2 phase question: prn 7 @ 3600.5";
   const struct {
     int32_t type, option;  // option: DropL2PhaseWithoutRange and ReportQualityWarnings
     uint8_t prn;
     int32_t slot, result;
-    double phase1 = 1.0, l2Range_s = 0.0, l2Phase = 0.0;  // L2: dual frequency record only
     uint8_t l1Warning = 0, l2Warning = 0;
-    uint32_t flags = kUnchecked;  // sflags & 0x82
-    double phase2 = 0.0;
     std::vector<std::string> texts = {};
+    double phase1 = 1.0, l2Range_s = 0.0, l2Phase = 0.0;  // L2: dual frequency record only
+    uint32_t flags = kUnchecked;                          // sflags & 0x82
+    double phase2 = 0.0;
   } cases[] = {
-      {3, 0, 9, 0, 0, 0.0, 0.0, 0.0, 0, 0, 0x80u, 0.0},
-      {2, 0, 9, 0, 0, 0.0, 0.0, 0.0, 0, 0, 0x00u, 0.0},
-      {2, 1, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, 0.0},
-      {2, 1, 9, 0, 0, 0.0, 0.0702, 777.0, 0, 0, 0x80u, -777.0},
-      {2, 0, 9, 0, 0, 0.0, 0.0, 777.0, 0, 0, 0x80u, -777.0},
+      {3, 0, 9, 0, 0, 0, 0, {}, 0.0, 0.0, 0.0, 0x80u, 0.0},
+      {2, 0, 9, 0, 0, 0, 0, {}, 0.0, 0.0, 0.0, 0x00u, 0.0},
+      {2, 1, 9, 0, 0, 0, 0, {}, 0.0, 0.0, 777.0, 0x80u, 0.0},
+      {2, 1, 9, 0, 0, 0, 0, {}, 0.0, 0.0702, 777.0, 0x80u, -777.0},
+      {2, 0, 9, 0, 0, 0, 0, {}, 0.0, 0.0, 777.0, 0x80u, -777.0},
       {1, 0, 0, 0, 1},
       {1, 0, 1, 0, 0},
       {1, 0, 32, 0, 0},
@@ -175,48 +176,12 @@ TEST(DecodeChannel, PhasesPrnsSlotsAndQualityWarnings) {
       {1, 0, 3, 23, 0},
       {1, 0, 3, 24, 1},
       {1, 0, 3, -1, 1},
-      {1, 1, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 0, kUnchecked, 0.0, {l1}},
-      {1,
-       1,
-       7,
-       0,
-       0,
-       1.0,
-       0.0,
-       0.0,
-       8 | 16,
-       0,
-       kUnchecked,
-       0.0,
-       {"Code phase questionable on prn 7"}},
-      {1,
-       1,
-       7,
-       0,
-       0,
-       1.0,
-       0.0,
-       0.0,
-       16,
-       0,
-       kUnchecked,
-       0.0,
-       {"Code phase integration unstable on prn 7"}},
-      {2, 1, 7, 0, 0, 1.0, 0.0, 0.0, 0, 128, kUnchecked, 0.0, {l2}},
-      {2,
-       1,
-       7,
-       0,
-       0,
-       1.0,
-       0.0,
-       0.0,
-       4,
-       128,
-       kUnchecked,
-       0.0,
-       {l1, l2, "L2 phase question: prn 7 @ 3600.5"}},
-      {2, 0, 7, 0, 0, 1.0, 0.0, 0.0, 4 | 8 | 16, 128},
+      {1, 1, 7, 0, 0, 4 | 8 | 16, 0, {l1}},
+      {1, 1, 7, 0, 0, 8 | 16, 0, {"Code phase questionable on prn 7"}},
+      {1, 1, 7, 0, 0, 16, 0, {"Code phase integration unstable on prn 7"}},
+      {2, 1, 7, 0, 0, 0, 128, {l2}},
+      {2, 1, 7, 0, 0, 4, 128, {l1, l2, l2Phase}},
+      {2, 0, 7, 0, 0, 4 | 8 | 16, 128},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("type " + std::to_string(c.type) + " prn " + std::to_string(c.prn) + " slot " +
@@ -358,11 +323,16 @@ ObsFile FileOf(int32_t type, std::vector<ObsEpoch> epochs) {
   return f;
 }
 
+// Damage to a file's bytes.
+using ByteDamage = std::function<void(std::vector<uint8_t>&)>;
+
 ConvertedSet Convert(const ObsFile& f, int32_t type,
                      const std::function<void(ConvertOptions&)>& more = {},
-                     const std::vector<uint8_t>& ephemeris = {}) {
+                     const ByteDamage& damage = {}) {
+  std::vector<uint8_t> bytes = ObservationFileBytes(f);
+  if (damage) damage(bytes);
   TempDir dir;
-  return ConvertDownloadSet(dir, ObservationFileBytes(f), ephemeris, [&](ConvertOptions& o) {
+  return ConvertDownloadSet(dir, bytes, {}, [&](ConvertOptions& o) {
     o.ReceiverType = type;
     o.RecomputePosition = 0;
     o.AltChannelLayout = f.layout == ObsLayout::kAlternative ? 1 : 0;
@@ -463,171 +433,107 @@ TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
   }
 }
 
+// Damage to a file of three-channel epochs: to its description, or to its bytes at an
+// offset within epoch i (after the 90-byte file header; 67 + 3 * 35 bytes an epoch).
+using Damage = std::function<void(ObsFile&)>;
+size_t At(size_t epoch, size_t offset) { return 90 + epoch * (67 + 3 * 35) + offset; }
+// The epochs replaced by epochs of three channels at these times.
+Damage Times(const std::vector<double>& times_s) {
+  return [=](ObsFile& f) {
+    f.epochs.clear();
+    for (double t : times_s) f.epochs.push_back(EpochAt(t, 3));
+  };
+}
+Damage Time(size_t epoch, double t_s) {
+  return [=](ObsFile& f) { f.epochs[epoch].time_s = t_s; };
+}
+Damage Count(size_t epoch, uint8_t count) {
+  return [=](ObsFile& f) { f.epochs[epoch].countByte = count; };
+}
+Damage Site(size_t epoch, const std::string& name) {
+  return [=](ObsFile& f) { f.epochs[epoch].site = name; };
+}
+Damage Prns(size_t epoch, const std::vector<uint8_t>& prns) {
+  return [=](ObsFile& f) {
+    for (size_t k = 0; k < prns.size(); ++k) f.epochs[epoch].channels[k].prn = prns[k];
+  };
+}
+// The second epoch replaced by one of n channels at t_s.
+Damage Wide(double t_s, int n) {
+  return [=](ObsFile& f) { f.epochs[1] = EpochAt(t_s, n); };
+}
+Damage Cut(size_t epoch, size_t offset) {
+  return [=](ObsFile& f) { f.cutAt = At(epoch, offset); };
+}
+ByteDamage Insert(size_t epoch, size_t offset, uint8_t byte, size_t count = 1) {
+  return [=](std::vector<uint8_t>& b) { b.insert(b.begin() + At(epoch, offset), count, byte); };
+}
+ByteDamage Erase(size_t epoch, size_t offset) {
+  return [=](std::vector<uint8_t>& b) { b.erase(b.begin() + At(epoch, offset)); };
+}
+
 TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrueEpoch) {
   // Epochs of three channels, 30 s apart unless a case says otherwise. Each case damages
   // the file and names the times that must come out, in order.
   struct Case {
     const char* what;
-    std::vector<double> times;
-    std::function<void(ObsFile&)> damage;              // on the description
-    std::function<void(std::vector<uint8_t>&)> bytes;  // then on the file's bytes
+    Damage damage;     // on the description
+    ByteDamage bytes;  // then on the file's bytes
     std::vector<double> expected;
     int recoveries;                // "Will Try to Recover Data" messages
     const char* reason = nullptr;  // a text some messages hold
-    int reasons = 1;               // how many of them
+    double reasonTime_s = -1.0;    // of those messages; -1: not checked
+    bool fails = false;            // the reason is the module error text and the last message
     int32_t type = 1;
-    bool alternative = false;    // channel layout
-    double reasonTime_s = -1.0;  // of those messages; -1: not checked
-    bool fails = false;          // the reason is the module error text and the last message
+    int reasons = 1;           // messages that hold the reason
+    bool alternative = false;  // channel layout
   };
-  const size_t epochBytes = 67 + 3 * 35;
   const std::vector<double> regular = {100, 130, 160, 190, 220};
-  const std::vector<double> second = {100, 160, 190, 220};  // the second epoch dropped
-  const auto wide = [](double t, int n) {
-    return [t, n](ObsFile& f) { f.epochs[1] = EpochAt(t, n); };
-  };
+  const std::vector<double> second = {100, 160, 190, 220};               // the second epoch dropped
+  const std::vector<double> restart = {345600, 345630, 100000, 100030};  // backwards
+  const std::vector<double> rollover = {604740, 604770, 0, 30};
+  const char* const early = "(the epoch after the one at 160.000 s starts 1 bytes early)";
+  const char* const end3 = "Warning: Pre-mature end of file at 3 epochs";
+  const char* const end5 = "Warning: Pre-mature end of file at 5 epochs";
+  const char* const duplicate =
+      "Warning: Multiple occurances of PRN 9 at 130.0. Possible invalid data type";
   const Case cases[] = {
-      {"week rollover", {604740, 604770, 0, 30}, {}, {}, {604740, 604770, 0, 30}, 0},
-      {"restart of logging, backwards",
-       {345600, 345630, 100000, 100030},
-       {},
-       {},
-       {345600, 345630, 100000, 100030},
-       0},
-      {"a time damaged forwards",
-       regular,
-       [](ObsFile& f) { f.epochs[2].time_s = 230; },
-       {},
-       {100, 130, 190, 220},
-       1},
-      {"the first time damaged",
-       regular,
-       [](ObsFile& f) { f.epochs[0].time_s = 5000; },
-       {},
-       {130, 160, 190, 220},
-       1},
-      {"a count of 13 in the first epoch",
-       regular,
-       [](ObsFile& f) { f.epochs[0].countByte = 13; },
-       {},
-       {130, 160, 190, 220},
-       1},
-      {"a count too large but within the limit",
-       regular,
-       [](ObsFile& f) { f.epochs[1].countByte = 5; },
-       {},
-       {100, 160, 190, 220},
-       1},
-      {"a site name byte of 1",
-       regular,
-       [](ObsFile& f) {
-         f.epochs[3].site =
-             "A\x01"
-             "01";
-       },
-       {},
-       {100, 130, 160, 220},
-       1},
-      {"a byte inserted in the records",
-       regular,
-       {},
-       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes + 67 + 40, 0x00); },
-       {100, 160, 190, 220},
-       1},
-      {"a byte deleted from the records",
-       regular,
-       {},
-       [&](std::vector<uint8_t>& b) { b.erase(b.begin() + 90 + 2 * epochBytes + 67 + 80); },
-       {100, 130, 190, 220},
-       1,
-       "(the epoch after the one at 160.000 s starts 1 bytes early)"},
-      {"a byte inserted between epochs",
-       regular,
-       {},
-       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); },
-       {100, 130, 160, 190, 220},
-       1},
-      {"a short header at the end is the normal end",
-       regular,
-       {},
-       [](std::vector<uint8_t>& b) { b.insert(b.end(), 66, 0x41); },
-       regular,
-       0},
+      {"week rollover", Times(rollover), {}, rollover, 0},
+      {"restart of logging", Times(restart), {}, restart, 0},
+      {"a time damaged forwards", Time(2, 230), {}, {100, 130, 190, 220}, 1},
+      {"the first time damaged", Time(0, 5000), {}, {130, 160, 190, 220}, 1},
+      {"a count of 13 in the first epoch", Count(0, 13), {}, {130, 160, 190, 220}, 1},
+      {"a count too large but within the limit", Count(1, 5), {}, second, 1},
+      {"a site name byte of 1", Site(3, {'A', 1, '0', '1'}), {}, {100, 130, 160, 220}, 1},
+      {"a byte inserted in the records", {}, Insert(1, 67 + 40, 0x00), second, 1},
+      {"a byte deleted from the records", {}, Erase(2, 67 + 80), {100, 130, 190, 220}, 1, early},
+      {"a byte inserted between epochs", {}, Insert(1, 0, 0x41), regular, 1},
+      {"a short header at the end is the normal end", {}, Insert(5, 0, 0x41, 66), regular, 0},
       // The records before the stray byte are checked: PRN 71 is a GLONASS satellite.
-      {"a GLONASS PRN 71 in an alternative record, then a byte inserted", regular,
-       [](ObsFile& f) { f.epochs[0].channels[0].prn = 71; },
-       [&](std::vector<uint8_t>& b) { b.insert(b.begin() + 90 + epochBytes, 0x41); }, regular, 1,
-       nullptr, 1, 4, true},
+      {"GLONASS PRN 71 in an alternative record, then a byte inserted", Prns(0, {71}),
+       Insert(1, 0, 0x41), regular, 1, nullptr, -1, false, 4, 1, true},
       // More channels than the receiver has: the recovery message at the epoch's time (0 when
       // that time is impossible), and the records of the epoch do not fool the search.
-      {"13 channels, C/A", regular, wide(130, 13), {}, second, 1, kTooMany, 1, 1, false, 130},
-      {"12 channels, L2-codeless", regular, wide(130, 12), {}, regular, 0, nullptr, 1, 3},
-      {"24 channels, GLONASS", regular, wide(130, 24), {}, regular, 0, nullptr, 1, 4},
-      {"25 channels, GLONASS", regular, wide(130, 25), {}, second, 1, kTooMany, 1, 4, false, 130},
-      {"13 channels before the week",
-       regular,
-       wide(-5, 13),
-       {},
-       second,
-       1,
-       kTooMany,
-       1,
-       1,
-       false,
-       0},
+      {"13 channels, C/A", Wide(130, 13), {}, second, 1, kTooMany, 130},
+      {"12 channels, L2-codeless", Wide(130, 12), {}, regular, 0, nullptr, -1, false, 3},
+      {"24 channels, GLONASS", Wide(130, 24), {}, regular, 0, nullptr, -1, false, 4},
+      {"25 channels, GLONASS", Wide(130, 25), {}, second, 1, kTooMany, 130, false, 4},
+      {"13 channels before the week", Wide(-5, 13), {}, second, 1, kTooMany, 0},
       // A file that ends inside an epoch, or after a recovery that finds no further header,
       // fails with the premature end; the epochs before it are kept.
-      {"a cut inside the third epoch",
-       regular,
-       [&](ObsFile& f) { f.cutAt = 90 + 2 * epochBytes + 90; },
-       {},
-       {100, 130},
-       0,
-       "Warning: Pre-mature end of file at 3 epochs",
-       1,
-       1,
-       false,
-       160,
-       true},
-      {"a count of 13 in the last epoch",
-       regular,
-       [](ObsFile& f) { f.epochs[4].countByte = 13; },
-       {},
-       {100, 130, 160, 190},
-       1,
-       "Warning: Pre-mature end of file at 5 epochs",
-       1,
-       1,
-       false,
-       220,
-       true},
+      {"a cut inside the third epoch", Cut(2, 90), {}, {100, 130}, 0, end3, 160, true},
+      {"a count of 13, last epoch", Count(4, 13), {}, {100, 130, 160, 190}, 1, end5, 220, true},
       // Quality warnings are on: a PRN three times in an epoch warns once per pair.
-      {"a duplicate PRN",
-       regular,
-       [](ObsFile& f) {
-         for (ObsChannel& ch : f.epochs[1].channels) ch.prn = 9;
-       },
-       {},
-       regular,
-       0,
-       "Warning: Multiple occurances of PRN 9 at 130.0. Possible invalid data type",
-       3},
+      {"a duplicate PRN", Prns(1, {9, 9, 9}), {}, regular, 0, duplicate, -1, false, 1, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ObsFile f = FileOf(c.type, {});
     if (c.alternative) f.layout = ObsLayout::kAlternative;
-    for (double t : c.times) f.epochs.push_back(EpochAt(t, 3));
+    Times(regular)(f);
     if (c.damage) c.damage(f);
-    std::vector<uint8_t> bytes = ObservationFileBytes(f);
-    if (c.bytes) c.bytes(bytes);
-    TempDir dir;
-    const ConvertedSet out = ConvertDownloadSet(dir, bytes, {}, [&c](ConvertOptions& o) {
-      o.ReceiverType = c.type;
-      o.AltChannelLayout = c.alternative ? 1 : 0;
-      o.RecomputePosition = 0;
-      o.ReportQualityWarnings = 1;
-    });
+    const ConvertedSet out = Convert(
+        f, c.type, [](ConvertOptions& o) { o.ReportQualityWarnings = 1; }, c.bytes);
     EXPECT_EQ(c.fails ? -1 : 0, out.run.result) << out.run.errorText;
     if (c.fails) {
       EXPECT_EQ(c.reason, out.run.errorText);

@@ -40,7 +40,7 @@ std::string WriteSet(const TempDir& dir, int epochCount = kEpochCount) {
 }
 
 // What one output path holds after the conversion.
-enum class Left {
+enum Left {
   kNothing,        // no file of that name
   kHeaderOnly,     // a regular file holding only its header line
   kLinkUntouched,  // still the link to /dev/full
@@ -54,22 +54,22 @@ void ExpectLeft(const std::string& path, Left left, const char* header) {
   std::vector<GpbReadEpoch> epochs;
   char target[64] = {};
   switch (left) {
-    case Left::kNothing:
+    case kNothing:
       EXPECT_FALSE(exists) << path;
       break;
-    case Left::kHeaderOnly:
+    case kHeaderOnly:
       EXPECT_TRUE(exists && S_ISREG(st.st_mode)) << path;
       EXPECT_EQ(header, ReadFileText(path)) << path;
       break;
-    case Left::kLinkUntouched:
+    case kLinkUntouched:
       ASSERT_GT(readlink(path.c_str(), target, sizeof target - 1), 0) << path;
       EXPECT_STREQ("/dev/full", target);
       break;
-    case Left::kDirUntouched:
+    case kDirUntouched:
       EXPECT_TRUE(exists && S_ISDIR(st.st_mode)) << path;
       EXPECT_EQ(0, rmdir(path.c_str())) << path << " is no longer empty";
       break;
-    case Left::kCompleteGpb:
+    case kCompleteGpb:
       EXPECT_EQ(0, testing_support::ReadGpb(path, &epochs)) << path;
       EXPECT_EQ(static_cast<size_t>(kEpochCount), epochs.size());
       break;
@@ -85,29 +85,24 @@ TEST(OutputFaults, EachFaultFailsWithItsTextAndLeavesOnlyTheExpectedFiles) {
     const char* name;
     const char* fault;  // the output name the fault is put at
     How how;
-    std::string text;  // the exact module error text; {dir} and {plain} stand for paths
     Left gpb, sta, epp;
     bool pipelineRan;  // the result words were written
+    std::string text;  // the exact module error text; {dir} stands for the directory
   } cases[] = {
-      {"GPB file on a full device", "out.gpb", kFull,
-       "Failure to write to '{dir}/out.gpb' (disk full)", Left::kLinkUntouched, Left::kHeaderOnly,
-       Left::kHeaderOnly, false},
-      {".sta file on a full device", "out.sta", kFull,
-       "Unable to write to '{dir}/out.sta' (disk full)", Left::kCompleteGpb, Left::kLinkUntouched,
-       Left::kHeaderOnly, true},
-      {".epp file on a full device", "out.epp", kFull,
-       "Unable to write to '{dir}/out.epp' (disk full)", Left::kCompleteGpb, Left::kHeaderOnly,
-       Left::kLinkUntouched, true},
-      {".epp cannot be created", "out.epp", kDirectory, "Error: Unable to open {dir}/out.epp",
-       Left::kNothing, Left::kNothing, Left::kDirUntouched, false},
-      {".sta cannot be created", "out.sta", kDirectory, "Could not open STA FILE {dir}/out.sta ",
-       Left::kNothing, Left::kDirUntouched, Left::kHeaderOnly, false},
-      {"GPB file cannot be created", "out.gpb", kDirectory,
-       "Unable to create GPB file {dir}/out.gpb--access denied", Left::kDirUntouched,
-       Left::kHeaderOnly, Left::kHeaderOnly, false},
-      {"an output directory that is a file", "plain", kThroughFile,
-       "Error: Unable to open {dir}/plain/out.epp", Left::kNothing, Left::kNothing, Left::kNothing,
-       false},
+      {"GPB file on a full device", "out.gpb", kFull, kLinkUntouched, kHeaderOnly, kHeaderOnly,
+       false, "Failure to write to '{dir}/out.gpb' (disk full)"},
+      {".sta file on a full device", "out.sta", kFull, kCompleteGpb, kLinkUntouched, kHeaderOnly,
+       true, "Unable to write to '{dir}/out.sta' (disk full)"},
+      {".epp file on a full device", "out.epp", kFull, kCompleteGpb, kHeaderOnly, kLinkUntouched,
+       true, "Unable to write to '{dir}/out.epp' (disk full)"},
+      {".epp cannot be created", "out.epp", kDirectory, kNothing, kNothing, kDirUntouched, false,
+       "Error: Unable to open {dir}/out.epp"},
+      {".sta cannot be created", "out.sta", kDirectory, kNothing, kDirUntouched, kHeaderOnly, false,
+       "Could not open STA FILE {dir}/out.sta "},
+      {"GPB file cannot be created", "out.gpb", kDirectory, kDirUntouched, kHeaderOnly, kHeaderOnly,
+       false, "Unable to create GPB file {dir}/out.gpb--access denied"},
+      {"an output directory that is a file", "plain", kThroughFile, kNothing, kNothing, kNothing,
+       false, "Error: Unable to open {dir}/plain/out.epp"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

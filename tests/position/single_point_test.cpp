@@ -22,6 +22,7 @@ namespace {
 
 using namespace test_data;  // NOLINT: the BAHR fixtures
 using testing_support::Distance3;
+using testing_support::Message;
 
 constexpr double kT0 = kBahrDayStart_s + 1800.0;  // 00:30 GPS time
 constexpr int32_t kWriteAll = 3;
@@ -30,10 +31,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // 1 cm is 9.0e-8 degrees of latitude at 26 N.
 constexpr double kCentimetreOfLat_deg = 9.0e-8;
 
-struct Message {
-  double time;
-  std::string text;
-};
 std::vector<Message>* g_messages = nullptr;
 
 void TALVERIN_CALL RecordMessage(double time, const char* text) {
