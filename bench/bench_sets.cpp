@@ -11,6 +11,7 @@
 #include "dataset/observation_file_writer.h"
 #include "output/gpb_reader.h"
 #include "rinex/rinex_import.h"
+#include "rinex/rinex_nav_reader.h"
 #include "testkit/range_simulator.h"
 
 namespace talverin {
@@ -189,15 +190,17 @@ std::vector<GpsEph> DayConstellation(const std::vector<GpsEph>& real, double day
 
 std::vector<GpsEph> LoadNavigation(const std::string& path, std::string* why) {
   std::vector<GpsEph> records;
-  const std::string text = ReadFileText(path);
-  if (text.empty()) {
-    *why = "cannot read navigation file " + path;
+  RinexNavFile file;
+  char error[kTextSize] = "";
+  if (ReadRinexNav(path.c_str(), &file, error) != 0) {
+    *why = "cannot read navigation file " + std::string(error);
     return records;
   }
-  if (!ParseRinexGpsNavigation(text, &records) || records.empty()) {
-    *why = "no GPS records in navigation file " + path;
-    records.clear();
+  for (const RinexNavRecord& record : file.records) {
+    records.push_back(record.eph);
+    records.back().week %= 1024;  // a receiver download keeps the week modulo 1024
   }
+  if (records.empty()) *why = "no GPS records in navigation file " + path;
   return records;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dataset/position_stats.h"
+#include "dataset/set_scan.h"
 
 namespace talverin_cli {
 
@@ -42,6 +43,25 @@ struct InfoArgs {
   int receiver = 0;  // 0 detect, 1-4 fixed
   int gpsWeek = -1;
 };
+// One set as `info` shows it: the scan and the set's exit status.
+struct InfoSet {
+  std::string input;
+  talverin::SetScan scan;
+  int status = 0;
+};
+struct InfoResult {
+  int status = 0;     // the worst set's
+  std::string error;  // a usage error (no B file in a folder): no set was read
+  std::vector<InfoSet> sets;
+};
+// Reads every set the arguments name; prints and writes nothing.
+InfoResult Info(const InfoArgs& args);
+// 0 read whole, 1 damage found, 2 unreadable (B file, E file, D file too large, read error).
+int InfoStatus(const talverin::SetScan& scan);
+// The set's text lines (after its name) and its JSON members (input and status first).
+std::vector<std::string> InfoLines(const InfoSet& set);
+std::string InfoJsonMembers(const InfoSet& set);
+// Info, then the text on stdout and the --json file.
 int RunInfo(const InfoArgs& args);
 
 int RunDetect(const std::string& plugin, const std::vector<std::string>& files);

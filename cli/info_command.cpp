@@ -1,13 +1,11 @@
-// `talverin info`: what a download set holds, read through the tools' download-set reader
-// without converting anything: receiver model and type, site names and antenna height,
-// first and last epoch (calendar GPS time), interval and count, satellites seen, the
-// ephemerides and their health, the events, and every damaged stretch. Text on stdout,
-// optionally JSON; exit 1 when a set holds damage, 2 when one cannot be read.
+// `talverin info`: what a download set holds (dataset/set_scan.h) without converting anything:
+// receiver model and type, site names and antenna height, first and last epoch (calendar GPS
+// time), interval and count, satellites seen, the ephemerides and their health, the events,
+// and every damaged stretch. Computed by Info(), formatted as text lines and JSON members
+// here; exit 1 when a set holds damage, 2 when one cannot be read.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,13 +14,10 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
-#include "dataset/download_set_reader.h"
 #include "dataset/gps_calendar.h"
 #include "dataset/json_writer.h"
 #include "dataset/session_week.h"
-#include "input/event_marks.h"
-
-namespace fs = std::filesystem;
+#include "dataset/set_scan.h"
 
 namespace talverin_cli {
 namespace {
@@ -38,7 +33,7 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-std::string PrnList(const std::set<int>& prns) {
+std::string PrnList(const std::set<int32_t>& prns) {
   std::string text;
   for (const int prn : prns) {
     char name[16];
@@ -48,274 +43,249 @@ std::string PrnList(const std::set<int>& prns) {
   return text;
 }
 
-struct SetInfo {
-  int status = kExitOk;
-  std::vector<std::string> lines;  // after the set's name
-  std::string json;
-};
+using talverin::JsonArray;
+using talverin::JsonMembers;
+using Lines = std::vector<std::string>;
 
-void Row(SetInfo* info, const char* label, const std::string& text) {
+void Row(Lines* lines, const char* label, const std::string& text) {
   char head[32];
   std::snprintf(head, sizeof head, "  %-14s ", label);
-  info->lines.push_back(head + text);
+  lines->push_back(head + text);
 }
 
-SetInfo Describe(const std::string& path, const InfoArgs& args) {
-  SetInfo info;
-  talverin::JsonMembers json;
-  talverin::DownloadSetReader reader;
-  std::error_code ec;
-  const bool regular = fs::is_regular_file(path, ec);
-  if (!regular || reader.Open(path, args.receiver) != 0) {
-    const std::string why = regular ? reader.errorText() : path + ": no such file (or not a file)";
-    info.status = kExitFailed;
-    Row(&info, "unreadable", why);
-    info.json = json.Text("result", "unreadable").Text("error", why).text();
-    return info;
-  }
-  const int32_t type = reader.receiverType();
-  Row(&info, "receiver",
-      std::string(reader.model()) + ": " + kTypeNames[type] + " (type " + std::to_string(type) +
-          "), " + std::to_string(reader.recordSize()) + "-byte channel records");
-  json.Text("result", "read")
-      .Raw("receiver", talverin::JsonMembers()
-                           .Text("model", reader.model())
-                           .Integer("type", type)
-                           .Text("kind", kTypeNames[type])
-                           .Integer("record_size", reader.recordSize())
-                           .Object());
+std::string JsonNumbers(const std::set<int32_t>& values) {
+  std::vector<std::string> items;
+  for (const int32_t v : values) items.push_back(std::to_string(v));
+  return JsonArray(items);
+}
 
-  talverin::SetSiteInfo site;
-  reader.ReadSite(&site);
-  if (site.present) {
-    Row(&info, "site file",
-        std::string(site.name) + ", antenna height " + Fixed(site.antennaHeight_m, 4) +
-            " m (vertical)");
-    json.Raw("site_file", talverin::JsonMembers()
-                              .Text("name", site.name)
-                              .Number("antenna_height_m", site.antennaHeight_m, 4)
-                              .Object());
-  } else {
-    Row(&info, "site file", "none usable");
-    json.Raw("site_file", "null");
-  }
-
-  const talverin::SessionWeek week =
-      talverin::ResolveSessionWeek(path, reader.CompanionPath('E'), args.gpsWeek);
-  talverin::WeekTracker weeks(week);
-  std::map<std::string, long> siteEpochs;
-  std::vector<std::string> siteOrder;
-  std::set<int> seen;
-  std::map<long, long> steps;  // ms between epochs -> count
-  long epochs = 0;
-  double first_s = 0.0;
-  double last_s = 0.0;
-  int32_t firstWeek = -1;
-  int32_t lastWeek = -1;
-  talverin::RawEpoch epoch;
-  int32_t status;
-  while ((status = reader.NextEpoch(&epoch)) == 1) {
-    const int32_t w = weeks.WeekOf(epoch.tow_s);
-    if (epochs > 0) {
-      const double step_s = (w - lastWeek) * talverin::kSecondsPerWeek + epoch.tow_s - last_s;
-      if (step_s > 0.0) ++steps[std::lround(step_s * 1000.0)];
-    } else {
-      first_s = epoch.tow_s;
-      firstWeek = w;
-    }
-    last_s = epoch.tow_s;
-    lastWeek = w;
-    ++epochs;
-    if (siteEpochs[epoch.site]++ == 0) siteOrder.push_back(epoch.site);
-    for (const talverin::RawChannel& c : epoch.channels) {
-      if (c.prn != 0) seen.insert(c.prn);
-    }
-  }
-
-  // An epoch cut by the end of the file is reported as damage, not counted.
-  const bool truncated = reader.lastEpochCut();
+void ReceiverAndSiteRows(const talverin::SetScan& s, Lines* lines) {
+  const int32_t type = s.receiverType;
+  Row(lines, "receiver",
+      s.model + ": " + kTypeNames[type] + " (type " + std::to_string(type) + "), " +
+          std::to_string(s.recordSize) + "-byte channel records");
+  Row(lines, "site file",
+      s.site.present ? std::string(s.site.name) + ", antenna height " +
+                           Fixed(s.site.antennaHeight_m, 4) + " m (vertical)"
+                     : std::string("none usable"));
   std::string sites;
-  std::vector<std::string> sitesJson;
-  for (size_t i = 0; i < siteOrder.size(); ++i) {
-    const std::string& name = siteOrder[i];
-    if (i < kSitesShown) {
-      sites += (sites.empty() ? "" : ", ") + name + " (" + std::to_string(siteEpochs[name]) +
-               (siteEpochs[name] == 1 ? " epoch)" : " epochs)");
-    }
-    sitesJson.push_back(
-        talverin::JsonMembers().Text("name", name).Integer("epochs", siteEpochs[name]).Object());
+  for (size_t i = 0; i < s.sites.size() && i < kSitesShown; ++i) {
+    const talverin::SetSiteName& site = s.sites[i];
+    sites += (sites.empty() ? "" : ", ") + site.name + " (" + std::to_string(site.epochs) +
+             (site.epochs == 1 ? " epoch)" : " epochs)");
   }
-  if (siteOrder.size() > kSitesShown) {
-    sites += " and " + std::to_string(siteOrder.size() - kSitesShown) + " more names";
+  if (s.sites.size() > kSitesShown) {
+    sites += " and " + std::to_string(s.sites.size() - kSitesShown) + " more names";
   }
-  Row(&info, "sites", sites.empty() ? "none" : sites);
-  long interval_ms = 0;
-  long most = 0;
-  for (const auto& [ms, n] : steps) {
-    if (n > most) {
-      most = n;
-      interval_ms = ms;
-    }
-  }
-  if (epochs > 0) {
-    Row(&info, "epochs",
-        std::to_string(epochs) + ": " + talverin::FormatGpsTime(firstWeek, first_s) + " to " +
-            talverin::FormatGpsTime(lastWeek, last_s) + " GPS" +
-            (interval_ms > 0 ? ", every " + Fixed(interval_ms / 1000.0, 3) + " s" : std::string()));
+  Row(lines, "sites", sites.empty() ? "none" : sites);
+}
+
+void TimeRows(const talverin::SetScan& s, Lines* lines) {
+  if (s.epochs > 0) {
+    Row(lines, "epochs",
+        std::to_string(s.epochs) + ": " + talverin::FormatGpsTime(s.firstWeek, s.firstTow_s) +
+            " to " + talverin::FormatGpsTime(s.lastWeek, s.lastTow_s) + " GPS" +
+            (s.interval_s > 0 ? ", every " + Fixed(s.interval_s, 3) + " s" : std::string()));
   } else {
-    Row(&info, "epochs", "none");
+    Row(lines, "epochs", "none");
   }
-  Row(&info, "GPS week",
-      (week.week >= 0 ? std::to_string(week.week) : std::string("unknown")) + " (" +
-          talverin::WeekSourceName(week.source) + ")" +
-          (week.note.empty() ? "" : ": " + week.note));
-  json.Raw("sites", talverin::JsonArray(sitesJson)).Integer("epochs", epochs);
-  if (epochs > 0) {
-    json.Text("first_epoch", talverin::FormatGpsTime(firstWeek, first_s))
-        .Text("last_epoch", talverin::FormatGpsTime(lastWeek, last_s))
-        .Number("first_tow_s", first_s, 3)
-        .Number("last_tow_s", last_s, 3);
+  Row(lines, "GPS week",
+      (s.week.week >= 0 ? std::to_string(s.week.week) : std::string("unknown")) + " (" +
+          talverin::WeekSourceName(s.week.source) + ")" +
+          (s.week.note.empty() ? "" : ": " + s.week.note));
+}
+
+void EphemerisAndEventRows(const std::string& ePath, const talverin::SetScan& s, Lines* lines) {
+  Row(lines, "satellites",
+      std::to_string(s.satellites.size()) +
+          (s.satellites.empty() ? "" : ": " + PrnList(s.satellites)));
+  if (!s.ephemerisFile) {
+    Row(lines, "ephemerides", "none: no E file " + ePath);
+  } else if (!s.ephemerisError.empty()) {
+    Row(lines, "ephemerides", "E file " + ePath + " cannot be read");
   }
-  json.Number("interval_s", interval_ms > 0 ? interval_ms / 1000.0 : NAN, 3);
-  if (week.week >= 0) {
-    json.Integer("gps_week", week.week);
+  if (s.ephemerisFile) {
+    Row(lines, "ephemerides",
+        std::to_string(s.gps.size()) + " GPS for " + std::to_string(s.healthyPrns.size()) +
+            " satellites, " + std::to_string(s.unhealthyRecords) + " unhealthy" +
+            (s.unhealthyPrns.empty() ? "" : " (" + PrnList(s.unhealthyPrns) + ")") + "; " +
+            std::to_string(s.glonass.size()) + " GLONASS");
+  }
+  if (!s.seenWithoutHealthy.empty()) {
+    Row(lines, "", "seen without a healthy ephemeris: " + PrnList(s.seenWithoutHealthy));
+  }
+  if (!s.eventsLoaded) {
+    Row(lines, "events", "the D file cannot be held (too large)");
   } else {
-    json.Raw("gps_week", "null");
+    Row(lines, "events",
+        s.eventRecords == 0
+            ? "none"
+            : std::to_string(s.eventRecords) + " records: " + std::to_string(s.siteMarks) +
+                  " site marks, " + std::to_string(s.featureEvents) + " feature events");
   }
-  json.Text("gps_week_source", talverin::WeekSourceName(week.source))
-      .Text("gps_week_note", week.note);
+}
 
-  std::vector<std::string> prnJson;
-  for (const int prn : seen) prnJson.push_back(std::to_string(prn));
-  Row(&info, "satellites",
-      std::to_string(seen.size()) + (seen.empty() ? "" : ": " + PrnList(seen)));
-  json.Raw("satellites", talverin::JsonArray(prnJson));
-
-  std::vector<talverin::SetGpsEphemeris> gps;
-  std::vector<talverin::SetGlonassEphemeris> glonass;
-  const bool haveE = fs::is_regular_file(reader.CompanionPath('E'), ec);
-  if (!haveE) {
-    Row(&info, "ephemerides", "none: no E file " + reader.CompanionPath('E'));
-  } else if (reader.ReadEphemerides(&gps, &glonass) != 0) {
-    Row(&info, "ephemerides", "E file " + reader.CompanionPath('E') + " cannot be read");
-    info.status = kExitFailed;
-  }
-  std::set<int> healthy;
-  std::set<int> unhealthy;
-  for (const talverin::SetGpsEphemeris& e : gps)
-    (e.health == 0 ? healthy : unhealthy).insert(e.eph.prn);
-  std::set<int> without;
-  for (const int prn : seen) {
-    if (prn <= talverin::kMaxGpsPrn && healthy.count(prn) == 0) without.insert(prn);
-  }
-  long unhealthyRecords = 0;
-  for (const talverin::SetGpsEphemeris& e : gps) unhealthyRecords += e.health != 0 ? 1 : 0;
-  if (haveE) {
-    Row(&info, "ephemerides",
-        std::to_string(gps.size()) + " GPS for " + std::to_string(healthy.size()) +
-            " satellites, " + std::to_string(unhealthyRecords) + " unhealthy" +
-            (unhealthy.empty() ? "" : " (" + PrnList(unhealthy) + ")") + "; " +
-            std::to_string(glonass.size()) + " GLONASS");
-  }
-  if (!without.empty()) Row(&info, "", "seen without a healthy ephemeris: " + PrnList(without));
-  std::vector<std::string> withoutJson;
-  for (const int prn : without) withoutJson.push_back(std::to_string(prn));
-  json.Raw("ephemerides", talverin::JsonMembers()
-                              .Integer("gps", static_cast<int64_t>(gps.size()))
-                              .Integer("gps_unhealthy", unhealthyRecords)
-                              .Integer("glonass", static_cast<int64_t>(glonass.size()))
-                              .Raw("seen_without_healthy", talverin::JsonArray(withoutJson))
-                              .Object());
-
-  talverin::EventTable events;
-  if (reader.ReadEvents(false, &events) != 0) {
-    Row(&info, "events", "the D file cannot be held (too large)");
-    info.status = kExitFailed;
-  } else {
-    long marks = 0;
-    long features = 0;
-    for (int32_t i = 0; i < events.count; ++i) {
-      (events.records[i].evKind[0] == '\0' ? marks : features) += 1;
-    }
-    Row(&info, "events",
-        events.count == 0 ? "none"
-                          : std::to_string(events.count) + " records: " + std::to_string(marks) +
-                                " site marks, " + std::to_string(features) + " feature events");
-    json.Raw("events", talverin::JsonMembers()
-                           .Integer("records", events.count)
-                           .Integer("site_marks", marks)
-                           .Integer("feature_events", features)
-                           .Object());
-  }
-  talverin::FreeEventTable(events);
-
-  std::vector<std::string> damageJson;
-  for (const talverin::SetDamage& d : reader.damage()) {
-    if (damageJson.size() < kDamageShown) {
-      Row(&info, "damage",
+void DamageRows(const talverin::SetScan& s, Lines* lines) {
+  for (size_t i = 0; i < s.damage.size() && i <= kDamageShown; ++i) {
+    const talverin::SetDamage& d = s.damage[i];
+    if (i < kDamageShown) {
+      Row(lines, "damage",
           std::string(1, d.file) + " file at byte " + std::to_string(d.offset) + ", " +
               std::to_string(d.skipped) + " bytes skipped: " + d.text);
-    } else if (damageJson.size() == kDamageShown) {
-      Row(&info, "damage",
-          "... " + std::to_string(reader.damage().size() - kDamageShown) +
-              " more damaged stretches; " + std::to_string(reader.damagedBytes()) +
-              " bytes skipped in all");
+    } else {
+      Row(lines, "damage",
+          "... " + std::to_string(s.damage.size() - kDamageShown) + " more damaged stretches; " +
+              std::to_string(s.damagedBytes) + " bytes skipped in all");
     }
-    damageJson.push_back(talverin::JsonMembers()
-                             .Text("file", std::string(1, d.file))
-                             .Integer("offset", d.offset)
-                             .Integer("skipped", d.skipped)
-                             .Text("text", d.text)
-                             .Object());
   }
-  if (status < 0) {
-    Row(&info, "damage", std::string("read error: ") + reader.errorText());
-    info.status = kExitFailed;
+  if (s.readError) Row(lines, "damage", "read error: " + s.readErrorText);
+  if (s.lastEpochCut) Row(lines, "damage", "the B file ends inside its last epoch");
+  if (s.damage.empty() && !s.lastEpochCut && !s.readError) Row(lines, "damage", "none");
+}
+
+std::string ReceiverAndSiteJson(const talverin::SetScan& s) {
+  JsonMembers json;
+  json.Text("result", "read")
+      .Raw("receiver", JsonMembers()
+                           .Text("model", s.model)
+                           .Integer("type", s.receiverType)
+                           .Text("kind", kTypeNames[s.receiverType])
+                           .Integer("record_size", s.recordSize)
+                           .Object());
+  json.Raw("site_file", s.site.present ? JsonMembers()
+                                             .Text("name", s.site.name)
+                                             .Number("antenna_height_m", s.site.antennaHeight_m, 4)
+                                             .Object()
+                                       : std::string("null"));
+  std::vector<std::string> sites;
+  for (const talverin::SetSiteName& site : s.sites) {
+    sites.push_back(JsonMembers().Text("name", site.name).Integer("epochs", site.epochs).Object());
   }
-  if (truncated) Row(&info, "damage", "the B file ends inside its last epoch");
-  if (reader.damage().empty() && !truncated && status >= 0) {
-    Row(&info, "damage", "none");
-  } else if (info.status == kExitOk) {
-    info.status = kExitIncomplete;
+  json.Raw("sites", JsonArray(sites)).Integer("epochs", s.epochs);
+  if (s.epochs > 0) {
+    json.Text("first_epoch", talverin::FormatGpsTime(s.firstWeek, s.firstTow_s))
+        .Text("last_epoch", talverin::FormatGpsTime(s.lastWeek, s.lastTow_s))
+        .Number("first_tow_s", s.firstTow_s, 3)
+        .Number("last_tow_s", s.lastTow_s, 3);
   }
-  json.Raw("damage", talverin::JsonArray(damageJson))
-      .Integer("damaged_bytes", reader.damagedBytes())
-      .Boolean("last_epoch_cut", truncated);
-  info.json = json.text();
-  return info;
+  json.Number("interval_s", s.interval_s > 0 ? s.interval_s : NAN, 3);
+  json.Raw("gps_week", s.week.week >= 0 ? std::to_string(s.week.week) : std::string("null"));
+  json.Text("gps_week_source", talverin::WeekSourceName(s.week.source))
+      .Text("gps_week_note", s.week.note);
+  return json.text();
+}
+
+std::string EphemerisEventsDamageJson(const talverin::SetScan& s) {
+  JsonMembers json;
+  json.Raw("satellites", JsonNumbers(s.satellites));
+  json.Raw("ephemerides", JsonMembers()
+                              .Integer("gps", static_cast<int64_t>(s.gps.size()))
+                              .Integer("gps_unhealthy", s.unhealthyRecords)
+                              .Integer("glonass", static_cast<int64_t>(s.glonass.size()))
+                              .Raw("seen_without_healthy", JsonNumbers(s.seenWithoutHealthy))
+                              .Object());
+  if (s.eventsLoaded) {
+    json.Raw("events", JsonMembers()
+                           .Integer("records", s.eventRecords)
+                           .Integer("site_marks", s.siteMarks)
+                           .Integer("feature_events", s.featureEvents)
+                           .Object());
+  }
+  std::vector<std::string> damage;
+  for (const talverin::SetDamage& d : s.damage) {
+    damage.push_back(JsonMembers()
+                         .Text("file", std::string(1, d.file))
+                         .Integer("offset", d.offset)
+                         .Integer("skipped", d.skipped)
+                         .Text("text", d.text)
+                         .Object());
+  }
+  json.Raw("damage", JsonArray(damage))
+      .Integer("damaged_bytes", s.damagedBytes)
+      .Boolean("last_epoch_cut", s.lastEpochCut);
+  return json.text();
 }
 
 }  // namespace
 
-int RunInfo(const InfoArgs& args) {
-  IgnoreBrokenPipes();
-  std::vector<std::string> sets;
-  std::string error;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
-    std::fprintf(stderr, "talverin info: %s\n", error.c_str());
+int InfoStatus(const talverin::SetScan& scan) {
+  if (!scan.opened || !scan.ephemerisError.empty() || !scan.eventsLoaded || scan.readError) {
     return kExitFailed;
   }
+  return scan.damage.empty() && !scan.lastEpochCut ? kExitOk : kExitIncomplete;
+}
+
+std::vector<std::string> InfoLines(const InfoSet& set) {
+  Lines lines;
+  const talverin::SetScan& s = set.scan;
+  if (!s.opened) {
+    Row(&lines, "unreadable", s.error);
+    return lines;
+  }
+  ReceiverAndSiteRows(s, &lines);
+  TimeRows(s, &lines);
+  EphemerisAndEventRows(SetInputFiles(set.input)[1], s, &lines);
+  DamageRows(s, &lines);
+  return lines;
+}
+
+std::string InfoJsonMembers(const InfoSet& set) {
+  const talverin::SetScan& s = set.scan;
+  const std::string head =
+      JsonMembers().Text("input", set.input).Integer("status", set.status).text() + ", ";
+  if (!s.opened)
+    return head + JsonMembers().Text("result", "unreadable").Text("error", s.error).text();
+  return head + ReceiverAndSiteJson(s) + ", " + EphemerisEventsDamageJson(s);
+}
+
+InfoResult Info(const InfoArgs& args) {
+  InfoResult result;
+  std::vector<std::string> sets;
+  if (!ExpandInputs(args.inputs, args.recursive, &sets, &result.error)) {
+    result.status = kExitFailed;
+    return result;
+  }
+  talverin::SetScanOptions options;
+  options.receiverType = args.receiver;
+  options.gpsWeek = args.gpsWeek;
+  for (const std::string& path : sets) {
+    InfoSet set;
+    set.input = path;
+    set.scan = talverin::ScanDownloadSet(path, options);
+    set.status = InfoStatus(set.scan);
+    result.status = std::max(result.status, set.status);
+    result.sets.push_back(std::move(set));
+  }
+  return result;
+}
+
+int RunInfo(const InfoArgs& args) {
+  IgnoreBrokenPipes();
+  const InfoResult result = Info(args);
+  if (!result.error.empty()) {
+    std::fprintf(stderr, "talverin info: %s\n", result.error.c_str());
+    return kExitFailed;
+  }
+  std::vector<std::string> inputs;
+  for (const InfoSet& set : result.sets) inputs.push_back(set.input);
   SafeOutputs jsonOutput;
-  if (!args.json.empty() && !jsonOutput.Prepare({args.json}, sets, &error)) {
+  std::string error;
+  if (!args.json.empty() && !jsonOutput.Prepare({args.json}, inputs, &error)) {
     std::fprintf(stderr, "talverin info: --json: %s\n", error.c_str());
     return kExitFailed;
   }
-  int worst = kExitOk;
   std::string json;
-  for (size_t i = 0; i < sets.size(); ++i) {
-    const SetInfo info = Describe(sets[i], args);
-    worst = std::max(worst, info.status);
-    PrintLine(sets[i]);
-    for (const std::string& line : info.lines) PrintLine(line);
-    json += (i > 0 ? ",\n    {" : "\n    {") +
-            talverin::JsonMembers().Text("input", sets[i]).Integer("status", info.status).text() +
-            ", " + info.json + "}";
+  for (const InfoSet& set : result.sets) {
+    PrintLine(set.input);
+    for (const std::string& line : InfoLines(set)) PrintLine(line);
+    json += (json.empty() ? "\n    {" : ",\n    {") + InfoJsonMembers(set) + "}";
   }
-  if (!args.json.empty() && !WriteSummaryJson(&jsonOutput, "info", worst, json, &error)) {
+  int status = result.status;
+  if (!args.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());
-    worst = kExitFailed;
+    status = kExitFailed;
   }
-  return worst;
+  return status;
 }
 
 }  // namespace talverin_cli

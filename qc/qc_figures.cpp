@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 
 #include "base/gnss_constants.h"
-#include "dataset/download_set_reader.h"
 #include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
+#include "dataset/set_scan.h"
 #include "input/observation_reader.h"
 #include "input/receiver_detect.h"
 #include "job/host_records.h"
@@ -86,21 +85,11 @@ class ObservationScan {
     }
   }
 
+  // Epochs not after the one before are left out (the set scan counts them as repeated).
   void Epoch(const RawEpoch& epoch, double time_s) {
-    if (report_->epochs > 0) {
-      const double step_s = time_s - previous_s_;
-      if (!(step_s > 0.0)) {
-        ++report_->repeated;
-        return;
-      }
-      ++steps_[std::llround(step_s * 1000.0)];
-    } else {
-      report_->first_s = time_s;
-    }
+    if (index_ > 0 && !(time_s - previous_s_ > 0.0)) return;
     previous_s_ = time_s;
-    report_->last_s = time_s;
-    times_.push_back(time_s);
-    const int64_t index = report_->epochs++;
+    const int64_t index = index_++;
     for (const RawChannel& ch : epoch.channels) {
       if (ch.prn == 0) continue;
       Channel(ch, index, time_s, epoch.tow_s);
@@ -110,24 +99,6 @@ class ObservationScan {
   void Finish() {
     for (int prn = 0; prn < kPrnSlots; ++prn) CloseArc(prn);
     QcReport& r = *report_;
-    int64_t best = 0;
-    for (const auto& [ms, count] : steps_) {
-      if (count > best) {
-        best = count;
-        r.interval_s = ms / 1000.0;
-      }
-    }
-    if (r.interval_s > 0.0) {
-      r.expected = std::llround((r.last_s - r.first_s) / r.interval_s) + 1;
-      for (size_t i = 1; i < times_.size(); ++i) {
-        const double step_s = times_[i] - times_[i - 1];
-        if (step_s > kGapFactor * r.interval_s) {
-          r.gaps.push_back({times_[i - 1], times_[i], std::llround(step_s / r.interval_s) - 1});
-        }
-      }
-    } else {
-      r.expected = r.epochs;
-    }
     double snr1 = 0.0, snr2 = 0.0, mp1 = 0.0, mp2 = 0.0, iono = 0.0;
     int64_t n1 = 0, n2 = 0, ni = 0;
     for (const QcSatellite& s : sats_) {
@@ -289,8 +260,7 @@ class ObservationScan {
   LocalFrame frame_{};
   std::vector<QcSatellite> sats_;
   std::vector<ArcState> arcs_;
-  std::map<long long, int64_t> steps_;  // epoch steps in ms and their counts
-  std::vector<double> times_;
+  int64_t index_ = 0;  // epochs taken
   double previous_s_ = 0.0;
 };
 
@@ -320,148 +290,170 @@ std::string QcTimeText(const QcReport& report, double time_s) {
              : text;
 }
 
+namespace {
+
+// A defect of the set: the report is incomplete because of it.
+void Defect(QcReport* r, const std::string& text) {
+  r->missing.push_back(text);
+  r->incomplete = true;
+}
+
+// What the set scan read before the epochs: receiver, week, site, ephemeris counts.
+void TakeSetFacts(const SetScan& s, QcReport* r) {
+  r->readable = true;
+  r->model = s.model;
+  r->receiverType = s.receiverType;
+  r->receiverName = ReceiverName(r->receiverType);
+  r->dualFrequency = r->receiverType == kReceiverDual;
+  r->week = s.week.week;
+  r->weekKnown = s.week.week >= 0;
+  r->weekSource = WeekSourceName(s.week.source);
+  r->weekNote = s.week.note;
+  r->hasSiteFile = s.site.present;
+  if (s.site.present) {
+    r->site = s.site.name;
+    r->antennaHeight_m = s.site.antennaHeight_m;
+  }
+  r->ephemerisFile = s.ephemerisFile;
+  if (!s.ephemerisError.empty()) {
+    Defect(r, "The ephemeris file cannot be read: " + s.ephemerisError);
+  }
+  r->gpsEphemerides = static_cast<int64_t>(s.gps.size());
+  r->unhealthyEphemerides = s.unhealthyRecords;
+  r->glonassEphemerides = static_cast<int64_t>(s.glonass.size());
+}
+
+// The module's ephemerides and the positions of a conversion through the module.
+void ComputeModulePositions(const std::string& bPath, const QcOptions& options,
+                            const SessionWeek& session, const std::string& ephemerisPath,
+                            ModuleEphemerides* eph, QcReport* r) {
+  const bool loaded = r->ephemerisFile && eph->Load(ephemerisPath);
+  if (!r->ephemerisFile) {
+    Defect(r, "No ephemeris file (" + FileName(ephemerisPath) +
+                  ") beside the set: no recomputed positions, no elevations, no sky plot.");
+  } else if (!loaded || eph->gpsCount() == 0) {
+    Defect(r, "The ephemeris file " + FileName(ephemerisPath) +
+                  " holds no usable healthy GPS ephemeris: no recomputed positions, no "
+                  "elevations, no sky plot.");
+  }
+  ComputePositions(bPath, options, session, *eph, r);
+  const QcPositions& p = r->positions;
+  if (p.result != 0 && !p.error.empty() && r->ephemerisFile) {
+    Defect(r, "The conversion through the module ended with result " + std::to_string(p.result) +
+                  ": " + p.error);
+  }
+  if (p.epochs > 0 && p.solved == 0) {
+    Defect(r, "No epoch could be solved: no position figures or position plots.");
+  }
+}
+
+// The receiver position the elevations are seen from: the mean recomputed position, else
+// the reference, else the first usable position of the epoch headers. False when none.
+bool ReceiverPosition(const QcOptions& options, DownloadSetReader* reader, QcReport* r,
+                      double receiver_m[3]) {
+  const QcPositions& p = r->positions;
+  if (p.solved > 0) {
+    std::copy(p.mean_m, p.mean_m + 3, receiver_m);
+    r->elevationSource = "mean of the recomputed positions";
+    return true;
+  }
+  if (options.hasReference) {
+    std::copy(options.reference_m, options.reference_m + 3, receiver_m);
+    r->elevationSource = "reference position";
+    return true;
+  }
+  RawEpoch first;
+  for (int i = 0; i < kHeaderPositionEpochs && reader->NextEpoch(&first) == 1; ++i) {
+    if (UsableHeaderPosition(first.ecef_m)) {
+      std::copy(first.ecef_m, first.ecef_m + 3, receiver_m);
+      r->elevationSource = "receiver's position in the epoch headers";
+      return true;
+    }
+  }
+  return false;
+}
+
+// The epochs' figures: the set scan's counts, interval and gaps, and the observation scan's
+// satellites, arcs, multipath and sky.
+void ScanObservations(SetScanner* scanner, EphemerisStore* store, const double* receiver_m,
+                      QcReport* r) {
+  ObservationScan observations(r, store, receiver_m);
+  // At most one sky and one multipath value per channel record: room for them at once
+  // instead of copying a day of values again and again as the vectors grow.
+  DownloadSetReader& reader = scanner->reader();
+  if (reader.recordSize() > 0) {
+    const size_t records = static_cast<size_t>(reader.fileSize() / reader.recordSize());
+    if (store != nullptr) r->sky.reserve(records);
+    if (r->dualFrequency) r->multipath.reserve(records);
+  }
+  const bool readError =
+      scanner->ScanEpochs([&observations](const RawEpoch& epoch, int32_t, double time_s) {
+        observations.Epoch(epoch, time_s);
+      }) != 0;
+  observations.Finish();
+  const SetScan& s = scanner->scan();
+  r->epochs = s.epochs - s.repeated;
+  r->repeated = s.repeated;
+  r->first_s = s.first_s;
+  r->last_s = s.last_s;
+  r->interval_s = s.interval_s;
+  r->expected = s.expected;
+  r->gaps = s.gaps;
+  if (readError) Defect(r, "A read error ended the observation file early.");
+}
+
+void NoteDamageAndGaps(const SetScan& s, QcReport* r) {
+  r->damagedBytes = s.damagedBytes;
+  for (const SetDamage& d : s.damage)
+    r->damage.push_back(std::string(1, d.file) + " file: " + d.text);
+  if (!r->damage.empty()) {
+    Defect(r, "The set is damaged: " + std::to_string(r->damagedBytes) +
+                  " bytes skipped or cut in " + std::to_string(r->damage.size()) +
+                  (r->damage.size() == 1 ? " place" : " places") +
+                  " (listed under Damage); the figures cover what could be read.");
+  }
+  // The first epoch header's site when the S file gives none.
+  if (r->site.empty() && r->epochs > 0 && !s.sites.empty()) r->site = s.sites.front().name;
+  if (r->epochs == 0) Defect(r, "The observation file holds no epoch.");
+  if (!r->weekKnown) {
+    Defect(r, "The GPS week is unknown (" + r->weekNote + "): times are seconds of the week.");
+  }
+  if (!r->dualFrequency && r->epochs > 0) {
+    r->missing.push_back(std::string("A ") + r->receiverName +
+                         " receiver has no L1 and L2 phase pair: no MP1/MP2, no cycle-slip "
+                         "detection, no ionospheric delay rate (loss-of-lock flags are shown).");
+  }
+}
+
+}  // namespace
+
 int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcReport* report) {
   QcReport& r = *report;
   r = QcReport();
-  // A defect of the set: the report is incomplete because of it.
-  const auto defect = [&r](const std::string& text) {
-    r.missing.push_back(text);
-    r.incomplete = true;
-  };
   r.path = bPath;
   r.name = FileName(bPath);
-  DownloadSetReader reader;
-  if (reader.Open(bPath, options.receiverType) != 0) {
-    r.readError = reader.errorText();
-    defect("The observation file cannot be read: " + r.readError +
-           ". Nothing else of the set is shown.");
+  SetScanner scanner;
+  if (scanner.Open(bPath, {options.receiverType, options.gpsWeek}) != 0) {
+    r.readError = scanner.scan().error;
+    Defect(&r, "The observation file cannot be read: " + r.readError +
+                   ". Nothing else of the set is shown.");
     return -1;
   }
-  r.readable = true;
-  r.model = reader.model();
-  r.receiverType = reader.receiverType();
-  r.receiverName = ReceiverName(r.receiverType);
-  r.dualFrequency = r.receiverType == kReceiverDual;
-
-  const std::string ephemerisPath = reader.CompanionPath('E');
-  const SessionWeek session = ResolveSessionWeek(bPath, ephemerisPath, options.gpsWeek);
-  r.week = session.week;
-  r.weekKnown = session.week >= 0;
-  r.weekSource = WeekSourceName(session.source);
-  r.weekNote = session.note;
-
-  SetSiteInfo site;
-  reader.ReadSite(&site);
-  r.hasSiteFile = site.present;
-  if (site.present) {
-    r.site = site.name;
-    r.antennaHeight_m = site.antennaHeight_m;
-  }
-
-  std::vector<SetGpsEphemeris> gps;
-  std::vector<SetGlonassEphemeris> glonass;
-  std::error_code ec;
-  r.ephemerisFile = std::filesystem::is_regular_file(ephemerisPath, ec);
-  if (reader.ReadEphemerides(&gps, &glonass) != 0) {
-    defect(std::string("The ephemeris file cannot be read: ") + reader.errorText());
-  }
-  r.gpsEphemerides = static_cast<int64_t>(gps.size());
-  for (const SetGpsEphemeris& e : gps) r.unhealthyEphemerides += e.health != 0 ? 1 : 0;
-  r.glonassEphemerides = static_cast<int64_t>(glonass.size());
-
+  const SetScan& s = scanner.scan();
+  TakeSetFacts(s, &r);
   ModuleEphemerides eph;
-  const bool loaded = r.ephemerisFile && eph.Load(ephemerisPath);
-  if (!r.ephemerisFile) {
-    defect("No ephemeris file (" + FileName(ephemerisPath) +
-           ") beside the set: no recomputed positions, no elevations, no sky plot.");
-  } else if (!loaded || eph.gpsCount() == 0) {
-    defect("The ephemeris file " + FileName(ephemerisPath) +
-           " holds no usable healthy GPS ephemeris: no recomputed positions, no "
-           "elevations, no sky plot.");
-  }
-
-  ComputePositions(bPath, options, session, eph, &r);
-  const QcPositions& p = r.positions;
-  if (p.result != 0 && !p.error.empty() && r.ephemerisFile) {
-    defect("The conversion through the module ended with result " + std::to_string(p.result) +
-           ": " + p.error);
-  }
-  if (p.epochs > 0 && p.solved == 0) {
-    defect("No epoch could be solved: no position figures or position plots.");
-  }
-
-  // The receiver position the elevations are seen from.
+  ComputeModulePositions(bPath, options, s.week, scanner.reader().CompanionPath('E'), &eph, &r);
   double receiver_m[3] = {0.0, 0.0, 0.0};
-  bool haveReceiver = false;
-  if (p.solved > 0) {
-    std::copy(p.mean_m, p.mean_m + 3, receiver_m);
-    r.elevationSource = "mean of the recomputed positions";
-    haveReceiver = true;
-  } else if (options.hasReference) {
-    std::copy(options.reference_m, options.reference_m + 3, receiver_m);
-    r.elevationSource = "reference position";
-    haveReceiver = true;
-  } else {
-    RawEpoch first;
-    for (int i = 0; i < kHeaderPositionEpochs && reader.NextEpoch(&first) == 1; ++i) {
-      if (UsableHeaderPosition(first.ecef_m)) {
-        std::copy(first.ecef_m, first.ecef_m + 3, receiver_m);
-        r.elevationSource = "receiver's position in the epoch headers";
-        haveReceiver = true;
-        break;
-      }
-    }
-    if (reader.Rewind() != 0) {
-      defect("The observation file cannot be read a second time.");
-      return 0;
-    }
-  }
+  const bool haveReceiver = ReceiverPosition(options, &scanner.reader(), &r, receiver_m);
   r.elevations = haveReceiver && eph.gpsCount() > 0;
   if (!haveReceiver && eph.gpsCount() > 0) {
-    defect(
-        "No receiver position (none recomputed, no reference, none in the "
-        "epoch headers): no elevations, no sky plot.");
+    Defect(&r,
+           "No receiver position (none recomputed, no reference, none in the epoch headers): "
+           "no elevations, no sky plot.");
   }
-
-  ObservationScan scan(&r, r.elevations ? &eph.store() : nullptr,
-                       r.elevations ? receiver_m : nullptr);
-  // At most one sky and one multipath value per channel record: room for them at once
-  // instead of copying a day of values again and again as the vectors grow.
-  if (reader.recordSize() > 0) {
-    const size_t records = static_cast<size_t>(reader.fileSize() / reader.recordSize());
-    if (r.elevations) r.sky.reserve(records);
-    if (r.dualFrequency) r.multipath.reserve(records);
-  }
-  WeekTracker tracker(session);
-  RawEpoch epoch;
-  int32_t got;
-  while ((got = reader.NextEpoch(&epoch)) == 1) {
-    scan.Epoch(epoch, ReportTime(tracker, r.weekKnown, epoch.tow_s));
-  }
-  scan.Finish();
-  if (got < 0) defect("A read error ended the observation file early.");
-  r.damagedBytes = reader.damagedBytes();
-  for (const SetDamage& d : reader.damage()) {
-    r.damage.push_back(std::string(1, d.file) + " file: " + d.text);
-  }
-  if (!r.damage.empty()) {
-    defect("The set is damaged: " + std::to_string(r.damagedBytes) + " bytes skipped or cut in " +
-           std::to_string(r.damage.size()) + (r.damage.size() == 1 ? " place" : " places") +
-           " (listed under Damage); the figures cover what could be read.");
-  }
-  if (r.site.empty() && r.epochs > 0) {
-    // The first epoch header's site when the S file gives none.
-    if (reader.Rewind() == 0 && reader.NextEpoch(&epoch) == 1) r.site = epoch.site;
-  }
-  if (r.epochs == 0) defect("The observation file holds no epoch.");
-  if (!r.weekKnown) {
-    defect("The GPS week is unknown (" + r.weekNote + "): times are seconds of the week.");
-  }
-  if (!r.dualFrequency && r.epochs > 0) {
-    r.missing.push_back(std::string("A ") + r.receiverName +
-                        " receiver has no L1 and L2 phase pair: no MP1/MP2, no cycle-slip "
-                        "detection, no ionospheric delay rate (loss-of-lock flags are shown).");
-  }
+  ScanObservations(&scanner, r.elevations ? &eph.store() : nullptr,
+                   r.elevations ? receiver_m : nullptr, &r);
+  NoteDamageAndGaps(s, &r);
   return 0;
 }
 

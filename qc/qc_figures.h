@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "dataset/set_scan.h"
+
 namespace talverin {
 
 // GPS signal frequencies (ICD-GPS-200) and the combinations built on them.
@@ -24,8 +26,6 @@ constexpr double kIonoRateSlip_mpm = 4.0;
 constexpr double kWideLaneSlip_cyc = 4.0;
 // Arcs shorter than this many epochs hold too few values for a mean: left out of MP RMS.
 constexpr int kMinArcEpochs = 5;
-// A step between epochs longer than this many intervals is a gap.
-constexpr double kGapFactor = 1.5;
 // Elevations are computed at most this often per satellite and held in between (a GPS
 // satellite moves under 0.1 degree in this time).
 constexpr double kElevationStep_s = 10.0;
@@ -52,11 +52,7 @@ struct QcOptions {
   double reference_m[3] = {0.0, 0.0, 0.0};  // ECEF
 };
 
-struct QcGap {
-  double from_s = 0.0;  // time of the last epoch before the gap (time base of QcReport)
-  double to_s = 0.0;    // time of the first epoch after it
-  int64_t missing = 0;  // epochs expected in between
-};
+using QcGap = SetGap;  // times in the time base of QcReport
 
 struct QcSatellite {
   int32_t prn = 0;

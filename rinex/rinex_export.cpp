@@ -10,10 +10,10 @@
 #include <set>
 
 #include "base/gnss_constants.h"
-#include "dataset/download_set_reader.h"
 #include "dataset/gps_calendar.h"
 #include "dataset/satellite_names.h"
 #include "dataset/session_week.h"
+#include "dataset/set_scan.h"
 #include "geodesy/geodetic.h"
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
@@ -32,7 +32,6 @@ constexpr uint8_t kLossOfLock = 1;  // LLI bit 0: lock lost since the previous e
 constexpr int32_t kSsiStep_dbhz = 6;
 constexpr int32_t kSsiMax = 9;
 constexpr double kPositionSpacing_s = 30.0;  // epochs solved for the approximate position
-constexpr size_t kMaxIntervalKinds = 64;     // distinct epoch steps counted
 constexpr char kUnknownSite[] = "????";
 
 // The observables a channel record gives, in the order of the type lists below.
@@ -85,7 +84,7 @@ std::string SiteText(const char* site) {
   return s;
 }
 
-double Median(std::vector<double> v) {
+double MedianOf(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const size_t n = v.size();
   return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
@@ -152,12 +151,62 @@ struct Track {
   bool l2Phase = false;
 };
 
+// The approximate position of the observation header: an epoch every kPositionSpacing_s
+// solved with the healthy ephemerides (when there are four), else the receivers' header
+// positions; the median of each coordinate.
+class ApproxPosition {
+ public:
+  explicit ApproxPosition(const std::vector<SetGpsEphemeris>& gps) {
+    for (const SetGpsEphemeris& e : gps) {
+      if (e.health == 0) (void)engine_.store().AddGpsEph(e.eph);
+    }
+    solve_ = engine_.store().gpsCount > 3;
+    BuildWgs84Datum(&wgs84_);
+  }
+  // epoch: the GPS C/A ranges of the epoch, solved in place.
+  void Add(const RawEpoch& raw, double fullSeconds, gpb_epoch_type* epoch) {
+    if (fullSeconds - lastSample_ < kPositionSpacing_s) return;
+    lastSample_ = fullSeconds;
+    if (raw.ecef_m[0] != 0.0 || raw.ecef_m[1] != 0.0 || raw.ecef_m[2] != 0.0) {
+      for (int i = 0; i < 3; ++i) header_[i].push_back(raw.ecef_m[i]);
+    }
+    if (!solve_ || epoch->nsat < 4) return;
+    double lat = 0.0, lon = 0.0, h = 0.0;
+    EcefToGeodetic(raw.ecef_m[0], raw.ecef_m[1], raw.ecef_m[2], &lat, &lon, &h);
+    epoch->flags = kEpochPositionValid;
+    epoch->lat = lat * kDegPerRad;
+    epoch->lon = lon * kDegPerRad;
+    epoch->height = static_cast<float>(h);
+    if (engine_.ProcessEpoch(epoch, kWritePosition) == 0 && std::isfinite(epoch->lat)) {
+      const GeodeticPos pos{epoch->lat, epoch->lon, epoch->height};
+      double xyz[3];
+      DatumGeodeticToCartesian(pos, wgs84_.datum, xyz);
+      for (int i = 0; i < 3; ++i) solved_[i].push_back(xyz[i]);
+    }
+  }
+  int32_t solved() const { return static_cast<int32_t>(solved_[0].size()); }
+  // Leaves approx_m as it is when there is no position at all.
+  void Median(double approx_m[3]) const {
+    const std::vector<double>* use = solved_[0].empty() ? header_ : solved_;
+    if (use[0].empty()) return;
+    for (int i = 0; i < 3; ++i) approx_m[i] = MedianOf(use[i]);
+  }
+
+ private:
+  SinglePoint engine_;
+  bool solve_ = false;
+  Wgs84Datum wgs84_;
+  std::vector<double> solved_[3], header_[3];
+  double lastSample_ = -1e300;
+};
+
 }  // namespace
 
 struct RinexExporter::State {
   RinexExportOptions options;
   RinexExportSummary summary;
-  DownloadSetReader reader;
+  SetScanner scanner;
+  DownloadSetReader& reader = scanner.reader();
   std::vector<SetGpsEphemeris> gps;
   std::vector<SetGlonassEphemeris> glonass;
   SetSiteInfo site;
@@ -194,100 +243,62 @@ struct RinexExporter::State {
     return id.system != '\0';
   }
   int32_t FirstPass();
+  void FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                      ApproxPosition* approx);
   void PlanEvents();
   void MakeNames();
 };
 
-int32_t RinexExporter::State::FirstPass() {
-  SinglePoint engine;
-  for (const SetGpsEphemeris& e : gps) {
-    if (e.health == 0) (void)engine.store().AddGpsEph(e.eph);
+// The site changes and the GLONASS seconds of one epoch of the first pass; its GPS ranges
+// go to the approximate position.
+void RinexExporter::State::FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                                          ApproxPosition* approx) {
+  const std::string siteName = SiteText(raw.site);
+  if (index == 0) {
+    markerName = siteName;
+    changes.push_back({0, t, "", siteName});
+  } else if (siteName != changes.back().to) {
+    changes.push_back({index, t, changes.back().to, siteName});
   }
-  const bool solve = engine.store().gpsCount > 3;
-  Wgs84Datum wgs84;
-  BuildWgs84Datum(&wgs84);
-  std::vector<double> solved[3], header[3];
-  std::map<int64_t, int32_t> steps;  // epoch step in ms -> count
-  RawEpoch raw;
-  WeekTracker weeks(session);
-  GpsInstant previous;
-  double lastSample = -1e300;
-  std::string previousSite;
-  int64_t index = 0;
-  for (; reader.NextEpoch(&raw) == 1; ++index) {
-    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
-    if (index == 0) summary.first = t;
-    const double step = t.FullSeconds() - previous.FullSeconds();
-    if (index > 0 && step > 0.0 &&
-        (steps.size() < kMaxIntervalKinds || steps.count(std::llround(step * 1000.0)))) {
-      ++steps[std::llround(step * 1000.0)];
+  gpb_epoch_type epoch{};
+  epoch.valid = 1;
+  epoch.gpsTime = epoch.rcvTime = epoch.corrTime = raw.tow_s;
+  for (const RawChannel& ch : raw.channels) {
+    char system = 0;
+    int32_t number = 0;
+    if (!SatelliteOf(ch.prn, &system, &number)) continue;
+    if (system == 'R') {
+      hasGlonass = true;
+      if (leapSeconds < 0 && GlonassSeconds(ch.ca.range_s) > 0.0) {
+        leapSeconds = static_cast<int32_t>(GlonassSeconds(ch.ca.range_s));
+      }
+      continue;
     }
-    summary.last = t;
-    const std::string siteName = SiteText(raw.site);
-    if (index == 0) {
-      markerName = siteName;
-      changes.push_back({0, t, "", siteName});
-    } else if (siteName != previousSite) {
-      changes.push_back({index, t, previousSite, siteName});
-    }
-    previousSite = siteName;
+    if (ch.ca.range_s == 0.0 || epoch.nsat >= kGpbMaxSats) continue;
+    gpb_sat_type& sat = epoch.sat[epoch.nsat++];
+    sat.prn = ch.prn;
+    sat.sflags = kSatRange1;
+    sat.range1 = ch.ca.range_s * kSpeedOfLight_mps;
+  }
+  approx->Add(raw, t.FullSeconds(), &epoch);
+}
 
-    gpb_epoch_type epoch{};
-    epoch.valid = 1;
-    epoch.gpsTime = epoch.rcvTime = epoch.corrTime = raw.tow_s;
-    for (const RawChannel& ch : raw.channels) {
-      char system = 0;
-      int32_t number = 0;
-      if (!SatelliteOf(ch.prn, &system, &number)) continue;
-      if (system == 'R') {
-        hasGlonass = true;
-        if (leapSeconds < 0 && GlonassSeconds(ch.ca.range_s) > 0.0) {
-          leapSeconds = static_cast<int32_t>(GlonassSeconds(ch.ca.range_s));
-        }
-        continue;
-      }
-      if (ch.ca.range_s == 0.0 || epoch.nsat >= kGpbMaxSats) continue;
-      gpb_sat_type& s = epoch.sat[epoch.nsat++];
-      s.prn = ch.prn;
-      s.sflags = kSatRange1;
-      s.range1 = ch.ca.range_s * kSpeedOfLight_mps;
-    }
-    if (t.FullSeconds() - lastSample >= kPositionSpacing_s) {
-      lastSample = t.FullSeconds();
-      if (raw.ecef_m[0] != 0.0 || raw.ecef_m[1] != 0.0 || raw.ecef_m[2] != 0.0) {
-        for (int i = 0; i < 3; ++i) header[i].push_back(raw.ecef_m[i]);
-      }
-      if (solve && epoch.nsat >= 4) {
-        double lat = 0.0, lon = 0.0, h = 0.0;
-        EcefToGeodetic(raw.ecef_m[0], raw.ecef_m[1], raw.ecef_m[2], &lat, &lon, &h);
-        epoch.flags = kEpochPositionValid;
-        epoch.lat = lat * kDegPerRad;
-        epoch.lon = lon * kDegPerRad;
-        epoch.height = static_cast<float>(h);
-        if (engine.ProcessEpoch(&epoch, kWritePosition) == 0 && std::isfinite(epoch.lat)) {
-          const GeodeticPos pos{epoch.lat, epoch.lon, epoch.height};
-          double xyz[3];
-          DatumGeodeticToCartesian(pos, wgs84.datum, xyz);
-          for (int i = 0; i < 3; ++i) solved[i].push_back(xyz[i]);
-        }
-      }
-    }
-    previous = t;
-  }
-  if (index == 0) return Fail(reader.path() + ": no epochs");
-  summary.solvedPositions = static_cast<int32_t>(solved[0].size());
-  summary.positionFromSolutions = !solved[0].empty();
-  const std::vector<double>* use = solved[0].empty() ? header : solved;
-  if (!use[0].empty()) {
-    for (int i = 0; i < 3; ++i) approx_m[i] = Median(use[i]);
-  }
-  int32_t best = 0;
-  for (const auto& s : steps) {
-    if (s.second > best) {
-      best = s.second;
-      summary.interval_s = s.first / 1000.0;
-    }
-  }
+// One pass over the epochs through the set scan: time span, interval, site changes and the
+// approximate position.
+int32_t RinexExporter::State::FirstPass() {
+  ApproxPosition approx(gps);
+  int64_t index = 0;
+  (void)scanner.ScanEpochs([&](const RawEpoch& raw, int32_t week, double) {
+    FirstPassEpoch(raw, GpsInstant{week, raw.tow_s}, index++, &approx);
+  });
+  const SetScan& scan = scanner.scan();
+  if (scan.epochs == 0) return Fail(reader.path() + ": no epochs");
+  summary.first = GpsInstant{scan.firstWeek, scan.firstTow_s};
+  summary.last = GpsInstant{scan.lastWeek, scan.lastTow_s};
+  summary.interval_s = scan.interval_s;
+  summary.solvedPositions = approx.solved();
+  summary.positionFromSolutions = approx.solved() > 0;
+  approx.Median(approx_m);
   return 0;
 }
 
@@ -429,19 +440,23 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
     return s.Fail("RINEX version " + std::to_string(options.rinexVersion) + " is not 2 or 3");
   }
   if (s.options.creationDate.empty()) s.options.creationDate = NowUtc();
-  if (s.reader.Open(options.bPath, options.receiverType) != 0) return s.Fail(s.reader.errorText());
-  s.summary.receiverType = s.reader.receiverType();
-  s.types = TypesFor(s.reader.receiverType());
-  if (s.reader.ReadEphemerides(&s.gps, &s.glonass) != 0) return s.Fail(s.reader.errorText());
-  s.reader.ReadSite(&s.site);
-
-  s.session = ResolveSessionWeek(options.bPath, s.reader.CompanionPath('E'), options.gpsWeek);
+  if (s.scanner.Open(options.bPath, {options.receiverType, options.gpsWeek}) != 0) {
+    return s.Fail(s.scanner.scan().error);
+  }
+  const SetScan& scan = s.scanner.scan();
+  s.summary.receiverType = scan.receiverType;
+  s.types = TypesFor(scan.receiverType);
+  if (!scan.ephemerisError.empty()) return s.Fail(scan.ephemerisError);
+  s.gps = scan.gps;
+  s.glonass = scan.glonass;
+  s.site = scan.site;
+  s.session = scan.week;
   if (s.session.week < 0) {
     return s.Fail(options.bPath + ": " + s.session.note + "; give the GPS week (--gps-week)");
   }
   if (!s.session.note.empty()) s.summary.messages.push_back(s.session.note);
   if (s.FirstPass() != 0) return -1;
-  for (const SetDamage& d : s.reader.damage()) {
+  for (const SetDamage& d : scan.damage) {
     s.summary.messages.push_back(Format("%c file: ", d.file) + d.text);
     s.summary.incomplete = true;
   }

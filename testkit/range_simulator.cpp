@@ -1,9 +1,7 @@
 #include "testkit/range_simulator.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace talverin {
 namespace {
@@ -58,90 +56,7 @@ void OrbitAt(const GpsEph& eph, double t, double xyz[3], double* eccentricAnomal
   *eccentricAnomaly = ea;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-long DaysFromCivil(long y, long m, long d) {
-  y -= m <= 2 ? 1 : 0;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-double Field(const std::string& line, size_t start, size_t width) {
-  if (line.size() <= start) return 0.0;
-  std::string text = line.substr(start, width);
-  for (char& ch : text) {
-    if (ch == 'D' || ch == 'd') ch = 'E';
-  }
-  return std::strtod(text.c_str(), nullptr);
-}
-
 }  // namespace
-
-bool ParseRinexGpsNavigation(const std::string& text, std::vector<GpsEph>* records) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  size_t first = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find("END OF HEADER") != std::string::npos) first = i + 1;
-  }
-  std::vector<std::string> body;  // record lines, blank lines dropped
-  for (size_t i = first; i < lines.size(); ++i) {
-    if (lines[i].find_first_not_of(' ') != std::string::npos) body.push_back(lines[i]);
-  }
-  lines.swap(body);
-  for (size_t i = 0; i < lines.size(); i += 8) {
-    if (i + 7 >= lines.size()) return false;
-    const std::string& l0 = lines[i];
-    if (l0.size() < 22) return false;
-    GpsEph eph{};
-    eph.prn = std::atoi(l0.substr(0, 2).c_str());
-    long year = std::atol(l0.substr(3, 2).c_str());
-    year += year < 80 ? 2000 : 1900;
-    const long month = std::atol(l0.substr(6, 2).c_str());
-    const long day = std::atol(l0.substr(9, 2).c_str());
-    const long hour = std::atol(l0.substr(12, 2).c_str());
-    const long minute = std::atol(l0.substr(15, 2).c_str());
-    const double second = std::strtod(l0.substr(17, 5).c_str(), nullptr);
-    const long daysSinceGpsEpoch = DaysFromCivil(year, month, day) - DaysFromCivil(1980, 1, 6);
-    eph.toc = static_cast<int32_t>((daysSinceGpsEpoch % 7) * 86400 + hour * 3600 + minute * 60 +
-                                   static_cast<long>(second));
-    eph.af0 = Field(l0, 22, 19);
-    eph.af1 = Field(l0, 41, 19);
-    eph.af2 = Field(l0, 60, 19);
-    const std::string* o = &lines[i + 1];
-    eph.iode = static_cast<int32_t>(Field(o[0], 3, 19));
-    eph.crs = Field(o[0], 22, 19);
-    eph.deltaN = Field(o[0], 41, 19);
-    eph.m0 = Field(o[0], 60, 19);
-    eph.cuc = Field(o[1], 3, 19);
-    eph.e = Field(o[1], 22, 19);
-    eph.cus = Field(o[1], 41, 19);
-    eph.rootA = Field(o[1], 60, 19);
-    eph.toe = static_cast<int32_t>(Field(o[2], 3, 19));
-    eph.cic = Field(o[2], 22, 19);
-    eph.omega0 = Field(o[2], 41, 19);
-    eph.cis = Field(o[2], 60, 19);
-    eph.i0 = Field(o[3], 3, 19);
-    eph.crc = Field(o[3], 22, 19);
-    eph.omega = Field(o[3], 41, 19);
-    eph.omegaDot = Field(o[3], 60, 19);
-    eph.iDot = Field(o[4], 3, 19);
-    eph.week = static_cast<int32_t>(Field(o[4], 41, 19)) % 1024;
-    eph.tgd = Field(o[5], 41, 19);
-    eph.iodc = static_cast<int32_t>(Field(o[5], 60, 19));
-    eph.tow = static_cast<int32_t>(Field(o[6], 3, 19));
-    if (eph.prn < 1 || eph.prn > 32 || eph.rootA <= 0.0) return false;
-    records->push_back(eph);
-  }
-  return true;
-}
 
 RangeSimulator::RangeSimulator(double lat_deg, double lon_deg, double height_m, int32_t fullWeek)
     : lat_deg_(lat_deg), lon_deg_(lon_deg), height_m_(height_m), fullWeek_(fullWeek) {

@@ -5,7 +5,7 @@
 // the travel applied as a rotation of omega_e * tau), satellite clock with the relativistic
 // term and without the group delay, and optionally the Saastamoinen troposphere with the
 // standard atmosphere. Written independently of the module's orbit and troposphere code.
-// Also reads RINEX 2 GPS navigation records into GpsEph (angles already in radians there).
+// RINEX navigation files are read by rinex/rinex_nav_reader.h.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,6 @@
 #include "output/gpb_types.h"
 
 namespace talverin {
-
-// Parses the records of a RINEX 2 GPS navigation file (header optional). The GPS week is
-// stored modulo 1024, as a receiver download gives it. False on a malformed record.
-bool ParseRinexGpsNavigation(const std::string& text, std::vector<GpsEph>* records);
 
 struct SimulatedRange {
   int32_t prn = 0;
