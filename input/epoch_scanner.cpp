@@ -370,6 +370,63 @@ EpochScanner::~EpochScanner() {
   std::free(buffer_);
 }
 
+void EpochScanner::AcceptPending() {
+  State& s = *state_;
+  ObservationWindow& window = s.window;
+  // The epoch handed out last is now the last one accepted.
+  const uint8_t* bytes = nullptr;
+  (void)window.Peek(0, kEpochHeaderSize, &bytes);
+  ByteCursor in(bytes, kEpochHeaderSize);
+  const double time_s = in.F64(kEpochHeaderTimeOffset);
+  window.Advance(s.pendingAdvance);
+  s.pendingAdvance = 0;
+  Accepted& last = s.last;
+  const double step_s = last.any ? FoldedStep(last.time_s, time_s) : 0.0;
+  last.step_s = last.any && Continues(last.time_s, time_s) && step_s > 0.0 ? step_s : 0.0;
+  last.any = true;
+  last.time_s = time_s;
+  std::memcpy(last.site, bytes + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
+}
+
+const ScanItem& EpochScanner::ScanOn() {
+  State& s = *state_;
+  ObservationWindow& window = s.window;
+  ScanItem& item = s.item;
+  // Byte by byte from the byte after the refused header's start, for the next epoch that
+  // the judge accepts while resynchronising.
+  for (;;) {
+    if (!s.judgeHere) {
+      window.Advance(1);
+      ++s.scanned;
+      // A damaged file can be long: the caller may stop the scan and show it move.
+      if (s.scanned % kScanReportInterval == 0) {
+        s.judgeHere = true;
+        item.step = ScanStep::kScanning;
+        item.offset = window.position();
+        return item;
+      }
+    }
+    s.judgeHere = false;
+    if (!CanStartHeader(window)) continue;
+    const Judgement candidate = JudgeEpoch(window, 0, s.last, true, s.shape);
+    if (candidate.verdict == Verdict::kAccept) {
+      s.mode = State::Mode::kJudge;
+      item.step = ScanStep::kResumed;
+      item.offset = window.position();
+      item.skipped = window.position() - s.scanFrom;
+      item.time_s = candidate.header.time_s;
+      item.count = candidate.header.count;
+      return item;
+    }
+    if (candidate.verdict == Verdict::kEnd) {
+      s.mode = State::Mode::kDone;
+      item.step = ScanStep::kScanEnded;
+      item.offset = window.position();
+      return item;
+    }
+  }
+}
+
 const ScanItem& EpochScanner::Next() {
   static const ScanItem kNoScanner;
   if (state_ == nullptr) return kNoScanner;
@@ -377,62 +434,12 @@ const ScanItem& EpochScanner::Next() {
   ObservationWindow& window = s.window;
   ScanItem& item = s.item;
   item = ScanItem();
-  if (s.pendingAdvance > 0) {
-    // The epoch handed out last is now the last one accepted.
-    const uint8_t* bytes = nullptr;
-    (void)window.Peek(0, kEpochHeaderSize, &bytes);
-    ByteCursor in(bytes, kEpochHeaderSize);
-    const double time_s = in.F64(kEpochHeaderTimeOffset);
-    window.Advance(s.pendingAdvance);
-    s.pendingAdvance = 0;
-    Accepted& last = s.last;
-    const double step_s = last.any ? FoldedStep(last.time_s, time_s) : 0.0;
-    last.step_s = last.any && Continues(last.time_s, time_s) && step_s > 0.0 ? step_s : 0.0;
-    last.any = true;
-    last.time_s = time_s;
-    std::memcpy(last.site, bytes + kEpochHeaderSiteOffset, kEpochHeaderSiteLength);
+  if (s.pendingAdvance > 0) AcceptPending();
+  if (s.mode == State::Mode::kDone) {
+    item.offset = window.position();
+    return item;
   }
-  switch (s.mode) {
-    case State::Mode::kDone:
-      item.offset = window.position();
-      return item;
-    case State::Mode::kScan:
-      // Byte by byte from the byte after the refused header's start, for the next epoch
-      // that the judge accepts while resynchronising.
-      for (;;) {
-        if (!s.judgeHere) {
-          window.Advance(1);
-          ++s.scanned;
-          // A damaged file can be long: the caller may stop the scan and show it move.
-          if (s.scanned % kScanReportInterval == 0) {
-            s.judgeHere = true;
-            item.step = ScanStep::kScanning;
-            item.offset = window.position();
-            return item;
-          }
-        }
-        s.judgeHere = false;
-        if (!CanStartHeader(window)) continue;
-        const Judgement candidate = JudgeEpoch(window, 0, s.last, true, s.shape);
-        if (candidate.verdict == Verdict::kAccept) {
-          s.mode = State::Mode::kJudge;
-          item.step = ScanStep::kResumed;
-          item.offset = window.position();
-          item.skipped = window.position() - s.scanFrom;
-          item.time_s = candidate.header.time_s;
-          item.count = candidate.header.count;
-          return item;
-        }
-        if (candidate.verdict == Verdict::kEnd) {
-          s.mode = State::Mode::kDone;
-          item.step = ScanStep::kScanEnded;
-          item.offset = window.position();
-          return item;
-        }
-      }
-    case State::Mode::kJudge:
-      break;
-  }
+  if (s.mode == State::Mode::kScan) return ScanOn();
 
   const Judgement judged = JudgeEpoch(window, 0, s.last, false, s.shape);
   const HeaderView& view = judged.header;

@@ -65,6 +65,8 @@ class EpochScanner {
 
  private:
   struct State;
+  void AcceptPending();      // the epoch handed out last becomes the last one accepted
+  const ScanItem& ScanOn();  // the scan after a refusal, to its next step
   State* state_ = nullptr;
   uint8_t* buffer_ = nullptr;  // the read-ahead window's bytes
 };

@@ -260,6 +260,119 @@ namespace {
 // The time sent with a recovery message: the header's, when it lies in the week.
 double MessageTime(double t_s) { return t_s >= 0.0 && t_s <= kSecondsPerWeek ? t_s : 0.0; }
 
+enum class AfterRefusal { kGoOn, kAborted, kEnded };
+
+// Reports a refused header and follows the scan to the next epoch that can be told from
+// damage; the refused epoch is neither written nor counted.
+AfterRefusal FollowRefusal(ConversionJob& job, EpochScanner& scanner, const ScanItem& judged,
+                           int32_t headersRead, int32_t total) {
+  const double time_s = MessageTime(judged.time_s);
+  if (judged.tooMany) {
+    job.Report(time_s, msg::kTooManyChannels);
+  } else {
+    job.Report(time_s, msg::kImplausibleHeader, static_cast<long long>(judged.offset),
+               job.inputPath, judged.reason);
+  }
+  const ScanItem* scan = &scanner.Next();  // judged is no longer valid from here on
+  // A damaged file can be long: the host may stop the scan and sees it move.
+  while (scan->step == ScanStep::kScanning) {
+    if (AbortCounter() != 0) return AfterRefusal::kAborted;
+    job.SendProgress(ClampToInt32(scan->offset), total);
+    scan = &scanner.Next();
+  }
+  if (scan->step == ScanStep::kScanEnded) {
+    job.Report(time_s, msg::kPrematureEnd, static_cast<long>(headersRead));
+    CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
+    return AfterRefusal::kEnded;
+  }
+  job.Report(scan->time_s, msg::kResumed, static_cast<long long>(scan->skipped), job.inputPath,
+             scan->time_s);
+  return AfterRefusal::kGoOn;
+}
+
+// Fills the epoch record from a judged epoch's header (times, channel count, receiver
+// position and clock), runs the station-mark step on it and gives the time step since the
+// previous epoch (-1 for the first).
+double StartEpoch(ConversionJob& job, const ScanItem& judged, gpb_epoch_type& epoch) {
+  uint8_t header[kEpochHeaderSize];
+  std::memcpy(header, judged.bytes, kEpochHeaderSize);
+  ByteCursor in(header, kEpochHeaderSize);
+  const double time_s = judged.time_s;
+  const double x_m = in.F64(kEpochXOffset);
+  const double y_m = in.F64(kEpochYOffset);
+  const double z_m = in.F64(kEpochZOffset);
+  const double clock_m = in.F64(kEpochClockOffset);
+  const int32_t count = judged.count;
+
+  std::memset(&epoch, 0, sizeof epoch);
+  epoch.valid = 1;
+  epoch.rcvTime = time_s;
+  epoch.gpsTime = time_s;
+  epoch.nsat = static_cast<int16_t>(count);
+  // Position valid: at least 4 channels and a header that holds a receiver position.
+  // Zeros or a point no receiver can be at would reach the host as a valid (0, 0, 0 m).
+  double lat_rad = 0.0;
+  double lon_rad = 0.0;
+  double h_m = 0.0;
+  const bool positioned = count >= kMinPositionChannels &&
+                          HeaderReceiverPosition(x_m, y_m, z_m, &lat_rad, &lon_rad, &h_m);
+  epoch.flags = positioned ? kEpochPositionValid : 0;
+  if (job.options.ForceMoving != 0) epoch.flags |= kEpochMoving;
+  epoch.clock = clock_m;
+  epoch.corrTime = time_s - clock_m * kInvSpeedOfLight_spm;
+
+  const double dt = job.previousEpochTime < 0.0 ? -1.0 : TimeStep(time_s, job.previousEpochTime);
+
+  if (positioned) {
+    epoch.lat = lat_rad * kDegPerRad;
+    epoch.lon = lon_rad * kDegPerRad;
+    epoch.height = static_cast<float>(h_m);  // within +-100 km
+  }
+
+  (void)StationMarkStep(job, header, job.events);
+  epoch.flags |= job.epochFlagBits;
+  return dt;
+}
+
+// Decodes the judged epoch's channel records into the epoch; nsat becomes the number
+// accepted. buffer: kReadBufferSize bytes, zero beyond the record size.
+void DecodeChannels(ConversionJob& job, const ScanItem& judged, double dt, uint8_t* buffer,
+                    gpb_epoch_type& epoch, int32_t* leapSecondsWritten) {
+  const size_t recordSize = static_cast<size_t>(job.channelRecordSize);
+  int32_t accepted = 0;
+  for (int32_t i = 0; i < judged.count; ++i) {
+    std::memcpy(buffer, judged.bytes + kEpochHeaderSize + static_cast<size_t>(i) * recordSize,
+                recordSize);
+    const int32_t rejected =
+        job.options.AltChannelLayout != 0
+            ? DecodeChannelAlt(job, epoch, buffer, accepted)
+            : DecodeChannel(job, epoch, buffer, dt, accepted, leapSecondsWritten);
+    if (rejected == 0) ++accepted;
+  }
+  epoch.nsat = static_cast<int16_t>(accepted);
+}
+
+// Quality warnings, Doppler rescaling and the position recomputation, then the GPB file.
+void CompleteEpoch(ConversionJob& job, gpb_epoch_type& epoch) {
+  if (job.options.ReportQualityWarnings != 0) ReportDuplicatePrns(job, epoch);
+  RescaleSmallDopplers(epoch);
+
+  if (job.options.RecomputePosition != 0) {
+    if (job.engine->store().gpsCount > 3) {
+      (void)job.engine->ProcessEpoch(&epoch, 3);
+    } else {
+      job.Report(epoch.gpsTime, msg::kTooFewEphemerides);
+    }
+  }
+  job.previousEpochTime = epoch.gpsTime;
+
+  if (job.gpb->WriteEpoch(epoch) != 0) {
+    job.SendMessage(epoch.gpsTime, job.gpb->errorText());
+  } else {
+    ++job.epochsWritten;
+  }
+}
+
 }  // namespace
 
 int32_t ReadEpochs(ConversionJob& job) {
@@ -286,7 +399,6 @@ int32_t ReadEpochs(ConversionJob& job) {
   const int32_t total = FileLength(file);
 
   gpb_epoch_type epoch;
-  uint8_t header[kEpochHeaderSize];
   uint8_t buffer[kReadBufferSize];
   int32_t headersRead = 0;
   int32_t leapSecondsWritten = 0;
@@ -310,105 +422,14 @@ int32_t ReadEpochs(ConversionJob& job) {
       break;
     }
     if (judged.step == ScanStep::kRejected) {
-      // The epoch is neither written nor counted; reading resumes at the next epoch that
-      // can be told from damage.
-      const double time_s = MessageTime(judged.time_s);
-      if (judged.tooMany) {
-        job.Report(time_s, msg::kTooManyChannels);
-      } else {
-        job.Report(time_s, msg::kImplausibleHeader, static_cast<long long>(judged.offset),
-                   job.inputPath, judged.reason);
-      }
-      const ScanItem* scan = &scanner.Next();
-      // A damaged file can be long: the host may stop the scan and sees it move.
-      bool aborted = false;
-      while (scan->step == ScanStep::kScanning) {
-        if (AbortCounter() != 0) {
-          aborted = true;
-          break;
-        }
-        job.SendProgress(ClampToInt32(scan->offset), total);
-        scan = &scanner.Next();
-      }
-      if (aborted) break;
-      if (scan->step == ScanStep::kScanEnded) {
-        job.Report(time_s, msg::kPrematureEnd, static_cast<long>(headersRead));
-        CopyText(ModuleErrorText(), kTextSize, job.messageBuffer);
-        result = 3;
-        break;
-      }
-      job.Report(scan->time_s, msg::kResumed, static_cast<long long>(scan->skipped), job.inputPath,
-                 scan->time_s);
-      continue;
+      const AfterRefusal next = FollowRefusal(job, scanner, judged, headersRead, total);
+      if (next == AfterRefusal::kGoOn) continue;
+      if (next == AfterRefusal::kEnded) result = 3;
+      break;
     }
-
-    const uint8_t* bytes = judged.bytes;
-    std::memcpy(header, bytes, kEpochHeaderSize);
-    ByteCursor in(header, kEpochHeaderSize);
-    const double time_s = judged.time_s;
-    const double x_m = in.F64(kEpochXOffset);
-    const double y_m = in.F64(kEpochYOffset);
-    const double z_m = in.F64(kEpochZOffset);
-    const double clock_m = in.F64(kEpochClockOffset);
-    const int32_t count = judged.count;
-
-    std::memset(&epoch, 0, sizeof epoch);
-    epoch.valid = 1;
-    epoch.rcvTime = time_s;
-    epoch.gpsTime = time_s;
-    epoch.nsat = static_cast<int16_t>(count);
-    // Position valid: at least 4 channels and a header that holds a receiver position.
-    // Zeros or a point no receiver can be at would reach the host as a valid (0, 0, 0 m).
-    double lat_rad = 0.0;
-    double lon_rad = 0.0;
-    double h_m = 0.0;
-    const bool positioned = count >= kMinPositionChannels &&
-                            HeaderReceiverPosition(x_m, y_m, z_m, &lat_rad, &lon_rad, &h_m);
-    epoch.flags = positioned ? kEpochPositionValid : 0;
-    if (job.options.ForceMoving != 0) epoch.flags |= kEpochMoving;
-    epoch.clock = clock_m;
-    epoch.corrTime = time_s - clock_m * kInvSpeedOfLight_spm;
-
-    const double dt = job.previousEpochTime < 0.0 ? -1.0 : TimeStep(time_s, job.previousEpochTime);
-
-    if (positioned) {
-      epoch.lat = lat_rad * kDegPerRad;
-      epoch.lon = lon_rad * kDegPerRad;
-      epoch.height = static_cast<float>(h_m);  // within +-100 km
-    }
-
-    (void)StationMarkStep(job, header, job.events);
-    epoch.flags |= job.epochFlagBits;
-
-    int32_t accepted = 0;
-    for (int32_t i = 0; i < count; ++i) {
-      std::memcpy(buffer, bytes + kEpochHeaderSize + static_cast<size_t>(i) * recordSize,
-                  static_cast<size_t>(recordSize));
-      const int32_t rejected =
-          job.options.AltChannelLayout != 0
-              ? DecodeChannelAlt(job, epoch, buffer, accepted)
-              : DecodeChannel(job, epoch, buffer, dt, accepted, &leapSecondsWritten);
-      if (rejected == 0) ++accepted;
-    }
-    epoch.nsat = static_cast<int16_t>(accepted);
-
-    if (job.options.ReportQualityWarnings != 0) ReportDuplicatePrns(job, epoch);
-    RescaleSmallDopplers(epoch);
-
-    if (job.options.RecomputePosition != 0) {
-      if (job.engine->store().gpsCount > 3) {
-        (void)job.engine->ProcessEpoch(&epoch, 3);
-      } else {
-        job.Report(epoch.gpsTime, msg::kTooFewEphemerides);
-      }
-    }
-    job.previousEpochTime = epoch.gpsTime;
-
-    if (job.gpb->WriteEpoch(epoch) != 0) {
-      job.SendMessage(epoch.gpsTime, job.gpb->errorText());
-    } else {
-      ++job.epochsWritten;
-    }
+    const double dt = StartEpoch(job, judged, epoch);
+    DecodeChannels(job, judged, dt, buffer, epoch, &leapSecondsWritten);
+    CompleteEpoch(job, epoch);
   }
 
   if (result == 0) EndOfFile(job, leapSecondsWritten, total);

@@ -134,52 +134,133 @@ int32_t GpbReader::ReadEpoch(GpbReadEpoch* out) {
   return header_.variant == 1 ? ReadNewEpoch(out) : Read102Epoch(out);
 }
 
+namespace {
+
+// The new file's epoch record fields that frame it: what follows it and how long it is.
+struct NewEpochFrame {
+  uint16_t bytesPerSat;
+  uint16_t nsat;
+  uint16_t storedLength;
+};
+
+// Reads the framing fields; false, with the text naming the epoch and its byte offset,
+// when they are not those of an epoch record of this system.
+bool ReadNewEpochFrame(ByteCursor& cursor, const char* path, long index, long long at,
+                       NewEpochFrame* frame, char* errorText) {
+  const uint16_t sync = cursor.U16(newgpb::kSyncOffset);
+  const uint16_t kind = cursor.U16(newgpb::kKindOffset);
+  const uint16_t bodyLength = cursor.U16(newgpb::kBodyLengthOffset);
+  frame->bytesPerSat = cursor.U16(newgpb::kBytesPerSatOffset);
+  frame->nsat = cursor.U16(newgpb::kNsatOffset);
+  frame->storedLength = cursor.U16(newgpb::kLengthOffset);
+  if (sync != newgpb::kSyncWord || kind != newgpb::kEpochKind ||
+      bodyLength != newgpb::kBodyLength) {
+    FormatText(errorText,
+               "GPB file '%s': epoch %ld at byte %lld: sync 0x%04lx, kind %ld, record length "
+               "%ld (expected 0xC33C, 1, 68)",
+               path, index, at, static_cast<unsigned long>(sync), static_cast<long>(kind),
+               static_cast<long>(bodyLength));
+    return false;
+  }
+  if (frame->bytesPerSat != newgpb::kSatSize && frame->bytesPerSat != kLargestSatBytes) {
+    FormatText(errorText,
+               "GPB file '%s': epoch %ld at byte %lld: %ld bytes per satellite (expected 28 or "
+               "56)",
+               path, index, at, static_cast<long>(frame->bytesPerSat));
+    return false;
+  }
+  if (frame->nsat > kGpbMaxSats) {
+    FormatText(errorText, "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld",
+               path, index, at, static_cast<long>(frame->nsat), static_cast<long>(kGpbMaxSats));
+    return false;
+  }
+  const size_t satBytes = static_cast<size_t>(frame->nsat) * frame->bytesPerSat;
+  const uint16_t expectedLength = static_cast<uint16_t>((newgpb::kEpochSize + satBytes) & 0xFFFF);
+  if (frame->storedLength != expectedLength) {
+    FormatText(errorText,
+               "GPB file '%s': epoch %ld at byte %lld: length word %ld, but %ld satellites of "
+               "%ld bytes make %ld",
+               path, index, at, static_cast<long>(frame->storedLength),
+               static_cast<long>(frame->nsat), static_cast<long>(frame->bytesPerSat),
+               static_cast<long>(expectedLength));
+    return false;
+  }
+  return true;
+}
+
+// The primary record of satellite i (and its flag bytes) into out.
+void DecodeNewPrimary(ByteCursor& p, int i, GpbReadEpoch* out) {
+  gpb_sat_type& sat = out->epoch.sat[i];
+  const uint8_t flags = p.U8(newgpb::kSatFlagsOffset);
+  sat.prn = p.U8(newgpb::kPrnOffset);
+  out->glonass[i] = p.U8(newgpb::kGlonassOffset);
+  out->satFlags[i] = flags;
+  if ((flags & newgpb::kPrimaryRange1) != 0) {
+    sat.sflags |= kSatRange1;
+    sat.range1 = p.F64(newgpb::kRange1Offset);
+  }
+  if ((flags & newgpb::kPrimaryRange1Marked) != 0) sat.sflags |= kSatRange1Marked;
+  if ((flags & newgpb::kPrimaryPhase1) != 0) {
+    sat.sflags |= kSatPhase1;
+    sat.phase1 = p.F64(newgpb::kPhase1Offset);
+  }
+  if ((flags & newgpb::kPrimaryDoppler1) != 0) {
+    sat.sflags |= kSatDoppler1;
+    sat.doppler1 = p.F32(newgpb::kDoppler1Offset);
+  }
+  if ((flags & newgpb::kPrimaryLock1) != 0) {
+    sat.sflags |= kSatLock1;
+    sat.lock1 = p.U16(newgpb::kLock1Offset) / newgpb::kLockUnitsPerSecond;
+  }
+  if ((flags & newgpb::kPrimarySnr1) != 0) {
+    sat.sflags |= kSatSnr1;
+    sat.snr1 = p.U8(newgpb::kSnr1Offset) / newgpb::kSnrUnitsPerValue;
+  }
+}
+
+// The extended record of satellite i (and its flag byte) into out.
+void DecodeNewExtended(ByteCursor& e, int i, GpbReadEpoch* out) {
+  gpb_sat_type& sat = out->epoch.sat[i];
+  const uint8_t ext = e.U8(newgpb::kExtFlagsOffset);
+  out->extFlags[i] = ext;
+  if ((ext & newgpb::kExtendedRangeP1) != 0) {
+    sat.sflags |= kSatRangeP1;
+    sat.rangeP1 = e.F64(newgpb::kRangeP1Offset);
+  }
+  if ((ext & newgpb::kExtendedRange2) != 0) {
+    sat.sflags |= kSatRange2;
+    sat.range2 = e.F64(newgpb::kRange2Offset);
+  }
+  if ((ext & newgpb::kExtendedPhase2) != 0) {
+    sat.sflags |= kSatPhase2;
+    sat.phase2 = e.F64(newgpb::kPhase2Offset);
+  }
+  if ((ext & newgpb::kExtendedLock2) != 0) {
+    sat.sflags |= kSatLock2;
+    sat.lock2 = e.U16(newgpb::kLock2Offset) / newgpb::kLockUnitsPerSecond;
+  }
+  if ((ext & newgpb::kExtendedSnr2) != 0) {
+    sat.sflags |= kSatSnr2;
+    sat.snr2 = e.U8(newgpb::kSnr2Offset) / newgpb::kSnrUnitsPerValue;
+  }
+}
+
+}  // namespace
+
 int32_t GpbReader::ReadNewEpoch(GpbReadEpoch* out) {
   uint8_t record[newgpb::kEpochSize];
   const int32_t status = ReadRecord(record, sizeof record, "epoch record", true);
   if (status <= 0) return status;
 
   ByteCursor cursor(record, sizeof record);
-  const uint16_t sync = cursor.U16(newgpb::kSyncOffset);
-  const uint16_t kind = cursor.U16(newgpb::kKindOffset);
-  const uint16_t bodyLength = cursor.U16(newgpb::kBodyLengthOffset);
-  const uint16_t bytesPerSat = cursor.U16(newgpb::kBytesPerSatOffset);
-  const uint16_t nsat = cursor.U16(newgpb::kNsatOffset);
-  const uint16_t storedLength = cursor.U16(newgpb::kLengthOffset);
   const long index = static_cast<long>(epochIndex_);
   const long long at = static_cast<long long>(offset_);
-  if (sync != newgpb::kSyncWord || kind != newgpb::kEpochKind ||
-      bodyLength != newgpb::kBodyLength) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: sync 0x%04lx, kind %ld, record length "
-               "%ld (expected 0xC33C, 1, 68)",
-               path_, index, at, static_cast<unsigned long>(sync), static_cast<long>(kind),
-               static_cast<long>(bodyLength));
-    return Fail();
-  }
-  if (bytesPerSat != newgpb::kSatSize && bytesPerSat != kLargestSatBytes) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: %ld bytes per satellite (expected 28 or "
-               "56)",
-               path_, index, at, static_cast<long>(bytesPerSat));
-    return Fail();
-  }
-  if (nsat > kGpbMaxSats) {
-    FormatText(errorText_, "GPB file '%s': epoch %ld at byte %lld: %ld satellites, more than %ld",
-               path_, index, at, static_cast<long>(nsat), static_cast<long>(kGpbMaxSats));
-    return Fail();
-  }
-  const size_t satBytes = static_cast<size_t>(nsat) * bytesPerSat;
-  const uint16_t expectedLength = static_cast<uint16_t>((newgpb::kEpochSize + satBytes) & 0xFFFF);
-  if (storedLength != expectedLength) {
-    FormatText(errorText_,
-               "GPB file '%s': epoch %ld at byte %lld: length word %ld, but %ld satellites of "
-               "%ld bytes make %ld",
-               path_, index, at, static_cast<long>(storedLength), static_cast<long>(nsat),
-               static_cast<long>(bytesPerSat), static_cast<long>(expectedLength));
-    return Fail();
-  }
+  NewEpochFrame frame{};
+  if (!ReadNewEpochFrame(cursor, path_, index, at, &frame, errorText_)) return Fail();
+  const uint16_t bytesPerSat = frame.bytesPerSat;
+  const uint16_t nsat = frame.nsat;
 
+  const size_t satBytes = static_cast<size_t>(nsat) * bytesPerSat;
   uint8_t sats[kGpbMaxSats * kLargestSatBytes];
   if (satBytes > 0 && ReadRecord(sats, satBytes, "satellite records", false) != 1) return Fail();
 
@@ -210,64 +291,17 @@ int32_t GpbReader::ReadNewEpoch(GpbReadEpoch* out) {
   epoch.extra = cursor.F32(newgpb::kExtraOffset);
   epoch.aux = cursor.U16(newgpb::kAuxOffset);
   out->milliseconds = cursor.I32(newgpb::kMillisecondsOffset);
-  out->storedLength = storedLength;
+  out->storedLength = frame.storedLength;
   out->bytesPerSat = bytesPerSat;
   out->fileOffset = offset_;
 
-  const bool extended = bytesPerSat == kLargestSatBytes;
   for (int i = 0; i < nsat; ++i) {
-    ByteCursor p(sats + static_cast<size_t>(i) * bytesPerSat, newgpb::kSatSize);
-    gpb_sat_type& sat = epoch.sat[i];
-    const uint8_t flags = p.U8(newgpb::kSatFlagsOffset);
-    sat.prn = p.U8(newgpb::kPrnOffset);
-    out->glonass[i] = p.U8(newgpb::kGlonassOffset);
-    out->satFlags[i] = flags;
-    if ((flags & newgpb::kPrimaryRange1) != 0) {
-      sat.sflags |= kSatRange1;
-      sat.range1 = p.F64(newgpb::kRange1Offset);
-    }
-    if ((flags & newgpb::kPrimaryRange1Marked) != 0) sat.sflags |= kSatRange1Marked;
-    if ((flags & newgpb::kPrimaryPhase1) != 0) {
-      sat.sflags |= kSatPhase1;
-      sat.phase1 = p.F64(newgpb::kPhase1Offset);
-    }
-    if ((flags & newgpb::kPrimaryDoppler1) != 0) {
-      sat.sflags |= kSatDoppler1;
-      sat.doppler1 = p.F32(newgpb::kDoppler1Offset);
-    }
-    if ((flags & newgpb::kPrimaryLock1) != 0) {
-      sat.sflags |= kSatLock1;
-      sat.lock1 = p.U16(newgpb::kLock1Offset) / newgpb::kLockUnitsPerSecond;
-    }
-    if ((flags & newgpb::kPrimarySnr1) != 0) {
-      sat.sflags |= kSatSnr1;
-      sat.snr1 = p.U8(newgpb::kSnr1Offset) / newgpb::kSnrUnitsPerValue;
-    }
-    if (!extended) continue;
-
-    ByteCursor e(sats + static_cast<size_t>(i) * bytesPerSat + newgpb::kSatSize, newgpb::kSatSize);
-    const uint8_t ext = e.U8(newgpb::kExtFlagsOffset);
-    out->extFlags[i] = ext;
-    if ((ext & newgpb::kExtendedRangeP1) != 0) {
-      sat.sflags |= kSatRangeP1;
-      sat.rangeP1 = e.F64(newgpb::kRangeP1Offset);
-    }
-    if ((ext & newgpb::kExtendedRange2) != 0) {
-      sat.sflags |= kSatRange2;
-      sat.range2 = e.F64(newgpb::kRange2Offset);
-    }
-    if ((ext & newgpb::kExtendedPhase2) != 0) {
-      sat.sflags |= kSatPhase2;
-      sat.phase2 = e.F64(newgpb::kPhase2Offset);
-    }
-    if ((ext & newgpb::kExtendedLock2) != 0) {
-      sat.sflags |= kSatLock2;
-      sat.lock2 = e.U16(newgpb::kLock2Offset) / newgpb::kLockUnitsPerSecond;
-    }
-    if ((ext & newgpb::kExtendedSnr2) != 0) {
-      sat.sflags |= kSatSnr2;
-      sat.snr2 = e.U8(newgpb::kSnr2Offset) / newgpb::kSnrUnitsPerValue;
-    }
+    const uint8_t* satRecord = sats + static_cast<size_t>(i) * bytesPerSat;
+    ByteCursor primary(satRecord, newgpb::kSatSize);
+    DecodeNewPrimary(primary, i, out);
+    if (bytesPerSat != kLargestSatBytes) continue;
+    ByteCursor extended(satRecord + newgpb::kSatSize, newgpb::kSatSize);
+    DecodeNewExtended(extended, i, out);
   }
   offset_ += newgpb::kEpochSize + static_cast<int64_t>(satBytes);
   ++epochIndex_;

@@ -126,17 +126,7 @@ bool SinglePoint::PredictClock(double time_s, double* clock_m, double* drift_mps
   return true;
 }
 
-int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
-  if (epoch == nullptr) return 1;
-  const bool reported = (epoch->flags & kEpochPositionValid) != 0;
-  // From here on a failure, the early one included, leaves the epoch without a valid
-  // position: the receiver's own is replaced by a solution or by none.
-  if ((flags & kWritePosition) != 0) {
-    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
-  }
-  // A corrupt time would reach the troposphere calendar and the clock model: no solution.
-  if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
-
+bool SinglePoint::StartEpoch(gpb_epoch_type* epoch, int32_t flags, bool reported) {
   const bool fromHeader = reported && UsableApriori(*epoch);
   if (fromHeader) {
     clockOffset_ = epoch->clock;
@@ -163,32 +153,34 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
       epoch->clock = predicted_m;
     }
   }
+  return fromHeader;
+}
 
-  const double prior_m = clockOffset_;
-  double start_m[3];
-  std::memcpy(start_m, receiver_, sizeof start_m);
-  int32_t r = SolveEpoch(epoch, 1, -1);
-  if (r < 0 && fromHeader && epochCount_ > 0) {
-    // A header position far from the last solution takes its elevation mask where the
-    // receiver is not, and may drop the satellites in view: start from the last solution,
-    // as for an epoch without a header position.
-    double last_m[3];
-    DatumGeodeticToCartesian(lastSolved_, datum_.datum, last_m);
-    if (VectorDistance(start_m, last_m) > kResolveDistance_m) {
-      geodetic_ = lastSolved_;
-      std::memcpy(receiver_, last_m, sizeof receiver_);
-      std::memcpy(start_m, last_m, sizeof start_m);
-      r = SolveEpoch(epoch, 1, -1);
-    }
-  }
-  if (r < 0) return 1;
-  bool solveAgain = false;
-  bool startedFar = false;  // solved again because the solution lay far from its start
+int32_t SinglePoint::FirstSolve(const gpb_epoch_type* epoch, bool fromHeader, double start_m[3]) {
+  std::memcpy(start_m, receiver_, 3 * sizeof(double));
+  const int32_t r = SolveEpoch(epoch, 1, -1);
+  if (r >= 0 || !fromHeader || epochCount_ == 0) return r;
+  // A header position far from the last solution takes its elevation mask where the
+  // receiver is not, and may drop the satellites in view: start from the last solution,
+  // as for an epoch without a header position.
+  double last_m[3];
+  DatumGeodeticToCartesian(lastSolved_, datum_.datum, last_m);
+  if (!(VectorDistance(start_m, last_m) > kResolveDistance_m)) return r;
+  geodetic_ = lastSolved_;
+  std::memcpy(receiver_, last_m, sizeof receiver_);
+  std::memcpy(start_m, last_m, 3 * sizeof(double));
+  return SolveEpoch(epoch, 1, -1);
+}
+
+bool SinglePoint::NeedsSecondSolve(int32_t r, double prior_m, const double start_m[3],
+                                   bool* startedFar) {
+  *startedFar = false;
   if (r == 0 && epochCount_ == 0) {
     CopyText(errorText_, kTextSize, msg::kRefiningFirstEpoch);
     Send(epochTime_);
-    solveAgain = true;
-  } else if (r == 0 && std::fabs(prior_m - clockOffset_) > kClockShiftLimit_m) {
+    return true;
+  }
+  if (r == 0 && std::fabs(prior_m - clockOffset_) > kClockShiftLimit_m) {
     if (clockShiftMessages_ < kClockShiftMessages) {
       CopyText(errorText_, kTextSize, msg::kClockShift);
       Send(epochTime_);
@@ -197,21 +189,40 @@ int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
       Send(epochTime_);
     }
     if (clockShiftMessages_ < INT32_MAX) ++clockShiftMessages_;
-    solveAgain = true;
-  } else if (r > 0) {
+    return true;
+  }
+  if (r > 0) {
     clockOffset_ = lastAttemptClock_;
     CopyText(errorText_, kTextSize, msg::kSolutionRetry);
     Send(epochTime_);
-    solveAgain = true;
-  } else if (status_ == kStatusClean && VectorDistance(start_m, receiver_) > kResolveDistance_m) {
-    // Started from a header position far off, or from the last solution of a receiver
-    // that moved: the troposphere, the light time and the elevation mask were evaluated at
-    // the wrong place. Solve once more from where the receiver is. (A solution with a large
-    // residual is no better a place to start from.)
-    solveAgain = true;
-    startedFar = true;
+    return true;
   }
-  if (solveAgain) {
+  // Started from a header position far off, or from the last solution of a receiver that
+  // moved: the troposphere, the light time and the elevation mask were evaluated at the
+  // wrong place. Solve once more from where the receiver is. (A solution with a large
+  // residual is no better a place to start from.)
+  *startedFar = status_ == kStatusClean && VectorDistance(start_m, receiver_) > kResolveDistance_m;
+  return *startedFar;
+}
+
+int32_t SinglePoint::ProcessEpoch(gpb_epoch_type* epoch, int32_t flags) {
+  if (epoch == nullptr) return 1;
+  const bool reported = (epoch->flags & kEpochPositionValid) != 0;
+  // From here on a failure, the early one included, leaves the epoch without a valid
+  // position: the receiver's own is replaced by a solution or by none.
+  if ((flags & kWritePosition) != 0) {
+    epoch->flags = static_cast<uint16_t>(epoch->flags & ~kEpochPositionValid);
+  }
+  // A corrupt time would reach the troposphere calendar and the clock model: no solution.
+  if (!UsableTime(epoch->gpsTime) || !UsableTime(epoch->rcvTime)) return 1;
+
+  const bool fromHeader = StartEpoch(epoch, flags, reported);
+  const double prior_m = clockOffset_;
+  double start_m[3];
+  int32_t r = FirstSolve(epoch, fromHeader, start_m);
+  if (r < 0) return 1;
+  bool startedFar = false;  // solved again because the solution lay far from its start
+  if (NeedsSecondSolve(r, prior_m, start_m, &startedFar)) {
     std::memcpy(start_m, receiver_, sizeof start_m);
     r = SolveEpoch(epoch, 1, -1);
     if (r != 0) return 1;

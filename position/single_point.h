@@ -105,6 +105,13 @@ class SinglePoint {
   void EnsureDatum();
   void SaveState();
   void RestoreState();
+  // ProcessEpoch's steps: the a-priori position and clock (true when from the header);
+  // the first solve (start_m: where it started), again from the last solution when a
+  // header position far from it leaves too few satellites; whether to solve once more.
+  bool StartEpoch(gpb_epoch_type* epoch, int32_t flags, bool reported);
+  [[nodiscard]] int32_t FirstSolve(const gpb_epoch_type* epoch, bool fromHeader, double start_m[3]);
+  [[nodiscard]] bool NeedsSecondSolve(int32_t r, double prior_m, const double start_m[3],
+                                      bool* startedFar);
   [[nodiscard]] int32_t GatherSatellites(const gpb_epoch_type* epoch, int32_t excluded,
                                          int32_t recompute, int32_t* prns, double* ranges_m);
   [[nodiscard]] int32_t FormDesignMatrix(const double receiver_m[3], int32_t n, const int32_t* prns,

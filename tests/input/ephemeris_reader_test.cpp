@@ -18,7 +18,7 @@
 #include "job/conversion_job.h"
 #include "orbit/ephemeris_store.h"
 #include "position/single_point.h"
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/conversion_fixtures.h"
 
 namespace talverin {
@@ -408,9 +408,10 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
 // warns, unless recomputation is off.
 TEST(EphemerisConversion, RecomputationNeedsFourStoredEphemeridesAndTheOption) {
   const int32_t cases[][3] = {{3, 1, 2}, {4, 1, 0}, {3, 0, 0}};  // records, option, warnings
+  const std::vector<GpsEph> bahr = test_data::BahrEphemerides();
   for (const auto& c : cases) {
     EphemerisFileWriter e;
-    for (int i = 0; i < c[0]; ++i) e.AddGps(test_data::kBahrEphemerides[i]);
+    for (int i = 0; i < c[0]; ++i) e.AddGps(bahr[i]);
     TempDir dir;
     const ConvertedSet run =
         ConvertDownloadSet(dir, ObservationFileBytes(OneChannelEpochs(2, 352800.0)), e.bytes(),

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 
 namespace talverin {
 namespace {
@@ -41,7 +41,7 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       {&GpsEph::e, "e", std::ldexp(1.0, -33), 0, 4294967295.0, false},  // unsigned 32
       {&GpsEph::rootA, "rootA", std::ldexp(1.0, -19), 0, 4294967295.0, false},
   };
-  ASSERT_TRUE(WithinBroadcastRange(test_data::kBahrEphemerides[0]));
+  ASSERT_TRUE(WithinBroadcastRange(test_data::BahrEphemeris(5)));
   for (const auto& c : cases) {
     const double toFile = c.semicircles ? kPiRef : 1.0;
     const struct {
@@ -49,7 +49,7 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
       bool accepted;
     } codes[] = {{c.low, true}, {c.high, true}, {c.low - 1, false}, {c.high + 1, false}};
     for (const auto& k : codes) {
-      GpsEph eph = test_data::kBahrEphemerides[0];
+      GpsEph eph = test_data::BahrEphemeris(5);
       eph.*c.field = k.code * c.lsb * toFile;
       BroadcastRangeFault fault{};
       EXPECT_EQ(k.accepted, WithinBroadcastRange(eph, &fault)) << c.name << " code " << k.code;
@@ -61,7 +61,7 @@ TEST(BroadcastRange, EachFieldSpansItsBitWidthTimesItsLsb) {
   // toe and toc: 16 bits of 16 s, within one week.
   for (int32_t GpsEph::*time : {&GpsEph::toe, &GpsEph::toc}) {
     for (int32_t t : {0, 604784, -16, 604800}) {
-      GpsEph eph = test_data::kBahrEphemerides[0];
+      GpsEph eph = test_data::BahrEphemeris(5);
       eph.*time = t;
       EXPECT_EQ(t >= 0 && t <= 604784, WithinBroadcastRange(eph)) << t;
     }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "testkit/reference_models.h"
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -21,7 +21,7 @@ constexpr int64_t kWeek = 604800;
 
 // A real GPS record (PRN 5 of BAHR, 2004-06-10) with the given keys.
 GpsEph MakeEph(int32_t prn, int32_t week, int32_t toe) {
-  GpsEph r = test_data::kBahrEphemerides[0];
+  GpsEph r = test_data::BahrEphemeris(5);
   r.prn = prn;
   r.week = week;
   r.toc = r.toe = toe;

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "testkit/reference_models.h"
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 
 namespace talverin {
 namespace {
 
 using namespace testing_support;  // NOLINT: the reference models
 using test_data::BahrEphemeris;
-using test_data::kBahrEphemerides;
 const double* const kBahr = kBahrEcef_m;
 
 // The reference point at reception time t with the light time converged from kBahr.
@@ -33,7 +32,7 @@ void RefAt(const GpsEph& r, double t, double out[3]) {
 // velocity within 1 mm/s of the reference's central difference (error ~h^2 * jerk / 6 <
 // 1e-5 m/s), the week known or not, the satellite clock applied by the caller or not.
 TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
-  std::vector<GpsEph> records(std::begin(kBahrEphemerides), std::end(kBahrEphemerides));
+  std::vector<GpsEph> records = test_data::BahrEphemerides();
   records[1].af2 = 3e-18;  // PRN 9 (e = 0.0157: up to 36 ns of relativity) with an af2 and
   records[1].tgd = 1e-3;   // a large group delay, which the clock leaves out
   GpsEph circular = BahrEphemeris(5);

@@ -11,7 +11,7 @@
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "plugin/talverin.h"
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/conversion_fixtures.h"
 
 namespace talverin {
@@ -58,7 +58,7 @@ TEST(Conversion, HeaderOnlySetGivesAValidGpbHeader) {
 // "User Quit" is the last message and the module error text.
 TEST(Conversion, AbortFromTheMessageCallbackStopsAtTheNextRecordOrEpoch) {
   EphemerisFileWriter bahr;
-  for (const GpsEph& eph : test_data::kBahrEphemerides) bahr.AddGps(eph);
+  for (const GpsEph& eph : test_data::BahrEphemerides()) bahr.AddGps(eph);
   const struct {
     const char* trigger;  // the message that starts with it presses abort
     bool ephemerides;

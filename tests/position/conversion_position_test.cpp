@@ -14,8 +14,8 @@
 #include "geodesy/geodetic.h"
 #include "output/gpb_reader.h"
 #include "rinex/rinex_import.h"
-#include "tests/orbit/bahr_ephemerides.h"
 #include "tests/rinex/rinex_test_data.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {

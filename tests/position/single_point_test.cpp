@@ -14,7 +14,7 @@
 
 #include "testkit/range_simulator.h"
 #include "testkit/reference_models.h"
-#include "tests/orbit/bahr_ephemerides.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -43,8 +43,8 @@ void TALVERIN_CALL RecordMessage(double time, const char* text) {
 class SinglePointSim : public ::testing::Test {
  protected:
   void SetUp() override {
-    ephs_.assign(std::begin(kBahrEphemerides), std::end(kBahrEphemerides));
-    ephs_.insert(ephs_.end(), std::begin(kBahrLowEphemerides), std::end(kBahrLowEphemerides));
+    ephs_ = BahrEphemerides();
+    for (const GpsEph& eph : BahrLowEphemerides()) ephs_.push_back(eph);
     Load(engine_);
     g_messages = &messages_;
   }
