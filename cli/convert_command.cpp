@@ -104,6 +104,104 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
   return r;
 }
 
+// The module's options: its factory defaults, changed where the command line says so.
+void SetOptions(const Plugin& plugin, const ConvertArgs& args, ConvertOptions* o) {
+  plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, o);
+  o->ReceiverType = ReceiverTypeFromName(args.receiver);
+  if (args.forceMoving) o->ForceMoving = 1;
+  if (args.stationMarks) o->StationMarkOption = 1;
+  if (args.noRecompute) o->RecomputePosition = 0;
+  if (args.altLayout) o->AltChannelLayout = 1;
+  if (args.dropL2Phase) o->DropL2PhaseWithoutRange = 1;
+  if (args.qualityWarnings) o->ReportQualityWarnings = 1;
+  o->GpsUtcLeapSeconds = args.leapSeconds;
+  if (args.noEvents) o->UseEventFile = 0;
+  if (args.stationTimeLimit >= 0) o->StationTimeLimit = args.stationTimeLimit;
+  o->GpbLayout = args.gpbVersion == "1.02" ? 0 : 1;
+}
+
+// The module's ConvertFile with this process's callbacks, the stop signals calling its Abort
+// meanwhile. Its result; its error text in moduleText (kTextSize characters).
+int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter* printer,
+                  bool progressBar, char* moduleText) {
+  HostCallbacks callbacks;
+  std::memset(&callbacks, 0, sizeof callbacks);
+  callbacks.size = talverin::kHostCallbacksSize;
+  callbacks.messageCallback = OnMessage;
+  callbacks.progressCallback = OnProgress;
+
+  gPrinter = printer;
+  gProgressBar = progressBar;
+  gAbort = plugin.Abort;
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+  const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  ClearBar();
+  gPrinter = nullptr;
+  plugin.GetErrString(moduleText);
+  return result;
+}
+
+// The recomputed and unsolved epochs, counted in the GPB file written (none with
+// --no-recompute, or when it does not read). A conversion asked to recompute that
+// recomputed nothing is incomplete.
+void AddRecomputed(const ConvertArgs& args, const std::string& written, long epochs,
+                   MessagePrinter* printer, SetResult* r, talverin::JsonMembers* json) {
+  const bool recompute = !args.noRecompute;
+  const GpbCount count = CountPositions(written);
+  // With fewer than four ephemerides in the store no epoch reaches the positioning engine,
+  // and the module says so for each: their positions are the receiver's own.
+  const bool engineRan = printer->Count(talverin::msg::kTooFewEphemerides) == 0;
+  const long recomputed = recompute && engineRan ? count.withPosition : 0;
+  if (!recompute) {
+    r->summary += ", positions not recomputed (--no-recompute)";
+    json->Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else if (!count.read && !written.empty()) {
+    r->summary += ", recomputed positions not counted (GPB file unreadable)";
+    json->Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else {
+    char line[512];
+    std::snprintf(line, sizeof line, ", %ld recomputed, %ld unsolved", recomputed,
+                  epochs - recomputed);
+    r->summary += line;
+    json->Integer("epochs_recomputed", recomputed).Integer("epochs_unsolved", epochs - recomputed);
+    if (epochs > 0 && recomputed == 0) {
+      printer->Print(MessageLevel::kWarning, -1.0,
+                     "position recomputation was asked for, but no epoch was recomputed: the "
+                     "positions and clocks are the receiver's own");
+      if (r->status == kExitOk) r->status = kExitIncomplete;
+    }
+  }
+}
+
+// The week, the outputs (finals when the GPB written is the final one) and the partial
+// outputs in the JSON summary.
+void AddWeekAndOutputs(const talverin::SessionWeek& week, const std::vector<std::string>& finals,
+                       const std::string& written, const std::vector<std::string>& partial,
+                       talverin::JsonMembers* json) {
+  if (week.week >= 0) {
+    json->Integer("gps_week", week.week);
+  } else {
+    json->Raw("gps_week", "null");
+  }
+  json->Text("gps_week_source", talverin::WeekSourceName(week.source))
+      .Text("gps_week_note", week.note);
+  if (written == finals[0]) {
+    json->Raw("outputs", talverin::JsonMembers()
+                             .Text("gpb", finals[0])
+                             .Text("sta", finals[1])
+                             .Text("epp", finals[2])
+                             .Object());
+  } else {
+    json->Raw("outputs", "null");
+  }
+  std::string partialJson = "[";
+  for (size_t i = 0; i < partial.size(); ++i) {
+    partialJson += (i > 0 ? ", " : "") + talverin::JsonString(partial[i]);
+  }
+  json->Raw("partial_outputs", partialJson + "]");
+}
+
 SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
   const std::string ephemeris = SetInputFiles(input)[1];
@@ -141,36 +239,10 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   std::memcpy(request.inputPath, input.c_str(), input.size() + 1);
   std::memcpy(request.outputPath, outputs.TemporaryPath(0).c_str(),
               outputs.TemporaryPath(0).size() + 1);
-  ConvertOptions& o = request.options;
-  plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, &o);
-  o.ReceiverType = ReceiverTypeFromName(args.receiver);
-  if (args.forceMoving) o.ForceMoving = 1;
-  if (args.stationMarks) o.StationMarkOption = 1;
-  if (args.noRecompute) o.RecomputePosition = 0;
-  if (args.altLayout) o.AltChannelLayout = 1;
-  if (args.dropL2Phase) o.DropL2PhaseWithoutRange = 1;
-  if (args.qualityWarnings) o.ReportQualityWarnings = 1;
-  o.GpsUtcLeapSeconds = args.leapSeconds;
-  if (args.noEvents) o.UseEventFile = 0;
-  if (args.stationTimeLimit >= 0) o.StationTimeLimit = args.stationTimeLimit;
-  o.GpbLayout = args.gpbVersion == "1.02" ? 0 : 1;
-
-  HostCallbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
-  callbacks.size = talverin::kHostCallbacksSize;
-  callbacks.messageCallback = OnMessage;
-  callbacks.progressCallback = OnProgress;
-
-  gPrinter = &printer;
-  gProgressBar = context.count == 1 && isatty(STDERR_FILENO) != 0;
-  gAbort = plugin.Abort;
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
-  const int32_t result = plugin.ConvertFile(&request, &callbacks, 0);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
-  ClearBar();
-  gPrinter = nullptr;
+  SetOptions(plugin, args, &request.options);
   char moduleText[talverin::kTextSize];
-  plugin.GetErrString(moduleText);
+  const int32_t result = RunModule(plugin, &request, &printer,
+                                   context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
   UnloadPlugin(&plugin);
   printer.Finish();
 
@@ -204,35 +276,12 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
     printer.Print(MessageLevel::kWarning, -1.0, kept);
   }
 
-  const bool recompute = !args.noRecompute;
-  const GpbCount count = CountPositions(written);
-  // With fewer than four ephemerides in the store no epoch reaches the positioning engine,
-  // and the module says so for each: their positions are the receiver's own.
-  const bool engineRan = printer.Count(talverin::msg::kTooFewEphemerides) == 0;
-  const long recomputed = recompute && engineRan ? count.withPosition : 0;
   const long epochs = static_cast<long>(request.EpochsWritten);
   char line[512];
   std::snprintf(line, sizeof line, ", %ld epochs written", epochs);
   r.summary += line;
   json.Integer("module_result", result).Integer("epochs_written", epochs);
-  if (!recompute) {
-    r.summary += ", positions not recomputed (--no-recompute)";
-    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
-  } else if (!count.read && !written.empty()) {
-    r.summary += ", recomputed positions not counted (GPB file unreadable)";
-    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
-  } else {
-    std::snprintf(line, sizeof line, ", %ld recomputed, %ld unsolved", recomputed,
-                  epochs - recomputed);
-    r.summary += line;
-    json.Integer("epochs_recomputed", recomputed).Integer("epochs_unsolved", epochs - recomputed);
-    if (epochs > 0 && recomputed == 0) {
-      printer.Print(MessageLevel::kWarning, -1.0,
-                    "position recomputation was asked for, but no epoch was recomputed: the "
-                    "positions and clocks are the receiver's own");
-      if (r.status == kExitOk) r.status = kExitIncomplete;
-    }
-  }
+  AddRecomputed(args, written, epochs, &printer, &r, &json);
   std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
                 request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
   r.summary += line;
@@ -244,29 +293,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   }
   json.Integer("ephemerides_read", request.EphemeridesRead)
       .Integer("stations_written", request.StationsWritten);
-  if (week.week >= 0) {
-    json.Integer("gps_week", week.week);
-  } else {
-    json.Raw("gps_week", "null");
-  }
-  json.Text("gps_week_source", talverin::WeekSourceName(week.source))
-      .Text("gps_week_note", week.note);
-  if (written == finals[0]) {
-    json.Raw("outputs", talverin::JsonMembers()
-                            .Text("gpb", finals[0])
-                            .Text("sta", finals[1])
-                            .Text("epp", finals[2])
-                            .Object());
-  } else {
-    json.Raw("outputs", "null");
-  }
-  std::string partialJson = "[";
-  for (size_t i = 0; i < partial.size(); ++i) {
-    partialJson += (i > 0 ? ", " : "") + talverin::JsonString(partial[i]);
-  }
-  json.Raw("partial_outputs", partialJson + "]")
-      .Integer("errors", printer.errors())
-      .Integer("warnings", printer.warnings());
+  AddWeekAndOutputs(week, finals, written, partial, &json);
+  json.Integer("errors", printer.errors()).Integer("warnings", printer.warnings());
   r.json = json.text();
   return r;
 }
