@@ -2,8 +2,8 @@
 // they are regular files (a directory, FIFO, socket or device is not an input, and a FIFO
 // without a writer would block the open), outputs are never FIFOs or sockets, and two
 // paths name the same file when they are equal once made absolute and normal with the
-// links of their existing part resolved, or when the file system says so (links). Windows paths compare without regard to case.
-// Nothing here creates, truncates or changes a file.
+// links of their existing part resolved, or when the file system says so (links). Windows paths
+// compare without regard to case. Nothing here creates, truncates or changes a file.
 #pragma once
 
 #include <cstdio>

@@ -18,6 +18,7 @@
 #include "cli/message_printer.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
+#include "cli/set_batch.h"
 #include "dataset/json_writer.h"
 #include "dataset/session_week.h"
 #include "job/path_names.h"
@@ -104,6 +105,104 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
   return r;
 }
 
+// The module's options: its factory defaults, changed where the command line says so.
+void SetOptions(const Plugin& plugin, const ConvertArgs& args, ConvertOptions* o) {
+  plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, o);
+  o->ReceiverType = ReceiverTypeFromName(args.receiver);
+  if (args.forceMoving) o->ForceMoving = 1;
+  if (args.stationMarks) o->StationMarkOption = 1;
+  if (args.noRecompute) o->RecomputePosition = 0;
+  if (args.altLayout) o->AltChannelLayout = 1;
+  if (args.dropL2Phase) o->DropL2PhaseWithoutRange = 1;
+  if (args.qualityWarnings) o->ReportQualityWarnings = 1;
+  o->GpsUtcLeapSeconds = args.leapSeconds;
+  if (args.noEvents) o->UseEventFile = 0;
+  if (args.stationTimeLimit >= 0) o->StationTimeLimit = args.stationTimeLimit;
+  o->GpbLayout = args.gpbVersion == "1.02" ? 0 : 1;
+}
+
+// The module's ConvertFile with this process's callbacks, the stop signals calling its Abort
+// meanwhile. Its result; its error text in moduleText (kTextSize characters).
+int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter* printer,
+                  bool progressBar, char* moduleText) {
+  HostCallbacks callbacks;
+  std::memset(&callbacks, 0, sizeof callbacks);
+  callbacks.size = talverin::kHostCallbacksSize;
+  callbacks.messageCallback = OnMessage;
+  callbacks.progressCallback = OnProgress;
+
+  gPrinter = printer;
+  gProgressBar = progressBar;
+  gAbort = plugin.Abort;
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+  const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  ClearBar();
+  gPrinter = nullptr;
+  plugin.GetErrString(moduleText);
+  return result;
+}
+
+// The recomputed and unsolved epochs, counted in the GPB file written (none with
+// --no-recompute, or when it does not read). A conversion asked to recompute that
+// recomputed nothing is incomplete.
+void AddRecomputed(const ConvertArgs& args, const std::string& written, long epochs,
+                   MessagePrinter* printer, SetResult* r, talverin::JsonMembers* json) {
+  const bool recompute = !args.noRecompute;
+  const GpbCount count = CountPositions(written);
+  // With fewer than four ephemerides in the store no epoch reaches the positioning engine,
+  // and the module says so for each: their positions are the receiver's own.
+  const bool engineRan = printer->Count(talverin::msg::kTooFewEphemerides) == 0;
+  const long recomputed = recompute && engineRan ? count.withPosition : 0;
+  if (!recompute) {
+    r->summary += ", positions not recomputed (--no-recompute)";
+    json->Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else if (!count.read && !written.empty()) {
+    r->summary += ", recomputed positions not counted (GPB file unreadable)";
+    json->Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
+  } else {
+    char line[512];
+    std::snprintf(line, sizeof line, ", %ld recomputed, %ld unsolved", recomputed,
+                  epochs - recomputed);
+    r->summary += line;
+    json->Integer("epochs_recomputed", recomputed).Integer("epochs_unsolved", epochs - recomputed);
+    if (epochs > 0 && recomputed == 0) {
+      printer->Print(MessageLevel::kWarning, -1.0,
+                     "position recomputation was asked for, but no epoch was recomputed: the "
+                     "positions and clocks are the receiver's own");
+      if (r->status == kExitOk) r->status = kExitIncomplete;
+    }
+  }
+}
+
+// The week, the outputs (finals when the GPB written is the final one) and the partial
+// outputs in the JSON summary.
+void AddWeekAndOutputs(const talverin::SessionWeek& week, const std::vector<std::string>& finals,
+                       const std::string& written, const std::vector<std::string>& partial,
+                       talverin::JsonMembers* json) {
+  if (week.week >= 0) {
+    json->Integer("gps_week", week.week);
+  } else {
+    json->Raw("gps_week", "null");
+  }
+  json->Text("gps_week_source", talverin::WeekSourceName(week.source))
+      .Text("gps_week_note", week.note);
+  if (written == finals[0]) {
+    json->Raw("outputs", talverin::JsonMembers()
+                             .Text("gpb", finals[0])
+                             .Text("sta", finals[1])
+                             .Text("epp", finals[2])
+                             .Object());
+  } else {
+    json->Raw("outputs", "null");
+  }
+  std::string partialJson = "[";
+  for (size_t i = 0; i < partial.size(); ++i) {
+    partialJson += (i > 0 ? ", " : "") + talverin::JsonString(partial[i]);
+  }
+  json->Raw("partial_outputs", partialJson + "]");
+}
+
 SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
   const std::string ephemeris = SetInputFiles(input)[1];
@@ -141,36 +240,10 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   std::memcpy(request.inputPath, input.c_str(), input.size() + 1);
   std::memcpy(request.outputPath, outputs.TemporaryPath(0).c_str(),
               outputs.TemporaryPath(0).size() + 1);
-  ConvertOptions& o = request.options;
-  plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, &o);
-  o.ReceiverType = ReceiverTypeFromName(args.receiver);
-  if (args.forceMoving) o.ForceMoving = 1;
-  if (args.stationMarks) o.StationMarkOption = 1;
-  if (args.noRecompute) o.RecomputePosition = 0;
-  if (args.altLayout) o.AltChannelLayout = 1;
-  if (args.dropL2Phase) o.DropL2PhaseWithoutRange = 1;
-  if (args.qualityWarnings) o.ReportQualityWarnings = 1;
-  o.GpsUtcLeapSeconds = args.leapSeconds;
-  if (args.noEvents) o.UseEventFile = 0;
-  if (args.stationTimeLimit >= 0) o.StationTimeLimit = args.stationTimeLimit;
-  o.GpbLayout = args.gpbVersion == "1.02" ? 0 : 1;
-
-  HostCallbacks callbacks;
-  std::memset(&callbacks, 0, sizeof callbacks);
-  callbacks.size = talverin::kHostCallbacksSize;
-  callbacks.messageCallback = OnMessage;
-  callbacks.progressCallback = OnProgress;
-
-  gPrinter = &printer;
-  gProgressBar = context.count == 1 && isatty(STDERR_FILENO) != 0;
-  gAbort = plugin.Abort;
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
-  const int32_t result = plugin.ConvertFile(&request, &callbacks, 0);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
-  ClearBar();
-  gPrinter = nullptr;
+  SetOptions(plugin, args, &request.options);
   char moduleText[talverin::kTextSize];
-  plugin.GetErrString(moduleText);
+  const int32_t result = RunModule(plugin, &request, &printer,
+                                   context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
   UnloadPlugin(&plugin);
   printer.Finish();
 
@@ -204,35 +277,12 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
     printer.Print(MessageLevel::kWarning, -1.0, kept);
   }
 
-  const bool recompute = !args.noRecompute;
-  const GpbCount count = CountPositions(written);
-  // With fewer than four ephemerides in the store no epoch reaches the positioning engine,
-  // and the module says so for each: their positions are the receiver's own.
-  const bool engineRan = printer.Count(talverin::msg::kTooFewEphemerides) == 0;
-  const long recomputed = recompute && engineRan ? count.withPosition : 0;
   const long epochs = static_cast<long>(request.EpochsWritten);
   char line[512];
   std::snprintf(line, sizeof line, ", %ld epochs written", epochs);
   r.summary += line;
   json.Integer("module_result", result).Integer("epochs_written", epochs);
-  if (!recompute) {
-    r.summary += ", positions not recomputed (--no-recompute)";
-    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
-  } else if (!count.read && !written.empty()) {
-    r.summary += ", recomputed positions not counted (GPB file unreadable)";
-    json.Raw("epochs_recomputed", "null").Raw("epochs_unsolved", "null");
-  } else {
-    std::snprintf(line, sizeof line, ", %ld recomputed, %ld unsolved", recomputed,
-                  epochs - recomputed);
-    r.summary += line;
-    json.Integer("epochs_recomputed", recomputed).Integer("epochs_unsolved", epochs - recomputed);
-    if (epochs > 0 && recomputed == 0) {
-      printer.Print(MessageLevel::kWarning, -1.0,
-                    "position recomputation was asked for, but no epoch was recomputed: the "
-                    "positions and clocks are the receiver's own");
-      if (r.status == kExitOk) r.status = kExitIncomplete;
-    }
-  }
+  AddRecomputed(args, written, epochs, &printer, &r, &json);
   std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
                 request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
   r.summary += line;
@@ -244,29 +294,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   }
   json.Integer("ephemerides_read", request.EphemeridesRead)
       .Integer("stations_written", request.StationsWritten);
-  if (week.week >= 0) {
-    json.Integer("gps_week", week.week);
-  } else {
-    json.Raw("gps_week", "null");
-  }
-  json.Text("gps_week_source", talverin::WeekSourceName(week.source))
-      .Text("gps_week_note", week.note);
-  if (written == finals[0]) {
-    json.Raw("outputs", talverin::JsonMembers()
-                            .Text("gpb", finals[0])
-                            .Text("sta", finals[1])
-                            .Text("epp", finals[2])
-                            .Object());
-  } else {
-    json.Raw("outputs", "null");
-  }
-  std::string partialJson = "[";
-  for (size_t i = 0; i < partial.size(); ++i) {
-    partialJson += (i > 0 ? ", " : "") + talverin::JsonString(partial[i]);
-  }
-  json.Raw("partial_outputs", partialJson + "]")
-      .Integer("errors", printer.errors())
-      .Integer("warnings", printer.warnings());
+  AddWeekAndOutputs(week, finals, written, partial, &json);
+  json.Integer("errors", printer.errors()).Integer("warnings", printer.warnings());
   r.json = json.text();
   return r;
 }
@@ -312,70 +341,32 @@ std::string DefaultOutputPath(const std::string& input) {
 }
 
 int RunConvert(const ConvertArgs& args) {
-  if (ReceiverTypeFromName(args.receiver) < 0) {
-    std::fprintf(stderr,
-                 "talverin convert: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n",
-                 args.receiver.c_str());
-    return kExitFailed;
-  }
-  if (!args.output.empty() && !args.outputDir.empty()) {
-    std::fprintf(stderr, "talverin convert: -o and -d exclude each other\n");
-    return kExitFailed;
-  }
-  std::vector<std::string> sets;
-  std::string error;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
-    std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
-    return kExitFailed;
-  }
-  if (!args.output.empty() && sets.size() != 1) {
-    std::fprintf(stderr,
-                 "talverin convert: -o names the output of one set, but %zu sets were "
-                 "given; use -d DIR for several\n",
-                 sets.size());
-    return kExitFailed;
-  }
-  if (!args.outputDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (!fs::is_directory(args.outputDir, ec)) {
-      std::fprintf(stderr, "talverin convert: -d %s is not a folder that can be made\n",
-                   args.outputDir.c_str());
-      return kExitFailed;
-    }
-  }
+  SetBatchRequest request;
+  request.command = "convert";
+  request.inputs = args.inputs;
+  request.recursive = args.recursive;
+  request.receiver = args.receiver;
+  request.output = args.output;
+  request.outputDir = args.outputDir;
+  request.jobs = args.jobs;
+  request.json = args.json;
+  request.outputOf = [&args](const std::string& set) {
+    const std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
+    return args.outputDir.empty() ? gpb
+                                  : (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
+  };
+  SetBatch plan;
+  if (!PlanSetBatch(request, &plan)) return kExitFailed;
   // The module is loaded once here, so that a missing module is one usage error.
   Plugin plugin;
+  std::string error;
   if (!LoadPlugin(args.plugin, &plugin, &error)) {
     std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
     return kExitFailed;
   }
   UnloadPlugin(&plugin);
-
-  std::vector<std::string> gpbPaths;
-  for (const std::string& set : sets) {
-    std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
-    if (!args.outputDir.empty())
-      gpb = (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
-    for (size_t i = 0; i < gpbPaths.size(); ++i) {
-      if (SameFile(gpbPaths[i], gpb)) {
-        std::fprintf(stderr,
-                     "talverin convert: %s and %s would both be converted to %s; "
-                     "convert them into different folders (-d)\n",
-                     sets[i].c_str(), set.c_str(), gpb.c_str());
-        return kExitFailed;
-      }
-    }
-    gpbPaths.push_back(gpb);
-  }
-
-  BatchOptions options;
-  options.jobs = args.jobs;
-  options.jsonPath = args.json;
-  options.command = "convert";
-  return RunBatch(sets, options, [&](const std::string& set, const SetContext& context) {
-    return ConvertSet(set, gpbPaths[context.index], args, context);
+  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
+    return ConvertSet(set, plan.outputs[context.index], args, context);
   });
 }
 

@@ -1,9 +1,13 @@
 // talverin: the command-line host of the conversion module. Subcommands: convert, info,
-// positions, stats, rinex, qc, detect, dump, import-rinex. Usage errors exit 2 with a message
-// naming the problem.
+// positions, stats, rinex, qc, detect, dump, import-rinex. main only parses the options into
+// each subcommand's structure (cli/commands.h) and calls its function; usage errors exit 2
+// with a message naming the problem.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "cli/batch.h"
 #include "cli/commands.h"
@@ -94,9 +98,338 @@ void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* referen
                       "Antenna height above the reference marker (m, vertical)");
 }
 
+// Every subcommand's options, as the parser fills them.
+struct Options {
+  talverin_cli::ConvertArgs convert;
+  talverin_cli::InfoArgs info;
+  std::string infoReceiver = "auto";
+  talverin_cli::PositionsArgs positions;
+  std::string statsPath;
+  talverin_cli::ReferenceArgs statsReference;
+  std::string detectPlugin;
+  std::vector<std::string> detectFiles;
+  std::string dumpPath;
+  bool dumpCsv = false;
+  talverin_cli::ImportRinexArgs import;
+  talverin_cli::RinexArgs rinex;
+  talverin_cli::QcArgs qc;
+};
+
+// The options of convert that the module's ConvertOptions take.
+void AddConvertModuleOptions(CLI::App* command, talverin_cli::ConvertArgs* c) {
+  command->add_flag("--no-recompute", c->noRecompute,
+                    "Keep the receiver's positions and clocks (no single-point solution)");
+  command->add_option("--gpb-version", c->gpbVersion, "GPB file variant: new ($NEWGPB) or 1.02")
+      ->check(CLI::IsMember({"new", "1.02"}))
+      ->capture_default_str();
+  command->add_flag("--no-events", c->noEvents, "Ignore the event file (D)");
+  command->add_flag("--station-marks", c->stationMarks,
+                    "Station-mark mode: \"????\" epochs are moving, sites get BEGIN/END "
+                    "blocks");
+  command->add_flag("--force-moving", c->forceMoving, "Mark every epoch as logged while moving");
+  command->add_flag("--alt-channel-layout", c->altLayout,
+                    "Decode channel records in the alternative layout");
+  command->add_flag("--drop-l2-phase-without-range", c->dropL2Phase,
+                    "Dual frequency: zero the L2 phase when the L2 range is 0");
+  command->add_flag("--quality-warnings", c->qualityWarnings,
+                    "Report duplicate PRNs and phase/code quality warnings");
+  command->add_option("--leap-seconds", c->leapSeconds,
+                      "GPS-UTC seconds written to the .epp file for GLONASS receivers");
+  command->add_option("--station-time-limit", c->stationTimeLimit,
+                      "Station time limit word passed to the module (s)");
+  command->add_option("--plugin", c->plugin,
+                      "Conversion module to load (default: the one beside this program)");
+}
+
+CLI::App* AddConvert(CLI::App* app, Options* o) {
+  CLI::App* convertCmd =
+      app->add_subcommand("convert", "Convert download sets (B files, or folders of them)");
+  convertCmd
+      ->add_option("B-FILE", o->convert.inputs,
+                   "Observation files (first letter B) or folders of them")
+      ->required();
+  convertCmd->add_option("-o,--output", o->convert.output,
+                         "GPB file to write (one set only); .sta and .epp go beside it");
+  convertCmd->add_option("-d,--output-dir", o->convert.outputDir,
+                         "Folder for the outputs of every set (made when missing)");
+  convertCmd
+      ->add_option("-j,--jobs", o->convert.jobs,
+                   "Sets converted at once, each in its own "
+                   "process")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  convertCmd->add_option("--json", o->convert.json, "Also write the summary as JSON to this file");
+  convertCmd->add_flag("--recursive", o->convert.recursive,
+                       "Folders: also the B files of their "
+                       "subfolders");
+  convertCmd->add_flag(
+      "-v,--verbose", [o](int64_t) { o->convert.verbosity = 2; },
+      "Print every message of the module");
+  convertCmd->add_flag(
+      "-q,--quiet", [o](int64_t) { o->convert.verbosity = 0; },
+      "Print errors only (and the summary)");
+  convertCmd
+      ->add_option("--gps-week", o->convert.gpsWeek,
+                   "GPS week of the messages' times (default: from the ephemerides, "
+                   "checked against the file name's date)")
+      ->check(CLI::Range(0, 100000));
+  convertCmd
+      ->add_option("-r,--receiver", o->convert.receiver,
+                   "Receiver type: auto (from the file header), ca (C/A code), dual "
+                   "(dual frequency), l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  AddConvertModuleOptions(convertCmd, &o->convert);
+  convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
+  return convertCmd;
+}
+
+CLI::App* AddInfo(CLI::App* app, Options* o) {
+  CLI::App* infoCmd = app->add_subcommand("info", "What download sets hold, damage included");
+  infoCmd
+      ->add_option("B-FILE", o->info.inputs,
+                   "Observation files (first letter B) or folders "
+                   "of them")
+      ->required();
+  infoCmd->add_flag("--recursive", o->info.recursive,
+                    "Folders: also the B files of their "
+                    "subfolders");
+  infoCmd->add_option("--json", o->info.json, "Also write the information as JSON to this file");
+  infoCmd
+      ->add_option("-r,--receiver", o->infoReceiver,
+                   "Receiver type when the model text is not "
+                   "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  infoCmd->add_option("--gps-week", o->info.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
+  return infoCmd;
+}
+
+CLI::App* AddPositions(CLI::App* app, Options* o) {
+  CLI::App* positionsCmd =
+      app->add_subcommand("positions", "Epoch positions of a GPB file as CSV, KML or GPX");
+  positionsCmd->add_option("FILE", o->positions.gpb, "GPB file")->required();
+  AddReferenceOptions(positionsCmd, &o->positions.reference);
+  positionsCmd->add_option("--format", o->positions.format, "csv, kml or gpx")
+      ->check(CLI::IsMember({"csv", "kml", "gpx"}))
+      ->capture_default_str();
+  positionsCmd->add_option("-o,--output", o->positions.output, "File to write (default: stdout)");
+  positionsCmd->add_option("--gps-week", o->positions.gpsWeek, "GPS week of the first epoch")
+      ->check(CLI::Range(0, 100000));
+  positionsCmd->footer(std::string(kPositionsHelp) + "\n" + kExitStatusHelp);
+  return positionsCmd;
+}
+
+CLI::App* AddStats(CLI::App* app, Options* o) {
+  CLI::App* statsCmd = app->add_subcommand("stats",
+                                           "Position errors of a GPB file against a "
+                                           "known station (ENU, RMS, 95th percentile)");
+  statsCmd->add_option("FILE", o->statsPath, "GPB file")->required();
+  AddReferenceOptions(statsCmd, &o->statsReference);
+  statsCmd->footer(std::string(kStatsHelp) + "\n" + kExitStatusHelp);
+  return statsCmd;
+}
+
+CLI::App* AddDetect(CLI::App* app, Options* o) {
+  CLI::App* detectCmd = app->add_subcommand("detect",
+                                            "Tell whether files are observation files "
+                                            "the module converts (AutoDetect)");
+  detectCmd->add_option("FILE", o->detectFiles, "Files to test")->required();
+  detectCmd->add_option("--plugin", o->detectPlugin, "Conversion module to load");
+  detectCmd->footer(std::string("Example:\n  talverin detect download/B*\n\n") + kExitStatusHelp);
+  return detectCmd;
+}
+
+CLI::App* AddDump(CLI::App* app, Options* o) {
+  CLI::App* dumpCmd = app->add_subcommand("dump",
+                                          "Print a GPB file (either variant): header, "
+                                          "epochs and satellites, checksums verified");
+  dumpCmd->add_option("FILE", o->dumpPath, "GPB file")->required();
+  dumpCmd->add_flag("--csv", o->dumpCsv, "One CSV line per satellite record");
+  dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
+                              "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
+                  kExitStatusHelp);
+  return dumpCmd;
+}
+
+CLI::App* AddImportRinex(CLI::App* app, Options* o) {
+  CLI::App* importCmd = app->add_subcommand("import-rinex",
+                                            "Make a download set (B, E, S files) "
+                                            "from RINEX 2 observation and navigation files");
+  importCmd->add_option("OBS", o->import.observation, "RINEX 2.00-2.11 observation file")
+      ->required();
+  importCmd->add_option("NAV", o->import.navigation, "RINEX 2 GPS navigation file")->required();
+  importCmd->add_option("OUTDIR", o->import.outputDir, "Directory for the download set")
+      ->required();
+  importCmd->add_option("-r,--receiver", o->import.receiver,
+                        "Receiver: ca, dual, l2-codeless, glonass "
+                        "or a model text (default: from REC # / TYPE / VERS)");
+  importCmd->add_option("--site", o->import.site,
+                        "Site name, 1-4 characters (default: MARKER "
+                        "NAME cut to 4)");
+  importCmd
+      ->add_option("--header-position", o->import.headerPosition,
+                   "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
+                   "zeros (no fix yet), or a distance in metres to move the approximate "
+                   "position by (equally east, north and up)")
+      ->capture_default_str();
+  importCmd->footer(std::string(talverin_cli::kImportRinexHelp) + "\n" + kExitStatusHelp);
+  return importCmd;
+}
+
+CLI::App* AddRinex(CLI::App* app, Options* o) {
+  CLI::App* rinexCmd = app->add_subcommand("rinex",
+                                           "RINEX observation and GPS navigation files "
+                                           "from download sets");
+  rinexCmd
+      ->add_option("B-FILE", o->rinex.inputs,
+                   "Observation files (first letter B) or folders "
+                   "of them")
+      ->required();
+  rinexCmd->add_option("-d,--output-dir,--directory", o->rinex.outputDir,
+                       "Folder for the RINEX files of every set (made when missing; default: "
+                       "beside each input)");
+  rinexCmd->add_option("-j,--jobs", o->rinex.jobs, "Sets exported at once, each in its own process")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  rinexCmd->add_option("--json", o->rinex.json, "Also write the summary as JSON to this file");
+  rinexCmd->add_flag("--recursive", o->rinex.recursive,
+                     "Folders: also the B files of their "
+                     "subfolders");
+  rinexCmd
+      ->add_option("--rinex-version", o->rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
+      ->check(CLI::IsMember({2, 3}))
+      ->capture_default_str();
+  rinexCmd
+      ->add_option("--gps-week", o->rinex.gpsWeek,
+                   "Full GPS week of the first epoch (overrides the file name and the "
+                   "ephemerides)")
+      ->check(CLI::Range(0, 100000));
+  rinexCmd
+      ->add_option("-r,--receiver", o->rinex.receiver,
+                   "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
+  return rinexCmd;
+}
+
+CLI::App* AddQc(CLI::App* app, Options* o) {
+  CLI::App* qcCmd = app->add_subcommand("qc",
+                                        "Quality report of download sets: figures, "
+                                        "plots (one HTML page per set) and a short summary");
+  qcCmd
+      ->add_option("B-FILE", o->qc.inputs,
+                   "Observation files (first letter B) or folders of "
+                   "them")
+      ->required();
+  qcCmd->add_flag("--recursive", o->qc.recursive, "Folders: their subfolders too");
+  qcCmd->add_option("-j,--jobs", o->qc.jobs, "Sets at once, each in its own process")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
+  CLI::Option* qcOut = qcCmd->add_option("-o,--output", o->qc.output,
+                                         "The report's path, for "
+                                         "one set (default: beside the input, NAME.qc.html)");
+  qcCmd
+      ->add_option("-d,--output-dir,--dir", o->qc.outputDir,
+                   "Folder for the reports and the "
+                   "index (made when missing)")
+      ->excludes(qcOut);
+  qcCmd->add_option("--json", o->qc.json, "Write every set's figures as JSON to this file");
+  AddReferenceOptions(qcCmd, &o->qc.reference);
+  qcCmd
+      ->add_option("--gps-week", o->qc.gpsWeek,
+                   "Full GPS week (default: from the ephemerides "
+                   "and the file name)")
+      ->check(CLI::Range(0, 100000));
+  qcCmd
+      ->add_option("-r,--receiver", o->qc.receiver,
+                   "Receiver type: auto, ca, dual, "
+                   "l2-codeless, glonass, or 0-4")
+      ->capture_default_str();
+  qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
+  return qcCmd;
+}
+
+int RunInfo(Options* o) {
+  o->info.receiver = talverin_cli::ReceiverTypeFromName(o->infoReceiver);
+  if (o->info.receiver < 0) {
+    std::fprintf(stderr,
+                 "talverin info: unknown receiver type '%s' (auto, ca, dual, "
+                 "l2-codeless, glonass or 0-4)\n",
+                 o->infoReceiver.c_str());
+    return talverin_cli::kExitFailed;
+  }
+  return talverin_cli::RunInfo(o->info);
+}
+
+struct Subcommand {
+  CLI::App* command;
+  std::function<int()> run;
+};
+
+// The subcommands in the order of the help text, each with the call that runs it.
+std::vector<Subcommand> AddSubcommands(CLI::App* app, Options* o) {
+  using namespace talverin_cli;
+  return {
+      {AddConvert(app, o), [o] { return RunConvert(o->convert); }},
+      {AddInfo(app, o), [o] { return ::RunInfo(o); }},
+      {AddPositions(app, o), [o] { return RunPositions(o->positions); }},
+      {AddStats(app, o), [o] { return RunStats(o->statsPath, o->statsReference); }},
+      {AddDetect(app, o), [o] { return RunDetect(o->detectPlugin, o->detectFiles); }},
+      {AddDump(app, o), [o] { return RunDump(o->dumpPath, o->dumpCsv); }},
+      {AddImportRinex(app, o), [o] { return RunImportRinex(o->import); }},
+      {AddRinex(app, o), [o] { return RunRinex(o->rinex); }},
+      {AddQc(app, o), [o] { return RunQc(o->qc); }},
+  };
+}
+
+// A first argument that is not an option must name a subcommand.
+bool SubcommandNamed(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "talverin: a subcommand is needed: %s (talverin --help)\n",
+                 SubcommandList().c_str());
+    return false;
+  }
+  if (argv[1][0] == '-') return true;
+  for (const char* name : kSubcommands) {
+    if (std::strcmp(argv[1], name) == 0) return true;
+  }
+  std::fprintf(stderr, "talverin: unknown subcommand '%s': %s (talverin --help)\n", argv[1],
+               SubcommandList().c_str());
+  return false;
+}
+
+// Parses the command line; false with the exit status when the program ends here (help,
+// version, or a usage error, named on stderr).
+bool Parse(CLI::App* app, int argc, char** argv, int* status) {
+  try {
+    app->parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+      *status = app->exit(e);
+      return false;
+    }
+    const bool named = argv[1][0] != '-';  // the subcommand the error belongs to
+    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(), named ? " " : "",
+                 named ? argv[1] : "");
+    *status = talverin_cli::kExitFailed;
+    return false;
+  }
+  return true;
+}
+
+// For the man page (help2man): every subcommand's help with its examples.
+int PrintManPage(CLI::App* app) {
+  std::string text = app->help();
+  for (const CLI::App* command : app->get_subcommands({})) text += "\n" + command->help();
+  std::fputs(text.c_str(), stdout);
+  return talverin_cli::kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!SubcommandNamed(argc, argv)) return talverin_cli::kExitFailed;
   CLI::App app{
       "talverin - convert receiver download sets (B, E, S, D files) into GPB\n"
       "observation files with .sta station and .epp ephemeris files, recomputing each\n"
@@ -106,270 +439,13 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "talverin " TALVERIN_VERSION);
   app.footer(std::string("Example:\n  talverin convert download/BBAHRA04.162\n\n") +
              kExitStatusHelp);
-
-  if (argc < 2) {
-    std::fprintf(stderr, "talverin: a subcommand is needed: %s (talverin --help)\n",
-                 SubcommandList().c_str());
-    return talverin_cli::kExitFailed;
+  Options options;
+  const std::vector<Subcommand> subcommands = AddSubcommands(&app, &options);
+  if (std::strcmp(argv[1], "--help-man") == 0) return PrintManPage(&app);
+  int status = talverin_cli::kExitFailed;
+  if (!Parse(&app, argc, argv, &status)) return status;
+  for (const Subcommand& subcommand : subcommands) {
+    if (subcommand.command->parsed()) return subcommand.run();
   }
-  if (argv[1][0] != '-') {
-    bool known = false;
-    for (const char* name : kSubcommands) known = known || std::strcmp(argv[1], name) == 0;
-    if (!known) {
-      std::fprintf(stderr, "talverin: unknown subcommand '%s': %s (talverin --help)\n", argv[1],
-                   SubcommandList().c_str());
-      return talverin_cli::kExitFailed;
-    }
-  }
-
-  talverin_cli::ConvertArgs convert;
-  CLI::App* convertCmd =
-      app.add_subcommand("convert", "Convert download sets (B files, or folders of them)");
-  convertCmd
-      ->add_option("B-FILE", convert.inputs,
-                   "Observation files (first letter B) or folders of them")
-      ->required();
-  convertCmd->add_option("-o,--output", convert.output,
-                         "GPB file to write (one set only); .sta and .epp go beside it");
-  convertCmd->add_option("-d,--output-dir", convert.outputDir,
-                         "Folder for the outputs of every set (made when missing)");
-  convertCmd
-      ->add_option("-j,--jobs", convert.jobs,
-                   "Sets converted at once, each in its own "
-                   "process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  convertCmd->add_option("--json", convert.json, "Also write the summary as JSON to this file");
-  convertCmd->add_flag("--recursive", convert.recursive,
-                       "Folders: also the B files of their "
-                       "subfolders");
-  convertCmd->add_flag(
-      "-v,--verbose", [&](int64_t) { convert.verbosity = 2; }, "Print every message of the module");
-  convertCmd->add_flag(
-      "-q,--quiet", [&](int64_t) { convert.verbosity = 0; }, "Print errors only (and the summary)");
-  convertCmd
-      ->add_option("--gps-week", convert.gpsWeek,
-                   "GPS week of the messages' times (default: from the ephemerides, "
-                   "checked against the file name's date)")
-      ->check(CLI::Range(0, 100000));
-  convertCmd
-      ->add_option("-r,--receiver", convert.receiver,
-                   "Receiver type: auto (from the file header), ca (C/A code), dual "
-                   "(dual frequency), l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
-  convertCmd->add_flag("--no-recompute", convert.noRecompute,
-                       "Keep the receiver's positions and clocks (no single-point solution)");
-  convertCmd
-      ->add_option("--gpb-version", convert.gpbVersion, "GPB file variant: new ($NEWGPB) or 1.02")
-      ->check(CLI::IsMember({"new", "1.02"}))
-      ->capture_default_str();
-  convertCmd->add_flag("--no-events", convert.noEvents, "Ignore the event file (D)");
-  convertCmd->add_flag("--station-marks", convert.stationMarks,
-                       "Station-mark mode: \"????\" epochs are moving, sites get BEGIN/END "
-                       "blocks");
-  convertCmd->add_flag("--force-moving", convert.forceMoving,
-                       "Mark every epoch as logged while moving");
-  convertCmd->add_flag("--alt-channel-layout", convert.altLayout,
-                       "Decode channel records in the alternative layout");
-  convertCmd->add_flag("--drop-l2-phase-without-range", convert.dropL2Phase,
-                       "Dual frequency: zero the L2 phase when the L2 range is 0");
-  convertCmd->add_flag("--quality-warnings", convert.qualityWarnings,
-                       "Report duplicate PRNs and phase/code quality warnings");
-  convertCmd->add_option("--leap-seconds", convert.leapSeconds,
-                         "GPS-UTC seconds written to the .epp file for GLONASS receivers");
-  convertCmd->add_option("--station-time-limit", convert.stationTimeLimit,
-                         "Station time limit word passed to the module (s)");
-  convertCmd->add_option("--plugin", convert.plugin,
-                         "Conversion module to load (default: the one beside this program)");
-  convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
-
-  talverin_cli::InfoArgs info;
-  std::string infoReceiver = "auto";
-  CLI::App* infoCmd = app.add_subcommand("info", "What download sets hold, damage included");
-  infoCmd
-      ->add_option("B-FILE", info.inputs,
-                   "Observation files (first letter B) or folders "
-                   "of them")
-      ->required();
-  infoCmd->add_flag("--recursive", info.recursive,
-                    "Folders: also the B files of their "
-                    "subfolders");
-  infoCmd->add_option("--json", info.json, "Also write the information as JSON to this file");
-  infoCmd
-      ->add_option("-r,--receiver", infoReceiver,
-                   "Receiver type when the model text is not "
-                   "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
-  infoCmd->add_option("--gps-week", info.gpsWeek, "GPS week of the first epoch")
-      ->check(CLI::Range(0, 100000));
-  infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
-
-  talverin_cli::PositionsArgs positions;
-  CLI::App* positionsCmd =
-      app.add_subcommand("positions", "Epoch positions of a GPB file as CSV, KML or GPX");
-  positionsCmd->add_option("FILE", positions.gpb, "GPB file")->required();
-  AddReferenceOptions(positionsCmd, &positions.reference);
-  positionsCmd->add_option("--format", positions.format, "csv, kml or gpx")
-      ->check(CLI::IsMember({"csv", "kml", "gpx"}))
-      ->capture_default_str();
-  positionsCmd->add_option("-o,--output", positions.output, "File to write (default: stdout)");
-  positionsCmd->add_option("--gps-week", positions.gpsWeek, "GPS week of the first epoch")
-      ->check(CLI::Range(0, 100000));
-  positionsCmd->footer(std::string(kPositionsHelp) + "\n" + kExitStatusHelp);
-
-  std::string statsPath;
-  talverin_cli::ReferenceArgs statsReference;
-  CLI::App* statsCmd = app.add_subcommand("stats",
-                                          "Position errors of a GPB file against a "
-                                          "known station (ENU, RMS, 95th percentile)");
-  statsCmd->add_option("FILE", statsPath, "GPB file")->required();
-  AddReferenceOptions(statsCmd, &statsReference);
-  statsCmd->footer(std::string(kStatsHelp) + "\n" + kExitStatusHelp);
-
-  std::string detectPlugin;
-  std::vector<std::string> detectFiles;
-  CLI::App* detectCmd = app.add_subcommand("detect",
-                                           "Tell whether files are observation files "
-                                           "the module converts (AutoDetect)");
-  detectCmd->add_option("FILE", detectFiles, "Files to test")->required();
-  detectCmd->add_option("--plugin", detectPlugin, "Conversion module to load");
-  detectCmd->footer(std::string("Example:\n  talverin detect download/B*\n\n") + kExitStatusHelp);
-
-  std::string dumpPath;
-  bool dumpCsv = false;
-  CLI::App* dumpCmd = app.add_subcommand("dump",
-                                         "Print a GPB file (either variant): header, "
-                                         "epochs and satellites, checksums verified");
-  dumpCmd->add_option("FILE", dumpPath, "GPB file")->required();
-  dumpCmd->add_flag("--csv", dumpCsv, "One CSV line per satellite record");
-  dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
-                              "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
-                  kExitStatusHelp);
-
-  talverin_cli::ImportRinexArgs import;
-  CLI::App* importCmd = app.add_subcommand("import-rinex",
-                                           "Make a download set (B, E, S files) "
-                                           "from RINEX 2 observation and navigation files");
-  importCmd->add_option("OBS", import.observation, "RINEX 2.00-2.11 observation file")->required();
-  importCmd->add_option("NAV", import.navigation, "RINEX 2 GPS navigation file")->required();
-  importCmd->add_option("OUTDIR", import.outputDir, "Directory for the download set")->required();
-  importCmd->add_option("-r,--receiver", import.receiver,
-                        "Receiver: ca, dual, l2-codeless, glonass "
-                        "or a model text (default: from REC # / TYPE / VERS)");
-  importCmd->add_option("--site", import.site,
-                        "Site name, 1-4 characters (default: MARKER "
-                        "NAME cut to 4)");
-  importCmd
-      ->add_option("--header-position", import.headerPosition,
-                   "Receiver position in the epoch headers: rinex (APPROX POSITION XYZ), "
-                   "zeros (no fix yet), or a distance in metres to move the approximate "
-                   "position by (equally east, north and up)")
-      ->capture_default_str();
-  importCmd->footer(std::string(talverin_cli::kImportRinexHelp) + "\n" + kExitStatusHelp);
-
-  talverin_cli::RinexArgs rinex;
-  CLI::App* rinexCmd = app.add_subcommand("rinex",
-                                          "RINEX observation and GPS navigation files "
-                                          "from download sets");
-  rinexCmd
-      ->add_option("B-FILE", rinex.inputs,
-                   "Observation files (first letter B) or folders "
-                   "of them")
-      ->required();
-  rinexCmd->add_option("-d,--output-dir,--directory", rinex.outputDir,
-                       "Folder for the RINEX files of every set (made when missing; default: "
-                       "beside each input)");
-  rinexCmd->add_option("-j,--jobs", rinex.jobs, "Sets exported at once, each in its own process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  rinexCmd->add_option("--json", rinex.json, "Also write the summary as JSON to this file");
-  rinexCmd->add_flag("--recursive", rinex.recursive,
-                     "Folders: also the B files of their "
-                     "subfolders");
-  rinexCmd->add_option("--rinex-version", rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
-      ->check(CLI::IsMember({2, 3}))
-      ->capture_default_str();
-  rinexCmd
-      ->add_option("--gps-week", rinex.gpsWeek,
-                   "Full GPS week of the first epoch (overrides the file name and the "
-                   "ephemerides)")
-      ->check(CLI::Range(0, 100000));
-  rinexCmd
-      ->add_option("-r,--receiver", rinex.receiver,
-                   "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
-  rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
-
-  talverin_cli::QcArgs qc;
-  CLI::App* qcCmd = app.add_subcommand("qc",
-                                       "Quality report of download sets: figures, "
-                                       "plots (one HTML page per set) and a short summary");
-  qcCmd
-      ->add_option("B-FILE", qc.inputs,
-                   "Observation files (first letter B) or folders of "
-                   "them")
-      ->required();
-  qcCmd->add_flag("--recursive", qc.recursive, "Folders: their subfolders too");
-  qcCmd->add_option("-j,--jobs", qc.jobs, "Sets at once, each in its own process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  CLI::Option* qcOut = qcCmd->add_option("-o,--output", qc.output,
-                                         "The report's path, for "
-                                         "one set (default: beside the input, NAME.qc.html)");
-  qcCmd
-      ->add_option("-d,--output-dir,--dir", qc.outputDir,
-                   "Folder for the reports and the "
-                   "index (made when missing)")
-      ->excludes(qcOut);
-  qcCmd->add_option("--json", qc.json, "Write every set's figures as JSON to this file");
-  AddReferenceOptions(qcCmd, &qc.reference);
-  qcCmd
-      ->add_option("--gps-week", qc.gpsWeek,
-                   "Full GPS week (default: from the ephemerides "
-                   "and the file name)")
-      ->check(CLI::Range(0, 100000));
-  qcCmd
-      ->add_option("-r,--receiver", qc.receiver,
-                   "Receiver type: auto, ca, dual, "
-                   "l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
-  qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
-
-  // For the man page (help2man): every subcommand's help with its examples.
-  if (std::strcmp(argv[1], "--help-man") == 0) {
-    std::string text = app.help();
-    for (const CLI::App* command : app.get_subcommands({})) text += "\n" + command->help();
-    std::fputs(text.c_str(), stdout);
-    return talverin_cli::kExitOk;
-  }
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
-    const bool named = argv[1][0] != '-';  // the subcommand the error belongs to
-    std::fprintf(stderr, "talverin: %s (talverin%s%s --help)\n", e.what(), named ? " " : "",
-                 named ? argv[1] : "");
-    return talverin_cli::kExitFailed;
-  }
-
-  if (convertCmd->parsed()) return talverin_cli::RunConvert(convert);
-  if (infoCmd->parsed()) {
-    info.receiver = talverin_cli::ReceiverTypeFromName(infoReceiver);
-    if (info.receiver < 0) {
-      std::fprintf(stderr,
-                   "talverin info: unknown receiver type '%s' (auto, ca, dual, "
-                   "l2-codeless, glonass or 0-4)\n",
-                   infoReceiver.c_str());
-      return talverin_cli::kExitFailed;
-    }
-    return talverin_cli::RunInfo(info);
-  }
-  if (positionsCmd->parsed()) return talverin_cli::RunPositions(positions);
-  if (statsCmd->parsed()) return talverin_cli::RunStats(statsPath, statsReference);
-  if (detectCmd->parsed()) return talverin_cli::RunDetect(detectPlugin, detectFiles);
-  if (dumpCmd->parsed()) return talverin_cli::RunDump(dumpPath, dumpCsv);
-  if (importCmd->parsed()) return talverin_cli::RunImportRinex(import);
-  if (rinexCmd->parsed()) return talverin_cli::RunRinex(rinex);
-  if (qcCmd->parsed()) return talverin_cli::RunQc(qc);
   return talverin_cli::kExitFailed;
 }
