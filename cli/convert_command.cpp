@@ -18,6 +18,7 @@
 #include "cli/message_printer.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
+#include "cli/set_batch.h"
 #include "dataset/json_writer.h"
 #include "dataset/session_week.h"
 #include "job/path_names.h"
@@ -340,70 +341,32 @@ std::string DefaultOutputPath(const std::string& input) {
 }
 
 int RunConvert(const ConvertArgs& args) {
-  if (ReceiverTypeFromName(args.receiver) < 0) {
-    std::fprintf(stderr,
-                 "talverin convert: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n",
-                 args.receiver.c_str());
-    return kExitFailed;
-  }
-  if (!args.output.empty() && !args.outputDir.empty()) {
-    std::fprintf(stderr, "talverin convert: -o and -d exclude each other\n");
-    return kExitFailed;
-  }
-  std::vector<std::string> sets;
-  std::string error;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
-    std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
-    return kExitFailed;
-  }
-  if (!args.output.empty() && sets.size() != 1) {
-    std::fprintf(stderr,
-                 "talverin convert: -o names the output of one set, but %zu sets were "
-                 "given; use -d DIR for several\n",
-                 sets.size());
-    return kExitFailed;
-  }
-  if (!args.outputDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (!fs::is_directory(args.outputDir, ec)) {
-      std::fprintf(stderr, "talverin convert: -d %s is not a folder that can be made\n",
-                   args.outputDir.c_str());
-      return kExitFailed;
-    }
-  }
+  SetBatchRequest request;
+  request.command = "convert";
+  request.inputs = args.inputs;
+  request.recursive = args.recursive;
+  request.receiver = args.receiver;
+  request.output = args.output;
+  request.outputDir = args.outputDir;
+  request.jobs = args.jobs;
+  request.json = args.json;
+  request.outputOf = [&args](const std::string& set) {
+    const std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
+    return args.outputDir.empty() ? gpb
+                                  : (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
+  };
+  SetBatch plan;
+  if (!PlanSetBatch(request, &plan)) return kExitFailed;
   // The module is loaded once here, so that a missing module is one usage error.
   Plugin plugin;
+  std::string error;
   if (!LoadPlugin(args.plugin, &plugin, &error)) {
     std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
     return kExitFailed;
   }
   UnloadPlugin(&plugin);
-
-  std::vector<std::string> gpbPaths;
-  for (const std::string& set : sets) {
-    std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
-    if (!args.outputDir.empty())
-      gpb = (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
-    for (size_t i = 0; i < gpbPaths.size(); ++i) {
-      if (SameFile(gpbPaths[i], gpb)) {
-        std::fprintf(stderr,
-                     "talverin convert: %s and %s would both be converted to %s; "
-                     "convert them into different folders (-d)\n",
-                     sets[i].c_str(), set.c_str(), gpb.c_str());
-        return kExitFailed;
-      }
-    }
-    gpbPaths.push_back(gpb);
-  }
-
-  BatchOptions options;
-  options.jobs = args.jobs;
-  options.jsonPath = args.json;
-  options.command = "convert";
-  return RunBatch(sets, options, [&](const std::string& set, const SetContext& context) {
-    return ConvertSet(set, gpbPaths[context.index], args, context);
+  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
+    return ConvertSet(set, plan.outputs[context.index], args, context);
   });
 }
 

@@ -10,6 +10,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "cli/set_batch.h"
 #include "qc/qc_set.h"
 
 namespace talverin_cli {
@@ -36,6 +37,54 @@ bool WriteSafely(const std::string& path, const std::string& text,
   return false;
 }
 
+// One set in its child process: the report written, its text summary on stdout.
+SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options) {
+  DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+  const std::string report =
+      args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+  const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
+  std::fputs(r.text.c_str(), stdout);
+  std::fflush(stdout);
+  if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
+  SetResult out;
+  out.status = StopRequested() ? kExitIncomplete : r.status;
+  out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+  out.json = r.json;
+  out.data = talverin::EncodeQcIndexEntry(r.index);
+  return out;
+}
+
+// The index page of several sets: each report linked by its path relative to the index's
+// folder (-d DIR, else the first set's). Its status: 2 when it cannot be written.
+int WriteIndex(const std::vector<std::string>& sets, const std::vector<SetResult>& results,
+               const std::string& outputDir, int status) {
+  const fs::path folder =
+      outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(outputDir);
+  const std::string indexPath = (folder / kIndexName).string();
+  std::vector<talverin::QcIndexEntry> entries;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    talverin::QcIndexEntry e;
+    if (!talverin::DecodeQcIndexEntry(results[i].data, &e)) {
+      e.set = fs::path(sets[i]).filename().string();
+      e.positions = results[i].summary;
+    }
+    if (!e.link.empty()) {
+      const std::string report = talverin::QcReportPath(sets[i], outputDir);
+      std::error_code ec;
+      const fs::path relative = fs::relative(fs::absolute(report), fs::absolute(folder), ec);
+      e.link = ec ? report : relative.generic_string();
+    }
+    entries.push_back(e);
+  }
+  std::string error;
+  if (!WriteSafely(indexPath, talverin::RenderQcIndex(entries), sets, &error)) {
+    std::fprintf(stderr, "talverin qc: index: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  PrintLine("index: " + indexPath);
+  return status;
+}
+
 }  // namespace
 
 const char kQcHelp[] =
@@ -51,15 +100,23 @@ const char kQcHelp[] =
     "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
 
 int RunQc(const QcArgs& args) {
+  SetBatchRequest request;
+  request.command = "qc";
+  request.inputs = args.inputs;
+  request.recursive = args.recursive;
+  request.receiver = args.receiver;
+  request.output = args.output;
+  request.outputDir = args.outputDir;
+  request.jobs = args.jobs;
+  request.json = args.json;
+  request.outputKind = "report";
+  request.outputOf = [&args](const std::string& set) {
+    return args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+  };
+  SetBatch plan;
+  if (!PlanSetBatch(request, &plan)) return kExitFailed;
   talverin::QcOptions options;
-  options.receiverType = ReceiverTypeFromName(args.receiver);
-  if (options.receiverType < 0) {
-    std::fprintf(stderr,
-                 "talverin qc: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n",
-                 args.receiver.c_str());
-    return kExitFailed;
-  }
+  options.receiverType = plan.receiverType;
   options.gpsWeek = args.gpsWeek;
   talverin::ReferencePoint reference;
   std::string error;
@@ -68,93 +125,13 @@ int RunQc(const QcArgs& args) {
     return kExitFailed;
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
-  std::vector<std::string> sets;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
-    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
-    return kExitFailed;
-  }
-  if (!args.output.empty() && sets.size() != 1) {
-    std::fprintf(stderr,
-                 "talverin qc: -o names the report of one set; %zu sets given (use -d "
-                 "DIR)\n",
-                 sets.size());
-    return kExitFailed;
-  }
-
-  // Two sets of one name from different folders would write one report over the other.
-  for (size_t i = 0; i < sets.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (talverin::QcReportPath(sets[i], args.outputDir) ==
-          talverin::QcReportPath(sets[j], args.outputDir)) {
-        std::fprintf(stderr,
-                     "talverin qc: %s and %s would have the same report %s; give them "
-                     "separately\n",
-                     sets[j].c_str(), sets[i].c_str(),
-                     talverin::QcReportPath(sets[i], args.outputDir).c_str());
-        return kExitFailed;
-      }
-    }
-  }
-  if (!args.outputDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (ec) {
-      std::fprintf(stderr, "talverin qc: -d %s: %s\n", args.outputDir.c_str(),
-                   ec.message().c_str());
-      return kExitFailed;
-    }
-  }
-  BatchOptions batch;
-  batch.jobs = args.jobs;
-  batch.jsonPath = args.json;
-  batch.command = "qc";
   std::vector<SetResult> results;
   const int status = RunBatch(
-      sets, batch,
-      [&](const std::string& set, const SetContext&) {
-        DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
-        const std::string report =
-            args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
-        const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
-        std::fputs(r.text.c_str(), stdout);
-        std::fflush(stdout);
-        if (!r.error.empty())
-          std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
-        SetResult out;
-        out.status = StopRequested() ? kExitIncomplete : r.status;
-        out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
-        out.json = r.json;
-        out.data = talverin::EncodeQcIndexEntry(r.index);
-        return out;
-      },
+      plan.sets, plan.batch,
+      [&](const std::string& set, const SetContext&) { return QcOneSet(set, args, options); },
       &results);
-  if (sets.size() < 2 || results.size() != sets.size()) return status;  // none ran
-
-  // The index links each report by its path relative to the index's folder.
-  const fs::path folder =
-      args.outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(args.outputDir);
-  const std::string indexPath = (folder / kIndexName).string();
-  std::vector<talverin::QcIndexEntry> entries;
-  for (size_t i = 0; i < sets.size(); ++i) {
-    talverin::QcIndexEntry e;
-    if (!talverin::DecodeQcIndexEntry(results[i].data, &e)) {
-      e.set = fs::path(sets[i]).filename().string();
-      e.positions = results[i].summary;
-    }
-    if (!e.link.empty()) {
-      const std::string report = talverin::QcReportPath(sets[i], args.outputDir);
-      std::error_code ec;
-      const fs::path relative = fs::relative(fs::absolute(report), fs::absolute(folder), ec);
-      e.link = ec ? report : relative.generic_string();
-    }
-    entries.push_back(e);
-  }
-  if (!WriteSafely(indexPath, talverin::RenderQcIndex(entries), sets, &error)) {
-    std::fprintf(stderr, "talverin qc: index: %s\n", error.c_str());
-    return kExitFailed;
-  }
-  PrintLine("index: " + indexPath);
-  return status;
+  if (plan.sets.size() < 2 || results.size() != plan.sets.size()) return status;  // none ran
+  return WriteIndex(plan.sets, results, args.outputDir, status);
 }
 
 }  // namespace talverin_cli

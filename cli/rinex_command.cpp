@@ -12,6 +12,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "cli/set_batch.h"
 #include "dataset/json_writer.h"
 #include "rinex/rinex_export.h"
 
@@ -124,35 +125,18 @@ const char kRinexHelp[] =
     "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
 
 int RunRinex(const RinexArgs& args) {
-  const int type = ReceiverTypeFromName(args.receiver);
-  if (type < 0) {
-    std::fprintf(stderr,
-                 "talverin rinex: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n",
-                 args.receiver.c_str());
-    return kExitFailed;
-  }
-  std::vector<std::string> sets;
-  std::string error;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &error)) {
-    std::fprintf(stderr, "talverin rinex: %s\n", error.c_str());
-    return kExitFailed;
-  }
-  if (!args.outputDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (!fs::is_directory(args.outputDir, ec)) {
-      std::fprintf(stderr, "talverin rinex: -d %s is not a folder that can be made\n",
-                   args.outputDir.c_str());
-      return kExitFailed;
-    }
-  }
-  BatchOptions batch;
-  batch.jobs = args.jobs;
-  batch.jsonPath = args.json;
-  batch.command = "rinex";
-  return RunBatch(sets, batch, [&](const std::string& set, const SetContext&) {
-    return ExportSet(set, args, type);
+  SetBatchRequest request;
+  request.command = "rinex";
+  request.inputs = args.inputs;
+  request.recursive = args.recursive;
+  request.receiver = args.receiver;
+  request.outputDir = args.outputDir;
+  request.jobs = args.jobs;
+  request.json = args.json;
+  SetBatch plan;
+  if (!PlanSetBatch(request, &plan)) return kExitFailed;
+  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+    return ExportSet(set, args, plan.receiverType);
   });
 }
 

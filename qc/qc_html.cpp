@@ -167,219 +167,247 @@ std::string ElevationGap(const QcReport& r) {
   return "No elevations: no receiver position.";
 }
 
-std::vector<PlotSpec> BuildPlots(const QcReport& r) {
-  std::vector<PlotSpec> plots;
-  const std::string posGap = PositionGap(r);
-  const std::string against = r.positions.againstReference ? "the reference" : "the mean position";
-  {
-    PlotSpec p;
-    p.id = "enu";
-    p.kind = "time";
-    p.title = "East, north and up of each epoch against " + against;
-    p.yLabel = "offset (m)";
-    p.empty = posGap;
-    const char* names[3] = {"east", "north", "up"};
-    const char* colors[3] = {"#1f77b4", "#ff7f0e", "#2ca02c"};
-    for (int k = 0; k < 3; ++k) {
-      Series s;
-      s.name = names[k];
-      s.color = colors[k];
-      s.x.reserve(r.positions.solved);
-      s.y.reserve(r.positions.solved);
-      for (const QcEpochPosition& e : r.epochSeries) {
-        if (!e.solved) continue;
-        s.x.push_back(e.time_s);
-        s.y.push_back(e.enu_m[k]);
-      }
-      p.series.push_back(std::move(s));
-    }
-    plots.push_back(p);
-  }
-  {
-    PlotSpec p;
-    p.id = "horizontal";
-    p.kind = "xy";
-    p.title = "Horizontal scatter against " + against;
-    p.xLabel = "east (m)";
-    p.yLabel = "north (m)";
-    p.equal = true;
-    p.empty = posGap;
+std::string Against(const QcReport& r) {
+  return r.positions.againstReference ? "the reference" : "the mean position";
+}
+
+// Why the sky and SNR plots are empty, or "".
+std::string SkyGap(const QcReport& r) {
+  const std::string gap = ElevationGap(r);
+  return gap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris." : gap;
+}
+
+PlotSpec EnuPlot(const QcReport& r) {
+  PlotSpec p;
+  p.id = "enu";
+  p.kind = "time";
+  p.title = "East, north and up of each epoch against " + Against(r);
+  p.yLabel = "offset (m)";
+  p.empty = PositionGap(r);
+  const char* names[3] = {"east", "north", "up"};
+  const char* colors[3] = {"#1f77b4", "#ff7f0e", "#2ca02c"};
+  for (int k = 0; k < 3; ++k) {
     Series s;
-    s.name = "epoch";
-    s.color = "#1f77b4";
+    s.name = names[k];
+    s.color = colors[k];
     s.x.reserve(r.positions.solved);
     s.y.reserve(r.positions.solved);
     for (const QcEpochPosition& e : r.epochSeries) {
       if (!e.solved) continue;
-      s.x.push_back(e.enu_m[0]);
-      s.y.push_back(e.enu_m[1]);
-    }
-    p.series.push_back(std::move(s));
-    plots.push_back(p);
-  }
-  const struct {
-    const char* id;
-    const char* title;
-    const char* label;
-    const char* color;
-    bool used;
-  } perEpoch[] = {
-      {"used", "Satellites used in each epoch's solution", "satellites used (count)", "#9467bd",
-       true},
-      {"residual", "Post-fit residual RMS of each epoch's solution",
-       "residual RMS (m, per degree of freedom)", "#d62728", false},
-  };
-  for (const auto& d : perEpoch) {
-    PlotSpec p;
-    p.id = d.id;
-    p.kind = "time";
-    p.title = d.title;
-    p.yLabel = d.label;
-    p.yFromZero = true;
-    p.yDecimals = d.used ? 0 : 3;
-    p.empty = posGap;
-    Series s;
-    s.color = d.color;
-    s.x.reserve(r.positions.solved);
-    s.y.reserve(r.positions.solved);
-    for (const QcEpochPosition& e : r.epochSeries) {
-      if (!e.solved || e.used == 0) continue;
       s.x.push_back(e.time_s);
-      s.y.push_back(d.used ? e.used : e.residualRms_m);
+      s.y.push_back(e.enu_m[k]);
     }
     p.series.push_back(std::move(s));
-    plots.push_back(p);
   }
-  const std::string elGap = ElevationGap(r);
-  {
-    PlotSpec p;
-    p.id = "sky";
-    p.kind = "sky";
-    p.title = "Sky plot of the satellite tracks, coloured by L1 signal-to-noise";
-    p.cLabel = "L1 SNR (receiver units)";
-    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris."
-                                             : elGap;
-    // Each satellite's every k-th point, k from the count of all; the colour scale from all.
-    std::vector<size_t> seen(kPrnSlots, 0);
-    double lo = 1e300, hi = -1e300;
-    for (const QcSkyPoint& q : r.sky) {
-      if (q.elevation_deg < 0.0f) continue;
-      ++seen[q.prn & (kPrnSlots - 1)];
-      ++p.total;
-      if (q.snr1 <= 0.0f) continue;  // no SNR: drawn grey, outside the colour scale
-      lo = std::min(lo, static_cast<double>(q.snr1));
-      hi = std::max(hi, static_cast<double>(q.snr1));
-    }
-    const size_t k = ThinningStride(p.total);
-    std::vector<Series> byPrn(kPrnSlots);
-    for (int prn = 0; prn < kPrnSlots; ++prn) {
-      if (seen[prn] == 0) continue;
-      Series& s = byPrn[prn];
-      s.prn = prn;
-      s.name = SatelliteName(prn, Glonass(r));
-      s.color = "#888";
-      for (std::vector<double>* v : {&s.az, &s.el, &s.c}) v->reserve((seen[prn] + k - 1) / k);
-      seen[prn] = 0;
-    }
-    for (const QcSkyPoint& q : r.sky) {
-      if (q.elevation_deg < 0.0f || seen[q.prn & (kPrnSlots - 1)]++ % k != 0) continue;
-      Series& s = byPrn[q.prn & (kPrnSlots - 1)];
-      s.az.push_back(q.azimuth_deg);
-      s.el.push_back(q.elevation_deg);
-      s.c.push_back(q.snr1);
-    }
-    for (Series& s : byPrn) {
-      if (!s.name.empty()) p.series.push_back(std::move(s));
-    }
-    p.thinned = true;
-    p.cMin = lo <= hi ? lo : 0.0;
-    p.cMax = lo <= hi ? std::max(hi, lo + 1.0) : 1.0;
-    p.note =
-        "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
-        "60 degrees), from " +
-        (r.elevations ? r.elevationSource : std::string("-")) + ".";
-    plots.push_back(p);
+  return p;
+}
+
+PlotSpec HorizontalPlot(const QcReport& r) {
+  PlotSpec p;
+  p.id = "horizontal";
+  p.kind = "xy";
+  p.title = "Horizontal scatter against " + Against(r);
+  p.xLabel = "east (m)";
+  p.yLabel = "north (m)";
+  p.equal = true;
+  p.empty = PositionGap(r);
+  Series s;
+  s.name = "epoch";
+  s.color = "#1f77b4";
+  s.x.reserve(r.positions.solved);
+  s.y.reserve(r.positions.solved);
+  for (const QcEpochPosition& e : r.epochSeries) {
+    if (!e.solved) continue;
+    s.x.push_back(e.enu_m[0]);
+    s.y.push_back(e.enu_m[1]);
   }
-  {
-    PlotSpec p;
-    p.id = "snr";
-    p.kind = "xy";
-    p.title = "Signal-to-noise against elevation";
-    p.xLabel = "elevation (deg)";
-    p.yLabel = "SNR (receiver units)";
-    p.xDecimals = 1;
-    p.yDecimals = 0;
-    p.empty = elGap.empty() && r.sky.empty() ? "No elevations: no GPS satellite with an ephemeris."
-                                             : elGap;
-    Series l1, l2;
-    l1.name = "L1";
-    l1.color = "#1f77b4";
-    l2.name = "L2";
-    l2.color = "#ff7f0e";
-    size_t n1 = 0, n2 = 0;
-    for (const QcSkyPoint& q : r.sky) {
-      n1 += q.snr1 > 0.0f ? 1 : 0;
-      n2 += q.snr2 > 0.0f ? 1 : 0;
-    }
-    p.total = n1 + n2;
-    const size_t k = ThinningStride(p.total);
-    for (Series* s : {&l1, &l2}) {
-      const size_t n = s == &l1 ? n1 : n2;
-      s->x.reserve((n + k - 1) / k);
-      s->y.reserve((n + k - 1) / k);
-    }
-    size_t i1 = 0, i2 = 0;
-    for (const QcSkyPoint& q : r.sky) {
-      if (q.snr1 > 0.0f && i1++ % k == 0) {
-        l1.x.push_back(q.elevation_deg);
-        l1.y.push_back(q.snr1);
-      }
-      if (q.snr2 > 0.0f && i2++ % k == 0) {
-        l2.x.push_back(q.elevation_deg);
-        l2.y.push_back(q.snr2);
-      }
-    }
-    p.series.push_back(std::move(l1));
-    if (n2 > 0) p.series.push_back(std::move(l2));
-    p.thinned = true;
-    plots.push_back(p);
+  p.series.push_back(std::move(s));
+  return p;
+}
+
+// One value of each solved epoch: the satellites used, or the post-fit residual RMS.
+struct PerEpochPlot {
+  const char* id;
+  const char* title;
+  const char* label;
+  const char* color;
+  bool used;
+};
+
+PlotSpec PerEpoch(const QcReport& r, const PerEpochPlot& d) {
+  PlotSpec p;
+  p.id = d.id;
+  p.kind = "time";
+  p.title = d.title;
+  p.yLabel = d.label;
+  p.yFromZero = true;
+  p.yDecimals = d.used ? 0 : 3;
+  p.empty = PositionGap(r);
+  Series s;
+  s.color = d.color;
+  s.x.reserve(r.positions.solved);
+  s.y.reserve(r.positions.solved);
+  for (const QcEpochPosition& e : r.epochSeries) {
+    if (!e.solved || e.used == 0) continue;
+    s.x.push_back(e.time_s);
+    s.y.push_back(d.used ? e.used : e.residualRms_m);
   }
-  for (int which = 1; which <= 2; ++which) {
-    PlotSpec p;
-    p.id = which == 1 ? "mp1" : "mp2";
-    p.kind = "time";
-    p.title = QcFormat("MP%d code multipath, arc means removed", which);
-    p.yLabel = QcFormat("MP%d (m)", which);
-    if (!r.dualFrequency) {
-      p.empty = "Single-frequency data: no MP1/MP2.";
-    } else if (r.multipath.empty()) {
-      p.empty = QcFormat("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
-    }
-    std::vector<size_t> count(kPrnSlots, 0);
-    for (const QcMultipathPoint& q : r.multipath) ++count[q.prn & (kPrnSlots - 1)];
-    std::vector<Series> byPrn(kPrnSlots);
-    for (int prn = 0; prn < kPrnSlots; ++prn) {
-      if (count[prn] == 0) continue;
-      byPrn[prn].name = SatelliteName(prn, Glonass(r));
-      byPrn[prn].color = PrnColor(prn);
-      byPrn[prn].x.reserve(count[prn]);
-      byPrn[prn].y.reserve(count[prn]);
-    }
-    for (const QcMultipathPoint& q : r.multipath) {
-      Series& s = byPrn[q.prn & (kPrnSlots - 1)];
-      s.x.push_back(q.time_s);
-      s.y.push_back(which == 1 ? q.mp1_m : q.mp2_m);
-    }
-    for (Series& s : byPrn) {
-      if (!s.name.empty()) p.series.push_back(std::move(s));
-    }
-    if (which == 1 && r.dualFrequency) {
-      p.note = std::string("MP1 from the ") + (r.p1Code ? "P1" : "C/A") +
-               " code; arcs end at a loss-of-lock flag, a detected slip or a missing value.";
-    }
-    plots.push_back(p);
+  p.series.push_back(std::move(s));
+  return p;
+}
+
+PlotSpec UsedPlot(const QcReport& r) {
+  return PerEpoch(r, {"used", "Satellites used in each epoch's solution", "satellites used (count)",
+                      "#9467bd", true});
+}
+
+PlotSpec ResidualPlot(const QcReport& r) {
+  return PerEpoch(r, {"residual", "Post-fit residual RMS of each epoch's solution",
+                      "residual RMS (m, per degree of freedom)", "#d62728", false});
+}
+
+PlotSpec SkyPlot(const QcReport& r) {
+  PlotSpec p;
+  p.id = "sky";
+  p.kind = "sky";
+  p.title = "Sky plot of the satellite tracks, coloured by L1 signal-to-noise";
+  p.cLabel = "L1 SNR (receiver units)";
+  p.empty = SkyGap(r);
+  // Each satellite's every k-th point, k from the count of all; the colour scale from all.
+  std::vector<size_t> seen(kPrnSlots, 0);
+  double lo = 1e300, hi = -1e300;
+  for (const QcSkyPoint& q : r.sky) {
+    if (q.elevation_deg < 0.0f) continue;
+    ++seen[q.prn & (kPrnSlots - 1)];
+    ++p.total;
+    if (q.snr1 <= 0.0f) continue;  // no SNR: drawn grey, outside the colour scale
+    lo = std::min(lo, static_cast<double>(q.snr1));
+    hi = std::max(hi, static_cast<double>(q.snr1));
   }
-  for (PlotSpec& p : plots) {
+  const size_t k = ThinningStride(p.total);
+  std::vector<Series> byPrn(kPrnSlots);
+  for (int prn = 0; prn < kPrnSlots; ++prn) {
+    if (seen[prn] == 0) continue;
+    Series& s = byPrn[prn];
+    s.prn = prn;
+    s.name = SatelliteName(prn, Glonass(r));
+    s.color = "#888";
+    for (std::vector<double>* v : {&s.az, &s.el, &s.c}) v->reserve((seen[prn] + k - 1) / k);
+    seen[prn] = 0;
+  }
+  for (const QcSkyPoint& q : r.sky) {
+    if (q.elevation_deg < 0.0f || seen[q.prn & (kPrnSlots - 1)]++ % k != 0) continue;
+    Series& s = byPrn[q.prn & (kPrnSlots - 1)];
+    s.az.push_back(q.azimuth_deg);
+    s.el.push_back(q.elevation_deg);
+    s.c.push_back(q.snr1);
+  }
+  for (Series& s : byPrn) {
+    if (!s.name.empty()) p.series.push_back(std::move(s));
+  }
+  p.thinned = true;
+  p.cMin = lo <= hi ? lo : 0.0;
+  p.cMax = lo <= hi ? std::max(hi, lo + 1.0) : 1.0;
+  p.note =
+      "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
+      "60 degrees), from " +
+      (r.elevations ? r.elevationSource : std::string("-")) + ".";
+  return p;
+}
+
+PlotSpec SnrPlot(const QcReport& r) {
+  PlotSpec p;
+  p.id = "snr";
+  p.kind = "xy";
+  p.title = "Signal-to-noise against elevation";
+  p.xLabel = "elevation (deg)";
+  p.yLabel = "SNR (receiver units)";
+  p.xDecimals = 1;
+  p.yDecimals = 0;
+  p.empty = SkyGap(r);
+  Series l1, l2;
+  l1.name = "L1";
+  l1.color = "#1f77b4";
+  l2.name = "L2";
+  l2.color = "#ff7f0e";
+  size_t n1 = 0, n2 = 0;
+  for (const QcSkyPoint& q : r.sky) {
+    n1 += q.snr1 > 0.0f ? 1 : 0;
+    n2 += q.snr2 > 0.0f ? 1 : 0;
+  }
+  p.total = n1 + n2;
+  const size_t k = ThinningStride(p.total);
+  for (Series* s : {&l1, &l2}) {
+    const size_t n = s == &l1 ? n1 : n2;
+    s->x.reserve((n + k - 1) / k);
+    s->y.reserve((n + k - 1) / k);
+  }
+  size_t i1 = 0, i2 = 0;
+  for (const QcSkyPoint& q : r.sky) {
+    if (q.snr1 > 0.0f && i1++ % k == 0) {
+      l1.x.push_back(q.elevation_deg);
+      l1.y.push_back(q.snr1);
+    }
+    if (q.snr2 > 0.0f && i2++ % k == 0) {
+      l2.x.push_back(q.elevation_deg);
+      l2.y.push_back(q.snr2);
+    }
+  }
+  p.series.push_back(std::move(l1));
+  if (n2 > 0) p.series.push_back(std::move(l2));
+  p.thinned = true;
+  return p;
+}
+
+// MP1 (which 1) or MP2 (which 2) of each satellite against time.
+PlotSpec MultipathPlot(const QcReport& r, int which) {
+  PlotSpec p;
+  p.id = which == 1 ? "mp1" : "mp2";
+  p.kind = "time";
+  p.title = QcFormat("MP%d code multipath, arc means removed", which);
+  p.yLabel = QcFormat("MP%d (m)", which);
+  if (!r.dualFrequency) {
+    p.empty = "Single-frequency data: no MP1/MP2.";
+  } else if (r.multipath.empty()) {
+    p.empty = QcFormat("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
+  }
+  std::vector<size_t> count(kPrnSlots, 0);
+  for (const QcMultipathPoint& q : r.multipath) ++count[q.prn & (kPrnSlots - 1)];
+  std::vector<Series> byPrn(kPrnSlots);
+  for (int prn = 0; prn < kPrnSlots; ++prn) {
+    if (count[prn] == 0) continue;
+    byPrn[prn].name = SatelliteName(prn, Glonass(r));
+    byPrn[prn].color = PrnColor(prn);
+    byPrn[prn].x.reserve(count[prn]);
+    byPrn[prn].y.reserve(count[prn]);
+  }
+  for (const QcMultipathPoint& q : r.multipath) {
+    Series& s = byPrn[q.prn & (kPrnSlots - 1)];
+    s.x.push_back(q.time_s);
+    s.y.push_back(which == 1 ? q.mp1_m : q.mp2_m);
+  }
+  for (Series& s : byPrn) {
+    if (!s.name.empty()) p.series.push_back(std::move(s));
+  }
+  if (which == 1 && r.dualFrequency) {
+    p.note = std::string("MP1 from the ") + (r.p1Code ? "P1" : "C/A") +
+             " code; arcs end at a loss-of-lock flag, a detected slip or a missing value.";
+  }
+  return p;
+}
+
+PlotSpec Mp1Plot(const QcReport& r) { return MultipathPlot(r, 1); }
+PlotSpec Mp2Plot(const QcReport& r) { return MultipathPlot(r, 2); }
+
+// The plots of the page, in its order.
+PlotSpec (*const kPlots[])(const QcReport&) = {EnuPlot, HorizontalPlot, UsedPlot, ResidualPlot,
+                                               SkyPlot, SnrPlot,        Mp1Plot,  Mp2Plot};
+
+std::vector<PlotSpec> BuildPlots(const QcReport& r) {
+  std::vector<PlotSpec> plots;
+  for (const auto build : kPlots) {
+    plots.push_back(build(r));
+    PlotSpec& p = plots.back();
     if (p.kind == "time") p.xDecimals = 2;  // times to 10 ms
     Reduce(&p);
   }

@@ -247,6 +247,18 @@ struct RinexExporter::State {
                       ApproxPosition* approx);
   void PlanEvents();
   void MakeNames();
+
+  // The second pass: the observation file, then the navigation file. 0, or -1 (Fail).
+  void AppendHeader(std::string* text) const;
+  // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
+  int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
+  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward);
+  void NoteObservationLosses(int32_t got, int64_t index);
+  int32_t WriteObservations(const std::string& path);
+  int32_t WriteNavigation(const std::string& path);
+  std::vector<Track> tracks;               // by PRN byte
+  std::map<int32_t, int32_t> unknownPrns;  // PRN byte -> channel records left out
+  size_t nextMark = 0;                     // first event-file record not yet written
 };
 
 // The site changes and the GLONASS seconds of one epoch of the first pass; its GPS ranges
@@ -426,6 +438,266 @@ void RinexExporter::State::MakeNames() {
   }
 }
 
+namespace {
+
+// One observable of a channel record in RINEX units and signs. lost1, lost2: lock lost on
+// L1 or L2 since the epoch before.
+ObsValue ValueOf(Observable o, const RawChannel& ch, double caRange_s, double dopplerScale,
+                 bool lost1, bool lost2) {
+  ObsValue v;
+  switch (o) {
+    case kC1:
+      v.present = ch.ca.range_s != 0.0;
+      v.value = caRange_s * kSpeedOfLight_mps;
+      break;
+    case kL1:
+      v.present = ch.ca.phase_cyc != 0.0;
+      v.value = -ch.ca.phase_cyc;
+      v.lli = lost1 ? kLossOfLock : 0;
+      v.ssi = SignalStrength(ch.ca.snr);
+      break;
+    case kD1:
+      v.present = ch.ca.doppler != 0;
+      v.value = -(ch.ca.doppler * kDopplerUnit) * dopplerScale;
+      break;
+    case kS1:
+      v.present = ch.ca.snr != 0;
+      v.value = ch.ca.snr;
+      break;
+    case kP1:
+      v.present = ch.p1.range_s != 0.0;
+      v.value = ch.p1.range_s * kSpeedOfLight_mps;
+      break;
+    case kP2:
+      v.present = ch.l2.range_s != 0.0;
+      v.value = ch.l2.range_s * kSpeedOfLight_mps;
+      break;
+    case kL2:
+      v.present = ch.l2.phase_cyc != 0.0;
+      v.value = -ch.l2.phase_cyc;
+      v.lli = lost2 ? kLossOfLock : 0;
+      v.ssi = SignalStrength(ch.l2.snr);
+      break;
+    case kD2:
+      v.present = ch.l2.doppler != 0;
+      v.value = -(ch.l2.doppler * kDopplerUnit) * dopplerScale;
+      break;
+    case kS2:
+      v.present = ch.l2.snr != 0;
+      v.value = ch.l2.snr;
+      break;
+  }
+  if (!v.present) v.lli = v.ssi = 0;
+  return v;
+}
+
+// Doppler units: an epoch whose every Doppler is below 5 Hz once scaled was stored in Hz.
+double DopplerScale(const RawEpoch& raw) {
+  for (const RawChannel& ch : raw.channels) {
+    if (!(std::fabs(ch.ca.doppler * kDopplerUnit) < kDopplerSmall)) return 1.0;
+  }
+  return kDopplerRescale;
+}
+
+// The full week of a stored ten-bit week: the cycle nearest the session's week.
+int32_t FullWeekNear(int32_t storedWeek, int32_t sessionWeek) {
+  const int32_t tenBit = storedWeek % kWeekCycle;
+  int32_t full = sessionWeek - sessionWeek % kWeekCycle + tenBit;
+  if (full - sessionWeek > kWeekCycle / 2) full -= kWeekCycle;
+  if (sessionWeek - full > kWeekCycle / 2) full += kWeekCycle;
+  return full;
+}
+
+// Writes text to file (and empties it); false after a failed write.
+bool Flush(std::string* text, FILE* file) {
+  const bool written = std::fwrite(text->data(), 1, text->size(), file) == text->size();
+  text->clear();
+  return written;
+}
+
+}  // namespace
+
+void RinexExporter::State::AppendHeader(std::string* text) const {
+  const int32_t type = reader.receiverType();
+  ObsHeaderInfo h;
+  h.version = options.rinexVersion;
+  h.system = hasGlonass ? 'M' : 'G';
+  h.program = options.program;
+  h.creationDate = options.creationDate;
+  h.markerName = markerName;
+  h.receiverType = reader.model();
+  for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = approx_m[i];
+  h.antennaDelta_m[0] = firstHeight_m;
+  h.dualFrequency = type == kReceiverDual || type == kReceiverL2Codeless;
+  h.gpsTypes = options.rinexVersion >= 3 ? types.rinex3 : types.rinex2;
+  h.glonassTypes = types.rinex3;
+  h.first = summary.first;
+  h.last = summary.last;
+  h.interval_s = summary.interval_s;
+  h.leapSeconds = leapSeconds;
+  if (type == kReceiverDual) {
+    h.comments.push_back("L2 TRACKING: P CODE TRACKED WITHOUT THE ENCRYPTED CODE (W)");
+    h.comments.push_back("P1 AND P2 FROM THE P-CODE BLOCKS, C1 FROM THE C/A CODE");
+  } else if (type == kReceiverL2Codeless) {
+    h.comments.push_back("L2 TRACKING: CODELESS (W); P2 AND L2 FROM THE L2 BLOCK");
+  }
+  AppendObsHeader(text, h);
+}
+
+int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, std::string* text) {
+  int32_t events = 0;
+  for (; nextMark < marks.size() && marks[nextMark].time.FullSeconds() <= fullSeconds; ++nextMark) {
+    const PlannedMark& m = marks[nextMark];
+    AppendObsEvent(
+        text, options.rinexVersion,
+        m.moving ? MovingEvent(m.time, &m) : OccupationEvent(m.time, m.name, m.height_m, m.desc));
+    ++events;
+  }
+  if (index == 0 && hasStartEvent) {
+    AppendObsEvent(text, options.rinexVersion, startEvent);
+    ++events;
+  }
+  const auto change = changeEvents.find(index);
+  if (index >= 0 && change != changeEvents.end()) {
+    AppendObsEvent(text, options.rinexVersion, change->second);
+    ++events;
+  }
+  return events;
+}
+
+ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                                           bool forward) {
+  const double dopplerScale = DopplerScale(raw);
+  ObsEpochOut out;
+  out.time = t;
+  out.hasClock = raw.clock_m != 0.0;
+  out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
+  std::set<int32_t> seen;
+  for (const RawChannel& ch : raw.channels) {
+    char system = 0;
+    int32_t number = 0;
+    const bool known = SatelliteOf(ch.prn, &system, &number);
+    if (!known && ch.prn != 0) ++unknownPrns[ch.prn];
+    if (!known || !seen.insert(ch.prn).second) {
+      ++summary.droppedChannels;
+      continue;
+    }
+    Track& track = tracks[ch.prn];
+    const bool continuous = forward && track.lastEpoch == index - 1;
+    const bool lost1 =
+        (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 || !continuous || !track.l1Phase;
+    const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
+                       !continuous || !track.l2Phase;
+    const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
+    ObsSatellite sat;
+    sat.system = system;
+    sat.number = number;
+    for (Observable o : types.observables) {
+      sat.values.push_back(ValueOf(o, ch, caRange_s, dopplerScale, lost1, lost2));
+    }
+    track.lastEpoch = index;
+    track.l1Phase = ch.ca.phase_cyc != 0.0;
+    track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
+    out.sats.push_back(sat);
+  }
+  return out;
+}
+
+void RinexExporter::State::NoteObservationLosses(int32_t got, int64_t index) {
+  if (got < 0) {
+    summary.messages.push_back("a read error ended the observation file after " +
+                               std::to_string(index) + " epochs: " + reader.errorText());
+  }
+  summary.incomplete |= got < 0 || !unknownPrns.empty() || summary.unwritableValues > 0;
+  for (const auto& u : unknownPrns) {
+    summary.messages.push_back(
+        Format("%d channel records with satellite number %d left out: "
+               "not a GPS or GLONASS number of this receiver",
+               u.second, u.first));
+  }
+  if (summary.unwritableValues > 0) {
+    summary.messages.push_back(
+        Format("%d values too large for their RINEX field left blank", summary.unwritableValues));
+  }
+}
+
+int32_t RinexExporter::State::WriteObservations(const std::string& path) {
+  FILE* obs = std::fopen(path.c_str(), "wb");
+  if (obs == nullptr) return Fail(path + ": cannot be written");
+  if (reader.Rewind() != 0) {
+    std::fclose(obs);
+    return Fail(options.bPath + ": cannot be read again");
+  }
+  std::string text;
+  AppendHeader(&text);
+  tracks.assign(256, Track());
+  unknownPrns.clear();
+  nextMark = 0;
+  RawEpoch raw;
+  WeekTracker weeks(session);
+  GpsInstant previous = summary.first;
+  int64_t index = 0;
+  bool written = true;
+  int32_t got;
+  for (; (got = reader.NextEpoch(&raw)) == 1; ++index) {
+    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
+    const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
+    summary.events += AppendEvents(t.FullSeconds(), index, &text);
+    const ObsEpochOut out = EpochOut(raw, t, index, forward);
+    summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
+    summary.observations += static_cast<int32_t>(out.sats.size());
+    ++summary.epochs;
+    previous = t;
+    if (text.size() > (1u << 16)) written &= Flush(&text, obs);
+  }
+  summary.events += AppendEvents(std::numeric_limits<double>::infinity(), -1, &text);
+  written &= Flush(&text, obs);
+  written &= std::fclose(obs) == 0;
+  if (!written) return Fail(path + ": cannot be written");
+  NoteObservationLosses(got, index);
+  return 0;
+}
+
+// Navigation: every GPS record, healthy or not, in file order.
+int32_t RinexExporter::State::WriteNavigation(const std::string& path) {
+  std::string text;
+  NavHeaderInfo nh;
+  nh.version = options.rinexVersion;
+  nh.program = options.program;
+  nh.creationDate = options.creationDate;
+  nh.leapSeconds = leapSeconds;
+  AppendNavHeader(&text, nh);
+  for (const SetGpsEphemeris& e : gps) {
+    const GpsEph& x = e.eph;
+    const double values[] = {x.tgd,    x.af2,   x.af1, x.af0,      x.deltaN, x.m0,  x.e,
+                             x.rootA,  x.cic,   x.crc, x.cis,      x.crs,    x.cuc, x.cus,
+                             x.omega0, x.omega, x.i0,  x.omegaDot, x.iDot};
+    bool finite = x.week >= 0;
+    for (double v : values) finite = finite && std::isfinite(v);
+    if (!finite) {
+      ++summary.navSkipped;
+      summary.incomplete = true;
+      summary.messages.push_back(
+          Format("E file offset %lld: GPS record of PRN %d holds a week "
+                 "or values that are not numbers; left out",
+                 static_cast<long long>(e.offset), static_cast<int>(x.prn)));
+      continue;
+    }
+    NavRecordInput r;
+    r.eph = x;
+    r.health = e.health;
+    r.transmitWeek = FullWeekNear(x.week, summary.first.week);
+    AppendNavRecord(&text, options.rinexVersion, r);
+    ++summary.navRecords;
+  }
+  FILE* nav = std::fopen(path.c_str(), "wb");
+  if (nav == nullptr) return Fail(path + ": cannot be written");
+  bool written = Flush(&text, nav);
+  written &= std::fclose(nav) == 0;
+  if (!written) return Fail(path + ": cannot be written");
+  return 0;
+}
+
 RinexExporter::RinexExporter() : state_(new State()) {}
 RinexExporter::~RinexExporter() { delete state_; }
 const std::string& RinexExporter::observationName() const { return state_->obsName; }
@@ -471,233 +743,8 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
 
 int32_t RinexExporter::Write(const std::string& observationPath,
                              const std::string& navigationPath) {
-  State& s = *state_;
-  const int32_t version = s.options.rinexVersion;
-  FILE* obs = std::fopen(observationPath.c_str(), "wb");
-  if (obs == nullptr) return s.Fail(observationPath + ": cannot be written");
-  std::string text;
-
-  ObsHeaderInfo h;
-  h.version = version;
-  h.system = s.hasGlonass ? 'M' : 'G';
-  h.program = s.options.program;
-  h.creationDate = s.options.creationDate;
-  h.markerName = s.markerName;
-  h.receiverType = s.reader.model();
-  for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = s.approx_m[i];
-  h.antennaDelta_m[0] = s.firstHeight_m;
-  h.dualFrequency =
-      s.reader.receiverType() == kReceiverDual || s.reader.receiverType() == kReceiverL2Codeless;
-  h.gpsTypes = version >= 3 ? s.types.rinex3 : s.types.rinex2;
-  h.glonassTypes = s.types.rinex3;
-  h.first = s.summary.first;
-  h.last = s.summary.last;
-  h.interval_s = s.summary.interval_s;
-  h.leapSeconds = s.leapSeconds;
-  if (s.reader.receiverType() == kReceiverDual) {
-    h.comments.push_back("L2 TRACKING: P CODE TRACKED WITHOUT THE ENCRYPTED CODE (W)");
-    h.comments.push_back("P1 AND P2 FROM THE P-CODE BLOCKS, C1 FROM THE C/A CODE");
-  } else if (s.reader.receiverType() == kReceiverL2Codeless) {
-    h.comments.push_back("L2 TRACKING: CODELESS (W); P2 AND L2 FROM THE L2 BLOCK");
-  }
-  AppendObsHeader(&text, h);
-
-  int32_t events = 0;
-  size_t nextMark = 0;
-  const auto emitMarksUpTo = [&](double fullSeconds, std::string* out) {
-    for (; nextMark < s.marks.size() && s.marks[nextMark].time.FullSeconds() <= fullSeconds;
-         ++nextMark) {
-      const PlannedMark& m = s.marks[nextMark];
-      const ObsEvent e =
-          m.moving ? MovingEvent(m.time, &m) : OccupationEvent(m.time, m.name, m.height_m, m.desc);
-      AppendObsEvent(out, version, e);
-      ++events;
-    }
-  };
-
-  if (s.reader.Rewind() != 0) {
-    std::fclose(obs);
-    return s.Fail(s.options.bPath + ": cannot be read again");
-  }
-  std::vector<Track> tracks(256);
-  RawEpoch raw;
-  WeekTracker weeks(s.session);
-  GpsInstant previous = s.summary.first;
-  int64_t index = 0;
-  std::map<int32_t, int32_t> unknownPrns;
-  bool writeFailed = false;
-  int32_t got;
-  for (; (got = s.reader.NextEpoch(&raw)) == 1; ++index) {
-    const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
-    const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
-    emitMarksUpTo(t.FullSeconds(), &text);
-    if (index == 0 && s.hasStartEvent) {
-      AppendObsEvent(&text, version, s.startEvent);
-      ++events;
-    }
-    const auto change = s.changeEvents.find(index);
-    if (change != s.changeEvents.end()) {
-      AppendObsEvent(&text, version, change->second);
-      ++events;
-    }
-
-    // Doppler units: an epoch whose every Doppler is below 5 Hz once scaled was stored in Hz.
-    double dopplerScale = kDopplerRescale;
-    for (const RawChannel& ch : raw.channels) {
-      if (!(std::fabs(ch.ca.doppler * kDopplerUnit) < kDopplerSmall)) dopplerScale = 1.0;
-    }
-    ObsEpochOut out;
-    out.time = t;
-    out.hasClock = raw.clock_m != 0.0;
-    out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
-    std::set<int32_t> seen;
-    for (const RawChannel& ch : raw.channels) {
-      char system = 0;
-      int32_t number = 0;
-      if (!s.SatelliteOf(ch.prn, &system, &number)) {
-        if (ch.prn != 0) ++unknownPrns[ch.prn];
-        ++s.summary.droppedChannels;
-        continue;
-      }
-      if (!seen.insert(ch.prn).second) {
-        ++s.summary.droppedChannels;
-        continue;
-      }
-      Track& track = tracks[ch.prn];
-      const bool continuous = forward && track.lastEpoch == index - 1;
-      const bool l1Restart = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0;
-      const bool l2Restart =
-          (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0;
-      const double caRange_s =
-          ch.ca.range_s - (system == 'R' ? s.GlonassSeconds(ch.ca.range_s) : 0.0);
-      ObsSatellite sat;
-      sat.system = system;
-      sat.number = number;
-      for (Observable o : s.types.observables) {
-        ObsValue v;
-        switch (o) {
-          case kC1:
-            v.present = ch.ca.range_s != 0.0;
-            v.value = caRange_s * kSpeedOfLight_mps;
-            break;
-          case kL1:
-            v.present = ch.ca.phase_cyc != 0.0;
-            v.value = -ch.ca.phase_cyc;
-            v.lli = (l1Restart || !continuous || !track.l1Phase) ? kLossOfLock : 0;
-            v.ssi = SignalStrength(ch.ca.snr);
-            break;
-          case kD1:
-            v.present = ch.ca.doppler != 0;
-            v.value = -(ch.ca.doppler * kDopplerUnit) * dopplerScale;
-            break;
-          case kS1:
-            v.present = ch.ca.snr != 0;
-            v.value = ch.ca.snr;
-            break;
-          case kP1:
-            v.present = ch.p1.range_s != 0.0;
-            v.value = ch.p1.range_s * kSpeedOfLight_mps;
-            break;
-          case kP2:
-            v.present = ch.l2.range_s != 0.0;
-            v.value = ch.l2.range_s * kSpeedOfLight_mps;
-            break;
-          case kL2:
-            v.present = ch.l2.phase_cyc != 0.0;
-            v.value = -ch.l2.phase_cyc;
-            v.lli = (l2Restart || !continuous || !track.l2Phase) ? kLossOfLock : 0;
-            v.ssi = SignalStrength(ch.l2.snr);
-            break;
-          case kD2:
-            v.present = ch.l2.doppler != 0;
-            v.value = -(ch.l2.doppler * kDopplerUnit) * dopplerScale;
-            break;
-          case kS2:
-            v.present = ch.l2.snr != 0;
-            v.value = ch.l2.snr;
-            break;
-        }
-        if (!v.present) v.lli = v.ssi = 0;
-        sat.values.push_back(v);
-      }
-      track.lastEpoch = index;
-      track.l1Phase = ch.ca.phase_cyc != 0.0;
-      track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
-      out.sats.push_back(sat);
-    }
-    s.summary.unwritableValues += AppendObsEpoch(&text, version, out);
-    s.summary.observations += static_cast<int32_t>(out.sats.size());
-    ++s.summary.epochs;
-    previous = t;
-    if (text.size() > (1u << 16)) {
-      writeFailed |= std::fwrite(text.data(), 1, text.size(), obs) != text.size();
-      text.clear();
-    }
-  }
-  emitMarksUpTo(std::numeric_limits<double>::infinity(), &text);
-  writeFailed |= std::fwrite(text.data(), 1, text.size(), obs) != text.size();
-  writeFailed |= std::fclose(obs) != 0;
-  if (writeFailed) return s.Fail(observationPath + ": cannot be written");
-  s.summary.events = events;
-  if (got < 0) {
-    s.summary.messages.push_back("a read error ended the observation file after " +
-                                 std::to_string(index) + " epochs: " + s.reader.errorText());
-  }
-  s.summary.incomplete |= got < 0 || !unknownPrns.empty() || s.summary.unwritableValues > 0;
-  for (const auto& u : unknownPrns) {
-    s.summary.messages.push_back(
-        Format("%d channel records with satellite number %d left out: "
-               "not a GPS or GLONASS number of this receiver",
-               u.second, u.first));
-  }
-  if (s.summary.unwritableValues > 0) {
-    s.summary.messages.push_back(
-        Format("%d values too large for their RINEX field left blank", s.summary.unwritableValues));
-  }
-
-  // Navigation: every GPS record, healthy or not, in file order.
-  text.clear();
-  NavHeaderInfo nh;
-  nh.version = version;
-  nh.program = s.options.program;
-  nh.creationDate = s.options.creationDate;
-  nh.leapSeconds = s.leapSeconds;
-  AppendNavHeader(&text, nh);
-  for (const SetGpsEphemeris& e : s.gps) {
-    const GpsEph& x = e.eph;
-    const double values[] = {x.tgd,    x.af2,   x.af1, x.af0,      x.deltaN, x.m0,  x.e,
-                             x.rootA,  x.cic,   x.crc, x.cis,      x.crs,    x.cuc, x.cus,
-                             x.omega0, x.omega, x.i0,  x.omegaDot, x.iDot};
-    bool finite = x.week >= 0;
-    for (double v : values) finite = finite && std::isfinite(v);
-    if (!finite) {
-      ++s.summary.navSkipped;
-      s.summary.incomplete = true;
-      s.summary.messages.push_back(
-          Format("E file offset %lld: GPS record of PRN %d holds a week "
-                 "or values that are not numbers; left out",
-                 static_cast<long long>(e.offset), static_cast<int>(x.prn)));
-      continue;
-    }
-    NavRecordInput r;
-    r.eph = x;
-    r.health = e.health;
-    // The stored week counts modulo 1024: the cycle nearest the session's week.
-    const int32_t tenBit = x.week % kWeekCycle;
-    const int32_t base = s.summary.first.week - s.summary.first.week % kWeekCycle;
-    int32_t full = base + tenBit;
-    if (full - s.summary.first.week > kWeekCycle / 2) full -= kWeekCycle;
-    if (s.summary.first.week - full > kWeekCycle / 2) full += kWeekCycle;
-    r.transmitWeek = full;
-    AppendNavRecord(&text, version, r);
-    ++s.summary.navRecords;
-  }
-  FILE* nav = std::fopen(navigationPath.c_str(), "wb");
-  if (nav == nullptr) return s.Fail(navigationPath + ": cannot be written");
-  writeFailed = std::fwrite(text.data(), 1, text.size(), nav) != text.size();
-  writeFailed |= std::fclose(nav) != 0;
-  if (writeFailed) return s.Fail(navigationPath + ": cannot be written");
-  return 0;
+  if (state_->WriteObservations(observationPath) != 0) return -1;
+  return state_->WriteNavigation(navigationPath);
 }
 
 }  // namespace talverin

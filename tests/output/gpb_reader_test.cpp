@@ -51,6 +51,8 @@ TEST(GpbReaderDamage, DamagedEpochsStopReadingWithEpochAndOffset) {
       {"flipped satellite byte", 596 + 84 + 9, 0x10, 0, at1 + hexData},
       {"cut inside satellite records", 0, 0, 596 + 84 + 30,
        at1 + " cut: satellite records has 30 of 56 bytes"},
+      {"cut before the satellite records", 0, 0, 596 + 84,
+       at1 + " cut: satellite records has 0 of 56 bytes"},
       {"cut inside the epoch record", 0, 0, 596 + 40,
        at1 + " cut: epoch record has 40 of 84 bytes"},
       {"bad sync word", 596, 0xFF, 0,

@@ -191,6 +191,31 @@ TEST_F(SinglePointSim, OneBadRangeIsRejectedAmongSevenAndOnlyReportedAmongFive) 
   EXPECT_EQ(text.rfind("PRN ", 0), 0u) << text;
   EXPECT_NE(text.find(" had large C/A residual ("), std::string::npos) << text;
   EXPECT_EQ(text.substr(text.size() - 3), " m)") << text;
+  // Least squares: the squared residuals sum to the bias times the biased range's own
+  // residual; five satellites leave one degree of freedom, so that sum is the RMS squared
+  // (within 2 %: the 500 m the bias moves the solution change its geometry a little).
+  const double residual_m = std::stod(text.substr(text.find('(') + 1));
+  EXPECT_NEAR(five.residualRms() * five.residualRms(), 1000.0 * residual_m,
+              0.02 * 1000.0 * residual_m);
+}
+
+// Every satellite of the epoch is used by its number, the lowest and the highest GPS PRN
+// too; a count above the 24 records an epoch holds reads those 24 and no further.
+TEST_F(SinglePointSim, EverySatelliteOfTheEpochIsUsedByItsNumber) {
+  ephs_[0].prn = 1;   // PRN 5's orbit
+  ephs_[1].prn = 32;  // PRN 9's
+  for (const int16_t count : {7, 30}) {
+    SCOPED_TRACE(count);
+    SinglePoint engine;
+    Load(engine);
+    gpb_epoch_type epoch = Epoch(kT0, 100.0);
+    ASSERT_EQ(7, epoch.nsat);
+    epoch.nsat = count;
+    ASSERT_EQ(0, engine.ProcessEpoch(&epoch, kWriteAll));
+    std::vector<int32_t> used(engine.usedPrns(), engine.usedPrns() + engine.usedCount());
+    std::sort(used.begin(), used.end());
+    EXPECT_EQ((std::vector<int32_t>{1, 6, 10, 17, 24, 30, 32}), used);
+  }
 }
 
 // A fourth satellite solves (no redundancy: the residual RMS over max(n - 4, 1) stays a

@@ -158,26 +158,56 @@ TEST(GpsTime, FullSecondsFollowTheHalfWeekRule) {
   }
 }
 
-TEST(GpsTime, GpsUtcOffsetFollowsItsTableRowOrderIncluded) {
+// Every month of a common and a leap year starts where the C library says: a moved entry
+// of the month-length table shifts the months after it.
+TEST(GpsTime, EveryMonthStartsOnItsCalendarDay) {
+  for (const int year : {2003, 2004}) {
+    for (int month = 1; month <= 12; ++month) {
+      SCOPED_TRACE(testing::Message() << year << "-" << month);
+      BrokenDownTime date = {};
+      date.mday = 1;
+      date.mon = month - 1;
+      date.year = year - 1900;
+      EXPECT_EQ(LibcSeconds({year, month, 1, 0, 0, 0.0}), SecondsSince1970(date));
+    }
+  }
+}
+
+// GPS-UTC as published (IERS Bulletin C), one row per step: the new value from the step's
+// first second. The module's table answers from 1991-01-01 up to 2005-01-01 and gives -1
+// outside that span (before it, after it, and where it lists no step).
+TEST(GpsTime, GpsUtcOffsetFollowsThePublishedStepsWithinItsSpan) {
   const struct {
-    Date date;
-    int32_t offset;
-  } cases[] = {{{1990, 12, 31, 23, 59, 59.0}, -1},  // before the first listed offset
-               {{1991, 1, 1, 0, 0, 0.0}, 7},
-               {{1992, 6, 30, 23, 59, 59.0}, 7},
-               {{1992, 7, 1, 0, 0, 0.0}, 8},
-               {{1995, 12, 31, 23, 59, 59.0}, 10},
-               {{1996, 1, 1, 0, 0, 0.0}, 11},
-               {{1999, 1, 1, 0, 0, 0.0}, 13},
-               {{2004, 12, 31, 23, 59, 59.0}, 13},
-               // Row 11 (2001-07-01) stands after row 10 (2005-01-01): from 2005 on only the
-               // interval of row 11 matches, and it lists no offset.
-               {{2005, 1, 1, 0, 0, 0.0}, -1}};
-  for (const auto& c : cases) {
-    const int64_t gps_s = LibcGpsSeconds(c.date);
+    int year, month;
+    int32_t offset_s;
+  } kSteps[] = {{1981, 7, 1},  {1982, 7, 2},  {1983, 7, 3},  {1985, 7, 4},  {1988, 1, 5},
+                {1990, 1, 6},  {1991, 1, 7},  {1992, 7, 8},  {1993, 7, 9},  {1994, 7, 10},
+                {1996, 1, 11}, {1997, 7, 12}, {1999, 1, 13}, {2006, 1, 14}, {2009, 1, 15},
+                {2012, 7, 16}, {2015, 7, 17}, {2017, 1, 18}};
+  const int64_t spanFrom_s = LibcGpsSeconds({1991, 1, 1, 0, 0, 0.0});
+  const int64_t spanTo_s = LibcGpsSeconds({2005, 1, 1, 0, 0, 0.0});
+  int32_t before_s = 0;  // GPS-UTC before the first step
+  for (const auto& step : kSteps) {
+    const int64_t at_s = LibcGpsSeconds({step.year, step.month, 1, 0, 0, 0.0});
+    // A ten-bit week below 500 stands for week + 1024: no time before 1989-08-13 is named.
+    if (at_s / kWeekSeconds < 500) {
+      before_s = step.offset_s;
+      continue;
+    }
+    for (const int64_t gps_s : {at_s - 1, at_s}) {
+      const int32_t published = gps_s < at_s ? before_s : step.offset_s;
+      const int32_t expected = gps_s >= spanFrom_s && gps_s < spanTo_s ? published : -1;
+      const double sow = static_cast<double>(gps_s % kWeekSeconds);
+      EXPECT_EQ(expected, GpsUtcOffset(sow, TenBitWeek(gps_s / kWeekSeconds), sow))
+          << step.year << "-" << step.month << (gps_s < at_s ? ", the second before" : "");
+    }
+    before_s = step.offset_s;
+  }
+  // The end of the span: its last second, and the one after it.
+  for (const int64_t gps_s : {spanTo_s - 1, spanTo_s}) {
     const double sow = static_cast<double>(gps_s % kWeekSeconds);
-    EXPECT_EQ(c.offset, GpsUtcOffset(sow, TenBitWeek(gps_s / kWeekSeconds), sow))
-        << c.date.year << "-" << c.date.month << "-" << c.date.day;
+    EXPECT_EQ(gps_s < spanTo_s ? 13 : -1, GpsUtcOffset(sow, TenBitWeek(gps_s / kWeekSeconds), sow))
+        << gps_s;
   }
 }
 
