@@ -17,6 +17,7 @@
 #include "base/text_buffer.h"
 #include "dataset/byte_builder.h"
 #include "dataset/site_event_writers.h"
+#include "input/input_source.h"
 #include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
@@ -83,25 +84,33 @@ void ExpectLoad(const char* what, const std::string& text, const std::vector<Wan
   job.options.UseEventFile = 1;
   job.receiverType = receiverType;
   ASSERT_EQ(result, LoadEventFile(job, job.events));
-  const EventTable& table = job.events;
-  ASSERT_EQ(static_cast<int32_t>(wants.size()), table.count);
-  EXPECT_EQ(!wants.empty(), table.records != nullptr);
-  if (hasFeatures >= 0) {
-    EXPECT_EQ(hasFeatures, table.hasFeatures);
+  // The decode-only entry on the same bytes loads the same table.
+  EventTable fromBytes{};
+  InputSource bytes;
+  bytes.AttachBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  const bool lag = EventTimesLag(markOption != 0, receiverType);
+  ASSERT_EQ(noFile ? 0 : result, DecodeEvents(bytes, lag, fromBytes));
+  for (const EventTable* table : {&job.events, noFile ? &job.events : &fromBytes}) {
+    ASSERT_EQ(static_cast<int32_t>(wants.size()), table->count);
+    EXPECT_EQ(!wants.empty(), table->records != nullptr);
+    if (hasFeatures >= 0) {
+      EXPECT_EQ(hasFeatures, table->hasFeatures);
+    }
+    for (size_t i = 0; i < wants.size(); ++i) {
+      const EventRecord& r = table->records[i];
+      const Want& w = wants[i];
+      SCOPED_TRACE(i);
+      EXPECT_EQ(w.time_s, r.evTime);
+      EXPECT_EQ(w.name, r.evName);
+      EXPECT_EQ(w.desc, r.evDesc);
+      EXPECT_EQ(w.height, r.evHeight);
+      EXPECT_EQ(w.kind, r.evKind);
+      EXPECT_EQ(w.end, r.evEnd);
+      EXPECT_EQ(w.moving, r.evMoving);
+      EXPECT_EQ(w.seen, r.evSeen);
+    }
   }
-  for (size_t i = 0; i < wants.size(); ++i) {
-    const EventRecord& r = table.records[i];
-    const Want& w = wants[i];
-    SCOPED_TRACE(i);
-    EXPECT_EQ(w.time_s, r.evTime);
-    EXPECT_EQ(w.name, r.evName);
-    EXPECT_EQ(w.desc, r.evDesc);
-    EXPECT_EQ(w.height, r.evHeight);
-    EXPECT_EQ(w.kind, r.evKind);
-    EXPECT_EQ(w.end, r.evEnd);
-    EXPECT_EQ(w.moving, r.evMoving);
-    EXPECT_EQ(w.seen, r.evSeen);
-  }
+  FreeEventTable(fromBytes);
 }
 
 TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {

@@ -193,7 +193,10 @@ TEST(GpsOrbit, CorruptRecordsGiveFiniteResultsOrFailure) {
       EXPECT_TRUE(clockResult == 0 ? std::isfinite(clock) : clock == -7.0) << trial;
       if (store.SatPosition(5, t, trial % 2, 2.2e7, kBahr, pos, vel) == 0) {
         ++successes;
-        for (int k = 0; k < 3; ++k) EXPECT_TRUE(std::isfinite(pos[k]) && std::isfinite(vel[k]));
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_TRUE(std::isfinite(pos[k])) << trial << " position " << k;
+          EXPECT_TRUE(std::isfinite(vel[k])) << trial << " velocity " << k;
+        }
       } else {
         EXPECT_EQ(pos[1], -1.0) << trial;
         EXPECT_EQ(vel[1], -2.0) << trial;
