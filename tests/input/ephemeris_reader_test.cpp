@@ -227,178 +227,116 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
   const std::vector<uint8_t> five =
       Concat({GpsRecord(), GpsRecord(0, 63, kI32, 363600), GpsRecord(0, 1, kI16, 2049),
               GpsRecord(1), GlonassRecord()});
-  const struct {
-    const char* what;
-    std::vector<uint8_t> bytes;
-    int32_t type, recompute;
-    std::vector<std::string> messages;
+  struct Outcome {
     int32_t read, stored;  // stored -1: not checked
     size_t gpsWritten, glonassWritten;
     int32_t lastToe, lastWeek;  // of the last GPS record read
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    struct {
+      int32_t type, recompute;
+    } reader;
+    Outcome want;
+    std::vector<std::string> messages;
   } cases[] = {
-      {"healthy", GpsRecord(), 2, 1, {ok}, 1, 1, 1, 0, 356400, 1234},
-      {"healthy, not recomputing", GpsRecord(), 2, 0, {ok}, 1, 0, 1, 0, 356400, 1234},
-      {"unhealthy", GpsRecord(0x100), 2, 1, {bad}, 1, 0, 0, 0, 356400, 1234},
-      {"week 0", GpsRecord(0, 1, kI16, 0), 2, 1, {ok}, 1, -1, 1, 0, 356400, 0},
-      {"week 2048", GpsRecord(0, 1, kI16, 2048), 2, 1, {ok}, 1, -1, 1, 0, 356400, 2048},
-      {"week 2049", GpsRecord(0, 1, kI16, 2049), 2, 1, {ok, week2049}, 1, -1, 1, 0, 356400, 2049},
+      {"healthy", GpsRecord(), {2, 1}, {1, 1, 1, 0, 356400, 1234}, {ok}},
+      {"healthy, not recomputing", GpsRecord(), {2, 0}, {1, 0, 1, 0, 356400, 1234}, {ok}},
+      {"unhealthy", GpsRecord(0x100), {2, 1}, {1, 0, 0, 0, 356400, 1234}, {bad}},
+      {"week 0", GpsRecord(0, 1, kI16, 0), {2, 1}, {1, -1, 1, 0, 356400, 0}, {ok}},
+      {"week 2048", GpsRecord(0, 1, kI16, 2048), {2, 1}, {1, -1, 1, 0, 356400, 2048}, {ok}},
+      {"week 2049",
+       GpsRecord(0, 1, kI16, 2049),
+       {2, 1},
+       {1, -1, 1, 0, 356400, 2049},
+       {ok, week2049}},
       {"week -1",
        GpsRecord(0, 1, kI16, -1),
-       2,
-       1,
-       {ok, "ERROR - Eph Week Number : -1"},
-       1,
-       -1,
-       1,
-       0,
-       356400,
-       -1},
+       {2, 1},
+       {1, -1, 1, 0, 356400, -1},
+       {ok, "ERROR - Eph Week Number : -1"}},
       {"tgd NaN",
        GpsRecord(0, 7, kF32, kNaN),
-       2,
-       1,
-       {ok, unused + "tgd is nan, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
+       {2, 1},
+       {1, 0, 0, 0, 356400, 1234},
+       {ok, unused + "tgd is nan, record not used"}},
       {"m0 finite in the file, beyond range after x pi",
        GpsRecord(0, 39, kF64, 1e308),
-       2,
-       1,
-       {ok, unused + "m0 is inf, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
+       {2, 1},
+       {1, 0, 0, 0, 356400, 1234},
+       {ok, unused + "m0 is inf, record not used"}},
       // af0: 22 bits of 2^-31 s hold +-2^-10 s = 0.98 ms; 10 ms is ten times that.
       {"af0 of 10 ms",
        GpsRecord(0, 27, kF32, 0.01),
-       2,
-       1,
+       {2, 1},
+       {1, 0, 0, 0, 356400, 1234},
        {ok, unused + "af0 is 0.0099999998 s, outside the broadcast range -0.000976562 to "
-                     "0.000976562 s, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
+                     "0.000976562 s, record not used"}},
       {"e of 0.6",
        GpsRecord(0, 47, kF64, 0.6),
-       2,
-       1,
-       {ok, unused + "e is 0.6, outside the broadcast range 0 to 0.5, record not used"},
-       1,
-       0,
-       0,
-       0,
-       356400,
-       1234},
+       {2, 1},
+       {1, 0, 0, 0, 356400, 1234},
+       {ok, unused + "e is 0.6, outside the broadcast range 0 to 0.5, record not used"}},
       {"toe of -16 s",
        GpsRecord(0, 63, kI32, -16),
-       2,
-       1,
-       {ok, unused + "toe is -16 s, outside the broadcast range 0 to 604784 s, record not used"},
-       1,
-       0,
-       0,
-       0,
-       -16,
-       1234},
-      {"empty file", {}, 2, 1, {}, 0, 0, 0, 0, -1, -1},
+       {2, 1},
+       {1, 0, 0, 0, -16, 1234},
+       {ok, unused + "toe is -16 s, outside the broadcast range 0 to 604784 s, record not used"}},
+      {"empty file", {}, {2, 1}, {0, 0, 0, 0, -1, -1}, {}},
       {"PRN byte 0x85 is negative",
        FilledEphemerisRecord(0x85, 0x11),
-       4,
-       1,
-       {},
-       0,
-       0,
-       0,
-       0,
-       -1,
-       -1},
-      {"PRN 0", FilledEphemerisRecord(0x00, 0x22), 4, 1, {}, 0, 0, 0, 0, -1, -1},
-      {"PRN 40 in a type 2 file", GlonassRecord(), 2, 1, {}, 0, 0, 0, 0, -1, -1},
+       {4, 1},
+       {0, 0, 0, 0, -1, -1},
+       {}},
+      {"PRN 0", FilledEphemerisRecord(0x00, 0x22), {4, 1}, {0, 0, 0, 0, -1, -1}, {}},
+      {"PRN 40 in a type 2 file", GlonassRecord(), {2, 1}, {0, 0, 0, 0, -1, -1}, {}},
       {"PRN 33 in a type 4 file",
        prn33,
-       4,
-       1,
-       {"GLONASS Ephemeris loaded for PRN 33"},
-       1,
-       0,
-       0,
-       1,
-       -1,
-       -1},
+       {4, 1},
+       {1, 0, 0, 1, -1, -1},
+       {"GLONASS Ephemeris loaded for PRN 33"}},
       {"PRN 32 is GPS in a type 4 file",
        GpsRecord(0, 0, kI8, 32),
-       4,
-       1,
-       {"GPS Ephemeris loaded for PRN 32, Health OK"},
-       1,
-       1,
-       1,
-       0,
-       356400,
-       1234},
+       {4, 1},
+       {1, 1, 1, 0, 356400, 1234},
+       {"GPS Ephemeris loaded for PRN 32, Health OK"}},
       {"the same record twice",
        Concat({GpsRecord(), GpsRecord()}),
-       2,
-       1,
-       {ok, ok},
-       2,
-       1,
-       2,
-       0,
-       356400,
-       1234},
+       {2, 1},
+       {2, 1, 2, 0, 356400, 1234},
+       {ok, ok}},
       {"a cut last record",
        Concat({GpsRecord(), std::vector<uint8_t>(128, 7)}),
-       2,
-       1,
-       {ok},
-       1,
-       1,
-       1,
-       0,
-       356400,
-       1234},
+       {2, 1},
+       {1, 1, 1, 0, 356400, 1234},
+       {ok}},
       // The unhealthy record, read fourth, is the last GPS ephemeris remembered.
       {"five records",
        five,
-       4,
-       1,
-       {ok, ok, ok, week2049, bad, "GLONASS Ephemeris loaded for PRN 40"},
-       5,
-       3,
-       3,
-       1,
-       356400,
-       1234},
+       {4, 1},
+       {5, 3, 3, 1, 356400, 1234},
+       {ok, ok, ok, week2049, bad, "GLONASS Ephemeris loaded for PRN 40"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const EphemerisRun run = ReadEphemerisBytes(c.bytes, c.type, c.recompute);
+    const EphemerisRun run = ReadEphemerisBytes(c.bytes, c.reader.type, c.reader.recompute);
+    const Outcome& want = c.want;
     std::vector<std::string> messages = c.messages;
     for (std::string& m : messages) {
       if (m.find("{toe}") == std::string::npos) continue;
-      m.replace(m.find("{toe}"), 5, std::to_string(c.lastToe));
+      m.replace(m.find("{toe}"), 5, std::to_string(want.lastToe));
       m.replace(m.find("{path}"), 6, run.ephemerisPath);
     }
     EXPECT_EQ(messages, run.messages);
-    EXPECT_EQ(c.read, run.read);
-    if (c.stored >= 0) {
-      EXPECT_EQ(c.stored, run.stored);
+    EXPECT_EQ(want.read, run.read);
+    if (want.stored >= 0) {
+      EXPECT_EQ(want.stored, run.stored);
     }
-    EXPECT_EQ(c.gpsWritten, CountOf(run.epp, "GpsEph { Prn: "));
-    EXPECT_EQ(c.glonassWritten, CountOf(run.epp, "GlnEph {"));
-    EXPECT_EQ(c.lastToe, run.lastEphTime);
-    EXPECT_EQ(c.lastWeek, run.lastEphWeek);
+    EXPECT_EQ(want.gpsWritten, CountOf(run.epp, "GpsEph { Prn: "));
+    EXPECT_EQ(want.glonassWritten, CountOf(run.epp, "GlnEph {"));
+    EXPECT_EQ(want.lastToe, run.lastEphTime);
+    EXPECT_EQ(want.lastWeek, run.lastEphWeek);
   }
 }
 

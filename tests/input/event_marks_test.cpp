@@ -17,6 +17,7 @@
 #include "base/text_buffer.h"
 #include "dataset/byte_builder.h"
 #include "dataset/site_event_writers.h"
+#include "input/input_source.h"
 #include "job/conversion_job.h"
 #include "tests/support/conversion_fixtures.h"
 #include "tests/support/station_file.h"
@@ -203,25 +204,33 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
     job.options.UseEventFile = 1;
     job.receiverType = c.receiverType;
     ASSERT_EQ(c.result, LoadEventFile(job, job.events));
-    const EventTable& table = job.events;
-    ASSERT_EQ(c.count, table.count);
-    EXPECT_EQ(c.count > 0, table.records != nullptr);
-    if (c.hasFeatures >= 0) {
-      EXPECT_EQ(c.hasFeatures, table.hasFeatures);
+    // The decode-only entry on the same bytes loads the same table.
+    EventTable fromBytes{};
+    InputSource bytes;
+    bytes.AttachBytes(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size());
+    const bool lag = EventTimesLag(c.markOption != 0, c.receiverType);
+    ASSERT_EQ(c.noFile ? 0 : c.result, DecodeEvents(bytes, lag, fromBytes));
+    for (const EventTable* table : {&job.events, c.noFile ? &job.events : &fromBytes}) {
+      ASSERT_EQ(c.count, table->count);
+      EXPECT_EQ(c.count > 0, table->records != nullptr);
+      if (c.hasFeatures >= 0) {
+        EXPECT_EQ(c.hasFeatures, table->hasFeatures);
+      }
+      for (size_t i = 0; i < c.wants.size(); ++i) {
+        const EventRecord& r = table->records[i];
+        const Want& w = c.wants[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(w.time_s, r.evTime);
+        EXPECT_EQ(w.name, r.evName);
+        EXPECT_EQ(w.desc, r.evDesc);
+        EXPECT_EQ(w.height, r.evHeight);
+        EXPECT_EQ(w.kind, r.evKind);
+        EXPECT_EQ(w.end, r.evEnd);
+        EXPECT_EQ(w.moving, r.evMoving);
+        EXPECT_EQ(w.seen, r.evSeen);
+      }
     }
-    for (size_t i = 0; i < c.wants.size(); ++i) {
-      const EventRecord& r = table.records[i];
-      const Want& w = c.wants[i];
-      SCOPED_TRACE(i);
-      EXPECT_EQ(w.time_s, r.evTime);
-      EXPECT_EQ(w.name, r.evName);
-      EXPECT_EQ(w.desc, r.evDesc);
-      EXPECT_EQ(w.height, r.evHeight);
-      EXPECT_EQ(w.kind, r.evKind);
-      EXPECT_EQ(w.end, r.evEnd);
-      EXPECT_EQ(w.moving, r.evMoving);
-      EXPECT_EQ(w.seen, r.evSeen);
-    }
+    FreeEventTable(fromBytes);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "dataset/byte_builder.h"
 #include "dataset/site_event_writers.h"
+#include "input/input_source.h"
 #include "job/conversion_job.h"
 #include "tests/support/station_file.h"
 
@@ -37,6 +38,14 @@ SiteRun ReadSite(const std::string* siteText, bool noStation = false) {
     sta.job.staFile = nullptr;
   }
   ReadSiteFile(sta.job);
+  if (siteText != nullptr && !noStation) {
+    // The decode-only entry on the same bytes finds the same block, or none.
+    InputSource bytes;
+    bytes.AttachBytes(reinterpret_cast<const uint8_t*>(siteText->data()), siteText->size());
+    SiteBlock block;
+    EXPECT_EQ(sta.job.stationsWritten == 1, DecodeSite(bytes, &block));
+    EXPECT_EQ(sta.job.antennaHeight, block.height_m);
+  }
   return {noStation ? "" : sta.Blocks(), sta.job.antennaHeight, sta.job.stationsWritten};
 }
 
