@@ -203,6 +203,13 @@ class Importer {
   int32_t ReadInto(WindowEpoch* w, bool* got);
   int32_t WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur, const WindowEpoch* next);
   void RemoveOutputs();
+  // The steps of Run: the receiver and the header's fitness, the output names and the B
+  // file's header, the epochs, the E file, the S file. 0, or -1 (outputs removed).
+  int32_t CheckHeader();
+  int32_t OpenOutputs(const WindowEpoch& first);
+  int32_t WriteEpochs(std::vector<WindowEpoch>* window);
+  int32_t WriteEphemerides(const RinexNavFile& nav);
+  int32_t WriteSite(const RinexObsEpoch& first);
 
   const RinexImportOptions& options_;
   RinexImportSummary* summary_;
@@ -378,15 +385,8 @@ void Importer::RemoveOutputs() {
   }
 }
 
-int32_t Importer::Run() {
+int32_t Importer::CheckHeader() {
   const char* obsPath = options_.observationPath.c_str();
-  if (reader_.Open(obsPath) != 0) {
-    CopyText(errorText_, kTextSize, reader_.errorText());
-    return -1;
-  }
-  RinexNavFile nav;
-  if (ReadRinexNav(options_.navigationPath.c_str(), &nav, errorText_) != 0) return -1;
-
   const RinexObsHeader& header = reader_.header();
   if (options_.receiver.empty()) {
     if (ReceiverModelForRinex(header.receiverType, summary_->model, &summary_->receiverType,
@@ -424,17 +424,16 @@ int32_t Importer::Run() {
     }
   }
 
-  std::vector<WindowEpoch> window(3);  // previous, current, next
-  bool got = false;
-  if (ReadInto(&window[1], &got) != 0) return -1;
-  if (!got) return Fail("%s: no observation epochs", obsPath);
+  return 0;
+}
 
+int32_t Importer::OpenOutputs(const WindowEpoch& window) {
+  const RinexObsEpoch& first = window.epoch;
   // Names: B + site + session letter + two-digit year + "." + day of year.
-  const RinexObsEpoch first = window[1].epoch;  // kept: the window moves on
   char name[32];
   char fileSite[kEpochHeaderSiteLength + 1];
   for (int i = 0; i <= kEpochHeaderSiteLength; ++i) {
-    const char c = window[1].site[i];
+    const char c = window.site[i];
     fileSite[i] = c == '\0' || std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
   }
   std::snprintf(name, sizeof name, "%s%c%02d.%03d", fileSite, kSessionLetter,
@@ -464,6 +463,11 @@ int32_t Importer::Run() {
     return -1;
   }
 
+  return 0;
+}
+
+int32_t Importer::WriteEpochs(std::vector<WindowEpoch>* windowPointer) {
+  std::vector<WindowEpoch>& window = *windowPointer;
   bool havePrev = false;
   bool haveCur = true;
   while (haveCur) {
@@ -490,6 +494,10 @@ int32_t Importer::Run() {
     return -1;
   }
 
+  return 0;
+}
+
+int32_t Importer::WriteEphemerides(const RinexNavFile& nav) {
   EphemerisFileWriter eph;
   for (const RinexNavRecord& record : nav.records) {
     const int16_t health = static_cast<int16_t>(record.health < 0       ? -1
@@ -505,6 +513,11 @@ int32_t Importer::Run() {
     return -1;
   }
 
+  return 0;
+}
+
+int32_t Importer::WriteSite(const RinexObsEpoch& first) {
+  const RinexObsHeader& header = reader_.header();
   // Site file: the station line holds the week, the day of week and the first epoch's
   // second of week; the BEFORE line the vertical antenna height over the marker.
   SiteFileLines site;
@@ -518,6 +531,26 @@ int32_t Importer::Run() {
     return -1;
   }
   return 0;
+}
+
+int32_t Importer::Run() {
+  const char* obsPath = options_.observationPath.c_str();
+  if (reader_.Open(obsPath) != 0) {
+    CopyText(errorText_, kTextSize, reader_.errorText());
+    return -1;
+  }
+  RinexNavFile nav;
+  if (ReadRinexNav(options_.navigationPath.c_str(), &nav, errorText_) != 0) return -1;
+  if (CheckHeader() != 0) return -1;
+  std::vector<WindowEpoch> window(3);  // previous, current, next
+  bool got = false;
+  if (ReadInto(&window[1], &got) != 0) return -1;
+  if (!got) return Fail("%s: no observation epochs", obsPath);
+  const RinexObsEpoch first = window[1].epoch;  // kept: the window moves on
+  if (OpenOutputs(window[1]) != 0 || WriteEpochs(&window) != 0 || WriteEphemerides(nav) != 0) {
+    return -1;
+  }
+  return WriteSite(first);
 }
 
 }  // namespace
