@@ -202,6 +202,11 @@ class Importer {
   int32_t Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int32_t ReadInto(WindowEpoch* w, bool* got);
   int32_t WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur, const WindowEpoch* next);
+  // The GPS satellites of an epoch that get a channel record, at most limit_, in file order.
+  std::vector<const RinexSatObs*> ChooseSatellites(const WindowEpoch& cur, RinexObsCode caCode);
+  // One satellite's channel record; its track moves on.
+  std::vector<uint8_t> ChannelRecord(const WindowEpoch* prev, const WindowEpoch& cur,
+                                     const WindowEpoch* next, const RinexSatObs& sat);
   void RemoveOutputs();
   // The steps of Run: the receiver and the header's fitness, the output names and the B
   // file's header, the epochs, the E file, the S file. 0, or -1 (outputs removed).
@@ -250,11 +255,8 @@ int32_t Importer::ReadInto(WindowEpoch* w, bool* got) {
   return 0;
 }
 
-int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
-                             const WindowEpoch* next) {
-  // The C/A range: C1, or P1 in a file without C1.
-  const RinexObsCode caCode = cur.typeIndex[kObsC1] >= 0 ? kObsC1 : kObsP1;
-  const RinexObsCode l2Code = cur.typeIndex[kObsP2] >= 0 ? kObsP2 : kObsC2;
+std::vector<const RinexSatObs*> Importer::ChooseSatellites(const WindowEpoch& cur,
+                                                           RinexObsCode caCode) {
   std::vector<const RinexSatObs*> chosen;
   chosen.reserve(cur.epoch.sats.size());
   bool seen[kMaxGpsPrn + 1] = {};
@@ -293,6 +295,80 @@ int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
     chosen.swap(ordered);
   }
 
+  return chosen;
+}
+
+std::vector<uint8_t> Importer::ChannelRecord(const WindowEpoch* prev, const WindowEpoch& cur,
+                                             const WindowEpoch* next, const RinexSatObs& sat) {
+  // The C/A range: C1, or P1 in a file without C1.
+  const RinexObsCode caCode = cur.typeIndex[kObsC1] >= 0 ? kObsC1 : kObsP1;
+  const RinexObsCode l2Code = cur.typeIndex[kObsP2] >= 0 ? kObsP2 : kObsC2;
+  const int32_t recordSize = summary_->recordSize;
+  TrackState& track = tracks_[sat.prn];
+  const bool continuing = track.lastEpoch == written_ - 1 && cur.epoch.flag != 1;
+  const RinexObsValue* l1 = cur.Value(sat, kObsL1);
+  const RinexObsValue* l2 = cur.Value(sat, kObsL2);
+  const bool hasL1 = Usable(l1);
+  const bool hasL2 = Usable(l2);
+
+  ObsChannel ch;
+  ch.prn = static_cast<uint8_t>(sat.prn);
+  ch.caRange_s = cur.Value(sat, caCode)->value / kSpeedOfLight_mps;
+  ch.l1Phase_cyc = hasL1 ? -l1->value : 0.0;
+  const bool l1Broken = !hasL1 || !continuing || !track.l1 || (l1->lli & kLliLossOfLock);
+  ch.l1Warning = l1Broken ? kWarnRestart : 0;
+  ch.l1Snr = SnrByte(cur, sat, kObsS1, kObsL1, kObsC1);
+
+  double doppler_hz = 0.0;
+  const RinexObsValue* d1 = cur.Value(sat, kObsD1);
+  if (Usable(d1)) {
+    doppler_hz = d1->value;
+  } else if (PhaseRateDoppler(prev, cur, next, sat, &doppler_hz)) {
+    ++summary_->dopplerFromPhase;
+  } else {
+    ++summary_->noDoppler;
+  }
+  ch.doppler = DopplerField(doppler_hz, summary_);
+
+  const RinexObsValue* range2 = cur.Value(sat, l2Code);
+  ch.l2Range_s = Usable(range2) ? range2->value / kSpeedOfLight_mps : 0.0;
+  ch.l2Phase_cyc = hasL2 ? -l2->value : 0.0;
+  const bool l2Broken = !hasL2 || !continuing || !track.l2 || (l2->lli & kLliLossOfLock);
+  ch.l2Warning = l2Broken ? kWarnRestart : 0;
+  ch.l2Snr = SnrByte(cur, sat, kObsS2, kObsL2, l2Code);
+  if (recordSize == 35) {
+    ch.l2Range_s = 0.0;
+    ch.l2Phase_cyc = 0.0;
+  }
+  std::vector<uint8_t> record = ChannelRecordBytes(ch, recordSize, ObsLayout::kStandard);
+  if (recordSize == 97) {
+    const RinexObsValue* p1 = cur.Value(sat, kObsP1);
+    if (Usable(p1)) {
+      uint8_t* block = record.data() + kChanDualP1BlockOffset;
+      StoreF64(block, p1->value / kSpeedOfLight_mps);
+      block[kBlockWarningOffset] = ch.l1Warning;
+      block[kBlockSnrOffset] = ch.l1Snr;
+      StoreI32(block + kBlockDopplerOffset, ch.doppler);
+      StoreF64(block + kBlockPhaseOffset, ch.l1Phase_cyc);
+    }
+    const RinexObsValue* d2 = cur.Value(sat, kObsD2);
+    if (Usable(d2)) {
+      int32_t field = 0;
+      if (RoundToInt32(-d2->value / kDopplerUnit, &field)) {
+        StoreI32(record.data() + kChanDualL2BlockOffset + kBlockDopplerOffset, field);
+      }
+    }
+  }
+  track.lastEpoch = written_;
+  track.l1 = hasL1;
+  track.l2 = hasL2;
+  return record;
+}
+
+int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
+                             const WindowEpoch* next) {
+  const RinexObsCode caCode = cur.typeIndex[kObsC1] >= 0 ? kObsC1 : kObsP1;
+  const std::vector<const RinexSatObs*> chosen = ChooseSatellites(cur, caCode);
   ObsEpoch header;
   header.site = cur.site;
   header.time_s = cur.epoch.tow_s;
@@ -305,67 +381,9 @@ int32_t Importer::WriteEpoch(const WindowEpoch* prev, const WindowEpoch& cur,
   header.countByte = static_cast<uint8_t>(chosen.size());
   bytes_ = EpochHeaderBytes(header);
 
-  const int32_t recordSize = summary_->recordSize;
   for (const RinexSatObs* sat : chosen) {
-    TrackState& track = tracks_[sat->prn];
-    const bool continuing = track.lastEpoch == written_ - 1 && cur.epoch.flag != 1;
-    const RinexObsValue* l1 = cur.Value(*sat, kObsL1);
-    const RinexObsValue* l2 = cur.Value(*sat, kObsL2);
-    const bool hasL1 = Usable(l1);
-    const bool hasL2 = Usable(l2);
-
-    ObsChannel ch;
-    ch.prn = static_cast<uint8_t>(sat->prn);
-    ch.caRange_s = cur.Value(*sat, caCode)->value / kSpeedOfLight_mps;
-    ch.l1Phase_cyc = hasL1 ? -l1->value : 0.0;
-    const bool l1Broken = !hasL1 || !continuing || !track.l1 || (l1->lli & kLliLossOfLock);
-    ch.l1Warning = l1Broken ? kWarnRestart : 0;
-    ch.l1Snr = SnrByte(cur, *sat, kObsS1, kObsL1, kObsC1);
-
-    double doppler_hz = 0.0;
-    const RinexObsValue* d1 = cur.Value(*sat, kObsD1);
-    if (Usable(d1)) {
-      doppler_hz = d1->value;
-    } else if (PhaseRateDoppler(prev, cur, next, *sat, &doppler_hz)) {
-      ++summary_->dopplerFromPhase;
-    } else {
-      ++summary_->noDoppler;
-    }
-    ch.doppler = DopplerField(doppler_hz, summary_);
-
-    const RinexObsValue* range2 = cur.Value(*sat, l2Code);
-    ch.l2Range_s = Usable(range2) ? range2->value / kSpeedOfLight_mps : 0.0;
-    ch.l2Phase_cyc = hasL2 ? -l2->value : 0.0;
-    const bool l2Broken = !hasL2 || !continuing || !track.l2 || (l2->lli & kLliLossOfLock);
-    ch.l2Warning = l2Broken ? kWarnRestart : 0;
-    ch.l2Snr = SnrByte(cur, *sat, kObsS2, kObsL2, l2Code);
-    if (recordSize == 35) {
-      ch.l2Range_s = 0.0;
-      ch.l2Phase_cyc = 0.0;
-    }
-    std::vector<uint8_t> record = ChannelRecordBytes(ch, recordSize, ObsLayout::kStandard);
-    if (recordSize == 97) {
-      const RinexObsValue* p1 = cur.Value(*sat, kObsP1);
-      if (Usable(p1)) {
-        uint8_t* block = record.data() + kChanDualP1BlockOffset;
-        StoreF64(block, p1->value / kSpeedOfLight_mps);
-        block[kBlockWarningOffset] = ch.l1Warning;
-        block[kBlockSnrOffset] = ch.l1Snr;
-        StoreI32(block + kBlockDopplerOffset, ch.doppler);
-        StoreF64(block + kBlockPhaseOffset, ch.l1Phase_cyc);
-      }
-      const RinexObsValue* d2 = cur.Value(*sat, kObsD2);
-      if (Usable(d2)) {
-        int32_t field = 0;
-        if (RoundToInt32(-d2->value / kDopplerUnit, &field)) {
-          StoreI32(record.data() + kChanDualL2BlockOffset + kBlockDopplerOffset, field);
-        }
-      }
-    }
+    const std::vector<uint8_t> record = ChannelRecord(prev, cur, next, *sat);
     bytes_.insert(bytes_.end(), record.begin(), record.end());
-    track.lastEpoch = written_;
-    track.l1 = hasL1;
-    track.l2 = hasL2;
   }
   if (std::fwrite(bytes_.data(), 1, bytes_.size(), bFile_) != bytes_.size()) {
     return Fail("%s: cannot be written", summary_->observationFile.c_str());

@@ -75,12 +75,9 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   ASSERT_EQ(reader.Open(WriteSet(dir, body, "L-XII")), 0) << reader.errorText();
   RawEpoch e;
   ASSERT_EQ(reader.NextEpoch(&e), 1);
-  EXPECT_EQ(reader.receiverType(), 3);
-  EXPECT_EQ(e.offset, 90);
   EXPECT_STREQ(e.site, "A101");
-  EXPECT_EQ(e.tow_s, 345600.5);
-  EXPECT_EQ(e.ecef_m[2], 3.0);
-  EXPECT_EQ(e.clock_m, 4.5);
+  EXPECT_FIELDS(FIELD_IS(reader.receiverType(), 3), FIELD_IS(e.offset, 90),
+                FIELD_IS(e.tow_s, 345600.5), FIELD_IS(e.ecef_m[2], 3.0), FIELD_IS(e.clock_m, 4.5));
   ASSERT_EQ(e.channels.size(), 1u);
   const RawChannel& c = e.channels[0];
   EXPECT_EQ(c.prn, 9);
@@ -90,11 +87,9 @@ TEST(DownloadSetReader, SignalBlocksReadAtTheirOffsets) {
   for (int b = 0; b < 2; ++b) {
     SCOPED_TRACE(b);
     const RawSignalBlock& k = *blocks[b];
-    EXPECT_EQ(k.range_s, 0.07 + 0.001 * b + 9e-6);
-    EXPECT_EQ(int{k.warning}, 128 >> b);
-    EXPECT_EQ(int{k.snr}, 40 + b);
-    EXPECT_EQ(k.doppler, -123456 - b);
-    EXPECT_EQ(k.phase_cyc, 1000.25 * (b + 1) + 9);
+    EXPECT_FIELDS(FIELD_IS(k.range_s, 0.07 + 0.001 * b + 9e-6), FIELD_IS(k.warning, 128 >> b),
+                  FIELD_IS(k.snr, 40 + b), FIELD_IS(k.doppler, -123456 - b),
+                  FIELD_IS(k.phase_cyc, 1000.25 * (b + 1) + 9));
   }
   EXPECT_EQ(reader.NextEpoch(&e), 0);
   EXPECT_TRUE(reader.damage().empty());
@@ -213,14 +208,11 @@ TEST(DownloadSetReader, CompanionFilesThroughTheModule) {
   ASSERT_EQ(gps.size(), 1u);
   ASSERT_EQ(glonass.size(), 1u);
   ASSERT_EQ(reader.damage().size(), 1u);
-  EXPECT_EQ(reader.receiverType(), 4);
-  EXPECT_EQ(gps[0].eph.prn, 7);
-  EXPECT_EQ(gps[0].health, 63);
-  EXPECT_EQ(glonass[0].offset, 129);
-  EXPECT_EQ(glonass[0].fields.prn, 40);
-  EXPECT_EQ(glonass[0].fields.pos[1], 1.5e7);
-  EXPECT_EQ(reader.damage()[0].file, 'E');
-  EXPECT_EQ(reader.damage()[0].offset, 2 * 129);
+  EXPECT_FIELDS(FIELD_IS(reader.receiverType(), 4), FIELD_IS(gps[0].eph.prn, 7),
+                FIELD_IS(gps[0].health, 63), FIELD_IS(glonass[0].offset, 129),
+                FIELD_IS(glonass[0].fields.prn, 40), FIELD_IS(glonass[0].fields.pos[1], 1.5e7),
+                FIELD_IS(reader.damage()[0].file, 'E'),
+                FIELD_IS(reader.damage()[0].offset, 2 * 129));
 }
 
 }  // namespace

@@ -139,18 +139,13 @@ TEST(RinexImport, DopplerComesFromThePhaseRateWithoutD1) {
     const uint8_t* c = e + kEpochHeader;
     EXPECT_DOUBLE_EQ((21000000.0 + i) / 299792458.0, LoadF64(c + 4));  // m / (m/s)
     // SNR: SSI 5 -> 6 * 5 + 3 dB-Hz.
-    EXPECT_EQ(LoadF64(e + 4), tows[i]);
-    EXPECT_EQ(int{c[0]}, 7);  // PRN
-    EXPECT_EQ(LoadI32(c + 23), fields[i]);
-    EXPECT_EQ(c[19], warnings[i]);
-    EXPECT_EQ(int{c[21]}, 33);  // SNR
-    EXPECT_EQ(LoadF64(c + 27), -phases[i]);
+    EXPECT_FIELDS(FIELD_IS(LoadF64(e + 4), tows[i]), FIELD_IS(c[0], 7) /* PRN */,
+                  FIELD_IS(LoadI32(c + 23), fields[i]), FIELD_IS(c[19], warnings[i]),
+                  FIELD_IS(c[21], 33) /* SNR */, FIELD_IS(LoadF64(c + 27), -phases[i]));
   }
   const RinexImportSummary& m = got.summary;
-  EXPECT_EQ(m.receiverType, 1);
-  EXPECT_EQ(m.dopplerFromPhase, 3);
-  EXPECT_EQ(m.noDoppler, 1);
-  EXPECT_EQ(m.eventRecords, 1);
+  EXPECT_FIELDS(FIELD_IS(m.receiverType, 1), FIELD_IS(m.dopplerFromPhase, 3),
+                FIELD_IS(m.noDoppler, 1), FIELD_IS(m.eventRecords, 1));
 }
 
 // The receiver position of the epoch headers (bytes 12-35): APPROX POSITION XYZ, zeros, or
