@@ -160,62 +160,46 @@ double ReportTime(WeekTracker& tracker, bool weekKnown, double tow_s) {
   return week < 0 ? tow_s : week * 604800.0 + tow_s;
 }
 
-void ComputePositions(const std::string& bPath, const QcOptions& options,
-                      const SessionWeek& session, ModuleEphemerides& eph, QcReport* report) {
-  QcPositions& p = report->positions;
-  ScratchDir scratch;
-  if (scratch.path().empty()) {
-    p.error = "no temporary folder for the conversion";
-    return;
-  }
-  const std::string gpbPath = scratch.path() + "/qc.gpb";
+namespace {
+
+// One ConvertFile run of the set into gpbPath without recomputation when the engine below
+// solves (else with it, which then solves nothing); its texts go to readerTexts.
+void ConvertForPositions(const std::string& bPath, const std::string& gpbPath,
+                         const QcOptions& options, bool solve, std::vector<SentText>* readerTexts,
+                         QcPositions* p) {
   static ConvertRequest request;  // 2.7 kB: not on the stack
   std::memset(&request, 0, sizeof request);
   request.size = kConvertRequestSize;
   request.optionsSize = kConvertOptionsSize;
-  if (bPath.size() >= sizeof request.inputPath || gpbPath.size() >= sizeof request.outputPath) {
-    p.error = "path of 256 characters or more";
-    return;
-  }
   std::memcpy(request.inputPath, bPath.c_str(), bPath.size() + 1);
   std::memcpy(request.outputPath, gpbPath.c_str(), gpbPath.size() + 1);
   SetFactoryDefaults(kConvertOptionsSize, &request.options);
   request.options.ReceiverType = options.receiverType;
-  // The positions are solved once, below, by an engine that the set's ephemerides fill as
-  // a conversion fills its own: the conversion writes each epoch as its engine would
-  // receive it. Without enough ephemerides nothing is solved, and the recomputing
-  // conversion costs nothing more and says so itself.
-  const bool solve = eph.gpsCount() >= kEphemeridesToSolve;
   request.options.RecomputePosition = solve ? 0 : 1;
   HostCallbacks callbacks;
   std::memset(&callbacks, 0, sizeof callbacks);
   callbacks.size = kHostCallbacksSize;
   callbacks.messageCallback = KeepMessage;
   callbacks.progressCallback = KeepPhase;
-  std::vector<SentText> readerTexts, engineTexts;
-  gSent = &readerTexts;
+  gSent = readerTexts;
   gPhase = kBeforeEpochs;
-  p.attempted = true;
-  p.result = ConvertFile(&request, &callbacks, 0);
+  p->attempted = true;
+  p->result = ConvertFile(&request, &callbacks, 0);
   gSent = nullptr;
-  if (p.result != 0) {
+  if (p->result != 0) {
     char text[kTextSize];
     GetErrString(text);
-    p.error = text;
+    p->error = text;
   }
+}
 
-  GpbReader reader;
-  if (reader.Open(gpbPath.c_str()) != 0) {
-    if (p.error.empty()) p.error = reader.errorText();
-    TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
-    return;
-  }
+// Every epoch of the GPB file, in order, through the engine (none: nothing solved); the
+// solved positions as WGS84 latitude, longitude (deg) and height (m).
+std::vector<GeodeticPos> SolveEpochs(GpbReader& reader, const SessionWeek& session,
+                                     SinglePoint* engine, QcReport* report) {
+  QcPositions& p = report->positions;
   WeekTracker tracker(session);
-  // Solved epochs as WGS84 latitude, longitude (deg) and height (m), in epoch order.
   std::vector<GeodeticPos> solved;
-  SinglePoint* engine = solve ? &eph.engine() : nullptr;  // none without ephemerides
-  if (engine != nullptr) engine->SetMessageFunction(KeepMessage);
-  gSent = &engineTexts;
   static GpbReadEpoch read;
   while (reader.ReadEpoch(&read) == 1) {
     gpb_epoch_type& e = read.epoch;
@@ -234,14 +218,13 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
     report->epochSeries.push_back(out);
     ++p.epochs;
   }
-  gSent = nullptr;
-  if (engine != nullptr) engine->SetMessageFunction(nullptr);
-  TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
-  if (p.error.empty() && reader.errorText()[0] != '\0' && reader.epochsRead() == 0) {
-    p.error = reader.errorText();
-  }
-  if (p.solved == 0) return;
+  return solved;
+}
 
+// Mean, centre and east/north/up figures of the solved positions.
+void PositionFigures(const std::vector<GeodeticPos>& solved, const QcOptions& options,
+                     QcReport* report) {
+  QcPositions& p = report->positions;
   const double n = static_cast<double>(p.solved);
   std::vector<double> ecef(3 * solved.size());
   for (size_t i = 0; i < solved.size(); ++i) {
@@ -280,6 +263,48 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
   p.rms3d_m = std::sqrt(p.rmsHorizontal_m * p.rmsHorizontal_m + p.rmsEnu_m[2] * p.rmsEnu_m[2]);
   p.meanUsed = usedSum / n;
   p.meanResidualRms_m = rmsSum / n;
+}
+
+}  // namespace
+
+void ComputePositions(const std::string& bPath, const QcOptions& options,
+                      const SessionWeek& session, ModuleEphemerides& eph, QcReport* report) {
+  QcPositions& p = report->positions;
+  ScratchDir scratch;
+  if (scratch.path().empty()) {
+    p.error = "no temporary folder for the conversion";
+    return;
+  }
+  const std::string gpbPath = scratch.path() + "/qc.gpb";
+  if (bPath.size() >= static_cast<size_t>(kPathSize) ||
+      gpbPath.size() >= static_cast<size_t>(kPathSize)) {
+    p.error = "path of 256 characters or more";
+    return;
+  }
+  // The positions are solved once, below, by an engine that the set's ephemerides fill as
+  // a conversion fills its own: the conversion writes each epoch as its engine would
+  // receive it. Without enough ephemerides nothing is solved, and the recomputing
+  // conversion costs nothing more and says so itself.
+  const bool solve = eph.gpsCount() >= kEphemeridesToSolve;
+  std::vector<SentText> readerTexts, engineTexts;
+  ConvertForPositions(bPath, gpbPath, options, solve, &readerTexts, &p);
+  GpbReader reader;
+  if (reader.Open(gpbPath.c_str()) != 0) {
+    if (p.error.empty()) p.error = reader.errorText();
+    TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
+    return;
+  }
+  SinglePoint* engine = solve ? &eph.engine() : nullptr;  // none without ephemerides
+  if (engine != nullptr) engine->SetMessageFunction(KeepMessage);
+  gSent = &engineTexts;
+  const std::vector<GeodeticPos> solved = SolveEpochs(reader, session, engine, report);
+  gSent = nullptr;
+  if (engine != nullptr) engine->SetMessageFunction(nullptr);
+  TallyInConversionOrder(readerTexts, engineTexts, &p.messages);
+  if (p.error.empty() && reader.errorText()[0] != '\0' && reader.epochsRead() == 0) {
+    p.error = reader.errorText();
+  }
+  if (p.solved > 0) PositionFigures(solved, options, report);
 }
 
 }  // namespace talverin
