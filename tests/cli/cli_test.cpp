@@ -114,9 +114,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   fs::create_directories(t.File("empty"));
   const std::vector<uint8_t> ephemerisBefore = ReadFileBytes(dir_->File("bad/EBAHRA04.162"));
   // A B file named like the RINEX file it gives (no date in the name: site and session 0).
+  const std::string clash = t.File("clash/bahr1620.04o");
   CopySet(Set(), t.File("clash"), "ahr1620.04o");
-  fs::rename(t.File("clash/Bahr1620.04o"), t.File("clash/bahr1620.04o"));
-  const std::vector<uint8_t> clashBefore = ReadFileBytes(t.File("clash/bahr1620.04o"));
+  fs::rename(t.File("clash/Bahr1620.04o"), clash);
+  const std::vector<uint8_t> clashBefore = ReadFileBytes(clash);
   CopySet(Set(), t.File("twin"), "BAHRA04.162");
   const std::string tag = "version:" + std::string(112, ' ');
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
@@ -125,6 +126,8 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   // of kBahrAntenna, less the antenna height): the same figures as from the ECEF position.
   const char* marker = "26.2091411815,50.6081456306,-17.0791";
   const std::string stats = Cli({"stats", Gpb(), "--reference", kBahrAntenna}).out;
+  const std::string statsBody = stats.substr(stats.find('\n'));  // names the reference
+  const std::string noEpochGpb = t.File("h/B0001A01.gpb");       // the "h" row's output
 
   const struct {
     std::vector<std::string> args;
@@ -153,17 +156,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", "26.2,50.6,-17"}, 2, "not within 100 km"},
       {{"stats", Gpb(), "--reference-llh", "26.2,50.6"}, 2, "is not three numbers"},
       {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
-      {{"stats", t.File("h/B0001A01.gpb"), "--reference", kBahrAntenna},
-       1,
-       "no epoch"},  // the "h" row's output
+      {{"stats", noEpochGpb, "--reference", kBahrAntenna}, 1, "no epoch"},
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
-      // The first line names the reference.
-      {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"},
-       0,
-       stats.substr(stats.find('\n'))},
-      {{"rinex", "--gps-week", "1274", t.File("clash/bahr1620.04o")},
-       2,
-       "refusing to overwrite an input"},
+      {{"stats", Gpb(), "--reference-llh", marker, "--antenna-height", "3.122"}, 0, statsBody},
+      {{"rinex", "--gps-week", "1274", clash}, 2, "refusing to overwrite an input"},
       {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
@@ -180,7 +176,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   // The missing B file is named as such: the module was never asked (no E file message).
   EXPECT_EQ(std::string::npos, Cli({"convert", t.File("bahr/BMISSA04.162")}).err.find("EMISSA04"));
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
-  EXPECT_EQ(clashBefore, ReadFileBytes(t.File("clash/bahr1620.04o")));
+  EXPECT_EQ(clashBefore, ReadFileBytes(clash));
   EXPECT_FALSE(fs::exists(t.File("north")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
   const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
@@ -198,31 +194,24 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
   CopySet(Set(), t.File("in"), "BAHRA04.162");
   CopySet(Set(), t.File("in/sub"), "BAHRB04.162");
   CopySet(Bad(), t.File("in"), "BADXA04.162");
+  // Beginnings of the sets' summary lines, after "SET: ".
+  const std::string converted[3] = {"failed: Unable to detect",
+                                    "completed, 120 epochs written, 120 recomputed, 0 unsolved",
+                                    "completed"};
+  const std::string exported[3] = {
+      "failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
+      "written, 120 epochs, 932 satellite records", "written"};
   const struct {
     std::string command;
-    std::string lines[3];  // beginnings of the sets' summary lines, after "SET: "
+    const std::string* lines;  // of the three sets
     // A good set's JSON result, its member counting the epochs written, the one naming the
     // main output.
     const char *written, *epochs, *output;
     std::string lastOutput;  // that output of the set in the subfolder
     size_t files;            // in the output folder: two sets' outputs, partial outputs, the JSON
   } cases[] = {
-      {"convert",
-       {"failed: Unable to detect", "completed, 120 epochs written, 120 recomputed, 0 unsolved",
-        "completed"},
-       "completed",
-       "epochs_written",
-       "gpb",
-       "BBAHRB04.gpb",
-       2 * 3 + 3 + 1},
-      {"rinex",
-       {"failed: " + t.File("in/BBADXA04.162") + ": unknown receiver model text 'QQ-9999'",
-        "written, 120 epochs, 932 satellite records", "written"},
-       "written",
-       "epochs",
-       "observation",
-       "bahr162b.04o",
-       2 * 2 + 1},
+      {"convert", converted, "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
+      {"rinex", exported, "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
   };
   const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
   for (const auto& c : cases) {

@@ -30,6 +30,13 @@ gpb_epoch_type ValidEpoch(double gpsTime = 0.0) {
   return gpb_epoch_type{1, 0, 0, 0, 0, 0, 0, gpsTime, 0, 0, 0, 0, {}};
 }
 
+// Satellite record header of a 1.02 file: record length 44, PRN byte, lock byte.
+void AppendSat102(ByteBuilder& b, uint8_t prn, uint8_t lock) {
+  b.U16(44);
+  b.U8(prn);
+  b.U8(lock);
+}
+
 Bytes Slice(const Bytes& bytes, size_t from, size_t to) {
   if (to > bytes.size() || from > to) return {};
   return Bytes(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
@@ -80,6 +87,21 @@ void AppendNewEpochRecord(ByteBuilder& b, uint16_t length, uint16_t bytesPerSat,
   b.U16(aux);
 }
 
+// Primary satellite record of the new file: PRN byte, GLONASS byte, two spare bytes, flag
+// byte, snr byte, lock units, range, phase, doppler.
+void AppendPrimarySat(ByteBuilder& b, uint8_t prn, uint8_t glonass, uint8_t flags, uint8_t snr,
+                      uint16_t lock, double range, double phase, float doppler) {
+  b.U8(prn);
+  b.U8(glonass);
+  b.Zeros(2);
+  b.U8(flags);
+  b.U8(snr);
+  b.U16(lock);
+  b.F64(range);
+  b.F64(phase);
+  b.F32(doppler);
+}
+
 // The checksum is the byte sum of everything from epoch offset 8 to the end of the epoch.
 void PatchChecksum(Bytes& epochBytes) {
   uint32_t sum = 0;
@@ -115,26 +137,10 @@ TEST(GpbFileNewEpoch, EpochRecordsMatchHandAssembledBytes) {
   ByteBuilder b;
   AppendNewEpochRecord(b, 84 + 4 * 28, 56, 0x01, 2, l2, 1235, 0xBEEF);
   // Satellite 3: primary, then an all-zero extended record.
-  b.U8(3);
-  b.U8(0);
-  b.Zeros(2);
-  b.U8(0x03);
-  b.U8(0);
-  b.U16(0);
-  b.F64(21000000.5);
-  b.F64(1.5e6);
-  b.F32(0.0f);
+  AppendPrimarySat(b, 3, 0, 0x03, 0, 0, 21000000.5, 1.5e6, 0.0f);
   b.Zeros(28);
   // Satellite 17: primary with the range only, extended with P1, L2 range, phase, lock, snr.
-  b.U8(17);
-  b.U8(0);
-  b.Zeros(2);
-  b.U8(0x01);
-  b.U8(0);
-  b.U16(0);
-  b.F64(22000000.75);
-  b.F64(0.0);
-  b.F32(0.0f);
+  AppendPrimarySat(b, 17, 0, 0x01, 0, 0, 22000000.75, 0.0, 0.0f);
   b.U8(0x3B);
   b.U8(181);
   b.U16(12010);
@@ -197,15 +203,8 @@ TEST(GpbFileNewEpoch, PrimaryRecordAppliesRangeLockSnrAndFlagRules) {
     e.sat[0] = {c.prn, c.sflags, c.range1, c.phase1, c.doppler1, c.lock1, c.snr1, 0, 0, 0, 0, 0};
     ByteBuilder whole;
     AppendNewEpochRecord(whole, 84 + 28, 28, 0, 1, e, c.ms, 0xFFFF);
-    whole.U8(c.prnByte);
-    whole.U8(c.glonass);
-    whole.Zeros(2);
-    whole.U8(c.flags);
-    whole.U8(c.snrByte);
-    whole.U16(c.lockUnits);
-    whole.F64(c.range);
-    whole.F64(c.phase);
-    whole.F32(c.doppler);
+    AppendPrimarySat(whole, c.prnByte, c.glonass, c.flags, c.snrByte, c.lockUnits, c.range, c.phase,
+                     c.doppler);
     PatchChecksum(whole.bytes());
     std::vector<GpbReadEpoch> read;
     EXPECT_EQ(whole.bytes(), WriteEpochs(1, {e}, &read)) << c.name;
@@ -246,26 +245,18 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   x.F64(0.75);
   x.U16(0x5A5A);
   x.Zeros(6);
-  x.U16(44);
-  x.U8(38);
-  x.U8(254);
+  AppendSat102(x, 38, 254);
   x.F64(5.0);
   x.F64(123456.5);
   x.F64(-1234.125);
   x.F64(20000003.5);
   x.F64(98765.25);
-  x.U16(44);
-  x.U8(4);
-  x.U8(255);
+  AppendSat102(x, 4, 255);
   x.F64(21000000.5);
   x.Zeros(32);
-  x.U16(44);
-  x.U8(6);
-  x.U8(255);
+  AppendSat102(x, 6, 255);
   x.Zeros(40);
-  x.U16(44);
-  x.U8(7);
-  x.U8(0);
+  AppendSat102(x, 7, 0);
   x.Zeros(40);
   // A second epoch without flag bit 9, its one satellite with the range only: nothing of the
   // first epoch's records remains in it.
@@ -276,9 +267,7 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   x.Zeros(56);
   x.U16(0xFFFF);
   x.Zeros(6);
-  x.U16(44);
-  x.U8(4);
-  x.U8(255);
+  AppendSat102(x, 4, 255);
   x.F64(21000000.5);
   x.Zeros(32);
   std::vector<GpbReadEpoch> read;

@@ -18,16 +18,16 @@ namespace {
 
 using testing_support::TempDir;
 
-// One C/A-code satellite per epoch: range 0.07 s, phase -100.25 cycles, Doppler -123400
-// counts (12.34 Hz in RINEX sign), SNR 45.
-ObsFile CaFile(const std::vector<std::pair<std::string, double>>& epochs) {
+// One C/A-code satellite per epoch, epochs every 30 s from t0_s at the sites given: range
+// 0.07 s, phase -100.25 cycles, Doppler -123400 counts (12.34 Hz in RINEX sign), SNR 45.
+ObsFile CaFile(const std::vector<std::string>& sites, double t0_s) {
   ObsFile f;
   f.model = "G-12";
   f.recordSize = 35;
-  for (const auto& e : epochs) {
+  for (const std::string& site : sites) {
     ObsEpoch epoch;
-    epoch.site = e.first;
-    epoch.time_s = e.second;
+    epoch.site = site;
+    epoch.time_s = t0_s + 30.0 * f.epochs.size();
     ObsChannel c;
     c.prn = 5;
     c.caRange_s = 0.07;
@@ -38,6 +38,12 @@ ObsFile CaFile(const std::vector<std::pair<std::string, double>>& epochs) {
     f.epochs.push_back(epoch);
   }
   return f;
+}
+
+// A header line: the label starts in column 61.
+std::string HeaderLine(std::string line, const std::string& label) {
+  line.resize(60, ' ');
+  return line + label + "\n";
 }
 
 struct Exported {
@@ -67,12 +73,8 @@ Exported Export(const TempDir& dir, const std::string& bName) {
 TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   TempDir dir;
   const double t0 = 345600.0;  // 2004-06-10 00:00:00, GPS week 1274
-  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"), CaFile({{"A101", t0},
-                                                                     {"A101", t0 + 30},
-                                                                     {"????", t0 + 60},
-                                                                     {"????", t0 + 90},
-                                                                     {"B202", t0 + 120},
-                                                                     {"B202", t0 + 150}})));
+  const ObsFile walk = CaFile({"A101", "A101", "????", "????", "B202", "B202"}, t0);
+  ASSERT_TRUE(WriteObservationFile(dir.File("BA101A04.162"), walk));
   SiteFileLines site;
   site.line3 = SiteStationLine("A101", 1274, 4, 345600);
   site.line6 = SiteHeightLine("BEFORE", 1.2345);
@@ -106,17 +108,11 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
                 "FENCE                                                       COMMENT\n"
                 " 04  6 10  0  2  0.0000000  0  1G 5\n" +
                 sat + " 04  6 10  0  2 30.0000000  0  1G 5\n" + sat);
-  EXPECT_NE(
-      x.obs.find("\nA101                                                        MARKER NAME\n"),
-      std::string::npos);
-  EXPECT_NE(
-      x.obs.find(
-          "\n        1.2345        0.0000        0.0000                  ANTENNA: DELTA H/E/N\n"),
-      std::string::npos);
-  EXPECT_NE(
-      x.obs.find(
-          "\n     4    C1    L1    D1    S1                              # / TYPES OF OBSERV\n"),
-      std::string::npos);
+  for (const std::string& line :
+       {HeaderLine("A101", "MARKER NAME"),
+        HeaderLine("        1.2345        0.0000        0.0000", "ANTENNA: DELTA H/E/N"),
+        HeaderLine("     4    C1    L1    D1    S1", "# / TYPES OF OBSERV")})
+    EXPECT_NE(x.obs.find("\n" + line), std::string::npos) << line;
   EXPECT_EQ(x.summary.events, 3);
 }
 
@@ -126,7 +122,7 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
 // 2017-01-01.
 TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   TempDir dir;
-  ASSERT_TRUE(WriteObservationFile(dir.File("BROLLA20.015"), CaFile({{"ROLL", 262800.0}})));
+  ASSERT_TRUE(WriteObservationFile(dir.File("BROLLA20.015"), CaFile({"ROLL"}, 262800.0)));
   EphemerisFileWriter e;
   for (const int16_t week : {40, 45}) {
     GpsEph eph{};
