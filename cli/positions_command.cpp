@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/safe_output.h"
 #include "dataset/gps_calendar.h"
+#include "dataset/markup_text.h"
 #include "dataset/position_stats.h"
 #include "dataset/session_week.h"
 #include "job/path_names.h"
@@ -18,33 +19,6 @@
 
 namespace talverin_cli {
 namespace {
-
-// Escapes the five XML special characters.
-std::string Xml(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // Where the rows go: stdout (PrintLine, which stops at a closed pipe) or a file.
 class Sink {
@@ -192,7 +166,8 @@ int RunPositions(const PositionsArgs& args) {
   }
   Sink sink(file);
   const talverin::EnuFrame frame(reference);
-  WriteHead(sink, args.format, Xml(std::filesystem::path(args.gpb).filename().string()),
+  WriteHead(sink, args.format,
+            talverin::EscapeMarkup(std::filesystem::path(args.gpb).filename().string()),
             haveReference);
   talverin::WeekTracker weeks(week);
   static talverin::GpbReadEpoch read;

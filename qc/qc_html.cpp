@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "dataset/json_writer.h"
+#include "dataset/markup_text.h"
 #include "dataset/satellite_names.h"
 #include "job/host_records.h"
 #include "qc/qc_assets.h"
@@ -415,7 +416,7 @@ std::vector<PlotSpec> BuildPlots(const QcReport& r) {
 }
 
 std::string Row(const std::string& name, const std::string& value) {
-  return "<tr><td>" + HtmlEscape(name) + "</td><td class=\"l\">" + HtmlEscape(value) +
+  return "<tr><td>" + EscapeMarkup(name) + "</td><td class=\"l\">" + EscapeMarkup(value) +
          "</td></tr>\n";
 }
 
@@ -540,54 +541,27 @@ std::string SatelliteTable(const QcReport& r) {
 
 std::string Page(const std::string& title, const std::string& body) {
   return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
-         HtmlEscape(title) + "</title>\n<style>\n" + kQcReportCss + "</style>\n</head>\n<body>\n" +
-         body + "</body></html>\n";
+         EscapeMarkup(title) + "</title>\n<style>\n" + kQcReportCss +
+         "</style>\n</head>\n<body>\n" + body + "</body></html>\n";
 }
 
 }  // namespace
 
-std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string RenderQcHtml(const QcReport& r) {
-  std::string b = "<h1>Quality report: " + HtmlEscape(r.name) + "</h1>\n<div class=\"sub\">";
+  std::string b = "<h1>Quality report: " + EscapeMarkup(r.name) + "</h1>\n<div class=\"sub\">";
   if (r.readable) {
-    b += HtmlEscape(QcFormat("Receiver %s (%s)", r.model.c_str(), r.receiverName.c_str()));
-    if (!r.site.empty()) b += HtmlEscape(", site " + r.site);
-    if (r.hasSiteFile) b += HtmlEscape(QcFormat(", antenna height %.4f m", r.antennaHeight_m));
-    b += HtmlEscape(r.weekKnown
-                        ? QcFormat(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
-                        : std::string(", GPS week unknown"));
+    b += EscapeMarkup(QcFormat("Receiver %s (%s)", r.model.c_str(), r.receiverName.c_str()));
+    if (!r.site.empty()) b += EscapeMarkup(", site " + r.site);
+    if (r.hasSiteFile) b += EscapeMarkup(QcFormat(", antenna height %.4f m", r.antennaHeight_m));
+    b += EscapeMarkup(r.weekKnown
+                          ? QcFormat(", GPS week %d (from the %s)", r.week, r.weekSource.c_str())
+                          : std::string(", GPS week unknown"));
   }
-  b += "<br>" + HtmlEscape(r.path) + "</div>\n";
+  b += "<br>" + EscapeMarkup(r.path) + "</div>\n";
   if (!r.missing.empty()) {
     b += "<div class=\"missing\" id=\"qc-missing\"><b>What this report cannot show, and "
          "why</b><ul>\n";
-    for (const std::string& m : r.missing) b += "<li>" + HtmlEscape(m) + "</li>\n";
+    for (const std::string& m : r.missing) b += "<li>" + EscapeMarkup(m) + "</li>\n";
     b += "</ul></div>\n";
   }
   b += "<pre id=\"qc-errors\"></pre>\n";
@@ -603,10 +577,10 @@ std::string RenderQcHtml(const QcReport& r) {
       std::string("{\"timeBase\":\"") + (r.weekKnown ? "gps" : "tow") + "\",\"plots\":[";
   for (size_t i = 0; i < plots.size(); ++i) {
     const PlotSpec& p = plots[i];
-    b += "<div class=\"plot\" id=\"plot-" + p.id + "\"><h3>" + HtmlEscape(p.title) +
+    b += "<div class=\"plot\" id=\"plot-" + p.id + "\"><h3>" + EscapeMarkup(p.title) +
          "</h3><canvas></canvas><div class=\"legend\"></div><div class=\"tip\"></div>";
     const std::string note = (p.empty.empty() ? std::string() : p.empty + " ") + p.note;
-    if (!note.empty()) b += "<div class=\"note\">" + HtmlEscape(note) + "</div>";
+    if (!note.empty()) b += "<div class=\"note\">" + EscapeMarkup(note) + "</div>";
     b += "</div>\n";
     json += (i > 0 ? "," : "") + PlotJson(p);
   }
@@ -621,18 +595,18 @@ std::string RenderQcHtml(const QcReport& r) {
     b += "<h2>Gaps</h2>\n<table><tr><th class=\"l\">last epoch before</th><th class=\"l\">first "
          "epoch after</th><th>epochs missing</th></tr>\n";
     for (const QcGap& g : r.gaps) {
-      b += "<tr><td class=\"l\">" + HtmlEscape(QcTimeText(r, g.from_s)) + "</td><td class=\"l\">" +
-           HtmlEscape(QcTimeText(r, g.to_s)) + "</td><td>" + std::to_string(g.missing) +
-           "</td></tr>\n";
+      b += "<tr><td class=\"l\">" + EscapeMarkup(QcTimeText(r, g.from_s)) +
+           "</td><td class=\"l\">" + EscapeMarkup(QcTimeText(r, g.to_s)) + "</td><td>" +
+           std::to_string(g.missing) + "</td></tr>\n";
     }
     b += "</table>\n";
   }
   if (!r.damage.empty()) {
     b += "<h2>Damage</h2>\n<ul>\n";
-    for (const std::string& d : r.damage) b += "<li>" + HtmlEscape(d) + "</li>\n";
+    for (const std::string& d : r.damage) b += "<li>" + EscapeMarkup(d) + "</li>\n";
     b += "</ul>\n";
   }
-  if (!r.weekNote.empty()) b += "<p class=\"sub\">" + HtmlEscape(r.weekNote) + "</p>\n";
+  if (!r.weekNote.empty()) b += "<p class=\"sub\">" + EscapeMarkup(r.weekNote) + "</p>\n";
   b += "<script type=\"application/json\" id=\"qc-data\">" + json + "</script>\n<script>\n" +
        kQcReportJs + "</script>\n";
   return Page("Quality report: " + r.name, b);
@@ -670,12 +644,13 @@ std::string RenderQcIndex(const std::vector<QcIndexEntry>& entries) {
       "<th>notes</th></tr>\n";
   for (const QcIndexEntry& e : entries) {
     const std::string name =
-        e.link.empty() ? HtmlEscape(e.set)
-                       : "<a href=\"" + HtmlEscape(e.link) + "\">" + HtmlEscape(e.set) + "</a>";
-    b += "<tr><td class=\"l\">" + name + "</td><td class=\"l\">" + HtmlEscape(e.firstEpoch) +
-         "</td><td class=\"l\">" + HtmlEscape(e.lastEpoch) + "</td><td>" +
-         HtmlEscape(e.completeness) + "</td><td>" + HtmlEscape(e.slips) + "</td><td class=\"l\">" +
-         HtmlEscape(e.multipath) + "</td><td class=\"l\">" + HtmlEscape(e.positions) + "</td><td>" +
+        e.link.empty() ? EscapeMarkup(e.set)
+                       : "<a href=\"" + EscapeMarkup(e.link) + "\">" + EscapeMarkup(e.set) + "</a>";
+    b += "<tr><td class=\"l\">" + name + "</td><td class=\"l\">" + EscapeMarkup(e.firstEpoch) +
+         "</td><td class=\"l\">" + EscapeMarkup(e.lastEpoch) + "</td><td>" +
+         EscapeMarkup(e.completeness) + "</td><td>" + EscapeMarkup(e.slips) +
+         "</td><td class=\"l\">" + EscapeMarkup(e.multipath) + "</td><td class=\"l\">" +
+         EscapeMarkup(e.positions) + "</td><td>" +
          (e.status == 2   ? "no usable report"
           : e.missing > 0 ? std::to_string(e.missing) + " missing"
                           : "-") +

@@ -15,9 +15,6 @@ namespace talverin {
 
 constexpr size_t kMaxPlotPoints = 40000;
 
-// HTML text with &, <, >, " and ' escaped.
-std::string HtmlEscape(const std::string& text);
-
 std::string RenderQcHtml(const QcReport& report);
 
 // One row of the index page.

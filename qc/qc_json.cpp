@@ -22,6 +22,66 @@ std::string Enu(const double v[3]) {
   return "[" + JsonNumber(v[0], 3) + ", " + JsonNumber(v[1], 3) + ", " + JsonNumber(v[2], 3) + "]";
 }
 
+// The positions a conversion recomputes, as one object.
+std::string PositionsJson(const QcPositions& p) {
+  const bool solved = p.solved > 0;
+  JsonMembers pm;
+  pm.Boolean("converted", p.attempted);
+  pm.Integer("result", p.result);
+  pm.Raw("error", p.error.empty() ? "null" : JsonString(p.error));
+  pm.Integer("epochs", p.epochs);
+  pm.Integer("solved", p.solved);
+  pm.Raw("against", solved ? JsonString(p.againstReference ? "reference" : "mean") : "null");
+  pm.Raw("mean", solved ? JsonMembers()
+                              .Number("x_m", p.mean_m[0], 3)
+                              .Number("y_m", p.mean_m[1], 3)
+                              .Number("z_m", p.mean_m[2], 3)
+                              .Number("lat_deg", p.meanLat_deg, 9)
+                              .Number("lon_deg", p.meanLon_deg, 9)
+                              .Number("height_m", p.meanHeight_m, 3)
+                              .Object()
+                        : "null");
+  pm.Raw("meanEnu_m", solved ? Enu(p.meanEnu_m) : "null");
+  pm.Raw("sigmaEnu_m", solved ? Enu(p.sigmaEnu_m) : "null");
+  pm.Raw("rmsEnu_m", solved ? Enu(p.rmsEnu_m) : "null");
+  pm.Number("rmsHorizontal_m", p.rmsHorizontal_m, 3, solved);
+  pm.Number("rms3d_m", p.rms3d_m, 3, solved);
+  pm.Number("meanSatellitesUsed", p.meanUsed, 2, solved);
+  pm.Number("meanResidualRms_m", p.meanResidualRms_m, 3, solved);
+  std::vector<std::string> messages;
+  for (const auto& [text, count] : p.messages) {
+    messages.push_back(JsonMembers().Text("text", text).Integer("count", count).Object());
+  }
+  pm.Raw("messages", JsonArray(messages));
+  return pm.Object();
+}
+
+// One object per satellite.
+std::string SatellitesJson(const QcReport& r) {
+  const bool dual = r.dualFrequency;
+  std::vector<std::string> sats;
+  for (const QcSatellite& s : r.satellites) {
+    const bool smp = dual && s.mpCount > 0;
+    sats.push_back(
+        JsonMembers()
+            .Integer("prn", s.prn)
+            .Integer("epochs", s.epochs)
+            .Raw("observations", Observations(s.observations, dual))
+            .Integer("lossOfLock", s.lossOfLock)
+            .Raw("cycleSlips", dual ? std::to_string(s.slips) : "null")
+            .Number("snr1Mean", s.snr1Count > 0 ? s.snr1Sum / s.snr1Count : 0.0, 2, s.snr1Count > 0)
+            .Number("snr2Mean", s.snr2Count > 0 ? s.snr2Sum / s.snr2Count : 0.0, 2, s.snr2Count > 0)
+            .Number("mp1Rms_m", smp ? std::sqrt(s.mp1Sum2 / s.mpCount) : 0.0, 4, smp)
+            .Number("mp2Rms_m", smp ? std::sqrt(s.mp2Sum2 / s.mpCount) : 0.0, 4, smp)
+            .Number("ionoRateRms_m_per_min",
+                    s.ionoRateCount > 0 ? std::sqrt(s.ionoRateSum2 / s.ionoRateCount) : 0.0, 4,
+                    s.ionoRateCount > 0)
+            .Number("maxElevation_deg", s.maxElevation_deg, 1, s.maxElevation_deg > -90.0)
+            .Object());
+  }
+  return JsonArray(sats);
+}
+
 }  // namespace
 
 std::string QcJsonMembers(const QcReport& r) {
@@ -74,59 +134,8 @@ std::string QcJsonMembers(const QcReport& r) {
                            .Object());
   m.Raw("elevationsFrom", r.elevations ? JsonString(r.elevationSource) : "null");
 
-  const QcPositions& p = r.positions;
-  const bool solved = p.solved > 0;
-  JsonMembers pm;
-  pm.Boolean("converted", p.attempted);
-  pm.Integer("result", p.result);
-  pm.Raw("error", p.error.empty() ? "null" : JsonString(p.error));
-  pm.Integer("epochs", p.epochs);
-  pm.Integer("solved", p.solved);
-  pm.Raw("against", solved ? JsonString(p.againstReference ? "reference" : "mean") : "null");
-  pm.Raw("mean", solved ? JsonMembers()
-                              .Number("x_m", p.mean_m[0], 3)
-                              .Number("y_m", p.mean_m[1], 3)
-                              .Number("z_m", p.mean_m[2], 3)
-                              .Number("lat_deg", p.meanLat_deg, 9)
-                              .Number("lon_deg", p.meanLon_deg, 9)
-                              .Number("height_m", p.meanHeight_m, 3)
-                              .Object()
-                        : "null");
-  pm.Raw("meanEnu_m", solved ? Enu(p.meanEnu_m) : "null");
-  pm.Raw("sigmaEnu_m", solved ? Enu(p.sigmaEnu_m) : "null");
-  pm.Raw("rmsEnu_m", solved ? Enu(p.rmsEnu_m) : "null");
-  pm.Number("rmsHorizontal_m", p.rmsHorizontal_m, 3, solved);
-  pm.Number("rms3d_m", p.rms3d_m, 3, solved);
-  pm.Number("meanSatellitesUsed", p.meanUsed, 2, solved);
-  pm.Number("meanResidualRms_m", p.meanResidualRms_m, 3, solved);
-  std::vector<std::string> messages;
-  for (const auto& [text, count] : p.messages) {
-    messages.push_back(JsonMembers().Text("text", text).Integer("count", count).Object());
-  }
-  pm.Raw("messages", JsonArray(messages));
-  m.Raw("positions", pm.Object());
-
-  std::vector<std::string> sats;
-  for (const QcSatellite& s : r.satellites) {
-    const bool smp = dual && s.mpCount > 0;
-    sats.push_back(
-        JsonMembers()
-            .Integer("prn", s.prn)
-            .Integer("epochs", s.epochs)
-            .Raw("observations", Observations(s.observations, dual))
-            .Integer("lossOfLock", s.lossOfLock)
-            .Raw("cycleSlips", dual ? std::to_string(s.slips) : "null")
-            .Number("snr1Mean", s.snr1Count > 0 ? s.snr1Sum / s.snr1Count : 0.0, 2, s.snr1Count > 0)
-            .Number("snr2Mean", s.snr2Count > 0 ? s.snr2Sum / s.snr2Count : 0.0, 2, s.snr2Count > 0)
-            .Number("mp1Rms_m", smp ? std::sqrt(s.mp1Sum2 / s.mpCount) : 0.0, 4, smp)
-            .Number("mp2Rms_m", smp ? std::sqrt(s.mp2Sum2 / s.mpCount) : 0.0, 4, smp)
-            .Number("ionoRateRms_m_per_min",
-                    s.ionoRateCount > 0 ? std::sqrt(s.ionoRateSum2 / s.ionoRateCount) : 0.0, 4,
-                    s.ionoRateCount > 0)
-            .Number("maxElevation_deg", s.maxElevation_deg, 1, s.maxElevation_deg > -90.0)
-            .Object());
-  }
-  m.Raw("perSatellite", JsonArray(sats));
+  m.Raw("positions", PositionsJson(r.positions));
+  m.Raw("perSatellite", SatellitesJson(r));
   std::vector<std::string> damage, missing;
   for (const std::string& d : r.damage) damage.push_back(JsonString(d));
   for (const std::string& d : r.missing) missing.push_back(JsonString(d));

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "dataset/byte_builder.h"
+#include "dataset/markup_text.h"
 #include "qc/qc_figures.h"
 #include "qc/qc_html.h"
 #include "qc/qc_set.h"
@@ -227,7 +228,7 @@ TEST(QcPage, PlotsDrawInHeadlessChromiumAndWhatIsMissingIsStated) {
     const std::string dom = Chromium(page, "--window-size=1280,1000 --dump-dom");
     ASSERT_NE(dom.find("data-rendered=\"yes\""), std::string::npos) << "the script did not finish";
     EXPECT_NE(dom.find("<pre id=\"qc-errors\"></pre>"), std::string::npos) << "script errors";
-    EXPECT_NE(dom.find(HtmlEscape(c.missing)), std::string::npos);
+    EXPECT_NE(dom.find(EscapeMarkup(c.missing)), std::string::npos);
     std::map<std::string, DrawnPlot> plots = Plots(dom);
     int bottom = 0;
     for (const char* id : kPlotIds) {
