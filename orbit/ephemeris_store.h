@@ -40,9 +40,9 @@ struct EphNode {
   EphNode* next;
   GpsEph record;
   GpsOrbitConstants orbit;  // of record
-  int64_t order;        // 0, 1, 2 ... in the order added: breaks ties between equal keys
-  EphTreeLinks bySow;   // this PRN's tree ordered by (sowKey, order)
-  EphTreeLinks byFull;  // this PRN's tree ordered by fullKey (unique per PRN)
+  int64_t order;            // 0, 1, 2 ... in the order added: breaks ties between equal keys
+  EphTreeLinks bySow;       // this PRN's tree ordered by (sowKey, order)
+  EphTreeLinks byFull;      // this PRN's tree ordered by fullKey (unique per PRN)
 };
 
 // Euclidean distance of two 3-vectors (m).

@@ -107,8 +107,8 @@ void OrbitVelocity(const GpsEph& r, const OrbitPass& p, const double position[3]
 GpsOrbitConstants GpsOrbitConstantsOf(const GpsEph& r) {
   const double a_m = r.rootA * r.rootA;
   const double oneMinusE2 = 1.0 - r.e * r.e;
-  return GpsOrbitConstants{a_m, std::sqrt(kGpsGm_m3ps2 / (a_m * a_m * a_m)) + r.deltaN,
-                           oneMinusE2, std::sqrt(oneMinusE2)};
+  return GpsOrbitConstants{a_m, std::sqrt(kGpsGm_m3ps2 / (a_m * a_m * a_m)) + r.deltaN, oneMinusE2,
+                           std::sqrt(oneMinusE2)};
 }
 
 double VectorDistance(const double a[3], const double b[3]) {
