@@ -157,6 +157,8 @@ struct Track {
   bool l2Phase = false;
   bool l1Seen = false;
   bool l2Seen = false;
+  bool l1Pending = false;  // lock lost in epochs left out since the last one written
+  bool l2Pending = false;
 };
 
 // The approximate position of the observation header: an epoch every kPositionSpacing_s
@@ -265,6 +267,9 @@ struct RinexExporter::State {
     *number = id.number;
     return id.system != '\0';
   }
+  // Whether t lies in the time window; whether the window and the decimation keep it.
+  bool InWindow(const GpsInstant& t) const;
+  bool Keeps(const GpsInstant& t) const;
   int32_t FirstPass();
   void FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
                       ApproxPosition* approx);
@@ -275,7 +280,10 @@ struct RinexExporter::State {
   void AppendHeader(std::string* text) const;
   // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
   int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
-  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward);
+  // The epoch as written; index counts every epoch of the file (the tracks' continuity).
+  // An epoch left out (not kept) only carries its losses of lock on to the next one.
+  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward,
+                       bool kept);
   void NoteObservationLosses(int32_t got, int64_t index);
   int32_t WriteObservations(const std::string& path);
   int32_t WriteNavigation(const std::string& path);
@@ -320,17 +328,33 @@ void RinexExporter::State::FirstPassEpoch(const RawEpoch& raw, const GpsInstant&
 
 // One pass over the epochs through the set scan: time span, interval, site changes and the
 // approximate position.
+bool RinexExporter::State::InWindow(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  return !(options.hasStart && t_s < options.start.FullSeconds()) &&
+         !(options.hasEnd && t_s > options.end.FullSeconds());
+}
+
+bool RinexExporter::State::Keeps(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  const double step_s = options.decimate_s;
+  return InWindow(t) &&
+         (!(step_s > 0.0) || std::fabs(t_s - std::round(t_s / step_s) * step_s) < 0.5);
+}
+
 int32_t RinexExporter::State::FirstPass() {
   ApproxPosition approx(gps);
   int64_t index = 0;
   (void)scanner.ScanEpochs([&](const RawEpoch& raw, int32_t week, double) {
-    FirstPassEpoch(raw, GpsInstant{week, raw.tow_s}, index++, &approx);
+    const GpsInstant t{week, raw.tow_s};
+    if (!Keeps(t)) return;
+    if (index == 0) summary.first = t;
+    summary.last = t;
+    FirstPassEpoch(raw, t, index++, &approx);
   });
   const SetScan& scan = scanner.scan();
   if (scan.epochs == 0) return Fail(reader.path() + ": no epochs");
-  summary.first = GpsInstant{scan.firstWeek, scan.firstTow_s};
-  summary.last = GpsInstant{scan.lastWeek, scan.lastTow_s};
-  summary.interval_s = scan.interval_s;
+  if (index == 0) return Fail(reader.path() + ": no epochs in the time window and interval given");
+  summary.interval_s = std::max(scan.interval_s, options.decimate_s);
   summary.solvedPositions = approx.solved();
   summary.positionFromSolutions = approx.solved() > 0;
   approx.Median(approx_m);
@@ -400,7 +424,7 @@ void RinexExporter::State::PlanEvents() {
   // The records no site change took stand as events of their own, at their own time.
   std::vector<PlannedMark> own;
   for (const PlannedMark& m : marks) {
-    if (!m.used) own.push_back(m);
+    if (!m.used && InWindow(m.time)) own.push_back(m);
   }
   std::stable_sort(own.begin(), own.end(), [](const PlannedMark& a, const PlannedMark& b) {
     return a.time.FullSeconds() < b.time.FullSeconds();
@@ -580,7 +604,7 @@ int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, st
 }
 
 ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
-                                           bool forward) {
+                                           bool forward, bool kept) {
   const double dopplerScale = DopplerScale(raw);
   ObsEpochOut out;
   out.time = t;
@@ -591,17 +615,19 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     char system = 0;
     int32_t number = 0;
     const bool known = SatelliteOf(ch.prn, &system, &number);
-    if (!known && ch.prn != 0) ++unknownPrns[ch.prn];
+    if (!known && ch.prn != 0 && kept) ++unknownPrns[ch.prn];
     if (!known || !seen.insert(ch.prn).second) {
-      ++summary.droppedChannels;
+      if (kept) ++summary.droppedChannels;
       continue;
     }
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
     const bool lost1 = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 ||
-                       (track.l1Seen && (!continuous || !track.l1Phase));
+                       (track.l1Seen && (!continuous || !track.l1Phase)) || track.l1Pending;
     const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
-                       (track.l2Seen && (!continuous || !track.l2Phase));
+                       (track.l2Seen && (!continuous || !track.l2Phase)) || track.l2Pending;
+    track.l1Pending = !kept && lost1;
+    track.l2Pending = !kept && lost2;
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
     ObsSatellite sat;
     sat.system = system;
@@ -652,18 +678,24 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
   RawEpoch raw;
   WeekTracker weeks(session);
   GpsInstant previous = summary.first;
-  int64_t index = 0;
+  int64_t index = 0;  // every epoch of the file
+  int64_t kept = 0;   // the epochs written
   bool written = true;
   int32_t got;
   for (; (got = reader.NextEpoch(&raw)) == 1; ++index) {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
-    summary.events += AppendEvents(t.FullSeconds(), index, &text);
-    const ObsEpochOut out = EpochOut(raw, t, index, forward);
+    previous = t;
+    if (!InWindow(t)) continue;
+    if (!Keeps(t)) {
+      (void)EpochOut(raw, t, index, forward, false);
+      continue;
+    }
+    summary.events += AppendEvents(t.FullSeconds(), kept++, &text);
+    const ObsEpochOut out = EpochOut(raw, t, index, forward, true);
     summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
     summary.observations += static_cast<int32_t>(out.sats.size());
     ++summary.epochs;
-    previous = t;
     if (text.size() > (1u << 16)) written &= Flush(&text, obs);
   }
   summary.events += AppendEvents(std::numeric_limits<double>::infinity(), -1, &text);

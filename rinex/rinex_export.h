@@ -26,6 +26,11 @@ struct RinexExportOptions {
   int32_t monument = 0;
   int32_t receiverIndex = 0;
   std::string country = "XXX";
+  // Editing: only the epochs from start to end (both included, when set) and, with a
+  // decimation interval, those within half a second of its multiples (GPS time).
+  bool hasStart = false, hasEnd = false;
+  GpsInstant start, end;
+  double decimate_s = 0.0;
 };
 
 struct RinexExportSummary {

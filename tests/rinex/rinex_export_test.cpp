@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "dataset/site_event_writers.h"
 #include "rinex/rinex_export.h"
 #include "rinex/rinex_names.h"
+#include "tests/rinex/rinex_test_data.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -53,8 +55,8 @@ struct Exported {
   RinexExportSummary summary;
 };
 
-Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2) {
-  RinexExportOptions options;
+Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2,
+                RinexExportOptions options = {}) {
   options.bPath = dir.File(bName);
   options.rinexVersion = version;
   options.creationDate = "20240102 030405 UTC";
@@ -190,6 +192,54 @@ TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
     lli.push_back(line.substr(33, 1) + line.substr(97, 1));
   }
   EXPECT_EQ(std::vector<std::string>({"  ", "  ", "11"}), lli) << x.obs;
+}
+
+// The epochs of a version 2 observation text by their epoch line: each with its lines.
+std::map<std::string, std::string> EpochBlocks(const std::string& obs) {
+  std::map<std::string, std::string> blocks;
+  std::string key;
+  size_t at = obs.find("END OF HEADER\n") + 14;
+  for (size_t end; at < obs.size(); at = end + 1) {
+    end = obs.find('\n', at);
+    const std::string line = obs.substr(at, end - at);
+    if (line.size() > 28 && line[0] == ' ' && line[3] == ' ') key = line.substr(0, 26);
+    blocks[key] += line + "\n";
+  }
+  return blocks;
+}
+
+// A window of the BAHR hour, 00:10:00 to 00:20:00 at 120 s: exactly the original's epochs on
+// that grid, line for line.
+TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
+  TempDir dir;
+  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
+                            .observationFile;
+  ASSERT_FALSE(b.empty());
+  const std::string name = b.substr(b.find_last_of('/') + 1);
+  const Exported whole = Export(dir, name);
+  RinexExportOptions edit;
+  edit.hasStart = edit.hasEnd = true;
+  edit.start = {1274, 345600.0 + 600.0};
+  edit.end = {1274, 345600.0 + 1200.0};
+  edit.decimate_s = 120.0;
+  const Exported part = Export(dir, name, 2, edit);
+  const auto all = EpochBlocks(whole.obs);
+  const auto kept = EpochBlocks(part.obs);
+  std::vector<std::string> times;
+  for (const auto& block : kept) {
+    times.push_back(block.first);
+    EXPECT_EQ(all.at(block.first), block.second) << block.first;
+  }
+  EXPECT_EQ(std::vector<std::string>({" 04  6 10  0 10  0.0000000", " 04  6 10  0 12  0.0000000",
+                                      " 04  6 10  0 14  0.0000000", " 04  6 10  0 16  0.0000000",
+                                      " 04  6 10  0 18  0.0000000", " 04  6 10  0 20  0.0000000"}),
+            times);
+  EXPECT_NE(part.obs.find("   120.000" + std::string(50, ' ') + "INTERVAL"), std::string::npos);
+  EXPECT_EQ(6, part.summary.epochs);
+  EXPECT_NE(part.obs.find("  2004     6    10     0    10    0.0000000     GPS         TIME OF "
+                          "FIRST OBS"),
+            std::string::npos);
 }
 
 // RINEX 3 long-name fields: the nominal span on the epoch grid (a 5 ms time tag adds
