@@ -7,22 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/set_batch.h"
 #include "dataset/position_stats.h"
 #include "dataset/set_scan.h"
 
 namespace talverin_cli {
 
 struct ConvertArgs {
-  std::string plugin;               // --plugin; empty: beside the executable
-  std::vector<std::string> inputs;  // B files and folders
-  std::string output;               // -o: GPB file of the one input
-  std::string outputDir;            // -d: folder for every set's outputs
-  int jobs = 1;
-  std::string json;  // --json FILE
-  bool recursive = false;
-  int verbosity = 1;              // 0 -q, 1 default, 2 -v
-  int gpsWeek = -1;               // --gps-week; -1: from the ephemerides and the file name
-  std::string receiver = "auto";  // auto, ca, dual, l2-codeless, glonass, or 0..4
+  SetBatchArgs sets;   // -o: the GPB file of the one input; -d: every set's outputs
+  std::string plugin;  // --plugin; empty: beside the executable
+  int verbosity = 1;   // 0 -q, 1 default, 2 -v
   bool forceMoving = false;
   bool stationMarks = false;
   bool noRecompute = false;
@@ -37,11 +31,7 @@ struct ConvertArgs {
 int RunConvert(const ConvertArgs& args);
 
 struct InfoArgs {
-  std::vector<std::string> inputs;  // B files and folders
-  bool recursive = false;
-  std::string json;  // --json FILE
-  int receiver = 0;  // 0 detect, 1-4 fixed
-  int gpsWeek = -1;
+  SetBatchArgs sets;  // without -o, -d and --jobs; the receiver type when the model is unknown
 };
 // One set as `info` shows it: the scan and the set's exit status.
 struct InfoSet {
@@ -51,7 +41,7 @@ struct InfoSet {
 };
 struct InfoResult {
   int status = 0;     // the worst set's
-  std::string error;  // a usage error (no B file in a folder): no set was read
+  std::string error;  // a usage error (receiver type, no B file in a folder): no set was read
   std::vector<InfoSet> sets;
 };
 // Reads every set the arguments name; prints and writes nothing.
@@ -101,28 +91,15 @@ int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
 struct RinexArgs {
-  std::vector<std::string> inputs;  // B files and folders
-  bool recursive = false;           // folders' subfolders too
-  int jobs = 1;                     // sets at once, each in its own process
-  std::string json;                 // --json FILE: the summary of every set
-  std::string outputDir;            // -d; empty: beside each input
-  int rinexVersion = 2;             // 2 (2.11) or 3 (3.04)
-  int gpsWeek = -1;                 // full GPS week of the first epoch; -1: resolve
-  std::string receiver = "auto";
+  SetBatchArgs sets;     // without -o; --gps-week: the full week of the first epoch
+  int rinexVersion = 2;  // 2 (2.11) or 3 (3.04)
 };
 int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
 struct QcArgs {
-  std::vector<std::string> inputs;  // B files and folders
-  bool recursive = false;           // folders' subfolders too
-  int jobs = 1;                     // sets at once, each in its own process
-  std::string output;               // -o: the report's path (one set)
-  std::string outputDir;            // -d: folder for the reports and the index
-  std::string json;                 // --json FILE: every set's figures
-  ReferenceArgs reference;          // as for stats; none given: against the mean
-  int gpsWeek = -1;                 // --gps-week
-  std::string receiver = "auto";
+  SetBatchArgs sets;        // -o: the report's path (one set); -d: the reports and the index
+  ReferenceArgs reference;  // as for stats; none given: against the mean
 };
 int RunQc(const QcArgs& args);
 extern const char kQcHelp[];

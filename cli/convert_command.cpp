@@ -108,7 +108,7 @@ SetResult Refuse(const std::string& text, const char* result, MessagePrinter& pr
 // The module's options: its factory defaults, changed where the command line says so.
 void SetOptions(const Plugin& plugin, const ConvertArgs& args, ConvertOptions* o) {
   plugin.SetFactoryDefaults(talverin::kConvertOptionsSize, o);
-  o->ReceiverType = ReceiverTypeFromName(args.receiver);
+  o->ReceiverType = ReceiverTypeFromName(args.sets.receiver);
   if (args.forceMoving) o->ForceMoving = 1;
   if (args.stationMarks) o->StationMarkOption = 1;
   if (args.noRecompute) o->RecomputePosition = 0;
@@ -206,7 +206,8 @@ void AddWeekAndOutputs(const talverin::SessionWeek& week, const std::vector<std:
 SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
   const std::string ephemeris = SetInputFiles(input)[1];
-  const talverin::SessionWeek week = talverin::ResolveSessionWeek(input, ephemeris, args.gpsWeek);
+  const talverin::SessionWeek week =
+      talverin::ResolveSessionWeek(input, ephemeris, args.sets.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
 
   // The B file is checked here, so that its absence is not reported as the E file's.
@@ -341,22 +342,14 @@ std::string DefaultOutputPath(const std::string& input) {
 }
 
 int RunConvert(const ConvertArgs& args) {
-  SetBatchRequest request;
-  request.command = "convert";
-  request.inputs = args.inputs;
-  request.recursive = args.recursive;
-  request.receiver = args.receiver;
-  request.output = args.output;
-  request.outputDir = args.outputDir;
-  request.jobs = args.jobs;
-  request.json = args.json;
-  request.outputOf = [&args](const std::string& set) {
-    const std::string gpb = !args.output.empty() ? args.output : DefaultOutputPath(set);
-    return args.outputDir.empty() ? gpb
-                                  : (fs::path(args.outputDir) / fs::path(gpb).filename()).string();
+  SetOutputNaming naming;
+  naming.outputOf = [&args](const std::string& set) {
+    const SetBatchArgs& a = args.sets;
+    const std::string gpb = !a.output.empty() ? a.output : DefaultOutputPath(set);
+    return a.outputDir.empty() ? gpb : (fs::path(a.outputDir) / fs::path(gpb).filename()).string();
   };
   SetBatch plan;
-  if (!PlanSetBatch(request, &plan)) return kExitFailed;
+  if (!PlanSetBatch("convert", args.sets, naming, &plan)) return kExitFailed;
   // The module is loaded once here, so that a missing module is one usage error.
   Plugin plugin;
   std::string error;

@@ -240,14 +240,18 @@ std::string InfoJsonMembers(const InfoSet& set) {
 
 InfoResult Info(const InfoArgs& args) {
   InfoResult result;
+  result.status = kExitFailed;
+  talverin::SetScanOptions options;
+  options.receiverType = ReceiverTypeFromName(args.sets.receiver);
+  options.gpsWeek = args.sets.gpsWeek;
   std::vector<std::string> sets;
-  if (!ExpandInputs(args.inputs, args.recursive, &sets, &result.error)) {
-    result.status = kExitFailed;
+  if (options.receiverType < 0) {
+    result.error = "unknown receiver type '" + args.sets.receiver +
+                   "' (auto, ca, dual, l2-codeless, glonass or 0-4)";
     return result;
   }
-  talverin::SetScanOptions options;
-  options.receiverType = args.receiver;
-  options.gpsWeek = args.gpsWeek;
+  if (!ExpandInputs(args.sets.inputs, args.sets.recursive, &sets, &result.error)) return result;
+  result.status = kExitOk;
   for (const std::string& path : sets) {
     InfoSet set;
     set.input = path;
@@ -270,7 +274,7 @@ int RunInfo(const InfoArgs& args) {
   for (const InfoSet& set : result.sets) inputs.push_back(set.input);
   SafeOutputs jsonOutput;
   std::string error;
-  if (!args.json.empty() && !jsonOutput.Prepare({args.json}, inputs, &error)) {
+  if (!args.sets.json.empty() && !jsonOutput.Prepare({args.sets.json}, inputs, &error)) {
     std::fprintf(stderr, "talverin info: --json: %s\n", error.c_str());
     return kExitFailed;
   }
@@ -281,7 +285,7 @@ int RunInfo(const InfoArgs& args) {
     json += (json.empty() ? "\n    {" : ",\n    {") + InfoJsonMembers(set) + "}";
   }
   int status = result.status;
-  if (!args.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
+  if (!args.sets.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());
     status = kExitFailed;
   }

@@ -102,7 +102,6 @@ void AddReferenceOptions(CLI::App* command, talverin_cli::ReferenceArgs* referen
 struct Options {
   talverin_cli::ConvertArgs convert;
   talverin_cli::InfoArgs info;
-  std::string infoReceiver = "auto";
   talverin_cli::PositionsArgs positions;
   std::string statsPath;
   talverin_cli::ReferenceArgs statsReference;
@@ -114,6 +113,59 @@ struct Options {
   talverin_cli::RinexArgs rinex;
   talverin_cli::QcArgs qc;
 };
+
+// The help of one command's set options: each option's text (nullptr: the command does not
+// take it), and their order in the help, a letter each: i the sets, r --recursive, o -o,
+// d -d, j --jobs, J --json, w --gps-week, R --receiver, and + for the command's own options.
+struct SetOptionsHelp {
+  const char* order;
+  const char* recursive;
+  const char* output;
+  const char* dirNames;  // -d and its long names
+  const char* dir;
+  const char* jobs;
+  const char* json;
+  const char* gpsWeek;
+  const char* receiver;
+  bool outputExcludesDir;  // refused by the parser (else by PlanSetBatch, with its own text)
+};
+
+// The options of SetBatchArgs, in the order and with the texts of help; own adds the command's
+// own options where the order has a +.
+void AddSetOptions(
+    CLI::App* command, talverin_cli::SetBatchArgs* a, const SetOptionsHelp& help,
+    const std::function<void()>& own = [] {}) {
+  CLI::Option* output = nullptr;
+  for (const char* key = help.order; *key != '\0'; ++key) {
+    if (*key == 'i') {
+      command
+          ->add_option("B-FILE", a->inputs, "Observation files (first letter B) or folders of them")
+          ->required();
+    } else if (*key == 'r') {
+      command->add_flag("--recursive", a->recursive, help.recursive);
+    } else if (*key == 'o') {
+      output = command->add_option("-o,--output", a->output, help.output);
+    } else if (*key == 'd') {
+      CLI::Option* dir = command->add_option(help.dirNames, a->outputDir, help.dir);
+      if (help.outputExcludesDir) dir->excludes(output);
+    } else if (*key == 'j') {
+      command->add_option("-j,--jobs", a->jobs, help.jobs)
+          ->check(CLI::Range(1, 64))
+          ->capture_default_str();
+    } else if (*key == 'J') {
+      command->add_option("--json", a->json, help.json);
+    } else if (*key == 'w') {
+      command->add_option("--gps-week", a->gpsWeek, help.gpsWeek)->check(CLI::Range(0, 100000));
+    } else if (*key == 'R') {
+      command->add_option("-r,--receiver", a->receiver, help.receiver)->capture_default_str();
+    } else if (*key == '+') {
+      own();
+    }
+  }
+}
+
+constexpr char kRecursiveHelp[] = "Folders: also the B files of their subfolders";
+constexpr char kReceiverHelp[] = "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4";
 
 // The options of convert that the module's ConvertOptions take.
 void AddConvertModuleOptions(CLI::App* command, talverin_cli::ConvertArgs* c) {
@@ -144,40 +196,27 @@ void AddConvertModuleOptions(CLI::App* command, talverin_cli::ConvertArgs* c) {
 CLI::App* AddConvert(CLI::App* app, Options* o) {
   CLI::App* convertCmd =
       app->add_subcommand("convert", "Convert download sets (B files, or folders of them)");
-  convertCmd
-      ->add_option("B-FILE", o->convert.inputs,
-                   "Observation files (first letter B) or folders of them")
-      ->required();
-  convertCmd->add_option("-o,--output", o->convert.output,
-                         "GPB file to write (one set only); .sta and .epp go beside it");
-  convertCmd->add_option("-d,--output-dir", o->convert.outputDir,
-                         "Folder for the outputs of every set (made when missing)");
-  convertCmd
-      ->add_option("-j,--jobs", o->convert.jobs,
-                   "Sets converted at once, each in its own "
-                   "process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  convertCmd->add_option("--json", o->convert.json, "Also write the summary as JSON to this file");
-  convertCmd->add_flag("--recursive", o->convert.recursive,
-                       "Folders: also the B files of their "
-                       "subfolders");
-  convertCmd->add_flag(
-      "-v,--verbose", [o](int64_t) { o->convert.verbosity = 2; },
-      "Print every message of the module");
-  convertCmd->add_flag(
-      "-q,--quiet", [o](int64_t) { o->convert.verbosity = 0; },
-      "Print errors only (and the summary)");
-  convertCmd
-      ->add_option("--gps-week", o->convert.gpsWeek,
-                   "GPS week of the messages' times (default: from the ephemerides, "
-                   "checked against the file name's date)")
-      ->check(CLI::Range(0, 100000));
-  convertCmd
-      ->add_option("-r,--receiver", o->convert.receiver,
-                   "Receiver type: auto (from the file header), ca (C/A code), dual "
-                   "(dual frequency), l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
+  const SetOptionsHelp help = {
+      "iodjJr+wR",
+      kRecursiveHelp,
+      "GPB file to write (one set only); .sta and .epp go beside it",
+      "-d,--output-dir",
+      "Folder for the outputs of every set (made when missing)",
+      "Sets converted at once, each in its own process",
+      "Also write the summary as JSON to this file",
+      "GPS week of the messages' times (default: from the ephemerides, checked against the "
+      "file name's date)",
+      "Receiver type: auto (from the file header), ca (C/A code), dual (dual frequency), "
+      "l2-codeless, glonass, or 0-4",
+      false};
+  AddSetOptions(convertCmd, &o->convert.sets, help, [convertCmd, o] {
+    convertCmd->add_flag(
+        "-v,--verbose", [o](int64_t) { o->convert.verbosity = 2; },
+        "Print every message of the module");
+    convertCmd->add_flag(
+        "-q,--quiet", [o](int64_t) { o->convert.verbosity = 0; },
+        "Print errors only (and the summary)");
+  });
   AddConvertModuleOptions(convertCmd, &o->convert);
   convertCmd->footer(std::string(kConvertHelp) + "\n" + kExitStatusHelp);
   return convertCmd;
@@ -185,22 +224,19 @@ CLI::App* AddConvert(CLI::App* app, Options* o) {
 
 CLI::App* AddInfo(CLI::App* app, Options* o) {
   CLI::App* infoCmd = app->add_subcommand("info", "What download sets hold, damage included");
-  infoCmd
-      ->add_option("B-FILE", o->info.inputs,
-                   "Observation files (first letter B) or folders "
-                   "of them")
-      ->required();
-  infoCmd->add_flag("--recursive", o->info.recursive,
-                    "Folders: also the B files of their "
-                    "subfolders");
-  infoCmd->add_option("--json", o->info.json, "Also write the information as JSON to this file");
-  infoCmd
-      ->add_option("-r,--receiver", o->infoReceiver,
-                   "Receiver type when the model text is not "
-                   "known: auto, ca, dual, l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
-  infoCmd->add_option("--gps-week", o->info.gpsWeek, "GPS week of the first epoch")
-      ->check(CLI::Range(0, 100000));
+  const SetOptionsHelp help = {
+      "irJRw",
+      kRecursiveHelp,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      "Also write the information as JSON to this file",
+      "GPS week of the first epoch",
+      "Receiver type when the model text is not known: auto, ca, dual, l2-codeless, glonass, "
+      "or 0-4",
+      false};
+  AddSetOptions(infoCmd, &o->info.sets, help);
   infoCmd->footer(std::string(kInfoHelp) + "\n" + kExitStatusHelp);
   return infoCmd;
 }
@@ -281,34 +317,24 @@ CLI::App* AddRinex(CLI::App* app, Options* o) {
   CLI::App* rinexCmd = app->add_subcommand("rinex",
                                            "RINEX observation and GPS navigation files "
                                            "from download sets");
-  rinexCmd
-      ->add_option("B-FILE", o->rinex.inputs,
-                   "Observation files (first letter B) or folders "
-                   "of them")
-      ->required();
-  rinexCmd->add_option("-d,--output-dir,--directory", o->rinex.outputDir,
-                       "Folder for the RINEX files of every set (made when missing; default: "
-                       "beside each input)");
-  rinexCmd->add_option("-j,--jobs", o->rinex.jobs, "Sets exported at once, each in its own process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  rinexCmd->add_option("--json", o->rinex.json, "Also write the summary as JSON to this file");
-  rinexCmd->add_flag("--recursive", o->rinex.recursive,
-                     "Folders: also the B files of their "
-                     "subfolders");
-  rinexCmd
-      ->add_option("--rinex-version", o->rinex.rinexVersion, "RINEX version: 2 (2.11) or 3 (3.04)")
-      ->check(CLI::IsMember({2, 3}))
-      ->capture_default_str();
-  rinexCmd
-      ->add_option("--gps-week", o->rinex.gpsWeek,
-                   "Full GPS week of the first epoch (overrides the file name and the "
-                   "ephemerides)")
-      ->check(CLI::Range(0, 100000));
-  rinexCmd
-      ->add_option("-r,--receiver", o->rinex.receiver,
-                   "Receiver type: auto, ca, dual, l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
+  const SetOptionsHelp help = {
+      "idjJr+wR",
+      kRecursiveHelp,
+      nullptr,
+      "-d,--output-dir,--directory",
+      "Folder for the RINEX files of every set (made when missing; default: beside each input)",
+      "Sets exported at once, each in its own process",
+      "Also write the summary as JSON to this file",
+      "Full GPS week of the first epoch (overrides the file name and the ephemerides)",
+      kReceiverHelp,
+      false};
+  AddSetOptions(rinexCmd, &o->rinex.sets, help, [rinexCmd, o] {
+    rinexCmd
+        ->add_option("--rinex-version", o->rinex.rinexVersion,
+                     "RINEX version: 2 (2.11) or 3 (3.04)")
+        ->check(CLI::IsMember({2, 3}))
+        ->capture_default_str();
+  });
   rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
   return rinexCmd;
 }
@@ -317,49 +343,21 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
   CLI::App* qcCmd = app->add_subcommand("qc",
                                         "Quality report of download sets: figures, "
                                         "plots (one HTML page per set) and a short summary");
-  qcCmd
-      ->add_option("B-FILE", o->qc.inputs,
-                   "Observation files (first letter B) or folders of "
-                   "them")
-      ->required();
-  qcCmd->add_flag("--recursive", o->qc.recursive, "Folders: their subfolders too");
-  qcCmd->add_option("-j,--jobs", o->qc.jobs, "Sets at once, each in its own process")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  CLI::Option* qcOut = qcCmd->add_option("-o,--output", o->qc.output,
-                                         "The report's path, for "
-                                         "one set (default: beside the input, NAME.qc.html)");
-  qcCmd
-      ->add_option("-d,--output-dir,--dir", o->qc.outputDir,
-                   "Folder for the reports and the "
-                   "index (made when missing)")
-      ->excludes(qcOut);
-  qcCmd->add_option("--json", o->qc.json, "Write every set's figures as JSON to this file");
-  AddReferenceOptions(qcCmd, &o->qc.reference);
-  qcCmd
-      ->add_option("--gps-week", o->qc.gpsWeek,
-                   "Full GPS week (default: from the ephemerides "
-                   "and the file name)")
-      ->check(CLI::Range(0, 100000));
-  qcCmd
-      ->add_option("-r,--receiver", o->qc.receiver,
-                   "Receiver type: auto, ca, dual, "
-                   "l2-codeless, glonass, or 0-4")
-      ->capture_default_str();
+  const SetOptionsHelp help = {
+      "irjodJ+wR",
+      "Folders: their subfolders too",
+      "The report's path, for one set (default: beside the input, NAME.qc.html)",
+      "-d,--output-dir,--dir",
+      "Folder for the reports and the index (made when missing)",
+      "Sets at once, each in its own process",
+      "Write every set's figures as JSON to this file",
+      "Full GPS week (default: from the ephemerides and the file name)",
+      kReceiverHelp,
+      true};
+  AddSetOptions(qcCmd, &o->qc.sets, help,
+                [qcCmd, o] { AddReferenceOptions(qcCmd, &o->qc.reference); });
   qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
   return qcCmd;
-}
-
-int RunInfo(Options* o) {
-  o->info.receiver = talverin_cli::ReceiverTypeFromName(o->infoReceiver);
-  if (o->info.receiver < 0) {
-    std::fprintf(stderr,
-                 "talverin info: unknown receiver type '%s' (auto, ca, dual, "
-                 "l2-codeless, glonass or 0-4)\n",
-                 o->infoReceiver.c_str());
-    return talverin_cli::kExitFailed;
-  }
-  return talverin_cli::RunInfo(o->info);
 }
 
 struct Subcommand {
@@ -372,7 +370,7 @@ std::vector<Subcommand> AddSubcommands(CLI::App* app, Options* o) {
   using namespace talverin_cli;
   return {
       {AddConvert(app, o), [o] { return RunConvert(o->convert); }},
-      {AddInfo(app, o), [o] { return ::RunInfo(o); }},
+      {AddInfo(app, o), [o] { return RunInfo(o->info); }},
       {AddPositions(app, o), [o] { return RunPositions(o->positions); }},
       {AddStats(app, o), [o] { return RunStats(o->statsPath, o->statsReference); }},
       {AddDetect(app, o), [o] { return RunDetect(o->detectPlugin, o->detectFiles); }},

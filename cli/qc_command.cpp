@@ -40,8 +40,9 @@ bool WriteSafely(const std::string& path, const std::string& text,
 // One set in its child process: the report written, its text summary on stdout.
 SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options) {
   DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
-  const std::string report =
-      args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+  const std::string report = args.sets.output.empty()
+                                 ? talverin::QcReportPath(set, args.sets.outputDir)
+                                 : args.sets.output;
   const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
   std::fputs(r.text.c_str(), stdout);
   std::fflush(stdout);
@@ -100,24 +101,17 @@ const char kQcHelp[] =
     "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
 
 int RunQc(const QcArgs& args) {
-  SetBatchRequest request;
-  request.command = "qc";
-  request.inputs = args.inputs;
-  request.recursive = args.recursive;
-  request.receiver = args.receiver;
-  request.output = args.output;
-  request.outputDir = args.outputDir;
-  request.jobs = args.jobs;
-  request.json = args.json;
-  request.outputKind = "report";
-  request.outputOf = [&args](const std::string& set) {
-    return args.output.empty() ? talverin::QcReportPath(set, args.outputDir) : args.output;
+  SetOutputNaming naming;
+  naming.kind = "report";
+  naming.outputOf = [&args](const std::string& set) {
+    const SetBatchArgs& a = args.sets;
+    return a.output.empty() ? talverin::QcReportPath(set, a.outputDir) : a.output;
   };
   SetBatch plan;
-  if (!PlanSetBatch(request, &plan)) return kExitFailed;
+  if (!PlanSetBatch("qc", args.sets, naming, &plan)) return kExitFailed;
   talverin::QcOptions options;
   options.receiverType = plan.receiverType;
-  options.gpsWeek = args.gpsWeek;
+  options.gpsWeek = args.sets.gpsWeek;
   talverin::ReferencePoint reference;
   std::string error;
   if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
@@ -131,7 +125,7 @@ int RunQc(const QcArgs& args) {
       [&](const std::string& set, const SetContext&) { return QcOneSet(set, args, options); },
       &results);
   if (plan.sets.size() < 2 || results.size() != plan.sets.size()) return status;  // none ran
-  return WriteIndex(plan.sets, results, args.outputDir, status);
+  return WriteIndex(plan.sets, results, args.sets.outputDir, status);
 }
 
 }  // namespace talverin_cli

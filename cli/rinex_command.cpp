@@ -39,13 +39,13 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
   talverin::RinexExportOptions options;
   options.bPath = set;
   options.rinexVersion = args.rinexVersion;
-  options.gpsWeek = args.gpsWeek;
+  options.gpsWeek = args.sets.gpsWeek;
   options.receiverType = receiverType;
   talverin::RinexExporter exporter;
   if (exporter.Prepare(options) != 0) return Failed(set, "failed", exporter.errorText());
 
   const fs::path dir =
-      args.outputDir.empty() ? fs::path(set).parent_path() : fs::path(args.outputDir);
+      args.sets.outputDir.empty() ? fs::path(set).parent_path() : fs::path(args.sets.outputDir);
   const std::vector<std::string> finals = {(dir / exporter.observationName()).string(),
                                            (dir / exporter.navigationName()).string()};
   SafeOutputs outputs;
@@ -125,16 +125,8 @@ const char kRinexHelp[] =
     "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
 
 int RunRinex(const RinexArgs& args) {
-  SetBatchRequest request;
-  request.command = "rinex";
-  request.inputs = args.inputs;
-  request.recursive = args.recursive;
-  request.receiver = args.receiver;
-  request.outputDir = args.outputDir;
-  request.jobs = args.jobs;
-  request.json = args.json;
   SetBatch plan;
-  if (!PlanSetBatch(request, &plan)) return kExitFailed;
+  if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan)) return kExitFailed;
   return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
     return ExportSet(set, args, plan.receiverType);
   });

@@ -11,19 +11,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool Refuse(const SetBatchRequest& request, const std::string& text) {
-  std::fprintf(stderr, "talverin %s: %s\n", request.command, text.c_str());
+bool Refuse(const char* command, const std::string& text) {
+  std::fprintf(stderr, "talverin %s: %s\n", command, text.c_str());
   return false;
 }
 
 // Each set's output, refusing two sets that would write one file.
-bool PlanOutputs(const SetBatchRequest& request, SetBatch* plan) {
-  if (!request.outputOf) return true;
+bool PlanOutputs(const char* command, const SetOutputNaming& naming, SetBatch* plan) {
+  if (!naming.outputOf) return true;
   for (const std::string& set : plan->sets) {
-    const std::string output = request.outputOf(set);
+    const std::string output = naming.outputOf(set);
     for (size_t i = 0; i < plan->outputs.size(); ++i) {
       if (SameFile(plan->outputs[i], output)) {
-        return Refuse(request, plan->sets[i] + " and " + set + " would both write " + output +
+        return Refuse(command, plan->sets[i] + " and " + set + " would both write " + output +
                                    "; give them in separate runs with different -d folders");
       }
     }
@@ -34,36 +34,37 @@ bool PlanOutputs(const SetBatchRequest& request, SetBatch* plan) {
 
 }  // namespace
 
-bool PlanSetBatch(const SetBatchRequest& request, SetBatch* plan) {
+bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutputNaming& naming,
+                  SetBatch* plan) {
   *plan = SetBatch();
-  plan->receiverType = ReceiverTypeFromName(request.receiver);
+  plan->receiverType = ReceiverTypeFromName(args.receiver);
   if (plan->receiverType < 0) {
-    return Refuse(request, "unknown receiver type '" + request.receiver +
+    return Refuse(command, "unknown receiver type '" + args.receiver +
                                "' (auto, ca, dual, l2-codeless, glonass or 0-4)");
   }
-  if (!request.output.empty() && !request.outputDir.empty()) {
-    return Refuse(request, "-o and -d exclude each other");
+  if (!args.output.empty() && !args.outputDir.empty()) {
+    return Refuse(command, "-o and -d exclude each other");
   }
   std::string error;
-  if (!ExpandInputs(request.inputs, request.recursive, &plan->sets, &error)) {
-    return Refuse(request, error);
+  if (!ExpandInputs(args.inputs, args.recursive, &plan->sets, &error)) {
+    return Refuse(command, error);
   }
-  if (!request.output.empty() && plan->sets.size() != 1) {
-    return Refuse(request, std::string("-o names the ") + request.outputKind + " of one set, but " +
+  if (!args.output.empty() && plan->sets.size() != 1) {
+    return Refuse(command, std::string("-o names the ") + naming.kind + " of one set, but " +
                                std::to_string(plan->sets.size()) +
                                " sets were given; use -d DIR for several");
   }
-  if (!PlanOutputs(request, plan)) return false;
-  if (!request.outputDir.empty()) {
+  if (!PlanOutputs(command, naming, plan)) return false;
+  if (!args.outputDir.empty()) {
     std::error_code ec;
-    fs::create_directories(request.outputDir, ec);
-    if (!fs::is_directory(request.outputDir, ec)) {
-      return Refuse(request, "-d " + request.outputDir + " is not a folder that can be made");
+    fs::create_directories(args.outputDir, ec);
+    if (!fs::is_directory(args.outputDir, ec)) {
+      return Refuse(command, "-d " + args.outputDir + " is not a folder that can be made");
     }
   }
-  plan->batch.jobs = request.jobs;
-  plan->batch.jsonPath = request.json;
-  plan->batch.command = request.command;
+  plan->batch.jobs = args.jobs;
+  plan->batch.jsonPath = args.json;
+  plan->batch.command = command;
   return true;
 }
 

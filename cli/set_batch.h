@@ -1,7 +1,8 @@
-// What `convert`, `rinex` and `qc` do before their sets run, in one place: the receiver type
-// named, the sets the arguments name (files, folders, --recursive), -o for one set only, -d
-// made when missing, no two sets writing one output, and the batch runner's options (--jobs,
-// --json). A usage error is one message on stderr naming the command; the caller exits 2.
+// What `convert`, `rinex` and `qc` share before their sets run, in one place: the options
+// they take alike (SetBatchArgs), and the plan made from them: the receiver type named, the
+// sets the arguments name (files, folders, --recursive), -o for one set only, -d made when
+// missing, no two sets writing one output, and the batch runner's options (--jobs, --json).
+// A usage error is one message on stderr naming the command; the caller exits 2.
 #pragma once
 
 #include <functional>
@@ -12,19 +13,24 @@
 
 namespace talverin_cli {
 
-struct SetBatchRequest {
-  const char* command = "";         // "convert", "rinex", "qc"
+// The options of a command over download sets (info takes the first five).
+struct SetBatchArgs {
   std::vector<std::string> inputs;  // B files and folders
-  bool recursive = false;
-  std::string receiver = "auto";  // auto, ca, dual, l2-codeless, glonass, or 0-4
-  std::string output;             // -o: the output of the one set given
-  std::string outputDir;          // -d: made when missing
-  int jobs = 1;
-  std::string json;  // --json FILE
-  // The path a set writes (its first output), from the set, -o and -d; empty when the names
-  // are learnt only while the set runs (those are claimed then: ClaimOutputs).
+  bool recursive = false;           // folders' subfolders too
+  std::string receiver = "auto";    // auto, ca, dual, l2-codeless, glonass, or 0-4
+  std::string json;                 // --json FILE: every set's summary
+  int gpsWeek = -1;                 // --gps-week; -1: resolved for each set
+  std::string output;               // -o: the output of the one set given
+  std::string outputDir;            // -d: made when missing; empty: beside each input
+  int jobs = 1;                     // sets at once, each in its own process
+};
+
+// How a command names each set's output.
+struct SetOutputNaming {
+  // The path a set writes (its first output); none when the names are learnt only while
+  // the set runs (those are claimed then: ClaimOutputs).
   std::function<std::string(const std::string& set)> outputOf;
-  const char* outputKind = "output";  // in messages: "output", "report"
+  const char* kind = "output";  // in messages: "output", "report"
 };
 
 struct SetBatch {
@@ -36,6 +42,7 @@ struct SetBatch {
 
 // False after a message on stderr: unknown receiver, -o with -d, no B file in a folder, -o
 // for several sets, two sets with one output, -d not a folder that can be made.
-bool PlanSetBatch(const SetBatchRequest& request, SetBatch* plan);
+bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutputNaming& naming,
+                  SetBatch* plan);
 
 }  // namespace talverin_cli

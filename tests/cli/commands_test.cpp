@@ -20,7 +20,7 @@ TEST(Commands, InfoGivesItsResultWithoutAProcess) {
                               .observationFile;
   ASSERT_FALSE(set.empty());
   InfoArgs args;
-  args.inputs = {set, dir.File("BMISSA04.162")};
+  args.sets.inputs = {set, dir.File("BMISSA04.162")};
   const InfoResult r = Info(args);
   ASSERT_EQ(2u, r.sets.size());
   EXPECT_EQ(0, r.sets[0].status);

@@ -200,6 +200,7 @@ TEST(EventLoad, EntriesBecomeTheRecordsOfTheTable) {
       {{-1.0, "C303", "NOTIME  ", "1     ", "", 0, 0},
        {-1.0, "D404", "NOWEEK  ", "1     ", "", 0, 0}});
   ExpectLoad("100 001 records", many + entry, {}, -1, 1, 1, -1);
+  ExpectLoad("a file of 16 MB", std::string(16 * 1024 * 1024, '\n'), {});
   ExpectLoad("a file above 16 MB", std::string(16 * 1024 * 1024 + 1, '\n'), {}, -1, 1, 1, -1);
   ExpectLoad("no event file", "", {}, -1, 1, 1, 0, true);
   ExpectLoad("an empty file", "", {});
