@@ -20,6 +20,7 @@
 #include "input/site_reader.h"
 #include "job/host_records.h"
 #include "position/single_point.h"
+#include "rinex/rinex_names.h"
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
 
@@ -43,8 +44,9 @@ struct TypeList {
   std::vector<std::string> rinex3;
 };
 
-// Every observable the records of a receiver class hold. Dual-frequency and L2-codeless
-// receivers track the encrypted P code without knowing it: RINEX 3 attribute W.
+// Every observable the records of a receiver class hold. Dual-frequency receivers track
+// the encrypted P code on L1 and L2 by Z-tracking: RINEX 3 attribute W. L2-codeless
+// receivers track L1 C/A and give L2 from the P2-P1 difference: semi-codeless, attribute D.
 TypeList TypesFor(int32_t receiverType) {
   TypeList t;
   t.observables = {kC1, kL1, kD1, kS1};
@@ -58,7 +60,9 @@ TypeList TypesFor(int32_t receiverType) {
   if (receiverType == kReceiverDual || receiverType == kReceiverL2Codeless) {
     const Observable l2[] = {kP2, kL2, kD2, kS2};
     const char* const r2[] = {"P2", "L2", "D2", "S2"};
-    const char* const r3[] = {"C2W", "L2W", "D2W", "S2W"};
+    const char* const z3[] = {"C2W", "L2W", "D2W", "S2W"};
+    const char* const d3[] = {"C2D", "L2D", "D2D", "S2D"};
+    const char* const* r3 = receiverType == kReceiverDual ? z3 : d3;
     for (int i = 0; i < 4; ++i) {
       t.observables.push_back(l2[i]);
       t.rinex2.push_back(r2[i]);
@@ -145,10 +149,14 @@ ObsEvent MovingEvent(const GpsInstant& t, const PlannedMark* feature) {
   return e;
 }
 
+// A satellite's phase tracking up to the epoch before. Lock can be lost only on a
+// frequency whose phase the file has already given for the satellite.
 struct Track {
   int64_t lastEpoch = std::numeric_limits<int64_t>::min();
   bool l1Phase = false;
   bool l2Phase = false;
+  bool l1Seen = false;
+  bool l2Seen = false;
 };
 
 // The approximate position of the observation header: an epoch every kPositionSpacing_s
@@ -199,6 +207,21 @@ class ApproxPosition {
   std::vector<double> solved_[3], header_[3];
   double lastSample_ = -1e300;
 };
+
+// The marker under an antenna: height_m below it along the WGS84 ellipsoid normal. A zero
+// position (none known) stays zero.
+void MarkerBelow(const double antenna_m[3], double height_m, double marker_m[3]) {
+  for (int i = 0; i < 3; ++i) marker_m[i] = antenna_m[i];
+  if (antenna_m[0] == 0.0 && antenna_m[1] == 0.0 && antenna_m[2] == 0.0) return;
+  Wgs84Datum wgs84;
+  BuildWgs84Datum(&wgs84);
+  double lat_rad = 0.0, lon_rad = 0.0, h_m = 0.0;
+  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat_rad, &lon_rad, &h_m);
+  const double up[3] = {std::cos(lat_rad) * std::cos(lon_rad),
+                        std::cos(lat_rad) * std::sin(lon_rad), std::sin(lat_rad)};
+  if (!std::isfinite(up[0] + up[1] + up[2])) return;
+  for (int i = 0; i < 3; ++i) marker_m[i] -= height_m * up[i];
+}
 
 }  // namespace
 
@@ -406,26 +429,16 @@ void RinexExporter::State::MakeNames() {
   if (options.rinexVersion >= 3) {
     std::string upper = site;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    const double span_s =
-        summary.last.FullSeconds() - summary.first.FullSeconds() + summary.interval_s;
-    std::string period;
-    if (span_s <= 3600.0) {
-      period = Format("%02dM", std::max(1, static_cast<int>(std::ceil(span_s / 60.0))) % 100);
-      if (span_s > 99 * 60.0 || span_s == 3600.0) period = "01H";
-    } else if (span_s <= 86400.0) {
-      period = Format("%02dH", static_cast<int>(std::ceil(span_s / 3600.0)));
-    } else {
-      period = Format("%02dD", std::min(99, static_cast<int>(std::ceil(span_s / 86400.0))));
-    }
-    std::string interval = "00U";
-    const double iv = summary.interval_s;
-    if (iv >= 1.0 && iv < 100.0) interval = Format("%02dS", static_cast<int>(std::lround(iv)));
-    if (iv >= 100.0 && iv < 6000.0)
-      interval = Format("%02dM", static_cast<int>(std::lround(iv / 60.0)));
-    if (iv > 0.0 && iv < 1.0)
-      interval = Format("%02dC", static_cast<int>(std::lround(1.0 / iv)) % 100);
-    const std::string stem = Format("%s00XXX_R_%04d%03d%02d%02d_%s", upper.c_str(), c.year,
-                                    c.dayOfYear, c.hour, c.minute, period.c_str());
+    Rinex3Name name;
+    name.site = upper;
+    name.monument = options.monument;
+    name.receiver = options.receiverIndex;
+    name.country = options.country;
+    name.start = c;
+    name.span_s =
+        NominalSpan_s(summary.first.FullSeconds(), summary.last.FullSeconds(), summary.interval_s);
+    const std::string stem = Rinex3Stem(name);
+    const std::string interval = Rinex3Frequency(summary.interval_s);
     obsName = stem + "_" + interval + (hasGlonass ? "_MO.rnx" : "_GO.rnx");
     navName = stem + "_GN.rnx";
   } else {
@@ -526,7 +539,7 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
   h.creationDate = options.creationDate;
   h.markerName = markerName;
   h.receiverType = reader.model();
-  for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = approx_m[i];
+  MarkerBelow(approx_m, firstHeight_m, h.approx_ecef_m);
   h.antennaDelta_m[0] = firstHeight_m;
   h.dualFrequency = type == kReceiverDual || type == kReceiverL2Codeless;
   h.gpsTypes = options.rinexVersion >= 3 ? types.rinex3 : types.rinex2;
@@ -539,7 +552,8 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
     h.comments.push_back("L2 TRACKING: P CODE TRACKED WITHOUT THE ENCRYPTED CODE (W)");
     h.comments.push_back("P1 AND P2 FROM THE P-CODE BLOCKS, C1 FROM THE C/A CODE");
   } else if (type == kReceiverL2Codeless) {
-    h.comments.push_back("L2 TRACKING: CODELESS (W); P2 AND L2 FROM THE L2 BLOCK");
+    h.comments.push_back("L2 TRACKING: L1(C/A)+(P2-P1) SEMI-CODELESS (D)");
+    h.comments.push_back("P2 AND L2 FROM THE L2 BLOCK");
   }
   AppendObsHeader(text, h);
 }
@@ -584,10 +598,10 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     }
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
-    const bool lost1 =
-        (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 || !continuous || !track.l1Phase;
+    const bool lost1 = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 ||
+                       (track.l1Seen && (!continuous || !track.l1Phase));
     const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
-                       !continuous || !track.l2Phase;
+                       (track.l2Seen && (!continuous || !track.l2Phase));
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
     ObsSatellite sat;
     sat.system = system;
@@ -598,6 +612,8 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     track.lastEpoch = index;
     track.l1Phase = ch.ca.phase_cyc != 0.0;
     track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
+    track.l1Seen = track.l1Seen || track.l1Phase;
+    track.l2Seen = track.l2Seen || track.l2Phase;
     out.sats.push_back(sat);
   }
   return out;
