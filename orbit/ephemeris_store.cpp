@@ -188,6 +188,7 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
   node->fullKey = fullKey;
   node->next = nullptr;
   node->record = record;
+  node->orbit = GpsOrbitConstantsOf(record);
   node->order = gpsCount;
   sowRoot_[record.prn] = Insert(sowRoot_[record.prn], node, &EphNode::bySow, SowBefore);
   fullRoot_[record.prn] = Insert(fullRoot_[record.prn], node, &EphNode::byFull, FullBefore);
@@ -203,6 +204,11 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
 }
 
 const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
+  const EphNode* node = FindGpsNode(prn, t, week);
+  return node != nullptr ? &node->record : nullptr;
+}
+
+const EphNode* EphemerisStore::FindGpsNode(int32_t prn, double t, int32_t week) {
   if (!ValidGpsPrn(prn)) return nullptr;
   if (!(std::fabs(t) < kMaxLookupTime_s)) return nullptr;  // NaN and infinities as well
 
@@ -218,7 +224,7 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
   };
 
   const EphNode* cached = gpsCache[prn];
-  if (cached != nullptr && std::llabs(distance(cached)) < kCacheReach_s) return &cached->record;
+  if (cached != nullptr && std::llabs(distance(cached)) < kCacheReach_s) return cached;
 
   // The nearest keys on either side of the request decide: the distance grows with the
   // key's distance from the request on each side (and, week unknown, from the request one
@@ -263,7 +269,7 @@ const GpsEph* EphemerisStore::FindGpsEph(int32_t prn, double t, int32_t week) {
   }
   if (chosen == nullptr) return nullptr;
   gpsCache[prn] = chosen;
-  return &chosen->record;
+  return chosen;
 }
 
 }  // namespace talverin

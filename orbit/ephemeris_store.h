@@ -17,6 +17,16 @@ namespace talverin {
 
 struct EphNode;
 
+// What an orbit and clock computation needs from a record besides its fields, computed once
+// when the record is added, by the same expressions the computation would use.
+struct GpsOrbitConstants {
+  double a_m;             // semi-major axis, rootA^2
+  double n_radps;         // corrected mean motion, sqrt(GM / a^3) + deltaN
+  double oneMinusE2;      // 1 - e^2
+  double sqrtOneMinusE2;  // sqrt(1 - e^2)
+};
+[[nodiscard]] GpsOrbitConstants GpsOrbitConstantsOf(const GpsEph& record);
+
 // Links of one node in one AVL tree of the store.
 struct EphTreeLinks {
   EphNode* child[2];  // lower, higher
@@ -29,9 +39,10 @@ struct EphNode {
   int64_t fullKey;  // full GPS seconds of toe - 3600, week by the half-week rule
   EphNode* next;
   GpsEph record;
-  int64_t order;        // 0, 1, 2 ... in the order added: breaks ties between equal keys
-  EphTreeLinks bySow;   // this PRN's tree ordered by (sowKey, order)
-  EphTreeLinks byFull;  // this PRN's tree ordered by fullKey (unique per PRN)
+  GpsOrbitConstants orbit;  // of record
+  int64_t order;            // 0, 1, 2 ... in the order added: breaks ties between equal keys
+  EphTreeLinks bySow;       // this PRN's tree ordered by (sowKey, order)
+  EphTreeLinks byFull;      // this PRN's tree ordered by fullKey (unique per PRN)
 };
 
 // Euclidean distance of two 3-vectors (m).
@@ -50,6 +61,8 @@ class EphemerisStore {
   // t: s of week; week: -1 when unknown (every caller in this system). Null when none
   // applies or t is not finite. The pointer stays valid until the store is cleared.
   [[nodiscard]] const GpsEph* FindGpsEph(int32_t prn, double t, int32_t week = -1);
+  // The same selection, as the node that holds the record and its orbit constants.
+  [[nodiscard]] const EphNode* FindGpsNode(int32_t prn, double t, int32_t week = -1);
   void ClearEphemerides();
 
   // 0 success, 1 failure (no ephemeris, or a result that is not finite: nothing written).
@@ -60,6 +73,12 @@ class EphemerisStore {
   [[nodiscard]] int32_t GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
                                        double range, const double receiver[3], double position[3],
                                        double velocity[3]);
+  // GpsSatClock and GpsSatPosition (clock applied) from a record already selected for t,
+  // so that one selection serves both; success sets clockState to 0, lastSystem to 1.
+  [[nodiscard]] int32_t NodeClock(const EphNode& node, double t, double* clock);
+  [[nodiscard]] int32_t NodePosition(const EphNode& node, double t, double range,
+                                     const double receiver[3], double position[3],
+                                     double velocity[3]);
   // GpsSatClock; success also sets clockState to 0.
   [[nodiscard]] int32_t SatClock(int32_t prn, double t, int32_t week, double* clock);
   [[nodiscard]] int32_t SatClock(int32_t prn, double t, double* clock) {
@@ -83,6 +102,12 @@ class EphemerisStore {
   int32_t lightTimePasses = 0;      // orbit passes of the last GpsSatPosition (1..4)
 
  private:
+  // The clock and the light-time orbit of one selected record; nothing else is marked.
+  [[nodiscard]] static int32_t ClockOf(const EphNode& node, double t, double* clock);
+  [[nodiscard]] int32_t PositionOf(const EphNode& node, double t, double range,
+                                   const double receiver[3], double position[3],
+                                   double velocity[3]);
+
   EphNode* gpsLast_ = nullptr;       // tail of gpsList, for appending
   EphNode* sowRoot_[kMaxPrn] = {};   // per PRN, root of the tree by (sowKey, order)
   EphNode* fullRoot_[kMaxPrn] = {};  // per PRN, root of the tree by fullKey

@@ -26,11 +26,6 @@ double WrapWeek(double d_s) {
   return d_s;
 }
 
-double MeanMotion_radps(const GpsEph& r) {
-  const double a_m = r.rootA * r.rootA;
-  return std::sqrt(kGpsGm_m3ps2 / (a_m * a_m * a_m)) + r.deltaN;
-}
-
 double EccentricAnomaly_rad(const GpsEph& r, double n_radps, double tk_s) {
   const double m_rad = r.m0 + n_radps * tk_s;
   double e_rad = m_rad;
@@ -53,14 +48,14 @@ struct OrbitPass {
 
 // One orbit pass: ECEF position (m) of the satellite at transmission time
 // tTransmit_s = t - tau, expressed in the Earth-fixed frame of the reception instant.
-void OrbitAtTransmission(const GpsEph& r, double tReceive_s, double tau_s, double position[3],
-                         OrbitPass* pass) {
+void OrbitAtTransmission(const GpsEph& r, const GpsOrbitConstants& k, double tReceive_s,
+                         double tau_s, double position[3], OrbitPass* pass) {
   const double tk_s = WrapWeek(tReceive_s - tau_s - r.toe);
-  const double a_m = r.rootA * r.rootA;
-  const double n_radps = MeanMotion_radps(r);
+  const double a_m = k.a_m;
+  const double n_radps = k.n_radps;
   const double ea_rad = EccentricAnomaly_rad(r, n_radps, tk_s);
-  const double oneMinusE2 = 1.0 - r.e * r.e;
-  const double sqrtOneMinusE2 = std::sqrt(oneMinusE2);
+  const double oneMinusE2 = k.oneMinusE2;
+  const double sqrtOneMinusE2 = k.sqrtOneMinusE2;
   const double v_rad = std::atan2(sqrtOneMinusE2 * std::sin(ea_rad), std::cos(ea_rad) - r.e);
   const double phi_rad = v_rad + r.omega;
   const double s2 = std::sin(2.0 * phi_rad);
@@ -109,6 +104,13 @@ void OrbitVelocity(const GpsEph& r, const OrbitPass& p, const double position[3]
 
 }  // namespace
 
+GpsOrbitConstants GpsOrbitConstantsOf(const GpsEph& r) {
+  const double a_m = r.rootA * r.rootA;
+  const double oneMinusE2 = 1.0 - r.e * r.e;
+  return GpsOrbitConstants{a_m, std::sqrt(kGpsGm_m3ps2 / (a_m * a_m * a_m)) + r.deltaN, oneMinusE2,
+                           std::sqrt(oneMinusE2)};
+}
+
 double VectorDistance(const double a[3], const double b[3]) {
   const double dx = b[0] - a[0];
   const double dy = b[1] - a[1];
@@ -116,54 +118,81 @@ double VectorDistance(const double a[3], const double b[3]) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-int32_t EphemerisStore::GpsSatClock(int32_t prn, double t, int32_t week, double* clock) {
-  if (prn < 1 || prn > kMaxGpsPrn) return 1;
-  const GpsEph* r = FindGpsEph(prn, t, week);
-  if (r == nullptr) return 1;
-  const double tk_s = WrapWeek(t - r->toe - kAssumedTravel_s);
-  const double tc_s = WrapWeek(t - r->toc - kAssumedTravel_s);
-  const double ea_rad = EccentricAnomaly_rad(*r, MeanMotion_radps(*r), tk_s);
-  const double relativity_s = kRelativisticF_spsqrtm * r->e * r->rootA * std::sin(ea_rad);
+int32_t EphemerisStore::ClockOf(const EphNode& node, double t, double* clock) {
+  const GpsEph& r = node.record;
+  const double tk_s = WrapWeek(t - r.toe - kAssumedTravel_s);
+  const double tc_s = WrapWeek(t - r.toc - kAssumedTravel_s);
+  // Not the orbit's Kepler solution: the clock takes an assumed travel time, the orbit the
+  // light time of its last pass, so the two eccentric anomalies differ.
+  const double ea_rad = EccentricAnomaly_rad(r, node.orbit.n_radps, tk_s);
+  const double relativity_s = kRelativisticF_spsqrtm * r.e * r.rootA * std::sin(ea_rad);
   // tgd belongs to the single-frequency user's code correction, not to this clock.
-  const double clock_s = (r->af2 * tc_s + r->af1) * tc_s + r->af0 + relativity_s;
+  const double clock_s = (r.af2 * tc_s + r.af1) * tc_s + r.af0 + relativity_s;
   if (!std::isfinite(clock_s)) return 1;
   *clock = clock_s;
   return 0;
 }
 
-int32_t EphemerisStore::GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
-                                       double range, const double receiver[3], double position[3],
-                                       double velocity[3]) {
-  if (prn < 1 || prn > kMaxGpsPrn) return 1;
-  const GpsEph* r = FindGpsEph(prn, t, week);
-  if (r == nullptr) return 1;
-  double tReceive_s = t;
-  if (clockApplied == 0) {
-    double satClock_s = 0.0;
-    if (GpsSatClock(prn, t, week, &satClock_s) != 0) return 1;
-    tReceive_s = t - satClock_s;
-  }
-
+int32_t EphemerisStore::PositionOf(const EphNode& node, double t, double range,
+                                   const double receiver[3], double position[3],
+                                   double velocity[3]) {
+  const GpsEph& r = node.record;
   double tau_s = range * kInvSpeedOfLight_spm;
   double pos_m[3] = {};
   double vel_mps[3] = {};
   OrbitPass pass{};
   int passes = 0;
   while (true) {
-    OrbitAtTransmission(*r, tReceive_s, tau_s, pos_m, &pass);
+    OrbitAtTransmission(r, node.orbit, t, tau_s, pos_m, &pass);
     ++passes;
     const double next_s = VectorDistance(receiver, pos_m) * kInvSpeedOfLight_spm;
     if (std::fabs(tau_s - next_s) < kLightTimeTolerance_s) break;
     tau_s = next_s;
     if (passes >= kMaxLightTimePasses) break;
   }
-  OrbitVelocity(*r, pass, pos_m, vel_mps);
+  OrbitVelocity(r, pass, pos_m, vel_mps);
   lightTimePasses = passes;
   if (!AllFinite(pos_m, 3) || !AllFinite(vel_mps, 3)) return 1;
   for (int k = 0; k < 3; ++k) {
     position[k] = pos_m[k];
     velocity[k] = vel_mps[k];
   }
+  return 0;
+}
+
+int32_t EphemerisStore::GpsSatClock(int32_t prn, double t, int32_t week, double* clock) {
+  if (prn < 1 || prn > kMaxGpsPrn) return 1;
+  const EphNode* node = FindGpsNode(prn, t, week);
+  if (node == nullptr) return 1;
+  return ClockOf(*node, t, clock);
+}
+
+int32_t EphemerisStore::GpsSatPosition(int32_t prn, double t, int32_t week, int32_t clockApplied,
+                                       double range, const double receiver[3], double position[3],
+                                       double velocity[3]) {
+  if (prn < 1 || prn > kMaxGpsPrn) return 1;
+  const EphNode* node = FindGpsNode(prn, t, week);
+  if (node == nullptr) return 1;
+  double tReceive_s = t;
+  if (clockApplied == 0) {
+    double satClock_s = 0.0;
+    if (GpsSatClock(prn, t, week, &satClock_s) != 0) return 1;
+    tReceive_s = t - satClock_s;
+  }
+  return PositionOf(*node, tReceive_s, range, receiver, position, velocity);
+}
+
+int32_t EphemerisStore::NodeClock(const EphNode& node, double t, double* clock) {
+  if (ClockOf(node, t, clock) != 0) return 1;
+  clockState = 0;
+  return 0;
+}
+
+int32_t EphemerisStore::NodePosition(const EphNode& node, double t, double range,
+                                     const double receiver[3], double position[3],
+                                     double velocity[3]) {
+  if (PositionOf(node, t, range, receiver, position, velocity) != 0) return 1;
+  lastSystem = 1;
   return 0;
 }
 

@@ -184,9 +184,12 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 
     const bool reuse = s.valid != 0 && recompute == 0 && std::fabs(s.time - t_s) <= kReuseWindow_s;
     if (!reuse) {
-      // A reception time far outside any week cannot select an ephemeris.
-      s.ephemeris = std::fabs(t_s) < kMaxEpochTime_s ? store_.FindGpsEph(prn, t_s) : nullptr;
-      if (s.ephemeris == nullptr) {
+      // A reception time far outside any week cannot select an ephemeris. One selection
+      // serves the clock and the orbit below.
+      const EphNode* node =
+          std::fabs(t_s) < kMaxEpochTime_s ? store_.FindGpsNode(prn, t_s) : nullptr;
+      s.ephemeris = node != nullptr ? &node->record : nullptr;
+      if (node == nullptr) {
         if (s.missingCount == 0) {
           FormatText(errorText_, msg::kEphemerisMissing, static_cast<int>(prn));
           Send(t_s);
@@ -196,7 +199,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
       }
 
       double satClock_s = 0.0;
-      if (store_.SatClock(prn, t_s, &satClock_s) != 0 || !std::isfinite(satClock_s)) {
+      if (store_.NodeClock(*node, t_s, &satClock_s) != 0 || !std::isfinite(satClock_s)) {
         FormatText(errorText_, msg::kSatelliteClockFailed, static_cast<int>(prn));
         Send(t_s);
         continue;
@@ -217,7 +220,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
       // clock belongs to the range (below), not to the orbit time.
       double position_m[3];
       double velocity_mps[3];
-      if (store_.SatPosition(prn, t_s, 1, approximate_m, receiver_, position_m, velocity_mps) !=
+      if (store_.NodePosition(*node, t_s, approximate_m, receiver_, position_m, velocity_mps) !=
               0 ||
           !AllFinite(position_m, 3) || !AllFinite(velocity_mps, 3)) {
         FormatText(errorText_, msg::kSatelliteOrbitFailed, static_cast<int>(prn));

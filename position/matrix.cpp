@@ -90,11 +90,21 @@ int32_t Matrix::MultiplyTransposed(const Matrix& a, const Matrix& b) {
   if (&a == this || &b == this) return 1;
   if (a.liveRows_ != b.liveRows_) return 1;
   if (Resize(a.liveColumns_, b.liveColumns_) != 0) return 1;
-  Zero();
   if (rows_ == nullptr) return 0;
-  for (int32_t i = 0; i < a.liveColumns_; ++i)
-    for (int32_t j = 0; j < b.liveColumns_; ++j)
-      for (int32_t k = 0; k < a.liveRows_; ++k) rows_[i][j] += b.rows_[k][j] * a.rows_[k][i];
+  // Each element sums from 0 in increasing k, as a zeroed matrix summed in place would. For
+  // A^T A the element (j, i) is (i, j): each product has the same two factors.
+  const bool symmetric = &a == &b;
+  for (int32_t i = 0; i < a.liveColumns_; ++i) {
+    for (int32_t j = 0; j < b.liveColumns_ && (!symmetric || j <= i); ++j) {
+      double sum = 0.0;
+      for (int32_t k = 0; k < a.liveRows_; ++k) sum += b.rows_[k][j] * a.rows_[k][i];
+      rows_[i][j] = sum;
+    }
+  }
+  if (symmetric) {
+    for (int32_t i = 0; i < liveRows_; ++i)
+      for (int32_t j = i + 1; j < liveColumns_; ++j) rows_[i][j] = rows_[j][i];
+  }
   return 0;
 }
 
@@ -180,14 +190,20 @@ int32_t Vector::MultiplyVector(const Matrix& a, const Vector& x, int32_t transpo
     if (rows != x.size_) return 1;
     if (Resize(columns) != 0) return 1;
     Zero();
-    for (int32_t j = 0; j < columns; ++j)
-      for (int32_t i = 0; i < rows; ++i) data_[j] += a.at(i, j) * x.data_[i];
+    for (int32_t j = 0; j < columns; ++j) {
+      double sum = 0.0;  // from 0 in increasing i, as the zeroed element summed in place
+      for (int32_t i = 0; i < rows; ++i) sum += a.at(i, j) * x.data_[i];
+      data_[j] = sum;
+    }
   } else {
     if (columns != x.size_) return 1;
     if (Resize(rows) != 0) return 1;
     Zero();
-    for (int32_t i = 0; i < rows; ++i)
-      for (int32_t j = 0; j < columns; ++j) data_[i] += a.at(i, j) * x.data_[j];
+    for (int32_t i = 0; i < rows; ++i) {
+      double sum = 0.0;
+      for (int32_t j = 0; j < columns; ++j) sum += a.at(i, j) * x.data_[j];
+      data_[i] = sum;
+    }
   }
   return 0;
 }
