@@ -49,12 +49,13 @@ inline std::vector<RealRinexSet> RealRinexSets() {
 }
 
 // Imports a RINEX pair as a download set into outDir, the epoch headers holding the position
-// that headerPosition names (import-rinex --header-position). The summary; on failure a test
-// failure and an empty observationFile.
+// that headerPosition names (import-rinex --header-position), as the receiver class or model
+// given (--receiver). The summary; on failure a test failure and an empty observationFile.
 inline RinexImportSummary ImportSet(const std::string& observation, const std::string& navigation,
-                                    const std::string& outDir,
-                                    const char* headerPosition = "rinex") {
+                                    const std::string& outDir, const char* headerPosition = "rinex",
+                                    const char* receiver = "") {
   RinexImportOptions options;
+  options.receiver = receiver;
   options.observationPath = observation;
   options.navigationPath = navigation;
   options.outputDir = outDir;
