@@ -50,15 +50,16 @@ inline std::vector<RealRinexSet> RealRinexSets() {
 
 // Imports a RINEX pair as a download set into outDir, the epoch headers holding the position
 // that headerPosition names (import-rinex --header-position), as the receiver class or model
-// given (--receiver). The summary; on failure a test failure and an empty observationFile.
+// text given (empty: from the RINEX header). The summary; on failure a test failure and an
+// empty observationFile.
 inline RinexImportSummary ImportSet(const std::string& observation, const std::string& navigation,
                                     const std::string& outDir, const char* headerPosition = "rinex",
-                                    const char* receiver = "") {
+                                    const std::string& receiver = "") {
   RinexImportOptions options;
-  options.receiver = receiver;
   options.observationPath = observation;
   options.navigationPath = navigation;
   options.outputDir = outDir;
+  options.receiver = receiver;
   RinexImportSummary summary;
   char error[kTextSize] = "";
   if (ParseHeaderPosition(headerPosition, &options, error) != 0 ||
