@@ -252,7 +252,9 @@ struct RinexExporter::State {
   void AppendHeader(std::string* text) const;
   // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
   int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
-  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward);
+  // Fills out again for each epoch: its vectors keep their room, so no epoch allocates.
+  void EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward,
+                ObsEpochOut* out);
   void NoteObservationLosses(int32_t got, int64_t index);
   int32_t WriteObservations(const std::string& path);
   int32_t WriteNavigation(const std::string& path);
@@ -565,23 +567,24 @@ int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, st
   return events;
 }
 
-ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
-                                           bool forward) {
+void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                                    bool forward, ObsEpochOut* out) {
   const double dopplerScale = DopplerScale(raw);
-  ObsEpochOut out;
-  out.time = t;
-  out.hasClock = raw.clock_m != 0.0;
-  out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
-  std::set<int32_t> seen;
+  out->time = t;
+  out->hasClock = raw.clock_m != 0.0;
+  out->clock_s = raw.clock_m * kInvSpeedOfLight_spm;
+  bool seen[256] = {};  // by stored satellite number
+  size_t count = 0;
   for (const RawChannel& ch : raw.channels) {
     char system = 0;
     int32_t number = 0;
     const bool known = SatelliteOf(ch.prn, &system, &number);
     if (!known && ch.prn != 0) ++unknownPrns[ch.prn];
-    if (!known || !seen.insert(ch.prn).second) {
+    if (!known || seen[ch.prn]) {
       ++summary.droppedChannels;
       continue;
     }
+    seen[ch.prn] = true;
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
     const bool lost1 =
@@ -589,18 +592,19 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
                        !continuous || !track.l2Phase;
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
-    ObsSatellite sat;
+    if (out->sats.size() <= count) out->sats.emplace_back();
+    ObsSatellite& sat = out->sats[count++];
     sat.system = system;
     sat.number = number;
+    sat.values.clear();
     for (Observable o : types.observables) {
       sat.values.push_back(ValueOf(o, ch, caRange_s, dopplerScale, lost1, lost2));
     }
     track.lastEpoch = index;
     track.l1Phase = ch.ca.phase_cyc != 0.0;
     track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
-    out.sats.push_back(sat);
   }
-  return out;
+  out->sats.resize(count);
 }
 
 void RinexExporter::State::NoteObservationLosses(int32_t got, int64_t index) {
@@ -634,6 +638,7 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
   unknownPrns.clear();
   nextMark = 0;
   RawEpoch raw;
+  ObsEpochOut out;
   WeekTracker weeks(session);
   GpsInstant previous = summary.first;
   int64_t index = 0;
@@ -643,7 +648,7 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
     summary.events += AppendEvents(t.FullSeconds(), index, &text);
-    const ObsEpochOut out = EpochOut(raw, t, index, forward);
+    EpochOut(raw, t, index, forward, &out);
     summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
     summary.observations += static_cast<int32_t>(out.sats.size());
     ++summary.epochs;
