@@ -20,6 +20,7 @@
 #include "input/site_reader.h"
 #include "job/host_records.h"
 #include "position/single_point.h"
+#include "rinex/rinex_names.h"
 #include "rinex/rinex_nav_writer.h"
 #include "rinex/rinex_obs_writer.h"
 
@@ -43,8 +44,9 @@ struct TypeList {
   std::vector<std::string> rinex3;
 };
 
-// Every observable the records of a receiver class hold. Dual-frequency and L2-codeless
-// receivers track the encrypted P code without knowing it: RINEX 3 attribute W.
+// Every observable the records of a receiver class hold. Dual-frequency receivers track
+// the encrypted P code on L1 and L2 by Z-tracking: RINEX 3 attribute W. L2-codeless
+// receivers track L1 C/A and give L2 from the P2-P1 difference: semi-codeless, attribute D.
 TypeList TypesFor(int32_t receiverType) {
   TypeList t;
   t.observables = {kC1, kL1, kD1, kS1};
@@ -58,7 +60,9 @@ TypeList TypesFor(int32_t receiverType) {
   if (receiverType == kReceiverDual || receiverType == kReceiverL2Codeless) {
     const Observable l2[] = {kP2, kL2, kD2, kS2};
     const char* const r2[] = {"P2", "L2", "D2", "S2"};
-    const char* const r3[] = {"C2W", "L2W", "D2W", "S2W"};
+    const char* const z3[] = {"C2W", "L2W", "D2W", "S2W"};
+    const char* const d3[] = {"C2D", "L2D", "D2D", "S2D"};
+    const char* const* r3 = receiverType == kReceiverDual ? z3 : d3;
     for (int i = 0; i < 4; ++i) {
       t.observables.push_back(l2[i]);
       t.rinex2.push_back(r2[i]);
@@ -145,10 +149,16 @@ ObsEvent MovingEvent(const GpsInstant& t, const PlannedMark* feature) {
   return e;
 }
 
+// A satellite's phase tracking up to the epoch before. Lock can be lost only on a
+// frequency whose phase the file has already given for the satellite.
 struct Track {
   int64_t lastEpoch = std::numeric_limits<int64_t>::min();
   bool l1Phase = false;
   bool l2Phase = false;
+  bool l1Seen = false;
+  bool l2Seen = false;
+  bool l1Pending = false;  // lock lost in epochs left out since the last one written
+  bool l2Pending = false;
 };
 
 // The approximate position of the observation header: an epoch every kPositionSpacing_s
@@ -200,6 +210,21 @@ class ApproxPosition {
   double lastSample_ = -1e300;
 };
 
+// The marker under an antenna: height_m below it along the WGS84 ellipsoid normal. A zero
+// position (none known) stays zero.
+void MarkerBelow(const double antenna_m[3], double height_m, double marker_m[3]) {
+  for (int i = 0; i < 3; ++i) marker_m[i] = antenna_m[i];
+  if (antenna_m[0] == 0.0 && antenna_m[1] == 0.0 && antenna_m[2] == 0.0) return;
+  Wgs84Datum wgs84;
+  BuildWgs84Datum(&wgs84);
+  double lat_rad = 0.0, lon_rad = 0.0, h_m = 0.0;
+  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat_rad, &lon_rad, &h_m);
+  const double up[3] = {std::cos(lat_rad) * std::cos(lon_rad),
+                        std::cos(lat_rad) * std::sin(lon_rad), std::sin(lat_rad)};
+  if (!std::isfinite(up[0] + up[1] + up[2])) return;
+  for (int i = 0; i < 3; ++i) marker_m[i] -= height_m * up[i];
+}
+
 }  // namespace
 
 struct RinexExporter::State {
@@ -242,6 +267,9 @@ struct RinexExporter::State {
     *number = id.number;
     return id.system != '\0';
   }
+  // Whether t lies in the time window; whether the window and the decimation keep it.
+  bool InWindow(const GpsInstant& t) const;
+  bool Keeps(const GpsInstant& t) const;
   int32_t FirstPass();
   void FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
                       ApproxPosition* approx);
@@ -252,8 +280,10 @@ struct RinexExporter::State {
   void AppendHeader(std::string* text) const;
   // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
   int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
-  // Fills out again for each epoch: its vectors keep their room, so no epoch allocates.
-  void EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward,
+  // The epoch as written, into out (refilled for each epoch: its vectors keep their room, so
+  // no epoch allocates); index counts every epoch of the file (the tracks' continuity).
+  // An epoch left out (not kept) only carries its losses of lock on to the next one.
+  void EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward, bool kept,
                 ObsEpochOut* out);
   void NoteObservationLosses(int32_t got, int64_t index);
   int32_t WriteObservations(const std::string& path);
@@ -299,17 +329,33 @@ void RinexExporter::State::FirstPassEpoch(const RawEpoch& raw, const GpsInstant&
 
 // One pass over the epochs through the set scan: time span, interval, site changes and the
 // approximate position.
+bool RinexExporter::State::InWindow(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  return !(options.hasStart && t_s < options.start.FullSeconds()) &&
+         !(options.hasEnd && t_s > options.end.FullSeconds());
+}
+
+bool RinexExporter::State::Keeps(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  const double step_s = options.decimate_s;
+  return InWindow(t) &&
+         (!(step_s > 0.0) || std::fabs(t_s - std::round(t_s / step_s) * step_s) < 0.5);
+}
+
 int32_t RinexExporter::State::FirstPass() {
   ApproxPosition approx(gps);
   int64_t index = 0;
   (void)scanner.ScanEpochs([&](const RawEpoch& raw, int32_t week, double) {
-    FirstPassEpoch(raw, GpsInstant{week, raw.tow_s}, index++, &approx);
+    const GpsInstant t{week, raw.tow_s};
+    if (!Keeps(t)) return;
+    if (index == 0) summary.first = t;
+    summary.last = t;
+    FirstPassEpoch(raw, t, index++, &approx);
   });
   const SetScan& scan = scanner.scan();
   if (scan.epochs == 0) return Fail(reader.path() + ": no epochs");
-  summary.first = GpsInstant{scan.firstWeek, scan.firstTow_s};
-  summary.last = GpsInstant{scan.lastWeek, scan.lastTow_s};
-  summary.interval_s = scan.interval_s;
+  if (index == 0) return Fail(reader.path() + ": no epochs in the time window and interval given");
+  summary.interval_s = std::max(scan.interval_s, options.decimate_s);
   summary.solvedPositions = approx.solved();
   summary.positionFromSolutions = approx.solved() > 0;
   approx.Median(approx_m);
@@ -379,7 +425,7 @@ void RinexExporter::State::PlanEvents() {
   // The records no site change took stand as events of their own, at their own time.
   std::vector<PlannedMark> own;
   for (const PlannedMark& m : marks) {
-    if (!m.used) own.push_back(m);
+    if (!m.used && InWindow(m.time)) own.push_back(m);
   }
   std::stable_sort(own.begin(), own.end(), [](const PlannedMark& a, const PlannedMark& b) {
     return a.time.FullSeconds() < b.time.FullSeconds();
@@ -408,26 +454,16 @@ void RinexExporter::State::MakeNames() {
   if (options.rinexVersion >= 3) {
     std::string upper = site;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    const double span_s =
-        summary.last.FullSeconds() - summary.first.FullSeconds() + summary.interval_s;
-    std::string period;
-    if (span_s <= 3600.0) {
-      period = Format("%02dM", std::max(1, static_cast<int>(std::ceil(span_s / 60.0))) % 100);
-      if (span_s > 99 * 60.0 || span_s == 3600.0) period = "01H";
-    } else if (span_s <= 86400.0) {
-      period = Format("%02dH", static_cast<int>(std::ceil(span_s / 3600.0)));
-    } else {
-      period = Format("%02dD", std::min(99, static_cast<int>(std::ceil(span_s / 86400.0))));
-    }
-    std::string interval = "00U";
-    const double iv = summary.interval_s;
-    if (iv >= 1.0 && iv < 100.0) interval = Format("%02dS", static_cast<int>(std::lround(iv)));
-    if (iv >= 100.0 && iv < 6000.0)
-      interval = Format("%02dM", static_cast<int>(std::lround(iv / 60.0)));
-    if (iv > 0.0 && iv < 1.0)
-      interval = Format("%02dC", static_cast<int>(std::lround(1.0 / iv)) % 100);
-    const std::string stem = Format("%s00XXX_R_%04d%03d%02d%02d_%s", upper.c_str(), c.year,
-                                    c.dayOfYear, c.hour, c.minute, period.c_str());
+    Rinex3Name name;
+    name.site = upper;
+    name.monument = options.monument;
+    name.receiver = options.receiverIndex;
+    name.country = options.country;
+    name.start = c;
+    name.span_s =
+        NominalSpan_s(summary.first.FullSeconds(), summary.last.FullSeconds(), summary.interval_s);
+    const std::string stem = Rinex3Stem(name);
+    const std::string interval = Rinex3Frequency(summary.interval_s);
     obsName = stem + "_" + interval + (hasGlonass ? "_MO.rnx" : "_GO.rnx");
     navName = stem + "_GN.rnx";
   } else {
@@ -528,7 +564,7 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
   h.creationDate = options.creationDate;
   h.markerName = markerName;
   h.receiverType = reader.model();
-  for (int i = 0; i < 3; ++i) h.approx_ecef_m[i] = approx_m[i];
+  MarkerBelow(approx_m, firstHeight_m, h.approx_ecef_m);
   h.antennaDelta_m[0] = firstHeight_m;
   h.dualFrequency = type == kReceiverDual || type == kReceiverL2Codeless;
   h.gpsTypes = options.rinexVersion >= 3 ? types.rinex3 : types.rinex2;
@@ -541,7 +577,8 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
     h.comments.push_back("L2 TRACKING: P CODE TRACKED WITHOUT THE ENCRYPTED CODE (W)");
     h.comments.push_back("P1 AND P2 FROM THE P-CODE BLOCKS, C1 FROM THE C/A CODE");
   } else if (type == kReceiverL2Codeless) {
-    h.comments.push_back("L2 TRACKING: CODELESS (W); P2 AND L2 FROM THE L2 BLOCK");
+    h.comments.push_back("L2 TRACKING: L1(C/A)+(P2-P1) SEMI-CODELESS (D)");
+    h.comments.push_back("P2 AND L2 FROM THE L2 BLOCK");
   }
   AppendObsHeader(text, h);
 }
@@ -568,7 +605,7 @@ int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, st
 }
 
 void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
-                                    bool forward, ObsEpochOut* out) {
+                                    bool forward, bool kept, ObsEpochOut* out) {
   const double dopplerScale = DopplerScale(raw);
   out->time = t;
   out->hasClock = raw.clock_m != 0.0;
@@ -579,18 +616,20 @@ void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, in
     char system = 0;
     int32_t number = 0;
     const bool known = SatelliteOf(ch.prn, &system, &number);
-    if (!known && ch.prn != 0) ++unknownPrns[ch.prn];
+    if (!known && ch.prn != 0 && kept) ++unknownPrns[ch.prn];
     if (!known || seen[ch.prn]) {
-      ++summary.droppedChannels;
+      if (kept) ++summary.droppedChannels;
       continue;
     }
     seen[ch.prn] = true;
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
-    const bool lost1 =
-        (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 || !continuous || !track.l1Phase;
+    const bool lost1 = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 ||
+                       (track.l1Seen && (!continuous || !track.l1Phase)) || track.l1Pending;
     const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
-                       !continuous || !track.l2Phase;
+                       (track.l2Seen && (!continuous || !track.l2Phase)) || track.l2Pending;
+    track.l1Pending = !kept && lost1;
+    track.l2Pending = !kept && lost2;
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
     if (out->sats.size() <= count) out->sats.emplace_back();
     ObsSatellite& sat = out->sats[count++];
@@ -603,6 +642,8 @@ void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, in
     track.lastEpoch = index;
     track.l1Phase = ch.ca.phase_cyc != 0.0;
     track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
+    track.l1Seen = track.l1Seen || track.l1Phase;
+    track.l2Seen = track.l2Seen || track.l2Phase;
   }
   out->sats.resize(count);
 }
@@ -641,18 +682,24 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
   ObsEpochOut out;
   WeekTracker weeks(session);
   GpsInstant previous = summary.first;
-  int64_t index = 0;
+  int64_t index = 0;  // every epoch of the file
+  int64_t kept = 0;   // the epochs written
   bool written = true;
   int32_t got;
   for (; (got = reader.NextEpoch(&raw)) == 1; ++index) {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
-    summary.events += AppendEvents(t.FullSeconds(), index, &text);
-    EpochOut(raw, t, index, forward, &out);
+    previous = t;
+    if (!InWindow(t)) continue;
+    if (!Keeps(t)) {
+      EpochOut(raw, t, index, forward, false, &out);
+      continue;
+    }
+    summary.events += AppendEvents(t.FullSeconds(), kept++, &text);
+    EpochOut(raw, t, index, forward, true, &out);
     summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
     summary.observations += static_cast<int32_t>(out.sats.size());
     ++summary.epochs;
-    previous = t;
     if (text.size() > (1u << 16)) written &= Flush(&text, obs);
   }
   summary.events += AppendEvents(std::numeric_limits<double>::infinity(), -1, &text);

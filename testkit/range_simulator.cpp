@@ -3,16 +3,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "testkit/reference_models.h"
+
 namespace talverin {
 namespace {
 
-// Constants as IS-GPS-200 gives them, kept local so the simulator shares nothing with the
-// module's orbit code.
-constexpr double kGm = 3.986005e14;              // m^3/s^2, IS-GPS-200 orbit value
-constexpr double kOmegaEarth = 7.2921151467e-5;  // rad/s
-constexpr double kC = 299792458.0;               // m/s
-constexpr double kWgs84A = 6378137.0;            // m
-constexpr double kWgs84B = 6356752.3141;         // m
+// Constants as IS-GPS-200 gives them, kept apart from the module's orbit code (the orbit
+// itself is the reference model's).
+constexpr double kGm = 3.986005e14;       // m^3/s^2, IS-GPS-200 orbit value
+constexpr double kC = 299792458.0;        // m/s
+constexpr double kWgs84A = 6378137.0;     // m
+constexpr double kWgs84B = 6356752.3141;  // m
 constexpr double kPiValue = 3.141592653589793;
 constexpr double kWeek = 604800.0;  // s
 
@@ -20,40 +21,6 @@ double WrapHalfWeek(double dt) {
   if (dt > kWeek / 2) return dt - kWeek;
   if (dt < -kWeek / 2) return dt + kWeek;
   return dt;
-}
-
-// Eccentric anomaly by Newton's method, to machine precision.
-double EccentricAnomaly(double meanAnomaly, double e) {
-  double ea = meanAnomaly;
-  for (int i = 0; i < 50; ++i) {
-    const double step = (ea - e * std::sin(ea) - meanAnomaly) / (1.0 - e * std::cos(ea));
-    ea -= step;
-    if (std::fabs(step) < 1e-15) break;
-  }
-  return ea;
-}
-
-// Satellite ECEF position (frame of the instant t) at GPS time t (s of week); also gives E.
-void OrbitAt(const GpsEph& eph, double t, double xyz[3], double* eccentricAnomaly) {
-  const double tk = WrapHalfWeek(t - eph.toe);
-  const double a = eph.rootA * eph.rootA;
-  const double meanMotion = std::sqrt(kGm / (a * a * a)) + eph.deltaN;
-  const double ea = EccentricAnomaly(eph.m0 + meanMotion * tk, eph.e);
-  const double trueAnomaly =
-      std::atan2(std::sqrt(1.0 - eph.e * eph.e) * std::sin(ea), std::cos(ea) - eph.e);
-  const double phi = trueAnomaly + eph.omega;
-  const double u = phi + eph.cus * std::sin(2 * phi) + eph.cuc * std::cos(2 * phi);
-  const double r =
-      a * (1.0 - eph.e * std::cos(ea)) + eph.crs * std::sin(2 * phi) + eph.crc * std::cos(2 * phi);
-  const double inc =
-      eph.i0 + eph.iDot * tk + eph.cis * std::sin(2 * phi) + eph.cic * std::cos(2 * phi);
-  const double node = eph.omega0 + (eph.omegaDot - kOmegaEarth) * tk - kOmegaEarth * eph.toe;
-  const double xp = r * std::cos(u);
-  const double yp = r * std::sin(u);
-  xyz[0] = xp * std::cos(node) - yp * std::cos(inc) * std::sin(node);
-  xyz[1] = xp * std::sin(node) + yp * std::cos(inc) * std::cos(node);
-  xyz[2] = yp * std::sin(inc);
-  *eccentricAnomaly = ea;
 }
 
 }  // namespace
@@ -109,14 +76,10 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
   double tropo = 0.0;
   double elevation = 0.0;
   for (int pass = 0; pass < 30; ++pass) {
-    double fixed[3];
-    OrbitAt(eph, reception_s - tau, fixed, &ea);
-    // The Earth turns by omega_e * tau while the signal travels: express the transmission
-    // position in the frame of the reception instant.
-    const double angle = kOmegaEarth * tau;
-    sat[0] = std::cos(angle) * fixed[0] + std::sin(angle) * fixed[1];
-    sat[1] = -std::sin(angle) * fixed[0] + std::cos(angle) * fixed[1];
-    sat[2] = fixed[2];
+    // The Earth turns by omega_e * tau while the signal travels: the transmission position
+    // in the frame of the reception instant.
+    testing_support::RefOrbit(eph, reception_s - tau, tau, sat);
+    ea = testing_support::RefEccentricAnomaly(eph, reception_s - tau);
     const double d[3] = {sat[0] - receiver_m_[0], sat[1] - receiver_m_[1], sat[2] - receiver_m_[2]};
     rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const double phi = lat_deg_ * kPiValue / 180.0;
@@ -124,7 +87,7 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
     const double up = std::cos(phi) * std::cos(lambda) * d[0] +
                       std::cos(phi) * std::sin(lambda) * d[1] + std::sin(phi) * d[2];
     elevation = std::asin(up / rho);
-    tropo = troposphere_ ? Troposphere(elevation, reception_s) : 0.0;
+    tropo = Troposphere(elevation, reception_s);
     const double next = (rho + tropo) / kC;  // the delay also delays the transmission
     const bool done = std::fabs(next - tau) < 1e-14;
     tau = next;

@@ -1,15 +1,14 @@
 // Pseudorange simulator for tests (not part of the module): from broadcast GPS ephemerides
 // and a chosen receiver (WGS84 latitude/longitude in degrees, height in m) and clock offset
 // (m), the C/A ranges a receiver there would measure at a true GPS reception time: satellite
-// position at transmission (Kepler to convergence, light time iterated, Earth rotation during
-// the travel applied as a rotation of omega_e * tau), satellite clock with the relativistic
-// term and without the group delay, and optionally the Saastamoinen troposphere with the
-// standard atmosphere. Written independently of the module's orbit and troposphere code.
+// position at transmission (the reference orbit of reference_models.h, light time iterated),
+// satellite clock with the relativistic term and without the group delay, and the
+// Saastamoinen troposphere with the standard atmosphere. Written independently of the
+// module's orbit and troposphere code.
 // RINEX navigation files are read by rinex/rinex_nav_reader.h.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "orbit/gps_eph.h"
@@ -33,7 +32,6 @@ class RangeSimulator {
   // fullWeek: the GPS week of the simulated times, not folded modulo 1024 (for the season).
   RangeSimulator(double lat_deg, double lon_deg, double height_m, int32_t fullWeek);
 
-  void SetTroposphere(bool on) { troposphere_ = on; }
   const double* receiver() const { return receiver_m_; }
 
   // What the receiver measures from eph's satellite at true GPS reception time t (s of week).
@@ -55,7 +53,6 @@ class RangeSimulator {
   double lon_deg_;
   double height_m_;
   int32_t fullWeek_;
-  bool troposphere_ = true;
   double receiver_m_[3];
 };
 

@@ -15,19 +15,20 @@ double Wrap(double tk) {
   return tk;
 }
 
-double EccentricAnomaly(const GpsEph& r, double tk) {
+}  // namespace
+
+double RefEccentricAnomaly(const GpsEph& r, double t) {
   const double a = r.rootA * r.rootA;
-  const double mk = r.m0 + (std::sqrt(kRefGm_m3ps2 / (a * a * a)) + r.deltaN) * tk;
-  double ek = mk;
-  for (int k = 0; k < 50; ++k) {  // Newton's method on E - e sin E = M
-    const double step = (mk - ek + r.e * std::sin(ek)) / (1.0 - r.e * std::cos(ek));
-    ek += step;
+  const double meanAnomaly =
+      r.m0 + (std::sqrt(kRefGm_m3ps2 / (a * a * a)) + r.deltaN) * Wrap(t - r.toe);
+  double ea = meanAnomaly;
+  for (int i = 0; i < 50; ++i) {  // Newton's method on E - e sin E = M, to machine precision
+    const double step = (ea - r.e * std::sin(ea) - meanAnomaly) / (1.0 - r.e * std::cos(ea));
+    ea -= step;
     if (std::fabs(step) < 1e-15) break;
   }
-  return ek;
+  return ea;
 }
-
-}  // namespace
 
 double Distance3(const double a[3], const double b[3]) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
@@ -37,17 +38,18 @@ double Distance3(const double a[3], const double b[3]) {
 // IS-GPS-200 Table 20-IV, then turned by -omega_e * tau about the z axis.
 void RefOrbit(const GpsEph& r, double tt, double tau, double out[3]) {
   const double tk = Wrap(tt - r.toe);
-  const double ek = EccentricAnomaly(r, tk);
-  const double denominator = 1.0 - r.e * std::cos(ek);
-  const double sinV = std::sqrt(1.0 - r.e * r.e) * std::sin(ek) / denominator;
-  const double cosV = (std::cos(ek) - r.e) / denominator;
-  const double phi = std::atan2(sinV, cosV) + r.omega;
+  const double a = r.rootA * r.rootA;
+  const double ea = RefEccentricAnomaly(r, tt);
+  const double trueAnomaly =
+      std::atan2(std::sqrt(1.0 - r.e * r.e) * std::sin(ea), std::cos(ea) - r.e);
+  const double phi = trueAnomaly + r.omega;
   const double u = phi + r.cus * std::sin(2 * phi) + r.cuc * std::cos(2 * phi);
   const double radius =
-      r.rootA * r.rootA * denominator + r.crs * std::sin(2 * phi) + r.crc * std::cos(2 * phi);
-  const double inc = r.i0 + r.cis * std::sin(2 * phi) + r.cic * std::cos(2 * phi) + r.iDot * tk;
+      a * (1.0 - r.e * std::cos(ea)) + r.crs * std::sin(2 * phi) + r.crc * std::cos(2 * phi);
+  const double inc = r.i0 + r.iDot * tk + r.cis * std::sin(2 * phi) + r.cic * std::cos(2 * phi);
   const double node = r.omega0 + (r.omegaDot - kRefOmegaE_radps) * tk - kRefOmegaE_radps * r.toe;
-  const double x = radius * std::cos(u), y = radius * std::sin(u);
+  const double x = radius * std::cos(u);
+  const double y = radius * std::sin(u);
   const double fixed[3] = {x * std::cos(node) - y * std::cos(inc) * std::sin(node),
                            x * std::sin(node) + y * std::cos(inc) * std::cos(node),
                            y * std::sin(inc)};
@@ -80,7 +82,7 @@ double RefTravelTime(const GpsEph& r, double t, const double rx[3]) {
 double RefClock(const GpsEph& r, double t) {
   constexpr double kF = -4.442809305e-10;  // s/m^1/2, IS-GPS-200 relativistic constant
   const double dt = Wrap(t - r.toc - 0.075);
-  const double ek = EccentricAnomaly(r, Wrap(t - r.toe - 0.075));
+  const double ek = RefEccentricAnomaly(r, t - 0.075);
   return r.af0 + r.af1 * dt + r.af2 * dt * dt + kF * r.e * r.rootA * std::sin(ek);
 }
 

@@ -19,6 +19,8 @@ constexpr double kRefOmegaE_radps = 7.2921151467e-5;  // IS-GPS-200
 constexpr double kBahrEcef_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
 
 double Distance3(const double a[3], const double b[3]);
+// Eccentric anomaly (rad) at GPS time t (s of week), Newton's method to machine precision.
+double RefEccentricAnomaly(const GpsEph& r, double t);
 // Satellite position at transmission time tt (s of week), in the Earth-fixed frame of the
 // instant tau seconds later.
 void RefOrbit(const GpsEph& r, double tt, double tau, double out[3]);

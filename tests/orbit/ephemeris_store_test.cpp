@@ -8,7 +8,6 @@
 #include <climits>
 #include <cmath>
 #include <random>
-#include <vector>
 
 #include "testkit/reference_models.h"
 #include "tests/support/bahr_navigation.h"

@@ -65,21 +65,14 @@ Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs,
 // Epoch record of the new file, assembled in file order; checksum left 0.
 void AppendNewEpochRecord(ByteBuilder& b, uint16_t length, uint16_t bytesPerSat, uint16_t flags,
                           uint16_t nsat, const gpb_epoch_type& e, int32_t ms, uint16_t aux) {
-  b.U16(0xC33C);
-  b.U16(1);
-  b.U16(length);
-  b.U16(0);
-  b.U16(68);
-  b.U16(bytesPerSat);
+  for (const int word : {0xC33C, 1, int{length}, 0, 68, int{bytesPerSat}}) b.U16(word);
   b.Zeros(4);
   b.U16(flags);
   b.U16(nsat);
   b.F64(e.lat);
   b.F64(e.lon);
   b.F32(e.height);
-  b.F64(e.rcvTime);
-  b.F64(e.gpsTime);
-  b.F64(e.corrTime);
+  for (const double time_s : {e.rcvTime, e.gpsTime, e.corrTime}) b.F64(time_s);
   b.I32(ms);
   b.F64(e.clock);
   b.F32(e.extra);
@@ -97,8 +90,7 @@ void AppendPrimarySat(ByteBuilder& b, uint8_t prn, uint8_t glonass, uint8_t flag
   b.U8(flags);
   b.U8(snr);
   b.U16(lock);
-  b.F64(range);
-  b.F64(phase);
+  for (const double value : {range, phase}) b.F64(value);
   b.F32(doppler);
 }
 
@@ -144,9 +136,7 @@ TEST(GpbFileNewEpoch, EpochRecordsMatchHandAssembledBytes) {
   b.U8(0x3B);
   b.U8(181);
   b.U16(12010);
-  b.F64(22000001.25);
-  b.F64(22000002.5);
-  b.F64(-987654.25);
+  for (const double value : {22000001.25, 22000002.5, -987654.25}) b.F64(value);
   PatchChecksum(b.bytes());
   Bytes expected = empty;
   expected.insert(expected.end(), b.bytes().begin(), b.bytes().end());
@@ -239,18 +229,11 @@ TEST(GpbFile102Epoch, EpochAndSatelliteRecordsMatchHandAssembledBytes) {
   x.F64(-33.5);
   x.F64(151.25);
   x.F32(58.5f);
-  x.F64(86400.5);
-  x.F64(86400.4999);
-  x.F64(-150.125);
-  x.F64(0.75);
+  for (const double value : {86400.5, 86400.4999, -150.125, 0.75}) x.F64(value);
   x.U16(0x5A5A);
   x.Zeros(6);
   AppendSat102(x, 38, 254);
-  x.F64(5.0);
-  x.F64(123456.5);
-  x.F64(-1234.125);
-  x.F64(20000003.5);
-  x.F64(98765.25);
+  for (const double value : {5.0, 123456.5, -1234.125, 20000003.5, 98765.25}) x.F64(value);
   AppendSat102(x, 4, 255);
   x.F64(21000000.5);
   x.Zeros(32);

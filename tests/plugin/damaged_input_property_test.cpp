@@ -175,31 +175,22 @@ int FromEnvironment(const char* name, int fallback) {
 // often as the hour.
 TEST(DamagedInputProperty, RealSetsWithOneFaultKeepEveryPromise) {
   const int runs = FromEnvironment("TALVERIN_DAMAGE_RUNS", 30);
-  const std::string bahr = rinex_test::SourceDir() + "/samples/bahr-2004-162/bahr1620.04";
-  const std::string usno = rinex_test::SharedDataFile("usno-2005-020/usno0200.05o");
-  std::vector<std::pair<std::string, std::string>> sources = {{bahr + "o", bahr + "n"}};
-  if (!usno.empty())
-    sources.push_back({usno, rinex_test::SharedDataFile("usno-2005-020/brdc0200.05n")});
   std::mt19937 rng(static_cast<uint32_t>(FromEnvironment("TALVERIN_DAMAGE_SEED", kSeed)));
   std::vector<int> losses;  // of the single-byte faults
-  for (const auto& source : sources) {
+  for (const rinex_test::RealRinexSet& source : rinex_test::RealRinexSets()) {
     for (const char* receiver : {"ca", "dual", "l2-codeless", "glonass"}) {
       TempDir dir;
-      RinexImportOptions options;
-      options.observationPath = source.first;
-      options.navigationPath = source.second;
-      options.outputDir = dir.File(receiver);
-      options.receiver = receiver;
-      RinexImportSummary summary;
-      char errorText[kTextSize] = "";
-      ASSERT_EQ(0, ImportRinex(options, &summary, errorText)) << errorText;
+      const RinexImportSummary summary = rinex_test::ImportSet(
+          source.observation, source.navigation, dir.File(receiver), "rinex", receiver);
+      ASSERT_FALSE(summary.observationFile.empty());
       DownloadSet set;
       set.b = ReadFileBytes(summary.observationFile);
       set.e = ReadFileBytes(summary.ephemerisFile);
       set.s = ReadFileText(summary.siteFile);
       set.receiverType = summary.receiverType;
-      set.label = source.first.substr(source.first.rfind('/') + 1) + " " + receiver;
-      SurveySet(set, source.first == usno ? std::max(1, runs / 3) : runs, rng, losses);
+      set.label = source.name + " " + receiver;
+      const bool longDay = source.name != "bahr-2004-162";
+      SurveySet(set, longDay ? std::max(1, runs / 3) : runs, rng, losses);
     }
   }
   ASSERT_FALSE(losses.empty());

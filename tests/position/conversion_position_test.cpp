@@ -55,13 +55,9 @@ std::vector<std::array<double, 5>> ReadEpochs(const std::string& gpb) {
 // the clean run (errors below the 100 m residual limit pass undetected, a few tens of m).
 TEST(ConversionPosition, OneGrossErrorNeverGivesAValidPositionFarFromTheCleanRun) {
   TempDir dir;
-  RinexImportOptions options;
-  options.observationPath = rinex_test::SampleFile("bahr1620.04o");
-  options.navigationPath = rinex_test::SampleFile("bahr1620.04n");
-  options.outputDir = dir.File("set");
-  RinexImportSummary summary;
-  char errorText[kTextSize] = "";
-  ASSERT_EQ(ImportRinex(options, &summary, errorText), 0) << errorText;
+  const RinexImportSummary summary =
+      rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                            rinex_test::SampleFile("bahr1620.04n"), dir.File("set"));
   ASSERT_EQ(summary.recordSize, 97);
   const std::vector<uint8_t> cleanB = ReadFileBytes(summary.observationFile);
   const std::vector<uint8_t> cleanE = ReadFileBytes(summary.ephemerisFile);

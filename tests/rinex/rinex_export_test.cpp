@@ -3,6 +3,8 @@
 // name/ephemeris disagreement.
 #include <gtest/gtest.h>
 
+#include <GeographicLib/Geocentric.hpp>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
 #include "rinex/rinex_export.h"
+#include "rinex/rinex_names.h"
+#include "tests/rinex/rinex_test_data.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -47,13 +51,14 @@ std::string HeaderLine(std::string line, const std::string& label) {
 }
 
 struct Exported {
-  std::string obs, nav;
+  std::string obs, nav, obsName;
   RinexExportSummary summary;
 };
 
-Exported Export(const TempDir& dir, const std::string& bName) {
-  RinexExportOptions options;
+Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2,
+                RinexExportOptions options = {}) {
   options.bPath = dir.File(bName);
+  options.rinexVersion = version;
   options.creationDate = "20240102 030405 UTC";
   RinexExporter exporter;
   Exported out;
@@ -64,6 +69,7 @@ Exported Export(const TempDir& dir, const std::string& bName) {
   out.obs = ReadFileText(dir.File("out.o"));
   out.nav = ReadFileText(dir.File("out.n"));
   out.summary = exporter.summary();
+  out.obsName = exporter.observationName();
   return out;
 }
 
@@ -85,13 +91,12 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   ASSERT_TRUE(WriteFileText(dir.File("DA101A04.162"), d.Text()));
 
   const Exported x = Export(dir, "BA101A04.162");
-  // C1 F14.3 and two blank digits, L1 F14.3 with LLI (1 at the first epoch) and SSI 7
-  // (45 dB-Hz), D1, S1; trailing blanks dropped.
+  // C1 F14.3 and two blank digits, L1 F14.3 with a blank LLI (no lock lost, also at the
+  // first epoch) and SSI 7 (45 dB-Hz), D1, S1; trailing blanks dropped.
   const std::string sat = "  20985472.060         100.250 7        12.340          45.000\n";
-  const std::string first = "  20985472.060         100.25017        12.340          45.000\n";
   ASSERT_NE(x.obs.find("END OF HEADER\n"), std::string::npos);
   EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14),
-            " 04  6 10  0  0  0.0000000  0  1G 5\n" + first +
+            " 04  6 10  0  0  0.0000000  0  1G 5\n" + sat +
                 " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat +
                 " 04  6 10  0  1  0.0000000  2  0\n"
                 " 04  6 10  0  1  0.0000000  0  1G 5\n" +
@@ -140,6 +145,126 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   EXPECT_NE(std::string::npos, x.obs.find("    18" + std::string(54, ' ') + "LEAP SECONDS"));
   EXPECT_TRUE(x.summary.messages.empty());
   EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
+}
+
+// An L2-codeless receiver (L1 C/A, L2 from P2-P1) at BAHR's antenna, 1.5 m above the marker:
+// epochs every 30 s from 2004-06-10 00:00, G05 in all but the third (G07 alone there). RINEX 3
+// names its L2 semi-codeless (D), places APPROX POSITION at the marker, flags lost lock
+// only when G05 comes back, and names the file by the standard.
+TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
+  TempDir dir;
+  ObsFile f = CaFile({"L2CL", "L2CL", "L2CL", "L2CL"}, 345600.0);
+  f.model = "L-XII";
+  f.recordSize = 66;
+  f.epochs[2].channels[0].prn = 7;
+  const double antenna_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
+  for (ObsEpoch& epoch : f.epochs) {
+    epoch.x_m = antenna_m[0];
+    epoch.y_m = antenna_m[1];
+    epoch.z_m = antenna_m[2];
+    epoch.channels[0].l2Range_s = 0.0700001;
+    epoch.channels[0].l2Phase_cyc = -80.5;
+  }
+  ASSERT_TRUE(WriteObservationFile(dir.File("BL2CLA04.162"), f));
+  SiteFileLines site;
+  site.line3 = SiteStationLine("L2CL", 1274, 4, 345600);
+  site.line6 = SiteHeightLine("BEFORE", 1.5);
+  ASSERT_TRUE(WriteFileText(dir.File("SL2CLA04.162"), SiteFileText(site)));
+  const Exported x = Export(dir, "BL2CLA04.162", 3);
+
+  EXPECT_EQ("L2CL00XXX_R_20041620000_15M_30S_GO.rnx", x.obsName);
+  EXPECT_NE(x.obs.find("G    8 C1C L1C D1C S1C C2D L2D D2D S2D"), std::string::npos) << x.obs;
+  EXPECT_EQ(x.obs.find("2W "), std::string::npos);
+  // The marker: the antenna less 1.5 m along the ellipsoid normal, from GeographicLib.
+  double lat = 0, lon = 0, h = 0;
+  GeographicLib::Geocentric::WGS84().Reverse(antenna_m[0], antenna_m[1], antenna_m[2], lat, lon, h);
+  double marker_m[3];
+  GeographicLib::Geocentric::WGS84().Forward(lat, lon, h - 1.5, marker_m[0], marker_m[1],
+                                             marker_m[2]);
+  char approx[64];
+  std::snprintf(approx, sizeof approx, "%14.4f%14.4f%14.4f", marker_m[0], marker_m[1], marker_m[2]);
+  EXPECT_NE(x.obs.find(HeaderLine(approx, "APPROX POSITION XYZ")), std::string::npos) << x.obs;
+  // LLI digits of L1C (column 33) and L2D (column 97) of each epoch's G05 line.
+  std::vector<std::string> lli;
+  for (size_t at = x.obs.find("\nG05"); at != std::string::npos; at = x.obs.find("\nG05", at + 1)) {
+    std::string line = x.obs.substr(at + 1, x.obs.find('\n', at + 1) - at - 1);
+    line.resize(100, ' ');
+    lli.push_back(line.substr(33, 1) + line.substr(97, 1));
+  }
+  EXPECT_EQ(std::vector<std::string>({"  ", "  ", "11"}), lli) << x.obs;
+}
+
+// The epochs of a version 2 observation text by their epoch line: each with its lines.
+std::map<std::string, std::string> EpochBlocks(const std::string& obs) {
+  std::map<std::string, std::string> blocks;
+  std::string key;
+  size_t at = obs.find("END OF HEADER\n") + 14;
+  for (size_t end; at < obs.size(); at = end + 1) {
+    end = obs.find('\n', at);
+    const std::string line = obs.substr(at, end - at);
+    if (line.size() > 28 && line[0] == ' ' && line[3] == ' ') key = line.substr(0, 26);
+    blocks[key] += line + "\n";
+  }
+  return blocks;
+}
+
+// A window of the BAHR hour, 00:10:00 to 00:20:00 at 120 s: exactly the original's epochs on
+// that grid, line for line.
+TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
+  TempDir dir;
+  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
+                            .observationFile;
+  ASSERT_FALSE(b.empty());
+  const std::string name = b.substr(b.find_last_of('/') + 1);
+  const Exported whole = Export(dir, name);
+  RinexExportOptions edit;
+  edit.hasStart = edit.hasEnd = true;
+  edit.start = {1274, 345600.0 + 600.0};
+  edit.end = {1274, 345600.0 + 1200.0};
+  edit.decimate_s = 120.0;
+  const Exported part = Export(dir, name, 2, edit);
+  const auto all = EpochBlocks(whole.obs);
+  const auto kept = EpochBlocks(part.obs);
+  std::vector<std::string> times;
+  for (const auto& block : kept) {
+    times.push_back(block.first);
+    EXPECT_EQ(all.at(block.first), block.second) << block.first;
+  }
+  EXPECT_EQ(std::vector<std::string>({" 04  6 10  0 10  0.0000000", " 04  6 10  0 12  0.0000000",
+                                      " 04  6 10  0 14  0.0000000", " 04  6 10  0 16  0.0000000",
+                                      " 04  6 10  0 18  0.0000000", " 04  6 10  0 20  0.0000000"}),
+            times);
+  EXPECT_NE(part.obs.find("   120.000" + std::string(50, ' ') + "INTERVAL"), std::string::npos);
+  EXPECT_EQ(6, part.summary.epochs);
+  EXPECT_NE(part.obs.find("  2004     6    10     0    10    0.0000000     GPS         TIME OF "
+                          "FIRST OBS"),
+            std::string::npos);
+}
+
+// RINEX 3 long-name fields: the nominal span on the epoch grid (a 5 ms time tag adds
+// nothing) rounded up to 15M, 01H, hours or days, and the data frequency.
+TEST(RinexNames, PeriodAndFrequencyFields) {
+  const struct {
+    double first_s, last_s, interval_s;
+    const char* period;
+    const char* frequency;
+  } rows[] = {{0, 3570.005, 30, "01H", "30S"},
+              {0, 86370, 30, "01D", "30S"},
+              {0, 899, 1, "15M", "01S"},
+              {0, 600, 0.1, "15M", "10Z"},
+              {0, 7199.9, 0.01, "02H", "01C"},
+              {0, 3600, 0.02, "02H", "50Z"},
+              {3600, 82770, 30, "22H", "30S"},
+              {0, 172770, 30, "02D", "30S"},
+              {0, 3480, 120, "01H", "02M"},
+              {0, 0, 0, "15M", "00U"},
+              {0, 14 * 86400.0, 3600, "15D", "60M"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.last_s) + " s every " + std::to_string(r.interval_s));
+    EXPECT_EQ(r.period, Rinex3Period(NominalSpan_s(r.first_s, r.last_s, r.interval_s)));
+    EXPECT_EQ(r.frequency, Rinex3Frequency(r.interval_s));
+  }
 }
 
 }  // namespace

@@ -49,15 +49,17 @@ inline std::vector<RealRinexSet> RealRinexSets() {
 }
 
 // Imports a RINEX pair as a download set into outDir, the epoch headers holding the position
-// that headerPosition names (import-rinex --header-position). The summary; on failure a test
-// failure and an empty observationFile.
+// that headerPosition names (import-rinex --header-position), as the receiver class or model
+// text given (empty: from the RINEX header). The summary; on failure a test failure and an
+// empty observationFile.
 inline RinexImportSummary ImportSet(const std::string& observation, const std::string& navigation,
-                                    const std::string& outDir,
-                                    const char* headerPosition = "rinex") {
+                                    const std::string& outDir, const char* headerPosition = "rinex",
+                                    const std::string& receiver = "") {
   RinexImportOptions options;
   options.observationPath = observation;
   options.navigationPath = navigation;
   options.outputDir = outDir;
+  options.receiver = receiver;
   RinexImportSummary summary;
   char error[kTextSize] = "";
   if (ParseHeaderPosition(headerPosition, &options, error) != 0 ||
