@@ -210,19 +210,24 @@ class ApproxPosition {
   double lastSample_ = -1e300;
 };
 
-// The marker under an antenna: height_m below it along the WGS84 ellipsoid normal. A zero
-// position (none known) stays zero.
-void MarkerBelow(const double antenna_m[3], double height_m, double marker_m[3]) {
+// The marker under an antenna: the antenna less its delta (H up, E east, N north, m) in the
+// local frame of the WGS84 ellipsoid there. A zero position (none known) stays zero.
+void MarkerBelow(const double antenna_m[3], const double delta_m[3], double marker_m[3]) {
   for (int i = 0; i < 3; ++i) marker_m[i] = antenna_m[i];
   if (antenna_m[0] == 0.0 && antenna_m[1] == 0.0 && antenna_m[2] == 0.0) return;
   Wgs84Datum wgs84;
   BuildWgs84Datum(&wgs84);
-  double lat_rad = 0.0, lon_rad = 0.0, h_m = 0.0;
-  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat_rad, &lon_rad, &h_m);
-  const double up[3] = {std::cos(lat_rad) * std::cos(lon_rad),
-                        std::cos(lat_rad) * std::sin(lon_rad), std::sin(lat_rad)};
+  double lat = 0.0, lon = 0.0, h_m = 0.0;
+  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat, &lon, &h_m);
+  const double up[3] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon),
+                        std::sin(lat)};
+  const double east[3] = {-std::sin(lon), std::cos(lon), 0.0};
+  const double north[3] = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon),
+                           std::cos(lat)};
   if (!std::isfinite(up[0] + up[1] + up[2])) return;
-  for (int i = 0; i < 3; ++i) marker_m[i] -= height_m * up[i];
+  for (int i = 0; i < 3; ++i) {
+    marker_m[i] -= delta_m[0] * up[i] + delta_m[1] * east[i] + delta_m[2] * north[i];
+  }
 }
 
 }  // namespace
@@ -458,7 +463,7 @@ void RinexExporter::State::MakeNames() {
     name.site = upper;
     name.monument = options.monument;
     name.receiver = options.receiverIndex;
-    name.country = options.country;
+    name.country = options.metadata.country.empty() ? "XXX" : options.metadata.country;
     name.start = c;
     name.span_s =
         NominalSpan_s(summary.first.FullSeconds(), summary.last.FullSeconds(), summary.interval_s);
@@ -562,10 +567,20 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
   h.system = hasGlonass ? 'M' : 'G';
   h.program = options.program;
   h.creationDate = options.creationDate;
-  h.markerName = markerName;
+  const RinexMetadata& m = options.metadata;
+  h.markerName = m.markerName.empty() ? markerName : m.markerName;
+  h.markerNumber = m.markerNumber;
+  h.observer = m.observer;
+  h.agency = m.agency;
+  h.receiverNumber = m.receiverNumber;
   h.receiverType = reader.model();
-  MarkerBelow(approx_m, firstHeight_m, h.approx_ecef_m);
+  h.antennaNumber = m.antennaNumber;
+  h.antennaType = m.antennaType;
   h.antennaDelta_m[0] = firstHeight_m;
+  if (m.hasAntennaDelta) {
+    for (int i = 0; i < 3; ++i) h.antennaDelta_m[i] = m.antennaDelta_m[i];
+  }
+  MarkerBelow(approx_m, h.antennaDelta_m, h.approx_ecef_m);
   h.dualFrequency = type == kReceiverDual || type == kReceiverL2Codeless;
   h.gpsTypes = options.rinexVersion >= 3 ? types.rinex3 : types.rinex2;
   h.glonassTypes = types.rinex3;

@@ -79,10 +79,14 @@ void AppendObsHeader(std::string* out, const ObsHeaderInfo& h) {
       "PGM / RUN BY / DATE");
   for (const std::string& comment : h.comments) AppendHeaderLine(out, comment, "COMMENT");
   AppendHeaderLine(out, h.markerName, "MARKER NAME");
-  AppendHeaderLine(out, "", "OBSERVER / AGENCY");
-  AppendHeaderLine(out, Format("%-20s%-20.20s%-20s", "", h.receiverType.c_str(), ""),
-                   "REC # / TYPE / VERS");
-  AppendHeaderLine(out, "", "ANT # / TYPE");
+  if (!h.markerNumber.empty()) AppendHeaderLine(out, h.markerNumber, "MARKER NUMBER");
+  AppendHeaderLine(out, Format("%-20.20s%-40.40s", h.observer.c_str(), h.agency.c_str()),
+                   "OBSERVER / AGENCY");
+  AppendHeaderLine(
+      out, Format("%-20.20s%-20.20s%-20s", h.receiverNumber.c_str(), h.receiverType.c_str(), ""),
+      "REC # / TYPE / VERS");
+  AppendHeaderLine(out, Format("%-20.20s%-20.20s", h.antennaNumber.c_str(), h.antennaType.c_str()),
+                   "ANT # / TYPE");
   AppendHeaderLine(
       out, Format("%14.4f%14.4f%14.4f", h.approx_ecef_m[0], h.approx_ecef_m[1], h.approx_ecef_m[2]),
       "APPROX POSITION XYZ");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
+#include <GeographicLib/LocalCartesian.hpp>
 #include <map>
 #include <string>
 #include <vector>
@@ -147,11 +148,12 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
 }
 
-// An L2-codeless receiver (L1 C/A, L2 from P2-P1) at BAHR's antenna, 1.5 m above the marker:
-// epochs every 30 s from 2004-06-10 00:00, G05 in all but the third (G07 alone there). RINEX 3
-// names its L2 semi-codeless (D), places APPROX POSITION at the marker, flags lost lock
-// only when G05 comes back, and names the file by the standard.
-TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
+// An L2-codeless receiver (L1 C/A, L2 from P2-P1) at BAHR's antenna, 1.5 m above the marker
+// and 0.1 m east, 0.2 m south of it: epochs every 30 s from 2004-06-10 00:00, G05 in all but
+// the third (G07 alone there). RINEX 3 names its L2 semi-codeless (D), writes the metadata
+// given, places APPROX POSITION at the marker, flags lost lock only when G05 comes back, and
+// names the file by the standard.
+TEST(RinexExport, SemiCodelessHeaderMetadataMarkerLockAndName) {
   TempDir dir;
   ObsFile f = CaFile({"L2CL", "L2CL", "L2CL", "L2CL"}, 345600.0);
   f.model = "L-XII";
@@ -170,20 +172,41 @@ TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
   site.line3 = SiteStationLine("L2CL", 1274, 4, 345600);
   site.line6 = SiteHeightLine("BEFORE", 1.5);
   ASSERT_TRUE(WriteFileText(dir.File("SL2CLA04.162"), SiteFileText(site)));
-  const Exported x = Export(dir, "BL2CLA04.162", 3);
+  RinexExportOptions options;
+  RinexMetadata& m = options.metadata;
+  m.markerName = "BAHRAIN";
+  m.markerNumber = "24901M001";
+  m.antennaType = "ASH700936D_M    SNOW";
+  m.antennaNumber = "CR15930";
+  m.receiverNumber = "RX-77";
+  m.observer = "Field crew";
+  m.agency = "Survey office";
+  m.country = "BHR";
+  m.hasAntennaDelta = true;
+  m.antennaDelta_m[0] = 1.5;
+  m.antennaDelta_m[1] = 0.1;
+  m.antennaDelta_m[2] = -0.2;
+  const Exported x = Export(dir, "BL2CLA04.162", 3, options);
 
-  EXPECT_EQ("L2CL00XXX_R_20041620000_15M_30S_GO.rnx", x.obsName);
+  EXPECT_EQ("L2CL00BHR_R_20041620000_15M_30S_GO.rnx", x.obsName);
   EXPECT_NE(x.obs.find("G    8 C1C L1C D1C S1C C2D L2D D2D S2D"), std::string::npos) << x.obs;
   EXPECT_EQ(x.obs.find("2W "), std::string::npos);
-  // The marker: the antenna less 1.5 m along the ellipsoid normal, from GeographicLib.
+  for (const std::string& line :
+       {HeaderLine("BAHRAIN", "MARKER NAME"), HeaderLine("24901M001", "MARKER NUMBER"),
+        HeaderLine("Field crew          Survey office", "OBSERVER / AGENCY"),
+        HeaderLine("RX-77               L-XII", "REC # / TYPE / VERS"),
+        HeaderLine("CR15930             ASH700936D_M    SNOW", "ANT # / TYPE"),
+        HeaderLine("        1.5000        0.1000       -0.2000", "ANTENNA: DELTA H/E/N")})
+    EXPECT_NE(x.obs.find("\n" + line), std::string::npos) << line;
+  // The marker: the antenna less the delta in the local frame there, from GeographicLib.
   double lat = 0, lon = 0, h = 0;
   GeographicLib::Geocentric::WGS84().Reverse(antenna_m[0], antenna_m[1], antenna_m[2], lat, lon, h);
+  GeographicLib::LocalCartesian(lat, lon, h).Reverse(-0.1, 0.2, -1.5, lat, lon, h);
   double marker_m[3];
-  GeographicLib::Geocentric::WGS84().Forward(lat, lon, h - 1.5, marker_m[0], marker_m[1],
-                                             marker_m[2]);
+  GeographicLib::Geocentric::WGS84().Forward(lat, lon, h, marker_m[0], marker_m[1], marker_m[2]);
   char approx[64];
   std::snprintf(approx, sizeof approx, "%14.4f%14.4f%14.4f", marker_m[0], marker_m[1], marker_m[2]);
-  EXPECT_NE(x.obs.find(HeaderLine(approx, "APPROX POSITION XYZ")), std::string::npos) << x.obs;
+  EXPECT_NE(x.obs.find(HeaderLine(approx, "APPROX POSITION XYZ")), std::string::npos) << approx;
   // LLI digits of L1C (column 33) and L2D (column 97) of each epoch's G05 line.
   std::vector<std::string> lli;
   for (size_t at = x.obs.find("\nG05"); at != std::string::npos; at = x.obs.find("\nG05", at + 1)) {
