@@ -50,8 +50,8 @@ bool Matches(const char* f, const char* t, bool cut) {
     }
     // Try every length the conversion could have printed, shortest first.
     size_t length = span == Span::kText ? 0 : 1;
+    const size_t available = std::strlen(t);
     for (;; ++length) {
-      const size_t available = std::strlen(t);
       if (length > available) return false;
       if (span == Span::kNumber && !NumberChar(t[length - 1])) return false;
       if (Matches(rest, t + length, cut)) return true;
