@@ -5,16 +5,19 @@
 
 #include <GeographicLib/Geocentric.hpp>
 #include <GeographicLib/LocalCartesian.hpp>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "dataset/byte_builder.h"
+#include "dataset/download_set_reader.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
 #include "rinex/rinex_export.h"
 #include "rinex/rinex_names.h"
+#include "rinex/rinex_splice.h"
 #include "tests/rinex/rinex_test_data.h"
 #include "tests/support/test_support.h"
 
@@ -262,6 +265,69 @@ TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
   EXPECT_EQ(6, part.summary.epochs);
   EXPECT_NE(part.obs.find("  2004     6    10     0    10    0.0000000     GPS         TIME OF "
                           "FIRST OBS"),
+            std::string::npos);
+}
+
+// The text after END OF HEADER.
+std::string Body(const std::string& text) { return text.substr(text.find("END OF HEADER\n") + 14); }
+
+// The BAHR hour cut into sessions A, B and C at epochs 40 and 80 (each B file the header and
+// its epochs; E and S copied; session C's S file with a 0.5 m higher antenna), spliced: the
+// whole hour's epochs line for line, the navigation records once, and an event with the new
+// antenna delta before session C's first epoch.
+TEST(RinexSplice, ThreeSessionsGiveTheWholeHour) {
+  TempDir dir;
+  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
+                            .observationFile;
+  ASSERT_FALSE(b.empty());
+  std::vector<int64_t> offsets;
+  DownloadSetReader reader;
+  ASSERT_EQ(0, reader.Open(b));
+  RawEpoch epoch;
+  while (reader.NextEpoch(&epoch) == 1) offsets.push_back(epoch.offset);
+  ASSERT_EQ(120u, offsets.size());
+  const std::vector<uint8_t> bytes = ReadFileBytes(b);
+  const std::string e =
+      ReadFileText(b.substr(0, b.find_last_of('/') + 1) + "E" + b.substr(b.find_last_of('/') + 2));
+  const size_t cuts[] = {0, 40, 80, 120};
+  std::vector<std::string> sessions;
+  std::filesystem::create_directories(dir.File("s"));
+  for (int s = 0; s < 3; ++s) {
+    std::vector<uint8_t> part(bytes.begin(), bytes.begin() + offsets[0]);
+    const auto from = bytes.begin() + offsets[cuts[s]];
+    const auto to = cuts[s + 1] < 120 ? bytes.begin() + offsets[cuts[s + 1]] : bytes.end();
+    part.insert(part.end(), from, to);
+    const std::string name = std::string("BAHR") + static_cast<char>('A' + s) + "04.162";
+    ASSERT_TRUE(WriteFileBytes(dir.File("s/B" + name), part));
+    ASSERT_TRUE(WriteFileText(dir.File("s/E" + name), e));
+    SiteFileLines site;
+    site.line3 = SiteStationLine("BAHR", 1274, 4, 345600);
+    site.line6 = SiteHeightLine("BEFORE", s == 2 ? 0.5 : 0.0);
+    ASSERT_TRUE(WriteFileText(dir.File("s/S" + name), SiteFileText(site)));
+    sessions.push_back(dir.File("s/B" + name));
+  }
+  const Exported whole = Export(dir, b.substr(b.find_last_of('/') + 1));
+  RinexExportOptions options;
+  options.creationDate = "20240102 030405 UTC";
+  RinexSpliceResult spliced;
+  std::string error;
+  ASSERT_EQ(0, SpliceRinex({sessions[2], sessions[0], sessions[1]}, options, dir.path(), &spliced,
+                           &error))
+      << error;
+  std::string expected = Body(whole.obs);
+  const size_t atC = expected.find(" 04  6 10  0 40  0.0000000  0");
+  ASSERT_NE(std::string::npos, atC);
+  expected.insert(
+      atC, " 04  6 10  0 40  0.0000000  4  1\n" +
+               HeaderLine("        0.5000        0.0000        0.0000", "ANTENNA: DELTA H/E/N"));
+  EXPECT_EQ(expected, Body(spliced.observation));
+  EXPECT_EQ(whole.nav, spliced.navigation);
+  EXPECT_EQ("bahr1620.04o", spliced.observationName);
+  EXPECT_EQ(120, spliced.summary.epochs);
+  EXPECT_EQ(1, spliced.summary.events);
+  EXPECT_NE(spliced.observation.find("  2004     6    10     0    59   30.0000000     GPS         "
+                                     "TIME OF LAST OBS"),
             std::string::npos);
 }
 
