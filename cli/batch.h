@@ -62,8 +62,8 @@ struct BatchResult {
 // Runs every set (the runner in the child process) and, with a jsonPath, writes
 // {"command", "status", "sets": [{"input", "status", ...members}]} through SafeOutputs
 // (never over an input). Prints nothing itself.
-BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
-                     const SetRunner& runner);
+[[nodiscard]] BatchResult RunBatch(const std::vector<std::string>& sets,
+                                   const BatchOptions& options, const SetRunner& runner);
 // A result of no set run: status kExitFailed and the error line "talverin COMMAND: text".
 BatchResult BatchRefused(const std::string& command, const std::string& text);
 // The lines of a batch for stdout: "SET: summary" for each set; with several sets a count

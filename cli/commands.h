@@ -34,7 +34,7 @@ struct ConvertArgs {
   std::string gpbVersion = "new";  // new or 1.02
 };
 // Every set converted (outputs written); the sets' summaries, JSON members and statuses.
-BatchResult Convert(const ConvertArgs& args);
+[[nodiscard]] BatchResult Convert(const ConvertArgs& args);
 int RunConvert(const ConvertArgs& args);
 
 struct InfoArgs {
@@ -52,7 +52,7 @@ struct InfoResult {
   std::vector<InfoSet> sets;
 };
 // Reads every set the arguments name; prints and writes nothing.
-InfoResult Info(const InfoArgs& args);
+[[nodiscard]] InfoResult Info(const InfoArgs& args);
 // 0 read whole, 1 damage found, 2 unreadable (B file, E file, D file too large, read error).
 int InfoStatus(const talverin::SetScan& scan);
 // The set's text lines (after its name) and its JSON members (input and status first).
@@ -70,7 +70,7 @@ struct DetectResult {
   std::string error;             // why the module did not load
   std::vector<int32_t> answers;  // the module's AutoDetect of each file: 1 accepted
 };
-DetectResult Detect(const DetectArgs& args);
+[[nodiscard]] DetectResult Detect(const DetectArgs& args);
 int RunDetect(const DetectArgs& args);
 
 struct DumpArgs {
@@ -92,7 +92,7 @@ struct DumpResult {
   talverin::GpbHeaderInfo header{};
   std::vector<DumpEpoch> epochs;  // every epoch before the end or the damage
 };
-DumpResult Dump(const DumpArgs& args);
+[[nodiscard]] DumpResult Dump(const DumpArgs& args);
 int RunDump(const DumpArgs& args);
 
 // The station of `stats` and `positions`: an ECEF or a geodetic reference (text as typed,
@@ -112,7 +112,7 @@ struct StatsResult {
   talverin::ReferencePoint reference;
   talverin::PositionStats stats;
 };
-StatsResult Stats(const StatsArgs& args);
+[[nodiscard]] StatsResult Stats(const StatsArgs& args);
 int RunStats(const StatsArgs& args);
 // The reference point of the arguments. given: whether one was named. False with the reason
 // when both forms are given, the text is not three numbers, or the point is refused.
@@ -144,7 +144,7 @@ struct PositionsResult {
   bool haveReference = false;
   std::vector<PositionRow> rows;
 };
-PositionsResult Positions(const PositionsArgs& args);
+[[nodiscard]] PositionsResult Positions(const PositionsArgs& args);
 // The result's text in args.format: a CSV header and a row per epoch, or a KML or GPX track.
 std::vector<std::string> PositionsLines(const PositionsResult& result, const PositionsArgs& args);
 int RunPositions(const PositionsArgs& args);
@@ -162,7 +162,7 @@ struct ImportRinexResult {
   std::string error;                     // with the file and line
   talverin::RinexImportSummary summary;  // the files written and what they hold
 };
-ImportRinexResult ImportRinexSet(const ImportRinexArgs& args);
+[[nodiscard]] ImportRinexResult ImportRinexSet(const ImportRinexArgs& args);
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
@@ -170,7 +170,7 @@ struct RinexArgs {
   SetBatchArgs sets;     // without -o; --gps-week: the full week of the first epoch
   int rinexVersion = 2;  // 2 (2.11) or 3 (3.04)
 };
-BatchResult Rinex(const RinexArgs& args);
+[[nodiscard]] BatchResult Rinex(const RinexArgs& args);
 int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
@@ -182,7 +182,7 @@ struct QcResult {
   BatchResult batch;
   std::string index;  // the index page written for several sets
 };
-QcResult Qc(const QcArgs& args);
+[[nodiscard]] QcResult Qc(const QcArgs& args);
 int RunQc(const QcArgs& args);
 extern const char kQcHelp[];
 

@@ -285,10 +285,11 @@ struct RinexExporter::State {
   void AppendHeader(std::string* text) const;
   // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
   int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
-  // The epoch as written; index counts every epoch of the file (the tracks' continuity).
+  // The epoch as written, into out (refilled for each epoch: its vectors keep their room, so
+  // no epoch allocates); index counts every epoch of the file (the tracks' continuity).
   // An epoch left out (not kept) only carries its losses of lock on to the next one.
-  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward,
-                       bool kept);
+  void EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward, bool kept,
+                ObsEpochOut* out);
   void NoteObservationLosses(int32_t got, int64_t index);
   int32_t WriteObservations(const std::string& path);
   int32_t WriteNavigation(const std::string& path);
@@ -618,23 +619,24 @@ int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, st
   return events;
 }
 
-ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
-                                           bool forward, bool kept) {
+void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                                    bool forward, bool kept, ObsEpochOut* out) {
   const double dopplerScale = DopplerScale(raw);
-  ObsEpochOut out;
-  out.time = t;
-  out.hasClock = raw.clock_m != 0.0;
-  out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
-  std::set<int32_t> seen;
+  out->time = t;
+  out->hasClock = raw.clock_m != 0.0;
+  out->clock_s = raw.clock_m * kInvSpeedOfLight_spm;
+  bool seen[256] = {};  // by stored satellite number
+  size_t count = 0;
   for (const RawChannel& ch : raw.channels) {
     char system = 0;
     int32_t number = 0;
     const bool known = SatelliteOf(ch.prn, &system, &number);
     if (!known && ch.prn != 0 && kept) ++unknownPrns[ch.prn];
-    if (!known || !seen.insert(ch.prn).second) {
+    if (!known || seen[ch.prn]) {
       if (kept) ++summary.droppedChannels;
       continue;
     }
+    seen[ch.prn] = true;
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
     const bool lost1 = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 ||
@@ -644,9 +646,11 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     track.l1Pending = !kept && lost1;
     track.l2Pending = !kept && lost2;
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
-    ObsSatellite sat;
+    if (out->sats.size() <= count) out->sats.emplace_back();
+    ObsSatellite& sat = out->sats[count++];
     sat.system = system;
     sat.number = number;
+    sat.values.clear();
     for (Observable o : types.observables) {
       sat.values.push_back(ValueOf(o, ch, caRange_s, dopplerScale, lost1, lost2));
     }
@@ -655,9 +659,8 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
     track.l1Seen = track.l1Seen || track.l1Phase;
     track.l2Seen = track.l2Seen || track.l2Phase;
-    out.sats.push_back(sat);
   }
-  return out;
+  out->sats.resize(count);
 }
 
 void RinexExporter::State::NoteObservationLosses(int32_t got, int64_t index) {
@@ -691,6 +694,7 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
   unknownPrns.clear();
   nextMark = 0;
   RawEpoch raw;
+  ObsEpochOut out;
   WeekTracker weeks(session);
   GpsInstant previous = summary.first;
   int64_t index = 0;  // every epoch of the file
@@ -703,11 +707,11 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
     previous = t;
     if (!InWindow(t)) continue;
     if (!Keeps(t)) {
-      (void)EpochOut(raw, t, index, forward, false);
+      EpochOut(raw, t, index, forward, false, &out);
       continue;
     }
     summary.events += AppendEvents(t.FullSeconds(), kept++, &text);
-    const ObsEpochOut out = EpochOut(raw, t, index, forward, true);
+    EpochOut(raw, t, index, forward, true, &out);
     summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
     summary.observations += static_cast<int32_t>(out.sats.size());
     ++summary.epochs;
