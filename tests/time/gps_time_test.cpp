@@ -22,17 +22,13 @@ struct Date {
 // Seconds since 1970 from glibc, independent of the code under test.
 int64_t LibcSeconds(const Date& d) {
   static_assert(sizeof(time_t) == 8, "the reference needs a 64-bit time_t");
-  std::tm tm = {static_cast<int>(d.second),
-                d.minute,
-                d.hour,
-                d.day,
-                d.month - 1,
-                d.year - 1900,
-                0,
-                0,
-                0,
-                0,
-                nullptr};
+  std::tm tm{};
+  tm.tm_sec = static_cast<int>(d.second);
+  tm.tm_min = d.minute;
+  tm.tm_hour = d.hour;
+  tm.tm_mday = d.day;
+  tm.tm_mon = d.month - 1;
+  tm.tm_year = d.year - 1900;
   return static_cast<int64_t>(timegm(&tm));
 }
 
