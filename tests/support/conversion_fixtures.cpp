@@ -13,12 +13,6 @@ std::vector<double> ConvertedSet::Times() const {
   return times;
 }
 
-std::vector<uint16_t> ConvertedSet::Flags() const {
-  std::vector<uint16_t> flags;
-  for (const GpbReadEpoch& e : epochs) flags.push_back(e.epoch.flags);
-  return flags;
-}
-
 ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& b,
                                 const std::vector<uint8_t>& e,
                                 const std::function<void(ConvertOptions&)>& setOptions,
