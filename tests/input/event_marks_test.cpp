@@ -100,14 +100,12 @@ void ExpectLoad(const char* what, const std::string& text, const std::vector<Wan
       const EventRecord& r = table->records[i];
       const Want& w = wants[i];
       SCOPED_TRACE(i);
-      EXPECT_EQ(w.time_s, r.evTime);
+      EXPECT_FIELDS(FIELD_IS(r.evTime, w.time_s), FIELD_IS(r.evEnd, w.end),
+                    FIELD_IS(r.evMoving, w.moving), FIELD_IS(r.evSeen, w.seen));
       EXPECT_EQ(w.name, r.evName);
       EXPECT_EQ(w.desc, r.evDesc);
       EXPECT_EQ(w.height, r.evHeight);
       EXPECT_EQ(w.kind, r.evKind);
-      EXPECT_EQ(w.end, r.evEnd);
-      EXPECT_EQ(w.moving, r.evMoving);
-      EXPECT_EQ(w.seen, r.evSeen);
     }
   }
   FreeEventTable(fromBytes);
