@@ -133,6 +133,106 @@ bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRun
   return true;
 }
 
+// The children of a batch: started up to the number of jobs, read until they end.
+struct ChildPool {
+  const std::vector<std::string>& sets;
+  const SetRunner& runner;
+  std::vector<SetResult> results;
+  std::vector<bool> finished;
+  std::vector<Child> running;
+  size_t next = 0;
+  int forwarded = 0;  // the stop signal passed on to the children; 0 before one came
+};
+
+// Starts sets until jobs children run; a set whose process does not start fails.
+void StartChildren(size_t jobs, ChildPool* pool) {
+  while (gStopSignal == 0 && pool->running.size() < jobs && pool->next < pool->sets.size()) {
+    Child child;
+    const size_t index = pool->next++;
+    if (StartChild(pool->sets, index, pool->runner, pool->running, &child)) {
+      pool->running.push_back(child);
+      continue;
+    }
+    pool->results[index].summary = std::string("cannot start a process: ") + std::strerror(errno);
+    pool->results[index].json = talverin::JsonMembers().Text("result", "not started").text();
+    pool->finished[index] = true;
+  }
+}
+
+// Waits a poll interval for the children's records; those that ended give their results.
+void ReadChildren(ChildPool* pool) {
+  std::vector<pollfd> fds;
+  for (const Child& child : pool->running) fds.push_back(pollfd{child.fd, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), kPollInterval_ms) < 0) return;  // EINTR: a signal
+  for (size_t i = pool->running.size(); i-- > 0;) {
+    if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    Child& child = pool->running[i];
+    char buffer[4096];
+    const ssize_t n = read(child.fd, buffer, sizeof buffer);
+    if (n > 0) {
+      child.data.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    close(child.fd);
+    int waitStatus = 0;
+    while (waitpid(child.pid, &waitStatus, 0) < 0 && errno == EINTR) {
+    }
+    pool->results[child.index] = Decode(child.data, waitStatus);
+    pool->finished[child.index] = true;
+    pool->running.erase(pool->running.begin() + static_cast<long>(i));
+  }
+}
+
+// Every set run in its child process, the stop signals passed on to the children meanwhile;
+// the sets a stop left unstarted say so.
+std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t jobs,
+                                   const SetRunner& runner) {
+  ChildPool pool{
+      sets, runner, std::vector<SetResult>(sets.size()), std::vector<bool>(sets.size(), false), {},
+      0,    0};
+  FILE* claims = std::tmpfile();  // removed by the system when closed
+  gClaimsFd = claims != nullptr ? fileno(claims) : -1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous[3];
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &previous[i]);
+  gStopSignal = 0;
+  while (pool.next < sets.size() || !pool.running.empty()) {
+    StartChildren(jobs, &pool);
+    if (gStopSignal != 0 && pool.forwarded == 0) {
+      pool.forwarded = gStopSignal;
+      for (const Child& child : pool.running) kill(child.pid, pool.forwarded);
+      pool.next = sets.size();  // the sets not started stay so
+    }
+    if (!pool.running.empty()) ReadChildren(&pool);
+  }
+  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
+  if (claims != nullptr) std::fclose(claims);
+  gClaimsFd = kNoBatch;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    if (pool.finished[i]) continue;
+    pool.results[i].status = kExitIncomplete;
+    pool.results[i].summary = "not started: stopped by signal " + std::to_string(pool.forwarded);
+    pool.results[i].json = talverin::JsonMembers().Text("result", "not started").text();
+  }
+  return pool.results;
+}
+
+// The sets' objects of the JSON summary, joined.
+std::string SetObjects(const BatchResult& batch) {
+  std::string json;
+  for (size_t i = 0; i < batch.results.size(); ++i) {
+    const SetResult& r = batch.results[i];
+    talverin::JsonMembers set;
+    set.Text("input", batch.sets[i]).Integer("status", r.status);
+    json +=
+        (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
+  }
+  return json;
+}
+
 }  // namespace
 
 bool PrintLine(const std::string& line) {
@@ -254,109 +354,58 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
   return true;
 }
 
-int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
-             const SetRunner& runner, std::vector<SetResult>* collected) {
+BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
+                     const SetRunner& runner) {
   IgnoreBrokenPipes();
+  BatchResult batch;
+  batch.sets = sets;
   SafeOutputs jsonOutput;
-  if (!options.jsonPath.empty()) {
-    std::string error;
-    if (!jsonOutput.Prepare({options.jsonPath}, sets, &error)) {
-      std::fprintf(stderr, "talverin: --json: %s\n", error.c_str());
-      return kExitFailed;
-    }
+  std::string error;
+  if (!options.jsonPath.empty() && !jsonOutput.Prepare({options.jsonPath}, sets, &error)) {
+    batch.status = kExitFailed;
+    batch.errors.push_back("talverin: --json: " + error);
+    return batch;
   }
-
-  std::vector<SetResult> results(sets.size());
-  std::vector<bool> finished(sets.size(), false);
-  FILE* claims = std::tmpfile();  // removed by the system when closed
-  gClaimsFd = claims != nullptr ? fileno(claims) : -1;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous[3];
-  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &previous[i]);
-  gStopSignal = 0;
-
-  const size_t jobs = static_cast<size_t>(std::max(1, options.jobs));
-  std::vector<Child> running;
-  size_t next = 0;
-  int forwarded = 0;
-  while (next < sets.size() || !running.empty()) {
-    while (gStopSignal == 0 && running.size() < jobs && next < sets.size()) {
-      Child child;
-      if (!StartChild(sets, next, runner, running, &child)) {
-        results[next].summary = std::string("cannot start a process: ") + std::strerror(errno);
-        results[next].json = talverin::JsonMembers().Text("result", "not started").text();
-        finished[next] = true;
-      } else {
-        running.push_back(child);
-      }
-      ++next;
-    }
-    if (gStopSignal != 0 && forwarded == 0) {
-      forwarded = gStopSignal;
-      for (const Child& child : running) kill(child.pid, forwarded);
-      next = sets.size();  // the sets not started stay so, reported below
-    }
-    if (running.empty()) continue;
-
-    std::vector<pollfd> fds;
-    for (const Child& child : running) fds.push_back(pollfd{child.fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), kPollInterval_ms) < 0) continue;  // EINTR: a signal
-    for (size_t i = running.size(); i-- > 0;) {
-      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(running[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        running[i].data.append(buffer, static_cast<size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      close(running[i].fd);
-      int waitStatus = 0;
-      while (waitpid(running[i].pid, &waitStatus, 0) < 0 && errno == EINTR) {
-      }
-      results[running[i].index] = Decode(running[i].data, waitStatus);
-      finished[running[i].index] = true;
-      running.erase(running.begin() + static_cast<long>(i));
-    }
+  batch.results = RunChildren(sets, static_cast<size_t>(std::max(1, options.jobs)), runner);
+  for (const SetResult& r : batch.results) batch.status = std::max(batch.status, r.status);
+  if (!options.jsonPath.empty() &&
+      !WriteSummaryJson(&jsonOutput, options.command, batch.status, SetObjects(batch), &error)) {
+    batch.errors.push_back("talverin " + options.command + ": " + error);
+    batch.status = kExitFailed;
   }
-  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
-  if (claims != nullptr) std::fclose(claims);
-  gClaimsFd = kNoBatch;
+  return batch;
+}
 
+BatchResult BatchRefused(const std::string& command, const std::string& text) {
+  BatchResult batch;
+  batch.status = kExitFailed;
+  batch.errors.push_back("talverin " + command + ": " + text);
+  return batch;
+}
+
+std::vector<std::string> BatchLines(const BatchResult& batch) {
+  std::vector<std::string> lines;
   int worst = kExitOk;
   int counts[3] = {0, 0, 0};
-  std::string json;
-  for (size_t i = 0; i < sets.size(); ++i) {
-    SetResult& r = results[i];
-    if (!finished[i]) {
-      r.status = kExitIncomplete;
-      r.summary = "not started: stopped by signal " + std::to_string(forwarded);
-      r.json = talverin::JsonMembers().Text("result", "not started").text();
-    }
-    worst = std::max(worst, r.status);
-    ++counts[r.status];
-    PrintLine(sets[i] + ": " + r.summary);
-    talverin::JsonMembers set;
-    set.Text("input", sets[i]).Integer("status", r.status);
-    json +=
-        (i > 0 ? ",\n    {" : "\n    {") + set.text() + (r.json.empty() ? "" : ", ") + r.json + "}";
+  for (size_t i = 0; i < batch.results.size(); ++i) {
+    const int status = batch.results[i].status;
+    worst = std::max(worst, status);
+    ++counts[status];
+    lines.push_back(batch.sets[i] + ": " + batch.results[i].summary);
   }
-  if (sets.size() > 1) {
-    PrintLine(std::to_string(sets.size()) + " sets: " + std::to_string(counts[kExitOk]) + " ok, " +
-              std::to_string(counts[kExitIncomplete]) + " incomplete, " +
-              std::to_string(counts[kExitFailed]) + " failed; exit status " +
-              std::to_string(worst));
+  if (batch.results.size() > 1) {
+    lines.push_back(
+        std::to_string(batch.results.size()) + " sets: " + std::to_string(counts[kExitOk]) +
+        " ok, " + std::to_string(counts[kExitIncomplete]) + " incomplete, " +
+        std::to_string(counts[kExitFailed]) + " failed; exit status " + std::to_string(worst));
   }
-  if (collected != nullptr) *collected = results;
-  std::string error;
-  if (!options.jsonPath.empty() &&
-      !WriteSummaryJson(&jsonOutput, options.command, worst, json, &error)) {
-    std::fprintf(stderr, "talverin %s: %s\n", options.command.c_str(), error.c_str());
-    worst = kExitFailed;
-  }
-  return worst;
+  return lines;
+}
+
+int PrintBatch(const BatchResult& batch) {
+  for (const std::string& line : BatchLines(batch)) PrintLine(line);
+  for (const std::string& error : batch.errors) std::fprintf(stderr, "%s\n", error.c_str());
+  return batch.status;
 }
 
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,

@@ -1,11 +1,12 @@
 // Runs one subcommand over many download sets: each set in a child process of its own
 // (the module's state is module-wide, so one process never holds two conversions), up to
 // N at once. Each child returns a result record (exit status, one summary line, JSON
-// members) through a pipe; at the end the parent prints one line per set on stdout in the
-// order of the sets, writes the JSON summary file, and returns the worst status. SIGINT,
-// SIGTERM and SIGHUP are passed on to the running children and start no further set. A
-// closed stdout stops the printing, never the work. Generic over the subcommand: the
-// caller gives the function that handles one set. POSIX (fork, pipes, poll).
+// members) through a pipe; the parent collects them in the order of the sets, writes the
+// JSON summary file and returns them with the worst status; PrintBatch then gives one line
+// per set on stdout. SIGINT, SIGTERM and SIGHUP are passed on to the running children and
+// start no further set. A closed stdout stops the printing, never the work. Generic over
+// the subcommand: the caller gives the function that handles one set. POSIX (fork, pipes,
+// poll).
 #pragma once
 
 #include <functional>
@@ -47,12 +48,29 @@ struct BatchOptions {
 bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
                   std::vector<std::string>* sets, std::string* error);
 
-// Runs every set and returns the worst status. Writes "SET: summary" lines to stdout and,
-// with a jsonPath, {"command", "status", "sets": [{"input", "status", ...members}]} through
-// SafeOutputs (never over an input). The runner runs in the child process. With results,
-// the sets' results (as printed) in the order of the sets.
-int RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
-             const SetRunner& runner, std::vector<SetResult>* results = nullptr);
+// What a batch gave: every set's result in the order of the sets.
+struct BatchResult {
+  int status = kExitOk;             // the worst set's; kExitFailed when no set ran or the
+                                    // JSON file was not written
+  std::vector<std::string> sets;    // as named
+  std::vector<SetResult> results;   // of every set (those not started say so); none when no
+                                    // set ran
+  std::vector<std::string> errors;  // lines for stderr, each naming its command: why no set
+                                    // ran, or what failed after the sets
+};
+
+// Runs every set (the runner in the child process) and, with a jsonPath, writes
+// {"command", "status", "sets": [{"input", "status", ...members}]} through SafeOutputs
+// (never over an input). Prints nothing itself.
+[[nodiscard]] BatchResult RunBatch(const std::vector<std::string>& sets,
+                                   const BatchOptions& options, const SetRunner& runner);
+// A result of no set run: status kExitFailed and the error line "talverin COMMAND: text".
+BatchResult BatchRefused(const std::string& command, const std::string& text);
+// The lines of a batch for stdout: "SET: summary" for each set; with several sets a count
+// of the sets by status.
+std::vector<std::string> BatchLines(const BatchResult& batch);
+// BatchLines on stdout, then the errors on stderr. The batch's status.
+int PrintBatch(const BatchResult& batch);
 
 // For outputs whose names a set learns only while it runs (RINEX names come from the
 // epochs): claims the paths for this set before it writes them. False, naming the set that

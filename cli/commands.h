@@ -1,15 +1,20 @@
-// The subcommands of the command-line host. Each returns the process exit status: 0 done,
-// 1 incomplete (stopped by the user, refused, nothing to show, damage found), 2 failed or a
-// usage error
-// (batch.h names them).
+// The subcommands of the command-line host, as library functions: each takes its options
+// structure and returns a plain result (the exit status and what it computed) without
+// printing; its Run... function prints that result as the program does and returns the
+// process exit status: 0 done, 1 incomplete (stopped by the user, refused, nothing to show,
+// damage found), 2 failed or a usage error (batch.h names them). Per-set work of convert,
+// rinex and qc runs in child processes, which print the sets' own messages as they come.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/set_batch.h"
 #include "dataset/position_stats.h"
 #include "dataset/set_scan.h"
+#include "output/gpb_reader.h"
+#include "rinex/rinex_import.h"
 
 namespace talverin_cli {
 
@@ -28,6 +33,8 @@ struct ConvertArgs {
   int stationTimeLimit = -1;       // -1: the module's default
   std::string gpbVersion = "new";  // new or 1.02
 };
+// Every set converted (outputs written); the sets' summaries, JSON members and statuses.
+[[nodiscard]] BatchResult Convert(const ConvertArgs& args);
 int RunConvert(const ConvertArgs& args);
 
 struct InfoArgs {
@@ -45,7 +52,7 @@ struct InfoResult {
   std::vector<InfoSet> sets;
 };
 // Reads every set the arguments name; prints and writes nothing.
-InfoResult Info(const InfoArgs& args);
+[[nodiscard]] InfoResult Info(const InfoArgs& args);
 // 0 read whole, 1 damage found, 2 unreadable (B file, E file, D file too large, read error).
 int InfoStatus(const talverin::SetScan& scan);
 // The set's text lines (after its name) and its JSON members (input and status first).
@@ -54,8 +61,39 @@ std::string InfoJsonMembers(const InfoSet& set);
 // Info, then the text on stdout and the --json file.
 int RunInfo(const InfoArgs& args);
 
-int RunDetect(const std::string& plugin, const std::vector<std::string>& files);
-int RunDump(const std::string& path, bool csv);
+struct DetectArgs {
+  std::string plugin;  // empty: beside the executable
+  std::vector<std::string> files;
+};
+struct DetectResult {
+  int status = 0;                // 1 when a file is not accepted, 2 when no module loads
+  std::string error;             // why the module did not load
+  std::vector<int32_t> answers;  // the module's AutoDetect of each file: 1 accepted
+};
+[[nodiscard]] DetectResult Detect(const DetectArgs& args);
+int RunDetect(const DetectArgs& args);
+
+struct DumpArgs {
+  std::string gpb;
+  bool csv = false;  // one line per satellite record
+};
+// One epoch record of a GPB file and its satellite records.
+struct DumpEpoch {
+  double gpsTime = 0.0, rcvTime = 0.0, corrTime = 0.0;  // s of GPS week
+  uint32_t flags = 0;
+  double lat = 0.0, lon = 0.0, height = 0.0;  // degrees, m (WGS84)
+  double clock = 0.0;                         // m
+  std::vector<talverin::gpb_sat_type> sats;
+};
+struct DumpResult {
+  int status = 0;     // 2 when the file does not open or a record is damaged
+  std::string error;  // the reader's text
+  bool opened = false;
+  talverin::GpbHeaderInfo header{};
+  std::vector<DumpEpoch> epochs;  // every epoch before the end or the damage
+};
+[[nodiscard]] DumpResult Dump(const DumpArgs& args);
+int RunDump(const DumpArgs& args);
 
 // The station of `stats` and `positions`: an ECEF or a geodetic reference (text as typed,
 // "X,Y,Z" or "LAT,LON,H"; empty when not given) and the antenna height above it.
@@ -64,7 +102,18 @@ struct ReferenceArgs {
   std::string geodetic;
   double antennaHeight_m = 0.0;
 };
-int RunStats(const std::string& path, const ReferenceArgs& reference);
+struct StatsArgs {
+  std::string gpb;
+  ReferenceArgs reference;  // needed
+};
+struct StatsResult {
+  int status = 0;     // 1 no epoch holds a position, 2 no usable reference or file
+  std::string error;  // why no figures are given
+  talverin::ReferencePoint reference;
+  talverin::PositionStats stats;
+};
+[[nodiscard]] StatsResult Stats(const StatsArgs& args);
+int RunStats(const StatsArgs& args);
 // The reference point of the arguments. given: whether one was named. False with the reason
 // when both forms are given, the text is not three numbers, or the point is refused.
 bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point, bool* given,
@@ -77,6 +126,27 @@ struct PositionsArgs {
   std::string output;          // empty: stdout
   int gpsWeek = -1;
 };
+// One epoch of the GPB file: its GPS week (-1 unknown) and time, its position (geodetic,
+// WGS84) with east/north/up from the reference, and its satellites.
+struct PositionRow {
+  int32_t week = -1;
+  double tow_s = 0.0;
+  bool valid = false;  // the epoch holds a position
+  double lat_deg = 0.0, lon_deg = 0.0, height_m = 0.0;
+  double enu_m[3] = {0.0, 0.0, 0.0};  // with a reference
+  int satellites = 0;
+};
+struct PositionsResult {
+  int status = 0;        // 1 no epoch holds a position, 2 refused, unreadable or damaged
+  bool opened = false;   // the reference usable and the file opened: rows to give
+  std::string error;     // why the rows are none or end early, or hold no position
+  std::string weekNote;  // a week chosen in doubt or not found
+  bool haveReference = false;
+  std::vector<PositionRow> rows;
+};
+[[nodiscard]] PositionsResult Positions(const PositionsArgs& args);
+// The result's text in args.format: a CSV header and a row per epoch, or a KML or GPX track.
+std::vector<std::string> PositionsLines(const PositionsResult& result, const PositionsArgs& args);
 int RunPositions(const PositionsArgs& args);
 
 struct ImportRinexArgs {
@@ -87,6 +157,12 @@ struct ImportRinexArgs {
   std::string site;                      // empty: the marker name
   std::string headerPosition = "rinex";  // rinex, zeros or a distance in metres
 };
+struct ImportRinexResult {
+  int status = 0;                        // 2 on any failure
+  std::string error;                     // with the file and line
+  talverin::RinexImportSummary summary;  // the files written and what they hold
+};
+[[nodiscard]] ImportRinexResult ImportRinexSet(const ImportRinexArgs& args);
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
@@ -94,6 +170,7 @@ struct RinexArgs {
   SetBatchArgs sets;     // without -o; --gps-week: the full week of the first epoch
   int rinexVersion = 2;  // 2 (2.11) or 3 (3.04)
 };
+[[nodiscard]] BatchResult Rinex(const RinexArgs& args);
 int RunRinex(const RinexArgs& args);
 extern const char kRinexHelp[];
 
@@ -101,6 +178,11 @@ struct QcArgs {
   SetBatchArgs sets;        // -o: the report's path (one set); -d: the reports and the index
   ReferenceArgs reference;  // as for stats; none given: against the mean
 };
+struct QcResult {
+  BatchResult batch;
+  std::string index;  // the index page written for several sets
+};
+[[nodiscard]] QcResult Qc(const QcArgs& args);
 int RunQc(const QcArgs& args);
 extern const char kQcHelp[];
 

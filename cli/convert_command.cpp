@@ -203,102 +203,136 @@ void AddWeekAndOutputs(const talverin::SessionWeek& week, const std::vector<std:
   json->Raw("partial_outputs", partialJson + "]");
 }
 
+// What a conversion left: the set's result and JSON so far, the GPB file to count positions
+// in (the final one, a partial one, or none) and the partial outputs kept.
+struct Outcome {
+  SetResult r;
+  talverin::JsonMembers json;
+  std::string written;
+  std::vector<std::string> partial;
+};
+
+// The outputs put in place after a completed conversion; else kept apart (NAME.partial.*)
+// with the reason in the result and a warning saying where they are.
+Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::string>& finals,
+               SafeOutputs* outputs, MessagePrinter* printer) {
+  Outcome o;
+  std::string error;
+  if (result == 0 && outputs->Commit(&error)) {
+    o.written = finals[0];
+    o.json.Text("result", "completed");
+    o.r.status = kExitOk;
+    o.r.summary = "completed";
+    return o;
+  }
+  if (result == 0) printer->Print(MessageLevel::kError, -1.0, error);
+  o.partial = outputs->KeepPartial();
+  const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
+  o.r.status = result == 1 ? kExitIncomplete : kExitFailed;
+  o.r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
+  o.json.Text("result", o.r.summary);
+  if (!aborted) {
+    const std::string reason = result == 0 ? error : std::string(moduleText);
+    o.r.summary += ": " + reason;
+    o.json.Text("error", reason);
+  }
+  std::string kept = "previous outputs left as they were";
+  if (!o.partial.empty()) {
+    o.written = o.partial[0];
+    kept += "; what was written is kept as " + o.partial[0];
+    for (size_t i = 1; i < o.partial.size(); ++i) kept += ", " + o.partial[i];
+  }
+  printer->Print(MessageLevel::kWarning, -1.0, kept);
+  return o;
+}
+
+// The counts after the result: epochs written and recomputed, ephemerides, stations, the
+// week and the outputs, in the summary line and the JSON members.
+void AddCounts(const ConvertRequest& request, const ConvertArgs& args,
+               const talverin::SessionWeek& week, const std::vector<std::string>& finals,
+               MessagePrinter* printer, Outcome* o) {
+  const long epochs = static_cast<long>(request.EpochsWritten);
+  char line[512];
+  std::snprintf(line, sizeof line, ", %ld epochs written", epochs);
+  o->r.summary += line;
+  o->json.Integer("epochs_written", epochs);
+  AddRecomputed(args, o->written, epochs, printer, &o->r, &o->json);
+  std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
+                request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
+  o->r.summary += line;
+  o->r.summary +=
+      ", GPS week " + (week.week >= 0 ? std::to_string(week.week) : std::string("unknown"));
+  if (!o->partial.empty()) o->r.summary += "; partial output " + o->partial[0];
+  if (o->r.status == kExitOk || (o->r.status == kExitIncomplete && o->written == finals[0])) {
+    o->r.summary += " -> " + finals[0];
+  }
+  o->json.Integer("ephemerides_read", request.EphemeridesRead)
+      .Integer("stations_written", request.StationsWritten);
+  AddWeekAndOutputs(week, finals, o->written, o->partial, &o->json);
+  o->json.Integer("errors", printer->errors()).Integer("warnings", printer->warnings());
+}
+
+// Before the module is called: the B file readable (so that its absence is not reported as
+// the E file's), the outputs prepared, every path fitting the module's records. False with
+// the reason and the result word.
+bool PrepareSet(const std::string& input, const std::vector<std::string>& finals,
+                SafeOutputs* outputs, std::string* error, const char** result) {
+  const std::string unreadable = UnreadableReason(input);
+  *result = unreadable.empty() ? "refused" : "unreadable";
+  if (!unreadable.empty()) {
+    *error = "cannot read the B file " + input + ": " + unreadable;
+    return false;
+  }
+  if (!outputs->Prepare(finals, SetInputFiles(input), error)) return false;
+  if (outputs->TemporaryPath(0).size() >= static_cast<size_t>(talverin::kPathSize) ||
+      input.size() >= static_cast<size_t>(talverin::kPathSize)) {
+    *error = "paths of 256 characters or more do not fit the module's records: " + input;
+    return false;
+  }
+  return true;
+}
+
+// The module's request: the input, the temporary GPB path (both shorter than kPathSize)
+// and the options.
+void FillRequest(const Plugin& plugin, const std::string& input, const std::string& gpb,
+                 const ConvertArgs& args, ConvertRequest* request) {
+  std::memset(request, 0, sizeof *request);
+  request->size = talverin::kConvertRequestSize;
+  request->optionsSize = talverin::kConvertOptionsSize;
+  std::memcpy(request->inputPath, input.c_str(), input.size() + 1);
+  std::memcpy(request->outputPath, gpb.c_str(), gpb.size() + 1);
+  SetOptions(plugin, args, &request->options);
+}
+
 SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
-  const std::string ephemeris = SetInputFiles(input)[1];
   const talverin::SessionWeek week =
-      talverin::ResolveSessionWeek(input, ephemeris, args.sets.gpsWeek);
+      talverin::ResolveSessionWeek(input, SetInputFiles(input)[1], args.sets.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
-
-  // The B file is checked here, so that its absence is not reported as the E file's.
-  const std::string unreadable = UnreadableReason(input);
-  if (!unreadable.empty()) {
-    return Refuse("cannot read the B file " + input + ": " + unreadable, "unreadable", printer);
-  }
-
   SafeOutputs outputs;
   const std::vector<std::string> finals = {gpbPath, WithExtension(gpbPath, ".sta"),
                                            WithExtension(gpbPath, ".epp")};
   std::string error;
-  if (!outputs.Prepare(finals, SetInputFiles(input), &error)) {
-    return Refuse(error, "refused", printer);
-  }
-  if (outputs.TemporaryPath(0).size() >= static_cast<size_t>(talverin::kPathSize) ||
-      input.size() >= static_cast<size_t>(talverin::kPathSize)) {
-    return Refuse("paths of 256 characters or more do not fit the module's records: " + input,
-                  "refused", printer);
+  const char* refused = "refused";
+  if (!PrepareSet(input, finals, &outputs, &error, &refused)) {
+    return Refuse(error, refused, printer);
   }
   // The week rule notes only a choice in doubt or a week not found.
   if (!week.note.empty()) printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
-
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
-
   static ConvertRequest request;
-  std::memset(&request, 0, sizeof request);
-  request.size = talverin::kConvertRequestSize;
-  request.optionsSize = talverin::kConvertOptionsSize;
-  std::memcpy(request.inputPath, input.c_str(), input.size() + 1);
-  std::memcpy(request.outputPath, outputs.TemporaryPath(0).c_str(),
-              outputs.TemporaryPath(0).size() + 1);
-  SetOptions(plugin, args, &request.options);
+  FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
   const int32_t result = RunModule(plugin, &request, &printer,
                                    context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
   UnloadPlugin(&plugin);
   printer.Finish();
-
-  SetResult r;
-  talverin::JsonMembers json;
-  std::string written;  // the GPB file to count positions in
-  std::vector<std::string> partial;
-  if (result == 0 && outputs.Commit(&error)) {
-    written = finals[0];
-    json.Text("result", "completed");
-    r.status = kExitOk;
-    r.summary = "completed";
-  } else {
-    if (result == 0) printer.Print(MessageLevel::kError, -1.0, error);
-    partial = outputs.KeepPartial();
-    const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
-    r.status = result == 1 ? kExitIncomplete : kExitFailed;
-    r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
-    json.Text("result", r.summary);
-    if (!aborted) {
-      const std::string reason = result == 0 ? error : std::string(moduleText);
-      r.summary += ": " + reason;
-      json.Text("error", reason);
-    }
-    std::string kept = "previous outputs left as they were";
-    if (!partial.empty()) {
-      written = partial[0];
-      kept += "; what was written is kept as " + partial[0];
-      for (size_t i = 1; i < partial.size(); ++i) kept += ", " + partial[i];
-    }
-    printer.Print(MessageLevel::kWarning, -1.0, kept);
-  }
-
-  const long epochs = static_cast<long>(request.EpochsWritten);
-  char line[512];
-  std::snprintf(line, sizeof line, ", %ld epochs written", epochs);
-  r.summary += line;
-  json.Integer("module_result", result).Integer("epochs_written", epochs);
-  AddRecomputed(args, written, epochs, &printer, &r, &json);
-  std::snprintf(line, sizeof line, ", %u ephemerides read, %u station%s", request.EphemeridesRead,
-                request.StationsWritten, request.StationsWritten == 1 ? "" : "s");
-  r.summary += line;
-  r.summary +=
-      ", GPS week " + (week.week >= 0 ? std::to_string(week.week) : std::string("unknown"));
-  if (!partial.empty()) r.summary += "; partial output " + partial[0];
-  if (r.status == kExitOk || (r.status == kExitIncomplete && written == finals[0])) {
-    r.summary += " -> " + finals[0];
-  }
-  json.Integer("ephemerides_read", request.EphemeridesRead)
-      .Integer("stations_written", request.StationsWritten);
-  AddWeekAndOutputs(week, finals, written, partial, &json);
-  json.Integer("errors", printer.errors()).Integer("warnings", printer.warnings());
-  r.json = json.text();
-  return r;
+  Outcome o = Settle(result, moduleText, finals, &outputs, &printer);
+  o.json.Integer("module_result", result);
+  AddCounts(request, args, week, finals, &printer, &o);
+  o.r.json = o.json.text();
+  return o.r;
 }
 
 }  // namespace
@@ -341,7 +375,7 @@ std::string DefaultOutputPath(const std::string& input) {
   return (hasExtension ? input.substr(0, dot) : input) + ".gpb";
 }
 
-int RunConvert(const ConvertArgs& args) {
+BatchResult Convert(const ConvertArgs& args) {
   SetOutputNaming naming;
   naming.outputOf = [&args](const std::string& set) {
     const SetBatchArgs& a = args.sets;
@@ -349,37 +383,46 @@ int RunConvert(const ConvertArgs& args) {
     return a.outputDir.empty() ? gpb : (fs::path(a.outputDir) / fs::path(gpb).filename()).string();
   };
   SetBatch plan;
-  if (!PlanSetBatch("convert", args.sets, naming, &plan)) return kExitFailed;
+  std::string error;
+  if (!PlanSetBatch("convert", args.sets, naming, &plan, &error)) {
+    return BatchRefused("convert", error);
+  }
   // The module is loaded once here, so that a missing module is one usage error.
   Plugin plugin;
-  std::string error;
-  if (!LoadPlugin(args.plugin, &plugin, &error)) {
-    std::fprintf(stderr, "talverin convert: %s\n", error.c_str());
-    return kExitFailed;
-  }
+  if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
   UnloadPlugin(&plugin);
   return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
     return ConvertSet(set, plan.outputs[context.index], args, context);
   });
 }
 
-int RunDetect(const std::string& pluginPath, const std::vector<std::string>& files) {
-  IgnoreBrokenPipes();
+int RunConvert(const ConvertArgs& args) { return PrintBatch(Convert(args)); }
+
+DetectResult Detect(const DetectArgs& args) {
+  DetectResult result;
   Plugin plugin;
-  std::string error;
-  if (!LoadPlugin(pluginPath, &plugin, &error)) {
-    std::fprintf(stderr, "talverin detect: %s\n", error.c_str());
-    return kExitFailed;
+  if (!LoadPlugin(args.plugin, &plugin, &result.error)) {
+    result.status = kExitFailed;
+    return result;
   }
-  int accepted = 0;
-  for (const std::string& file : files) {
-    const int32_t answer = plugin.AutoDetect(file.c_str());
-    accepted += answer == 1 ? 1 : 0;
-    PrintLine(file + ": " + std::to_string(answer) +
-              (answer == 1 ? " (observation file this module converts)" : " (not converted)"));
+  for (const std::string& file : args.files) {
+    result.answers.push_back(plugin.AutoDetect(file.c_str()));
+    if (result.answers.back() != 1) result.status = kExitIncomplete;
   }
   UnloadPlugin(&plugin);
-  return accepted == static_cast<int>(files.size()) ? kExitOk : kExitIncomplete;
+  return result;
+}
+
+int RunDetect(const DetectArgs& args) {
+  IgnoreBrokenPipes();
+  const DetectResult result = Detect(args);
+  if (!result.error.empty()) std::fprintf(stderr, "talverin detect: %s\n", result.error.c_str());
+  for (size_t i = 0; i < result.answers.size(); ++i) {
+    const int32_t answer = result.answers[i];
+    PrintLine(args.files[i] + ": " + std::to_string(answer) +
+              (answer == 1 ? " (observation file this module converts)" : " (not converted)"));
+  }
+  return result.status;
 }
 
 }  // namespace talverin_cli

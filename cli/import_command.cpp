@@ -42,24 +42,31 @@ const char kImportRinexHelp[] =
     "  talverin import-rinex --header-position 30000 bahr1620.04o bahr1620.04n moved/\n"
     "  talverin convert set/BBAHRA04.162\n";
 
-int RunImportRinex(const ImportRinexArgs& args) {
-  IgnoreBrokenPipes();  // the summary comes after the files: a closed stdout must not undo it
+ImportRinexResult ImportRinexSet(const ImportRinexArgs& args) {
+  ImportRinexResult result;
   talverin::RinexImportOptions options;
   options.observationPath = args.observation;
   options.navigationPath = args.navigation;
   options.outputDir = args.outputDir;
   options.receiver = args.receiver;
   options.site = args.site;
-  talverin::RinexImportSummary summary;
   char error[talverin::kTextSize] = "";
-  if (talverin::ParseHeaderPosition(args.headerPosition, &options, error) != 0) {
-    std::fprintf(stderr, "talverin import-rinex: %s\n", error);
-    return kExitFailed;
+  if (talverin::ParseHeaderPosition(args.headerPosition, &options, error) != 0 ||
+      talverin::ImportRinex(options, &result.summary, error) != 0) {
+    result.status = kExitFailed;
+    result.error = error;
   }
-  if (talverin::ImportRinex(options, &summary, error) != 0) {
-    std::fprintf(stderr, "talverin import-rinex: %s\n", error);
-    return kExitFailed;
+  return result;
+}
+
+int RunImportRinex(const ImportRinexArgs& args) {
+  IgnoreBrokenPipes();  // the summary comes after the files: a closed stdout must not undo it
+  const ImportRinexResult result = ImportRinexSet(args);
+  if (result.status != kExitOk) {
+    std::fprintf(stderr, "talverin import-rinex: %s\n", result.error.c_str());
+    return result.status;
   }
+  const talverin::RinexImportSummary& summary = result.summary;
   std::printf("receiver model: %s (type %ld, %ld-byte channel records)\n", summary.model,
               static_cast<long>(summary.receiverType), static_cast<long>(summary.recordSize));
   std::printf("site: %s\n", summary.site);

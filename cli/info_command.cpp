@@ -242,14 +242,10 @@ InfoResult Info(const InfoArgs& args) {
   InfoResult result;
   result.status = kExitFailed;
   talverin::SetScanOptions options;
-  options.receiverType = ReceiverTypeFromName(args.sets.receiver);
+  options.receiverType = ResolveReceiverType(args.sets, &result.error);
   options.gpsWeek = args.sets.gpsWeek;
   std::vector<std::string> sets;
-  if (options.receiverType < 0) {
-    result.error = "unknown receiver type '" + args.sets.receiver +
-                   "' (auto, ca, dual, l2-codeless, glonass or 0-4)";
-    return result;
-  }
+  if (options.receiverType < 0) return result;
   if (!ExpandInputs(args.sets.inputs, args.sets.recursive, &sets, &result.error)) return result;
   result.status = kExitOk;
   for (const std::string& path : sets) {

@@ -103,12 +103,9 @@ struct Options {
   talverin_cli::ConvertArgs convert;
   talverin_cli::InfoArgs info;
   talverin_cli::PositionsArgs positions;
-  std::string statsPath;
-  talverin_cli::ReferenceArgs statsReference;
-  std::string detectPlugin;
-  std::vector<std::string> detectFiles;
-  std::string dumpPath;
-  bool dumpCsv = false;
+  talverin_cli::StatsArgs stats;
+  talverin_cli::DetectArgs detect;
+  talverin_cli::DumpArgs dump;
   talverin_cli::ImportRinexArgs import;
   talverin_cli::RinexArgs rinex;
   talverin_cli::QcArgs qc;
@@ -260,8 +257,8 @@ CLI::App* AddStats(CLI::App* app, Options* o) {
   CLI::App* statsCmd = app->add_subcommand("stats",
                                            "Position errors of a GPB file against a "
                                            "known station (ENU, RMS, 95th percentile)");
-  statsCmd->add_option("FILE", o->statsPath, "GPB file")->required();
-  AddReferenceOptions(statsCmd, &o->statsReference);
+  statsCmd->add_option("FILE", o->stats.gpb, "GPB file")->required();
+  AddReferenceOptions(statsCmd, &o->stats.reference);
   statsCmd->footer(std::string(kStatsHelp) + "\n" + kExitStatusHelp);
   return statsCmd;
 }
@@ -270,8 +267,8 @@ CLI::App* AddDetect(CLI::App* app, Options* o) {
   CLI::App* detectCmd = app->add_subcommand("detect",
                                             "Tell whether files are observation files "
                                             "the module converts (AutoDetect)");
-  detectCmd->add_option("FILE", o->detectFiles, "Files to test")->required();
-  detectCmd->add_option("--plugin", o->detectPlugin, "Conversion module to load");
+  detectCmd->add_option("FILE", o->detect.files, "Files to test")->required();
+  detectCmd->add_option("--plugin", o->detect.plugin, "Conversion module to load");
   detectCmd->footer(std::string("Example:\n  talverin detect download/B*\n\n") + kExitStatusHelp);
   return detectCmd;
 }
@@ -280,8 +277,8 @@ CLI::App* AddDump(CLI::App* app, Options* o) {
   CLI::App* dumpCmd = app->add_subcommand("dump",
                                           "Print a GPB file (either variant): header, "
                                           "epochs and satellites, checksums verified");
-  dumpCmd->add_option("FILE", o->dumpPath, "GPB file")->required();
-  dumpCmd->add_flag("--csv", o->dumpCsv, "One CSV line per satellite record");
+  dumpCmd->add_option("FILE", o->dump.gpb, "GPB file")->required();
+  dumpCmd->add_flag("--csv", o->dump.csv, "One CSV line per satellite record");
   dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
                               "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
                   kExitStatusHelp);
@@ -372,9 +369,9 @@ std::vector<Subcommand> AddSubcommands(CLI::App* app, Options* o) {
       {AddConvert(app, o), [o] { return RunConvert(o->convert); }},
       {AddInfo(app, o), [o] { return RunInfo(o->info); }},
       {AddPositions(app, o), [o] { return RunPositions(o->positions); }},
-      {AddStats(app, o), [o] { return RunStats(o->statsPath, o->statsReference); }},
-      {AddDetect(app, o), [o] { return RunDetect(o->detectPlugin, o->detectFiles); }},
-      {AddDump(app, o), [o] { return RunDump(o->dumpPath, o->dumpCsv); }},
+      {AddStats(app, o), [o] { return RunStats(o->stats); }},
+      {AddDetect(app, o), [o] { return RunDetect(o->detect); }},
+      {AddDump(app, o), [o] { return RunDump(o->dump); }},
       {AddImportRinex(app, o), [o] { return RunImportRinex(o->import); }},
       {AddRinex(app, o), [o] { return RunRinex(o->rinex); }},
       {AddQc(app, o), [o] { return RunQc(o->qc); }},

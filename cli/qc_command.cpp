@@ -56,9 +56,10 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
 }
 
 // The index page of several sets: each report linked by its path relative to the index's
-// folder (-d DIR, else the first set's). Its status: 2 when it cannot be written.
-int WriteIndex(const std::vector<std::string>& sets, const std::vector<SetResult>& results,
-               const std::string& outputDir, int status) {
+// folder (-d DIR, else the first set's). Its path, or none with the error in the batch.
+std::string WriteIndex(const std::string& outputDir, BatchResult* batch) {
+  const std::vector<std::string>& sets = batch->sets;
+  const std::vector<SetResult>& results = batch->results;
   const fs::path folder =
       outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(outputDir);
   const std::string indexPath = (folder / kIndexName).string();
@@ -79,11 +80,11 @@ int WriteIndex(const std::vector<std::string>& sets, const std::vector<SetResult
   }
   std::string error;
   if (!WriteSafely(indexPath, talverin::RenderQcIndex(entries), sets, &error)) {
-    std::fprintf(stderr, "talverin qc: index: %s\n", error.c_str());
-    return kExitFailed;
+    batch->errors.push_back("talverin qc: index: " + error);
+    batch->status = kExitFailed;
+    return "";
   }
-  PrintLine("index: " + indexPath);
-  return status;
+  return indexPath;
 }
 
 }  // namespace
@@ -100,32 +101,46 @@ const char kQcHelp[] =
     "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
     "  talverin qc downloads/ --recursive -d reports/ --jobs 2 --json reports/qc.json\n";
 
-int RunQc(const QcArgs& args) {
+QcResult Qc(const QcArgs& args) {
   SetOutputNaming naming;
   naming.kind = "report";
   naming.outputOf = [&args](const std::string& set) {
     const SetBatchArgs& a = args.sets;
     return a.output.empty() ? talverin::QcReportPath(set, a.outputDir) : a.output;
   };
+  QcResult result;
   SetBatch plan;
-  if (!PlanSetBatch("qc", args.sets, naming, &plan)) return kExitFailed;
+  std::string error;
+  if (!PlanSetBatch("qc", args.sets, naming, &plan, &error)) {
+    result.batch = BatchRefused("qc", error);
+    return result;
+  }
   talverin::QcOptions options;
   options.receiverType = plan.receiverType;
   options.gpsWeek = args.sets.gpsWeek;
   talverin::ReferencePoint reference;
-  std::string error;
   if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
-    std::fprintf(stderr, "talverin qc: %s\n", error.c_str());
-    return kExitFailed;
+    result.batch = BatchRefused("qc", error);
+    return result;
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
-  std::vector<SetResult> results;
-  const int status = RunBatch(
-      plan.sets, plan.batch,
-      [&](const std::string& set, const SetContext&) { return QcOneSet(set, args, options); },
-      &results);
-  if (plan.sets.size() < 2 || results.size() != plan.sets.size()) return status;  // none ran
-  return WriteIndex(plan.sets, results, args.sets.outputDir, status);
+  result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+    return QcOneSet(set, args, options);
+  });
+  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size()) {
+    result.index = WriteIndex(args.sets.outputDir, &result.batch);
+  }
+  return result;
+}
+
+int RunQc(const QcArgs& args) {
+  const QcResult result = Qc(args);
+  for (const std::string& line : BatchLines(result.batch)) PrintLine(line);
+  for (const std::string& error : result.batch.errors) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+  }
+  if (!result.index.empty()) PrintLine("index: " + result.index);
+  return result.batch.status;
 }
 
 }  // namespace talverin_cli

@@ -30,6 +30,66 @@ SetResult Failed(const std::string& set, const char* result, const std::string& 
   return r;
 }
 
+// The export that was written but not put in place (stopped, failed, or not committed): the
+// reason with the final names the user knows, and where what was written is kept.
+SetResult NotCommitted(const std::string& set, const std::string& cause, bool stopped,
+                       SafeOutputs* outputs, const std::string& messages) {
+  std::string reason = cause;
+  for (size_t i = 0; i < outputs->size(); ++i) {
+    const size_t at = reason.find(outputs->TemporaryPath(i));
+    if (at != std::string::npos) {
+      reason.replace(at, outputs->TemporaryPath(i).size(), outputs->FinalPath(i));
+    }
+  }
+  std::string kept = "; previous outputs left as they were";
+  const std::vector<std::string> partial = outputs->KeepPartial();
+  for (size_t i = 0; i < partial.size(); ++i) {
+    kept += (i == 0 ? "; what was written is kept as " : ", ") + partial[i];
+  }
+  SetResult r = Failed(set, stopped ? "stopped" : "failed", reason + kept);
+  if (stopped) r.status = kExitIncomplete;
+  r.json += ", \"messages\": " + messages;
+  return r;
+}
+
+// The result of an export put in place.
+SetResult Written(const talverin::RinexExportSummary& s, const std::vector<std::string>& finals,
+                  const std::string& messages) {
+  SetResult r;
+  r.status = s.incomplete ? kExitIncomplete : kExitOk;
+  char line[256];
+  std::snprintf(line, sizeof line,
+                "%s, %d epochs, %d satellite records, %d event records, %d GPS navigation "
+                "records%s -> ",
+                s.incomplete ? "written with parts left out" : "written", s.epochs, s.observations,
+                s.events, s.navRecords, s.messages.empty() ? "" : ", messages on stderr");
+  r.summary = line + finals[0] + ", " + finals[1];
+  r.json = talverin::JsonMembers()
+               .Text("result", s.incomplete ? "incomplete" : "written")
+               .Integer("gps_week", s.first.week)
+               .Integer("epochs", s.epochs)
+               .Integer("satellite_records", s.observations)
+               .Integer("event_records", s.events)
+               .Integer("navigation_records", s.navRecords)
+               .Raw("outputs", talverin::JsonMembers()
+                                   .Text("observation", finals[0])
+                                   .Text("navigation", finals[1])
+                                   .Object())
+               .Raw("messages", messages)
+               .text();
+  return r;
+}
+
+// The export's messages on stderr, each after the set's name; as a JSON array.
+std::string ShowMessages(const std::string& set, const std::vector<std::string>& messages) {
+  std::string json = "[";
+  for (const std::string& m : messages) {
+    std::fprintf(stderr, "%s: %s\n", set.c_str(), m.c_str());
+    json += (json.size() > 1 ? ", " : "") + talverin::JsonString(m);
+  }
+  return json + "]";
+}
+
 SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverType) {
   DeferStopSignals();  // the export has no stopping point: it ends, then is not committed
   const std::string unreadable = UnreadableReason(set);
@@ -54,56 +114,15 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
     return Failed(set, "refused", error);
   }
   const int32_t written = exporter.Write(outputs.TemporaryPath(0), outputs.TemporaryPath(1));
-  const talverin::RinexExportSummary& s = exporter.summary();
-  std::string messages = "[";
-  for (const std::string& m : s.messages) {
-    std::fprintf(stderr, "%s: %s\n", set.c_str(), m.c_str());
-    messages += (messages.size() > 1 ? ", " : "") + talverin::JsonString(m);
-  }
+  const std::string messages = ShowMessages(set, exporter.summary().messages);
   const bool stopped = StopRequested();
   if (written != 0 || stopped || !outputs.Commit(&error)) {
-    std::string reason = stopped        ? std::string("stopped by a signal")
-                         : written != 0 ? std::string(exporter.errorText())
-                                        : error;
-    for (size_t i = 0; i < outputs.size(); ++i) {  // name the file the user knows
-      const size_t at = reason.find(outputs.TemporaryPath(i));
-      if (at != std::string::npos) {
-        reason.replace(at, outputs.TemporaryPath(i).size(), outputs.FinalPath(i));
-      }
-    }
-    std::string kept = "; previous outputs left as they were";
-    const std::vector<std::string> partial = outputs.KeepPartial();
-    for (size_t i = 0; i < partial.size(); ++i) {
-      kept += (i == 0 ? "; what was written is kept as " : ", ") + partial[i];
-    }
-    SetResult r = Failed(set, stopped ? "stopped" : "failed", reason + kept);
-    if (stopped) r.status = kExitIncomplete;
-    r.json += ", \"messages\": " + messages + "]";
-    return r;
+    const std::string cause = stopped        ? std::string("stopped by a signal")
+                              : written != 0 ? std::string(exporter.errorText())
+                                             : error;
+    return NotCommitted(set, cause, stopped, &outputs, messages);
   }
-  SetResult r;
-  r.status = s.incomplete ? kExitIncomplete : kExitOk;
-  char line[256];
-  std::snprintf(line, sizeof line,
-                "%s, %d epochs, %d satellite records, %d event records, %d GPS navigation "
-                "records%s -> ",
-                s.incomplete ? "written with parts left out" : "written", s.epochs, s.observations,
-                s.events, s.navRecords, s.messages.empty() ? "" : ", messages on stderr");
-  r.summary = line + finals[0] + ", " + finals[1];
-  r.json = talverin::JsonMembers()
-               .Text("result", s.incomplete ? "incomplete" : "written")
-               .Integer("gps_week", s.first.week)
-               .Integer("epochs", s.epochs)
-               .Integer("satellite_records", s.observations)
-               .Integer("event_records", s.events)
-               .Integer("navigation_records", s.navRecords)
-               .Raw("outputs", talverin::JsonMembers()
-                                   .Text("observation", finals[0])
-                                   .Text("navigation", finals[1])
-                                   .Object())
-               .Raw("messages", messages + "]")
-               .text();
-  return r;
+  return Written(exporter.summary(), finals, messages);
 }
 
 }  // namespace
@@ -124,12 +143,17 @@ const char kRinexHelp[] =
     "  talverin rinex set/BBAHRA04.162\n"
     "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
 
-int RunRinex(const RinexArgs& args) {
+BatchResult Rinex(const RinexArgs& args) {
   SetBatch plan;
-  if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan)) return kExitFailed;
+  std::string error;
+  if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan, &error)) {
+    return BatchRefused("rinex", error);
+  }
   return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
     return ExportSet(set, args, plan.receiverType);
   });
 }
+
+int RunRinex(const RinexArgs& args) { return PrintBatch(Rinex(args)); }
 
 }  // namespace talverin_cli

@@ -2,7 +2,7 @@
 // they take alike (SetBatchArgs), and the plan made from them: the receiver type named, the
 // sets the arguments name (files, folders, --recursive), -o for one set only, -d made when
 // missing, no two sets writing one output, and the batch runner's options (--jobs, --json).
-// A usage error is one message on stderr naming the command; the caller exits 2.
+// A usage error is one message for the caller to print; the command exits 2.
 #pragma once
 
 #include <functional>
@@ -40,9 +40,13 @@ struct SetBatch {
   BatchOptions batch;
 };
 
-// False after a message on stderr: unknown receiver, -o with -d, no B file in a folder, -o
-// for several sets, two sets with one output, -d not a folder that can be made.
-bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutputNaming& naming,
-                  SetBatch* plan);
+// The receiver type word of args.receiver (0 detect, 1-4 fixed); -1 with the reason when
+// it names none.
+int ResolveReceiverType(const SetBatchArgs& args, std::string* error);
+
+// False with the reason: unknown receiver, -o with -d, no B file in a folder, -o for several
+// sets, two sets with one output, -d not a folder that can be made.
+[[nodiscard]] bool PlanSetBatch(const char* command, const SetBatchArgs& args,
+                                const SetOutputNaming& naming, SetBatch* plan, std::string* error);
 
 }  // namespace talverin_cli

@@ -59,36 +59,43 @@ bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point
   return ok;
 }
 
-int RunStats(const std::string& path, const ReferenceArgs& args) {
-  IgnoreBrokenPipes();
-  talverin::ReferencePoint reference;
+StatsResult Stats(const StatsArgs& args) {
+  StatsResult result;
+  result.status = kExitFailed;
   bool given = false;
-  std::string error;
-  if (!ResolveReference(args, &reference, &given, &error) || !given) {
-    std::fprintf(stderr, "talverin stats: %s\n",
-                 given ? error.c_str()
-                       : "a reference is needed: --reference X,Y,Z or "
-                         "--reference-llh LAT,LON,H");
-    return kExitFailed;
+  const bool usable = ResolveReference(args.reference, &result.reference, &given, &result.error);
+  if (!given) {  // stats has nothing to measure against: this comes before any other reason
+    result.error = "a reference is needed: --reference X,Y,Z or --reference-llh LAT,LON,H";
   }
-  talverin::PositionStats stats;
-  if (!talverin::ComputePositionStats(path, reference, &stats, &error)) {
-    std::fprintf(stderr, "talverin stats: %s\n", error.c_str());
-    return kExitFailed;
+  if (!usable || !given) return result;
+  if (!talverin::ComputePositionStats(args.gpb, result.reference, &result.stats, &result.error)) {
+    return result;
   }
-  if (stats.solved == 0) {
-    std::fprintf(stderr, "talverin stats: no epoch of %s holds a position (%d epochs)\n",
-                 path.c_str(), stats.epochs);
-    return kExitIncomplete;
+  result.status = kExitOk;
+  if (result.stats.solved == 0) {
+    result.status = kExitIncomplete;
+    result.error = "no epoch of " + args.gpb + " holds a position (" +
+                   std::to_string(result.stats.epochs) + " epochs)";
   }
+  return result;
+}
+
+int RunStats(const StatsArgs& args) {
+  IgnoreBrokenPipes();
+  const StatsResult result = Stats(args);
+  if (result.status != kExitOk) {
+    std::fprintf(stderr, "talverin stats: %s\n", result.error.c_str());
+    return result.status;
+  }
+  const talverin::ReferencePoint& reference = result.reference;
   char line[256];
   std::snprintf(line, sizeof line,
                 "reference: lat %.9f lon %.9f h %.4f m (X %.4f Y %.4f Z %.4f m)%s",
                 reference.lat_deg, reference.lon_deg, reference.height_m, reference.ecef_m[0],
                 reference.ecef_m[1], reference.ecef_m[2],
-                args.antennaHeight_m != 0.0 ? ", antenna height applied" : "");
+                args.reference.antennaHeight_m != 0.0 ? ", antenna height applied" : "");
   PrintLine(line);
-  std::string text = talverin::FormatPositionStats(stats);
+  std::string text = talverin::FormatPositionStats(result.stats);
   if (!text.empty() && text.back() == '\n') text.pop_back();
   PrintLine(text);
   return kExitOk;

@@ -25,6 +25,8 @@ constexpr double kSecondsPerMinute = 60.0;
 constexpr double kEarthRadius_m = 6371000.0;
 constexpr double kMaxHeightOff_m = 100000.0;
 constexpr int kHeaderPositionEpochs = 20;  // epochs searched for a usable header position
+// First light-time guess for a satellite not observed: a GPS orbit's typical range.
+constexpr double kNominalRange_m = 22.0e6;
 
 const double kLambda1_m = kSpeedOfLight_mps / kL1Frequency_hz;
 const double kLambda2_m = kSpeedOfLight_mps / kL2Frequency_hz;
@@ -74,7 +76,10 @@ struct ArcState {
 class ObservationScan {
  public:
   ObservationScan(QcReport* report, EphemerisStore* store, const double* receiver_m)
-      : report_(report), store_(store), receiver_m_(receiver_m) {
+      : report_(report),
+        store_(store),
+        receiver_m_(receiver_m),
+        mask_deg_(report->maskElevation_deg) {
     sats_.resize(kPrnSlots);
     arcs_.resize(kPrnSlots);
     for (int i = 0; i < kPrnSlots; ++i) sats_[i].prn = i;
@@ -108,6 +113,8 @@ class ObservationScan {
       r.lossOfLock += s.lossOfLock;
       r.slips += s.slips;
       r.arcs += s.arcs;
+      r.aboveMask += s.aboveMask;
+      r.completeObservations += s.complete;
       snr1 += s.snr1Sum;
       snr2 += s.snr2Sum;
       n1 += s.snr1Count;
@@ -153,18 +160,41 @@ class ObservationScan {
       s.snr2Sum += ch.l2.snr;
       ++s.snr2Count;
     }
+    const double codeDifference_m = std::fabs(ch.ca.range_s - ch.l2.range_s) * kSpeedOfLight_mps;
+    if (ca && p2 && codeDifference_m > kGrossCodeDifference_m) {
+      ++s.grossCode;
+      s.grossCodeMax_m = std::max(s.grossCodeMax_m, codeDifference_m);
+    }
     ArcState& arc = arcs_[ch.prn];
     if (ca && ch.prn <= kMaxGpsPrn) Elevation(ch, time_s, tow_s, &arc, &s);
-    if (!report_->dualFrequency || ch.prn > kMaxGpsPrn) return;
+    // Without elevations no mask applies; a satellite without an elevation is not above it.
+    const bool above = store_ == nullptr || (ch.prn <= kMaxGpsPrn && arc.elevationValid &&
+                                             arc.elevation_deg > mask_deg_);
+    if (!above) return;
+    ++s.aboveMask;
+    if (ca && (!report_->phasePair || (p2 && l1 && l2))) ++s.complete;
+    if (report_->phasePair && ch.prn <= kMaxGpsPrn) PairArc(ch, index, time_s, restart, &arc, &s);
+  }
 
-    // MP and slips: the arc goes on only from the epoch just before, without a restart bit,
-    // with both phases, the L2 code and the arc's L1 code.
+  // MP and slips: the arc goes on only from the epoch just before (above the mask), without
+  // a restart bit, with both phases, the L2 code and the arc's L1 code, both codes sound.
+  void PairArc(const RawChannel& ch, int64_t index, double time_s, bool restart, ArcState* a,
+               QcSatellite* sat) {
+    ArcState& arc = *a;
+    QcSatellite& s = *sat;
+    const bool ca = ch.ca.range_s > 0.0, l1 = ch.ca.phase_cyc != 0.0;
+    const bool p1 = ch.hasP1 && ch.p1.range_s > 0.0;
+    const bool p2 = ch.hasL2 && ch.l2.range_s > 0.0, l2 = ch.hasL2 && ch.l2.phase_cyc != 0.0;
     const bool continuing = arc.lastEpoch == index - 1 && !restart && (arc.p1 ? p1 : ca);
     if (!continuing) CloseArc(ch.prn);
     if (!(l1 && l2 && p2 && (p1 || ca))) return;
     if (!continuing) arc.p1 = p1;
     const double r1_m = (arc.p1 ? ch.p1.range_s : ch.ca.range_s) * kSpeedOfLight_mps;
     const double r2_m = ch.l2.range_s * kSpeedOfLight_mps;
+    if (std::fabs(r1_m - r2_m) > kGrossCodeDifference_m) {
+      CloseArc(ch.prn);
+      return;
+    }
     // Phases in RINEX sign (the file stores them negated), in metres.
     const double phi1_m = -ch.ca.phase_cyc * kLambda1_m;
     const double phi2_m = -ch.l2.phase_cyc * kLambda2_m;
@@ -257,12 +287,35 @@ class ObservationScan {
   QcReport* report_;
   EphemerisStore* store_;
   const double* receiver_m_;
+  double mask_deg_;
   LocalFrame frame_{};
   std::vector<QcSatellite> sats_;
   std::vector<ArcState> arcs_;
   int64_t index_ = 0;  // epochs taken
   double previous_s_ = 0.0;
 };
+
+// Satellites with a usable ephemeris above the mask at each epoch of the interval grid from
+// the first epoch to the last: the observations a receiver tracking every one would make.
+int64_t PossibleObservations(EphemerisStore* store, const double receiver_m[3], const QcReport& r) {
+  double lat, lon, h;
+  EcefToLatLonHeight(receiver_m, &lat, &lon, &h);
+  const LocalFrame frame = LocalFrameOf(GeodeticPos{lat, lon, static_cast<float>(h)});
+  int64_t possible = 0;
+  for (int64_t k = 0; k < r.expected && r.interval_s > 0.0; ++k) {
+    const double time_s = r.first_s + static_cast<double>(k) * r.interval_s;
+    const double tow_s =
+        r.weekKnown ? time_s - std::floor(time_s / kSecondsPerWeek) * kSecondsPerWeek : time_s;
+    for (int prn = 1; prn <= kMaxGpsPrn; ++prn) {
+      double position[3], velocity[3], el, az;
+      if (store->SatPosition(prn, tow_s, 0, kNominalRange_m, receiver_m, position, velocity) != 0)
+        continue;
+      ElevationAzimuth(receiver_m, frame, position, &el, &az);
+      possible += el * kDegPerRad > r.maskElevation_deg ? 1 : 0;
+    }
+  }
+  return possible;
+}
 
 bool UsableHeaderPosition(const double ecef_m[3]) {
   const double r = std::sqrt(ecef_m[0] * ecef_m[0] + ecef_m[1] * ecef_m[1] + ecef_m[2] * ecef_m[2]);
@@ -275,6 +328,19 @@ const char* QcObservableName(int observable) {
   static const char* const kNames[kQcObservableCount] = {"C1", "L1", "D1", "S1", "P1",
                                                          "P2", "L2", "D2", "S2"};
   return observable >= 0 && observable < kQcObservableCount ? kNames[observable] : "?";
+}
+
+double QcCompletePercent(const QcReport& report) {
+  return report.possibleObservations > 0
+             ? 100.0 * static_cast<double>(report.completeObservations) /
+                   static_cast<double>(report.possibleObservations)
+             : -1.0;
+}
+
+double QcObservationsPerSlip(const QcReport& report) {
+  return report.phasePair && report.slips > 0
+             ? static_cast<double>(report.aboveMask) / static_cast<double>(report.slips)
+             : -1.0;
 }
 
 std::string QcTimeText(const QcReport& report, double time_s) {
@@ -304,7 +370,7 @@ void TakeSetFacts(const SetScan& s, QcReport* r) {
   r->model = s.model;
   r->receiverType = s.receiverType;
   r->receiverName = ReceiverName(r->receiverType);
-  r->dualFrequency = r->receiverType == kReceiverDual;
+  r->phasePair = r->receiverType == kReceiverDual || r->receiverType == kReceiverL2Codeless;
   r->week = s.week.week;
   r->weekKnown = s.week.week >= 0;
   r->weekSource = WeekSourceName(s.week.source);
@@ -330,11 +396,13 @@ void ComputeModulePositions(const std::string& bPath, const QcOptions& options,
   const bool loaded = r->ephemerisFile && eph->Load(ephemerisPath);
   if (!r->ephemerisFile) {
     Defect(r, "No ephemeris file (" + FileName(ephemerisPath) +
-                  ") beside the set: no recomputed positions, no elevations, no sky plot.");
+                  ") beside the set: no recomputed positions, no elevations, no sky plot, no "
+                  "possible observations; complete observations, MP and slips without a mask.");
   } else if (!loaded || eph->gpsCount() == 0) {
     Defect(r, "The ephemeris file " + FileName(ephemerisPath) +
                   " holds no usable healthy GPS ephemeris: no recomputed positions, no "
-                  "elevations, no sky plot.");
+                  "elevations, no sky plot, no possible observations; complete observations, MP "
+                  "and slips without a mask.");
   }
   ComputePositions(bPath, options, session, *eph, r);
   const QcPositions& p = r->positions;
@@ -384,7 +452,7 @@ void ScanObservations(SetScanner* scanner, EphemerisStore* store, const double* 
   if (reader.recordSize() > 0) {
     const size_t records = static_cast<size_t>(reader.fileSize() / reader.recordSize());
     if (store != nullptr) r->sky.reserve(records);
-    if (r->dualFrequency) r->multipath.reserve(records);
+    if (r->phasePair) r->multipath.reserve(records);
   }
   const bool readError =
       scanner->ScanEpochs([&observations](const RawEpoch& epoch, int32_t, double time_s) {
@@ -418,7 +486,7 @@ void NoteDamageAndGaps(const SetScan& s, QcReport* r) {
   if (!r->weekKnown) {
     Defect(r, "The GPS week is unknown (" + r->weekNote + "): times are seconds of the week.");
   }
-  if (!r->dualFrequency && r->epochs > 0) {
+  if (!r->phasePair && r->epochs > 0) {
     r->missing.push_back(std::string("A ") + r->receiverName +
                          " receiver has no L1 and L2 phase pair: no MP1/MP2, no cycle-slip "
                          "detection, no ionospheric delay rate (loss-of-lock flags are shown).");
@@ -449,10 +517,14 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   if (!haveReceiver && eph.gpsCount() > 0) {
     Defect(&r,
            "No receiver position (none recomputed, no reference, none in the epoch headers): "
-           "no elevations, no sky plot.");
+           "no elevations, no sky plot, no possible observations; complete observations, MP "
+           "and slips without a mask.");
   }
+  r.maskElevation_deg = options.maskElevation_deg;
+  r.maskApplied = r.elevations;
   ScanObservations(&scanner, r.elevations ? &eph.store() : nullptr,
                    r.elevations ? receiver_m : nullptr, &r);
+  if (r.elevations) r.possibleObservations = PossibleObservations(&eph.store(), receiver_m, r);
   NoteDamageAndGaps(s, &r);
   return 0;
 }

@@ -2,7 +2,9 @@
 // epochs present against expected, gaps), satellites, observations per observable,
 // loss-of-lock flags, cycle slips, mean signal-to-noise, the code multipath MP1/MP2 (m, each
 // arc's mean removed, arcs split at slips) and the L1 ionospheric delay rate (m/min) for
-// dual-frequency data, and the positions a conversion through the module recomputes
+// dual-frequency and L2-codeless data, the classic QC summary figures above an elevation mask
+// (possible observations from the ephemerides, complete ones, observations per slip), and the
+// positions a conversion through the module recomputes
 // (east/north/up in m against their mean or a reference). Elevations come from the module's
 // orbit code. What is missing is said in notes, never filled in. Not part of the module.
 #pragma once
@@ -26,6 +28,9 @@ constexpr double kIonoRateSlip_mpm = 4.0;
 constexpr double kWideLaneSlip_cyc = 4.0;
 // Arcs shorter than this many epochs hold too few values for a mean: left out of MP RMS.
 constexpr int kMinArcEpochs = 5;
+// A code pair whose L1 and L2 ranges differ by more than this (m) holds a bad code: the
+// ionosphere makes P2 - P1 0.65 times the L1 delay, rarely 30 m. Left out of MP and slips.
+constexpr double kGrossCodeDifference_m = 50.0;
 // Elevations are computed at most this often per satellite and held in between (a GPS
 // satellite moves under 0.1 degree in this time).
 constexpr double kElevationStep_s = 10.0;
@@ -50,6 +55,9 @@ struct QcOptions {
   int32_t gpsWeek = -1;       // full GPS week override; -1 from the ephemerides and name
   bool hasReference = false;  // positions against this point instead of their mean
   double reference_m[3] = {0.0, 0.0, 0.0};  // ECEF
+  // Observations at or below this elevation count in no figure above the mask: not possible,
+  // not complete, no MP or slip.
+  double maskElevation_deg = 10.0;
 };
 
 using QcGap = SetGap;  // times in the time base of QcReport
@@ -58,9 +66,13 @@ struct QcSatellite {
   int32_t prn = 0;
   int64_t epochs = 0;                             // epochs holding this satellite
   int64_t observations[kQcObservableCount] = {};  // values present per observable
-  int64_t lossOfLock = 0;  // observations with the receiver's restart bit (C/A or L2 block)
-  int64_t slips = 0;       // detected in dual-frequency arcs
-  int64_t arcs = 0;        // dual-frequency arcs (at least kMinArcEpochs epochs)
+  int64_t lossOfLock = 0;       // observations with the receiver's restart bit (C/A or L2 block)
+  int64_t slips = 0;            // detected in L1/L2 arcs above the mask
+  int64_t arcs = 0;             // L1/L2 arcs above the mask (at least kMinArcEpochs epochs)
+  int64_t aboveMask = 0;        // observations above the mask
+  int64_t complete = 0;         // of which complete (QcReport::completeObservations)
+  int64_t grossCode = 0;        // pairs whose L1 and L2 codes differ by over kGrossCodeDifference_m
+  double grossCodeMax_m = 0.0;  // the largest such difference
   double snr1Sum = 0.0, snr2Sum = 0.0;
   int64_t snr1Count = 0, snr2Count = 0;
   double mp1Sum2 = 0.0, mp2Sum2 = 0.0;  // m^2, arc means removed
@@ -146,7 +158,7 @@ struct QcReport {
   bool elevations = false;      // a receiver position and ephemerides gave elevations
   std::string elevationSource;  // "mean of the recomputed positions", ...
 
-  bool dualFrequency = false;
+  bool phasePair = false;               // L1, L2 and P2: dual frequency or L2-codeless
   bool p1Code = false;                  // MP1 and the wide lane use P1 (else C/A)
   std::vector<QcSatellite> satellites;  // by PRN
   int64_t observations[kQcObservableCount] = {};
@@ -154,6 +166,13 @@ struct QcReport {
   double snr1Mean = 0.0, snr2Mean = 0.0;  // 0 when none
   double mp1Rms_m = 0.0, mp2Rms_m = 0.0, ionoRateRms_mpm = 0.0;
   int64_t mpCount = 0;
+  // Above the mask (all observations when there are no elevations, maskApplied false):
+  // possible observations are the satellites with a usable ephemeris above the mask at each
+  // epoch of the interval grid from first to last; complete ones hold C/A and, with an L1/L2
+  // phase pair, P2, L1 and L2; MP, slips and arcs count only above the mask.
+  double maskElevation_deg = 0.0;
+  bool maskApplied = false;
+  int64_t possibleObservations = 0, aboveMask = 0, completeObservations = 0;
 
   QcPositions positions;
   std::vector<QcEpochPosition> epochSeries;
@@ -172,6 +191,12 @@ struct QcReport {
 // observation file cannot be read at all (report->readError says why; report->missing too).
 [[nodiscard]] int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options,
                                       QcReport* report);
+
+// Complete observations in percent of the possible ones; -1 when none was possible.
+double QcCompletePercent(const QcReport& report);
+// Observations above the mask per detected slip; -1 when no slip was detected (or slips
+// cannot be, without an L1/L2 phase pair).
+double QcObservationsPerSlip(const QcReport& report);
 
 // Calendar text of a report time: "2004-06-10 00:00:30" (GPS time) when the week is known,
 // else "s 345600.0 of an unknown week".

@@ -84,9 +84,9 @@ struct PlotSpec {
   bool yFromZero = false;
   int xDecimals = 3, yDecimals = 3;
   std::string cLabel;
-  double cMin = 0.0, cMax = 1.0;
-  size_t total = 0;      // values before reduction
-  bool thinned = false;  // series built with every k-th value already (k from total)
+  double mask_deg = 0.0;  // sky: the elevation mask ring
+  size_t total = 0;       // values before reduction
+  bool thinned = false;   // series built with every k-th value already (k from total)
 };
 
 // The k that keeps every k-th value of a plot of total values within kMaxPlotPoints.
@@ -102,7 +102,7 @@ std::string PlotJson(const PlotSpec& p) {
   if (p.yFromZero) out += ",\"yMin\":0";
   if (p.kind == "sky") {
     out += ",\"cLabel\":" + JsonString(p.cLabel) +
-           QcFormat(",\"cMin\":%.1f,\"cMax\":%.1f", p.cMin, p.cMax);
+           QcFormat(",\"mask\":%.1f", std::isfinite(p.mask_deg) ? p.mask_deg : 0.0);
   }
   out += ",\"series\":[";
   for (size_t i = 0; i < p.series.size(); ++i) {
@@ -271,19 +271,15 @@ PlotSpec SkyPlot(const QcReport& r) {
   PlotSpec p;
   p.id = "sky";
   p.kind = "sky";
-  p.title = "Sky plot of the satellite tracks, coloured by L1 signal-to-noise";
+  p.title = "Sky plot of the satellite tracks";
   p.cLabel = "L1 SNR (receiver units)";
   p.empty = SkyGap(r);
-  // Each satellite's every k-th point, k from the count of all; the colour scale from all.
+  // Each satellite's every k-th point, k from the count of all.
   std::vector<size_t> seen(kPrnSlots, 0);
-  double lo = 1e300, hi = -1e300;
   for (const QcSkyPoint& q : r.sky) {
     if (q.elevation_deg < 0.0f) continue;
     ++seen[q.prn & (kPrnSlots - 1)];
     ++p.total;
-    if (q.snr1 <= 0.0f) continue;  // no SNR: drawn grey, outside the colour scale
-    lo = std::min(lo, static_cast<double>(q.snr1));
-    hi = std::max(hi, static_cast<double>(q.snr1));
   }
   const size_t k = ThinningStride(p.total);
   std::vector<Series> byPrn(kPrnSlots);
@@ -292,7 +288,7 @@ PlotSpec SkyPlot(const QcReport& r) {
     Series& s = byPrn[prn];
     s.prn = prn;
     s.name = SatelliteName(prn, Glonass(r));
-    s.color = "#888";
+    s.color = PrnColor(prn);
     for (std::vector<double>* v : {&s.az, &s.el, &s.c}) v->reserve((seen[prn] + k - 1) / k);
     seen[prn] = 0;
   }
@@ -307,12 +303,11 @@ PlotSpec SkyPlot(const QcReport& r) {
     if (!s.name.empty()) p.series.push_back(std::move(s));
   }
   p.thinned = true;
-  p.cMin = lo <= hi ? lo : 0.0;
-  p.cMax = lo <= hi ? std::max(hi, lo + 1.0) : 1.0;
-  p.note =
-      "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and "
-      "60 degrees), from " +
-      (r.elevations ? r.elevationSource : std::string("-")) + ".";
+  p.note = QcFormat(
+      "Azimuth in degrees clockwise from north, elevation in degrees (rings at 0, 30 and 60 "
+      "degrees; the dashed ring is the %g degree mask), from %s; each track labelled at its end.",
+      r.maskElevation_deg, r.elevations ? r.elevationSource.c_str() : "-");
+  p.mask_deg = r.maskElevation_deg;
   return p;
 }
 
@@ -367,7 +362,7 @@ PlotSpec MultipathPlot(const QcReport& r, int which) {
   p.kind = "time";
   p.title = QcFormat("MP%d code multipath, arc means removed", which);
   p.yLabel = QcFormat("MP%d (m)", which);
-  if (!r.dualFrequency) {
+  if (!r.phasePair) {
     p.empty = "Single-frequency data: no MP1/MP2.";
   } else if (r.multipath.empty()) {
     p.empty = QcFormat("No dual-frequency arc of %d epochs or more.", kMinArcEpochs);
@@ -390,7 +385,7 @@ PlotSpec MultipathPlot(const QcReport& r, int which) {
   for (Series& s : byPrn) {
     if (!s.name.empty()) p.series.push_back(std::move(s));
   }
-  if (which == 1 && r.dualFrequency) {
+  if (which == 1 && r.phasePair) {
     p.note = std::string("MP1 from the ") + (r.p1Code ? "P1" : "C/A") +
              " code; arcs end at a loss-of-lock flag, a detected slip or a missing value.";
   }
@@ -424,6 +419,33 @@ std::string Metres3(const double v[3]) {
   return QcFormat("%.3f / %.3f / %.3f m", v[0], v[1], v[2]);
 }
 
+// The classic QC summary figures above the elevation mask.
+std::string MaskRows(const QcReport& r) {
+  const double pct = QcCompletePercent(r), perSlip = QcObservationsPerSlip(r);
+  std::string t = Row("Elevation mask", r.maskApplied ? QcFormat("%g deg", r.maskElevation_deg)
+                                                      : std::string("none (no elevations)"));
+  t += Row("Possible observations above the mask",
+           r.maskApplied ? QcFormat("%lld (satellites with an ephemeris, every %g s from the first "
+                                    "epoch to the last)",
+                                    static_cast<long long>(r.possibleObservations), r.interval_s)
+                         : std::string("-"));
+  t += Row("Complete observations above the mask",
+           QcFormat("%lld%s (C/A%s)", static_cast<long long>(r.completeObservations),
+                    pct >= 0.0 ? QcFormat(", %.1f %% of the possible", pct).c_str() : "",
+                    r.phasePair ? ", P2, L1 and L2" : ""));
+  t += Row("Observations per slip", !r.phasePair ? std::string("- (needs L1 and L2 phases)")
+                                    : perSlip < 0
+                                        ? QcFormat("no slips in %lld observations above the mask",
+                                                   static_cast<long long>(r.aboveMask))
+                                        : QcFormat("%.0f (%lld observations above the mask)",
+                                                   perSlip, static_cast<long long>(r.aboveMask)));
+  const std::string gross = QcGrossCodeText(r);
+  if (!gross.empty()) {
+    t += Row(QcFormat("C/A and P2 codes differ by over %g m", kGrossCodeDifference_m), gross);
+  }
+  return t;
+}
+
 std::string FiguresTable(const QcReport& r) {
   std::string t = "<table class=\"figures\">\n";
   if (r.epochs > 0) {
@@ -446,14 +468,14 @@ std::string FiguresTable(const QcReport& r) {
            std::to_string(r.satellites.size()) + (seen.empty() ? "" : ":" + seen));
   std::string obs;
   for (int k = 0; k < kQcObservableCount; ++k) {
-    if (!r.dualFrequency && k >= kQcP1 && r.observations[k] == 0) continue;
+    if (!r.phasePair && k >= kQcP1 && r.observations[k] == 0) continue;
     obs += QcFormat("%s%s %lld", obs.empty() ? "" : ", ", QcObservableName(k),
                     static_cast<long long>(r.observations[k]));
   }
   t += Row("Observations per observable", obs);
   t += Row("Loss-of-lock flags (receiver)", std::to_string(r.lossOfLock));
   t += Row("Cycle slips detected",
-           r.dualFrequency
+           r.phasePair
                ? QcFormat("%lld (%lld arcs of %d epochs or more)", static_cast<long long>(r.slips),
                           static_cast<long long>(r.arcs), kMinArcEpochs)
                : "- (needs L1 and L2 phases)");
@@ -461,9 +483,12 @@ std::string FiguresTable(const QcReport& r) {
            (r.observations[kQcS1] > 0 ? QcFormat("L1 %.1f", r.snr1Mean) : std::string("L1 -")) +
                (r.observations[kQcS2] > 0 ? QcFormat(", L2 %.1f", r.snr2Mean) : std::string()) +
                " (receiver units)");
-  const bool mp = r.dualFrequency && r.mpCount > 0;
-  t += Row("MP1 RMS", mp ? QcFormat("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
-  t += Row("MP2 RMS", mp ? QcFormat("%.3f m", r.mp2Rms_m) : "-");
+  t += MaskRows(r);
+  const bool mp = r.phasePair && r.mpCount > 0;
+  const std::string above = r.maskApplied ? " above the mask" : "";
+  t += Row("MP1 RMS" + above,
+           mp ? QcFormat("%.3f m (from %s)", r.mp1Rms_m, r.p1Code ? "P1" : "C/A") : "-");
+  t += Row("MP2 RMS" + above, mp ? QcFormat("%.3f m", r.mp2Rms_m) : "-");
   t += Row("Ionospheric delay rate RMS", mp ? QcFormat("%.3f m/min (L1)", r.ionoRateRms_mpm) : "-");
   t +=
       Row("Ephemerides",
@@ -514,19 +539,21 @@ std::string PositionsTable(const QcReport& r) {
 std::string SatelliteTable(const QcReport& r) {
   std::string t = "<table>\n<tr><th class=\"l\">PRN</th><th>epochs</th>";
   for (int k = 0; k < kQcObservableCount; ++k) {
-    if (r.dualFrequency || k < kQcP1) t += std::string("<th>") + QcObservableName(k) + "</th>";
+    if (r.phasePair || k < kQcP1) t += std::string("<th>") + QcObservableName(k) + "</th>";
   }
-  t += "<th>loss of lock</th><th>slips</th><th>SNR L1</th><th>SNR L2</th><th>MP1 (m)</th>"
+  t += "<th>above mask</th><th>complete</th><th>loss of lock</th><th>slips</th><th>SNR "
+       "L1</th><th>SNR L2</th><th>MP1 (m)</th>"
        "<th>MP2 (m)</th><th>iono rate (m/min)</th><th>max elevation (deg)</th></tr>\n";
   for (const QcSatellite& s : r.satellites) {
     t += "<tr><td class=\"l\">" + SatelliteName(s.prn, Glonass(r)) + "</td><td>" +
          std::to_string(s.epochs) + "</td>";
     for (int k = 0; k < kQcObservableCount; ++k) {
-      if (r.dualFrequency || k < kQcP1) t += "<td>" + std::to_string(s.observations[k]) + "</td>";
+      if (r.phasePair || k < kQcP1) t += "<td>" + std::to_string(s.observations[k]) + "</td>";
     }
-    const bool mp = r.dualFrequency && s.mpCount > 0;
-    t += "<td>" + std::to_string(s.lossOfLock) + "</td><td>" +
-         (r.dualFrequency ? std::to_string(s.slips) : "-") + "</td><td>" +
+    const bool mp = r.phasePair && s.mpCount > 0;
+    t += "<td>" + std::to_string(s.aboveMask) + "</td><td>" + std::to_string(s.complete) +
+         "</td><td>" + std::to_string(s.lossOfLock) + "</td><td>" +
+         (r.phasePair ? std::to_string(s.slips) : "-") + "</td><td>" +
          (s.snr1Count > 0 ? QcFormat("%.1f", s.snr1Sum / s.snr1Count) : "-") + "</td><td>" +
          (s.snr2Count > 0 ? QcFormat("%.1f", s.snr2Sum / s.snr2Count) : "-") + "</td><td>" +
          (mp ? QcFormat("%.3f", std::sqrt(s.mp1Sum2 / s.mpCount)) : "-") + "</td><td>" +
@@ -622,8 +649,8 @@ QcIndexEntry QcIndexEntryOf(const QcReport& r, const std::string& link, int stat
   e.completeness = QcFormat("%lld/%lld (%.1f %%)", static_cast<long long>(r.epochs),
                             static_cast<long long>(r.expected),
                             r.expected > 0 ? 100.0 * r.epochs / r.expected : 0.0);
-  e.slips = r.dualFrequency ? std::to_string(r.slips) : "-";
-  e.multipath = r.dualFrequency && r.mpCount > 0
+  e.slips = r.phasePair ? std::to_string(r.slips) : "-";
+  e.multipath = r.phasePair && r.mpCount > 0
                     ? QcFormat("MP1 %.3f m, MP2 %.3f m", r.mp1Rms_m, r.mp2Rms_m)
                     : "-";
   const QcPositions& p = r.positions;

@@ -58,7 +58,7 @@ std::string PositionsJson(const QcPositions& p) {
 
 // One object per satellite.
 std::string SatellitesJson(const QcReport& r) {
-  const bool dual = r.dualFrequency;
+  const bool dual = r.phasePair;
   std::vector<std::string> sats;
   for (const QcSatellite& s : r.satellites) {
     const bool smp = dual && s.mpCount > 0;
@@ -69,6 +69,9 @@ std::string SatellitesJson(const QcReport& r) {
             .Raw("observations", Observations(s.observations, dual))
             .Integer("lossOfLock", s.lossOfLock)
             .Raw("cycleSlips", dual ? std::to_string(s.slips) : "null")
+            .Integer("observationsAboveMask", s.aboveMask)
+            .Integer("completeObservations", s.complete)
+            .Integer("grossCodeDifferences", s.grossCode)
             .Number("snr1Mean", s.snr1Count > 0 ? s.snr1Sum / s.snr1Count : 0.0, 2, s.snr1Count > 0)
             .Number("snr2Mean", s.snr2Count > 0 ? s.snr2Sum / s.snr2Count : 0.0, 2, s.snr2Count > 0)
             .Number("mp1Rms_m", smp ? std::sqrt(s.mp1Sum2 / s.mpCount) : 0.0, 4, smp)
@@ -85,7 +88,7 @@ std::string SatellitesJson(const QcReport& r) {
 }  // namespace
 
 std::string QcJsonMembers(const QcReport& r) {
-  const bool dual = r.dualFrequency;
+  const bool dual = r.phasePair;
   const bool mp = dual && r.mpCount > 0;
   JsonMembers m;
   m.Text("set", r.name);
@@ -125,6 +128,14 @@ std::string QcJsonMembers(const QcReport& r) {
   m.Number("mp1Rms_m", r.mp1Rms_m, 4, mp);
   m.Number("mp2Rms_m", r.mp2Rms_m, 4, mp);
   m.Integer("multipathArcs", r.arcs);
+  // The classic QC summary figures: null where they do not exist (no elevations, no slip).
+  const double pct = QcCompletePercent(r), perSlip = QcObservationsPerSlip(r);
+  m.Number("maskElevation_deg", r.maskElevation_deg, 1, r.maskApplied);
+  m.Raw("possibleObservations", r.maskApplied ? std::to_string(r.possibleObservations) : "null");
+  m.Integer("observationsAboveMask", r.aboveMask);
+  m.Integer("completeObservations", r.completeObservations);
+  m.Number("completeObservations_pct", pct, 2, pct >= 0.0);
+  m.Number("observationsPerSlip", perSlip, 1, perSlip >= 0.0);
   m.Number("ionoRateRms_m_per_min", r.ionoRateRms_mpm, 4, mp);
   m.Raw("ephemerides", JsonMembers()
                            .Boolean("file", r.ephemerisFile)

@@ -25,11 +25,18 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
         r.gaps.size(), static_cast<long long>(lost));
     t += QcFormat("  satellites %zu, loss-of-lock flags %lld, cycle slips %s, mean SNR L1 %.1f%s\n",
                   r.satellites.size(), static_cast<long long>(r.lossOfLock),
-                  r.dualFrequency ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
+                  r.phasePair ? std::to_string(r.slips).c_str() : "-", r.snr1Mean,
                   r.observations[kQcS2] > 0 ? QcFormat(" L2 %.1f", r.snr2Mean).c_str() : "");
-    if (r.dualFrequency && r.mpCount > 0) {
-      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min\n",
-                    r.mp1Rms_m, r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm);
+    t += "  " + QcMaskText(r) + "\n";
+    if (r.phasePair && r.mpCount > 0) {
+      t += QcFormat("  MP1 %.3f m (%s), MP2 %.3f m, ionospheric delay rate %.3f m/min%s\n",
+                    r.mp1Rms_m, r.p1Code ? "P1" : "C/A", r.mp2Rms_m, r.ionoRateRms_mpm,
+                    r.maskApplied ? " above the mask" : "");
+    }
+    const std::string gross = QcGrossCodeText(r);
+    if (!gross.empty()) {
+      t += QcFormat("  C/A and P2 codes differ by over %g m: ", kGrossCodeDifference_m) + gross +
+           "\n";
     }
   }
   const QcPositions& p = r.positions;
@@ -49,10 +56,14 @@ std::string TextSummary(const QcReport& r, const std::string& reportPath) {
 std::string OneLine(const QcReport& r, const std::string& reportPath) {
   std::string s = QcFormat("%lld/%lld epochs", static_cast<long long>(r.epochs),
                            static_cast<long long>(r.expected));
-  if (r.dualFrequency) {
+  if (r.phasePair) {
     s += QcFormat(", %lld slips", static_cast<long long>(r.slips));
     if (r.mpCount > 0) s += QcFormat(", MP1 %.2f m MP2 %.2f m", r.mp1Rms_m, r.mp2Rms_m);
   }
+  const double pct = QcCompletePercent(r), perSlip = QcObservationsPerSlip(r);
+  if (r.maskApplied) s += QcFormat(", mask %g deg", r.maskElevation_deg);
+  if (pct >= 0.0) s += QcFormat(", complete %.1f %%", pct);
+  if (perSlip >= 0.0) s += QcFormat(", %.0f obs/slip", perSlip);
   s += QcFormat(", %lld/%lld solved", static_cast<long long>(r.positions.solved),
                 static_cast<long long>(r.positions.epochs));
   if (!r.missing.empty()) s += QcFormat(", %zu notes", r.missing.size());

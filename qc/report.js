@@ -1,5 +1,6 @@
 // Plots of the quality report, drawn on canvas from the JSON in #qc-data: time series
-// (calendar GPS time axis), x/y scatter (equal axes where asked) and the sky plot. Drag to
+// (calendar GPS time axis), x/y scatter (equal axes where asked) and the sky plot (each
+// satellite's passes as lines in its legend colour, labelled at their ends). Drag to
 // zoom, double-click to reset, hover for values, click a legend entry to hide its series.
 // Script errors are written into #qc-errors; each canvas records the points it drew
 // (data-points) and its plot area on the page (data-area = x,y,w,h in CSS pixels).
@@ -48,15 +49,6 @@
     if (!(r[1] > r[0])) return [r[0] - 1, r[0] + 1];
     var p = (r[1] - r[0]) * 0.04; return [r[0] - p, r[1] + p];
   }
-  // Viridis-like ramp for 0..1.
-  var RAMP = [[68, 1, 84], [59, 82, 139], [33, 145, 140], [94, 201, 98], [253, 231, 37]];
-  function rampColor(f) {
-    f = Math.max(0, Math.min(1, f)) * (RAMP.length - 1);
-    var i = Math.min(Math.floor(f), RAMP.length - 2), u = f - i, a = RAMP[i], b = RAMP[i + 1];
-    return 'rgb(' + Math.round(a[0] + (b[0] - a[0]) * u) + ',' + Math.round(a[1] + (b[1] - a[1]) * u) +
-           ',' + Math.round(a[2] + (b[2] - a[2]) * u) + ')';
-  }
-
   function Plot(figure, box) {
     this.figure = figure;
     this.canvas = box.querySelector('canvas');
@@ -72,7 +64,7 @@
     this.ctx.scale(ratio, ratio);
     this.area = {x: M.l, y: M.t, w: w - M.l - M.r, h: this.h - M.t - M.b};
     if (figure.kind === 'sky') {
-      var side = Math.min(this.area.h - 12, this.area.w - 110);  // room for the "N" label
+      var side = Math.min(this.area.h - 12, this.area.w - 50);  // room for the "N" and "E" labels
       this.area = {x: M.l, y: M.t + 12, w: side, h: side};
     }
     this.reset();
@@ -167,13 +159,32 @@
       var rad = d[1] * Math.PI / 180;
       c.fillText(d[0], cx + (R + 14) * Math.sin(rad), cy - (R + 9) * Math.cos(rad));
     });
-    // colour bar
-    var s = this.figure, bx = a.x + a.w + 50, by = a.y + 10, bh = a.h - 20;
-    for (var i = 0; i < bh; ++i) { c.fillStyle = rampColor(1 - i / bh); c.fillRect(bx, by + i, 14, 1); }
-    c.fillStyle = '#333'; c.textAlign = 'left'; c.font = '11px sans-serif';
-    c.fillText(s.cMax.toFixed(0), bx + 18, by); c.fillText(s.cMin.toFixed(0), bx + 18, by + bh);
-    c.save(); c.translate(bx - 8, by + bh / 2); c.rotate(-Math.PI / 2); c.textAlign = 'center';
-    c.fillText(s.cLabel, 0, 0); c.restore();
+    if (this.figure.mask > 0 && this.figure.mask < 90) {  // the elevation mask, dashed
+      c.setLineDash([4, 3]); c.strokeStyle = '#999';
+      c.beginPath(); c.arc(cx, cy, (90 - this.figure.mask) / 90 * R, 0, 2 * Math.PI); c.stroke();
+      c.setLineDash([]);
+    }
+  };
+  // A satellite's track as passes: a new pass where consecutive points lie far apart on the
+  // plot (the satellite set and rose again). Lines in the series colour, the PRN at each end.
+  Plot.prototype.skyTrack = function (se) {
+    var c = this.ctx, jump = this.area.w * 0.15, last = null, drawn = 0, self = this;
+    function label(p) {
+      c.fillStyle = se.color; c.font = 'bold 11px sans-serif'; c.textAlign = 'left';
+      c.textBaseline = 'middle'; c.fillText(se.name, p[0] + 4, p[1]);
+    }
+    c.strokeStyle = se.color; c.fillStyle = se.color; c.lineWidth = 2;
+    for (var i = 0; i < se.az.length; ++i) {
+      var p = self.skyXY(se.az[i], se.el[i]);
+      var joined = last && Math.abs(p[0] - last[0]) + Math.abs(p[1] - last[1]) < jump;
+      if (last && !joined) label(last);
+      if (joined) { c.beginPath(); c.moveTo(last[0], last[1]); c.lineTo(p[0], p[1]); c.stroke(); }
+      c.fillStyle = se.color; c.fillRect(p[0] - 1.5, p[1] - 1.5, 3, 3); ++drawn;
+      last = p;
+    }
+    if (last) label(last);
+    c.lineWidth = 1;
+    return drawn;
   };
   Plot.prototype.draw = function () {
     var c = this.ctx, s = this.figure, a = this.area, self = this, drawn = 0;
@@ -184,15 +195,7 @@
       c.fillText(s.empty, this.w / 2, this.h / 2);
     } else if (s.kind === 'sky') {
       this.skyAxes();
-      var cr = s.cMax - s.cMin || 1;
-      s.series.forEach(function (se, si) {
-        if (self.hidden[si]) return;
-        for (var i = 0; i < se.az.length; ++i) {
-          var p = self.skyXY(se.az[i], se.el[i]);
-          c.fillStyle = se.c[i] > 0 ? rampColor((se.c[i] - s.cMin) / cr) : '#bbb';
-          c.fillRect(p[0] - 1.5, p[1] - 1.5, 3, 3); ++drawn;
-        }
-      });
+      s.series.forEach(function (se, si) { if (!self.hidden[si]) drawn += self.skyTrack(se); });
     } else {
       this.axes();
       c.save(); c.beginPath(); c.rect(a.x, a.y, a.w, a.h); c.clip();

@@ -157,6 +157,8 @@ struct Track {
   bool l2Phase = false;
   bool l1Seen = false;
   bool l2Seen = false;
+  bool l1Pending = false;  // lock lost in epochs left out since the last one written
+  bool l2Pending = false;
 };
 
 // The approximate position of the observation header: an epoch every kPositionSpacing_s
@@ -208,19 +210,24 @@ class ApproxPosition {
   double lastSample_ = -1e300;
 };
 
-// The marker under an antenna: height_m below it along the WGS84 ellipsoid normal. A zero
-// position (none known) stays zero.
-void MarkerBelow(const double antenna_m[3], double height_m, double marker_m[3]) {
+// The marker under an antenna: the antenna less its delta (H up, E east, N north, m) in the
+// local frame of the WGS84 ellipsoid there. A zero position (none known) stays zero.
+void MarkerBelow(const double antenna_m[3], const double delta_m[3], double marker_m[3]) {
   for (int i = 0; i < 3; ++i) marker_m[i] = antenna_m[i];
   if (antenna_m[0] == 0.0 && antenna_m[1] == 0.0 && antenna_m[2] == 0.0) return;
   Wgs84Datum wgs84;
   BuildWgs84Datum(&wgs84);
-  double lat_rad = 0.0, lon_rad = 0.0, h_m = 0.0;
-  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat_rad, &lon_rad, &h_m);
-  const double up[3] = {std::cos(lat_rad) * std::cos(lon_rad),
-                        std::cos(lat_rad) * std::sin(lon_rad), std::sin(lat_rad)};
+  double lat = 0.0, lon = 0.0, h_m = 0.0;
+  CartesianToGeodetic(antenna_m, wgs84.ellipse.a, wgs84.ellipse.b, &lat, &lon, &h_m);
+  const double up[3] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon),
+                        std::sin(lat)};
+  const double east[3] = {-std::sin(lon), std::cos(lon), 0.0};
+  const double north[3] = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon),
+                           std::cos(lat)};
   if (!std::isfinite(up[0] + up[1] + up[2])) return;
-  for (int i = 0; i < 3; ++i) marker_m[i] -= height_m * up[i];
+  for (int i = 0; i < 3; ++i) {
+    marker_m[i] -= delta_m[0] * up[i] + delta_m[1] * east[i] + delta_m[2] * north[i];
+  }
 }
 
 }  // namespace
@@ -265,6 +272,9 @@ struct RinexExporter::State {
     *number = id.number;
     return id.system != '\0';
   }
+  // Whether t lies in the time window; whether the window and the decimation keep it.
+  bool InWindow(const GpsInstant& t) const;
+  bool Keeps(const GpsInstant& t) const;
   int32_t FirstPass();
   void FirstPassEpoch(const RawEpoch& raw, const GpsInstant& t, int64_t index,
                       ApproxPosition* approx);
@@ -275,7 +285,11 @@ struct RinexExporter::State {
   void AppendHeader(std::string* text) const;
   // Events up to fullSeconds, then (index >= 0) those of the epoch of that index. Their count.
   int32_t AppendEvents(double fullSeconds, int64_t index, std::string* text);
-  ObsEpochOut EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward);
+  // The epoch as written, into out (refilled for each epoch: its vectors keep their room, so
+  // no epoch allocates); index counts every epoch of the file (the tracks' continuity).
+  // An epoch left out (not kept) only carries its losses of lock on to the next one.
+  void EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index, bool forward, bool kept,
+                ObsEpochOut* out);
   void NoteObservationLosses(int32_t got, int64_t index);
   int32_t WriteObservations(const std::string& path);
   int32_t WriteNavigation(const std::string& path);
@@ -320,17 +334,33 @@ void RinexExporter::State::FirstPassEpoch(const RawEpoch& raw, const GpsInstant&
 
 // One pass over the epochs through the set scan: time span, interval, site changes and the
 // approximate position.
+bool RinexExporter::State::InWindow(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  return !(options.hasStart && t_s < options.start.FullSeconds()) &&
+         !(options.hasEnd && t_s > options.end.FullSeconds());
+}
+
+bool RinexExporter::State::Keeps(const GpsInstant& t) const {
+  const double t_s = t.FullSeconds();
+  const double step_s = options.decimate_s;
+  return InWindow(t) &&
+         (!(step_s > 0.0) || std::fabs(t_s - std::round(t_s / step_s) * step_s) < 0.5);
+}
+
 int32_t RinexExporter::State::FirstPass() {
   ApproxPosition approx(gps);
   int64_t index = 0;
   (void)scanner.ScanEpochs([&](const RawEpoch& raw, int32_t week, double) {
-    FirstPassEpoch(raw, GpsInstant{week, raw.tow_s}, index++, &approx);
+    const GpsInstant t{week, raw.tow_s};
+    if (!Keeps(t)) return;
+    if (index == 0) summary.first = t;
+    summary.last = t;
+    FirstPassEpoch(raw, t, index++, &approx);
   });
   const SetScan& scan = scanner.scan();
   if (scan.epochs == 0) return Fail(reader.path() + ": no epochs");
-  summary.first = GpsInstant{scan.firstWeek, scan.firstTow_s};
-  summary.last = GpsInstant{scan.lastWeek, scan.lastTow_s};
-  summary.interval_s = scan.interval_s;
+  if (index == 0) return Fail(reader.path() + ": no epochs in the time window and interval given");
+  summary.interval_s = std::max(scan.interval_s, options.decimate_s);
   summary.solvedPositions = approx.solved();
   summary.positionFromSolutions = approx.solved() > 0;
   approx.Median(approx_m);
@@ -400,7 +430,7 @@ void RinexExporter::State::PlanEvents() {
   // The records no site change took stand as events of their own, at their own time.
   std::vector<PlannedMark> own;
   for (const PlannedMark& m : marks) {
-    if (!m.used) own.push_back(m);
+    if (!m.used && InWindow(m.time)) own.push_back(m);
   }
   std::stable_sort(own.begin(), own.end(), [](const PlannedMark& a, const PlannedMark& b) {
     return a.time.FullSeconds() < b.time.FullSeconds();
@@ -433,7 +463,7 @@ void RinexExporter::State::MakeNames() {
     name.site = upper;
     name.monument = options.monument;
     name.receiver = options.receiverIndex;
-    name.country = options.country;
+    name.country = options.metadata.country.empty() ? "XXX" : options.metadata.country;
     name.start = c;
     name.span_s =
         NominalSpan_s(summary.first.FullSeconds(), summary.last.FullSeconds(), summary.interval_s);
@@ -537,10 +567,20 @@ void RinexExporter::State::AppendHeader(std::string* text) const {
   h.system = hasGlonass ? 'M' : 'G';
   h.program = options.program;
   h.creationDate = options.creationDate;
-  h.markerName = markerName;
+  const RinexMetadata& m = options.metadata;
+  h.markerName = m.markerName.empty() ? markerName : m.markerName;
+  h.markerNumber = m.markerNumber;
+  h.observer = m.observer;
+  h.agency = m.agency;
+  h.receiverNumber = m.receiverNumber;
   h.receiverType = reader.model();
-  MarkerBelow(approx_m, firstHeight_m, h.approx_ecef_m);
+  h.antennaNumber = m.antennaNumber;
+  h.antennaType = m.antennaType;
   h.antennaDelta_m[0] = firstHeight_m;
+  if (m.hasAntennaDelta) {
+    for (int i = 0; i < 3; ++i) h.antennaDelta_m[i] = m.antennaDelta_m[i];
+  }
+  MarkerBelow(approx_m, h.antennaDelta_m, h.approx_ecef_m);
   h.dualFrequency = type == kReceiverDual || type == kReceiverL2Codeless;
   h.gpsTypes = options.rinexVersion >= 3 ? types.rinex3 : types.rinex2;
   h.glonassTypes = types.rinex3;
@@ -579,33 +619,38 @@ int32_t RinexExporter::State::AppendEvents(double fullSeconds, int64_t index, st
   return events;
 }
 
-ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
-                                           bool forward) {
+void RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant& t, int64_t index,
+                                    bool forward, bool kept, ObsEpochOut* out) {
   const double dopplerScale = DopplerScale(raw);
-  ObsEpochOut out;
-  out.time = t;
-  out.hasClock = raw.clock_m != 0.0;
-  out.clock_s = raw.clock_m * kInvSpeedOfLight_spm;
-  std::set<int32_t> seen;
+  out->time = t;
+  out->hasClock = raw.clock_m != 0.0;
+  out->clock_s = raw.clock_m * kInvSpeedOfLight_spm;
+  bool seen[256] = {};  // by stored satellite number
+  size_t count = 0;
   for (const RawChannel& ch : raw.channels) {
     char system = 0;
     int32_t number = 0;
     const bool known = SatelliteOf(ch.prn, &system, &number);
-    if (!known && ch.prn != 0) ++unknownPrns[ch.prn];
-    if (!known || !seen.insert(ch.prn).second) {
-      ++summary.droppedChannels;
+    if (!known && ch.prn != 0 && kept) ++unknownPrns[ch.prn];
+    if (!known || seen[ch.prn]) {
+      if (kept) ++summary.droppedChannels;
       continue;
     }
+    seen[ch.prn] = true;
     Track& track = tracks[ch.prn];
     const bool continuous = forward && track.lastEpoch == index - 1;
     const bool lost1 = (ch.ca.warning & (kWarnRestart | kWarnL1Phase)) != 0 ||
-                       (track.l1Seen && (!continuous || !track.l1Phase));
+                       (track.l1Seen && (!continuous || !track.l1Phase)) || track.l1Pending;
     const bool lost2 = (ch.l2.warning & kWarnRestart) != 0 || (ch.ca.warning & kWarnL1Phase) != 0 ||
-                       (track.l2Seen && (!continuous || !track.l2Phase));
+                       (track.l2Seen && (!continuous || !track.l2Phase)) || track.l2Pending;
+    track.l1Pending = !kept && lost1;
+    track.l2Pending = !kept && lost2;
     const double caRange_s = ch.ca.range_s - (system == 'R' ? GlonassSeconds(ch.ca.range_s) : 0.0);
-    ObsSatellite sat;
+    if (out->sats.size() <= count) out->sats.emplace_back();
+    ObsSatellite& sat = out->sats[count++];
     sat.system = system;
     sat.number = number;
+    sat.values.clear();
     for (Observable o : types.observables) {
       sat.values.push_back(ValueOf(o, ch, caRange_s, dopplerScale, lost1, lost2));
     }
@@ -614,9 +659,8 @@ ObsEpochOut RinexExporter::State::EpochOut(const RawEpoch& raw, const GpsInstant
     track.l2Phase = ch.hasL2 && ch.l2.phase_cyc != 0.0;
     track.l1Seen = track.l1Seen || track.l1Phase;
     track.l2Seen = track.l2Seen || track.l2Phase;
-    out.sats.push_back(sat);
   }
-  return out;
+  out->sats.resize(count);
 }
 
 void RinexExporter::State::NoteObservationLosses(int32_t got, int64_t index) {
@@ -650,20 +694,27 @@ int32_t RinexExporter::State::WriteObservations(const std::string& path) {
   unknownPrns.clear();
   nextMark = 0;
   RawEpoch raw;
+  ObsEpochOut out;
   WeekTracker weeks(session);
   GpsInstant previous = summary.first;
-  int64_t index = 0;
+  int64_t index = 0;  // every epoch of the file
+  int64_t kept = 0;   // the epochs written
   bool written = true;
   int32_t got;
   for (; (got = reader.NextEpoch(&raw)) == 1; ++index) {
     const GpsInstant t{weeks.WeekOf(raw.tow_s), raw.tow_s};
     const bool forward = index == 0 || t.FullSeconds() > previous.FullSeconds();
-    summary.events += AppendEvents(t.FullSeconds(), index, &text);
-    const ObsEpochOut out = EpochOut(raw, t, index, forward);
+    previous = t;
+    if (!InWindow(t)) continue;
+    if (!Keeps(t)) {
+      EpochOut(raw, t, index, forward, false, &out);
+      continue;
+    }
+    summary.events += AppendEvents(t.FullSeconds(), kept++, &text);
+    EpochOut(raw, t, index, forward, true, &out);
     summary.unwritableValues += AppendObsEpoch(&text, options.rinexVersion, out);
     summary.observations += static_cast<int32_t>(out.sats.size());
     ++summary.epochs;
-    previous = t;
     if (text.size() > (1u << 16)) written &= Flush(&text, obs);
   }
   summary.events += AppendEvents(std::numeric_limits<double>::infinity(), -1, &text);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rinex/rinex_format.h"
+#include "rinex/rinex_metadata.h"
 
 namespace talverin {
 
@@ -22,10 +23,17 @@ struct RinexExportOptions {
   int32_t receiverType = 0;          // 0 detect from the model text, 1-4 fixed
   std::string program = "TALVERIN";  // PGM / RUN BY / DATE
   std::string creationDate;          // "yyyymmdd hhmmss UTC"; empty: now
-  // Version 3 long names: monument and receiver digits (0-9), ISO 3166 alpha-3 country.
+  // Version 3 long names: monument and receiver digits (0-9); the country is the metadata's
+  // ("XXX" when not given).
   int32_t monument = 0;
   int32_t receiverIndex = 0;
-  std::string country = "XXX";
+  // Header values given by the user; the set's own where empty (checked by the caller).
+  RinexMetadata metadata;
+  // Editing: only the epochs from start to end (both included, when set) and, with a
+  // decimation interval, those within half a second of its multiples (GPS time).
+  bool hasStart = false, hasEnd = false;
+  GpsInstant start, end;
+  double decimate_s = 0.0;
 };
 
 struct RinexExportSummary {

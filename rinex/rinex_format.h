@@ -17,6 +17,10 @@ namespace talverin {
 void AppendHeaderLine(std::string* out, const std::string& content, const char* label);
 // printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The text printf gives for "%*.*f" (precision 0-12) and "%*d" / "%0*d", appended without
+// printf: the observation records format millions of numbers.
+void AppendFixed(std::string* out, double value, int32_t width, int32_t precision);
+void AppendInt(std::string* out, int64_t value, int32_t width, char fill = ' ');
 // Fortran D19.12 (or E19.12 with exponent 'E'): " 1.234567890123D-04", 19 characters.
 std::string FortranDouble(double value, char exponent);
 // One observation field, 16 columns: F14.3, LLI digit, SSI digit (blank when 0). present

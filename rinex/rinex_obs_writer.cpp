@@ -10,16 +10,30 @@ constexpr size_t kTypesPerLine3 = 13;      // SYS / # / OBS TYPES
 constexpr size_t kEpochSatColumn2 = 32;    // first satellite column of a version 2 epoch line
 constexpr size_t kClockColumn2 = 68;       // receiver clock offset of a version 2 epoch line
 
-std::string TimeFields2(const GpsInstant& t) {
+// " yy mm dd hh mm ss.sssssss" (version 2) or "> yyyy mm dd hh mm ss.sssssss" (version 3).
+void AppendTimeFields(std::string* out, int32_t version, const GpsInstant& t) {
   const CalendarTime c = GpsCalendar(t);
-  return Format(" %02d %2d %2d %2d %2d%11.7f", c.year % 100, c.month, c.day, c.hour, c.minute,
-                c.second);
+  const bool long3 = version >= 3;
+  *out += long3 ? "> " : " ";
+  AppendInt(out, long3 ? c.year : c.year % 100, long3 ? 4 : 2, '0');
+  *out += ' ';
+  AppendInt(out, c.month, 2, long3 ? '0' : ' ');
+  *out += ' ';
+  AppendInt(out, c.day, 2, long3 ? '0' : ' ');
+  *out += ' ';
+  AppendInt(out, c.hour, 2, long3 ? '0' : ' ');
+  *out += ' ';
+  AppendInt(out, c.minute, 2, long3 ? '0' : ' ');
+  AppendFixed(out, c.second, 11, 7);
 }
 
-std::string TimeFields3(const GpsInstant& t) {
-  const CalendarTime c = GpsCalendar(t);
-  return Format("> %04d %02d %02d %02d %02d%11.7f", c.year, c.month, c.day, c.hour, c.minute,
-                c.second);
+// The epoch line's start: time, "  flag" and the count of satellites or records.
+void AppendEpochStart(std::string* out, int32_t version, const GpsInstant& t, int32_t flag,
+                      size_t count) {
+  AppendTimeFields(out, version, t);
+  *out += "  ";
+  AppendInt(out, flag, 1);
+  AppendInt(out, static_cast<int64_t>(count), 3);
 }
 
 std::string TimeOfObs(const GpsInstant& t) {
@@ -65,10 +79,14 @@ void AppendObsHeader(std::string* out, const ObsHeaderInfo& h) {
       "PGM / RUN BY / DATE");
   for (const std::string& comment : h.comments) AppendHeaderLine(out, comment, "COMMENT");
   AppendHeaderLine(out, h.markerName, "MARKER NAME");
-  AppendHeaderLine(out, "", "OBSERVER / AGENCY");
-  AppendHeaderLine(out, Format("%-20s%-20.20s%-20s", "", h.receiverType.c_str(), ""),
-                   "REC # / TYPE / VERS");
-  AppendHeaderLine(out, "", "ANT # / TYPE");
+  if (!h.markerNumber.empty()) AppendHeaderLine(out, h.markerNumber, "MARKER NUMBER");
+  AppendHeaderLine(out, Format("%-20.20s%-40.40s", h.observer.c_str(), h.agency.c_str()),
+                   "OBSERVER / AGENCY");
+  AppendHeaderLine(
+      out, Format("%-20.20s%-20.20s%-20s", h.receiverNumber.c_str(), h.receiverType.c_str(), ""),
+      "REC # / TYPE / VERS");
+  AppendHeaderLine(out, Format("%-20.20s%-20.20s", h.antennaNumber.c_str(), h.antennaType.c_str()),
+                   "ANT # / TYPE");
   AppendHeaderLine(
       out, Format("%14.4f%14.4f%14.4f", h.approx_ecef_m[0], h.approx_ecef_m[1], h.approx_ecef_m[2]),
       "APPROX POSITION XYZ");
@@ -97,61 +115,56 @@ void AppendObsHeader(std::string* out, const ObsHeaderInfo& h) {
 int32_t AppendObsEpoch(std::string* out, int32_t version, const ObsEpochOut& e) {
   int32_t unwritable = 0;
   if (version >= 3) {
-    std::string line = TimeFields3(e.time) + Format("  %d%3zu", e.flag, e.sats.size());
-    if (e.hasClock) line += Format("      %15.12f", e.clock_s);
-    EndLine(&line);
-    *out += line;
+    AppendEpochStart(out, version, e.time, e.flag, e.sats.size());
+    if (e.hasClock) {
+      *out += "      ";
+      AppendFixed(out, e.clock_s, 15, 12);
+    }
+    EndLine(out);
     for (const ObsSatellite& s : e.sats) {
-      std::string row = Format("%c%02d", s.system, s.number);
+      *out += s.system;
+      AppendInt(out, s.number, 2, '0');
       for (const ObsValue& v : s.values) {
-        if (!AppendObservation(&row, v.present, v.value, v.lli, v.ssi)) ++unwritable;
+        if (!AppendObservation(out, v.present, v.value, v.lli, v.ssi)) ++unwritable;
       }
-      EndLine(&row);
-      *out += row;
+      EndLine(out);
     }
     return unwritable;
   }
-  std::string line = TimeFields2(e.time) + Format("  %d%3zu", e.flag, e.sats.size());
+  size_t lineStart = out->size();
+  AppendEpochStart(out, version, e.time, e.flag, e.sats.size());
   for (size_t i = 0; i < e.sats.size(); ++i) {
     if (i > 0 && i % kSatsPerEpochLine2 == 0) {
       if (i == kSatsPerEpochLine2 && e.hasClock) {
-        line.resize(kClockColumn2, ' ');
-        line += Format("%12.9f", e.clock_s);
+        out->resize(lineStart + kClockColumn2, ' ');
+        AppendFixed(out, e.clock_s, 12, 9);
       }
-      EndLine(&line);
-      *out += line;
-      line.assign(kEpochSatColumn2, ' ');
+      EndLine(out);
+      lineStart = out->size();
+      out->append(kEpochSatColumn2, ' ');
     }
-    line += Format("%c%2d", e.sats[i].system, e.sats[i].number);
+    *out += e.sats[i].system;
+    AppendInt(out, e.sats[i].number, 2);
   }
   if (e.hasClock && e.sats.size() <= kSatsPerEpochLine2) {
-    line.resize(kClockColumn2, ' ');
-    line += Format("%12.9f", e.clock_s);
+    out->resize(lineStart + kClockColumn2, ' ');
+    AppendFixed(out, e.clock_s, 12, 9);
   }
-  EndLine(&line);
-  *out += line;
+  EndLine(out);
   for (const ObsSatellite& s : e.sats) {
-    std::string row;
     for (size_t k = 0; k < s.values.size(); ++k) {
-      if (k > 0 && k % kValuesPerLine2 == 0) {
-        EndLine(&row);
-        *out += row;
-        row.clear();
-      }
+      if (k > 0 && k % kValuesPerLine2 == 0) EndLine(out);
       const ObsValue& v = s.values[k];
-      if (!AppendObservation(&row, v.present, v.value, v.lli, v.ssi)) ++unwritable;
+      if (!AppendObservation(out, v.present, v.value, v.lli, v.ssi)) ++unwritable;
     }
-    EndLine(&row);
-    *out += row;
+    EndLine(out);
   }
   return unwritable;
 }
 
 void AppendObsEvent(std::string* out, int32_t version, const ObsEvent& event) {
-  std::string line = (version >= 3 ? TimeFields3(event.time) : TimeFields2(event.time)) +
-                     Format("  %d%3zu", event.flag, event.records.size());
-  EndLine(&line);
-  *out += line;
+  AppendEpochStart(out, version, event.time, event.flag, event.records.size());
+  EndLine(out);
   for (const ObsHeaderRecord& r : event.records) AppendHeaderLine(out, r.content, r.label.c_str());
 }
 

@@ -19,7 +19,11 @@ struct ObsHeaderInfo {
   std::string program;       // PGM / RUN BY / DATE
   std::string creationDate;  // "yyyymmdd hhmmss UTC"
   std::string markerName;
+  std::string markerNumber;  // MARKER NUMBER when not empty
+  std::string observer, agency;
+  std::string receiverNumber;
   std::string receiverType;  // REC # / TYPE / VERS, type field
+  std::string antennaNumber, antennaType;
   double approx_ecef_m[3] = {0.0, 0.0, 0.0};
   double antennaDelta_m[3] = {0.0, 0.0, 0.0};  // H, E, N
   bool dualFrequency = false;                  // WAVELENGTH FACT L1/2 of version 2: 1 1, else 1 0

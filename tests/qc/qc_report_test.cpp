@@ -1,8 +1,10 @@
 // The quality report on real data: its figures against a computation made here straight
 // from the RINEX values the download set was imported from (the USNO day's slips among
-// them), the page as headless Chromium renders it (every plot drawn, no script error), sets
-// that lack their ephemerides or are damaged, and the command's exit statuses.
+// them; elevations from the test's own broadcast orbit), the page as headless Chromium renders it
+// (every plot drawn, no script error), sets that lack their ephemerides or are damaged, and the
+// command's exit statuses.
 #include <gtest/gtest.h>
+#include <GeographicLib/Geocentric.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -14,10 +16,13 @@
 
 #include "dataset/byte_builder.h"
 #include "dataset/markup_text.h"
+#include "orbit/ephemeris_store.h"
 #include "qc/qc_figures.h"
 #include "qc/qc_html.h"
+#include "qc/qc_positions.h"
 #include "qc/qc_set.h"
 #include "rinex/rinex_obs_reader.h"
+#include "testkit/reference_models.h"
 #include "tests/rinex/rinex_test_data.h"
 #include "tests/support/png_image.h"
 #include "tests/support/test_support.h"
@@ -37,13 +42,35 @@ std::string Import(const RealRinexSet& set, const std::string& dir) {
 // The figures computed from the RINEX file itself: the download set keeps a satellite only
 // with a C/A range, and flags a restart where the RINEX loss-of-lock bit is set or a phase
 // or the satellite was missing from the epoch before. Arcs and slips follow the report's
-// definition; MP is written here in its textbook form.
+// definition above the mask, without P1 for an L2-codeless receiver; MP is written here in
+// its textbook form, MP1 = P1 - (1 + 2/(a-1)) L1 + (2/(a-1)) L2 in metres.
 struct Reference {
   int64_t epochs = 0, expected = 0, gaps = 0, slips = 0, values = 0;
+  int64_t possible = 0, above = 0, complete = 0;
   double mp1Rms_m = 0.0, mp2Rms_m = 0.0;
 };
 
-Reference FromRinex(const std::string& path) {
+// Elevation (deg) at reception time tow_s from the set's ephemerides through the test's
+// orbit model and record scan; -90 when no record applies.
+struct Elevations {
+  ModuleEphemerides eph;
+  testing_support::ScanSelection scan;
+  double rx_m[3], up[3];
+  double operator()(int prn, double tow_s, double range_m) {
+    const GpsEph* e = scan.Find(eph.store(), prn, tow_s, -1);
+    double sat[3], lat, lon, h;
+    if (e == nullptr) return -90.0;
+    testing_support::RefLightTime(*e, tow_s, range_m, rx_m, sat);
+    GeographicLib::Geocentric::WGS84().Reverse(rx_m[0], rx_m[1], rx_m[2], lat, lon, h);
+    const double d[3] = {sat[0] - rx_m[0], sat[1] - rx_m[1], sat[2] - rx_m[2]};
+    const double u = std::cos(lat * M_PI / 180) *
+                         (std::cos(lon * M_PI / 180) * d[0] + std::sin(lon * M_PI / 180) * d[1]) +
+                     std::sin(lat * M_PI / 180) * d[2];
+    return std::asin(u / testing_support::Distance3(sat, rx_m)) * 180 / M_PI;
+  }
+};
+
+Reference FromRinex(const std::string& path, Elevations& elevation, double mask, bool p1) {
   const double c = 299792458.0, f1 = 1575.42e6, f2 = 1227.60e6;
   const double w1 = c / f1, w2 = c / f2, wl = c / (f1 - f2), a = (f1 / f2) * (f1 / f2);
   struct Track {
@@ -83,6 +110,7 @@ Reference FromRinex(const std::string& path) {
       };
       auto val = [&](RinexObsCode code) { return reader.Value(s, code)->value; };
       if (s.system != 'G' || !ok(kObsC1)) continue;
+      const bool above = elevation(s.prn, e.tow_s, val(kObsC1)) > mask;
       Track& k = tracks[s.prn];
       const bool cont = k.last == index - 1 && e.flag != 1;
       const bool hasL1 = ok(kObsL1), hasL2 = ok(kObsL2);
@@ -91,11 +119,18 @@ Reference FromRinex(const std::string& path) {
       k.last = index;
       k.l1 = hasL1;
       k.l2 = hasL2;
+      if (!above) continue;
+      ++ref.above;
+      ref.complete += hasL1 && hasL2 && ok(kObsP2);
       const bool inArc = k.arcLast == index - 1 && !restart && (k.p1 ? ok(kObsP1) : true);
       if (!inArc) close(k);
       if (!(hasL1 && hasL2 && ok(kObsP2))) continue;
-      if (!inArc) k.p1 = ok(kObsP1);
+      if (!inArc) k.p1 = p1 && ok(kObsP1);
       const double r1 = val(k.p1 ? kObsP1 : kObsC1), r2 = val(kObsP2);
+      if (std::fabs(r1 - r2) > kGrossCodeDifference_m) {
+        close(k);
+        continue;
+      }
       const double l1 = val(kObsL1) * w1, l2 = val(kObsL2) * w2;
       const double iono = (l1 - l2) / (a - 1);
       const double wide = ((f1 * l1 - f2 * l2) / (f1 - f2) - (f1 * r1 + f2 * r2) / (f1 + f2)) / wl;
@@ -105,7 +140,7 @@ Reference FromRinex(const std::string& path) {
             std::fabs(wide - k.wideSum / k.wideN) > kWideLaneSlip_cyc) {
           ++ref.slips;
           close(k);
-          k.p1 = ok(kObsP1);
+          k.p1 = p1 && ok(kObsP1);
         }
       }
       k.arcLast = index;
@@ -126,33 +161,53 @@ Reference FromRinex(const std::string& path) {
   ref.expected = std::llround((times.back() - times.front()) * 1000 / interval) + 1;
   for (size_t i = 1; i < times.size(); ++i)
     ref.gaps += (times[i] - times[i - 1]) * 1000 > 1.5 * interval;
+  for (int64_t i = 0; i < ref.expected; ++i) {
+    for (int prn = 1; prn <= 32; ++prn)
+      ref.possible +=
+          elevation(prn, std::fmod(times[0] + i * interval / 1000.0, 604800.0), 2.2e7) > mask;
+  }
   ref.mp1Rms_m = std::sqrt(mp1 / ref.values);
   ref.mp2Rms_m = std::sqrt(mp2 / ref.values);
   return ref;
 }
 
-// The figures of the real sets against the computation from their RINEX values; every
-// epoch solved.
+// The figures of the real sets, as recorded and as an L2-codeless receiver (C/A, L1, L2, P2)
+// would give them, against the computation from their RINEX values; every epoch solved.
 TEST(QcReport, FiguresOfTheRealSets) {
   int64_t slips = 0;  // 46 in the USNO day: both slip tests are exercised
   for (const RealRinexSet& set : RealRinexSets()) {
-    SCOPED_TRACE(set.name);
-    TempDir dir;
-    static QcReport report;
-    ASSERT_EQ(ComputeQcReport(Import(set, dir.path()), QcOptions(), &report), 0)
-        << report.readError;
-    const Reference ref = FromRinex(set.observation);
-    EXPECT_EQ(report.epochs, ref.epochs);
-    EXPECT_EQ(report.expected, ref.expected);
-    EXPECT_EQ(static_cast<int64_t>(report.gaps.size()), ref.gaps);
-    EXPECT_EQ(report.slips, ref.slips);
-    EXPECT_EQ(report.mpCount, ref.values);
-    slips += ref.slips;
-    EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
-    EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
-    EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
-    EXPECT_TRUE(report.missing.empty()) << report.missing.front();
-    EXPECT_EQ(report.positions.solved, report.epochs);
+    for (const char* receiver : {"", "l2-codeless"}) {
+      SCOPED_TRACE(set.name + " " + receiver);
+      TempDir dir;
+      const RinexImportSummary imported =
+          rinex_test::ImportSet(set.observation, set.navigation, dir.path(), "rinex", receiver);
+      static QcReport report;
+      ASSERT_EQ(ComputeQcReport(imported.observationFile, QcOptions(), &report), 0)
+          << report.readError;
+      Elevations elevation;
+      ASSERT_TRUE(elevation.eph.Load(imported.ephemerisFile));
+      std::copy(report.positions.mean_m, report.positions.mean_m + 3, elevation.rx_m);
+      const Reference ref = FromRinex(set.observation, elevation, 10.0, receiver[0] == 0);
+      const struct {
+        const char* name;
+        int64_t got, want;
+      } figures[] = {{"epochs", report.epochs, ref.epochs},
+                     {"expected", report.expected, ref.expected},
+                     {"gaps", static_cast<int64_t>(report.gaps.size()), ref.gaps},
+                     {"slips", report.slips, ref.slips},
+                     {"MP values", report.mpCount, ref.values},
+                     {"possible", report.possibleObservations, ref.possible},
+                     {"above the mask", report.aboveMask, ref.above},
+                     {"complete", report.completeObservations, ref.complete}};
+      for (const auto& f : figures) EXPECT_EQ(f.got, f.want) << f.name;
+      slips += ref.slips;
+      EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";
+      EXPECT_NEAR(report.mp1Rms_m, ref.mp1Rms_m, 0.01);
+      EXPECT_NEAR(report.mp2Rms_m, ref.mp2Rms_m, 0.01);
+      EXPECT_GT(100.0 * ref.complete / ref.possible, 80.0);
+      EXPECT_TRUE(report.missing.empty()) << report.missing.front();
+      EXPECT_EQ(report.positions.solved, report.epochs);
+    }
   }
   if (RealRinexSets().size() < 2) {
     GTEST_SKIP() << "the shared USNO day is absent: the bundled hour has no cycle slip to find";

@@ -4,15 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <GeographicLib/Geocentric.hpp>
+#include <GeographicLib/LocalCartesian.hpp>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "dataset/byte_builder.h"
+#include "dataset/download_set_reader.h"
 #include "dataset/ephemeris_file_writer.h"
 #include "dataset/observation_file_writer.h"
 #include "dataset/site_event_writers.h"
 #include "rinex/rinex_export.h"
 #include "rinex/rinex_names.h"
+#include "rinex/rinex_splice.h"
+#include "tests/rinex/rinex_test_data.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -53,8 +59,8 @@ struct Exported {
   RinexExportSummary summary;
 };
 
-Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2) {
-  RinexExportOptions options;
+Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2,
+                RinexExportOptions options = {}) {
   options.bPath = dir.File(bName);
   options.rinexVersion = version;
   options.creationDate = "20240102 030405 UTC";
@@ -145,11 +151,12 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
   EXPECT_NE(x.nav.find(" 2.093000000000D+03"), std::string::npos) << x.nav;
 }
 
-// An L2-codeless receiver (L1 C/A, L2 from P2-P1) at BAHR's antenna, 1.5 m above the marker:
-// epochs every 30 s from 2004-06-10 00:00, G05 in all but the third (G07 alone there). RINEX 3
-// names its L2 semi-codeless (D), places APPROX POSITION at the marker, flags lost lock
-// only when G05 comes back, and names the file by the standard.
-TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
+// An L2-codeless receiver (L1 C/A, L2 from P2-P1) at BAHR's antenna, 1.5 m above the marker
+// and 0.1 m east, 0.2 m south of it: epochs every 30 s from 2004-06-10 00:00, G05 in all but
+// the third (G07 alone there). RINEX 3 names its L2 semi-codeless (D), writes the metadata
+// given, places APPROX POSITION at the marker, flags lost lock only when G05 comes back, and
+// names the file by the standard.
+TEST(RinexExport, SemiCodelessHeaderMetadataMarkerLockAndName) {
   TempDir dir;
   ObsFile f = CaFile({"L2CL", "L2CL", "L2CL", "L2CL"}, 345600.0);
   f.model = "L-XII";
@@ -168,20 +175,41 @@ TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
   site.line3 = SiteStationLine("L2CL", 1274, 4, 345600);
   site.line6 = SiteHeightLine("BEFORE", 1.5);
   ASSERT_TRUE(WriteFileText(dir.File("SL2CLA04.162"), SiteFileText(site)));
-  const Exported x = Export(dir, "BL2CLA04.162", 3);
+  RinexExportOptions options;
+  RinexMetadata& m = options.metadata;
+  m.markerName = "BAHRAIN";
+  m.markerNumber = "24901M001";
+  m.antennaType = "ASH700936D_M    SNOW";
+  m.antennaNumber = "CR15930";
+  m.receiverNumber = "RX-77";
+  m.observer = "Field crew";
+  m.agency = "Survey office";
+  m.country = "BHR";
+  m.hasAntennaDelta = true;
+  m.antennaDelta_m[0] = 1.5;
+  m.antennaDelta_m[1] = 0.1;
+  m.antennaDelta_m[2] = -0.2;
+  const Exported x = Export(dir, "BL2CLA04.162", 3, options);
 
-  EXPECT_EQ("L2CL00XXX_R_20041620000_15M_30S_GO.rnx", x.obsName);
+  EXPECT_EQ("L2CL00BHR_R_20041620000_15M_30S_GO.rnx", x.obsName);
   EXPECT_NE(x.obs.find("G    8 C1C L1C D1C S1C C2D L2D D2D S2D"), std::string::npos) << x.obs;
   EXPECT_EQ(x.obs.find("2W "), std::string::npos);
-  // The marker: the antenna less 1.5 m along the ellipsoid normal, from GeographicLib.
+  for (const std::string& line :
+       {HeaderLine("BAHRAIN", "MARKER NAME"), HeaderLine("24901M001", "MARKER NUMBER"),
+        HeaderLine("Field crew          Survey office", "OBSERVER / AGENCY"),
+        HeaderLine("RX-77               L-XII", "REC # / TYPE / VERS"),
+        HeaderLine("CR15930             ASH700936D_M    SNOW", "ANT # / TYPE"),
+        HeaderLine("        1.5000        0.1000       -0.2000", "ANTENNA: DELTA H/E/N")})
+    EXPECT_NE(x.obs.find("\n" + line), std::string::npos) << line;
+  // The marker: the antenna less the delta in the local frame there, from GeographicLib.
   double lat = 0, lon = 0, h = 0;
   GeographicLib::Geocentric::WGS84().Reverse(antenna_m[0], antenna_m[1], antenna_m[2], lat, lon, h);
+  GeographicLib::LocalCartesian(lat, lon, h).Reverse(-0.1, 0.2, -1.5, lat, lon, h);
   double marker_m[3];
-  GeographicLib::Geocentric::WGS84().Forward(lat, lon, h - 1.5, marker_m[0], marker_m[1],
-                                             marker_m[2]);
+  GeographicLib::Geocentric::WGS84().Forward(lat, lon, h, marker_m[0], marker_m[1], marker_m[2]);
   char approx[64];
   std::snprintf(approx, sizeof approx, "%14.4f%14.4f%14.4f", marker_m[0], marker_m[1], marker_m[2]);
-  EXPECT_NE(x.obs.find(HeaderLine(approx, "APPROX POSITION XYZ")), std::string::npos) << x.obs;
+  EXPECT_NE(x.obs.find(HeaderLine(approx, "APPROX POSITION XYZ")), std::string::npos) << approx;
   // LLI digits of L1C (column 33) and L2D (column 97) of each epoch's G05 line.
   std::vector<std::string> lli;
   for (size_t at = x.obs.find("\nG05"); at != std::string::npos; at = x.obs.find("\nG05", at + 1)) {
@@ -190,6 +218,117 @@ TEST(RinexExport, SemiCodelessHeaderMarkerLockAndName) {
     lli.push_back(line.substr(33, 1) + line.substr(97, 1));
   }
   EXPECT_EQ(std::vector<std::string>({"  ", "  ", "11"}), lli) << x.obs;
+}
+
+// The epochs of a version 2 observation text by their epoch line: each with its lines.
+std::map<std::string, std::string> EpochBlocks(const std::string& obs) {
+  std::map<std::string, std::string> blocks;
+  std::string key;
+  size_t at = obs.find("END OF HEADER\n") + 14;
+  for (size_t end; at < obs.size(); at = end + 1) {
+    end = obs.find('\n', at);
+    const std::string line = obs.substr(at, end - at);
+    if (line.size() > 28 && line[0] == ' ' && line[3] == ' ') key = line.substr(0, 26);
+    blocks[key] += line + "\n";
+  }
+  return blocks;
+}
+
+// A window of the BAHR hour, 00:10:00 to 00:20:00 at 120 s: exactly the original's epochs on
+// that grid, line for line.
+TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
+  TempDir dir;
+  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
+                            .observationFile;
+  ASSERT_FALSE(b.empty());
+  const std::string name = b.substr(b.find_last_of('/') + 1);
+  const Exported whole = Export(dir, name);
+  RinexExportOptions edit;
+  edit.hasStart = edit.hasEnd = true;
+  edit.start = {1274, 345600.0 + 600.0};
+  edit.end = {1274, 345600.0 + 1200.0};
+  edit.decimate_s = 120.0;
+  const Exported part = Export(dir, name, 2, edit);
+  const auto all = EpochBlocks(whole.obs);
+  const auto kept = EpochBlocks(part.obs);
+  std::vector<std::string> times;
+  for (const auto& block : kept) {
+    times.push_back(block.first);
+    EXPECT_EQ(all.at(block.first), block.second) << block.first;
+  }
+  EXPECT_EQ(std::vector<std::string>({" 04  6 10  0 10  0.0000000", " 04  6 10  0 12  0.0000000",
+                                      " 04  6 10  0 14  0.0000000", " 04  6 10  0 16  0.0000000",
+                                      " 04  6 10  0 18  0.0000000", " 04  6 10  0 20  0.0000000"}),
+            times);
+  EXPECT_NE(part.obs.find("   120.000" + std::string(50, ' ') + "INTERVAL"), std::string::npos);
+  EXPECT_EQ(6, part.summary.epochs);
+  EXPECT_NE(part.obs.find("  2004     6    10     0    10    0.0000000     GPS         TIME OF "
+                          "FIRST OBS"),
+            std::string::npos);
+}
+
+// The text after END OF HEADER.
+std::string Body(const std::string& text) { return text.substr(text.find("END OF HEADER\n") + 14); }
+
+// The BAHR hour cut into sessions A, B and C at epochs 40 and 80 (each B file the header and
+// its epochs; E and S copied; session C's S file with a 0.5 m higher antenna), spliced: the
+// whole hour's epochs line for line, the navigation records once, and an event with the new
+// antenna delta before session C's first epoch.
+TEST(RinexSplice, ThreeSessionsGiveTheWholeHour) {
+  TempDir dir;
+  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
+                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
+                            .observationFile;
+  ASSERT_FALSE(b.empty());
+  std::vector<int64_t> offsets;
+  DownloadSetReader reader;
+  ASSERT_EQ(0, reader.Open(b));
+  RawEpoch epoch;
+  while (reader.NextEpoch(&epoch) == 1) offsets.push_back(epoch.offset);
+  ASSERT_EQ(120u, offsets.size());
+  const std::vector<uint8_t> bytes = ReadFileBytes(b);
+  const std::string e =
+      ReadFileText(b.substr(0, b.find_last_of('/') + 1) + "E" + b.substr(b.find_last_of('/') + 2));
+  const size_t cuts[] = {0, 40, 80, 120};
+  std::vector<std::string> sessions;
+  std::filesystem::create_directories(dir.File("s"));
+  for (int s = 0; s < 3; ++s) {
+    std::vector<uint8_t> part(bytes.begin(), bytes.begin() + offsets[0]);
+    const auto from = bytes.begin() + offsets[cuts[s]];
+    const auto to = cuts[s + 1] < 120 ? bytes.begin() + offsets[cuts[s + 1]] : bytes.end();
+    part.insert(part.end(), from, to);
+    const std::string name = std::string("BAHR") + static_cast<char>('A' + s) + "04.162";
+    ASSERT_TRUE(WriteFileBytes(dir.File("s/B" + name), part));
+    ASSERT_TRUE(WriteFileText(dir.File("s/E" + name), e));
+    SiteFileLines site;
+    site.line3 = SiteStationLine("BAHR", 1274, 4, 345600);
+    site.line6 = SiteHeightLine("BEFORE", s == 2 ? 0.5 : 0.0);
+    ASSERT_TRUE(WriteFileText(dir.File("s/S" + name), SiteFileText(site)));
+    sessions.push_back(dir.File("s/B" + name));
+  }
+  const Exported whole = Export(dir, b.substr(b.find_last_of('/') + 1));
+  RinexExportOptions options;
+  options.creationDate = "20240102 030405 UTC";
+  RinexSpliceResult spliced;
+  std::string error;
+  ASSERT_EQ(0, SpliceRinex({sessions[2], sessions[0], sessions[1]}, options, dir.path(), &spliced,
+                           &error))
+      << error;
+  std::string expected = Body(whole.obs);
+  const size_t atC = expected.find(" 04  6 10  0 40  0.0000000  0");
+  ASSERT_NE(std::string::npos, atC);
+  expected.insert(
+      atC, " 04  6 10  0 40  0.0000000  4  1\n" +
+               HeaderLine("        0.5000        0.0000        0.0000", "ANTENNA: DELTA H/E/N"));
+  EXPECT_EQ(expected, Body(spliced.observation));
+  EXPECT_EQ(whole.nav, spliced.navigation);
+  EXPECT_EQ("bahr1620.04o", spliced.observationName);
+  EXPECT_EQ(120, spliced.summary.epochs);
+  EXPECT_EQ(1, spliced.summary.events);
+  EXPECT_NE(spliced.observation.find("  2004     6    10     0    59   30.0000000     GPS         "
+                                     "TIME OF LAST OBS"),
+            std::string::npos);
 }
 
 // RINEX 3 long-name fields: the nominal span on the epoch grid (a 5 ms time tag adds

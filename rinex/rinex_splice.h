@@ -1,0 +1,32 @@
+// Splicing: several download sets of one site and day (sessions A, B, C...) exported to one
+// RINEX observation file and one navigation file. Each set is exported as on its own; then
+// the epochs of all are merged in time order, an epoch whose time an earlier one already
+// has is left out, and navigation records repeated word for word are written once. Where the
+// next set's marker, receiver, antenna or antenna delta differs from the one before, an event
+// record says so (flag 3 with the new MARKER NAME, else flag 4 with the lines that changed).
+// Sets must hold the same observables (one receiver class). Files are the caller's to write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rinex/rinex_export.h"
+
+namespace talverin {
+
+struct RinexSpliceResult {
+  std::string observation, navigation;  // file texts
+  std::string observationName, navigationName;
+  RinexExportSummary summary;    // epochs, observations, events and records as written
+  int32_t duplicateEpochs = 0;   // epochs left out because an earlier set has their time
+  int32_t duplicateRecords = 0;  // navigation records left out as repeats
+};
+
+// Exports every set (options with each bPath in turn) through temporary files in tempDir,
+// then splices them in the order of their first epochs. 0, or -1 with the reason in error.
+[[nodiscard]] int32_t SpliceRinex(const std::vector<std::string>& bPaths,
+                                  const RinexExportOptions& options, const std::string& tempDir,
+                                  RinexSpliceResult* result, std::string* error);
+
+}  // namespace talverin
