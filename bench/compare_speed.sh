@@ -8,7 +8,9 @@
 # data beside the source tree, imported once with NEW's `talverin import-rinex`) and of the
 # synthetic 24 h 1 Hz set of the benchmarks (made once with NEW's talverin_bench), as CPU
 # seconds (user + sys of the whole process tree, best of N runs, default 5) and epochs per
-# CPU second; the peak resident memory of the 24 h conversion; `talverin rinex` of the 24 h
+# CPU second; the same conversions by the module alone (talverin_bench --convert-once:
+# ConvertFile without the program's start and options); the peak resident memory of the
+# 24 h conversion; `talverin rinex` of the 24 h
 # set, versions 2 and 3 (CPU s, best of N); and, unless --no-callgrind, the instructions
 # callgrind counts for the module's conversion of the first synthetic hour and of each real
 # set (talverin_bench --convert-once, the module alone, without the program around it).
@@ -24,7 +26,7 @@ callgrind=1
 reference=""
 data=$(cd "$(dirname "$0")/.." && pwd)/../shared/data
 [[ ${1:-} == --builds ]] || {
-  sed -n '2,18p' "$0"
+  sed -n '2,21p' "$0"
   exit 2
 }
 old=$(cd "$2" && pwd)
@@ -93,6 +95,17 @@ b=$(best_cpu "$new/talverin" convert -q -o "$work/o.gpb" "$day_b")
 row "convert synthetic 24 h 1 Hz, CPU s" "$a" "$b"
 row "convert synthetic 24 h 1 Hz, epochs per CPU s" "$(awk -v c="$a" 'BEGIN { printf "%.0f", 86400 / c }')" \
   "$(awk -v c="$b" 'BEGIN { printf "%.0f", 86400 / c }')"
+# The module alone: ConvertFile in a small process, without the program's start and options.
+for name in "${!real_b[@]}"; do
+  a=$(best_cpu "$old/bench/talverin_bench" --convert-once "${real_b[$name]}" "$work/o.gpb" 1)
+  b=$(best_cpu "$new/bench/talverin_bench" --convert-once "${real_b[$name]}" "$work/o.gpb" 1)
+  row "module alone, $name, CPU s" "$a" "$b"
+done
+a=$(best_cpu "$old/bench/talverin_bench" --convert-once "$day_b" "$work/o.gpb" 1)
+b=$(best_cpu "$new/bench/talverin_bench" --convert-once "$day_b" "$work/o.gpb" 1)
+row "module alone, synthetic 24 h 1 Hz, CPU s" "$a" "$b"
+row "module alone, synthetic 24 h 1 Hz, epochs per CPU s" \
+  "$(awk -v c="$a" 'BEGIN { printf "%.0f", 86400 / c }')" "$(awk -v c="$b" 'BEGIN { printf "%.0f", 86400 / c }')"
 for build in old new; do
   dir=$old
   [[ $build == new ]] && dir=$new

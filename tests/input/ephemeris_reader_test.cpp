@@ -286,14 +286,13 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
       m.replace(m.find("{path}"), 6, run.ephemerisPath);
     }
     EXPECT_EQ(messages, run.messages);
-    EXPECT_EQ(c.read, run.read);
     if (c.stored >= 0) {
       EXPECT_EQ(c.stored, run.stored);
     }
-    EXPECT_EQ(c.gpsWritten, CountOf(run.epp, "GpsEph { Prn: "));
-    EXPECT_EQ(c.glonassWritten, CountOf(run.epp, "GlnEph {"));
-    EXPECT_EQ(c.lastToe, run.lastEphTime);
-    EXPECT_EQ(c.lastWeek, run.lastEphWeek);
+    EXPECT_FIELDS(FIELD_IS(run.read, c.read), FIELD_IS(run.lastEphTime, c.lastToe),
+                  FIELD_IS(run.lastEphWeek, c.lastWeek),
+                  FIELD_IS(CountOf(run.epp, "GpsEph { Prn: "), c.gpsWritten),
+                  FIELD_IS(CountOf(run.epp, "GlnEph {"), c.glonassWritten));
   }
 }
 

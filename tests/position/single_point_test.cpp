@@ -44,8 +44,7 @@ void TALVERIN_CALL RecordMessage(double time, const char* text) {
 class SinglePointSim : public ::testing::Test {
  protected:
   void SetUp() override {
-    ephs_ = BahrEphemerides();
-    for (const GpsEph& eph : BahrLowEphemerides()) ephs_.push_back(eph);
+    ephs_ = BahrEphemerides({5, 9, 30, 6, 10, 17, 24, 4, 21});  // 4 and 21: low at 00:30
     Load(engine_);
     g_messages = &messages_;
   }
