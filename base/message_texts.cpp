@@ -50,8 +50,8 @@ bool Matches(const char* f, const char* t, bool cut) {
     }
     // Try every length the conversion could have printed, shortest first.
     size_t length = span == Span::kText ? 0 : 1;
+    const size_t available = std::strlen(t);
     for (;; ++length) {
-      const size_t available = std::strlen(t);
       if (length > available) return false;
       if (span == Span::kNumber && !NumberChar(t[length - 1])) return false;
       if (Matches(rest, t + length, cut)) return true;
@@ -73,15 +73,25 @@ int LiteralLength(const char* f) {
   return n;
 }
 
+// LiteralLength of every row, counted once: a conversion matches each of its messages.
+struct LiteralLengths {
+  int of[kMessageTextCount];
+  LiteralLengths() {
+    for (int i = 0; i < kMessageTextCount; ++i) of[i] = LiteralLength(kMessageTexts[i].format);
+  }
+};
+
 }  // namespace
 
 const MessageText* FindMessageText(const char* text) {
   if (text == nullptr) return nullptr;
+  static const LiteralLengths lengths;
   const bool cut = strnlen(text, kTextSize) >= static_cast<size_t>(kTextSize - 1);
   const MessageText* best = nullptr;
   int bestLiterals = -1;
-  for (const MessageText& row : kMessageTexts) {
-    const int literals = LiteralLength(row.format);
+  for (int i = 0; i < kMessageTextCount; ++i) {
+    const MessageText& row = kMessageTexts[i];
+    const int literals = lengths.of[i];
     if (literals > bestLiterals && Matches(row.format, text, cut)) {
       best = &row;
       bestLiterals = literals;

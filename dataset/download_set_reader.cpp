@@ -7,6 +7,7 @@
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
 #include "base/text_buffer.h"
+#include "dataset/value_plausibility.h"
 #include "input/epoch_scanner.h"
 #include "input/event_marks.h"
 #include "input/observation_reader.h"
@@ -31,6 +32,8 @@ double FiniteOrZero(double v, int32_t* notNumbers) {
 }
 
 }  // namespace
+
+DownloadSetReader::DownloadSetReader() = default;
 
 DownloadSetReader::~DownloadSetReader() {
   if (file_ != nullptr) std::fclose(file_);
@@ -105,6 +108,7 @@ int32_t DownloadSetReader::Open(const std::string& bPath, int32_t receiverType) 
 
 int32_t DownloadSetReader::StartScan() {
   scanner_.reset();
+  judge_ = std::make_unique<ValueJudge>();
   rejectedAt_ = -1;
   lastEpochCut_ = false;
   ended_ = false;
@@ -175,6 +179,16 @@ int32_t DownloadSetReader::DecodeEpoch(const ScanItem& item, RawEpoch* epoch) co
   return notNumbers;
 }
 
+void DownloadSetReader::JudgeValues(int64_t offset, RawEpoch* epoch) {
+  std::vector<std::string> findings;
+  judge_->Check(epoch, receiverType_ == kReceiverGlonass, &findings);
+  if (findings.empty()) return;
+  std::string text = "the epoch at offset " + std::to_string(offset) + " holds values no " +
+                     "receiver measures, read as none: ";
+  for (size_t i = 0; i < findings.size(); ++i) text += (i > 0 ? "; " : "") + findings[i];
+  AddDamage('B', offset, static_cast<int64_t>(findings.size()) * kValueBytes, text);
+}
+
 int32_t DownloadSetReader::EndOfEpochs(int64_t offset) {
   ended_ = true;
   endResult_ = 0;
@@ -204,6 +218,7 @@ int32_t DownloadSetReader::NextEpoch(RawEpoch* epoch) {
                         (notNumbers == 1 ? " value that is not a number, read as none"
                                          : " values that are not numbers, read as none"));
         }
+        JudgeValues(item.offset, epoch);
         return 1;
       }
       case ScanStep::kRejected:

@@ -7,8 +7,9 @@
 // is never held whole. The module's judge (input/epoch_scanner.h) decides which bytes are
 // epochs, so the tools deliver the epochs a conversion writes; what it skips or refuses is
 // reported as damage. Nothing here interprets values (no Doppler rescale, no GLONASS second
-// removal, no week resolution), but a value that is not a number reads as 0 (none) and is
-// reported as damage. Not part of the module.
+// removal, no week resolution), but a value that is not a number, or one no receiver can
+// have measured (dataset/value_plausibility.h), reads as 0 (none) and is reported as damage
+// with its epoch's offset. Not part of the module.
 #pragma once
 
 #include <cstdint>
@@ -79,9 +80,11 @@ struct SetDamage {
   std::string text;
 };
 
+class ValueJudge;
+
 class DownloadSetReader {
  public:
-  DownloadSetReader() = default;
+  DownloadSetReader();
   ~DownloadSetReader();
   DownloadSetReader(const DownloadSetReader&) = delete;
   DownloadSetReader& operator=(const DownloadSetReader&) = delete;
@@ -132,10 +135,13 @@ class DownloadSetReader {
   int32_t DecodeChannel(const uint8_t* record, RawChannel* channel) const;
   // The epochs are over: 0, or -1 after a read error.
   int32_t EndOfEpochs(int64_t offset);
+  // Clears the values of a delivered epoch that no receiver measures; damage when any.
+  void JudgeValues(int64_t offset, RawEpoch* epoch);
   void AddDamage(char file, int64_t offset, int64_t skipped, const std::string& text);
 
   FILE* file_ = nullptr;
   std::unique_ptr<EpochScanner> scanner_;  // reads file_ from the first epoch header
+  std::unique_ptr<ValueJudge> judge_;      // values of the epochs delivered
   std::string bPath_;
   uint8_t header_[kObservationHeaderSize] = {};
   char model_[kModelTextShown + 1] = "";

@@ -1,7 +1,9 @@
 #include "input/ephemeris_reader.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "base/byte_order.h"
 #include "base/gnss_constants.h"
@@ -102,8 +104,54 @@ void DecodeGpsRecord(const uint8_t* record, GpsEph* eph, int16_t* health) {
   *health = in.I16(r::kHealth);
 }
 
-int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
-  if (file == nullptr) return 1;
+namespace {
+
+// The text of one .epp record, built without printf: a day's ephemeris file holds hundreds
+// of records of 25 numbers each. to_chars gives the digits printf's %ld and %.*e give.
+class EppText {
+ public:
+  EppText& Put(const char* text) {
+    const size_t n = std::strlen(text);
+    std::memcpy(text_ + length_, text, n);
+    length_ += n;
+    return *this;
+  }
+  EppText& Int(long value) {
+    length_ = static_cast<size_t>(std::to_chars(text_ + length_, text_ + sizeof text_, value).ptr -
+                                  text_);
+    return *this;
+  }
+  // " %.*e", or without the blank when first.
+  EppText& Sci(double value, int precision, bool first = false) {
+    if (!first) text_[length_++] = ' ';
+    length_ = static_cast<size_t>(std::to_chars(text_ + length_, text_ + sizeof text_, value,
+                                                std::chars_format::scientific, precision)
+                                      .ptr -
+                                  text_);
+    return *this;
+  }
+  const char* data() const { return text_; }
+  size_t size() const { return length_; }
+
+ private:
+  char text_[1024];  // a record is below 600 characters
+  size_t length_ = 0;
+};
+
+constexpr int kShort = 8;  // %.8e
+constexpr int kLong = 14;  // %.14le
+
+bool AllFinite(const GpsEph& x) {
+  const double values[] = {x.tgd,    x.af2,   x.af1, x.af0,      x.deltaN, x.m0,  x.e,
+                           x.rootA,  x.cic,   x.crc, x.cis,      x.crs,    x.cuc, x.cus,
+                           x.omega0, x.omega, x.i0,  x.omegaDot, x.iDot};
+  for (double v : values) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+int32_t WriteGpsEphPrintf(FILE* file, const GpsEph& x) {
   const int written = std::fprintf(
       file,
       "GpsEph { Prn: %d\n"
@@ -118,6 +166,25 @@ int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
       static_cast<long>(x.iode), x.crs, x.deltaN, x.m0, x.cuc, x.e, x.cus, x.rootA,
       static_cast<long>(x.toe), x.cic, x.omega0, x.cis, x.i0, x.crc, x.omega, x.omegaDot, x.iDot);
   return written < 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
+  if (file == nullptr) return 1;
+  // printf's own words for values that are not numbers (the reader never writes them).
+  if (!AllFinite(x)) return WriteGpsEphPrintf(file, x);
+  EppText t;
+  t.Put("GpsEph { Prn: ").Int(x.prn).Put("\n\tEl1: ").Int(x.week).Put(" ").Int(x.tow);
+  t.Sci(x.tgd, kShort).Put(" ").Int(x.iodc).Put(" ").Int(x.toc);
+  t.Put("\n\tEl2: ").Sci(x.af2, kShort, true).Sci(x.af1, kShort).Sci(x.af0, kShort);
+  t.Put("\n\tEl3: ").Int(x.iode).Sci(x.crs, kShort).Sci(x.deltaN, kShort).Sci(x.m0, kLong);
+  t.Put("\n\tEl4: ").Sci(x.cuc, kShort, true).Sci(x.e, kLong).Sci(x.cus, kShort);
+  t.Sci(x.rootA, kLong);
+  t.Put("\n\tEl5: ").Int(x.toe).Sci(x.cic, kShort).Sci(x.omega0, kLong).Sci(x.cis, kShort);
+  t.Put("\n\tEl6: ").Sci(x.i0, kLong, true).Sci(x.crc, kShort).Sci(x.omega, kLong);
+  t.Sci(x.omegaDot, kShort).Sci(x.iDot, kShort).Put("\n}\n");
+  return std::fwrite(t.data(), 1, t.size(), file) == t.size() ? 0 : 1;
 }
 
 GpsRecordCheck CheckGpsRecord(const GpsEph& eph, int16_t health) {

@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,6 @@ using testing_support::ConvertedSet;
 using testing_support::CountOf;
 using testing_support::OneChannelEpochs;
 using testing_support::TempDir;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 enum Width { kI8 = 1, kI16 = 2, kI32 = 4, kF32 = -4, kF64 = -8 };
 
@@ -286,14 +283,13 @@ TEST(EphemerisFile, RecordsAreCountedReportedWrittenAndStoredByPrnHealthAndValue
       m.replace(m.find("{path}"), 6, run.ephemerisPath);
     }
     EXPECT_EQ(messages, run.messages);
-    EXPECT_EQ(c.read, run.read);
     if (c.stored >= 0) {
       EXPECT_EQ(c.stored, run.stored);
     }
-    EXPECT_EQ(c.gpsWritten, CountOf(run.epp, "GpsEph { Prn: "));
-    EXPECT_EQ(c.glonassWritten, CountOf(run.epp, "GlnEph {"));
-    EXPECT_EQ(c.lastToe, run.lastEphTime);
-    EXPECT_EQ(c.lastWeek, run.lastEphWeek);
+    EXPECT_FIELDS(FIELD_IS(run.read, c.read), FIELD_IS(run.lastEphTime, c.lastToe),
+                  FIELD_IS(run.lastEphWeek, c.lastWeek),
+                  FIELD_IS(CountOf(run.epp, "GpsEph { Prn: "), c.gpsWritten),
+                  FIELD_IS(CountOf(run.epp, "GlnEph {"), c.glonassWritten));
   }
 }
 

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,8 +30,6 @@ using testing_support::TempDir;
 
 constexpr double kC = 299792458.0;               // m/s
 constexpr double kInvC = 3.3356409519815204e-9;  // s/m, as the receiver files use it
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr char kTooMany[] = "Error: Too many channels: \nWill Try to Recover Data";
 
 TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {
@@ -489,7 +486,10 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
     bool alternative = false;  // channel layout
   };
   const std::vector<double> regular = {100, 130, 160, 190, 220};
-  const std::vector<double> second = {100, 160, 190, 220};               // the second epoch dropped
+  const std::vector<double> second = {100, 160, 190, 220};  // the second epoch dropped
+  const std::vector<double> first = {130, 160, 190, 220};
+  const std::vector<double> third = {100, 130, 190, 220};
+  const std::vector<double> fourth = {100, 130, 160, 220};
   const std::vector<double> restart = {345600, 345630, 100000, 100030};  // backwards
   const std::vector<double> rollover = {604740, 604770, 0, 30};
   const char* const early = "(the epoch after the one at 160.000 s starts 1 bytes early)";
@@ -500,31 +500,19 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
   const Case cases[] = {
       {"week rollover", Times(rollover), {}, rollover, 0},
       {"restart of logging", Times(restart), {}, restart, 0},
-      {"a time damaged forwards", Time(2, 230), {}, {100, 130, 190, 220}, 1},
-      {"the first time damaged", Time(0, 5000), {}, {130, 160, 190, 220}, 1},
-      {"a count of 13 in the first epoch", Count(0, 13), {}, {130, 160, 190, 220}, 1},
+      {"a time damaged forwards", Time(2, 230), {}, third, 1},
+      {"the first time damaged", Time(0, 5000), {}, first, 1},
+      {"a count of 13 in the first epoch", Count(0, 13), {}, first, 1},
       {"a count too large but within the limit", Count(1, 5), {}, second, 1},
-      {"a site name byte of 1", Site(3, {'A', 1, '0', '1'}), {}, {100, 130, 160, 220}, 1},
-      {"a site name byte of 0x1F",
-       Site(3, {'A', 0x1F, '0', '1'}),
-       {},
-       {100, 130, 160, 220},
-       1,
+      {"a site name byte of 1", Site(3, {'A', 1, '0', '1'}), {}, fourth, 1},
+      {"a site name byte of 0x1F", Site(3, {'A', 0x1F, '0', '1'}), ByteDamage(), fourth, 1,
        "site name bytes 41 1F 30 31"},
-      {"the last site name one byte to the left",
-       Site(3, "101A"),
-       {},
-       {100, 130, 160, 220},
-       1,
+      {"the last site name one byte to the left", Site(3, "101A"), ByteDamage(), fourth, 1,
        "moved by a byte"},
-      {"the last site name one byte to the right",
-       Site(3, "ZA10"),
-       {},
-       {100, 130, 160, 220},
-       1,
+      {"the last site name one byte to the right", Site(3, "ZA10"), ByteDamage(), fourth, 1,
        "moved by a byte"},
       {"a byte inserted in the records", {}, Insert(1, 67 + 40, 0x00), second, 1},
-      {"a byte deleted from the records", {}, Erase(2, 67 + 80), {100, 130, 190, 220}, 1, early},
+      {"a byte deleted from the records", {}, Erase(2, 67 + 80), third, 1, early},
       {"a byte inserted between epochs", {}, Insert(1, 0, 0x41), regular, 1},
       {"a short header at the end is the normal end", {}, Insert(5, 0, 0x41, 66), regular, 0},
       // The records before the stray byte are checked: PRN 71 is a GLONASS satellite.

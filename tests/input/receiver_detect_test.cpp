@@ -30,37 +30,18 @@ void MakeHeader(uint8_t header[kObservationHeaderSize], const char* tag, const c
 // a callback: every other row has none).
 TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
   const struct {
-    const char* tag;
-    const char* model;
+    std::vector<const char*> tags, models;
     int32_t type;
-  } cases[] = {
-      {"version:", "MS-XII", 1},
-      {"version:", "M-XII", 1},
-      {"version:", "RANGER", 1},
-      {"version:", "SCA-XII", 1},
-      {"version:", "G-XII", 1},
-      {"version:", "G-12", 1},
-      {"version:", "LOCUS", 1},
-      {"version:", "SUPER-CA", 1},
-      {"version:", "P-XII", 2},
-      {"version:", "Z-XII3", 2},
-      {"version:", "UZ-12", 2},
-      {"version:", "Z-12 SURVEY", 2},
-      {"version:", "L-XII", 3},
-      {"version:", "LM-XII", 3},
-      {"version:", "G-XXIV", 4},
-      {"version:", "GG-XXIV", 4},
-      {"version:", "GG-24", 4},
-      {"version:", "G2-XII", 4},
-      {"version:", "GG24 SURVEY", -1},  // no hyphen: no row
-      {"version:", "z-12", -1},         // case-sensitive
-      {"version:", "Z-1", -1},          // shorter than every row it resembles
-      {"version:", "", -1},
-      {"Version:", "LM-XII", 3},
-      {"VERSION:", "LM-XII", 3},
-      {"vERSION:", "LM-XII", -1},
-      {"version ", "LM-XII", -1},
-      {"versions", "LM-XII", -1},
+  } groups[] = {
+      {{"version:"},
+       {"MS-XII", "M-XII", "RANGER", "SCA-XII", "G-XII", "G-12", "LOCUS", "SUPER-CA"},
+       1},
+      {{"version:"}, {"P-XII", "Z-XII3", "UZ-12", "Z-12 SURVEY"}, 2},
+      {{"version:", "Version:", "VERSION:"}, {"L-XII", "LM-XII"}, 3},
+      {{"version:"}, {"G-XXIV", "GG-XXIV", "GG-24", "G2-XII"}, 4},
+      // No hyphen, lower case, shorter than every row it resembles, empty: no row.
+      {{"version:"}, {"GG24 SURVEY", "z-12", "Z-1", ""}, -1},
+      {{"vERSION:", "version ", "versions"}, {"LM-XII"}, -1},
   };
   const char* const detected[] = {"", "Detected C/A code Ashtech receiver (G12/SCA/LOCUS)",
                                   "Detected dual frequency Ashtech receiver (Z12/P12/Z-Surveyor)",
@@ -69,23 +50,29 @@ TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
   const int32_t sizes[] = {0, 35, 97, 66, 35};
   uint8_t header[kObservationHeaderSize];
   bool callback = false;
-  for (const auto& c : cases) {
-    MakeHeader(header, c.tag, c.model);
-    EXPECT_EQ(c.type, DetectReceiver(header)) << c.tag << c.model;
-    const std::string text = c.type > 0 ? detected[c.type]
-                                        : "Unable to detect Ashtech receiver type " +
-                                              std::string(c.model).substr(0, 9) +
-                                              ". Select manually in options";
-    ConversionJob job;
-    callback = !callback;
-    if (callback) job.messageCallback = Record;
-    gMessages.clear();
-    ModuleErrorText()[0] = '\0';
-    EXPECT_EQ(c.type < 0 ? -1 : 0, ReportReceiver(job, c.type, header));
-    EXPECT_EQ(sizes[c.type < 0 ? 0 : c.type], job.channelRecordSize);
-    EXPECT_EQ(callback ? std::vector<std::string>{text} : std::vector<std::string>{}, gMessages);
-    EXPECT_STREQ(text.c_str(), job.messageBuffer);
-    EXPECT_STREQ(c.type < 0 ? text.c_str() : "", ModuleErrorText());
+  for (const auto& g : groups) {
+    for (const char* tag : g.tags) {
+      for (const char* model : g.models) {
+        SCOPED_TRACE(std::string(tag) + model);
+        MakeHeader(header, tag, model);
+        EXPECT_EQ(g.type, DetectReceiver(header));
+        const std::string text = g.type > 0 ? detected[g.type]
+                                            : "Unable to detect Ashtech receiver type " +
+                                                  std::string(model).substr(0, 9) +
+                                                  ". Select manually in options";
+        ConversionJob job;
+        callback = !callback;
+        if (callback) job.messageCallback = Record;
+        gMessages.clear();
+        ModuleErrorText()[0] = '\0';
+        EXPECT_EQ(g.type < 0 ? -1 : 0, ReportReceiver(job, g.type, header));
+        EXPECT_EQ(sizes[g.type < 0 ? 0 : g.type], job.channelRecordSize);
+        EXPECT_EQ(callback ? std::vector<std::string>{text} : std::vector<std::string>{},
+                  gMessages);
+        EXPECT_STREQ(text.c_str(), job.messageBuffer);
+        EXPECT_STREQ(g.type < 0 ? text.c_str() : "", ModuleErrorText());
+      }
+    }
   }
 }
 

@@ -4,8 +4,6 @@
 
 #include <cstdio>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "dataset/byte_builder.h"
 #include "dataset/site_event_writers.h"
@@ -58,13 +56,18 @@ std::string WithLines(int lineCount, const std::string& banner, const std::strin
   return SiteFileText(lines, lineCount);
 }
 
-TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
+// Usable blocks become one station record and their height; anything missing or malformed,
+// and a usable block without a station file open, give no record and no height.
+TEST(SiteReader, OnlyAUsableBlockBecomesAStationRecordAndItsHeight) {
   const std::string banner = kSiteFileBanner;
+  const std::string good3 = "ABCD 1 2 345600";
+  const std::string good6 = "BEFORE 1.5430";
   struct Case {
     const char* what;
     std::string text;
-    std::string block;
-    double height_m;
+    std::string block = "";  // empty: no record and no height
+    double height_m = 0.0;
+    bool noFile = false, noStation = false;
   };
   const Case cases[] = {
       {"the ABCD example", WithLines(6, "", SiteStationLine("ABCD", 1, 2, 345600), "BEFORE 1.5430"),
@@ -78,24 +81,8 @@ TEST(SiteReader, UsableBlocksBecomeOneStationRecordAndTheirHeight) {
       {"the end of the week and the highest antenna",
        WithLines(6, "", "ABCD 1 2 604800", "BEFORE -100"),
        Block("ABCD", "Site file", "Before", "604800.000000", "-100.0000"), -100.0},
-  };
-  for (const Case& c : cases) {
-    const SiteRun run = ReadSite(&c.text);
-    EXPECT_EQ(c.block, run.staText) << c.what;
-    EXPECT_DOUBLE_EQ(c.height_m, run.antennaHeight_m) << c.what;
-    EXPECT_EQ(1, run.stationsWritten) << c.what;
-  }
-}
-
-TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
-  const std::string banner = kSiteFileBanner;
-  const std::string good3 = "ABCD 1 2 345600";
-  const std::string good6 = "BEFORE 1.5430";
-  struct Case {
-    const char* what;
-    std::string text;
-  };
-  const Case cases[] = {
+      {"no site file", "", "", 0.0, true},
+      {"no station file", WithLines(6, "", good3, good6), "", 0.0, false, true},
       {"one asterisk fewer at the end", WithLines(6, banner.substr(0, 62), good3, good6)},
       {"lower-case before", WithLines(6, "", good3, "before 1.5430")},
       {"five lines", WithLines(5, "", good3, good6)},
@@ -112,15 +99,12 @@ TEST(SiteReader, AnythingMissingOrMalformedGivesNoRecordAndNoHeight) {
       {"a time after the week", WithLines(6, "", "ABCD 1 2 604801", good6)},
       {"a negative time", WithLines(6, "", "ABCD 1 2 -1", good6)},
   };
-  // Also no site file, and a usable one without a station file open.
-  const std::string usable = WithLines(6, "", good3, good6);
-  std::vector<std::pair<std::string, SiteRun>> runs = {
-      {"no site file", ReadSite(nullptr)}, {"no station file", ReadSite(&usable, true)}};
-  for (const Case& c : cases) runs.push_back({c.what, ReadSite(&c.text)});
-  for (const auto& run : runs) {
-    EXPECT_EQ("", run.second.staText) << run.first;
-    EXPECT_EQ(0.0, run.second.antennaHeight_m) << run.first;
-    EXPECT_EQ(0, run.second.stationsWritten) << run.first;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const SiteRun run = ReadSite(c.noFile ? nullptr : &c.text, c.noStation);
+    EXPECT_EQ(c.block, run.staText);
+    EXPECT_DOUBLE_EQ(c.height_m, run.antennaHeight_m);
+    EXPECT_EQ(c.block.empty() ? 0 : 1, run.stationsWritten);
   }
 }
 

@@ -285,7 +285,7 @@ TEST(Conversion, AbortFromTheMessageCallbackStopsAtTheNextRecordOrEpoch) {
     EXPECT_EQ("User Quit", out.run.errorText);
     EXPECT_EQ(c.epochs, out.run.request.EpochsWritten);
     EXPECT_EQ(c.read, out.run.request.EphemeridesRead);
-    EXPECT_EQ(1, out.run.CountMessagesStartingWith(trigger));
+    EXPECT_EQ(1, out.run.CountMessages(trigger));
     ASSERT_FALSE(out.run.messages.empty());
     EXPECT_EQ("User Quit", out.run.messages.back().text);
     EXPECT_EQ(-1.0, out.run.messages.back().time);

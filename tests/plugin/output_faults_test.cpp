@@ -152,7 +152,7 @@ TEST(OutputFaults, ADeviceFillingUpLeavesWholeEpochsAndTheirExactCount) {
         testing_support::FileSizeLimit full(limit);
         ASSERT_TRUE(full.active());
         run = RunConversion(
-            input, dir.File("out.gpb"), [layout](ConvertOptions& o) { o.GpbLayout = layout; }, true,
+            input, dir.File("out.gpb"), [layout](ConvertOptions& o) { o.GpbLayout = layout; },
             [&full, freed](const testing_support::Message& m) {
               if (freed && m.text.rfind("Unable to write", 0) == 0) full.Lift();
             });

@@ -12,6 +12,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 
 #include "dataset/byte_builder.h"
@@ -171,23 +172,51 @@ Reference FromRinex(const std::string& path, Elevations& elevation, double mask,
   return ref;
 }
 
+// A copy of the BAHR hour whose G06 C/A range is 1 km long in epochs 40-59 (nine observables,
+// two lines a satellite, C1 the third 16-column field of the first).
+void BadC1(const std::string& from, const std::string& to) {
+  std::istringstream in(ReadFileText(from));
+  std::string out, line, prns;
+  int64_t epoch = -1, left = 0, n = 0;
+  for (bool header = true; std::getline(in, line); out += line + "\n") {
+    if (header) {
+      header = line.find("END OF HEADER") == std::string::npos;
+    } else if (left == 0) {  // an epoch line: the satellite count at columns 30-32, then PRNs
+      left = 2 * std::stoi(line.substr(29, 3)), prns = line.substr(32, 36), n = 0, ++epoch;
+    } else if (--left, n++ % 2 == 0 && prns.compare(3 * (n / 2), 3, "G 6") == 0 && epoch >= 40 &&
+                           epoch < 60) {
+      char value[16];
+      std::snprintf(value, sizeof value, "%14.3f", std::stod(line.substr(32, 14)) + 1000.0);
+      line.replace(32, 14, value);
+    }
+  }
+  EXPECT_TRUE(WriteFileText(to, out));
+}
+
 // The figures of the real sets, as recorded and as an L2-codeless receiver (C/A, L1, L2, P2)
-// would give them, against the computation from their RINEX values; every epoch solved.
+// would give them (also with a bad C1 of G06), against the computation from their RINEX
+// values; every epoch solved.
 TEST(QcReport, FiguresOfTheRealSets) {
   int64_t slips = 0;  // 46 in the USNO day: both slip tests are exercised
   for (const RealRinexSet& set : RealRinexSets()) {
-    for (const char* receiver : {"", "l2-codeless"}) {
+    for (const char* receiver : {"", "l2-codeless", "bad C1"}) {
       SCOPED_TRACE(set.name + " " + receiver);
       TempDir dir;
-      const RinexImportSummary imported =
-          rinex_test::ImportSet(set.observation, set.navigation, dir.path(), "rinex", receiver);
+      const bool bad = receiver[0] == 'b';
+      if (bad && set.name != "bahr-2004-162") continue;
+      const std::string observation = bad ? dir.File("bad.04o") : set.observation;
+      if (bad) BadC1(set.observation, observation);
+      const RinexImportSummary imported = rinex_test::ImportSet(
+          observation, set.navigation, dir.path(), "rinex", bad ? "l2-codeless" : receiver);
       static QcReport report;
       ASSERT_EQ(ComputeQcReport(imported.observationFile, QcOptions(), &report), 0)
           << report.readError;
       Elevations elevation;
       ASSERT_TRUE(elevation.eph.Load(imported.ephemerisFile));
       std::copy(report.positions.mean_m, report.positions.mean_m + 3, elevation.rx_m);
-      const Reference ref = FromRinex(set.observation, elevation, 10.0, receiver[0] == 0);
+      const Reference ref = FromRinex(observation, elevation, 10.0, receiver[0] == 0);
+      int64_t gross[2] = {0, 0};  // G06, the others
+      for (const QcSatellite& s : report.satellites) gross[s.prn != 6] += s.grossCode;
       const struct {
         const char* name;
         int64_t got, want;
@@ -198,7 +227,9 @@ TEST(QcReport, FiguresOfTheRealSets) {
                      {"MP values", report.mpCount, ref.values},
                      {"possible", report.possibleObservations, ref.possible},
                      {"above the mask", report.aboveMask, ref.above},
-                     {"complete", report.completeObservations, ref.complete}};
+                     {"complete", report.completeObservations, ref.complete},
+                     {"G06 bad C1", gross[0], bad ? 20 : 0},
+                     {"other bad C1", gross[1], 0}};
       for (const auto& f : figures) EXPECT_EQ(f.got, f.want) << f.name;
       slips += ref.slips;
       EXPECT_GT(ref.values, ref.epochs * 4) << "MP should come from most satellites";

@@ -15,8 +15,6 @@ namespace test_data {
 // The record of toe 352800 s (02:00 GPS time) of each PRN, in the order given; an empty
 // record (and a test failure) for a PRN the file does not hold at that toe.
 std::vector<GpsEph> BahrEphemerides(const std::vector<int>& prns = {5, 9, 30, 6, 10, 17, 24});
-// PRN 4 and 21, low over BAHR at 00:30.
-inline std::vector<GpsEph> BahrLowEphemerides() { return BahrEphemerides({4, 21}); }
 inline GpsEph BahrEphemeris(int prn) { return BahrEphemerides({prn})[0]; }
 
 // BAHR antenna reference point on 2004-06-10 (ITRF2014 marker propagated to the date, plus

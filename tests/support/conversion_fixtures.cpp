@@ -13,12 +13,6 @@ std::vector<double> ConvertedSet::Times() const {
   return times;
 }
 
-std::vector<uint16_t> ConvertedSet::Flags() const {
-  std::vector<uint16_t> flags;
-  for (const GpbReadEpoch& e : epochs) flags.push_back(e.epoch.flags);
-  return flags;
-}
-
 ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& b,
                                 const std::vector<uint8_t>& e,
                                 const std::function<void(ConvertOptions&)>& setOptions,
@@ -26,7 +20,7 @@ ConvertedSet ConvertDownloadSet(const TempDir& dir, const std::vector<uint8_t>& 
   ConvertedSet out;
   const std::string input = dir.File("B0001A01.001");
   if (!WriteFileBytes(input, b) || !WriteFileBytes(dir.File("E0001A01.001"), e)) return out;
-  out.run = RunConversion(input, dir.File("out.gpb"), setOptions, true, onMessage);
+  out.run = RunConversion(input, dir.File("out.gpb"), setOptions, onMessage);
   out.epp = ReadFileText(dir.File("out.epp"));
   out.sta = ReadFileText(dir.File("out.sta"));
   out.readStatus = ReadGpb(dir.File("out.gpb"), &out.epochs);

@@ -23,7 +23,6 @@ struct ConvertedSet {
   std::string epp, sta;     // the whole texts
 
   std::vector<double> Times() const;  // gpsTime of every epoch read back
-  std::vector<uint16_t> Flags() const;
 };
 
 // Writes the B and E bytes as B0001A01.001 and E0001A01.001 into dir (S and D files the

@@ -63,13 +63,7 @@ void FileSizeLimit::Lift() {
   }
 }
 
-int ConversionRun::CountMessages(const std::string& text) const {
-  int n = 0;
-  for (const Message& m : messages) n += m.text == text ? 1 : 0;
-  return n;
-}
-
-int ConversionRun::CountMessagesStartingWith(const std::string& prefix) const {
+int ConversionRun::CountMessages(const std::string& prefix) const {
   int n = 0;
   for (const Message& m : messages) n += m.text.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
   return n;
@@ -77,7 +71,6 @@ int ConversionRun::CountMessagesStartingWith(const std::string& prefix) const {
 
 ConversionRun RunConversion(const std::string& input, const std::string& output,
                             const std::function<void(ConvertOptions&)>& setOptions,
-                            bool withCallbacks,
                             const std::function<void(const Message&)>& onMessage) {
   ConversionRun run;
   std::memset(&run.request, 0, sizeof run.request);
@@ -91,10 +84,8 @@ ConversionRun RunConversion(const std::string& input, const std::string& output,
   HostCallbacks callbacks;
   std::memset(&callbacks, 0, sizeof callbacks);
   callbacks.size = kHostCallbacksSize;
-  if (withCallbacks) {
-    callbacks.messageCallback = RecordMessage;
-    callbacks.progressCallback = RecordProgress;
-  }
+  callbacks.messageCallback = RecordMessage;
+  callbacks.progressCallback = RecordProgress;
   gRun = &run;
   gOnMessage = &onMessage;
   run.result = ConvertFile(&run.request, &callbacks, 0);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "plugin/talverin.h"
 
 namespace talverin {
+
+// Values a corrupt file can hold.
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
 namespace testing_support {
 
 class TempDir {
@@ -56,15 +62,13 @@ struct ConversionRun {
   std::vector<std::pair<int32_t, int32_t>> progress;
   std::string errorText;  // GetErrString after the call
 
-  int CountMessages(const std::string& text) const;
-  int CountMessagesStartingWith(const std::string& prefix) const;
+  int CountMessages(const std::string& prefix) const;  // messages that start with prefix
 };
 
-// Options start from SetFactoryDefaults; adjust them in setOptions. With withCallbacks
-// false both callback pointers are null. onMessage, if given, runs inside the callback.
+// Options start from SetFactoryDefaults; adjust them in setOptions. onMessage, if given,
+// runs inside the message callback. (Null callbacks: the RINEX import's real-set round trip.)
 ConversionRun RunConversion(const std::string& input, const std::string& output,
                             const std::function<void(ConvertOptions&)>& setOptions = {},
-                            bool withCallbacks = true,
                             const std::function<void(const Message&)>& onMessage = {});
 
 // A program run from outside, as a user's shell would: its exit status (the negated signal

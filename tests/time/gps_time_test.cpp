@@ -8,6 +8,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "tests/support/test_support.h"
+
 namespace talverin {
 namespace {
 
@@ -22,17 +24,13 @@ struct Date {
 // Seconds since 1970 from glibc, independent of the code under test.
 int64_t LibcSeconds(const Date& d) {
   static_assert(sizeof(time_t) == 8, "the reference needs a 64-bit time_t");
-  std::tm tm = {static_cast<int>(d.second),
-                d.minute,
-                d.hour,
-                d.day,
-                d.month - 1,
-                d.year - 1900,
-                0,
-                0,
-                0,
-                0,
-                nullptr};
+  std::tm tm{};
+  tm.tm_sec = static_cast<int>(d.second);
+  tm.tm_min = d.minute;
+  tm.tm_hour = d.hour;
+  tm.tm_mday = d.day;
+  tm.tm_mon = d.month - 1;
+  tm.tm_year = d.year - 1900;
   return static_cast<int64_t>(timegm(&tm));
 }
 
@@ -108,13 +106,10 @@ TEST(GpsTime, UnusableInputsGiveZeroOrNotANumber) {
     int32_t week = -99, mjd = -1;
     double sow = -99.0, fraction = -1.0;
     CalendarToGps(0, 0, bad, 6, 10, 2004, &week, &sow);
-    EXPECT_EQ(week, 0);
-    EXPECT_EQ(sow, 0.0);
+    EXPECT_FIELDS(FIELD_IS(week, 0), FIELD_IS(sow, 0.0));
     if (bad == 3e9) continue;  // a finite full time, only too large for a seconds field
     GpsToMjd(250, bad, &mjd, &fraction);
-    EXPECT_EQ(mjd, 0);
-    EXPECT_EQ(fraction, 0.0);
-    EXPECT_EQ(0, WeekOfFullSeconds(bad));
+    EXPECT_FIELDS(FIELD_IS(mjd, 0), FIELD_IS(fraction, 0.0), FIELD_IS(WeekOfFullSeconds(bad), 0));
     EXPECT_EQ(!std::isfinite(bad), std::isnan(GpsFullSeconds(bad, 250, 1000.0)));
     EXPECT_EQ(!std::isfinite(bad), std::isnan(GpsFullSeconds(1000.0, 250, bad)));
     EXPECT_EQ(std::isfinite(bad), std::isfinite(SecondsOfWeek(bad)));
