@@ -90,7 +90,7 @@ class CommandLine : public ::testing::Test {
   static void TearDownTestSuite() { delete dir_; }
   void SetUp() override { TALVERIN_SKIP_WITHOUT_CLI(); }
   static std::string Set() { return dir_->File("bahr/BBAHRA04.162"); }
-  static std::string Gpb() { return dir_->File("out/BBAHRA04.gpb"); }
+  static std::string Gpb() { return dir_->File("out/BBAHRA04_162.gpb"); }
   static std::string Cut() { return dir_->File("cut/BBAHRA04.162"); }
   static std::string Bad() { return dir_->File("bad/BBAHRA04.162"); }
   static std::string Obs() { return rinex_test::SampleFile("bahr1620.04o"); }
@@ -114,7 +114,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   const std::string tag = "version:" + std::string(112, ' ');
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
   const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
-  const std::string noEpochGpb = t.File("h/B0001A01.gpb");  // the "h" row's output
+  const std::string noEpochGpb = t.File("h/B0001A01_001.gpb");  // the "h" row's output
 
   const struct {
     std::vector<std::string> args;
@@ -211,7 +211,8 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     std::string lastOutput;  // that output of the set in the subfolder
     size_t files;            // in the output folder: two sets' outputs, partial outputs, the JSON
   } cases[] = {
-      {"convert", converted, "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
+      {"convert", converted, "completed", "epochs_written", "gpb", "BBAHRB04_162.gpb",
+       2 * 3 + 3 + 1},
       {"rinex", exported, "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
   };
   const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
@@ -248,7 +249,7 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     EXPECT_EQ(c.files, static_cast<size_t>(
                            std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
   }
-  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04.gpb")));
+  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04_162.gpb")));
 }
 
 TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
@@ -260,7 +261,7 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   };
   CopySet(Set(), t.File("set"), "BAHRA04.162");
   ASSERT_EQ(0, Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
-  const auto good = outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"});
+  const auto good = outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"});
   // A RINEX export that cannot write its whole file (a file size limit of 51,200 bytes).
   ASSERT_EQ(0, Cli({"rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
   const auto goodRinex = outputs("out/bahr162a", {".04o", ".04n"});
@@ -280,10 +281,10 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   DamageModelText(t.File("set/BBAHRA04.162"));
   const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
   EXPECT_EQ(2, failed.status);
-  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb")))
+  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04_162.partial.gpb")))
       << failed.err;
-  EXPECT_EQ(good, outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"}));
-  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
+  EXPECT_EQ(good, outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"}));
+  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04_162.partial.gpb")));
 
   // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
   // the conversion waits on its stderr until the test has sent the signal; the set after it
@@ -301,7 +302,7 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   // A warning the default level shows.
   EXPECT_NE(std::string::npos,
             first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
-  const auto previous = outputs("out/BLONGA04", {".gpb", ".sta", ".epp"});
+  const auto previous = outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"});
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     bool sent = false;
@@ -317,10 +318,10 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
     EXPECT_EQ(1, run.status) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
-    EXPECT_EQ(previous, outputs("out/BLONGA04", {".gpb", ".sta", ".epp"}));
-    const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
+    EXPECT_EQ(previous, outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"}));
+    const long kept = CleanEpochs(t.File("out/BLONGA04_162.partial.gpb"));
     EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
-    for (const char* kept : {"out/BLONGA04.partial.sta", "out/BLONGA04.partial.epp"})
+    for (const char* kept : {"out/BLONGA04_162.partial.sta", "out/BLONGA04_162.partial.epp"})
       EXPECT_TRUE(fs::exists(t.File(kept))) << kept;
   }
 }
