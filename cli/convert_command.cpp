@@ -321,8 +321,9 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   if (!PrepareSet(input, finals, &outputs, &error, &refused)) {
     return Refuse(error, refused, printer);
   }
-  // The week rule notes only a choice in doubt or a week not found.
-  if (!week.note.empty()) printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
+  // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
+  if (!week.note.empty() && args.verbosity >= 1)
+    printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
   static ConvertRequest request;

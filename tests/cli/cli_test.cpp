@@ -111,6 +111,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   fs::rename(t.File("clash/Bahr1620.04o"), clash);
   const std::vector<uint8_t> clashBefore = ReadFileBytes(clash);
   CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.163");  // a second day of one site and session
   const std::string tag = "version:" + std::string(112, ' ');
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
   const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
@@ -133,6 +134,11 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
+      {{"convert", "-d", t.File("days"), t.File("twin")}, 0, "BBAHRA04_163.gpb"},
+      {{"convert", "-d", t.File("cc"), Cut()}, 1, "cut short after 62 epochs"},
+      {{"info", Cut()}, 1, "cut short after 62 epochs"},
+      {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
+      {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
       {{"convert", "--help"}, 0, "Exit status"},
       {{"--version"}, 0, "talverin "},
       {{"detect", t.File("B0001.123"), t.File("X0001.123")}, 1, "X0001.123: 0"},
@@ -145,8 +151,9 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
       {{"stats", noEpochGpb, "--reference", kBahrAntenna}, 1, "no epoch"},
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
+      {{"stats", Gpb(), "--reference-llh", "50.608,26.209,-17"}, 1, "longitude swapped"},
       {{"rinex", "--gps-week", "1274", clash}, 2, "refusing to overwrite an input"},
-      {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
+      {{"rinex", "-d", t.File("c"), Cut()}, 1, "cut short after 62 epochs"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"rinex", "--splice", "-d", t.File("sp"), Set(), t.File("twin/BBAHRA04.162")},
        0,
@@ -164,6 +171,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
        2,
        "observer: 21 characters, at most 20"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
+      {{"import-rinex", Obs(), Nav(), t.File("i")}, 2, "exists; not replaced"},
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
        2,
        "header position 'north' is neither rinex, zeros nor a distance in metres"},
