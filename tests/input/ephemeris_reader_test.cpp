@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,6 @@ using testing_support::ConvertedSet;
 using testing_support::CountOf;
 using testing_support::OneChannelEpochs;
 using testing_support::TempDir;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 enum Width { kI8 = 1, kI16 = 2, kI32 = 4, kF32 = -4, kF64 = -8 };
 

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,8 +30,6 @@ using testing_support::TempDir;
 
 constexpr double kC = 299792458.0;               // m/s
 constexpr double kInvC = 3.3356409519815204e-9;  // s/m, as the receiver files use it
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr char kTooMany[] = "Error: Too many channels: \nWill Try to Recover Data";
 
 TEST(TimeStep, FoldsAcrossWeekBoundariesInBothDirections) {

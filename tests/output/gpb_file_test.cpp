@@ -23,9 +23,6 @@ namespace {
 using testing_support::TempDir;
 using Bytes = std::vector<uint8_t>;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
 // Epoch fields in order: valid, flags, nsat, lat, lon, height, rcvTime, gpsTime, corrTime,
 // clock, extra, aux, sat.
 gpb_epoch_type ValidEpoch(double gpsTime = 0.0) {

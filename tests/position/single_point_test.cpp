@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,6 @@ using testing_support::Message;
 
 constexpr double kT0 = kBahrDayStart_s + 1800.0;  // 00:30 GPS time
 constexpr int32_t kWriteAll = 3;
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kDeg = 3.14159265358979323846 / 180.0;  // rad per degree
 // 1 cm is 9.0e-8 degrees of latitude at 26 N.
 constexpr double kCentimetreOfLat_deg = 9.0e-8;

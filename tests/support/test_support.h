@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,11 @@
 #include "plugin/talverin.h"
 
 namespace talverin {
+
+// Values a corrupt file can hold.
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
 namespace testing_support {
 
 class TempDir {
