@@ -66,9 +66,10 @@ struct DetectArgs {
   std::vector<std::string> files;
 };
 struct DetectResult {
-  int status = 0;                // 1 when a file is not accepted, 2 when no module loads
-  std::string error;             // why the module did not load
-  std::vector<int32_t> answers;  // the module's AutoDetect of each file: 1 accepted
+  int status = 0;                // 1 when a file is not accepted, 2 when no module loads or
+                                 // a file cannot be read
+  std::string error;             // why the module did not load, or which files are unreadable
+  std::vector<int32_t> answers;  // the module's AutoDetect of each file: 1 accepted; -1 unread
 };
 [[nodiscard]] DetectResult Detect(const DetectArgs& args);
 int RunDetect(const DetectArgs& args);
@@ -107,8 +108,10 @@ struct StatsArgs {
   ReferenceArgs reference;  // needed
 };
 struct StatsResult {
-  int status = 0;     // 1 no epoch holds a position, 2 no usable reference or file
-  std::string error;  // why no figures are given
+  int status = 0;       // 1 no epoch holds a position or the reference is far, 2 no usable
+                        // reference or file
+  std::string error;    // why no figures are given
+  std::string warning;  // the reference far from the mean position, with the likely cause
   talverin::ReferencePoint reference;
   talverin::PositionStats stats;
 };
@@ -118,6 +121,13 @@ int RunStats(const StatsArgs& args);
 // when both forms are given, the text is not three numbers, or the point is refused.
 bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point, bool* given,
                       std::string* error);
+// References farther than this from the mean position are typing mistakes, not the station.
+constexpr double kFarReference_m = 10000.0;
+// Empty when the mean position (east/north/up from the reference, m) lies within
+// kFarReference_m of it; else a text with the distance, the mean's latitude and longitude
+// and the likely cause (latitude and longitude swapped, a sign).
+std::string FarReferenceWarning(const talverin::ReferencePoint& reference,
+                                const double meanEnu_m[3]);
 
 struct PositionsArgs {
   std::string gpb;
@@ -156,11 +166,13 @@ struct ImportRinexArgs {
   std::string receiver;                  // empty: from the RINEX header
   std::string site;                      // empty: the marker name
   std::string headerPosition = "rinex";  // rinex, zeros or a distance in metres
+  bool force = false;                    // replace files already in outputDir
 };
 struct ImportRinexResult {
   int status = 0;                        // 2 on any failure
   std::string error;                     // with the file and line
   talverin::RinexImportSummary summary;  // the files written and what they hold
+  std::string warning;                   // the navigation file far from the observations
 };
 [[nodiscard]] ImportRinexResult ImportRinexSet(const ImportRinexArgs& args);
 int RunImportRinex(const ImportRinexArgs& args);
@@ -194,7 +206,8 @@ std::vector<std::string> SetInputFiles(const std::string& bPath);
 std::string UnreadableReason(const std::string& path);
 // The receiver type word for a name or digit; -1 when unknown.
 int ReceiverTypeFromName(const std::string& name);
-// The default output path: the input's directory and name with the extension .gpb.
+// The default output path: the input's directory and name with the extension .gpb, a numeric
+// extension (the day of year) kept after an underscore: BBAHRA04.162 -> BBAHRA04_162.gpb.
 std::string DefaultOutputPath(const std::string& input);
 
 }  // namespace talverin_cli

@@ -5,6 +5,7 @@
 // to count the epochs whose position was recomputed.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -214,21 +215,24 @@ struct Outcome {
 
 // The outputs put in place after a completed conversion; else kept apart (NAME.partial.*)
 // with the reason in the result and a warning saying where they are.
+// A set that the set scan finds cut short is put in place too, up to the cut: the module
+// ends it with an error, but every epoch before the cut is whole.
 Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::string>& finals,
-               SafeOutputs* outputs, MessagePrinter* printer) {
+               const std::string& loss, SafeOutputs* outputs, MessagePrinter* printer) {
   Outcome o;
   std::string error;
-  if (result == 0 && outputs->Commit(&error)) {
+  const bool cut = loss.rfind("cut short", 0) == 0 && result != 1;
+  if ((result == 0 || cut) && outputs->Commit(&error)) {
     o.written = finals[0];
-    o.json.Text("result", "completed");
-    o.r.status = kExitOk;
-    o.r.summary = "completed";
+    o.r.status = loss.empty() ? kExitOk : kExitIncomplete;
+    o.r.summary = cut ? loss : loss.empty() ? "completed" : "completed, " + loss;
+    o.json.Text("result", cut ? "cut short" : "completed").Text("loss", loss);
     return o;
   }
   if (result == 0) printer->Print(MessageLevel::kError, -1.0, error);
   o.partial = outputs->KeepPartial();
   const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
-  o.r.status = result == 1 ? kExitIncomplete : kExitFailed;
+  o.r.status = aborted ? kExitIncomplete : kExitFailed;  // nothing written: 2
   o.r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
   o.json.Text("result", o.r.summary);
   if (!aborted) {
@@ -317,8 +321,9 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   if (!PrepareSet(input, finals, &outputs, &error, &refused)) {
     return Refuse(error, refused, printer);
   }
-  // The week rule notes only a choice in doubt or a week not found.
-  if (!week.note.empty()) printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
+  // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
+  if (!week.note.empty() && args.verbosity >= 1)
+    printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
   static ConvertRequest request;
@@ -328,7 +333,10 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
                                    context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
   UnloadPlugin(&plugin);
   printer.Finish();
-  Outcome o = Settle(result, moduleText, finals, &outputs, &printer);
+  // What the set lost, from the scan info and qc read it with, so that the commands agree.
+  const std::string loss =
+      ScanSetLoss(input, ReceiverTypeFromName(args.sets.receiver), args.sets.gpsWeek);
+  Outcome o = Settle(result, moduleText, finals, loss, &outputs, &printer);
   o.json.Integer("module_result", result);
   AddCounts(request, args, week, finals, &printer, &o);
   o.r.json = o.json.text();
@@ -372,7 +380,13 @@ std::string DefaultOutputPath(const std::string& input) {
   const size_t slash = input.find_last_of("/\\");
   const size_t dot = input.rfind('.');
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  return (hasExtension ? input.substr(0, dot) : input) + ".gpb";
+  if (!hasExtension) return input + ".gpb";
+  // A download set's extension is its day of year: kept, so that the days of one site and
+  // session letter convert side by side into one folder.
+  const std::string extension = input.substr(dot + 1);
+  const bool day =
+      !extension.empty() && extension.find_first_not_of("0123456789") == std::string::npos;
+  return input.substr(0, dot) + (day ? "_" + extension : std::string()) + ".gpb";
 }
 
 BatchResult Convert(const ConvertArgs& args) {
@@ -406,8 +420,16 @@ DetectResult Detect(const DetectArgs& args) {
     return result;
   }
   for (const std::string& file : args.files) {
+    // A file that cannot be read is an error, not a file the module declines.
+    const std::string unreadable = UnreadableReason(file);
+    if (!unreadable.empty()) {
+      result.error += (result.error.empty() ? "" : "; ") + file + ": " + unreadable;
+      result.status = kExitFailed;
+      result.answers.push_back(-1);
+      continue;
+    }
     result.answers.push_back(plugin.AutoDetect(file.c_str()));
-    if (result.answers.back() != 1) result.status = kExitIncomplete;
+    if (result.answers.back() != 1) result.status = std::max(result.status, kExitIncomplete);
   }
   UnloadPlugin(&plugin);
   return result;
@@ -419,6 +441,7 @@ int RunDetect(const DetectArgs& args) {
   if (!result.error.empty()) std::fprintf(stderr, "talverin detect: %s\n", result.error.c_str());
   for (size_t i = 0; i < result.answers.size(); ++i) {
     const int32_t answer = result.answers[i];
+    if (answer < 0) continue;  // unreadable: named in the error
     PrintLine(args.files[i] + ": " + std::to_string(answer) +
               (answer == 1 ? " (observation file this module converts)" : " (not converted)"));
   }

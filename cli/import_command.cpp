@@ -34,6 +34,9 @@ const char kImportRinexHelp[] =
     "               satellite or phase missing from the epoch before restarts tracking.\n"
     "  Epochs with more than 12 usable satellites keep 12, those tracked before first.\n"
     "\n"
+    "Files already in OUTDIR are never replaced without --force. A navigation file whose\n"
+    "nearest record is more than a day from the first observation epoch is warned about.\n"
+    "\n"
     "Receiver: REC # / TYPE / VERS must name a known model (ASHTECH Z-XII3 and Z-XII3T\n"
     "give Z-XII3, dual frequency); otherwise give --receiver.\n"
     "\n"
@@ -50,11 +53,19 @@ ImportRinexResult ImportRinexSet(const ImportRinexArgs& args) {
   options.outputDir = args.outputDir;
   options.receiver = args.receiver;
   options.site = args.site;
+  options.keepExisting = !args.force;
   char error[talverin::kTextSize] = "";
   if (talverin::ParseHeaderPosition(args.headerPosition, &options, error) != 0 ||
       talverin::ImportRinex(options, &result.summary, error) != 0) {
     result.status = kExitFailed;
     result.error = error;
+  } else if (result.summary.navigationApart_s > talverin::kSecondsPerDay) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the navigation file's nearest record is %.1f days from the first observation "
+                  "epoch: is it of another day or year?",
+                  result.summary.navigationApart_s / talverin::kSecondsPerDay);
+    result.warning = text;
   }
   return result;
 }
@@ -65,6 +76,9 @@ int RunImportRinex(const ImportRinexArgs& args) {
   if (result.status != kExitOk) {
     std::fprintf(stderr, "talverin import-rinex: %s\n", result.error.c_str());
     return result.status;
+  }
+  if (!result.warning.empty()) {
+    std::fprintf(stderr, "talverin import-rinex: warning: %s\n", result.warning.c_str());
   }
   const talverin::RinexImportSummary& summary = result.summary;
   std::printf("receiver model: %s (type %ld, %ld-byte channel records)\n", summary.model,

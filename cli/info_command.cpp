@@ -226,6 +226,8 @@ std::vector<std::string> InfoLines(const InfoSet& set) {
   TimeRows(s, &lines);
   EphemerisAndEventRows(SetInputFiles(set.input)[1], s, &lines);
   DamageRows(s, &lines);
+  const std::string loss = SetLossText(s, set.input);
+  if (!loss.empty()) Row(&lines, "lost", loss);
   return lines;
 }
 

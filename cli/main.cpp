@@ -15,28 +15,32 @@
 namespace {
 
 constexpr char kExitStatusHelp[] =
-    "Exit status (a batch: the worst of its sets):\n"
-    "  0  done: every set converted (with recomputed positions unless --no-recompute),\n"
-    "     read without damage (info), exported whole (rinex) or reported whole (qc);\n"
-    "     every file accepted (detect); the statistics, rows or dump given, the set\n"
-    "     made (import-rinex)\n"
-    "  1  incomplete: stopped by Ctrl-C, SIGTERM or SIGHUP; refused by the module;\n"
-    "     converted, but no position recomputed although recomputation was asked for;\n"
-    "     damage found in a set (info), skipped in it (rinex, qc) or values left out\n"
-    "     (rinex); a report with missing parts (qc); a file not accepted (detect); no\n"
-    "     epoch holding a position (stats, positions)\n"
-    "  2  failed: usage error, missing or unreadable input, failed conversion or export,\n"
-    "     no report written, damaged GPB file, unusable reference, output that would\n"
-    "     overwrite an input or another output, an output that cannot be written\n";
+    "Exit status, one rule for every command (a batch: the worst of its sets):\n"
+    "  0  everything read and written: every set read whole and its outputs written (with\n"
+    "     recomputed positions unless --no-recompute); every file accepted (detect); the\n"
+    "     statistics, rows or dump given; the set made (import-rinex)\n"
+    "  1  written, but something lost, skipped, cut short or left unsolved, and the message\n"
+    "     says what and where: damage skipped (\"damaged: ...\"), a download cut short (\"cut\n"
+    "     short after N epochs\"), values RINEX cannot hold left out, report parts missing,\n"
+    "     no position recomputed; a file not accepted (detect); no epoch holding a position\n"
+    "     or a reference far from the mean position (stats, positions)\n"
+    "  2  nothing written for a set, or a usage error: a missing or unreadable input, a\n"
+    "     failed conversion, export or report, an output that would overwrite an input or\n"
+    "     another output or cannot be written, a damaged GPB file, an unusable reference\n"
+    "A run stopped by Ctrl-C, SIGTERM or SIGHUP exits non-zero (1, or 2 when a set failed)\n"
+    "and its summary names the sets that finished; sets not yet started are not started.\n";
 
 constexpr char kConvertHelp[] =
     "Each B file is converted with the E, S and D files beside it (same name, other first\n"
     "letter). A folder stands for every B file in it (B..., numeric extension).\n"
-    "Outputs: NAME.gpb, NAME.sta and NAME.epp beside each B file, or in -d DIR, or -o FILE\n"
-    "(one set only). They are written under temporary names and replace earlier outputs only\n"
-    "when the conversion completes; after a failure or Ctrl-C the earlier outputs stay as\n"
-    "they were and what was written is kept as NAME.partial.gpb (.sta, .epp). An output that\n"
-    "would overwrite an input is refused.\n"
+    "Outputs: NAME_DDD.gpb, .sta and .epp beside each B file (NAME.DDD: BBAHRA04.162 gives\n"
+    "BBAHRA04_162.gpb, so that the days of one site convert into one folder), or in -d DIR,\n"
+    "or -o FILE as given (one set only). They are written under temporary names and replace\n"
+    "earlier outputs only when the conversion completes; after a failure or Ctrl-C the earlier "
+    "outputs stay as\n"
+    "they were and what was written is kept as NAME.partial.gpb (.sta, .epp). A download cut\n"
+    "short is converted up to the cut under the final names (\"cut short after N epochs\").\n"
+    "An output that would overwrite an input is refused.\n"
     "Messages go to stderr with their epoch's GPS time and level (default: errors, warnings,\n"
     "one line counting the ephemerides; -v every message; -q errors only); one summary line\n"
     "per set goes to stdout. Ctrl-C, SIGTERM and SIGHUP stop the conversions at the next\n"
@@ -55,8 +59,8 @@ constexpr char kPositionsHelp[] =
     "the ephemerides in its .epp file.\n"
     "\n"
     "Examples:\n"
-    "  talverin positions BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
-    "  talverin positions BBAHRA04.gpb --format kml -o BBAHRA04.kml\n";
+    "  talverin positions BBAHRA04_162.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin positions BBAHRA04_162.gpb --format kml -o BBAHRA04_162.kml\n";
 
 constexpr char kStatsHelp[] =
     "The reference is the antenna reference point, or the marker with --antenna-height.\n"
@@ -64,8 +68,8 @@ constexpr char kStatsHelp[] =
     "(exit 2); a file without any epoch holding a position gives exit 1.\n"
     "\n"
     "Examples:\n"
-    "  talverin stats BBAHRA04.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
-    "  talverin stats BBAHRA04.gpb --reference-llh 26.209,50.608,-17.4 --antenna-height 0.1\n";
+    "  talverin stats BBAHRA04_162.gpb --reference 3633910.5918,4425277.7039,2799862.8556\n"
+    "  talverin stats BBAHRA04_162.gpb --reference-llh 26.209,50.608,-17.4 --antenna-height 0.1\n";
 
 constexpr char kInfoHelp[] =
     "For each download set: receiver model and type, site names and antenna height, first\n"
@@ -279,9 +283,10 @@ CLI::App* AddDump(CLI::App* app, Options* o) {
                                           "epochs and satellites, checksums verified");
   dumpCmd->add_option("FILE", o->dump.gpb, "GPB file")->required();
   dumpCmd->add_flag("--csv", o->dump.csv, "One CSV line per satellite record");
-  dumpCmd->footer(std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
-                              "Example:\n  talverin dump BBAHRA04.gpb --csv > BBAHRA04.csv\n\n") +
-                  kExitStatusHelp);
+  dumpCmd->footer(
+      std::string("A stdout closed by its reader (| head) ends the dump quietly.\n\n"
+                  "Example:\n  talverin dump BBAHRA04_162.gpb --csv > BBAHRA04_162.csv\n\n") +
+      kExitStatusHelp);
   return dumpCmd;
 }
 
@@ -297,6 +302,8 @@ CLI::App* AddImportRinex(CLI::App* app, Options* o) {
   importCmd->add_option("-r,--receiver", o->import.receiver,
                         "Receiver: ca, dual, l2-codeless, glonass "
                         "or a model text (default: from REC # / TYPE / VERS)");
+  importCmd->add_flag("--force", o->import.force,
+                      "Replace B, E or S files already in OUTDIR (default: refused, exit 2)");
   importCmd->add_option("--site", o->import.site,
                         "Site name, 1-4 characters (default: MARKER "
                         "NAME cut to 4)");
@@ -343,7 +350,7 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
   const SetOptionsHelp help = {
       "irjodJ+wR",
       "Folders: their subfolders too",
-      "The report's path, for one set (default: beside the input, NAME.qc.html)",
+      "The report's path, for one set (default: beside the input, NAME_DDD.qc.html)",
       "-d,--output-dir,--dir",
       "Folder for the reports and the index (made when missing)",
       "Sets at once, each in its own process",

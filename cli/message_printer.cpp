@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 namespace talverin_cli {
 namespace {
@@ -18,6 +19,22 @@ constexpr int kRepeatsShown = 3;  // per catalog text, below verbosity 2
 
 int Rank(MessageLevel level) {
   return level == MessageLevel::kError ? 0 : level == MessageLevel::kWarning ? 1 : 2;
+}
+
+// The text as shown after its level: a level word the text starts with is left out (the line
+// has one already), and runs of blanks (a blank field padded out) become one.
+std::string Tidy(const std::string& text) {
+  std::string out = text;
+  for (const char* word : {"Error: ", "Warning: ", "Info: "}) {
+    if (out.rfind(word, 0) == 0) out.erase(0, std::char_traits<char>::length(word));
+  }
+  std::replace(out.begin(), out.end(), '\n', ' ');
+  out.erase(
+      std::unique(out.begin(), out.end(), [](char a, char b) { return a == ' ' && b == ' '; }),
+      out.end());
+  const size_t dot = out.rfind(" .");
+  if (dot != std::string::npos && dot + 2 == out.size()) out.erase(dot, 1);
+  return out;
 }
 
 }  // namespace
@@ -44,6 +61,7 @@ int MessagePrinter::Count(const char* format) const {
 }
 
 void MessagePrinter::Print(MessageLevel level, double time_s, const std::string& text) {
+  if (verbosity_ == 0 && level != MessageLevel::kError) return;  // -q: errors only
   std::string line = label_;
   if (time_s >= 0.0) {
     const int32_t week = weeks_.WeekOf(time_s);
@@ -51,8 +69,7 @@ void MessagePrinter::Print(MessageLevel level, double time_s, const std::string&
     std::snprintf(tow, sizeof tow, "%.3f s of week", time_s);
     line += (week >= 0 ? talverin::FormatGpsTime(week, time_s) : std::string(tow)) + " ";
   }
-  line += std::string(talverin::MessageLevelName(level)) + ": " + text;
-  std::replace(line.begin(), line.end(), '\n', ' ');
+  line += std::string(talverin::MessageLevelName(level)) + ": " + Tidy(text);
   ErrorLine(line);
 }
 
@@ -80,7 +97,7 @@ void MessagePrinter::OnMessage(double time_s, const char* text) {
   if (Rank(level) > verbosity_) return;
   // Below verbosity 2 a text already shown, or a catalog text shown often enough, is counted.
   if (verbosity_ < 2 && (shown_.count(text) > 0 || shownPerText_[row] >= kRepeatsShown)) {
-    ++hidden_[row];
+    if (hidden_[row]++ == 0) firstHidden_[row] = text;
     return;
   }
   shown_.insert(text);
@@ -93,10 +110,11 @@ void MessagePrinter::Finish() {
   for (const auto& [row, n] : hidden_) {
     const MessageLevel level = row != nullptr ? row->level : MessageLevel::kWarning;
     Print(level, -1.0,
-          std::to_string(n) + " more like \"" + (row != nullptr ? row->format : "(other texts)") +
+          std::to_string(n) + " more like \"" + Tidy(firstHidden_[row]) +
               "\" not shown (-v shows every message)");
   }
   hidden_.clear();
+  firstHidden_.clear();
 }
 
 }  // namespace talverin_cli

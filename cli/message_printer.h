@@ -24,7 +24,7 @@ class MessagePrinter {
 
   // One message as the module's callback gives it (time -1.0: no epoch).
   void OnMessage(double time_s, const char* text);
-  // A line of the host's own, in the same form (time_s < 0: none).
+  // A line of the host's own, in the same form (time_s < 0: none); with -q errors only.
   void Print(talverin::MessageLevel level, double time_s, const std::string& text);
   // The ephemeris count (if not yet printed) and the counts of repeats not shown.
   void Finish();
@@ -42,6 +42,7 @@ class MessagePrinter {
   std::string label_;
   std::map<const talverin::MessageText*, int> received_;
   std::map<const talverin::MessageText*, int> hidden_;
+  std::map<const talverin::MessageText*, std::string> firstHidden_;  // as received
   std::map<const talverin::MessageText*, int> shownPerText_;
   std::set<std::string> shown_;
   int errors_ = 0;

@@ -4,6 +4,7 @@
 // set's text summary goes to stdout, then one line per set; with several sets an index page
 // links the reports. Exit status: the worst of the sets (0 complete, 1 report with missing
 // parts, 2 no report or unreadable set), 2 for a usage error.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -38,7 +39,8 @@ bool WriteSafely(const std::string& path, const std::string& text,
 }
 
 // One set in its child process: the report written, its text summary on stdout.
-SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options) {
+SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options,
+                   const talverin::ReferencePoint& reference) {
   DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
   const std::string report = args.sets.output.empty()
                                  ? talverin::QcReportPath(set, args.sets.outputDir)
@@ -51,6 +53,17 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   out.status = StopRequested() ? kExitIncomplete : r.status;
   out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
   out.json = r.json;
+  const std::string far = r.againstReference ? FarReferenceWarning(reference, r.meanEnu_m) : "";
+  if (!far.empty()) {
+    std::fprintf(stderr, "talverin qc: %s: warning: %s\n", set.c_str(), far.c_str());
+    out.status = std::max(out.status, kExitIncomplete);
+    out.summary += "; " + far;
+  }
+  // What the set lost, in the words convert, info and rinex use for it.
+  const std::string loss = out.status == kExitIncomplete && !StopRequested()
+                               ? ScanSetLoss(set, options.receiverType, options.gpsWeek)
+                               : "";
+  if (!loss.empty()) out.summary = loss + "; " + out.summary;
   out.data = talverin::EncodeQcIndexEntry(r.index);
   return out;
 }
@@ -125,7 +138,7 @@ QcResult Qc(const QcArgs& args) {
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
   result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
-    return QcOneSet(set, args, options);
+    return QcOneSet(set, args, options, reference);
   });
   if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size()) {
     result.index = WriteIndex(args.sets.outputDir, &result.batch);

@@ -122,7 +122,12 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
                                              : error;
     return NotCommitted(set, cause, stopped, &outputs, messages);
   }
-  return Written(exporter.summary(), finals, messages);
+  SetResult r = Written(exporter.summary(), finals, messages);
+  // What the set lost, in the words convert, info and qc use for it.
+  const std::string loss =
+      r.status == kExitOk ? "" : ScanSetLoss(set, receiverType, options.gpsWeek);
+  if (!loss.empty()) r.summary = loss + "; " + r.summary;
+  return r;
 }
 
 }  // namespace

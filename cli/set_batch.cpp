@@ -1,5 +1,6 @@
 #include "cli/set_batch.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cli/commands.h"
@@ -68,6 +69,38 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   plan->batch.jsonPath = args.json;
   plan->batch.command = command;
   return true;
+}
+
+bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
+  if (scan.lastEpochCut) return true;
+  for (auto d = scan.damage.rbegin(); d != scan.damage.rend(); ++d) {
+    if (d->file == 'B') return bBytes > 0 && d->offset + d->skipped >= bBytes;
+  }
+  return false;
+}
+
+std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath) {
+  std::error_code ec;
+  const auto size = fs::file_size(bPath, ec);
+  const bool cut = SetCutShort(scan, ec ? 0 : static_cast<int64_t>(size));
+  std::string text = cut ? "cut short after " + std::to_string(scan.epochs) + " epochs" : "";
+  // A cut stretch is the cut itself; only the damage before it is told apart.
+  const size_t places = scan.damage.size() - (cut && !scan.damage.empty() ? 1 : 0);
+  if (places == 0) return text;
+  int64_t bytes = 0;
+  for (size_t i = 0; i < places; ++i) bytes += scan.damage[i].skipped;
+  const talverin::SetDamage& first = scan.damage[0];
+  text += (text.empty() ? "" : "; ") + std::string("damaged: ") + std::to_string(bytes) +
+          " bytes skipped in " + std::to_string(places) + (places == 1 ? " place" : " places") +
+          ", the first in the " + first.file + " file at byte " + std::to_string(first.offset);
+  return text;
+}
+
+std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek) {
+  talverin::SetScanOptions options;
+  options.receiverType = std::max(0, receiverType);
+  options.gpsWeek = gpsWeek;
+  return SetLossText(talverin::ScanDownloadSet(bPath, options), bPath);
 }
 
 }  // namespace talverin_cli

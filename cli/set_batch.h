@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "dataset/set_scan.h"
 
 namespace talverin_cli {
 
@@ -48,5 +49,15 @@ int ResolveReceiverType(const SetBatchArgs& args, std::string* error);
 // sets, two sets with one output, -d not a folder that can be made.
 [[nodiscard]] bool PlanSetBatch(const char* command, const SetBatchArgs& args,
                                 const SetOutputNaming& naming, SetBatch* plan, std::string* error);
+
+// Whether a scanned set is cut short: the B file ends inside an epoch, or its last damaged
+// stretch runs to the end of the file (bBytes long). convert, info, rinex and qc all ask here.
+bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes);
+// What a scanned set lost, in the words every command uses: "cut short after N epochs",
+// "damaged: B bytes skipped in M places, the first in the B file at byte X", joined by "; ";
+// empty when the set was read whole.
+std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath);
+// SetLossText of the set of a B file, scanned with the receiver type word and GPS week given.
+std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek);
 
 }  // namespace talverin_cli

@@ -59,6 +59,32 @@ bool ResolveReference(const ReferenceArgs& args, talverin::ReferencePoint* point
   return ok;
 }
 
+std::string FarReferenceWarning(const talverin::ReferencePoint& reference,
+                                const double meanEnu_m[3]) {
+  const double distance_m = std::sqrt(meanEnu_m[0] * meanEnu_m[0] + meanEnu_m[1] * meanEnu_m[1] +
+                                      meanEnu_m[2] * meanEnu_m[2]);
+  if (!(distance_m > kFarReference_m)) return "";
+  const GeographicLib::LocalCartesian frame(reference.lat_deg, reference.lon_deg,
+                                            reference.height_m);
+  double lat_deg, lon_deg, height_m;
+  frame.Reverse(meanEnu_m[0], meanEnu_m[1], meanEnu_m[2], lat_deg, lon_deg, height_m);
+  constexpr double kNear_deg = 0.1;  // about 10 km
+  const auto near = [](double a, double b) { return std::fabs(a - b) < kNear_deg; };
+  const char* cause = "a reference of another station, or values typed in the wrong form?";
+  if (near(reference.lat_deg, lon_deg) && near(reference.lon_deg, lat_deg)) {
+    cause = "latitude and longitude swapped?";
+  } else if (near(reference.lat_deg, -lat_deg) && near(reference.lon_deg, lon_deg)) {
+    cause = "the sign of the latitude?";
+  } else if (near(reference.lat_deg, lat_deg) && near(reference.lon_deg, -lon_deg)) {
+    cause = "the sign of the longitude?";
+  }
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "the reference lies %.1f km from the mean position (lat %.6f lon %.6f): %s",
+                distance_m / 1000.0, lat_deg, lon_deg, cause);
+  return text;
+}
+
 StatsResult Stats(const StatsArgs& args) {
   StatsResult result;
   result.status = kExitFailed;
@@ -72,6 +98,9 @@ StatsResult Stats(const StatsArgs& args) {
     return result;
   }
   result.status = kExitOk;
+  const double mean_m[3] = {result.stats.meanE_m, result.stats.meanN_m, result.stats.meanU_m};
+  result.warning = FarReferenceWarning(result.reference, mean_m);
+  if (!result.warning.empty()) result.status = kExitIncomplete;
   if (result.stats.solved == 0) {
     result.status = kExitIncomplete;
     result.error = "no epoch of " + args.gpb + " holds a position (" +
@@ -83,9 +112,12 @@ StatsResult Stats(const StatsArgs& args) {
 int RunStats(const StatsArgs& args) {
   IgnoreBrokenPipes();
   const StatsResult result = Stats(args);
-  if (result.status != kExitOk) {
+  if (!result.error.empty()) {
     std::fprintf(stderr, "talverin stats: %s\n", result.error.c_str());
     return result.status;
+  }
+  if (!result.warning.empty()) {
+    std::fprintf(stderr, "talverin stats: warning: %s\n", result.warning.c_str());
   }
   const talverin::ReferencePoint& reference = result.reference;
   char line[256];
@@ -98,7 +130,7 @@ int RunStats(const StatsArgs& args) {
   std::string text = talverin::FormatPositionStats(result.stats);
   if (!text.empty() && text.back() == '\n') text.pop_back();
   PrintLine(text);
-  return kExitOk;
+  return result.status;
 }
 
 }  // namespace talverin_cli

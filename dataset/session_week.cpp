@@ -216,7 +216,15 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
   // The set the GPB file was converted from, when it sits beside it under the same name.
   const fs::path gpb(gpbPath);
   const fs::path directory = gpb.has_parent_path() ? gpb.parent_path() : ".";
-  const std::string stem = gpb.stem().string();
+  std::string stem = gpb.stem().string();
+  // NAME_DDD.gpb is the default name of DIR/NAME.DDD's output: the set's name is NAME.DDD.
+  std::string day;
+  const size_t underscore = stem.rfind('_');
+  if (underscore != std::string::npos && underscore + 1 < stem.size() &&
+      stem.find_first_not_of("0123456789", underscore + 1) == std::string::npos) {
+    day = stem.substr(underscore + 1);
+    stem.resize(underscore);
+  }
   std::vector<std::string> sets;
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec);
@@ -225,6 +233,7 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
     int32_t year = 0;
     int32_t doy = 0;
     if (name.size() == stem.size() + 4 && name.compare(0, stem.size(), stem) == 0 &&
+        (day.empty() || name.compare(stem.size() + 1, std::string::npos, day) == 0) &&
         SessionDateFromName(name, &year, &doy)) {
       sets.push_back(it->path().string());
     }

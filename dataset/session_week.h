@@ -54,7 +54,8 @@ struct WeekEvidence {
                                              int32_t overrideWeek);
 
 // The week of a GPB file's epochs. overrideWeek >= 0 wins; else the download set beside it
-// that the GPB file is named after (DIR/NAME.gpb from DIR/NAME.ddd, the default output name)
+// that the GPB file is named after (DIR/NAME_ddd.gpb from DIR/NAME.ddd, the default output
+// name; DIR/NAME.gpb from the one DIR/NAME.ddd)
 // gives it as ResolveSessionWeek does; else the GpsEph weeks of its .epp file with the year
 // of its name (NAME = letter, 4 site, 1-2 session characters, yy) and writtenWeek, the week
 // its header says it was written (-1 unknown), as the latest possible week.

@@ -75,7 +75,11 @@ std::string OneLine(const QcReport& r, const std::string& reportPath) {
 std::string QcReportPath(const std::string& bPath, const std::string& dir) {
   const fs::path b(bPath);
   const fs::path folder = dir.empty() ? b.parent_path() : fs::path(dir);
-  return (folder / (b.stem().string() + ".qc.html")).string();
+  // A numeric extension is the day of year: kept, so that the days of one site and session
+  // letter report side by side, as convert's outputs.
+  const std::string day = b.has_extension() ? b.extension().string().substr(1) : "";
+  const bool numeric = !day.empty() && day.find_first_not_of("0123456789") == std::string::npos;
+  return (folder / (b.stem().string() + (numeric ? "_" + day : "") + ".qc.html")).string();
 }
 
 std::vector<std::string> SetFiles(const std::string& bPath) {
@@ -117,6 +121,8 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   result.text = TextSummary(report, reportPath);
   result.summary = (computed != 0 ? "unreadable, " : "") + OneLine(report, reportPath);
   result.json = QcJsonMembers(report);
+  result.againstReference = report.positions.againstReference;
+  for (int i = 0; i < 3; ++i) result.meanEnu_m[i] = report.positions.meanEnu_m[i];
   result.index = QcIndexEntryOf(report, fs::path(reportPath).filename().string(), result.status);
   return result;
 }

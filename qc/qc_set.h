@@ -27,11 +27,14 @@ struct QcSetResult {
   std::string text;        // a few lines for stdout
   std::string json;        // the set's JSON members (qc_json.h), empty without figures
   QcIndexEntry index;
-  std::string error;  // why no report was written
+  std::string error;                      // why no report was written
+  bool againstReference = false;          // positions against the caller's reference
+  double meanEnu_m[3] = {0.0, 0.0, 0.0};  // the mean position against it
 };
 
 // The report's default path: in dir (the B file's folder when empty), the B file's name
-// without its extension and with ".qc.html" ("BBAHRA04.162" -> "BBAHRA04.qc.html").
+// with a numeric extension (the day) after an underscore and ".qc.html" ("BBAHRA04.162" ->
+// "BBAHRA04_162.qc.html"); another extension is left out.
 std::string QcReportPath(const std::string& bPath, const std::string& dir);
 
 // The set's B, E, S and D paths (those that exist and the B path).

@@ -463,6 +463,16 @@ int32_t Importer::OpenOutputs(const WindowEpoch& window) {
   summary_->observationFile = base + "B" + name;
   summary_->ephemerisFile = base + "E" + name;
   summary_->siteFile = base + "S" + name;
+  for (const std::string* path :
+       {&summary_->observationFile, &summary_->ephemerisFile, &summary_->siteFile}) {
+    if (options_.keepExisting && std::filesystem::exists(*path, ignored)) {
+      const int32_t result = Fail("%s exists; not replaced (--force replaces it)", path->c_str());
+      summary_->observationFile.clear();
+      summary_->ephemerisFile.clear();
+      summary_->siteFile.clear();
+      return result;
+    }
+  }
 
   bFile_ = std::fopen(summary_->observationFile.c_str(), "wb");
   if (bFile_ == nullptr) {
@@ -515,6 +525,21 @@ int32_t Importer::WriteEpochs(std::vector<WindowEpoch>* windowPointer) {
   return 0;
 }
 
+// The nearest record's toc from the epoch; the record's ten-bit week is read as the week
+// within 512 of the epoch's full week.
+double NavigationApart(const RinexNavFile& nav, const RinexObsEpoch& epoch) {
+  constexpr int32_t kWeekRollover = 1024;  // ten-bit week numbers
+  double nearest_s = -1.0;
+  for (const RinexNavRecord& record : nav.records) {
+    int32_t weeks = (record.eph.week - epoch.week) % kWeekRollover;
+    if (weeks < -kWeekRollover / 2) weeks += kWeekRollover;
+    if (weeks >= kWeekRollover / 2) weeks -= kWeekRollover;
+    const double apart_s = std::fabs(weeks * kSecondsPerWeek + record.eph.toc - epoch.tow_s);
+    if (nearest_s < 0.0 || apart_s < nearest_s) nearest_s = apart_s;
+  }
+  return nearest_s;
+}
+
 int32_t Importer::WriteEphemerides(const RinexNavFile& nav) {
   EphemerisFileWriter eph;
   for (const RinexNavRecord& record : nav.records) {
@@ -565,6 +590,7 @@ int32_t Importer::Run() {
   if (ReadInto(&window[1], &got) != 0) return -1;
   if (!got) return Fail("%s: no observation epochs", obsPath);
   const RinexObsEpoch first = window[1].epoch;  // kept: the window moves on
+  summary_->navigationApart_s = NavigationApart(nav, first);
   if (OpenOutputs(window[1]) != 0 || WriteEpochs(&window) != 0 || WriteEphemerides(nav) != 0) {
     return -1;
   }

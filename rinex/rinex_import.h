@@ -34,6 +34,7 @@ struct RinexImportOptions {
   std::string site;      // empty: the marker name cut to 4 characters
   HeaderPosition headerPosition = HeaderPosition::kRinex;
   double headerMove_m = 0.0;  // kMoved: distance from the approximate position
+  bool keepExisting = false;  // refuse to write when the B, E or S file already exists
 };
 
 // The header position for a --header-position word: "rinex", "zeros", or a distance in
@@ -60,6 +61,9 @@ struct RinexImportSummary {
   int32_t slipRecords = 0;       // cycle-slip records (flag 6), skipped
   int32_t ephemerides = 0;       // records written to the ephemeris file
   int32_t unhealthy = 0;         // of which with a health word other than 0
+  // Seconds from the first epoch to the nearest navigation record's clock time (toc), its
+  // ten-bit week taken nearest the epoch's; -1 without records.
+  double navigationApart_s = -1.0;
 };
 
 // The model text and receiver type for a --receiver word: "ca", "dual", "l2-codeless",

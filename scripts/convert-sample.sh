@@ -12,9 +12,9 @@ sample=samples/bahr-2004-162
 reference=3633910.5918,4425277.7039,2799862.8556
 "$build/talverin" import-rinex "$sample/bahr1620.04o" "$sample/bahr1620.04n" "$out/set"
 input=$(ls "$out"/set/B*)
-# The outputs go beside the B file: BBAHRA04.gpb, .sta, .epp.
+# The outputs go beside the B file: BBAHRA04_162.gpb, .sta, .epp.
 "$build/talverin" convert "$input"
 echo "first epochs:"
-"$build/talverin" positions "${input%.*}.gpb" --reference "$reference" | head -4
+"$build/talverin" positions "${input%.*}_${input##*.}.gpb" --reference "$reference" | head -4
 echo "position errors against the known antenna position:"
-"$build/talverin" stats "${input%.*}.gpb" --reference "$reference"
+"$build/talverin" stats "${input%.*}_${input##*.}.gpb" --reference "$reference"

@@ -90,7 +90,7 @@ class CommandLine : public ::testing::Test {
   static void TearDownTestSuite() { delete dir_; }
   void SetUp() override { TALVERIN_SKIP_WITHOUT_CLI(); }
   static std::string Set() { return dir_->File("bahr/BBAHRA04.162"); }
-  static std::string Gpb() { return dir_->File("out/BBAHRA04.gpb"); }
+  static std::string Gpb() { return dir_->File("out/BBAHRA04_162.gpb"); }
   static std::string Cut() { return dir_->File("cut/BBAHRA04.162"); }
   static std::string Bad() { return dir_->File("bad/BBAHRA04.162"); }
   static std::string Obs() { return rinex_test::SampleFile("bahr1620.04o"); }
@@ -111,10 +111,11 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   fs::rename(t.File("clash/Bahr1620.04o"), clash);
   const std::vector<uint8_t> clashBefore = ReadFileBytes(clash);
   CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.163");  // a second day of one site and session
   const std::string tag = "version:" + std::string(112, ' ');
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
   const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
-  const std::string noEpochGpb = t.File("h/B0001A01.gpb");  // the "h" row's output
+  const std::string noEpochGpb = t.File("h/B0001A01_001.gpb");  // the "h" row's output
 
   const struct {
     std::vector<std::string> args;
@@ -133,6 +134,11 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
+      {{"convert", "-d", t.File("days"), t.File("twin")}, 0, "BBAHRA04_163.gpb"},
+      {{"convert", "-d", t.File("cc"), Cut()}, 1, "cut short after 62 epochs"},
+      {{"info", Cut()}, 1, "cut short after 62 epochs"},
+      {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
+      {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
       {{"convert", "--help"}, 0, "Exit status"},
       {{"--version"}, 0, "talverin "},
       {{"detect", t.File("B0001.123"), t.File("X0001.123")}, 1, "X0001.123: 0"},
@@ -145,10 +151,12 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", kBahrAntenna, "--antenna-height", "200"}, 2, "-100..100"},
       {{"stats", noEpochGpb, "--reference", kBahrAntenna}, 1, "no epoch"},
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
+      {{"stats", Gpb(), "--reference-llh", "50.608,26.209,-17"}, 1, "longitude swapped"},
       {{"rinex", "--gps-week", "1274", clash}, 2, "refusing to overwrite an input"},
-      {{"rinex", "-d", t.File("c"), Cut()}, 1, "the file ends inside the epoch"},
+      {{"rinex", "-d", t.File("c"), Cut()}, 1, "cut short after 62 epochs"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
+      {{"import-rinex", Obs(), Nav(), t.File("i")}, 2, "exists; not replaced"},
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
        2,
        "header position 'north' is neither rinex, zeros nor a distance in metres"},
@@ -196,7 +204,8 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     std::string lastOutput;  // that output of the set in the subfolder
     size_t files;            // in the output folder: two sets' outputs, partial outputs, the JSON
   } cases[] = {
-      {"convert", converted, "completed", "epochs_written", "gpb", "BBAHRB04.gpb", 2 * 3 + 3 + 1},
+      {"convert", converted, "completed", "epochs_written", "gpb", "BBAHRB04_162.gpb",
+       2 * 3 + 3 + 1},
       {"rinex", exported, "written", "epochs", "observation", "bahr162b.04o", 2 * 2 + 1},
   };
   const char* sets[] = {"in/BBADXA04.162", "in/BBAHRA04.162", "in/sub/BBAHRB04.162"};
@@ -233,7 +242,7 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
     EXPECT_EQ(c.files, static_cast<size_t>(
                            std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
   }
-  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04.gpb")));
+  EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04_162.gpb")));
 }
 
 TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
@@ -245,7 +254,7 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   };
   CopySet(Set(), t.File("set"), "BAHRA04.162");
   ASSERT_EQ(0, Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
-  const auto good = outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"});
+  const auto good = outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"});
   // A RINEX export that cannot write its whole file (a file size limit of 51,200 bytes).
   ASSERT_EQ(0, Cli({"rinex", "-d", t.File("out"), t.File("set/BBAHRA04.162")}).status);
   const auto goodRinex = outputs("out/bahr162a", {".04o", ".04n"});
@@ -265,10 +274,10 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   DamageModelText(t.File("set/BBAHRA04.162"));
   const ProgramRun failed = Cli({"convert", "-d", t.File("out"), t.File("set/BBAHRA04.162")});
   EXPECT_EQ(2, failed.status);
-  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04.partial.gpb")))
+  EXPECT_NE(std::string::npos, failed.err.find("kept as " + t.File("out/BBAHRA04_162.partial.gpb")))
       << failed.err;
-  EXPECT_EQ(good, outputs("out/BBAHRA04", {".gpb", ".sta", ".epp"}));
-  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04.partial.gpb")));
+  EXPECT_EQ(good, outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"}));
+  EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04_162.partial.gpb")));
 
   // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
   // the conversion waits on its stderr until the test has sent the signal; the set after it
@@ -286,7 +295,7 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   // A warning the default level shows.
   EXPECT_NE(std::string::npos,
             first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
-  const auto previous = outputs("out/BLONGA04", {".gpb", ".sta", ".epp"});
+  const auto previous = outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"});
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     bool sent = false;
@@ -302,10 +311,10 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
     EXPECT_EQ(1, run.status) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
-    EXPECT_EQ(previous, outputs("out/BLONGA04", {".gpb", ".sta", ".epp"}));
-    const long kept = CleanEpochs(t.File("out/BLONGA04.partial.gpb"));
+    EXPECT_EQ(previous, outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"}));
+    const long kept = CleanEpochs(t.File("out/BLONGA04_162.partial.gpb"));
     EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
-    for (const char* kept : {"out/BLONGA04.partial.sta", "out/BLONGA04.partial.epp"})
+    for (const char* kept : {"out/BLONGA04_162.partial.sta", "out/BLONGA04_162.partial.epp"})
       EXPECT_TRUE(fs::exists(t.File(kept))) << kept;
   }
 }

@@ -47,7 +47,7 @@ class Commands : public ::testing::Test {
   static void TearDownTestSuite() { delete dir_; }
   static std::string Set() { return dir_->File("set/BBAHRA04.162"); }
   static std::string Cut() { return dir_->File("cut/BBAHRA04.162"); }
-  static std::string Gpb() { return dir_->File("out/BBAHRA04.gpb"); }
+  static std::string Gpb() { return dir_->File("out/BBAHRA04_162.gpb"); }
   static TempDir* dir_;
 };
 TempDir* Commands::dir_ = nullptr;

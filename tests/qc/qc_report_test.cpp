@@ -361,7 +361,7 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
     int status;
     std::string output;  // expected in stdout/stderr
   } cases[] = {
-      {"qc " + b, 0, "report: " + dir.File("sets/a/BBAHRA04.qc.html")},
+      {"qc " + b, 0, "report: " + dir.File("sets/a/BBAHRA04_162.qc.html")},
       {"qc " + b + " -o " + dir.File("r.html") + " --reference 3633908.899,4425275.499,2799861.339",
        0, "against the reference"},
       {"qc " + dir.File("sets") + " --recursive -d " + dir.File("out") + " --jobs 2 --json " +
@@ -381,9 +381,9 @@ TEST(QcCommand, ExitStatusesReportsIndexAndJson) {
   }
   EXPECT_EQ(ReadFileBytes(b), original) << "an input was changed";
   const std::string index = ReadFileText(dir.File("out/qc-index.html"));
-  EXPECT_NE(index.find("<a href=\"BBAHRA04.qc.html\">BBAHRA04.162</a>"), std::string::npos)
+  EXPECT_NE(index.find("<a href=\"BBAHRA04_162.qc.html\">BBAHRA04.162</a>"), std::string::npos)
       << index;
-  EXPECT_NE(index.find("<a href=\"BBAHRB04.qc.html\">BBAHRB04.162</a>"), std::string::npos)
+  EXPECT_NE(index.find("<a href=\"BBAHRB04_162.qc.html\">BBAHRB04.162</a>"), std::string::npos)
       << index;
   const nlohmann::json d = nlohmann::json::parse(ReadFileText(dir.File("out/qc.json")));
   ASSERT_EQ(d["sets"].size(), 2u);
