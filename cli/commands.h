@@ -198,6 +198,7 @@ extern const char kRinexHelp[];
 struct QcArgs {
   SetBatchArgs sets;        // -o: the report's path (one set); -d: the reports and the index
   ReferenceArgs reference;  // as for stats; none given: against the mean
+  double mask_deg = 10.0;   // --mask: elevation mask of the figures above it
 };
 struct QcResult {
   BatchResult batch;

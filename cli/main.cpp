@@ -386,8 +386,15 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
       "Full GPS week (default: from the ephemerides and the file name)",
       kReceiverHelp,
       true};
-  AddSetOptions(qcCmd, &o->qc.sets, help,
-                [qcCmd, o] { AddReferenceOptions(qcCmd, &o->qc.reference); });
+  AddSetOptions(qcCmd, &o->qc.sets, help, [qcCmd, o] {
+    AddReferenceOptions(qcCmd, &o->qc.reference);
+    qcCmd
+        ->add_option("--mask", o->qc.mask_deg,
+                     "Elevation mask, degrees: possible and complete observations, MP and "
+                     "slips above it")
+        ->check(CLI::Range(-90.0, 90.0))
+        ->capture_default_str();
+  });
   qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
   return qcCmd;
 }

@@ -5,6 +5,7 @@
 // links the reports. Exit status: the worst of the sets (0 complete, 1 report with missing
 // parts, 2 no report or unreadable set), 2 for a usage error.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -131,8 +132,11 @@ QcResult Qc(const QcArgs& args) {
   talverin::QcOptions options;
   options.receiverType = plan.receiverType;
   options.gpsWeek = args.sets.gpsWeek;
+  options.maskElevation_deg = args.mask_deg;
   talverin::ReferencePoint reference;
-  if (!ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
+  if (!(std::fabs(args.mask_deg) <= 90.0)) error = "--mask must be a number of degrees, -90 to 90";
+  if (!error.empty() ||
+      !ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
     result.batch = BatchRefused("qc", error);
     return result;
   }
