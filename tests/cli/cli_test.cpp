@@ -170,6 +170,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"rinex", "--observer", std::string(21, 'o'), Set()},
        2,
        "observer: 21 characters, at most 20"},
+      {{"qc", "--mask", "nan", Set()}, 2, "--mask must be a number of degrees, -90 to 90"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 2, "exists; not replaced"},
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
