@@ -295,24 +295,40 @@ class ObservationScan {
   double previous_s_ = 0.0;
 };
 
+// GPS satellites with a usable ephemeris above the mask at time_s.
+int64_t SatellitesAboveMask(EphemerisStore* store, const double receiver_m[3],
+                            const LocalFrame& frame, const QcReport& r, double time_s) {
+  const double tow_s =
+      r.weekKnown ? time_s - std::floor(time_s / kSecondsPerWeek) * kSecondsPerWeek : time_s;
+  int64_t above = 0;
+  for (int prn = 1; prn <= kMaxGpsPrn; ++prn) {
+    double position[3], velocity[3], el, az;
+    if (store->SatPosition(prn, tow_s, 0, kNominalRange_m, receiver_m, position, velocity) != 0)
+      continue;
+    ElevationAzimuth(receiver_m, frame, position, &el, &az);
+    above += el * kDegPerRad > r.maskElevation_deg ? 1 : 0;
+  }
+  return above;
+}
+
 // Satellites with a usable ephemeris above the mask at each epoch of the interval grid from
-// the first epoch to the last: the observations a receiver tracking every one would make.
+// the first epoch to the last: the observations a receiver tracking every one would make. As
+// for the observed satellites, the satellites above the mask are found at most every
+// kElevationStep_s and held in between (at intervals of 10 s and longer, at every epoch): a
+// satellite crossing the mask inside a hold moves the count by at most that hold's epochs.
 int64_t PossibleObservations(EphemerisStore* store, const double receiver_m[3], const QcReport& r) {
   double lat, lon, h;
   EcefToLatLonHeight(receiver_m, &lat, &lon, &h);
   const LocalFrame frame = LocalFrameOf(GeodeticPos{lat, lon, static_cast<float>(h)});
-  int64_t possible = 0;
+  int64_t possible = 0, above = 0;
+  double sampled_s = 0.0;
   for (int64_t k = 0; k < r.expected && r.interval_s > 0.0; ++k) {
     const double time_s = r.first_s + static_cast<double>(k) * r.interval_s;
-    const double tow_s =
-        r.weekKnown ? time_s - std::floor(time_s / kSecondsPerWeek) * kSecondsPerWeek : time_s;
-    for (int prn = 1; prn <= kMaxGpsPrn; ++prn) {
-      double position[3], velocity[3], el, az;
-      if (store->SatPosition(prn, tow_s, 0, kNominalRange_m, receiver_m, position, velocity) != 0)
-        continue;
-      ElevationAzimuth(receiver_m, frame, position, &el, &az);
-      possible += el * kDegPerRad > r.maskElevation_deg ? 1 : 0;
+    if (k == 0 || time_s - sampled_s >= kElevationStep_s - 1e-6) {  // 1 us: grid rounding
+      sampled_s = time_s;
+      above = SatellitesAboveMask(store, receiver_m, frame, r, time_s);
     }
+    possible += above;
   }
   return possible;
 }

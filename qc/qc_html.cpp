@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -61,8 +62,36 @@ void ReduceSeries(Series* s, size_t cap) {
   s->y.swap(y);
 }
 
-// The values as a JSON array, each as printf's "%.*f" gives it (to_chars: the same correctly
-// rounded digits, several times faster on a day of values).
+// v with decimals digits after the point as printf's "%.*f" gives it, into text; false when
+// the value is not simple: more than 2^52 once scaled, not finite, or within 1e-6 of a tie
+// (left to to_chars). The scaled value's distance to its nearest integer is found exactly
+// by fma, so the rounding is printf's (the exact binary value, ties never reach here).
+bool FixedSimple(double v, int decimals, char* text, char** end) {
+  static const double kScale[] = {1.0, 10.0, 100.0, 1000.0};
+  if (decimals < 0 || decimals > 3 || !std::isfinite(v)) return false;
+  const double scale = kScale[decimals], a = std::fabs(v);
+  if (a * scale >= 4503599627370496.0) return false;  // 2^52
+  double n = std::nearbyint(a * scale);
+  const double e = std::fma(a, scale, -n);  // a * scale - n, its sign exact
+  if (std::fabs(std::fabs(e) - 0.5) < 1e-6) return false;
+  if (e > 0.5) n += 1.0;
+  if (e < -0.5) n -= 1.0;
+  char digits[24];
+  int count = 0;
+  for (uint64_t u = static_cast<uint64_t>(n); count == 0 || u > 0 || count <= decimals; u /= 10)
+    digits[count++] = static_cast<char>('0' + u % 10);
+  char* out = text;
+  if (std::signbit(v)) *out++ = '-';
+  for (int i = count - 1; i >= 0; --i) {
+    *out++ = digits[i];
+    if (i == decimals && decimals > 0) *out++ = '.';
+  }
+  *end = out;
+  return true;
+}
+
+// The values as a JSON array, each as printf's "%.*f" gives it (a short exact formatter for
+// up to 3 decimals, to_chars for the rest: the same correctly rounded digits).
 std::string Numbers(const std::vector<double>& v, int decimals) {
   std::string out;
   out.reserve(2 + v.size() * 12);
@@ -70,9 +99,13 @@ std::string Numbers(const std::vector<double>& v, int decimals) {
   char text[400];  // a double's integer digits (309 at most), the point and the decimals
   for (size_t i = 0; i < v.size(); ++i) {
     if (i > 0) out += ',';
-    const std::to_chars_result r =
-        std::to_chars(text, text + sizeof text, v[i], std::chars_format::fixed, decimals);
-    out.append(text, r.ec == std::errc() ? r.ptr : text);
+    char* end = text;
+    if (!FixedSimple(v[i], decimals, text, &end)) {
+      const std::to_chars_result r =
+          std::to_chars(text, text + sizeof text, v[i], std::chars_format::fixed, decimals);
+      end = r.ec == std::errc() ? r.ptr : text;
+    }
+    out.append(text, end);
   }
   return out + "]";
 }
