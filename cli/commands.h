@@ -15,6 +15,7 @@
 #include "dataset/set_scan.h"
 #include "output/gpb_reader.h"
 #include "rinex/rinex_import.h"
+#include "rinex/rinex_metadata.h"
 
 namespace talverin_cli {
 
@@ -181,6 +182,14 @@ extern const char kImportRinexHelp[];
 struct RinexArgs {
   SetBatchArgs sets;     // without -o; --gps-week: the full week of the first epoch
   int rinexVersion = 2;  // 2 (2.11) or 3 (3.04)
+  // Header metadata given on the command line (over the site table, over the set's own).
+  talverin::RinexMetadata metadata;
+  std::string antennaDelta;  // --antenna-delta "H[,E,N]"; empty: not given
+  std::string siteTable;     // --site-table FILE
+  // Editing: --start, --end ("YYYY-MM-DDTHH:MM:SS", GPS time), --interval (s), --splice.
+  std::string start, end;
+  double interval_s = 0.0;
+  bool splice = false;  // one file pair per site and day from all the sets
 };
 [[nodiscard]] BatchResult Rinex(const RinexArgs& args);
 int RunRinex(const RinexArgs& args);

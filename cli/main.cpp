@@ -317,6 +317,33 @@ CLI::App* AddImportRinex(CLI::App* app, Options* o) {
   return importCmd;
 }
 
+// Header metadata and editing of `rinex`.
+void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
+  talverin::RinexMetadata& m = a->metadata;
+  cmd->add_option("--marker-name", m.markerName, "MARKER NAME (60 characters)");
+  cmd->add_option("--marker-number", m.markerNumber, "MARKER NUMBER (20 characters)");
+  cmd->add_option("--antenna-type", m.antennaType,
+                  "ANT # / TYPE: the IGS antenna name with its radome (20 characters)");
+  cmd->add_option("--antenna-number", m.antennaNumber, "antenna serial number (20 characters)");
+  cmd->add_option("--antenna-delta", a->antennaDelta,
+                  "ANTENNA: DELTA H/E/N, m: H[,E,N] (default: the set's antenna height)");
+  cmd->add_option("--receiver-number", m.receiverNumber, "receiver serial number (20 characters)");
+  cmd->add_option("--observer", m.observer, "OBSERVER (20 characters)");
+  cmd->add_option("--agency", m.agency, "AGENCY (40 characters)");
+  cmd->add_option("--country", m.country,
+                  "ISO 3166 alpha-3 country of version 3 long names (default XXX)");
+  cmd->add_option("--site-table", a->siteTable,
+                  "CSV of metadata by site: header row 'site,' then any of marker_name, "
+                  "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "
+                  "receiver_number, observer, agency, country");
+  cmd->add_option("--start", a->start, "first epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--end", a->end, "last epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--interval", a->interval_s,
+                  "keep the epochs within 0.5 s of multiples of this many seconds");
+  cmd->add_flag("--splice", a->splice,
+                "one observation and one navigation file per site and day from all the sets");
+}
+
 CLI::App* AddRinex(CLI::App* app, Options* o) {
   CLI::App* rinexCmd = app->add_subcommand("rinex",
                                            "RINEX observation and GPS navigation files "
@@ -338,6 +365,7 @@ CLI::App* AddRinex(CLI::App* app, Options* o) {
                      "RINEX version: 2 (2.11) or 3 (3.04)")
         ->check(CLI::IsMember({2, 3}))
         ->capture_default_str();
+    AddRinexEditing(rinexCmd, &o->rinex);
   });
   rinexCmd->footer(std::string(talverin_cli::kRinexHelp) + "\n" + kExitStatusHelp);
   return rinexCmd;

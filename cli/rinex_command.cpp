@@ -6,15 +6,21 @@
 // Exit status, the worst set's: 0 written, 1 written with damage skipped or values left out,
 // 2 nothing written.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
 #include "dataset/json_writer.h"
 #include "rinex/rinex_export.h"
+#include "rinex/rinex_format.h"
+#include "rinex/rinex_splice.h"
 
 namespace talverin_cli {
 namespace {
@@ -90,16 +96,14 @@ std::string ShowMessages(const std::string& set, const std::vector<std::string>&
   return json + "]";
 }
 
-SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverType) {
+SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPlan& plan,
+                    int receiverType) {
   DeferStopSignals();  // the export has no stopping point: it ends, then is not committed
   const std::string unreadable = UnreadableReason(set);
   if (!unreadable.empty()) {
     return Failed(set, "unreadable", "cannot read the B file " + set + ": " + unreadable);
   }
-  talverin::RinexExportOptions options;
-  options.bPath = set;
-  options.rinexVersion = args.rinexVersion;
-  options.gpsWeek = args.sets.gpsWeek;
+  talverin::RinexExportOptions options = OptionsFor(plan, set);
   options.receiverType = receiverType;
   talverin::RinexExporter exporter;
   if (exporter.Prepare(options) != 0) return Failed(set, "failed", exporter.errorText());
@@ -130,6 +134,61 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, int receiverT
   return r;
 }
 
+// A private folder for the splice's per-set exports; empty when none can be made.
+std::string SpliceFolder() {
+  std::string pattern = (fs::temp_directory_path() / "talverin-splice-XXXXXX").string();
+  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+// The sets of one site and day spliced into one file pair, named after the first set.
+SetResult SpliceSets(const std::vector<std::string>& sets, const RinexArgs& args,
+                     const RinexPlan& plan, int receiverType) {
+  DeferStopSignals();
+  const std::string& first = sets.front();
+  talverin::RinexExportOptions options = OptionsFor(plan, first);
+  options.receiverType = receiverType;
+  const std::string folder = SpliceFolder();
+  if (folder.empty()) return Failed(first, "failed", "no temporary folder for splicing");
+  talverin::RinexSpliceResult spliced;
+  std::string error;
+  const int32_t made = talverin::SpliceRinex(sets, options, folder, &spliced, &error);
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  if (made != 0) return Failed(first, "failed", error);
+  const fs::path dir =
+      args.sets.outputDir.empty() ? fs::path(first).parent_path() : fs::path(args.sets.outputDir);
+  const std::vector<std::string> finals = {(dir / spliced.observationName).string(),
+                                           (dir / spliced.navigationName).string()};
+  std::vector<std::string> inputs;
+  for (const std::string& set : sets) {
+    for (const std::string& file : SetInputFiles(set)) inputs.push_back(file);
+  }
+  SafeOutputs outputs;
+  if (!ClaimOutputs(finals, first, &error) || !outputs.Prepare(finals, inputs, &error)) {
+    return Failed(first, "refused", error);
+  }
+  const bool written = WriteText(outputs.TemporaryPath(0), spliced.observation) &&
+                       WriteText(outputs.TemporaryPath(1), spliced.navigation);
+  const std::string messages = ShowMessages(first, spliced.summary.messages);
+  if (!written || StopRequested() || !outputs.Commit(&error)) {
+    const std::string cause = StopRequested() ? std::string("stopped by a signal")
+                              : !written      ? "cannot write " + outputs.TemporaryPath(0)
+                                              : error;
+    return NotCommitted(first, cause, StopRequested(), &outputs, messages);
+  }
+  SetResult r = Written(spliced.summary, finals, messages);
+  r.summary += talverin::Format(" (%zu sets spliced, %d repeated epochs left out)", sets.size(),
+                                spliced.duplicateEpochs);
+  return r;
+}
+
 }  // namespace
 
 const char kRinexHelp[] =
@@ -154,8 +213,20 @@ BatchResult Rinex(const RinexArgs& args) {
   if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan, &error)) {
     return BatchRefused("rinex", error);
   }
-  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
-    return ExportSet(set, args, plan.receiverType);
+  RinexPlan rinex;
+  if (!PlanRinex(args, &rinex, &error)) return BatchRefused("rinex", error);
+  if (!args.splice) {
+    return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+      return ExportSet(set, args, rinex, plan.receiverType);
+    });
+  }
+  // One run per site and day, named by its first set.
+  std::map<std::string, std::vector<std::string>> byFirst;
+  for (const auto& group : SpliceGroups(plan.sets)) byFirst[group.second.front()] = group.second;
+  std::vector<std::string> firsts;
+  for (const auto& group : byFirst) firsts.push_back(group.first);
+  return RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
+    return SpliceSets(byFirst.at(set), args, rinex, plan.receiverType);
   });
 }
 

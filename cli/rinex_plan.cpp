@@ -1,0 +1,95 @@
+#include "cli/rinex_plan.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "dataset/gps_calendar.h"
+
+namespace talverin_cli {
+namespace {
+
+bool PlanWindow(const RinexArgs& args, talverin::RinexExportOptions* o, std::string* error) {
+  if (!args.start.empty() && !ParseGpsTime(args.start, &o->start)) {
+    *error = "--start '" + args.start + "' is not a GPS time YYYY-MM-DDTHH:MM:SS";
+    return false;
+  }
+  if (!args.end.empty() && !ParseGpsTime(args.end, &o->end)) {
+    *error = "--end '" + args.end + "' is not a GPS time YYYY-MM-DDTHH:MM:SS";
+    return false;
+  }
+  o->hasStart = !args.start.empty();
+  o->hasEnd = !args.end.empty();
+  if (o->hasStart && o->hasEnd && o->end.FullSeconds() < o->start.FullSeconds()) {
+    *error = "--end " + args.end + " lies before --start " + args.start;
+    return false;
+  }
+  if (args.interval_s != 0.0 && !(args.interval_s > 0.0 && args.interval_s <= 86400.0)) {
+    *error = "--interval must be a number of seconds above 0, at most 86400";
+    return false;
+  }
+  o->decimate_s = args.interval_s;
+  return true;
+}
+
+}  // namespace
+
+bool ParseGpsTime(const std::string& text, talverin::GpsInstant* t) {
+  talverin::CalendarTime c;
+  int consumed = 0;
+  char separator = 0;
+  const int fields = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%lf%n", &c.year, &c.month,
+                                 &c.day, &separator, &c.hour, &c.minute, &c.second, &consumed);
+  if (fields != 7 || static_cast<size_t>(consumed) != text.size() ||
+      (separator != 'T' && separator != ' ')) {
+    return false;
+  }
+  return talverin::CalendarToGps(c, &t->week, &t->tow_s);
+}
+
+bool PlanRinex(const RinexArgs& args, RinexPlan* plan, std::string* error) {
+  plan->base.rinexVersion = args.rinexVersion;
+  plan->base.gpsWeek = args.sets.gpsWeek;
+  plan->commandLine = args.metadata;
+  if (!args.antennaDelta.empty()) {
+    if (!talverin::ParseAntennaDelta(args.antennaDelta, plan->commandLine.antennaDelta_m, error)) {
+      return false;
+    }
+    plan->commandLine.hasAntennaDelta = true;
+  }
+  if (!talverin::CheckMetadata(plan->commandLine, error)) return false;
+  if (!args.siteTable.empty() && !talverin::ReadSiteTable(args.siteTable, &plan->table, error)) {
+    return false;
+  }
+  return PlanWindow(args, &plan->base, error);
+}
+
+talverin::RinexExportOptions OptionsFor(const RinexPlan& plan, const std::string& set) {
+  talverin::RinexExportOptions o = plan.base;
+  o.bPath = set;
+  const std::string name = std::filesystem::path(set).filename().string();
+  const talverin::RinexMetadata* row =
+      name.size() > 4 ? talverin::FindSite(plan.table, name.substr(1, 4)) : nullptr;
+  o.metadata =
+      talverin::MergeMetadata(row != nullptr ? *row : talverin::RinexMetadata(), plan.commandLine);
+  return o;
+}
+
+std::map<std::string, std::vector<std::string>> SpliceGroups(const std::vector<std::string>& sets) {
+  std::map<std::string, std::vector<std::string>> groups;
+  for (const std::string& set : sets) {
+    const std::string name = std::filesystem::path(set).filename().string();
+    const size_t dot = name.rfind('.');
+    std::string key = set;
+    if (name.size() >= 12 && dot == name.size() - 4 && dot >= 2) {
+      std::string site = name.substr(1, 4);
+      for (char& c : site) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      key = site + " " + name.substr(dot - 2);
+    }
+    groups[key].push_back(set);
+  }
+  return groups;
+}
+
+}  // namespace talverin_cli
