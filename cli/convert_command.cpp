@@ -334,8 +334,17 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   UnloadPlugin(&plugin);
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.
+  bool readable = false;
   const std::string loss =
-      ScanSetLoss(input, ReceiverTypeFromName(args.sets.receiver), args.sets.gpsWeek);
+      ScanSetLoss(input, ReceiverTypeFromName(args.sets.receiver), args.sets.gpsWeek, &readable);
+  // Nothing is kept beside an input that is no download set (junk or an E file as the B file).
+  const auto folderOf = [](const std::string& path) {
+    const fs::path folder = fs::path(path).parent_path();
+    return (folder.empty() ? fs::path(".") : folder).string();
+  };
+  if (result != 0 && !readable && SameFile(folderOf(input), folderOf(gpbPath))) {
+    outputs.Discard();
+  }
   Outcome o = Settle(result, moduleText, finals, loss, &outputs, &printer);
   o.json.Integer("module_result", result);
   AddCounts(request, args, week, finals, &printer, &o);

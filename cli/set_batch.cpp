@@ -96,11 +96,13 @@ std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath)
   return text;
 }
 
-std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek) {
+std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek, bool* readable) {
   talverin::SetScanOptions options;
   options.receiverType = std::max(0, receiverType);
   options.gpsWeek = gpsWeek;
-  return SetLossText(talverin::ScanDownloadSet(bPath, options), bPath);
+  const talverin::SetScan scan = talverin::ScanDownloadSet(bPath, options);
+  if (readable != nullptr) *readable = scan.opened && scan.epochs > 0;
+  return SetLossText(scan, bPath);
 }
 
 }  // namespace talverin_cli

@@ -57,7 +57,9 @@ bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes);
 // "damaged: B bytes skipped in M places, the first in the B file at byte X", joined by "; ";
 // empty when the set was read whole.
 std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath);
-// SetLossText of the set of a B file, scanned with the receiver type word and GPS week given.
-std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek);
+// SetLossText of the set of a B file, scanned with the receiver type word and GPS week given;
+// readable, when given, says whether its B file reads as a download set at all.
+std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek,
+                        bool* readable = nullptr);
 
 }  // namespace talverin_cli

@@ -139,6 +139,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"info", Cut()}, 1, "cut short after 62 epochs"},
       {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
       {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
+      {{"convert", t.File("X0001.123")}, 2, "failed"},  // junk as the B file: nothing beside it
       {{"convert", "--help"}, 0, "Exit status"},
       {{"--version"}, 0, "talverin "},
       {{"detect", t.File("B0001.123"), t.File("X0001.123")}, 1, "X0001.123: 0"},
@@ -188,6 +189,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
   EXPECT_EQ(clashBefore, ReadFileBytes(clash));
   EXPECT_FALSE(fs::exists(t.File("north")));
+  EXPECT_FALSE(fs::exists(t.File("X0001_123.partial.gpb")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
   const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
   EXPECT_EQ(closed.status, 0);
