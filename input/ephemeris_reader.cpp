@@ -141,16 +141,6 @@ class EppText {
 constexpr int kShort = 8;  // %.8e
 constexpr int kLong = 14;  // %.14le
 
-bool AllFinite(const GpsEph& x) {
-  const double values[] = {x.tgd,    x.af2,   x.af1, x.af0,      x.deltaN, x.m0,  x.e,
-                           x.rootA,  x.cic,   x.crc, x.cis,      x.crs,    x.cuc, x.cus,
-                           x.omega0, x.omega, x.i0,  x.omegaDot, x.iDot};
-  for (double v : values) {
-    if (!std::isfinite(v)) return false;
-  }
-  return true;
-}
-
 int32_t WriteGpsEphPrintf(FILE* file, const GpsEph& x) {
   const int written = std::fprintf(
       file,
@@ -173,7 +163,7 @@ int32_t WriteGpsEphPrintf(FILE* file, const GpsEph& x) {
 int32_t WriteGpsEph(FILE* file, const GpsEph& x) {
   if (file == nullptr) return 1;
   // printf's own words for values that are not numbers (the reader never writes them).
-  if (!AllFinite(x)) return WriteGpsEphPrintf(file, x);
+  if (!GpsEphFinite(x)) return WriteGpsEphPrintf(file, x);
   EppText t;
   t.Put("GpsEph { Prn: ").Int(x.prn).Put("\n\tEl1: ").Int(x.week).Put(" ").Int(x.tow);
   t.Sci(x.tgd, kShort).Put(" ").Int(x.iodc).Put(" ").Int(x.toc);

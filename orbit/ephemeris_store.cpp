@@ -21,16 +21,6 @@ constexpr int64_t kWeekWrapAt_s = 450000;     // week unknown: beyond this, fold
 // 1.4e15 s) and would lose integer exactness in a double; such times find nothing.
 constexpr double kMaxLookupTime_s = 4.0e15;
 
-bool AllFieldsFinite(const GpsEph& r) {
-  const double fields[] = {r.tgd,    r.af2,   r.af1, r.af0,      r.deltaN, r.m0,  r.e,
-                           r.rootA,  r.cic,   r.crc, r.cis,      r.crs,    r.cuc, r.cus,
-                           r.omega0, r.omega, r.i0,  r.omegaDot, r.iDot};
-  for (double value : fields) {
-    if (!std::isfinite(value)) return false;
-  }
-  return true;
-}
-
 bool ValidGpsPrn(int32_t prn) { return prn >= 1 && prn <= kMaxGpsPrn; }
 
 // --- Insert-only AVL trees threaded through the nodes --------------------------------
@@ -171,7 +161,7 @@ int32_t EphemerisStore::AddGpsEph(const GpsEph& record) {
   // Written so that a NaN rootA fails too.
   if (!(record.rootA >= kMinRootA_sqrtm && record.rootA <= kMaxRootA_sqrtm)) return 1;
   // One corrupt record would otherwise give NaN or hyperbolic orbits for hours.
-  if (!AllFieldsFinite(record)) return 1;
+  if (!GpsEphFinite(record)) return 1;
   if (!(record.e >= 0.0 && record.e < 1.0)) return 1;
 
   const int64_t sowKey = int64_t{record.toe} - kKeyBeforeToe_s;
@@ -270,6 +260,16 @@ const EphNode* EphemerisStore::FindGpsNode(int32_t prn, double t, int32_t week) 
   if (chosen == nullptr) return nullptr;
   gpsCache[prn] = chosen;
   return chosen;
+}
+
+bool GpsEphFinite(const GpsEph& r) {
+  const double fields[] = {r.tgd,    r.af2,   r.af1, r.af0,      r.deltaN, r.m0,  r.e,
+                           r.rootA,  r.cic,   r.crc, r.cis,      r.crs,    r.cuc, r.cus,
+                           r.omega0, r.omega, r.i0,  r.omegaDot, r.iDot};
+  for (double value : fields) {
+    if (!std::isfinite(value)) return false;
+  }
+  return true;
 }
 
 }  // namespace talverin

@@ -36,4 +36,7 @@ struct GpsEph {
   double iDot;      // rad/s
 };
 
+// Whether every orbit and clock field is a finite number.
+bool GpsEphFinite(const GpsEph& r);
+
 }  // namespace talverin
