@@ -48,7 +48,8 @@ constexpr char kConvertHelp[] =
     "\n"
     "Examples:\n"
     "  talverin convert download/BBAHRA04.162\n"
-    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n";
+    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n"
+    "  talverin convert --recursive --update --shard 3/8 -d /archive/gpb /archive/downloads\n";
 
 constexpr char kPositionsHelp[] =
     "CSV columns: gps_week, tow_s, gps_time (GPS time), lat_deg, lon_deg, height_m\n"
@@ -133,7 +134,7 @@ struct SetOptionsHelp {
 };
 
 constexpr char kShardHelp[] =
-    "K/N: only the K-th of N parts of the sets (1 <= K <= N), each set's part fixed by its path "
+    "Only the K-th of N parts of the sets (1 <= K <= N), each set's part fixed by its path "
     "below the folder named, so that every machine splits a batch alike";
 constexpr char kUpdateHelp[] =
     "Skip a set whose outputs all exist and are newer than its B, E, S and D files";
@@ -167,7 +168,7 @@ void AddSetOptions(
     } else if (*key == 'R') {
       command->add_option("-r,--receiver", a->receiver, help.receiver)->capture_default_str();
     } else if (*key == 's') {
-      command->add_option("--shard", a->shard, kShardHelp);
+      command->add_option("--shard", a->shard, kShardHelp)->type_name("K/N");
     } else if (*key == 'u') {
       command->add_flag("--update", a->update, kUpdateHelp);
     } else if (*key == '+') {
