@@ -69,15 +69,17 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   return out;
 }
 
-// --update: a set whose report is newer than its files; the index links that report, whose
-// figures stay in it.
+// --update: a set whose report is newer than its files; its index row is the one the report
+// keeps (a report without one is linked with no figures).
 SetResult UpToDateReport(const std::string& set, const std::string& report) {
   SetResult r = UpToDate();
   talverin::QcIndexEntry e;
-  e.set = fs::path(set).filename().string();
+  if (!talverin::ReadQcIndexEntry(report, &e)) {
+    e.set = fs::path(set).filename().string();
+    e.status = kExitOk;
+    e.positions = kUpToDate;
+  }
   e.link = report;
-  e.status = kExitOk;
-  e.positions = kUpToDate;
   r.data = talverin::EncodeQcIndexEntry(e);
   return r;
 }
