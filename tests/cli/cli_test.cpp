@@ -331,11 +331,9 @@ TEST_F(CommandLine, ShardsMakeOneBatchAndUpdateRedoesOnlyWhatIsLeft) {
     if (command == std::string("qc")) {  // the index lists the figures the reports keep
       EXPECT_EQ(ReadFileText(whole + "/qc-index.html"), ReadFileText(parts + "/qc-index.html"));
     }
-    const std::string touched = t.File("in/sub/EBAHRC04.162");
-    fs::last_write_time(touched, fs::file_time_type::clock::now());
+    fs::last_write_time(t.File("in/sub/EBAHRC04.162"), fs::file_time_type::clock::now());
     const ProgramRun redone = Cli(update);
     EXPECT_EQ(keys.size() - 1, testing_support::CountOf(redone.out, ": up to date\n"));
-    EXPECT_EQ(std::string::npos, redone.out.find("BBAHRC04.162: up to date")) << redone.out;
     const auto after = Outputs(parts);
     for (const auto& file : written) {
       SCOPED_TRACE(file.first);
