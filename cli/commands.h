@@ -50,6 +50,7 @@ struct InfoSet {
 struct InfoResult {
   int status = 0;     // the worst set's
   std::string error;  // a usage error (receiver type, no B file in a folder): no set was read
+  std::string note;   // a shard that holds no set says so
   std::vector<InfoSet> sets;
 };
 // Reads every set the arguments name; prints and writes nothing.

@@ -416,9 +416,16 @@ BatchResult Convert(const ConvertArgs& args) {
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
   UnloadPlugin(&plugin);
-  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
-    return ConvertSet(set, plan.outputs[context.index], args, context);
-  });
+  const BatchResult batch =
+      RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
+        const std::string& gpb = plan.outputs[context.index];
+        if (args.sets.update &&
+            OutputsUpToDate(set, {gpb, WithExtension(gpb, ".sta"), WithExtension(gpb, ".epp")})) {
+          return UpToDate();
+        }
+        return ConvertSet(set, gpb, args, context);
+      });
+  return NoteEmptyShard(plan, batch);
 }
 
 int RunConvert(const ConvertArgs& args) { return PrintBatch(Convert(args)); }

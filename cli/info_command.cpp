@@ -269,7 +269,7 @@ InfoResult Info(const InfoArgs& args) {
   options.gpsWeek = args.sets.gpsWeek;
   std::vector<std::string> sets;
   if (options.receiverType < 0) return result;
-  if (!ExpandInputs(args.sets.inputs, args.sets.recursive, &sets, &result.error) ||
+  if (!SelectSets(args.sets, &sets, &result.note, &result.error) ||
       !CheckGpsWeek(args.sets.gpsWeek, sets, &result.error)) {
     return result;
   }
@@ -292,6 +292,7 @@ int RunInfo(const InfoArgs& args) {
     std::fprintf(stderr, "talverin info: %s\n", result.error.c_str());
     return kExitFailed;
   }
+  if (!result.note.empty()) std::fprintf(stderr, "talverin info: %s\n", result.note.c_str());
   std::vector<std::string> inputs;
   for (const InfoSet& set : result.sets) inputs.push_back(set.input);
   SafeOutputs jsonOutput;

@@ -211,26 +211,36 @@ const char kRinexHelp[] =
     "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
 
 BatchResult Rinex(const RinexArgs& args) {
+  SetOutputNaming naming;
+  naming.shardsGroups = args.splice;  // a shard takes whole site-days
   SetBatch plan;
   std::string error;
-  if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan, &error)) {
+  if (!PlanSetBatch("rinex", args.sets, naming, &plan, &error)) {
     return BatchRefused("rinex", error);
   }
   RinexPlan rinex;
   if (!PlanRinex(args, &rinex, &error)) return BatchRefused("rinex", error);
   if (!args.splice) {
-    return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
-      return ExportSet(set, args, rinex, plan.receiverType);
-    });
+    return NoteEmptyShard(
+        plan, RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+          return ExportSet(set, args, rinex, plan.receiverType);
+        }));
   }
-  // One run per site and day, named by its first set.
+  // One run per site and day, named by its first set; a shard takes those of its first sets.
+  std::map<std::string, std::string> keyOf;
+  for (size_t i = 0; i < plan.sets.size(); ++i) keyOf[plan.sets[i]] = plan.keys[i];
   std::map<std::string, std::vector<std::string>> byFirst;
-  for (const auto& group : SpliceGroups(plan.sets)) byFirst[group.second.front()] = group.second;
+  for (const auto& group : SpliceGroups(plan.sets)) {
+    if (InShard(plan.shard, keyOf[group.second.front()])) {
+      byFirst[group.second.front()] = group.second;
+    }
+  }
   std::vector<std::string> firsts;
   for (const auto& group : byFirst) firsts.push_back(group.first);
-  return RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
-    return SpliceSets(byFirst.at(set), args, rinex, plan.receiverType);
-  });
+  return NoteEmptyShard(
+      plan, RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
+        return SpliceSets(byFirst.at(set), args, rinex, plan.receiverType);
+      }));
 }
 
 int RunRinex(const RinexArgs& args) { return PrintBatch(Rinex(args)); }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -174,6 +175,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
        2,
        "observer: 21 characters, at most 20"},
       {{"qc", "--mask", "nan", Set()}, 2, "--mask must be a number of degrees, -90 to 90"},
+      {{"convert", "--shard", "4/3", Set()}, 2, "--shard 4/3: K must be 1 to N"},
+      {{"rinex", "--shard", "1/0", Set()}, 2, "--shard 1/0: K must be 1 to N and N at least 1"},
+      {{"qc", "--shard", "1/x", Set()}, 2, "--shard 1/x: give K/N"},
+      {{"info", "--shard", "2/2", Set()}, 0, "shard 2/2 holds none of the 1 set named"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 2, "exists; not replaced"},
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
@@ -321,6 +326,82 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
                            std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
   }
   EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04_162.gpb")));
+}
+
+// FNV-1a 64 as published (offset basis 14695981039346656037, prime 1099511628211).
+uint64_t Fnv1a64(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  return hash;
+}
+
+// Every file of a folder (not the qc index pages): its bytes, a GPB file's creation stamp
+// (bytes 24-35 of the $NEWGPB header) zeroed, and its time of change.
+std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> Outputs(
+    const std::string& dir) {
+  std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> files;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    if (e.path().filename().string().rfind("qc-index", 0) == 0) continue;
+    std::vector<uint8_t> bytes = ReadFileBytes(e.path().string());
+    if (e.path().extension() == ".gpb" && bytes.size() > 36)
+      std::fill(bytes.begin() + 24, bytes.begin() + 36, 0);
+    files[e.path().filename().string()] = {bytes, fs::last_write_time(e.path())};
+  }
+  return files;
+}
+
+// Three shards of a folder: each set in the shard its path below the folder hashes to, so
+// the shards are disjoint, and together they write what one batch writes, file for file.
+// --update then rewrites nothing, until a set's E file changes: that set alone is redone.
+TEST_F(CommandLine, ShardsMakeOneBatchAndUpdateRedoesOnlyWhatIsLeft) {
+  ASSERT_EQ(0xaf63dc4c8601ec8cull, Fnv1a64("a"));  // the published check value of "a"
+  TempDir t;
+  const std::vector<std::string> keys = {"BBAHRA04.162", "BBAHRB04.162", "sub/BBAHRC04.162",
+                                         "sub/BBAHRD04.162", "sub/x/BBAHRE04.162"};
+  for (const std::string& key : keys) {
+    const fs::path path = fs::path(t.File("in")) / key;
+    CopySet(Set(), path.parent_path().string(), path.filename().string().substr(1));
+  }
+  for (const std::string command : {"convert", "qc"}) {
+    SCOPED_TRACE(command);
+    const std::string whole = t.File(command + "-whole"), parts = t.File(command + "-parts");
+    ASSERT_EQ(0, Cli({command, "--recursive", "-d", whole, t.File("in")}).status);
+    for (uint64_t k = 1; k <= 3; ++k) {
+      const ProgramRun run = Cli(
+          {command, "--recursive", "--shard", std::to_string(k) + "/3", "-d", parts, t.File("in")});
+      EXPECT_EQ(0, run.status) << run.err;
+      for (const std::string& key : keys) {
+        SCOPED_TRACE(std::to_string(k) + " " + key);
+        const bool listed = run.out.find(t.File("in/" + key) + ": ") != std::string::npos;
+        EXPECT_EQ(Fnv1a64(key) % 3 == k - 1, listed) << run.out;
+      }
+    }
+    const auto written = Outputs(parts);
+    EXPECT_EQ(Outputs(whole).size(), written.size());
+    for (const auto& file : Outputs(whole)) {
+      SCOPED_TRACE(file.first);
+      EXPECT_TRUE(written.count(file.first) && written.at(file.first).first == file.second.first);
+    }
+    const std::vector<std::string> update = {command, "--recursive", "--update",
+                                             "-d",    parts,         t.File("in")};
+    const ProgramRun again = Cli(update);
+    EXPECT_EQ(0, again.status);
+    EXPECT_EQ(keys.size(), testing_support::CountOf(again.out, ": up to date\n")) << again.out;
+    EXPECT_EQ(written, Outputs(parts));
+    if (command == std::string("qc")) {  // the index lists the figures the reports keep
+      EXPECT_EQ(ReadFileText(whole + "/qc-index.html"), ReadFileText(parts + "/qc-index.html"));
+    }
+    fs::last_write_time(t.File("in/sub/EBAHRC04.162"), fs::file_time_type::clock::now());
+    const ProgramRun redone = Cli(update);
+    EXPECT_EQ(keys.size() - 1, testing_support::CountOf(redone.out, ": up to date\n"));
+    const auto after = Outputs(parts);
+    for (const auto& file : written) {
+      SCOPED_TRACE(file.first);
+      EXPECT_EQ(file.second.first, after.at(file.first).first);
+      EXPECT_EQ(file.first.find("BBAHRC04_162") == std::string::npos,
+                file.second.second == after.at(file.first).second);
+    }
+  }
 }
 
 TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
