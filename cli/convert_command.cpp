@@ -240,6 +240,8 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
   }
+  // What the set lacks, in the words of the other commands (a missing E file, damage).
+  if (!loss.empty() && !aborted) o.r.summary += " (" + loss + ")";
   std::string kept = "previous outputs left as they were";
   if (!o.partial.empty()) {
     o.written = o.partial[0];

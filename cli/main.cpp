@@ -345,6 +345,12 @@ void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
   cmd->add_option("--agency", m.agency, "AGENCY (40 characters)");
   cmd->add_option("--country", m.country,
                   "ISO 3166 alpha-3 country of version 3 long names (default XXX)");
+  cmd->add_option("--monument", a->monument,
+                  "monument digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
+  cmd->add_option("--receiver-index", a->receiverIndex,
+                  "receiver digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
   cmd->add_option("--site-table", a->siteTable,
                   "CSV of metadata by site: header row 'site,' then any of marker_name, "
                   "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "

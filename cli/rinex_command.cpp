@@ -128,7 +128,10 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
     return NotCommitted(set, cause, stopped, &outputs, messages);
   }
   SetResult r = Written(exporter.summary(), finals, messages);
-  // What the set lost, in the words convert, info and qc use for it.
+  // What the set lost, in the words convert, info and qc use for it. Without an E file the
+  // navigation file holds no record: written, but not all a set gives.
+  std::error_code ec;
+  if (!fs::exists(SetInputFiles(set)[1], ec)) r.status = kExitIncomplete;
   const std::string loss =
       r.status == kExitOk ? "" : ScanSetLoss(set, receiverType, options.gpsWeek);
   if (!loss.empty()) r.summary = loss + "; " + r.summary;
