@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
@@ -74,7 +75,8 @@ std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
     SetContext context;
     context.index = i;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[i]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[i]).filename()) + ": ";
     results[i] = runner(sets[i], context);
   }
   SetStopHandler(nullptr);
@@ -158,7 +160,8 @@ bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRun
     SetContext context;
     context.index = index;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[index]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
     const SetResult result = runner(sets[index], context);
     WriteAll(fds[1], Encode(result));
     close(fds[1]);
@@ -365,9 +368,9 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
   std::vector<std::string> allKeys;
   for (const std::string& argument : arguments) {
     std::error_code ec;
-    if (!fs::is_directory(argument, ec)) {
+    if (!fs::is_directory(talverin::NativePath(argument), ec)) {
       all.push_back(argument);
-      allKeys.push_back(fs::path(argument).filename().generic_string());
+      allKeys.push_back(talverin::NativeText(talverin::NativePath(argument).filename()));
       continue;
     }
     std::vector<std::string> found;
@@ -378,8 +381,8 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
       }
     };
     if (recursive) {
-      fs::recursive_directory_iterator it(argument, fs::directory_options::skip_permission_denied,
-                                          ec);
+      fs::recursive_directory_iterator it(talverin::NativePath(argument),
+                                          fs::directory_options::skip_permission_denied, ec);
       for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (it->is_directory(ec) && !name.empty() && name[0] == '.') {
@@ -389,8 +392,8 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
         take(*it);
       }
     } else {
-      for (fs::directory_iterator it(argument, ec); !ec && it != fs::directory_iterator();
-           it.increment(ec)) {
+      for (fs::directory_iterator it(talverin::NativePath(argument), ec);
+           !ec && it != fs::directory_iterator(); it.increment(ec)) {
         take(*it);
       }
     }
@@ -402,7 +405,9 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
     std::sort(found.begin(), found.end());
     all.insert(all.end(), found.begin(), found.end());
     for (const std::string& set : found) {
-      allKeys.push_back(fs::path(set).lexically_relative(argument).generic_string());
+      allKeys.push_back(talverin::NativeText(talverin::NativePath(set)
+                                                 .lexically_relative(talverin::NativePath(argument))
+                                                 .generic_string()));
     }
   }
   // A set named twice (a folder and one of its files) is converted once.
@@ -475,7 +480,7 @@ bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int statu
   const std::string text =
       "{" + talverin::JsonMembers().Text("command", command).Integer("status", status).text() +
       ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
-  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
+  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "wb");
   const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
   const bool closed = file != nullptr && std::fclose(file) == 0;
   if (written && closed && output->Commit(error)) return true;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
@@ -120,15 +121,16 @@ BatchResult NoteEmptyShard(const SetBatch& plan, BatchResult batch) {
 
 bool OutputsUpToDate(const std::string& bPath, const std::vector<std::string>& outputs) {
   std::error_code ec;
-  fs::file_time_type newestInput = fs::last_write_time(bPath, ec);
+  fs::file_time_type newestInput = fs::last_write_time(talverin::NativePath(bPath), ec);
   if (ec) return false;  // run the set, to report its B file
   for (const std::string& input : SetInputFiles(bPath)) {
-    const fs::file_time_type t = fs::last_write_time(input, ec);
+    const fs::file_time_type t = fs::last_write_time(talverin::NativePath(input), ec);
     if (!ec && t > newestInput) newestInput = t;
   }
   for (const std::string& output : outputs) {
-    const fs::file_time_type t = fs::last_write_time(output, ec);
-    if (ec || !fs::is_regular_file(output, ec) || !(t > newestInput)) return false;
+    const fs::file_time_type t = fs::last_write_time(talverin::NativePath(output), ec);
+    if (ec || !fs::is_regular_file(talverin::NativePath(output), ec) || !(t > newestInput))
+      return false;
   }
   return true;
 }
@@ -175,8 +177,8 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   if (!naming.shardsGroups) KeepShard(plan->shard, &plan->keys, {&plan->sets, &plan->outputs});
   if (!args.outputDir.empty()) {
     std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (!fs::is_directory(args.outputDir, ec)) {
+    fs::create_directories(talverin::NativePath(args.outputDir), ec);
+    if (!fs::is_directory(talverin::NativePath(args.outputDir), ec)) {
       return Refuse(error, "-d " + args.outputDir + " is not a folder that can be made");
     }
   }
@@ -206,7 +208,7 @@ bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
 SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath) {
   SetLoss loss;
   std::error_code ec;
-  const auto size = fs::file_size(bPath, ec);
+  const auto size = fs::file_size(talverin::NativePath(bPath), ec);
   const bool cut = SetCutShort(scan, ec ? 0 : static_cast<int64_t>(size));
   if (cut) {
     loss.cutAfterEpochs = scan.epochs;
