@@ -11,6 +11,7 @@
 
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
 #include "qc/qc_set.h"
@@ -150,7 +151,7 @@ QcResult Qc(const QcArgs& args) {
   options.maskElevation_deg = args.mask_deg;
   talverin::ReferencePoint reference;
   if (!(std::fabs(args.mask_deg) <= 90.0)) error = "--mask must be a number of degrees, -90 to 90";
-  if (!error.empty() ||
+  if (!error.empty() || !PlanEpochWindow(args.edit, &options.window, &error) ||
       !ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
     result.batch = BatchRefused("qc", error);
     return result;
