@@ -136,6 +136,12 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
       {{"convert", "-d", t.File("days"), t.File("twin")}, 0, "BBAHRA04_163.gpb"},
+      {{"convert", "-d", t.File("once"), t.File("twin"), t.File("twin/BBAHRA04.162")},
+       0,
+       "2 sets: 2 ok"},  // a set named twice is converted once
+      {{"convert", "-d", t.File("both"), Set(), t.File("twin/BBAHRA04.162")},
+       2,
+       "would both write " + t.File("both/BBAHRA04_162.gpb")},
       {{"convert", "-d", t.File("cc"), Cut()}, 1, "cut short after 62 epochs"},
       {{"info", Cut()}, 1, "cut short after 62 epochs"},
       {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
