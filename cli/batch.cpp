@@ -1,10 +1,12 @@
 #include "cli/batch.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
 
@@ -22,8 +25,10 @@ namespace fs = std::filesystem;
 namespace talverin_cli {
 namespace {
 
+#ifndef _WIN32
 constexpr int kPollInterval_ms = 200;
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
 
 volatile sig_atomic_t gStopSignal = 0;
 bool gStdoutBroken = false;
@@ -37,6 +42,38 @@ void OnStopSignal(int signal) { gStopSignal = signal; }
 volatile sig_atomic_t gSetStopped = 0;
 void OnSetStopSignal(int) { gSetStopped = 1; }
 
+#ifdef _WIN32
+// Windows has no fork: there the sets run one after another in this process, whatever the
+// number of jobs. A stop request ends the set that runs (its runner's handler) and starts no
+// further set; claimed outputs are kept in memory.
+std::vector<std::pair<std::string, std::string>> gClaims;
+
+std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
+                                   const SetRunner& runner) {
+  std::vector<SetResult> results(sets.size());
+  gStopSignal = 0;
+  gSetStopped = 0;
+  gClaims.clear();
+  gClaimsFd = 0;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    if (gStopSignal != 0 || gSetStopped != 0) {
+      results[i].status = kExitIncomplete;
+      results[i].summary = "not started: stopped by the user";
+      results[i].json = talverin::JsonMembers().Text("result", "not started").text();
+      continue;
+    }
+    SetStopHandler(OnStopSignal);
+    SetContext context;
+    context.index = i;
+    context.count = sets.size();
+    if (sets.size() > 1) context.label = fs::path(sets[i]).filename().string() + ": ";
+    results[i] = runner(sets[i], context);
+  }
+  SetStopHandler(nullptr);
+  gClaimsFd = kNoBatch;
+  return results;
+}
+#else
 struct Child {
   pid_t pid;
   int fd;
@@ -211,6 +248,7 @@ std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t 
   }
   return pool.results;
 }
+#endif
 
 // The sets' objects of the JSON summary, joined.
 std::string SetObjects(const BatchResult& batch) {
@@ -237,17 +275,32 @@ bool PrintLine(const std::string& line) {
   return true;
 }
 
-void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
-
-void DeferStopSignals() {
-  for (const int s : kStopSignals) std::signal(s, OnSetStopSignal);
+void IgnoreBrokenPipes() {
+#ifndef _WIN32  // Windows has no SIGPIPE: a closed pipe fails the write
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
+
+void DeferStopSignals() { SetStopHandler(OnSetStopSignal); }
 
 bool StopRequested() { return gSetStopped != 0; }
 
 bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
                   std::string* error) {
   if (gClaimsFd == kNoBatch) return true;
+#ifdef _WIN32
+  for (const auto& [claimed, owner] : gClaims) {
+    for (const std::string& path : paths) {
+      if (SameFile(path, claimed)) {
+        *error = "output " + path + " is also an output of " + owner +
+                 " in this batch; give the sets separately or into different folders (-d)";
+        return false;
+      }
+    }
+  }
+  for (const std::string& path : paths) gClaims.emplace_back(path, set);
+  return true;
+#else
   if (gClaimsFd < 0) {
     *error = "cannot make the file of the batch's claimed outputs";
     return false;
@@ -294,6 +347,7 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
   lock.l_type = F_UNLCK;
   fcntl(gClaimsFd, F_SETLK, &lock);
   return free;
+#endif
 }
 
 BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,

@@ -187,6 +187,8 @@ struct RinexArgs {
   talverin::RinexMetadata metadata;
   std::string antennaDelta;  // --antenna-delta "H[,E,N]"; empty: not given
   std::string siteTable;     // --site-table FILE
+  int monument = 0;          // --monument: version 3 long name's monument digit (0-9)
+  int receiverIndex = 0;     // --receiver-index: its receiver digit (0-9)
   // Editing: --start, --end ("YYYY-MM-DDTHH:MM:SS", GPS time), --interval (s), --splice.
   std::string start, end;
   double interval_s = 0.0;

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/message_printer.h"
+#include "cli/platform.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
@@ -135,9 +135,9 @@ int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter*
   gPrinter = printer;
   gProgressBar = progressBar;
   gAbort = plugin.Abort;
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+  SetStopHandler(OnStopSignal);
   const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  SetStopHandler(nullptr);
   ClearBar();
   gPrinter = nullptr;
   plugin.GetErrString(moduleText);
@@ -240,6 +240,8 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
   }
+  // What the set lacks, in the words of the other commands (a missing E file, damage).
+  if (!loss.empty() && !aborted) o.r.summary += " (" + loss + ")";
   std::string kept = "previous outputs left as they were";
   if (!o.partial.empty()) {
     o.written = o.partial[0];
@@ -329,8 +331,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   static ConvertRequest request;
   FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
-  const int32_t result = RunModule(plugin, &request, &printer,
-                                   context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
+  const int32_t result =
+      RunModule(plugin, &request, &printer, context.count == 1 && StderrIsTerminal(), moduleText);
   UnloadPlugin(&plugin);
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.

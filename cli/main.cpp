@@ -11,6 +11,7 @@
 
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "cli/platform.h"
 
 namespace {
 
@@ -344,6 +345,12 @@ void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
   cmd->add_option("--agency", m.agency, "AGENCY (40 characters)");
   cmd->add_option("--country", m.country,
                   "ISO 3166 alpha-3 country of version 3 long names (default XXX)");
+  cmd->add_option("--monument", a->monument,
+                  "monument digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
+  cmd->add_option("--receiver-index", a->receiverIndex,
+                  "receiver digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
   cmd->add_option("--site-table", a->siteTable,
                   "CSV of metadata by site: header row 'site,' then any of marker_name, "
                   "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "
@@ -478,6 +485,14 @@ int PrintManPage(CLI::App* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // UTF-8 arguments on every platform (Windows: from the wide command line).
+  std::vector<std::string> arguments = talverin_cli::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(&argument[0]);
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(arguments.size());
+  argv = pointers.data();
+  talverin_cli::PrepareConsole();
   if (!SubcommandNamed(argc, argv)) return talverin_cli::kExitFailed;
   CLI::App app{
       "talverin - convert receiver download sets (B, E, S, D files) into GPB\n"

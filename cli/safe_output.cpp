@@ -1,13 +1,12 @@
 #include "cli/safe_output.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+
+#include "dataset/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -52,7 +51,7 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       *error = "output " + out + " is a directory";
       return false;
     }
-    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || access(out.c_str(), W_OK) != 0)) {
+    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || !talverin::IsWritableFile(out))) {
       *error = "output " + out + " exists and is not a writable regular file";
       return false;
     }
@@ -65,20 +64,21 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
     const std::string directory = DirectoryOf(final);
     std::string folder;
     for (size_t k = 0; k < finals_.size(); ++k) {
-      if (DirectoryOf(finals_[k]) == directory) folder = fs::path(temporaries_[k]).parent_path();
+      if (DirectoryOf(finals_[k]) == directory)
+        folder = fs::path(temporaries_[k]).parent_path().string();
     }
     if (folder.empty()) {
-      std::string pattern = directory + "/.talverin-XXXXXX";
-      if (mkdtemp(&pattern[0]) == nullptr) {
-        *error = "cannot write in " + directory + ": " + std::strerror(errno);
+      std::string why;
+      folder = talverin::MakeUniqueFolder(directory, ".talverin-", &why);
+      if (folder.empty()) {
+        *error = "cannot write in " + directory + ": " + why;
         Discard();
         return false;
       }
-      folder = pattern;
       folders_.push_back(folder);
     }
     finals_.push_back(final);
-    temporaries_.push_back(folder + "/" + fs::path(final).filename().string());
+    temporaries_.push_back((fs::path(folder) / fs::path(final).filename()).string());
     done_.push_back(false);
   }
   return true;
@@ -93,12 +93,11 @@ bool SafeOutputs::Commit(std::string* error) {
     }
   }
   for (size_t i = 0; i < finals_.size(); ++i) {
+    if (!done_[i] && !talverin::CanReplaceFile(finals_[i], error)) return false;
+  }
+  for (size_t i = 0; i < finals_.size(); ++i) {
     if (done_[i]) continue;
-    if (std::rename(temporaries_[i].c_str(), finals_[i].c_str()) != 0) {
-      *error =
-          "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " + std::strerror(errno);
-      return false;
-    }
+    if (!talverin::MoveReplacing(temporaries_[i], finals_[i], error)) return false;
     done_[i] = true;
   }
   Discard();
@@ -111,10 +110,11 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
     if (done_[i]) continue;
     std::error_code ec;
     const std::string partial = PartialPath(finals_[i]);
+    std::string why;  // a partial file that cannot be kept is removed with the folder
     bool isInput = false;
     for (const std::string& in : inputs_) isInput = isInput || SameFile(partial, in);
     if (fs::is_regular_file(temporaries_[i], ec) && fs::file_size(temporaries_[i], ec) > 0 &&
-        !isInput && std::rename(temporaries_[i].c_str(), partial.c_str()) == 0) {
+        !isInput && talverin::MoveReplacing(temporaries_[i], partial, &why)) {
       kept.push_back(partial);
       done_[i] = true;
     }

@@ -4,7 +4,7 @@
 // (same file system, so the final rename is atomic per file); the temporaries replace the
 // final files only when the whole job succeeded. After a failure or an abort what was
 // written is kept as NAME.partial.EXT beside the final name, which stays untouched.
-// Used by every subcommand that writes files. POSIX only.
+// Used by every subcommand that writes files, on POSIX and Windows (dataset/file_system.h).
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -27,15 +28,25 @@ bool Refuse(std::string* error, const std::string& text) {
 // (links followed), else its absolute path with the links of its existing part resolved and
 // the rest lexically normal.
 std::string FileIdentity(const std::string& path) {
+#ifndef _WIN32
   struct stat s {};
   if (stat(path.c_str(), &s) == 0) {
     return "i" + std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
   }
+#endif
   std::error_code ec;
   const fs::path absolute = fs::absolute(path, ec);
   if (ec) return "p" + path;
   const fs::path resolved = fs::weakly_canonical(absolute, ec);
-  return "p" + (ec ? absolute.lexically_normal() : resolved).string();
+  const fs::path normal = ec ? absolute.lexically_normal() : resolved;
+#ifdef _WIN32
+  // No inode numbers there, and file names compare without regard to case.
+  std::wstring text = normal.wstring();
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return "p" + fs::path(text).u8string();
+#else
+  return "p" + normal.string();
+#endif
 }
 
 // Each set's output, refusing two sets that would write one file.
@@ -241,7 +252,8 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
     return Refuse(error, "-o and -d exclude each other");
   }
   if (!ParseShard(args.shard.empty() ? "1/1" : args.shard, &plan->shard, error) ||
-      !ExpandInputs(args.inputs, args.recursive, &plan->sets, error, &plan->keys)) {
+      !ExpandInputs(args.inputs, args.recursive, &plan->sets, error, &plan->keys) ||
+      !CheckGpsWeek(args.gpsWeek, plan->sets, error)) {
     return false;
   }
   plan->named = plan->sets.size();
@@ -267,6 +279,15 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   return true;
 }
 
+bool CheckGpsWeek(int gpsWeek, const std::vector<std::string>& sets, std::string* error) {
+  for (size_t i = 0; gpsWeek >= 0 && i < sets.size(); ++i) {
+    const std::string refusal =
+        talverin::ResolveSessionWeek(sets[i], SetInputFiles(sets[i])[1], gpsWeek).refusal;
+    if (!refusal.empty()) return Refuse(error, sets[i] + ": " + refusal);
+  }
+  return true;
+}
+
 bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
   if (scan.lastEpochCut) return true;
   for (auto d = scan.damage.rbegin(); d != scan.damage.rend(); ++d) {
@@ -275,21 +296,39 @@ bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
   return false;
 }
 
-std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath) {
+SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath) {
+  SetLoss loss;
   std::error_code ec;
   const auto size = fs::file_size(bPath, ec);
   const bool cut = SetCutShort(scan, ec ? 0 : static_cast<int64_t>(size));
-  std::string text = cut ? "cut short after " + std::to_string(scan.epochs) + " epochs" : "";
+  if (cut) {
+    loss.cutAfterEpochs = scan.epochs;
+    loss.text = "cut short after " + std::to_string(scan.epochs) + " epochs";
+  }
   // A cut stretch is the cut itself; only the damage before it is told apart.
   const size_t places = scan.damage.size() - (cut && !scan.damage.empty() ? 1 : 0);
-  if (places == 0) return text;
-  int64_t bytes = 0;
-  for (size_t i = 0; i < places; ++i) bytes += scan.damage[i].skipped;
-  const talverin::SetDamage& first = scan.damage[0];
-  text += (text.empty() ? "" : "; ") + std::string("damaged: ") + std::to_string(bytes) +
-          " bytes skipped in " + std::to_string(places) + (places == 1 ? " place" : " places") +
-          ", the first in the " + first.file + " file at byte " + std::to_string(first.offset);
-  return text;
+  if (places > 0) {
+    for (size_t i = 0; i < places; ++i) loss.skippedBytes += scan.damage[i].skipped;
+    loss.skippedPlaces = static_cast<int64_t>(places);
+    loss.firstFile = scan.damage[0].file;
+    loss.firstOffset = scan.damage[0].offset;
+    loss.text += (loss.text.empty() ? "" : "; ") + std::string("damaged: ") +
+                 std::to_string(loss.skippedBytes) + " bytes skipped in " + std::to_string(places) +
+                 (places == 1 ? " place" : " places") + ", the first in the " + loss.firstFile +
+                 " file at byte " + std::to_string(loss.firstOffset);
+  }
+  // Without ephemerides nothing is recomputed, the navigation file is empty and the report
+  // has no elevations: every command's output lacks what the set should have given.
+  if (scan.opened && !scan.ephemerisFile) {
+    loss.missingEphemerisFile = SetInputFiles(bPath)[1];
+    loss.text += (loss.text.empty() ? "" : "; ") + std::string("no ephemerides: no E file ") +
+                 loss.missingEphemerisFile;
+  }
+  return loss;
+}
+
+std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath) {
+  return ScanLossOf(scan, bPath).text;
 }
 
 std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek, bool* readable) {

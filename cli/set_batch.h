@@ -6,6 +6,7 @@
 // A usage error is one message for the caller to print; the command exits 2.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -87,6 +88,11 @@ int ResolveReceiverType(const SetBatchArgs& args, std::string* error);
 [[nodiscard]] bool PlanSetBatch(const char* command, const SetBatchArgs& args,
                                 const SetOutputNaming& naming, SetBatch* plan, std::string* error);
 
+// False with the reason when --gps-week (>= 0) contradicts a set's file name and ephemerides
+// by more than a week (dataset/session_week.h): the run is refused before any set runs.
+[[nodiscard]] bool CheckGpsWeek(int gpsWeek, const std::vector<std::string>& sets,
+                                std::string* error);
+
 // What a shard that holds none of the named sets tells on stderr ("shard 2/3 holds none of
 // the 5 sets named; nothing to do"); it is no error.
 std::string EmptyShardText(const Shard& shard, size_t named);
@@ -102,9 +108,21 @@ extern const char kUpToDate[];
 // Whether a scanned set is cut short: the B file ends inside an epoch, or its last damaged
 // stretch runs to the end of the file (bBytes long). convert, info, rinex and qc all ask here.
 bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes);
-// What a scanned set lost, in the words every command uses: "cut short after N epochs",
-// "damaged: B bytes skipped in M places, the first in the B file at byte X", joined by "; ";
-// empty when the set was read whole.
+// What a scanned set lost, counted: the cut, the damage before it, a missing E file.
+struct SetLoss {
+  int64_t cutAfterEpochs = -1;  // epochs read before the cut; -1 when not cut short
+  int64_t skippedBytes = 0;     // damage before the cut
+  int64_t skippedPlaces = 0;
+  char firstFile = 0;  // 'B' or 'E': where the first damaged stretch lies (0 none)
+  int64_t firstOffset = 0;
+  std::string missingEphemerisFile;  // the E file's path when it does not exist
+  // In the words every command uses: "cut short after N epochs", "damaged: B bytes skipped
+  // in M places, the first in the B file at byte X", "no ephemerides: no E file PATH",
+  // joined by "; "; empty when the set was read whole.
+  std::string text;
+};
+SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath);
+// ScanLossOf(scan, bPath).text.
 std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath);
 // SetLossText of the set of a B file, scanned with the receiver type word and GPS week given;
 // readable, when given, says whether its B file reads as a download set at all.

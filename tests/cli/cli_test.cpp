@@ -135,16 +135,12 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
-      {{"convert", "-d", t.File("days"), t.File("twin")}, 0, "BBAHRA04_163.gpb"},
       {{"convert", "-d", t.File("once"), t.File("twin"), t.File("twin/BBAHRA04.162")},
        0,
        "2 sets: 2 ok"},  // a set named twice is converted once
       {{"convert", "-d", t.File("both"), Set(), t.File("twin/BBAHRA04.162")},
        2,
        "would both write " + t.File("both/BBAHRA04_162.gpb")},
-      {{"convert", "-d", t.File("cc"), Cut()}, 1, "cut short after 62 epochs"},
-      {{"info", Cut()}, 1, "cut short after 62 epochs"},
-      {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
       {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
       {{"convert", t.File("X0001.123")}, 2, "failed"},  // junk as the B file: nothing beside it
       {{"convert", "--help"}, 0, "Exit status"},
@@ -161,7 +157,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
       {{"stats", Gpb(), "--reference-llh", "50.608,26.209,-17"}, 1, "longitude swapped"},
       {{"rinex", "--gps-week", "1274", clash}, 2, "refusing to overwrite an input"},
-      {{"rinex", "-d", t.File("c"), Cut()}, 1, "cut short after 62 epochs"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"rinex", "--splice", "-d", t.File("sp"), Set(), t.File("twin/BBAHRA04.162")},
        0,
@@ -175,6 +170,13 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"rinex", "--start", "2004-06-10T00:10:00", "--end", "2004-06-10T00:09:59", Set()},
        2,
        "--end 2004-06-10T00:09:59 lies before --start 2004-06-10T00:10:00"},
+      {{"rinex", "--gps-week", "250", Set()},
+       2,
+       "--gps-week 250 (1984-10-25) contradicts GPS week 1274 (2004-06-10)"},
+      {{"rinex", "--rinex-version", "3", "--monument", "4", "--receiver-index", "7", "-d",
+        t.File("m"), Set()},
+       0,
+       "BAHR47XXX_R_20041620000_01H_30S_GO.rnx"},
       {{"rinex", "--observer", std::string(21, 'o'), Set()},
        2,
        "observer: 21 characters, at most 20"},
@@ -209,6 +211,64 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
   EXPECT_EQ(2, full.status);
   EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
+}
+
+// The field cases x the commands over sets: each command's exit status, its count of the
+// epochs it read (convert: wrote), and the words all of them use for what the set lost.
+TEST_F(CommandLine, FieldCasesGiveOneAnswerInEveryCommand) {
+  TempDir t;
+  for (const char* c : {"damaged", "noeph", "nosite", "junk"})
+    CopySet(Set(), t.File(c), "BAHRA04.162");
+  std::vector<uint8_t> bytes = ReadFileBytes(Set());
+  std::fill_n(bytes.begin() + 40000, 40, 0xFF);  // inside one epoch of 97-byte channels
+  ASSERT_TRUE(WriteFileBytes(t.File("damaged/BBAHRA04.162"), bytes));
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  ASSERT_TRUE(WriteFileBytes(t.File("junk/BBAHRA04.162"), bytes));
+  fs::remove(t.File("noeph/EBAHRA04.162"));
+  fs::remove(t.File("nosite/SBAHRA04.162"));
+  CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.163");
+  rinex_test::ImportSet(Obs(), Nav(), t.File("l2c"), "rinex", "l2-codeless");
+  const char* const commands[] = {"convert", "info", "rinex", "qc"};
+  // How each command counts the epochs, %d the count.
+  const char* const counted[] = {"%d epochs written", "epochs         %d:", ", %d epochs,",
+                                 "epochs %d/"};
+  const struct {
+    const char* what;
+    std::string input;
+    int status[4];  // convert, info, rinex, qc
+    int epochs[4];  // -1: none counted
+    const char* text;
+  } cases[] = {
+      {"good", Set(), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+      {"cut", Cut(), {1, 1, 1, 1}, {62, 62, 62, 62}, "cut short after 62 epochs"},
+      {"damaged byte",
+       t.File("damaged"),
+       {1, 1, 1, 1},
+       {119, 119, 119, 119},
+       "skipped in 1 place, the first in the B file at byte"},
+      // The second day is a copy of the first: its RINEX names are the first day's.
+      {"two days", t.File("twin"), {0, 0, 2, 0}, {120, 120, 120, 120}, "BBAHRA04.163"},
+      // The module converts nothing without an E file; the others say what it lacks.
+      {"missing E", t.File("noeph"), {2, 1, 1, 1}, {0, 120, 120, 120}, "no ephemerides: no E file"},
+      {"missing S (and D)", t.File("nosite"), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+      {"junk as B", t.File("junk"), {2, 2, 2, 2}, {-1, -1, -1, -1}, "BBAHRA04.162"},
+      {"L2-codeless", t.File("l2c"), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+  };
+  for (const auto& c : cases) {
+    for (int k = 0; k < 4; ++k) {
+      SCOPED_TRACE(std::string(c.what) + ", " + commands[k]);
+      std::vector<std::string> args = {commands[k], c.input};
+      if (k != 1) args.insert(args.begin() + 1, {"-d", t.File(std::string("out-") + commands[k])});
+      const ProgramRun run = Cli(args);
+      EXPECT_EQ(c.status[k], run.status) << run.out << run.err;
+      EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << run.out << run.err;
+      char count[64];
+      std::snprintf(count, sizeof count, counted[k], c.epochs[k]);
+      EXPECT_EQ(c.epochs[k] >= 0, run.out.find(count) != std::string::npos) << count << run.out;
+    }
+  }
+  EXPECT_FALSE(fs::exists(t.File("junk/BBAHRA04_162.partial.gpb")));
 }
 
 // convert and rinex run their sets through one batch runner: the same lines, JSON and status.
