@@ -135,6 +135,12 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
+      {{"convert", "-d", t.File("once"), t.File("twin"), t.File("twin/BBAHRA04.162")},
+       0,
+       "2 sets: 2 ok"},  // a set named twice is converted once
+      {{"convert", "-d", t.File("both"), Set(), t.File("twin/BBAHRA04.162")},
+       2,
+       "would both write " + t.File("both/BBAHRA04_162.gpb")},
       {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
       {{"convert", t.File("X0001.123")}, 2, "failed"},  // junk as the B file: nothing beside it
       {{"convert", "--help"}, 0, "Exit status"},
