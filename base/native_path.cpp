@@ -26,11 +26,21 @@ std::string NativeText(const std::filesystem::path& path) {
   return text;
 }
 
+std::string NativeGenericText(const std::filesystem::path& path) {
+  std::string text = NativeText(path);
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  return text;
+}
+
 #else
 
 std::filesystem::path NativePath(const std::string& text) { return std::filesystem::path(text); }
 
 std::string NativeText(const std::filesystem::path& path) { return path.string(); }
+
+std::string NativeGenericText(const std::filesystem::path& path) { return path.generic_string(); }
 
 #endif
 

@@ -12,5 +12,7 @@ namespace talverin {
 
 std::filesystem::path NativePath(const std::string& text);
 std::string NativeText(const std::filesystem::path& path);
+// NativeText with / between the names on every platform.
+std::string NativeGenericText(const std::filesystem::path& path);
 
 }  // namespace talverin

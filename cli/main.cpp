@@ -22,10 +22,12 @@ constexpr char kExitStatusHelp[] =
     "     statistics, rows or dump given; the set made (import-rinex)\n"
     "  1  written, but something lost, skipped, cut short or left unsolved, and the message\n"
     "     says what and where: damage skipped (\"damaged: ...\"), a download cut short (\"cut\n"
-    "     short after N epochs\"), values RINEX cannot hold left out, report parts missing,\n"
+    "     short after N epochs\"), no E file (\"no ephemerides: ...\"; convert cannot convert\n"
+    "     such a set: 2), values RINEX cannot hold left out, report parts missing,\n"
     "     no position recomputed; a file not accepted (detect); no epoch holding a position\n"
     "     or a reference far from the mean position (stats, positions)\n"
     "  2  nothing written for a set, or a usage error: a missing or unreadable input, a\n"
+    "     --gps-week more than a week from the week of the file name and ephemerides, a\n"
     "     failed conversion, export or report, an output that would overwrite an input or\n"
     "     another output or cannot be written, a damaged GPB file, an unusable reference\n"
     "A run stopped by Ctrl-C, SIGTERM or SIGHUP exits non-zero (1, or 2 when a set failed)\n"
@@ -330,6 +332,15 @@ CLI::App* AddImportRinex(CLI::App* app, Options* o) {
   return importCmd;
 }
 
+// The window, decimation and splicing of `rinex` and `qc`.
+void AddEditOptions(CLI::App* cmd, talverin_cli::EditArgs* a, const char* spliceHelp) {
+  cmd->add_option("--start", a->start, "first epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--end", a->end, "last epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--interval", a->interval_s,
+                  "keep the epochs within 0.5 s of multiples of this many seconds");
+  cmd->add_flag("--splice", a->splice, spliceHelp);
+}
+
 // Header metadata and editing of `rinex`.
 void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
   talverin::RinexMetadata& m = a->metadata;
@@ -355,12 +366,8 @@ void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
                   "CSV of metadata by site: header row 'site,' then any of marker_name, "
                   "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "
                   "receiver_number, observer, agency, country");
-  cmd->add_option("--start", a->start, "first epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
-  cmd->add_option("--end", a->end, "last epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
-  cmd->add_option("--interval", a->interval_s,
-                  "keep the epochs within 0.5 s of multiples of this many seconds");
-  cmd->add_flag("--splice", a->splice,
-                "one observation and one navigation file per site and day from all the sets");
+  AddEditOptions(cmd, &a->edit,
+                 "one observation and one navigation file per site and day from all the sets");
 }
 
 CLI::App* AddRinex(CLI::App* app, Options* o) {
@@ -375,7 +382,8 @@ CLI::App* AddRinex(CLI::App* app, Options* o) {
       "Folder for the RINEX files of every set (made when missing; default: beside each input)",
       "Sets exported at once, each in its own process",
       "Also write the summary as JSON to this file",
-      "Full GPS week of the first epoch (overrides the file name and the ephemerides)",
+      "Full GPS week of the first epoch (overrides the file name and the ephemerides within a "
+      "week of theirs; further off it is refused)",
       kReceiverHelp,
       false};
   AddSetOptions(rinexCmd, &o->rinex.sets, help, [rinexCmd, o] {
@@ -402,7 +410,8 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
       "Folder for the reports and the index (made when missing)",
       "Sets at once, each in its own process",
       "Write every set's figures as JSON to this file",
-      "Full GPS week (default: from the ephemerides and the file name)",
+      "Full GPS week (default: from the ephemerides and the file name; more than a week from "
+      "theirs is refused)",
       kReceiverHelp,
       true};
   AddSetOptions(qcCmd, &o->qc.sets, help, [qcCmd, o] {
@@ -413,6 +422,8 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
                      "slips above it")
         ->check(CLI::Range(-90.0, 90.0))
         ->capture_default_str();
+    AddEditOptions(qcCmd, &o->qc.edit,
+                   "one report per site and day from all the sets (their RINEX export spliced)");
   });
   qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
   return qcCmd;
