@@ -41,8 +41,9 @@ MessagePrinter* gPrinter = nullptr;
 bool gProgressBar = false;
 bool gBarShown = false;
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
   if (gAbort != nullptr) gAbort();  // lock-free: safe in a signal handler
+  NoteStopSignal(signal);
 }
 
 void ClearBar() {
@@ -136,11 +137,14 @@ int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter*
   gProgressBar = progressBar;
   gAbort = plugin.Abort;
   for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
-  const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, SIG_DFL);
+  // A stop that came before is the module's own quit at its first epoch.
+  const bool before = StopRequested();
+  const int32_t result = before ? 1 : plugin.ConvertFile(request, &callbacks, 0);
+  CatchStopSignals();  // a stop from here on keeps the outputs apart (Settle)
   ClearBar();
   gPrinter = nullptr;
   plugin.GetErrString(moduleText);
+  if (before) std::snprintf(moduleText, talverin::kTextSize, "%s", talverin::msg::kUserQuit);
   return result;
 }
 
@@ -229,13 +233,16 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.json.Text("result", cut ? "cut short" : "completed").Text("loss", loss);
     return o;
   }
-  if (result == 0) printer->Print(MessageLevel::kError, -1.0, error);
+  // Stopped: the module aborted, or a stop came before the outputs were put in place.
+  const bool stopped = (result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0) ||
+                       ((result == 0 || cut) && StopRequested());
+  if (result == 0 && !stopped) printer->Print(MessageLevel::kError, -1.0, error);
   o.partial = outputs->KeepPartial();
-  const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
-  o.r.status = aborted ? kExitIncomplete : kExitFailed;  // nothing written: 2
-  o.r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
+  o.r.stopped = stopped;
+  o.r.status = stopped ? kExitIncomplete : kExitFailed;  // nothing written: 2
+  o.r.summary = stopped ? "aborted" : result == 1 ? "rejected" : "failed";
   o.json.Text("result", o.r.summary);
-  if (!aborted) {
+  if (!stopped) {
     const std::string reason = result == 0 ? error : std::string(moduleText);
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
@@ -308,8 +315,8 @@ void FillRequest(const Plugin& plugin, const std::string& input, const std::stri
   SetOptions(plugin, args, &request->options);
 }
 
-SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
-                     const SetContext& context) {
+SetResult ConvertSet(const Plugin& plugin, const std::string& input, const std::string& gpbPath,
+                     const ConvertArgs& args, const SetContext& context) {
   const talverin::SessionWeek week =
       talverin::ResolveSessionWeek(input, SetInputFiles(input)[1], args.sets.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
@@ -324,14 +331,11 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
   if (!week.note.empty() && args.verbosity >= 1)
     printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
-  Plugin plugin;
-  if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
   static ConvertRequest request;
   FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
   const int32_t result = RunModule(plugin, &request, &printer,
                                    context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
-  UnloadPlugin(&plugin);
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.
   bool readable = false;
@@ -410,13 +414,16 @@ BatchResult Convert(const ConvertArgs& args) {
   if (!PlanSetBatch("convert", args.sets, naming, &plan, &error)) {
     return BatchRefused("convert", error);
   }
-  // The module is loaded once here, so that a missing module is one usage error.
+  // The module is loaded once here, so that a missing module is one usage error and no child
+  // loads it again: each child has its own copy, as it was before any conversion.
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
+  BatchResult batch =
+      RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
+        return ConvertSet(plugin, set, plan.outputs[context.index], args, context);
+      });
   UnloadPlugin(&plugin);
-  return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
-    return ConvertSet(set, plan.outputs[context.index], args, context);
-  });
+  return batch;
 }
 
 int RunConvert(const ConvertArgs& args) { return PrintBatch(Convert(args)); }

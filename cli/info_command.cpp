@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -250,7 +251,9 @@ InfoResult Info(const InfoArgs& args) {
   if (options.receiverType < 0) return result;
   if (!ExpandInputs(args.sets.inputs, args.sets.recursive, &sets, &result.error)) return result;
   result.status = kExitOk;
+  result.named = sets.size();
   for (const std::string& path : sets) {
+    if (StopRequested()) break;
     InfoSet set;
     set.input = path;
     set.scan = talverin::ScanDownloadSet(path, options);
@@ -263,6 +266,7 @@ InfoResult Info(const InfoArgs& args) {
 
 int RunInfo(const InfoArgs& args) {
   IgnoreBrokenPipes();
+  CatchStopSignals();  // before the JSON's temporary file: a stop ends the reading of sets
   const InfoResult result = Info(args);
   if (!result.error.empty()) {
     std::fprintf(stderr, "talverin info: %s\n", result.error.c_str());
@@ -283,6 +287,12 @@ int RunInfo(const InfoArgs& args) {
     json += (json.empty() ? "\n    {" : ",\n    {") + InfoJsonMembers(set) + "}";
   }
   int status = result.status;
+  if (StopRequested()) {
+    status = std::max(status, kExitIncomplete);
+    std::fprintf(stderr,
+                 "talverin info: stopped by signal %d (%s); %zu of %zu sets read before it\n",
+                 StopSignal(), strsignal(StopSignal()), result.sets.size(), result.named);
+  }
   if (!args.sets.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());
     status = kExitFailed;

@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 constexpr char kIndexName[] = "qc-index.html";
 
+bool gReportStopped = false;  // this process's report was kept from its place by a stop
+
 // Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
 // failure what was written stays as NAME.partial.EXT.
 bool WriteSafely(const std::string& path, const std::string& text,
@@ -32,8 +34,9 @@ bool WriteSafely(const std::string& path, const std::string& text,
   const bool written =
       file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && !StopRequested() && out.Commit(error)) return true;
-  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
+  if (written && closed && out.Commit(error)) return true;
+  gReportStopped = written && closed && StopRequested();
+  if (gReportStopped) *error = "stopped by a signal; " + path + " not written";
   if (error->empty()) *error = "cannot write " + path;
   for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
   return false;
@@ -42,7 +45,7 @@ bool WriteSafely(const std::string& path, const std::string& text,
 // One set in its child process: the report written, its text summary on stdout.
 SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options,
                    const talverin::ReferencePoint& reference) {
-  DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+  // A set's figures have no stopping point: they end, then a stop keeps the report out.
   const std::string report = args.sets.output.empty()
                                  ? talverin::QcReportPath(set, args.sets.outputDir)
                                  : args.sets.output;
@@ -51,8 +54,9 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   std::fflush(stdout);
   if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
   SetResult out;
-  out.status = StopRequested() ? kExitIncomplete : r.status;
-  out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+  out.stopped = gReportStopped;
+  out.status = out.stopped ? kExitIncomplete : r.status;
+  out.summary = out.stopped ? "stopped by a signal, no report" : r.summary;
   out.json = r.json;
   const std::string far = r.againstReference ? FarReferenceWarning(reference, r.meanEnu_m) : "";
   if (!far.empty()) {
@@ -61,7 +65,7 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
     out.summary += "; " + far;
   }
   // What the set lost, in the words convert, info and rinex use for it.
-  const std::string loss = out.status == kExitIncomplete && !StopRequested()
+  const std::string loss = out.status == kExitIncomplete && !out.stopped
                                ? ScanSetLoss(set, options.receiverType, options.gpsWeek)
                                : "";
   if (!loss.empty()) out.summary = loss + "; " + out.summary;
@@ -144,7 +148,8 @@ QcResult Qc(const QcArgs& args) {
   result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
     return QcOneSet(set, args, options, reference);
   });
-  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size()) {
+  // A stopped batch keeps the index it had: its links would reach reports of two runs.
+  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size() && !StopRequested()) {
     result.index = WriteIndex(args.sets.outputDir, &result.batch);
   }
   return result;
@@ -157,7 +162,7 @@ int RunQc(const QcArgs& args) {
     std::fprintf(stderr, "%s\n", error.c_str());
   }
   if (!result.index.empty()) PrintLine("index: " + result.index);
-  return result.batch.status;
+  return WithLateStop(result.batch, result.batch.status);
 }
 
 }  // namespace talverin_cli

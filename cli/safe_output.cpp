@@ -1,5 +1,6 @@
 #include "cli/safe_output.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/stop_signals.h"
+
 namespace fs = std::filesystem;
 
 namespace talverin_cli {
@@ -17,6 +20,29 @@ namespace {
 std::string DirectoryOf(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();
   return parent.empty() ? "." : parent.string();
+}
+
+// Puts the temporary in place of the final file: exchanged with it (the old file then waits
+// under the temporary's name, to be put back or removed), or renamed when there is none or the
+// file system cannot exchange. kExchanged, kRenamed, or -1 with errno.
+constexpr int kExchanged = 1;
+constexpr int kRenamed = 2;
+int Swap(const std::string& temporary, const std::string& final) {
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) == 0) {
+    return kExchanged;
+  }
+  return std::rename(temporary.c_str(), final.c_str()) == 0 ? kRenamed : -1;
+}
+
+// Undoes a Swap after a later output could not be put in place: the old file back (a file
+// new there goes back to being a temporary). Best effort: nothing is left to try after it.
+void Unswap(const std::string& temporary, const std::string& final, int* swapped) {
+  if (*swapped == kExchanged) {
+    renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE);
+  } else if (*swapped == kRenamed) {
+    std::rename(final.c_str(), temporary.c_str());
+  }
+  *swapped = 0;
 }
 
 }  // namespace
@@ -80,26 +106,36 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
     finals_.push_back(final);
     temporaries_.push_back(folder + "/" + fs::path(final).filename().string());
     done_.push_back(false);
+    swaps_.push_back(0);
   }
   return true;
 }
 
-bool SafeOutputs::Commit(std::string* error) {
+bool SafeOutputs::Commit(std::string* error, bool afterStop) {
+  // Held, so that a stop signal falls before the first rename or after the last.
+  const HeldStopSignals held;
+  if (StopRequested() && !afterStop) {
+    *error = "stopped by a signal before its outputs were put in place";
+    return false;
+  }
   for (size_t i = 0; i < finals_.size(); ++i) {
     std::error_code ec;
-    if (!done_[i] && !fs::is_regular_file(temporaries_[i], ec)) {
+    if (!fs::is_regular_file(temporaries_[i], ec)) {
       *error = finals_[i] + " was not written";
       return false;
     }
   }
-  for (size_t i = 0; i < finals_.size(); ++i) {
-    if (done_[i]) continue;
-    if (std::rename(temporaries_[i].c_str(), finals_[i].c_str()) != 0) {
+  // The first output (the one a set is known by) goes last: while it is old, the set is.
+  for (size_t i = finals_.size(); i-- > 0;) {
+    const int swapped = Swap(temporaries_[i], finals_[i]);
+    if (swapped < 0) {
       *error =
           "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " + std::strerror(errno);
+      for (size_t k = i + 1; k < finals_.size(); ++k)
+        Unswap(temporaries_[k], finals_[k], &swaps_[k]);
       return false;
     }
-    done_[i] = true;
+    swaps_[i] = swapped;
   }
   Discard();
   return true;
@@ -133,6 +169,7 @@ void SafeOutputs::Discard() {
   folders_.clear();
   inputs_.clear();
   done_.clear();
+  swaps_.clear();
 }
 
 }  // namespace talverin_cli

@@ -7,11 +7,18 @@
 // damaged header or cut, and a long synthetic set.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -62,6 +69,46 @@ void DamageModelText(const std::string& b) {
   ASSERT_GT(bytes.size(), 20u);
   std::copy_n("QQ-9999", 7, bytes.begin() + 11);
   ASSERT_TRUE(WriteFileBytes(b, bytes));
+}
+
+// Runs the program in a process group of its own and sends the whole group the signal after
+// delay_us, as a terminal's Ctrl-C does. Its stdout is a pipe filled up before it starts and
+// drained only after the signal, so that the run cannot end before the signal, however busy
+// the machine: a late signal finds it printing. Its stderr goes to errPath.
+ProgramRun SignalledRun(std::vector<std::string> args, int signal, long delay_us,
+                        const std::string& errPath) {
+  args.insert(args.begin(), TALVERIN_CLI_PATH);
+  ProgramRun run;
+  int out[2];
+  if (pipe(out) != 0) return run;
+  fcntl(out[1], F_SETFL, O_NONBLOCK);
+  size_t filled = 0;
+  for (const char zero = 0; write(out[1], &zero, 1) == 1;) ++filled;
+  fcntl(out[1], F_SETFL, 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);  // here too, so that the group exists whichever runs first
+  close(out[1]);
+  usleep(static_cast<useconds_t>(delay_us));
+  kill(-pid, signal);
+  char chunk[4096];
+  for (ssize_t n; (n = read(out[0], chunk, sizeof chunk)) > 0;) run.out.append(chunk, n);
+  close(out[0]);
+  run.out.erase(0, filled);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+  run.err = ReadFileText(errPath);
+  return run;
 }
 
 class CommandLine : public ::testing::Test {
@@ -334,6 +381,75 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
     EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
     for (const char* kept : {"out/BLONGA04_162.partial.sta", "out/BLONGA04_162.partial.epp"})
       EXPECT_TRUE(fs::exists(t.File(kept))) << kept;
+  }
+}
+
+// SIGINT, SIGTERM or SIGHUP to the whole process group at random moments of a batch, old
+// outputs made beforehand: every set's outputs are all old (not finished) or all new (finished,
+// as the stop line on stderr says), no temporary folder is left, and the exit is not 0.
+TEST_F(CommandLine, SignalledBatchesReplaceEachSetsOutputsWhollyOrNotAtAll) {
+  TempDir t;
+  const std::string letters = "ABCD";
+  for (const char letter : letters)
+    CopySet(Set(), t.File("in"), std::string("BAHR") + letter + "04.162");
+  const std::vector<std::string> convertOutputs = {"BBAHRX04_162.gpb", "BBAHRX04_162.sta",
+                                                   "BBAHRX04_162.epp"};
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> outputs;  // of each set: X, x stand for its session letter
+  } rows[] = {
+      {{"convert", "-j", "2"}, convertOutputs},
+      {{"convert", "-j", "1"}, convertOutputs},
+      {{"rinex", "-j", "2"}, {"bahr162x.04o", "bahr162x.04n"}},
+      {{"qc", "-j", "2"}, {"BBAHRX04_162.qc.html"}},
+  };
+  const auto outputOf = [&](const std::string& name, char letter) {
+    std::string path = t.File("out/" + name);
+    std::replace(path.end() - static_cast<long>(name.size()), path.end(), 'X', letter);
+    std::replace(path.end() - static_cast<long>(name.size()), path.end(), 'x',
+                 static_cast<char>(std::tolower(letter)));
+    return path;
+  };
+  std::mt19937 random(std::random_device{}());
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"-d", t.File("out"), t.File("in")});
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, Cli(args).status) << row.args[0];
+    const auto whole_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+    for (int moment = 0; moment < 3; ++moment) {
+      const long delay_us = std::uniform_int_distribution<long>(0, whole_us * 5 / 4)(random);
+      const int signal = signals[moment % 3];
+      SCOPED_TRACE(row.args[0] + " -j " + row.args[2] + ", " + strsignal(signal) + " after " +
+                   std::to_string(delay_us) + " us of " + std::to_string(whole_us));
+      for (const char letter : letters) {
+        for (const std::string& name : row.outputs)
+          ASSERT_TRUE(WriteFileText(outputOf(name, letter), "old"));
+      }
+      const ProgramRun run = SignalledRun(args, signal, delay_us, t.File("err.txt"));
+      EXPECT_NE(0, run.status) << run.err;
+      // No stop line: the signal ended the program before it ran any set.
+      const size_t stopLine = run.err.find("stopped by signal " + std::to_string(signal));
+      EXPECT_TRUE(stopLine != std::string::npos || run.status == -signal) << run.err;
+      const std::string stopped =
+          stopLine == std::string::npos
+              ? ""
+              : run.err.substr(stopLine, run.err.find('\n', stopLine) - stopLine);
+      for (const char letter : letters) {
+        const std::string set = t.File(std::string("in/BBAHR") + letter + "04.162");
+        const bool finished = stopped.find(set) != std::string::npos;
+        for (const std::string& name : row.outputs) {
+          SCOPED_TRACE(outputOf(name, letter));
+          EXPECT_EQ(!finished, ReadFileText(outputOf(name, letter)) == "old") << stopped;
+        }
+      }
+      for (const auto& entry : fs::directory_iterator(t.File("out"))) {
+        EXPECT_NE(0u, entry.path().filename().string().rfind(".talverin-", 0)) << entry.path();
+      }
+    }
   }
 }
 
