@@ -307,12 +307,15 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
 }
 
 bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
-                  std::vector<std::string>* sets, std::string* error) {
+                  std::vector<std::string>* sets, std::string* error,
+                  std::vector<std::string>* keys) {
   std::vector<std::string> all;
+  std::vector<std::string> allKeys;
   for (const std::string& argument : arguments) {
     std::error_code ec;
     if (!fs::is_directory(argument, ec)) {
       all.push_back(argument);
+      allKeys.push_back(fs::path(argument).filename().generic_string());
       continue;
     }
     std::vector<std::string> found;
@@ -346,12 +349,17 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
     }
     std::sort(found.begin(), found.end());
     all.insert(all.end(), found.begin(), found.end());
+    for (const std::string& set : found) {
+      allKeys.push_back(fs::path(set).lexically_relative(argument).generic_string());
+    }
   }
   // A set named twice (a folder and one of its files) is converted once.
-  for (const std::string& set : all) {
+  for (size_t i = 0; i < all.size(); ++i) {
     bool seen = false;
-    for (const std::string& kept : *sets) seen = seen || SameFile(kept, set);
-    if (!seen) sets->push_back(set);
+    for (const std::string& kept : *sets) seen = seen || SameFile(kept, all[i]);
+    if (seen) continue;
+    sets->push_back(all[i]);
+    if (keys != nullptr) keys->push_back(allKeys[i]);
   }
   return true;
 }

@@ -50,6 +50,7 @@ struct InfoSet {
 struct InfoResult {
   int status = 0;     // the worst set's
   std::string error;  // a usage error (receiver type, no B file in a folder): no set was read
+  std::string note;   // a shard that holds no set says so
   std::vector<InfoSet> sets;
   size_t named = 0;  // sets the arguments name; more than sets.size() after a stop signal
 };
@@ -187,6 +188,8 @@ struct RinexArgs {
   talverin::RinexMetadata metadata;
   std::string antennaDelta;  // --antenna-delta "H[,E,N]"; empty: not given
   std::string siteTable;     // --site-table FILE
+  int monument = 0;          // --monument: version 3 long name's monument digit (0-9)
+  int receiverIndex = 0;     // --receiver-index: its receiver digit (0-9)
   // Editing: --start, --end ("YYYY-MM-DDTHH:MM:SS", GPS time), --interval (s), --splice.
   std::string start, end;
   double interval_s = 0.0;

@@ -247,6 +247,8 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
   }
+  // What the set lacks, in the words of the other commands (a missing E file, damage).
+  if (!loss.empty() && !stopped) o.r.summary += " (" + loss + ")";
   std::string kept = "previous outputs left as they were";
   if (!o.partial.empty()) {
     o.written = o.partial[0];
@@ -418,12 +420,17 @@ BatchResult Convert(const ConvertArgs& args) {
   // loads it again: each child has its own copy, as it was before any conversion.
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
-  BatchResult batch =
+  const BatchResult batch =
       RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
-        return ConvertSet(plugin, set, plan.outputs[context.index], args, context);
+        const std::string& gpb = plan.outputs[context.index];
+        if (args.sets.update &&
+            OutputsUpToDate(set, {gpb, WithExtension(gpb, ".sta"), WithExtension(gpb, ".epp")})) {
+          return UpToDate();
+        }
+        return ConvertSet(plugin, set, gpb, args, context);
       });
   UnloadPlugin(&plugin);
-  return batch;
+  return NoteEmptyShard(plan, batch);
 }
 
 int RunConvert(const ConvertArgs& args) { return PrintBatch(Convert(args)); }

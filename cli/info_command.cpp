@@ -207,13 +207,33 @@ std::string EphemerisEventsDamageJson(const talverin::SetScan& s) {
   return json.text();
 }
 
+// What the set lost, as the "lost" row says it; null when it was read whole.
+std::string LossJson(const SetLoss& loss) {
+  if (loss.text.empty()) return "null";
+  JsonMembers json;
+  json.Text("text", loss.text)
+      .Raw("cut_short_after_epochs",
+           loss.cutAfterEpochs >= 0 ? std::to_string(loss.cutAfterEpochs) : "null")
+      .Integer("skipped_bytes", loss.skippedBytes)
+      .Integer("skipped_places", loss.skippedPlaces);
+  if (loss.firstFile != 0) {
+    json.Text("first_file", std::string(1, loss.firstFile))
+        .Integer("first_offset", loss.firstOffset);
+  }
+  json.Raw("missing_ephemeris_file", loss.missingEphemerisFile.empty()
+                                         ? std::string("null")
+                                         : talverin::JsonString(loss.missingEphemerisFile));
+  return json.Object();
+}
+
 }  // namespace
 
 int InfoStatus(const talverin::SetScan& scan) {
   if (!scan.opened || !scan.ephemerisError.empty() || !scan.eventsLoaded || scan.readError) {
     return kExitFailed;
   }
-  return scan.damage.empty() && !scan.lastEpochCut ? kExitOk : kExitIncomplete;
+  return scan.damage.empty() && !scan.lastEpochCut && scan.ephemerisFile ? kExitOk
+                                                                         : kExitIncomplete;
 }
 
 std::vector<std::string> InfoLines(const InfoSet& set) {
@@ -238,7 +258,8 @@ std::string InfoJsonMembers(const InfoSet& set) {
       JsonMembers().Text("input", set.input).Integer("status", set.status).text() + ", ";
   if (!s.opened)
     return head + JsonMembers().Text("result", "unreadable").Text("error", s.error).text();
-  return head + ReceiverAndSiteJson(s) + ", " + EphemerisEventsDamageJson(s);
+  return head + ReceiverAndSiteJson(s) + ", " + EphemerisEventsDamageJson(s) +
+         ", \"loss\": " + LossJson(ScanLossOf(s, set.input));
 }
 
 InfoResult Info(const InfoArgs& args) {
@@ -249,7 +270,10 @@ InfoResult Info(const InfoArgs& args) {
   options.gpsWeek = args.sets.gpsWeek;
   std::vector<std::string> sets;
   if (options.receiverType < 0) return result;
-  if (!ExpandInputs(args.sets.inputs, args.sets.recursive, &sets, &result.error)) return result;
+  if (!SelectSets(args.sets, &sets, &result.note, &result.error) ||
+      !CheckGpsWeek(args.sets.gpsWeek, sets, &result.error)) {
+    return result;
+  }
   result.status = kExitOk;
   result.named = sets.size();
   for (const std::string& path : sets) {
@@ -272,6 +296,7 @@ int RunInfo(const InfoArgs& args) {
     std::fprintf(stderr, "talverin info: %s\n", result.error.c_str());
     return kExitFailed;
   }
+  if (!result.note.empty()) std::fprintf(stderr, "talverin info: %s\n", result.note.c_str());
   std::vector<std::string> inputs;
   for (const InfoSet& set : result.sets) inputs.push_back(set.input);
   SafeOutputs jsonOutput;

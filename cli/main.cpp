@@ -50,7 +50,8 @@ constexpr char kConvertHelp[] =
     "\n"
     "Examples:\n"
     "  talverin convert download/BBAHRA04.162\n"
-    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n";
+    "  talverin convert -j 2 -d converted --json converted/summary.json download/\n"
+    "  talverin convert --recursive --update --shard 3/8 -d /archive/gpb /archive/downloads\n";
 
 constexpr char kPositionsHelp[] =
     "CSV columns: gps_week, tow_s, gps_time (GPS time), lat_deg, lon_deg, height_m\n"
@@ -119,7 +120,8 @@ struct Options {
 
 // The help of one command's set options: each option's text (nullptr: the command does not
 // take it), and their order in the help, a letter each: i the sets, r --recursive, o -o,
-// d -d, j --jobs, J --json, w --gps-week, R --receiver, and + for the command's own options.
+// d -d, j --jobs, J --json, w --gps-week, R --receiver, s --shard, u --update, and + for the
+// command's own options.
 struct SetOptionsHelp {
   const char* order;
   const char* recursive;
@@ -132,6 +134,12 @@ struct SetOptionsHelp {
   const char* receiver;
   bool outputExcludesDir;  // refused by the parser (else by PlanSetBatch, with its own text)
 };
+
+constexpr char kShardHelp[] =
+    "Only the K-th of N parts of the sets (1 <= K <= N), each set's part fixed by its path "
+    "below the folder named, so that every machine splits a batch alike";
+constexpr char kUpdateHelp[] =
+    "Skip a set whose outputs all exist and are newer than its B, E, S and D files";
 
 // The options of SetBatchArgs, in the order and with the texts of help; own adds the command's
 // own options where the order has a +.
@@ -161,6 +169,10 @@ void AddSetOptions(
       command->add_option("--gps-week", a->gpsWeek, help.gpsWeek)->check(CLI::Range(0, 100000));
     } else if (*key == 'R') {
       command->add_option("-r,--receiver", a->receiver, help.receiver)->capture_default_str();
+    } else if (*key == 's') {
+      command->add_option("--shard", a->shard, kShardHelp)->type_name("K/N");
+    } else if (*key == 'u') {
+      command->add_flag("--update", a->update, kUpdateHelp);
     } else if (*key == '+') {
       own();
     }
@@ -200,7 +212,7 @@ CLI::App* AddConvert(CLI::App* app, Options* o) {
   CLI::App* convertCmd =
       app->add_subcommand("convert", "Convert download sets (B files, or folders of them)");
   const SetOptionsHelp help = {
-      "iodjJr+wR",
+      "iodjJrsu+wR",
       kRecursiveHelp,
       "GPB file to write (one set only); .sta and .epp go beside it",
       "-d,--output-dir",
@@ -228,7 +240,7 @@ CLI::App* AddConvert(CLI::App* app, Options* o) {
 CLI::App* AddInfo(CLI::App* app, Options* o) {
   CLI::App* infoCmd = app->add_subcommand("info", "What download sets hold, damage included");
   const SetOptionsHelp help = {
-      "irJRw",
+      "irsJRw",
       kRecursiveHelp,
       nullptr,
       nullptr,
@@ -334,6 +346,12 @@ void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
   cmd->add_option("--agency", m.agency, "AGENCY (40 characters)");
   cmd->add_option("--country", m.country,
                   "ISO 3166 alpha-3 country of version 3 long names (default XXX)");
+  cmd->add_option("--monument", a->monument,
+                  "monument digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
+  cmd->add_option("--receiver-index", a->receiverIndex,
+                  "receiver digit of version 3 long names (0-9, default 0)")
+      ->check(CLI::Range(0, 9));
   cmd->add_option("--site-table", a->siteTable,
                   "CSV of metadata by site: header row 'site,' then any of marker_name, "
                   "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "
@@ -351,7 +369,7 @@ CLI::App* AddRinex(CLI::App* app, Options* o) {
                                            "RINEX observation and GPS navigation files "
                                            "from download sets");
   const SetOptionsHelp help = {
-      "idjJr+wR",
+      "idjJrs+wR",
       kRecursiveHelp,
       nullptr,
       "-d,--output-dir,--directory",
@@ -378,7 +396,7 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
                                         "Quality report of download sets: figures, "
                                         "plots (one HTML page per set) and a short summary");
   const SetOptionsHelp help = {
-      "irjodJ+wR",
+      "irjodJsu+wR",
       "Folders: their subfolders too",
       "The report's path, for one set (default: beside the input, NAME_DDD.qc.html)",
       "-d,--output-dir,--dir",

@@ -171,6 +171,11 @@ PositionsResult Positions(const PositionsArgs& args) {
   const talverin::SessionWeek week =
       talverin::ResolveGpbWeek(args.gpb, epp, WrittenWeek(reader.header()), args.gpsWeek);
   result.weekNote = week.note;
+  if (!week.refusal.empty()) {
+    result.opened = false;
+    result.error = args.gpb + ": " + week.refusal;
+    return result;
+  }
   const talverin::EnuFrame frame(reference);
   long positions = 0;
   if (!ReadRows(&reader, week, result.haveReference ? &frame : nullptr, &result.rows)) {

@@ -73,14 +73,29 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   return out;
 }
 
+// --update: a set whose report is newer than its files; its index row is the one the report
+// keeps (a report without one is linked with no figures).
+SetResult UpToDateReport(const std::string& set, const std::string& report) {
+  SetResult r = UpToDate();
+  talverin::QcIndexEntry e;
+  if (!talverin::ReadQcIndexEntry(report, &e)) {
+    e.set = fs::path(set).filename().string();
+    e.status = kExitOk;
+    e.positions = kUpToDate;
+  }
+  e.link = report;
+  r.data = talverin::EncodeQcIndexEntry(e);
+  return r;
+}
+
 // The index page of several sets: each report linked by its path relative to the index's
 // folder (-d DIR, else the first set's). Its path, or none with the error in the batch.
-std::string WriteIndex(const std::string& outputDir, BatchResult* batch) {
+std::string WriteIndex(const std::string& outputDir, const char* name, BatchResult* batch) {
   const std::vector<std::string>& sets = batch->sets;
   const std::vector<SetResult>& results = batch->results;
   const fs::path folder =
       outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(outputDir);
-  const std::string indexPath = (folder / kIndexName).string();
+  const std::string indexPath = (folder / name).string();
   std::vector<talverin::QcIndexEntry> entries;
   for (size_t i = 0; i < sets.size(); ++i) {
     talverin::QcIndexEntry e;
@@ -145,12 +160,20 @@ QcResult Qc(const QcArgs& args) {
     return result;
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
-  result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+  result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& c) {
+    const std::string& report = plan.outputs[c.index];
+    if (args.sets.update && OutputsUpToDate(set, {report})) return UpToDateReport(set, report);
     return QcOneSet(set, args, options, reference);
   });
+  result.batch = NoteEmptyShard(plan, result.batch);
   // A stopped batch keeps the index it had: its links would reach reports of two runs.
   if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size() && !StopRequested()) {
-    result.index = WriteIndex(args.sets.outputDir, &result.batch);
+    // Each shard's index apart, so that shards writing into one folder keep theirs.
+    const std::string name = args.sets.shard.empty()
+                                 ? std::string(kIndexName)
+                                 : "qc-index." + std::to_string(plan.shard.part) + "-of-" +
+                                       std::to_string(plan.shard.parts) + ".html";
+    result.index = WriteIndex(args.sets.outputDir, name.c_str(), &result.batch);
   }
   return result;
 }

@@ -126,7 +126,10 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
     return NotCommitted(set, cause, stopped, &outputs, messages);
   }
   SetResult r = Written(exporter.summary(), finals, messages);
-  // What the set lost, in the words convert, info and qc use for it.
+  // What the set lost, in the words convert, info and qc use for it. Without an E file the
+  // navigation file holds no record: written, but not all a set gives.
+  std::error_code ec;
+  if (!fs::exists(SetInputFiles(set)[1], ec)) r.status = kExitIncomplete;
   const std::string loss =
       r.status == kExitOk ? "" : ScanSetLoss(set, receiverType, options.gpsWeek);
   if (!loss.empty()) r.summary = loss + "; " + r.summary;
@@ -205,26 +208,36 @@ const char kRinexHelp[] =
     "  talverin rinex --rinex-version 3 -j 2 -d out/ --json out/rinex.json downloads/\n";
 
 BatchResult Rinex(const RinexArgs& args) {
+  SetOutputNaming naming;
+  naming.shardsGroups = args.splice;  // a shard takes whole site-days
   SetBatch plan;
   std::string error;
-  if (!PlanSetBatch("rinex", args.sets, SetOutputNaming(), &plan, &error)) {
+  if (!PlanSetBatch("rinex", args.sets, naming, &plan, &error)) {
     return BatchRefused("rinex", error);
   }
   RinexPlan rinex;
   if (!PlanRinex(args, &rinex, &error)) return BatchRefused("rinex", error);
   if (!args.splice) {
-    return RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
-      return ExportSet(set, args, rinex, plan.receiverType);
-    });
+    return NoteEmptyShard(
+        plan, RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
+          return ExportSet(set, args, rinex, plan.receiverType);
+        }));
   }
-  // One run per site and day, named by its first set.
+  // One run per site and day, named by its first set; a shard takes those of its first sets.
+  std::map<std::string, std::string> keyOf;
+  for (size_t i = 0; i < plan.sets.size(); ++i) keyOf[plan.sets[i]] = plan.keys[i];
   std::map<std::string, std::vector<std::string>> byFirst;
-  for (const auto& group : SpliceGroups(plan.sets)) byFirst[group.second.front()] = group.second;
+  for (const auto& group : SpliceGroups(plan.sets)) {
+    if (InShard(plan.shard, keyOf[group.second.front()])) {
+      byFirst[group.second.front()] = group.second;
+    }
+  }
   std::vector<std::string> firsts;
   for (const auto& group : byFirst) firsts.push_back(group.first);
-  return RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
-    return SpliceSets(byFirst.at(set), args, rinex, plan.receiverType);
-  });
+  return NoteEmptyShard(
+      plan, RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
+        return SpliceSets(byFirst.at(set), args, rinex, plan.receiverType);
+      }));
 }
 
 int RunRinex(const RinexArgs& args) { return PrintBatch(Rinex(args)); }

@@ -51,6 +51,12 @@ bool ParseGpsTime(const std::string& text, talverin::GpsInstant* t) {
 bool PlanRinex(const RinexArgs& args, RinexPlan* plan, std::string* error) {
   plan->base.rinexVersion = args.rinexVersion;
   plan->base.gpsWeek = args.sets.gpsWeek;
+  if (args.monument < 0 || args.monument > 9 || args.receiverIndex < 0 || args.receiverIndex > 9) {
+    *error = "--monument and --receiver-index are digits 0-9";
+    return false;
+  }
+  plan->base.monument = args.monument;
+  plan->base.receiverIndex = args.receiverIndex;
   plan->commandLine = args.metadata;
   if (!args.antennaDelta.empty()) {
     if (!talverin::ParseAntennaDelta(args.antennaDelta, plan->commandLine.antennaDelta_m, error)) {

@@ -1,10 +1,12 @@
 #include "cli/set_batch.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "cli/commands.h"
 #include "cli/safe_output.h"
+#include "dataset/json_writer.h"
 
 namespace talverin_cli {
 namespace {
@@ -32,7 +34,112 @@ bool PlanOutputs(const SetOutputNaming& naming, SetBatch* plan, std::string* err
   return true;
 }
 
+// FNV-1a, 64 bits (offset basis and prime of the published algorithm).
+uint64_t Fnv1a64(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) {
+    hash ^= static_cast<uint8_t>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// A whole number of at most six digits (a shard's K or N); -1 when text is none.
+int SmallNumber(const std::string& text) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != text.npos)
+    return -1;
+  return std::atoi(text.c_str());
+}
+
+// Keeps the entries of the shard in keys and in each list as long as keys (the lists first).
+void KeepShard(const Shard& shard, std::vector<std::string>* keys,
+               const std::vector<std::vector<std::string>*>& lists) {
+  size_t kept = 0;
+  for (size_t i = 0; i < keys->size(); ++i) {
+    if (!InShard(shard, (*keys)[i])) continue;
+    for (std::vector<std::string>* list : lists) {
+      if (list->size() == keys->size()) (*list)[kept] = (*list)[i];
+    }
+    (*keys)[kept++] = (*keys)[i];
+  }
+  for (std::vector<std::string>* list : lists) {
+    if (list->size() == keys->size()) list->resize(kept);
+  }
+  keys->resize(kept);
+}
+
 }  // namespace
+
+const char kUpToDate[] = "up to date";
+
+bool ParseShard(const std::string& text, Shard* shard, std::string* error) {
+  const size_t slash = text.find('/');
+  const int part = slash == std::string::npos ? -1 : SmallNumber(text.substr(0, slash));
+  const int parts = slash == std::string::npos ? -1 : SmallNumber(text.substr(slash + 1));
+  if (part < 0 || parts < 0) {
+    return Refuse(error, "--shard " + text + ": give K/N, the K-th of N parts (e.g. 2/8)");
+  }
+  if (parts == 0 || part == 0 || part > parts) {
+    return Refuse(error, "--shard " + text + ": K must be 1 to N and N at least 1 (e.g. 2/8)");
+  }
+  *shard = Shard{part, parts};
+  return true;
+}
+
+bool InShard(const Shard& shard, const std::string& key) {
+  return Fnv1a64(key) % static_cast<uint64_t>(shard.parts) == static_cast<uint64_t>(shard.part - 1);
+}
+
+bool SelectSets(const SetBatchArgs& args, std::vector<std::string>* sets, std::string* note,
+                std::string* error) {
+  Shard shard;
+  std::vector<std::string> keys;
+  if (!ParseShard(args.shard.empty() ? "1/1" : args.shard, &shard, error) ||
+      !ExpandInputs(args.inputs, args.recursive, sets, error, &keys)) {
+    return false;
+  }
+  const size_t named = sets->size();
+  KeepShard(shard, &keys, {sets});
+  if (sets->empty()) *note = EmptyShardText(shard, named);
+  return true;
+}
+
+std::string EmptyShardText(const Shard& shard, size_t named) {
+  return "shard " + std::to_string(shard.part) + "/" + std::to_string(shard.parts) +
+         " holds none of the " + std::to_string(named) + (named == 1 ? " set" : " sets") +
+         " named; nothing to do";
+}
+
+BatchResult NoteEmptyShard(const SetBatch& plan, BatchResult batch) {
+  if (batch.results.empty() && batch.status == kExitOk) {
+    batch.errors.push_back("talverin " + plan.batch.command + ": " +
+                           EmptyShardText(plan.shard, plan.named));
+  }
+  return batch;
+}
+
+bool OutputsUpToDate(const std::string& bPath, const std::vector<std::string>& outputs) {
+  std::error_code ec;
+  fs::file_time_type newestInput = fs::last_write_time(bPath, ec);
+  if (ec) return false;  // run the set, to report its B file
+  for (const std::string& input : SetInputFiles(bPath)) {
+    const fs::file_time_type t = fs::last_write_time(input, ec);
+    if (!ec && t > newestInput) newestInput = t;
+  }
+  for (const std::string& output : outputs) {
+    const fs::file_time_type t = fs::last_write_time(output, ec);
+    if (ec || !fs::is_regular_file(output, ec) || !(t > newestInput)) return false;
+  }
+  return true;
+}
+
+SetResult UpToDate() {
+  SetResult r;
+  r.status = kExitOk;
+  r.summary = kUpToDate;
+  r.json = talverin::JsonMembers().Text("result", kUpToDate).text();
+  return r;
+}
 
 int ResolveReceiverType(const SetBatchArgs& args, std::string* error) {
   const int type = ReceiverTypeFromName(args.receiver);
@@ -51,13 +158,21 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   if (!args.output.empty() && !args.outputDir.empty()) {
     return Refuse(error, "-o and -d exclude each other");
   }
-  if (!ExpandInputs(args.inputs, args.recursive, &plan->sets, error)) return false;
+  if (!ParseShard(args.shard.empty() ? "1/1" : args.shard, &plan->shard, error) ||
+      !ExpandInputs(args.inputs, args.recursive, &plan->sets, error, &plan->keys) ||
+      !CheckGpsWeek(args.gpsWeek, plan->sets, error)) {
+    return false;
+  }
+  plan->named = plan->sets.size();
+  // Checked on the whole batch, so that every shard refuses the same arguments and no two
+  // shards write one file.
   if (!args.output.empty() && plan->sets.size() != 1) {
     return Refuse(error, std::string("-o names the ") + naming.kind + " of one set, but " +
                              std::to_string(plan->sets.size()) +
                              " sets were given; use -d DIR for several");
   }
   if (!PlanOutputs(naming, plan, error)) return false;
+  if (!naming.shardsGroups) KeepShard(plan->shard, &plan->keys, {&plan->sets, &plan->outputs});
   if (!args.outputDir.empty()) {
     std::error_code ec;
     fs::create_directories(args.outputDir, ec);
@@ -71,6 +186,15 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   return true;
 }
 
+bool CheckGpsWeek(int gpsWeek, const std::vector<std::string>& sets, std::string* error) {
+  for (size_t i = 0; gpsWeek >= 0 && i < sets.size(); ++i) {
+    const std::string refusal =
+        talverin::ResolveSessionWeek(sets[i], SetInputFiles(sets[i])[1], gpsWeek).refusal;
+    if (!refusal.empty()) return Refuse(error, sets[i] + ": " + refusal);
+  }
+  return true;
+}
+
 bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
   if (scan.lastEpochCut) return true;
   for (auto d = scan.damage.rbegin(); d != scan.damage.rend(); ++d) {
@@ -79,21 +203,39 @@ bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
   return false;
 }
 
-std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath) {
+SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath) {
+  SetLoss loss;
   std::error_code ec;
   const auto size = fs::file_size(bPath, ec);
   const bool cut = SetCutShort(scan, ec ? 0 : static_cast<int64_t>(size));
-  std::string text = cut ? "cut short after " + std::to_string(scan.epochs) + " epochs" : "";
+  if (cut) {
+    loss.cutAfterEpochs = scan.epochs;
+    loss.text = "cut short after " + std::to_string(scan.epochs) + " epochs";
+  }
   // A cut stretch is the cut itself; only the damage before it is told apart.
   const size_t places = scan.damage.size() - (cut && !scan.damage.empty() ? 1 : 0);
-  if (places == 0) return text;
-  int64_t bytes = 0;
-  for (size_t i = 0; i < places; ++i) bytes += scan.damage[i].skipped;
-  const talverin::SetDamage& first = scan.damage[0];
-  text += (text.empty() ? "" : "; ") + std::string("damaged: ") + std::to_string(bytes) +
-          " bytes skipped in " + std::to_string(places) + (places == 1 ? " place" : " places") +
-          ", the first in the " + first.file + " file at byte " + std::to_string(first.offset);
-  return text;
+  if (places > 0) {
+    for (size_t i = 0; i < places; ++i) loss.skippedBytes += scan.damage[i].skipped;
+    loss.skippedPlaces = static_cast<int64_t>(places);
+    loss.firstFile = scan.damage[0].file;
+    loss.firstOffset = scan.damage[0].offset;
+    loss.text += (loss.text.empty() ? "" : "; ") + std::string("damaged: ") +
+                 std::to_string(loss.skippedBytes) + " bytes skipped in " + std::to_string(places) +
+                 (places == 1 ? " place" : " places") + ", the first in the " + loss.firstFile +
+                 " file at byte " + std::to_string(loss.firstOffset);
+  }
+  // Without ephemerides nothing is recomputed, the navigation file is empty and the report
+  // has no elevations: every command's output lacks what the set should have given.
+  if (scan.opened && !scan.ephemerisFile) {
+    loss.missingEphemerisFile = SetInputFiles(bPath)[1];
+    loss.text += (loss.text.empty() ? "" : "; ") + std::string("no ephemerides: no E file ") +
+                 loss.missingEphemerisFile;
+  }
+  return loss;
+}
+
+std::string SetLossText(const talverin::SetScan& scan, const std::string& bPath) {
+  return ScanLossOf(scan, bPath).text;
 }
 
 std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek, bool* readable) {

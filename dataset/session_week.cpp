@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -102,6 +103,15 @@ std::vector<int32_t> Candidates(const WeekEvidence& e) {
 // From the ephemerides alone (with, perhaps, the year of the name).
 SessionWeek FromEphemerides(const WeekEvidence& e) {
   SessionWeek s;
+  // A week stored past the ten bits is a full week: no rollover can move it.
+  if (e.storedWeek >= kTenBitWeeks && e.storedWeek <= e.notAfterWeek &&
+      (e.nameYear < 0 ||
+       GpsCalendar(NormalisedInstant(e.storedWeek, e.medianToe_s)).year == e.nameYear)) {
+    s.week = e.storedWeek;
+    s.referenceTow_s = e.medianToe_s;
+    s.source = e.nameYear >= 0 ? WeekSource::kAgreed : WeekSource::kEphemeris;
+    return s;
+  }
   const std::vector<int32_t> candidates = Candidates(e);
   if (candidates.empty()) {
     s.note = "the ephemerides' GPS week " + std::to_string(e.storedWeek) +
@@ -150,21 +160,30 @@ SessionWeek FromNameDate(const WeekEvidence& e, int32_t nameWeek, double nameTow
   return s;
 }
 
-}  // namespace
+// Why an explicit week contradicts the week own was resolved to without it; empty when it
+// does not (a week apart at most, or another week with the ephemerides' ten bits where they
+// are not confirmed by the name's date).
+std::string Contradiction(const SessionWeek& own, int32_t overrideWeek) {
+  if (own.week < 0 || std::abs(overrideWeek - own.week) <= 1) return "";
+  if (own.source != WeekSource::kAgreed && own.ephemerisWeek >= 0) {
+    const int32_t bits =
+        ((overrideWeek - own.ephemerisWeek) % kTenBitWeeks + kTenBitWeeks) % kTenBitWeeks;
+    if (bits <= 1 || bits == kTenBitWeeks - 1) return "";
+  }
+  return "--gps-week " + std::to_string(overrideWeek) + " (" +
+         FormatGpsDate(overrideWeek, own.referenceTow_s) + ")" + " contradicts GPS " +
+         WeekText(own.week, own.referenceTow_s) + " from the " + WeekSourceName(own.source) +
+         " by more than a week";
+}
 
-SessionWeek ResolveWeek(const WeekEvidence& e) {
+// The week of the evidence without its override.
+SessionWeek OwnWeek(const WeekEvidence& e) {
   SessionWeek s;
   int32_t nameWeek = -1;
   double nameTow_s = 0.0;
   // Day doy of January runs on into the later months: the day count is linear in the day.
   if (e.nameYear >= 0 && e.nameDayOfYear >= 1) {
     CalendarToFullWeek(e.nameYear, 1, e.nameDayOfYear, &nameWeek, &nameTow_s);
-  }
-  if (e.overrideWeek >= 0) {
-    s.week = e.overrideWeek;
-    s.referenceTow_s = nameWeek == e.overrideWeek ? nameTow_s : e.medianToe_s;
-    s.source = WeekSource::kOverride;
-    return s;
   }
   if (nameWeek >= 0 && nameWeek <= e.notAfterWeek) return FromNameDate(e, nameWeek, nameTow_s);
   if (e.storedWeek >= 0) s = FromEphemerides(e);
@@ -178,6 +197,25 @@ SessionWeek ResolveWeek(const WeekEvidence& e) {
         "no GPS ephemeris and no date in the file name: times stay in seconds of week "
         "(give --gps-week)";
   }
+  return s;
+}
+
+}  // namespace
+
+SessionWeek ResolveWeek(const WeekEvidence& e) {
+  SessionWeek own = OwnWeek(e);
+  own.ephemerisWeek = e.storedWeek;
+  if (e.overrideWeek < 0) return own;
+  SessionWeek s;
+  s.week = e.overrideWeek;
+  // The name's day when the week is the name's, else the ephemerides' median toe.
+  const bool nameDay = own.week == e.overrideWeek && own.source != WeekSource::kEphemeris &&
+                       own.source != WeekSource::kUnknown;
+  s.referenceTow_s = nameDay ? own.referenceTow_s : e.medianToe_s;
+  s.source = WeekSource::kOverride;
+  s.ephemerisWeek = e.storedWeek;
+  s.refusal = Contradiction(own, e.overrideWeek);
+  if (!s.refusal.empty()) s.week = -1;
   return s;
 }
 
@@ -227,8 +265,8 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
   }
   std::vector<std::string> sets;
   std::error_code ec;
-  for (fs::directory_iterator it(directory, ec);
-       overrideWeek < 0 && !ec && it != fs::directory_iterator(); it.increment(ec)) {
+  for (fs::directory_iterator it(directory, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
     const std::string name = it->path().filename().string();
     int32_t year = 0;
     int32_t doy = 0;
@@ -238,11 +276,13 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
       sets.push_back(it->path().string());
     }
   }
+  std::string refusal;  // of an explicit week by the set beside
   if (sets.size() == 1) {
     const fs::path set(sets[0]);
     const std::string e = (set.parent_path() / ("E" + set.filename().string().substr(1))).string();
-    const SessionWeek s = ResolveSessionWeek(sets[0], e, -1);
-    if (s.week >= 0) return s;
+    const SessionWeek s = ResolveSessionWeek(sets[0], e, overrideWeek);
+    if (overrideWeek < 0 && s.week >= 0) return s;
+    refusal = s.refusal;
   }
   WeekEvidence e;
   e.overrideWeek = overrideWeek;
@@ -254,6 +294,10 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
     s.note = "no GPS ephemeris in " + eppPath +
              " and no download set beside the GPB file: times stay in seconds of week (give "
              "--gps-week)";
+  }
+  if (!refusal.empty()) {
+    s.week = -1;
+    s.refusal = refusal;
   }
   return s;
 }

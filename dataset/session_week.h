@@ -4,7 +4,8 @@
 // ephemerides' GPS weeks (E file, or the .epp beside a GPB file; ten bits as stored), then the
 // latest date the data can have (a GPB file's creation stamp, else the machine's clock). The
 // week is never in the future, and a choice between weeks 1024 apart is always noted. An
-// explicit week overrides all. Calendar and leap seconds: dataset/gps_calendar.h.
+// explicit week overrides all, unless the evidence fixes another week (SessionWeek::refusal).
+// Calendar and leap seconds: dataset/gps_calendar.h.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +27,12 @@ struct SessionWeek {
                                 // name's day at 00:00, or the ephemerides' median toe)
   WeekSource source = WeekSource::kUnknown;
   std::string note;  // set only when the choice was in doubt or no week was found
+  // An explicit week the set's own evidence contradicts (week -1): more than a week from the
+  // week of the file name's date (or of the name and the ephemerides agreeing), and, where
+  // the ephemerides decide alone or disagree with the name, from every week with their ten
+  // bits. The text names both weeks; the command refuses the set.
+  std::string refusal;
+  int32_t ephemerisWeek = -1;  // the ephemerides' most frequent week as stored; -1 none
 };
 
 // What is known of a session's week; -1 (or empty) where a piece is missing.

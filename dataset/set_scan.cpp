@@ -118,6 +118,11 @@ int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options
   scan_.recordSize = reader_.recordSize();
   reader_.ReadSite(&scan_.site);
   scan_.week = ResolveSessionWeek(bPath, reader_.CompanionPath('E'), options.gpsWeek);
+  if (!scan_.week.refusal.empty()) {
+    scan_.opened = false;
+    scan_.error = bPath + ": " + scan_.week.refusal;
+    return -1;
+  }
   ReadEphemerides(&reader_, &scan_);
   ReadEvents(&reader_, &scan_);
   // The E file's damage: the pass over the epochs starts afresh, without it.

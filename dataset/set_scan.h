@@ -89,7 +89,7 @@ using SetEpochVisitor = std::function<void(const RawEpoch& epoch, int32_t week, 
 class SetScanner {
  public:
   // The B header, the S, E and D files and the week. 0, or -1 when the B file cannot be read
-  // (scan().error says why).
+  // or the week given contradicts the set (scan().error says why).
   [[nodiscard]] int32_t Open(const std::string& bPath, const SetScanOptions& options);
   // The pass over the epochs from the first (what was read through reader() before is
   // forgotten); visit, when given, sees each. 0, or -1 after a read error. Once only.

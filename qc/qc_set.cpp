@@ -1,6 +1,8 @@
 #include "qc/qc_set.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "qc/qc_json.h"
@@ -10,6 +12,19 @@ namespace talverin {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr char kEntryOpen[] = "<!-- qc-index-entry ";
+constexpr char kEntryClose[] = " -->";
+
+// The index row as an HTML comment line: '%' and '-' as %25 and %2D, so that no "--" ends
+// it early.
+std::string IndexEntryComment(const QcIndexEntry& entry) {
+  std::string text = kEntryOpen;
+  for (const char c : EncodeQcIndexEntry(entry)) {
+    text += c == '%' ? std::string("%25") : c == '-' ? std::string("%2D") : std::string(1, c);
+  }
+  return text + kEntryClose + "\n";
+}
 
 std::string TextSummary(const QcReport& r, const std::string& reportPath) {
   std::string t = r.name + ": " + r.model + " (" + r.receiverName + ")" +
@@ -109,7 +124,9 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   static QcReport report;  // large vectors: one per process, reused
   const int32_t computed = ComputeQcReport(bPath, options, &report);
   result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
-  const std::string html = RenderQcHtml(report);
+  const std::string link = fs::path(reportPath).filename().string();
+  const std::string html =
+      RenderQcHtml(report) + IndexEntryComment(QcIndexEntryOf(report, link, result.status));
   if (!writer(reportPath, html, SetFiles(bPath), &result.error)) {
     result.status = kQcFailed;
     result.summary = "failed: " + result.error;
@@ -123,8 +140,34 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   result.json = QcJsonMembers(report);
   result.againstReference = report.positions.againstReference;
   for (int i = 0; i < 3; ++i) result.meanEnu_m[i] = report.positions.meanEnu_m[i];
-  result.index = QcIndexEntryOf(report, fs::path(reportPath).filename().string(), result.status);
+  result.index = QcIndexEntryOf(report, link, result.status);
   return result;
+}
+
+bool ReadQcIndexEntry(const std::string& reportPath, QcIndexEntry* entry) {
+  FILE* file = std::fopen(reportPath.c_str(), "rb");
+  if (file == nullptr) return false;
+  char tail[4096];  // the comment is the report's last line, well within its last 4 KB
+  std::fseek(file, 0, SEEK_END);
+  const long size = std::ftell(file);
+  std::fseek(file,
+             size > static_cast<long>(sizeof tail) ? size - static_cast<long>(sizeof tail) : 0,
+             SEEK_SET);
+  const std::string text(tail, std::fread(tail, 1, sizeof tail, file));
+  std::fclose(file);
+  const size_t at = text.rfind(kEntryOpen);
+  const size_t end = text.rfind(kEntryClose);
+  if (at == std::string::npos || end == std::string::npos || end < at) return false;
+  std::string line;
+  for (size_t i = at + std::strlen(kEntryOpen); i < end; ++i) {
+    if (text[i] == '%' && i + 2 < end) {
+      line += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+      i += 2;
+    } else {
+      line += text[i];
+    }
+  }
+  return DecodeQcIndexEntry(line, entry);
 }
 
 }  // namespace talverin

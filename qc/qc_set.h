@@ -46,7 +46,11 @@ std::vector<std::string> SetFiles(const std::string& bPath);
 using QcWriter = std::function<bool(const std::string& path, const std::string& text,
                                     const std::vector<std::string>& inputs, std::string* error)>;
 
+// The report ends with its index row in a comment, so that a later run that finds the report
+// up to date can list it in an index without computing it again.
 QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
                      const std::string& reportPath, const QcWriter& writer);
+// The index row at the end of a report that RunQcSet wrote; false when there is none.
+bool ReadQcIndexEntry(const std::string& reportPath, QcIndexEntry* entry);
 
 }  // namespace talverin

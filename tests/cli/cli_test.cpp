@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -186,10 +187,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
-      {{"convert", "-d", t.File("days"), t.File("twin")}, 0, "BBAHRA04_163.gpb"},
-      {{"convert", "-d", t.File("cc"), Cut()}, 1, "cut short after 62 epochs"},
-      {{"info", Cut()}, 1, "cut short after 62 epochs"},
-      {{"qc", "-d", t.File("qq"), Cut()}, 1, "cut short after 62 epochs"},
       {{"detect", t.File("nonexistent")}, 2, "nonexistent: no such file"},
       {{"convert", t.File("X0001.123")}, 2, "failed"},  // junk as the B file: nothing beside it
       {{"convert", "--help"}, 0, "Exit status"},
@@ -206,7 +203,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"stats", Gpb(), "--reference", kBahrAntenna}, 0, "epochs solved 120/120"},
       {{"stats", Gpb(), "--reference-llh", "50.608,26.209,-17"}, 1, "longitude swapped"},
       {{"rinex", "--gps-week", "1274", clash}, 2, "refusing to overwrite an input"},
-      {{"rinex", "-d", t.File("c"), Cut()}, 1, "cut short after 62 epochs"},
       {{"rinex", "-d", t.File("r"), Set(), t.File("twin/BBAHRA04.162")}, 2, "also an output of"},
       {{"rinex", "--splice", "-d", t.File("sp"), Set(), t.File("twin/BBAHRA04.162")},
        0,
@@ -220,10 +216,21 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"rinex", "--start", "2004-06-10T00:10:00", "--end", "2004-06-10T00:09:59", Set()},
        2,
        "--end 2004-06-10T00:09:59 lies before --start 2004-06-10T00:10:00"},
+      {{"rinex", "--gps-week", "250", Set()},
+       2,
+       "--gps-week 250 (1984-10-25) contradicts GPS week 1274 (2004-06-10)"},
+      {{"rinex", "--rinex-version", "3", "--monument", "4", "--receiver-index", "7", "-d",
+        t.File("m"), Set()},
+       0,
+       "BAHR47XXX_R_20041620000_01H_30S_GO.rnx"},
       {{"rinex", "--observer", std::string(21, 'o'), Set()},
        2,
        "observer: 21 characters, at most 20"},
       {{"qc", "--mask", "nan", Set()}, 2, "--mask must be a number of degrees, -90 to 90"},
+      {{"convert", "--shard", "4/3", Set()}, 2, "--shard 4/3: K must be 1 to N"},
+      {{"rinex", "--shard", "1/0", Set()}, 2, "--shard 1/0: K must be 1 to N and N at least 1"},
+      {{"qc", "--shard", "1/x", Set()}, 2, "--shard 1/x: give K/N"},
+      {{"info", "--shard", "2/2", Set()}, 0, "shard 2/2 holds none of the 1 set named"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 0, "epochs written: 120"},
       {{"import-rinex", Obs(), Nav(), t.File("i")}, 2, "exists; not replaced"},
       {{"import-rinex", "--header-position", "north", Obs(), Nav(), t.File("north")},
@@ -250,6 +257,64 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {"/bin/sh", "-c", "exec \"$0\" dump \"$1\" > /dev/full", TALVERIN_CLI_PATH, Gpb()});
   EXPECT_EQ(2, full.status);
   EXPECT_NE(std::string::npos, full.err.find("cannot write the dump: No space left")) << full.err;
+}
+
+// The field cases x the commands over sets: each command's exit status, its count of the
+// epochs it read (convert: wrote), and the words all of them use for what the set lost.
+TEST_F(CommandLine, FieldCasesGiveOneAnswerInEveryCommand) {
+  TempDir t;
+  for (const char* c : {"damaged", "noeph", "nosite", "junk"})
+    CopySet(Set(), t.File(c), "BAHRA04.162");
+  std::vector<uint8_t> bytes = ReadFileBytes(Set());
+  std::fill_n(bytes.begin() + 40000, 40, 0xFF);  // inside one epoch of 97-byte channels
+  ASSERT_TRUE(WriteFileBytes(t.File("damaged/BBAHRA04.162"), bytes));
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  ASSERT_TRUE(WriteFileBytes(t.File("junk/BBAHRA04.162"), bytes));
+  fs::remove(t.File("noeph/EBAHRA04.162"));
+  fs::remove(t.File("nosite/SBAHRA04.162"));
+  CopySet(Set(), t.File("twin"), "BAHRA04.162");
+  CopySet(Set(), t.File("twin"), "BAHRA04.163");
+  rinex_test::ImportSet(Obs(), Nav(), t.File("l2c"), "rinex", "l2-codeless");
+  const char* const commands[] = {"convert", "info", "rinex", "qc"};
+  // How each command counts the epochs, %d the count.
+  const char* const counted[] = {"%d epochs written", "epochs         %d:", ", %d epochs,",
+                                 "epochs %d/"};
+  const struct {
+    const char* what;
+    std::string input;
+    int status[4];  // convert, info, rinex, qc
+    int epochs[4];  // -1: none counted
+    const char* text;
+  } cases[] = {
+      {"good", Set(), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+      {"cut", Cut(), {1, 1, 1, 1}, {62, 62, 62, 62}, "cut short after 62 epochs"},
+      {"damaged byte",
+       t.File("damaged"),
+       {1, 1, 1, 1},
+       {119, 119, 119, 119},
+       "skipped in 1 place, the first in the B file at byte"},
+      // The second day is a copy of the first: its RINEX names are the first day's.
+      {"two days", t.File("twin"), {0, 0, 2, 0}, {120, 120, 120, 120}, "BBAHRA04.163"},
+      // The module converts nothing without an E file; the others say what it lacks.
+      {"missing E", t.File("noeph"), {2, 1, 1, 1}, {0, 120, 120, 120}, "no ephemerides: no E file"},
+      {"missing S (and D)", t.File("nosite"), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+      {"junk as B", t.File("junk"), {2, 2, 2, 2}, {-1, -1, -1, -1}, "BBAHRA04.162"},
+      {"L2-codeless", t.File("l2c"), {0, 0, 0, 0}, {120, 120, 120, 120}, ""},
+  };
+  for (const auto& c : cases) {
+    for (int k = 0; k < 4; ++k) {
+      SCOPED_TRACE(std::string(c.what) + ", " + commands[k]);
+      std::vector<std::string> args = {commands[k], c.input};
+      if (k != 1) args.insert(args.begin() + 1, {"-d", t.File(std::string("out-") + commands[k])});
+      const ProgramRun run = Cli(args);
+      EXPECT_EQ(c.status[k], run.status) << run.out << run.err;
+      EXPECT_NE(std::string::npos, (run.out + run.err).find(c.text)) << run.out << run.err;
+      char count[64];
+      std::snprintf(count, sizeof count, counted[k], c.epochs[k]);
+      EXPECT_EQ(c.epochs[k] >= 0, run.out.find(count) != std::string::npos) << count << run.out;
+    }
+  }
+  EXPECT_FALSE(fs::exists(t.File("junk/BBAHRA04_162.partial.gpb")));
 }
 
 // convert and rinex run their sets through one batch runner: the same lines, JSON and status.
@@ -313,6 +378,82 @@ TEST_F(CommandLine, BatchOverAFolderWithADamagedSet) {
                            std::distance(fs::directory_iterator(dir), fs::directory_iterator())));
   }
   EXPECT_EQ(120, CleanEpochs(t.File("convert/BBAHRB04_162.gpb")));
+}
+
+// FNV-1a 64 as published (offset basis 14695981039346656037, prime 1099511628211).
+uint64_t Fnv1a64(const std::string& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  return hash;
+}
+
+// Every file of a folder (not the qc index pages): its bytes, a GPB file's creation stamp
+// (bytes 24-35 of the $NEWGPB header) zeroed, and its time of change.
+std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> Outputs(
+    const std::string& dir) {
+  std::map<std::string, std::pair<std::vector<uint8_t>, fs::file_time_type>> files;
+  for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+    if (e.path().filename().string().rfind("qc-index", 0) == 0) continue;
+    std::vector<uint8_t> bytes = ReadFileBytes(e.path().string());
+    if (e.path().extension() == ".gpb" && bytes.size() > 36)
+      std::fill(bytes.begin() + 24, bytes.begin() + 36, 0);
+    files[e.path().filename().string()] = {bytes, fs::last_write_time(e.path())};
+  }
+  return files;
+}
+
+// Three shards of a folder: each set in the shard its path below the folder hashes to, so
+// the shards are disjoint, and together they write what one batch writes, file for file.
+// --update then rewrites nothing, until a set's E file changes: that set alone is redone.
+TEST_F(CommandLine, ShardsMakeOneBatchAndUpdateRedoesOnlyWhatIsLeft) {
+  ASSERT_EQ(0xaf63dc4c8601ec8cull, Fnv1a64("a"));  // the published check value of "a"
+  TempDir t;
+  const std::vector<std::string> keys = {"BBAHRA04.162", "BBAHRB04.162", "sub/BBAHRC04.162",
+                                         "sub/BBAHRD04.162", "sub/x/BBAHRE04.162"};
+  for (const std::string& key : keys) {
+    const fs::path path = fs::path(t.File("in")) / key;
+    CopySet(Set(), path.parent_path().string(), path.filename().string().substr(1));
+  }
+  for (const std::string command : {"convert", "qc"}) {
+    SCOPED_TRACE(command);
+    const std::string whole = t.File(command + "-whole"), parts = t.File(command + "-parts");
+    ASSERT_EQ(0, Cli({command, "--recursive", "-d", whole, t.File("in")}).status);
+    for (uint64_t k = 1; k <= 3; ++k) {
+      const ProgramRun run = Cli(
+          {command, "--recursive", "--shard", std::to_string(k) + "/3", "-d", parts, t.File("in")});
+      EXPECT_EQ(0, run.status) << run.err;
+      for (const std::string& key : keys) {
+        SCOPED_TRACE(std::to_string(k) + " " + key);
+        const bool listed = run.out.find(t.File("in/" + key) + ": ") != std::string::npos;
+        EXPECT_EQ(Fnv1a64(key) % 3 == k - 1, listed) << run.out;
+      }
+    }
+    const auto written = Outputs(parts);
+    EXPECT_EQ(Outputs(whole).size(), written.size());
+    for (const auto& file : Outputs(whole)) {
+      SCOPED_TRACE(file.first);
+      EXPECT_TRUE(written.count(file.first) && written.at(file.first).first == file.second.first);
+    }
+    const std::vector<std::string> update = {command, "--recursive", "--update",
+                                             "-d",    parts,         t.File("in")};
+    const ProgramRun again = Cli(update);
+    EXPECT_EQ(0, again.status);
+    EXPECT_EQ(keys.size(), testing_support::CountOf(again.out, ": up to date\n")) << again.out;
+    EXPECT_EQ(written, Outputs(parts));
+    if (command == std::string("qc")) {  // the index lists the figures the reports keep
+      EXPECT_EQ(ReadFileText(whole + "/qc-index.html"), ReadFileText(parts + "/qc-index.html"));
+    }
+    fs::last_write_time(t.File("in/sub/EBAHRC04.162"), fs::file_time_type::clock::now());
+    const ProgramRun redone = Cli(update);
+    EXPECT_EQ(keys.size() - 1, testing_support::CountOf(redone.out, ": up to date\n"));
+    const auto after = Outputs(parts);
+    for (const auto& file : written) {
+      SCOPED_TRACE(file.first);
+      EXPECT_EQ(file.second.first, after.at(file.first).first);
+      EXPECT_EQ(file.first.find("BBAHRC04_162") == std::string::npos,
+                file.second.second == after.at(file.first).second);
+    }
+  }
 }
 
 TEST_F(CommandLine, FailedRunsKeepThePreviousOutputs) {

@@ -24,7 +24,7 @@ TEST(SessionWeek, EvidenceGivesOneWeekAndNotesOnlyADoubt) {
     int32_t overrideWeek, year, day, stored, notAfter;
     int32_t week;
     WeekSource source;
-    const char* note;  // a part of the note; "" for none
+    const char* note;  // a part of the note or the refusal; "" for none
   } cases[] = {
       {"name and ephemerides agree", -1, 2004, 162, 250, 2400, 1274, WeekSource::kAgreed, ""},
       {"neighbouring week", -1, 2004, 162, 251, 2400, 1274, WeekSource::kAgreed, ""},
@@ -33,8 +33,8 @@ TEST(SessionWeek, EvidenceGivesOneWeekAndNotesOnlyADoubt) {
       {"disagree", -1, 2004, 162, 300, 2400, 1274, WeekSource::kFileName, "does not fit"},
       {"ephemerides alone", -1, -1, -1, 830, 2400, 1854, WeekSource::kEphemeris,
        "week 830 (1995-12-03) has the same ten bits"},
-      {"a full week as stored", -1, -1, -1, 1854, 2400, 1854, WeekSource::kEphemeris,
-       "week 830 (1995-12-03)"},
+      {"a full week as stored", -1, -1, -1, 1854, 2400, 1854, WeekSource::kEphemeris, ""},
+      {"a full week in the future", -1, -1, -1, 1854, 1800, 830, WeekSource::kEphemeris, ""},
       {"the year of the name", -1, 2015, -1, 830, 2400, 1854, WeekSource::kAgreed, ""},
       {"the year picks the older", -1, 2004, -1, 250, 2400, 1274, WeekSource::kAgreed, ""},
       {"not after 2004-12", -1, -1, -1, 250, 1300, 1274, WeekSource::kEphemeris,
@@ -44,7 +44,13 @@ TEST(SessionWeek, EvidenceGivesOneWeekAndNotesOnlyADoubt) {
       {"future name, ephemerides", -1, 2045, 1, 830, 1900, 1854, WeekSource::kEphemeris,
        "in the future"},
       {"nothing", -1, -1, -1, -1, 2400, -1, WeekSource::kUnknown, "give --gps-week"},
-      {"override", 2088, 2004, 162, 250, 2400, 2088, WeekSource::kOverride, ""},
+      {"override a week off", 1275, 2004, 162, 250, 2400, 1275, WeekSource::kOverride, ""},
+      {"override off the name", 250, 2004, 162, 250, 2400, -1, WeekSource::kOverride,
+       "--gps-week 250 (1984-10-25) contradicts GPS week 1274 (2004-06-10)"},
+      {"override of the other ten-bit week", 830, -1, -1, 830, 2400, 830, WeekSource::kOverride,
+       ""},
+      {"override off the ephemerides", 1300, -1, -1, 830, 2400, -1, WeekSource::kOverride,
+       "contradicts GPS week 1854"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -59,8 +65,8 @@ TEST(SessionWeek, EvidenceGivesOneWeekAndNotesOnlyADoubt) {
     const SessionWeek s = ResolveWeek(e);
     EXPECT_EQ(c.week, s.week);
     EXPECT_EQ(WeekSourceName(c.source), std::string(WeekSourceName(s.source)));
-    EXPECT_EQ(c.note[0] == '\0', s.note.empty()) << s.note;
-    EXPECT_NE(std::string::npos, s.note.find(c.note)) << s.note;
+    EXPECT_EQ(c.note[0] == '\0', (s.note + s.refusal).empty()) << s.note;
+    EXPECT_NE(std::string::npos, (s.note + s.refusal).find(c.note)) << s.note << s.refusal;
   }
 }
 
