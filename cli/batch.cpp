@@ -1,10 +1,12 @@
 #include "cli/batch.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
 
@@ -22,7 +25,9 @@ namespace fs = std::filesystem;
 namespace talverin_cli {
 namespace {
 
+#ifndef _WIN32
 constexpr int kPollInterval_ms = 200;
+#endif
 
 bool gStdoutBroken = false;
 // The batch's claimed outputs, one "path\tset" line each: kNoBatch outside a batch, -1 when
@@ -38,6 +43,35 @@ bool IsSetFileName(const std::string& name) {
                      [](char c) { return c >= '0' && c <= '9'; });
 }
 
+#ifdef _WIN32
+// Windows has no fork: there the sets run one after another in this process, whatever the
+// number of jobs. A stop request ends the set that runs (its runner's handler) and starts no
+// further set; claimed outputs are kept in memory.
+std::vector<std::pair<std::string, std::string>> gClaims;
+
+std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
+                                   const SetRunner& runner) {
+  std::vector<SetResult> results(sets.size());
+  gClaims.clear();
+  gClaimsFd = 0;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    if (StopRequested()) {
+      results[i].status = kExitIncomplete;
+      results[i].stopped = true;
+      results[i].summary = "not started: stopped by the user";
+      results[i].json = talverin::JsonMembers().Text("result", "not started").text();
+      continue;
+    }
+    SetContext context;
+    context.index = i;
+    context.count = sets.size();
+    if (sets.size() > 1) context.label = fs::path(sets[i]).filename().string() + ": ";
+    results[i] = runner(sets[i], context);
+  }
+  gClaimsFd = kNoBatch;
+  return results;
+}
+#else
 struct Child {
   pid_t pid;
   int fd;
@@ -212,6 +246,7 @@ std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t 
   }
   return pool.results;
 }
+#endif
 
 // After a stop: which sets finished before it, for stderr.
 std::string StoppedLine(const BatchResult& batch) {
@@ -221,11 +256,9 @@ std::string StoppedLine(const BatchResult& batch) {
     if (batch.results[i].stopped) continue;
     finished += (count++ == 0 ? "" : ", ") + batch.sets[i];
   }
-  const int signal = StopSignal();
-  return "talverin " + batch.command + ": stopped by signal " + std::to_string(signal) + " (" +
-         strsignal(signal) + "); " + std::to_string(count) + " of " +
-         std::to_string(batch.results.size()) + " sets finished before it" +
-         (count > 0 ? ": " + finished : std::string());
+  return "talverin " + batch.command + ": stopped by " + StopSignalText() + "; " +
+         std::to_string(count) + " of " + std::to_string(batch.results.size()) +
+         " sets finished before it" + (count > 0 ? ": " + finished : std::string());
 }
 
 // The sets' objects of the JSON summary, joined.
@@ -253,11 +286,28 @@ bool PrintLine(const std::string& line) {
   return true;
 }
 
-void IgnoreBrokenPipes() { std::signal(SIGPIPE, SIG_IGN); }
+void IgnoreBrokenPipes() {
+#ifndef _WIN32  // Windows has no SIGPIPE: a closed pipe fails the write
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
 
 bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
                   std::string* error) {
   if (gClaimsFd == kNoBatch) return true;
+#ifdef _WIN32
+  for (const auto& [claimed, owner] : gClaims) {
+    for (const std::string& path : paths) {
+      if (SameFile(path, claimed)) {
+        *error = "output " + path + " is also an output of " + owner +
+                 " in this batch; give the sets separately or into different folders (-d)";
+        return false;
+      }
+    }
+  }
+  for (const std::string& path : paths) gClaims.emplace_back(path, set);
+  return true;
+#else
   if (gClaimsFd < 0) {
     *error = "cannot make the file of the batch's claimed outputs";
     return false;
@@ -304,6 +354,7 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
   lock.l_type = F_UNLCK;
   fcntl(gClaimsFd, F_SETLK, &lock);
   return free;
+#endif
 }
 
 bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,

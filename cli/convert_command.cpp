@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/message_printer.h"
+#include "cli/platform.h"
 #include "cli/plugin_loader.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
@@ -136,7 +136,7 @@ int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter*
   gPrinter = printer;
   gProgressBar = progressBar;
   gAbort = plugin.Abort;
-  for (const int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, OnStopSignal);
+  SetStopHandler(OnStopSignal);
   // A stop that came before is the module's own quit at its first epoch.
   const bool before = StopRequested();
   const int32_t result = before ? 1 : plugin.ConvertFile(request, &callbacks, 0);
@@ -317,8 +317,9 @@ void FillRequest(const Plugin& plugin, const std::string& input, const std::stri
   SetOptions(plugin, args, &request->options);
 }
 
-SetResult ConvertSet(const Plugin& plugin, const std::string& input, const std::string& gpbPath,
-                     const ConvertArgs& args, const SetContext& context) {
+SetResult ConvertSet(const Plugin& batchModule, const std::string& input,
+                     const std::string& gpbPath, const ConvertArgs& args,
+                     const SetContext& context) {
   const talverin::SessionWeek week =
       talverin::ResolveSessionWeek(input, SetInputFiles(input)[1], args.sets.gpsWeek);
   MessagePrinter printer(args.verbosity, week, context.label);
@@ -333,11 +334,18 @@ SetResult ConvertSet(const Plugin& plugin, const std::string& input, const std::
   // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
   if (!week.note.empty() && args.verbosity >= 1)
     printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
+  Plugin plugin = batchModule;  // this child's own copy of the batch's module
+#ifdef _WIN32  // the sets run one after another in this process: a fresh module for each
+  if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
+#endif
   static ConvertRequest request;
   FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
-  const int32_t result = RunModule(plugin, &request, &printer,
-                                   context.count == 1 && isatty(STDERR_FILENO) != 0, moduleText);
+  const int32_t result =
+      RunModule(plugin, &request, &printer, context.count == 1 && StderrIsTerminal(), moduleText);
+#ifdef _WIN32
+  UnloadPlugin(&plugin);
+#endif
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.
   bool readable = false;
@@ -420,6 +428,9 @@ BatchResult Convert(const ConvertArgs& args) {
   // loads it again: each child has its own copy, as it was before any conversion.
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
+#ifdef _WIN32
+  UnloadPlugin(&plugin);  // each set loads its own (ConvertSet)
+#endif
   const BatchResult batch =
       RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
         const std::string& gpb = plan.outputs[context.index];

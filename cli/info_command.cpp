@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -314,9 +313,8 @@ int RunInfo(const InfoArgs& args) {
   int status = result.status;
   if (StopRequested()) {
     status = std::max(status, kExitIncomplete);
-    std::fprintf(stderr,
-                 "talverin info: stopped by signal %d (%s); %zu of %zu sets read before it\n",
-                 StopSignal(), strsignal(StopSignal()), result.sets.size(), result.named);
+    std::fprintf(stderr, "talverin info: stopped by %s; %zu of %zu sets read before it\n",
+                 StopSignalText().c_str(), result.sets.size(), result.named);
   }
   if (!args.sets.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());

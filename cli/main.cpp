@@ -11,6 +11,7 @@
 
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "cli/platform.h"
 
 namespace {
 
@@ -486,6 +487,14 @@ int PrintManPage(CLI::App* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // UTF-8 arguments on every platform (Windows: from the wide command line).
+  std::vector<std::string> arguments = talverin_cli::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(&argument[0]);
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(arguments.size());
+  argv = pointers.data();
+  talverin_cli::PrepareConsole();
   if (!SubcommandNamed(argc, argv)) return talverin_cli::kExitFailed;
   CLI::App app{
       "talverin - convert receiver download sets (B, E, S, D files) into GPB\n"

@@ -1,33 +1,13 @@
 #include "cli/plugin_loader.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
+#include "cli/platform.h"
 
 namespace talverin_cli {
 namespace {
 
-constexpr char kModuleName[] = "libtalverin.so";
-// Where an installed tree keeps the module, from the program's folder (bin/).
-constexpr char kInstalledModule[] = "../lib/talverin/libtalverin.so";
-
-// The module beside the program (the build tree), else in the installed tree's lib/talverin.
-std::string DefaultPluginPath() {
-  char self[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return kModuleName;
-  self[n] = '\0';
-  std::string path(self);
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string beside = folder + kModuleName;
-  return access(beside.c_str(), F_OK) == 0 ? beside : folder + kInstalledModule;
-}
-
 template <typename Fn>
 bool Resolve(void* handle, const char* name, Fn* out, std::string* error) {
-  void* symbol = dlsym(handle, name);
+  void* symbol = SharedLibrarySymbol(handle, name);
   if (symbol == nullptr) {
     *error = std::string("the module does not export ") + name;
     return false;
@@ -39,11 +19,11 @@ bool Resolve(void* handle, const char* name, Fn* out, std::string* error) {
 }  // namespace
 
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
-  const std::string file = path.empty() ? DefaultPluginPath() : path;
-  plugin->handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string file = path.empty() ? DefaultModulePath() : path;
+  std::string why;
+  plugin->handle = OpenSharedLibrary(file, &why);
   if (plugin->handle == nullptr) {
-    const char* why = dlerror();
-    *error = "cannot load the conversion module " + file + ": " + (why ? why : "unknown error");
+    *error = "cannot load the conversion module " + file + ": " + why;
     return false;
   }
   const bool ok =
@@ -57,7 +37,7 @@ bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error) {
 }
 
 void UnloadPlugin(Plugin* plugin) {
-  if (plugin->handle != nullptr) dlclose(plugin->handle);
+  if (plugin->handle != nullptr) CloseSharedLibrary(plugin->handle);
   *plugin = Plugin{};
 }
 

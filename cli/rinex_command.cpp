@@ -17,6 +17,7 @@
 #include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
+#include "dataset/file_system.h"
 #include "dataset/json_writer.h"
 #include "rinex/rinex_export.h"
 #include "rinex/rinex_format.h"
@@ -138,8 +139,10 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
 
 // A private folder for the splice's per-set exports; empty when none can be made.
 std::string SpliceFolder() {
-  std::string pattern = (fs::temp_directory_path() / "talverin-splice-XXXXXX").string();
-  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+  std::error_code ec;
+  std::string error;
+  return talverin::MakeUniqueFolder(fs::temp_directory_path(ec).string(), "talverin-splice-",
+                                    &error);
 }
 
 bool WriteText(const std::string& path, const std::string& text) {

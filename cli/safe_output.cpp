@@ -1,8 +1,8 @@
 #include "cli/safe_output.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "cli/stop_signals.h"
+#include "dataset/file_system.h"
 
 namespace fs = std::filesystem;
 
@@ -22,27 +23,30 @@ std::string DirectoryOf(const std::string& path) {
   return parent.empty() ? "." : parent.string();
 }
 
-// Puts the temporary in place of the final file: exchanged with it (the old file then waits
-// under the temporary's name, to be put back or removed), or renamed when there is none or the
-// file system cannot exchange. kExchanged, kRenamed, or -1 with errno.
+// Puts the temporary in place of the final file: exchanged with it where the system can (the
+// old file then waits under the temporary's name, to be put back or removed), else moved over
+// it. kExchanged, kMoved, or 0 with the reason in error.
 constexpr int kExchanged = 1;
-constexpr int kRenamed = 2;
-int Swap(const std::string& temporary, const std::string& final) {
+constexpr int kMoved = 2;
+int Swap(const std::string& temporary, const std::string& final, std::string* error) {
+#ifdef RENAME_EXCHANGE
   if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) == 0) {
     return kExchanged;
   }
-  return std::rename(temporary.c_str(), final.c_str()) == 0 ? kRenamed : -1;
+#endif
+  return talverin::MoveReplacing(temporary, final, error) ? kMoved : 0;
 }
 
-// Undoes a Swap after a later output could not be put in place: the old file back (a file
-// new there goes back to being a temporary). Best effort: nothing is left to try after it.
-void Unswap(const std::string& temporary, const std::string& final, int* swapped) {
-  if (*swapped == kExchanged) {
+// Undoes a Swap after a later output could not be put in place: an exchanged old file back, a
+// moved one's new file back to being a temporary (best effort: nothing is left to try then).
+void Unswap(const std::string& temporary, const std::string& final, int swapped) {
+  std::string ignored;
+#ifdef RENAME_EXCHANGE
+  if (swapped == kExchanged) {
     renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE);
-  } else if (*swapped == kRenamed) {
-    std::rename(final.c_str(), temporary.c_str());
   }
-  *swapped = 0;
+#endif
+  if (swapped == kMoved && !talverin::MoveReplacing(final, temporary, &ignored)) ignored.clear();
 }
 
 }  // namespace
@@ -78,7 +82,7 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       *error = "output " + out + " is a directory";
       return false;
     }
-    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || access(out.c_str(), W_OK) != 0)) {
+    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || !talverin::IsWritableFile(out))) {
       *error = "output " + out + " exists and is not a writable regular file";
       return false;
     }
@@ -91,22 +95,22 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
     const std::string directory = DirectoryOf(final);
     std::string folder;
     for (size_t k = 0; k < finals_.size(); ++k) {
-      if (DirectoryOf(finals_[k]) == directory) folder = fs::path(temporaries_[k]).parent_path();
+      if (DirectoryOf(finals_[k]) == directory)
+        folder = fs::path(temporaries_[k]).parent_path().string();
     }
     if (folder.empty()) {
-      std::string pattern = directory + "/.talverin-XXXXXX";
-      if (mkdtemp(&pattern[0]) == nullptr) {
-        *error = "cannot write in " + directory + ": " + std::strerror(errno);
+      std::string why;
+      folder = talverin::MakeUniqueFolder(directory, ".talverin-", &why);
+      if (folder.empty()) {
+        *error = "cannot write in " + directory + ": " + why;
         Discard();
         return false;
       }
-      folder = pattern;
       folders_.push_back(folder);
     }
     finals_.push_back(final);
-    temporaries_.push_back(folder + "/" + fs::path(final).filename().string());
+    temporaries_.push_back((fs::path(folder) / fs::path(final).filename()).string());
     done_.push_back(false);
-    swaps_.push_back(0);
   }
   return true;
 }
@@ -125,17 +129,17 @@ bool SafeOutputs::Commit(std::string* error, bool afterStop) {
       return false;
     }
   }
+  for (size_t i = 0; i < finals_.size(); ++i) {
+    if (!talverin::CanReplaceFile(finals_[i], error)) return false;
+  }
   // The first output (the one a set is known by) goes last: while it is old, the set is.
+  std::vector<int> swaps(finals_.size(), 0);
   for (size_t i = finals_.size(); i-- > 0;) {
-    const int swapped = Swap(temporaries_[i], finals_[i]);
-    if (swapped < 0) {
-      *error =
-          "cannot rename " + temporaries_[i] + " to " + finals_[i] + ": " + std::strerror(errno);
-      for (size_t k = i + 1; k < finals_.size(); ++k)
-        Unswap(temporaries_[k], finals_[k], &swaps_[k]);
+    swaps[i] = Swap(temporaries_[i], finals_[i], error);
+    if (swaps[i] == 0) {
+      for (size_t k = i + 1; k < finals_.size(); ++k) Unswap(temporaries_[k], finals_[k], swaps[k]);
       return false;
     }
-    swaps_[i] = swapped;
   }
   Discard();
   return true;
@@ -147,10 +151,11 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
     if (done_[i]) continue;
     std::error_code ec;
     const std::string partial = PartialPath(finals_[i]);
+    std::string why;  // a partial file that cannot be kept is removed with the folder
     bool isInput = false;
     for (const std::string& in : inputs_) isInput = isInput || SameFile(partial, in);
     if (fs::is_regular_file(temporaries_[i], ec) && fs::file_size(temporaries_[i], ec) > 0 &&
-        !isInput && std::rename(temporaries_[i].c_str(), partial.c_str()) == 0) {
+        !isInput && talverin::MoveReplacing(temporaries_[i], partial, &why)) {
       kept.push_back(partial);
       done_[i] = true;
     }
@@ -169,7 +174,6 @@ void SafeOutputs::Discard() {
   folders_.clear();
   inputs_.clear();
   done_.clear();
-  swaps_.clear();
 }
 
 }  // namespace talverin_cli

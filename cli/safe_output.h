@@ -2,9 +2,10 @@
 // file as an input or as each other are refused before anything is written; everything is
 // written under the final file names inside a new hidden folder in each output's directory
 // (same file system, so the final rename is atomic per file); the temporaries replace the
-// final files only when the whole job succeeded, all of them or none. After a failure or an abort
-// what was written is kept as NAME.partial.EXT beside the final name, which stays untouched. Used
-// by every subcommand that writes files. POSIX only.
+// final files only when the whole job succeeded, all of them or none. After a failure or an
+// abort what was written is kept as NAME.partial.EXT beside the final name, which stays
+// untouched. Used by every subcommand that writes files, on POSIX and Windows
+// (dataset/file_system.h).
 #pragma once
 
 #include <string>
@@ -60,7 +61,6 @@ class SafeOutputs {
   std::vector<std::string> folders_;
   std::vector<std::string> inputs_;
   std::vector<bool> done_;
-  std::vector<int> swaps_;  // how each output was put in place, while Commit runs
 };
 
 }  // namespace talverin_cli

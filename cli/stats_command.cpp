@@ -64,10 +64,9 @@ std::string FarReferenceWarning(const talverin::ReferencePoint& reference,
   const double distance_m = std::sqrt(meanEnu_m[0] * meanEnu_m[0] + meanEnu_m[1] * meanEnu_m[1] +
                                       meanEnu_m[2] * meanEnu_m[2]);
   if (!(distance_m > kFarReference_m)) return "";
-  const GeographicLib::LocalCartesian frame(reference.lat_deg, reference.lon_deg,
-                                            reference.height_m);
+  const talverin::LocalEnu frame(reference.lat_deg, reference.lon_deg, reference.height_m);
   double lat_deg, lon_deg, height_m;
-  frame.Reverse(meanEnu_m[0], meanEnu_m[1], meanEnu_m[2], lat_deg, lon_deg, height_m);
+  frame.Reverse(meanEnu_m, &lat_deg, &lon_deg, &height_m);
   constexpr double kNear_deg = 0.1;  // about 10 km
   const auto near = [](double a, double b) { return std::fabs(a - b) < kNear_deg; };
   const char* cause = "a reference of another station, or values typed in the wrong form?";

@@ -1,11 +1,13 @@
 #include "cli/stop_signals.h"
 
 #include <csignal>
+#include <cstring>
+
+#include "cli/platform.h"
 
 namespace talverin_cli {
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile sig_atomic_t gStopSignal = 0;
 
 }  // namespace
@@ -13,6 +15,25 @@ volatile sig_atomic_t gStopSignal = 0;
 void NoteStopSignal(int signal) {
   if (gStopSignal == 0) gStopSignal = signal;
 }
+
+bool StopRequested() { return gStopSignal != 0; }
+
+int StopSignal() { return gStopSignal; }
+
+#ifdef _WIN32
+
+void CatchStopSignals() { SetStopHandler(NoteStopSignal); }
+
+std::string StopSignalText() { return "a stop request (Ctrl-C, Ctrl-Break or a closed console)"; }
+
+HeldStopSignals::HeldStopSignals() = default;
+HeldStopSignals::~HeldStopSignals() = default;
+
+#else
+
+namespace {
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+}  // namespace
 
 void CatchStopSignals() {
   struct sigaction action {};
@@ -22,9 +43,9 @@ void CatchStopSignals() {
   for (const int s : kStopSignals) sigaction(s, &action, nullptr);
 }
 
-bool StopRequested() { return gStopSignal != 0; }
-
-int StopSignal() { return gStopSignal; }
+std::string StopSignalText() {
+  return "signal " + std::to_string(gStopSignal) + " (" + strsignal(gStopSignal) + ")";
+}
 
 HeldStopSignals::HeldStopSignals() {
   sigset_t held;
@@ -34,5 +55,7 @@ HeldStopSignals::HeldStopSignals() {
 }
 
 HeldStopSignals::~HeldStopSignals() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+#endif
 
 }  // namespace talverin_cli

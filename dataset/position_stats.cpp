@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <vector>
 
-#include <GeographicLib/Geocentric.hpp>
-
 #include "output/gpb_reader.h"
 
 namespace talverin {
@@ -44,8 +42,7 @@ bool ReferenceFromEcef(const double xyz_m[3], ReferencePoint* out, std::string* 
   }
   ReferencePoint p;
   for (int i = 0; i < 3; ++i) p.ecef_m[i] = xyz_m[i];
-  GeographicLib::Geocentric::WGS84().Reverse(xyz_m[0], xyz_m[1], xyz_m[2], p.lat_deg, p.lon_deg,
-                                             p.height_m);
+  Wgs84Reverse(xyz_m, &p.lat_deg, &p.lon_deg, &p.height_m);
   if (!CheckHeight(what, p.height_m, error)) {
     *error += " (latitude, longitude, height go with --reference-llh)";
     return false;
@@ -73,33 +70,28 @@ bool ReferenceFromGeodetic(double lat_deg, double lon_deg, double height_m, Refe
   p.lat_deg = lat_deg;
   p.lon_deg = lon_deg;
   p.height_m = height_m;
-  GeographicLib::Geocentric::WGS84().Forward(lat_deg, lon_deg, height_m, p.ecef_m[0], p.ecef_m[1],
-                                             p.ecef_m[2]);
+  Wgs84Forward(lat_deg, lon_deg, height_m, p.ecef_m);
   *out = p;
   return true;
 }
 
 void RaiseReference(double height_m, ReferencePoint* point) {
   point->height_m += height_m;
-  GeographicLib::Geocentric::WGS84().Forward(point->lat_deg, point->lon_deg, point->height_m,
-                                             point->ecef_m[0], point->ecef_m[1], point->ecef_m[2]);
+  Wgs84Forward(point->lat_deg, point->lon_deg, point->height_m, point->ecef_m);
 }
 
 EnuFrame::EnuFrame(const ReferencePoint& reference)
-    : frame_(reference.lat_deg, reference.lon_deg, reference.height_m,
-             GeographicLib::Geocentric::WGS84()) {}
+    : frame_(reference.lat_deg, reference.lon_deg, reference.height_m) {}
 
 void EnuFrame::Enu(double lat_deg, double lon_deg, double height_m, double enu_m[3]) const {
-  frame_.Forward(lat_deg, lon_deg, height_m, enu_m[0], enu_m[1], enu_m[2]);
+  frame_.Forward(lat_deg, lon_deg, height_m, enu_m);
 }
 
 bool ComputePositionStats(const std::string& gpbPath, const double reference_m[3],
                           PositionStats* stats, std::string* error) {
   ReferencePoint reference;
   for (int i = 0; i < 3; ++i) reference.ecef_m[i] = reference_m[i];
-  GeographicLib::Geocentric::WGS84().Reverse(reference_m[0], reference_m[1], reference_m[2],
-                                             reference.lat_deg, reference.lon_deg,
-                                             reference.height_m);
+  Wgs84Reverse(reference_m, &reference.lat_deg, &reference.lon_deg, &reference.height_m);
   return ComputePositionStats(gpbPath, reference, stats, error);
 }
 

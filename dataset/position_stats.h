@@ -3,12 +3,14 @@
 // from the ellipsoid, as coordinates typed in the wrong form are), an antenna height that
 // raises a marker to the antenna along the ellipsoid normal, east/north/up offsets (m) from
 // it, and the accuracy figures of every epoch whose position flag is set: means, horizontal
-// and vertical RMS, 95th percentiles, maxima, share solved. Geodesy by GeographicLib (WGS84).
-// For the command-line host and the real-data tests; not part of the module.
+// and vertical RMS, 95th percentiles, maxima, share solved. Geodesy on WGS84
+// (dataset/wgs84_frame.h). For the command-line host and the real-data tests; not part of the
+// module.
 #pragma once
 
-#include <GeographicLib/LocalCartesian.hpp>
 #include <string>
+
+#include "dataset/wgs84_frame.h"
 
 namespace talverin {
 
@@ -34,7 +36,7 @@ class EnuFrame {
   void Enu(double lat_deg, double lon_deg, double height_m, double enu_m[3]) const;
 
  private:
-  GeographicLib::LocalCartesian frame_;
+  LocalEnu frame_;
 };
 
 struct PositionStats {

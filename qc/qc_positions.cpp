@@ -1,8 +1,6 @@
 #include "qc/qc_positions.h"
 
 #include <stdlib.h>
-#include <GeographicLib/Geocentric.hpp>
-#include <GeographicLib/LocalCartesian.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +11,8 @@
 #include <new>
 
 #include "base/message_texts.h"
+#include "dataset/file_system.h"
+#include "dataset/wgs84_frame.h"
 #include "input/ephemeris_reader.h"
 #include "job/host_records.h"
 #include "output/gpb_reader.h"
@@ -113,10 +113,10 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::error_code ec;
-    std::string pattern =
-        (std::filesystem::temp_directory_path(ec) / "talverin-qc-XXXXXX").string();
-    if (ec) pattern = "/tmp/talverin-qc-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    std::string parent = std::filesystem::temp_directory_path(ec).string();
+    if (ec) parent = "/tmp";
+    std::string error;  // no folder: the conversion reports the unwritable path
+    path_ = MakeUniqueFolder(parent, "talverin-qc-", &error);
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -145,13 +145,11 @@ SinglePoint& ModuleEphemerides::engine() { return *engine_; }
 EphemerisStore& ModuleEphemerides::store() { return engine_->store(); }
 
 void EcefToLatLonHeight(const double ecef_m[3], double* lat_deg, double* lon_deg, double* h_m) {
-  GeographicLib::Geocentric::WGS84().Reverse(ecef_m[0], ecef_m[1], ecef_m[2], *lat_deg, *lon_deg,
-                                             *h_m);
+  Wgs84Reverse(ecef_m, lat_deg, lon_deg, h_m);
 }
 
 void LatLonHeightToEcef(double lat_deg, double lon_deg, double h_m, double ecef_m[3]) {
-  GeographicLib::Geocentric::WGS84().Forward(lat_deg, lon_deg, h_m, ecef_m[0], ecef_m[1],
-                                             ecef_m[2]);
+  Wgs84Forward(lat_deg, lon_deg, h_m, ecef_m);
 }
 
 double ReportTime(WeekTracker& tracker, bool weekKnown, double tow_s) {
@@ -236,8 +234,7 @@ void PositionFigures(const std::vector<GeodeticPos>& solved, const QcOptions& op
   const double* centre = options.hasReference ? options.reference_m : p.mean_m;
   std::memcpy(p.centre_m, centre, sizeof p.centre_m);
   EcefToLatLonHeight(p.centre_m, &p.centreLat_deg, &p.centreLon_deg, &p.centreHeight_m);
-  const GeographicLib::LocalCartesian local(p.centreLat_deg, p.centreLon_deg, p.centreHeight_m,
-                                            GeographicLib::Geocentric::WGS84());
+  const LocalEnu local(p.centreLat_deg, p.centreLon_deg, p.centreHeight_m);
   double sum[3] = {0, 0, 0}, sum2[3] = {0, 0, 0};
   double usedSum = 0.0, rmsSum = 0.0;
   size_t k = 0;
@@ -245,7 +242,7 @@ void PositionFigures(const std::vector<GeodeticPos>& solved, const QcOptions& op
     if (!out.solved) continue;
     double lat, lon, h;
     EcefToLatLonHeight(&ecef[k], &lat, &lon, &h);
-    local.Forward(lat, lon, h, out.enu_m[0], out.enu_m[1], out.enu_m[2]);
+    local.Forward(lat, lon, h, out.enu_m);
     k += 3;
     for (int i = 0; i < 3; ++i) {
       sum[i] += out.enu_m[i];

@@ -5,7 +5,8 @@
 // fills its own, which gives the position a recomputing conversion writes and the
 // satellites used and post-fit residual RMS that the GPB file does not hold. The module's
 // texts of both, in the order a recomputing conversion sends them. Local east/north/up (m)
-// through GeographicLib. The engine's store also serves the elevations of qc_figures.cpp.
+// on WGS84 (dataset/wgs84_frame.h). The engine's store also serves the elevations of
+// qc_figures.cpp.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +45,7 @@ class ModuleEphemerides {
 void ComputePositions(const std::string& bPath, const QcOptions& options,
                       const SessionWeek& session, ModuleEphemerides& eph, QcReport* report);
 
-// ECEF (m) to geodetic degrees and m on WGS84, and back (GeographicLib).
+// ECEF (m) to geodetic degrees and m on WGS84, and back (dataset/wgs84_frame.h).
 void EcefToLatLonHeight(const double ecef_m[3], double* lat_deg, double* lon_deg, double* h_m);
 void LatLonHeightToEcef(double lat_deg, double lon_deg, double h_m, double ecef_m[3]);
 
