@@ -35,14 +35,6 @@ bool gStdoutBroken = false;
 constexpr int kNoBatch = -2;
 int gClaimsFd = kNoBatch;
 
-bool IsSetFileName(const std::string& name) {
-  if (name.empty() || (name[0] != 'B' && name[0] != 'b')) return false;
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return false;
-  return std::all_of(name.begin() + static_cast<long>(dot) + 1, name.end(),
-                     [](char c) { return c >= '0' && c <= '9'; });
-}
-
 #ifdef _WIN32
 // Windows has no fork: there the sets run one after another in this process, whatever the
 // number of jobs. A stop request ends the set that runs (its runner's handler) and starts no
@@ -355,64 +347,6 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
   fcntl(gClaimsFd, F_SETLK, &lock);
   return free;
 #endif
-}
-
-bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
-                  std::vector<std::string>* sets, std::string* error,
-                  std::vector<std::string>* keys) {
-  std::vector<std::string> all;
-  std::vector<std::string> allKeys;
-  for (const std::string& argument : arguments) {
-    std::error_code ec;
-    if (!fs::is_directory(argument, ec)) {
-      all.push_back(argument);
-      allKeys.push_back(fs::path(argument).filename().generic_string());
-      continue;
-    }
-    std::vector<std::string> found;
-    const auto take = [&](const fs::directory_entry& entry) {
-      std::error_code e;
-      if (entry.is_regular_file(e) && IsSetFileName(entry.path().filename().string())) {
-        found.push_back(entry.path().string());
-      }
-    };
-    if (recursive) {
-      fs::recursive_directory_iterator it(argument, fs::directory_options::skip_permission_denied,
-                                          ec);
-      for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (it->is_directory(ec) && !name.empty() && name[0] == '.') {
-          it.disable_recursion_pending();
-          continue;
-        }
-        take(*it);
-      }
-    } else {
-      for (fs::directory_iterator it(argument, ec); !ec && it != fs::directory_iterator();
-           it.increment(ec)) {
-        take(*it);
-      }
-    }
-    if (found.empty()) {
-      *error = "no B files (B..., numeric extension) in " + argument +
-               (recursive ? " or its subfolders" : "");
-      return false;
-    }
-    std::sort(found.begin(), found.end());
-    all.insert(all.end(), found.begin(), found.end());
-    for (const std::string& set : found) {
-      allKeys.push_back(fs::path(set).lexically_relative(argument).generic_string());
-    }
-  }
-  // A set named twice (a folder and one of its files) is converted once.
-  for (size_t i = 0; i < all.size(); ++i) {
-    bool seen = false;
-    for (const std::string& kept : *sets) seen = seen || SameFile(kept, all[i]);
-    if (seen) continue;
-    sets->push_back(all[i]);
-    if (keys != nullptr) keys->push_back(allKeys[i]);
-  }
-  return true;
 }
 
 BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,

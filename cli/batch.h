@@ -48,16 +48,6 @@ struct BatchOptions {
   std::string command;   // the JSON's "command" member, e.g. "convert"
 };
 
-// The B files that the arguments name: a file as it stands (also when missing, for its set
-// to report), a folder as every file in it whose name starts with B or b and ends in a
-// numeric extension, sorted by name; with recursive, its subfolders too (hidden ones are
-// skipped). keys, when given, gets each set's path relative to the folder that named it
-// (a file named on its own: its file name), the same wherever the folder is mounted. False
-// with the reason when a folder holds no B file.
-bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
-                  std::vector<std::string>* sets, std::string* error,
-                  std::vector<std::string>* keys = nullptr);
-
 // What a batch gave: every set's result in the order of the sets.
 struct BatchResult {
   int status = kExitOk;             // the worst set's; kExitFailed when no set ran or the

@@ -181,6 +181,14 @@ struct ImportRinexResult {
 int RunImportRinex(const ImportRinexArgs& args);
 extern const char kImportRinexHelp[];
 
+// Editing, alike in `rinex` and `qc`: --start, --end ("YYYY-MM-DDTHH:MM:SS", GPS time),
+// --interval (s), --splice.
+struct EditArgs {
+  std::string start, end;
+  double interval_s = 0.0;
+  bool splice = false;  // one file pair (one report) per site and day from all the sets
+};
+
 struct RinexArgs {
   SetBatchArgs sets;     // without -o; --gps-week: the full week of the first epoch
   int rinexVersion = 2;  // 2 (2.11) or 3 (3.04)
@@ -190,10 +198,7 @@ struct RinexArgs {
   std::string siteTable;     // --site-table FILE
   int monument = 0;          // --monument: version 3 long name's monument digit (0-9)
   int receiverIndex = 0;     // --receiver-index: its receiver digit (0-9)
-  // Editing: --start, --end ("YYYY-MM-DDTHH:MM:SS", GPS time), --interval (s), --splice.
-  std::string start, end;
-  double interval_s = 0.0;
-  bool splice = false;  // one file pair per site and day from all the sets
+  EditArgs edit;
 };
 [[nodiscard]] BatchResult Rinex(const RinexArgs& args);
 int RunRinex(const RinexArgs& args);
@@ -203,6 +208,7 @@ struct QcArgs {
   SetBatchArgs sets;        // -o: the report's path (one set); -d: the reports and the index
   ReferenceArgs reference;  // as for stats; none given: against the mean
   double mask_deg = 10.0;   // --mask: elevation mask of the figures above it
+  EditArgs edit;            // the window, decimation and splicing of the figures
 };
 struct QcResult {
   BatchResult batch;

@@ -332,6 +332,15 @@ CLI::App* AddImportRinex(CLI::App* app, Options* o) {
   return importCmd;
 }
 
+// The window, decimation and splicing of `rinex` and `qc`.
+void AddEditOptions(CLI::App* cmd, talverin_cli::EditArgs* a, const char* spliceHelp) {
+  cmd->add_option("--start", a->start, "first epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--end", a->end, "last epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
+  cmd->add_option("--interval", a->interval_s,
+                  "keep the epochs within 0.5 s of multiples of this many seconds");
+  cmd->add_flag("--splice", a->splice, spliceHelp);
+}
+
 // Header metadata and editing of `rinex`.
 void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
   talverin::RinexMetadata& m = a->metadata;
@@ -357,12 +366,8 @@ void AddRinexEditing(CLI::App* cmd, talverin_cli::RinexArgs* a) {
                   "CSV of metadata by site: header row 'site,' then any of marker_name, "
                   "marker_number, antenna_type, antenna_number, antenna_delta (H;E;N), "
                   "receiver_number, observer, agency, country");
-  cmd->add_option("--start", a->start, "first epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
-  cmd->add_option("--end", a->end, "last epoch kept, GPS time YYYY-MM-DDTHH:MM:SS");
-  cmd->add_option("--interval", a->interval_s,
-                  "keep the epochs within 0.5 s of multiples of this many seconds");
-  cmd->add_flag("--splice", a->splice,
-                "one observation and one navigation file per site and day from all the sets");
+  AddEditOptions(cmd, &a->edit,
+                 "one observation and one navigation file per site and day from all the sets");
 }
 
 CLI::App* AddRinex(CLI::App* app, Options* o) {
@@ -415,6 +420,8 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
                      "slips above it")
         ->check(CLI::Range(-90.0, 90.0))
         ->capture_default_str();
+    AddEditOptions(qcCmd, &o->qc.edit,
+                   "one report per site and day from all the sets (their RINEX export spliced)");
   });
   qcCmd->footer(std::string(talverin_cli::kQcHelp) + "\n" + kExitStatusHelp);
   return qcCmd;

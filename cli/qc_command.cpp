@@ -7,13 +7,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "cli/batch.h"
 #include "cli/commands.h"
+#include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
 #include "qc/qc_set.h"
+#include "rinex/rinex_splice.h"
 
 namespace talverin_cli {
 namespace {
@@ -42,14 +46,24 @@ bool WriteSafely(const std::string& path, const std::string& text,
   return false;
 }
 
-// One set in its child process: the report written, its text summary on stdout.
+// One set in its child process: the report written, its text summary on stdout. source,
+// when given, is the set the figures come from (the splice of set's site and day), inputs
+// the files no report may replace.
 SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options,
-                   const talverin::ReferencePoint& reference) {
+                   const talverin::ReferencePoint& reference, const std::string& source = "",
+                   const std::vector<std::string>& inputs = {}) {
   // A set's figures have no stopping point: they end, then a stop keeps the report out.
   const std::string report = args.sets.output.empty()
                                  ? talverin::QcReportPath(set, args.sets.outputDir)
                                  : args.sets.output;
-  const talverin::QcSetResult r = talverin::RunQcSet(set, options, report, WriteSafely);
+  const auto writer = [&inputs](const std::string& path, const std::string& text,
+                                const std::vector<std::string>& own, std::string* error) {
+    std::vector<std::string> all = own;
+    all.insert(all.end(), inputs.begin(), inputs.end());
+    return WriteSafely(path, text, all, error);
+  };
+  const std::string& computed = source.empty() ? set : source;
+  const talverin::QcSetResult r = talverin::RunQcSet(computed, options, report, writer);
   std::fputs(r.text.c_str(), stdout);
   std::fflush(stdout);
   if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
@@ -66,10 +80,42 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   }
   // What the set lost, in the words convert, info and rinex use for it.
   const std::string loss = out.status == kExitIncomplete && !out.stopped
-                               ? ScanSetLoss(set, options.receiverType, options.gpsWeek)
+                               ? ScanSetLoss(computed, options.receiverType, options.gpsWeek)
                                : "";
   if (!loss.empty()) out.summary = loss + "; " + out.summary;
   out.data = talverin::EncodeQcIndexEntry(r.index);
+  return out;
+}
+
+// The sets of one site and day as one report, named after the first: their RINEX export
+// spliced (rinex_splice.h, the window applied there) and read back as one set.
+SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args,
+                        talverin::QcOptions options, const talverin::ReferencePoint& reference) {
+  std::string folder = (fs::temp_directory_path() / "talverin-qc-splice-XXXXXX").string();
+  SetResult out;
+  out.status = kExitFailed;
+  out.summary = "failed: no temporary folder for splicing";
+  if (mkdtemp(folder.data()) == nullptr) return out;
+  talverin::RinexExportOptions rinex;
+  rinex.bPath = sets.front();
+  rinex.receiverType = options.receiverType;
+  rinex.gpsWeek = options.gpsWeek;
+  rinex.window = options.window;
+  options.window = talverin::EpochWindow();
+  std::string spliced, error;
+  std::vector<std::string> inputs;
+  for (const std::string& set : sets) {
+    for (const std::string& file : SetInputFiles(set)) inputs.push_back(file);
+  }
+  if (talverin::SpliceToDownloadSet(sets, rinex, folder, &spliced, &error) == 0) {
+    out = QcOneSet(sets.front(), args, options, reference, spliced, inputs);
+    out.summary += " (" + std::to_string(sets.size()) + " sets spliced)";
+  } else {
+    std::fprintf(stderr, "talverin qc: %s: %s\n", sets.front().c_str(), error.c_str());
+    out.summary = "failed: " + error;
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
   return out;
 }
 
@@ -129,6 +175,9 @@ const char kQcHelp[] =
     "and the positions the module recomputes (east/north/up against their mean or the\n"
     "reference), with plots. Times are GPS time. A folder means every B file in it. With\n"
     "several sets, qc-index.html (in -d DIR, else beside the first set) links the reports.\n"
+    "--start, --end and --interval keep the epochs rinex keeps, so that the figures are those\n"
+    "of the RINEX export of that window; --splice reports each site and day once, from its\n"
+    "sets' RINEX exports spliced as rinex --splice splices them.\n"
     "\n"
     "Examples:\n"
     "  talverin qc set/BBAHRA04.162 --reference 3633910.5918,4425277.7039,2799862.8556\n"
@@ -137,10 +186,13 @@ const char kQcHelp[] =
 QcResult Qc(const QcArgs& args) {
   SetOutputNaming naming;
   naming.kind = "report";
-  naming.outputOf = [&args](const std::string& set) {
-    const SetBatchArgs& a = args.sets;
-    return a.output.empty() ? talverin::QcReportPath(set, a.outputDir) : a.output;
-  };
+  naming.shardsGroups = args.edit.splice;  // a shard takes whole site-days
+  // A splice's report is named after its site and day's first set, learnt as the run plans.
+  if (!args.edit.splice)
+    naming.outputOf = [&args](const std::string& set) {
+      const SetBatchArgs& a = args.sets;
+      return a.output.empty() ? talverin::QcReportPath(set, a.outputDir) : a.output;
+    };
   QcResult result;
   SetBatch plan;
   std::string error;
@@ -154,17 +206,29 @@ QcResult Qc(const QcArgs& args) {
   options.maskElevation_deg = args.mask_deg;
   talverin::ReferencePoint reference;
   if (!(std::fabs(args.mask_deg) <= 90.0)) error = "--mask must be a number of degrees, -90 to 90";
-  if (!error.empty() ||
+  if (!error.empty() || !PlanEpochWindow(args.edit, &options.window, &error) ||
       !ResolveReference(args.reference, &reference, &options.hasReference, &error)) {
     result.batch = BatchRefused("qc", error);
     return result;
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
-  result.batch = RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& c) {
-    const std::string& report = plan.outputs[c.index];
-    if (args.sets.update && OutputsUpToDate(set, {report})) return UpToDateReport(set, report);
-    return QcOneSet(set, args, options, reference);
-  });
+  if (args.edit.splice) {
+    const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(plan);
+    std::vector<std::string> firsts;
+    for (const auto& run : runs) firsts.push_back(run.first);
+    result.batch = RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
+      return QcSplicedSets(runs.at(set), args, options, reference);
+    });
+    plan.sets = firsts;
+  } else {
+    result.batch =
+        RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& c) {
+          const std::string& report = plan.outputs[c.index];
+          if (args.sets.update && OutputsUpToDate(set, {report}))
+            return UpToDateReport(set, report);
+          return QcOneSet(set, args, options, reference);
+        });
+  }
   result.batch = NoteEmptyShard(plan, result.batch);
   // A stopped batch keeps the index it had: its links would reach reports of two runs.
   if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size() && !StopRequested()) {

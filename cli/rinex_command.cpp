@@ -212,7 +212,7 @@ const char kRinexHelp[] =
 
 BatchResult Rinex(const RinexArgs& args) {
   SetOutputNaming naming;
-  naming.shardsGroups = args.splice;  // a shard takes whole site-days
+  naming.shardsGroups = args.edit.splice;  // a shard takes whole site-days
   SetBatch plan;
   std::string error;
   if (!PlanSetBatch("rinex", args.sets, naming, &plan, &error)) {
@@ -220,21 +220,14 @@ BatchResult Rinex(const RinexArgs& args) {
   }
   RinexPlan rinex;
   if (!PlanRinex(args, &rinex, &error)) return BatchRefused("rinex", error);
-  if (!args.splice) {
+  if (!args.edit.splice) {
     return NoteEmptyShard(
         plan, RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext&) {
           return ExportSet(set, args, rinex, plan.receiverType);
         }));
   }
   // One run per site and day, named by its first set; a shard takes those of its first sets.
-  std::map<std::string, std::string> keyOf;
-  for (size_t i = 0; i < plan.sets.size(); ++i) keyOf[plan.sets[i]] = plan.keys[i];
-  std::map<std::string, std::vector<std::string>> byFirst;
-  for (const auto& group : SpliceGroups(plan.sets)) {
-    if (InShard(plan.shard, keyOf[group.second.front()])) {
-      byFirst[group.second.front()] = group.second;
-    }
-  }
+  const std::map<std::string, std::vector<std::string>> byFirst = SpliceRuns(plan);
   std::vector<std::string> firsts;
   for (const auto& group : byFirst) firsts.push_back(group.first);
   return NoteEmptyShard(

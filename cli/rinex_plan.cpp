@@ -8,20 +8,19 @@
 #include "dataset/gps_calendar.h"
 
 namespace talverin_cli {
-namespace {
 
-bool PlanWindow(const RinexArgs& args, talverin::RinexExportOptions* o, std::string* error) {
-  if (!args.start.empty() && !ParseGpsTime(args.start, &o->start)) {
+bool PlanEpochWindow(const EditArgs& args, talverin::EpochWindow* w, std::string* error) {
+  if (!args.start.empty() && !ParseGpsTime(args.start, &w->start)) {
     *error = "--start '" + args.start + "' is not a GPS time YYYY-MM-DDTHH:MM:SS";
     return false;
   }
-  if (!args.end.empty() && !ParseGpsTime(args.end, &o->end)) {
+  if (!args.end.empty() && !ParseGpsTime(args.end, &w->end)) {
     *error = "--end '" + args.end + "' is not a GPS time YYYY-MM-DDTHH:MM:SS";
     return false;
   }
-  o->hasStart = !args.start.empty();
-  o->hasEnd = !args.end.empty();
-  if (o->hasStart && o->hasEnd && o->end.FullSeconds() < o->start.FullSeconds()) {
+  w->hasStart = !args.start.empty();
+  w->hasEnd = !args.end.empty();
+  if (w->hasStart && w->hasEnd && w->end.FullSeconds() < w->start.FullSeconds()) {
     *error = "--end " + args.end + " lies before --start " + args.start;
     return false;
   }
@@ -29,11 +28,9 @@ bool PlanWindow(const RinexArgs& args, talverin::RinexExportOptions* o, std::str
     *error = "--interval must be a number of seconds above 0, at most 86400";
     return false;
   }
-  o->decimate_s = args.interval_s;
+  w->interval_s = args.interval_s;
   return true;
 }
-
-}  // namespace
 
 bool ParseGpsTime(const std::string& text, talverin::GpsInstant* t) {
   talverin::CalendarTime c;
@@ -68,7 +65,7 @@ bool PlanRinex(const RinexArgs& args, RinexPlan* plan, std::string* error) {
   if (!args.siteTable.empty() && !talverin::ReadSiteTable(args.siteTable, &plan->table, error)) {
     return false;
   }
-  return PlanWindow(args, &plan->base, error);
+  return PlanEpochWindow(args.edit, &plan->base.window, error);
 }
 
 talverin::RinexExportOptions OptionsFor(const RinexPlan& plan, const std::string& set) {
@@ -80,6 +77,18 @@ talverin::RinexExportOptions OptionsFor(const RinexPlan& plan, const std::string
   o.metadata =
       talverin::MergeMetadata(row != nullptr ? *row : talverin::RinexMetadata(), plan.commandLine);
   return o;
+}
+
+std::map<std::string, std::vector<std::string>> SpliceRuns(const SetBatch& plan) {
+  std::map<std::string, std::string> keyOf;
+  for (size_t i = 0; i < plan.sets.size(); ++i) keyOf[plan.sets[i]] = plan.keys[i];
+  std::map<std::string, std::vector<std::string>> byFirst;
+  for (const auto& group : SpliceGroups(plan.sets)) {
+    if (InShard(plan.shard, keyOf[group.second.front()])) {
+      byFirst[group.second.front()] = group.second;
+    }
+  }
+  return byFirst;
 }
 
 std::map<std::string, std::vector<std::string>> SpliceGroups(const std::vector<std::string>& sets) {

@@ -1,8 +1,13 @@
 #include "cli/set_batch.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "cli/commands.h"
 #include "cli/safe_output.h"
@@ -18,20 +23,85 @@ bool Refuse(std::string* error, const std::string& text) {
   return false;
 }
 
+// What SameFile compares, as one text per path, so that the paths of a batch of thousands of
+// sets are compared through a map instead of in pairs: an existing file's device and inode
+// (links followed), else its absolute path with the links of its existing part resolved and
+// the rest lexically normal.
+std::string FileIdentity(const std::string& path) {
+#ifndef _WIN32
+  struct stat s {};
+  if (stat(path.c_str(), &s) == 0) {
+    return "i" + std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
+  }
+#endif
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  if (ec) return "p" + path;
+  const fs::path resolved = fs::weakly_canonical(absolute, ec);
+  const fs::path normal = ec ? absolute.lexically_normal() : resolved;
+#ifdef _WIN32
+  // No inode numbers there, and file names compare without regard to case.
+  std::wstring text = normal.wstring();
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return "p" + fs::path(text).u8string();
+#else
+  return "p" + normal.string();
+#endif
+}
+
 // Each set's output, refusing two sets that would write one file.
 bool PlanOutputs(const SetOutputNaming& naming, SetBatch* plan, std::string* error) {
   if (!naming.outputOf) return true;
+  std::map<std::string, size_t> writer;  // FileIdentity of an output -> its set
   for (const std::string& set : plan->sets) {
     const std::string output = naming.outputOf(set);
-    for (size_t i = 0; i < plan->outputs.size(); ++i) {
-      if (SameFile(plan->outputs[i], output)) {
-        return Refuse(error, plan->sets[i] + " and " + set + " would both write " + output +
-                                 "; give them in separate runs with different -d folders");
-      }
+    const auto first = writer.emplace(FileIdentity(output), plan->outputs.size());
+    if (!first.second) {
+      return Refuse(error, plan->sets[first.first->second] + " and " + set + " would both write " +
+                               output + "; give them in separate runs with different -d folders");
     }
     plan->outputs.push_back(output);
   }
   return true;
+}
+
+bool IsSetFileName(const std::string& name) {
+  if (name.empty() || (name[0] != 'B' && name[0] != 'b')) return false;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<long>(dot) + 1, name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The B files of a folder (with recursive, of its subfolders too, hidden ones skipped),
+// sorted by name.
+std::vector<std::string> FolderSets(const std::string& folder, bool recursive) {
+  std::vector<std::string> found;
+  const auto take = [&](const fs::directory_entry& entry) {
+    std::error_code e;
+    if (entry.is_regular_file(e) && IsSetFileName(entry.path().filename().string())) {
+      found.push_back(entry.path().string());
+    }
+  };
+  std::error_code ec;
+  if (recursive) {
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (it->is_directory(ec) && !name.empty() && name[0] == '.') {
+        it.disable_recursion_pending();
+        continue;
+      }
+      take(*it);
+    }
+  } else {
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      take(*it);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 // FNV-1a, 64 bits (offset basis and prime of the published algorithm).
@@ -71,6 +141,29 @@ void KeepShard(const Shard& shard, std::vector<std::string>* keys,
 }  // namespace
 
 const char kUpToDate[] = "up to date";
+
+bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                  std::vector<std::string>* sets, std::string* error,
+                  std::vector<std::string>* keys) {
+  std::set<std::string> taken;  // FileIdentity of the sets so far
+  for (const std::string& argument : arguments) {
+    std::error_code ec;
+    const bool folder = fs::is_directory(argument, ec);
+    const std::vector<std::string> found =
+        folder ? FolderSets(argument, recursive) : std::vector<std::string>{argument};
+    if (found.empty()) {
+      return Refuse(error, "no B files (B..., numeric extension) in " + argument +
+                               (recursive ? " or its subfolders" : ""));
+    }
+    for (const std::string& set : found) {
+      if (!taken.insert(FileIdentity(set)).second) continue;
+      sets->push_back(set);
+      keys->push_back(folder ? fs::path(set).lexically_relative(argument).generic_string()
+                             : fs::path(set).filename().generic_string());
+    }
+  }
+  return true;
+}
 
 bool ParseShard(const std::string& text, Shard* shard, std::string* error) {
   const size_t slash = text.find('/');

@@ -30,6 +30,17 @@ struct SetBatchArgs {
   bool update = false;              // --update: a set whose outputs are up to date is skipped
 };
 
+// The B files that the arguments name: a file as it stands (also when missing, for its set
+// to report), a folder as every file in it whose name starts with B or b and ends in a
+// numeric extension, sorted by name; with recursive, its subfolders too (hidden ones are
+// skipped). A set named twice (a folder and one of its files) is taken once. keys gets each
+// set's path relative to the folder that named it (a file named on its own: its file name),
+// the same wherever the folder is mounted. False with the reason when a folder holds no B
+// file.
+bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                  std::vector<std::string>* sets, std::string* error,
+                  std::vector<std::string>* keys);
+
 // The K-th of N parts of a batch (1 <= K <= N); 1/1 is the whole batch.
 struct Shard {
   int part = 1;   // K

@@ -103,6 +103,7 @@ double SetTime(int32_t week, double tow_s) {
 
 int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options) {
   scan_ = SetScan();
+  window_ = options.window;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(bPath, ec)) {
     scan_.error = bPath + ": no such file (or not a file)";
@@ -141,6 +142,7 @@ int32_t SetScanner::ScanEpochs(const SetEpochVisitor& visit) {
   while (got == 1 && (got = reader_.NextEpoch(&epoch)) == 1) {
     const int32_t week = s.week.week >= 0 ? weeks.WeekOf(epoch.tow_s) : -1;
     const double time_s = SetTime(week, epoch.tow_s);
+    if (window_.active() && (week < 0 || !window_.Keeps(time_s))) continue;
     if (!steps.Add(time_s)) ++s.repeated;
     CountEpoch(epoch, week, time_s, &s, &siteIndex);
     if (visit) visit(epoch, week, time_s);

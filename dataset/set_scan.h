@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dataset/download_set_reader.h"
+#include "dataset/epoch_window.h"
 #include "dataset/session_week.h"
 
 namespace talverin {
@@ -25,6 +26,9 @@ constexpr double kGapFactor = 1.5;
 struct SetScanOptions {
   int32_t receiverType = 0;  // 0 from the model text, 1-4 fixed
   int32_t gpsWeek = -1;      // full GPS week override; -1 resolved from the set
+  // The epochs the pass counts and visits (all when inactive); with the week unknown, times
+  // are seconds of week and an active window keeps none.
+  EpochWindow window;
 };
 
 struct SetGap {
@@ -99,6 +103,7 @@ class SetScanner {
 
  private:
   SetScan scan_;
+  EpochWindow window_;
   DownloadSetReader reader_;
 };
 

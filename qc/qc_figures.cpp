@@ -517,7 +517,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   r.path = bPath;
   r.name = FileName(bPath);
   SetScanner scanner;
-  if (scanner.Open(bPath, {options.receiverType, options.gpsWeek}) != 0) {
+  if (scanner.Open(bPath, {options.receiverType, options.gpsWeek, options.window}) != 0) {
     r.readError = scanner.scan().error;
     Defect(&r, "The observation file cannot be read: " + r.readError +
                    ". Nothing else of the set is shown.");

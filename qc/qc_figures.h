@@ -58,6 +58,8 @@ struct QcOptions {
   // Observations at or below this elevation count in no figure above the mask: not possible,
   // not complete, no MP or slip.
   double maskElevation_deg = 10.0;
+  // The epochs of the figures and positions (dataset/epoch_window.h); all when inactive.
+  EpochWindow window;
 };
 
 using QcGap = SetGap;  // times in the time base of QcReport

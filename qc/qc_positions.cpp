@@ -194,7 +194,8 @@ void ConvertForPositions(const std::string& bPath, const std::string& gpbPath,
 // Every epoch of the GPB file, in order, through the engine (none: nothing solved); the
 // solved positions as WGS84 latitude, longitude (deg) and height (m).
 std::vector<GeodeticPos> SolveEpochs(GpbReader& reader, const SessionWeek& session,
-                                     SinglePoint* engine, QcReport* report) {
+                                     const EpochWindow& window, SinglePoint* engine,
+                                     QcReport* report) {
   QcPositions& p = report->positions;
   WeekTracker tracker(session);
   std::vector<GeodeticPos> solved;
@@ -203,6 +204,8 @@ std::vector<GeodeticPos> SolveEpochs(GpbReader& reader, const SessionWeek& sessi
     gpb_epoch_type& e = read.epoch;
     QcEpochPosition out;
     out.time_s = ReportTime(tracker, report->weekKnown, e.rcvTime);
+    // The epochs the set scan keeps, as an export of the window would hold them.
+    if (window.active() && (!report->weekKnown || !window.Keeps(out.time_s))) continue;
     // What a recomputing conversion does with each epoch before writing it.
     if (engine != nullptr) (void)engine->ProcessEpoch(&e, kWritePosition | kWriteClock);
     if (engine != nullptr && (e.flags & kEpochPositionValid) != 0 && std::isfinite(e.lat) &&
@@ -294,7 +297,8 @@ void ComputePositions(const std::string& bPath, const QcOptions& options,
   SinglePoint* engine = solve ? &eph.engine() : nullptr;  // none without ephemerides
   if (engine != nullptr) engine->SetMessageFunction(KeepMessage);
   gSent = &engineTexts;
-  const std::vector<GeodeticPos> solved = SolveEpochs(reader, session, engine, report);
+  const std::vector<GeodeticPos> solved =
+      SolveEpochs(reader, session, options.window, engine, report);
   gSent = nullptr;
   if (engine != nullptr) engine->SetMessageFunction(nullptr);
   TallyInConversionOrder(readerTexts, engineTexts, &p.messages);

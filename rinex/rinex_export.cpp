@@ -332,21 +332,16 @@ void RinexExporter::State::FirstPassEpoch(const RawEpoch& raw, const GpsInstant&
   approx->Add(raw, t.FullSeconds(), &epoch);
 }
 
-// One pass over the epochs through the set scan: time span, interval, site changes and the
-// approximate position.
 bool RinexExporter::State::InWindow(const GpsInstant& t) const {
-  const double t_s = t.FullSeconds();
-  return !(options.hasStart && t_s < options.start.FullSeconds()) &&
-         !(options.hasEnd && t_s > options.end.FullSeconds());
+  return options.window.Inside(t.FullSeconds());
 }
 
 bool RinexExporter::State::Keeps(const GpsInstant& t) const {
-  const double t_s = t.FullSeconds();
-  const double step_s = options.decimate_s;
-  return InWindow(t) &&
-         (!(step_s > 0.0) || std::fabs(t_s - std::round(t_s / step_s) * step_s) < 0.5);
+  return options.window.Keeps(t.FullSeconds());
 }
 
+// One pass over the epochs through the set scan: time span, interval, site changes and the
+// approximate position.
 int32_t RinexExporter::State::FirstPass() {
   ApproxPosition approx(gps);
   int64_t index = 0;
@@ -360,7 +355,7 @@ int32_t RinexExporter::State::FirstPass() {
   const SetScan& scan = scanner.scan();
   if (scan.epochs == 0) return Fail(reader.path() + ": no epochs");
   if (index == 0) return Fail(reader.path() + ": no epochs in the time window and interval given");
-  summary.interval_s = std::max(scan.interval_s, options.decimate_s);
+  summary.interval_s = std::max(scan.interval_s, options.window.interval_s);
   summary.solvedPositions = approx.solved();
   summary.positionFromSolutions = approx.solved() > 0;
   approx.Median(approx_m);
@@ -779,7 +774,7 @@ int32_t RinexExporter::Prepare(const RinexExportOptions& options) {
     return s.Fail("RINEX version " + std::to_string(options.rinexVersion) + " is not 2 or 3");
   }
   if (s.options.creationDate.empty()) s.options.creationDate = NowUtc();
-  if (s.scanner.Open(options.bPath, {options.receiverType, options.gpsWeek}) != 0) {
+  if (s.scanner.Open(options.bPath, {options.receiverType, options.gpsWeek, EpochWindow()}) != 0) {
     return s.Fail(s.scanner.scan().error);
   }
   const SetScan& scan = s.scanner.scan();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dataset/epoch_window.h"
 #include "rinex/rinex_format.h"
 #include "rinex/rinex_metadata.h"
 
@@ -29,11 +30,8 @@ struct RinexExportOptions {
   int32_t receiverIndex = 0;
   // Header values given by the user; the set's own where empty (checked by the caller).
   RinexMetadata metadata;
-  // Editing: only the epochs from start to end (both included, when set) and, with a
-  // decimation interval, those within half a second of its multiples (GPS time).
-  bool hasStart = false, hasEnd = false;
-  GpsInstant start, end;
-  double decimate_s = 0.0;
+  // Editing: only the epochs the window keeps.
+  EpochWindow window;
 };
 
 struct RinexExportSummary {

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "rinex/rinex_import.h"
 #include "rinex/rinex_names.h"
 #include "rinex/rinex_obs_writer.h"
 
@@ -305,6 +306,41 @@ int32_t SpliceRinex(const std::vector<std::string>& bPaths, const RinexExportOpt
     out.observationName[7] = '0';
     out.navigationName[7] = '0';
   }
+  return 0;
+}
+
+int32_t SpliceToDownloadSet(const std::vector<std::string>& bPaths,
+                            const RinexExportOptions& options, const std::string& tempDir,
+                            std::string* bPath, std::string* error) {
+  RinexExportOptions v2 = options;
+  v2.rinexVersion = 2;  // what the import reads
+  RinexSpliceResult spliced;
+  if (SpliceRinex(bPaths, v2, tempDir, &spliced, error) != 0) return -1;
+  RinexImportOptions import;
+  import.observationPath = tempDir + "/" + spliced.observationName;
+  import.navigationPath = tempDir + "/" + spliced.navigationName;
+  import.outputDir = tempDir + "/set";
+  static const char* const kClassWords[] = {"", "ca", "dual", "l2-codeless", "glonass"};
+  if (options.receiverType >= 1 && options.receiverType <= 4) {
+    import.receiver = kClassWords[options.receiverType];
+  }
+  std::ofstream obs(import.observationPath, std::ios::binary);
+  std::ofstream nav(import.navigationPath, std::ios::binary);
+  obs << spliced.observation;
+  nav << spliced.navigation;
+  obs.close();
+  nav.close();
+  if (!obs || !nav) {
+    *error = "cannot write the spliced RINEX files in " + tempDir;
+    return -1;
+  }
+  RinexImportSummary summary;
+  char text[kTextSize] = "";
+  if (ImportRinex(import, &summary, text) != 0) {
+    *error = std::string("the spliced sets do not read back as one set: ") + text;
+    return -1;
+  }
+  *bPath = summary.observationFile;
   return 0;
 }
 

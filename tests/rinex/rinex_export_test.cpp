@@ -245,10 +245,10 @@ TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
   const std::string name = b.substr(b.find_last_of('/') + 1);
   const Exported whole = Export(dir, name);
   RinexExportOptions edit;
-  edit.hasStart = edit.hasEnd = true;
-  edit.start = {1274, 345600.0 + 600.0};
-  edit.end = {1274, 345600.0 + 1200.0};
-  edit.decimate_s = 120.0;
+  edit.window.hasStart = edit.window.hasEnd = true;
+  edit.window.start = {1274, 345600.0 + 600.0};
+  edit.window.end = {1274, 345600.0 + 1200.0};
+  edit.window.interval_s = 120.0;
   const Exported part = Export(dir, name, 2, edit);
   const auto all = EpochBlocks(whole.obs);
   const auto kept = EpochBlocks(part.obs);
