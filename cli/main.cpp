@@ -22,10 +22,12 @@ constexpr char kExitStatusHelp[] =
     "     statistics, rows or dump given; the set made (import-rinex)\n"
     "  1  written, but something lost, skipped, cut short or left unsolved, and the message\n"
     "     says what and where: damage skipped (\"damaged: ...\"), a download cut short (\"cut\n"
-    "     short after N epochs\"), values RINEX cannot hold left out, report parts missing,\n"
+    "     short after N epochs\"), no E file (\"no ephemerides: ...\"; convert cannot convert\n"
+    "     such a set: 2), values RINEX cannot hold left out, report parts missing,\n"
     "     no position recomputed; a file not accepted (detect); no epoch holding a position\n"
     "     or a reference far from the mean position (stats, positions)\n"
     "  2  nothing written for a set, or a usage error: a missing or unreadable input, a\n"
+    "     --gps-week more than a week from the week of the file name and ephemerides, a\n"
     "     failed conversion, export or report, an output that would overwrite an input or\n"
     "     another output or cannot be written, a damaged GPB file, an unusable reference\n"
     "A run stopped by Ctrl-C, SIGTERM or SIGHUP exits non-zero (1, or 2 when a set failed)\n"
@@ -382,7 +384,8 @@ CLI::App* AddRinex(CLI::App* app, Options* o) {
       "Folder for the RINEX files of every set (made when missing; default: beside each input)",
       "Sets exported at once, each in its own process",
       "Also write the summary as JSON to this file",
-      "Full GPS week of the first epoch (overrides the file name and the ephemerides)",
+      "Full GPS week of the first epoch (overrides the file name and the ephemerides within a "
+      "week of theirs; further off it is refused)",
       kReceiverHelp,
       false};
   AddSetOptions(rinexCmd, &o->rinex.sets, help, [rinexCmd, o] {
@@ -409,7 +412,8 @@ CLI::App* AddQc(CLI::App* app, Options* o) {
       "Folder for the reports and the index (made when missing)",
       "Sets at once, each in its own process",
       "Write every set's figures as JSON to this file",
-      "Full GPS week (default: from the ephemerides and the file name)",
+      "Full GPS week (default: from the ephemerides and the file name; more than a week from "
+      "theirs is refused)",
       kReceiverHelp,
       true};
   AddSetOptions(qcCmd, &o->qc.sets, help, [qcCmd, o] {

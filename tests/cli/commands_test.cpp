@@ -66,6 +66,14 @@ TEST_F(Commands, InfoOnRealAndDamagedSets) {
     EXPECT_EQ(static_cast<int>(i), r.sets[i].status) << i;  // whole, damaged, unreadable
     for (const std::string& line : InfoLines(r.sets[i])) text += line + "\n";
   }
+  // The JSON's loss: what the "lost" row says, counted.
+  EXPECT_NE(std::string::npos, InfoJsonMembers(r.sets[0]).find("\"loss\": null"));
+  EXPECT_NE(std::string::npos,
+            InfoJsonMembers(r.sets[1]).find(
+                "\"loss\": {\"text\": \"cut short after 62 epochs\", "
+                "\"cut_short_after_epochs\": 62, \"skipped_bytes\": 0, \"skipped_places\": 0, "
+                "\"missing_ephemeris_file\": null}"))
+      << InfoJsonMembers(r.sets[1]);
   for (const std::string& line : std::vector<std::string>{
            "receiver       Z-XII3: dual frequency (type 2), 97-byte channel records\n"
            "  site file      BAHR, antenna height 3.1220 m (vertical)",
