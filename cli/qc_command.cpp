@@ -166,6 +166,26 @@ std::string WriteIndex(const std::string& outputDir, const char* name, BatchResu
   return indexPath;
 }
 
+// --splice: one run per site and day, named by its first set (plan->sets become the firsts);
+// with --update, a run whose report is newer than every file of its sets is skipped.
+BatchResult QcSplicedBatch(const QcArgs& args, const talverin::QcOptions& options,
+                           const talverin::ReferencePoint& reference, SetBatch* plan) {
+  const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(*plan);
+  plan->sets.clear();
+  for (const auto& run : runs) plan->sets.push_back(run.first);
+  return RunBatch(plan->sets, plan->batch, [&](const std::string& set, const SetContext&) {
+    const std::string report = args.sets.output.empty()
+                                   ? talverin::QcReportPath(set, args.sets.outputDir)
+                                   : args.sets.output;
+    bool upToDate = args.sets.update;
+    for (const std::string& one : runs.at(set)) {
+      upToDate = upToDate && OutputsUpToDate(one, {report});
+    }
+    if (upToDate) return UpToDateReport(set, report);
+    return QcSplicedSets(runs.at(set), args, options, reference);
+  });
+}
+
 }  // namespace
 
 const char kQcHelp[] =
@@ -213,13 +233,7 @@ QcResult Qc(const QcArgs& args) {
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
   if (args.edit.splice) {
-    const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(plan);
-    std::vector<std::string> firsts;
-    for (const auto& run : runs) firsts.push_back(run.first);
-    result.batch = RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
-      return QcSplicedSets(runs.at(set), args, options, reference);
-    });
-    plan.sets = firsts;
+    result.batch = QcSplicedBatch(args, options, reference, &plan);
   } else {
     result.batch =
         RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& c) {
