@@ -5,8 +5,9 @@
 #   bench/batch_speed.sh --build BUILD [--runs N] [--jobs "1 2"] [--data DIR]
 #
 # Eight short sets: the real 24 h day of the shared data (usno-2005-020, 2,880 epochs at 30 s,
-# imported once with the newest build's `talverin import-rinex`) copied as eight days of one
-# site (BUSNOA05.021 .. .028). For each build and each number of jobs, `talverin convert -q -j N`
+# imported once with the newest build's `talverin import-rinex`) copied under eight site names
+# (BUSN1A05.020 .. BUSN8A05.020, so that builds from before outputs kept the day write eight
+# distinct outputs too). For each build and each number of jobs, `talverin convert -q -j N`
 # of the folder: wall seconds and CPU seconds (user + sys of the whole process tree), best of N
 # runs (default 7), the speed-up of each -j against -j 1, and with two builds the new/old ratio.
 # The machine's load average is printed before and after: wall figures only mean something
@@ -37,10 +38,10 @@ trap 'rm -rf "$work"' EXIT
 "$newest/talverin" import-rinex "$data/usno-2005-020/usno0200.05o" \
   "$data/usno-2005-020/brdc0200.05n" "$work/day" > /dev/null
 mkdir -p "$work/sets"
-for day in 021 022 023 024 025 026 027 028; do
+for site in 1 2 3 4 5 6 7 8; do
   for file in "$work"/day/?USNOA05.020; do
     name=$(basename "$file")
-    cp "$file" "$work/sets/${name%.020}.$day"
+    cp "$file" "$work/sets/${name:0:4}$site${name:5}"
   done
 done
 
