@@ -41,8 +41,9 @@ MessagePrinter* gPrinter = nullptr;
 bool gProgressBar = false;
 bool gBarShown = false;
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
   if (gAbort != nullptr) gAbort();  // lock-free: safe in a signal handler
+  NoteStopSignal(signal);
 }
 
 void ClearBar() {
@@ -136,11 +137,14 @@ int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter*
   gProgressBar = progressBar;
   gAbort = plugin.Abort;
   SetStopHandler(OnStopSignal);
-  const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
-  SetStopHandler(nullptr);
+  // A stop that came before is the module's own quit at its first epoch.
+  const bool before = StopRequested();
+  const int32_t result = before ? 1 : plugin.ConvertFile(request, &callbacks, 0);
+  CatchStopSignals();  // a stop from here on keeps the outputs apart (Settle)
   ClearBar();
   gPrinter = nullptr;
   plugin.GetErrString(moduleText);
+  if (before) std::snprintf(moduleText, talverin::kTextSize, "%s", talverin::msg::kUserQuit);
   return result;
 }
 
@@ -229,19 +233,22 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.json.Text("result", cut ? "cut short" : "completed").Text("loss", loss);
     return o;
   }
-  if (result == 0) printer->Print(MessageLevel::kError, -1.0, error);
+  // Stopped: the module aborted, or a stop came before the outputs were put in place.
+  const bool stopped = (result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0) ||
+                       ((result == 0 || cut) && StopRequested());
+  if (result == 0 && !stopped) printer->Print(MessageLevel::kError, -1.0, error);
   o.partial = outputs->KeepPartial();
-  const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
-  o.r.status = aborted ? kExitIncomplete : kExitFailed;  // nothing written: 2
-  o.r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
+  o.r.stopped = stopped;
+  o.r.status = stopped ? kExitIncomplete : kExitFailed;  // nothing written: 2
+  o.r.summary = stopped ? "aborted" : result == 1 ? "rejected" : "failed";
   o.json.Text("result", o.r.summary);
-  if (!aborted) {
+  if (!stopped) {
     const std::string reason = result == 0 ? error : std::string(moduleText);
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
   }
   // What the set lacks, in the words of the other commands (a missing E file, damage).
-  if (!loss.empty() && !aborted) o.r.summary += " (" + loss + ")";
+  if (!loss.empty() && !stopped) o.r.summary += " (" + loss + ")";
   std::string kept = "previous outputs left as they were";
   if (!o.partial.empty()) {
     o.written = o.partial[0];
@@ -310,7 +317,8 @@ void FillRequest(const Plugin& plugin, const std::string& input, const std::stri
   SetOptions(plugin, args, &request->options);
 }
 
-SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
+SetResult ConvertSet(const Plugin& batchModule, const std::string& input,
+                     const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
   const talverin::SessionWeek week =
       talverin::ResolveSessionWeek(input, SetInputFiles(input)[1], args.sets.gpsWeek);
@@ -326,14 +334,18 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
   if (!week.note.empty() && args.verbosity >= 1)
     printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
-  Plugin plugin;
+  Plugin plugin = batchModule;  // this child's own copy of the batch's module
+#ifdef _WIN32  // the sets run one after another in this process: a fresh module for each
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
+#endif
   static ConvertRequest request;
   FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
   const int32_t result =
       RunModule(plugin, &request, &printer, context.count == 1 && StderrIsTerminal(), moduleText);
+#ifdef _WIN32
   UnloadPlugin(&plugin);
+#endif
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.
   bool readable = false;
@@ -412,10 +424,13 @@ BatchResult Convert(const ConvertArgs& args) {
   if (!PlanSetBatch("convert", args.sets, naming, &plan, &error)) {
     return BatchRefused("convert", error);
   }
-  // The module is loaded once here, so that a missing module is one usage error.
+  // The module is loaded once here, so that a missing module is one usage error and no child
+  // loads it again: each child has its own copy, as it was before any conversion.
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
-  UnloadPlugin(&plugin);
+#ifdef _WIN32
+  UnloadPlugin(&plugin);  // each set loads its own (ConvertSet)
+#endif
   const BatchResult batch =
       RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
         const std::string& gpb = plan.outputs[context.index];
@@ -423,8 +438,9 @@ BatchResult Convert(const ConvertArgs& args) {
             OutputsUpToDate(set, {gpb, WithExtension(gpb, ".sta"), WithExtension(gpb, ".epp")})) {
           return UpToDate();
         }
-        return ConvertSet(set, gpb, args, context);
+        return ConvertSet(plugin, set, gpb, args, context);
       });
+  UnloadPlugin(&plugin);
   return NoteEmptyShard(plan, batch);
 }
 

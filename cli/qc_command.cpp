@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 constexpr char kIndexName[] = "qc-index.html";
 
+bool gReportStopped = false;  // this process's report was kept from its place by a stop
+
 // Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
 // failure what was written stays as NAME.partial.EXT.
 bool WriteSafely(const std::string& path, const std::string& text,
@@ -36,8 +38,9 @@ bool WriteSafely(const std::string& path, const std::string& text,
   const bool written =
       file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && !StopRequested() && out.Commit(error)) return true;
-  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
+  if (written && closed && out.Commit(error)) return true;
+  gReportStopped = written && closed && StopRequested();
+  if (gReportStopped) *error = "stopped by a signal; " + path + " not written";
   if (error->empty()) *error = "cannot write " + path;
   for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
   return false;
@@ -49,7 +52,7 @@ bool WriteSafely(const std::string& path, const std::string& text,
 SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options,
                    const talverin::ReferencePoint& reference, const std::string& source = "",
                    const std::vector<std::string>& inputs = {}) {
-  DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+  // A set's figures have no stopping point: they end, then a stop keeps the report out.
   const std::string report = args.sets.output.empty()
                                  ? talverin::QcReportPath(set, args.sets.outputDir)
                                  : args.sets.output;
@@ -65,8 +68,9 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   std::fflush(stdout);
   if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
   SetResult out;
-  out.status = StopRequested() ? kExitIncomplete : r.status;
-  out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+  out.stopped = gReportStopped;
+  out.status = out.stopped ? kExitIncomplete : r.status;
+  out.summary = out.stopped ? "stopped by a signal, no report" : r.summary;
   out.json = r.json;
   const std::string far = r.againstReference ? FarReferenceWarning(reference, r.meanEnu_m) : "";
   if (!far.empty()) {
@@ -75,7 +79,7 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
     out.summary += "; " + far;
   }
   // What the set lost, in the words convert, info and rinex use for it.
-  const std::string loss = out.status == kExitIncomplete && !StopRequested()
+  const std::string loss = out.status == kExitIncomplete && !out.stopped
                                ? ScanSetLoss(computed, options.receiverType, options.gpsWeek)
                                : "";
   if (!loss.empty()) out.summary = loss + "; " + out.summary;
@@ -87,7 +91,6 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
 // spliced (rinex_splice.h, the window applied there) and read back as one set.
 SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args,
                         talverin::QcOptions options, const talverin::ReferencePoint& reference) {
-  DeferStopSignals();
   std::string folder = (fs::temp_directory_path() / "talverin-qc-splice-XXXXXX").string();
   SetResult out;
   out.status = kExitFailed;
@@ -241,7 +244,8 @@ QcResult Qc(const QcArgs& args) {
         });
   }
   result.batch = NoteEmptyShard(plan, result.batch);
-  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size()) {
+  // A stopped batch keeps the index it had: its links would reach reports of two runs.
+  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size() && !StopRequested()) {
     // Each shard's index apart, so that shards writing into one folder keep theirs.
     const std::string name = args.sets.shard.empty()
                                  ? std::string(kIndexName)
@@ -259,7 +263,7 @@ int RunQc(const QcArgs& args) {
     std::fprintf(stderr, "%s\n", error.c_str());
   }
   if (!result.index.empty()) PrintLine("index: " + result.index);
-  return result.batch.status;
+  return WithLateStop(result.batch, result.batch.status);
 }
 
 }  // namespace talverin_cli

@@ -1,11 +1,16 @@
 #include "cli/safe_output.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "cli/stop_signals.h"
 #include "dataset/file_system.h"
 
 namespace fs = std::filesystem;
@@ -16,6 +21,32 @@ namespace {
 std::string DirectoryOf(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();
   return parent.empty() ? "." : parent.string();
+}
+
+// Puts the temporary in place of the final file: exchanged with it where the system can (the
+// old file then waits under the temporary's name, to be put back or removed), else moved over
+// it. kExchanged, kMoved, or 0 with the reason in error.
+constexpr int kExchanged = 1;
+constexpr int kMoved = 2;
+int Swap(const std::string& temporary, const std::string& final, std::string* error) {
+#ifdef RENAME_EXCHANGE
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) == 0) {
+    return kExchanged;
+  }
+#endif
+  return talverin::MoveReplacing(temporary, final, error) ? kMoved : 0;
+}
+
+// Undoes a Swap after a later output could not be put in place: an exchanged old file back, a
+// moved one's new file back to being a temporary (best effort: nothing is left to try then).
+void Unswap(const std::string& temporary, const std::string& final, int swapped) {
+  std::string ignored;
+#ifdef RENAME_EXCHANGE
+  if (swapped == kExchanged) {
+    renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE);
+  }
+#endif
+  if (swapped == kMoved && !talverin::MoveReplacing(final, temporary, &ignored)) ignored.clear();
 }
 
 }  // namespace
@@ -84,21 +115,31 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
   return true;
 }
 
-bool SafeOutputs::Commit(std::string* error) {
+bool SafeOutputs::Commit(std::string* error, bool afterStop) {
+  // Held, so that a stop signal falls before the first rename or after the last.
+  const HeldStopSignals held;
+  if (StopRequested() && !afterStop) {
+    *error = "stopped by a signal before its outputs were put in place";
+    return false;
+  }
   for (size_t i = 0; i < finals_.size(); ++i) {
     std::error_code ec;
-    if (!done_[i] && !fs::is_regular_file(temporaries_[i], ec)) {
+    if (!fs::is_regular_file(temporaries_[i], ec)) {
       *error = finals_[i] + " was not written";
       return false;
     }
   }
   for (size_t i = 0; i < finals_.size(); ++i) {
-    if (!done_[i] && !talverin::CanReplaceFile(finals_[i], error)) return false;
+    if (!talverin::CanReplaceFile(finals_[i], error)) return false;
   }
-  for (size_t i = 0; i < finals_.size(); ++i) {
-    if (done_[i]) continue;
-    if (!talverin::MoveReplacing(temporaries_[i], finals_[i], error)) return false;
-    done_[i] = true;
+  // The first output (the one a set is known by) goes last: while it is old, the set is.
+  std::vector<int> swaps(finals_.size(), 0);
+  for (size_t i = finals_.size(); i-- > 0;) {
+    swaps[i] = Swap(temporaries_[i], finals_[i], error);
+    if (swaps[i] == 0) {
+      for (size_t k = i + 1; k < finals_.size(); ++k) Unswap(temporaries_[k], finals_[k], swaps[k]);
+      return false;
+    }
   }
   Discard();
   return true;
