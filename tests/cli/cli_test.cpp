@@ -228,6 +228,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"rinex", "--gps-week", "250", Set()},
        2,
        "--gps-week 250 (1984-10-25) contradicts GPS week 1274 (2004-06-10)"},
+      {{"positions", "--gps-week", "1300", Gpb()}, 2, "--gps-week 1300 (2004-12-09) contradicts"},
       {{"rinex", "--rinex-version", "3", "--monument", "4", "--receiver-index", "7", "-d",
         t.File("m"), Set()},
        0,
