@@ -1,6 +1,8 @@
 #include "cli/batch.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -19,6 +21,7 @@
 #include "base/native_path.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
+#include "dataset/file_system.h"
 #include "dataset/json_writer.h"
 
 namespace fs = std::filesystem;
@@ -36,43 +39,6 @@ bool gStdoutBroken = false;
 constexpr int kNoBatch = -2;
 int gClaimsFd = kNoBatch;
 
-#ifdef _WIN32
-// Windows has no fork: there the sets run one after another in this process, whatever the
-// number of jobs. A stop request ends the set that runs (its runner's handler) and starts no
-// further set; claimed outputs are kept in memory.
-std::vector<std::pair<std::string, std::string>> gClaims;
-
-std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
-                                   const SetRunner& runner) {
-  std::vector<SetResult> results(sets.size());
-  gClaims.clear();
-  gClaimsFd = 0;
-  for (size_t i = 0; i < sets.size(); ++i) {
-    if (StopRequested()) {
-      results[i].status = kExitIncomplete;
-      results[i].stopped = true;
-      results[i].summary = "not started: stopped by the user";
-      results[i].json = talverin::JsonMembers().Text("result", "not started").text();
-      continue;
-    }
-    SetContext context;
-    context.index = i;
-    context.count = sets.size();
-    if (sets.size() > 1)
-      context.label = talverin::NativeText(talverin::NativePath(sets[i]).filename()) + ": ";
-    results[i] = runner(sets[i], context);
-  }
-  gClaimsFd = kNoBatch;
-  return results;
-}
-#else
-struct Child {
-  pid_t pid;
-  int fd;
-  size_t index;
-  std::string data;
-};
-
 // The child's record: status line (10 more when stopped), summary line, the length of the
 // caller's data on a line, that data, then the JSON members.
 constexpr int kStoppedMark = 10;
@@ -83,27 +49,200 @@ std::string Encode(const SetResult& result) {
          "\n" + std::to_string(result.data.size()) + "\n" + result.data + result.json;
 }
 
-SetResult Decode(const std::string& data, int waitStatus) {
-  SetResult result;
+// Whether none of paths is among the claims ("path\tset" lines); else false, naming the set.
+bool ClaimsFree(const std::string& claims, const std::vector<std::string>& paths,
+                std::string* error) {
+  for (size_t at = 0; at < claims.size();) {
+    const size_t tab = claims.find('\t', at);
+    const size_t end = claims.find('\n', at);
+    if (tab == std::string::npos || end == std::string::npos || tab > end) break;
+    const std::string claimed = claims.substr(at, tab - at);
+    for (const std::string& path : paths) {
+      if (SameFile(path, claimed)) {
+        *error = "output " + path + " is also an output of " +
+                 claims.substr(tab + 1, end - tab - 1) +
+                 " in this batch; give the sets separately or into different folders (-d)";
+        return false;
+      }
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+// The record of Encode read back; false when it is incomplete or malformed.
+bool ParseRecord(const std::string& data, SetResult* result) {
   const size_t first = data.find('\n');
   const size_t second = first == std::string::npos ? first : data.find('\n', first + 1);
   const size_t third = second == std::string::npos ? second : data.find('\n', second + 1);
-  const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
-  if (exited && third != std::string::npos) {
-    const int mark = std::atoi(data.substr(0, first).c_str());
-    const int status = mark % kStoppedMark;
-    const size_t length =
-        std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
-    if (mark >= kExitOk && mark <= kStoppedMark + kExitFailed && status <= kExitFailed &&
-        length <= data.size() - third - 1) {
-      result.status = status;
-      result.stopped = mark >= kStoppedMark;
-      result.summary = data.substr(first + 1, second - first - 1);
-      result.data = data.substr(third + 1, length);
-      result.json = data.substr(third + 1 + length);
-      return result;
+  if (third == std::string::npos) return false;
+  const int mark = std::atoi(data.substr(0, first).c_str());
+  const int status = mark % kStoppedMark;
+  const size_t length =
+      std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
+  if (mark < kExitOk || mark > kStoppedMark + kExitFailed || status > kExitFailed ||
+      length > data.size() - third - 1) {
+    return false;
+  }
+  result->status = status;
+  result->stopped = mark >= kStoppedMark;
+  result->summary = data.substr(first + 1, second - first - 1);
+  result->data = data.substr(third + 1, length);
+  result->json = data.substr(third + 1 + length);
+  return true;
+}
+
+#ifdef _WIN32
+// Windows has no fork: each set runs in a new process of this program with the same command
+// line, told by kChildVariable which set to run and where to leave its record (a file). Up to
+// jobs at once; a stop request (the console's events reach every process of the console)
+// starts no further set. Claimed outputs live in a file the batch's processes share, locked
+// while it is read and extended.
+constexpr char kChildVariable[] = "TALVERIN_BATCH_CHILD";  // "INDEX|RECORD-FILE|CLAIMS-FILE"
+constexpr DWORD kWaitInterval_ms = 200;
+std::string gClaimsPath;
+
+struct SetProcess {
+  HANDLE process;
+  size_t index;
+  std::string record;
+};
+
+SetContext ContextOf(const std::vector<std::string>& sets, size_t index) {
+  SetContext context;
+  context.index = index;
+  context.count = sets.size();
+  if (sets.size() > 1) {
+    context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
+  }
+  return context;
+}
+
+// In a process started for one set: runs it, leaves its record and ends the process.
+void RunIfChild(const std::vector<std::string>& sets, const SetRunner& runner) {
+  const char* spec = std::getenv(kChildVariable);
+  if (spec == nullptr) return;
+  const std::string text(spec);
+  const size_t bar = text.find('|'), bar2 = text.find('|', bar + 1);
+  const size_t index = std::strtoul(text.c_str(), nullptr, 10);
+  if (bar == std::string::npos || bar2 == std::string::npos || index >= sets.size()) return;
+  gClaimsPath = text.substr(bar2 + 1);
+  gClaimsFd = 0;
+  const std::string record = Encode(runner(sets[index], ContextOf(sets, index)));
+  FILE* file = std::fopen(text.substr(bar + 1, bar2 - bar - 1).c_str(), "wb");
+  if (file != nullptr) {
+    std::fwrite(record.data(), 1, record.size(), file);
+    std::fclose(file);
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(0);  // never the parent's work after the batch
+}
+
+bool StartSetProcess(size_t index, const std::string& folder, SetProcess* out) {
+  out->index = index;
+  out->record = folder + "\\set-" + std::to_string(index) + ".record";
+  const std::string spec = std::to_string(index) + "|" + out->record + "|" + gClaimsPath;
+  SetEnvironmentVariableW(L"TALVERIN_BATCH_CHILD", talverin::WidePath(spec).c_str());
+  std::wstring commandLine = GetCommandLineW();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info) != 0;
+  SetEnvironmentVariableW(L"TALVERIN_BATCH_CHILD", nullptr);
+  if (!started) return false;
+  CloseHandle(info.hThread);
+  out->process = info.hProcess;
+  return true;
+}
+
+SetResult FinishSetProcess(const SetProcess& p) {
+  DWORD code = 1;
+  GetExitCodeProcess(p.process, &code);
+  CloseHandle(p.process);
+  std::string data;
+  if (FILE* file = std::fopen(p.record.c_str(), "rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) data.append(buffer, n);
+    std::fclose(file);
+  }
+  SetResult result;
+  if (code == 0 && ParseRecord(data, &result)) return result;
+  char text[96];
+  std::snprintf(text, sizeof text, "ended without a result (exit code %lu)",
+                static_cast<unsigned long>(code));
+  result.summary = text;
+  result.json = talverin::JsonMembers().Text("result", "crashed").Text("error", text).text();
+  result.stopped = StopRequested();
+  return result;
+}
+
+std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t jobs,
+                                   const SetRunner& runner) {
+  RunIfChild(sets, runner);
+  std::vector<SetResult> results(sets.size());
+  std::vector<bool> finished(sets.size(), false);
+  std::error_code ec;
+  std::string why;
+  const std::string folder = talverin::MakeUniqueFolder(
+      talverin::NativeText(fs::temp_directory_path(ec)), "talverin-batch-", &why);
+  gClaimsPath = folder + "\\claims";
+  gClaimsFd = 0;
+  std::vector<SetProcess> running;
+  size_t next = 0;
+  while (next < sets.size() || !running.empty()) {
+    while (!folder.empty() && !StopRequested() && running.size() < jobs && next < sets.size()) {
+      SetProcess p;
+      if (StartSetProcess(next, folder, &p)) {
+        running.push_back(p);
+      } else {
+        results[next].summary =
+            "cannot start a process: " + talverin::SystemErrorText(GetLastError());
+        results[next].json = talverin::JsonMembers().Text("result", "not started").text();
+        finished[next] = true;
+      }
+      ++next;
+    }
+    if (running.empty()) break;
+    std::vector<HANDLE> handles;
+    for (const SetProcess& p : running) handles.push_back(p.process);
+    WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                           kWaitInterval_ms);
+    for (size_t i = running.size(); i-- > 0;) {
+      if (WaitForSingleObject(running[i].process, 0) != WAIT_OBJECT_0) continue;
+      results[running[i].index] = FinishSetProcess(running[i]);
+      finished[running[i].index] = true;
+      running.erase(running.begin() + static_cast<long>(i));
     }
   }
+  if (!folder.empty()) talverin::RemoveFolder(folder);
+  gClaimsFd = kNoBatch;
+  gClaimsPath.clear();
+  for (size_t i = 0; i < sets.size(); ++i) {
+    if (finished[i]) continue;
+    results[i].status = kExitIncomplete;
+    results[i].stopped = StopRequested();
+    results[i].summary = folder.empty() ? "not started: no folder for the sets' records: " + why
+                                        : "not started: stopped by the user";
+    results[i].json = talverin::JsonMembers().Text("result", "not started").text();
+  }
+  return results;
+}
+#else
+struct Child {
+  pid_t pid;
+  int fd;
+  size_t index;
+  std::string data;
+};
+
+SetResult Decode(const std::string& data, int waitStatus) {
+  SetResult result;
+  const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+  if (exited && ParseRecord(data, &result)) return result;
   char text[128];
   if (WIFSIGNALED(waitStatus)) {
     std::snprintf(text, sizeof text, "ended by signal %d (%s) without a result",
@@ -291,17 +430,32 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
                   std::string* error) {
   if (gClaimsFd == kNoBatch) return true;
 #ifdef _WIN32
-  for (const auto& [claimed, owner] : gClaims) {
-    for (const std::string& path : paths) {
-      if (SameFile(path, claimed)) {
-        *error = "output " + path + " is also an output of " + owner +
-                 " in this batch; give the sets separately or into different folders (-d)";
-        return false;
-      }
-    }
+  const HANDLE file = CreateFileW(talverin::WidePath(gClaimsPath).c_str(),
+                                  GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  OVERLAPPED whole{};
+  if (file == INVALID_HANDLE_VALUE ||
+      !LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    *error =
+        "cannot lock the batch's claimed outputs: " + talverin::SystemErrorText(GetLastError());
+    return false;
   }
-  for (const std::string& path : paths) gClaims.emplace_back(path, set);
-  return true;
+  std::string claims;
+  char buffer[4096];
+  for (DWORD n; ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0;)
+    claims.append(buffer, n);
+  const bool free = ClaimsFree(claims, paths, error);
+  std::string added;
+  for (const std::string& path : paths) added += path + "\t" + set + "\n";
+  DWORD written = 0;
+  const bool recorded = !free || (WriteFile(file, added.data(), static_cast<DWORD>(added.size()),
+                                            &written, nullptr) &&
+                                  written == added.size());
+  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+  CloseHandle(file);
+  if (!recorded) *error = "cannot record the batch's claimed outputs";
+  return free && recorded;
 #else
   if (gClaimsFd < 0) {
     *error = "cannot make the file of the batch's claimed outputs";
@@ -323,22 +477,7 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
   for (ssize_t n; (n = pread(gClaimsFd, buffer, sizeof buffer, claims.size())) > 0;) {
     claims.append(buffer, static_cast<size_t>(n));
   }
-  bool free = true;
-  for (size_t at = 0; free && at < claims.size();) {
-    const size_t tab = claims.find('\t', at);
-    const size_t end = claims.find('\n', at);
-    if (tab == std::string::npos || end == std::string::npos || tab > end) break;
-    const std::string claimed = claims.substr(at, tab - at);
-    for (const std::string& path : paths) {
-      if (free && SameFile(path, claimed)) {
-        *error = "output " + path + " is also an output of " +
-                 claims.substr(tab + 1, end - tab - 1) +
-                 " in this batch; give the sets separately or into different folders (-d)";
-        free = false;
-      }
-    }
-    at = end + 1;
-  }
+  bool free = ClaimsFree(claims, paths, error);
   std::string added;
   for (const std::string& path : paths) added += path + "\t" + set + "\n";
   if (free && pwrite(gClaimsFd, added.data(), added.size(), claims.size()) !=

@@ -9,8 +9,8 @@
 // decides (outputs put in place all together before the signal, or not at all); the batch then
 // exits 1 at least and says which sets finished. A closed stdout stops the printing, never the
 // work. Generic over
-// the subcommand: the caller gives the function that handles one set. POSIX (fork, pipes,
-// poll).
+// the subcommand: the caller gives the function that handles one set. POSIX: fork, pipes,
+// poll; Windows: the program started again for one set (CreateProcessW), its record in a file.
 #pragma once
 
 #include <functional>

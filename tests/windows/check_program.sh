@@ -155,6 +155,9 @@ mkdir -p "$run/win/two" && cp "$run/win/${sets[0]}"/* "$run/win/two/"
 for letter in B E S; do cp "$run/win/two/$letter${bahr:1}" "$run/win/two/$letter${bahr%.*}.163"; done
 expect 0 "--jobs 2 over a folder of two sets" convert -q -j 2 two
 [ "$(ls "$run/win/two"/*.gpb | wc -l)" = 2 ] && ok || fail "--jobs 2: not two GPB files"
+# Two processes of a batch that would write one RINEX file: the second is refused.
+mkdir -p "$run/win/again" && cp "$run/win/${sets[0]}"/* "$run/win/again/"
+expect 2 "--jobs 2, one output claimed twice" rinex -j 2 -d claimed "${sets[0]}/$bahr" "again/$bahr"
 # Failures: a missing set, a usage error, an output over the input.
 expect 2 "missing set" convert nowhere/B0000A01.001
 expect 2 "unknown option" convert --no-such-option "${sets[0]}/$bahr"
