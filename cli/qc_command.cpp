@@ -107,9 +107,18 @@ SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args
   for (const std::string& set : sets) {
     for (const std::string& file : SetInputFiles(set)) inputs.push_back(file);
   }
-  if (talverin::SpliceToDownloadSet(sets, rinex, folder, &spliced, &error) == 0) {
+  talverin::RinexExportSummary splice;
+  if (talverin::SpliceToDownloadSet(sets, rinex, folder, &spliced, &splice, &error) == 0) {
     out = QcOneSet(sets.front(), args, options, reference, spliced, inputs);
     out.summary += " (" + std::to_string(sets.size()) + " sets spliced)";
+    // What the sets lost on the way into the splice (damage skipped), as rinex --splice says it.
+    for (const std::string& m : splice.messages) {
+      std::fprintf(stderr, "%s: %s\n", sets.front().c_str(), m.c_str());
+    }
+    if (splice.incomplete && !StopRequested()) {
+      out.status = std::max(out.status, kExitIncomplete);
+      out.summary = "spliced with parts left out (messages on stderr); " + out.summary;
+    }
   } else {
     std::fprintf(stderr, "talverin qc: %s: %s\n", sets.front().c_str(), error.c_str());
     out.summary = "failed: " + error;
