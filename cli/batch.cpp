@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
@@ -57,7 +58,8 @@ std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
     SetContext context;
     context.index = i;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[i]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[i]).filename()) + ": ";
     results[i] = runner(sets[i], context);
   }
   gClaimsFd = kNoBatch;
@@ -145,7 +147,8 @@ bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRun
     SetContext context;
     context.index = index;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[index]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
     const SetResult result = runner(sets[index], context);
     WriteAll(fds[1], Encode(result));
     close(fds[1]);
@@ -421,7 +424,7 @@ bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int statu
   const std::string text =
       "{" + talverin::JsonMembers().Text("command", command).Integer("status", status).text() +
       ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
-  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
+  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "wb");
   const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
   const bool closed = file != nullptr && std::fclose(file) == 0;
   if (written && closed && output->Commit(error, true)) return true;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/gnss_constants.h"
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/message_printer.h"
@@ -353,8 +354,8 @@ SetResult ConvertSet(const Plugin& batchModule, const std::string& input,
       ScanSetLoss(input, ReceiverTypeFromName(args.sets.receiver), args.sets.gpsWeek, &readable);
   // Nothing is kept beside an input that is no download set (junk or an E file as the B file).
   const auto folderOf = [](const std::string& path) {
-    const fs::path folder = fs::path(path).parent_path();
-    return (folder.empty() ? fs::path(".") : folder).string();
+    const fs::path folder = talverin::NativePath(path).parent_path();
+    return talverin::NativeText(folder.empty() ? fs::path(".") : folder);
   };
   if (result != 0 && !readable && SameFile(folderOf(input), folderOf(gpbPath))) {
     outputs.Discard();
@@ -378,11 +379,11 @@ int ReceiverTypeFromName(const std::string& name) {
 
 std::vector<std::string> SetInputFiles(const std::string& bPath) {
   std::vector<std::string> files;
-  const fs::path path(bPath);
+  const fs::path path = talverin::NativePath(bPath);
   for (const char letter : {'B', 'E', 'S', 'D'}) {
-    std::string name = path.filename().string();
+    std::string name = talverin::NativeText(path.filename());
     if (!name.empty()) name[0] = letter;
-    files.push_back((path.parent_path() / name).string());
+    files.push_back(talverin::NativeText(path.parent_path() / talverin::NativePath(name)));
   }
   files[0] = bPath;  // as given, also when its first letter is a lower-case b
   return files;
@@ -390,7 +391,7 @@ std::vector<std::string> SetInputFiles(const std::string& bPath) {
 
 std::string UnreadableReason(const std::string& path) {
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
+  const fs::file_status status = fs::status(talverin::NativePath(path), ec);
   if (!fs::exists(status)) return "no such file";
   if (!fs::is_regular_file(status)) return "not a regular file";
   FILE* probe = std::fopen(path.c_str(), "rb");
@@ -417,7 +418,9 @@ BatchResult Convert(const ConvertArgs& args) {
   naming.outputOf = [&args](const std::string& set) {
     const SetBatchArgs& a = args.sets;
     const std::string gpb = !a.output.empty() ? a.output : DefaultOutputPath(set);
-    return a.outputDir.empty() ? gpb : (fs::path(a.outputDir) / fs::path(gpb).filename()).string();
+    return a.outputDir.empty() ? gpb
+                               : talverin::NativeText(talverin::NativePath(a.outputDir) /
+                                                      talverin::NativePath(gpb).filename());
   };
   SetBatch plan;
   std::string error;

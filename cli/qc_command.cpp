@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <map>
 
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
+#include "dataset/file_system.h"
 #include "qc/qc_set.h"
 #include "rinex/rinex_splice.h"
 
@@ -91,11 +93,14 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
 // spliced (rinex_splice.h, the window applied there) and read back as one set.
 SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args,
                         talverin::QcOptions options, const talverin::ReferencePoint& reference) {
-  std::string folder = (fs::temp_directory_path() / "talverin-qc-splice-XXXXXX").string();
+  std::error_code ec;
+  std::string why;
+  const std::string folder = talverin::MakeUniqueFolder(
+      talverin::NativeText(fs::temp_directory_path(ec)), "talverin-qc-splice-", &why);
   SetResult out;
   out.status = kExitFailed;
   out.summary = "failed: no temporary folder for splicing";
-  if (mkdtemp(folder.data()) == nullptr) return out;
+  if (folder.empty()) return out;
   talverin::RinexExportOptions rinex;
   rinex.bPath = sets.front();
   rinex.receiverType = options.receiverType;
@@ -123,8 +128,7 @@ SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args
     std::fprintf(stderr, "talverin qc: %s: %s\n", sets.front().c_str(), error.c_str());
     out.summary = "failed: " + error;
   }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  talverin::RemoveFolder(folder);
   return out;
 }
 

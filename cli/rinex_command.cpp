@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/rinex_plan.h"
@@ -109,8 +110,8 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
   talverin::RinexExporter exporter;
   if (exporter.Prepare(options) != 0) return Failed(set, "failed", exporter.errorText());
 
-  const fs::path dir =
-      args.sets.outputDir.empty() ? fs::path(set).parent_path() : fs::path(args.sets.outputDir);
+  const fs::path dir = args.sets.outputDir.empty() ? talverin::NativePath(set).parent_path()
+                                                   : talverin::NativePath(args.sets.outputDir);
   const std::vector<std::string> finals = {(dir / exporter.observationName()).string(),
                                            (dir / exporter.navigationName()).string()};
   SafeOutputs outputs;
@@ -130,7 +131,7 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
   // What the set lost, in the words convert, info and qc use for it. Without an E file the
   // navigation file holds no record: written, but not all a set gives.
   std::error_code ec;
-  if (!fs::exists(SetInputFiles(set)[1], ec)) r.status = kExitIncomplete;
+  if (!fs::exists(talverin::NativePath(SetInputFiles(set)[1]), ec)) r.status = kExitIncomplete;
   const std::string loss =
       r.status == kExitOk ? "" : ScanSetLoss(set, receiverType, options.gpsWeek);
   if (!loss.empty()) r.summary = loss + "; " + r.summary;
@@ -163,11 +164,10 @@ SetResult SpliceSets(const std::vector<std::string>& sets, const RinexArgs& args
   talverin::RinexSpliceResult spliced;
   std::string error;
   const int32_t made = talverin::SpliceRinex(sets, options, folder, &spliced, &error);
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  talverin::RemoveFolder(folder);
   if (made != 0) return Failed(first, "failed", error);
-  const fs::path dir =
-      args.sets.outputDir.empty() ? fs::path(first).parent_path() : fs::path(args.sets.outputDir);
+  const fs::path dir = args.sets.outputDir.empty() ? talverin::NativePath(first).parent_path()
+                                                   : talverin::NativePath(args.sets.outputDir);
   const std::vector<std::string> finals = {(dir / spliced.observationName).string(),
                                            (dir / spliced.navigationName).string()};
   std::vector<std::string> inputs;

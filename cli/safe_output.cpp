@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "cli/stop_signals.h"
 #include "dataset/file_system.h"
 
@@ -19,7 +20,7 @@ namespace talverin_cli {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
-  const fs::path parent = fs::path(path).parent_path();
+  const fs::path parent = talverin::NativePath(path).parent_path();
   return parent.empty() ? "." : parent.string();
 }
 
@@ -52,7 +53,7 @@ void Unswap(const std::string& temporary, const std::string& final, int swapped)
 }  // namespace
 
 std::string PartialPath(const std::string& finalPath) {
-  fs::path path(finalPath);
+  fs::path path = talverin::NativePath(finalPath);
   const std::string extension = path.extension().string();
   path.replace_extension();
   return path.string() + ".partial" + extension;
@@ -78,11 +79,12 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       }
     }
     std::error_code ec;
-    if (fs::is_directory(out, ec)) {
+    if (fs::is_directory(talverin::NativePath(out), ec)) {
       *error = "output " + out + " is a directory";
       return false;
     }
-    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || !talverin::IsWritableFile(out))) {
+    if (fs::exists(talverin::NativePath(out), ec) &&
+        (!fs::is_regular_file(talverin::NativePath(out), ec) || !talverin::IsWritableFile(out))) {
       *error = "output " + out + " exists and is not a writable regular file";
       return false;
     }
@@ -91,12 +93,15 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
   for (const std::string& out : outputs) {
     // A symbolic link is replaced through: the file it names is the output.
     std::error_code ec;
-    const std::string final = fs::is_symlink(out, ec) ? fs::canonical(out, ec).string() : out;
+    const std::string final =
+        fs::is_symlink(talverin::NativePath(out), ec)
+            ? talverin::NativeText(fs::canonical(talverin::NativePath(out), ec))
+            : out;
     const std::string directory = DirectoryOf(final);
     std::string folder;
     for (size_t k = 0; k < finals_.size(); ++k) {
       if (DirectoryOf(finals_[k]) == directory)
-        folder = fs::path(temporaries_[k]).parent_path().string();
+        folder = talverin::NativeText(talverin::NativePath(temporaries_[k]).parent_path());
     }
     if (folder.empty()) {
       std::string why;
@@ -109,7 +114,8 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       folders_.push_back(folder);
     }
     finals_.push_back(final);
-    temporaries_.push_back((fs::path(folder) / fs::path(final).filename()).string());
+    temporaries_.push_back(talverin::NativeText(talverin::NativePath(folder) /
+                                                talverin::NativePath(final).filename()));
     done_.push_back(false);
   }
   return true;
@@ -124,7 +130,7 @@ bool SafeOutputs::Commit(std::string* error, bool afterStop) {
   }
   for (size_t i = 0; i < finals_.size(); ++i) {
     std::error_code ec;
-    if (!fs::is_regular_file(temporaries_[i], ec)) {
+    if (!fs::is_regular_file(talverin::NativePath(temporaries_[i]), ec)) {
       *error = finals_[i] + " was not written";
       return false;
     }
@@ -154,8 +160,9 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
     std::string why;  // a partial file that cannot be kept is removed with the folder
     bool isInput = false;
     for (const std::string& in : inputs_) isInput = isInput || SameFile(partial, in);
-    if (fs::is_regular_file(temporaries_[i], ec) && fs::file_size(temporaries_[i], ec) > 0 &&
-        !isInput && talverin::MoveReplacing(temporaries_[i], partial, &why)) {
+    if (fs::is_regular_file(talverin::NativePath(temporaries_[i]), ec) &&
+        fs::file_size(talverin::NativePath(temporaries_[i]), ec) > 0 && !isInput &&
+        talverin::MoveReplacing(temporaries_[i], partial, &why)) {
       kept.push_back(partial);
       done_[i] = true;
     }
@@ -167,7 +174,7 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
 void SafeOutputs::Discard() {
   for (const std::string& folder : folders_) {
     std::error_code ec;
-    fs::remove_all(folder, ec);
+    talverin::RemoveFolder(folder);
   }
   finals_.clear();
   temporaries_.clear();
