@@ -184,6 +184,10 @@ std::string WriteIndex(const std::string& outputDir, const char* name, BatchResu
 BatchResult QcSplicedBatch(const QcArgs& args, const talverin::QcOptions& options,
                            const talverin::ReferencePoint& reference, SetBatch* plan) {
   const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(*plan);
+  if (!args.sets.output.empty() && runs.size() != 1) {
+    return BatchRefused("qc", "-o names the report of one site and day, but the sets give " +
+                                  std::to_string(runs.size()) + "; use -d DIR for several");
+  }
   plan->sets.clear();
   for (const auto& run : runs) plan->sets.push_back(run.first);
   return RunBatch(plan->sets, plan->batch, [&](const std::string& set, const SetContext&) {
@@ -229,7 +233,10 @@ QcResult Qc(const QcArgs& args) {
   QcResult result;
   SetBatch plan;
   std::string error;
-  if (!PlanSetBatch("qc", args.sets, naming, &plan, &error)) {
+  // -o with --splice names the report of one site and day, checked once the runs are known.
+  SetBatchArgs sets = args.sets;
+  if (args.edit.splice) sets.output.clear();
+  if (!PlanSetBatch("qc", sets, naming, &plan, &error)) {
     result.batch = BatchRefused("qc", error);
     return result;
   }
