@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Talverin and runs the whole test suite: the format check, the page script's syntax
 # check, clang-tidy on the shipped code (.clang-tidy), the unit and end-to-end tests, the Windows
-# DLL checks (MinGW-w64 cross-build, export table, wine64 host), then the same tests again
+# DLL checks (MinGW-w64 cross-build, export table, wine64 host), talverin.exe under wine64
+# against the Linux program (tests/windows/check_program.sh), then the same tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded fuzz stage (60 s per
 # libFuzzer harness, fuzz/run.sh).
 set -euo pipefail
@@ -34,6 +35,8 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 stage clang-tidy lint_cpp
 stage build cmake --build build -j2
 stage tests ctest --test-dir build -j2 --output-on-failure
+# talverin.exe under wine64 against the Linux program (skipped without wine64 or MinGW-w64).
+stage windows-program bash tests/windows/check_program.sh . build build/windows
 stage sanitizers asan_tests
 # Bounded fuzz stage: every libFuzzer harness for 60 s on its seed corpus.
 stage fuzz bash fuzz/run.sh 60

@@ -8,6 +8,8 @@
 #include <cwctype>
 #endif
 
+#include "base/native_path.h"
+
 namespace talverin {
 namespace {
 
@@ -19,8 +21,8 @@ namespace fs = std::filesystem;
 // even that fails.
 fs::path Normal(const char* path) {
   std::error_code error;
-  const fs::path absolute = fs::absolute(fs::path(path), error);
-  if (error) return fs::path(path);
+  const fs::path absolute = fs::absolute(NativePath(path), error);
+  if (error) return NativePath(path);
   const fs::path resolved = fs::weakly_canonical(absolute, error);
   return error ? absolute.lexically_normal() : resolved;
 }
@@ -45,20 +47,20 @@ bool SameText(const fs::path& a, const fs::path& b) {
 FILE* OpenRegularFile(const char* path, const char* mode) {
   if (path == nullptr || path[0] == '\0') return nullptr;
   std::error_code error;
-  if (!fs::is_regular_file(fs::status(fs::path(path), error)) || error) return nullptr;
+  if (!fs::is_regular_file(fs::status(NativePath(path), error)) || error) return nullptr;
   return std::fopen(path, mode);
 }
 
 bool IsPipeOrSocket(const char* path) {
   std::error_code error;
-  const fs::file_status status = fs::status(fs::path(path), error);
+  const fs::file_status status = fs::status(NativePath(path), error);
   return !error && (fs::is_fifo(status) || fs::is_socket(status));
 }
 
 bool SameFile(const char* a, const char* b) {
   if (SameText(Normal(a), Normal(b))) return true;
   std::error_code error;
-  return fs::equivalent(fs::path(a), fs::path(b), error) && !error;
+  return fs::equivalent(NativePath(a), NativePath(b), error) && !error;
 }
 
 }  // namespace talverin

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "cli/platform.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
@@ -27,20 +28,13 @@ namespace {
 
 #ifndef _WIN32
 constexpr int kPollInterval_ms = 200;
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 #endif
 
-volatile sig_atomic_t gStopSignal = 0;
 bool gStdoutBroken = false;
 // The batch's claimed outputs, one "path\tset" line each: kNoBatch outside a batch, -1 when
 // the file could not be made.
 constexpr int kNoBatch = -2;
 int gClaimsFd = kNoBatch;
-
-void OnStopSignal(int signal) { gStopSignal = signal; }
-
-volatile sig_atomic_t gSetStopped = 0;
-void OnSetStopSignal(int) { gSetStopped = 1; }
 
 #ifdef _WIN32
 // Windows has no fork: there the sets run one after another in this process, whatever the
@@ -51,25 +45,23 @@ std::vector<std::pair<std::string, std::string>> gClaims;
 std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t,
                                    const SetRunner& runner) {
   std::vector<SetResult> results(sets.size());
-  gStopSignal = 0;
-  gSetStopped = 0;
   gClaims.clear();
   gClaimsFd = 0;
   for (size_t i = 0; i < sets.size(); ++i) {
-    if (gStopSignal != 0 || gSetStopped != 0) {
+    if (StopRequested()) {
       results[i].status = kExitIncomplete;
+      results[i].stopped = true;
       results[i].summary = "not started: stopped by the user";
       results[i].json = talverin::JsonMembers().Text("result", "not started").text();
       continue;
     }
-    SetStopHandler(OnStopSignal);
     SetContext context;
     context.index = i;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[i]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[i]).filename()) + ": ";
     results[i] = runner(sets[i], context);
   }
-  SetStopHandler(nullptr);
   gClaimsFd = kNoBatch;
   return results;
 }
@@ -81,13 +73,14 @@ struct Child {
   std::string data;
 };
 
-// The child's record: status line, summary line, the length of the caller's data on a
-// line, that data, then the JSON members.
+// The child's record: status line (10 more when stopped), summary line, the length of the
+// caller's data on a line, that data, then the JSON members.
+constexpr int kStoppedMark = 10;
 std::string Encode(const SetResult& result) {
   std::string summary = result.summary;
   std::replace(summary.begin(), summary.end(), '\n', ' ');
-  return std::to_string(result.status) + "\n" + summary + "\n" +
-         std::to_string(result.data.size()) + "\n" + result.data + result.json;
+  return std::to_string(result.status + (result.stopped ? kStoppedMark : 0)) + "\n" + summary +
+         "\n" + std::to_string(result.data.size()) + "\n" + result.data + result.json;
 }
 
 SetResult Decode(const std::string& data, int waitStatus) {
@@ -97,11 +90,14 @@ SetResult Decode(const std::string& data, int waitStatus) {
   const size_t third = second == std::string::npos ? second : data.find('\n', second + 1);
   const bool exited = WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
   if (exited && third != std::string::npos) {
-    const int status = std::atoi(data.substr(0, first).c_str());
+    const int mark = std::atoi(data.substr(0, first).c_str());
+    const int status = mark % kStoppedMark;
     const size_t length =
         std::strtoul(data.substr(second + 1, third - second - 1).c_str(), nullptr, 10);
-    if (status >= kExitOk && status <= kExitFailed && length <= data.size() - third - 1) {
+    if (mark >= kExitOk && mark <= kStoppedMark + kExitFailed && status <= kExitFailed &&
+        length <= data.size() - third - 1) {
       result.status = status;
+      result.stopped = mark >= kStoppedMark;
       result.summary = data.substr(first + 1, second - first - 1);
       result.data = data.substr(third + 1, length);
       result.json = data.substr(third + 1 + length);
@@ -118,6 +114,7 @@ SetResult Decode(const std::string& data, int waitStatus) {
   }
   result.summary = text;
   result.json = talverin::JsonMembers().Text("result", "crashed").Text("error", text).text();
+  result.stopped = StopRequested();  // most likely ended by the stop
   return result;
 }
 
@@ -146,11 +143,12 @@ bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRun
   if (pid == 0) {
     close(fds[0]);
     for (const Child& other : running) close(other.fd);
-    for (const int s : kStopSignals) std::signal(s, SIG_DFL);
+    // The stop signals stay caught (RunBatch): the runner decides what a stop leaves.
     SetContext context;
     context.index = index;
     context.count = sets.size();
-    if (sets.size() > 1) context.label = fs::path(sets[index]).filename().string() + ": ";
+    if (sets.size() > 1)
+      context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
     const SetResult result = runner(sets[index], context);
     WriteAll(fds[1], Encode(result));
     close(fds[1]);
@@ -175,7 +173,7 @@ struct ChildPool {
 
 // Starts sets until jobs children run; a set whose process does not start fails.
 void StartChildren(size_t jobs, ChildPool* pool) {
-  while (gStopSignal == 0 && pool->running.size() < jobs && pool->next < pool->sets.size()) {
+  while (!StopRequested() && pool->running.size() < jobs && pool->next < pool->sets.size()) {
     Child child;
     const size_t index = pool->next++;
     if (StartChild(pool->sets, index, pool->runner, pool->running, &child)) {
@@ -222,33 +220,41 @@ std::vector<SetResult> RunChildren(const std::vector<std::string>& sets, size_t 
       0,    0};
   FILE* claims = std::tmpfile();  // removed by the system when closed
   gClaimsFd = claims != nullptr ? fileno(claims) : -1;
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous[3];
-  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &action, &previous[i]);
-  gStopSignal = 0;
   while (pool.next < sets.size() || !pool.running.empty()) {
     StartChildren(jobs, &pool);
-    if (gStopSignal != 0 && pool.forwarded == 0) {
-      pool.forwarded = gStopSignal;
+    if (StopRequested() && pool.forwarded == 0) {
+      // Also when the whole process group had it: a second one only marks a child again.
+      pool.forwarded = StopSignal();
       for (const Child& child : pool.running) kill(child.pid, pool.forwarded);
       pool.next = sets.size();  // the sets not started stay so
     }
     if (!pool.running.empty()) ReadChildren(&pool);
   }
-  for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &previous[i], nullptr);
   if (claims != nullptr) std::fclose(claims);
   gClaimsFd = kNoBatch;
   for (size_t i = 0; i < sets.size(); ++i) {
     if (pool.finished[i]) continue;
     pool.results[i].status = kExitIncomplete;
+    pool.results[i].stopped = true;
     pool.results[i].summary = "not started: stopped by signal " + std::to_string(pool.forwarded);
     pool.results[i].json = talverin::JsonMembers().Text("result", "not started").text();
   }
   return pool.results;
 }
 #endif
+
+// After a stop: which sets finished before it, for stderr.
+std::string StoppedLine(const BatchResult& batch) {
+  std::string finished;
+  size_t count = 0;
+  for (size_t i = 0; i < batch.results.size(); ++i) {
+    if (batch.results[i].stopped) continue;
+    finished += (count++ == 0 ? "" : ", ") + batch.sets[i];
+  }
+  return "talverin " + batch.command + ": stopped by " + StopSignalText() + "; " +
+         std::to_string(count) + " of " + std::to_string(batch.results.size()) +
+         " sets finished before it" + (count > 0 ? ": " + finished : std::string());
+}
 
 // The sets' objects of the JSON summary, joined.
 std::string SetObjects(const BatchResult& batch) {
@@ -280,10 +286,6 @@ void IgnoreBrokenPipes() {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
-
-void DeferStopSignals() { SetStopHandler(OnSetStopSignal); }
-
-bool StopRequested() { return gSetStopped != 0; }
 
 bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
                   std::string* error) {
@@ -353,6 +355,7 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
 BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& options,
                      const SetRunner& runner) {
   IgnoreBrokenPipes();
+  CatchStopSignals();  // before the first temporary file (the JSON's) is made
   BatchResult batch;
   batch.sets = sets;
   SafeOutputs jsonOutput;
@@ -364,6 +367,12 @@ BatchResult RunBatch(const std::vector<std::string>& sets, const BatchOptions& o
   }
   batch.results = RunChildren(sets, static_cast<size_t>(std::max(1, options.jobs)), runner);
   for (const SetResult& r : batch.results) batch.status = std::max(batch.status, r.status);
+  batch.command = options.command;
+  if (StopRequested()) {
+    batch.stopped = true;
+    batch.status = std::max(batch.status, kExitIncomplete);
+    batch.errors.push_back(StoppedLine(batch));
+  }
   if (!options.jsonPath.empty() &&
       !WriteSummaryJson(&jsonOutput, options.command, batch.status, SetObjects(batch), &error)) {
     batch.errors.push_back("talverin " + options.command + ": " + error);
@@ -401,7 +410,13 @@ std::vector<std::string> BatchLines(const BatchResult& batch) {
 int PrintBatch(const BatchResult& batch) {
   for (const std::string& line : BatchLines(batch)) PrintLine(line);
   for (const std::string& error : batch.errors) std::fprintf(stderr, "%s\n", error.c_str());
-  return batch.status;
+  return WithLateStop(batch, batch.status);
+}
+
+int WithLateStop(const BatchResult& batch, int status) {
+  if (!StopRequested() || batch.stopped || batch.results.empty()) return status;
+  std::fprintf(stderr, "%s\n", StoppedLine(batch).c_str());
+  return std::max(status, kExitIncomplete);
 }
 
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
@@ -409,10 +424,10 @@ bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int statu
   const std::string text =
       "{" + talverin::JsonMembers().Text("command", command).Integer("status", status).text() +
       ",\n  \"sets\": [" + setObjects + "\n  ]\n}\n";
-  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "w");
+  FILE* file = std::fopen(output->TemporaryPath(0).c_str(), "wb");
   const bool written = file != nullptr && std::fputs(text.c_str(), file) >= 0;
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && output->Commit(error)) return true;
+  if (written && closed && output->Commit(error, true)) return true;
   if (error->empty()) *error = "cannot write " + output->FinalPath(0);
   return false;
 }

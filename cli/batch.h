@@ -3,8 +3,12 @@
 // N at once. Each child returns a result record (exit status, one summary line, JSON
 // members) through a pipe; the parent collects them in the order of the sets, writes the
 // JSON summary file and returns them with the worst status; PrintBatch then gives one line
-// per set on stdout. SIGINT, SIGTERM and SIGHUP are passed on to the running children and
-// start no further set. A closed stdout stops the printing, never the work. Generic over
+// per set on stdout. SIGINT, SIGTERM and SIGHUP (to the parent or to the whole process group)
+// are caught from RunBatch on, in the parent and the children: they are passed on to the
+// running children, start no further set, and let each child end its set as its runner
+// decides (outputs put in place all together before the signal, or not at all); the batch then
+// exits 1 at least and says which sets finished. A closed stdout stops the printing, never the
+// work. Generic over
 // the subcommand: the caller gives the function that handles one set. POSIX (fork, pipes,
 // poll).
 #pragma once
@@ -12,6 +16,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "cli/stop_signals.h"
 
 namespace talverin_cli {
 
@@ -25,6 +31,7 @@ struct SetResult {
   std::string summary;       // one line, without the set's name
   std::string json;          // members of the set's JSON object, without braces
   std::string data;          // for the caller of RunBatch: neither printed nor in the JSON
+  bool stopped = false;      // a stop signal came before the set's outputs were put in place
 };
 
 struct SetContext {
@@ -50,6 +57,8 @@ struct BatchResult {
                                     // set ran
   std::vector<std::string> errors;  // lines for stderr, each naming its command: why no set
                                     // ran, or what failed after the sets
+  std::string command;              // as in BatchOptions
+  bool stopped = false;             // a stop signal came while the sets ran
 };
 
 // Runs every set (the runner in the child process) and, with a jsonPath, writes
@@ -62,8 +71,11 @@ BatchResult BatchRefused(const std::string& command, const std::string& text);
 // The lines of a batch for stdout: "SET: summary" for each set; with several sets a count
 // of the sets by status.
 std::vector<std::string> BatchLines(const BatchResult& batch);
-// BatchLines on stdout, then the errors on stderr. The batch's status.
+// BatchLines on stdout, then the errors on stderr. The batch's status (WithLateStop).
 int PrintBatch(const BatchResult& batch);
+// After a batch's lines: a stop signal that came after its sets ran (while its lines were
+// printed) is said on stderr, every set having finished, and makes the status at least 1.
+int WithLateStop(const BatchResult& batch, int status);
 
 // For outputs whose names a set learns only while it runs (RINEX names come from the
 // epochs): claims the paths for this set before it writes them. False, naming the set that
@@ -79,13 +91,6 @@ bool ClaimOutputs(const std::vector<std::string>& paths, const std::string& set,
 class SafeOutputs;
 bool WriteSummaryJson(SafeOutputs* output, const std::string& command, int status,
                       const std::string& setObjects, std::string* error);
-
-// For a set's runner whose work cannot be stopped midway: from here on SIGINT, SIGTERM and
-// SIGHUP only mark the set as stopped, so that the runner ends what it has begun and then,
-// seeing StopRequested(), keeps its outputs apart (never commits them) and reports the set
-// as stopped instead of leaving its temporary files behind.
-void DeferStopSignals();
-bool StopRequested();
 
 // Writes a line to stdout; after the first failed write (closed pipe, full disk) it writes
 // nothing more and returns false.

@@ -52,8 +52,9 @@ struct InfoResult {
   std::string error;  // a usage error (receiver type, no B file in a folder): no set was read
   std::string note;   // a shard that holds no set says so
   std::vector<InfoSet> sets;
+  size_t named = 0;  // sets the arguments name; more than sets.size() after a stop signal
 };
-// Reads every set the arguments name; prints and writes nothing.
+// Reads every set the arguments name, up to a stop signal; prints and writes nothing.
 [[nodiscard]] InfoResult Info(const InfoArgs& args);
 // 0 read whole, 1 damage found, 2 unreadable (B file, E file, D file too large, read error).
 int InfoStatus(const talverin::SetScan& scan);

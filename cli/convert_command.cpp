@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/gnss_constants.h"
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/message_printer.h"
@@ -41,8 +42,9 @@ MessagePrinter* gPrinter = nullptr;
 bool gProgressBar = false;
 bool gBarShown = false;
 
-void OnStopSignal(int) {
+void OnStopSignal(int signal) {
   if (gAbort != nullptr) gAbort();  // lock-free: safe in a signal handler
+  NoteStopSignal(signal);
 }
 
 void ClearBar() {
@@ -136,11 +138,14 @@ int32_t RunModule(const Plugin& plugin, ConvertRequest* request, MessagePrinter*
   gProgressBar = progressBar;
   gAbort = plugin.Abort;
   SetStopHandler(OnStopSignal);
-  const int32_t result = plugin.ConvertFile(request, &callbacks, 0);
-  SetStopHandler(nullptr);
+  // A stop that came before is the module's own quit at its first epoch.
+  const bool before = StopRequested();
+  const int32_t result = before ? 1 : plugin.ConvertFile(request, &callbacks, 0);
+  CatchStopSignals();  // a stop from here on keeps the outputs apart (Settle)
   ClearBar();
   gPrinter = nullptr;
   plugin.GetErrString(moduleText);
+  if (before) std::snprintf(moduleText, talverin::kTextSize, "%s", talverin::msg::kUserQuit);
   return result;
 }
 
@@ -229,19 +234,22 @@ Outcome Settle(int32_t result, const char* moduleText, const std::vector<std::st
     o.json.Text("result", cut ? "cut short" : "completed").Text("loss", loss);
     return o;
   }
-  if (result == 0) printer->Print(MessageLevel::kError, -1.0, error);
+  // Stopped: the module aborted, or a stop came before the outputs were put in place.
+  const bool stopped = (result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0) ||
+                       ((result == 0 || cut) && StopRequested());
+  if (result == 0 && !stopped) printer->Print(MessageLevel::kError, -1.0, error);
   o.partial = outputs->KeepPartial();
-  const bool aborted = result == 1 && std::strcmp(moduleText, talverin::msg::kUserQuit) == 0;
-  o.r.status = aborted ? kExitIncomplete : kExitFailed;  // nothing written: 2
-  o.r.summary = aborted ? "aborted" : result == 1 ? "rejected" : "failed";
+  o.r.stopped = stopped;
+  o.r.status = stopped ? kExitIncomplete : kExitFailed;  // nothing written: 2
+  o.r.summary = stopped ? "aborted" : result == 1 ? "rejected" : "failed";
   o.json.Text("result", o.r.summary);
-  if (!aborted) {
+  if (!stopped) {
     const std::string reason = result == 0 ? error : std::string(moduleText);
     o.r.summary += ": " + reason;
     o.json.Text("error", reason);
   }
   // What the set lacks, in the words of the other commands (a missing E file, damage).
-  if (!loss.empty() && !aborted) o.r.summary += " (" + loss + ")";
+  if (!loss.empty() && !stopped) o.r.summary += " (" + loss + ")";
   std::string kept = "previous outputs left as they were";
   if (!o.partial.empty()) {
     o.written = o.partial[0];
@@ -310,7 +318,8 @@ void FillRequest(const Plugin& plugin, const std::string& input, const std::stri
   SetOptions(plugin, args, &request->options);
 }
 
-SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const ConvertArgs& args,
+SetResult ConvertSet(const Plugin& batchModule, const std::string& input,
+                     const std::string& gpbPath, const ConvertArgs& args,
                      const SetContext& context) {
   const talverin::SessionWeek week =
       talverin::ResolveSessionWeek(input, SetInputFiles(input)[1], args.sets.gpsWeek);
@@ -326,14 +335,18 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
   // The week rule notes only a choice in doubt or a week not found; -q shows errors only.
   if (!week.note.empty() && args.verbosity >= 1)
     printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
-  Plugin plugin;
+  Plugin plugin = batchModule;  // this child's own copy of the batch's module
+#ifdef _WIN32  // the sets run one after another in this process: a fresh module for each
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
+#endif
   static ConvertRequest request;
   FillRequest(plugin, input, outputs.TemporaryPath(0), args, &request);
   char moduleText[talverin::kTextSize];
   const int32_t result =
       RunModule(plugin, &request, &printer, context.count == 1 && StderrIsTerminal(), moduleText);
+#ifdef _WIN32
   UnloadPlugin(&plugin);
+#endif
   printer.Finish();
   // What the set lost, from the scan info and qc read it with, so that the commands agree.
   bool readable = false;
@@ -341,8 +354,8 @@ SetResult ConvertSet(const std::string& input, const std::string& gpbPath, const
       ScanSetLoss(input, ReceiverTypeFromName(args.sets.receiver), args.sets.gpsWeek, &readable);
   // Nothing is kept beside an input that is no download set (junk or an E file as the B file).
   const auto folderOf = [](const std::string& path) {
-    const fs::path folder = fs::path(path).parent_path();
-    return (folder.empty() ? fs::path(".") : folder).string();
+    const fs::path folder = talverin::NativePath(path).parent_path();
+    return talverin::NativeText(folder.empty() ? fs::path(".") : folder);
   };
   if (result != 0 && !readable && SameFile(folderOf(input), folderOf(gpbPath))) {
     outputs.Discard();
@@ -366,11 +379,11 @@ int ReceiverTypeFromName(const std::string& name) {
 
 std::vector<std::string> SetInputFiles(const std::string& bPath) {
   std::vector<std::string> files;
-  const fs::path path(bPath);
+  const fs::path path = talverin::NativePath(bPath);
   for (const char letter : {'B', 'E', 'S', 'D'}) {
-    std::string name = path.filename().string();
+    std::string name = talverin::NativeText(path.filename());
     if (!name.empty()) name[0] = letter;
-    files.push_back((path.parent_path() / name).string());
+    files.push_back(talverin::NativeText(path.parent_path() / talverin::NativePath(name)));
   }
   files[0] = bPath;  // as given, also when its first letter is a lower-case b
   return files;
@@ -378,7 +391,7 @@ std::vector<std::string> SetInputFiles(const std::string& bPath) {
 
 std::string UnreadableReason(const std::string& path) {
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
+  const fs::file_status status = fs::status(talverin::NativePath(path), ec);
   if (!fs::exists(status)) return "no such file";
   if (!fs::is_regular_file(status)) return "not a regular file";
   FILE* probe = std::fopen(path.c_str(), "rb");
@@ -405,17 +418,22 @@ BatchResult Convert(const ConvertArgs& args) {
   naming.outputOf = [&args](const std::string& set) {
     const SetBatchArgs& a = args.sets;
     const std::string gpb = !a.output.empty() ? a.output : DefaultOutputPath(set);
-    return a.outputDir.empty() ? gpb : (fs::path(a.outputDir) / fs::path(gpb).filename()).string();
+    return a.outputDir.empty() ? gpb
+                               : talverin::NativeText(talverin::NativePath(a.outputDir) /
+                                                      talverin::NativePath(gpb).filename());
   };
   SetBatch plan;
   std::string error;
   if (!PlanSetBatch("convert", args.sets, naming, &plan, &error)) {
     return BatchRefused("convert", error);
   }
-  // The module is loaded once here, so that a missing module is one usage error.
+  // The module is loaded once here, so that a missing module is one usage error and no child
+  // loads it again: each child has its own copy, as it was before any conversion.
   Plugin plugin;
   if (!LoadPlugin(args.plugin, &plugin, &error)) return BatchRefused("convert", error);
-  UnloadPlugin(&plugin);
+#ifdef _WIN32
+  UnloadPlugin(&plugin);  // each set loads its own (ConvertSet)
+#endif
   const BatchResult batch =
       RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& context) {
         const std::string& gpb = plan.outputs[context.index];
@@ -423,8 +441,9 @@ BatchResult Convert(const ConvertArgs& args) {
             OutputsUpToDate(set, {gpb, WithExtension(gpb, ".sta"), WithExtension(gpb, ".epp")})) {
           return UpToDate();
         }
-        return ConvertSet(set, gpb, args, context);
+        return ConvertSet(plugin, set, gpb, args, context);
       });
+  UnloadPlugin(&plugin);
   return NoteEmptyShard(plan, batch);
 }
 

@@ -274,7 +274,9 @@ InfoResult Info(const InfoArgs& args) {
     return result;
   }
   result.status = kExitOk;
+  result.named = sets.size();
   for (const std::string& path : sets) {
+    if (StopRequested()) break;
     InfoSet set;
     set.input = path;
     set.scan = talverin::ScanDownloadSet(path, options);
@@ -287,6 +289,7 @@ InfoResult Info(const InfoArgs& args) {
 
 int RunInfo(const InfoArgs& args) {
   IgnoreBrokenPipes();
+  CatchStopSignals();  // before the JSON's temporary file: a stop ends the reading of sets
   const InfoResult result = Info(args);
   if (!result.error.empty()) {
     std::fprintf(stderr, "talverin info: %s\n", result.error.c_str());
@@ -308,6 +311,11 @@ int RunInfo(const InfoArgs& args) {
     json += (json.empty() ? "\n    {" : ",\n    {") + InfoJsonMembers(set) + "}";
   }
   int status = result.status;
+  if (StopRequested()) {
+    status = std::max(status, kExitIncomplete);
+    std::fprintf(stderr, "talverin info: stopped by %s; %zu of %zu sets read before it\n",
+                 StopSignalText().c_str(), result.sets.size(), result.named);
+  }
   if (!args.sets.json.empty() && !WriteSummaryJson(&jsonOutput, "info", status, json, &error)) {
     std::fprintf(stderr, "talverin info: %s\n", error.c_str());
     status = kExitFailed;

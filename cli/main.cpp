@@ -31,7 +31,9 @@ constexpr char kExitStatusHelp[] =
     "     failed conversion, export or report, an output that would overwrite an input or\n"
     "     another output or cannot be written, a damaged GPB file, an unusable reference\n"
     "A run stopped by Ctrl-C, SIGTERM or SIGHUP exits non-zero (1, or 2 when a set failed)\n"
-    "and its summary names the sets that finished; sets not yet started are not started.\n";
+    "and names on stderr the sets that finished before it; a set still running keeps its\n"
+    "earlier outputs (all of them: never some old and some new); sets not yet started are\n"
+    "not started.\n";
 
 constexpr char kConvertHelp[] =
     "Each B file is converted with the E, S and D files beside it (same name, other first\n"

@@ -103,7 +103,7 @@ int WriteOutput(const std::vector<std::string>& lines, const PositionsArgs& args
   std::string error;
   FILE* file = nullptr;
   if (!output.Prepare({args.output}, {args.gpb, epp}, &error) ||
-      (file = std::fopen(output.TemporaryPath(0).c_str(), "w")) == nullptr) {
+      (file = std::fopen(output.TemporaryPath(0).c_str(), "wb")) == nullptr) {
     std::fprintf(stderr, "talverin positions: %s\n",
                  error.empty() ? ("cannot write " + args.output).c_str() : error.c_str());
     return kExitFailed;

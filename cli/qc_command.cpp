@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <map>
 
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/rinex_plan.h"
 #include "cli/safe_output.h"
 #include "cli/set_batch.h"
+#include "dataset/file_system.h"
 #include "qc/qc_set.h"
 #include "rinex/rinex_splice.h"
 
@@ -25,6 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kIndexName[] = "qc-index.html";
+
+bool gReportStopped = false;  // this process's report was kept from its place by a stop
 
 // Writes text through SafeOutputs: a temporary beside path, renamed when whole; after a
 // failure what was written stays as NAME.partial.EXT.
@@ -36,8 +40,9 @@ bool WriteSafely(const std::string& path, const std::string& text,
   const bool written =
       file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   const bool closed = file != nullptr && std::fclose(file) == 0;
-  if (written && closed && !StopRequested() && out.Commit(error)) return true;
-  if (StopRequested()) *error = "stopped by a signal; " + path + " not written";
+  if (written && closed && out.Commit(error)) return true;
+  gReportStopped = written && closed && StopRequested();
+  if (gReportStopped) *error = "stopped by a signal; " + path + " not written";
   if (error->empty()) *error = "cannot write " + path;
   for (const std::string& kept : out.KeepPartial()) *error += "; what was written is in " + kept;
   return false;
@@ -49,7 +54,7 @@ bool WriteSafely(const std::string& path, const std::string& text,
 SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::QcOptions& options,
                    const talverin::ReferencePoint& reference, const std::string& source = "",
                    const std::vector<std::string>& inputs = {}) {
-  DeferStopSignals();  // a set's figures have no stopping point: they end, then no report
+  // A set's figures have no stopping point: they end, then a stop keeps the report out.
   const std::string report = args.sets.output.empty()
                                  ? talverin::QcReportPath(set, args.sets.outputDir)
                                  : args.sets.output;
@@ -65,8 +70,9 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
   std::fflush(stdout);
   if (!r.error.empty()) std::fprintf(stderr, "talverin qc: %s: %s\n", set.c_str(), r.error.c_str());
   SetResult out;
-  out.status = StopRequested() ? kExitIncomplete : r.status;
-  out.summary = StopRequested() ? "stopped by a signal, no report" : r.summary;
+  out.stopped = gReportStopped;
+  out.status = out.stopped ? kExitIncomplete : r.status;
+  out.summary = out.stopped ? "stopped by a signal, no report" : r.summary;
   out.json = r.json;
   const std::string far = r.againstReference ? FarReferenceWarning(reference, r.meanEnu_m) : "";
   if (!far.empty()) {
@@ -75,7 +81,7 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
     out.summary += "; " + far;
   }
   // What the set lost, in the words convert, info and rinex use for it.
-  const std::string loss = out.status == kExitIncomplete && !StopRequested()
+  const std::string loss = out.status == kExitIncomplete && !out.stopped
                                ? ScanSetLoss(computed, options.receiverType, options.gpsWeek)
                                : "";
   if (!loss.empty()) out.summary = loss + "; " + out.summary;
@@ -87,12 +93,14 @@ SetResult QcOneSet(const std::string& set, const QcArgs& args, const talverin::Q
 // spliced (rinex_splice.h, the window applied there) and read back as one set.
 SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args,
                         talverin::QcOptions options, const talverin::ReferencePoint& reference) {
-  DeferStopSignals();
-  std::string folder = (fs::temp_directory_path() / "talverin-qc-splice-XXXXXX").string();
+  std::error_code ec;
+  std::string why;
+  const std::string folder = talverin::MakeUniqueFolder(
+      talverin::NativeText(fs::temp_directory_path(ec)), "talverin-qc-splice-", &why);
   SetResult out;
   out.status = kExitFailed;
   out.summary = "failed: no temporary folder for splicing";
-  if (mkdtemp(folder.data()) == nullptr) return out;
+  if (folder.empty()) return out;
   talverin::RinexExportOptions rinex;
   rinex.bPath = sets.front();
   rinex.receiverType = options.receiverType;
@@ -111,8 +119,7 @@ SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args
     std::fprintf(stderr, "talverin qc: %s: %s\n", sets.front().c_str(), error.c_str());
     out.summary = "failed: " + error;
   }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  talverin::RemoveFolder(folder);
   return out;
 }
 
@@ -163,6 +170,26 @@ std::string WriteIndex(const std::string& outputDir, const char* name, BatchResu
   return indexPath;
 }
 
+// --splice: one run per site and day, named by its first set (plan->sets become the firsts);
+// with --update, a run whose report is newer than every file of its sets is skipped.
+BatchResult QcSplicedBatch(const QcArgs& args, const talverin::QcOptions& options,
+                           const talverin::ReferencePoint& reference, SetBatch* plan) {
+  const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(*plan);
+  plan->sets.clear();
+  for (const auto& run : runs) plan->sets.push_back(run.first);
+  return RunBatch(plan->sets, plan->batch, [&](const std::string& set, const SetContext&) {
+    const std::string report = args.sets.output.empty()
+                                   ? talverin::QcReportPath(set, args.sets.outputDir)
+                                   : args.sets.output;
+    bool upToDate = args.sets.update;
+    for (const std::string& one : runs.at(set)) {
+      upToDate = upToDate && OutputsUpToDate(one, {report});
+    }
+    if (upToDate) return UpToDateReport(set, report);
+    return QcSplicedSets(runs.at(set), args, options, reference);
+  });
+}
+
 }  // namespace
 
 const char kQcHelp[] =
@@ -210,13 +237,7 @@ QcResult Qc(const QcArgs& args) {
   }
   for (int i = 0; i < 3; ++i) options.reference_m[i] = reference.ecef_m[i];
   if (args.edit.splice) {
-    const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(plan);
-    std::vector<std::string> firsts;
-    for (const auto& run : runs) firsts.push_back(run.first);
-    result.batch = RunBatch(firsts, plan.batch, [&](const std::string& set, const SetContext&) {
-      return QcSplicedSets(runs.at(set), args, options, reference);
-    });
-    plan.sets = firsts;
+    result.batch = QcSplicedBatch(args, options, reference, &plan);
   } else {
     result.batch =
         RunBatch(plan.sets, plan.batch, [&](const std::string& set, const SetContext& c) {
@@ -227,7 +248,8 @@ QcResult Qc(const QcArgs& args) {
         });
   }
   result.batch = NoteEmptyShard(plan, result.batch);
-  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size()) {
+  // A stopped batch keeps the index it had: its links would reach reports of two runs.
+  if (plan.sets.size() > 1 && result.batch.results.size() == plan.sets.size() && !StopRequested()) {
     // Each shard's index apart, so that shards writing into one folder keep theirs.
     const std::string name = args.sets.shard.empty()
                                  ? std::string(kIndexName)
@@ -245,7 +267,7 @@ int RunQc(const QcArgs& args) {
     std::fprintf(stderr, "%s\n", error.c_str());
   }
   if (!result.index.empty()) PrintLine("index: " + result.index);
-  return result.batch.status;
+  return WithLateStop(result.batch, result.batch.status);
 }
 
 }  // namespace talverin_cli

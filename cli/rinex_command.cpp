@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/rinex_plan.h"
@@ -55,6 +56,7 @@ SetResult NotCommitted(const std::string& set, const std::string& cause, bool st
   }
   SetResult r = Failed(set, stopped ? "stopped" : "failed", reason + kept);
   if (stopped) r.status = kExitIncomplete;
+  r.stopped = stopped;
   r.json += ", \"messages\": " + messages;
   return r;
 }
@@ -99,7 +101,6 @@ std::string ShowMessages(const std::string& set, const std::vector<std::string>&
 
 SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPlan& plan,
                     int receiverType) {
-  DeferStopSignals();  // the export has no stopping point: it ends, then is not committed
   const std::string unreadable = UnreadableReason(set);
   if (!unreadable.empty()) {
     return Failed(set, "unreadable", "cannot read the B file " + set + ": " + unreadable);
@@ -109,8 +110,8 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
   talverin::RinexExporter exporter;
   if (exporter.Prepare(options) != 0) return Failed(set, "failed", exporter.errorText());
 
-  const fs::path dir =
-      args.sets.outputDir.empty() ? fs::path(set).parent_path() : fs::path(args.sets.outputDir);
+  const fs::path dir = args.sets.outputDir.empty() ? talverin::NativePath(set).parent_path()
+                                                   : talverin::NativePath(args.sets.outputDir);
   const std::vector<std::string> finals = {(dir / exporter.observationName()).string(),
                                            (dir / exporter.navigationName()).string()};
   SafeOutputs outputs;
@@ -118,20 +119,19 @@ SetResult ExportSet(const std::string& set, const RinexArgs& args, const RinexPl
   if (!ClaimOutputs(finals, set, &error) || !outputs.Prepare(finals, SetInputFiles(set), &error)) {
     return Failed(set, "refused", error);
   }
+  // The export has no stopping point: it ends, then a stop keeps it from being put in place.
   const int32_t written = exporter.Write(outputs.TemporaryPath(0), outputs.TemporaryPath(1));
   const std::string messages = ShowMessages(set, exporter.summary().messages);
-  const bool stopped = StopRequested();
-  if (written != 0 || stopped || !outputs.Commit(&error)) {
-    const std::string cause = stopped        ? std::string("stopped by a signal")
-                              : written != 0 ? std::string(exporter.errorText())
-                                             : error;
+  if (written != 0 || !outputs.Commit(&error)) {
+    const bool stopped = written == 0 && StopRequested();
+    const std::string cause = written != 0 ? std::string(exporter.errorText()) : error;
     return NotCommitted(set, cause, stopped, &outputs, messages);
   }
   SetResult r = Written(exporter.summary(), finals, messages);
   // What the set lost, in the words convert, info and qc use for it. Without an E file the
   // navigation file holds no record: written, but not all a set gives.
   std::error_code ec;
-  if (!fs::exists(SetInputFiles(set)[1], ec)) r.status = kExitIncomplete;
+  if (!fs::exists(talverin::NativePath(SetInputFiles(set)[1]), ec)) r.status = kExitIncomplete;
   const std::string loss =
       r.status == kExitOk ? "" : ScanSetLoss(set, receiverType, options.gpsWeek);
   if (!loss.empty()) r.summary = loss + "; " + r.summary;
@@ -156,7 +156,6 @@ bool WriteText(const std::string& path, const std::string& text) {
 // The sets of one site and day spliced into one file pair, named after the first set.
 SetResult SpliceSets(const std::vector<std::string>& sets, const RinexArgs& args,
                      const RinexPlan& plan, int receiverType) {
-  DeferStopSignals();
   const std::string& first = sets.front();
   talverin::RinexExportOptions options = OptionsFor(plan, first);
   options.receiverType = receiverType;
@@ -165,11 +164,10 @@ SetResult SpliceSets(const std::vector<std::string>& sets, const RinexArgs& args
   talverin::RinexSpliceResult spliced;
   std::string error;
   const int32_t made = talverin::SpliceRinex(sets, options, folder, &spliced, &error);
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
+  talverin::RemoveFolder(folder);
   if (made != 0) return Failed(first, "failed", error);
-  const fs::path dir =
-      args.sets.outputDir.empty() ? fs::path(first).parent_path() : fs::path(args.sets.outputDir);
+  const fs::path dir = args.sets.outputDir.empty() ? talverin::NativePath(first).parent_path()
+                                                   : talverin::NativePath(args.sets.outputDir);
   const std::vector<std::string> finals = {(dir / spliced.observationName).string(),
                                            (dir / spliced.navigationName).string()};
   std::vector<std::string> inputs;
@@ -183,11 +181,10 @@ SetResult SpliceSets(const std::vector<std::string>& sets, const RinexArgs& args
   const bool written = WriteText(outputs.TemporaryPath(0), spliced.observation) &&
                        WriteText(outputs.TemporaryPath(1), spliced.navigation);
   const std::string messages = ShowMessages(first, spliced.summary.messages);
-  if (!written || StopRequested() || !outputs.Commit(&error)) {
-    const std::string cause = StopRequested() ? std::string("stopped by a signal")
-                              : !written      ? "cannot write " + outputs.TemporaryPath(0)
-                                              : error;
-    return NotCommitted(first, cause, StopRequested(), &outputs, messages);
+  if (!written || !outputs.Commit(&error)) {
+    const bool stopped = written && StopRequested();
+    const std::string cause = !written ? "cannot write " + outputs.TemporaryPath(0) : error;
+    return NotCommitted(first, cause, stopped, &outputs, messages);
   }
   SetResult r = Written(spliced.summary, finals, messages);
   r.summary += talverin::Format(" (%zu sets spliced, %d repeated epochs left out)", sets.size(),

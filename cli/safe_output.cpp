@@ -1,11 +1,17 @@
 #include "cli/safe_output.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
+#include "cli/stop_signals.h"
 #include "dataset/file_system.h"
 
 namespace fs = std::filesystem;
@@ -14,14 +20,40 @@ namespace talverin_cli {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
-  const fs::path parent = fs::path(path).parent_path();
+  const fs::path parent = talverin::NativePath(path).parent_path();
   return parent.empty() ? "." : parent.string();
+}
+
+// Puts the temporary in place of the final file: exchanged with it where the system can (the
+// old file then waits under the temporary's name, to be put back or removed), else moved over
+// it. kExchanged, kMoved, or 0 with the reason in error.
+constexpr int kExchanged = 1;
+constexpr int kMoved = 2;
+int Swap(const std::string& temporary, const std::string& final, std::string* error) {
+#ifdef RENAME_EXCHANGE
+  if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) == 0) {
+    return kExchanged;
+  }
+#endif
+  return talverin::MoveReplacing(temporary, final, error) ? kMoved : 0;
+}
+
+// Undoes a Swap after a later output could not be put in place: an exchanged old file back, a
+// moved one's new file back to being a temporary (best effort: nothing is left to try then).
+void Unswap(const std::string& temporary, const std::string& final, int swapped) {
+  std::string ignored;
+#ifdef RENAME_EXCHANGE
+  if (swapped == kExchanged) {
+    renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE);
+  }
+#endif
+  if (swapped == kMoved && !talverin::MoveReplacing(final, temporary, &ignored)) ignored.clear();
 }
 
 }  // namespace
 
 std::string PartialPath(const std::string& finalPath) {
-  fs::path path(finalPath);
+  fs::path path = talverin::NativePath(finalPath);
   const std::string extension = path.extension().string();
   path.replace_extension();
   return path.string() + ".partial" + extension;
@@ -47,11 +79,12 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       }
     }
     std::error_code ec;
-    if (fs::is_directory(out, ec)) {
+    if (fs::is_directory(talverin::NativePath(out), ec)) {
       *error = "output " + out + " is a directory";
       return false;
     }
-    if (fs::exists(out, ec) && (!fs::is_regular_file(out, ec) || !talverin::IsWritableFile(out))) {
+    if (fs::exists(talverin::NativePath(out), ec) &&
+        (!fs::is_regular_file(talverin::NativePath(out), ec) || !talverin::IsWritableFile(out))) {
       *error = "output " + out + " exists and is not a writable regular file";
       return false;
     }
@@ -60,12 +93,15 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
   for (const std::string& out : outputs) {
     // A symbolic link is replaced through: the file it names is the output.
     std::error_code ec;
-    const std::string final = fs::is_symlink(out, ec) ? fs::canonical(out, ec).string() : out;
+    const std::string final =
+        fs::is_symlink(talverin::NativePath(out), ec)
+            ? talverin::NativeText(fs::canonical(talverin::NativePath(out), ec))
+            : out;
     const std::string directory = DirectoryOf(final);
     std::string folder;
     for (size_t k = 0; k < finals_.size(); ++k) {
       if (DirectoryOf(finals_[k]) == directory)
-        folder = fs::path(temporaries_[k]).parent_path().string();
+        folder = talverin::NativeText(talverin::NativePath(temporaries_[k]).parent_path());
     }
     if (folder.empty()) {
       std::string why;
@@ -78,27 +114,38 @@ bool SafeOutputs::Prepare(const std::vector<std::string>& outputs,
       folders_.push_back(folder);
     }
     finals_.push_back(final);
-    temporaries_.push_back((fs::path(folder) / fs::path(final).filename()).string());
+    temporaries_.push_back(talverin::NativeText(talverin::NativePath(folder) /
+                                                talverin::NativePath(final).filename()));
     done_.push_back(false);
   }
   return true;
 }
 
-bool SafeOutputs::Commit(std::string* error) {
+bool SafeOutputs::Commit(std::string* error, bool afterStop) {
+  // Held, so that a stop signal falls before the first rename or after the last.
+  const HeldStopSignals held;
+  if (StopRequested() && !afterStop) {
+    *error = "stopped by a signal before its outputs were put in place";
+    return false;
+  }
   for (size_t i = 0; i < finals_.size(); ++i) {
     std::error_code ec;
-    if (!done_[i] && !fs::is_regular_file(temporaries_[i], ec)) {
+    if (!fs::is_regular_file(talverin::NativePath(temporaries_[i]), ec)) {
       *error = finals_[i] + " was not written";
       return false;
     }
   }
   for (size_t i = 0; i < finals_.size(); ++i) {
-    if (!done_[i] && !talverin::CanReplaceFile(finals_[i], error)) return false;
+    if (!talverin::CanReplaceFile(finals_[i], error)) return false;
   }
-  for (size_t i = 0; i < finals_.size(); ++i) {
-    if (done_[i]) continue;
-    if (!talverin::MoveReplacing(temporaries_[i], finals_[i], error)) return false;
-    done_[i] = true;
+  // The first output (the one a set is known by) goes last: while it is old, the set is.
+  std::vector<int> swaps(finals_.size(), 0);
+  for (size_t i = finals_.size(); i-- > 0;) {
+    swaps[i] = Swap(temporaries_[i], finals_[i], error);
+    if (swaps[i] == 0) {
+      for (size_t k = i + 1; k < finals_.size(); ++k) Unswap(temporaries_[k], finals_[k], swaps[k]);
+      return false;
+    }
   }
   Discard();
   return true;
@@ -113,8 +160,9 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
     std::string why;  // a partial file that cannot be kept is removed with the folder
     bool isInput = false;
     for (const std::string& in : inputs_) isInput = isInput || SameFile(partial, in);
-    if (fs::is_regular_file(temporaries_[i], ec) && fs::file_size(temporaries_[i], ec) > 0 &&
-        !isInput && talverin::MoveReplacing(temporaries_[i], partial, &why)) {
+    if (fs::is_regular_file(talverin::NativePath(temporaries_[i]), ec) &&
+        fs::file_size(talverin::NativePath(temporaries_[i]), ec) > 0 && !isInput &&
+        talverin::MoveReplacing(temporaries_[i], partial, &why)) {
       kept.push_back(partial);
       done_[i] = true;
     }
@@ -126,7 +174,7 @@ std::vector<std::string> SafeOutputs::KeepPartial() {
 void SafeOutputs::Discard() {
   for (const std::string& folder : folders_) {
     std::error_code ec;
-    fs::remove_all(folder, ec);
+    talverin::RemoveFolder(folder);
   }
   finals_.clear();
   temporaries_.clear();

@@ -2,9 +2,10 @@
 // file as an input or as each other are refused before anything is written; everything is
 // written under the final file names inside a new hidden folder in each output's directory
 // (same file system, so the final rename is atomic per file); the temporaries replace the
-// final files only when the whole job succeeded. After a failure or an abort what was
-// written is kept as NAME.partial.EXT beside the final name, which stays untouched.
-// Used by every subcommand that writes files, on POSIX and Windows (dataset/file_system.h).
+// final files only when the whole job succeeded, all of them or none. After a failure or an
+// abort what was written is kept as NAME.partial.EXT beside the final name, which stays
+// untouched. Used by every subcommand that writes files, on POSIX and Windows
+// (dataset/file_system.h).
 #pragma once
 
 #include <string>
@@ -40,9 +41,12 @@ class SafeOutputs {
   const std::string& FinalPath(size_t i) const { return finals_.at(i); }
   size_t size() const { return finals_.size(); }
 
-  // Renames every temporary over its final name. False with the reason when a temporary is
-  // missing or a rename fails; the temporaries not yet renamed are then still held.
-  bool Commit(std::string* error);
+  // Puts every temporary in place of its final name, all or none: the stop signals are held
+  // meanwhile, and when one output cannot be put in place those already in place are put back
+  // as they were (the temporaries are then still held). False with the reason then, when a
+  // temporary is missing, or when a stop signal has come before (unless afterStop: a batch's
+  // summary of what it did).
+  bool Commit(std::string* error, bool afterStop = false);
 
   // After a failure or abort: each temporary that holds bytes becomes PartialPath(final)
   // (replacing an older partial file), the empty ones are removed. Returns the kept paths.

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "base/native_path.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
 #include "dataset/json_writer.h"
@@ -35,7 +36,7 @@ std::string FileIdentity(const std::string& path) {
   }
 #endif
   std::error_code ec;
-  const fs::path absolute = fs::absolute(path, ec);
+  const fs::path absolute = fs::absolute(talverin::NativePath(path), ec);
   if (ec) return "p" + path;
   const fs::path resolved = fs::weakly_canonical(absolute, ec);
   const fs::path normal = ec ? absolute.lexically_normal() : resolved;
@@ -79,15 +80,16 @@ std::vector<std::string> FolderSets(const std::string& folder, bool recursive) {
   std::vector<std::string> found;
   const auto take = [&](const fs::directory_entry& entry) {
     std::error_code e;
-    if (entry.is_regular_file(e) && IsSetFileName(entry.path().filename().string())) {
-      found.push_back(entry.path().string());
+    if (entry.is_regular_file(e) && IsSetFileName(talverin::NativeText(entry.path().filename()))) {
+      found.push_back(talverin::NativeText(entry.path()));
     }
   };
   std::error_code ec;
   if (recursive) {
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    fs::recursive_directory_iterator it(talverin::NativePath(folder),
+                                        fs::directory_options::skip_permission_denied, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      const std::string name = it->path().filename().string();
+      const std::string name = talverin::NativeText(it->path().filename());
       if (it->is_directory(ec) && !name.empty() && name[0] == '.') {
         it.disable_recursion_pending();
         continue;
@@ -95,8 +97,8 @@ std::vector<std::string> FolderSets(const std::string& folder, bool recursive) {
       take(*it);
     }
   } else {
-    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
+    for (fs::directory_iterator it(talverin::NativePath(folder), ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
       take(*it);
     }
   }
@@ -148,7 +150,7 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
   std::set<std::string> taken;  // FileIdentity of the sets so far
   for (const std::string& argument : arguments) {
     std::error_code ec;
-    const bool folder = fs::is_directory(argument, ec);
+    const bool folder = fs::is_directory(talverin::NativePath(argument), ec);
     const std::vector<std::string> found =
         folder ? FolderSets(argument, recursive) : std::vector<std::string>{argument};
     if (found.empty()) {
@@ -158,8 +160,10 @@ bool ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
     for (const std::string& set : found) {
       if (!taken.insert(FileIdentity(set)).second) continue;
       sets->push_back(set);
-      keys->push_back(folder ? fs::path(set).lexically_relative(argument).generic_string()
-                             : fs::path(set).filename().generic_string());
+      const fs::path key =
+          folder ? talverin::NativePath(set).lexically_relative(talverin::NativePath(argument))
+                 : talverin::NativePath(set).filename();
+      keys->push_back(talverin::NativeGenericText(key));
     }
   }
   return true;
@@ -213,15 +217,16 @@ BatchResult NoteEmptyShard(const SetBatch& plan, BatchResult batch) {
 
 bool OutputsUpToDate(const std::string& bPath, const std::vector<std::string>& outputs) {
   std::error_code ec;
-  fs::file_time_type newestInput = fs::last_write_time(bPath, ec);
+  fs::file_time_type newestInput = fs::last_write_time(talverin::NativePath(bPath), ec);
   if (ec) return false;  // run the set, to report its B file
   for (const std::string& input : SetInputFiles(bPath)) {
-    const fs::file_time_type t = fs::last_write_time(input, ec);
+    const fs::file_time_type t = fs::last_write_time(talverin::NativePath(input), ec);
     if (!ec && t > newestInput) newestInput = t;
   }
   for (const std::string& output : outputs) {
-    const fs::file_time_type t = fs::last_write_time(output, ec);
-    if (ec || !fs::is_regular_file(output, ec) || !(t > newestInput)) return false;
+    const fs::file_time_type t = fs::last_write_time(talverin::NativePath(output), ec);
+    if (ec || !fs::is_regular_file(talverin::NativePath(output), ec) || !(t > newestInput))
+      return false;
   }
   return true;
 }
@@ -268,8 +273,8 @@ bool PlanSetBatch(const char* command, const SetBatchArgs& args, const SetOutput
   if (!naming.shardsGroups) KeepShard(plan->shard, &plan->keys, {&plan->sets, &plan->outputs});
   if (!args.outputDir.empty()) {
     std::error_code ec;
-    fs::create_directories(args.outputDir, ec);
-    if (!fs::is_directory(args.outputDir, ec)) {
+    fs::create_directories(talverin::NativePath(args.outputDir), ec);
+    if (!fs::is_directory(talverin::NativePath(args.outputDir), ec)) {
       return Refuse(error, "-d " + args.outputDir + " is not a folder that can be made");
     }
   }
@@ -299,7 +304,7 @@ bool SetCutShort(const talverin::SetScan& scan, int64_t bBytes) {
 SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath) {
   SetLoss loss;
   std::error_code ec;
-  const auto size = fs::file_size(bPath, ec);
+  const auto size = fs::file_size(talverin::NativePath(bPath), ec);
   const bool cut = SetCutShort(scan, ec ? 0 : static_cast<int64_t>(size));
   if (cut) {
     loss.cutAfterEpochs = scan.epochs;

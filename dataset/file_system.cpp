@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace talverin {
 #ifdef _WIN32
@@ -138,6 +139,29 @@ bool CanReplaceFile(const std::string& path, std::string* error) {
   return false;
 }
 
+void RemoveFolder(const std::string& path) {
+  // libstdc++'s remove_all does not come back from a path past MAX_PATH on Windows.
+  const std::wstring folder = WidePath(path);
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::string child = path + "\\" + Utf8FromWide(name);
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        RemoveFolder(child);
+      } else {
+        SetFileAttributesW(WidePath(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(WidePath(child).c_str());
+      }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(folder.c_str());
+}
+
 bool IsWritableFile(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
@@ -160,6 +184,11 @@ bool MoveReplacing(const std::string& from, const std::string& to, std::string* 
 }
 
 bool CanReplaceFile(const std::string&, std::string*) { return true; }
+
+void RemoveFolder(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
 
 bool IsWritableFile(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 

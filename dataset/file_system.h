@@ -23,6 +23,9 @@ std::string MakeUniqueFolder(const std::string& parent, const std::string& prefi
 // replaced or does not exist, and always on POSIX.
 [[nodiscard]] bool CanReplaceFile(const std::string& path, std::string* error);
 
+// Removes a folder and everything in it (long paths as well); errors are ignored.
+void RemoveFolder(const std::string& path);
+
 // Whether this process may write the existing file at path.
 bool IsWritableFile(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace talverin {
 
@@ -44,6 +45,11 @@ std::string JsonNumber(double value, int decimals) {
   if (!std::isfinite(value)) return "null";
   char number[400];  // %f of the largest double: 309 digits and the decimals
   std::snprintf(number, sizeof number, "%.*f", decimals, value);
+  // A value that rounds to zero has no sign: "-0.000" would only tell on which side of zero
+  // the last bits of a computation fell, and that differs between platforms' math libraries.
+  if (number[0] == '-' && std::strspn(number + 1, "0.") == std::strlen(number + 1)) {
+    return number + 1;
+  }
   return number;
 }
 

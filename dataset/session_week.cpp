@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/gnss_constants.h"
+#include "base/native_path.h"
 #include "dataset/gps_calendar.h"
 #include "input/ephemeris_reader.h"
 #include "input/input_source.h"
@@ -220,7 +221,7 @@ SessionWeek ResolveWeek(const WeekEvidence& e) {
 }
 
 bool SessionDateFromName(const std::string& path, int32_t* year, int32_t* dayOfYear) {
-  const std::string name = std::filesystem::path(path).filename().string();
+  const std::string name = NativeText(NativePath(path).filename());
   // letter + 4 site + 1..2 session + yy + '.' + ddd
   if (name.size() < 12 || name.size() > 13) return false;
   const size_t dot = name.size() - 4;
@@ -252,7 +253,7 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
                            int32_t writtenWeek, int32_t overrideWeek) {
   namespace fs = std::filesystem;
   // The set the GPB file was converted from, when it sits beside it under the same name.
-  const fs::path gpb(gpbPath);
+  const fs::path gpb = NativePath(gpbPath);
   const fs::path directory = gpb.has_parent_path() ? gpb.parent_path() : ".";
   std::string stem = gpb.stem().string();
   // NAME_DDD.gpb is the default name of DIR/NAME.DDD's output: the set's name is NAME.DDD.
@@ -278,7 +279,7 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
   }
   std::string refusal;  // of an explicit week by the set beside
   if (sets.size() == 1) {
-    const fs::path set(sets[0]);
+    const fs::path set = NativePath(sets[0]);
     const std::string e = (set.parent_path() / ("E" + set.filename().string().substr(1))).string();
     const SessionWeek s = ResolveSessionWeek(sets[0], e, overrideWeek);
     if (overrideWeek < 0 && s.week >= 0) return s;

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "base/gnss_constants.h"
+#include "base/native_path.h"
 
 namespace talverin {
 namespace {
@@ -14,7 +15,7 @@ constexpr double kSecondsOfWeek = 604800.0;
 // The E file: its records, their health, and which satellites have a healthy one.
 void ReadEphemerides(DownloadSetReader* reader, SetScan* s) {
   std::error_code ec;
-  s->ephemerisFile = std::filesystem::is_regular_file(reader->CompanionPath('E'), ec);
+  s->ephemerisFile = std::filesystem::is_regular_file(NativePath(reader->CompanionPath('E')), ec);
   if (reader->ReadEphemerides(&s->gps, &s->glonass) != 0) s->ephemerisError = reader->errorText();
   for (const SetGpsEphemeris& e : s->gps) {
     (e.health == 0 ? s->healthyPrns : s->unhealthyPrns).insert(e.eph.prn);
@@ -105,7 +106,7 @@ int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options
   scan_ = SetScan();
   window_ = options.window;
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(bPath, ec)) {
+  if (!std::filesystem::is_regular_file(NativePath(bPath), ec)) {
     scan_.error = bPath + ": no such file (or not a file)";
     return -1;
   }

@@ -11,6 +11,7 @@
 #include "base/byte_order.h"
 #include "base/file_identity.h"
 #include "base/message_texts.h"
+#include "base/native_path.h"
 #include "base/text_buffer.h"
 
 namespace talverin {
@@ -401,7 +402,7 @@ int32_t GpbFile::AddEpoch(const uint8_t* bytes, size_t size) {
 void GpbFile::CutToCommitted() {
   // A write refused part-way may have left the start of an epoch behind the last whole one.
   std::error_code error;
-  const std::filesystem::path path(fileName_);
+  const std::filesystem::path path = NativePath(fileName_);
   if (!std::filesystem::is_regular_file(path, error)) return;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (!error && size > static_cast<std::uintmax_t>(committedBytes_)) {

@@ -119,8 +119,7 @@ class ScratchDir {
     path_ = MakeUniqueFolder(parent, "talverin-qc-", &error);
   }
   ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) RemoveFolder(path_);
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
 #include "qc/qc_json.h"
 #include "qc/qc_text.h"
 
@@ -88,26 +89,27 @@ std::string OneLine(const QcReport& r, const std::string& reportPath) {
 }  // namespace
 
 std::string QcReportPath(const std::string& bPath, const std::string& dir) {
-  const fs::path b(bPath);
-  const fs::path folder = dir.empty() ? b.parent_path() : fs::path(dir);
+  const fs::path b = NativePath(bPath);
+  const fs::path folder = dir.empty() ? b.parent_path() : NativePath(dir);
   // A numeric extension is the day of year: kept, so that the days of one site and session
   // letter report side by side, as convert's outputs.
   const std::string day = b.has_extension() ? b.extension().string().substr(1) : "";
   const bool numeric = !day.empty() && day.find_first_not_of("0123456789") == std::string::npos;
-  return (folder / (b.stem().string() + (numeric ? "_" + day : "") + ".qc.html")).string();
+  return NativeText(folder /
+                    NativePath(NativeText(b.stem()) + (numeric ? "_" + day : "") + ".qc.html"));
 }
 
 std::vector<std::string> SetFiles(const std::string& bPath) {
   std::vector<std::string> files{bPath};
-  const fs::path b(bPath);
-  const std::string name = b.filename().string();
+  const fs::path b = NativePath(bPath);
+  const std::string name = NativeText(b.filename());
   if (name.empty()) return files;
   for (const char letter : {'E', 'S', 'D'}) {
     std::string other = name;
     other[0] = letter;
-    const fs::path path = b.parent_path() / other;
+    const fs::path path = b.parent_path() / NativePath(other);
     std::error_code ec;
-    if (fs::exists(path, ec)) files.push_back(path.string());
+    if (fs::exists(path, ec)) files.push_back(NativeText(path));
   }
   return files;
 }
@@ -116,15 +118,16 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
                      const std::string& reportPath, const QcWriter& writer) {
   QcSetResult result;
   std::error_code ec;
-  if (!fs::is_regular_file(bPath, ec)) {
-    result.error = bPath + ": " + (fs::exists(bPath, ec) ? "not a regular file" : "no such file");
+  if (!fs::is_regular_file(NativePath(bPath), ec)) {
+    result.error =
+        bPath + ": " + (fs::exists(NativePath(bPath), ec) ? "not a regular file" : "no such file");
     result.summary = "failed: " + result.error;
     return result;
   }
   static QcReport report;  // large vectors: one per process, reused
   const int32_t computed = ComputeQcReport(bPath, options, &report);
   result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
-  const std::string link = fs::path(reportPath).filename().string();
+  const std::string link = NativeText(NativePath(reportPath).filename());
   const std::string html =
       RenderQcHtml(report) + IndexEntryComment(QcIndexEntryOf(report, link, result.status));
   if (!writer(reportPath, html, SetFiles(bPath), &result.error)) {

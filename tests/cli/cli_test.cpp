@@ -1,18 +1,25 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
 // every documented case, a batch over a folder with a damaged set (summary lines, JSON read
-// back) for convert and rinex, previous outputs kept through a failed conversion, a failed
-// RINEX export and a stopped conversion, and an installed tree. What the commands compute is
-// tested through their library functions (commands_test.cpp). The sets are the bundled BAHR hour
-// (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of it with a
-// damaged header or cut, and a long synthetic set.
+// back) for convert and rinex, previous outputs kept through a failed conversion and a failed
+// RINEX export, batches of convert, rinex and qc stopped by signals, and an installed tree. What
+// the commands compute is tested through their library functions (commands_test.cpp). The sets are
+// the bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of
+// it with a damaged header or cut, and a synthetic set.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -63,6 +70,47 @@ void DamageModelText(const std::string& b) {
   ASSERT_GT(bytes.size(), 20u);
   std::copy_n("QQ-9999", 7, bytes.begin() + 11);
   ASSERT_TRUE(WriteFileBytes(b, bytes));
+}
+
+// Runs the program in a process group of its own and sends the whole group (as a terminal's
+// Ctrl-C does) or only the program the signal after delay_us. Its stdout is a pipe filled up
+// before it starts and drained only after the signal, so that the run cannot end before the
+// signal, however busy the machine: a late signal finds it printing. Its stderr goes to
+// errPath. Its exit status, or the negated signal number that ended it.
+int SignalledRun(std::vector<std::string> args, int signal, bool group, long delay_us,
+                 const std::string& errPath) {
+  args.insert(args.begin(), TALVERIN_CLI_PATH);
+  int out[2];
+  if (pipe(out) != 0) return 0;
+  fcntl(out[1], F_SETFL, O_NONBLOCK);
+  const char zeros[4096] = {};
+  for (const size_t size : {sizeof zeros, size_t{1}}) {
+    while (write(out[1], zeros, size) > 0) continue;
+  }
+  fcntl(out[1], F_SETFL, 0);
+  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);  // here too, so that the group exists whichever runs first
+  close(out[1]);
+  close(err);
+  usleep(static_cast<useconds_t>(delay_us));
+  kill(group ? -pid : pid, signal);
+  char chunk[4096];
+  while (read(out[0], chunk, sizeof chunk) > 0) continue;
+  close(out[0]);
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
 }
 
 class CommandLine : public ::testing::Test {
@@ -173,9 +221,6 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
        ": 6/6 epochs"},
       {{"qc", "--splice", "-d", t.File("qs"), Set(), t.File("twin/BBAHRA04.162")},
        0,
-       ": 120/120 epochs"},
-      {{"qc", "--splice", "-d", t.File("qs"), Set(), t.File("twin/BBAHRA04.162")},
-       0,
        t.File("qs/BBAHRA04_162.qc.html") + " (2 sets spliced)"},
       {{"rinex", "--start", "2004-06-10T00:10:00", "--end", "2004-06-10T00:09:59", Set()},
        2,
@@ -183,6 +228,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"rinex", "--gps-week", "250", Set()},
        2,
        "--gps-week 250 (1984-10-25) contradicts GPS week 1274 (2004-06-10)"},
+      {{"positions", "--gps-week", "1300", Gpb()}, 2, "--gps-week 1300 (2004-12-09) contradicts"},
       {{"rinex", "--rinex-version", "3", "--monument", "4", "--receiver-index", "7", "-d",
         t.File("m"), Set()},
        0,
@@ -420,7 +466,7 @@ TEST_F(CommandLine, ShardsMakeOneBatchAndUpdateRedoesOnlyWhatIsLeft) {
   }
 }
 
-TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
+TEST_F(CommandLine, FailedRunsKeepThePreviousOutputs) {
   TempDir t;
   const auto outputs = [&](const std::string& stem, std::vector<const char*> extensions) {
     std::vector<std::string> texts;
@@ -454,12 +500,10 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   EXPECT_EQ(good, outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"}));
   EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04_162.partial.gpb")));
 
-  // Stopped by a signal: a long set (6000 epochs) whose every epoch gets a message, so that
-  // the conversion waits on its stderr until the test has sent the signal; the set after it
-  // in the batch is not started.
+  // A set whose every epoch gets a warning the default level shows (too few ephemerides).
   fs::create_directories(t.File("long"));
   ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"),
-                                   testing_support::OneChannelEpochs(6000, 345600.0)));
+                                   testing_support::OneChannelEpochs(20, 345600.0)));
   EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
   GpsEph eph{};
   eph.week = 250;
@@ -467,30 +511,71 @@ TEST_F(CommandLine, FailedAndStoppedRunsKeepThePreviousOutputs) {
   ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
   const ProgramRun first = Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")});
   ASSERT_EQ(1, first.status);
-  // A warning the default level shows.
   EXPECT_NE(std::string::npos,
             first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
-  const auto previous = outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"});
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(signal));
-    bool sent = false;
-    ProgramHooks hooks;
-    hooks.onErrorLine = [&](int pid, const std::string& line) {
-      if (!sent && line.find("less then 4 ephemerides") != std::string::npos)
-        sent = kill(pid, signal) == 0;
-    };
-    const ProgramRun run = Cli({"convert", "-v", "-d", t.File("out"), t.File("long/BLONGA04.162"),
-                                t.File("set/BBAHRA04.162")},
-                               hooks);
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(1, run.status) << run.out;
-    EXPECT_NE(std::string::npos, run.out.find("BLONGA04.162: aborted")) << run.out;
-    EXPECT_NE(std::string::npos, run.out.find("BBAHRA04.162: not started")) << run.out;
-    EXPECT_EQ(previous, outputs("out/BLONGA04_162", {".gpb", ".sta", ".epp"}));
-    const long kept = CleanEpochs(t.File("out/BLONGA04_162.partial.gpb"));
-    EXPECT_TRUE(kept > 0 && kept < 6000) << kept;
-    for (const char* kept : {"out/BLONGA04_162.partial.sta", "out/BLONGA04_162.partial.epp"})
-      EXPECT_TRUE(fs::exists(t.File(kept))) << kept;
+}
+
+// SIGINT to the program, SIGTERM and SIGHUP to its whole process group at random moments of a
+// batch, old outputs made beforehand: every set's outputs are all old (not finished) or all new
+// (finished, as the stop line on stderr says), no temporary folder is left, and the exit is not 0.
+TEST_F(CommandLine, SignalledBatchesReplaceEachSetsOutputsWhollyOrNotAtAll) {
+  TempDir t;
+  const std::string letters = "ABCD";
+  for (const char letter : letters)
+    CopySet(Set(), t.File("in"), std::string("BAHR") + letter + "04.162");
+  const std::vector<std::string> gpb = {"BBAHR?04_162.gpb", "BBAHR?04_162.sta", "BBAHR?04_162.epp"};
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> outputs;  // of each set: ? stands for its session letter
+  } rows[] = {
+      {{"convert", "-j", "2"}, gpb},
+      {{"convert", "-j", "1"}, gpb},
+      {{"rinex", "-j", "2"}, {"bahr162?.04o", "bahr162?.04n"}},
+      {{"qc", "-j", "2"}, {"BBAHR?04_162.qc.html"}},
+  };
+  const auto outputOf = [&](std::string name, char letter) {
+    name[name.find('?')] = name[0] == 'b' ? static_cast<char>(std::tolower(letter)) : letter;
+    return t.File("out/" + name);
+  };
+  std::mt19937 random(std::random_device{}());
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"-d", t.File("out"), t.File("in")});
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, Cli(args).status) << row.args[0];
+    const auto whole_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+    for (int moment = 0; moment < 3; ++moment) {
+      const long delay_us = std::uniform_int_distribution<long>(0, whole_us * 5 / 4)(random);
+      const int signal = signals[moment];
+      SCOPED_TRACE(row.args[0] + " -j " + row.args[2] + ", " + strsignal(signal) +
+                   (moment > 0 ? " to the group" : " to the program") + " after " +
+                   std::to_string(delay_us) + " us of " + std::to_string(whole_us));
+      for (const char letter : letters) {
+        for (const std::string& name : row.outputs)
+          ASSERT_TRUE(WriteFileText(outputOf(name, letter), "old"));
+      }
+      const int status = SignalledRun(args, signal, moment > 0, delay_us, t.File("err.txt"));
+      const std::string err = ReadFileText(t.File("err.txt"));
+      EXPECT_NE(0, status) << err;
+      // The last line names the sets finished; none: the signal ended the program at its start.
+      const size_t stopLine = err.find("stopped by signal " + std::to_string(signal));
+      EXPECT_TRUE(stopLine != std::string::npos || status == -signal) << err;
+      const std::string stopped = stopLine == std::string::npos ? "" : err.substr(stopLine);
+      for (const char letter : letters) {
+        const std::string set = t.File(std::string("in/BBAHR") + letter + "04.162");
+        const bool finished = stopped.find(set) != std::string::npos;
+        for (const std::string& name : row.outputs) {
+          SCOPED_TRACE(outputOf(name, letter));
+          EXPECT_EQ(!finished, ReadFileText(outputOf(name, letter)) == "old") << stopped;
+        }
+      }
+      for (const auto& entry : fs::directory_iterator(t.File("out"))) {
+        EXPECT_NE(0u, entry.path().filename().string().rfind(".talverin-", 0)) << entry.path();
+      }
+    }
   }
 }
 

@@ -22,6 +22,7 @@
 #include "qc/qc_html.h"
 #include "qc/qc_positions.h"
 #include "qc/qc_set.h"
+#include "rinex/rinex_export.h"
 #include "rinex/rinex_obs_reader.h"
 #include "testkit/reference_models.h"
 #include "tests/rinex/rinex_test_data.h"
@@ -193,28 +194,52 @@ void BadC1(const std::string& from, const std::string& to) {
   EXPECT_TRUE(WriteFileText(to, out));
 }
 
+// The RINEX export of the window 00:10-00:40 at 120 s of the set imported into dir/whole
+// (whole: its B file), the window in options.
+std::string WindowExport(const RealRinexSet& set, TempDir& dir, std::string* whole,
+                         QcOptions* options) {
+  *whole =
+      rinex_test::ImportSet(set.observation, set.navigation, dir.File("whole")).observationFile;
+  RinexExportOptions edit;
+  edit.bPath = *whole;
+  edit.window.hasStart = edit.window.hasEnd = true;
+  edit.window.start = {1274, 345600.0 + 600.0};
+  edit.window.end = {1274, 345600.0 + 2400.0};
+  edit.window.interval_s = 120.0;
+  options->window = edit.window;
+  RinexExporter exporter;
+  EXPECT_EQ(exporter.Prepare(edit), 0) << exporter.errorText();
+  EXPECT_EQ(exporter.Write(dir.File("win.04o"), dir.File("win.04n")), 0) << exporter.errorText();
+  return dir.File("win.04o");
+}
+
 // The figures of the real sets, as recorded and as an L2-codeless receiver (C/A, L1, L2, P2)
-// would give them (also with a bad C1 of G06), against the computation from their RINEX
-// values; every epoch solved.
+// would give them (also with a bad C1 of G06, and a window of the set against the RINEX
+// export of that window), against the computation from their RINEX values; every epoch solved.
 TEST(QcReport, FiguresOfTheRealSets) {
   int64_t slips = 0;  // 46 in the USNO day: both slip tests are exercised
   for (const RealRinexSet& set : RealRinexSets()) {
-    for (const char* receiver : {"", "l2-codeless", "bad C1"}) {
+    for (const char* receiver : {"", "l2-codeless", "bad C1", "window"}) {
       SCOPED_TRACE(set.name + " " + receiver);
       TempDir dir;
-      const bool bad = receiver[0] == 'b';
-      if (bad && set.name != "bahr-2004-162") continue;
-      const std::string observation = bad ? dir.File("bad.04o") : set.observation;
+      const bool bad = receiver[0] == 'b', window = receiver[0] == 'w';
+      if ((bad || window) && set.name != "bahr-2004-162") continue;
+      QcOptions options;
+      std::string whole, observation = bad ? dir.File("bad.04o") : set.observation;
       if (bad) BadC1(set.observation, observation);
-      const RinexImportSummary imported = rinex_test::ImportSet(
-          observation, set.navigation, dir.path(), "rinex", bad ? "l2-codeless" : receiver);
+      if (window) observation = WindowExport(set, dir, &whole, &options);
+      const RinexImportSummary imported =
+          rinex_test::ImportSet(observation, set.navigation, dir.path(), "rinex",
+                                bad      ? "l2-codeless"
+                                : window ? ""
+                                         : receiver);
       static QcReport report;
-      ASSERT_EQ(ComputeQcReport(imported.observationFile, QcOptions(), &report), 0)
+      ASSERT_EQ(ComputeQcReport(window ? whole : imported.observationFile, options, &report), 0)
           << report.readError;
       Elevations elevation;
       ASSERT_TRUE(elevation.eph.Load(imported.ephemerisFile));
       std::copy(report.positions.mean_m, report.positions.mean_m + 3, elevation.rx_m);
-      const Reference ref = FromRinex(observation, elevation, 10.0, receiver[0] == 0);
+      const Reference ref = FromRinex(observation, elevation, 10.0, receiver[0] == 0 || window);
       int64_t gross[2] = {0, 0};  // G06, the others
       for (const QcSatellite& s : report.satellites) gross[s.prn != 6] += s.grossCode;
       const struct {

@@ -14,7 +14,7 @@ done
 build() {  # arch targets...
   local arch=$1; shift
   cmake -S "$src" -B "$work/$arch" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DTALVERIN_TESTS=OFF -DTALVERIN_TOOLS=OFF -DTALVERIN_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DTALVERIN_TESTS=OFF -DTALVERIN_BENCH=OFF >/dev/null
   cmake --build "$work/$arch" -j2 --target "$@" >/dev/null
 }
 

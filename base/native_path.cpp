@@ -1,0 +1,47 @@
+#include "base/native_path.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace talverin {
+
+#ifdef _WIN32
+
+std::filesystem::path NativePath(const std::string& text) {
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return std::filesystem::path(wide);
+}
+
+std::string NativeText(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
+                      nullptr);
+  return text;
+}
+
+std::string NativeGenericText(const std::filesystem::path& path) {
+  std::string text = NativeText(path);
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  return text;
+}
+
+#else
+
+std::filesystem::path NativePath(const std::string& text) { return std::filesystem::path(text); }
+
+std::string NativeText(const std::filesystem::path& path) { return path.string(); }
+
+std::string NativeGenericText(const std::filesystem::path& path) { return path.generic_string(); }
+
+#endif
+
+}  // namespace talverin
