@@ -56,7 +56,8 @@ struct InfoResult {
 };
 // Reads every set the arguments name, up to a stop signal; prints and writes nothing.
 [[nodiscard]] InfoResult Info(const InfoArgs& args);
-// 0 read whole, 1 damage found, 2 unreadable (B file, E file, D file too large, read error).
+// 0 read whole, 1 damage found or no E file, 2 unreadable (B file, E file, D file too large,
+// read error).
 int InfoStatus(const talverin::SetScan& scan);
 // The set's text lines (after its name) and its JSON members (input and status first).
 std::vector<std::string> InfoLines(const InfoSet& set);

@@ -2,7 +2,7 @@
 // receiver model and type, site names and antenna height, first and last epoch (calendar GPS
 // time), interval and count, satellites seen, the ephemerides and their health, the events,
 // and every damaged stretch. Computed by Info(), formatted as text lines and JSON members
-// here; exit 1 when a set holds damage, 2 when one cannot be read.
+// here; exit 1 when a set holds damage or lacks its E file, 2 when one cannot be read.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

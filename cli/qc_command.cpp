@@ -112,9 +112,18 @@ SetResult QcSplicedSets(const std::vector<std::string>& sets, const QcArgs& args
   for (const std::string& set : sets) {
     for (const std::string& file : SetInputFiles(set)) inputs.push_back(file);
   }
-  if (talverin::SpliceToDownloadSet(sets, rinex, folder, &spliced, &error) == 0) {
+  talverin::RinexExportSummary splice;
+  if (talverin::SpliceToDownloadSet(sets, rinex, folder, &spliced, &splice, &error) == 0) {
     out = QcOneSet(sets.front(), args, options, reference, spliced, inputs);
     out.summary += " (" + std::to_string(sets.size()) + " sets spliced)";
+    // What the sets lost on the way into the splice (damage skipped), as rinex --splice says it.
+    for (const std::string& m : splice.messages) {
+      std::fprintf(stderr, "%s: %s\n", sets.front().c_str(), m.c_str());
+    }
+    if (splice.incomplete && !StopRequested()) {
+      out.status = std::max(out.status, kExitIncomplete);
+      out.summary = "spliced with parts left out (messages on stderr); " + out.summary;
+    }
   } else {
     std::fprintf(stderr, "talverin qc: %s: %s\n", sets.front().c_str(), error.c_str());
     out.summary = "failed: " + error;
@@ -175,6 +184,10 @@ std::string WriteIndex(const std::string& outputDir, const char* name, BatchResu
 BatchResult QcSplicedBatch(const QcArgs& args, const talverin::QcOptions& options,
                            const talverin::ReferencePoint& reference, SetBatch* plan) {
   const std::map<std::string, std::vector<std::string>> runs = SpliceRuns(*plan);
+  if (!args.sets.output.empty() && runs.size() != 1) {
+    return BatchRefused("qc", "-o names the report of one site and day, but the sets give " +
+                                  std::to_string(runs.size()) + "; use -d DIR for several");
+  }
   plan->sets.clear();
   for (const auto& run : runs) plan->sets.push_back(run.first);
   return RunBatch(plan->sets, plan->batch, [&](const std::string& set, const SetContext&) {
@@ -220,7 +233,10 @@ QcResult Qc(const QcArgs& args) {
   QcResult result;
   SetBatch plan;
   std::string error;
-  if (!PlanSetBatch("qc", args.sets, naming, &plan, &error)) {
+  // -o with --splice names the report of one site and day, checked once the runs are known.
+  SetBatchArgs sets = args.sets;
+  if (args.edit.splice) sets.output.clear();
+  if (!PlanSetBatch("qc", sets, naming, &plan, &error)) {
     result.batch = BatchRefused("qc", error);
     return result;
   }

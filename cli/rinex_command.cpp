@@ -3,8 +3,8 @@
 // files written through SafeOutputs (never over a file of the set or another output of the
 // batch, renamed only when both are whole, NAME.partial.EXT kept after a failure), one
 // summary line per set on stdout, what each set resolved, skipped or left out on stderr.
-// Exit status, the worst set's: 0 written, 1 written with damage skipped or values left out,
-// 2 nothing written.
+// Exit status, the worst set's: 0 written, 1 written with damage skipped, values left out or
+// no E file (an empty navigation file), 2 nothing written.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

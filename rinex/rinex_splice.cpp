@@ -311,11 +311,12 @@ int32_t SpliceRinex(const std::vector<std::string>& bPaths, const RinexExportOpt
 
 int32_t SpliceToDownloadSet(const std::vector<std::string>& bPaths,
                             const RinexExportOptions& options, const std::string& tempDir,
-                            std::string* bPath, std::string* error) {
+                            std::string* bPath, RinexExportSummary* summary, std::string* error) {
   RinexExportOptions v2 = options;
   v2.rinexVersion = 2;  // what the import reads
   RinexSpliceResult spliced;
   if (SpliceRinex(bPaths, v2, tempDir, &spliced, error) != 0) return -1;
+  *summary = spliced.summary;
   RinexImportOptions import;
   import.observationPath = tempDir + "/" + spliced.observationName;
   import.navigationPath = tempDir + "/" + spliced.navigationName;
@@ -334,13 +335,13 @@ int32_t SpliceToDownloadSet(const std::vector<std::string>& bPaths,
     *error = "cannot write the spliced RINEX files in " + tempDir;
     return -1;
   }
-  RinexImportSummary summary;
+  RinexImportSummary imported;
   char text[kTextSize] = "";
-  if (ImportRinex(import, &summary, text) != 0) {
+  if (ImportRinex(import, &imported, text) != 0) {
     *error = std::string("the spliced sets do not read back as one set: ") + text;
     return -1;
   }
-  *bPath = summary.observationFile;
+  *bPath = imported.observationFile;
   return 0;
 }
 

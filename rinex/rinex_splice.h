@@ -31,11 +31,11 @@ struct RinexSpliceResult {
 
 // The spliced sets as one download set, for the tools that read sets (qc): the version 2
 // splice written into tempDir and imported there (rinex_import.h) as B, E and S files of the
-// receiver class given (1-4; 0 from the RINEX header). 0 with the B file's path in bPath, or
-// -1 with the reason in error.
+// receiver class given (1-4; 0 from the RINEX header). 0 with the B file's path in bPath and
+// what the splice wrote, skipped or left out in summary, or -1 with the reason in error.
 [[nodiscard]] int32_t SpliceToDownloadSet(const std::vector<std::string>& bPaths,
                                           const RinexExportOptions& options,
                                           const std::string& tempDir, std::string* bPath,
-                                          std::string* error);
+                                          RinexExportSummary* summary, std::string* error);
 
 }  // namespace talverin
