@@ -18,12 +18,6 @@ void TALVERIN_CALL Record(double time, const char* text) {
   gMessages.push_back(text);
 }
 
-void MakeHeader(uint8_t header[kObservationHeaderSize], const char* tag, const char* model) {
-  std::memset(header, 0, kObservationHeaderSize);
-  std::memcpy(header, tag, 8);
-  std::memcpy(header + 11, model, std::strlen(model));
-}
-
 // The model text at byte 11 is matched against the table's prefixes in order, after one of
 // three version tags. The report sets the record size and sends the detection text, or the
 // model cut to nine characters, which is then also the module error text (with or without
@@ -54,7 +48,9 @@ TEST(DetectReceiver, ModelTablePrefixesInOrderAfterAVersionTag) {
     for (const char* tag : g.tags) {
       for (const char* model : g.models) {
         SCOPED_TRACE(std::string(tag) + model);
-        MakeHeader(header, tag, model);
+        std::memset(header, 0, kObservationHeaderSize);
+        std::memcpy(header, tag, 8);
+        std::memcpy(header + 11, model, std::strlen(model));
         EXPECT_EQ(g.type, DetectReceiver(header));
         const std::string text = g.type > 0 ? detected[g.type]
                                             : "Unable to detect Ashtech receiver type " +

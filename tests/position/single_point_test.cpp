@@ -223,8 +223,7 @@ TEST_F(SinglePointSim, FourSatellitesSolveAndThreeOrAnUnusableTimeDoNot) {
     gpb_epoch_type epoch = Epoch(kT0 + k, 100.0, 15.0, {5, 17, 30, 10});
     ASSERT_EQ(engine_.ProcessEpoch(&epoch, kWriteAll), 0);
     EXPECT_LT(PositionError(), 0.01);
-    EXPECT_TRUE(std::isfinite(engine_.residualRms()));
-    EXPECT_LT(engine_.residualRms(), 1e-3);
+    EXPECT_LT(engine_.residualRms(), 1e-3);  // also fails for NaN and infinity
     EXPECT_EQ(engine_.status(), kStatusClean);
   }
   engine_.Reset();  // a reset forgets the last epoch's residuals

@@ -31,15 +31,6 @@ inline std::string StaBody(const std::string& text) {
   return text.substr(header);
 }
 
-// Number of blocks in a station file text.
-inline size_t CountBlocks(const std::string& text) {
-  size_t n = 0;
-  for (size_t p = text.find("Sta {\n"); p != std::string::npos; p = text.find("Sta {\n", p + 1)) {
-    ++n;
-  }
-  return n;
-}
-
 // A job whose station file is open in a scratch directory, its header line written.
 struct StaJob {
   StaJob() : path(dir.File("out.sta")) {
