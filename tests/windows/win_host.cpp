@@ -109,9 +109,9 @@ int main(int argc, char** argv) {
   Check(request.EpochsWritten == 2, "two epochs written");
   Check(gMessages > 0 && gProgress >= 2, "messages and progress reached the host");
   Check(ReadStart(dir + "\\wine.gpb", 8) == std::string("$NEWGPB\0", 8), "GPB header");
-  // Text files: LF line ends as on Linux, so that both platforms write the same bytes.
-  Check(ReadStart(dir + "\\wine.sta", 26) == "$STAINFO Ver7.00 TALVERIN\n", ".sta header");
-  Check(ReadStart(dir + "\\wine.epp", 32) == "$EPHREC Ver7.0 TALVERIN Ashtech\n", ".epp header");
+  // Text files: Windows writes its line ends as CR LF.
+  Check(ReadStart(dir + "\\wine.sta", 27) == "$STAINFO Ver7.00 TALVERIN\r\n", ".sta header");
+  Check(ReadStart(dir + "\\wine.epp", 33) == "$EPHREC Ver7.0 TALVERIN Ashtech\r\n", ".epp header");
 
   request.size = 2671;
   Check(convert(&request, &callbacks, 0) == 1, "a wrong record size is refused");
