@@ -153,13 +153,13 @@ int32_t ConversionJob::OpenFiles() {
   }
   // A FIFO without a reader would block the open: it counts as an output that cannot be
   // created.
-  eppFile = IsPipeOrSocket(eppPath) ? nullptr : std::fopen(eppPath, "wb");
+  eppFile = IsPipeOrSocket(eppPath) ? nullptr : std::fopen(eppPath, "w");
   if (eppFile == nullptr) {
     ReportError(-1.0, msg::kUnableToOpen, eppPath);
     return -1;
   }
   std::fputs(kEppHeader, eppFile);
-  staFile = IsPipeOrSocket(staPath) ? nullptr : std::fopen(staPath, "wb");
+  staFile = IsPipeOrSocket(staPath) ? nullptr : std::fopen(staPath, "w");
   if (staFile == nullptr) {
     ReportError(-1.0, msg::kUnableToOpenSta, staPath);
     return -1;
