@@ -4,7 +4,8 @@
 # command-line cases (exit statuses; drive letters and backslashes; b... names in lower case;
 # a non-ASCII folder; a path over 260 characters; --jobs) and every command on the sample
 # and the shared real sets, whose outputs must equal the Linux program's byte for byte:
-# download sets, .sta, .epp, RINEX, QC JSON and page, positions CSV, the texts on stdout. GPB
+# download sets, .sta and .epp (whose lines end CR LF on Windows: the module writes them as
+# text files), RINEX, QC JSON and page, positions CSV, the texts on stdout. GPB
 # files: the header without its creation stamp, and every record as dump shows it (the
 # platforms' math libraries differ in the last bits of computed values).
 # Usage: check_program.sh SOURCE_DIR LINUX_BUILD_DIR WORK_DIR
