@@ -113,7 +113,8 @@ for build in old new; do
     "$day_b" > /dev/null 2>&1 || true
 done
 row "convert synthetic 24 h 1 Hz, peak RSS MB" \
-  "$(awk '{ printf "%.2f", $1 / 1024 }' "$work/mem-old")" "$(awk '{ printf "%.2f", $1 / 1024 }' "$work/mem-new")"
+  "$(tail -n 1 "$work/mem-old" | awk '{ printf "%.2f", $1 / 1024 }')" \
+  "$(tail -n 1 "$work/mem-new" | awk '{ printf "%.2f", $1 / 1024 }')"
 for v in 2 3; do
   a=$(best_cpu "$old/talverin" rinex --rinex-version $v -d "$work/rx-old" "$day_b")
   b=$(best_cpu "$new/talverin" rinex --rinex-version $v -d "$work/rx-new" "$day_b")

@@ -134,8 +134,9 @@ void DamageRows(const talverin::SetScan& s, Lines* lines) {
               std::to_string(d.skipped) + " bytes skipped: " + d.text);
     } else {
       Row(lines, "damage",
-          "... " + std::to_string(s.damage.size() - kDamageShown) + " more damaged stretches; " +
-              std::to_string(s.damagedBytes) + " bytes skipped in all");
+          "... " + std::to_string(s.damagedPlaces - static_cast<int64_t>(kDamageShown)) +
+              " more damaged stretches; " + std::to_string(s.damagedBytes) +
+              " bytes skipped in all");
     }
   }
   if (s.readError) Row(lines, "damage", "read error: " + s.readErrorText);

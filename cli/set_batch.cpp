@@ -311,10 +311,11 @@ SetLoss ScanLossOf(const talverin::SetScan& scan, const std::string& bPath) {
     loss.text = "cut short after " + std::to_string(scan.epochs) + " epochs";
   }
   // A cut stretch is the cut itself; only the damage before it is told apart.
-  const size_t places = scan.damage.size() - (cut && !scan.damage.empty() ? 1 : 0);
+  const bool cutStretch = cut && !scan.damage.empty();  // the latest stretch, kept last
+  const int64_t places = scan.damagedPlaces - (cutStretch ? 1 : 0);
   if (places > 0) {
-    for (size_t i = 0; i < places; ++i) loss.skippedBytes += scan.damage[i].skipped;
-    loss.skippedPlaces = static_cast<int64_t>(places);
+    loss.skippedBytes = scan.damagedBytes - (cutStretch ? scan.damage.back().skipped : 0);
+    loss.skippedPlaces = places;
     loss.firstFile = scan.damage[0].file;
     loss.firstOffset = scan.damage[0].offset;
     loss.text += (loss.text.empty() ? "" : "; ") + std::string("damaged: ") +

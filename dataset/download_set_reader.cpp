@@ -55,7 +55,13 @@ std::string DownloadSetReader::CompanionPath(char letter) const {
 void DownloadSetReader::AddDamage(char file, int64_t offset, int64_t skipped,
                                   const std::string& text) {
   damagedBytes_ += skipped;
-  if (damage_.size() < kMaxDamageEntries) damage_.push_back({file, offset, skipped, text});
+  ++damagedPlaces_;
+  // Beyond the limit the last entry is the latest stretch: a cut at the end stays visible.
+  if (damage_.size() < kMaxDamageEntries) {
+    damage_.push_back({file, offset, skipped, text});
+  } else {
+    damage_.back() = {file, offset, skipped, text};
+  }
 }
 
 int32_t DownloadSetReader::Open(const std::string& bPath, int32_t receiverType) {
@@ -114,6 +120,7 @@ int32_t DownloadSetReader::StartScan() {
   ended_ = false;
   damage_.clear();
   damagedBytes_ = 0;
+  damagedPlaces_ = 0;
   if (!SeekTo(file_, kObservationHeaderSize)) {
     FormatText(errorText_, "%s: cannot be read", bPath_.c_str());
     return -1;

@@ -125,6 +125,8 @@ class DownloadSetReader {
   const std::vector<SetDamage>& damage() const { return damage_; }
   bool lastEpochCut() const { return lastEpochCut_; }
   int64_t damagedBytes() const { return damagedBytes_; }
+  // Every damaged stretch, also those beyond the texts kept in damage().
+  int64_t damagedPlaces() const { return damagedPlaces_; }
   const char* errorText() const { return errorText_; }
 
  private:
@@ -155,6 +157,7 @@ class DownloadSetReader {
   int32_t endResult_ = 0;
   std::vector<SetDamage> damage_;
   int64_t damagedBytes_ = 0;
+  int64_t damagedPlaces_ = 0;
   char errorText_[512] = "";
 };
 

@@ -130,6 +130,7 @@ int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options
   // The E file's damage: the pass over the epochs starts afresh, without it.
   scan_.damage = reader_.damage();
   scan_.damagedBytes = reader_.damagedBytes();
+  scan_.damagedPlaces = reader_.damagedPlaces();
   return 0;
 }
 
@@ -154,6 +155,7 @@ int32_t SetScanner::ScanEpochs(const SetEpochVisitor& visit) {
   }
   s.damage.insert(s.damage.end(), reader_.damage().begin(), reader_.damage().end());
   s.damagedBytes += reader_.damagedBytes();
+  s.damagedPlaces += reader_.damagedPlaces();
   s.lastEpochCut = reader_.lastEpochCut();
   s.readError = got < 0;
   if (s.readError) s.readErrorText = reader_.errorText();

@@ -74,8 +74,9 @@ struct SetScan {
   bool eventsLoaded = false;  // false: the D file is too large to hold
   int64_t eventRecords = 0, siteMarks = 0, featureEvents = 0;
 
-  std::vector<SetDamage> damage;  // E file damage first, then the B file's
+  std::vector<SetDamage> damage;  // E file damage first, then the B file's (texts kept)
   int64_t damagedBytes = 0;
+  int64_t damagedPlaces = 0;  // every damaged stretch, also those whose text was not kept
   bool lastEpochCut = false;  // the B file ends inside an epoch (in damage too)
   bool readError = false;     // a read error ended the epochs early
   std::string readErrorText;

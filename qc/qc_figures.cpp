@@ -488,12 +488,13 @@ void ScanObservations(SetScanner* scanner, EphemerisStore* store, const double* 
 
 void NoteDamageAndGaps(const SetScan& s, QcReport* r) {
   r->damagedBytes = s.damagedBytes;
+  r->damagedPlaces = s.damagedPlaces;
   for (const SetDamage& d : s.damage)
     r->damage.push_back(std::string(1, d.file) + " file: " + d.text);
   if (!r->damage.empty()) {
     Defect(r, "The set is damaged: " + std::to_string(r->damagedBytes) +
-                  " bytes skipped or cut in " + std::to_string(r->damage.size()) +
-                  (r->damage.size() == 1 ? " place" : " places") +
+                  " bytes skipped or cut in " + std::to_string(r->damagedPlaces) +
+                  (r->damagedPlaces == 1 ? " place" : " places") +
                   " (listed under Damage); the figures cover what could be read.");
   }
   // The first epoch header's site when the S file gives none.

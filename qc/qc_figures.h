@@ -152,6 +152,7 @@ struct QcReport {
   int64_t expected = 0;     // epochs from first to last at the interval
   std::vector<QcGap> gaps;
   int64_t damagedBytes = 0;
+  int64_t damagedPlaces = 0;  // every damaged stretch; damage holds the texts kept
   std::vector<std::string> damage;
 
   // Ephemerides.

@@ -155,6 +155,31 @@ TEST(DownloadSetReader, DamageIsSkippedAndReported) {
   }
 }
 
+// More damaged stretches than texts are kept (200): every stretch and byte is still counted,
+// and the last text kept is the latest stretch, here the cut at the end of the file.
+TEST(DownloadSetReader, DamageBeyondTheKeptTextsIsCounted) {
+  TempDir dir;
+  std::vector<uint8_t> body;
+  for (int i = 0; i < 250; ++i) {
+    Append(&body, Header("A101", 30.0 + i, 1));
+    Append(&body, DualRecord(5));
+    StoreF64(body.data() + body.size() - 97 + 4 + 23, std::nan(""));  // 8 bytes of C/A phase
+  }
+  Append(&body, Header("A101", 300.0, 1));
+  Append(&body, DualRecord(5));
+  body.resize(body.size() - 50);
+  DownloadSetReader reader;
+  ASSERT_EQ(reader.Open(WriteSet(dir, body)), 0);
+  RawEpoch e;
+  while (reader.NextEpoch(&e) == 1) {
+  }
+  EXPECT_EQ(reader.damagedPlaces(), 251);
+  EXPECT_EQ(reader.damagedBytes(), 250 * 8 + 67 + 97 - 50);
+  ASSERT_EQ(reader.damage().size(), 200u);
+  EXPECT_EQ(reader.damage().back().offset, 90 + 250 * (67 + 97));
+  EXPECT_TRUE(reader.lastEpochCut());
+}
+
 // Single-byte faults as field downloads show them: a header read one byte early or late has
 // a plausible time near 0 s and used to pass as an epoch. Every epoch delivered must be one
 // of the clean set, in order, at most two lost, and the damage reported.
