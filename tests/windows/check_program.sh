@@ -90,6 +90,7 @@ same_gpb() {
 # The sets: the sample and each shared real set, imported by both programs.
 sets=()
 for dir in "$src/samples/bahr-2004-162" "$src/../shared/data"/*/; do
+  [ -d "$dir" ] || continue  # no shared data beside the checkout: the sample alone
   obs=$(find "$dir" -maxdepth 1 -name '*[0-9][0-9]o' | head -n 1)
   nav=$(find "$dir" -maxdepth 1 -name '*[0-9][0-9]n' | head -n 1)
   [ -n "$obs" ] && [ -n "$nav" ] || continue
