@@ -120,9 +120,9 @@ SetContext ContextOf(const std::vector<std::string>& sets, size_t index) {
 
 // In a process started for one set: runs it, leaves its record and ends the process.
 void RunIfChild(const std::vector<std::string>& sets, const SetRunner& runner) {
-  const char* spec = std::getenv(kChildVariable);
-  if (spec == nullptr) return;
-  const std::string text(spec);
+  const char* assignment = std::getenv(kChildVariable);
+  if (assignment == nullptr) return;
+  const std::string text(assignment);
   const size_t bar = text.find('|'), bar2 = text.find('|', bar + 1);
   const size_t index = std::strtoul(text.c_str(), nullptr, 10);
   if (bar == std::string::npos || bar2 == std::string::npos || index >= sets.size()) return;
@@ -142,8 +142,8 @@ void RunIfChild(const std::vector<std::string>& sets, const SetRunner& runner) {
 bool StartSetProcess(size_t index, const std::string& folder, SetProcess* out) {
   out->index = index;
   out->record = folder + "\\set-" + std::to_string(index) + ".record";
-  const std::string spec = std::to_string(index) + "|" + out->record + "|" + gClaimsPath;
-  SetEnvironmentVariableW(L"TALVERIN_BATCH_CHILD", talverin::WidePath(spec).c_str());
+  const std::string assignment = std::to_string(index) + "|" + out->record + "|" + gClaimsPath;
+  SetEnvironmentVariableW(L"TALVERIN_BATCH_CHILD", talverin::WidePath(assignment).c_str());
   std::wstring commandLine = GetCommandLineW();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
