@@ -8,22 +8,29 @@ namespace talverin {
 
 #ifdef _WIN32
 
-std::filesystem::path NativePath(const std::string& text) {
+std::wstring WideFromNarrow(const std::string& text, unsigned codePage) {
   const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-  return std::filesystem::path(wide);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+std::string NarrowFromWide(const std::wstring& wide, unsigned codePage) {
+  const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()),
+                                    nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
+                      nullptr);
+  return text;
+}
+
+std::filesystem::path NativePath(const std::string& text) {
+  return std::filesystem::path(WideFromNarrow(text, CP_ACP));
 }
 
 std::string NativeText(const std::filesystem::path& path) {
-  const std::wstring& wide = path.native();
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr,
-                      nullptr);
-  return text;
+  return NarrowFromWide(path.native(), CP_ACP);
 }
 
 std::string NativeGenericText(const std::filesystem::path& path) {

@@ -11,6 +11,11 @@
 namespace talverin {
 
 std::filesystem::path NativePath(const std::string& text);
+#ifdef _WIN32
+// Text in a Windows code page (CP_ACP, CP_UTF8, ...) to UTF-16 and back.
+std::wstring WideFromNarrow(const std::string& text, unsigned codePage);
+std::string NarrowFromWide(const std::wstring& wide, unsigned codePage);
+#endif
 std::string NativeText(const std::filesystem::path& path);
 // NativeText with / between the names on every platform.
 std::string NativeGenericText(const std::filesystem::path& path);

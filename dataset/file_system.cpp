@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/native_path.h"
+
 namespace talverin {
 #ifdef _WIN32
 
@@ -35,10 +37,7 @@ std::string RandomSuffix(unsigned long long* state) {
 }  // namespace
 
 std::wstring WidePath(const std::string& utf8) {
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  const std::wstring wide = WideFromNarrow(utf8, CP_UTF8);
   // Past MAX_PATH (260 with its terminator, 248 for a folder) only a \\?\ path reaches the
   // file; that form takes no relative parts nor forward slashes, so the full path is given.
   constexpr size_t kShortPathLimit = 247;
@@ -52,14 +51,7 @@ std::wstring WidePath(const std::string& utf8) {
   return L"\\\\?\\" + absolute;
 }
 
-std::string Utf8FromWide(const std::wstring& wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr,
-                      nullptr);
-  return utf8;
-}
+std::string Utf8FromWide(const std::wstring& wide) { return NarrowFromWide(wide, CP_UTF8); }
 
 std::string SystemErrorText(unsigned long code) {
   wchar_t* text = nullptr;
