@@ -260,7 +260,7 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_FALSE(fs::exists(t.File("north")));
   EXPECT_FALSE(fs::exists(t.File("X0001_123.partial.gpb")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
-  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
+  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{true});
   EXPECT_EQ(closed.status, 0);
   EXPECT_EQ(closed.err, "");
   const ProgramRun full = RunProgram(

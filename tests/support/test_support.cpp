@@ -121,7 +121,6 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& 
   close(out[1]);
   close(err[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(hooks.timeout_s);
-  std::string pending;
   bool killed = false;
   for (int open = out[0] >= 0 ? 2 : 1; open > 0;) {
     pollfd fds[2] = {{err[0], POLLIN, 0}, {out[0], POLLIN, 0}};
@@ -141,11 +140,6 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& 
         continue;
       }
       (i == 0 ? run.err : run.out).append(chunk, static_cast<size_t>(n));
-      if (i != 0) continue;
-      pending.append(chunk, static_cast<size_t>(n));
-      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-        if (hooks.onErrorLine) hooks.onErrorLine(pid, pending.substr(0, end));
-      }
     }
   }
   int raw = 0;

@@ -79,8 +79,6 @@ struct ProgramRun {
   std::string err;
 };
 struct ProgramHooks {
-  // Called with the child's pid for each complete stderr line, while the child runs.
-  std::function<void(int pid, const std::string& line)> onErrorLine;
   bool closedStdout = false;  // stdout is a pipe whose reading end is already closed
   int timeout_s = 60;         // then the child is killed (status -9)
 };
