@@ -1,10 +1,10 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
-// every documented case, a batch over a folder with a damaged set (summary lines, JSON read
-// back) for convert and rinex, previous outputs kept through a failed conversion and a failed
-// RINEX export, batches of convert, rinex and qc stopped by signals, and an installed tree. What
-// the commands compute is tested through their library functions (commands_test.cpp). The sets are
-// the bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of
-// it with a damaged header or cut, and a synthetic set.
+// every documented case (with the index and JSON of a qc batch), a batch over a folder with a
+// damaged set (summary lines, JSON read back) for convert and rinex, previous outputs kept through
+// a failed conversion and a failed RINEX export, batches of convert, rinex and qc stopped by
+// signals, and an installed tree. What the commands compute is tested through their library
+// functions (commands_test.cpp). The sets are the bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS,
+// 120 epochs) imported from RINEX, copies of it with a damaged header or cut, and a synthetic set.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -165,6 +165,9 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
   const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
   const std::string noEpochGpb = t.File("h/B0001A01_001.gpb");  // the "h" row's output
+  CopySet(Set(), t.File("qc"), "BAHRB04.162");  // a second set, without its ephemerides
+  fs::remove(t.File("qc/EBAHRB04.162"));
+  const std::vector<uint8_t> setBefore = ReadFileBytes(Set());
 
   const struct {
     std::vector<std::string> args;
@@ -237,6 +240,19 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
        2,
        "observer: 21 characters, at most 20"},
       {{"qc", "--mask", "nan", Set()}, 2, "--mask must be a number of degrees, -90 to 90"},
+      {{"qc", "-d", t.File("q"), Set()}, 0, "report: " + t.File("q/BBAHRA04_162.qc.html")},
+      {{"qc", "-o", t.File("r.html"), "--reference", "3633908.899,4425275.499,2799861.339", Set()},
+       0,
+       "against the reference"},
+      {{"qc", "-j", "2", "-d", t.File("qb"), "--json", t.File("qb/qc.json"), Set(),
+        t.File("qc/BBAHRB04.162")},
+       1,
+       "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
+      {{"qc", "-o", Set(), Set()}, 2, "refusing to overwrite an input"},
+      {{"qc", "--recursive", "-o", t.File("r.html"), t.File("twin")},
+       2,
+       "-o names the report of one set"},
+      {{"qc", t.File("bahr/BNONEA04.162")}, 2, "no such file"},
       {{"convert", "--shard", "4/3", Set()}, 2, "--shard 4/3: K must be 1 to N"},
       {{"rinex", "--shard", "1/0", Set()}, 2, "--shard 1/0: K must be 1 to N and N at least 1"},
       {{"qc", "--shard", "1/x", Set()}, 2, "--shard 1/x: give K/N"},
@@ -257,6 +273,24 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_EQ(std::string::npos, Cli({"convert", t.File("bahr/BMISSA04.162")}).err.find("EMISSA04"));
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
   EXPECT_EQ(clashBefore, ReadFileBytes(clash));
+  EXPECT_EQ(setBefore, ReadFileBytes(Set()));
+  // The qc batch's index links both reports; its JSON holds each set's figures.
+  const std::string index = ReadFileText(t.File("qb/qc-index.html"));
+  for (const std::string set : {"BBAHRA04", "BBAHRB04"}) {
+    const std::string link = "<a href=\"" + set + "_162.qc.html\">" + set + ".162</a>";
+    EXPECT_NE(std::string::npos, index.find(link)) << index;
+  }
+  const nlohmann::json qc = nlohmann::json::parse(ReadFileText(t.File("qb/qc.json")));
+  ASSERT_EQ(qc["sets"].size(), 2u);
+  const nlohmann::json &a = qc["sets"][0], &n = qc["sets"][1];
+  EXPECT_EQ(qc["status"], 1);
+  EXPECT_EQ(a["status"], 0);
+  EXPECT_EQ(a["epochs"], 120);
+  EXPECT_EQ(a["expectedEpochs"], 120);
+  EXPECT_EQ(a["positions"]["solved"], 120);
+  EXPECT_GT(a["mp1Rms_m"], 0.0);
+  EXPECT_EQ(n["status"], 1);
+  EXPECT_EQ(n["positions"]["solved"], 0);
   EXPECT_FALSE(fs::exists(t.File("north")));
   EXPECT_FALSE(fs::exists(t.File("X0001_123.partial.gpb")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
