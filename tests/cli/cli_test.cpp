@@ -7,8 +7,6 @@
 // 120 epochs) imported from RINEX, copies of it with a damaged header or cut, and a synthetic set.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,47 +68,6 @@ void DamageModelText(const std::string& b) {
   ASSERT_GT(bytes.size(), 20u);
   std::copy_n("QQ-9999", 7, bytes.begin() + 11);
   ASSERT_TRUE(WriteFileBytes(b, bytes));
-}
-
-// Runs the program in a process group of its own and sends the whole group (as a terminal's
-// Ctrl-C does) or only the program the signal after delay_us. Its stdout is a pipe filled up
-// before it starts and drained only after the signal, so that the run cannot end before the
-// signal, however busy the machine: a late signal finds it printing. Its stderr goes to
-// errPath. Its exit status, or the negated signal number that ended it.
-int SignalledRun(std::vector<std::string> args, int signal, bool group, long delay_us,
-                 const std::string& errPath) {
-  args.insert(args.begin(), TALVERIN_CLI_PATH);
-  int out[2];
-  if (pipe(out) != 0) return 0;
-  fcntl(out[1], F_SETFL, O_NONBLOCK);
-  const char zeros[4096] = {};
-  for (const size_t size : {sizeof zeros, size_t{1}}) {
-    while (write(out[1], zeros, size) > 0) continue;
-  }
-  fcntl(out[1], F_SETFL, 0);
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);  // here too, so that the group exists whichever runs first
-  close(out[1]);
-  close(err);
-  usleep(static_cast<useconds_t>(delay_us));
-  kill(group ? -pid : pid, signal);
-  char chunk[4096];
-  while (read(out[0], chunk, sizeof chunk) > 0) continue;
-  close(out[0]);
-  int raw = 0;
-  waitpid(pid, &raw, 0);
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
 }
 
 class CommandLine : public ::testing::Test {
@@ -294,7 +251,9 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_FALSE(fs::exists(t.File("north")));
   EXPECT_FALSE(fs::exists(t.File("X0001_123.partial.gpb")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
-  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{true});
+  ProgramHooks closedStdout;
+  closedStdout.closedStdout = true;
+  const ProgramRun closed = Cli({"dump", Gpb()}, closedStdout);
   EXPECT_EQ(closed.status, 0);
   EXPECT_EQ(closed.err, "");
   const ProgramRun full = RunProgram(
@@ -591,13 +550,17 @@ TEST_F(CommandLine, SignalledBatchesReplaceEachSetsOutputsWhollyOrNotAtAll) {
         for (const std::string& name : row.outputs)
           ASSERT_TRUE(WriteFileText(outputOf(name, letter), "old"));
       }
-      const int status = SignalledRun(args, signal, moment > 0, delay_us, t.File("err.txt"));
-      const std::string err = ReadFileText(t.File("err.txt"));
-      EXPECT_NE(0, status) << err;
+      ProgramHooks hooks;  // SIGINT as the program alone gets it, the others as a group's
+      hooks.started = [&](int pid) {
+        usleep(static_cast<useconds_t>(delay_us));
+        kill(moment > 0 ? -pid : pid, signal);
+      };
+      const ProgramRun run = Cli(args, hooks);
+      EXPECT_NE(0, run.status) << run.err;
       // The last line names the sets finished; none: the signal ended the program at its start.
-      const size_t stopLine = err.find("stopped by signal " + std::to_string(signal));
-      EXPECT_TRUE(stopLine != std::string::npos || status == -signal) << err;
-      const std::string stopped = stopLine == std::string::npos ? "" : err.substr(stopLine);
+      const size_t stopLine = run.err.find("stopped by signal " + std::to_string(signal));
+      EXPECT_TRUE(stopLine != std::string::npos || run.status == -signal) << run.err;
+      const std::string stopped = stopLine == std::string::npos ? "" : run.err.substr(stopLine);
       for (const char letter : letters) {
         const std::string set = t.File(std::string("in/BBAHR") + letter + "04.162");
         const bool finished = stopped.find(set) != std::string::npos;
