@@ -22,8 +22,6 @@
 #include <vector>
 
 #include "dataset/byte_builder.h"
-#include "dataset/ephemeris_file_writer.h"
-#include "dataset/observation_file_writer.h"
 #include "output/gpb_reader.h"
 #include "tests/rinex/rinex_test_data.h"
 #include "tests/support/conversion_fixtures.h"
@@ -125,6 +123,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   CopySet(Set(), t.File("qc"), "BAHRB04.162");  // a second set, without its ephemerides
   fs::remove(t.File("qc/EBAHRB04.162"));
   const std::vector<uint8_t> setBefore = ReadFileBytes(Set());
+  CopySet(Set(), t.File("sick"), "BAHRA04.162");  // its first ephemeris (PRN 5) unhealthy
+  std::vector<uint8_t> ephemerides = ReadFileBytes(t.File("sick/EBAHRA04.162"));
+  ephemerides.at(125) = 63;  // the health word of the first 129-byte record
+  ASSERT_TRUE(WriteFileBytes(t.File("sick/EBAHRA04.162"), ephemerides));
 
   const struct {
     std::vector<std::string> args;
@@ -142,6 +144,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
+      // A warning the default message level shows.
+      {{"convert", "-d", t.File("s"), t.File("sick/BBAHRA04.162")},
+       0,
+       "warning: GPS Ephemeris loaded for PRN 5, Health BAD!!!"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
       {{"convert", "-d", t.File("once"), t.File("twin"), t.File("twin/BBAHRA04.162")},
        0,
@@ -492,20 +498,6 @@ TEST_F(CommandLine, FailedRunsKeepThePreviousOutputs) {
       << failed.err;
   EXPECT_EQ(good, outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"}));
   EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04_162.partial.gpb")));
-
-  // A set whose every epoch gets a warning the default level shows (too few ephemerides).
-  fs::create_directories(t.File("long"));
-  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"),
-                                   testing_support::OneChannelEpochs(20, 345600.0)));
-  EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
-  GpsEph eph{};
-  eph.week = 250;
-  for (eph.prn = 1; eph.prn <= 2; ++eph.prn) ephemerides.AddGps(eph, eph.prn == 2 ? 63 : 0);
-  ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
-  const ProgramRun first = Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")});
-  ASSERT_EQ(1, first.status);
-  EXPECT_NE(std::string::npos,
-            first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
 }
 
 // SIGINT to the program, SIGTERM and SIGHUP to its whole process group at random moments of a
