@@ -187,22 +187,6 @@ void BadC1(const std::string& from, const std::string& to) {
   EXPECT_TRUE(WriteFileText(to, out));
 }
 
-// The RINEX export of the window 00:10-00:40 at 120 s of the set imported into dir/whole
-// (whole: its B file), the window in options.
-std::string WindowExport(const RealRinexSet& set, TempDir& dir, std::string* whole,
-                         QcOptions* options) {
-  *whole =
-      rinex_test::ImportSet(set.observation, set.navigation, dir.File("whole")).observationFile;
-  RinexExportOptions edit;
-  edit.window.hasStart = edit.window.hasEnd = true;
-  edit.window.start = {1274, 345600.0 + 600.0};
-  edit.window.end = {1274, 345600.0 + 2400.0};
-  edit.window.interval_s = 120.0;
-  options->window = edit.window;
-  rinex_test::ExportSet(*whole, dir.File("win"), 2, edit);
-  return dir.File("win.o");
-}
-
 // The figures of the real sets, as recorded and as an L2-codeless receiver (C/A, L1, L2, P2)
 // would give them (also with a bad C1 of G06, and a window of the set against the RINEX
 // export of that window), against the computation from their RINEX values; every epoch solved.
@@ -217,7 +201,17 @@ TEST(QcReport, FiguresOfTheRealSets) {
       QcOptions options;
       std::string whole, observation = bad ? dir.File("bad.04o") : set.observation;
       if (bad) BadC1(set.observation, observation);
-      if (window) observation = WindowExport(set, dir, &whole, &options);
+      if (window) {  // 00:10-00:40 at 120 s, of the set and of its RINEX export
+        whole = rinex_test::ImportBahr(dir.File("whole"));
+        options.window.hasStart = options.window.hasEnd = true;
+        options.window.start = {1274, 345600.0 + 600.0};
+        options.window.end = {1274, 345600.0 + 2400.0};
+        options.window.interval_s = 120.0;
+        RinexExportOptions edit;
+        edit.window = options.window;
+        observation = dir.File("win.o");
+        rinex_test::ExportSet(whole, dir.File("win"), 2, edit);
+      }
       const RinexImportSummary imported =
           rinex_test::ImportSet(observation, set.navigation, dir.path(), "rinex",
                                 bad      ? "l2-codeless"
