@@ -76,9 +76,11 @@ same_output() {
     fail "$name: outputs differ ($run/$name.diff)"
   fi
 }
-# same_gpb A B: header bytes 0-15 and every record as the Linux program's dump shows it.
+# same_gpb A B: the header but its creation stamp (bytes 24-35) byte for byte, and every
+# record as the Linux program's dump shows it.
 same_gpb() {
-  same <(head -c 16 "$1") <(head -c 16 "$2")
+  same <(head -c 24 "$1") <(head -c 24 "$2")
+  same <(head -c 512 "$1" | tail -c +37) <(head -c 512 "$2" | tail -c +37)
   if diff <("$linux" dump "$1" | tail -n +2) <("$linux" dump "$2" | tail -n +2) >/dev/null; then
     ok
   else
@@ -208,7 +210,7 @@ mkdir -p "$run/win/held" && cp "$run/win/${sets[0]}"/* "$run/win/held/"
 for ext in gpb sta; do
   old_outputs "$run/win/held" "$stem"
   status=0
-  message=$(D hold "held\\$stem.$ext" talverin.exe convert -q "held/$bahr" 2>&1) || status=$?
+  message=$(D hold "held\\$stem.$ext" "talverin.exe convert -q held/$bahr" 2>&1) || status=$?
   [ "$status" = 2 ] && ok || fail "$ext held open: exit status $status, expected 2"
   [[ $message == *"held/$stem.$ext is open in another program"* ]] && ok ||
     fail "$ext held open: the message does not name it: $message"
@@ -228,7 +230,7 @@ stop_check() {
     for kind in B E S; do cp "${biggest%/*}/$kind$site" "$dir/$kind$name"; done
     old_outputs "$dir" "B${name%%.*}_${name##*.}"
   done
-  output=$(D "$mode" 2000 talverin.exe convert -q "stop-$mode" 2>&1) || status=$?
+  output=$(D "$mode" 2000 "talverin.exe convert -q stop-$mode" 2>&1) || status=$?
   if [[ $output == *"event refused"* ]]; then
     echo "  UNTESTED: $mode: wine refuses the console event: $(grep -o 'event refused.*' <<<"$output")"
     return
@@ -259,9 +261,9 @@ stop_check break
 # runs and puts the console's code page back at exit (the driver samples it every 2 ms).
 if command -v script >/dev/null; then
   (cd "$run/win" && script -qec "timeout 300 /usr/lib/wine/wine64 ./talverin_program_driver.exe \
-    console 850 talverin.exe convert -q '$missing' >console.txt 2>&1" /dev/null </dev/null >/dev/null) || true
-  grep -Eq '^driver: code page during 850 65001( 850)?, after 850$' "$run/win/console.txt" && ok ||
-    fail "console code page: $(grep 'code page' "$run/win/console.txt")"
+    console 850 'talverin.exe convert -q \"$missing\"' >console.txt 2>&1" /dev/null </dev/null >/dev/null) || true
+  tr -d '\r' <"$run/win/console.txt" | grep -Eq '^driver: code page during 850 65001( 850)?, after 850$' &&
+    ok || fail "console code page: $(grep 'code page' "$run/win/console.txt")"
 fi
 
 echo "Windows program: $pass passed, $failed failed"
