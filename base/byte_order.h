@@ -38,11 +38,16 @@ inline void StoreU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
 }
+// Written out byte by byte (no loop) so that the compiler merges the stores into one.
 inline void StoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
 }
 inline void StoreU64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  StoreU32(p, static_cast<uint32_t>(v));
+  StoreU32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 inline void StoreI16(uint8_t* p, int16_t v) { StoreU16(p, static_cast<uint16_t>(v)); }
 inline void StoreI32(uint8_t* p, int32_t v) { StoreU32(p, static_cast<uint32_t>(v)); }
@@ -55,6 +60,22 @@ inline void StoreF64(uint8_t* p, double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   StoreU64(p, bits);
+}
+
+// Sum of n bytes, as the files' checksums add them one by one: eight at a time (pairs into
+// four 16-bit lanes, then the lanes into the top one), the rest singly.
+inline uint32_t ByteSum(const uint8_t* p, size_t n) {
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+  constexpr uint64_t kAddLanes = 0x0001000100010001ull;
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const uint64_t word = LoadU64(p + i);
+    const uint64_t pairs = (word & kEvenBytes) + ((word >> 8) & kEvenBytes);  // lanes <= 510
+    sum += static_cast<uint32_t>((pairs * kAddLanes) >> 48);                  // <= 2040
+  }
+  for (; i < n; ++i) sum += p[i];
+  return sum;
 }
 
 // Bounded reader over one record's bytes. An access past the end yields 0 and sets the

@@ -171,6 +171,15 @@ SetResult FinishSetProcess(const SetProcess& p) {
   }
   SetResult result;
   if (code == 0 && ParseRecord(data, &result)) return result;
+  if (data.empty() && StopRequested()) {
+    // Ended by the console's stop before it could catch it (a set process catches it first
+    // thing, before any file of its own): the set was not started.
+    result.status = kExitIncomplete;
+    result.stopped = true;
+    result.summary = "not started: stopped by the user";
+    result.json = talverin::JsonMembers().Text("result", "not started").text();
+    return result;
+  }
   char text[96];
   std::snprintf(text, sizeof text, "ended without a result (exit code %lu)",
                 static_cast<unsigned long>(code));

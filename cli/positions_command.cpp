@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/native_path.h"
 #include "cli/batch.h"
 #include "cli/commands.h"
 #include "cli/safe_output.h"
@@ -194,7 +195,8 @@ PositionsResult Positions(const PositionsArgs& args) {
 
 std::vector<std::string> PositionsLines(const PositionsResult& result, const PositionsArgs& args) {
   std::vector<std::string> lines;
-  AddHead(args.format, talverin::EscapeMarkup(std::filesystem::path(args.gpb).filename().string()),
+  AddHead(args.format,
+          talverin::EscapeMarkup(talverin::NativeText(talverin::NativePath(args.gpb).filename())),
           result.haveReference, &lines);
   std::string track;  // KML line string coordinates
   for (const PositionRow& row : result.rows) {

@@ -138,7 +138,7 @@ SetResult UpToDateReport(const std::string& set, const std::string& report) {
   SetResult r = UpToDate();
   talverin::QcIndexEntry e;
   if (!talverin::ReadQcIndexEntry(report, &e)) {
-    e.set = fs::path(set).filename().string();
+    e.set = talverin::NativeText(talverin::NativePath(set).filename());
     e.status = kExitOk;
     e.positions = kUpToDate;
   }
@@ -152,21 +152,22 @@ SetResult UpToDateReport(const std::string& set, const std::string& report) {
 std::string WriteIndex(const std::string& outputDir, const char* name, BatchResult* batch) {
   const std::vector<std::string>& sets = batch->sets;
   const std::vector<SetResult>& results = batch->results;
-  const fs::path folder =
-      outputDir.empty() ? fs::path(sets.front()).parent_path() : fs::path(outputDir);
-  const std::string indexPath = (folder / name).string();
+  const fs::path folder = outputDir.empty() ? talverin::NativePath(sets.front()).parent_path()
+                                            : talverin::NativePath(outputDir);
+  const std::string indexPath = talverin::NativeText(folder / name);
   std::vector<talverin::QcIndexEntry> entries;
   for (size_t i = 0; i < sets.size(); ++i) {
     talverin::QcIndexEntry e;
     if (!talverin::DecodeQcIndexEntry(results[i].data, &e)) {
-      e.set = fs::path(sets[i]).filename().string();
+      e.set = talverin::NativeText(talverin::NativePath(sets[i]).filename());
       e.positions = results[i].summary;
     }
     if (!e.link.empty()) {
       const std::string report = talverin::QcReportPath(sets[i], outputDir);
       std::error_code ec;
-      const fs::path relative = fs::relative(fs::absolute(report), fs::absolute(folder), ec);
-      e.link = ec ? report : relative.generic_string();
+      const fs::path relative =
+          fs::relative(fs::absolute(talverin::NativePath(report)), fs::absolute(folder), ec);
+      e.link = ec ? report : talverin::NativeGenericText(relative);
     }
     entries.push_back(e);
   }

@@ -341,6 +341,7 @@ std::string ScanSetLoss(const std::string& bPath, int receiverType, int gpsWeek,
   talverin::SetScanOptions options;
   options.receiverType = std::max(0, receiverType);
   options.gpsWeek = gpsWeek;
+  options.epochDetails = false;  // the loss needs the epochs' count and damage only
   const talverin::SetScan scan = talverin::ScanDownloadSet(bPath, options);
   if (readable != nullptr) *readable = scan.opened && scan.epochs > 0;
   return SetLossText(scan, bPath);

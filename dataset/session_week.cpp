@@ -255,7 +255,7 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
   // The set the GPB file was converted from, when it sits beside it under the same name.
   const fs::path gpb = NativePath(gpbPath);
   const fs::path directory = gpb.has_parent_path() ? gpb.parent_path() : ".";
-  std::string stem = gpb.stem().string();
+  std::string stem = NativeText(gpb.stem());
   // NAME_DDD.gpb is the default name of DIR/NAME.DDD's output: the set's name is NAME.DDD.
   std::string day;
   const size_t underscore = stem.rfind('_');
@@ -268,19 +268,20 @@ SessionWeek ResolveGpbWeek(const std::string& gpbPath, const std::string& eppPat
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec); !ec && it != fs::directory_iterator();
        it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = NativeText(it->path().filename());
     int32_t year = 0;
     int32_t doy = 0;
     if (name.size() == stem.size() + 4 && name.compare(0, stem.size(), stem) == 0 &&
         (day.empty() || name.compare(stem.size() + 1, std::string::npos, day) == 0) &&
         SessionDateFromName(name, &year, &doy)) {
-      sets.push_back(it->path().string());
+      sets.push_back(NativeText(it->path()));
     }
   }
   std::string refusal;  // of an explicit week by the set beside
   if (sets.size() == 1) {
     const fs::path set = NativePath(sets[0]);
-    const std::string e = (set.parent_path() / ("E" + set.filename().string().substr(1))).string();
+    const std::string e =
+        NativeText(set.parent_path() / NativePath("E" + NativeText(set.filename()).substr(1)));
     const SessionWeek s = ResolveSessionWeek(sets[0], e, overrideWeek);
     if (overrideWeek < 0 && s.week >= 0) return s;
     refusal = s.refusal;

@@ -105,6 +105,7 @@ double SetTime(int32_t week, double tow_s) {
 int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options) {
   scan_ = SetScan();
   window_ = options.window;
+  epochDetails_ = options.epochDetails;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(NativePath(bPath), ec)) {
     scan_.error = bPath + ": no such file (or not a file)";
@@ -126,7 +127,7 @@ int32_t SetScanner::Open(const std::string& bPath, const SetScanOptions& options
     return -1;
   }
   ReadEphemerides(&reader_, &scan_);
-  ReadEvents(&reader_, &scan_);
+  if (epochDetails_) ReadEvents(&reader_, &scan_);
   // The E file's damage: the pass over the epochs starts afresh, without it.
   scan_.damage = reader_.damage();
   scan_.damagedBytes = reader_.damagedBytes();
@@ -145,11 +146,16 @@ int32_t SetScanner::ScanEpochs(const SetEpochVisitor& visit) {
     const int32_t week = s.week.week >= 0 ? weeks.WeekOf(epoch.tow_s) : -1;
     const double time_s = SetTime(week, epoch.tow_s);
     if (window_.active() && (week < 0 || !window_.Keeps(time_s))) continue;
+    if (!epochDetails_) {
+      ++s.epochs;
+      if (visit) visit(epoch, week, time_s);
+      continue;
+    }
     if (!steps.Add(time_s)) ++s.repeated;
     CountEpoch(epoch, week, time_s, &s, &siteIndex);
     if (visit) visit(epoch, week, time_s);
   }
-  steps.Finish(&s);
+  if (epochDetails_) steps.Finish(&s);
   for (const int32_t prn : s.satellites) {
     if (prn <= kMaxGpsPrn && s.healthyPrns.count(prn) == 0) s.seenWithoutHealthy.insert(prn);
   }

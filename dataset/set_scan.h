@@ -29,6 +29,10 @@ struct SetScanOptions {
   // The epochs the pass counts and visits (all when inactive); with the week unknown, times
   // are seconds of week and an active window keeps none.
   EpochWindow window;
+  // false: the pass counts the epochs and the damage only (what a loss line needs); the other
+  // epoch facts (first, last, interval, gaps, sites, satellites) stay empty and the D file
+  // is not read.
+  bool epochDetails = true;
 };
 
 struct SetGap {
@@ -105,6 +109,7 @@ class SetScanner {
  private:
   SetScan scan_;
   EpochWindow window_;
+  bool epochDetails_ = true;
   DownloadSetReader reader_;
 };
 

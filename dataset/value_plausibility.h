@@ -32,7 +32,9 @@ class ValueJudge {
   void CheckJumps(RawEpoch* epoch, std::vector<std::string>* findings);
 
   double previousTime_s_ = -1e300;
-  double previousRange_s_[256] = {};  // C/A range by PRN byte at the epoch before; 0 none
+  double previousRange_s_[256] = {};   // C/A range by PRN byte at the epoch before; 0 none
+  std::vector<uint8_t> previousPrns_;  // the PRN bytes of the epoch before
+  std::vector<double> steps_;          // CheckJumps' range steps, kept to reuse the storage
 };
 
 }  // namespace talverin

@@ -86,9 +86,7 @@ uint32_t BuildPrimary(const gpb_sat_type& sat, uint8_t* record) {
     record[newgpb::kSnr1Offset] = SnrByte(sat.snr1);
   }
   record[newgpb::kSatFlagsOffset] = flags;
-  uint32_t sum = 0;
-  for (int i = 0; i < newgpb::kSatSize; ++i) sum += record[i];
-  return sum;
+  return ByteSum(record, newgpb::kSatSize);
 }
 
 // Fills the 28-byte extended record; returns its byte sum.
@@ -115,9 +113,7 @@ uint32_t BuildExtended(const gpb_sat_type& sat, uint8_t* record) {
     record[newgpb::kSnr2Offset] = SnrByte(sat.snr2);
   }
   record[newgpb::kExtFlagsOffset] = flags;
-  uint32_t sum = 0;
-  for (int i = 0; i < newgpb::kSatSize; ++i) sum += record[i];
-  return sum;
+  return ByteSum(record, newgpb::kSatSize);
 }
 
 void Build102Sat(const gpb_sat_type& sat, uint8_t* record) {
@@ -470,7 +466,7 @@ int32_t GpbFile::WriteNewEpoch(const gpb_epoch_type& epoch) {
   StoreF64(record + newgpb::kClockOffset, epoch.clock);
   StoreF32(record + newgpb::kExtraOffset, epoch.extra);
   StoreU16(record + newgpb::kAuxOffset, AuxWord(epoch, newgpb::kNoAux));
-  for (int i = newgpb::kChecksumStart; i < newgpb::kEpochSize; ++i) sum += record[i];
+  sum += ByteSum(record + newgpb::kChecksumStart, newgpb::kEpochSize - newgpb::kChecksumStart);
   StoreU16(record + newgpb::kLengthOffset, static_cast<uint16_t>(length & 0xFFFF));
   StoreU16(record + newgpb::kChecksumOffset, static_cast<uint16_t>(sum & 0xFFFF));
 

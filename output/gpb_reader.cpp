@@ -264,9 +264,9 @@ int32_t GpbReader::ReadNewEpoch(GpbReadEpoch* out) {
   uint8_t sats[kGpbMaxSats * kLargestSatBytes];
   if (satBytes > 0 && ReadRecord(sats, satBytes, "satellite records", false) != 1) return Fail();
 
-  uint32_t sum = 0;
-  for (int i = newgpb::kChecksumStart; i < newgpb::kEpochSize; ++i) sum += record[i];
-  for (size_t i = 0; i < satBytes; ++i) sum += sats[i];
+  const uint32_t sum =
+      ByteSum(record + newgpb::kChecksumStart, newgpb::kEpochSize - newgpb::kChecksumStart) +
+      ByteSum(sats, satBytes);
   out->storedChecksum = cursor.U16(newgpb::kChecksumOffset);
   out->computedChecksum = static_cast<uint16_t>(sum & 0xFFFF);
   if (out->storedChecksum != out->computedChecksum) {

@@ -49,18 +49,40 @@ LocalFrame LocalFrameOf(const GeodeticPos& geodetic) {
   return LocalFrame{std::sin(phi), std::cos(phi), std::sin(lambda), std::cos(lambda)};
 }
 
-void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
-                      const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
+namespace {
+
+// North, east and up (m) of a satellite seen from the receiver, in the local frame.
+struct LocalVector {
+  double north, east, up;
+};
+
+LocalVector LocalVectorOf(const double receiver_m[3], const LocalFrame& frame,
+                          const double satellite_m[3]) {
   const double dx = satellite_m[0] - receiver_m[0];
   const double dy = satellite_m[1] - receiver_m[1];
   const double dz = satellite_m[2] - receiver_m[2];
   const double horizontal =
       frame.sinLon * dy + frame.cosLon * dx;  // along the local meridian plane
-  const double north = frame.cosLat * dz - horizontal * frame.sinLat;
-  const double east = frame.cosLon * dy - frame.sinLon * dx;
-  const double up = horizontal * frame.cosLat + frame.sinLat * dz;
-  *elevation_rad = std::atan2(up, std::sqrt(north * north + east * east));
-  *azimuth_rad = std::atan2(east, north);
+  return LocalVector{frame.cosLat * dz - horizontal * frame.sinLat,
+                     frame.cosLon * dy - frame.sinLon * dx,
+                     horizontal * frame.cosLat + frame.sinLat * dz};
+}
+
+double ElevationOf(const LocalVector& v) {
+  return std::atan2(v.up, std::sqrt(v.north * v.north + v.east * v.east));
+}
+
+}  // namespace
+
+void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
+                      const double satellite_m[3], double* elevation_rad, double* azimuth_rad) {
+  const LocalVector v = LocalVectorOf(receiver_m, frame, satellite_m);
+  *elevation_rad = ElevationOf(v);
+  *azimuth_rad = std::atan2(v.east, v.north);
+}
+
+double Elevation(const double receiver_m[3], const LocalFrame& frame, const double satellite_m[3]) {
+  return ElevationOf(LocalVectorOf(receiver_m, frame, satellite_m));
 }
 
 void ElevationAzimuth(const double receiver_m[3], const GeodeticPos& geodetic,
@@ -237,7 +259,7 @@ int32_t SinglePoint::GatherSatellites(const gpb_epoch_type* epoch, int32_t exclu
 
     // Until the first solution the receiver may be anywhere: no elevation mask then.
     if (positionKnown_ != 0) {
-      ElevationAzimuth(receiver_, frame, s.position, &s.elevation, &s.azimuth);
+      s.elevation = Elevation(receiver_, frame, s.position);
       s.elevationValid = 1;
       if (settings_.elevationMask_deg * kRadPerDeg > s.elevation) continue;
     } else {

@@ -41,9 +41,8 @@ struct SatelliteState {
   double time;               // s of week, reception time (receiver clock removed) of position
   double position[3];        // m, ECEF at transmission, in the frame of reception
   double velocity[3];        // m/s
-  int32_t elevationValid;    // 1 when elevation and azimuth were computed this attempt
-  double elevation;          // rad
-  double azimuth;            // rad, from north towards east
+  int32_t elevationValid;    // 1 when the elevation was computed this attempt
+  double elevation;          // rad (the selection needs no azimuth)
   int32_t missingCount;      // failed ephemeris lookups, never reset within a conversion
   double satelliteClock;     // s, subtracted from satellite time to give GPS time
   double approximateRange;   // m, first light-time guess used
@@ -82,6 +81,9 @@ struct LocalFrame {
 // The same as above, in a frame computed once for all the satellites of an epoch.
 void ElevationAzimuth(const double receiver_m[3], const LocalFrame& frame,
                       const double satellite_m[3], double* elevation_rad, double* azimuth_rad);
+// The elevation alone (rad), as ElevationAzimuth gives it.
+[[nodiscard]] double Elevation(const double receiver_m[3], const LocalFrame& frame,
+                               const double satellite_m[3]);
 
 // range - rxClock + satClock * c: the geometric range implied by a pseudorange (m).
 [[nodiscard]] double ApproximateRange(double range_m, double satClock_s, double rxClock_m);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/gnss_constants.h"
+#include "base/native_path.h"
 #include "dataset/gps_calendar.h"
 #include "dataset/session_week.h"
 #include "dataset/set_scan.h"
@@ -49,9 +50,7 @@ const char* ReceiverName(int32_t type) {
   }
 }
 
-std::string FileName(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
-}
+std::string FileName(const std::string& path) { return NativeText(NativePath(path).filename()); }
 
 // One dual-frequency arc of a satellite: its values until a slip, a restart or a missing
 // value ends it.

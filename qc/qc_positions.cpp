@@ -11,6 +11,7 @@
 #include <new>
 
 #include "base/message_texts.h"
+#include "base/native_path.h"
 #include "dataset/file_system.h"
 #include "dataset/wgs84_frame.h"
 #include "input/ephemeris_reader.h"
@@ -113,7 +114,7 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::error_code ec;
-    std::string parent = std::filesystem::temp_directory_path(ec).string();
+    std::string parent = NativeText(std::filesystem::temp_directory_path(ec));
     if (ec) parent = "/tmp";
     std::string error;  // no folder: the conversion reports the unwritable path
     path_ = MakeUniqueFolder(parent, "talverin-qc-", &error);

@@ -93,7 +93,7 @@ std::string QcReportPath(const std::string& bPath, const std::string& dir) {
   const fs::path folder = dir.empty() ? b.parent_path() : NativePath(dir);
   // A numeric extension is the day of year: kept, so that the days of one site and session
   // letter report side by side, as convert's outputs.
-  const std::string day = b.has_extension() ? b.extension().string().substr(1) : "";
+  const std::string day = b.has_extension() ? NativeText(b.extension()).substr(1) : "";
   const bool numeric = !day.empty() && day.find_first_not_of("0123456789") == std::string::npos;
   return NativeText(folder /
                     NativePath(NativeText(b.stem()) + (numeric ? "_" + day : "") + ".qc.html"));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/native_path.h"
 #include "base/text_buffer.h"
 #include "dataset/byte_builder.h"
 #include "dataset/ephemeris_file_writer.h"
@@ -458,14 +459,14 @@ int32_t Importer::OpenOutputs(const WindowEpoch& window) {
                 static_cast<int>(first.year % 100),
                 static_cast<int>(DayOfYear(first.year, first.month, first.day)));
   std::error_code ignored;
-  std::filesystem::create_directories(options_.outputDir, ignored);
+  std::filesystem::create_directories(NativePath(options_.outputDir), ignored);
   const std::string base = options_.outputDir + "/";
   summary_->observationFile = base + "B" + name;
   summary_->ephemerisFile = base + "E" + name;
   summary_->siteFile = base + "S" + name;
   for (const std::string* path :
        {&summary_->observationFile, &summary_->ephemerisFile, &summary_->siteFile}) {
-    if (options_.keepExisting && std::filesystem::exists(*path, ignored)) {
+    if (options_.keepExisting && std::filesystem::exists(NativePath(*path), ignored)) {
       const int32_t result = Fail("%s exists; not replaced (--force replaces it)", path->c_str());
       summary_->observationFile.clear();
       summary_->ephemerisFile.clear();

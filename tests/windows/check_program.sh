@@ -21,7 +21,7 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 cmake -S "$src" -B "$work/x86_64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTALVERIN_TESTS=OFF -DTALVERIN_BENCH=OFF >/dev/null
-cmake --build "$work/x86_64" -j2 --target talverin talverin_cli >/dev/null
+cmake --build "$work/x86_64" -j2 --target talverin talverin_cli talverin_program_driver >/dev/null
 
 failed=0
 fail() { echo "FAILED: $*"; failed=1; }
@@ -76,9 +76,11 @@ same_output() {
     fail "$name: outputs differ ($run/$name.diff)"
   fi
 }
-# same_gpb A B: header bytes 0-15 and every record as the Linux program's dump shows it.
+# same_gpb A B: the header but its creation stamp (bytes 24-35) byte for byte, and every
+# record as the Linux program's dump shows it.
 same_gpb() {
-  same <(head -c 16 "$1") <(head -c 16 "$2")
+  same <(head -c 24 "$1") <(head -c 24 "$2")
+  same <(head -c 512 "$1" | tail -c +37) <(head -c 512 "$2" | tail -c +37)
   if diff <("$linux" dump "$1" | tail -n +2) <("$linux" dump "$2" | tail -n +2) >/dev/null; then
     ok
   else
@@ -100,6 +102,7 @@ for dir in "$src/samples/bahr-2004-162" "$src/../shared/data"/*/; do
   W import-rinex "$(basename "$obs")" "$(basename "$nav")" "$name" >/dev/null
   L import-rinex "$(basename "$obs")" "$(basename "$nav")" "$name" >/dev/null
   for f in "$run/lin/$name"/*; do same "$run/win/$name/${f##*/}" "$f"; done
+  [ ${#sets[@]} = 0 ] && rinex=("$(basename "$obs")" "$(basename "$nav")")
   sets+=("$name")
 done
 echo "sets: ${sets[*]}"
@@ -151,6 +154,16 @@ mkdir -p "$run/win/$unicode" && cp "$run/win/${sets[0]}"/* "$run/win/$unicode/"
 expect 0 "non-ASCII folder" convert -q "$unicode/$bahr"
 same "$run/win/$unicode/${bahr%%.*}_${bahr##*.}.epp" "$run/lin/${sets[0]}-out/${bahr%%.*}_${bahr##*.}.epp"
 expect 0 "non-ASCII folder, rinex" rinex -d "$unicode/rnx" "$unicode/$bahr"
+# import-rinex and qc there, against the Linux program in a folder of the same name.
+mkdir -p "$run/lin/$unicode"
+for side in win lin; do cp "${rinex[@]/#/$run/$side/}" "$run/lin/${sets[0]}"/* "$run/$side/$unicode/"; done
+for side in W L; do
+  $side import-rinex "${rinex[@]/#/$unicode/}" "$unicode/imported" >/dev/null 2>&1 || true
+  $side qc -d "$unicode/qc" --json "$unicode/qc.json" "$unicode/$bahr" >/dev/null 2>&1 || true
+done
+for f in "$run/lin/$unicode/imported"/* "$run/lin/$unicode/qc"/* "$run/lin/$unicode/qc.json"; do
+  same "${f/\/lin\//\/win\/}" "$f"
+done
 # Past 260 characters: RINEX export writes there; convert refuses as on Linux (the module's
 # records hold 255 characters) and leaves no temporary folder behind.
 long=$run/win/$(printf 'folder-with-a-long-name-%02d/' 1 2 3 4 5 6 7 8 9 10 11)
@@ -171,6 +184,87 @@ expect 2 "unknown option" convert --no-such-option "${sets[0]}/$bahr"
 expect 2 "output over the input" convert -o "${sets[0]}/$bahr" "${sets[0]}/$bahr"
 message=$( (W convert nowhere/B0000A01.001 2>&1 >/dev/null) || true)
 [[ $message == *B0000A01.001* ]] && ok || fail "missing set: stderr does not name it"
+
+# Messages naming a non-ASCII path are UTF-8 in a pipe and in a file.
+missing="$unicode/nowhere/B0000A01.001"
+message=$( (W convert "$missing" 2>&1 >/dev/null) || true)
+[[ $message == *"$missing"* ]] && ok || fail "non-ASCII path through a pipe: $message"
+(cd "$run/win" && /usr/lib/wine/wine64 ./talverin.exe convert "$missing" >stdout.txt 2>/dev/null) || true
+grep -qF "$missing: unreadable" "$run/win/stdout.txt" && ok || fail "non-ASCII path into a file"
+
+# The driver (program_driver.cpp) disturbs talverin.exe as another program or the console
+# would. old_outputs DIR STEM writes an old text as each output of a set; old_count counts
+# those still there.
+cp "$work/x86_64/tests/windows/talverin_program_driver.exe" "$run/win/"
+D() { (cd "$run/win" && timeout 300 /usr/lib/wine/wine64 ./talverin_program_driver.exe "$@"); }
+old_outputs() { for ext in gpb sta epp; do echo "old $2.$ext" >"$1/$2.$ext"; done; }
+old_count() {
+  local n=0
+  for ext in gpb sta epp; do echo "old $2.$ext" | cmp -s - "$1/$2.$ext" && n=$((n + 1)); done
+  echo "$n"
+}
+no_temporary() { [ -z "$(ls -A "$1" | grep '^\.talverin')" ] && ok || fail "$2: temporary left"; }
+# An output held open without sharing: convert fails naming it and replaces none of the three.
+stem=${bahr%%.*}_${bahr##*.}
+mkdir -p "$run/win/held" && cp "$run/win/${sets[0]}"/* "$run/win/held/"
+for ext in gpb sta; do
+  old_outputs "$run/win/held" "$stem"
+  status=0
+  message=$(D hold "held\\$stem.$ext" "talverin.exe convert -q held/$bahr" 2>&1) || status=$?
+  [ "$status" = 2 ] && ok || fail "$ext held open: exit status $status, expected 2"
+  [[ $message == *"held/$stem.$ext is open in another program"* ]] && ok ||
+    fail "$ext held open: the message does not name it: $message"
+  [ "$(old_count "$run/win/held" "$stem")" = 3 ] && ok || fail "$ext held open: outputs replaced"
+  no_temporary "$run/win/held" "$ext held open"
+done
+# A stop at the console during a batch of 12 sets (the largest set under other names): the
+# batch stops, names the sets finished before it and exits 1; each set's outputs are all old
+# or all new, the new ones exactly those of the sets named. Wine delivers CTRL_C_EVENT to the
+# processes of a console the driver makes; Ctrl-Break it refuses, which is reported.
+biggest=$(ls -S "$run/win"/*/B*.[0-9][0-9][0-9] | grep -v '/stop-\|/held/' | head -n 1)
+stop_check() {
+  local mode=$1 dir=$run/win/stop-$1 site=${biggest##*/B} finished=0 output status=0
+  mkdir -p "$dir"
+  for letter in B C D E F G H J K L M N; do
+    local name=${site:0:4}$letter${site:5}
+    for kind in B E S; do cp "${biggest%/*}/$kind$site" "$dir/$kind$name"; done
+    old_outputs "$dir" "B${name%%.*}_${name##*.}"
+  done
+  output=$(D "$mode" 2000 "talverin.exe convert -q stop-$mode" 2>&1) || status=$?
+  if [[ $output == *"event refused"* ]]; then
+    echo "  UNTESTED: $mode: wine refuses the console event: $(grep -o 'event refused.*' <<<"$output")"
+    return
+  fi
+  [ "$status" = 1 ] && ok || fail "$mode: exit status $status, expected 1"
+  local stopped
+  stopped=$(grep -o 'stopped by a stop request.*' <<<"$output") && ok || fail "$mode: no stop message: $output"
+  for b in "$dir"/B*.[0-9]*; do
+    local stem=${b##*/} count
+    stem=${stem%%.*}_${stem##*.}
+    count=$(old_count "$dir" "$stem")
+    if [ "$count" = 0 ]; then
+      finished=$((finished + 1))
+      [[ $stopped == *"${b##*/}"* ]] && ok || fail "$mode: $stem new but its set is not named finished"
+    elif [ "$count" = 3 ]; then
+      [[ $stopped != *"${b##*/}"* ]] && ok || fail "$mode: $stem old but its set is named finished"
+    else
+      fail "$mode: $stem: $count of 3 outputs old"
+    fi
+  done
+  [[ $stopped == *"; $finished of 12 sets finished"* ]] && [ "$finished" -lt 12 ] && ok ||
+    fail "$mode: $finished sets new: $stopped"
+  no_temporary "$dir" "$mode"
+}
+stop_check ctrl-c
+stop_check break
+# In a console (wine makes one under a pseudo-terminal) the program writes in UTF-8 while it
+# runs and puts the console's code page back at exit (the driver samples it every 2 ms).
+if command -v script >/dev/null; then
+  (cd "$run/win" && script -qec "timeout 300 /usr/lib/wine/wine64 ./talverin_program_driver.exe \
+    console 850 'talverin.exe convert -q \"$missing\"' >console.txt 2>&1" /dev/null </dev/null >/dev/null) || true
+  tr -d '\r' <"$run/win/console.txt" | grep -Eq '^driver: code page during 850 65001( 850)?, after 850$' &&
+    ok || fail "console code page: $(grep 'code page' "$run/win/console.txt")"
+fi
 
 echo "Windows program: $pass passed, $failed failed"
 exit $failed
