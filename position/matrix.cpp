@@ -9,6 +9,32 @@ namespace {
 
 // Below this a diagonal element or Cholesky pivot counts as zero.
 constexpr double kInvertZero = 1e-40;
+// Unknowns of the adjustment (X, Y, Z, clock): its A^T A has a fast path.
+constexpr int32_t kNormalSize = 4;
+
+// A^T A of an n x 4 matrix into out (4 x 4): the ten products of each row added in
+// registers, every element summed from 0 in increasing row as the general loop sums it.
+void NormalOfFour(double* const* a, int32_t n, double** out) {
+  double s00 = 0.0, s10 = 0.0, s11 = 0.0, s20 = 0.0, s21 = 0.0, s22 = 0.0;
+  double s30 = 0.0, s31 = 0.0, s32 = 0.0, s33 = 0.0;
+  for (int32_t k = 0; k < n; ++k) {
+    const double* row = a[k];
+    s00 += row[0] * row[0];
+    s10 += row[0] * row[1];
+    s11 += row[1] * row[1];
+    s20 += row[0] * row[2];
+    s21 += row[1] * row[2];
+    s22 += row[2] * row[2];
+    s30 += row[0] * row[3];
+    s31 += row[1] * row[3];
+    s32 += row[2] * row[3];
+    s33 += row[3] * row[3];
+  }
+  const double lower[4][4] = {
+      {s00, s10, s20, s30}, {s10, s11, s21, s31}, {s20, s21, s22, s32}, {s30, s31, s32, s33}};
+  for (int32_t i = 0; i < 4; ++i)
+    for (int32_t j = 0; j < 4; ++j) out[i][j] = lower[i][j];
+}
 
 }  // namespace
 
@@ -94,6 +120,10 @@ int32_t Matrix::MultiplyTransposed(const Matrix& a, const Matrix& b) {
   // Each element sums from 0 in increasing k, as a zeroed matrix summed in place would. For
   // A^T A the element (j, i) is (i, j): each product has the same two factors.
   const bool symmetric = &a == &b;
+  if (symmetric && a.liveColumns_ == kNormalSize) {
+    NormalOfFour(a.rows_, a.liveRows_, rows_);
+    return 0;
+  }
   for (int32_t i = 0; i < a.liveColumns_; ++i) {
     for (int32_t j = 0; j < b.liveColumns_ && (!symmetric || j <= i); ++j) {
       double sum = 0.0;
