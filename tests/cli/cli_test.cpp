@@ -1,14 +1,12 @@
 // The command-line host tested from outside, as a user's shell runs it: the exit status of
-// every documented case, a batch over a folder with a damaged set (summary lines, JSON read
-// back) for convert and rinex, previous outputs kept through a failed conversion and a failed
-// RINEX export, batches of convert, rinex and qc stopped by signals, and an installed tree. What
-// the commands compute is tested through their library functions (commands_test.cpp). The sets are
-// the bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS, 120 epochs) imported from RINEX, copies of
-// it with a damaged header or cut, and a synthetic set.
+// every documented case (with the index and JSON of a qc batch), a batch over a folder with a
+// damaged set (summary lines, JSON read back) for convert and rinex, previous outputs kept through
+// a failed conversion and a failed RINEX export, batches of convert, rinex and qc stopped by
+// signals, and an installed tree. What the commands compute is tested through their library
+// functions (commands_test.cpp). The sets are the bundled BAHR hour (2004-06-10 00:00-00:59:30 GPS,
+// 120 epochs) imported from RINEX, copies of it with a damaged header or cut, and a synthetic set.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,8 +22,6 @@
 #include <vector>
 
 #include "dataset/byte_builder.h"
-#include "dataset/ephemeris_file_writer.h"
-#include "dataset/observation_file_writer.h"
 #include "output/gpb_reader.h"
 #include "tests/rinex/rinex_test_data.h"
 #include "tests/support/conversion_fixtures.h"
@@ -70,47 +66,6 @@ void DamageModelText(const std::string& b) {
   ASSERT_GT(bytes.size(), 20u);
   std::copy_n("QQ-9999", 7, bytes.begin() + 11);
   ASSERT_TRUE(WriteFileBytes(b, bytes));
-}
-
-// Runs the program in a process group of its own and sends the whole group (as a terminal's
-// Ctrl-C does) or only the program the signal after delay_us. Its stdout is a pipe filled up
-// before it starts and drained only after the signal, so that the run cannot end before the
-// signal, however busy the machine: a late signal finds it printing. Its stderr goes to
-// errPath. Its exit status, or the negated signal number that ended it.
-int SignalledRun(std::vector<std::string> args, int signal, bool group, long delay_us,
-                 const std::string& errPath) {
-  args.insert(args.begin(), TALVERIN_CLI_PATH);
-  int out[2];
-  if (pipe(out) != 0) return 0;
-  fcntl(out[1], F_SETFL, O_NONBLOCK);
-  const char zeros[4096] = {};
-  for (const size_t size : {sizeof zeros, size_t{1}}) {
-    while (write(out[1], zeros, size) > 0) continue;
-  }
-  fcntl(out[1], F_SETFL, 0);
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);  // here too, so that the group exists whichever runs first
-  close(out[1]);
-  close(err);
-  usleep(static_cast<useconds_t>(delay_us));
-  kill(group ? -pid : pid, signal);
-  char chunk[4096];
-  while (read(out[0], chunk, sizeof chunk) > 0) continue;
-  close(out[0]);
-  int raw = 0;
-  waitpid(pid, &raw, 0);
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
 }
 
 class CommandLine : public ::testing::Test {
@@ -165,6 +120,13 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   ASSERT_TRUE(WriteFileText(t.File("B0001.123"), tag) && WriteFileText(t.File("X0001.123"), tag));
   const std::string headerOnly = rinex_test::SourceDir() + "/samples/header-only/B0001A01.001";
   const std::string noEpochGpb = t.File("h/B0001A01_001.gpb");  // the "h" row's output
+  CopySet(Set(), t.File("qc"), "BAHRB04.162");  // a second set, without its ephemerides
+  fs::remove(t.File("qc/EBAHRB04.162"));
+  const std::vector<uint8_t> setBefore = ReadFileBytes(Set());
+  CopySet(Set(), t.File("sick"), "BAHRA04.162");  // its first ephemeris (PRN 5) unhealthy
+  std::vector<uint8_t> ephemerides = ReadFileBytes(t.File("sick/EBAHRA04.162"));
+  ephemerides.at(125) = 63;  // the health word of the first 129-byte record
+  ASSERT_TRUE(WriteFileBytes(t.File("sick/EBAHRA04.162"), ephemerides));
 
   const struct {
     std::vector<std::string> args;
@@ -182,6 +144,10 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
       {{"convert", "-o", t.File("x.sta"), Set()}, 2, "are the same file"},
       {{"convert", t.File("noeph/BBAHRA04.162")}, 1, "no epoch was recomputed"},
       {{"convert", "--no-recompute", "-d", t.File("n"), Set()}, 0, "not recomputed"},
+      // A warning the default message level shows.
+      {{"convert", "-d", t.File("s"), t.File("sick/BBAHRA04.162")},
+       0,
+       "warning: GPS Ephemeris loaded for PRN 5, Health BAD!!!"},
       {{"convert", "-d", t.File("h"), headerOnly}, 0, "0 epochs written"},
       {{"convert", "-d", t.File("once"), t.File("twin"), t.File("twin/BBAHRA04.162")},
        0,
@@ -237,6 +203,19 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
        2,
        "observer: 21 characters, at most 20"},
       {{"qc", "--mask", "nan", Set()}, 2, "--mask must be a number of degrees, -90 to 90"},
+      {{"qc", "-d", t.File("q"), Set()}, 0, "report: " + t.File("q/BBAHRA04_162.qc.html")},
+      {{"qc", "-o", t.File("r.html"), "--reference", "3633908.899,4425275.499,2799861.339", Set()},
+       0,
+       "against the reference"},
+      {{"qc", "-j", "2", "-d", t.File("qb"), "--json", t.File("qb/qc.json"), Set(),
+        t.File("qc/BBAHRB04.162")},
+       1,
+       "2 sets: 1 ok, 1 incomplete, 0 failed; exit status 1"},
+      {{"qc", "-o", Set(), Set()}, 2, "refusing to overwrite an input"},
+      {{"qc", "--recursive", "-o", t.File("r.html"), t.File("twin")},
+       2,
+       "-o names the report of one set"},
+      {{"qc", t.File("bahr/BNONEA04.162")}, 2, "no such file"},
       {{"convert", "--shard", "4/3", Set()}, 2, "--shard 4/3: K must be 1 to N"},
       {{"rinex", "--shard", "1/0", Set()}, 2, "--shard 1/0: K must be 1 to N and N at least 1"},
       {{"qc", "--shard", "1/x", Set()}, 2, "--shard 1/x: give K/N"},
@@ -257,10 +236,30 @@ TEST_F(CommandLine, ExitStatusOfEveryDocumentedCase) {
   EXPECT_EQ(std::string::npos, Cli({"convert", t.File("bahr/BMISSA04.162")}).err.find("EMISSA04"));
   EXPECT_EQ(ephemerisBefore, ReadFileBytes(dir_->File("bad/EBAHRA04.162")));
   EXPECT_EQ(clashBefore, ReadFileBytes(clash));
+  EXPECT_EQ(setBefore, ReadFileBytes(Set()));
+  // The qc batch's index links both reports; its JSON holds each set's figures.
+  const std::string index = ReadFileText(t.File("qb/qc-index.html"));
+  for (const std::string set : {"BBAHRA04", "BBAHRB04"}) {
+    const std::string link = "<a href=\"" + set + "_162.qc.html\">" + set + ".162</a>";
+    EXPECT_NE(std::string::npos, index.find(link)) << index;
+  }
+  const nlohmann::json qc = nlohmann::json::parse(ReadFileText(t.File("qb/qc.json")));
+  ASSERT_EQ(qc["sets"].size(), 2u);
+  const nlohmann::json &a = qc["sets"][0], &n = qc["sets"][1];
+  EXPECT_EQ(qc["status"], 1);
+  EXPECT_EQ(a["status"], 0);
+  EXPECT_EQ(a["epochs"], 120);
+  EXPECT_EQ(a["expectedEpochs"], 120);
+  EXPECT_EQ(a["positions"]["solved"], 120);
+  EXPECT_GT(a["mp1Rms_m"], 0.0);
+  EXPECT_EQ(n["status"], 1);
+  EXPECT_EQ(n["positions"]["solved"], 0);
   EXPECT_FALSE(fs::exists(t.File("north")));
   EXPECT_FALSE(fs::exists(t.File("X0001_123.partial.gpb")));
   // A stdout closed by its reader (`dump | head`) ends the dump quietly; a full disk does not.
-  const ProgramRun closed = Cli({"dump", Gpb()}, ProgramHooks{nullptr, true});
+  ProgramHooks closedStdout;
+  closedStdout.closedStdout = true;
+  const ProgramRun closed = Cli({"dump", Gpb()}, closedStdout);
   EXPECT_EQ(closed.status, 0);
   EXPECT_EQ(closed.err, "");
   const ProgramRun full = RunProgram(
@@ -499,20 +498,6 @@ TEST_F(CommandLine, FailedRunsKeepThePreviousOutputs) {
       << failed.err;
   EXPECT_EQ(good, outputs("out/BBAHRA04_162", {".gpb", ".sta", ".epp"}));
   EXPECT_EQ(0, CleanEpochs(t.File("out/BBAHRA04_162.partial.gpb")));
-
-  // A set whose every epoch gets a warning the default level shows (too few ephemerides).
-  fs::create_directories(t.File("long"));
-  ASSERT_TRUE(WriteObservationFile(t.File("long/BLONGA04.162"),
-                                   testing_support::OneChannelEpochs(20, 345600.0)));
-  EphemerisFileWriter ephemerides;  // two: too few to recompute, one message per epoch
-  GpsEph eph{};
-  eph.week = 250;
-  for (eph.prn = 1; eph.prn <= 2; ++eph.prn) ephemerides.AddGps(eph, eph.prn == 2 ? 63 : 0);
-  ASSERT_TRUE(ephemerides.WriteTo(t.File("long/ELONGA04.162")));
-  const ProgramRun first = Cli({"convert", "-d", t.File("out"), t.File("long/BLONGA04.162")});
-  ASSERT_EQ(1, first.status);
-  EXPECT_NE(std::string::npos,
-            first.err.find("warning: GPS Ephemeris loaded for PRN 2, Health BAD!!!"));
 }
 
 // SIGINT to the program, SIGTERM and SIGHUP to its whole process group at random moments of a
@@ -557,13 +542,17 @@ TEST_F(CommandLine, SignalledBatchesReplaceEachSetsOutputsWhollyOrNotAtAll) {
         for (const std::string& name : row.outputs)
           ASSERT_TRUE(WriteFileText(outputOf(name, letter), "old"));
       }
-      const int status = SignalledRun(args, signal, moment > 0, delay_us, t.File("err.txt"));
-      const std::string err = ReadFileText(t.File("err.txt"));
-      EXPECT_NE(0, status) << err;
+      ProgramHooks hooks;  // SIGINT as the program alone gets it, the others as a group's
+      hooks.started = [&](int pid) {
+        usleep(static_cast<useconds_t>(delay_us));
+        kill(moment > 0 ? -pid : pid, signal);
+      };
+      const ProgramRun run = Cli(args, hooks);
+      EXPECT_NE(0, run.status) << run.err;
       // The last line names the sets finished; none: the signal ended the program at its start.
-      const size_t stopLine = err.find("stopped by signal " + std::to_string(signal));
-      EXPECT_TRUE(stopLine != std::string::npos || status == -signal) << err;
-      const std::string stopped = stopLine == std::string::npos ? "" : err.substr(stopLine);
+      const size_t stopLine = run.err.find("stopped by signal " + std::to_string(signal));
+      EXPECT_TRUE(stopLine != std::string::npos || run.status == -signal) << run.err;
+      const std::string stopped = stopLine == std::string::npos ? "" : run.err.substr(stopLine);
       for (const char letter : letters) {
         const std::string set = t.File(std::string("in/BBAHR") + letter + "04.162");
         const bool finished = stopped.find(set) != std::string::npos;

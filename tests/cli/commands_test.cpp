@@ -31,10 +31,7 @@ class Commands : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir();
-    ASSERT_EQ(Set(), talverin::rinex_test::ImportSet(
-                         talverin::rinex_test::SampleFile("bahr1620.04o"),
-                         talverin::rinex_test::SampleFile("bahr1620.04n"), dir_->File("set"))
-                         .observationFile);
+    ASSERT_EQ(Set(), talverin::rinex_test::ImportBahr(dir_->File("set")));
     std::filesystem::copy(dir_->File("set"), dir_->File("cut"));
     const std::vector<uint8_t> whole = talverin::ReadFileBytes(Set());
     ASSERT_TRUE(talverin::WriteFileBytes(Cut(), {whole.begin(), whole.begin() + 50000}));
@@ -52,10 +49,12 @@ class Commands : public ::testing::Test {
 };
 TempDir* Commands::dir_ = nullptr;
 
-// Facts of the station's RINEX header and epochs (samples/bahr-2004-162/README.txt); the cut
-// copy keeps the 62 whole epochs before byte 50000 (a 90-byte file header, then 67-byte epoch
-// headers, each followed by its 97-byte channel records): the 63rd starts at 49640, announces
-// 8 records and has 360 bytes, and is left out.
+// Facts of the station's RINEX header and epochs (samples/bahr-2004-162/README.txt: 166
+// navigation records; GPS week 1274 began on Sunday 2004-06-06); the cut copy keeps the 62
+// whole epochs before byte 50000 (a 90-byte file header, then 67-byte epoch headers, each
+// followed by its 97-byte channel records), the last at 00:30:30: the 63rd starts at 49640,
+// announces 8 records and has 360 bytes, and is left out. The set scan that info shares with
+// rinex, qc and convert is tested here.
 TEST_F(Commands, InfoOnRealAndDamagedSets) {
   InfoArgs args;
   args.sets.inputs = {Set(), Cut(), dir_->File("cut/BMISSA04.162")};
@@ -79,6 +78,10 @@ TEST_F(Commands, InfoOnRealAndDamagedSets) {
            "  site file      BAHR, antenna height 3.1220 m (vertical)",
            "epochs         120: 2004-06-10 00:00:00.000 to 2004-06-10 00:59:30.000 GPS, every "
            "30.000 s",
+           "epochs         62: 2004-06-10 00:00:00.000 to 2004-06-10 00:30:30.000 GPS, every "
+           "30.000 s",
+           "sites          BAHR (120 epochs)", "sites          BAHR (62 epochs)",
+           "GPS week       1274 (ephemeris and file name)", "ephemerides    166 GPS for",
            "satellites     9: G04 G05 G06 G09 G10 G17 G21 G24 G30", "damage         none",
            "damage         B file at byte 49640, 360 bytes skipped: the file ends inside the epoch "
            "at offset 49640 (8 channel records announced, 360 bytes left); epoch left out\n"

@@ -24,6 +24,9 @@
 namespace talverin {
 namespace {
 
+using rinex_test::Exported;
+using rinex_test::ExportSet;
+using rinex_test::HeaderLine;
 using testing_support::TempDir;
 
 // One C/A-code satellite per epoch, epochs every 30 s from t0_s at the sites given: range
@@ -48,34 +51,8 @@ ObsFile CaFile(const std::vector<std::string>& sites, double t0_s) {
   return f;
 }
 
-// A header line: the label starts in column 61.
-std::string HeaderLine(std::string line, const std::string& label) {
-  line.resize(60, ' ');
-  return line + label + "\n";
-}
-
-struct Exported {
-  std::string obs, nav, obsName;
-  RinexExportSummary summary;
-};
-
-Exported Export(const TempDir& dir, const std::string& bName, int32_t version = 2,
-                RinexExportOptions options = {}) {
-  options.bPath = dir.File(bName);
-  options.rinexVersion = version;
-  options.creationDate = "20240102 030405 UTC";
-  RinexExporter exporter;
-  Exported out;
-  if (exporter.Prepare(options) != 0 || exporter.Write(dir.File("out.o"), dir.File("out.n")) != 0) {
-    ADD_FAILURE() << exporter.errorText();
-    return out;
-  }
-  out.obs = ReadFileText(dir.File("out.o"));
-  out.nav = ReadFileText(dir.File("out.n"));
-  out.summary = exporter.summary();
-  out.obsName = exporter.observationName();
-  return out;
-}
+// The text after END OF HEADER.
+std::string Body(const std::string& text) { return text.substr(text.find("END OF HEADER\n") + 14); }
 
 // A site A101, a walk ("????"), then site B202 that the event file marks with its own
 // height; a mark C303 that no epoch shows stands as an event at its own time. Event times
@@ -94,12 +71,11 @@ TEST(RinexExport, StopAndGoEventsAsHandWritten) {
   d.Time(t0 + 75 + 13).Mark("C303", "POST", "0.800");
   ASSERT_TRUE(WriteFileText(dir.File("DA101A04.162"), d.Text()));
 
-  const Exported x = Export(dir, "BA101A04.162");
+  const Exported x = ExportSet(dir.File("BA101A04.162"), dir.File("out"));
   // C1 F14.3 and two blank digits, L1 F14.3 with a blank LLI (no lock lost, also at the
   // first epoch) and SSI 7 (45 dB-Hz), D1, S1; trailing blanks dropped.
   const std::string sat = "  20985472.060         100.250 7        12.340          45.000\n";
-  ASSERT_NE(x.obs.find("END OF HEADER\n"), std::string::npos);
-  EXPECT_EQ(x.obs.substr(x.obs.find("END OF HEADER\n") + 14),
+  EXPECT_EQ(Body(x.obs),
             " 04  6 10  0  0  0.0000000  0  1G 5\n" + sat +
                 " 04  6 10  0  0 30.0000000  0  1G 5\n" + sat +
                 " 04  6 10  0  1  0.0000000  2  0\n"
@@ -141,7 +117,7 @@ TEST(RinexExport, WeekFromTheFileNameAcrossTheRollover) {
     e.AddGps(eph);
   }
   ASSERT_TRUE(e.WriteTo(dir.File("EROLLA20.015")));
-  const Exported x = Export(dir, "BROLLA20.015");
+  const Exported x = ExportSet(dir.File("BROLLA20.015"), dir.File("out"));
   EXPECT_NE(
       std::string::npos,
       x.obs.find("  2020     1    15     1     0    0.0000000     GPS         TIME OF FIRST OBS"));
@@ -189,7 +165,7 @@ TEST(RinexExport, SemiCodelessHeaderMetadataMarkerLockAndName) {
   m.antennaDelta_m[0] = 1.5;
   m.antennaDelta_m[1] = 0.1;
   m.antennaDelta_m[2] = -0.2;
-  const Exported x = Export(dir, "BL2CLA04.162", 3, options);
+  const Exported x = ExportSet(dir.File("BL2CLA04.162"), dir.File("out"), 3, options);
 
   EXPECT_EQ("L2CL00BHR_R_20041620000_15M_30S_GO.rnx", x.obsName);
   EXPECT_NE(x.obs.find("G    8 C1C L1C D1C S1C C2D L2D D2D S2D"), std::string::npos) << x.obs;
@@ -238,18 +214,14 @@ std::map<std::string, std::string> EpochBlocks(const std::string& obs) {
 // that grid, line for line.
 TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
   TempDir dir;
-  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
-                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
-                            .observationFile;
-  ASSERT_FALSE(b.empty());
-  const std::string name = b.substr(b.find_last_of('/') + 1);
-  const Exported whole = Export(dir, name);
+  const std::string b = rinex_test::ImportBahr(dir.path());
+  const Exported whole = ExportSet(b, dir.File("whole"));
   RinexExportOptions edit;
   edit.window.hasStart = edit.window.hasEnd = true;
   edit.window.start = {1274, 345600.0 + 600.0};
   edit.window.end = {1274, 345600.0 + 1200.0};
   edit.window.interval_s = 120.0;
-  const Exported part = Export(dir, name, 2, edit);
+  const Exported part = ExportSet(b, dir.File("part"), 2, edit);
   const auto all = EpochBlocks(whole.obs);
   const auto kept = EpochBlocks(part.obs);
   std::vector<std::string> times;
@@ -268,19 +240,13 @@ TEST(RinexExport, WindowAndDecimationKeepTheOriginalsEpochsOnTheGrid) {
             std::string::npos);
 }
 
-// The text after END OF HEADER.
-std::string Body(const std::string& text) { return text.substr(text.find("END OF HEADER\n") + 14); }
-
 // The BAHR hour cut into sessions A, B and C at epochs 40 and 80 (each B file the header and
 // its epochs; E and S copied; session C's S file with a 0.5 m higher antenna), spliced: the
 // whole hour's epochs line for line, the navigation records once, and an event with the new
 // antenna delta before session C's first epoch.
 TEST(RinexSplice, ThreeSessionsGiveTheWholeHour) {
   TempDir dir;
-  const std::string b = rinex_test::ImportSet(rinex_test::SampleFile("bahr1620.04o"),
-                                              rinex_test::SampleFile("bahr1620.04n"), dir.path())
-                            .observationFile;
-  ASSERT_FALSE(b.empty());
+  const std::string b = rinex_test::ImportBahr(dir.path());
   std::vector<int64_t> offsets;
   DownloadSetReader reader;
   ASSERT_EQ(0, reader.Open(b));
@@ -307,7 +273,7 @@ TEST(RinexSplice, ThreeSessionsGiveTheWholeHour) {
     ASSERT_TRUE(WriteFileText(dir.File("s/S" + name), SiteFileText(site)));
     sessions.push_back(dir.File("s/B" + name));
   }
-  const Exported whole = Export(dir, b.substr(b.find_last_of('/') + 1));
+  const Exported whole = ExportSet(b, dir.File("whole"));
   RinexExportOptions options;
   options.creationDate = "20240102 030405 UTC";
   RinexSpliceResult spliced;

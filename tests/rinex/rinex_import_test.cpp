@@ -23,16 +23,11 @@
 namespace talverin {
 namespace {
 
+using rinex_test::HeaderLine;
 using rinex_test::SampleFile;
 using testing_support::TempDir;
 
 constexpr size_t kFileHeader = 90, kEpochHeader = 67;
-
-// Header lines padded so that the label starts in column 61.
-std::string HeaderLine(std::string line, const std::string& label) {
-  line.resize(60, ' ');
-  return line + label + "\n";
-}
 
 // Seven header lines.
 std::string ObsHeader(const std::string& version = "     2.11",

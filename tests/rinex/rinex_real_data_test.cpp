@@ -1,7 +1,8 @@
-// RINEX export on the real sets: each set goes through import-rinex and then
-// `talverin rinex`; the exported values are compared with the original RINEX file value by
-// value, and RTKLIB (an independent reader) must read both versions without complaint and
-// give the same single-point positions as from the original files.
+// RINEX export on the real sets: each set goes through the import and the export; the
+// exported values are compared with the original RINEX file value by value, and RTKLIB (an
+// independent reader) must read both versions without complaint and give the same
+// single-point positions as from the original files. (The program's rinex command on these
+// files: cli_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "rinex/rinex_nav_reader.h"
 #include "rinex/rinex_obs_reader.h"
 #include "tests/rinex/rinex_test_data.h"
+#include "tests/support/bahr_navigation.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
@@ -24,25 +26,6 @@ namespace {
 using rinex_test::RealRinexSet;
 using testing_support::RunProgram;
 using testing_support::TempDir;
-
-// Exports the download set b into outDir with the given extra options: outDir, "" on failure.
-std::string Export(const std::string& b, const std::string& outDir, std::vector<std::string> args) {
-  args.insert(args.begin(), {TALVERIN_CLI_PATH, "rinex", "-d", outDir, b});
-  const auto run = RunProgram(args);
-  EXPECT_EQ(run.status, 0) << run.err;
-  return run.status == 0 ? outDir : "";
-}
-
-// The file in dir whose name ends in suffix ("o", "n", "_GO.rnx"), "" when none.
-std::string FileEndingIn(const std::string& dir, const std::string& suffix) {
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
-    const std::string name = entry.path().string();
-    if (name.size() > suffix.size() && name.substr(name.size() - suffix.size()) == suffix)
-      return name;
-  }
-  return "";
-}
 
 // ECEF positions of rnx2rtkp's single-point solution, by "week tow"; the trace (level 2:
 // errors and warnings of its RINEX readers) must stay empty.
@@ -87,7 +70,6 @@ std::string ReferenceNav(const TempDir& dir, const std::string& original) {
 // the precision of the fields it passed through; then RTKLIB's positions from versions 2.11
 // and 3.04 against those from the original files.
 TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
-  TALVERIN_SKIP_WITHOUT_CLI();
   ASSERT_TRUE(std::filesystem::exists("/usr/bin/rnx2rtkp")) << "rnx2rtkp (Debian rtklib) missing";
   const RinexObsCode kCodes[] = {kObsC1, kObsP1, kObsL1, kObsD1, kObsS1,
                                  kObsP2, kObsL2, kObsD2, kObsS2};
@@ -96,12 +78,12 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
     TempDir dir;
     const std::string bFile =
         rinex_test::ImportSet(set.observation, set.navigation, dir.File("set")).observationFile;
-    const std::string v2 = Export(bFile, dir.File("v2"), {});
-    const std::string v3 = Export(bFile, dir.File("v3"), {"--rinex-version", "3"});
-    ASSERT_FALSE(v2.empty() || v3.empty());
+    const std::string v2 = dir.File("v2"), v3 = dir.File("v3");
+    ASSERT_FALSE(rinex_test::ExportSet(bFile, v2).obs.empty() ||
+                 rinex_test::ExportSet(bFile, v3, 3).obs.empty());
     RinexObsReader original, exported;
     ASSERT_EQ(original.Open(set.observation.c_str()), 0);
-    ASSERT_EQ(exported.Open(FileEndingIn(v2, "o").c_str()), 0) << exported.errorText();
+    ASSERT_EQ(exported.Open((v2 + ".o").c_str()), 0) << exported.errorText();
     std::map<RinexObsCode, long> compared;
     long lossOfLock = 0;
     RinexObsEpoch a, b;
@@ -145,7 +127,7 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
     RinexNavFile navA, navB;
     char error[kTextSize] = "";
     ASSERT_EQ(ReadRinexNav(set.navigation.c_str(), &navA, error), 0);
-    ASSERT_EQ(ReadRinexNav(FileEndingIn(v2, "n").c_str(), &navB, error), 0) << error;
+    ASSERT_EQ(ReadRinexNav((v2 + ".n").c_str(), &navB, error), 0) << error;
     ASSERT_EQ(navA.records.size(), navB.records.size());
     for (size_t i = 0; i < navA.records.size(); ++i) {
       const GpsEph &x = navA.records[i].eph, &y = navB.records[i].eph;
@@ -157,15 +139,14 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
       EXPECT_EQ(x.toc, y.toc);
       EXPECT_EQ(x.iode, y.iode);
       EXPECT_EQ(x.iodc, y.iodc);
-      const double floats[][2] = {{x.tgd, y.tgd},  {x.af0, y.af0},       {x.af1, y.af1},
-                                  {x.af2, y.af2},  {x.deltaN, y.deltaN}, {x.crs, y.crs},
-                                  {x.crc, y.crc},  {x.cus, y.cus},       {x.cuc, y.cuc},
-                                  {x.cis, y.cis},  {x.cic, y.cic},       {x.omegaDot, y.omegaDot},
-                                  {x.iDot, y.iDot}};
-      for (const auto& f : floats) EXPECT_NEAR(f[0], f[1], std::fabs(f[0]) * 1.2e-7);
-      const double doubles[][2] = {{x.m0, y.m0},         {x.e, y.e},         {x.rootA, y.rootA},
-                                   {x.omega0, y.omega0}, {x.omega, y.omega}, {x.i0, y.i0}};
-      for (const auto& d : doubles) EXPECT_NEAR(d[0], d[1], std::fabs(d[0]) * 1e-11);
+      // Mean anomaly, eccentricity, root A and the three angles pass as doubles, the rest
+      // as floats.
+      for (const auto& f : test_data::kGpsEphDoubleFields) {
+        const bool wide = f == &GpsEph::m0 || f == &GpsEph::e || f == &GpsEph::rootA ||
+                          f == &GpsEph::omega0 || f == &GpsEph::omega || f == &GpsEph::i0;
+        EXPECT_NEAR(x.*f, y.*f, std::fabs(x.*f) * (wide ? 1e-11 : 1.2e-7))
+            << "field " << &f - test_data::kGpsEphDoubleFields;
+      }
     }
 
     // Both exported files of each version against the original observations: a fault in
@@ -176,8 +157,8 @@ TEST(RinexExportRealData, ValuesAndRtklibPositionsMatchTheOriginalRinex) {
       const char* tag;
       std::string obs, nav;
     } runs[] = {
-        {"2.11", FileEndingIn(v2, "o"), FileEndingIn(v2, "n")},
-        {"3.04", FileEndingIn(v3, "_GO.rnx"), FileEndingIn(v3, "_GN.rnx")},
+        {"2.11", v2 + ".o", v2 + ".n"},
+        {"3.04", v3 + ".o", v3 + ".n"},
     };
     for (const auto& run : runs) {
       SCOPED_TRACE(run.tag);

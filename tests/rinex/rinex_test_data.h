@@ -1,7 +1,8 @@
 // Where the RINEX tests find real data: the bundled sample under samples/ and the public
 // sets under ../shared/data/ beside the source tree. The source directory comes from the
 // environment (ctest sets TALVERIN_SOURCE_DIR) or else from the test build's compile
-// definition. Also the import of a real RINEX pair as a download set.
+// definition. Also the import of a real RINEX pair as a download set, its export back to
+// RINEX through the library, and header lines as the writers lay them out.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "dataset/byte_builder.h"
+#include "rinex/rinex_export.h"
 #include "rinex/rinex_import.h"
 
 namespace talverin {
@@ -68,6 +71,42 @@ inline RinexImportSummary ImportSet(const std::string& observation, const std::s
     summary.observationFile.clear();
   }
   return summary;
+}
+
+// The bundled hour imported into outDir: its B file ("" and a test failure when it fails).
+inline std::string ImportBahr(const std::string& outDir) {
+  return ImportSet(SampleFile("bahr1620.04o"), SampleFile("bahr1620.04n"), outDir).observationFile;
+}
+
+// A header line: the label starts in column 61.
+inline std::string HeaderLine(std::string line, const std::string& label) {
+  line.resize(60, ' ');
+  return line + label + "\n";
+}
+
+struct Exported {
+  std::string obs, nav, obsName;  // the texts written and the name the export gives
+  RinexExportSummary summary;
+};
+
+// The set of the B file exported to RINEX (version 2 or 3) as outStem.o and outStem.n, with
+// a fixed creation date; on failure a test failure and empty texts.
+inline Exported ExportSet(const std::string& b, const std::string& outStem, int32_t version = 2,
+                          RinexExportOptions options = {}) {
+  options.bPath = b;
+  options.rinexVersion = version;
+  options.creationDate = "20240102 030405 UTC";
+  RinexExporter exporter;
+  Exported out;
+  if (exporter.Prepare(options) != 0 || exporter.Write(outStem + ".o", outStem + ".n") != 0) {
+    ADD_FAILURE() << exporter.errorText();
+    return out;
+  }
+  out.obs = ReadFileText(outStem + ".o");
+  out.nav = ReadFileText(outStem + ".n");
+  out.summary = exporter.summary();
+  out.obsName = exporter.observationName();
+  return out;
 }
 
 }  // namespace rinex_test

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -103,12 +104,21 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& 
   int err[2];
   // A failed second pipe leaves the first one open: a test process can afford it.
   if (argv.empty() || pipe(out) != 0 || pipe(err) != 0) return run;
+  if (hooks.started) {
+    fcntl(out[1], F_SETFL, O_NONBLOCK);
+    const char zeros[4096] = {};
+    for (const size_t size : {sizeof zeros, size_t{1}}) {
+      while (write(out[1], zeros, size) > 0) continue;
+    }
+    fcntl(out[1], F_SETFL, 0);
+  }
   if (hooks.closedStdout) {
     close(out[0]);
     out[0] = -1;
   }
   const pid_t pid = fork();
   if (pid == 0) {
+    if (hooks.started) setpgid(0, 0);
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
     std::vector<char*> args;
@@ -120,8 +130,11 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& 
   }
   close(out[1]);
   close(err[1]);
+  if (hooks.started) {
+    setpgid(pid, pid);  // here too, so that the group exists whichever runs first
+    hooks.started(pid);
+  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(hooks.timeout_s);
-  std::string pending;
   bool killed = false;
   for (int open = out[0] >= 0 ? 2 : 1; open > 0;) {
     pollfd fds[2] = {{err[0], POLLIN, 0}, {out[0], POLLIN, 0}};
@@ -141,11 +154,6 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& 
         continue;
       }
       (i == 0 ? run.err : run.out).append(chunk, static_cast<size_t>(n));
-      if (i != 0) continue;
-      pending.append(chunk, static_cast<size_t>(n));
-      for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-        if (hooks.onErrorLine) hooks.onErrorLine(pid, pending.substr(0, end));
-      }
     }
   }
   int raw = 0;

@@ -79,10 +79,13 @@ struct ProgramRun {
   std::string err;
 };
 struct ProgramHooks {
-  // Called with the child's pid for each complete stderr line, while the child runs.
-  std::function<void(int pid, const std::string& line)> onErrorLine;
   bool closedStdout = false;  // stdout is a pipe whose reading end is already closed
   int timeout_s = 60;         // then the child is killed (status -9)
+  // When set, the child runs in a process group of its own (as a terminal's job does) with
+  // its stdout a pipe filled up before it starts, and started gets its pid before anything
+  // is read: the child blocks on its first write until started returns, so that a signal
+  // sent there finds it running, however busy the machine.
+  std::function<void(int pid)> started;
 };
 ProgramRun RunProgram(const std::vector<std::string>& argv, const ProgramHooks& hooks = {});
 
