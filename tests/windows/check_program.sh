@@ -2,7 +2,8 @@
 # talverin.exe against the Linux program. Cross-builds the program (x86-64, static), checks
 # that it needs no DLL beyond Windows' own, and runs under wine64 a focused table of
 # command-line cases (exit statuses; drive letters and backslashes; b... names in lower case;
-# a non-ASCII folder; a path over 260 characters; --jobs) and every command on the sample
+# a non-ASCII folder; a path over 260 characters; --jobs; an output held open by another
+# program; Ctrl-C at a console; the console's code page) and every command on the sample
 # and the shared real sets, whose outputs must equal the Linux program's byte for byte:
 # download sets, .sta and .epp (whose lines end CR LF on Windows: the module writes them as
 # text files), RINEX, QC JSON and page, positions CSV, the texts on stdout. GPB
