@@ -8,20 +8,12 @@
 namespace talverin {
 namespace {
 
-// Constants as IS-GPS-200 gives them, kept apart from the module's orbit code (the orbit
-// itself is the reference model's).
-constexpr double kGm = 3.986005e14;       // m^3/s^2, IS-GPS-200 orbit value
-constexpr double kC = 299792458.0;        // m/s
+// Constants kept apart from the module's code; the orbit, GM, c and the week's fold are the
+// reference model's (IS-GPS-200).
+using testing_support::kRefC_mps;
 constexpr double kWgs84A = 6378137.0;     // m
 constexpr double kWgs84B = 6356752.3141;  // m
 constexpr double kPiValue = 3.141592653589793;
-constexpr double kWeek = 604800.0;  // s
-
-double WrapHalfWeek(double dt) {
-  if (dt > kWeek / 2) return dt - kWeek;
-  if (dt < -kWeek / 2) return dt + kWeek;
-  return dt;
-}
 
 }  // namespace
 
@@ -88,15 +80,16 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
                       std::cos(phi) * std::sin(lambda) * d[1] + std::sin(phi) * d[2];
     elevation = std::asin(up / rho);
     tropo = Troposphere(elevation, reception_s);
-    const double next = (rho + tropo) / kC;  // the delay also delays the transmission
+    const double next = (rho + tropo) / kRefC_mps;  // the delay also delays the transmission
     const bool done = std::fabs(next - tau) < 1e-14;
     tau = next;
     if (done) break;
   }
   if (!std::isfinite(rho)) return false;
   const double transmission = reception_s - tau;
-  const double tc = WrapHalfWeek(transmission - eph.toc);
-  const double relativity = -2.0 * std::sqrt(kGm) / (kC * kC) * eph.e * eph.rootA * std::sin(ea);
+  const double tc = testing_support::RefWrapWeek(transmission - eph.toc);
+  const double relativity = -2.0 * std::sqrt(testing_support::kRefGm_m3ps2) /
+                            (kRefC_mps * kRefC_mps) * eph.e * eph.rootA * std::sin(ea);
   const double satClock = eph.af0 + eph.af1 * tc + eph.af2 * tc * tc + relativity;
   out->prn = eph.prn;
   out->geometric_m = rho;
@@ -105,7 +98,7 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
   out->elevation_rad = elevation;
   out->transmission_s = transmission;
   std::memcpy(out->satellite_m, sat, sizeof sat);
-  out->range_m = rho + clock_m - kC * satClock + tropo;
+  out->range_m = rho + clock_m - kRefC_mps * satClock + tropo;
   return true;
 }
 
@@ -114,7 +107,7 @@ int32_t RangeSimulator::BuildEpoch(const std::vector<GpsEph>& ephs, double recep
                                    std::vector<SimulatedRange>* ranges) const {
   std::memset(epoch, 0, sizeof *epoch);
   epoch->valid = 1;
-  epoch->rcvTime = reception_s + clock_m / kC;
+  epoch->rcvTime = reception_s + clock_m / kRefC_mps;
   epoch->gpsTime = epoch->rcvTime;
   int32_t count = 0;
   for (const GpsEph& eph : ephs) {

@@ -5,22 +5,17 @@
 
 namespace talverin {
 namespace testing_support {
-namespace {
 
-constexpr double kRefWeek_s = 604800.0;
-
-double Wrap(double tk) {
-  if (tk > kRefWeek_s / 2) return tk - kRefWeek_s;
-  if (tk < -kRefWeek_s / 2) return tk + kRefWeek_s;
-  return tk;
+double RefWrapWeek(double dt_s) {
+  if (dt_s > kRefWeek_s / 2) return dt_s - kRefWeek_s;
+  if (dt_s < -kRefWeek_s / 2) return dt_s + kRefWeek_s;
+  return dt_s;
 }
-
-}  // namespace
 
 double RefEccentricAnomaly(const GpsEph& r, double t) {
   const double a = r.rootA * r.rootA;
   const double meanAnomaly =
-      r.m0 + (std::sqrt(kRefGm_m3ps2 / (a * a * a)) + r.deltaN) * Wrap(t - r.toe);
+      r.m0 + (std::sqrt(kRefGm_m3ps2 / (a * a * a)) + r.deltaN) * RefWrapWeek(t - r.toe);
   double ea = meanAnomaly;
   for (int i = 0; i < 50; ++i) {  // Newton's method on E - e sin E = M, to machine precision
     const double step = (ea - r.e * std::sin(ea) - meanAnomaly) / (1.0 - r.e * std::cos(ea));
@@ -37,7 +32,7 @@ double Distance3(const double a[3], const double b[3]) {
 
 // IS-GPS-200 Table 20-IV, then turned by -omega_e * tau about the z axis.
 void RefOrbit(const GpsEph& r, double tt, double tau, double out[3]) {
-  const double tk = Wrap(tt - r.toe);
+  const double tk = RefWrapWeek(tt - r.toe);
   const double a = r.rootA * r.rootA;
   const double ea = RefEccentricAnomaly(r, tt);
   const double trueAnomaly =
@@ -81,7 +76,7 @@ double RefTravelTime(const GpsEph& r, double t, const double rx[3]) {
 
 double RefClock(const GpsEph& r, double t) {
   constexpr double kF = -4.442809305e-10;  // s/m^1/2, IS-GPS-200 relativistic constant
-  const double dt = Wrap(t - r.toc - 0.075);
+  const double dt = RefWrapWeek(t - r.toc - 0.075);
   const double ek = RefEccentricAnomaly(r, t - 0.075);
   return r.af0 + r.af1 * dt + r.af2 * dt * dt + kF * r.e * r.rootA * std::sin(ek);
 }

@@ -15,10 +15,13 @@ namespace testing_support {
 constexpr double kRefC_mps = 299792458.0;
 constexpr double kRefGm_m3ps2 = 3.986005e14;          // IS-GPS-200
 constexpr double kRefOmegaE_radps = 7.2921151467e-5;  // IS-GPS-200
+constexpr double kRefWeek_s = 604800.0;
 // BAHR antenna reference point, ITRF2014 at 2004-06-10 (shared/data/bahr-2004-162/README.txt).
 constexpr double kBahrEcef_m[3] = {3633910.5918, 4425277.7039, 2799862.8556};
 
 double Distance3(const double a[3], const double b[3]);
+// A time difference (s) folded into -302400..302400 across the week's ends.
+double RefWrapWeek(double dt_s);
 // Eccentric anomaly (rad) at GPS time t (s of week), Newton's method to machine precision.
 double RefEccentricAnomaly(const GpsEph& r, double t);
 // Satellite position at transmission time tt (s of week), in the Earth-fixed frame of the

@@ -241,11 +241,6 @@ class MarkRun {
     flags.push_back(job.epochFlagBits);
     return result;
   }
-  void Epochs(const std::vector<EpochSpec>& epochs) {
-    for (const EpochSpec& e : epochs) Epoch(e.site, e.time_s);
-  }
-
-  std::string Blocks() { return sta.Blocks(); }
 
   StaJob sta;
   ConversionJob& job = sta.job;
@@ -253,28 +248,23 @@ class MarkRun {
   std::vector<uint8_t> lastHeader;
 };
 
-// The station-mark option, the antenna height and whether the station file is open.
-struct MarkSetup {
-  int32_t markOption;
-  double height_m;
-  bool staFile;
-};
-
-// Runs the epochs through the station-mark step set up so, with these events loaded (none
+// Runs the epochs through the station-mark step set up with the station-mark option, the
+// antenna height and the station file open or not (staFile), with these events loaded (none
 // when empty), and checks the station file's blocks, the time of the last mark record used
 // (0: none), the moving flags (when given) and the site names kept.
-void ExpectMarkRun(const char* what, MarkSetup setup, const std::string& events,
-                   const std::vector<EpochSpec>& epochs, const std::string& blocks,
-                   double lastMatch_s, const std::vector<uint16_t>& flags = {}) {
+void ExpectMarkRun(const char* what, int32_t markOption, double height_m, bool staFile,
+                   const std::string& events, const std::vector<EpochSpec>& epochs,
+                   const std::string& blocks, double lastMatch_s,
+                   const std::vector<uint16_t>& flags = {}) {
   SCOPED_TRACE(what);
-  MarkRun run(setup.markOption, setup.height_m);
-  if (!setup.staFile) {
+  MarkRun run(markOption, height_m);
+  if (!staFile) {
     std::fclose(run.job.staFile);
     run.job.staFile = nullptr;
   }
   if (!events.empty()) run.Events(events);
-  run.Epochs(epochs);
-  EXPECT_EQ(blocks, run.Blocks());
+  for (const EpochSpec& e : epochs) run.Epoch(e.site, e.time_s);
+  EXPECT_EQ(blocks, run.sta.Blocks());
   if (!flags.empty()) {
     EXPECT_EQ(flags, run.flags);
   }
@@ -296,30 +286,30 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
                                           {4, "GEF", {"BBBB"}}});
   const std::vector<EpochSpec> siteChanges = {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0},
                                               {"????", 103.0}, {"B202", 104.0}, {"A101", 105.0}};
-  ExpectMarkRun("marks off: each new name is a site change, leaving writes nothing", {0, 1.5, true},
+  ExpectMarkRun("marks off: each new name is a site change, leaving writes nothing", 0, 1.5, true,
                 "", siteChanges,
                 Block("A101", "BFILE", "SITE CHANGE", "101.000000", "1.5000") +
                     Block("B202", "BFILE", "SITE CHANGE", "104.000000", "1.5000") +
                     Block("A101", "BFILE", "SITE CHANGE", "105.000000", "1.5000"),
                 0.0, {0, 0, 0, 0, 0, 0});
-  ExpectMarkRun("first named site of the file, marks on", {1, 0.0, true}, "",
+  ExpectMarkRun("first named site of the file, marks on", 1, 0.0, true, "",
                 {{"A101", 50.0}, {"A101", 51.0}, {"????", 52.0}},
                 Block("A101", "BFILE", "????_STATIC", "50.000000", "0.0000") +
                     Block("A101", "BFILE", "END_STATIC", "51.000000", "0.0000"),
                 0.0);
-  ExpectMarkRun("one-epoch occupation gets no end block", {1, 1.5, true}, "",
+  ExpectMarkRun("one-epoch occupation gets no end block", 1, 1.5, true, "",
                 {{"????", 10.0}, {"A101", 11.0}, {"????", 12.0}},
                 Block("A101", "BFILE", "BEGIN_STATIC", "11.000000", "1.5000"), 0.0, {2, 0, 2});
-  ExpectMarkRun("without a station file only the moving state is kept", {1, 1.5, false}, "",
+  ExpectMarkRun("without a station file only the moving state is kept", 1, 1.5, false, "",
                 {{"????", 1.0}, {"A101", 2.0}, {"????", 3.0}}, "", 0.0, {2, 0, 2});
-  ExpectMarkRun("mark records replace the site file blocks, marks off", {0, 1.5, true}, occupy,
+  ExpectMarkRun("mark records replace the site file blocks, marks off", 0, 1.5, true, occupy,
                 {{"????", 100.0}, {"A101", 101.0}, {"A101", 102.0}, {"????", 103.0}},
                 Block("A101", "OCCUPY  ", "BEGIN_STATIC", "101.000000", "1.2345") +
                     Block("A101", "OCCUPY  ", "END_STATIC", "102.000000", "1.2345"),
                 77.0);
   // Y matches at 200; the one-epoch rule does not hold for mark blocks; Z at 100 lies
   // before 200 and gives a site file block.
-  ExpectMarkRun("records before the last match are not used", {1, 1.5, true},
+  ExpectMarkRun("records before the last match are not used", 1, 1.5, true,
                 EventText({{150, "MI", {"W303", "FIRST", ""}},
                            {200, "MI", {"Y101", "YREC", "2.0"}},
                            {100, "MI", {"Z202", "ZREC", "3.0"}}}),
@@ -330,7 +320,7 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
                 200.0);
   // lastMatch 0: no shift, Y at 200 is used; then |604000 - 200| > 302400 shifts
   // lastMatch to 200 - 604800, and Z at 100 qualifies.
-  ExpectMarkRun("week rollover opens the search again", {1, 1.5, true},
+  ExpectMarkRun("week rollover opens the search again", 1, 1.5, true,
                 EventText({{604000, "MI", {"X000", "LATE", ""}},
                            {200, "MI", {"Y101", "YREC", "2.0"}},
                            {100, "MI", {"Z202", "ZREC", "3.0"}}}),
@@ -339,10 +329,10 @@ TEST(StationMarks, EpochSequencesGiveTheirBlocksAndMovingFlags) {
                     Block("Y101", "YREC    ", "END_STATIC", "301.000000", "2.0000") +
                     Block("Z202", "ZREC    ", "BEGIN_STATIC", "303.000000", "3.0000"),
                 100.0);
-  ExpectMarkRun("the first begin record in file order decides the moving state", {1, 1.5, true},
+  ExpectMarkRun("the first begin record in file order decides the moving state", 1, 1.5, true,
                 features, {{"AAAA", 10.0}, {"BBBB", 11.0}, {"BBBB", 12.0}, {"AAAA", 13.0}}, "", 0.0,
                 {2, 0, 0, 2});
-  ExpectMarkRun("a time that is not a number keeps the name and writes nothing", {1, 1.5, true}, "",
+  ExpectMarkRun("a time that is not a number keeps the name and writes nothing", 1, 1.5, true, "",
                 {{"????", 10.0}, {"A101", std::nan("")}, {"A101", HUGE_VAL}, {"A101", 12.0}},
                 Block("A101", "BFILE", "BEGIN_STATIC", "12.000000", "1.5000"), 0.0, {2, 2, 2, 0});
 }
@@ -378,16 +368,16 @@ TEST(StationMarks, FeaturesFollowTheSiteNamesAndAreWrittenAtTheEnd) {
   ASSERT_EQ(5, run.job.events.count);
   const std::vector<EpochSpec> epochs = {{"????", 2000.0}, {"TR01", 2001.0}, {"TR01", 2002.0},
                                          {"RD02", 2003.0}, {"RD02", 2004.0}, {"????", 2005.0}};
-  run.Epochs(epochs);
+  for (const EpochSpec& e : epochs) run.Epoch(e.site, e.time_s);
   EXPECT_EQ((std::vector<uint16_t>{2, 0, 0, 2, 2, 2}), run.flags);
-  EXPECT_EQ("", run.Blocks());  // no blocks during the epochs in feature mode
+  EXPECT_EQ("", run.sta.Blocks());  // no blocks during the epochs in feature mode
 
   WriteEventStations(run.job, run.job.events);
   EXPECT_EQ(Block("TR01", "tree", "BEGIN_STATIC", "2001.000000", "1.2500") +
                 Block("RD02", "road", "BEGIN_LINE", "2003.000000", "0.5000") +
                 Block("RD02", "road", "END_LINE", "2004.000000", "0.5000") +
                 Block(name31 + "-TimeErr", "lot", "BEGIN_AREA", "1030.000000", "2.0000"),
-            run.Blocks());
+            run.sta.Blocks());
   EXPECT_EQ(4, run.job.stationsWritten);  // the zeroed slot is refused, not counted
   EXPECT_STREQ("Missing station name", ModuleErrorText());
   FreeEventTable(run.job.events);

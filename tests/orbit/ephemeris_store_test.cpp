@@ -178,12 +178,6 @@ TEST(EphemerisStore, SelectionMatchesAScanOfEveryRecordInTheOrderAdded) {
   EXPECT_GT(found, 2000);  // most lookups select a record
 }
 
-// The reference point at reception time t with the light time converged from kBahr.
-void RefAt(const GpsEph& r, double t, double out[3]) {
-  const double tau = RefTravelTime(r, t, kBahr);
-  RefOrbit(r, t - tau, tau, out);
-}
-
 // Every BAHR record, and PRN 5's made circular (e = 0, no harmonics: the radius stays a) as
 // PRN 32, at three times: clock within 1e-15 s and position within 1 mm of the reference,
 // velocity within 1 mm/s of the reference's central difference (error ~h^2 * jerk / 6 <
@@ -207,14 +201,14 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
       ASSERT_EQ(0, store.SatClock(r.prn, t, &clock));
       EXPECT_NEAR(RefClock(r, t), clock, 1e-15);
       ASSERT_EQ(0, store.SatPosition(r.prn, t, 1, 2.2e7, kBahr, pos, vel));
-      RefAt(r, t, ref);
+      const double tau = RefTravelTime(r, t, kBahr);  // converged from kBahr
+      RefOrbit(r, t - tau, tau, ref);
       EXPECT_LT(Distance3(pos, ref), 1e-3);
       // Asked to, the position applies the satellite clock itself (t + clock at reception
       // is t after it; the clock differs by < 1e-15 s between the two).
       double other[3], otherVel[3];
       ASSERT_EQ(0, store.SatPosition(r.prn, t + clock, 0, 2.2e7, kBahr, other, otherVel));
       EXPECT_LT(Distance3(pos, other), 1e-6);
-      const double tau = RefTravelTime(r, t, kBahr);
       RefOrbit(r, t - tau - h, tau, before);
       RefOrbit(r, t - tau + h, tau, after);
       for (int k = 0; k < 3; ++k) EXPECT_NEAR((after[k] - before[k]) / (2 * h), vel[k], 1e-3);
@@ -281,7 +275,8 @@ TEST(GpsOrbit, ClockAndOrbitWrapTheWeek) {
   ASSERT_EQ(0, wrapped.AddGpsEph(early));
   double pos[3], vel[3], ref[3];
   ASSERT_EQ(0, wrapped.SatPosition(5, 604000.0, 1, 2.2e7, kBahr, pos, vel));
-  RefAt(early, 604000.0 - 604800.0, ref);
+  const double tau = RefTravelTime(early, 604000.0 - 604800.0, kBahr);
+  RefOrbit(early, 604000.0 - 604800.0 - tau, tau, ref);
   EXPECT_LT(Distance3(pos, ref), 1e-3);
 }
 

@@ -15,7 +15,7 @@
 #include "dataset/byte_builder.h"
 #include "output/gpb_file.h"
 #include "output/gpb_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/conversion_fixtures.h"
 
 namespace talverin {
 namespace {
@@ -51,12 +51,8 @@ Bytes WriteEpochs(int32_t newVariant, const std::vector<gpb_epoch_type>& epochs,
   EXPECT_EQ(0, gpb.Create(newVariant, path.c_str(), 2, 1.0, 24, 2048)) << gpb.errorText();
   for (const gpb_epoch_type& epoch : epochs) EXPECT_EQ(0, gpb.WriteEpoch(epoch)) << gpb.errorText();
   EXPECT_EQ(0, gpb.Close()) << gpb.errorText();
-  GpbReader reader;
-  GpbReadEpoch epoch;
-  int32_t status = reader.Open(path.c_str());
-  while ((status = reader.ReadEpoch(&epoch)) == 1) read->push_back(epoch);
-  EXPECT_EQ(0, status) << reader.errorText();
-  EXPECT_EQ(static_cast<int32_t>(epochs.size()), reader.epochsRead());
+  EXPECT_EQ(0, testing_support::ReadGpb(path, read));  // a clean end
+  EXPECT_EQ(epochs.size(), read->size());
   const Bytes bytes = ReadFileBytes(path);
   return Slice(bytes, newVariant != 0 ? 512 : 202, bytes.size());
 }

@@ -12,11 +12,10 @@
 #include "base/byte_order.h"
 #include "dataset/byte_builder.h"
 #include "geodesy/geodetic.h"
-#include "output/gpb_reader.h"
 #include "rinex/rinex_import.h"
 #include "tests/rinex/rinex_test_data.h"
 #include "tests/support/bahr_navigation.h"
-#include "tests/support/test_support.h"
+#include "tests/support/conversion_fixtures.h"
 
 namespace talverin {
 namespace {
@@ -32,12 +31,11 @@ constexpr double kC = 299792458.0;
 // clock (m) and corrected time (s).
 std::vector<std::array<double, 5>> ReadEpochs(const std::string& gpb) {
   std::vector<std::array<double, 5>> out;
-  GpbReader reader;
-  EXPECT_EQ(reader.Open(gpb.c_str()), 0) << reader.errorText();
+  std::vector<GpbReadEpoch> epochs;
+  EXPECT_EQ(0, testing_support::ReadGpb(gpb, &epochs));  // a clean end
   Wgs84Datum wgs84;
   BuildWgs84Datum(&wgs84);
-  GpbReadEpoch read{};
-  while (reader.ReadEpoch(&read) == 1) {
+  for (const GpbReadEpoch& read : epochs) {
     std::array<double, 5> epoch = {NAN, NAN, NAN, read.epoch.clock, read.epoch.corrTime};
     if ((read.epoch.flags & kEpochPositionValid) != 0) {
       const GeodeticPos p{read.epoch.lat, read.epoch.lon, read.epoch.height};
