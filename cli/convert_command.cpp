@@ -336,7 +336,8 @@ SetResult ConvertSet(const Plugin& batchModule, const std::string& input,
   if (!week.note.empty() && args.verbosity >= 1)
     printer.Print(MessageLevel::kWarning, -1.0, "GPS week: " + week.note);
   Plugin plugin = batchModule;  // this child's own copy of the batch's module
-#ifdef _WIN32  // the sets run one after another in this process: a fresh module for each
+  // On Windows a set runs in a process of its own, which loads the module itself.
+#ifdef _WIN32
   if (!LoadPlugin(args.plugin, &plugin, &error)) return Refuse(error, "failed", printer);
 #endif
   static ConvertRequest request;

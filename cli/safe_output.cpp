@@ -25,21 +25,39 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Puts the temporary in place of the final file: exchanged with it where the system can (the
-// old file then waits under the temporary's name, to be put back or removed), else moved over
-// it. kExchanged, kMoved, or 0 with the reason in error.
+// old file then waits under the temporary's name), else the old file is first moved aside into
+// the temporary folder and the new one moved in, so that the old file survives until Discard
+// and a later failure can put it back. kExchanged, kMovedAside, kMoved (no old file), or 0 with
+// the reason in error; on 0 nothing has changed.
 constexpr int kExchanged = 1;
-constexpr int kMoved = 2;
+constexpr int kMovedAside = 2;
+constexpr int kMoved = 3;
+std::string AsidePath(const std::string& temporary) { return temporary + ".old"; }
+
 int Swap(const std::string& temporary, const std::string& final, std::string* error) {
 #ifdef RENAME_EXCHANGE
   if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) == 0) {
     return kExchanged;
   }
 #endif
-  return talverin::MoveReplacing(temporary, final, error) ? kMoved : 0;
+  std::error_code ec;
+  const bool hadOld = fs::exists(talverin::NativePath(final), ec);
+  if (hadOld && !talverin::MoveReplacing(final, AsidePath(temporary), error)) {
+    std::string held;  // name the output another program holds, not the aside name
+    if (!talverin::CanReplaceFile(final, &held)) *error = held;
+    return 0;
+  }
+  if (!talverin::MoveReplacing(temporary, final, error)) {
+    std::string ignored;
+    if (hadOld && !talverin::MoveReplacing(AsidePath(temporary), final, &ignored)) ignored.clear();
+    return 0;
+  }
+  return hadOld ? kMovedAside : kMoved;
 }
 
-// Undoes a Swap after a later output could not be put in place: an exchanged old file back, a
-// moved one's new file back to being a temporary (best effort: nothing is left to try then).
+// Undoes a Swap after a later output could not be put in place: the old file, exchanged or moved
+// aside, goes back over the new one; a new file without an old one goes back to being a
+// temporary (best effort: nothing is left to try when the system refuses a move back).
 void Unswap(const std::string& temporary, const std::string& final, int swapped) {
   std::string ignored;
 #ifdef RENAME_EXCHANGE
@@ -47,6 +65,9 @@ void Unswap(const std::string& temporary, const std::string& final, int swapped)
     renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE);
   }
 #endif
+  if (swapped == kMovedAside && !talverin::MoveReplacing(AsidePath(temporary), final, &ignored)) {
+    ignored.clear();
+  }
   if (swapped == kMoved && !talverin::MoveReplacing(final, temporary, &ignored)) ignored.clear();
 }
 

@@ -198,9 +198,9 @@ grep -qF "$missing: unreadable" "$run/win/stdout.txt" && ok || fail "non-ASCII p
 # those still there.
 cp "$work/x86_64/tests/windows/talverin_program_driver.exe" "$run/win/"
 D() { (cd "$run/win" && timeout 300 /usr/lib/wine/wine64 ./talverin_program_driver.exe "$@"); }
-old_outputs() { for ext in gpb sta epp; do echo "old $2.$ext" >"$1/$2.$ext"; done; }
+old_outputs() { local ext; for ext in gpb sta epp; do echo "old $2.$ext" >"$1/$2.$ext"; done; }
 old_count() {
-  local n=0
+  local n=0 ext
   for ext in gpb sta epp; do echo "old $2.$ext" | cmp -s - "$1/$2.$ext" && n=$((n + 1)); done
   echo "$n"
 }
