@@ -73,15 +73,11 @@ class SinglePointSim : public ::testing::Test {
   }
   double PositionError() const { return Distance3(engine_.receiverPosition(), sim_.receiver()); }
   bool Used(int32_t prn) const {
-    for (int32_t i = 0; i < engine_.usedCount(); ++i) {
-      if (engine_.usedPrns()[i] == prn) return true;
-    }
-    return false;
+    return std::count(engine_.usedPrns(), engine_.usedPrns() + engine_.usedCount(), prn) != 0;
   }
   int Count(const std::string& text) const {
-    int n = 0;
-    for (const Message& m : messages_) n += m.text == text;
-    return n;
+    return std::count_if(messages_.begin(), messages_.end(),
+                         [&text](const Message& m) { return m.text == text; });
   }
   // Solves a clean first epoch so that later epochs start from a known position.
   void SolveFirstEpoch(double clock_m = 100.0) {
