@@ -312,11 +312,11 @@ ObsEpoch EpochAt(double time_s, int n, std::vector<ObsChannel> channels = {}) {
   return e;
 }
 
-ObsFile FileOf(int32_t type, std::vector<ObsEpoch> epochs) {
+// A file of no epochs yet, with the record size of the receiver type.
+ObsFile FileOf(int32_t type) {
   ObsFile f;
   f.model = "G-12";
   f.recordSize = ChannelRecordSize(type);
-  f.epochs = std::move(epochs);
   return f;
 }
 
@@ -351,7 +351,7 @@ TEST(ObservationFile, EveryLayoutReadsEachChannelFromItsOwnRecord) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + (c.alternative ? " alternative" : ""));
-    ObsFile f = FileOf(c.type, {});
+    ObsFile f = FileOf(c.type);
     if (c.alternative) f.layout = ObsLayout::kAlternative;
     for (int i = 0; i < 101; ++i) f.epochs.push_back(EpochAt(345600.0 + i, 3));
     for (int i : {99, 100}) {
@@ -401,7 +401,7 @@ TEST(ObservationFile, HeaderPositionIsValidOnlyWhereAReceiverCanBe) {
       {47.25, 8.5, -1100.0, true, 0, 0, 0, false},
       {47.25, 8.5, 512.0, true, 0, 0, 0, false, 3},  // three channels
   };
-  ObsFile f = FileOf(1, {});
+  ObsFile f = FileOf(1);
   for (const auto& c : cases) {
     ObsEpoch e = EpochAt(100.0 + f.epochs.size(), c.channels);
     if (c.geodetic) {
@@ -534,7 +534,7 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ObsFile f = FileOf(c.type, {});
+    ObsFile f = FileOf(c.type);
     if (c.alternative) f.layout = ObsLayout::kAlternative;
     Times(regular)(f);
     if (c.damage) c.damage(f);
@@ -565,7 +565,7 @@ TEST(ObservationFile, ImplausibleHeadersAreDroppedAndReadingResumesAtTheNextTrue
 // .epp file and every GLONASS range loses them; with GPS satellites only, the option does.
 TEST(ObservationFile, GlonassRangesAndTheGpsUtcRecordsOfTheEppFile) {
   for (const auto& c : {std::make_pair(40, 0), std::make_pair(20, 14)}) {
-    ObsFile f = FileOf(4, {});
+    ObsFile f = FileOf(4);
     for (int i = 0; i < 3; ++i) {
       f.epochs.push_back(EpochAt(100.0 + i, 2));
       for (int k = 0; k < 2; ++k) {
