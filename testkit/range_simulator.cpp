@@ -92,19 +92,15 @@ bool RangeSimulator::Observe(const GpsEph& eph, double reception_s, double clock
                             (kRefC_mps * kRefC_mps) * eph.e * eph.rootA * std::sin(ea);
   const double satClock = eph.af0 + eph.af1 * tc + eph.af2 * tc * tc + relativity;
   out->prn = eph.prn;
-  out->geometric_m = rho;
-  out->satelliteClock_s = satClock;
-  out->troposphere_m = tropo;
   out->elevation_rad = elevation;
   out->transmission_s = transmission;
-  std::memcpy(out->satellite_m, sat, sizeof sat);
   out->range_m = rho + clock_m - kRefC_mps * satClock + tropo;
   return true;
 }
 
 int32_t RangeSimulator::BuildEpoch(const std::vector<GpsEph>& ephs, double reception_s,
-                                   double clock_m, double minElevation_deg, gpb_epoch_type* epoch,
-                                   std::vector<SimulatedRange>* ranges) const {
+                                   double clock_m, double minElevation_deg,
+                                   gpb_epoch_type* epoch) const {
   std::memset(epoch, 0, sizeof *epoch);
   epoch->valid = 1;
   epoch->rcvTime = reception_s + clock_m / kRefC_mps;
@@ -117,7 +113,6 @@ int32_t RangeSimulator::BuildEpoch(const std::vector<GpsEph>& ephs, double recep
     epoch->sat[count].prn = static_cast<uint32_t>(eph.prn);
     epoch->sat[count].sflags = kSatRange1;
     epoch->sat[count].range1 = range.range_m;
-    if (ranges != nullptr) ranges->push_back(range);
     ++count;
   }
   epoch->nsat = static_cast<int16_t>(count);

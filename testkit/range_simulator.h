@@ -18,13 +18,9 @@ namespace talverin {
 
 struct SimulatedRange {
   int32_t prn = 0;
-  double range_m = 0.0;           // C/A pseudorange the receiver reports
-  double geometric_m = 0.0;       // satellite at transmission to receiver at reception
-  double satelliteClock_s = 0.0;  // at transmission
-  double troposphere_m = 0.0;
+  double range_m = 0.0;  // C/A pseudorange the receiver reports
   double elevation_rad = 0.0;
   double transmission_s = 0.0;  // GPS seconds of week
-  double satellite_m[3] = {};   // ECEF of the reception instant
 };
 
 class RangeSimulator {
@@ -42,8 +38,7 @@ class RangeSimulator {
   // ephs): valid 1, flags 0, rcvTime = gpsTime = t + clock / c, range1 with its presence
   // bit. Returns the satellites in the epoch.
   int32_t BuildEpoch(const std::vector<GpsEph>& ephs, double reception_s, double clock_m,
-                     double minElevation_deg, gpb_epoch_type* epoch,
-                     std::vector<SimulatedRange>* ranges = nullptr) const;
+                     double minElevation_deg, gpb_epoch_type* epoch) const;
 
   // Saastamoinen delay (m) at this receiver for an elevation (rad), standard atmosphere.
   [[nodiscard]] double Troposphere(double elevation_rad, double gpsSeconds_s) const;
