@@ -6,7 +6,6 @@
 // real-set round trip of the RINEX import converts without them and compares every value.)
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
