@@ -214,8 +214,7 @@ struct EpochSpec {
 class MarkRun {
  public:
   explicit MarkRun(int32_t markOption, double antennaHeight_m = 1.5) {
-    job.options.StationMarkOption = markOption;
-    job.options.UseEventFile = 0;
+    job.options.StationMarkOption = markOption;  // every other option 0: no event file
     job.receiverType = 1;
     job.antennaHeight = antennaHeight_m;
   }

@@ -230,14 +230,12 @@ TEST(DecodeChannel, TrackingTimesGrowAndRestart) {
       {kNaN, 0, 0, 0.0, 0.0},  // a non-finite step restarts L2 instead of poisoning it
       {1.0, 0, 0, 1.0, 1.0},
   };
-  int n = 0;
   for (const auto& s : steps) {
     std::vector<uint8_t> r = HandRecord(12, 0.07, s.l1Warning, 0, 0, 1.0);
     r[81] = s.l2Warning;
     ASSERT_EQ(0, DecodeChannel(job, epoch, r.data(), s.dt, 0, nullptr));
-    EXPECT_EQ(s.lock1, epoch.sat[0].lock1) << "step " << n;
-    EXPECT_EQ(s.lock2, epoch.sat[0].lock2) << "step " << n;
-    ++n;
+    EXPECT_EQ(s.lock1, epoch.sat[0].lock1) << "step " << &s - steps;
+    EXPECT_EQ(s.lock2, epoch.sat[0].lock2) << "step " << &s - steps;
   }
   EXPECT_EQ(0.0, job.l1Time[11]);  // another PRN's times are untouched
   EXPECT_EQ(0.0, job.l2Time[13]);

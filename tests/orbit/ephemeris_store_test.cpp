@@ -23,7 +23,6 @@ namespace {
 
 using namespace testing_support;  // NOLINT: the reference models
 using test_data::BahrEphemeris;
-const double* const kBahr = kBahrEcef_m;
 constexpr int64_t kWeek = 604800;
 
 // A real GPS record (PRN 5 of BAHR, 2004-06-10) with the given keys.
@@ -55,14 +54,12 @@ TEST(EphemerisStore, AcceptsOnlyGpsPrnsAndPlausibleOrbits) {
     EXPECT_EQ(c.result == 0 ? 1 : 0, store.gpsCount);
   }
   EphemerisStore store;
-  int index = 0;
-  for (double GpsEph::*field : test_data::kGpsEphDoubleFields) {
+  for (size_t index = 0; index < std::size(test_data::kGpsEphDoubleFields); ++index) {
     for (double bad : {nan, double{INFINITY}, -double{INFINITY}}) {
       GpsEph r = MakeEph(5, 250, 352800);
-      r.*field = bad;
+      r.*test_data::kGpsEphDoubleFields[index] = bad;
       EXPECT_EQ(1, store.AddGpsEph(r)) << "field " << index << " value " << bad;
     }
-    ++index;
   }
   EXPECT_EQ(store.gpsCount, 0);
   EXPECT_EQ(store.gpsList, nullptr);
@@ -200,14 +197,14 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
       double pos[3], vel[3], ref[3], before[3], after[3], clock = 0.0;
       ASSERT_EQ(0, store.SatClock(r.prn, t, &clock));
       EXPECT_NEAR(RefClock(r, t), clock, 1e-15);
-      ASSERT_EQ(0, store.SatPosition(r.prn, t, 1, 2.2e7, kBahr, pos, vel));
-      const double tau = RefTravelTime(r, t, kBahr);  // converged from kBahr
+      ASSERT_EQ(0, store.SatPosition(r.prn, t, 1, 2.2e7, kBahrEcef_m, pos, vel));
+      const double tau = RefTravelTime(r, t, kBahrEcef_m);  // converged from kBahrEcef_m
       RefOrbit(r, t - tau, tau, ref);
       EXPECT_LT(Distance3(pos, ref), 1e-3);
       // Asked to, the position applies the satellite clock itself (t + clock at reception
       // is t after it; the clock differs by < 1e-15 s between the two).
       double other[3], otherVel[3];
-      ASSERT_EQ(0, store.SatPosition(r.prn, t + clock, 0, 2.2e7, kBahr, other, otherVel));
+      ASSERT_EQ(0, store.SatPosition(r.prn, t + clock, 0, 2.2e7, kBahrEcef_m, other, otherVel));
       EXPECT_LT(Distance3(pos, other), 1e-6);
       RefOrbit(r, t - tau - h, tau, before);
       RefOrbit(r, t - tau + h, tau, after);
@@ -215,7 +212,7 @@ TEST(GpsOrbit, PositionAndVelocityMatchTheIndependentComputation) {
       if (r.e == 0.0) {
         EXPECT_NEAR(r.rootA * r.rootA, std::hypot(pos[0], pos[1], pos[2]), 1e-6);
       }
-      ASSERT_EQ(0, store.SatPosition(r.prn, t, 250, 1, 2.2e7, kBahr, other, otherVel));
+      ASSERT_EQ(0, store.SatPosition(r.prn, t, 250, 1, 2.2e7, kBahrEcef_m, other, otherVel));
       EXPECT_EQ(0.0, Distance3(pos, other));  // the week given
     }
   }
@@ -226,7 +223,7 @@ TEST(GpsOrbit, LightTimeTakesAtMostFourPasses) {
   GpsEph fast = prn5;
   fast.deltaN = 0.05;  // about 1.3e6 m/s: the light time cannot settle in four passes
   const double t = prn5.toe + 600.0;
-  const double exact = RefTravelTime(prn5, t, kBahr) * kRefC_mps;
+  const double exact = RefTravelTime(prn5, t, kBahrEcef_m) * kRefC_mps;
   const struct {
     const GpsEph* record;
     double range;
@@ -241,8 +238,8 @@ TEST(GpsOrbit, LightTimeTakesAtMostFourPasses) {
     EphemerisStore store;
     ASSERT_EQ(0, store.AddGpsEph(*c.record));
     double pos[3], vel[3], ref[3];
-    ASSERT_EQ(0, store.SatPosition(5, t, 1, c.range, kBahr, pos, vel));
-    const int refPasses = RefLightTime(*c.record, t, c.range, kBahr, ref);
+    ASSERT_EQ(0, store.SatPosition(5, t, 1, c.range, kBahrEcef_m, pos, vel));
+    const int refPasses = RefLightTime(*c.record, t, c.range, kBahrEcef_m, ref);
     if (c.passes != 0) {
       EXPECT_EQ(c.passes, refPasses);
     }
@@ -274,8 +271,8 @@ TEST(GpsOrbit, ClockAndOrbitWrapTheWeek) {
   EphemerisStore wrapped;
   ASSERT_EQ(0, wrapped.AddGpsEph(early));
   double pos[3], vel[3], ref[3];
-  ASSERT_EQ(0, wrapped.SatPosition(5, 604000.0, 1, 2.2e7, kBahr, pos, vel));
-  const double tau = RefTravelTime(early, 604000.0 - 604800.0, kBahr);
+  ASSERT_EQ(0, wrapped.SatPosition(5, 604000.0, 1, 2.2e7, kBahrEcef_m, pos, vel));
+  const double tau = RefTravelTime(early, 604000.0 - 604800.0, kBahrEcef_m);
   RefOrbit(early, 604000.0 - 604800.0 - tau, tau, ref);
   EXPECT_LT(Distance3(pos, ref), 1e-3);
 }
@@ -290,11 +287,11 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
     double t, range;
     const double* receiver;
     bool clockFails;
-  } cases[] = {{0, t, 2e7, kBahr, true},           {33, t, 2e7, kBahr, true},
-               {6, t, 2e7, kBahr, true},            // no ephemeris for the PRN
-               {5, t + 20000.0, 2e7, kBahr, true},  // none within 4 hours
-               {5, nan, 2e7, kBahr, true},         {5, INFINITY, 2e7, kBahr, true},
-               {5, t, nan, kBahr, false},          {5, t, INFINITY, kBahr, false},
+  } cases[] = {{0, t, 2e7, kBahrEcef_m, true},           {33, t, 2e7, kBahrEcef_m, true},
+               {6, t, 2e7, kBahrEcef_m, true},            // no ephemeris for the PRN
+               {5, t + 20000.0, 2e7, kBahrEcef_m, true},  // none within 4 hours
+               {5, nan, 2e7, kBahrEcef_m, true},         {5, INFINITY, 2e7, kBahrEcef_m, true},
+               {5, t, nan, kBahrEcef_m, false},          {5, t, INFINITY, kBahrEcef_m, false},
                {5, t, 2e7, badReceiver, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.prn << " " << c.t << " " << c.range);
@@ -318,7 +315,7 @@ TEST(GpsOrbit, FailuresWriteNothingAndLeaveTheStatusWords) {
   double clock = 0.0, pos[3], vel[3];
   ASSERT_EQ(0, store.SatClock(5, t, -1, &clock));
   EXPECT_EQ(0, store.clockState);
-  ASSERT_EQ(0, store.SatPosition(5, t, -1, 1, 2e7, kBahr, pos, vel));
+  ASSERT_EQ(0, store.SatPosition(5, t, -1, 1, 2e7, kBahrEcef_m, pos, vel));
   EXPECT_EQ(1, store.lastSystem);
   EXPECT_EQ(0, store.GpsSatClock(5, t, 250, &clock));
 }
@@ -343,7 +340,7 @@ TEST(GpsOrbit, CorruptRecordsGiveFiniteResultsOrFailure) {
       double clock = -7.0, pos[3] = {-1.0, -1.0, -1.0}, vel[3] = {-2.0, -2.0, -2.0};
       const int32_t clockResult = store.SatClock(5, t, &clock);
       EXPECT_TRUE(clockResult == 0 ? std::isfinite(clock) : clock == -7.0) << trial;
-      if (store.SatPosition(5, t, trial % 2, 2.2e7, kBahr, pos, vel) == 0) {
+      if (store.SatPosition(5, t, trial % 2, 2.2e7, kBahrEcef_m, pos, vel) == 0) {
         ++successes;
         for (int k = 0; k < 3; ++k) {
           EXPECT_TRUE(std::isfinite(pos[k])) << trial << " position " << k;

@@ -8,19 +8,12 @@
 
 #include "base/text_buffer.h"
 #include "dataset/byte_builder.h"
-#include "plugin/talverin.h"
 #include "tests/support/test_support.h"
 
 namespace talverin {
 namespace {
 
 using testing_support::TempDir;
-
-std::string ErrString() {
-  char text[512];
-  GetErrString(text);
-  return text;
-}
 
 // Writes the records to a fresh file and returns its text, or "<open failed>".
 std::string WrittenText(const TempDir& dir, const StationRecord& record, int32_t* result) {
@@ -67,7 +60,7 @@ TEST(StationWriter, BlocksFollowTheGrammarByteForByte) {
     FormatText(ModuleErrorText(), "%s", "an earlier error");
     EXPECT_EQ(c.text, WrittenText(dir, c.record, &result)) << c.record.name;
     EXPECT_EQ(c.result, result) << c.record.name;
-    EXPECT_EQ(c.error, ErrString()) << c.record.name;
+    EXPECT_STREQ(c.error, ModuleErrorText()) << c.record.name;
   }
   // A name filling all 64 bytes without a NUL is cut to 63.
   StationRecord full{2, "", "", "", 1, 1.0, 0, 0, 0.0};
@@ -94,7 +87,7 @@ TEST(StationWriter, FullDeviceFailsWhenTheBlockReachesItAndStaysFailed) {
     }
     EXPECT_EQ(buffered, firstFailure > 0) << firstFailure;
     EXPECT_GE(firstFailure, 0);
-    EXPECT_EQ("Disk full", ErrString());
+    EXPECT_STREQ("Disk full", ModuleErrorText());
     for (int i = 0; i < 3; ++i) EXPECT_EQ(1, WriteStationRecord(file, record));
     std::fclose(file);
   }
