@@ -199,8 +199,7 @@ TEST(ConvertFile, AnInputThatIsMissingOrNotARegularFileFailsItsOpenAndNothingHan
     WriteInputs(dir);
     const std::string path = dir.File(c.name);
     std::remove(path.c_str());
-    const std::string kind = c.kind;
-    if (kind == "fifo") {
+    if (std::string(c.kind) == "fifo") {
       ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
     } else {
       ASSERT_EQ(0, symlink(c.kind, path.c_str()));
