@@ -166,8 +166,9 @@ Reference FromRinex(const std::string& path, Elevations& elevation, double mask,
   return ref;
 }
 
-// A copy of the BAHR hour whose G06 C/A range is 1 km long in epochs 40-59 (nine observables,
-// two lines a satellite, C1 the third 16-column field of the first).
+// A copy of the BAHR hour whose G06 C/A range is 1 km long in epochs 40-59 and whose G06 has
+// no L2 phase in epochs 80-99, its L2 code kept (nine observables, two lines a satellite, L2
+// the second and C1 the third 16-column field of the first).
 void BadC1(const std::string& from, const std::string& to) {
   std::istringstream in(ReadFileText(from));
   std::string out, line, prns;
@@ -177,19 +178,20 @@ void BadC1(const std::string& from, const std::string& to) {
       header = line.find("END OF HEADER") == std::string::npos;
     } else if (left == 0) {  // an epoch line: the satellite count at columns 30-32, then PRNs
       left = 2 * std::stoi(line.substr(29, 3)), prns = line.substr(32, 36), n = 0, ++epoch;
-    } else if (--left, n++ % 2 == 0 && prns.compare(3 * (n / 2), 3, "G 6") == 0 && epoch >= 40 &&
-                           epoch < 60) {
+    } else if (--left, n++ % 2 == 0 && prns.compare(3 * (n / 2), 3, "G 6") == 0) {
       char value[16];
       std::snprintf(value, sizeof value, "%14.3f", std::stod(line.substr(32, 14)) + 1000.0);
-      line.replace(32, 14, value);
+      if (epoch >= 40 && epoch < 60) line.replace(32, 14, value);
+      if (epoch >= 80 && epoch < 100) line.replace(16, 16, std::string(16, ' '));
     }
   }
   EXPECT_TRUE(WriteFileText(to, out));
 }
 
 // The figures of the real sets, as recorded and as an L2-codeless receiver (C/A, L1, L2, P2)
-// would give them (also with a bad C1 of G06, and a window of the set against the RINEX
-// export of that window), against the computation from their RINEX values; every epoch solved.
+// would give them (also with a bad C1 and a lost L2 phase of G06, and a window of the set against
+// the RINEX export of that window), against the computation from their RINEX values; every epoch
+// solved.
 TEST(QcReport, FiguresOfTheRealSets) {
   int64_t slips = 0;  // 46 in the USNO day: both slip tests are exercised
   for (const RealRinexSet& set : RealRinexSets()) {
