@@ -51,4 +51,8 @@ std::string NativeGenericText(const std::filesystem::path& path) { return path.g
 
 #endif
 
+std::string NativeFileName(const std::string& path) {
+  return NativeText(NativePath(path).filename());
+}
+
 }  // namespace talverin

@@ -17,6 +17,8 @@ std::wstring WideFromNarrow(const std::string& text, unsigned codePage);
 std::string NarrowFromWide(const std::wstring& wide, unsigned codePage);
 #endif
 std::string NativeText(const std::filesystem::path& path);
+// The last name of a narrow path ("B0001A04.162" of "dir/B0001A04.162"), narrow again.
+std::string NativeFileName(const std::string& path);
 // NativeText with / between the names on every platform.
 std::string NativeGenericText(const std::filesystem::path& path);
 

@@ -113,7 +113,7 @@ SetContext ContextOf(const std::vector<std::string>& sets, size_t index) {
   context.index = index;
   context.count = sets.size();
   if (sets.size() > 1) {
-    context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
+    context.label = talverin::NativeFileName(sets[index]) + ": ";
   }
   return context;
 }
@@ -295,8 +295,7 @@ bool StartChild(const std::vector<std::string>& sets, size_t index, const SetRun
     SetContext context;
     context.index = index;
     context.count = sets.size();
-    if (sets.size() > 1)
-      context.label = talverin::NativeText(talverin::NativePath(sets[index]).filename()) + ": ";
+    if (sets.size() > 1) context.label = talverin::NativeFileName(sets[index]) + ": ";
     const SetResult result = runner(sets[index], context);
     WriteAll(fds[1], Encode(result));
     close(fds[1]);

@@ -195,8 +195,7 @@ PositionsResult Positions(const PositionsArgs& args) {
 
 std::vector<std::string> PositionsLines(const PositionsResult& result, const PositionsArgs& args) {
   std::vector<std::string> lines;
-  AddHead(args.format,
-          talverin::EscapeMarkup(talverin::NativeText(talverin::NativePath(args.gpb).filename())),
+  AddHead(args.format, talverin::EscapeMarkup(talverin::NativeFileName(args.gpb)),
           result.haveReference, &lines);
   std::string track;  // KML line string coordinates
   for (const PositionRow& row : result.rows) {

@@ -138,7 +138,7 @@ SetResult UpToDateReport(const std::string& set, const std::string& report) {
   SetResult r = UpToDate();
   talverin::QcIndexEntry e;
   if (!talverin::ReadQcIndexEntry(report, &e)) {
-    e.set = talverin::NativeText(talverin::NativePath(set).filename());
+    e.set = talverin::NativeFileName(set);
     e.status = kExitOk;
     e.positions = kUpToDate;
   }
@@ -159,7 +159,7 @@ std::string WriteIndex(const std::string& outputDir, const char* name, BatchResu
   for (size_t i = 0; i < sets.size(); ++i) {
     talverin::QcIndexEntry e;
     if (!talverin::DecodeQcIndexEntry(results[i].data, &e)) {
-      e.set = talverin::NativeText(talverin::NativePath(sets[i]).filename());
+      e.set = talverin::NativeFileName(sets[i]);
       e.positions = results[i].summary;
     }
     if (!e.link.empty()) {

@@ -72,7 +72,7 @@ bool PlanRinex(const RinexArgs& args, RinexPlan* plan, std::string* error) {
 talverin::RinexExportOptions OptionsFor(const RinexPlan& plan, const std::string& set) {
   talverin::RinexExportOptions o = plan.base;
   o.bPath = set;
-  const std::string name = talverin::NativeText(talverin::NativePath(set).filename());
+  const std::string name = talverin::NativeFileName(set);
   const talverin::RinexMetadata* row =
       name.size() > 4 ? talverin::FindSite(plan.table, name.substr(1, 4)) : nullptr;
   o.metadata =
@@ -95,7 +95,7 @@ std::map<std::string, std::vector<std::string>> SpliceRuns(const SetBatch& plan)
 std::map<std::string, std::vector<std::string>> SpliceGroups(const std::vector<std::string>& sets) {
   std::map<std::string, std::vector<std::string>> groups;
   for (const std::string& set : sets) {
-    const std::string name = talverin::NativeText(talverin::NativePath(set).filename());
+    const std::string name = talverin::NativeFileName(set);
     const size_t dot = name.rfind('.');
     std::string key = set;
     if (name.size() >= 12 && dot == name.size() - 4 && dot >= 2) {

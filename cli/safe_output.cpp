@@ -75,9 +75,9 @@ void Unswap(const std::string& temporary, const std::string& final, int swapped)
 
 std::string PartialPath(const std::string& finalPath) {
   fs::path path = talverin::NativePath(finalPath);
-  const std::string extension = path.extension().string();
+  const std::string extension = talverin::NativeText(path.extension());
   path.replace_extension();
-  return path.string() + ".partial" + extension;
+  return talverin::NativeText(path) + ".partial" + extension;
 }
 
 SafeOutputs::~SafeOutputs() { Discard(); }

@@ -221,7 +221,7 @@ SessionWeek ResolveWeek(const WeekEvidence& e) {
 }
 
 bool SessionDateFromName(const std::string& path, int32_t* year, int32_t* dayOfYear) {
-  const std::string name = NativeText(NativePath(path).filename());
+  const std::string name = NativeFileName(path);
   // letter + 4 site + 1..2 session + yy + '.' + ddd
   if (name.size() < 12 || name.size() > 13) return false;
   const size_t dot = name.size() - 4;

@@ -50,8 +50,6 @@ const char* ReceiverName(int32_t type) {
   }
 }
 
-std::string FileName(const std::string& path) { return NativeText(NativePath(path).filename()); }
-
 // One dual-frequency arc of a satellite: its values until a slip, a restart or a missing
 // value ends it.
 struct ArcState {
@@ -410,11 +408,11 @@ void ComputeModulePositions(const std::string& bPath, const QcOptions& options,
                             ModuleEphemerides* eph, QcReport* r) {
   const bool loaded = r->ephemerisFile && eph->Load(ephemerisPath);
   if (!r->ephemerisFile) {
-    Defect(r, "No ephemeris file (" + FileName(ephemerisPath) +
+    Defect(r, "No ephemeris file (" + NativeFileName(ephemerisPath) +
                   ") beside the set: no recomputed positions, no elevations, no sky plot, no "
                   "possible observations; complete observations, MP and slips without a mask.");
   } else if (!loaded || eph->gpsCount() == 0) {
-    Defect(r, "The ephemeris file " + FileName(ephemerisPath) +
+    Defect(r, "The ephemeris file " + NativeFileName(ephemerisPath) +
                   " holds no usable healthy GPS ephemeris: no recomputed positions, no "
                   "elevations, no sky plot, no possible observations; complete observations, MP "
                   "and slips without a mask.");
@@ -515,7 +513,7 @@ int32_t ComputeQcReport(const std::string& bPath, const QcOptions& options, QcRe
   QcReport& r = *report;
   r = QcReport();
   r.path = bPath;
-  r.name = FileName(bPath);
+  r.name = NativeFileName(bPath);
   SetScanner scanner;
   if (scanner.Open(bPath, {options.receiverType, options.gpsWeek, options.window}) != 0) {
     r.readError = scanner.scan().error;

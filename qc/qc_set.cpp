@@ -127,7 +127,7 @@ QcSetResult RunQcSet(const std::string& bPath, const QcOptions& options,
   static QcReport report;  // large vectors: one per process, reused
   const int32_t computed = ComputeQcReport(bPath, options, &report);
   result.status = computed != 0 ? kQcFailed : report.incomplete ? kQcIncomplete : kQcComplete;
-  const std::string link = NativeText(NativePath(reportPath).filename());
+  const std::string link = NativeFileName(reportPath);
   const std::string html =
       RenderQcHtml(report) + IndexEntryComment(QcIndexEntryOf(report, link, result.status));
   if (!writer(reportPath, html, SetFiles(bPath), &result.error)) {
